@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the project needs from Debian (when missing) and builds it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ cmake ninja-build pkg-config liblzo2-dev libproc2-dev libgtest-dev libgmock-dev qstat)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build

@@ -1,0 +1,75 @@
+// Fields of the daemon core: command-line options, directories, the last
+// error, and what the main loop and signal handlers share.
+#pragma once
+
+#include <sys/select.h>
+#include <sys/syslog.h>
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Buffer limits of the core's texts (the longest text each may hold).
+inline constexpr std::size_t kMaxPathText = 4095;
+inline constexpr std::size_t kMaxServerArgsText = 1023;
+inline constexpr std::size_t kMaxSystemText = 1023;
+inline constexpr std::size_t kMaxIdleMapText = 127;
+inline constexpr int kDefaultListenPort = 14667;
+
+struct CoreState {
+  /* Option flags from the command line */
+  bool restart = false;       // -restart: restart after a crash
+  bool daemon = false;        // -daemon: detach, never echo
+  bool pid_file = false;      // -pid given
+  bool quit = false;          // -quit: end when the server ends
+  bool kill = false;          // -kill
+  bool syslog = false;        // -syslog
+  int syslog_facility = LOG_LOCAL0;
+  bool priority = false;      // -priority
+  std::int32_t priority_value = 0;
+  bool debug = false;         // -debug
+  bool admin_log = false;     // -adminlog
+  bool status_log = false;    // -statuslog
+  bool message_log = false;   // -messagelog
+  bool reuse_address = false; // -reuseaddr
+  bool exit_stops_server = false;  // -exit
+  bool stop = false;          // -stop
+  bool start = false;         // -start
+  std::int32_t status_monitor = 0;  // +statusMonitor value
+  std::uint32_t ip_option = 0;      // -ip, applied after the settings load
+
+  /* Words that live beside the settings table */
+  int listen_port = kDefaultListenPort;
+  int admin_message_style = 1;  // 1 = yellow server messages, 0 = chat
+  int kick_delay = 1;           // 1 = kick and ban after a delay
+
+  /* Directories and texts */
+  std::string server_dir;       // no trailing '/'
+  std::string overlay_path;     // always ends in '/', empty if none
+  std::string settings_dir;
+  std::string pid_file_path;
+  std::string server_args;      // " name value" pairs for the server
+  std::string server_commands;  // "key value\n" lines for serversettings.con
+  std::string system_description;
+  std::string idle_map;
+  // "@game.gameSpyPort N" and "@game.gameSpyLANPort N" also set those
+  // settings' current values; the settings table takes them from here.
+  std::vector<std::pair<std::string, std::int64_t>> pending_port_commands;
+
+  /* Installation facts */
+  bool punkbuster_installed = false;
+
+  /* Errors */
+  std::int32_t last_error = 0;
+
+  /* Main loop and signals */
+  fd_set master_set{};
+  int listen_socket = -1;
+  int console_socket = -1;  // the game server console link, not in the set
+  volatile std::sig_atomic_t caught_signal = 0;
+  volatile std::sig_atomic_t server_exit_code = -1;
+  volatile std::sig_atomic_t caught_sigchld = 0;
+  bool loop_running = false;
+};

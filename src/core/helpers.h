@@ -1,0 +1,117 @@
+// Small file and text procedures shared by the whole daemon: error texts,
+// file creation and copying, atomic replacement, line rewriting, dotted
+// addresses, hex checks, choice lists, integer formatting, case and RC4.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The daemon's own error codes, stored in the last error beside errno values.
+enum DaemonError : std::int32_t {
+  kErrProtocolVersion = 30001,
+  kErrBadAuthCode = 30002,
+  kErrBadUserName = 30003,
+  kErrBadPassword = 30004,
+  kErrAccountDisabled = 30005,
+  kErrNoAccounts = 30006,
+  kErrClientSync = 30007,
+  kErrConsoleLogin = 30008,
+  kErrStatusPort = 30009,
+  kErrServerSettings = 30010,
+  kErrPlayerList = 30011,
+  kErrFrame12 = 30012,
+  kErrFrame13 = 30013,
+  kErrFrame14 = 30014,
+  kErrNoMaps = 30015,
+  kErrKeyhashLength = 30016,
+  kErrKeyhashDigits = 30017,
+};
+
+// The last error of the calling procedure (an errno value or a daemon code).
+void SetLastError(std::int32_t code);
+std::int32_t LastError();
+// Stores errno as the last error and returns false, for `return Fail();`.
+bool FailWithErrno();
+
+// Text for an errno value or a daemon error code.
+std::string ErrorText(std::int32_t code);
+
+// 1 unless opening the file fails with ENOENT (a null path gives false).
+bool FileExists(const char* path);
+inline bool FileExists(const std::string& path) { return FileExists(path.c_str()); }
+
+// Creates the missing directories of an absolute path, then the file:
+// mode 1 creates it if missing, 2 creates or truncates it, other modes only
+// make directories. False when the file could not be opened (last error set).
+bool CreateFileWithDirs(const std::string& path, int mode);
+
+// Replaces the file at `path` with `contents` atomically: a temporary file in
+// the same directory is written, synced and renamed over the target, so a
+// crash or full disk never leaves a half-written file. False with the last
+// error set (the target is then untouched and the temporary removed).
+bool ReplaceFileContents(const std::string& path, std::string_view contents);
+
+// Reads a whole file, refusing files larger than `max_bytes` (EFBIG).
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t max_bytes = 64u << 20);
+
+// Copies source to target (the target is replaced atomically). Logs its own
+// failure messages; false on failure.
+bool CopyFile(const std::string& source, const std::string& target);
+
+// Drops every line containing `key` (case-sensitive), writing `replacement`
+// in its place when not null; appends the replacement if nothing matched and
+// it is not empty. Logs its own failures; false when the file was not
+// rewritten.
+bool ReplaceLinesInFile(const std::string& path, std::string_view key,
+                        const char* replacement);
+
+// Dotted IPv4 text to a host-order address: at most 15 characters, up to
+// four parts, missing parts 0, parts above 255 become 0.
+std::uint32_t ParseDottedIp(const char* text);
+std::string FormatDottedIp(std::uint32_t address);
+
+// True for exactly 32 hex digits; else false with 30016 or 30017.
+bool CheckKeyhash(std::string_view text);
+// True when every character is a hex digit (an empty text is true).
+bool IsHexString(std::string_view text);
+
+// Choice lists are "value/label,value/label,...".
+// ChoiceValue gives the value of the n-th pair (1-based).
+std::optional<std::string> ChoiceValue(std::string_view list, int n);
+// ChoiceLabel gives the label of the first pair whose value equals `value`
+// without regard to case; none when no match or the match has no label.
+std::optional<std::string> ChoiceLabel(std::string_view list, std::string_view value);
+
+// Signed value in any base from 2 (digits above 9 are lower-case letters).
+std::string FormatInteger(std::int32_t value, int base);
+
+// In-place case conversion; a null text is left alone.
+char* UpperCase(char* text);
+char* LowerCase(char* text);
+void UpperCase(std::string& text);
+void LowerCase(std::string& text);
+
+// RC4 in place; does nothing when any argument is null or zero.
+void Rc4Crypt(unsigned char* data, std::size_t length, const unsigned char* key,
+              std::size_t key_length);
+
+// atoi/atol as the C library reads them (leading blanks, optional sign,
+// digits until the first other character, 0 when none), without overflow:
+// values beyond the range saturate.
+std::int32_t ParseInt(std::string_view text);
+std::int64_t ParseLong(std::string_view text);
+
+// Copies at most `max_chars` characters of `text` (cut to fit a buffer).
+std::string CutText(std::string_view text, std::size_t max_chars);
+
+// Removes one trailing "\n" and "\r" pair or either alone.
+void TrimLineEnd(std::string& line);
+
+// Reads one line of at most `limit - 1` characters, as fgets would (the
+// newline kept when it fits). False at end of file or on a read error.
+bool ReadLineBounded(std::FILE* file, std::size_t limit, std::string* line);

@@ -1,0 +1,24 @@
+// korvd's entry point: signals, the command line, the start-up sequence,
+// then the main loop.
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/main_loop.h"
+#include "core/manager_state.h"
+#include "core/options.h"
+#include "core/startup.h"
+
+int main(int argc, char** argv) {
+  InstallSignalHandlers();
+  ResetManagerState();
+  SetCommandLineDefaults();
+  ScanOutcome scan = ScanCommandLine(argc, argv);
+  if (scan.exit_now) {
+    std::printf("%s", scan.output.c_str());
+    std::fflush(stdout);
+    if (scan.status == 0 && !scan.output.empty()) return 0;
+    std::exit(scan.status);
+  }
+  if (!RunStartupSequence()) return 0;
+  std::exit(RunMainLoop());
+}

@@ -1,0 +1,192 @@
+// The daemon's one loop: wait for clients, run the ticks and the queue,
+// react to the signals the handlers recorded.
+#include "core/main_loop.h"
+
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "remote/command_queue.h"
+#include "remote/session.h"
+
+namespace {
+
+constexpr int kSelectSeconds = 3;
+constexpr int kStatusPeriod = 3;
+constexpr int kLeaveSeconds = 5;
+constexpr int kDefaultSupervisionPeriod = 30;
+
+CoreState& Core() { return g_manager.core; }
+
+// Seconds between supervision ticks (the monitor timer period setting).
+int SupervisionPeriod() { return kDefaultSupervisionPeriod; }
+
+void CloseClientSocket(int fd) {
+  ::close(fd);
+  FD_CLR(fd, &Core().master_set);
+}
+
+// A new connection from the listening socket. Descriptors the select set
+// cannot hold are closed at once.
+void AcceptClient() {
+  int fd = ::accept4(Core().listen_socket, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  if (fd >= FD_SETSIZE) {
+    LogMessage(6, "Couldn't accept client! Descriptor %i is beyond the select() limit.", fd);
+    ::close(fd);
+    return;
+  }
+  // Until remote logins exist no session can be opened: the connection is
+  // refused by closing it.
+  ::close(fd);
+}
+
+void ServeClient(int fd) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0) {
+    CloseSession(FindSessionBySocket(fd));
+    CloseClientSocket(fd);
+    return;
+  }
+  // Command dispatch for sessions comes with the remote administration.
+  char discard[1024];
+  while (waiting > 0 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    if (::ioctl(fd, FIONREAD, &waiting) != 0) break;
+  }
+}
+
+void LogCaughtDebugLines() {
+  if (Core().caught_sigchld) {
+    Core().caught_sigchld = 0;
+    if (Core().debug) LogMessage(6, "DEBUG: Caught SIGCHLD!\n");
+  }
+}
+
+// Reacts to a recorded signal; true when the loop must end.
+bool HandleCaughtSignal() {
+  int signal = Core().caught_signal;
+  if (signal == 0) return false;
+  if (Core().debug) {
+    const char* name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+    LogMessage(6, "DEBUG: Caught %s!\n", name);
+  }
+  if (signal == SIGHUP) {
+    QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
+    Core().caught_signal = 0;
+    return false;
+  }
+  LogMessage(6, "Exiting due to signal (%i).", signal);
+  Core().server_exit_code = signal;
+  return true;
+}
+
+// Waits up to 5 seconds at a time for clients to hang up, discarding what
+// they still send.
+void TakeLeaveOfClients() {
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    if (g_manager.remote.sessions[slot].socket != 0) NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
+  }
+  fd_set clients = Core().master_set;
+  if (Core().listen_socket >= 0) FD_CLR(Core().listen_socket, &clients);
+  for (;;) {
+    bool any = false;
+    for (int fd = 0; fd < FD_SETSIZE && !any; ++fd) any = FD_ISSET(fd, &clients);
+    if (!any) break;  // nobody left to wait for
+    fd_set ready = clients;
+    timeval timeout{kLeaveSeconds, 0};
+    if (::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout) <= 0) break;
+    for (int fd = 0; fd < FD_SETSIZE; ++fd) {
+      if (!FD_ISSET(fd, &ready)) continue;
+      int waiting = 0;
+      char discard[1024];
+      while (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+        if (::recv(fd, discard, sizeof discard, 0) <= 0) break;
+      }
+      if (waiting == 0) {
+        CloseSession(FindSessionBySocket(fd));
+        ::close(fd);
+        FD_CLR(fd, &clients);
+        FD_CLR(fd, &Core().master_set);
+      }
+    }
+  }
+}
+
+void DiscardAndClose(int& fd) {
+  if (fd < 0) return;
+  int waiting = 0;
+  char discard[1024];
+  while (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    if (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) <= 0) break;
+  }
+  ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
+  int ran = 0;
+  if (now >= timers.last_status + kStatusPeriod) {
+    timers.last_status = now;
+    ran |= 1;
+  }
+  if (now >= timers.last_supervision + supervision_period) {
+    timers.last_supervision = now;
+    ran |= 2;
+  }
+  return ran;
+}
+
+int RunMainLoop() {
+  TickTimers timers;
+  Core().loop_running = true;
+  for (;;) {
+    fd_set ready = Core().master_set;
+    timeval timeout{kSelectSeconds, 0};
+    int count = ::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout);
+    if (count < 0) {
+      SetLastError(errno);
+      if (errno == EINTR) continue;
+      LogMessage(6, "Select() returned an error! %s", ErrorText(LastError()).c_str());
+      break;
+    }
+    LogCaughtDebugLines();
+    if (Core().server_exit_code != -1) {
+      LogMessage(6, "Server terminated with exit code %i.",
+                 static_cast<int>(Core().server_exit_code));
+      timers.last_supervision = 0;
+      Core().server_exit_code = -1;
+      if (Core().quit) {
+        LogMessage(6, "Exiting due to -quit.");
+        break;
+      }
+    }
+    if (HandleCaughtSignal()) break;
+    RunDueTicks(timers, std::time(nullptr), SupervisionPeriod());
+    RunQueuedCommands();
+    if (count == 0) continue;
+    for (int fd = 0; fd < FD_SETSIZE; ++fd) {
+      if (!FD_ISSET(fd, &ready)) continue;
+      if (fd == Core().listen_socket) {
+        AcceptClient();
+      } else {
+        ServeClient(fd);
+      }
+    }
+    RunQueuedCommands();
+  }
+  Core().loop_running = false;
+  TakeLeaveOfClients();
+  DiscardAndClose(Core().console_socket);
+  DiscardAndClose(Core().listen_socket);
+  LogMessage(6, "Exited");
+  return Core().server_exit_code & 0xFF;
+}

@@ -1,0 +1,21 @@
+// The select() loop: the two periodic ticks, the command queue, clients,
+// signals, and taking leave at the end.
+#pragma once
+
+#include <ctime>
+
+// Runs until a signal, a select() failure or -quit ends it, takes leave of
+// the clients and returns the exit status (the signal number after a
+// signal, otherwise the server exit code, normally 255).
+int RunMainLoop();
+
+// The tick timers of the loop (both 0 at entry so both run on the first
+// pass). The supervision timer is reset to 0 when the server ends.
+struct TickTimers {
+  std::time_t last_status = 0;
+  std::time_t last_supervision = 0;
+};
+
+// Runs the ticks that are due at `now`; returns which ran (bit 0 status,
+// bit 1 supervision).
+int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period);

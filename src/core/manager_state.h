@@ -1,0 +1,18 @@
+// The one process-wide state record. Each subsystem owns one section;
+// tests reset the whole record through ResetManagerState().
+#pragma once
+
+#include "core/core_state.h"
+#include "remote/remote_state.h"
+#include "server/server_state.h"
+
+struct ManagerState {
+  CoreState core;
+  ServerState server;
+  RemoteState remote;
+};
+
+extern ManagerState g_manager;
+
+// Puts every field back to its initial value (for tests and start-up).
+void ResetManagerState();

@@ -1,0 +1,289 @@
+// Scanning the command line: one table of options, the +server arguments
+// and the @server commands.
+#include "core/options.h"
+
+#include <signal.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+
+extern const char kLicenseText[];
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: korvd [-path <path>] [-ip <ip>] [-port <port>] [-pid <file>] [-daemon] [-start] [-stop]\n"
+    "       [-restart] [-priority <#>] [-syslog <#>] [-reuseaddr] [-exit] [-quit] [-kill] [-adminlog]\n"
+    "       [-noadmin] [-nodelay] [-license] [+server args] [@server cmds]\n"
+    "\n"
+    "where\t-path <path>\tis the /path/to/server/directory (no trailing slash)\n"
+    "     \t-ip <ip>\tsets the server and korvd TCP/IP address (cannot be 0.0.0.0)\n"
+    "     \t-port <port>\tsets the TCP port address of the korvd listen server (default 14667)\n"
+    "     \t-pid <file>\tcreates /path/to/pid/filename containing the korvd instance pid\n"
+    "     \t-daemon\t\tdaemonizes the korvd process\n"
+    "     \t-start\t\tstarts the server when korvd starts\n"
+    "     \t-stop\t\tstops the server when korvd starts\n"
+    "     \t-restart\trestarts the server process automatically after a crash\n"
+    "     \t-priority <#>\twill renice the server to the given priority\n"
+    "     \t-syslog <#>\tlogs to specified syslog local facility 0-7 instead of korvd.log\n"
+    "     \t-reuseaddr\twill bind korvd listen socket when already in use (use with caution!)\n"
+    "     \t-exit\t\tstops the server when korvd exits\n"
+    "     \t-quit\t\tterminates korvd when the server process terminates unexpectedly\n"
+    "     \t-kill\t\tterminates the instance of korvd referenced by the pid file given with -pid\n"
+    "     \t-adminlog\tlogs all admin kick/ban actions to adminlog.csv\n"
+    "     \t-noadmin\tsends admin messages as gray chat messages instead of yellow server messages\n"
+    "     \t-nodelay\tkicks/bans players without a delay\n"
+    "     \t-license\tdisplays software license agreement\n"
+    "     \t[+server args]\twill be passed to the server process e.g. +game BF1942\n"
+    "     \t[@server cmds]\twill be appended to serversettings.con e.g. @game.gameSpyPort 23000\n"
+    "\n";
+
+// How an option takes its value.
+enum class ValueRule {
+  kNone,         // a plain switch
+  kPlain,        // refuses a missing value or one starting with - + @
+  kMissingOnly,  // refuses only a missing value (negative numbers pass)
+  kNotDot,       // as kPlain, and also refuses "."
+};
+
+struct Scan;
+using OptionAction = void (*)(Scan& scan, const char* value);
+
+struct OptionRow {
+  const char* name;
+  ValueRule rule;
+  OptionAction action;
+};
+
+// The scan's working state: the outcome being built.
+struct Scan {
+  ScanOutcome outcome;
+  void Exit(int status, std::string text) {
+    outcome.exit_now = true;
+    outcome.status = status;
+    outcome.output += text;
+  }
+};
+
+CoreState& Core() { return g_manager.core; }
+
+void SetPath(Scan&, const char* value) {
+  std::string path = CutText(value, kMaxPathText);
+  if (!path.empty() && path.back() == '/') path.pop_back();
+  Core().server_dir = path;
+}
+
+void SetPidFile(Scan&, const char* value) {
+  Core().pid_file = true;
+  Core().pid_file_path = CutText(value, kMaxPathText);
+}
+
+void SetSyslog(Scan& scan, const char* value) {
+  int number = ParseInt(CutText(value, 3));
+  if (number < 0 || number > 7) {
+    scan.Exit(1, ">>> Error: Syslog local facility number must be between 0 and 7.\n");
+    return;
+  }
+  Core().syslog_facility = LOG_LOCAL0 + 8 * number;
+  openlog("korvd", LOG_PID, Core().syslog_facility);
+  Core().syslog = true;
+}
+
+void SetOverlayPath(Scan&, const char* value) {
+  std::string path = CutText(value, kMaxPathText);
+  if (path.empty() || path.back() != '/') path += '/';
+  Core().overlay_path = path;
+  ::mkdir((path + "logs").c_str(), 0755);
+}
+
+void PrintUsage(Scan& scan, const char*) {
+  scan.Exit(0, std::string(kVersionBanner) + "\n\n" + kUsage);
+}
+
+void PrintLicense(Scan& scan, const char*) { scan.Exit(0, kLicenseText); }
+
+constexpr OptionRow kOptions[] = {
+    {"-?", ValueRule::kNone, PrintUsage},
+    {"-path", ValueRule::kNotDot, SetPath},
+    {"-ip", ValueRule::kPlain, [](Scan&, const char* v) { Core().ip_option = ParseDottedIp(v); }},
+    {"-port", ValueRule::kPlain, [](Scan&, const char* v) { Core().listen_port = ParseInt(v); }},
+    {"-pid", ValueRule::kNotDot, SetPidFile},
+    {"-daemon", ValueRule::kNone, [](Scan&, const char*) { Core().daemon = true; }},
+    {"-start", ValueRule::kNone, [](Scan&, const char*) { Core().start = true; }},
+    {"-stop", ValueRule::kNone, [](Scan&, const char*) { Core().stop = true; }},
+    {"-restart", ValueRule::kNone, [](Scan&, const char*) { Core().restart = true; }},
+    {"-priority", ValueRule::kMissingOnly,
+     [](Scan&, const char* v) {
+       Core().priority = true;
+       Core().priority_value = ParseInt(v);
+     }},
+    {"-syslog", ValueRule::kPlain, SetSyslog},
+    {"-reuseaddr", ValueRule::kNone, [](Scan&, const char*) { Core().reuse_address = true; }},
+    {"-exit", ValueRule::kNone, [](Scan&, const char*) { Core().exit_stops_server = true; }},
+    {"-quit", ValueRule::kNone, [](Scan&, const char*) { Core().quit = true; }},
+    {"-kill", ValueRule::kNone, [](Scan&, const char*) { Core().kill = true; }},
+    {"-noadmin", ValueRule::kNone, [](Scan&, const char*) { Core().admin_message_style = 0; }},
+    {"-nodelay", ValueRule::kNone, [](Scan&, const char*) { Core().kick_delay = 0; }},
+    {"-license", ValueRule::kNone, PrintLicense},
+    {"-debug", ValueRule::kNone, [](Scan&, const char*) { Core().debug = true; }},
+    {"-adminlog", ValueRule::kNone, [](Scan&, const char*) { Core().admin_log = true; }},
+    {"-statuslog", ValueRule::kNone, [](Scan&, const char*) { Core().status_log = true; }},
+    {"-messagelog", ValueRule::kNone, [](Scan&, const char*) { Core().message_log = true; }},
+    {"+statusMonitor", ValueRule::kPlain,
+     [](Scan&, const char* v) { Core().status_monitor = ParseInt(v); }},
+    {"+overlayPath", ValueRule::kPlain, SetOverlayPath},
+    {"+game", ValueRule::kNone, [](Scan&, const char*) {}},
+};
+
+bool StartsLikeOption(const char* text) {
+  return text[0] == '-' || text[0] == '+' || text[0] == '@';
+}
+
+// True when `value` is acceptable for the rule.
+bool ValueAccepted(ValueRule rule, const char* value) {
+  if (value == nullptr) return false;
+  if (rule == ValueRule::kMissingOnly) return true;
+  if (StartsLikeOption(value)) return false;
+  if (rule == ValueRule::kNotDot && std::strcmp(value, ".") == 0) return false;
+  return true;
+}
+
+void RefuseValue(Scan& scan, const char* name) {
+  scan.Exit(1, std::string(">>> Error: ") + name + " requires an argument!\n");
+}
+
+const OptionRow* FindOption(const char* name) {
+  for (const OptionRow& row : kOptions) {
+    if (strcasecmp(row.name, name) == 0) return &row;
+  }
+  return nullptr;
+}
+
+// "+name value": appended as " name value" while the collection has room.
+void ScanServerArgument(Scan& scan, int argc, char** argv, int& i) {
+  const char* name = argv[i];
+  std::string& args = Core().server_args;
+  if (args.size() + std::strlen(name) >= 1024) {
+    LogMessage(6, "Too many server arguments were specified on the command-line, not all "
+                  "arguments will be processed.");
+    return;
+  }
+  const char* value = (i + 1 < argc) ? argv[i + 1] : nullptr;
+  if (!ValueAccepted(ValueRule::kPlain, value)) return RefuseValue(scan, name);
+  ++i;
+  args += " ";
+  args += name;
+  args += " ";
+  args += value;
+  args = CutText(args, kMaxServerArgsText);
+}
+
+// "@key value": appended as "key value\n" while the collection has room.
+void ScanServerCommand(Scan& scan, int argc, char** argv, int& i) {
+  const char* name = argv[i] + 1;
+  std::string& commands = Core().server_commands;
+  if (commands.size() + std::strlen(argv[i]) >= 1024) {
+    LogMessage(6, "Too many custom server commands were specified on the command-line, not all "
+                  "commands will be processed.");
+    return;
+  }
+  const char* value = (i + 1 < argc) ? argv[i + 1] : nullptr;
+  if (!ValueAccepted(ValueRule::kPlain, value)) return RefuseValue(scan, name);
+  ++i;
+  commands += name;
+  commands += " ";
+  commands += value;
+  commands += "\n";
+  commands = CutText(commands, kMaxServerArgsText);
+  if (strcasecmp(name, "game.gameSpyPort") == 0 || strcasecmp(name, "game.gameSpyLANPort") == 0) {
+    Core().pending_port_commands.push_back({name, ParseLong(value)});
+  }
+}
+
+void ScanOption(Scan& scan, int argc, char** argv, int& i) {
+  const OptionRow* row = FindOption(argv[i]);
+  if (row == nullptr) return;  // unknown options are ignored silently
+  const char* value = nullptr;
+  if (row->rule != ValueRule::kNone) {
+    value = (i + 1 < argc) ? argv[i + 1] : nullptr;
+    if (!ValueAccepted(row->rule, value)) return RefuseValue(scan, row->name);
+    ++i;
+  }
+  row->action(scan, value);
+}
+
+void ReadPidAndKill(Scan& scan) {
+  const std::string& path = Core().pid_file_path;
+  std::FILE* file = std::fopen(path.c_str(), "rt");
+  if (file == nullptr) return scan.Exit(1, ">>> Error: Couldn't open pid file: " + path + "!\n");
+  std::string line;
+  bool read = ReadLineBounded(file, 1024, &line);
+  std::fclose(file);
+  if (!read) return scan.Exit(1, ">>> Error: Couldn't read pid file: " + path + "!\n");
+  int pid = ParseInt(line);
+  if (pid == 0) return scan.Exit(1, ">>> Error: Pid file contains an invalid pid! (0)\n");
+  char text[1200];
+  if (::kill(pid, SIGTERM) != 0) {
+    std::snprintf(text, sizeof text, ">>> Error: Couldn't send SIGTERM to pid %i! %s\n", pid,
+                  ErrorText(errno).c_str());
+    return scan.Exit(1, text);
+  }
+  std::snprintf(text, sizeof text, "Sent SIGTERM to pid %i.\n", pid);
+  scan.Exit(0, text);
+}
+
+}  // namespace
+
+const char* UsageText() { return kUsage; }
+const char* LicenseText() { return kLicenseText; }
+
+void SetCommandLineDefaults() {
+  char cwd[PATH_MAX];
+  std::string start = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
+  Core().server_dir = CutText(start, kMaxPathText);
+  Core().pid_file_path = CutText(start + "/korvd.pid", kMaxPathText);
+  Core().server_args.clear();
+  Core().server_commands.clear();
+  Core().overlay_path.clear();
+}
+
+ScanOutcome ScanCommandLine(int argc, char** argv) {
+  Scan scan;
+  for (int i = 1; i < argc && !scan.outcome.exit_now; ++i) {
+    const char* arg = argv[i];
+    if (!StartsLikeOption(arg)) {
+      ++i;  // a stray word swallows the argument after it
+    } else if (arg[0] == '+' && FindOption(arg) == nullptr) {
+      ScanServerArgument(scan, argc, argv, i);
+    } else if (arg[0] == '@') {
+      ScanServerCommand(scan, argc, argv, i);
+    } else {
+      ScanOption(scan, argc, argv, i);
+    }
+  }
+  if (scan.outcome.exit_now) return scan.outcome;
+
+  if (Core().status_monitor != 0 && Core().daemon) Core().status_monitor = 0;
+  if (Core().kill && !Core().pid_file) {
+    scan.Exit(1, ">>> Error: -kill requires -pid!\n");
+    return scan.outcome;
+  }
+  if (Core().kill) {
+    ReadPidAndKill(scan);
+    return scan.outcome;
+  }
+  Core().settings_dir = Core().overlay_path.empty()
+                            ? Core().server_dir + "/mods/bf1942" + "/settings"
+                            : Core().overlay_path + "settings";
+  return scan.outcome;
+}

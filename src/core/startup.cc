@@ -1,0 +1,234 @@
+// The daemon's start-up steps, from the compression library to the
+// listening socket.
+#include "core/startup.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <lzo/lzoconf.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "core/options.h"
+#include "remote/session.h"
+
+namespace {
+
+CoreState& Core() { return g_manager.core; }
+
+// The address the listening socket binds to (0 = every interface).
+std::uint32_t ListenAddress() { return Core().ip_option; }
+
+[[noreturn]] void EndStart(const std::string& message) {
+  LogMessage(6, "%s", message.c_str());
+  std::exit(1);
+}
+
+std::string Errno() { return ErrorText(errno); }
+
+void RecordSignal(int signal) { g_manager.core.caught_signal = signal; }
+
+void ReapChild(int) {
+  int saved = errno;
+  int status = 0;
+  pid_t pid = ::waitpid(-1, &status, WNOHANG | WUNTRACED);
+  if (pid > 0) {
+    if (WIFEXITED(status)) {
+      g_manager.core.server_exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      g_manager.core.server_exit_code = WTERMSIG(status);
+    } else if (WIFSTOPPED(status)) {
+      g_manager.core.server_exit_code = WSTOPSIG(status);
+    }
+    g_manager.core.caught_sigchld = 1;
+  }
+  errno = saved;
+}
+
+void InstallHandler(int signal, void (*handler)(int), int flags) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+}
+
+void InitCompressionAndSystem() {
+  if (lzo_init() != LZO_E_OK) EndStart("Couldn't initialise the compression library!");
+  struct utsname names;
+  if (::uname(&names) != 0) EndStart("Couldn't determine system version! " + Errno());
+  char text[1400];
+  std::snprintf(text, sizeof text, "%s %s %s %s %s", names.sysname, names.nodename,
+                names.release, names.version, names.machine);
+  Core().system_description = CutText(text, kMaxSystemText);
+  LogMessage(6, "%s", kVersionBanner);
+  LogMessage(6, "Started under %s", Core().system_description.c_str());
+}
+
+void LogDebugSettings() {
+  if (Core().debug) {
+    LogMessage(6, "DEBUG: Server      = %s\n", Core().server_dir.c_str());
+    LogMessage(6, "DEBUG: Overlay     = %s\n", Core().overlay_path.c_str());
+    LogMessage(6, "DEBUG: Settings    = %s\n", Core().settings_dir.c_str());
+    LogMessage(6, "DEBUG: ServerArgs  = %s\n", Core().server_args.c_str());
+    LogMessage(6, "DEBUG: ServerCmds  = %s\n", Core().server_commands.c_str());
+  }
+  tzset();
+  if (Core().debug) {
+    LogMessage(6, "DEBUG: Timezone    = %s %li (DST = %i)", tzname[0], -timezone / 3600,
+               daylight);
+  }
+}
+
+void CheckInstallation() {
+  const std::string& dir = Core().server_dir;
+  if (!FileExists(dir + "/bf1942_lnxded")) {
+    EndStart("Couldn't find server binary in " + dir +
+             "! Use -path to specify server directory and/or verify bf1942_lnxded link exists.");
+  }
+  if (!Core().overlay_path.empty()) {
+    if (::mkdir(Core().overlay_path.c_str(), 0755) != 0 && errno != EEXIST)
+      EndStart("Couldn't create overlayPath directory! " + Errno());
+    if (::mkdir((Core().overlay_path + "settings").c_str(), 0755) != 0 && errno != EEXIST)
+      EndStart("Couldn't create overlayPath Settings directory! " + Errno());
+  }
+  Core().punkbuster_installed = FileExists(dir + "/pb/pbsv.so");
+  if (!Core().punkbuster_installed) {
+    LogMessage(6, "WARNING: PunkBuster is not installed on this server. All PunkBuster commands "
+                  "in Korvane will have no effect until PunkBuster is installed.");
+  }
+}
+
+// Every file the daemon relies on exists after this, empty when new.
+void CreateDaemonFiles() {
+  const std::string& settings = Core().settings_dir;
+  static constexpr const char* kFiles[] = {
+      "/korvane.con",      "/servermaplist.con", "/serversettings.con", "/serverautoexec.con",
+      "/banlist.con",      "/serverbanlist.con", "/useraccess.con",     "/serverschedule.con",
+      "/announcements.con", "/bannedwords.con",  "/maps.con",           "/mods.con"};
+  for (const char* name : kFiles) CreateFileWithDirs(settings + name, 1);
+  CreateFileWithDirs(Core().server_dir + "/pb/pbbans.dat", 1);
+
+  std::string menu = settings + "/playermenu.con";
+  if (!FileExists(menu)) {
+    CreateFileWithDirs(menu, 2);
+    ReplaceFileContents(menu, "Kick|kick\nBan|ban\n");
+  }
+}
+
+// serversettings.con and serverautoexec.con start empty at every start.
+void EmptyServerFiles() {
+  const std::string& settings = Core().settings_dir;
+  if (!ReplaceFileContents(settings + "/serversettings.con", "")) {
+    EndStart("Couldn't open ServerSettings.con file for writing!\n" + ErrorText(LastError()) +
+             "\nKorvane must have write access to this file, check file permissions and "
+             "attributes.");
+  }
+  if (!ReplaceFileContents(settings + "/serverautoexec.con", "")) {
+    EndStart("Couldn't open ServerAutoexec.con file for writing!\n" + ErrorText(LastError()) +
+             "\n\nKorvane must have write access to this file, check file permissions and "
+             "attributes.");
+  }
+}
+
+void CheckModFolder() {
+  if (!FileExists(Core().server_dir + "/mods/bf1942/init.con"))
+    EndStart("Couldn't detect a valid BF1942 mod folder!");
+  if (FileExists("/tmp/Battlefield 1942/mods/bf1942/settings/maplist.con"))
+    LogMessage(6, "WARNING: \"Battlefield 1942\" folder exists in /tmp directory!");
+  std::remove((Core().settings_dir + "/kicklist.con").c_str());
+}
+
+void WritePidFile() {
+  if (!Core().pid_file) return;
+  char text[32];
+  std::snprintf(text, sizeof text, "%i", static_cast<int>(::getpid()));
+  CreateFileWithDirs(Core().pid_file_path, 0);
+  if (!ReplaceFileContents(Core().pid_file_path, text)) {
+    LogMessage(6, "Couldn't write PID file to %s! %s", Core().pid_file_path.c_str(),
+               ErrorText(LastError()).c_str());
+  }
+}
+
+}  // namespace
+
+void InstallSignalHandlers() {
+  sigset_t pipe_set;
+  sigemptyset(&pipe_set);
+  sigaddset(&pipe_set, SIGPIPE);
+  ::sigprocmask(SIG_BLOCK, &pipe_set, nullptr);
+  InstallHandler(SIGCHLD, ReapChild, SA_RESTART);
+  InstallHandler(SIGTERM, RecordSignal, 0);
+  InstallHandler(SIGINT, RecordSignal, 0);
+  InstallHandler(SIGHUP, RecordSignal, 0);
+}
+
+void Daemonize() {
+  if (::fork() != 0) std::_Exit(0);
+  ::setsid();
+  ::signal(SIGHUP, SIG_IGN);
+  if (::fork() != 0) std::_Exit(0);
+  if (::chdir(Core().server_dir.c_str()) != 0) {
+    // The directory was checked at start-up; staying where we are is harmless.
+  }
+  ::umask(0);
+  for (int fd = 0; fd < 1024; ++fd) ::close(fd);
+}
+
+bool OpenListenSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) EndStart("Couldn't create a server socket! " + Errno());
+  int on = 1;
+  if (::ioctl(fd, FIONBIO, &on) != 0)
+    EndStart("Couldn't change server socket mode to non-blocking! " + Errno());
+  if (Core().reuse_address && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+    EndStart("Couldn't set socket reuse-address option! " + Errno());
+  struct linger linger {};
+  if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &linger, sizeof linger) != 0) {
+    LogMessage(6, "Couldn't set socket linger option! %s", Errno().c_str());
+    return false;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(ListenAddress());
+  address.sin_port = htons(static_cast<std::uint16_t>(Core().listen_port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    EndStart("Couldn't bind server socket! " + Errno());
+  if (::listen(fd, 5) != 0) EndStart("Couldn't create a connection queue! " + Errno());
+  if (fd >= FD_SETSIZE) EndStart("Couldn't create a server socket! descriptor out of range");
+  LogMessage(6, "Listening on %s:%i.", FormatDottedIp(ListenAddress()).c_str(),
+             Core().listen_port);
+  Core().listen_socket = fd;
+  FD_ZERO(&Core().master_set);
+  FD_SET(fd, &Core().master_set);
+  return true;
+}
+
+bool RunStartupSequence() {
+  InitCompressionAndSystem();
+  LogDebugSettings();
+  CheckInstallation();
+  CreateDaemonFiles();
+  EmptyServerFiles();
+  CheckModFolder();
+  // Settings, content, accounts and schedule are loaded here as their
+  // subsystems arrive, in the order of the start-up sequence.
+  InitSessionTable();
+  // Finding a running server (or starting one) comes here, before detaching.
+  if (Core().daemon) Daemonize();
+  WritePidFile();
+  return OpenListenSocket();
+}

@@ -1,0 +1,21 @@
+// The start-up sequence after the command line: installation checks, the
+// daemon's files, loading what is stored, detaching, the pid file and the
+// listening socket.
+#pragma once
+
+// Installs the signal handlers (before anything else).
+void InstallSignalHandlers();
+
+// Runs the start-up steps in order. Returns normally when the main loop may
+// begin; every fatal step logs its message and exits with status 1 (or the
+// status the step names). Returns false only when the process should end
+// with status 0 without a message of its own (the linger option failing).
+bool RunStartupSequence();
+
+// Detaches from the terminal: two forks around setsid, SIGHUP ignored,
+// descriptors closed, working directory = the server directory.
+void Daemonize();
+
+// Opens the listening socket; exits on failure as the start-up does.
+// Returns false when the linger option cannot be set (status 0).
+bool OpenListenSocket();

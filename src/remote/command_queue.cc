@@ -1,0 +1,69 @@
+// The deferred command queue: packed slots, run when due.
+#include "remote/command_queue.h"
+
+#include <cstring>
+
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "remote/execute.h"
+
+namespace {
+
+bool QueueIsFull() { return g_manager.remote.queue[kQueueSlots - 1].code != 0; }
+
+void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
+  for (QueuedCommand& slot : g_manager.remote.queue) {
+    if (slot.code != 0) continue;
+    slot.code = code;
+    std::memset(slot.text, 0, sizeof slot.text);
+    if (text != nullptr) std::strncpy(slot.text, text, sizeof slot.text - 1);
+    slot.sender = sender;
+    slot.due = static_cast<std::int64_t>(std::time(nullptr)) + delay;
+    return;
+  }
+}
+
+}  // namespace
+
+bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
+  if (QueueIsFull()) {
+    LogMessage(6, "DEBUG: Couldn't queue command %.8lX, the queue is full!",
+               static_cast<unsigned long>(code));
+    return true;
+  }
+  PutInFreeSlot(code, text, sender, delay);
+  return true;
+}
+
+bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
+  if (QueueIsFull()) {
+    LogMessage(6, "Couldn't queue command %.8lX! The queue is full.",
+               static_cast<unsigned long>(code));
+    return true;
+  }
+  for (const QueuedCommand& slot : g_manager.remote.queue) {
+    if (slot.code == code) return true;
+  }
+  PutInFreeSlot(code, text, sender, delay);
+  return true;
+}
+
+void RunQueuedCommandsAt(std::time_t now) {
+  auto& queue = g_manager.remote.queue;
+  for (int i = 0; i < kQueueSlots; ++i) {
+    if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) continue;
+    // Run a copy: the command may queue further commands while it runs.
+    QueuedCommand command = queue[i];
+    for (int k = i; k < kQueueSlots - 1; ++k) queue[k] = queue[k + 1];
+    queue[kQueueSlots - 1] = QueuedCommand{};
+    ExecuteCommand(command);
+  }
+}
+
+void RunQueuedCommands() { RunQueuedCommandsAt(std::time(nullptr)); }
+
+int QueuedCommandCount() {
+  int count = 0;
+  for (const QueuedCommand& slot : g_manager.remote.queue) count += slot.code != 0;
+  return count;
+}

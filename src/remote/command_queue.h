@@ -1,0 +1,26 @@
+// The 32-slot deferred command queue that every action on the game server
+// goes through, whoever asks for it.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "remote/remote_state.h"
+
+// Queued command codes 0xB00B0000 + n.
+inline constexpr std::uint32_t kQueuedBase = 0xB00B0000;
+inline constexpr std::uint32_t kCmdConsoleReconnect = 0xB00B0000;
+inline constexpr std::uint32_t kCmdNotifyAll = 0xB00B0002;
+inline constexpr std::uint32_t kCmdReloadAccounts = 0xB00B0020;
+
+// Queues a command due `delay` seconds from now. A full queue drops it with
+// a log line. Always true.
+bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
+// As QueueCommand, but only when no slot already holds the same code.
+bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
+// Runs every command that is due, in queue order; called on every loop pass.
+void RunQueuedCommands();
+// Runs with an explicit clock (for tests).
+void RunQueuedCommandsAt(std::time_t now);
+// Number of occupied slots.
+int QueuedCommandCount();
