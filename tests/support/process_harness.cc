@@ -1,0 +1,174 @@
+// Process-level test helpers.
+#include "support/process_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace korvtest {
+
+std::string BuildPath(const std::string& program) {
+  return std::string(KORV_BUILD_DIR) + "/" + program;
+}
+
+std::string SourcePath(const std::string& relative) {
+  return std::string(KORV_SOURCE_DIR) + "/" + relative;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/korvtest-XXXXXX";
+  char* made = ::mkdtemp(pattern);
+  path_ = made != nullptr ? made : "/tmp/korvtest-failed";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+int FreePort(bool udp) {
+  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+void MakeServerDir(const std::string& dir) {
+  std::filesystem::create_directories(dir + "/mods/bf1942/settings");
+  WriteFile(dir + "/mods/bf1942/init.con", "");
+  WriteFile(dir + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
+  ::chmod((dir + "/bf1942_lnxded").c_str(), 0755);
+}
+
+Process::~Process() {
+  if (pid_ > 0 && running()) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+bool Process::Start(const std::vector<std::string>& argv, const std::string& work_dir,
+                    const std::string& output_file) {
+  pid_ = ::fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    int out = ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+    }
+    int null_in = ::open("/dev/null", O_RDONLY);
+    if (null_in >= 0) ::dup2(null_in, 0);
+    if (::chdir(work_dir.c_str()) != 0) ::_exit(126);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  status_ = -1;
+  return true;
+}
+
+bool Process::running() {
+  if (pid_ <= 0 || status_ != -1) return false;
+  int status = 0;
+  pid_t got = ::waitpid(pid_, &status, WNOHANG);
+  if (got == 0) return true;
+  if (got == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  } else {
+    status_ = 255;
+  }
+  return false;
+}
+
+void Process::Signal(int signal) {
+  if (pid_ > 0 && running()) ::kill(pid_, signal);
+}
+
+int Process::Wait(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
+             std::string* output, std::chrono::milliseconds timeout) {
+  char pattern[] = "/tmp/korvtest-out-XXXXXX";
+  int fd = ::mkstemp(pattern);
+  if (fd >= 0) ::close(fd);
+  int status = -1;
+  {
+    Process process;
+    process.Start(argv, work_dir, pattern);
+    status = process.Wait(timeout);
+  }
+  if (output != nullptr) *output = ReadFile(pattern);
+  ::unlink(pattern);
+  return status;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
+bool WaitForText(const std::string& path, const std::string& needle,
+                 std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    if (ReadFile(path).find(needle) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+bool WaitForPort(int port, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+}  // namespace korvtest

@@ -1,0 +1,80 @@
+// Helpers for process-level tests: temporary directories, free loopback
+// ports, starting programs from build/ and stopping them by pid.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace korvtest {
+
+// Path of a program built in build/ ("korvd", "gamesim", "korvctl").
+std::string BuildPath(const std::string& program);
+// Path below the source tree.
+std::string SourcePath(const std::string& relative);
+
+// A fresh directory under /tmp, removed with everything in it on scope exit.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
+int FreePort(bool udp = false);
+
+// Lays out the minimal server installation the daemon's start-up checks
+// need: bf1942_lnxded (a script that sleeps), mods/bf1942/init.con.
+void MakeServerDir(const std::string& dir);
+
+// A child process started with its output sent to a file. The destructor
+// kills it (SIGKILL) and reaps it if it is still running.
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Starts `argv[0]` in `work_dir` with stdout and stderr written to
+  // `output_file`. Returns false if fork failed.
+  bool Start(const std::vector<std::string>& argv, const std::string& work_dir,
+             const std::string& output_file);
+  pid_t pid() const { return pid_; }
+  bool running();
+  // Sends a signal to the process.
+  void Signal(int signal);
+  // Waits for the exit; returns the exit status, 128 + signal when killed,
+  // or -1 on timeout (the process then keeps running).
+  int Wait(std::chrono::milliseconds timeout);
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Runs a program to the end and returns its exit status; its standard
+// output goes to *output.
+int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
+             std::string* output, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Reads a whole file ("" when missing).
+std::string ReadFile(const std::string& path);
+// Writes a whole file, creating it.
+void WriteFile(const std::string& path, const std::string& contents);
+// Waits until the file contains `needle`; false on timeout.
+bool WaitForText(const std::string& path, const std::string& needle,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Waits until something accepts TCP connections on 127.0.0.1:port.
+bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace korvtest
