@@ -23,6 +23,7 @@
 #include "core/log.h"
 #include "core/manager_state.h"
 #include "core/options.h"
+#include "remote/accounts.h"
 #include "remote/session.h"
 
 namespace {
@@ -163,6 +164,11 @@ void WritePidFile() {
   }
 }
 
+void LoadAccountsOrEnd() {
+  if (!LoadUserAccounts(UserAccessPath()))
+    EndStart("Couldn't load user file! " + ErrorText(LastError()));
+}
+
 }  // namespace
 
 void InstallSignalHandlers() {
@@ -226,6 +232,7 @@ bool RunStartupSequence() {
   CheckModFolder();
   // Settings, content, accounts and schedule are loaded here as their
   // subsystems arrive, in the order of the start-up sequence.
+  LoadAccountsOrEnd();
   InitSessionTable();
   // Finding a running server (or starting one) comes here, before detaching.
   if (Core().daemon) Daemonize();
