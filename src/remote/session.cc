@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <sys/select.h>
 
 #include "core/helpers.h"
@@ -92,12 +93,20 @@ bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t le
   const ClientSession& session = g_manager.remote.sessions[slot];
   // A free slot has no connection: sending to descriptor 0 would write into
   // whatever the daemon's standard input is.
+  // One send for the whole message: split into small writes, the second
+  // would wait for the client's delayed acknowledgement of the first.
   if (session.socket <= 0) {
     SetLastError(EBADF);
-  } else if (SendU32(session.socket, code) &&
-             SendU32(session.socket, static_cast<std::uint32_t>(length)) &&
-             SendAll(session.socket, data, length)) {
-    return true;
+  } else if (length > 0 && data == nullptr) {
+    SetLastError(EINVAL);
+  } else {
+    std::vector<unsigned char> message(8 + length);
+    for (int i = 0; i < 4; ++i) {
+      message[i] = static_cast<unsigned char>(code >> (8 * i));
+      message[4 + i] = static_cast<unsigned char>(static_cast<std::uint32_t>(length) >> (8 * i));
+    }
+    if (length > 0) std::memcpy(message.data() + 8, data, length);
+    if (SendAll(session.socket, message.data(), message.size())) return true;
   }
   LogMessage(6, "Couldn't notify client at %s! %s", session.address.c_str(),
              ErrorText(LastError()).c_str());
