@@ -214,10 +214,19 @@ std::string DefaultChoice(const SettingEntry& row) {
   return CutText(ChoiceValue(row.default_text, row.default_value).value_or(""), kMaxSettingText);
 }
 
+// True when the word begins with a decimal number as atoi reads it.
+bool HasLeadingNumber(std::string_view word) {
+  std::size_t pos = word.find_first_not_of(" \t");
+  if (pos != std::string_view::npos && (word[pos] == '-' || word[pos] == '+')) ++pos;
+  return pos < word.size() && word[pos] >= '0' && word[pos] <= '9';
+}
+
 void ParseNumber(int index, SettingEntry& row, std::optional<std::string_view> word) {
   const char* name = SettingName(index);
   if (word) row.value = ParseInt(*word);
-  if (!word || !InRange(row, row.value)) {
+  // A switch written as a word ("yes") is refused rather than read as 0.
+  bool refused = row.type == T::kBoolean && word && !HasLeadingNumber(*word);
+  if (!word || refused || !InRange(row, row.value)) {
     LogMessage(6, "Invalid value of %i detected for setting %s, using default %i.", row.value,
                name, row.default_value);
     row.value = row.default_value;
