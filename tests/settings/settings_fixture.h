@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ class SettingsFixture : public ::testing::Test {
     g_manager.core.daemon = true;  // keep the log off standard output
     g_manager.core.server_dir = dir_.path();
     g_manager.core.settings_dir = dir_.path() + "/settings";
+    std::filesystem::create_directories(g_manager.core.settings_dir);
     InitSettings();
   }
   void TearDown() override { ResetManagerState(); }
