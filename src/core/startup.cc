@@ -32,7 +32,9 @@ namespace {
 CoreState& Core() { return g_manager.core; }
 
 // The address the listening socket binds to (0 = every interface).
-std::uint32_t ListenAddress() { return static_cast<std::uint32_t>(SettingValue(kSetServerIp)); }
+std::uint32_t ListenAddress() {
+  return static_cast<std::uint32_t>(SettingValue(kSetServerIp));
+}
 
 [[noreturn]] void EndStart(const std::string& message) {
   LogMessage(6, "%s", message.c_str());
