@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include "content/content_discovery.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
@@ -22,6 +23,7 @@
 #include "remote/session.h"
 #include "remote/status_line.h"
 #include "remote/transport.h"
+#include "settings/settings_files.h"
 
 namespace {
 
@@ -63,8 +65,15 @@ void PbConfigUp(const CommandContext& c) {
     LogUserAction(c, "User %s at %s updated the PunkBuster server config.");
 }
 
-void ModsDown(const CommandContext& c) { SendSettingsFile(c, "mods.con"); }
-void MapsDown(const CommandContext& c) { SendSettingsFile(c, "maps.con"); }
+void ModsDown(const CommandContext& c) {
+  WriteModsFile(SettingsFile("mods.con"));
+  SendSettingsFile(c, "mods.con");
+}
+
+void MapsDown(const CommandContext& c) {
+  WriteMapsFile(SettingsFile("maps.con"));
+  SendSettingsFile(c, "maps.con");
+}
 void RotationDown(const CommandContext& c) { SendSettingsFile(c, "servermaplist.con"); }
 
 void RotationUp(const CommandContext& c) {
@@ -239,12 +248,24 @@ static_assert(RowsAreInCodeOrder(), "one row per code, in code order");
 
 /* Commands served by other subsystems' procedures */
 
-void SettingsDown(const CommandContext& c) { SendU32(c.socket, kFrameAbort); }
+// The settings of the session's groups only: the access mask is the group
+// mask (bit 15 admits the settings that apply at server start).
+void SettingsDown(const CommandContext& c) {
+  std::string path = ServerFile("korvane.con");
+  SaveSettings(path, c.access);
+  SendAndDelete(c, path);
+}
 
+// An upload changes only the groups the uploader may change, then becomes
+// the stored settings, reaches the running server and its autoexec file.
 void SettingsUp(const CommandContext& c) {
   std::string path = ServerFile("korvane.con");
-  ReceiveFile(path, c.socket);
+  if (!ReceiveFile(path, c.socket)) return;
+  LoadSettings(path, c.access, c.slot);
   std::remove(path.c_str());
+  SaveSettings(SettingsFile("korvane.con"), kAllGroups);
+  WriteServerAutoexec(SettingsFile("serverautoexec.con"));
+  NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
 }
 
 void StatusReply(const CommandContext& c) { SendU32(c.socket, 0); }

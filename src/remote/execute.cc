@@ -10,6 +10,7 @@
 #include "remote/accounts.h"
 #include "remote/command_queue.h"
 #include "remote/session.h"
+#include "settings/settings_files.h"
 
 namespace {
 
@@ -77,6 +78,22 @@ void BanPlayerName(const QueuedCommand& command) {
   NotifyAllClientsText(kNotifyNameBanned, name, 0);
 }
 
+// Sets or clears the idle map, in memory and in the map rotation file.
+void SetIdleMap(const QueuedCommand& command) {
+  std::string map = CutText(Text(command), kMaxIdleMapText);
+  g_manager.core.idle_map = map;
+  SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map);
+  Issuer issuer(command.sender);
+  if (map.empty()) {
+    LogMessage(6, "User %s at %s cleared the idle map.", issuer.user.c_str(),
+               issuer.address.c_str());
+  } else {
+    LogMessage(6, "User %s at %s changed the idle map to %s.", issuer.user.c_str(),
+               issuer.address.c_str(), map.c_str());
+  }
+  NotifyAllClientsText(kNotifyIdleMapSet, map, 0);
+}
+
 void ChangeOwnPassword(const QueuedCommand& command) {
   if (!SetUserPassword(SenderUserName(command.sender), Text(command))) {
     NotifyIssuer(command, kNotifyFailed);
@@ -98,6 +115,7 @@ void ReloadAccounts(const QueuedCommand&) {
 constexpr ExecRow kExecRows[] = {
     {0xB00B0002, NotifyAllCommand},
     {0xB00B0003, DisconnectClient},
+    {0xB00B000D, SetIdleMap},
     {0xB00B0013, BanPlayerName},
     {0xB00B001A, ChangeOwnPassword},
     {0xB00B0020, ReloadAccounts},

@@ -44,6 +44,9 @@ class RemoteProcessTest : public ::testing::Test {
     ASSERT_TRUE(WaitForText(Log(), "Listening on 127.0.0.1:" + std::to_string(port_)));
   }
   std::string Log() { return server_ + "/korvd.log"; }
+  void AppendAccount(const std::string& line) {
+    WriteFile(settings_ + "/useraccess.con", ReadFile(settings_ + "/useraccess.con") + line);
+  }
   std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
     auto client = std::make_unique<Client>();
     EXPECT_TRUE(client->Connect(port_));
@@ -300,6 +303,45 @@ TEST_F(RemoteProcessTest, LogDownloadSendsTheLastPart) {
   auto maps = LoggedIn("maps", "pw");
   maps->Command(0xBABE0030);
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE0030!"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
+  AppendAccount("group0,pw,,1,1\n");
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  auto group0 = LoggedIn("group0", "pw");
+  admin->Command(0xBABE0000);
+  auto all = admin->ReadFrame();
+  ASSERT_TRUE(all);
+  group0->Command(0xBABE0000);
+  auto own = group0->ReadFrame();
+  ASSERT_TRUE(own);
+  EXPECT_NE(own->find("game.serverName "), std::string::npos);
+  EXPECT_EQ(own->find("game.serverName "), all->find("game.serverName "));
+  EXPECT_LT(own->size(), all->size());
+  // The upload tries a group-0 text, a group-0 setting that applies only
+  // at server start (needs bit 15) and a setting of another group.
+  std::string upload = std::regex_replace(*all, std::regex("game.serverName \"\""),
+                                          "game.serverName \"Renamed\"");
+  upload = std::regex_replace(upload, std::regex("game.serverSpawnTime 15"),
+                              "game.serverSpawnTime 20");
+  upload = std::regex_replace(upload, std::regex("game.serverMaxPlayers 32"),
+                              "game.serverMaxPlayers 40");
+  group0->Command(0xBABE0001);
+  group0->SendFrame(upload);
+  auto note = admin->ReadNotification();
+  ASSERT_TRUE(note);
+  EXPECT_EQ(note->code, 0xBEEF000Bu);
+  EXPECT_TRUE(KeepAliveAnswered(*group0));  // the uploader is not told
+  std::string stored = ReadFile(settings_ + "/korvane.con");
+  EXPECT_NE(stored.find("game.serverName \"Renamed\"\n"), std::string::npos);
+  EXPECT_NE(stored.find("game.serverSpawnTime 15\n"), std::string::npos);
+  EXPECT_NE(stored.find("game.serverMaxPlayers 32\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(server_ + "/korvane.con"));
 }
 
 }  // namespace
