@@ -1,6 +1,5 @@
 // Fields of remote administration: the account table and its padding
-// generator, the session table, the deferred command queue and the few
-// values the queued commands keep.
+// generator, the session table and the deferred command queue.
 #pragma once
 
 #include <array>
@@ -14,7 +13,6 @@ inline constexpr int kQueueSlots = 32;
 inline constexpr std::size_t kQueuedTextSize = 256;
 inline constexpr int kMaxAccounts = 100;
 inline constexpr int kRngWords = 533;
-inline constexpr std::size_t kMaxStartMapText = 127;
 
 // One row of the account table. An empty user name ends the table.
 struct UserAccount {
@@ -55,9 +53,4 @@ struct RemoteState {
 
   /* Deferred command queue, kept packed: occupied slots first */
   std::array<QueuedCommand, kQueueSlots> queue{};
-
-  /* Values the queued commands set and other subsystems read */
-  bool server_paused = false;
-  std::string start_map;            // map the next launch begins with
-  std::string punkbuster_version;   // "(...)" cache, cleared with the console
 };
