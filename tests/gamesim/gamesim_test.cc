@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -398,6 +399,19 @@ TEST_F(GamesimTest, HostileInputDropsOnlyThatConnection) {
   ASSERT_TRUE(huge_login.ReadBytes(10));
   ASSERT_TRUE(huge_login.SendRaw(U32(1u << 30)));
   EXPECT_TRUE(huge_login.Closed());
+  // A fixed-seed run of random bytes, before and after the login.
+  std::mt19937 random(1942);
+  for (int round = 0; round < 20; ++round) {
+    ConsoleClient client;
+    if (round % 2 == 0) {
+      LogIn(&client);
+    } else {
+      ASSERT_TRUE(client.Connect(game_.console_port));
+    }
+    std::string garbage(1 + random() % 600, '\0');
+    for (char& c : garbage) c = static_cast<char>(random() & 0xFF);
+    client.SendRaw(garbage);
+  }
   // Garbage datagrams are ignored; the server still answers everyone.
   StatusQuery(game_.status_port, std::string(3000, '\\'), 300);
   ConsoleClient fine;
