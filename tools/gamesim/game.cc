@@ -86,6 +86,14 @@ constexpr const char* kChatPool[] = {
 constexpr const char* kRudePool[] = {"stop camping you noob", "what a noob team",
                                      "camper noob in the church"};
 
+// While nobody reads the console, only the latest lines are kept, as a
+// console's scroll-back would.
+void Queue(std::vector<std::string>* lines, std::string line) {
+  constexpr std::size_t kMaxWaiting = 256;
+  if (lines->size() >= kMaxWaiting) lines->erase(lines->begin());
+  lines->push_back(std::move(line));
+}
+
 }  // namespace
 
 const Game::CommandRow Game::kCommands[] = {
@@ -149,7 +157,7 @@ void Game::ApplyScenario(const Scenario& scenario, double now) {
     paused_ = ::strcasecmp(scenario.gamemode->c_str(), "pause") == 0;
     round_over_ = ::strcasecmp(scenario.gamemode->c_str(), "end") == 0;
   }
-  said_.insert(said_.end(), scenario.said.begin(), scenario.said.end());
+  for (const std::string& line : scenario.said) Queue(&said_, line);
 }
 
 std::vector<std::string> Game::RunCommand(const std::string& line) {
@@ -201,7 +209,7 @@ void Game::RemovePlayer(int id, const std::string& why) {
 }
 
 void Game::Event(const std::string& text) {
-  said_.push_back("##-- Event " + text);
+  Queue(&said_, "##-- Event " + text);
   Note("%s", text.c_str());
 }
 
@@ -377,23 +385,23 @@ std::vector<std::string> Game::Quit(const std::string&) {
 
 std::vector<std::string> Game::PbPlayerList(const std::string&) {
   if (!PunkBusterOn()) return {"Unknown command: pb_sv_plist"};
-  later_output_.push_back("PunkBuster Server: Player List:");
+  Queue(&later_output_, "PunkBuster Server: Player List:");
   int listed = 0;
   for (const Player& p : players_) {
     if (p.bot || p.guid.empty()) continue;
     char line[256];
     std::snprintf(line, sizeof line, "PunkBuster Server: %-2d %s(-) %s:%d OK 1 5.0 0 (W) %s",
                   p.id + 1, p.guid.c_str(), p.address.c_str(), p.port, p.name.c_str());
-    later_output_.push_back(line);
+    Queue(&later_output_, line);
     ++listed;
   }
-  later_output_.push_back("PunkBuster Server: End of Player List (" + std::to_string(listed) + " Players)");
+  Queue(&later_output_, "PunkBuster Server: End of Player List (" + std::to_string(listed) + " Players)");
   return {};
 }
 
 std::vector<std::string> Game::PbVersion(const std::string&) {
   if (!PunkBusterOn()) return {"Unknown command: pb_sv_ver"};
-  later_output_.push_back("PunkBuster Server: (v1.700 | A1.380 C2.210) gamesim");
+  Queue(&later_output_, "PunkBuster Server: (v1.700 | A1.380 C2.210) gamesim");
   return {};
 }
 
@@ -401,7 +409,7 @@ std::vector<std::string> Game::PbKick(const std::string& args) {
   if (!PunkBusterOn()) return {"Unknown command: pb_sv_kick"};
   int slot = ParseInt(args);
   if (FindPlayer(slot - 1) != nullptr) RemovePlayer(slot - 1, "was kicked by PunkBuster");
-  later_output_.push_back("PunkBuster Server: Kick command issued for slot " + std::to_string(slot));
+  Queue(&later_output_, "PunkBuster Server: Kick command issued for slot " + std::to_string(slot));
   return {};
 }
 
@@ -432,7 +440,7 @@ std::vector<std::string> Game::PbBanEmpty(const std::string&) {
 
 std::vector<std::string> Game::PbScreenshot(const std::string& args) {
   if (!PunkBusterOn()) return {"Unknown command: pb_sv_getss"};
-  later_output_.push_back("PunkBuster Server: Screenshot requested from " + CutText(args, 64));
+  Queue(&later_output_, "PunkBuster Server: Screenshot requested from " + CutText(args, 64));
   return {};
 }
 
@@ -446,7 +454,7 @@ std::vector<std::string> Game::PbWriteConfig(const std::string&) {
 
 std::vector<std::string> Game::PbLoadConfig(const std::string&) {
   if (!PunkBusterOn()) return {"Unknown command: pb_sv_load"};
-  later_output_.push_back("PunkBuster Server: Loaded pbsv.cfg");
+  Queue(&later_output_, "PunkBuster Server: Loaded pbsv.cfg");
   return {};
 }
 
@@ -623,7 +631,7 @@ void Game::LivelyChat() {
   std::uniform_int_distribution<int> roll(0, 7);
   const char* text = roll(random_) == 0 ? kRudePool[random_() % std::size(kRudePool)]
                                         : kChatPool[random_() % std::size(kChatPool)];
-  said_.push_back("##-- Global " + speaker.name + ": " + text);
+  Queue(&said_, "##-- Global " + speaker.name + ": " + text);
   Note("%s: %s", speaker.name.c_str(), text);
 }
 
