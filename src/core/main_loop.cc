@@ -15,6 +15,7 @@
 #include "core/manager_state.h"
 #include "remote/command_queue.h"
 #include "remote/session.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -26,7 +27,11 @@ constexpr int kDefaultSupervisionPeriod = 30;
 CoreState& Core() { return g_manager.core; }
 
 // Seconds between supervision ticks (the monitor timer period setting).
-int SupervisionPeriod() { return kDefaultSupervisionPeriod; }
+// Before the settings are initialised the row is still 0; the default holds.
+int SupervisionPeriod() {
+  int period = SettingValue(kSetMonitorTimerPeriod);
+  return period > 0 ? period : kDefaultSupervisionPeriod;
+}
 
 void CloseClientSocket(int fd) {
   ::close(fd);

@@ -5,11 +5,13 @@
 #include "core/core_state.h"
 #include "remote/remote_state.h"
 #include "server/server_state.h"
+#include "settings/settings_state.h"
 
 struct ManagerState {
   CoreState core;
   ServerState server;
   RemoteState remote;
+  SettingsState settings;
 };
 
 extern ManagerState g_manager;

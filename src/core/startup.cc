@@ -26,6 +26,7 @@
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
+#include "settings/settings_startup.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -33,7 +34,9 @@ namespace {
 CoreState& Core() { return g_manager.core; }
 
 // The address the listening socket binds to (0 = every interface).
-std::uint32_t ListenAddress() { return Core().ip_option; }
+std::uint32_t ListenAddress() {
+  return static_cast<std::uint32_t>(SettingValue(kSetServerIp));
+}
 
 [[noreturn]] void EndStart(const std::string& message) {
   LogMessage(6, "%s", message.c_str());
@@ -264,8 +267,9 @@ bool RunStartupSequence() {
   CreateDaemonFiles();
   EmptyServerFiles();
   CheckModFolder();
-  // Settings, content, accounts and schedule are loaded here as their
-  // subsystems arrive, in the order of the start-up sequence.
+  if (std::optional<std::string> fatal = PrepareSettings()) EndStart(*fatal);
+  // Accounts and schedule are loaded here, before the snapshot is taken.
+  TakeSettingsSnapshot();
   InitSessionTable();
   FindOrStartServer();
   if (Core().daemon) Daemonize();
