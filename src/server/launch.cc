@@ -40,7 +40,8 @@ bool PortInRange(std::int32_t port) {
   return port >= row.minimum && port <= row.maximum;
 }
 
-// The ten checks that refuse settings giving an unusable or unsafe server.
+}  // namespace
+
 bool PassesPreLaunchChecks() {
   bool console = SettingValue(kSetEnableRemoteConsole) != 0;
   bool admin = SettingValue(kSetEnableRemoteAdmin) != 0;
@@ -73,6 +74,8 @@ bool PassesPreLaunchChecks() {
                   "Internet server to prevent unauthorized access.");
   return true;
 }
+
+namespace {
 
 // Writes the game's configuration and the rotation; false when the launch
 // must be refused (logged).

@@ -9,6 +9,10 @@
 // the child was started; every refusal is logged.
 bool StartServer();
 
+// The ten checks that refuse settings giving an unusable or unsafe server;
+// false after logging the refusal (last error 0).
+bool PassesPreLaunchChecks();
+
 // Ends the server: "quit" through the console, 3 seconds, then SIGKILL if
 // it is still there. `crash_handling` keeps the restart counter. False only
 // when the kill failed.
