@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "support/gamesim_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"
 
@@ -167,6 +168,42 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
   std::string out = ReadFile(dir_ / "out.txt");
   std::size_t first = out.find("Korvane v2.0 beta 4g");
   EXPECT_EQ(out.find("Korvane v2.0 beta 4g", first + 1), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// gamesim launched by the daemon, then stopped by -exit when the daemon ends.
+TEST(LaunchGamesim, StartThenExitStopsTheServer) {
+  gamesimtest::GameDir game;
+  gamesimtest::LayOut(&game, "");
+  std::filesystem::create_directories(game.dir / "mods/bf1942/archives/bf1942/levels");
+  WriteFile(game.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(game.settings() + "/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Sim\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"game.serverPort", std::to_string(game.game_port)},
+                        {"game.gameSpyLANPort", std::to_string(game.status_port)},
+                        {"manager.consolePort", std::to_string(game.console_port)},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+  Process daemon;
+  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
+                            "-port", std::to_string(FreePort())},
+                           game.dir.path(), game.dir / "korvd-out.txt"));
+  std::string log = game.dir / "korvd.log";
+  ASSERT_TRUE(WaitForText(log, "Server started via command-line option."));
+  // The server shares the daemon's terminal.
+  ASSERT_TRUE(WaitForText(game.dir / "korvd-out.txt", "gamesim: serving"));
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(std::chrono::seconds(20)), 15);
+  std::string text = ReadFile(log);
+  EXPECT_NE(text.find("Terminating server with extreme prejudice! \r\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Server stopped\r\n"), std::string::npos);
+  // Nothing of the server is left in the process table.
+  EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
 }
 
 }  // namespace
