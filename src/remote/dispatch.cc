@@ -23,6 +23,7 @@
 #include "remote/session.h"
 #include "remote/status_line.h"
 #include "remote/transport.h"
+#include "server/launch.h"
 #include "settings/settings_files.h"
 
 namespace {
@@ -274,18 +275,22 @@ void StartServerCommand(const CommandContext& c) {
   if (g_manager.server.server_running) {
     NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
     LogUserAction(c, "User %s at %s tried to start the server but it is already running.");
-    return;
+  } else if (StartServer()) {
+    LogUserAction(c, "User %s at %s started the server.");
+  } else {
+    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
   }
-  NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
 }
 
 void StopServerCommand(const CommandContext& c) {
   if (!g_manager.server.server_running) {
     NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
     LogUserAction(c, "User %s at %s tried to stop the server but it is already stopped.");
-    return;
+  } else if (StopServer(false)) {
+    LogUserAction(c, "User %s at %s stopped the server.");
+  } else {
+    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
   }
-  NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
 }
 
 void GameAddressReply(const CommandContext& c) { SendU32(c.socket, 0); }

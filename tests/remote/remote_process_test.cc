@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "remote/remote_client.h"
+#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 using namespace korvtest;
@@ -342,6 +343,51 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   EXPECT_NE(stored.find("game.serverSpawnTime 15\n"), std::string::npos);
   EXPECT_NE(stored.find("game.serverMaxPlayers 32\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(server_ + "/korvane.con"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
+  WriteFile(settings_ + "/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Test Server\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+  WriteFile(settings_ + "/servermaplist.con", "game.addLevel berlin ctf\n");
+  AppendAccount("starter,pw,,4096,1\n");
+  StartDaemon();
+  auto watcher = LoggedIn("maps", "pw");
+  auto starter = LoggedIn("starter", "pw");
+  std::string address = AddressOf(*starter);
+  starter->Command(0xBABE001A);
+  auto started = watcher->ReadNotification();
+  ASSERT_TRUE(started) << ReadFile(Log());
+  EXPECT_EQ(started->code, 0xBEEF0004u);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " started the server."));
+  starter->Command(0xBABE001A);
+  auto refused = watcher->ReadNotification();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->code, 0xBEEF0009u);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
+                                     " tried to start the server but it is already running."));
+  // A client logging in now learns that the server runs.
+  Client late;
+  ASSERT_TRUE(late.Connect(port_));
+  EXPECT_EQ(late.Login("admin", "Secret").running, 1);
+
+  starter->Command(0xBABE001B);
+  auto stopped = watcher->WaitNotification(0xBEEF0005);
+  ASSERT_TRUE(stopped);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " stopped the server."));
+  starter->Command(0xBABE001B);
+  EXPECT_TRUE(watcher->WaitNotification(0xBEEF000A));
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
+                                     " tried to stop the server but it is already stopped."));
+  // Without bit 12 neither is allowed.
+  watcher->Command(0xBABE001A);
+  EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
 }
 
 }  // namespace
