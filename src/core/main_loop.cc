@@ -194,10 +194,13 @@ int RunMainLoop() {
     RunQueuedCommands();
   }
   Core().loop_running = false;
+  // The status is settled now: a server that -exit stops below must not
+  // replace the signal number with its own end.
+  int status = Core().server_exit_code & 0xFF;
   TakeLeaveOfClients();
   if (Core().exit_stops_server) StopServer(false);
   DiscardAndClose(Core().console_socket);
   DiscardAndClose(Core().listen_socket);
   LogMessage(6, "Exited");
-  return Core().server_exit_code & 0xFF;
+  return status;
 }
