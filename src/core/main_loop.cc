@@ -183,11 +183,16 @@ int RunMainLoop() {
     RunDueTicks(timers, std::time(nullptr), SupervisionPeriod());
     RunQueuedCommands();
     if (count == 0) continue;
+    // A client closed earlier in this pass (by a queued disconnect or a
+    // failed notification) may see its descriptor number reused by a
+    // connection accepted in this pass: only descriptors that were clients
+    // when select() returned, and still are, are served.
+    fd_set clients = Core().master_set;
     for (int fd = 0; fd < FD_SETSIZE; ++fd) {
       if (!FD_ISSET(fd, &ready)) continue;
       if (fd == Core().listen_socket) {
         AcceptClient();
-      } else {
+      } else if (FD_ISSET(fd, &clients) && FD_ISSET(fd, &Core().master_set)) {
         ServeClient(fd);
       }
     }
