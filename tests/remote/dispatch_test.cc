@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <set>
 
 #include "core/manager_state.h"
 #include "remote/execute.h"
@@ -85,71 +84,24 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
   EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
 }
 
-TEST_F(DispatchTest, QueuedRowsCarryTheirCodesAndTexts) {
-  const std::map<int, std::pair<std::uint32_t, bool>> queued = {
-      {0x04, {0xB00B001E, false}}, {0x05, {0xB00B001F, false}}, {0x1C, {0xB00B0009, false}},
-      {0x1E, {0xB00B000A, true}},  {0x1F, {0xB00B000B, false}}, {0x20, {0xB00B000C, true}},
-      {0x21, {0xB00B000D, true}},  {0x22, {0xB00B000E, false}}, {0x23, {0xB00B000F, true}},
-      {0x24, {0xB00B0003, true}},  {0x25, {0xB00B0010, true}},  {0x26, {0xB00B0011, true}},
-      {0x27, {0xB00B0012, false}}, {0x28, {0xB00B0013, true}},  {0x29, {0xB00B0014, false}},
-      {0x2A, {0xB00B0015, false}}, {0x2B, {0xB00B0016, false}}, {0x2C, {0xB00B0017, true}},
-      {0x2D, {0xB00B0018, true}},  {0x2E, {0xB00B0019, true}},  {0x2F, {0xB00B001A, true}},
-      {0x31, {0xB00B001B, true}}};
-  for (const CommandRow& row : CommandTable()) {
-    int n = static_cast<int>(row.code - 0xBABE0000);
-    SCOPED_TRACE(n);
-    auto it = queued.find(n);
-    if (it == queued.end()) {
-      EXPECT_NE(row.kind, CommandKind::kQueued);
-      EXPECT_FALSE(row.text);
-      if (row.kind == CommandKind::kImmediate) {
-        EXPECT_NE(row.handler, nullptr);
-      }
-      continue;
-    }
-    EXPECT_EQ(row.kind, CommandKind::kQueued);
-    EXPECT_EQ(row.queued, it->second.first);
-    EXPECT_EQ(row.text, it->second.second);
-  }
-  EXPECT_EQ(CommandTable()[6].kind, CommandKind::kIgnored);
-  EXPECT_EQ(CommandTable()[7].kind, CommandKind::kIgnored);
-}
-
-TEST_F(DispatchTest, UnknownOrFreeSlotsAreNotRead) {
-  EXPECT_FALSE(DispatchClientCommand(-1));
-  EXPECT_FALSE(DispatchClientCommand(17));
-  EXPECT_FALSE(DispatchClientCommand(0));  // the daemon's own slot has no socket
-  EXPECT_FALSE(DispatchClientCommand(5));  // free
-}
-
 TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
   const char blank = static_cast<char>(0x80);
-  std::vector<std::string> pieces = SplitIntoPieces(std::string(100, 'a'), blank);
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[0].size(), 63u);
-  EXPECT_EQ(pieces[1].size(), 37u);
-
+  auto sizes = [](const std::vector<std::string>& pieces) {
+    std::vector<std::size_t> out;
+    for (const std::string& piece : pieces) out.push_back(piece.size());
+    return out;
+  };
+  using Sizes = std::vector<std::size_t>;
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(100, 'a'), blank)), (Sizes{63, 37}));
   std::string words = std::string(40, 'a') + blank + std::string(30, 'b') + blank + "end";
-  pieces = SplitIntoPieces(words, blank);
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[0], std::string(40, 'a'));
-  EXPECT_EQ(pieces[1], std::string(30, 'b') + blank + "end");
-
-  // A separator at index 63 makes a full piece and is dropped.
-  pieces = SplitIntoPieces(std::string(63, 'c') + blank + "d", blank);
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[0], std::string(63, 'c'));
-  EXPECT_EQ(pieces[1], "d");
-
-  // Exactly 63 characters stay one piece; an empty text is one empty piece.
-  EXPECT_EQ(SplitIntoPieces(std::string(63, 'e'), blank).size(), 1u);
+  EXPECT_EQ(SplitIntoPieces(words, blank),
+            (std::vector<std::string>{std::string(40, 'a'), std::string(30, 'b') + blank + "end"}));
+  // A separator at index 63 ends a full piece and is dropped; one at index
+  // 0 does not count.
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'c') + blank + "d", blank)), (Sizes{63, 1}));
+  EXPECT_EQ(sizes(SplitIntoPieces(blank + std::string(99, 'f'), blank)), (Sizes{63, 37}));
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'e'), blank)), (Sizes{63}));
   EXPECT_EQ(SplitIntoPieces("", blank), std::vector<std::string>{""});
-  // A separator at index 0 does not count: the piece is cut at 63.
-  pieces = SplitIntoPieces(std::string(1, blank) + std::string(99, 'f'), blank);
-  EXPECT_EQ(pieces[0].size(), 63u);
-  // Server messages cut at ordinary spaces.
-  pieces = SplitIntoPieces(std::string(60, 'g') + " " + std::string(10, 'h'), ' ');
-  EXPECT_EQ(pieces, (std::vector<std::string>{std::string(60, 'g'), std::string(10, 'h')}));
 }
 
 }  // namespace
