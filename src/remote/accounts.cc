@@ -348,7 +348,10 @@ bool LoadUserAccounts(const std::string& path) {
     if (count == kMaxAccounts) break;
     std::optional<Row> row = SplitRow(token);
     if (!row) continue;
-    g_manager.remote.accounts[count++] = DecodeAccount(*row, &plain);
+    UserAccount account = DecodeAccount(*row, &plain);
+    // An empty name would end the table and hide the accounts after it.
+    if (account.user_name.empty()) continue;
+    g_manager.remote.accounts[count++] = account;
   }
   if (!read_ok) {
     LogReadFailure();

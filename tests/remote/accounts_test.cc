@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <regex>
 
 #include "core/manager_state.h"
@@ -237,6 +238,32 @@ TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
   EXPECT_FALSE(SetUserPassword("", "pw"));
   EXPECT_FALSE(SetUserPassword("ghost", "pw"));
   EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann"}));
+}
+
+// Garbage account files never crash a load, a login or a merge, and the
+// table stays packed.
+TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
+  std::mt19937 random(42);
+  const std::string alphabet = "ab,,,\n\n 0123456789ABCDEF\r\t\xff";
+  for (int round = 0; round < 200; ++round) {
+    std::string file;
+    for (int i = 0; i < static_cast<int>(random() % 400); ++i)
+      file += alphabet[random() % alphabet.size()];
+    if (round % 3 == 0) file += ",p,,1,1\n" + EncipherField("x", 32) + ",p,,1,1\n";
+    WriteFile(Path(), file);
+    std::uint32_t access = 0;
+    CheckUserLogin("ab", "ab", &access);
+    LoadUserAccounts(Path());
+    WriteFile(dir_ / "up.con", file);
+    Connect(1, "boss", static_cast<std::uint32_t>(random()));
+    ApplyUserAccountUpload(dir_ / "up.con", 1);
+    bool ended = false;
+    for (const UserAccount& a : g_manager.remote.accounts) {
+      if (a.user_name.empty()) ended = true;
+      ASSERT_TRUE(!ended || a.user_name.empty());
+      ASSERT_LE(a.user_name.size(), 31u);
+    }
+  }
 }
 
 TEST_F(AccountsTest, InGameSendersUseTheirAccount) {
