@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <regex>
 #include <thread>
 
@@ -381,6 +382,33 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   // Without bit 12 neither is allowed.
   watcher->Command(0xBABE001A);
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
+}
+
+}  // namespace
+
+namespace {
+
+// A logged-in client sending garbage costs it its session at worst; the
+// daemon keeps serving everybody else.
+TEST_F(RemoteProcessTest, RandomBytesFromASessionLeaveTheDaemonServing) {
+  StartDaemon();
+  std::mt19937 random(7);
+  for (int round = 0; round < 3; ++round) {
+    auto noisy = LoggedIn("multi", "pw");
+    std::string garbage;
+    for (int i = 0; i < 3000; ++i) {
+      // Mostly valid-looking codes so the dispatcher goes past the range check.
+      garbage += (i % 4 == 3 && random() % 2) ? static_cast<char>(0xBA)
+                                               : static_cast<char>(random() % 256);
+    }
+    noisy->Send(garbage);
+    noisy.reset();
+  }
+  auto admin = LoggedIn("admin", "Secret");
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+  EXPECT_TRUE(korvd_.running());
 }
 
 }  // namespace
