@@ -1,0 +1,184 @@
+// File and text helpers: error texts, files, dotted addresses, hex, choice
+// lists, integers, RC4.
+#include "core/helpers.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/manager_state.h"
+#include "support/process_harness.h"
+
+using korvtest::ReadFile;
+using korvtest::TempDir;
+using korvtest::WriteFile;
+
+namespace {
+
+class HelpersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    g_manager.core.server_dir = dir_.path();
+  }
+  TempDir dir_;
+};
+
+TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
+  EXPECT_EQ(ErrorText(30008), "The Remote Console username and/or password is invalid.");
+  EXPECT_EQ(ErrorText(30013), "An unknown error has occured. (30013)");
+  EXPECT_EQ(ErrorText(40000), "An unknown error has occured. (40000)");
+  EXPECT_EQ(ErrorText(2), std::string(std::strerror(2)) + " (2)");
+  EXPECT_EQ(ErrorText(30001),
+            "Client and server are using different protocol versions.\n"
+            "Always use the same version of Korvane and Tillora.");
+}
+
+TEST_F(HelpersTest, FileExistsCountsUnreadableFilesAsExisting) {
+  EXPECT_FALSE(FileExists(nullptr));
+  EXPECT_FALSE(FileExists(dir_ / "missing"));
+  WriteFile(dir_ / "there", "x");
+  EXPECT_TRUE(FileExists(dir_ / "there"));
+  // A directory opens for reading too.
+  EXPECT_TRUE(FileExists(dir_.path()));
+}
+
+TEST_F(HelpersTest, CreateFileWithDirsModes) {
+  std::string deep = dir_ / "a/b/c/file.con";
+  ASSERT_TRUE(CreateFileWithDirs(deep, 1));
+  EXPECT_TRUE(FileExists(deep));
+  WriteFile(deep, "keep");
+  ASSERT_TRUE(CreateFileWithDirs(deep, 1));
+  EXPECT_EQ(ReadFile(deep), "keep");
+  ASSERT_TRUE(CreateFileWithDirs(deep, 2));
+  EXPECT_EQ(ReadFile(deep), "");
+  // Other modes only make directories.
+  ASSERT_TRUE(CreateFileWithDirs(dir_ / "x/y/only-dirs", 0));
+  EXPECT_TRUE(FileExists(dir_ / "x/y"));
+  EXPECT_FALSE(FileExists(dir_ / "x/y/only-dirs"));
+}
+
+TEST_F(HelpersTest, ReplaceFileContentsIsAtomicAndKeepsMode) {
+  std::string path = dir_ / "settings.con";
+  WriteFile(path, "old\n");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(ReplaceFileContents(path, "new\n"));
+  EXPECT_EQ(ReadFile(path), "new\n");
+  struct stat info;
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // A target in a missing directory fails and leaves nothing behind.
+  EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
+  EXPECT_EQ(LastError(), ENOENT);
+}
+
+TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
+  WriteFile(dir_ / "src.con", std::string(20000, 'q'));
+  ASSERT_TRUE(CopyFile(dir_ / "src.con", dir_ / "sub/dst.con"));
+  EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
+  EXPECT_FALSE(CopyFile(dir_ / "nope.con", dir_ / "dst2.con"));
+  EXPECT_NE(ReadFile(dir_ / "korvd.log").find("Couldn't open source con file! "),
+            std::string::npos);
+}
+
+TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
+  std::string path = dir_ / "list.con";
+  WriteFile(path, "game.a 1\ngame.b 2\nother\ngame.b 3\n");
+  ASSERT_TRUE(ReplaceLinesInFile(path, "game.b", "game.b 9"));
+  EXPECT_EQ(ReadFile(path), "game.a 1\ngame.b 9\nother\ngame.b 9\n");
+  ASSERT_TRUE(ReplaceLinesInFile(path, "game.b", nullptr));
+  EXPECT_EQ(ReadFile(path), "game.a 1\nother\n");
+  ASSERT_TRUE(ReplaceLinesInFile(path, "game.c", "game.c 5"));
+  EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
+  ASSERT_TRUE(ReplaceLinesInFile(path, "nothing", ""));
+  EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
+  // The key is case-sensitive.
+  ASSERT_TRUE(ReplaceLinesInFile(path, "GAME.A", nullptr));
+  EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
+  EXPECT_FALSE(ReplaceLinesInFile(dir_ / "missing.con", "x", nullptr));
+}
+
+TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
+  std::string path = dir_ / "long.con";
+  std::string long_line(3000, 'a');
+  WriteFile(path, long_line + "\nkey line\n");
+  ASSERT_TRUE(ReplaceLinesInFile(path, "key", nullptr));
+  EXPECT_EQ(ReadFile(path), long_line + "\n");
+}
+
+TEST_F(HelpersTest, DottedAddresses) {
+  EXPECT_EQ(ParseDottedIp("10.0.0.300"), 0x0A000000u);
+  EXPECT_EQ(ParseDottedIp("192.168.1"), 0xC0A80100u);
+  EXPECT_EQ(ParseDottedIp("127.0.0.1"), 0x7F000001u);
+  EXPECT_EQ(ParseDottedIp(nullptr), 0u);
+  EXPECT_EQ(ParseDottedIp("garbage"), 0u);
+  // Only the first 15 characters count.
+  EXPECT_EQ(ParseDottedIp("111.222.111.2229"), ParseDottedIp("111.222.111.222"));
+  EXPECT_EQ(FormatDottedIp(0xC0A80102u), "192.168.1.2");
+  EXPECT_EQ(FormatDottedIp(0), "0.0.0.0");
+}
+
+TEST_F(HelpersTest, KeyhashAndHexChecks) {
+  EXPECT_FALSE(CheckKeyhash(std::string(31, 'a')));
+  EXPECT_EQ(LastError(), 30016);
+  EXPECT_FALSE(CheckKeyhash(std::string(31, 'a') + "g"));
+  EXPECT_EQ(LastError(), 30017);
+  EXPECT_TRUE(CheckKeyhash("0123456789abcdefABCDEF0123456789"));
+  EXPECT_TRUE(IsHexString(""));
+  EXPECT_FALSE(IsHexString("12 3"));
+}
+
+TEST_F(HelpersTest, ChoiceLists) {
+  const char* list = "0/No Limit,8/64 Kbps";
+  EXPECT_EQ(ChoiceValue(list, 2), "8");
+  EXPECT_EQ(ChoiceValue(list, 1), "0");
+  EXPECT_FALSE(ChoiceValue(list, 3));
+  EXPECT_FALSE(ChoiceValue(list, 0));
+  EXPECT_EQ(ChoiceLabel(list, "8"), "64 Kbps");
+  EXPECT_EQ(ChoiceLabel("ctf/Capture the Flag", "CTF"), "Capture the Flag");
+  EXPECT_FALSE(ChoiceLabel(list, "16"));
+  EXPECT_FALSE(ChoiceLabel("a/A,b", "b"));  // the match has no label
+}
+
+TEST_F(HelpersTest, IntegersCaseAndParsing) {
+  EXPECT_EQ(FormatInteger(255, 16), "ff");
+  EXPECT_EQ(FormatInteger(-10, 2), "-1010");
+  EXPECT_EQ(FormatInteger(0, 10), "0");
+  EXPECT_EQ(FormatInteger(INT32_MIN, 10), "-2147483648");
+  char text[] = "MiXed";
+  EXPECT_STREQ(UpperCase(text), "MIXED");
+  EXPECT_STREQ(LowerCase(text), "mixed");
+  EXPECT_EQ(UpperCase(static_cast<char*>(nullptr)), nullptr);
+  EXPECT_EQ(ParseInt("  -42abc"), -42);
+  EXPECT_EQ(ParseInt("abc"), 0);
+  EXPECT_EQ(ParseInt("99999999999999999999"), INT32_MAX);
+  EXPECT_EQ(ParseLong("-99999999999999999999"), INT64_MIN);
+}
+
+// RFC 6229 test vectors: key 0x0102030405, and the 40-bit key's stream at
+// offsets 0 and 16; plus the classic "Key"/"Plaintext" vector.
+TEST_F(HelpersTest, Rc4MatchesPublishedVectors) {
+  const unsigned char key[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+  unsigned char stream[32] = {};
+  Rc4Crypt(stream, sizeof stream, key, sizeof key);
+  const unsigned char expected[32] = {
+      0xb2, 0x39, 0x63, 0x05, 0xf0, 0x3d, 0xc0, 0x27, 0xcc, 0xc3, 0x52, 0x4a, 0x0a, 0x11, 0x18, 0xa8,
+      0x69, 0x82, 0x94, 0x4f, 0x18, 0xfc, 0x82, 0xd5, 0x89, 0xc4, 0x03, 0xa4, 0x7a, 0x0d, 0x09, 0x19};
+  EXPECT_EQ(std::memcmp(stream, expected, 32), 0);
+
+  unsigned char text[] = "Plaintext";
+  Rc4Crypt(text, 9, reinterpret_cast<const unsigned char*>("Key"), 3);
+  const unsigned char cipher[] = {0xBB, 0xF3, 0x16, 0xE8, 0xD9, 0x40, 0xAF, 0x0A, 0xD3};
+  EXPECT_EQ(std::memcmp(text, cipher, 9), 0);
+  Rc4Crypt(text, 9, reinterpret_cast<const unsigned char*>("Key"), 3);
+  EXPECT_EQ(std::memcmp(text, "Plaintext", 9), 0);
+
+  unsigned char untouched[] = "abc";
+  Rc4Crypt(untouched, 3, nullptr, 3);
+  Rc4Crypt(untouched, 0, key, 5);
+  EXPECT_STREQ(reinterpret_cast<char*>(untouched), "abc");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The command-line scanner: options, server arguments and commands, stray
+// words, refusals.
+#include "core/options.h"
+
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include <initializer_list>
+#include <vector>
+
+#include "core/manager_state.h"
+#include "support/process_harness.h"
+
+namespace {
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    SetCommandLineDefaults();
+    g_manager.core.server_dir = dir_.path();
+  }
+  ScanOutcome Scan(std::initializer_list<const char*> words) {
+    args_.assign(1, std::string("korvd"));
+    for (const char* word : words) args_.emplace_back(word);
+    pointers_.clear();
+    for (std::string& arg : args_) pointers_.push_back(arg.data());
+    return ScanCommandLine(static_cast<int>(pointers_.size()), pointers_.data());
+  }
+  const CoreState& core() { return g_manager.core; }
+  korvtest::TempDir dir_;
+  std::vector<std::string> args_;
+  std::vector<char*> pointers_;
+};
+
+TEST_F(OptionsTest, UsageStartsWithBannerAndBlankLine) {
+  ScanOutcome out = Scan({"-?"});
+  EXPECT_TRUE(out.exit_now);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.output.rfind("Korvane v2.0 beta 4g\n\nUsage: korvd [-path <path>]", 0), 0u);
+  EXPECT_NE(out.output.find("     \t-nodelay\tkicks/bans players without a delay\n"),
+            std::string::npos);
+  EXPECT_EQ(out.output.substr(out.output.size() - 2), "\n\n");
+  EXPECT_EQ(out.output.find("-debug"), std::string::npos);
+}
+
+TEST_F(OptionsTest, OptionNamesIgnoreCaseAndSetFlags) {
+  ScanOutcome out = Scan({"-DAEMON", "-Restart", "-exit", "-quit", "-adminlog", "-debug",
+                          "-statuslog", "-messagelog", "-reuseaddr", "-noadmin", "-nodelay",
+                          "-start", "-stop", "-port", "15000", "-unknown"});
+  EXPECT_FALSE(out.exit_now);
+  EXPECT_TRUE(core().daemon && core().restart && core().exit_stops_server && core().quit);
+  EXPECT_TRUE(core().admin_log && core().debug && core().status_log && core().message_log);
+  EXPECT_TRUE(core().reuse_address && core().start && core().stop);
+  EXPECT_EQ(core().admin_message_style, 0);
+  EXPECT_EQ(core().kick_delay, 0);
+  EXPECT_EQ(core().listen_port, 15000);
+}
+
+TEST_F(OptionsTest, StrayWordSwallowsTheNextArgument) {
+  Scan({"stray", "-daemon", "-restart"});
+  EXPECT_FALSE(core().daemon);
+  EXPECT_TRUE(core().restart);
+  // "+game" is ignored and its value then swallows the word after it.
+  Scan({"+game", "BF1942", "-start", "-debug"});
+  EXPECT_FALSE(core().start);
+  EXPECT_TRUE(core().debug);
+  EXPECT_EQ(core().server_args, "");
+}
+
+TEST_F(OptionsTest, ServerArgumentsAndCommands) {
+  Scan({"+maxPlayers", "32", "+dedicated", "1", "@game.gameSpyPort", "23000", "@admin.x", "y"});
+  EXPECT_EQ(core().server_args, " +maxPlayers 32 +dedicated 1");
+  EXPECT_EQ(core().server_commands, "game.gameSpyPort 23000\nadmin.x y\n");
+  ASSERT_EQ(core().pending_port_commands.size(), 1u);
+  EXPECT_EQ(core().pending_port_commands[0].second, 23000);
+}
+
+TEST_F(OptionsTest, ServerArgumentsStopGrowingAtTheirLimit) {
+  std::string big(1020, 'v');
+  Scan({"+first", big.c_str(), "+second", "2", "-debug"});
+  // The collection is cut to its buffer; the second name no longer fits, so
+  // its value is met as a stray word and swallows "-debug".
+  EXPECT_EQ(core().server_args, (" +first " + big).substr(0, 1023));
+  EXPECT_FALSE(core().debug);
+}
+
+TEST_F(OptionsTest, MissingOrOptionLikeValuesAreRefused) {
+  EXPECT_EQ(Scan({"-path"}).output, ">>> Error: -path requires an argument!\n");
+  EXPECT_EQ(Scan({"-path", "-daemon"}).output, ">>> Error: -path requires an argument!\n");
+  EXPECT_EQ(Scan({"-path", "."}).output, ">>> Error: -path requires an argument!\n");
+  EXPECT_EQ(Scan({"-pid", "."}).output, ">>> Error: -pid requires an argument!\n");
+  EXPECT_EQ(Scan({"-port", "+x"}).output, ">>> Error: -port requires an argument!\n");
+  EXPECT_EQ(Scan({"-ip", "@x"}).output, ">>> Error: -ip requires an argument!\n");
+  EXPECT_EQ(Scan({"+statusMonitor"}).output,
+            ">>> Error: +statusMonitor requires an argument!\n");
+  EXPECT_EQ(Scan({"@game.x"}).output, ">>> Error: game.x requires an argument!\n");
+  ScanOutcome out = Scan({"-priority"});
+  EXPECT_EQ(out.output, ">>> Error: -priority requires an argument!\n");
+  EXPECT_EQ(out.status, 1);
+  EXPECT_FALSE(Scan({"-priority", "-5"}).exit_now);
+  EXPECT_EQ(core().priority_value, -5);
+  EXPECT_TRUE(core().priority);
+}
+
+TEST_F(OptionsTest, PathsAreCutAndLoseOneTrailingSlash) {
+  Scan({"-path", "/srv/game/"});
+  EXPECT_EQ(core().server_dir, "/srv/game");
+  EXPECT_EQ(core().settings_dir, "/srv/game/mods/bf1942/settings");
+  std::string huge = "/" + std::string(5000, 'p');
+  Scan({"-path", huge.c_str()});
+  EXPECT_EQ(core().server_dir.size(), 4095u);
+}
+
+TEST_F(OptionsTest, OverlayPathGetsSlashLogsDirAndSettings) {
+  std::string overlay = dir_ / "overlay";
+  korvtest::WriteFile(dir_ / "placeholder", "");
+  ::mkdir(overlay.c_str(), 0755);
+  Scan({"+overlayPath", overlay.c_str()});
+  EXPECT_EQ(core().overlay_path, overlay + "/");
+  EXPECT_EQ(core().settings_dir, overlay + "/settings");
+  EXPECT_TRUE(korvtest::ReadFile(overlay + "/logs").empty());
+  struct stat info;
+  EXPECT_EQ(::stat((overlay + "/logs").c_str(), &info), 0);
+}
+
+TEST_F(OptionsTest, SyslogFacilities) {
+  EXPECT_EQ(Scan({"-syslog", "8"}).output,
+            ">>> Error: Syslog local facility number must be between 0 and 7.\n");
+  EXPECT_FALSE(Scan({"-syslog", "7"}).exit_now);
+  EXPECT_EQ(core().syslog_facility, LOG_LOCAL7);
+  EXPECT_EQ(core().syslog_facility, 184);
+  EXPECT_TRUE(core().syslog);
+  closelog();
+}
+
+TEST_F(OptionsTest, DaemonClearsStatusMonitor) {
+  Scan({"-daemon", "+statusMonitor", "1"});
+  EXPECT_EQ(core().status_monitor, 0);
+  SetUp();
+  Scan({"+statusMonitor", "1"});
+  EXPECT_EQ(core().status_monitor, 1);
+}
+
+TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
+  EXPECT_EQ(Scan({"-kill"}).output, ">>> Error: -kill requires -pid!\n");
+  std::string pid_file = dir_ / "k.pid";
+  ScanOutcome out = Scan({"-kill", "-pid", pid_file.c_str()});
+  EXPECT_EQ(out.output, ">>> Error: Couldn't open pid file: " + pid_file + "!\n");
+  EXPECT_EQ(out.status, 1);
+  korvtest::WriteFile(pid_file, "");
+  EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
+            ">>> Error: Couldn't read pid file: " + pid_file + "!\n");
+  korvtest::WriteFile(pid_file, "junk\n");
+  EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
+            ">>> Error: Pid file contains an invalid pid! (0)\n");
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// The deferred command queue: packing, due times, the full queue, once-only.
+#include "remote/command_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/manager_state.h"
+#include "support/process_harness.h"
+
+namespace {
+
+class CommandQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    g_manager.core.server_dir = dir_.path();
+  }
+  std::string Log() { return korvtest::ReadFile(dir_ / "korvd.log"); }
+  korvtest::TempDir dir_;
+};
+
+TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
+  std::string long_text(400, 'x');
+  QueueCommand(0xB00B0017, long_text.c_str(), 3, 0);
+  QueueCommand(0xB00B0018, nullptr, 0, 0);
+  const auto& queue = g_manager.remote.queue;
+  EXPECT_EQ(std::strlen(queue[0].text), 255u);
+  EXPECT_EQ(queue[0].sender, 3u);
+  EXPECT_EQ(queue[1].code, 0xB00B0018u);
+  EXPECT_EQ(queue[1].text[0], '\0');
+  EXPECT_EQ(QueuedCommandCount(), 2);
+}
+
+TEST_F(CommandQueueTest, The33rdCommandIsDroppedWithItsLine) {
+  for (int i = 0; i < 33; ++i) QueueCommand(0xB00B0040 + i, nullptr, 0, 0);
+  EXPECT_EQ(QueuedCommandCount(), 32);
+  EXPECT_NE(Log().find("DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"),
+            std::string::npos);
+  QueueCommandOnce(0xB00B0000, nullptr, 0, 0);
+  EXPECT_NE(Log().find("Couldn't queue command B00B0000! The queue is full.\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CommandQueueTest, QueueOnceKeepsOneReconnection) {
+  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
+  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 5);
+  EXPECT_EQ(QueuedCommandCount(), 1);
+}
+
+TEST_F(CommandQueueTest, DueCommandsRunInOrderAndTheMovedOneWaits) {
+  std::time_t now = std::time(nullptr);
+  QueueCommand(0xB00B0041, nullptr, 0, 0);
+  QueueCommand(0xB00B0042, nullptr, 0, 0);
+  QueueCommand(0xB00B0043, nullptr, 0, 100);
+  QueueCommand(0xB00B0044, nullptr, 0, 0);
+  // The first runs; the second moves into its slot and waits for the next
+  // pass; the third is not due; the fourth runs.
+  RunQueuedCommandsAt(now);
+  const auto& queue = g_manager.remote.queue;
+  ASSERT_EQ(QueuedCommandCount(), 2);
+  EXPECT_EQ(queue[0].code, 0xB00B0042u);
+  EXPECT_EQ(queue[1].code, 0xB00B0043u);
+  RunQueuedCommandsAt(now);
+  ASSERT_EQ(QueuedCommandCount(), 1);
+  EXPECT_EQ(queue[0].code, 0xB00B0043u);
+  RunQueuedCommandsAt(now + 99);
+  EXPECT_EQ(QueuedCommandCount(), 1);
+  RunQueuedCommandsAt(now + 100);
+  EXPECT_EQ(QueuedCommandCount(), 0);
+}
+
+}  // namespace
