@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/core_state.h"
+#include "links/links_state.h"
 #include "remote/remote_state.h"
 #include "server/server_state.h"
 
@@ -10,6 +11,7 @@ struct ManagerState {
   CoreState core;
   ServerState server;
   RemoteState remote;
+  LinksState links;
 };
 
 extern ManagerState g_manager;
