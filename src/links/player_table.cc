@@ -24,6 +24,7 @@ constexpr std::size_t kAddressMax = 15;
 constexpr std::size_t kHashMax = 32;
 constexpr std::size_t kGuidLineMax = 1023;
 constexpr unsigned kGuidWaitSeconds = 1;
+constexpr std::string_view kRemoteMarker = " is remote ip: ";
 
 LinksState& Links() { return g_manager.links; }
 
@@ -179,6 +180,13 @@ bool FetchPunkBusterGuids() {
   return true;
 }
 
+// Bots are marked "is an AI bot"; a remote player whose name says so is
+// still a player.
+bool IsBotLine(std::string_view line) {
+  return line.find("is an AI bot") != std::string_view::npos &&
+         line.find(kRemoteMarker) == std::string_view::npos;
+}
+
 std::string LookUp(std::int32_t id, std::string PlayerRecord::*field) {
   const PlayerRecord* record = FindPlayerById(id);
   return record ? record->*field : kUnknown;
@@ -193,15 +201,12 @@ bool ParsePlayerLine(std::string_view line, PlayerRecord* record) {
   if (blank == std::string_view::npos) return false;
   std::int32_t id = ParseInt(line.substr(colon + 1, blank - colon - 1));
   std::size_t name_start = blank + 3;
-  if (name_start > line.size()) return false;
-  std::size_t remote = line.find("is remote", name_start);
-  if (remote == std::string_view::npos || remote < name_start + 1 ||
-      line[remote - 1] != ' ')
-    return false;
-  std::string_view name = line.substr(name_start, remote - 1 - name_start);
-  std::size_t after = remote + 9;
-  if (line.substr(after, 5) != " ip: ") return false;
-  std::size_t address_start = after + 5;
+  // The name ends at the last " is remote ip: ": a player may well call
+  // himself "x is remote y", but what follows the marker is ours.
+  std::size_t remote = line.rfind(kRemoteMarker);
+  if (remote == std::string_view::npos || remote < name_start) return false;
+  std::string_view name = line.substr(name_start, remote - name_start);
+  std::size_t address_start = remote + kRemoteMarker.size();
   std::size_t port = line.find(':', address_start);
   if (port == std::string_view::npos) return false;
   std::string_view address = line.substr(address_start, port - address_start);
@@ -209,7 +214,8 @@ bool ParsePlayerLine(std::string_view line, PlayerRecord* record) {
   record->name = name.empty() ? kUnknown : CutText(name, kNameMax);
   record->id = id;
   record->address = CutText(address, kAddressMax);
-  record->keyhash = hash == std::string_view::npos ? kUnknown : CutText(line.substr(hash + 5), kHashMax);
+  record->keyhash =
+      hash == std::string_view::npos ? kUnknown : CutText(line.substr(hash + 5), kHashMax);
   return true;
 }
 
@@ -245,7 +251,7 @@ bool GetPlayerList() {
     std::size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (line.empty() || line.find("is an AI bot") != std::string_view::npos) continue;
+    if (line.empty() || IsBotLine(line)) continue;
     if (totals.listed >= kMaxPlayers) continue;
     PlayerRecord& record = links.players[totals.listed];
     if (!ParsePlayerLine(line, &record)) {
