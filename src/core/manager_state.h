@@ -6,12 +6,14 @@
 #include "links/links_state.h"
 #include "remote/remote_state.h"
 #include "server/server_state.h"
+#include "server/ticks_state.h"
 
 struct ManagerState {
   CoreState core;
   ServerState server;
   RemoteState remote;
   LinksState links;
+  TickState ticks;
 };
 
 extern ManagerState g_manager;

@@ -65,10 +65,7 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 // A chat or event line ("##--" and the text from its sixth character).
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
-  for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (g_manager.remote.sessions[slot].socket != 0)
-      NotifyClient(kNotifyChatLine, slot, text.c_str(), text.size() + 1);
-  }
+  BroadcastToClients(kNotifyChatLine, text.c_str(), text.size() + 1);
 }
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
@@ -208,6 +205,15 @@ bool ConsoleConnect() {
   return true;
 }
 
+void ReconnectConsole() {
+  if (Links().console_connected || ConsoleConnect()) return;
+  int error = LastError();
+  if (error == 0) return;
+  bool quiet = error == ETIMEDOUT || error == ECONNREFUSED || error == EAGAIN;
+  if (g_manager.core.debug || !quiet)
+    LogMessage(6, "Couldn't connect to server console! %s", ErrorText(error).c_str());
+}
+
 void ConsoleDisconnect() {
   CloseSocket();
   LinksState& links = Links();
@@ -307,6 +313,12 @@ std::optional<std::string> ConsoleRunKey(int character) {
   Links().output = output;
   Links().last_key = character;
   return output;
+}
+
+void BroadcastToClients(std::uint32_t code, const void* data, std::size_t length) {
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    if (g_manager.remote.sessions[slot].socket != 0) NotifyClient(code, slot, data, length);
+  }
 }
 
 bool SendServerMessage(const std::string& text) {

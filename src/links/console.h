@@ -18,6 +18,10 @@ inline constexpr std::size_t kMaxConsoleAnswer = 4u << 20;
 // error set (0 when no server runs or the address or port is zero, 30008
 // for refused credentials, 30009-30011 for a failed synchronisation).
 bool ConsoleConnect();
+// The queued reconnection: nothing while connected, else ConsoleConnect.
+// A failure is logged, except refused, timed-out and would-block attempts
+// (a server still starting) unless -debug.
+void ReconnectConsole();
 // Closes the link and forgets what belonged to it (player table, status
 // port, server version, smart balance, PunkBuster version). Logs
 // "Disconnected".
@@ -32,6 +36,9 @@ std::optional<std::string> ConsoleSend(const char* format, ...)
 std::optional<std::string> ConsoleRunKey(int character);
 // Reports the failure in the last error and disconnects. Always false.
 bool ConsoleLinkFailed();
+
+// Sends a notification to every client session.
+void BroadcastToClients(std::uint32_t code, const void* data, std::size_t length);
 
 // Sends a text to the players: a server message, or game chat with
 // -noadmin. False when the console command failed.

@@ -1,0 +1,147 @@
+// SupervisionTick and StatusMonitorTick.
+#include "server/ticks.h"
+
+#include <strings.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "links/console.h"
+#include "links/player_table.h"
+#include "links/status_query.h"
+#include "remote/command_queue.h"
+
+namespace {
+
+constexpr std::uint32_t kNotifyPaused = 0xBEEF0019;
+constexpr std::uint32_t kNotifyResumed = 0xBEEF001A;
+constexpr std::uint32_t kIdleTicks = 99;  // the 100th empty tick switches
+constexpr float kIntendedVersion = 1.6f;
+
+TickState& Ticks() { return g_manager.ticks; }
+LinksState& Links() { return g_manager.links; }
+
+// The remote console was enabled for this server run.
+bool ConsoleUsable() { return !Links().console_user.empty(); }
+
+bool SameText(const std::string& a, const std::string& b) {
+  return ::strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// Errors of a server that is starting or restarting stay quiet.
+bool QuietStatusError(int error) {
+  return error == ECONNRESET || error == ECONNABORTED || error == ETIMEDOUT ||
+         error == ECONNREFUSED;
+}
+
+void FollowGameMode(const std::string& report) {
+  std::optional<std::string> mode = StatusValue(report, "gamemode");
+  if (!mode) return;
+  TickState& ticks = Ticks();
+  if (SameText(*mode, "end")) {
+    ticks.start_map.clear();
+    return;
+  }
+  ticks.round_stats_logged = false;
+  bool paused = SameText(*mode, "pause");
+  if (paused && !ticks.server_paused) {
+    BroadcastToClients(kNotifyPaused, nullptr, 0);
+    ticks.server_paused = true;
+  } else if (!paused && ticks.server_paused) {
+    BroadcastToClients(kNotifyResumed, nullptr, 0);
+    ticks.server_paused = false;
+  }
+}
+
+void WatchIdleServer(const std::string& report) {
+  std::optional<std::string> players = StatusValue(report, "numplayers");
+  if (!players) return;
+  TickState& ticks = Ticks();
+  ticks.idle_count = (!players->empty() && (*players)[0] == '0') ? ticks.idle_count + 1 : 0;
+  const std::string& idle_map = g_manager.core.idle_map;
+  if (ticks.idle_count <= kIdleTicks || idle_map.empty()) return;
+  if (!SameText(ticks.current_map, idle_map)) {
+    QueueCommand(kCmdChangeMap, idle_map.c_str(), 0, 0);
+    LogMessage(6, "Server is idle, changing to idle map combo %s.", idle_map.c_str());
+  }
+  ticks.idle_count = 0;
+}
+
+// PunkBuster and the version, once per server run (until the version is
+// known).
+void DetectServer(const std::string& report) {
+  LinksState& links = Links();
+  if (links.server_version != 0.0f) return;
+  const bool debug = g_manager.core.debug;
+  if (std::optional<std::string> pb = StatusValue(report, "sv_punkbuster")) {
+    links.punkbuster_enabled = ParseInt(*pb) != 0;
+    if (debug)
+      LogMessage(6, links.punkbuster_enabled ? "DEBUG: PunkBuster is enabled."
+                                             : "DEBUG: PunkBuster is disabled.");
+  }
+  std::optional<std::string> version = StatusValue(report, "version");
+  if (!version) return;
+  links.server_version = version->empty() ? 0.0f : std::strtof(version->c_str() + 1, nullptr);
+  if (debug) LogMessage(6, "DEBUG: Detected server version %.2f.", links.server_version);
+  if (links.server_version > kIntendedVersion) {
+    LogMessage(6,
+               "WARNING: This version of Korvane is intended for BF v%.2f and may not work "
+               "correctly with this v%.2f server.",
+               kIntendedVersion, links.server_version);
+  }
+}
+
+void AdjustPriority() {
+  const CoreState& core = g_manager.core;
+  pid_t pid = g_manager.server.server_pid;
+  if (!core.priority || pid <= 0) return;
+  errno = 0;
+  int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+  if (current == -1 || current == core.priority_value) return;
+  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), core.priority_value) == 0) {
+    LogMessage(6, "Changed server process priority to %i.", core.priority_value);
+  } else {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't set server priority! %s", ErrorText(LastError()).c_str());
+  }
+}
+
+}  // namespace
+
+void StatusMonitorTick() {
+  LinksState& links = Links();
+  const bool running = g_manager.server.server_running;
+  if (ConsoleUsable()) {
+    if (links.console_connected) {
+      ConsoleRunKey(0);  // keeps the link alive and picks up chat
+    } else if (running) {
+      QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
+    }
+  }
+  if (!running || !links.console_connected) return;
+  std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
+  if (!report) {
+    int error = LastError();
+    if (error != 0 && (g_manager.core.debug || !QuietStatusError(error)))
+      LogMessage(6, "Couldn't get server status! %s", ErrorText(error).c_str());
+    return;
+  }
+  FollowGameMode(*report);
+  WatchIdleServer(*report);
+  DetectServer(*report);
+}
+
+void SupervisionTick() {
+  if (!g_manager.server.server_running) return;
+  bool found = true;
+  if (found) AdjustPriority();
+  if (ConsoleUsable() && found && Links().console_connected) {
+    if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
+  }
+}
