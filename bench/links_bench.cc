@@ -13,7 +13,7 @@
 #include "../tests/links/udp_responder.h"
 #include "core/manager_state.h"
 #include "links/console.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/player_table.h"
 
 namespace {
@@ -60,8 +60,8 @@ int main() {
   g_manager.links.console_user = "u";
   g_manager.links.console_password = "p";
   g_manager.links.status_port = status.port();
-  SetLinkSetting(kRowServerIp, 0x7F000001);
-  SetLinkSetting(kRowConsolePort, console.port());
+  Setting(kSetServerIp).value = 0x7F000001;
+  Setting(kSetConsolePort).value = console.port();
   if (!ConsoleConnect()) {
     std::printf("could not connect to the stand-in console\n");
     return 1;

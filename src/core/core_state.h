@@ -55,7 +55,8 @@ struct CoreState {
   std::string system_description;
   std::string idle_map;
   // "@game.gameSpyPort N" and "@game.gameSpyLANPort N" also set those
-  // settings' current values; the settings table takes them from here.
+  // settings' current values: ApplyCommandLinePorts takes them from here
+  // once korvane.con is loaded, so the command line wins.
   std::vector<std::pair<std::string, std::int64_t>> pending_port_commands;
 
   /* Installation facts */

@@ -16,6 +16,7 @@
 #include "remote/command_queue.h"
 #include "remote/session.h"
 #include "server/ticks.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -27,7 +28,11 @@ constexpr int kDefaultSupervisionPeriod = 30;
 CoreState& Core() { return g_manager.core; }
 
 // Seconds between supervision ticks (the monitor timer period setting).
-int SupervisionPeriod() { return kDefaultSupervisionPeriod; }
+// Before the settings are initialised the row is still 0; the default holds.
+int SupervisionPeriod() {
+  int period = SettingValue(kSetMonitorTimerPeriod);
+  return period > 0 ? period : kDefaultSupervisionPeriod;
+}
 
 void CloseClientSocket(int fd) {
   ::close(fd);

@@ -7,6 +7,7 @@
 #include "remote/remote_state.h"
 #include "server/server_state.h"
 #include "server/ticks_state.h"
+#include "settings/settings_state.h"
 
 struct ManagerState {
   CoreState core;
@@ -14,6 +15,7 @@ struct ManagerState {
   RemoteState remote;
   LinksState links;
   TickState ticks;
+  SettingsState settings;
 };
 
 extern ManagerState g_manager;

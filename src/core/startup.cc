@@ -24,13 +24,17 @@
 #include "core/manager_state.h"
 #include "core/options.h"
 #include "remote/session.h"
+#include "settings/settings_startup.h"
+#include "settings/settings_table.h"
 
 namespace {
 
 CoreState& Core() { return g_manager.core; }
 
 // The address the listening socket binds to (0 = every interface).
-std::uint32_t ListenAddress() { return Core().ip_option; }
+std::uint32_t ListenAddress() {
+  return static_cast<std::uint32_t>(SettingValue(kSetServerIp));
+}
 
 [[noreturn]] void EndStart(const std::string& message) {
   LogMessage(6, "%s", message.c_str());
@@ -224,8 +228,9 @@ bool RunStartupSequence() {
   CreateDaemonFiles();
   EmptyServerFiles();
   CheckModFolder();
-  // Settings, content, accounts and schedule are loaded here as their
-  // subsystems arrive, in the order of the start-up sequence.
+  if (std::optional<std::string> fatal = PrepareSettings()) EndStart(*fatal);
+  // Accounts and schedule are loaded here, before the snapshot is taken.
+  TakeSettingsSnapshot();
   InitSessionTable();
   // Finding a running server (or starting one) comes here, before detaching.
   if (Core().daemon) Daemonize();

@@ -16,7 +16,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
 #include "remote/session.h"
@@ -111,8 +111,8 @@ bool ConnectSocket() {
     return CloseWithError(errno);
   sockaddr_in server{};
   server.sin_family = AF_INET;
-  server.sin_port = htons(static_cast<std::uint16_t>(LinkSetting(kRowConsolePort)));
-  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(LinkSetting(kRowServerIp)));
+  server.sin_port = htons(static_cast<std::uint16_t>(SettingValue(kSetConsolePort)));
+  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
   if (::connect(Socket(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 &&
       errno != EINPROGRESS && errno != EAGAIN)
     return CloseWithError(errno);
@@ -181,11 +181,11 @@ std::string EncodeConsoleRequest(std::string_view channel_string, std::string_vi
 bool ConsoleConnect() {
   SetLastError(0);
   if (!g_manager.server.server_running) return false;
-  if (LinkSetting(kRowServerIp) == 0) {
+  if (SettingValue(kSetServerIp) == 0) {
     LogMessage(6, "Couldn't connect to console, IP address is zero!");
     return false;
   }
-  if (LinkSetting(kRowConsolePort) == 0) {
+  if (SettingValue(kSetConsolePort) == 0) {
     LogMessage(6, "Couldn't connect to console, port address is zero!");
     return false;
   }

@@ -10,7 +10,7 @@
 #include "core/log.h"
 #include "core/manager_state.h"
 #include "links/console.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/status_query.h"
 
 namespace {
@@ -113,10 +113,10 @@ void WriteTeamTexts(const TeamTotals& totals) {
 }
 
 void SmartBalance(const TeamTotals& totals) {
-  if (LinkSetting(kRowSmartBalance) != 1) return;
+  if (SettingValue(kSetSmartBalance) != 1) return;
   int difference = totals.allied - totals.axis;
   LinksState& links = Links();
-  if (std::abs(difference) >= LinkSetting(kRowSmartBalanceValue) &&
+  if (std::abs(difference) >= SettingValue(kSetSmartBalanceValue) &&
       !links.smart_balance_engaged) {
     if (!ConsoleSend("admin.autoBalanceTeam 1")) {
       LogMessage(6, "Couldn't enable auto-team-balance! The command failed.");
@@ -166,7 +166,7 @@ void TakeGuidLine(std::string_view line) {
 }
 
 bool FetchPunkBusterGuids() {
-  if (!Links().punkbuster_enabled || LinkSetting(kRowBanInBfAndPb) != 1) return true;
+  if (!Links().punkbuster_enabled || SettingValue(kSetBanInBfAndPb) != 1) return true;
   if (!ConsoleSend("pb_sv_plist")) return false;
   ::sleep(kGuidWaitSeconds);  // PunkBuster prints its list after the answer
   std::optional<std::string> output = ConsoleRunKey(0);

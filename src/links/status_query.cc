@@ -18,7 +18,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ bool SendQuery(UdpSocket& udp, std::uint32_t port, const char* query) {
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(static_cast<std::uint16_t>(port));
-  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(LinkSetting(kRowServerIp)));
+  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
   std::size_t length = std::strlen(query) + 1;
   if (::sendto(udp.fd, query, length, 0, reinterpret_cast<sockaddr*>(&server), sizeof server) !=
       static_cast<ssize_t>(length))
@@ -167,9 +167,9 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
 
 bool IdentifyStatusPort() {
   const bool debug = g_manager.core.debug;
-  std::string expected = std::to_string(static_cast<std::uint32_t>(LinkSetting(kRowServerPort)));
+  std::string expected = std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort)));
   std::uint32_t configured = static_cast<std::uint32_t>(
-      LinkSetting(LinkSetting(kRowServerInternet) == 1 ? kRowGameSpyPort : kRowGameSpyLanPort));
+      SettingValue(SettingValue(kSetServerInternet) == 1 ? kSetGameSpyPort : kSetGameSpyLanPort));
   if (debug) LogMessage(6, "DEBUG: Testing configured port (%i)...", static_cast<int>(configured));
   bool answered = false;
   std::uint32_t found = 0;

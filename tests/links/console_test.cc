@@ -8,7 +8,7 @@
 #include "core/helpers.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {
@@ -27,9 +27,9 @@ class ConsoleTest : public LogFixture {
     g_manager.links.console_user = "ab";
     g_manager.links.console_password = "secret";
     g_manager.links.status_port = status_->port();
-    SetLinkSetting(kRowServerIp, 0x7F000001);
-    SetLinkSetting(kRowConsolePort, console_->port());
-    SetLinkSetting(kRowSmartBalance, 0);
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
   }
   void TearDown() override {
     if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);
@@ -71,17 +71,17 @@ TEST_F(ConsoleTest, RefusalsAndPreconditions) {
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(Log().find("Connected"), std::string::npos);
 
-  SetLinkSetting(kRowServerIp, 0);
+  Setting(kSetServerIp).value = 0;
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_NE(Log().find("Couldn't connect to console, IP address is zero!"), std::string::npos);
-  SetLinkSetting(kRowServerIp, 0x7F000001);
-  SetLinkSetting(kRowConsolePort, 0);
+  Setting(kSetServerIp).value = 0x7F000001;
+  Setting(kSetConsolePort).value = 0;
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_NE(Log().find("Couldn't connect to console, port address is zero!"), std::string::npos);
   EXPECT_EQ(LastError(), 0);
 
   // A failed synchronisation drops the link with its own error.
-  SetLinkSetting(kRowConsolePort, console_->port());
+  Setting(kSetConsolePort).value = console_->port();
   g_manager.links.console_password = "secret";
   console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
   EXPECT_FALSE(ConsoleConnect());

@@ -14,6 +14,7 @@
 
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "settings/settings_table.h"
 #include "support/process_harness.h"
 
 namespace korvtest {
@@ -23,6 +24,7 @@ class LogFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetManagerState();
+    InitSettings();
     g_manager.core.daemon = true;  // no echo on standard output
     g_manager.core.server_dir = dir_.path();
   }

@@ -8,7 +8,7 @@
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {
@@ -55,10 +55,10 @@ class PlayerListTest : public LogFixture {
     g_manager.server.server_running = true;
     g_manager.links.console_user = "u";
     g_manager.links.console_password = "p";
-    SetLinkSetting(kRowServerIp, 0x7F000001);
-    SetLinkSetting(kRowConsolePort, console_->port());
-    SetLinkSetting(kRowSmartBalance, 0);
-    SetLinkSetting(kRowBanInBfAndPb, 0);
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
+    Setting(kSetBanInBfAndPb).value = 0;
     Serve({}, {});
     g_manager.links.status_port = status_->port();
     ASSERT_TRUE(ConsoleConnect());
@@ -171,8 +171,8 @@ TEST_F(PlayerListTest, MoreThanSixtyFourListedAreNotStored) {
 }
 
 TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
-  SetLinkSetting(kRowSmartBalance, 1);
-  SetLinkSetting(kRowSmartBalanceValue, 3);
+  Setting(kSetSmartBalance).value = 1;
+  Setting(kSetSmartBalanceValue).value = 3;
   auto teams = [](int allied, int axis) {
     std::vector<P> players;
     for (int i = 0; i < allied; ++i) players.push_back({"al" + std::to_string(i), 2, "0"});
@@ -205,7 +205,7 @@ TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
 
 TEST_F(PlayerListTest, PunkBusterGuidsFromThePlayerList) {
   g_manager.links.punkbuster_enabled = true;
-  SetLinkSetting(kRowBanInBfAndPb, 1);
+  Setting(kSetBanInBfAndPb).value = 1;
   Serve({{"Mike", 2, "1"}, {"Anna", 1, "1"}}, {});
   plist_ = {"PunkBuster Server: Player List: [Slot #] [GUID] [Address] [Status] [Power] [Name]",
             "1  0123456789abcdef0123456789abcdef(-) 10.0.0.1:14567 OK 1 0 0 (W) mike",

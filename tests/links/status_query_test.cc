@@ -6,7 +6,7 @@
 
 #include "core/helpers.h"
 #include "links/link_fixture.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {
@@ -16,7 +16,7 @@ class StatusQueryTest : public LogFixture {
  protected:
   void SetUp() override {
     LogFixture::SetUp();
-    SetLinkSetting(kRowServerIp, 0x7F000001);
+    Setting(kSetServerIp).value = 0x7F000001;
   }
 };
 
@@ -110,10 +110,10 @@ TEST(StatusValueTest, LooksUpKeys) {
 }
 
 TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
-  SetLinkSetting(kRowServerPort, 14567);
-  SetLinkSetting(kRowServerInternet, 1);
+  Setting(kSetServerPort).value = 14567;
+  Setting(kSetServerInternet).value = 1;
   UdpResponder configured({"\\hostport\\14568\\queryid\\1.1\\final\\"});
-  SetLinkSetting(kRowGameSpyPort, configured.port());
+  Setting(kSetGameSpyPort).value = configured.port();
   UdpResponder probed({"\\hostport\\14567\\queryid\\1.1\\final\\"}, 23000);
   if (!probed.ok()) GTEST_SKIP() << "port 23000 is taken";
   g_manager.core.debug = true;

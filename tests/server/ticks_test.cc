@@ -6,7 +6,7 @@
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "links/link_settings.h"
+#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
 
@@ -23,10 +23,10 @@ class StatusTickTest : public LogFixture {
     g_manager.server.server_running = true;
     g_manager.links.console_user = "u";
     g_manager.links.console_password = "p";
-    SetLinkSetting(kRowServerIp, 0x7F000001);
-    SetLinkSetting(kRowConsolePort, console_->port());
-    SetLinkSetting(kRowSmartBalance, 0);
-    SetLinkSetting(kRowBanInBfAndPb, 0);
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
+    Setting(kSetBanInBfAndPb).value = 0;
     Report("\\numplayers\\0");
     g_manager.links.status_port = status_->port();
     g_manager.remote.sessions[2].socket = client_.a;

@@ -52,6 +52,9 @@ int FreePort(bool udp) {
 
 void MakeServerDir(const std::string& dir) {
   std::filesystem::create_directories(dir + "/mods/bf1942/settings");
+  // The daemon lists the base game's maps at start-up; an empty levels
+  // directory is enough.
+  std::filesystem::create_directories(dir + "/mods/bf1942/archives/bf1942/levels");
   WriteFile(dir + "/mods/bf1942/init.con", "");
   WriteFile(dir + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
   ::chmod((dir + "/bf1942_lnxded").c_str(), 0755);

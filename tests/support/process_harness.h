@@ -33,7 +33,8 @@ class TempDir {
 int FreePort(bool udp = false);
 
 // Lays out the minimal server installation the daemon's start-up checks
-// need: bf1942_lnxded (a script that sleeps), mods/bf1942/init.con.
+// need: bf1942_lnxded (a script that sleeps), mods/bf1942/init.con and an
+// empty mods/bf1942/archives/bf1942/levels directory.
 void MakeServerDir(const std::string& dir);
 
 // A child process started with its output sent to a file. The destructor

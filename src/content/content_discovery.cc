@@ -1,0 +1,326 @@
+// Scanning the game installation for mods and map archives, and reading an
+// archive's directory for the game modes it holds.
+#include "content/content_discovery.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+
+namespace {
+
+constexpr const char* kLevelsDir = "/archives/bf1942/levels";
+constexpr std::uint32_t kMaxEntryName = 1047;
+constexpr std::uint32_t kEntryDataBytes = 24;
+constexpr std::size_t kModLineLimit = 31;  // a mod name has at most 30 characters
+
+struct ModePattern {
+  std::string_view suffix;
+  std::uint32_t bit;
+};
+constexpr std::array<ModePattern, 5> kModePatterns = {{
+    {"/GAMETYPES/CONQUEST.CON", kModeConquest},
+    {"/GAMETYPES/COOP.CON", kModeCoop},
+    {"/GAMETYPES/CTF.CON", kModeCtf},
+    {"/GAMETYPES/TDM.CON", kModeTdm},
+    {"/GAMETYPES/OBJECTIVEMODE.CON", kModeObjective},
+}};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads an archive front to back through one buffer, never past the end of
+// the file; every call consumes bytes only when it succeeds.
+class ArchiveReader {
+ public:
+  ArchiveReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+
+  bool Seek(std::uint64_t offset) {
+    if (offset > size_) return false;
+    pos_ = offset;
+    begin_ = end_ = 0;
+    return true;
+  }
+  bool ReadU32(std::uint32_t* value) {
+    unsigned char bytes[4];
+    if (!Read(bytes, 4)) return false;
+    *value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+             (static_cast<std::uint32_t>(bytes[3]) << 24);
+    return true;
+  }
+  bool Read(void* out, std::size_t length) {
+    if (!Ensure(length)) return false;
+    std::memcpy(out, buffer_.data() + begin_, length);
+    Consume(length);
+    return true;
+  }
+  bool Skip(std::uint64_t length) {
+    if (Remaining() < length) return false;
+    std::uint64_t buffered = end_ - begin_;
+    if (length <= buffered) {
+      begin_ += length;
+    } else {
+      pos_ += length - buffered;
+      begin_ = end_ = 0;
+    }
+    return true;
+  }
+
+ private:
+  std::uint64_t Remaining() const { return (size_ - pos_) + (end_ - begin_); }
+  void Consume(std::size_t length) { begin_ += length; }
+  // Makes `length` bytes available in the buffer, or fails at the end.
+  bool Ensure(std::size_t length) {
+    if (end_ - begin_ >= length) return true;
+    if (Remaining() < length || length > buffer_.size()) return false;
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    while (end_ < length) {
+      std::size_t want = buffer_.size() - end_;
+      if (size_ - pos_ < want) want = static_cast<std::size_t>(size_ - pos_);
+      if (want == 0) return false;
+      ssize_t got = ::pread(fd_, buffer_.data() + end_, want, static_cast<off_t>(pos_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      end_ += static_cast<std::size_t>(got);
+      pos_ += static_cast<std::uint64_t>(got);
+    }
+    return true;
+  }
+
+  int fd_;
+  std::uint64_t size_;
+  std::uint64_t pos_ = 0;  // file position of buffer_[end_]
+  std::array<unsigned char, 65536> buffer_{};
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         strncasecmp(text.data() + text.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
+}
+
+std::uint32_t ModesOfEntry(std::string_view name) {
+  // The name ends at its first NUL, as the archive's C strings do.
+  name = name.substr(0, name.find('\0'));
+  std::uint32_t mask = 0;
+  for (const ModePattern& pattern : kModePatterns) {
+    if (EndsWithNoCase(name, pattern.suffix)) mask |= pattern.bit;
+  }
+  return mask;
+}
+
+void LogScanFailure(const std::string& path) {
+  LogMessage(6, "Couldn't detect available mods! %s", ErrorText(LastError()).c_str());
+  LogMessage(6, "Verify all directory names in %s exist and are lowercase.", path.c_str());
+}
+
+void LogMapScanFailure(const std::string& path) {
+  LogMessage(6, "Couldn't detect available maps! %s", ErrorText(LastError()).c_str());
+  LogMessage(6, "Verify all directory names in %s exist and are lowercase.", path.c_str());
+}
+
+// Looks at one entry of mods/: lists it when playable, notes it when unpure.
+// False when its status cannot be read.
+bool ScanModEntry(const std::string& mods_dir, std::string name, std::string* lines) {
+  LowerCase(name);
+  std::string path = mods_dir + name;
+  if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteModsFile: path=%s\n", path.c_str());
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) {
+    SetLastError(errno);
+    LogScanFailure(path);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) return true;
+  if (FileExists(path + "/init.con")) {
+    *lines += name + "\n";
+  } else if (g_manager.core.debug) {
+    LogMessage(6, "DEBUG: Couldn't detect init.con for mod %s!", name.c_str());
+  }
+  if (!FileExists(path + "/contentcrc32.con")) {
+    std::string& unpure = g_manager.settings.unpure_mods;
+    if (!unpure.empty()) unpure += ",";
+    unpure += name;
+  }
+  return true;
+}
+
+bool WriteOrLog(const std::string& path, const std::string& contents, bool mods_file) {
+  CreateFileWithDirs(path, 0);
+  if (ReplaceFileContents(path, contents)) return true;
+  int error = LastError();
+  if (mods_file) {
+    LogMessage(6, "Couldn't open mods file! %s", ErrorText(error).c_str());
+  } else {
+    LogMessage(6, "Couldn't open %s file! %s", path.c_str(), ErrorText(error).c_str());
+  }
+  SetLastError(error);
+  return false;
+}
+
+// The map name of a levels-directory entry, or none for entries that are
+// not map archives (no .rfa, or an extra archive holding "_0").
+std::optional<std::string> MapNameOf(const char* entry) {
+  std::string_view name(entry);
+  if (name.find(".RFA") == std::string_view::npos && name.find(".rfa") == std::string_view::npos)
+    return std::nullopt;
+  if (name.find("_0") != std::string_view::npos) return std::nullopt;
+  std::string map = CutText(name, 63);
+  LowerCase(map);
+  return map.substr(0, map.find(".rfa"));
+}
+
+// Appends the maps.con lines of one mod. False when its levels directory
+// cannot be opened.
+bool ScanModMaps(const std::string& mod, std::string* lines) {
+  const std::string& server = g_manager.core.server_dir;
+  std::string levels = server + "/mods/" + mod + kLevelsDir + "/";
+  if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteMapsFile: path=%s\n", levels.c_str());
+  UniqueDir dir(::opendir(levels.c_str()));
+  if (!dir) {
+    SetLastError(errno);
+    LogMapScanFailure(levels);
+    return false;
+  }
+  bool base_mod = strcasecmp(mod.c_str(), "bf1942") == 0;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    std::optional<std::string> map = MapNameOf(entry->d_name);
+    if (!map) continue;
+    std::uint32_t mask = 0;
+    std::string base = server + "/mods/bf1942" + kLevelsDir + "/" + *map + ".rfa";
+    if (!base_mod && FileExists(base)) {
+      std::optional<std::uint32_t> modes = DetectGameTypes(base);
+      if (!modes) continue;
+      mask = *modes;
+    }
+    std::optional<std::uint32_t> own = DetectGameTypes(levels + *map + ".rfa");
+    if (!own) continue;
+    mask |= *own;
+    if (mask != 0) {
+      *lines += mod + "," + *map + "," + std::to_string(mask) + "\n";
+    } else if (g_manager.core.debug) {
+      LogMessage(6, "DEBUG: Couldn't detect any game types for %s/%s!", mod.c_str(),
+                 map->c_str());
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteModsFile(const std::string& path) {
+  std::string mods_dir = g_manager.core.server_dir + "/mods/";
+  g_manager.settings.unpure_mods.clear();
+  UniqueDir dir(::opendir(mods_dir.c_str()));
+  if (!dir) {
+    SetLastError(errno);
+    LogScanFailure(mods_dir);
+    WriteOrLog(path, "", true);
+    return false;
+  }
+  std::string lines;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (!ScanModEntry(mods_dir, entry->d_name, &lines)) {
+      int error = LastError();
+      WriteOrLog(path, lines, true);
+      SetLastError(error);
+      return false;
+    }
+  }
+  return WriteOrLog(path, lines, true);
+}
+
+bool WriteMapsFile(const std::string& path) {
+  std::string mods_path = g_manager.core.settings_dir + "/mods.con";
+  UniqueFile mods(std::fopen(mods_path.c_str(), "rt"));
+  if (!mods) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open %s file! %s", mods_path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  std::string lines;
+  std::string mod;
+  bool ok = true;
+  while (ReadLineBounded(mods.get(), kModLineLimit, &mod)) {
+    while (!mod.empty() && (mod.back() == '\n' || mod.back() == '\r')) mod.pop_back();
+    if (mod.empty()) break;
+    if (!ScanModMaps(mod, &lines)) {
+      ok = false;
+      break;
+    }
+  }
+  if (ok && std::ferror(mods.get())) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read mods file! %s", ErrorText(LastError()).c_str());
+    ok = false;
+  }
+  int error = LastError();
+  if (!WriteOrLog(path, lines, false)) return false;
+  if (!ok) SetLastError(error);
+  return ok;
+}
+
+std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
+  UniqueFd fd(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open %s file! %s", archive_path.c_str(),
+               ErrorText(LastError()).c_str());
+    return std::nullopt;
+  }
+  ArchiveReader reader(fd.get(), static_cast<std::uint64_t>(info.st_size));
+  std::uint32_t directory = 0;
+  std::uint32_t count = 0;
+  if (!reader.ReadU32(&directory) || !reader.Seek(directory) || !reader.ReadU32(&count)) return 0;
+  std::uint32_t mask = 0;
+  char name[kMaxEntryName];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t length = 0;
+    if (!reader.ReadU32(&length)) break;
+    if (length > kMaxEntryName) {
+      if (!reader.Skip(std::uint64_t{length} + kEntryDataBytes)) break;
+      continue;
+    }
+    if (!reader.Read(name, length)) break;
+    mask |= ModesOfEntry(std::string_view(name, length));
+    if (!reader.Skip(kEntryDataBytes)) break;
+  }
+  return mask;
+}

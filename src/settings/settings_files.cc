@@ -1,0 +1,334 @@
+// Writing and reading the settings files: korvane.con, serversettings.con,
+// serverautoexec.con, and single key lines of the game's .con files.
+#include "settings/settings_files.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <memory>
+#include <vector>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+constexpr std::size_t kLineLimit = 1024;
+constexpr int kMaxGroup = 11;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+void Appendf(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Appendf(std::string* out, const char* format, ...) {
+  char buffer[kLineLimit + 64];
+  va_list args;
+  va_start(args, format);
+  int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (length > 0) out->append(buffer, std::min<std::size_t>(length, sizeof buffer - 1));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+void StripLineEnd(std::string& line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+}
+
+// The first blank-separated word of a line and what follows its blank.
+struct KeyAndRest {
+  std::string_view key;
+  std::string_view rest;
+};
+KeyAndRest SplitKey(std::string_view line) {
+  std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string_view::npos) return {};
+  line.remove_prefix(start);
+  std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return {line, {}};
+  return {line.substr(0, blank), line.substr(blank + 1)};
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The welcome message as numbered lines: blanks become '_', the text is
+// split at runs of line ends, and at most five pieces are written.
+void WriteWelcomeLines(std::string* out, std::string_view key, const std::string& text) {
+  std::string copy = CutText(text, kMaxSettingText);
+  for (char& c : copy) {
+    if (c == ' ') c = '_';
+  }
+  std::size_t pos = 0;
+  for (int number = 0; number < 5; ++number) {
+    pos = copy.find_first_not_of("\r\n", pos);
+    if (pos == std::string::npos) break;
+    std::size_t end = copy.find_first_of("\r\n", pos);
+    std::string_view piece = std::string_view(copy).substr(pos, end - pos);
+    Appendf(out, "%.*s %i \"%.*s\"\n", static_cast<int>(key.size()), key.data(), number,
+            static_cast<int>(std::min<std::size_t>(piece.size(), 63)), piece.data());
+    if (end == std::string::npos) break;
+    pos = end;
+  }
+}
+
+// Integer rows written under a console key take the console's units.
+void WriteIntegerLine(std::string* out, std::string_view key, int index, std::int32_t value) {
+  std::string key_text(key);
+  const char* k = key_text.c_str();
+  if (!StartsWithNoCase(key, "admin")) {
+    Appendf(out, "%s %li\n", k, static_cast<long>(value));
+  } else if (index == kSetGameTime) {
+    Appendf(out, "%s %li\n", k, static_cast<long>(value) * 60);
+  } else if (index == kSetTicketRatio ||
+             (index >= kSetSoldierFriendlyFire && index <= kSetVehicleFriendlyFireOnSplash)) {
+    Appendf(out, "%s %.2f\n", k, value / 100.0);
+  } else if (index == kSetNumberOfRounds && value == 0) {
+    Appendf(out, "%s %i\n", k, -1);
+  } else {
+    Appendf(out, "%s %li\n", k, static_cast<long>(value));
+  }
+}
+
+void WriteEntryLine(std::string* out, std::string_view key, int index, const SettingEntry& row) {
+  std::string key_text(key);
+  const char* k = key_text.c_str();
+  long value = row.value;
+  switch (row.type) {
+    case SettingType::kAction:
+      if (row.value != 0) Appendf(out, "%s\n", k);
+      break;
+    case SettingType::kBoolean:
+      Appendf(out, "%s %li\n", k, value);
+      break;
+    case SettingType::kText:
+      Appendf(out, "%s \"%s\"\n", k, row.text.c_str());
+      break;
+    case SettingType::kWelcomeText:
+      WriteWelcomeLines(out, key, row.text);
+      break;
+    case SettingType::kInteger:
+      WriteIntegerLine(out, key, index, row.value);
+      break;
+    case SettingType::kNegativeInteger:
+      Appendf(out, "%s %li\n", k, -value);
+      break;
+    case SettingType::kHundredths:
+      Appendf(out, "%s %.2f\n", k, row.value / 100.0);
+      break;
+    case SettingType::kTenths:
+      Appendf(out, "%s %.1f\n", k, row.value / 10.0);
+      break;
+    case SettingType::kChoice:
+      Appendf(out, "%s %s\n", k, row.text.c_str());
+      break;
+    case SettingType::kAddress:
+      Appendf(out, "%s %s\n", k,
+              FormatDottedIp(static_cast<std::uint32_t>(row.value)).c_str());
+      break;
+  }
+}
+
+// Writes a whole file through a temporary copy; logs `message` with the
+// error text on failure.
+bool ReplaceWithMessage(const std::string& path, const std::string& contents,
+                        const char* message) {
+  CreateFileWithDirs(path, 0);
+  if (ReplaceFileContents(path, contents)) return true;
+  int error = LastError();
+  LogMessage(6, "%s %s", message, ErrorText(error).c_str());
+  SetLastError(error);
+  return false;
+}
+
+bool IsTextKind(SettingType type) {
+  return type == SettingType::kText || type == SettingType::kWelcomeText ||
+         type == SettingType::kChoice;
+}
+
+// Logs what a client's load changed in one row.
+void AuditChange(const ClientSession& who, int index, const SettingEntry& old_row) {
+  const SettingEntry& row = Setting(index);
+  const char* user = who.user_name.c_str();
+  const char* address = who.address.c_str();
+  const char* name = SettingName(index);
+  if (IsTextKind(row.type)) {
+    if (row.text == old_row.text) return;
+    LogMessage(6, "User %s at %s changed %s from [%s] to [%s].", user, address, name,
+               old_row.text.c_str(), row.text.c_str());
+    return;
+  }
+  if (row.value == old_row.value) return;
+  if (row.type == SettingType::kAddress) {
+    LogMessage(6, "User %s at %s changed %s from %s to %s.", user, address, name,
+               FormatDottedIp(static_cast<std::uint32_t>(old_row.value)).c_str(),
+               FormatDottedIp(static_cast<std::uint32_t>(row.value)).c_str());
+  } else if (row.type == SettingType::kTenths) {
+    LogMessage(6, "User %s at %s changed %s from %.1f to %.1f.", user, address, name,
+               old_row.value / 10.0, row.value / 10.0);
+  } else {
+    LogMessage(6, "User %s at %s changed %s from %li to %li.", user, address, name,
+               static_cast<long>(old_row.value), static_cast<long>(row.value));
+  }
+}
+
+void ResolveBalanceConflict() {
+  SettingEntry& auto_balance = Setting(kSetAutoBalanceTeams);
+  if (auto_balance.value == 1 && Setting(kSetSmartBalance).value == 1) {
+    LogMessage(6, "Both auto-balance and smart-balance are enabled, disabling auto-balance.");
+    auto_balance.value = 0;
+  }
+}
+
+}  // namespace
+
+void WriteSettingLine(std::string* out, std::string_view key, int index) {
+  if (index < 0 || index >= kSettingCount) return;
+  WriteEntryLine(out, key, index, Setting(index));
+}
+
+bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
+  std::string contents;
+  for (int group = 0; group <= kMaxGroup; ++group) {
+    if ((group_mask & (1u << group)) == 0) continue;
+    for (int i = 0; i < kSettingCount; ++i) {
+      if (Setting(i).group == static_cast<std::uint32_t>(group))
+        WriteSettingLine(&contents, SettingName(i), i);
+    }
+  }
+  return ReplaceWithMessage(path, contents, "Couldn't open settings file!");
+}
+
+bool ReadSettingFromFile(std::FILE* file, std::string_view key, int index) {
+  SettingEntry& row = Setting(index);
+  std::rewind(file);
+  bool found = false;
+  std::string line;
+  while (ReadLineBounded(file, kLineLimit, &line)) {
+    StripLineEnd(line);
+    KeyAndRest parts = SplitKey(line);
+    if (!EqualNoCase(parts.key, key)) continue;
+    ParseSettingValue(index, parts.rest);
+    found = true;
+    if (row.type != SettingType::kWelcomeText) break;
+  }
+  if (std::ferror(file)) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read settings file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  if (!found && row.type == SettingType::kAction) row.value = 0;
+  if (!found && row.type == SettingType::kWelcomeText) row.text.clear();
+  return true;
+}
+
+bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller) {
+  UniqueFile file(std::fopen(path.c_str(), "rt"));
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open settings file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  if (std::fgetc(file.get()) == EOF && !std::ferror(file.get())) {
+    SetLastError(ENOENT);
+    return false;
+  }
+  // Every client slot is audited (slot 0 is the daemon's own session).
+  bool audit = caller >= 0 && caller < static_cast<int>(g_manager.remote.sessions.size());
+  for (int group = 0; group <= kMaxGroup; ++group) {
+    if ((group_mask & (1u << group)) == 0) continue;
+    for (int i = 0; i < kSettingCount; ++i) {
+      const SettingEntry& row = Setting(i);
+      if (row.group != static_cast<std::uint32_t>(group)) continue;
+      if (row.restart_only && (group_mask & kRestartOnlyBit) == 0) continue;
+      SettingEntry old_row;
+      if (audit) old_row = row;
+      if (!ReadSettingFromFile(file.get(), SettingName(i), i)) return false;
+      if (audit) AuditChange(g_manager.remote.sessions[caller], i, old_row);
+    }
+  }
+  file.reset();
+  ResolveBalanceConflict();
+  return true;
+}
+
+bool WriteServerSettings(const std::string& path) {
+  std::string contents;
+  for (int i = 0; i < kSettingCount; ++i) {
+    const SettingEntry& row = Setting(i);
+    if (row.game_key.empty()) continue;
+    if (i == kSetGameStartDelay) Appendf(&contents, "game.serverSpawnDelay %i\n", 5);
+    if (i == kSetServerIp && Setting(kSetBindAllInterfaces).value == 1) {
+      // The server listens everywhere; the table keeps the configured
+      // address, which the daemon uses to reach it.
+      SettingEntry any = row;
+      any.value = 0;
+      WriteEntryLine(&contents, row.game_key, i, any);
+      continue;
+    }
+    WriteEntryLine(&contents, row.game_key, i, row);
+  }
+  const std::string& unpure = g_manager.settings.unpure_mods;
+  if (!unpure.empty()) contents += "game.serverUnpureMods " + unpure + "\r\n";
+  contents += g_manager.core.server_commands;
+  return ReplaceWithMessage(path, contents, "Couldn't open server settings file!");
+}
+
+bool WriteServerAutoexec(const std::string& path) {
+  std::string contents;
+  if (SettingValue(kSetEnableRemoteConsole) == 1) {
+    Appendf(&contents, "admin.enableRemoteConsole %s %s %li\n",
+            SettingText(kSetConsoleUsername).c_str(), SettingText(kSetConsolePassword).c_str(),
+            static_cast<long>(SettingValue(kSetConsolePort)));
+  }
+  if (SettingValue(kSetEnableRemoteAdmin) == 1) {
+    Appendf(&contents, "admin.enableRemoteAdmin %s\n", SettingText(kSetConsolePassword).c_str());
+  }
+  for (int i = 0; i < kSettingCount; ++i) {
+    const SettingEntry& row = Setting(i);
+    if (row.console_key.empty() || StartsWithNoCase(row.console_key, "manager")) continue;
+    if (i == kSetGravity && SettingValue(kSetGravityEnabled) != 1) continue;
+    WriteEntryLine(&contents, row.console_key, i, row);
+  }
+  return ReplaceWithMessage(path, contents, "Couldn't open server autoexec file!");
+}
+
+std::optional<std::string> ReadConValue(const std::string& path, std::string_view key,
+                                        std::size_t size) {
+  UniqueFile file(std::fopen(path.c_str(), "rt"));
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open file %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return std::nullopt;
+  }
+  std::string line;
+  while (ReadLineBounded(file.get(), kLineLimit, &line)) {
+    StripLineEnd(line);
+    KeyAndRest parts = SplitKey(line);
+    if (parts.rest.empty() || !EqualNoCase(parts.key, key)) continue;
+    return CutText(parts.rest, size > 0 ? size - 1 : 0);
+  }
+  if (std::ferror(file.get())) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read settings file %s! %s", path.c_str(),
+               ErrorText(LastError()).c_str());
+  } else if (std::ftell(file.get()) == 0) {
+    SetLastError(ENOENT);
+  }
+  return std::nullopt;
+}
+
+bool SetConValue(const std::string& path, std::string_view key, std::string_view value) {
+  if (value.empty()) return ReplaceLinesInFile(path, key, nullptr);
+  std::string line = std::string(key) + " " + std::string(value);
+  return ReplaceLinesInFile(path, key, line.c_str());
+}

@@ -1,0 +1,191 @@
+// Mod, map and game-mode discovery over synthetic installations, hostile
+// archives, and the texts that name the current and the starting map.
+#include "content/content_discovery.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sstream>
+
+#include "content/map_text.h"
+#include "core/helpers.h"
+#include "settings/settings_fixture.h"
+
+namespace {
+
+using korvtest::ReadFile;
+using korvtest::WriteFile;
+using Log = std::vector<std::string>;
+
+void PutU32(std::string* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// An archive: some file data, then the directory the offset at 0 points to.
+std::string Archive(const std::vector<std::string>& names) {
+  std::string data(4, '\0');
+  data += std::string(100, 'd');
+  std::uint32_t directory = static_cast<std::uint32_t>(data.size());
+  data.replace(0, 4, std::string(4, '\0'));
+  std::string head;
+  PutU32(&head, directory);
+  data.replace(0, 4, head);
+  PutU32(&data, static_cast<std::uint32_t>(names.size()));
+  for (const std::string& name : names) {
+    PutU32(&data, static_cast<std::uint32_t>(name.size()));
+    data += name + std::string(24, '\x7f');
+  }
+  return data;
+}
+
+std::string Entry(const std::string& map, const std::string& mode) {
+  return "bf1942/levels/" + map + "/GameTypes/" + mode + ".con";
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+class Content : public SettingsFixture {
+ protected:
+  std::string Levels(const std::string& mod) {
+    return Path("mods/" + mod + "/archives/bf1942/levels/");
+  }
+  void AddMod(const std::string& mod, bool init, bool checked) {
+    std::filesystem::create_directories(Levels(mod));
+    if (init) WriteFile(Path("mods/" + mod + "/init.con"), "");
+    if (checked) WriteFile(Path("mods/" + mod + "/contentcrc32.con"), "");
+  }
+  void AddMap(const std::string& mod, const std::string& file,
+              const std::vector<std::string>& entries) {
+    WriteFile(Levels(mod) + file, Archive(entries));
+  }
+};
+
+TEST_F(Content, ModsAreListedAndUnpureModsNoted) {
+  AddMod("bf1942", true, true);
+  AddMod("dc", true, false);
+  AddMod("noinit", false, false);
+  WriteFile(Path("mods/readme.txt"), "not a mod");
+  ::symlink(Path("mods/dc").c_str(), Path("mods/linked").c_str());
+  ASSERT_TRUE(WriteModsFile(Path("settings/mods.con")));
+  EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Log{"bf1942", "dc"}));
+  std::string unpure = g_manager.settings.unpure_mods;
+  std::replace(unpure.begin(), unpure.end(), ',', '\n');
+  EXPECT_EQ(SortedLines(unpure), (Log{"dc", "noinit"}));
+}
+
+TEST_F(Content, CapitalisedModDirectoryStopsTheScan) {
+  AddMod("XPack", true, true);
+  TakeLog();
+  EXPECT_FALSE(WriteModsFile(Path("settings/mods.con")));
+  EXPECT_EQ(TakeLog(), (Log{"Couldn't detect available mods! " + ErrorText(ENOENT),
+                            "Verify all directory names in " + Path("mods/xpack") +
+                                " exist and are lowercase."}));
+}
+
+TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
+  AddMod("bf1942", true, true);
+  AddMod("dc", true, false);
+  AddMap("bf1942", "berlin.rfa", {"bf1942/levels/berlin/init.con", Entry("berlin", "Conquest")});
+  AddMap("bf1942", "berlin_000.rfa", {Entry("berlin", "TDM")});  // patch archive
+  AddMap("bf1942", "kursk.rfa",
+         {Entry("kursk", "coop"), "BF1942/LEVELS/KURSK/GAMETYPES/OBJECTIVEMODE.CON",
+          Entry("kursk", "ctf") + ".bak"});
+  AddMap("bf1942", "empty.rfa", {"bf1942/levels/empty/init.con"});
+  AddMap("dc", "berlin.rfa", {Entry("berlin", "CTF")});
+  AddMap("dc", "Stalingrad.RFA", {Entry("stalingrad", "tdm")});
+  WriteFile(Levels("dc") + "notes.txt", "x");
+  WriteFile(Path("settings/mods.con"), "bf1942\ndc\n\nignored\n");
+  TakeLog();
+  ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
+  EXPECT_EQ(SortedLines(ReadFile(Path("settings/maps.con"))),
+            (Log{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
+  // The capitalised archive is opened under its lower-case name and left out.
+  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
+                           ErrorText(ENOENT)});
+}
+
+TEST_F(Content, MissingLevelsDirectoryFailsTheMapScan) {
+  AddMod("bf1942", true, true);
+  WriteFile(Path("settings/mods.con"), "bf1942\nnosuchmod\n");
+  TakeLog();
+  EXPECT_FALSE(WriteMapsFile(Path("settings/maps.con")));
+  std::string levels = Path("mods/nosuchmod/archives/bf1942/levels/");
+  EXPECT_EQ(TakeLog(), (Log{"Couldn't detect available maps! " + ErrorText(ENOENT),
+                            "Verify all directory names in " + levels +
+                                " exist and are lowercase."}));
+}
+
+TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
+  std::string good = Archive({Entry("a", "conquest"), Entry("a", "ctf")});
+  auto detect = [&](const std::string& bytes) {
+    WriteFile(Path("a.rfa"), bytes);
+    return DetectGameTypes(Path("a.rfa"));
+  };
+  EXPECT_EQ(detect(good), 5u);
+  EXPECT_EQ(detect(""), 0u);
+  EXPECT_EQ(detect(std::string("\xff\xff\xff\x7f", 4) + good.substr(4)), 0u);
+  // The count promises more entries than there are.
+  std::string more = good;
+  more[104] = '\x50';
+  EXPECT_EQ(detect(more), 5u);
+  // The second entry's name runs past the end: only the first counts.
+  EXPECT_EQ(detect(good.substr(0, good.size() - 30)), 1u);
+  // An over-long name length is skipped, a huge one ends the directory.
+  std::string skipped = Archive({std::string(2000, 'z'), Entry("a", "tdm")});
+  EXPECT_EQ(detect(skipped), 8u);
+  std::string huge = Archive({"x", Entry("a", "coop")});
+  huge.replace(109, 4, std::string("\xff\xff\xff\xff", 4));
+  EXPECT_EQ(detect(huge), 0u);
+  std::mt19937 random(1942);
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = good;
+    for (int flips = 0; flips < 6; ++flips)
+      bytes[random() % bytes.size()] = static_cast<char>(random());
+    bytes.resize(random() % (bytes.size() + 1));
+    EXPECT_LE(detect(bytes).value_or(0), 31u);
+  }
+  TakeLog();
+  EXPECT_EQ(DetectGameTypes(Path("none.rfa")), std::nullopt);
+  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
+}
+
+TEST_F(Content, CurrentMapFromTheStatusReport) {
+  const std::string report =
+      "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
+  EXPECT_EQ(CurrentMapText(true, report), "-");  // no server running
+  g_manager.server.server_running = true;
+  EXPECT_EQ(CurrentMapText(true, report), "battle_of_britain GPM_CQ bf1942");
+  EXPECT_EQ(CurrentMapText(false, report), "battle_of_britain Conquest bf1942");
+  EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"),
+            "kursk ??? dc");
+  EXPECT_EQ(CurrentMapText(true, "\\gameId\\dc\\mapname\\Kursk"), "-");
+  EXPECT_EQ(ReportValue(report, "final"), "");
+  EXPECT_EQ(ReportValue(report, "gameid"), std::nullopt);  // keys keep their case
+}
+
+TEST_F(Content, StartingLevelFromStartMapOrMapList) {
+  EXPECT_EQ(CurrentLevelText(false, "kursk GPM_TDM dc"), "kursk Team Deathmatch dc");
+  TakeLog();
+  EXPECT_EQ(CurrentLevelText(true, ""), std::nullopt);
+  EXPECT_EQ(TakeLog(), Log{"Couldn't open map list file! " + ErrorText(ENOENT)});
+  WriteFile(Path("settings/servermaplist.con"),
+            "game.addLevel berlin GPM_CQ bf1942\ngame.setCurrentLevel berlin\n"
+            "GAME.SETCURRENTLEVEL berlin GPM_CTF bf1942 extra\r\n");
+  EXPECT_EQ(CurrentLevelText(true, "half set"), "berlin GPM_CTF bf1942 extra");
+  EXPECT_EQ(CurrentLevelText(false, ""), "berlin Capture The Flag bf1942 extra");
+  g_manager.server.server_running = true;  // the running server's copy counts
+  WriteFile(Path("settings/maplist.con"), "game.addLevel x GPM_CQ bf1942\n");
+  EXPECT_EQ(CurrentLevelText(true, ""), "-");
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The settings files: korvane.con as a first start writes it, loading with
+// group masks, audits and hostile lines, the game server's two files, and
+// single key lines.
+#include "settings/settings_files.h"
+
+#include <cerrno>
+
+#include "core/helpers.h"
+#include "first_start_golden.h"
+#include "settings_fixture.h"
+
+namespace {
+
+using korvtest::ReadFile;
+using korvtest::WriteFile;
+using Log = std::vector<std::string>;
+
+class SettingsFiles : public SettingsFixture {
+ protected:
+  bool Load(const std::string& contents, std::uint32_t mask = kAllGroups,
+            int caller = kNoCaller) {
+    WriteFile(Path("k.con"), contents);
+    TakeLog();
+    return LoadSettings(Path("k.con"), mask, caller);
+  }
+};
+
+TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
+  ASSERT_TRUE(SaveSettings(Path("settings/korvane.con"), kAllGroups));
+  EXPECT_EQ(ReadFile(Path("settings/korvane.con")), kFirstStartFile);
+  EXPECT_TRUE(Load(kFirstStartFile));
+  EXPECT_EQ(TakeLog(),
+            (Log{"Invalid value detected for setting game.serverName, using default BFSERVER.",
+                 "Invalid value detected for setting manager.consoleUsername, using default "
+                 "UserName.",
+                 "Invalid value detected for setting manager.consolePassword, using default "
+                 "Sesamine.",
+                 "Invalid value detected for setting manager.statFilePath, using default "
+                 "statistics.csv."}));
+  EXPECT_EQ(SettingText(kSetConsolePassword), "Sesamine");
+  EXPECT_EQ(SettingText(kSetServerPassword), "");
+}
+
+TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwo) {
+  EXPECT_FALSE(Load(""));
+  EXPECT_EQ(LastError(), ENOENT);
+  EXPECT_EQ(TakeLog(), Log{});
+  EXPECT_FALSE(LoadSettings(Path("none.con"), kAllGroups, kNoCaller));
+  EXPECT_EQ(LastError(), ENOENT);
+  EXPECT_EQ(TakeLog(), Log{"Couldn't open settings file! " + ErrorText(ENOENT)});
+}
+
+TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
+  Setting(kSetServerPort).value = 15000;
+  Setting(kSetToggleGamePause).value = 1;
+  EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
+                   "  game.serverMaxPlayers 16\r\n"));
+  EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
+  EXPECT_EQ(SettingValue(kSetServerPort), 15000);
+  EXPECT_EQ(SettingValue(kSetToggleGamePause), 0);  // an absent switch is off
+  EXPECT_TRUE(Load("admin.toggleGamePause\n"));
+  EXPECT_EQ(SettingValue(kSetToggleGamePause), 1);
+}
+
+TEST_F(SettingsFiles, GroupMaskAndRestartOnlyRows) {
+  const std::string file =
+      "game.serverName \"Other\"\ngame.serverPort 2000\ngame.serverMaxPlayers 8\n"
+      "game.serverInternet 1\ngame.serverContentCheck 2\ngame.serverNumberOfRounds 7\n";
+  EXPECT_TRUE(Load(file, 0x1));
+  EXPECT_EQ(SettingText(kSetServerName), "Other");
+  EXPECT_EQ(SettingValue(kSetContentCheck), 2);
+  EXPECT_EQ(SettingValue(kSetServerPort), 14567);  // restart-only rows stay
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
+  EXPECT_EQ(SettingValue(kSetServerInternet), 0);
+  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);  // group 1 not selected
+  EXPECT_TRUE(Load(file, 0x1 | kRestartOnlyBit));
+  EXPECT_EQ(SettingValue(kSetServerPort), 2000);
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 8);
+  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
+  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);
+}
+
+TEST_F(SettingsFiles, BalanceConflictTurnsAutoBalanceOff) {
+  EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
+  EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
+  EXPECT_EQ(TakeLog(),
+            Log{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
+}
+
+TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
+  ClientSession& session = g_manager.remote.sessions[16];
+  session.user_name = "alice";
+  session.address = "10.0.0.9:5000";
+  Setting(kSetServerName).text = "Old";
+  EXPECT_TRUE(Load("game.serverName \"New\"\ngame.serverIP 1.2.3.4\ngame.serverPort 14567\n"
+                   "game.serverMaxPlayers 20\nadmin.spawnDelayPenaltyForTK 1.5\n"
+                   "physics.gravity -7\nadmin.toggleGamePause\n",
+                   kAllGroups, 16));
+  EXPECT_EQ(TakeLog(),
+            (Log{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
+                 "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
+                 "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
+                 "User alice at 10.0.0.9:5000 changed physics.gravity from 4 to 7.",
+                 "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 0.0 to "
+                 "1.5.",
+                 "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
+  EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
+  EXPECT_EQ(TakeLog(), Log{});
+}
+
+TEST_F(SettingsFiles, OverlongLinesAreReadInPieces) {
+  // 1023 bytes fill the first piece; the rest of the line is read as a
+  // line of its own.
+  std::string padding = "# " + std::string(1021, 'x');
+  std::string name = "game.serverName \"" + std::string(5000, 'n') + "\"";
+  EXPECT_TRUE(Load(padding + "game.serverMaxPlayers 12\n" + name + "\n"));
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 12);
+  EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'n'));
+}
+
+TEST_F(SettingsFiles, WelcomeMessageSurvivesSaveAndLoad) {
+  EXPECT_TRUE(Load("game.setServerWelcomeMessage 0 \"Line_zero\"\n"
+                   "game.serverName \"x\"\n"
+                   "game.setServerWelcomeMessage 1 \"Line one\"\n"
+                   "game.setServerWelcomeMessage 2 \"Line_two\"\n"));
+  EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
+  ASSERT_TRUE(SaveSettings(Path("k2.con"), 0x1));
+  std::string saved = ReadFile(Path("k2.con"));
+  EXPECT_NE(saved.find("game.setServerWelcomeMessage 0 \"Line_zero\"\n"
+                       "game.setServerWelcomeMessage 1 \"Line_one\"\n"
+                       "game.setServerWelcomeMessage 2 \"Line_two\"\n"),
+            std::string::npos);
+  Setting(kSetWelcomeMessage).text.clear();
+  EXPECT_TRUE(LoadSettings(Path("k2.con"), 0x1, kNoCaller));
+  EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
+  EXPECT_TRUE(Load("game.serverName \"x\"\n"));  // absent: emptied
+  EXPECT_EQ(SettingText(kSetWelcomeMessage), "");
+}
+
+class ServerFiles : public SettingsFixture {
+ protected:
+  void SetUp() override {
+    SettingsFixture::SetUp();
+    Setting(kSetServerName).text = "My Server";
+    Setting(kSetServerIp).value = 0x0A000005;
+    Setting(kSetBindAllInterfaces).value = 1;
+    Setting(kSetWelcomeMessage).text = "Hello all\r\nBe nice\r\n";
+    Setting(kSetGameTime).value = 20;
+    Setting(kSetNumberOfRounds).value = 0;
+    Setting(kSetSoldierFriendlyFire).value = 50;
+    Setting(kSetConsoleUsername).text = "admin";
+    Setting(kSetConsolePassword).text = "secret";
+    Setting(kSetEnableRemoteAdmin).value = 1;
+    g_manager.settings.unpure_mods = "dc,xpack1";
+    g_manager.core.server_commands = "game.gameSpyPort 23001\n";
+  }
+};
+
+TEST_F(ServerFiles, ServerSettingsFile) {
+  ASSERT_TRUE(WriteServerSettings(Path("settings/serversettings.con")));
+  EXPECT_EQ(ReadFile(Path("settings/serversettings.con")),
+            "game.serverName \"My Server\"\ngame.serverDedicated 1\ngame.serverIP 0.0.0.0\n"
+            "game.serverPort 14567\ngame.gameSpyPort 23000\ngame.gameSpyLANPort 22000\n"
+            "game.ASEPort 14690\ngame.serverMaxPlayers 32\n"
+            "game.setServerWelcomeMessage 0 \"Hello_all\"\n"
+            "game.setServerWelcomeMessage 1 \"Be_nice\"\ngame.serverInternet 0\n"
+            "game.serverBandwidthChokeLimit 0\ngame.serverMaxAllowedConnectionType CTLanT1\n"
+            "game.serverCoopCPU 100\ngame.serverContentCheck 0\ngame.serverPassword \"\"\n"
+            "game.serverNumberOfRounds 0\ngame.serverGameTime 20\ngame.serverScoreLimit 0\n"
+            "game.serverTicketRatio 100\ngame.objectiveAttackerTicketsMod 100\n"
+            "game.serverCoopAISkill 50\ngame.serverAlliedTeamRatio 1\n"
+            "game.serverAxisTeamRatio 1\ngame.serverSpawnTime 15\ngame.serverSpawnDelay 5\n"
+            "game.serverGameStartDelay 20\ngame.serverPunkBuster 0\n"
+            "game.serverSoldierFriendlyFire 50\ngame.serverSoldierFriendlyFireOnSplash 100\n"
+            "game.serverVehicleFriendlyFire 100\ngame.serverVehicleFriendlyFireOnSplash 100\n"
+            "game.serverKickback 0.00\ngame.serverKickbackOnSplash 0.00\n"
+            "game.serverTKPunishMode 0\ngame.serverAutoBalanceTeams 0\n"
+            "game.serverExternalViews 1\ngame.serverAllowNoseCam 1\ngame.serverFreeCamera 0\n"
+            "game.serverHitIndication 1\ngame.serverDeathCameraType 0\n"
+            "game.serverCrosshairCenterpoint 1\ngame.serverNameTagDistance 100\n"
+            "game.serverNameTagDistanceScope 300\ngame.serverNumReservedSlots 0\n"
+            "game.serverReservedPassword \"\"\ngame.serverEventLogging 0\n"
+            "game.serverEventLogCompression 0\ngame.serverUnpureMods dc,xpack1\r\n"
+            "game.gameSpyPort 23001\n");
+  EXPECT_EQ(SettingValue(kSetServerIp), 0x0A000005);  // the table keeps the address
+}
+
+TEST_F(ServerFiles, AutoexecFileWithUnitsGravityAndPause) {
+  constexpr const char* kTail =
+      "admin.timeBeforeRestartMap 10\nadmin.soldierFFRatio 0.50\n"
+      "admin.soldierFFRatioOnSplash 1.00\nadmin.vehicleFFRatio 1.00\n"
+      "admin.vehicleFFRatioOnSplash 1.00\nadmin.kickback 0.00\nadmin.kickbackOnSplash 0.00\n"
+      "admin.tkPunishMode 0\nadmin.banPlayerOnTKKick 0\nadmin.nrOfTKToKick 3\n"
+      "admin.spawnDelayPenaltyForTK 0.0\nadmin.enableKickPlayerVote 1\nadmin.enableMapVote 1\n"
+      "admin.enableKickTeamPlayerVote 1\nadmin.autoBalanceTeam 0\nadmin.votingTime 60\n"
+      "admin.voteMapMajority 0.60\nadmin.voteKickPlayerMajority 0.60\n"
+      "admin.voteKickTeamPlayerMajority 0.60\nadmin.externalViews 1\nadmin.allowNoseCam 1\n"
+      "game.enableFreeCamera 0\nadmin.crossHairCenterPoint 1\n";
+  const std::string head =
+      "admin.enableRemoteConsole admin secret 4711\nadmin.enableRemoteAdmin secret\n"
+      "admin.bandwidthChokeLimit 0\nadmin.maxAllowedConnectionType CTLanT1\n"
+      "admin.setNrOfRounds -1\nadmin.timeLimit 1200\nadmin.scoreLimit 0\n"
+      "admin.setTicketRatio 1.00\nadmin.timeToNextWave 15\nadmin.spawnWaveTime 5\n"
+      "admin.delayBeforeStartingGame 20\n";
+  ASSERT_TRUE(WriteServerAutoexec(Path("ae.con")));
+  EXPECT_EQ(ReadFile(Path("ae.con")), head + kTail);
+  Setting(kSetGravityEnabled).value = 1;
+  Setting(kSetToggleGamePause).value = 1;
+  ASSERT_TRUE(WriteServerAutoexec(Path("ae.con")));
+  std::string with_gravity = ReadFile(Path("ae.con"));
+  EXPECT_NE(with_gravity.find("admin.delayBeforeStartingGame 20\nphysics.gravity -4\n"),
+            std::string::npos);
+  EXPECT_EQ(with_gravity.substr(with_gravity.size() - 22), "admin.toggleGamePause\n");
+}
+
+TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
+  const std::string maps = Path("servermaplist.con");
+  WriteFile(maps, "game.addLevel berlin GPM_CQ bf1942\ngame.setIdleLevel\n"
+                  "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n"
+                  "game.setIdleLevel second GPM_CQ bf1942\n");
+  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), " stalingrad GPM_CQ bf1942");
+  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 6), " stal");
+  EXPECT_EQ(ReadConValue(maps, "game.none", 128), std::nullopt);
+  ASSERT_TRUE(SetConValue(maps, "game.setIdleLevel", "kursk GPM_CQ bf1942"));
+  EXPECT_EQ(ReadFile(maps), "game.addLevel berlin GPM_CQ bf1942\n"
+                            "game.setIdleLevel kursk GPM_CQ bf1942\n"
+                            "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n"
+                            "game.setIdleLevel kursk GPM_CQ bf1942\n");
+  ASSERT_TRUE(SetConValue(maps, "game.setIdleLevel", ""));
+  EXPECT_EQ(ReadFile(maps), "game.addLevel berlin GPM_CQ bf1942\n"
+                            "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n");
+  WriteFile(maps, "");
+  TakeLog();
+  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), std::nullopt);
+  EXPECT_EQ(LastError(), ENOENT);
+  EXPECT_EQ(ReadConValue(Path("missing.con"), "game.setIdleLevel", 128), std::nullopt);
+  EXPECT_EQ(TakeLog(), Log{"Couldn't open file " + Path("missing.con") + "! " +
+                           ErrorText(ENOENT)});
+}
+
+}  // namespace

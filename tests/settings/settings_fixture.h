@@ -1,0 +1,47 @@
+// A fixture for settings and content tests: fresh state in a temporary
+// server directory, the log kept in a file the test can read.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/manager_state.h"
+#include "settings/settings_table.h"
+#include "support/process_harness.h"
+
+class SettingsFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    g_manager.core.daemon = true;  // keep the log off standard output
+    g_manager.core.server_dir = dir_.path();
+    g_manager.core.settings_dir = dir_.path() + "/settings";
+    std::filesystem::create_directories(g_manager.core.settings_dir);
+    InitSettings();
+  }
+  void TearDown() override { ResetManagerState(); }
+
+  std::string Path(const std::string& name) const { return dir_ / name; }
+
+  // The messages logged since the last call, without their time stamps.
+  std::vector<std::string> TakeLog() {
+    std::string text = korvtest::ReadFile(dir_ / "korvd.log");
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+      std::size_t end = text.find("\r\n", pos);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(pos, end - pos);
+      std::size_t stamp = line.find(" : ");
+      lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 3));
+      pos = end + 2;
+    }
+    std::remove((dir_ / "korvd.log").c_str());
+    return lines;
+  }
+
+  korvtest::TempDir dir_;
+};

@@ -1,0 +1,96 @@
+// The daemon's settings start-up as a process: korvane.con on a first and a
+// second start, the mod and map lists, and the starts that must end.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "first_start_golden.h"
+#include "support/process_harness.h"
+
+namespace {
+
+using namespace korvtest;
+using namespace std::chrono_literals;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A map archive whose directory names the conquest game type.
+void WriteConquestArchive(const std::string& path) {
+  std::string name = "bf1942/levels/wake/gametypes/conquest.con";
+  std::string bytes("\x08\0\0\0xxxx\x01\0\0\0", 12);
+  bytes.push_back(static_cast<char>(name.size()));
+  bytes += std::string(3, '\0') + name + std::string(24, '\0');
+  WriteFile(path, bytes);
+}
+
+class SettingsStartup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeServerDir(server_);
+    WriteConquestArchive(server_ + "/mods/bf1942/archives/bf1942/levels/wake.rfa");
+  }
+  // Runs the daemon until it listens, then stops it; returns its output.
+  std::string StartAndStop(const std::vector<std::string>& extra) {
+    int port = FreePort();
+    std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
+                                     std::to_string(port), "-ip", "127.0.0.1"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::string out = dir_ / ("out" + std::to_string(++runs_) + ".txt");
+    Process daemon;
+    EXPECT_TRUE(daemon.Start(argv, dir_.path(), out));
+    EXPECT_TRUE(WaitForText(out, "Listening on 127.0.0.1:" + std::to_string(port) + "."));
+    // Everything of interest is written before the daemon listens.
+    daemon.Signal(SIGKILL);
+    daemon.Wait(10s);
+    return ReadFile(out);
+  }
+  std::string Settings(const std::string& name) { return server_ + "/mods/bf1942/settings/" + name; }
+
+  TempDir dir_;
+  std::string server_ = dir_ / "server";
+  int runs_ = 0;
+};
+
+TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts) {
+  std::string first = StartAndStop({});
+  EXPECT_EQ(ReadFile(Settings("korvane.con")),
+            Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
+  EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
+  EXPECT_EQ(ReadFile(Settings("maps.con")), "bf1942,wake,1\n");
+  EXPECT_EQ(first.find("Invalid value"), std::string::npos);
+
+  std::string second = StartAndStop({"@game.gameSpyPort", "23456"});
+  EXPECT_NE(second.find("Invalid value detected for setting game.serverName, using default "
+                        "BFSERVER.\r\n"),
+            std::string::npos);
+  EXPECT_NE(second.find("Invalid value detected for setting manager.statFilePath, using "
+                        "default statistics.csv.\r\n"),
+            std::string::npos);
+  // -ip saves the file again: the filled texts and the command-line port stay.
+  std::string saved = ReadFile(Settings("korvane.con"));
+  EXPECT_NE(saved.find("game.serverName \"BFSERVER\"\n"), std::string::npos);
+  EXPECT_NE(saved.find("manager.consolePassword \"Sesamine\"\n"), std::string::npos);
+  EXPECT_NE(saved.find("game.gameSpyPort 23456\n"), std::string::npos);
+}
+
+TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
+  std::string out;
+  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
+                                   std::to_string(FreePort()), "-ip", "127.0.0.1"};
+  std::filesystem::create_directories(Settings("korvane.con"));
+  EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
+  EXPECT_NE(out.find("Couldn't load settings file! Is a directory (21)"), std::string::npos)
+      << out;
+  std::filesystem::remove(Settings("korvane.con"));
+  std::filesystem::remove_all(server_ + "/mods/bf1942/archives");
+  EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
+  EXPECT_NE(out.find("Couldn't determine available maps!"), std::string::npos) << out;
+}
+
+}  // namespace

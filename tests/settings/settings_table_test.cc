@@ -1,0 +1,172 @@
+// The settings table: every row's sanity and round trip, and the value
+// conversions and fallbacks of each kind with their exact messages.
+#include "settings/settings_table.h"
+
+#include <set>
+
+#include "core/helpers.h"
+#include "settings/settings_files.h"
+#include "settings_fixture.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class SettingsTable : public SettingsFixture {
+ protected:
+  // Parses one value and returns what was logged.
+  Log Parse(int index, const std::string& rest) {
+    TakeLog();
+    ParseSettingValue(index, rest);
+    return TakeLog();
+  }
+  std::string Line(int index) {
+    std::string out;
+    WriteSettingLine(&out, SettingName(index), index);
+    return out;
+  }
+};
+
+TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
+  EXPECT_STREQ(SettingName(kSetBindAllInterfaces), "manager.bindAllIntefaces");
+  EXPECT_STREQ(SettingName(83), "[bad index]");
+  EXPECT_STREQ(SettingName(-1), "[bad index]");
+  std::set<std::string> names;
+  for (int i = 0; i < kSettingCount; ++i) {
+    const SettingEntry& row = Setting(i);
+    EXPECT_TRUE(names.insert(SettingName(i)).second) << SettingName(i);
+    EXPECT_LE(row.group, 4u);
+    if (i > 0) {
+      EXPECT_GE(row.group, Setting(i - 1).group) << "rows are ordered by group";
+    }
+    switch (row.type) {
+      case SettingType::kChoice:
+        EXPECT_TRUE(ChoiceLabel(row.default_text, row.text)) << i;
+        break;
+      case SettingType::kBoolean:
+      case SettingType::kInteger:
+      case SettingType::kNegativeInteger:
+      case SettingType::kHundredths:
+      case SettingType::kTenths:
+        EXPECT_GE(row.default_value, row.minimum) << i;
+        EXPECT_LE(row.default_value, row.maximum) << i;
+        break;
+      default:
+        break;
+    }
+  }
+  // Give every row a valid value other than its default, save, reload.
+  for (int i = 0; i < kSettingCount; ++i) {
+    SettingEntry& row = Setting(i);
+    if (row.type == SettingType::kText) row.text = "t" + std::to_string(i);
+    if (row.type == SettingType::kWelcomeText) row.text = "Hi there\r\nsecond\r\n";
+    if (row.type == SettingType::kChoice) row.text = *ChoiceValue(row.default_text, 2);
+    if (row.type == SettingType::kAddress) row.value = static_cast<std::int32_t>(0x0A000001u + i);
+    if (row.type == SettingType::kAction) row.value = 1;
+    if (row.maximum > row.minimum && row.type != SettingType::kText &&
+        row.type != SettingType::kWelcomeText)
+      row.value = row.default_value == row.maximum ? row.minimum : row.maximum;
+  }
+  auto wanted = g_manager.settings.table;
+  ASSERT_TRUE(SaveSettings(Path("korvane.con"), kAllGroups));
+  ResetManagerState();
+  g_manager.core.daemon = true;
+  g_manager.core.server_dir = dir_.path();
+  InitSettings();
+  ASSERT_TRUE(LoadSettings(Path("korvane.con"), kAllGroups, kNoCaller));
+  for (int i = 0; i < kSettingCount; ++i) {
+    if (i == kSetAutoBalanceTeams) continue;  // turned off beside smart balance
+    EXPECT_EQ(Setting(i).value, wanted[i].value) << SettingName(i);
+    EXPECT_EQ(Setting(i).text, wanted[i].text) << SettingName(i);
+  }
+}
+
+TEST_F(SettingsTable, NumbersConvertAndFallBackWithTheirMessages) {
+  EXPECT_EQ(Parse(kSetGravity, "20"), Log{"Invalid value of -20 detected for setting "
+                                          "physics.gravity, using default -4."});
+  EXPECT_EQ(SettingValue(kSetGravity), 4);
+  EXPECT_EQ(Parse(kSetGravity, "-9"), Log{});
+  EXPECT_EQ(SettingValue(kSetGravity), 9);
+  EXPECT_EQ(Line(kSetGravity), "physics.gravity -9\n");
+  EXPECT_EQ(Parse(kSetGravity, "9"), Log{});
+  EXPECT_EQ(SettingValue(kSetGravity), 9);
+
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.29"), Log{});
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 28);  // single precision, truncated
+  EXPECT_EQ(Line(kSetVoteMapMajority), "admin.voteMapMajority 0.28\n");
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0"),
+            Log{"Invalid value of 0.00 detected for setting admin.voteMapMajority, using "
+                "default 0.60."});
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);
+  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "10.1"),
+            Log{"Invalid value of 10.1 detected for setting admin.spawnDelayPenaltyForTK, "
+                "using default 0.0."});
+  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "2.5"), Log{});
+  EXPECT_EQ(Line(kSetSpawnDelayPenaltyForTk), "admin.spawnDelayPenaltyForTK 2.5\n");
+
+  EXPECT_EQ(Parse(kSetServerDedicated, "2"),
+            Log{"Invalid value of 2 detected for setting game.serverDedicated, using default 1."});
+  EXPECT_EQ(Parse(kSetServerDedicated, "yes"),
+            Log{"Invalid value of 0 detected for setting game.serverDedicated, using default 1."});
+  // A missing word shows the value as it stood.
+  Setting(kSetServerPort).value = 15000;
+  EXPECT_EQ(Parse(kSetServerPort, ""), Log{"Invalid value of 15000 detected for setting "
+                                           "game.serverPort, using default 14567."});
+  EXPECT_EQ(Parse(kSetServerPort, "   20000   "), Log{});
+  EXPECT_EQ(SettingValue(kSetServerPort), 20000);
+}
+
+TEST_F(SettingsTable, HostileNumbersNeverOverflow) {
+  for (const char* word : {"99999999999", "-99999999999", "nan", "inf", "-2147483648"}) {
+    for (int index : {kSetServerPort, kSetGravity, kSetKickback, kSetSpawnDelayPenaltyForTk}) {
+      ParseSettingValue(index, word);
+      EXPECT_EQ(SettingValue(index), Setting(index).default_value) << index << " " << word;
+    }
+  }
+  ParseSettingValue(kSetKickback, "1e30");
+  EXPECT_EQ(SettingValue(kSetKickback), 0);
+  ParseSettingValue(kSetGravity, "1e30");  // read as atol reads it
+  EXPECT_EQ(SettingValue(kSetGravity), 1);
+  ParseSettingValue(kSetServerIp, "300.1.2.3.4.5.6.7.8.9");
+  EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "0.1.2.3");
+  ParseSettingValue(kSetServerIp, "");
+  EXPECT_EQ(SettingValue(kSetServerIp), 0);
+}
+
+TEST_F(SettingsTable, ChoicesAndTexts) {
+  EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Log{});
+  EXPECT_EQ(SettingText(kSetMaxConnectionType), "ctlant1");  // case kept as written
+  EXPECT_EQ(Parse(kSetBandwidthChokeLimit, "12"),
+            Log{"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using "
+                "default 0."});
+  EXPECT_EQ(SettingText(kSetBandwidthChokeLimit), "0");
+
+  EXPECT_EQ(Parse(kSetServerName, "\"\""),
+            Log{"Invalid value detected for setting game.serverName, using default BFSERVER."});
+  EXPECT_EQ(SettingText(kSetServerName), "BFSERVER");
+  EXPECT_EQ(Parse(kSetServerPassword, "\"\""), Log{});
+  EXPECT_EQ(SettingText(kSetServerPassword), "");
+  EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Log{});
+  EXPECT_EQ(SettingText(kSetServerName), "  My Server ");
+  ParseSettingValue(kSetServerName, "\"" + std::string(100, 'x') + "\"");
+  EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'x'));
+  ParseSettingValue(kSetStatFilePath, std::string(2000, 'p'));
+  EXPECT_EQ(SettingText(kSetStatFilePath), std::string(324, 'p'));
+  // A control character could end a line of the game's files early.
+  ParseSettingValue(kSetServerName, "\"a\rgame.serverPassword x\"");
+  EXPECT_EQ(SettingText(kSetServerName), "a game.serverPassword x");
+}
+
+TEST_F(SettingsTable, WelcomeLinesKeepWithinTheirLimits) {
+  // Line 0 keeps 62 characters, later lines 63; the whole stays within 324.
+  ParseSettingValue(kSetWelcomeMessage, "0 \"" + std::string(80, 'a') + "\"");
+  ParseSettingValue(kSetWelcomeMessage, "5 \"ignored\"");
+  EXPECT_EQ(SettingText(kSetWelcomeMessage), std::string(62, 'a') + "\r\n");
+  for (int n = 1; n <= 4; ++n)
+    ParseSettingValue(kSetWelcomeMessage, std::to_string(n) + " \"" + std::string(80, 'b') + "\"");
+  const std::string& text = SettingText(kSetWelcomeMessage);
+  EXPECT_EQ(text.size(), 64u + 3 * 65 + 63);
+  EXPECT_EQ(text.substr(text.size() - 63), std::string(63, 'b'));
+}
+
+}  // namespace
