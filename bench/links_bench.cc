@@ -48,6 +48,7 @@ std::vector<std::string> ListLines() {
 }  // namespace
 
 int main() {
+  InitSettings();
   g_manager.core.daemon = true;
   g_manager.core.server_dir = "/tmp";
   korvtest::UdpResponder status({Report()});

@@ -16,11 +16,12 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
-#include "settings/settings_table.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
 #include "remote/session.h"
 #include "remote/transport.h"
+#include "settings/settings_table.h"
+#include "settings/sync.h"
 
 namespace {
 
@@ -157,6 +158,7 @@ bool IdentifyIfUnknown() { return Links().status_port != 0 || IdentifyStatusPort
 
 constexpr SyncStep kSyncSteps[] = {
     {IdentifyIfUnknown, kErrStatusPort, "DEBUG: Couldn't identify server status port!"},
+    {SyncSettingsFromServer, kErrServerSettings, "DEBUG: Couldn't sync current settings!"},
     {GetPlayerList, kErrPlayerList, "DEBUG: Couldn't sync player list!"},
 };
 

@@ -56,10 +56,14 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
   for (int i = 0; i < 6; ++i) expected += char("secret"[i] ^ k[i]);
   expected += '\0';
   EXPECT_EQ(console_->login_bytes(), expected);
-  // The player list was fetched as part of the login.
-  ASSERT_EQ(console_->requests().size(), 1u);
-  EXPECT_EQ(console_->requests()[0],
-            (std::vector<std::string>{"ConsoleMessage 0", "game.listPlayers", "\r"}));
+  // The live settings, then the player list were fetched as part of the login.
+  auto requests = console_->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests[0].size(), 31u);
+  EXPECT_EQ(requests[0][1], "admin.bandwidthChokeLimit");
+  EXPECT_EQ(requests[0][29], "admin.crossHairCenterPoint");
+  EXPECT_EQ(requests[0][30], "\r");
+  EXPECT_EQ(requests[1], (std::vector<std::string>{"ConsoleMessage 0", "game.listPlayers", "\r"}));
   EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
   EXPECT_NE(Log().find(" : Connected\r\n"), std::string::npos);
 }

@@ -23,6 +23,14 @@ namespace korvtest {
 inline const std::string kDropLink = "\x01drop";
 inline const std::string kRaw = "\x01raw";
 
+// The 29 live values a server gives for the settings read after a login,
+// in the order they are asked for.
+inline std::vector<std::string> LiveSettingLines() {
+  return {"0",   "CTLanT1", "1200", "0",   "15",  "5",   "10", "0.50", "1.0", "1.0",
+          "1.0", "0.00",    "0.00", "0",   "0",   "3",   "0.0", "1",   "1",   "1",
+          "0",   "60",      "0.60", "0.60", "0.60", "1",  "1",   "0",   "1"};
+}
+
 class FakeConsole {
  public:
   using Answer = std::function<std::vector<std::string>(const std::vector<std::string>&)>;
@@ -59,6 +67,7 @@ class FakeConsole {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
+  void set_answer_sync(bool on) { answer_sync_ = on; }
   void set_answer(Answer answer) {
     std::lock_guard<std::mutex> lock(mutex_);
     answer_ = std::move(answer);
@@ -133,7 +142,13 @@ class FakeConsole {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(strings);
-        answer = answer_(strings);
+        // The settings read after a login are answered unless the test
+        // wants otherwise (answer_sync = false).
+        if (answer_sync_ && strings.size() > 30 && strings[1] == "admin.bandwidthChokeLimit") {
+          answer = LiveSettingLines();
+        } else {
+          answer = answer_(strings);
+        }
       }
       if (!answer.empty() && answer[0] == kDropLink) return;
       std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : Packet(answer);
@@ -157,6 +172,7 @@ class FakeConsole {
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> answer_sync_{true};
   std::atomic<int> logins_{0};
   std::mutex mutex_;
   std::string login_bytes_;
