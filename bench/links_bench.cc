@@ -13,8 +13,8 @@
 #include "../tests/links/udp_responder.h"
 #include "core/manager_state.h"
 #include "links/console.h"
-#include "settings/settings_table.h"
 #include "links/player_table.h"
+#include "settings/settings_table.h"
 
 namespace {
 
