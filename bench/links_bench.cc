@@ -58,8 +58,8 @@ int main() {
                                                                   : std::vector<std::string>{};
   });
   g_manager.server.server_running = true;
-  g_manager.links.console_user = "u";
-  g_manager.links.console_password = "p";
+  g_manager.server.console_user = "u";
+  g_manager.server.console_password = "p";
   g_manager.links.status_port = status.port();
   Setting(kSetServerIp).value = 0x7F000001;
   Setting(kSetConsolePort).value = console.port();

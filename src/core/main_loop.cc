@@ -16,6 +16,7 @@
 #include "remote/command_queue.h"
 #include "remote/session.h"
 #include "server/ticks.h"
+#include "server/launch.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -193,6 +194,7 @@ int RunMainLoop() {
   }
   Core().loop_running = false;
   TakeLeaveOfClients();
+  if (Core().exit_stops_server) StopServer(false);
   DiscardAndClose(Core().console_socket);
   DiscardAndClose(Core().listen_socket);
   LogMessage(6, "Exited");

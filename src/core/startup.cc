@@ -24,6 +24,8 @@
 #include "core/manager_state.h"
 #include "core/options.h"
 #include "remote/session.h"
+#include "server/launch.h"
+#include "server/process_finder.h"
 #include "settings/settings_startup.h"
 #include "settings/settings_table.h"
 
@@ -167,6 +169,43 @@ void WritePidFile() {
   }
 }
 
+// Adopts a server of this directory that already runs, or stops it with
+// -stop (the process then ends), or starts one with -start.
+void FindOrStartServer() {
+  ServerState& server = g_manager.server;
+  if (FileExists("bf1942.pid")) {
+    std::string line;
+    if (std::FILE* file = std::fopen("bf1942.pid", "rt")) {
+      ReadLineBounded(file, 1024, &line);
+      std::fclose(file);
+    }
+    server.server_pid = static_cast<pid_t>(ParseLong(line));
+  } else {
+    server.server_pid = -1;
+    if (!FindServerProcess(&server.server_pid)) server.server_pid = 0;
+  }
+  if (server.server_pid != 0 && FindServerProcess(&server.server_pid)) {
+    if (Core().stop) {
+      if (StopServer(false)) {
+        LogMessage(6, "Server stopped via command-line option.");
+      } else {
+        LogMessage(6, "Couldn't stop server via command-line option!");
+      }
+      std::exit(0);
+    }
+    server.server_running = true;
+    server.console_user = CutText(SettingText(kSetConsoleUsername), 31);
+    server.console_password = CutText(SettingText(kSetConsolePassword), 31);
+    LogMessage(6, "Server is already running, monitoring enabled.");
+  } else if (Core().start) {
+    if (StartServer()) {
+      LogMessage(6, "Server started via command-line option.");
+    } else {
+      LogMessage(6, "Couldn't start server via command-line option!");
+    }
+  }
+}
+
 }  // namespace
 
 void InstallSignalHandlers() {
@@ -232,7 +271,7 @@ bool RunStartupSequence() {
   // Accounts and schedule are loaded here, before the snapshot is taken.
   TakeSettingsSnapshot();
   InitSessionTable();
-  // Finding a running server (or starting one) comes here, before detaching.
+  FindOrStartServer();
   if (Core().daemon) Daemonize();
   WritePidFile();
   return OpenListenSocket();

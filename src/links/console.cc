@@ -140,8 +140,8 @@ bool SendScrambled(const std::string& text, const unsigned char* key) {
 bool Login() {
   unsigned char key[kKeyLength];
   unsigned char verdict = 0;
-  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(Links().console_user, key) ||
-      !SendScrambled(Links().console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
+  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(g_manager.server.console_user, key) ||
+      !SendScrambled(g_manager.server.console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
     return CloseWithError(LastError());
   if (verdict == 0) return CloseWithError(kErrConsoleLogin);
   return true;
@@ -219,7 +219,7 @@ void ReconnectConsole() {
 void ConsoleDisconnect() {
   CloseSocket();
   LinksState& links = Links();
-  links.server_version = 0.0f;
+  g_manager.server.server_version = 0.0;
   links.status_port = 0;
   links.smart_balance_engaged = false;
   links.console_connected = false;

@@ -29,8 +29,6 @@ struct LinksState {
   /* Console connection */
   bool console_connected = false;
   std::int32_t console_channel = 0;  // sent in "ConsoleMessage %i"; never changes
-  std::string console_user;          // credentials of the running server's
-  std::string console_password;      // console, copied at launch (31 chars)
   std::string response;              // text of the last ConsoleSend
   std::string output;                // text of the last ConsoleRunKey
   std::int32_t last_key = 0;
@@ -46,7 +44,6 @@ struct LinksState {
   bool smart_balance_engaged = false;
 
   /* What the server told about itself; cleared with the console link */
-  float server_version = 0.0f;  // 0.0 until the status report gives it
   bool punkbuster_enabled = false;
   std::string punkbuster_version;  // cached "pb_sv_ver" text of the status line
 };

@@ -4,7 +4,16 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <string>
+
 struct ServerState {
   pid_t server_pid = 0;        // 0 = none known, -1 = look it up
   bool server_running = false;
+  std::string start_map;       // map to begin with on the next launch
+  std::int64_t last_start_time = 0;
+  int restart_counter = 0;     // quick restarts in a row (restart loop)
+  double server_version = 0.0; // detected from the status reply, 0 = unknown
+  std::string console_user;     // console credentials of the running server
+  std::string console_password;
 };

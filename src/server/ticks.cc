@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -15,7 +16,10 @@
 #include "links/console.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
+#include "content/map_text.h"
 #include "remote/command_queue.h"
+#include "server/launch.h"
+#include "server/process_finder.h"
 
 namespace {
 
@@ -23,12 +27,15 @@ constexpr std::uint32_t kNotifyPaused = 0xBEEF0019;
 constexpr std::uint32_t kNotifyResumed = 0xBEEF001A;
 constexpr std::uint32_t kIdleTicks = 99;  // the 100th empty tick switches
 constexpr float kIntendedVersion = 1.6f;
+constexpr std::uint32_t kCrashNotification = 0xBEEF0006;
+constexpr std::time_t kQuickCrashSeconds = 60;
+constexpr int kMaxQuickRestarts = 2;  // the third quick crash is not restarted
 
 TickState& Ticks() { return g_manager.ticks; }
 LinksState& Links() { return g_manager.links; }
 
 // The remote console was enabled for this server run.
-bool ConsoleUsable() { return !Links().console_user.empty(); }
+bool ConsoleUsable() { return !g_manager.server.console_user.empty(); }
 
 bool SameText(const std::string& a, const std::string& b) {
   return ::strcasecmp(a.c_str(), b.c_str()) == 0;
@@ -45,7 +52,7 @@ void FollowGameMode(const std::string& report) {
   if (!mode) return;
   TickState& ticks = Ticks();
   if (SameText(*mode, "end")) {
-    ticks.start_map.clear();
+    g_manager.server.start_map.clear();
     return;
   }
   ticks.round_stats_logged = false;
@@ -77,7 +84,8 @@ void WatchIdleServer(const std::string& report) {
 // known).
 void DetectServer(const std::string& report) {
   LinksState& links = Links();
-  if (links.server_version != 0.0f) return;
+  double& server_version = g_manager.server.server_version;
+  if (server_version != 0.0) return;
   const bool debug = g_manager.core.debug;
   if (std::optional<std::string> pb = StatusValue(report, "sv_punkbuster")) {
     links.punkbuster_enabled = ParseInt(*pb) != 0;
@@ -87,13 +95,15 @@ void DetectServer(const std::string& report) {
   }
   std::optional<std::string> version = StatusValue(report, "version");
   if (!version) return;
-  links.server_version = version->empty() ? 0.0f : std::strtof(version->c_str() + 1, nullptr);
-  if (debug) LogMessage(6, "DEBUG: Detected server version %.2f.", links.server_version);
-  if (links.server_version > kIntendedVersion) {
+  // The version is a single-precision number, as the server reports it.
+  float detected = version->empty() ? 0.0f : std::strtof(version->c_str() + 1, nullptr);
+  server_version = detected;
+  if (debug) LogMessage(6, "DEBUG: Detected server version %.2f.", detected);
+  if (detected > kIntendedVersion) {
     LogMessage(6,
                "WARNING: This version of Korvane is intended for BF v%.2f and may not work "
                "correctly with this v%.2f server.",
-               kIntendedVersion, links.server_version);
+               kIntendedVersion, detected);
   }
 }
 
@@ -110,6 +120,30 @@ void AdjustPriority() {
     SetLastError(errno);
     LogMessage(6, "Couldn't set server priority! %s", ErrorText(LastError()).c_str());
   }
+}
+
+// The server is gone: tell the clients, clean up and restart it unless
+// restarts are off or it keeps dying within a minute of its start.
+void HandleCrash() {
+  ServerState& server = g_manager.server;
+  std::time_t now = std::time(nullptr);
+  Ticks().last_crash_time = now;
+  LogMessage(6, "Server has crashed");
+  QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kCrashNotification), 10).c_str(),
+               0, 0);
+  StopServer(true);
+  if (!g_manager.core.restart) {
+    LogMessage(6, "Auto-restart is disabled, server will not be restarted.");
+    return;
+  }
+  if (now - server.last_start_time <= kQuickCrashSeconds) ++server.restart_counter;
+  if (server.restart_counter > kMaxQuickRestarts) {
+    LogMessage(6, "Server is in a restart loop, disabling auto-restart.");
+    return;
+  }
+  server.start_map = CutText(Ticks().current_map, kMaxMapText);
+  LogMessage(6, "Auto-restart is enabled, restarting the server.");
+  StartServer();
 }
 
 }  // namespace
@@ -138,9 +172,18 @@ void StatusMonitorTick() {
 }
 
 void SupervisionTick() {
-  if (!g_manager.server.server_running) return;
-  bool found = true;
+  ServerState& server = g_manager.server;
+  if (!server.server_running) return;
+  pid_t pid = server.server_pid;
+  bool found = FindServerProcess(&pid);
+  if (found) {
+    server.server_pid = pid;
+  } else {
+    HandleCrash();
+  }
   if (found) AdjustPriority();
+  std::string map = CurrentMapText(true, Links().status_report);
+  if (!map.empty() && map[0] != '-') Ticks().current_map = CutText(map, kMaxMapText);
   if (ConsoleUsable() && found && Links().console_connected) {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
   }

@@ -8,14 +8,11 @@
 inline constexpr std::size_t kMaxMapText = 127;
 
 struct TickState {
-  /* Crashes and restarts */
-  std::int32_t restart_counter = 0;  // quick crash restarts in a row
-  std::int64_t last_start_time = 0;  // set by each launch
+  /* Crashes (the restart counter and start time live with the server) */
   std::int64_t last_crash_time = 0;  // 0 = none yet
 
   /* Maps */
   std::string current_map;  // as the server last reported it
-  std::string start_map;    // the combo the next launch begins with
 
   /* Status tick */
   std::uint32_t idle_count = 0;  // status ticks in a row with nobody on

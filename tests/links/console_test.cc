@@ -24,8 +24,8 @@ class ConsoleTest : public LogFixture {
         std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
     console_ = std::make_unique<FakeConsole>("ab", "secret", NoOutput);
     g_manager.server.server_running = true;
-    g_manager.links.console_user = "ab";
-    g_manager.links.console_password = "secret";
+    g_manager.server.console_user = "ab";
+    g_manager.server.console_password = "secret";
     g_manager.links.status_port = status_->port();
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsolePort).value = console_->port();
@@ -69,7 +69,7 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
 }
 
 TEST_F(ConsoleTest, RefusalsAndPreconditions) {
-  g_manager.links.console_password = "wrong";
+  g_manager.server.console_password = "wrong";
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrConsoleLogin);
   EXPECT_FALSE(g_manager.links.console_connected);
@@ -86,7 +86,7 @@ TEST_F(ConsoleTest, RefusalsAndPreconditions) {
 
   // A failed synchronisation drops the link with its own error.
   Setting(kSetConsolePort).value = console_->port();
-  g_manager.links.console_password = "secret";
+  g_manager.server.console_password = "secret";
   console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrPlayerList);

@@ -32,8 +32,8 @@ class GamesimLinksTest : public LogFixture {
     gamesimtest::LayOut(&game_, scenario);
     ASSERT_TRUE(gamesimtest::StartGame(game_, &process_)) << ReadFile(game_.out());
     g_manager.server.server_running = true;
-    g_manager.links.console_user = "UserName";
-    g_manager.links.console_password = "Sesamine";
+    g_manager.server.console_user = "UserName";
+    g_manager.server.console_password = "Sesamine";
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsolePort).value = game_.console_port;
     Setting(kSetServerPort).value = game_.game_port;
@@ -119,7 +119,7 @@ TEST_F(GamesimLinksTest, StatusTickFollowsPauseAndVersion) {
   TcpPair client;
   g_manager.remote.sessions[1].socket = client.a;
   StatusMonitorTick();
-  EXPECT_FLOAT_EQ(g_manager.links.server_version, 1.61f);
+  EXPECT_FLOAT_EQ(g_manager.server.server_version, 1.61f);
   EXPECT_NE(Log().find("WARNING: This version of Korvane is intended for BF v1.60 and may not "
                        "work correctly with this v1.61 server."),
             std::string::npos);

@@ -53,8 +53,8 @@ class PlayerListTest : public LogFixture {
       return Answer(r);
     });
     g_manager.server.server_running = true;
-    g_manager.links.console_user = "u";
-    g_manager.links.console_password = "p";
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsolePort).value = console_->port();
     Setting(kSetSmartBalance).value = 0;

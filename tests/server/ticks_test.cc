@@ -21,8 +21,8 @@ class StatusTickTest : public LogFixture {
     console_ = std::make_unique<FakeConsole>(
         "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
     g_manager.server.server_running = true;
-    g_manager.links.console_user = "u";
-    g_manager.links.console_password = "p";
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsolePort).value = console_->port();
     Setting(kSetSmartBalance).value = 0;
@@ -64,7 +64,7 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
 
   // Without a usable console nothing is queued.
   ConsoleDisconnect();
-  g_manager.links.console_user.clear();
+  g_manager.server.console_user.clear();
   StatusMonitorTick();
   EXPECT_EQ(QueuedCommandCount(), 0);
 }
@@ -116,7 +116,7 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   g_manager.core.debug = true;
   Report("\\numplayers\\1\\version\\v1.6\\sv_punkbuster\\1");
   StatusMonitorTick();
-  EXPECT_FLOAT_EQ(g_manager.links.server_version, 1.6f);
+  EXPECT_FLOAT_EQ(g_manager.server.server_version, 1.6f);
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
   EXPECT_EQ(Log().find("WARNING"), std::string::npos);
   EXPECT_NE(Log().find("DEBUG: PunkBuster is enabled."), std::string::npos);
@@ -124,7 +124,7 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   Report("\\numplayers\\1\\version\\v1.61\\sv_punkbuster\\0");
   StatusMonitorTick();  // the version is known: nothing is read again
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
-  g_manager.links.server_version = 0.0f;
+  g_manager.server.server_version = 0.0f;
   StatusMonitorTick();
   EXPECT_FALSE(g_manager.links.punkbuster_enabled);
   std::string warning =
@@ -139,10 +139,10 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
 
 TEST_F(StatusTickTest, EndOfRoundClearsTheStartMap) {
   Connect();
-  g_manager.ticks.start_map = "bf1942/maps/wake/conquest";
+  g_manager.server.start_map = "bf1942/maps/wake/conquest";
   Report("\\gamemode\\end\\numplayers\\1");
   StatusMonitorTick();
-  EXPECT_EQ(g_manager.ticks.start_map, "");
+  EXPECT_EQ(g_manager.server.start_map, "");
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ class SyncTest : public LogFixture {
     console_ = std::make_unique<FakeConsole>(
         "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
     g_manager.server.server_running = true;
-    g_manager.links.console_user = "u";
-    g_manager.links.console_password = "p";
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
     g_manager.links.status_port = status_->port();
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsolePort).value = console_->port();

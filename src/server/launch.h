@@ -1,0 +1,24 @@
+// Launching and stopping the game server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs the pre-launch checks, writes the game's files, and starts
+// bf1942_lnxded from the server directory in its own session. True when
+// the child was started; every refusal is logged.
+bool StartServer();
+
+// The ten checks that refuse settings giving an unusable or unsafe server;
+// false after logging the refusal (last error 0).
+bool PassesPreLaunchChecks();
+
+// Ends the server: "quit" through the console, 3 seconds, then SIGKILL if
+// it is still there. `crash_handling` keeps the restart counter. False only
+// when the kill failed.
+bool StopServer(bool crash_handling);
+
+// The server's argument vector: the binary path, +statusMonitor N, the
+// overlay path when there is one, then the server arguments, split at runs
+// of blanks.
+std::vector<std::string> ServerArgumentVector(const std::string& binary);

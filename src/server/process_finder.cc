@@ -1,0 +1,119 @@
+// FindServerProcess over procps's process table.
+#include "server/process_finder.h"
+
+#include <libproc2/pids.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+
+namespace {
+
+constexpr const char kBinaryName[] = "bf1942_lnxded";
+constexpr std::size_t kBinaryPrefix = 13;
+
+// The directory of the target of /proc/<pid>/<link>; empty with errno set
+// when the link cannot be read.
+std::string ExeDirectory(pid_t pid, const char* link) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%i/%s", static_cast<int>(pid), link);
+  char target[4096];
+  ssize_t length = ::readlink(path, target, sizeof target - 1);
+  if (length < 0) return {};
+  target[length] = '\0';
+  std::string text(target);
+  std::size_t slash = text.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return text.substr(0, slash);
+}
+
+std::vector<ProcessEntry> ReadProcessTable() {
+  std::vector<ProcessEntry> table;
+  enum pids_item items[] = {PIDS_CMD, PIDS_ID_PID, PIDS_ID_PPID, PIDS_ID_SESSION,
+                            PIDS_CMDLINE_V};
+  struct pids_info* info = nullptr;
+  if (procps_pids_new(&info, items, 5) < 0) return table;
+  while (struct pids_stack* stack = procps_pids_get(info, PIDS_FETCH_TASKS_ONLY)) {
+    ProcessEntry entry;
+    const char* command = PIDS_VAL(0, str, stack, info);
+    entry.command = command != nullptr ? CutText(command, 15) : "";
+    entry.pid = PIDS_VAL(1, s_int, stack, info);
+    entry.parent = PIDS_VAL(2, s_int, stack, info);
+    entry.session = PIDS_VAL(3, s_int, stack, info);
+    if (std::strncmp(entry.command.c_str(), kBinaryName, kBinaryPrefix) == 0) {
+      char** argv = PIDS_VAL(4, strv, stack, info);
+      for (int i = 0; argv != nullptr && argv[i] != nullptr; ++i) entry.argv.emplace_back(argv[i]);
+    }
+    table.push_back(std::move(entry));
+  }
+  procps_pids_unref(&info);
+  return table;
+}
+
+std::string OverlayOf(const std::vector<std::string>& argv) {
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    if (argv[i] == "+overlayPath") return i + 1 < argv.size() ? CutText(argv[i + 1], 1023) : "";
+  }
+  return {};
+}
+
+void Debug(const char* format, pid_t pid) {
+  if (g_manager.core.debug) LogMessage(6, format, static_cast<int>(pid));
+}
+
+}  // namespace
+
+bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
+                        std::string (*exe_dir)(pid_t pid, const char* link)) {
+  if (pid == nullptr) return false;
+  const CoreState& core = g_manager.core;
+  const char* link = core.system_description.find("FreeBSD") != std::string::npos ? "file" : "exe";
+  for (const ProcessEntry& process : table) {
+    if (std::strncmp(process.command.c_str(), kBinaryName, kBinaryPrefix) != 0) continue;
+    if (process.pid != process.session) {
+      Debug("DEBUG: Ignoring slave server process pid %i", process.pid);
+      continue;
+    }
+    errno = 0;
+    std::string dir = exe_dir(process.pid, link);
+    if (dir.empty()) {
+      SetLastError(errno);
+      if (errno != EACCES) {
+        LogMessage(6, "Couldn't detect server startup path /proc/%i/%s! %s",
+                   static_cast<int>(process.pid), link, ErrorText(LastError()).c_str());
+      }
+      Debug("DEBUG: Ignoring server pid %i (due to error)", process.pid);
+      continue;
+    }
+    if (dir != core.server_dir) {
+      Debug("DEBUG: Ignoring server pid %i (different startup path)", process.pid);
+      continue;
+    }
+    if (process.argv.empty()) {
+      LogMessage(6, "Couldn't determine server command line!");
+      Debug("DEBUG: Ignoring server pid %i (due to error)", process.pid);
+      continue;
+    }
+    std::string overlay = OverlayOf(process.argv);
+    if (!core.overlay_path.empty() && overlay != "---" && overlay != core.overlay_path) {
+      Debug("DEBUG: Ignoring server pid %i (different overlay path)", process.pid);
+      continue;
+    }
+    if (*pid == -1 || process.pid == *pid || process.parent == *pid) {
+      *pid = process.pid;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FindServerProcess(pid_t* pid) {
+  if (pid == nullptr) return false;
+  return MatchServerProcess(ReadProcessTable(), pid, ExeDirectory);
+}

@@ -1,0 +1,120 @@
+// Finding, adopting and stopping a running game server (gamesim) from the
+// real daemon.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/gamesim_client.h"
+#include "support/process_harness.h"
+
+using namespace korvtest;
+using gamesimtest::GameDir;
+
+namespace {
+
+class DiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gamesimtest::LayOut(&game_, "");
+    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
+  }
+  // Runs the daemon on the game directory until its listening line (or its
+  // end) and returns the log.
+  std::string RunDaemon(std::vector<std::string> extra, int* status = nullptr) {
+    std::vector<std::string> argv = {BuildPath("korvd"), "-path", game_.dir.path(), "-port",
+                                     std::to_string(FreePort()), "-debug"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    daemon_.Start(argv, game_.dir.path(), game_.dir / "korvd-out.txt");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline && daemon_.running() &&
+           ReadFile(Log()).find("Listening on") == std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (status != nullptr) *status = daemon_.Wait(std::chrono::seconds(10));
+    return ReadFile(Log());
+  }
+  std::string Log() {
+    return overlay_.empty() ? game_.dir / "korvd.log" : overlay_ + "/logs/korvd.log";
+  }
+  std::string overlay_;
+  GameDir game_;
+  Process server_;
+  Process daemon_;
+};
+
+TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+  std::string log = RunDaemon({});
+  EXPECT_NE(log.find("Server is already running, monitoring enabled.\r\n"), std::string::npos)
+      << log;
+}
+
+TEST_F(DiscoveryTest, NeverTakesAFurtherProcessOfTheServer) {
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+  std::string children = ReadFile("/proc/" + std::to_string(server_.pid()) + "/task/" +
+                                  std::to_string(server_.pid()) + "/children");
+  int further = std::atoi(children.c_str());
+  ASSERT_GT(further, 0) << "gamesim should run a further process";
+  // A pid file naming the further process does not make it the server.
+  WriteFile(game_.dir / "bf1942.pid", std::to_string(further) + "\n");
+  std::string log = RunDaemon({});
+  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
+  EXPECT_NE(log.find("DEBUG: Ignoring slave server process pid " + std::to_string(further)),
+            std::string::npos);
+  // Naming the server itself adopts it.
+  daemon_.Signal(SIGKILL);
+  daemon_.Wait(std::chrono::seconds(5));
+  std::filesystem::remove(Log());
+  WriteFile(game_.dir / "bf1942.pid", std::to_string(server_.pid()) + "\n");
+  EXPECT_NE(RunDaemon({}).find("Server is already running"), std::string::npos);
+}
+
+TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
+  GameDir other;
+  gamesimtest::LayOut(&other, "");
+  Process other_server;
+  ASSERT_TRUE(gamesimtest::StartGame(other, &other_server));
+  std::string log = RunDaemon({});
+  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
+  EXPECT_NE(log.find("(different startup path)"), std::string::npos);
+}
+
+TEST_F(DiscoveryTest, OverlayPathsMustMatchUnlessTheServerSaysThreeDashes) {
+  std::string mine = game_.dir / "mine";
+  overlay_ = mine;
+  std::filesystem::create_directories(mine);
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_, {"+overlayPath", game_.dir / "other/"}));
+  std::string log = RunDaemon({"+overlayPath", mine});
+  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
+  EXPECT_NE(log.find("(different overlay path)"), std::string::npos);
+  daemon_.Signal(SIGKILL);
+  daemon_.Wait(std::chrono::seconds(5));
+  server_.Signal(SIGKILL);
+  server_.Wait(std::chrono::seconds(5));
+
+  Process dashes;
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &dashes, {"+overlayPath", "---"}));
+  std::filesystem::remove(Log());
+  EXPECT_NE(RunDaemon({"+overlayPath", mine}).find("Server is already running"),
+            std::string::npos);
+}
+
+TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+  int status = -1;
+  std::string log = RunDaemon({"-stop"}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(log.find("Server stopped via command-line option.\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Listening on"), std::string::npos);
+  EXPECT_EQ(server_.Wait(std::chrono::seconds(10)), 128 + SIGKILL);
+}
+
+TEST_F(DiscoveryTest, StopOptionWithoutAServerJustRuns) {
+  std::string log = RunDaemon({"-stop"});
+  EXPECT_NE(log.find("Listening on"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Server stopped"), std::string::npos);
+}
+
+}  // namespace

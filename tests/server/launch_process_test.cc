@@ -1,0 +1,209 @@
+// Launching the game server from the real daemon: the pre-launch refusals,
+// the files written for the server, and the exact argument vector.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/gamesim_client.h"
+#include "support/korvane_con.h"
+#include "support/process_harness.h"
+
+using namespace korvtest;
+
+namespace {
+
+// A server binary that records its arguments (one per line) and sleeps.
+constexpr const char kRecordingServer[] =
+    "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"$a\"; done > args.txt\nexec sleep 1000000\n";
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = dir_ / "srv";
+    MakeServerDir(server_);
+    WriteFile(server_ + "/bf1942_lnxded", kRecordingServer);
+    WriteFile(Settings("servermaplist.con"),
+              "game.setIdleLevel bocage\ngame.addLevel berlin ctf\n");
+    port_ = FreePort();
+  }
+  std::string Settings(const std::string& name) {
+    return server_ + "/mods/bf1942/settings/" + name;
+  }
+  // Settings that pass every pre-launch check, with `changes` applied.
+  void WriteSettings(std::map<std::string, std::string> changes = {}) {
+    std::map<std::string, std::string> values = {
+        {"game.serverName", "\"Test Server\""},
+        {"game.serverIP", "127.0.0.1"},
+        {"manager.consoleUsername", "\"admin\""},
+        {"manager.consolePassword", "\"secret\""},
+    };
+    for (const auto& [key, value] : changes) values[key] = value;
+    WriteFile(Settings("korvane.con"), KorvaneCon(values));
+  }
+  // Starts the daemon with -start and waits for the launch outcome line.
+  std::string StartDaemon(std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-start", "-port",
+                                     std::to_string(port_)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    daemon_.Start(argv, dir_.path(), dir_ / "out.txt");
+    std::string log = server_ + "/korvd.log";
+    WaitForText(log, "via command-line option");
+    return ReadFile(log);
+  }
+  std::string Args() {
+    WaitForText(server_ + "/args.txt", "\n");
+    return ReadFile(server_ + "/args.txt");
+  }
+  TempDir dir_;
+  std::string server_;
+  int port_ = 0;
+  Process daemon_;
+};
+
+TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
+  WriteSettings();
+  std::string log = StartDaemon({"+dedicated", "1", "+statusMonitor", "1", "+maxPlayers", "16"});
+  EXPECT_NE(log.find("Server started\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Server started via command-line option."), std::string::npos);
+  EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n1\n+dedicated\n1\n+maxPlayers\n16\n");
+  EXPECT_EQ(ReadFile(Settings("maplist.con")), ReadFile(Settings("servermaplist.con")));
+  std::string autoexec = ReadFile(Settings("serverautoexec.con"));
+  EXPECT_NE(autoexec.find("admin.enableRemoteConsole admin secret 4711"), std::string::npos)
+      << autoexec;
+  EXPECT_NE(ReadFile(Settings("serversettings.con")).find("game.serverName \"Test Server\""),
+            std::string::npos);
+}
+
+TEST_F(LaunchTest, ArgumentVectorWithOverlayPath) {
+  std::string overlay = dir_ / "ov";
+  std::filesystem::create_directories(overlay + "/settings");
+  WriteFile(overlay + "/settings/servermaplist.con", "game.addLevel berlin ctf\n");
+  WriteFile(overlay + "/settings/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Overlay\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+  daemon_.Start({BuildPath("korvd"), "-path", server_, "-start", "-port", std::to_string(port_),
+                 "+overlayPath", overlay, "-debug"},
+                dir_.path(), dir_ / "out.txt");
+  ASSERT_TRUE(WaitForText(overlay + "/logs/korvd.log", "via command-line option"));
+  EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n0\n+overlayPath\n" + overlay +
+                        "/\n");
+  EXPECT_NE(ReadFile(overlay + "/logs/korvd.log")
+                .find("DEBUG: " + server_ + "/bf1942_lnxded +statusMonitor 0 +overlayPath " +
+                      overlay + "/ \r\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(overlay + "/settings/maplist.con"), "game.addLevel berlin ctf\n");
+}
+
+TEST_F(LaunchTest, PreLaunchChecksRefuseInOrder) {
+  const std::string prefix = "Couldn't start the server! ";
+  struct Case {
+    std::map<std::string, std::string> changes;
+    std::string message;
+  };
+  // Checks whose settings a file can reach; the rest are unit-tested.
+  std::vector<Case> cases = {
+      {{{"game.serverIP", "0.0.0.0"}}, "Server IP address is invalid."},
+      {{{"game.serverPort", std::to_string(port_)}},
+       "Game port address is the same as the Korvane port address. These ports must NOT be the "
+       "same address."},
+      {{{"manager.consolePort", std::to_string(port_)}},
+       "Remote Console port address is the same as the Korvane port address. These ports must "
+       "NOT be the same address."},
+      {{{"manager.enableRemoteAdmin", "1"},
+        {"game.serverInternet", "1"},
+        {"manager.consolePassword", "\"sesamine\""}},
+       "Using the default Remote Admin password is disallowed for an Internet server to prevent "
+       "unauthorized access."},
+      {{{"game.serverInternet", "1"},
+        {"manager.consoleUsername", "\"UserName\""},
+        {"manager.consolePassword", "\"Sesamine\""}},
+       "Using the default Remote Console username and password is disallowed for an Internet "
+       "server to prevent unauthorized access."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::filesystem::remove(server_ + "/korvd.log");
+    WriteSettings(c.changes);
+    Process& daemon = daemon_;
+    std::string log = StartDaemon();
+    EXPECT_NE(log.find(prefix + c.message + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Couldn't start server via command-line option!"), std::string::npos);
+    EXPECT_EQ(log.find("Server started"), std::string::npos);
+    daemon.Signal(SIGKILL);
+    daemon.Wait(std::chrono::seconds(5));
+  }
+  EXPECT_FALSE(std::filesystem::exists(server_ + "/args.txt"));
+}
+
+TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
+  WriteSettings();
+  WriteFile(Settings("servermaplist.con"), "");
+  std::string log = StartDaemon();
+  EXPECT_NE(log.find("Couldn't start the server! The map rotation does not contain at least one "
+                     "level.\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(ReadFile(Settings("maplist.con")), "");
+}
+
+TEST_F(LaunchTest, RemoteConsoleDisabledWarns) {
+  WriteSettings({{"manager.enableRemoteConsole", "0"}});
+  std::string log = StartDaemon();
+  EXPECT_NE(log.find("WARNING: The server has been started with the remote console disabled."),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
+  WriteSettings();
+  ::chmod((server_ + "/bf1942_lnxded").c_str(), 0644);
+  std::string log = StartDaemon();
+  EXPECT_NE(log.find("Server started\r\n"), std::string::npos);
+  ASSERT_TRUE(WaitForText(server_ + "/korvd.log", "Couldn't start the server! Exec failed. "));
+  // The child leaves no copy of the parent's buffered output behind.
+  std::string out = ReadFile(dir_ / "out.txt");
+  std::size_t first = out.find("Korvane v2.0 beta 4g");
+  EXPECT_EQ(out.find("Korvane v2.0 beta 4g", first + 1), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// gamesim launched by the daemon, then stopped by -exit when the daemon ends.
+TEST(LaunchGamesim, StartThenExitStopsTheServer) {
+  gamesimtest::GameDir game;
+  gamesimtest::LayOut(&game, "");
+  std::filesystem::create_directories(game.dir / "mods/bf1942/archives/bf1942/levels");
+  WriteFile(game.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(game.settings() + "/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Sim\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"game.serverPort", std::to_string(game.game_port)},
+                        {"game.gameSpyLANPort", std::to_string(game.status_port)},
+                        {"manager.consolePort", std::to_string(game.console_port)},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+  Process daemon;
+  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
+                            "-port", std::to_string(FreePort())},
+                           game.dir.path(), game.dir / "korvd-out.txt"));
+  std::string log = game.dir / "korvd.log";
+  ASSERT_TRUE(WaitForText(log, "Server started via command-line option."));
+  // The server shares the daemon's terminal.
+  ASSERT_TRUE(WaitForText(game.dir / "korvd-out.txt", "gamesim: serving"));
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(std::chrono::seconds(20)), 15);
+  std::string text = ReadFile(log);
+  EXPECT_NE(text.find("Terminating server with extreme prejudice! \r\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Server stopped\r\n"), std::string::npos);
+  // Nothing of the server is left in the process table.
+  EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
+}
+
+}  // namespace
