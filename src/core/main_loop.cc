@@ -194,9 +194,12 @@ int RunMainLoop() {
   }
   Core().loop_running = false;
   TakeLeaveOfClients();
+  // The server that -exit stops is reaped meanwhile; its status must not
+  // replace the signal number the daemon exits with.
+  int exit_status = Core().server_exit_code;
   if (Core().exit_stops_server) StopServer(false);
   DiscardAndClose(Core().console_socket);
   DiscardAndClose(Core().listen_socket);
   LogMessage(6, "Exited");
-  return Core().server_exit_code & 0xFF;
+  return exit_status & 0xFF;
 }

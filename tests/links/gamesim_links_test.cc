@@ -133,5 +133,18 @@ TEST_F(GamesimLinksTest, StatusTickFollowsPauseAndVersion) {
   g_manager.remote.sessions[1].socket = 0;
 }
 
+TEST_F(GamesimLinksTest, EmptyServerGoesToTheIdleMapAfterAHundredTicks) {
+  Start("noplayers\nlively 0\n");
+  ASSERT_TRUE(ConsoleConnect());
+  g_manager.core.idle_map = "wake GPM_TDM bf1942";
+  g_manager.ticks.current_map = "berlin GPM_CQ bf1942";
+  for (int i = 0; i < 99; ++i) StatusMonitorTick();
+  EXPECT_EQ(QueuedCommandCount(), 0);
+  StatusMonitorTick();
+  ASSERT_EQ(QueuedCommandCount(), 1);
+  EXPECT_EQ(g_manager.remote.queue[0].code, kCmdChangeMap);
+  EXPECT_STREQ(g_manager.remote.queue[0].text, "wake GPM_TDM bf1942");
+}
+
 }  // namespace
 }  // namespace korvtest
