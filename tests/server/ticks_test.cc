@@ -147,3 +147,54 @@ TEST_F(StatusTickTest, EndOfRoundClearsTheStartMap) {
 
 }  // namespace
 }  // namespace korvtest
+
+namespace korvtest {
+namespace {
+
+// Crash handling with a server pid that no longer exists.
+class CrashTickTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_manager.server.server_running = true;
+    g_manager.server.server_pid = 999999;  // beyond any pid in use here
+    g_manager.ticks.current_map = "wake GPM_TDM bf1942";
+  }
+};
+
+TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
+  SupervisionTick();
+  EXPECT_FALSE(g_manager.server.server_running);
+  EXPECT_NE(g_manager.ticks.last_crash_time, 0);
+  std::string log = Log();
+  EXPECT_NE(log.find(" : Server has crashed\r\n"), std::string::npos);
+  EXPECT_NE(log.find(" : Auto-restart is disabled, server will not be restarted.\r\n"),
+            std::string::npos);
+  bool broadcast = false;
+  for (const QueuedCommand& c : g_manager.remote.queue)
+    broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
+  EXPECT_TRUE(broadcast);
+}
+
+TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
+  g_manager.core.restart = true;
+  g_manager.server.last_start_time = std::time(nullptr) - 10;
+  g_manager.server.restart_counter = 2;
+  SupervisionTick();
+  EXPECT_EQ(g_manager.server.restart_counter, 3);
+  EXPECT_NE(Log().find(" : Server is in a restart loop, disabling auto-restart.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Log().find("Auto-restart is enabled"), std::string::npos);
+
+  // A crash long after the start does not count, and the restart begins
+  // on the map that was being played.
+  g_manager.server.server_running = true;
+  g_manager.server.last_start_time = std::time(nullptr) - 100;
+  g_manager.server.restart_counter = 0;
+  SupervisionTick();
+  EXPECT_EQ(g_manager.server.restart_counter, 0);
+  EXPECT_NE(Log().find(" : Auto-restart is enabled, restarting the server.\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvtest
