@@ -193,13 +193,13 @@ int RunMainLoop() {
     RunQueuedCommands();
   }
   Core().loop_running = false;
+  // The status is settled now: a server that -exit stops below must not
+  // replace the signal number with its own end.
+  int status = Core().server_exit_code & 0xFF;
   TakeLeaveOfClients();
-  // The server that -exit stops is reaped meanwhile; its status must not
-  // replace the signal number the daemon exits with.
-  int exit_status = Core().server_exit_code;
   if (Core().exit_stops_server) StopServer(false);
   DiscardAndClose(Core().console_socket);
   DiscardAndClose(Core().listen_socket);
   LogMessage(6, "Exited");
-  return exit_status & 0xFF;
+  return status;
 }
