@@ -64,6 +64,8 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 }
 
 // A chat or event line ("##--" and the text from its sixth character).
+// The chat watch and the in-game command handler take it from here; they
+// only queue commands, so console exchanges never nest.
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
   BroadcastToClients(kNotifyChatLine, text.c_str(), text.size() + 1);

@@ -10,6 +10,12 @@
 
 #include "links/links_state.h"
 
+// Game player ids that tables kept per id may index (0 to 63). The game
+// sends whatever it likes; ids outside this range must never index such a
+// table, though the player table itself keeps them.
+inline constexpr int kPlayerIdLimit = 64;
+inline bool IsTableablePlayerId(std::int32_t id) { return id >= 0 && id < kPlayerIdLimit; }
+
 // Rebuilds the table, the team texts, runs smart balance and fetches
 // PunkBuster GUIDs when bans go to PunkBuster too. False when the console
 // is down, the status query or a console command fails, or a line does

@@ -52,6 +52,8 @@ void FollowGameMode(const std::string& report) {
   if (!mode) return;
   TickState& ticks = Ticks();
   if (SameText(*mode, "end")) {
+    // The round is over: the next launch starts on the rotation again.
+    // Statistics and events waiting for the round's end hook in here.
     g_manager.server.start_map.clear();
     return;
   }
@@ -172,6 +174,8 @@ void StatusMonitorTick() {
 }
 
 void SupervisionTick() {
+  // The weekly schedule runs here first, once it exists; an event it fires
+  // at once ends the tick.
   ServerState& server = g_manager.server;
   if (!server.server_running) return;
   pid_t pid = server.server_pid;
@@ -186,5 +190,7 @@ void SupervisionTick() {
   if (!map.empty() && map[0] != '-') Ticks().current_map = CutText(map, kMaxMapText);
   if (ConsoleUsable() && found && Links().console_connected) {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
+    // Timed-ban expiry, announcements and the player watch follow here, in
+    // that order, on the table just refreshed (or the old one).
   }
 }
