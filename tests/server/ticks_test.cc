@@ -194,6 +194,8 @@ TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
   SupervisionTick();
   EXPECT_EQ(g_manager.server.restart_counter, 0);
   EXPECT_NE(Log().find(" : Auto-restart is enabled, restarting the server.\r\n"), std::string::npos);
+  // (The launch itself is refused here: no address is configured.)
+  EXPECT_EQ(g_manager.server.start_map, "wake GPM_TDM bf1942");
 }
 
 }  // namespace
