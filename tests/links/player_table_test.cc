@@ -1,5 +1,5 @@
 // The game.listPlayers parser, the join with the status report, team texts,
-// smart balance, PunkBuster GUIDs and the lookups.
+// smart balance and the lookups.
 #include "links/player_table.h"
 
 #include <unistd.h>
@@ -67,15 +67,10 @@ class PlayerListTest : public LogFixture {
     ConsoleDisconnect();
     LogFixture::TearDown();
   }
-  // Runs on the console's thread: the list lines for game.listPlayers, the
-  // plist lines for the key request after pb_sv_plist, nothing otherwise.
+  // Runs on the console's thread: the list lines for game.listPlayers,
+  // nothing otherwise.
   std::vector<std::string> Answer(const std::vector<std::string>& request) {
     if (request.size() > 1 && request[1] == "game.listPlayers") return lines_;
-    if (request[0] == "ConsoleRun 0") {
-      std::vector<std::string> out{"first"};
-      out.insert(out.end(), plist_.begin(), plist_.end());
-      return out;
-    }
     return {};
   }
   // Players as (name, team, score); the report lists them in reverse order.
@@ -117,7 +112,6 @@ class PlayerListTest : public LogFixture {
   std::unique_ptr<FakeConsole> console_;
   std::mutex mutex_;
   std::vector<std::string> lines_;
-  std::vector<std::string> plist_;
 };
 
 TEST_F(PlayerListTest, JoinsListAndReportByName) {
@@ -202,24 +196,6 @@ TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
             std::string::npos);
   EXPECT_NE(log.find("Smart-balance is enabled and teams are balanced, disengaging auto-team-balance."),
             std::string::npos);
-}
-
-TEST_F(PlayerListTest, PunkBusterGuidsFromThePlayerList) {
-  g_manager.links.punkbuster_enabled = true;
-  Setting(kSetBanInBfAndPb).value = 1;
-  Serve({{"Mike", 2, "1"}, {"Anna", 1, "1"}}, {});
-  plist_ = {"PunkBuster Server: Player List: [Slot #] [GUID] [Address] [Status] [Power] [Name]",
-            "1  0123456789abcdef0123456789abcdef(-) 10.0.0.1:14567 OK 1 0 0 (W) mike",
-            "2  zzz (W) Nobody", "no marker at all"};
-  // The GUID starts 5 characters after the first ':' of the line.
-  plist_[1] = "1: G  0123456789abcdef0123456789abcdefXX(-) 10.0.0.1:14567 (W) mike";
-  g_manager.core.debug = true;
-  ASSERT_TRUE(GetPlayerList());
-  EXPECT_EQ(PlayerGuidById(1), "0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(PlayerGuidById(2), "[unknown]");
-  EXPECT_NE(Log().find("Couldn't parse GUID for player Nobody!"), std::string::npos);
-  plist_.clear();
-  EXPECT_FALSE(GetPlayerList());  // PunkBuster printed nothing
 }
 
 TEST_F(PlayerListTest, LookupsAndRemoval) {

@@ -141,21 +141,5 @@ TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
   }
 }
 
-TEST_F(TransportTest, ExactTransfersRefuseBadArgumentsAndClosedPeers) {
-  EXPECT_TRUE(SendAll(-1, nullptr, 0));
-  EXPECT_FALSE(SendAll(pair_.a, nullptr, 4));
-  char buffer[8];
-  EXPECT_FALSE(ReceiveAll(pair_.b, nullptr, 4));
-  ::send(pair_.a, "abc", 3, 0);
-  ::shutdown(pair_.a, SHUT_WR);
-  EXPECT_FALSE(ReceiveAll(pair_.b, buffer, 8));  // three bytes, then the end
-}
-
-TEST_F(TransportTest, SilentPeerTimesOut) {
-  std::uint32_t value = 0;
-  EXPECT_FALSE(ReceiveU32(pair_.b, &value));
-  EXPECT_EQ(LastError(), ETIMEDOUT);
-}
-
 }  // namespace
 }  // namespace korvtest

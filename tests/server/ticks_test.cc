@@ -137,14 +137,6 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
 }
 
-TEST_F(StatusTickTest, EndOfRoundClearsTheStartMap) {
-  Connect();
-  g_manager.server.start_map = "bf1942/maps/wake/conquest";
-  Report("\\gamemode\\end\\numplayers\\1");
-  StatusMonitorTick();
-  EXPECT_EQ(g_manager.server.start_map, "");
-}
-
 }  // namespace
 }  // namespace korvtest
 
