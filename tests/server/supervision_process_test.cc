@@ -82,29 +82,18 @@ TEST_F(SupervisionTest, ConnectsWarnsAboutTheVersionAndReconnects) {
     std::this_thread::sleep_for(100ms);
   std::string log = Log();
   EXPECT_EQ(Count(log, " : Connected\r\n"), 2) << log;
-  // The version is detected again after the reconnection.
-  EXPECT_TRUE(WaitForText(LogPath(), "WARNING: This version", 10s));
 }
 
 TEST_F(SupervisionTest, CrashesAreRestartedUntilTheRestartLoop) {
   Start("crash 1 SIGSEGV\n", {"-restart"});
   ASSERT_TRUE(WaitForText(LogPath(), "Server is in a restart loop, disabling auto-restart.", 40s))
       << Log();
-  std::this_thread::sleep_for(4s);  // a fourth start would come within a loop pass
+  std::this_thread::sleep_for(2s);  // time for a fourth start, which must not come
   std::string log = Log();
   EXPECT_EQ(Count(log, " : Server has crashed\r\n"), 3) << log;
   EXPECT_EQ(Count(log, " : Auto-restart is enabled, restarting the server.\r\n"), 2);
   EXPECT_EQ(Count(log, " : Server started\r\n"), 3);
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game_.exe()}, "/", nullptr), 1);
-}
-
-TEST_F(SupervisionTest, CrashWithoutRestartOptionStaysDown) {
-  Start("crash 1 3\n", {});
-  ASSERT_TRUE(WaitForText(LogPath(), "Auto-restart is disabled, server will not be restarted.", 20s))
-      << Log();
-  std::string log = Log();
-  EXPECT_EQ(Count(log, " : Server has crashed\r\n"), 1);
-  EXPECT_EQ(Count(log, " : Server started\r\n"), 1);
 }
 
 }  // namespace
