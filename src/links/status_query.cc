@@ -35,7 +35,9 @@ struct UdpSocket {
   }
 };
 
-// Opens the socket and sends the query with its terminating NUL.
+// Opens the socket, ties it to the server's address and port (so that only
+// the server's datagrams are read, and a closed port shows as refused at
+// once), and sends the query with its terminating NUL.
 bool SendQuery(UdpSocket& udp, std::uint32_t port, const char* query) {
   udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (udp.fd < 0) return FailWithErrno();
@@ -47,10 +49,10 @@ bool SendQuery(UdpSocket& udp, std::uint32_t port, const char* query) {
   server.sin_family = AF_INET;
   server.sin_port = htons(static_cast<std::uint16_t>(port));
   server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
-  std::size_t length = std::strlen(query) + 1;
-  if (::sendto(udp.fd, query, length, 0, reinterpret_cast<sockaddr*>(&server), sizeof server) !=
-      static_cast<ssize_t>(length))
+  if (::connect(udp.fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
     return FailWithErrno();
+  std::size_t length = std::strlen(query) + 1;
+  if (::send(udp.fd, query, length, 0) != static_cast<ssize_t>(length)) return FailWithErrno();
   return true;
 }
 

@@ -64,6 +64,9 @@ TEST_F(StatusQueryTest, MissingFinalAndSilenceAreTimedOut) {
   UdpResponder silent({});
   EXPECT_FALSE(StatusQuery(silent.port(), "\\status\\"));
   EXPECT_EQ(LastError(), ETIMEDOUT);
+  int closed = FreePort(true);  // nobody listens: refused at once
+  EXPECT_FALSE(StatusQuery(closed, "\\status\\"));
+  EXPECT_EQ(LastError(), ECONNREFUSED);
   EXPECT_FALSE(StatusQuery(0, "\\status\\"));
   EXPECT_EQ(LastError(), EINVAL);
 }
