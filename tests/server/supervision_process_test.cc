@@ -1,5 +1,6 @@
-// The real daemon supervising gamesim: console login and reconnection, the
-// version warning, crash detection with -restart and the restart loop.
+// The real daemon supervising gamesim: renicing, console login and
+// reconnection, the version warning, crash detection with -restart and the
+// restart loop.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -67,9 +68,10 @@ class SupervisionTest : public ::testing::Test {
   Process daemon_;
 };
 
-TEST_F(SupervisionTest, ConnectsWarnsAboutTheVersionAndReconnects) {
-  Start(kPlayers + "version v1.61\n", {});
+TEST_F(SupervisionTest, RenicesConnectsWarnsAboutTheVersionAndReconnects) {
+  Start(kPlayers + "version v1.61\n", {"-priority", "5"});
   ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
+  EXPECT_TRUE(WaitForText(LogPath(), " : Changed server process priority to 5.\r\n", 15s));
   ASSERT_TRUE(WaitForText(LogPath(),
                           " : WARNING: This version of Korvane is intended for BF v1.60 and may "
                           "not work correctly with this v1.61 server.\r\n",
