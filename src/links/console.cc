@@ -97,7 +97,7 @@ bool ReceiveAnswer(const std::function<void(int, const std::string&)>& take) {
     if (!ReceiveAll(Socket(), text.data(), length)) return false;
     text.resize(text.find('\0') == std::string::npos ? length : text.find('\0'));
     if (IsChatLine(text)) {
-      HandleChatLine(text.substr(5));
+      HandleChatLine(text.size() > 5 ? text.substr(5) : std::string());
     } else {
       take(static_cast<int>(i), text);
     }

@@ -89,14 +89,16 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
   TcpPair client;
   g_manager.remote.sessions[3].socket = client.a;
   console_->set_answer([](const std::vector<std::string>&) {
-    return std::vector<std::string>{"A", "##--xHello all", "##other", "B"};
+    // A bare "##--" carries an empty line.
+    return std::vector<std::string>{"A", "##--xHello all", "##other", "##--", "B"};
   });
   EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
   EXPECT_EQ(console_->requests().back(),
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
   EXPECT_NE(Log().find(" : # Hello all  \r\n"), std::string::npos);
   EXPECT_EQ(TcpPair::Drain(client.b),
-            FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(10) + std::string("Hello all\0", 10));
+            FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(10) + std::string("Hello all\0", 10) +
+                FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(1) + std::string(1, '\0'));
   g_manager.remote.sessions[3].socket = 0;
 }
 
