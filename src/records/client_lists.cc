@@ -28,6 +28,16 @@ bool WriteListFile(const std::string& path, const std::string& contents, const c
 
 bool WritePlayerListFile(const std::string& path) {
   std::string contents;
+  for (const PlayerRecord& player : g_manager.links.players) {
+    if (player.name.empty()) break;
+    // A GUID that is not known reads "[unknown]", not "*".
+    std::string guid = player.pb_guid.empty() ? "[unknown]" : Field(player.pb_guid, 32);
+    contents += "\"" + Field(player.name, 31) + "\"," + std::to_string(player.id) + "," +
+                Field(player.team, 9) + "," + Field(player.score, 4) + "," +
+                Field(player.kills, 4) + "," + Field(player.deaths, 4) + "," +
+                Field(player.ping, 5) + "," + Field(player.address, 15) + "," +
+                Field(player.keyhash, 32) + "," + guid + "\n";
+  }
   return WriteListFile(path, contents, "Couldn't open player list file! %s");
 }
 

@@ -16,6 +16,9 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "links/console.h"
+#include "links/player_table.h"
+#include "links/status_query.h"
 #include "records/client_lists.h"
 #include "remote/accounts.h"
 #include "remote/bounded_receive.h"
@@ -25,6 +28,7 @@
 #include "remote/transport.h"
 #include "server/launch.h"
 #include "settings/settings_files.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -59,7 +63,13 @@ bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_
 
 /* Handlers of the immediate commands */
 
-void PbConfigDown(const CommandContext& c) { SendFile(ServerFile("pb/pbsv.cfg"), c.socket); }
+// The running PunkBuster writes its settings out first.
+void PbConfigDown(const CommandContext& c) {
+  if (g_manager.links.console_connected && g_manager.links.punkbuster_enabled &&
+      ConsoleSend("pb_sv_writecfg"))
+    ::sleep(1);
+  SendFile(ServerFile("pb/pbsv.cfg"), c.socket);
+}
 
 void PbConfigUp(const CommandContext& c) {
   if (ReceiveFile(ServerFile("pb/pbsv.cfg"), c.socket))
@@ -88,6 +98,7 @@ void RotationUp(const CommandContext& c) {
 
 void PlayerListDown(const CommandContext& c) {
   std::string path = ServerFile("playerlist.con");
+  GetPlayerList();
   WritePlayerListFile(path);
   SendAndDelete(c, path);
 }
@@ -269,7 +280,24 @@ void SettingsUp(const CommandContext& c) {
   NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
 }
 
-void StatusReply(const CommandContext& c) { SendU32(c.socket, 0); }
+// A reply: the length of the text with its zero, then the text.
+void SendReply(const CommandContext& c, const std::string& text) {
+  std::string reply(4, '\0');
+  auto length = static_cast<std::uint32_t>(text.size() + 1);
+  for (int i = 0; i < 4; ++i) reply[i] = static_cast<char>(length >> (8 * i));
+  reply += text;
+  reply.push_back('\0');
+  SendAll(c.socket, reply.data(), reply.size());
+}
+
+void StatusReply(const CommandContext& c) {
+  std::string line;
+  if (GetServerStatusString(&line)) {
+    SendReply(c, line);
+  } else {
+    SendU32(c.socket, 0);
+  }
+}
 
 void StartServerCommand(const CommandContext& c) {
   if (g_manager.server.server_running) {
@@ -293,7 +321,17 @@ void StopServerCommand(const CommandContext& c) {
   }
 }
 
-void GameAddressReply(const CommandContext& c) { SendU32(c.socket, 0); }
+// "hostport,flag" of the running server, the flag 1 on an Internet server.
+void GameAddressReply(const CommandContext& c) {
+  std::optional<std::string> port;
+  if (g_manager.server.server_running && g_manager.links.status_port != 0)
+    port = StatusValue(g_manager.links.status_report, "hostport");
+  if (!port) {
+    SendU32(c.socket, 0);
+    return;
+  }
+  SendReply(c, *port + "," + (SettingValue(kSetServerInternet) != 0 ? "1" : "0"));
+}
 
 const CommandRow* FindRow(std::uint32_t code) {
   if (code < kClientBase || code > kClientLast) return nullptr;

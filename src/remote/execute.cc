@@ -1,12 +1,18 @@
 // The table of queued command codes and their handlers.
 #include "remote/execute.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <span>
 
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "links/console.h"
+#include "links/player_table.h"
+#include "links/status_query.h"
 #include "remote/accounts.h"
 #include "remote/command_queue.h"
 #include "remote/session.h"
@@ -57,6 +63,225 @@ void DisconnectClient(const QueuedCommand& command) {
   LogMessage(6, "User %s at %s disconnected client %s at %s.", issuer.user.c_str(),
              issuer.address.c_str(), target.user_name.c_str(), target.address.c_str());
   DropSession(slot);
+}
+
+// Texts from clients go into console commands between quotes; a line break
+// would start a console command of its own.
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return line;
+}
+
+bool Console(const std::string& command) { return ConsoleSend("%s", command.c_str()).has_value(); }
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+  char buffer[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+// A console command that either succeeds (audit line, news to all) or
+// fails (failure line, the issuer told).
+bool ConsoleOrFail(const QueuedCommand& command, const std::string& console, const char* failure) {
+  if (Console(console)) return true;
+  LogMessage(6, "%s", failure);
+  NotifyIssuer(command, kNotifyFailed);
+  return false;
+}
+
+bool PunkBusterEnabled() { return g_manager.links.punkbuster_enabled; }
+
+void TogglePause(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.toggleGamePause", "Couldn't pause game! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  bool& paused = g_manager.ticks.server_paused;
+  LogMessage(6, paused ? "User %s at %s unpaused the server." : "User %s at %s paused the server.",
+             issuer.user.c_str(), issuer.address.c_str());
+  NotifyAllClients(paused ? kNotifyUnpaused : kNotifyPaused, nullptr, 0, 0);
+  paused = !paused;
+}
+
+void ChangeMap(const QueuedCommand& command) {
+  std::string map = OneLine(Text(command));
+  if (!Console("admin.changeMap " + map)) {
+    LogMessage(6, "Couldn't change to map %s! The command failed.", map.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed the map to %s.", issuer.user.c_str(),
+             issuer.address.c_str(), map.c_str());
+  NotifyAllClientsText(kNotifyMapChanged, map, 0);
+}
+
+void RunNextMap(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.runNextLevel", "Couldn't run next map! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed to the next map in the rotation.", issuer.user.c_str(),
+             issuer.address.c_str());
+  NotifyAllClients(kNotifyNextMapRun, nullptr, 0, 0);
+}
+
+// While the server is stopped only the start map is recorded.
+void SetNextMap(const QueuedCommand& command) {
+  std::string map = OneLine(Text(command));
+  if (g_manager.server.server_running && !Console("admin.setNextLevel " + map)) {
+    LogMessage(6, "Couldn't set next map to %s! The command failed.", map.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed the next map to %s.", issuer.user.c_str(),
+             issuer.address.c_str(), map.c_str());
+  NotifyAllClientsText(kNotifyNextMapSet, map, 0);
+  g_manager.server.start_map = CutText(map, kMaxMapText);
+}
+
+void RestartMap(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.restartMap", "Couldn't restart map! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s restarted the current map.", issuer.user.c_str(),
+             issuer.address.c_str());
+  NotifyAllClients(kNotifyMapRestarted, nullptr, 0, 0);
+}
+
+// "id,reason": PunkBuster kicks first when it runs, then the game.
+void KickPlayer(const QueuedCommand& command) {
+  std::string_view text = Text(command);
+  std::int32_t id = ParseInt(text);
+  if (g_manager.core.debug) LogMessage(6, "DEBUG: Kicked player id %i.", id);
+  std::string name = PlayerNameById(id);
+  std::string address = PlayerAddressById(id);
+  std::string keyhash = PlayerKeyhashById(id);
+  std::string guid = PlayerGuidById(id);
+  std::size_t comma = text.find(',');
+  std::string reason = comma == std::string_view::npos ? "" : OneLine(text.substr(comma + 1));
+  std::time_t now = std::time(nullptr);
+  bool ok = !PunkBusterEnabled() || Console(Printf("pb_sv_kick %i 1 %s", id + 1, reason.c_str()));
+  ok = ok && Console(Printf("admin.kickPlayer %i", id));
+  if (!ok) {
+    LogMessage(6, "Couldn't kick player %s! The command failed.", name.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s kicked player %s (%s) at %s for %s.", issuer.user.c_str(),
+             issuer.address.c_str(), name.c_str(), keyhash.c_str(), address.c_str(),
+             reason.c_str());
+  std::string map = StatusValue(g_manager.links.status_report, "mapname").value_or("");
+  AppendAdminLog(name.c_str(), address.c_str(), keyhash.c_str(), guid.c_str(),
+                 issuer.user.c_str(), static_cast<std::uint32_t>(now), map.c_str(), "kick", 0,
+                 reason.c_str());
+  NotifyAllClientsText(kNotifyPlayerKicked, name, 0);
+}
+
+// Sends the pieces of a text; false after the first failed piece.
+bool SendPieces(const std::vector<std::string>& pieces, const char* format) {
+  for (const std::string& piece : pieces) {
+    if (!ConsoleSend(format, piece.c_str())) return false;
+  }
+  return true;
+}
+
+// Chat goes out with blanks as 0x80 bytes, in pieces the game accepts.
+void SayToAll(const QueuedCommand& command) {
+  std::string text = OneLine(Text(command));
+  for (char& c : text) {
+    if (c == ' ') c = kChatBlank;
+  }
+  if (!SendPieces(SplitIntoPieces(text, kChatBlank), "game.sayAll \"%s\"")) {
+    LogMessage(6, "Couldn't send chat message! The command failed.");
+    NotifyIssuer(command, kNotifyFailed);
+  }
+  // The daemon's own announcements begin with '*' and are not audited.
+  if (text.empty() || text[0] != '*') {
+    Issuer issuer(command.sender);
+    LogMessage(6, "User %s at %s said '%s'.", issuer.user.c_str(), issuer.address.c_str(),
+               text.c_str());
+  }
+  NotifyIssuer(command, kNotifyChatSent);
+}
+
+void ServerMessage(const QueuedCommand& command) {
+  std::string text = OneLine(Text(command));
+  for (char& c : text) {
+    if (c == kChatBlank) c = ' ';
+  }
+  if (!SendPieces(SplitIntoPieces(text, ' '), "admin.serverMessage \"%s\"")) {
+    LogMessage(6, "Couldn't send server message! The command failed.");
+    NotifyIssuer(command, kNotifyFailed);
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s said '%s'.", issuer.user.c_str(), issuer.address.c_str(),
+             text.c_str());
+  NotifyIssuer(command, kNotifyMessageSent);
+}
+
+// The text goes to the console as it is, never as a format.
+void RawConsole(const QueuedCommand& command) {
+  std::string text(Text(command));
+  if (!ConsoleOrFail(command, text, "Couldn't send server message! The command failed.")) return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s issued console command '%s'.", issuer.user.c_str(),
+             issuer.address.c_str(), text.c_str());
+  NotifyIssuer(command, kNotifyConsoleSent);
+}
+
+void Screenshot(const QueuedCommand& command) {
+  std::string player = OneLine(Text(command));
+  if (!PunkBusterEnabled()) {
+    LogMessage(6, "Couldn't take player screenshot! PunkBuster is not enabled.");
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  if (!ConsoleOrFail(command, "pb_sv_getss " + player,
+                     "Couldn't take player screenshot! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s requested a screenshot of player %s.", issuer.user.c_str(),
+             issuer.address.c_str(), player.c_str());
+  NotifyIssuer(command, kNotifyScreenshotSent);
+}
+
+bool PunkBusterReachable(const QueuedCommand& command, const char* refusal) {
+  if (g_manager.links.console_connected && PunkBusterEnabled()) return true;
+  LogMessage(6, "%s", refusal);
+  NotifyIssuer(command, kNotifyFailed);
+  return false;
+}
+
+void SavePunkBusterConfig(const QueuedCommand& command) {
+  if (!PunkBusterReachable(command, "Could't dump PunkBuster settings! Not connected or "
+                                    "PunkBuster is not enabled."))
+    return;
+  if (!Console("pb_sv_writecfg")) {
+    LogMessage(6, "Could't dump PunkBuster settings! The command failed.");
+    return;
+  }
+  LogMessage(6, "PunkBuster settings have been saved to pbsv.cfg.");
+  NotifyIssuer(command, kNotifyPbSaved);
+}
+
+void LoadPunkBusterConfig(const QueuedCommand& command) {
+  if (!PunkBusterReachable(command, "Could't load PunkBuster settings! Not connected or "
+                                    "PunkBuster is not enabled."))
+    return;
+  if (!Console("pb_sv_load pbsv.cfg")) {
+    LogMessage(6, "Could't dump PunkBuster settings! The command failed.");
+    return;
+  }
+  LogMessage(6, "PunkBuster settings have been loaded from pbsv.cfg.");
+  NotifyIssuer(command, kNotifyPbLoaded);
 }
 
 // Adds "$name" to bannedwords.con. A line break in the name would add
@@ -113,11 +338,24 @@ void ReloadAccounts(const QueuedCommand&) {
 
 // One row per queued code the daemon carries out.
 constexpr ExecRow kExecRows[] = {
+    {kCmdConsoleReconnect, [](const QueuedCommand&) { ReconnectConsole(); }},
     {0xB00B0002, NotifyAllCommand},
     {0xB00B0003, DisconnectClient},
+    {0xB00B0009, TogglePause},
+    {0xB00B000A, ChangeMap},
+    {0xB00B000B, RunNextMap},
+    {0xB00B000C, SetNextMap},
     {0xB00B000D, SetIdleMap},
+    {0xB00B000E, RestartMap},
+    {0xB00B000F, KickPlayer},
     {0xB00B0013, BanPlayerName},
+    {0xB00B0017, SayToAll},
+    {0xB00B0018, ServerMessage},
+    {0xB00B0019, RawConsole},
     {0xB00B001A, ChangeOwnPassword},
+    {0xB00B001B, Screenshot},
+    {0xB00B001E, SavePunkBusterConfig},
+    {0xB00B001F, LoadPunkBusterConfig},
     {0xB00B0020, ReloadAccounts},
 };
 

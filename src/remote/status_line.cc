@@ -3,11 +3,19 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "content/map_text.h"
 #include "core/helpers.h"
 #include "core/log.h"
+#include "core/manager_state.h"
+#include "links/console.h"
+#include "links/status_query.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -22,6 +30,106 @@ void LogErrno(const char* format) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::size_t kMaxValueText = 255;  // each report value in the line
+constexpr std::size_t kMaxVersionText = 1025;
+constexpr const char* kVersionUnknown = "(version unknown)";
+
+bool Connected() { return g_manager.links.console_connected; }
+
+// A report value while the console is connected, else "??".
+std::string ReportText(std::string_view key, bool need_connection = true) {
+  if (need_connection && !Connected()) return "??";
+  std::optional<std::string> value = StatusValue(g_manager.links.status_report, key);
+  return value ? CutText(*value, kMaxValueText) : "??";
+}
+
+std::string MappedText(std::string_view key, std::initializer_list<const char*> labels) {
+  std::string value = ReportText(key);
+  if (value == "??") return value;
+  int index = 0;
+  for (const char* label : labels) {
+    if (value == std::to_string(index++)) return label;
+  }
+  return "??";
+}
+
+std::string OrUnknown(std::string_view text) {
+  return text.empty() ? "??" : CutText(text, kMaxValueText);
+}
+
+std::string PunkBusterField() {
+  if (!g_manager.core.punkbuster_installed) return "Not installed,";
+  if (!g_manager.links.punkbuster_enabled) return "Disabled (version unknown),";
+  // The version text brings a comma of its own before the field's comma.
+  return "Enabled " + GetPunkBusterVersion() + ",,";
+}
+
+std::string CrashField() {
+  std::int64_t crash = g_manager.ticks.last_crash_time;
+  char text[64] = "??";
+  if (crash != 0) {
+    std::time_t when = static_cast<std::time_t>(crash);
+    if (ctime_r(&when, text) == nullptr) std::snprintf(text, sizeof text, "??");
+  }
+  std::string field = text;
+  field.back() = ',';  // the newline, or the second '?'
+  return field;
+}
+
+}  // namespace
+
+std::string GetPunkBusterVersion() {
+  if (!Connected()) return kVersionUnknown;
+  std::string& cache = g_manager.links.punkbuster_version;
+  if (!cache.empty()) return cache;
+  if (!ConsoleSend("pb_sv_ver")) return kVersionUnknown;
+  std::optional<std::string> output = ConsoleRunKey(0);
+  if (!output) return kVersionUnknown;
+  std::size_t open = output->find('(');
+  std::size_t close = open == std::string::npos ? open : output->find(')', open);
+  if (close == std::string::npos) return kVersionUnknown;
+  cache = CutText(std::string_view(*output).substr(open, close - open + 1), kMaxVersionText);
+  return cache;
+}
+
+bool GetServerStatusString(std::string* line) {
+  if (line == nullptr) return false;
+  line->clear();
+  if (Connected() && !StatusQuery(g_manager.links.status_port, "\\status\\")) {
+    if (g_manager.core.debug) {
+      LogMessage(6, "DEBUG: GetServerStatusString: Couldn't get server status! %s",
+                 ErrorText(LastError()).c_str());
+    }
+    return false;
+  }
+  std::string& out = *line;
+  out += "\"" + CutText(SettingText(kSetServerName), kMaxValueText) + "\",";
+  out += FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))) + ":" +
+         std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort))) + ",";
+  out += (Connected() ? ReportText("numplayers") : "--") + " of " +
+         ReportText("maxplayers", false) + ",";
+  out += OrUnknown(CurrentMapText(true, g_manager.links.status_report)) + ",";
+  out += OrUnknown(CurrentLevelText(true, g_manager.server.start_map).value_or("")) + ",";
+  out += OrUnknown(g_manager.core.idle_map) + ",";
+  out += std::string(g_manager.server.server_running ? "Running" : "Stopped") + ",";
+  out += CrashField();
+  out += std::string(Connected() ? "Connected" : "Disconnected") + ",";
+  out += ReportText("gamemode") + ",";
+  out += ReportText("gamever") + ",";
+  out += MappedText("password", {"No", "Yes"}) + ",";
+  out += ReportText("tk_mode") + ",";
+  out += MappedText("content_check", {"Disabled", "Pure mode", "Unpure mode"}) + ",";
+  out += OrUnknown(g_manager.links.team_scores) + ",";
+  out += OrUnknown(g_manager.links.team_counts) + ",";
+  std::string round = ReportText("roundTimeRemain");
+  out += (round == "-1" ? "Unlimited" : round) + ",";
+  out += ReportText("tickets1") + " / " + ReportText("tickets2") + ",";
+  out += PunkBusterField();
+  return true;
+}
 
 void WriteLogExcerpt(const std::string& path) {
   UniqueFile out(std::fopen(path.c_str(), "wb"));

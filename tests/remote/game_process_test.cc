@@ -1,0 +1,104 @@
+// The daemon with gamesim as its game server and a protocol client: a kick
+// reaches the game's console and every client hears of it, chat is fanned
+// out, and the status line and game address come back as replies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "remote/remote_client.h"
+#include "support/gamesim_client.h"
+#include "support/korvane_con.h"
+#include "support/process_harness.h"
+
+using namespace korvtest;
+using korvclient::Client;
+
+namespace {
+
+constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
+
+class GameProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
+    gamesimtest::LayOut(&game_, std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") +
+                                    kHash + " - Mike\n");
+    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
+    WriteFile(game_.settings() + "/korvane.con",
+              KorvaneCon({{"game.serverName", "\"Test Server\""},
+                          {"game.serverIP", "127.0.0.1"},
+                          {"game.serverPort", std::to_string(game_.game_port)},
+                          {"game.gameSpyLANPort", std::to_string(game_.status_port)},
+                          {"manager.consolePort", std::to_string(game_.console_port)},
+                          {"manager.consoleUsername", "\"UserName\""},
+                          {"manager.consolePassword", "\"Sesamine\""}}));
+    WriteFile(game_.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
+    ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+    port_ = FreePort();
+    ASSERT_TRUE(daemon_.Start({BuildPath("korvd"), "-path", game_.dir.path(), "-port",
+                               std::to_string(port_), "-ip", "127.0.0.1", "-messagelog",
+                               "-adminlog"},
+                              game_.dir.path(), game_.dir / "korvd-out.txt"));
+    ASSERT_TRUE(WaitForText(Log(), "Listening on"));
+    ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n")) << ReadFile(Log());
+  }
+  std::string Log() { return game_.dir / "korvd.log"; }
+  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
+    auto client = std::make_unique<Client>();
+    EXPECT_TRUE(client->Connect(port_));
+    EXPECT_EQ(client->Login(user, password).result, 0);
+    return client;
+  }
+  gamesimtest::GameDir game_;
+  Process server_;
+  Process daemon_;
+  int port_ = 0;
+};
+
+TEST_F(GameProcessTest, KickReachesTheGameAndEveryClient) {
+  auto admin = LoggedIn("admin", "Secret");
+  auto mod = LoggedIn("mod", "pw");
+  mod->CommandText(0xBABE0023, "3,camping");
+  auto kicked = admin->WaitNotification(0xBEEF0020);
+  ASSERT_TRUE(kicked) << ReadFile(Log());
+  EXPECT_EQ(kicked->data, std::string("Mike") + '\0');
+  EXPECT_TRUE(mod->WaitNotification(0xBEEF0020));
+  EXPECT_TRUE(WaitForText(Log(), std::string("kicked player Mike (") + kHash +
+                                     ") at 10.0.0.5 for camping."));
+  EXPECT_NE(ReadFile(game_.dir / "message.log").find("admin.kickPlayer 3"), std::string::npos);
+  EXPECT_NE(ReadFile(game_.dir / "adminlog.csv").find("camping"), std::string::npos);
+}
+
+TEST_F(GameProcessTest, ChatIsFannedOutToEveryClient) {
+  auto admin = LoggedIn("admin", "Secret");
+  auto mod = LoggedIn("mod", "pw");
+  game_.WriteScenario(std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash +
+                      " - Mike\nchat Mike: hello there\n");
+  // Any console exchange carries the chat line; a player list asks for one.
+  mod->Command(0xBABE000C);
+  auto list = mod->ReadFrame();
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->rfind("\"Mike\",3,", 0), 0u) << *list;
+  auto chat = admin->WaitNotification(0xBEEF0026);
+  ASSERT_TRUE(chat);
+  EXPECT_NE(chat->data.find("Mike: hello there"), std::string::npos) << chat->data;
+}
+
+TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
+  auto admin = LoggedIn("admin", "Secret");
+  admin->Command(0xBABE0015);
+  auto line = admin->ReadReply();
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->rfind("\"Test Server\",127.0.0.1:" + std::to_string(game_.game_port) + ",", 0),
+            0u)
+      << *line;
+  EXPECT_NE(line->find(",Running,?,Connected,"), std::string::npos) << *line;
+  EXPECT_EQ(line->back(), '\0');
+  admin->Command(0xBABE001D);
+  auto address = admin->ReadReply();
+  ASSERT_TRUE(address);
+  EXPECT_EQ(*address, std::to_string(game_.game_port) + ",0" + std::string(1, '\0'));
+}
+
+}  // namespace
