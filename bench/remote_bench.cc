@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
   std::string dir = ::mkdtemp(pattern);
   std::string server = dir + "/server";
   std::filesystem::create_directories(server + "/mods/bf1942/settings");
+  std::filesystem::create_directories(server + "/mods/bf1942/archives/bf1942/levels");
   Write(server + "/mods/bf1942/init.con", "");
   Write(server + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
   ::chmod((server + "/bf1942_lnxded").c_str(), 0755);
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
       }
     }
     if (!ok) {
-      std::fprintf(stderr, "login %d failed\n", i);
+      std::fprintf(stderr, "login %d failed (see %s/server/korvd.log)\n", i, dir.c_str());
       ::kill(pid, SIGKILL);
       return 1;
     }
