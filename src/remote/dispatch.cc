@@ -28,6 +28,7 @@
 #include "remote/transport.h"
 #include "server/launch.h"
 #include "settings/settings_files.h"
+#include "settings/sync.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -276,6 +277,7 @@ void SettingsUp(const CommandContext& c) {
   LoadSettings(path, c.access, c.slot);
   std::remove(path.c_str());
   SaveSettings(SettingsFile("korvane.con"), kAllGroups);
+  if (g_manager.server.server_running) PushSettingChanges();
   WriteServerAutoexec(SettingsFile("serverautoexec.con"));
   NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
 }

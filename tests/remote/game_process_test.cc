@@ -101,4 +101,22 @@ TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
   EXPECT_EQ(*address, std::to_string(game_.game_port) + ",0" + std::string(1, '\0'));
 }
 
+// A settings upload reaches the running server as console commands.
+TEST_F(GameProcessTest, SettingsUploadIsPushedToTheRunningServer) {
+  auto admin = LoggedIn("admin", "Secret");
+  auto mod = LoggedIn("mod", "pw");
+  admin->Command(0xBABE0000);
+  auto settings = admin->ReadFrame();
+  ASSERT_TRUE(settings);
+  std::size_t at = settings->find("game.serverSpawnTime ");
+  ASSERT_NE(at, std::string::npos);
+  std::string upload = settings->substr(0, at) + "game.serverSpawnTime 42" +
+                       settings->substr(settings->find('\n', at));
+  admin->Command(0xBABE0001);
+  admin->SendFrame(upload);
+  EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
+  EXPECT_TRUE(WaitForText(game_.dir / "message.log", "admin.timeToNextWave 42"))
+      << ReadFile(game_.dir / "message.log");
+}
+
 }  // namespace
