@@ -161,48 +161,39 @@ std::string Lookup(const std::vector<std::pair<std::string, std::string>>& value
 // ---- exchanges ------------------------------------------------------------
 
 // Waits for a notification in `wanted`; other clients' news is passed over.
-bool WaitFor(Context& context, std::span<const std::uint32_t> wanted, Notice* notice) {
+// kExitOk when one came, else the failure's status (already reported).
+int WaitFor(Context& context, std::span<const std::uint32_t> wanted, Notice* notice) {
   auto deadline = Clock::now() + std::chrono::milliseconds(context.link.timeout_ms());
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0 || !context.link.ReadNotice(notice, static_cast<int>(left.count()))) {
-      if (context.link.failure().status == kExitTimeout || left.count() <= 0)
-        PrintFailure(context, kExitTimeout,
-                     "no outcome from the daemon within " +
-                         std::to_string(context.link.timeout_ms() / 1000) +
-                         " seconds (the command may still be carried out)");
-      else
-        LinkFailed(context);
-      return false;
+      if (left.count() > 0 && context.link.failure().status != kExitTimeout)
+        return LinkFailed(context);
+      return Fail(context, kExitTimeout,
+                  "no outcome from the daemon within " +
+                      std::to_string(context.link.timeout_ms() / 1000) +
+                      " seconds (the command may still be carried out)");
     }
     for (std::uint32_t code : wanted)
-      if (notice->code == code) return true;
-    if (notice->code == kDisconnectNotice) {
-      PrintFailure(context, kExitConnection, "the daemon disconnected this client");
-      return false;
-    }
-    if (NoticeName(notice->code).empty()) {
-      PrintFailure(context, kExitProtocol,
-                   DescribeNotice(*notice) + ": korvctl does not know this notification");
-      return false;
-    }
+      if (notice->code == code) return kExitOk;
+    if (notice->code == kDisconnectNotice)
+      return Fail(context, kExitConnection, "the daemon disconnected this client");
+    if (NoticeName(notice->code).empty())
+      return Fail(context, kExitProtocol,
+                  DescribeNotice(*notice) + ": korvctl does not know this notification");
   }
-}
-
-int StatusOfLastWait(Context& context) {
-  // WaitFor has printed its failure; the status follows the link's.
-  const Failure& failure = context.link.failure();
-  return failure.status == kExitOk ? kExitTimeout : failure.status;
 }
 
 bool Download(Context& context, std::uint32_t code, std::string* plain) {
   return context.link.Send(EncodeCommand(code)) && context.link.ReadFrame(plain);
 }
 
-bool Ping(Context& context) {
+// kExitOk when the keep-alive was answered, else the reported failure.
+int Ping(Context& context) {
   Notice notice;
   const std::uint32_t wanted[] = {kPong};
-  return context.link.Send(EncodeCommand(kPing)) && WaitFor(context, wanted, &notice);
+  if (!context.link.Send(EncodeCommand(kPing))) return LinkFailed(context);
+  return WaitFor(context, wanted, &notice);
 }
 
 // ---- queued commands --------------------------------------------------------
@@ -223,11 +214,7 @@ int RunQueued(Context& context, const Subcommand& row) {
   if (row.already) wanted.push_back(kNoticeBase + row.already);
   if (row.not_ok) wanted.push_back(kNoticeBase + row.not_ok);
   Notice notice;
-  if (!WaitFor(context, wanted, &notice)) {
-    const Failure& failure = context.link.failure();
-    return failure.status == kExitOk || failure.status == kExitTimeout ? kExitTimeout
-                                                                         : failure.status;
-  }
+  if (int status = WaitFor(context, wanted, &notice); status != kExitOk) return status;
   std::string words = DescribeNotice(notice);
   std::string json = ",\"event\":" + NoticeJson(notice);
   if (notice.code == kFailedNotice) {
@@ -405,7 +392,7 @@ int RunList(Context& context, const Subcommand& row) {
 
 int RunPing(Context& context, const Subcommand&) {
   auto start = Clock::now();
-  if (!Ping(context)) return StatusOfLastWait(context);
+  if (int status = Ping(context); status != kExitOk) return status;
   auto ms = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
   char text[64];
   std::snprintf(text, sizeof text, "keep-alive answered in %.1f ms", ms / 1000.0);
@@ -586,7 +573,7 @@ int RunPut(Context& context, const Subcommand&) {
   if (!context.link.Send(EncodeCommand(code) + frame)) return LinkFailed(context);
   // The daemon answers uploads with nothing; a keep-alive answered after it
   // shows that the whole frame was taken.
-  if (!Ping(context)) return StatusOfLastWait(context);
+  if (int status = Ping(context); status != kExitOk) return status;
   if (row->verify && HasCommandAccess(context.link.access(), kCommandBase + row->down)) {
     std::string kept;
     if (!Download(context, kCommandBase + row->down, &kept)) return LinkFailed(context);
@@ -658,7 +645,7 @@ int RunBan(Context& context, const Subcommand& row) {
   if (!context.link.Send(EncodeTextCommand(row.code, text))) return LinkFailed(context);
   Notice notice;
   const std::uint32_t wanted[] = {kFailedNotice, kNoticeBase + 0x21};
-  if (!WaitFor(context, wanted, &notice)) return StatusOfLastWait(context);
+  if (int status = WaitFor(context, wanted, &notice); status != kExitOk) return status;
   if (notice.code == kFailedNotice)
     return Fail(context, kExitFailed, "the daemon reports: command failed (see its log)");
   return Succeed(context, DescribeNotice(notice), ",\"event\":" + NoticeJson(notice));
