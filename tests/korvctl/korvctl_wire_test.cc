@@ -42,6 +42,40 @@ TEST(KorvctlWire, LoginSendsEncipheredBlocksAndVersionThenReportsAccess) {
   EXPECT_EQ(output.find("secret"), std::string::npos);
 }
 
+std::string Hex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 3)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// The worked examples of docs/protocol.md, byte for byte.
+TEST(KorvctlWire, DocumentedExamplesAreWhatGoesOnTheWire) {
+  TempDir dir;
+  WriteFile(dir / "servermaplist.con", "game.addLevel berlin\n");
+  FakeDaemon daemon([](FakeDaemon& d) {
+    d.Accept(0x41, false);
+    d.Read(4 + 37);
+    d.Read(4);
+    d.Write(Notice(0x2E));
+    if (d.ReadCode() == 0xBABE000Au) d.Write(Frame("game.addLevel berlin\n"));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"put", "rotation"}, &output, dir.path()), 0) << output;
+  const std::string user = Hex(
+      "75 87 7D 06 D9 2D 6F 72 22 96 0F 57 22 64 46 16 17 D5 F0 11 39 C3 D2 38 AB 7D 54 6C 9A 79 A1 14 ");
+  const std::string password = Hex(
+      "67 86 73 1D D2 59 6F 72 22 96 0F 57 22 64 46 16 17 D5 F0 11 39 C3 D2 38 AB 7D 54 6C 9A 79 A1 14 ");
+  const std::string upload = Hex(
+      "0B 00 BE BA 15 00 00 00 19 00 00 00 C7 07 D8 6F 26 67 61 6D 65 2E 61 64 64 4C 65 76 65 "
+      "6C 20 62 65 72 6C 69 6E 0A 11 00 00 ");
+  EXPECT_EQ(daemon.received().substr(0, 65), user + password + "\x20");
+  EXPECT_EQ(daemon.received().substr(65, 41), upload);
+  EXPECT_EQ(daemon.received().substr(106), Hex("32 00 BE BA 0A 00 BE BA "));
+  EXPECT_EQ(Block("admin"), user);
+}
+
 TEST(KorvctlWire, EveryLoginRefusalHasItsWordsAndStatus) {
   const std::vector<std::pair<int, std::string>> cases{
       {1, "The specified username is invalid"}, {2, "The specified password is invalid"},
