@@ -393,9 +393,10 @@ TEST(KorvctlWire, WatchNamesEveryNotification) {
     d.WaitClosed();
   });
   EXPECT_EQ(RunCtl(counted, {"--json", "watch", "--count", "2"}, &output), 0);
-  std::size_t newline = output.find('\n');
-  std::optional<Json> first = ParseJson(output.substr(0, newline));
-  std::optional<Json> second = ParseJson(output.substr(newline + 1));
+  std::vector<std::optional<Json>> lines = JsonLines(output);
+  ASSERT_EQ(lines.size(), 2u) << output;
+  const std::optional<Json>& first = lines[0];
+  const std::optional<Json>& second = lines[1];
   ASSERT_TRUE(first && second) << output;
   EXPECT_EQ((*first)["event"].text, "paused");
   EXPECT_EQ((*second)["data"].text, "Lagger");

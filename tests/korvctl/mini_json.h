@@ -144,4 +144,18 @@ class JsonReader {
 
 inline std::optional<Json> ParseJson(const std::string& text) { return JsonReader(text).ReadAll(); }
 
+// The lines of `text` that begin with '{', each parsed (none for a line that
+// does not parse).
+inline std::vector<std::optional<Json>> JsonLines(const std::string& text) {
+  std::vector<std::optional<Json>> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text[start] == '{') lines.push_back(ParseJson(text.substr(start, end - start)));
+    start = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace korvctltest

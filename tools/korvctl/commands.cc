@@ -433,7 +433,9 @@ int RunWatch(Context& context, const Subcommand&) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   auto end = Clock::now() + std::chrono::seconds(*seconds);
-  if (!context.options.json) std::cout << "watching; Ctrl-C ends\n" << std::flush;
+  // On standard error, so that --json output stays one object per line.
+  std::cerr << "korvctl: watching " << context.options.host << ":" << context.options.port
+            << "; Ctrl-C ends\n" << std::flush;
   int status = kExitOk;
   for (long seen = 0; (count == 0 || seen < count) && !g_stop;) {
     int wait = -1;
