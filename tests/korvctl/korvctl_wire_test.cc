@@ -283,6 +283,17 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
   // Nothing but the target is left in the directory.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()), 1);
+  // Files that hold passwords are created readable by their owner only.
+  FakeDaemon users([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE0011u) d.Write(Frame("A1B2,C3D4,E5F6,512,1\n"));
+    d.WaitClosed();
+  });
+  EXPECT_EQ(RunCtl(users, {"get", "users"}, &output, dir.path()), 0) << output;
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "useraccess.con").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(dir / "useraccess.con"), "A1B2,C3D4,E5F6,512,1\n");
 }
 
 TEST(KorvctlWire, UploadFramesAreExactAndVerified) {
@@ -351,6 +362,21 @@ TEST(KorvctlWire, JsonOutputParsesBack) {
   EXPECT_EQ(status["tickets"].text, "?? / ??");
   EXPECT_EQ(status["punkbuster"].text, "Not installed");
   EXPECT_EQ((*json)["raw"].text, line);
+  // With PunkBuster enabled the line ends in two commas.
+  const std::string pb_line = "\"S\",1.2.3.4:1,3 of 8,-,-,wake,Running,Sun Dec  6 18:00:00 2026,"
+                              "Connected,openplaying,v1.6,No,punish,Disabled,1 / 2 / 3,4 / 5 / 9,"
+                              "Unlimited,100 / 90,Enabled (v1.2, beta),,";
+  FakeDaemon pb([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE0015u) d.Write(U32(pb_line.size() + 1) + pb_line + std::string(1, '\0'));
+    d.WaitClosed();
+  });
+  ASSERT_EQ(RunCtl(pb, {"--json", "status"}, &output), 0) << output;
+  json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  EXPECT_EQ((*json)["status"]["last_crash"].text, "Sun Dec  6 18:00:00 2026");
+  EXPECT_EQ((*json)["status"]["round_time_left"].text, "Unlimited");
+  EXPECT_EQ((*json)["status"]["punkbuster"].text, "Enabled (v1.2, beta)");
 
   // Players with commas and odd bytes in their names, and failures, are JSON too.
   FakeDaemon players([&](FakeDaemon& d) {

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "link.h"
 #include "options.h"
+#include "texts.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -16,8 +17,9 @@ int main(int argc, char** argv) {
   std::string error;
   if (!korvctl::ParseOptions(args, &options, &error)) {
     if (options.json)
-      std::cout << "{\"ok\":false,\"exit\":2,\"error\":\"usage\"}\n";
-    std::cerr << "korvctl: " << error << "\nsee korvctl --help\n";
+      std::cout << "{\"ok\":false,\"exit\":2,\"error\":" << korvctl::JsonString(error) << "}\n";
+    else
+      std::cerr << "korvctl: " << error << "\nsee korvctl --help\n";
     return korvctl::kExitUsage;
   }
   return korvctl::RunKorvctl(options);
