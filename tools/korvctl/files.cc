@@ -103,6 +103,9 @@ int RunGet(Context& context, const Subcommand&) {
   std::string plain;
   if (!Download(context, code, &plain)) return LinkFailed(context);
   if (path == "-") {
+    if (context.options.json)
+      return Succeed(context, "", ",\"bytes\":" + std::to_string(plain.size()) +
+                                      ",\"content\":" + JsonString(plain));
     std::cout << plain << std::flush;
     return kExitOk;
   }
