@@ -78,7 +78,7 @@ const NoticeRow* FindNotice(std::uint32_t code) {
 // passes the administrator mask.
 constexpr std::uint32_t kAdminOnly = 0;
 constexpr std::uint32_t kFree = 0xFFFFFFFF;
-constexpr std::uint32_t kS = 0x1, kA = 0x10, kT = 0x20, kM = 0x40, kP = 0x80, kB = 0x100,
+constexpr std::uint32_t kA = 0x10, kT = 0x20, kM = 0x40, kP = 0x80, kB = 0x100,
                         kU = 0x200, kH = 0x400, kC = 0x800, kPower = 0x1000, kLog = 0x2000,
                         kRaw = 0x10000, kPb = 0x20000;
 constexpr std::array<std::uint32_t, 51> kAccessRule{
@@ -90,7 +90,7 @@ constexpr std::array<std::uint32_t, 51> kAccessRule{
     kP, kAdminOnly, kAdminOnly, kAdminOnly, kFree, kFree, kRaw, kFree,  // 40-47
     kLog, kP, kFree,                                            // 48-50
 };
-static_assert(kS == 1);
+static_assert(kAccessRule.size() == kLastCommand - kCommandBase + 1);
 
 constexpr std::string_view kLetters = "SGFIATMPBUHC";
 constexpr std::array<std::string_view, 12> kLetterWords{
@@ -120,13 +120,6 @@ bool Reader::GetU32(std::uint32_t* value) {
   *value = 0;
   for (int i = 3; i >= 0; --i) *value = (*value << 8) | bytes_[pos_ + i];
   pos_ += 4;
-  return true;
-}
-
-bool Reader::GetBytes(std::size_t length, std::string* out) {
-  if (remaining() < length) return false;
-  out->assign(reinterpret_cast<const char*>(bytes_.data()) + pos_, length);
-  pos_ += length;
   return true;
 }
 

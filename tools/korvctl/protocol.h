@@ -49,7 +49,6 @@ class Reader {
       : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) {}
   std::size_t remaining() const { return bytes_.size() - pos_; }
   bool GetU32(std::uint32_t* value);
-  bool GetBytes(std::size_t length, std::string* out);
 
  private:
   std::span<const std::uint8_t> bytes_;
