@@ -15,6 +15,7 @@
 #include "core/manager_state.h"
 #include "remote/command_queue.h"
 #include "remote/session.h"
+#include "server/ticks.h"
 #include "server/launch.h"
 #include "settings/settings_table.h"
 
@@ -142,10 +143,12 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   int ran = 0;
   if (now >= timers.last_status + kStatusPeriod) {
     timers.last_status = now;
+    StatusMonitorTick();
     ran |= 1;
   }
   if (now >= timers.last_supervision + supervision_period) {
     timers.last_supervision = now;
+    SupervisionTick();
     ran |= 2;
   }
   return ran;

@@ -3,14 +3,18 @@
 #pragma once
 
 #include "core/core_state.h"
+#include "links/links_state.h"
 #include "remote/remote_state.h"
 #include "server/server_state.h"
+#include "server/ticks_state.h"
 #include "settings/settings_state.h"
 
 struct ManagerState {
   CoreState core;
   ServerState server;
   RemoteState remote;
+  LinksState links;
+  TickState ticks;
   SettingsState settings;
 };
 

@@ -3,6 +3,7 @@
 
 #include <span>
 
+#include "links/console.h"
 #include "remote/command_queue.h"
 
 namespace {
@@ -18,6 +19,7 @@ struct ExecRow {
 // subsystems that act on them exist.
 constexpr ExecRow kExecRows[] = {
     {0, nullptr},  // placeholder: code 0 never runs (a free slot)
+    {kCmdConsoleReconnect, [](const QueuedCommand&) { ReconnectConsole(); }},
 };
 
 const ExecRow* FindRow(std::uint32_t code) {

@@ -7,8 +7,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
+#include <string_view>
 
 #include "core/helpers.h"
 #include "core/log.h"
@@ -84,19 +87,46 @@ std::uint32_t Adler(const unsigned char* data, std::size_t length) {
   return lzo_adler32(sum, data, static_cast<lzo_uint>(length));
 }
 
-void PutU32(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+void PutU32(unsigned char* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
 }
 
-// Compresses `plain` with LZO1X-1; false on a compression error.
-bool Compress(const std::string& plain, std::vector<unsigned char>* out) {
-  out->assign(plain.size() + plain.size() / 64 + 19, 0);
-  std::vector<unsigned char> work(kWorkMemory);
-  lzo_uint out_length = out->size();
-  int result = lzo1x_1_compress(reinterpret_cast<const unsigned char*>(plain.data()),
-                                plain.size(), out->data(), &out_length, work.data());
-  if (result != LZO_E_OK) return false;
-  out->resize(out_length);
+// A heap block left uninitialised: every byte of it is written before it is
+// read, and clearing megabytes first costs more than the compression.
+using Block = std::unique_ptr<unsigned char[]>;
+
+Block Allocate(std::size_t size) {
+  try {
+    return std::make_unique_for_overwrite<unsigned char[]>(size);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ENOMEM);
+    return nullptr;
+  }
+}
+
+// A compressed frame: the 12 header bytes followed by the LZO1X-1 data.
+struct Packed {
+  Block bytes;
+  std::size_t size = 0;
+};
+
+// Compresses `length` bytes into a frame; false with the last error set
+// (12 without memory, 30012 on a compression error).
+bool PackFrame(const unsigned char* plain, std::size_t length, Packed* out) {
+  constexpr std::size_t kHeader = 12;
+  out->bytes = Allocate(kHeader + length + length / 64 + 19);
+  Block work = Allocate(kWorkMemory);
+  if (!out->bytes || !work) return false;
+  lzo_uint packed_length = length + length / 64 + 19;
+  if (lzo1x_1_compress(plain, length, out->bytes.get() + kHeader, &packed_length, work.get()) !=
+      LZO_E_OK) {
+    SetLastError(kErrFrame12);
+    return false;
+  }
+  PutU32(out->bytes.get(), static_cast<std::uint32_t>(length));
+  PutU32(out->bytes.get() + 4, static_cast<std::uint32_t>(packed_length));
+  PutU32(out->bytes.get() + 8, Adler(out->bytes.get() + kHeader, packed_length));
+  out->size = kHeader + packed_length;
   return true;
 }
 
@@ -116,6 +146,45 @@ void SendAbort(int socket) {
   int saved = LastError();
   SendU32(socket, kFrameAbort);
   SetLastError(saved);
+}
+
+// Reads the whole file in one piece, its length measured by seeking to its
+// end; files beyond the frame limit are refused (EFBIG). `*length` is the
+// number of bytes actually read.
+Block ReadFrameSource(const std::string& path, std::size_t* length) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) {
+    FailWithErrno();
+    return nullptr;
+  }
+  long size = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    FailWithErrno();
+    return nullptr;
+  }
+  if (static_cast<unsigned long>(size) > kFrameMaxPlain) {
+    SetLastError(EFBIG);
+    return nullptr;
+  }
+  Block data = Allocate(static_cast<std::size_t>(size) + 1);
+  if (!data) return nullptr;
+  *length = std::fread(data.get(), 1, static_cast<std::size_t>(size), file.get());
+  if (std::ferror(file.get())) {
+    FailWithErrno();
+    return nullptr;
+  }
+  return data;
+}
+
+// Shuts the connection and throws away what it still holds, so that the
+// main loop finds it at its end and closes the client.
+void EndConnection(int socket) {
+  ::shutdown(socket, SHUT_RDWR);
+  char discard[4096];
+  for (int i = 0; i < 256; ++i) {
+    if (::recv(socket, discard, sizeof discard, MSG_DONTWAIT) <= 0) break;
+  }
 }
 
 }  // namespace
@@ -160,21 +229,11 @@ bool ReceiveU32(int socket, std::uint32_t* value) {
 }
 
 std::string EncodeFrame(const std::string& data) {
-  std::string out;
-  if (data.empty()) {
-    PutU32(out, 0);
-    return out;
-  }
-  std::vector<unsigned char> packed;
-  if (!Compress(data, &packed)) {
-    PutU32(out, kFrameAbort);
-    return out;
-  }
-  PutU32(out, static_cast<std::uint32_t>(data.size()));
-  PutU32(out, static_cast<std::uint32_t>(packed.size()));
-  PutU32(out, Adler(packed.data(), packed.size()));
-  out.append(reinterpret_cast<const char*>(packed.data()), packed.size());
-  return out;
+  if (data.empty()) return std::string(4, '\0');
+  Packed packed;
+  if (!PackFrame(reinterpret_cast<const unsigned char*>(data.data()), data.size(), &packed))
+    return std::string("\xBE\xBA\xEF\xBE", 4);
+  return std::string(reinterpret_cast<const char*>(packed.bytes.get()), packed.size);
 }
 
 bool SendFile(const std::string& path, int socket) {
@@ -185,22 +244,23 @@ bool SendFile(const std::string& path, int socket) {
     SendAbort(socket);
     return FailSend(path, peer);
   }
-  std::optional<std::string> plain = ReadWholeFile(path, kFrameMaxPlain);
+  std::size_t length = 0;
+  Block plain = ReadFrameSource(path, &length);
   if (!plain) {
     SendAbort(socket);
     return FailSend(path, peer);
   }
-  if (plain->empty()) {
+  if (length == 0) {
     SetLastError(0);
     return SendU32(socket, 0) || FailSend(path, peer);
   }
-  std::string frame = EncodeFrame(*plain);
-  if (frame.size() == 4) {
-    SetLastError(kErrFrame12);
+  Packed packed;
+  if (!PackFrame(plain.get(), length, &packed)) {
     SendAbort(socket);
     return FailSend(path, peer);
   }
-  if (!SendAll(socket, frame.data(), frame.size())) return FailSend(path, peer);
+  plain.reset();
+  if (!SendAll(socket, packed.bytes.get(), packed.size)) return FailSend(path, peer);
   return true;
 }
 
@@ -230,25 +290,29 @@ bool ReceiveFile(const std::string& path, int socket) {
   // exchanges comes near them, and LZO never expands data beyond its bound.
   std::uint64_t worst = static_cast<std::uint64_t>(plain_length) + plain_length / 16 + 64 + 3;
   if (plain_length > kFrameMaxPlain || packed_length > worst) {
+    // The rest of such a frame cannot be skipped safely; ending the
+    // connection keeps its bytes from being read as commands.
+    EndConnection(socket);
     SetLastError(ENOMEM);
     return FailReceive(path, peer);
   }
-  std::vector<unsigned char> packed(packed_length);
-  if (!ReceiveAll(socket, packed.data(), packed.size())) return FailReceive(path, peer);
-  if (Adler(packed.data(), packed.size()) != checksum) {
+  Block packed = Allocate(packed_length);
+  Block plain = Allocate(plain_length);
+  if (!packed || !plain) return FailReceive(path, peer);
+  if (!ReceiveAll(socket, packed.get(), packed_length)) return FailReceive(path, peer);
+  if (Adler(packed.get(), packed_length) != checksum) {
     SetLastError(kErrFrame13);
     return FailReceive(path, peer);
   }
-  std::string plain(plain_length, '\0');
   lzo_uint out_length = plain_length;
-  int result = lzo1x_decompress_safe(packed.data(), packed.size(),
-                                     reinterpret_cast<unsigned char*>(plain.data()), &out_length,
-                                     nullptr);
+  int result = lzo1x_decompress_safe(packed.get(), packed_length, plain.get(), &out_length, nullptr);
   if (result != LZO_E_OK || out_length != plain_length) {
     SetLastError(kErrFrame12);
     return FailReceive(path, peer);
   }
+  packed.reset();
   CreateFileWithDirs(path, 0);
-  if (!ReplaceFileContents(path, plain)) return FailReceive(path, peer);
+  std::string_view contents(reinterpret_cast<const char*>(plain.get()), plain_length);
+  if (!ReplaceFileContents(path, contents)) return FailReceive(path, peer);
   return true;
 }

@@ -15,6 +15,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "links/console.h"
 #include "remote/command_queue.h"
 #include "server/process_finder.h"
 #include "settings/settings_files.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr std::uint32_t kNotifyServerStarted = 0xBEEF0004;
 constexpr std::uint32_t kNotifyServerStopped = 0xBEEF0005;
 constexpr std::size_t kMaxCommandLine = 4095;
+constexpr unsigned kQuitWaitSeconds = 3;
 
 CoreState& Core() { return g_manager.core; }
 ServerState& Server() { return g_manager.server; }
@@ -198,7 +200,11 @@ bool StartServer() {
 bool StopServer(bool crash_handling) {
   Server().server_running = false;
   Server().server_version = 0.0;
+  g_manager.links.status_port = 0;
+  g_manager.links.team_counts = "??";
+  g_manager.links.team_scores = "??";
   if (!crash_handling) Server().restart_counter = 0;
+  if (ConsoleSend("quit")) ::sleep(kQuitWaitSeconds);  // time to leave politely
 
   pid_t pid = Server().server_pid;
   if (pid > 0 && FindServerProcess(&pid)) {
@@ -210,6 +216,7 @@ bool StopServer(bool crash_handling) {
     }
     ::waitpid(pid, nullptr, 0);
   }
+  ConsoleDisconnect();
   LogMessage(6, "Server stopped");
   QueueNotification(kNotifyServerStopped);
   return true;

@@ -1,0 +1,332 @@
+// The console link. Both directions carry packets of strings: a 32-bit
+// count, then per string a 32-bit length (with its NUL) and the bytes.
+#include "links/console.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "links/player_table.h"
+#include "links/status_query.h"
+#include "remote/session.h"
+#include "remote/transport.h"
+#include "settings/settings_table.h"
+#include "settings/sync.h"
+
+namespace {
+
+constexpr int kConnectWaitMs = 2000;
+constexpr std::size_t kKeyLength = 10;
+constexpr std::size_t kCommandMax = 2047;
+constexpr char kChatPrefix[] = "##--";
+
+int& Socket() { return g_manager.core.console_socket; }
+LinksState& Links() { return g_manager.links; }
+
+void CloseSocket() {
+  if (Socket() >= 0) ::close(Socket());
+  Socket() = -1;
+}
+
+bool CloseWithError(int error) {
+  SetLastError(error);
+  CloseSocket();
+  return false;
+}
+
+void AppendU32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void AppendString(std::string& out, std::string_view text) {
+  AppendU32(out, static_cast<std::uint32_t>(text.size() + 1));
+  out.append(text);
+  out.push_back('\0');
+}
+
+void AppendMessageLog(const char* label, std::string_view bytes) {
+  if (!g_manager.core.message_log) return;
+  std::FILE* file = std::fopen("message.log", "ab");
+  if (file == nullptr) return;
+  std::fputs(label, file);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+// A chat or event line ("##--" and the text from its sixth character).
+// The chat watch and the in-game command handler take it from here; they
+// only queue commands, so console exchanges never nest.
+void HandleChatLine(const std::string& text) {
+  LogMessage(6, "# %s\r\n", text.c_str());
+  BroadcastToClients(kNotifyChatLine, text.c_str(), text.size() + 1);
+}
+
+bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
+
+// Receives one answer, handing each string to `take` as it arrives and
+// taking chat lines out at once. False with the last error set on a receive
+// failure or an answer beyond kMaxConsoleAnswer.
+bool ReceiveAnswer(const std::function<void(int, const std::string&)>& take) {
+  std::uint32_t count = 0;
+  if (!ReceiveU32(Socket(), &count)) return false;
+  if (count > kMaxConsoleAnswer / 4) {  // more strings than the cap could hold
+    SetLastError(EMSGSIZE);
+    return false;
+  }
+  std::size_t total = 0;
+  std::string text;
+  for (std::uint32_t i = 1; i <= count; ++i) {
+    std::uint32_t length = 0;
+    if (!ReceiveU32(Socket(), &length)) return false;
+    total += 4 + static_cast<std::size_t>(length);
+    if (total > kMaxConsoleAnswer) {
+      SetLastError(EMSGSIZE);
+      return false;
+    }
+    text.resize(length);
+    if (!ReceiveAll(Socket(), text.data(), length)) return false;
+    text.resize(text.find('\0') == std::string::npos ? length : text.find('\0'));
+    if (IsChatLine(text)) {
+      HandleChatLine(text.size() > 5 ? text.substr(5) : std::string());
+    } else {
+      take(static_cast<int>(i), text);
+    }
+  }
+  return true;
+}
+
+bool ConnectSocket() {
+  Socket() = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (Socket() < 0) return CloseWithError(errno);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (::bind(Socket(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    return CloseWithError(errno);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<std::uint16_t>(SettingValue(kSetConsolePort)));
+  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
+  if (::connect(Socket(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 &&
+      errno != EINPROGRESS && errno != EAGAIN)
+    return CloseWithError(errno);
+  pollfd entry{Socket(), POLLOUT, 0};
+  int ready = ::poll(&entry, 1, kConnectWaitMs);
+  if (ready == 0) return CloseWithError(ETIMEDOUT);
+  if (ready < 0) return CloseWithError(errno);
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(Socket(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  if (error != 0) return CloseWithError(error);
+  return true;
+}
+
+bool SendScrambled(const std::string& text, const unsigned char* key) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    bytes.push_back(static_cast<char>(text[i] ^ key[i % kKeyLength]));
+  bytes.push_back('\0');
+  return SendU32(Socket(), static_cast<std::uint32_t>(bytes.size())) &&
+         SendAll(Socket(), bytes.data(), bytes.size());
+}
+
+bool Login() {
+  unsigned char key[kKeyLength];
+  unsigned char verdict = 0;
+  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(g_manager.server.console_user, key) ||
+      !SendScrambled(g_manager.server.console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
+    return CloseWithError(LastError());
+  if (verdict == 0) return CloseWithError(kErrConsoleLogin);
+  return true;
+}
+
+// One step of the synchronisation after the login.
+struct SyncStep {
+  bool (*run)();
+  std::int32_t error;
+  const char* debug_line;
+};
+
+bool IdentifyIfUnknown() { return Links().status_port != 0 || IdentifyStatusPort(); }
+
+constexpr SyncStep kSyncSteps[] = {
+    {IdentifyIfUnknown, kErrStatusPort, "DEBUG: Couldn't identify server status port!"},
+    {SyncSettingsFromServer, kErrServerSettings, "DEBUG: Couldn't sync current settings!"},
+    {GetPlayerList, kErrPlayerList, "DEBUG: Couldn't sync player list!"},
+};
+
+}  // namespace
+
+std::string EncodeConsoleRequest(std::string_view channel_string, std::string_view text) {
+  std::string strings;
+  std::uint32_t count = 1;
+  AppendString(strings, channel_string);
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    AppendString(strings, text.substr(0, end));
+    ++count;
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  AppendString(strings, "\r");
+  std::string request;
+  AppendU32(request, count + 1);
+  return request + strings;
+}
+
+bool ConsoleConnect() {
+  SetLastError(0);
+  if (!g_manager.server.server_running) return false;
+  if (SettingValue(kSetServerIp) == 0) {
+    LogMessage(6, "Couldn't connect to console, IP address is zero!");
+    return false;
+  }
+  if (SettingValue(kSetConsolePort) == 0) {
+    LogMessage(6, "Couldn't connect to console, port address is zero!");
+    return false;
+  }
+  if (Links().console_connected) ConsoleDisconnect();
+  CloseSocket();
+  if (!ConnectSocket() || !Login()) return false;
+  Links().console_connected = true;
+  for (const SyncStep& step : kSyncSteps) {
+    if (step.run()) continue;
+    SetLastError(step.error);
+    if (g_manager.core.debug) LogMessage(6, "%s", step.debug_line);
+    ConsoleDisconnect();
+    SetLastError(step.error);
+    return false;
+  }
+  LogMessage(6, "Connected");
+  return true;
+}
+
+void ReconnectConsole() {
+  if (Links().console_connected || ConsoleConnect()) return;
+  int error = LastError();
+  if (error == 0) return;
+  bool quiet = error == ETIMEDOUT || error == ECONNREFUSED || error == EAGAIN;
+  if (g_manager.core.debug || !quiet)
+    LogMessage(6, "Couldn't connect to server console! %s", ErrorText(error).c_str());
+}
+
+void ConsoleDisconnect() {
+  CloseSocket();
+  LinksState& links = Links();
+  g_manager.server.server_version = 0.0;
+  links.status_port = 0;
+  links.smart_balance_engaged = false;
+  links.console_connected = false;
+  links.punkbuster_version.clear();
+  ClearPlayerTable();
+  LogMessage(6, "Disconnected");
+}
+
+bool ConsoleLinkFailed() {
+  int error = LastError();
+  if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
+    LogMessage(6, "Connection reset");
+  } else if (error != 0) {
+    LogMessage(6, "Couldn't send message to console! %s", ErrorText(error).c_str());
+  }
+  ConsoleDisconnect();
+  SetLastError(error);
+  return false;
+}
+
+std::optional<std::string> ConsoleSend(const char* format, ...) {
+  if (format == nullptr || format[0] == '\0') {
+    SetLastError(EINVAL);
+    return std::nullopt;
+  }
+  if (!Links().console_connected) {
+    LogMessage(6, "Couldn't send message %.16s to console! Not connected.", format);
+    return std::nullopt;
+  }
+  char command[kCommandMax + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(command, sizeof command, format, args);
+  va_end(args);
+  std::string request =
+      EncodeConsoleRequest("ConsoleMessage " + std::to_string(Links().console_channel), command);
+  AppendMessageLog("--Message--", request);
+  if (!SendAll(Socket(), request.data(), request.size())) {
+    ConsoleLinkFailed();
+    return std::nullopt;
+  }
+  std::string response;
+  bool ok = ReceiveAnswer([&](int, const std::string& text) {
+    if (text.rfind("##", 0) == 0) return;  // other server markers are dropped
+    response += text;
+    response += '\n';
+  });
+  if (!ok) {
+    ConsoleLinkFailed();
+    return std::nullopt;
+  }
+  AppendMessageLog("--Response--", response);
+  Links().response = response;
+  return response;
+}
+
+std::optional<std::string> ConsoleRunKey(int character) {
+  if (!Links().console_connected) {
+    LogMessage(6, "Couldn't send character 0x%02x to console! Not connected.", character & 0xFF);
+    return std::nullopt;
+  }
+  std::string request;
+  AppendU32(request, 2);
+  AppendString(request, "ConsoleRun " + std::to_string(Links().console_channel));
+  AppendU32(request, 2);
+  request.push_back(static_cast<char>(character));
+  request.push_back('\0');
+  if (!SendAll(Socket(), request.data(), request.size())) {
+    ConsoleLinkFailed();
+    return std::nullopt;
+  }
+  std::string output;
+  bool after_hash_line = false;  // the last retained string began with '#'
+  bool ok = ReceiveAnswer([&](int i, const std::string& text) {
+    if (character != 0 || i < 2) return;  // the first string is never output
+    if (text.empty() || text[0] == '>') return;
+    if (after_hash_line && text[0] != '#') {
+      // The continuation of a '#' line that the console wrapped.
+      output.pop_back();
+      output.append(text, 1);
+      output += '\n';
+      after_hash_line = false;
+      return;
+    }
+    output += text;
+    output += '\n';
+    after_hash_line = text[0] == '#';
+  });
+  if (!ok) {
+    ConsoleLinkFailed();
+    return std::nullopt;
+  }
+  Links().output = output;
+  Links().last_key = character;
+  return output;
+}
+
+void BroadcastToClients(std::uint32_t code, const void* data, std::size_t length) {
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    if (g_manager.remote.sessions[slot].socket != 0) NotifyClient(code, slot, data, length);
+  }
+}
+
+bool SendServerMessage(const std::string& text) {
+  if (g_manager.core.admin_message_style == 1)
+    return ConsoleSend("admin.serverMessage \"%s\"", text.c_str()).has_value();
+  return ConsoleSend("game.sayAll \"%s\"", text.c_str()).has_value();
+}

@@ -1,0 +1,49 @@
+// Fields of the game server links: the console connection, the last status
+// report and the player table built from both.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+inline constexpr int kMaxPlayers = 64;
+inline constexpr std::size_t kStatusReportMax = 32767;  // bytes of reply held
+
+// One player on the game server. Texts are cut to the widths the clients
+// know: name 31, team 9, score/kills/deaths 4, ping 5, address 15,
+// keyhash and GUID 32 characters. A free slot has an empty name and id 0.
+struct PlayerRecord {
+  std::string name;
+  std::int32_t id = 0;
+  std::string team;  // "axis", "allied", "[unknown]"; empty when not in the report
+  std::string score;
+  std::string kills;
+  std::string deaths;
+  std::string ping;
+  std::string address;
+  std::string keyhash;
+  std::string pb_guid;
+};
+
+struct LinksState {
+  /* Console connection */
+  bool console_connected = false;
+  std::int32_t console_channel = 0;  // sent in "ConsoleMessage %i"; never changes
+  std::string response;              // text of the last ConsoleSend
+  std::string output;                // text of the last ConsoleRunKey
+  std::int32_t last_key = 0;
+
+  /* Status port */
+  std::string status_report;  // the last reply, at most 32767 bytes
+  std::uint32_t status_port = 0;
+
+  /* Player table, filled from slot 0 without gaps */
+  std::array<PlayerRecord, kMaxPlayers> players{};
+  std::string team_counts;  // "allied / axis / all"
+  std::string team_scores;  // "allied / axis / both"
+  bool smart_balance_engaged = false;
+
+  /* What the server told about itself; cleared with the console link */
+  bool punkbuster_enabled = false;
+  std::string punkbuster_version;  // cached "pb_sv_ver" text of the status line
+};

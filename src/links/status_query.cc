@@ -1,0 +1,203 @@
+// UDP status queries in the query style of the game server: segments carry
+// "queryid" as "query.segment" and the last one holds the key "final".
+#include "links/status_query.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kReplyBudget = std::chrono::seconds(2);
+constexpr std::size_t kMaxValue = 1023;
+constexpr std::uint32_t kProbeRanges[][2] = {{23000, 23009}, {22000, 22010}};
+
+struct UdpSocket {
+  int fd = -1;
+  ~UdpSocket() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Opens the socket, ties it to the server's address and port (so that only
+// the server's datagrams are read, and a closed port shows as refused at
+// once), and sends the query with its terminating NUL.
+bool SendQuery(UdpSocket& udp, std::uint32_t port, const char* query) {
+  udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (udp.fd < 0) return FailWithErrno();
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (::bind(udp.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    return FailWithErrno();
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<std::uint16_t>(port));
+  server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
+  if (::connect(udp.fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+    return FailWithErrno();
+  std::size_t length = std::strlen(query) + 1;
+  if (::send(udp.fd, query, length, 0) != static_cast<ssize_t>(length)) return FailWithErrno();
+  return true;
+}
+
+// Waits for the next datagram within what is left of the budget.
+bool WaitForDatagram(int fd, Clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{fd, POLLIN, 0};
+    int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
+// The segment number in the segment's "queryid" ("7.2" gives 2); -1 when
+// the key or its '.' is missing.
+long SegmentNumber(std::string_view segment) {
+  std::optional<std::string> id = StatusValue(segment, "queryid");
+  if (!id) return -1;
+  std::size_t dot = id->find('.');
+  if (dot == std::string::npos) return -1;
+  return ParseLong(std::string_view(*id).substr(dot + 1));
+}
+
+void AppendStatusLog(const std::string& report) {
+  std::FILE* file = std::fopen("status.log", "ab");
+  if (file == nullptr) return;
+  std::time_t now = std::time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%F %H:%M:%S", &local);
+  std::fprintf(file, "%s : [%s]\n", stamp, report.c_str());
+  std::fclose(file);
+}
+
+// Outcome of collecting the segments of one reply.
+enum class Collect { kDone, kTimedOut, kFailed };
+
+Collect CollectSegments(int fd, std::string& report) {
+  auto deadline = Clock::now() + kReplyBudget;
+  long segments = 0;
+  char buffer[kStatusReportMax + 1];
+  for (;;) {
+    if (!WaitForDatagram(fd, deadline)) return segments == 0 ? Collect::kTimedOut : Collect::kDone;
+    if (report.size() >= kStatusReportMax) {
+      LogMessage(6, "DEBUG: Status report exceeds maximum allowed size!");
+      return Collect::kDone;
+    }
+    ssize_t got = ::recv(fd, buffer, kStatusReportMax - report.size(), 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (got <= 0) {
+      SetLastError(got == 0 ? ETIMEDOUT : errno);
+      return Collect::kFailed;
+    }
+    // A segment is text: anything behind a NUL is not part of it.
+    std::string_view segment(buffer, static_cast<std::size_t>(got));
+    segment = segment.substr(0, segment.find('\0'));
+    long number = SegmentNumber(segment);
+    if (number < 0) {
+      LogMessage(6, "Couldn't get server status! Segment did not contain a queryid.");
+      SetLastError(0);
+      return Collect::kFailed;
+    }
+    if (number != ++segments) {
+      LogMessage(6, "Couldn't get server status! Segment missing or out of order.");
+      SetLastError(0);
+      return Collect::kFailed;
+    }
+    report.append(segment);
+    if (StatusValue(report, "final")) return Collect::kDone;
+  }
+}
+
+// True when the port answers "\info\" with the game port as "hostport";
+// `answered` tells whether a report came back at all.
+bool PortServesGame(std::uint32_t port, const std::string& expected, bool* answered) {
+  std::optional<std::string> report = StatusQuery(port, "\\info\\");
+  *answered = report.has_value();
+  if (!report) return false;
+  std::optional<std::string> host = StatusValue(*report, "hostport");
+  return host && ::strcasecmp(host->c_str(), expected.c_str()) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
+  std::string& report = g_manager.links.status_report;
+  if (port == 0 || port > 65535 || query == nullptr) {
+    SetLastError(EINVAL);
+    return std::nullopt;
+  }
+  UdpSocket udp;
+  if (!SendQuery(udp, port, query)) return std::nullopt;
+  report.clear();
+  switch (CollectSegments(udp.fd, report)) {
+    case Collect::kFailed:
+      return std::nullopt;
+    case Collect::kTimedOut:
+      SetLastError(ETIMEDOUT);
+      return std::nullopt;
+    case Collect::kDone:
+      break;
+  }
+  if (g_manager.core.status_log) AppendStatusLog(report);
+  SetLastError(0);
+  if (!StatusValue(report, "final")) {
+    LogMessage(6, "Couldn't get server status! Response did not contain a final segment.");
+    return std::nullopt;
+  }
+  return report;
+}
+
+bool IdentifyStatusPort() {
+  const bool debug = g_manager.core.debug;
+  std::string expected = std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort)));
+  std::uint32_t configured = static_cast<std::uint32_t>(
+      SettingValue(SettingValue(kSetServerInternet) == 1 ? kSetGameSpyPort : kSetGameSpyLanPort));
+  if (debug) LogMessage(6, "DEBUG: Testing configured port (%i)...", static_cast<int>(configured));
+  bool answered = false;
+  std::uint32_t found = 0;
+  if (PortServesGame(configured, expected, &answered)) {
+    found = configured;
+  } else if (answered && debug) {
+    LogMessage(6, "DEBUG: Server is not using the configured status port! (%i).",
+               static_cast<int>(configured));
+  }
+  for (const auto& range : kProbeRanges) {
+    for (std::uint32_t port = range[0]; found == 0 && port <= range[1]; ++port) {
+      if (debug) LogMessage(6, "DEBUG: Testing status port %i ...", static_cast<int>(port));
+      if (PortServesGame(port, expected, &answered)) found = port;
+    }
+  }
+  if (found == 0) return false;
+  g_manager.links.status_port = found;
+  if (debug) LogMessage(6, "DEBUG: Identified server status port (%i).", static_cast<int>(found));
+  return true;
+}
+
+std::optional<std::string> StatusValue(std::string_view report, std::string_view key) {
+  std::string pattern = "\\" + std::string(key) + "\\";
+  std::size_t at = report.find(pattern);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view value = report.substr(at + pattern.size());
+  value = value.substr(0, value.find('\\'));
+  return std::string(value.substr(0, kMaxValue));
+}

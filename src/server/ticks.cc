@@ -1,0 +1,196 @@
+// SupervisionTick and StatusMonitorTick.
+#include "server/ticks.h"
+
+#include <strings.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "links/console.h"
+#include "links/player_table.h"
+#include "links/status_query.h"
+#include "content/map_text.h"
+#include "remote/command_queue.h"
+#include "server/launch.h"
+#include "server/process_finder.h"
+
+namespace {
+
+constexpr std::uint32_t kNotifyPaused = 0xBEEF0019;
+constexpr std::uint32_t kNotifyResumed = 0xBEEF001A;
+constexpr std::uint32_t kIdleTicks = 99;  // the 100th empty tick switches
+constexpr float kIntendedVersion = 1.6f;
+constexpr std::uint32_t kCrashNotification = 0xBEEF0006;
+constexpr std::time_t kQuickCrashSeconds = 60;
+constexpr int kMaxQuickRestarts = 2;  // the third quick crash is not restarted
+
+TickState& Ticks() { return g_manager.ticks; }
+LinksState& Links() { return g_manager.links; }
+
+// The remote console was enabled for this server run.
+bool ConsoleUsable() { return !g_manager.server.console_user.empty(); }
+
+bool SameText(const std::string& a, const std::string& b) {
+  return ::strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// Errors of a server that is starting or restarting stay quiet.
+bool QuietStatusError(int error) {
+  return error == ECONNRESET || error == ECONNABORTED || error == ETIMEDOUT ||
+         error == ECONNREFUSED;
+}
+
+void FollowGameMode(const std::string& report) {
+  std::optional<std::string> mode = StatusValue(report, "gamemode");
+  if (!mode) return;
+  TickState& ticks = Ticks();
+  if (SameText(*mode, "end")) {
+    // The round is over: the next launch starts on the rotation again.
+    // Statistics and events waiting for the round's end hook in here.
+    g_manager.server.start_map.clear();
+    return;
+  }
+  ticks.round_stats_logged = false;
+  bool paused = SameText(*mode, "pause");
+  if (paused && !ticks.server_paused) {
+    BroadcastToClients(kNotifyPaused, nullptr, 0);
+    ticks.server_paused = true;
+  } else if (!paused && ticks.server_paused) {
+    BroadcastToClients(kNotifyResumed, nullptr, 0);
+    ticks.server_paused = false;
+  }
+}
+
+void WatchIdleServer(const std::string& report) {
+  std::optional<std::string> players = StatusValue(report, "numplayers");
+  if (!players) return;
+  TickState& ticks = Ticks();
+  ticks.idle_count = (!players->empty() && (*players)[0] == '0') ? ticks.idle_count + 1 : 0;
+  const std::string& idle_map = g_manager.core.idle_map;
+  if (ticks.idle_count <= kIdleTicks || idle_map.empty()) return;
+  if (!SameText(ticks.current_map, idle_map)) {
+    QueueCommand(kCmdChangeMap, idle_map.c_str(), 0, 0);
+    LogMessage(6, "Server is idle, changing to idle map combo %s.", idle_map.c_str());
+  }
+  ticks.idle_count = 0;
+}
+
+// PunkBuster and the version, once per server run (until the version is
+// known).
+void DetectServer(const std::string& report) {
+  LinksState& links = Links();
+  double& server_version = g_manager.server.server_version;
+  if (server_version != 0.0) return;
+  const bool debug = g_manager.core.debug;
+  if (std::optional<std::string> pb = StatusValue(report, "sv_punkbuster")) {
+    links.punkbuster_enabled = ParseInt(*pb) != 0;
+    if (debug)
+      LogMessage(6, links.punkbuster_enabled ? "DEBUG: PunkBuster is enabled."
+                                             : "DEBUG: PunkBuster is disabled.");
+  }
+  std::optional<std::string> version = StatusValue(report, "version");
+  if (!version) return;
+  // The version is a single-precision number, as the server reports it.
+  float detected = version->empty() ? 0.0f : std::strtof(version->c_str() + 1, nullptr);
+  server_version = detected;
+  if (debug) LogMessage(6, "DEBUG: Detected server version %.2f.", detected);
+  if (detected > kIntendedVersion) {
+    LogMessage(6,
+               "WARNING: This version of Korvane is intended for BF v%.2f and may not work "
+               "correctly with this v%.2f server.",
+               kIntendedVersion, detected);
+  }
+}
+
+void AdjustPriority() {
+  const CoreState& core = g_manager.core;
+  pid_t pid = g_manager.server.server_pid;
+  if (!core.priority || pid <= 0) return;
+  errno = 0;
+  int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+  if (current == -1 || current == core.priority_value) return;
+  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), core.priority_value) == 0) {
+    LogMessage(6, "Changed server process priority to %i.", core.priority_value);
+  } else {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't set server priority! %s", ErrorText(LastError()).c_str());
+  }
+}
+
+// The server is gone: tell the clients, clean up and restart it unless
+// restarts are off or it keeps dying within a minute of its start.
+void HandleCrash() {
+  ServerState& server = g_manager.server;
+  std::time_t now = std::time(nullptr);
+  Ticks().last_crash_time = now;
+  LogMessage(6, "Server has crashed");
+  QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kCrashNotification), 10).c_str(),
+               0, 0);
+  StopServer(true);
+  if (!g_manager.core.restart) {
+    LogMessage(6, "Auto-restart is disabled, server will not be restarted.");
+    return;
+  }
+  if (now - server.last_start_time <= kQuickCrashSeconds) ++server.restart_counter;
+  if (server.restart_counter > kMaxQuickRestarts) {
+    LogMessage(6, "Server is in a restart loop, disabling auto-restart.");
+    return;
+  }
+  server.start_map = CutText(Ticks().current_map, kMaxMapText);
+  LogMessage(6, "Auto-restart is enabled, restarting the server.");
+  StartServer();
+}
+
+}  // namespace
+
+void StatusMonitorTick() {
+  LinksState& links = Links();
+  const bool running = g_manager.server.server_running;
+  if (ConsoleUsable()) {
+    if (links.console_connected) {
+      ConsoleRunKey(0);  // keeps the link alive and picks up chat
+    } else if (running) {
+      QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
+    }
+  }
+  if (!running || !links.console_connected) return;
+  std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
+  if (!report) {
+    int error = LastError();
+    if (error != 0 && (g_manager.core.debug || !QuietStatusError(error)))
+      LogMessage(6, "Couldn't get server status! %s", ErrorText(error).c_str());
+    return;
+  }
+  FollowGameMode(*report);
+  WatchIdleServer(*report);
+  DetectServer(*report);
+}
+
+void SupervisionTick() {
+  // The weekly schedule runs here first, once it exists; an event it fires
+  // at once ends the tick.
+  ServerState& server = g_manager.server;
+  if (!server.server_running) return;
+  pid_t pid = server.server_pid;
+  bool found = FindServerProcess(&pid);
+  if (found) {
+    server.server_pid = pid;
+  } else {
+    HandleCrash();
+  }
+  if (found) AdjustPriority();
+  std::string map = CurrentMapText(true, Links().status_report);
+  if (!map.empty() && map[0] != '-') Ticks().current_map = CutText(map, kMaxMapText);
+  if (ConsoleUsable() && found && Links().console_connected) {
+    if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
+    // Timed-ban expiry, announcements and the player watch follow here, in
+    // that order, on the table just refreshed (or the old one).
+  }
+}

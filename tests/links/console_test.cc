@@ -1,0 +1,175 @@
+// The console link against a stand-in console: the request and login bytes,
+// chat lines taken out of answers, the key request's continuation rule,
+// refusals, dropped links and hostile answers.
+#include "links/console.h"
+
+#include <unistd.h>
+
+#include "core/helpers.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "settings/settings_table.h"
+#include "links/udp_responder.h"
+
+namespace korvtest {
+namespace {
+
+std::vector<std::string> NoOutput(const std::vector<std::string>&) { return {}; }
+
+class ConsoleTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    status_ = std::make_unique<UdpResponder>(
+        std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
+    console_ = std::make_unique<FakeConsole>("ab", "secret", NoOutput);
+    g_manager.server.server_running = true;
+    g_manager.server.console_user = "ab";
+    g_manager.server.console_password = "secret";
+    g_manager.links.status_port = status_->port();
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
+  }
+  void TearDown() override {
+    if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);
+    LogFixture::TearDown();
+  }
+  std::unique_ptr<UdpResponder> status_;
+  std::unique_ptr<FakeConsole> console_;
+};
+
+TEST(ConsoleRequestTest, LinesBecomeStrings) {
+  auto s = [](const std::string& text) { return FakeConsole::U32(text.size() + 1) + text + '\0'; };
+  EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n\nb"),
+            FakeConsole::U32(5) + s("ConsoleMessage 0") + s("a") + s("") + s("b") + s("\r"));
+  EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n"),
+            FakeConsole::U32(3) + s("ConsoleMessage 0") + s("a") + s("\r"));
+}
+
+TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
+  ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
+  EXPECT_TRUE(g_manager.links.console_connected);
+  const unsigned char* k = FakeConsole::kKey;
+  std::string expected = FakeConsole::U32(3) + char('a' ^ k[0]) + char('b' ^ k[1]) + '\0' +
+                         FakeConsole::U32(7);
+  for (int i = 0; i < 6; ++i) expected += char("secret"[i] ^ k[i]);
+  expected += '\0';
+  EXPECT_EQ(console_->login_bytes(), expected);
+  // The live settings, then the player list were fetched as part of the login.
+  auto requests = console_->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests[0].size(), 31u);
+  EXPECT_EQ(requests[0][1], "admin.bandwidthChokeLimit");
+  EXPECT_EQ(requests[0][29], "admin.crossHairCenterPoint");
+  EXPECT_EQ(requests[0][30], "\r");
+  EXPECT_EQ(requests[1], (std::vector<std::string>{"ConsoleMessage 0", "game.listPlayers", "\r"}));
+  EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
+  EXPECT_NE(Log().find(" : Connected\r\n"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
+  g_manager.server.console_password = "wrong";
+  EXPECT_FALSE(ConsoleConnect());
+  EXPECT_EQ(LastError(), kErrConsoleLogin);
+  EXPECT_FALSE(g_manager.links.console_connected);
+  EXPECT_EQ(Log().find("Connected"), std::string::npos);
+
+  // A failed synchronisation drops the link with its own error.
+  g_manager.server.console_password = "secret";
+  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  EXPECT_FALSE(ConsoleConnect());
+  EXPECT_EQ(LastError(), kErrPlayerList);
+  EXPECT_FALSE(g_manager.links.console_connected);
+  EXPECT_EQ(console_->logins(), 1);
+}
+
+TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
+  ASSERT_TRUE(ConsoleConnect());
+  TcpPair client;
+  g_manager.remote.sessions[3].socket = client.a;
+  console_->set_answer([](const std::vector<std::string>&) {
+    // A bare "##--" carries an empty line.
+    return std::vector<std::string>{"A", "##--xHello all", "##other", "##--", "B"};
+  });
+  EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
+  EXPECT_EQ(console_->requests().back(),
+            (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
+  EXPECT_NE(Log().find(" : # Hello all  \r\n"), std::string::npos);
+  EXPECT_EQ(TcpPair::Drain(client.b),
+            FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(10) + std::string("Hello all\0", 10) +
+                FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(1) + std::string(1, '\0'));
+  g_manager.remote.sessions[3].socket = 0;
+}
+
+TEST_F(ConsoleTest, KeyRequestJoinsOneContinuation) {
+  ASSERT_TRUE(ConsoleConnect());
+  console_->set_answer([](const std::vector<std::string>&) {
+    return std::vector<std::string>{"first", ">", "", "#a", "b-cont", "c", "#d",
+                                    "#e",    "xf", "xg", "##--chat"};
+  });
+  EXPECT_EQ(ConsoleRunKey(0), "#a-cont\nc\n#d\n#ef\nxg\n");
+  EXPECT_EQ(console_->requests().back(),
+            (std::vector<std::string>{"ConsoleRun 0", std::string(1, '\0')}));
+  EXPECT_EQ(ConsoleRunKey('k'), "");  // only the fetch key collects output
+}
+
+TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
+  ASSERT_TRUE(ConsoleConnect());
+  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  EXPECT_FALSE(ConsoleSend("game.listPlayers"));
+  EXPECT_FALSE(g_manager.links.console_connected);
+  EXPECT_EQ(g_manager.links.status_port, 0u);
+  std::string log = Log();
+  EXPECT_NE(log.find(" : Connection reset\r\n"), std::string::npos);
+  EXPECT_NE(log.find(" : Disconnected\r\n"), std::string::npos);
+  EXPECT_FALSE(ConsoleSend("game.listPlayers"));
+  EXPECT_NE(Log().find("Couldn't send message game.listPlayers to console! Not connected."),
+            std::string::npos);
+  EXPECT_FALSE(ConsoleRunKey(0));
+  EXPECT_NE(Log().find("Couldn't send character 0x00 to console! Not connected."),
+            std::string::npos);
+
+  console_->set_answer(NoOutput);
+  g_manager.links.status_port = status_->port();
+  ASSERT_TRUE(ConsoleConnect());
+  EXPECT_EQ(ConsoleSend("admin.kickPlayer %i", 4), "");
+  EXPECT_EQ(console_->logins(), 2);
+}
+
+TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
+  const std::string answers[] = {
+      FakeConsole::U32(1) + FakeConsole::U32(0xFFFFFFF0u),        // one huge string
+      FakeConsole::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
+  };
+  for (const std::string& raw : answers) {
+    g_manager.links.status_port = status_->port();
+    console_->set_answer(NoOutput);
+    ASSERT_TRUE(ConsoleConnect());
+    console_->set_answer([raw](const std::vector<std::string>&) {
+      return std::vector<std::string>{kRaw, raw};
+    });
+    EXPECT_FALSE(ConsoleSend("game.listPlayers"));
+    EXPECT_FALSE(g_manager.links.console_connected);
+  }
+  EXPECT_NE(Log().find("Couldn't send message to console! " + ErrorText(EMSGSIZE)),
+            std::string::npos);
+}
+
+TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {
+  TempDir work;
+  char old_dir[4096];
+  ASSERT_NE(::getcwd(old_dir, sizeof old_dir), nullptr);
+  ASSERT_EQ(::chdir(work.path().c_str()), 0);
+  ASSERT_TRUE(ConsoleConnect());
+  g_manager.core.message_log = true;
+  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{"1200"}; });
+  EXPECT_EQ(ConsoleSend("admin.timeLimit"), "1200\n");
+  std::string log = ReadFile(work / "message.log");
+  ASSERT_EQ(::chdir(old_dir), 0);
+  EXPECT_EQ(log, "--Message--" + EncodeConsoleRequest("ConsoleMessage 0", "admin.timeLimit") +
+                     "--Response--1200\n");
+}
+
+}  // namespace
+}  // namespace korvtest

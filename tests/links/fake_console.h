@@ -1,0 +1,183 @@
+// A stand-in for the game server's remote console: sends a fixed login key,
+// checks the scrambled credentials and answers every packet of strings
+// through a function the test gives, from a thread of its own.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvtest {
+
+// An answer of {kDropLink} closes the connection instead; {kRaw, bytes}
+// sends the bytes as they are.
+inline const std::string kDropLink = "\x01drop";
+inline const std::string kRaw = "\x01raw";
+
+// The 29 live values a server gives for the settings read after a login,
+// in the order they are asked for.
+inline std::vector<std::string> LiveSettingLines() {
+  return {"0",   "CTLanT1", "1200", "0",   "15",  "5",   "10", "0.50", "1.0", "1.0",
+          "1.0", "0.00",    "0.00", "0",   "0",   "3",   "0.0", "1",   "1",   "1",
+          "0",   "60",      "0.60", "0.60", "0.60", "1",  "1",   "0",   "1"};
+}
+
+class FakeConsole {
+ public:
+  using Answer = std::function<std::vector<std::string>(const std::vector<std::string>&)>;
+  static constexpr unsigned char kKey[10] = {0x11, 0x22, 0x33, 0x44, 0x55,
+                                             0x66, 0x77, 0x08, 0x09, 0x7F};
+
+  FakeConsole(std::string user, std::string password, Answer answer)
+      : user_(std::move(user)), password_(std::move(password)), answer_(std::move(answer)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listener_, 4);
+    socklen_t length = sizeof addr;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeConsole() {
+    stop_ = true;
+    thread_.join();
+    ::close(listener_);
+  }
+  int port() const { return port_; }
+  int logins() const { return logins_; }
+  std::string login_bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return login_bytes_;
+  }
+  std::vector<std::vector<std::string>> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  void set_answer_sync(bool on) { answer_sync_ = on; }
+  void set_answer(Answer answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = std::move(answer);
+  }
+
+  static std::string Packet(const std::vector<std::string>& strings) {
+    std::string out = U32(static_cast<std::uint32_t>(strings.size()));
+    for (const std::string& s : strings) out += U32(static_cast<std::uint32_t>(s.size() + 1)) + s + '\0';
+    return out;
+  }
+  static std::string U32(std::uint32_t v) {
+    std::string out;
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return out;
+  }
+
+ private:
+  bool Read(int fd, void* data, std::size_t size) {
+    char* bytes = static_cast<char*>(data);
+    while (size > 0) {
+      pollfd entry{fd, POLLIN, 0};
+      if (stop_) return false;
+      if (::poll(&entry, 1, 20) <= 0) continue;
+      ssize_t got = ::recv(fd, bytes, size, 0);
+      if (got <= 0) return false;
+      bytes += got;
+      size -= static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+  bool ReadU32(int fd, std::uint32_t* v) {
+    unsigned char b[4];
+    if (!Read(fd, b, 4)) return false;
+    *v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    return true;
+  }
+  bool ReadLoginText(int fd, std::string* text, std::string* raw) {
+    std::uint32_t length = 0;
+    if (!ReadU32(fd, &length) || length > 1000) return false;
+    std::string bytes(length, '\0');
+    if (!Read(fd, bytes.data(), length)) return false;
+    *raw += U32(length) + bytes;
+    text->clear();
+    for (std::size_t i = 0; i + 1 < length; ++i) text->push_back(bytes[i] ^ kKey[i % 10]);
+    return true;
+  }
+  void Session(int fd) {
+    ::send(fd, kKey, sizeof kKey, MSG_NOSIGNAL);
+    std::string user, password, raw;
+    if (!ReadLoginText(fd, &user, &raw) || !ReadLoginText(fd, &password, &raw)) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      login_bytes_ = raw;
+    }
+    char verdict = (user == user_ && password == password_) ? 1 : 0;
+    ::send(fd, &verdict, 1, MSG_NOSIGNAL);
+    if (!verdict) return;
+    ++logins_;
+    for (;;) {
+      std::uint32_t count = 0;
+      if (!ReadU32(fd, &count) || count > 1000) return;
+      std::vector<std::string> strings;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t length = 0;
+        if (!ReadU32(fd, &length) || length > 100000) return;
+        std::string s(length, '\0');
+        if (!Read(fd, s.data(), length)) return;
+        if (!s.empty() && s.back() == '\0') s.pop_back();
+        strings.push_back(s);
+      }
+      std::vector<std::string> answer;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(strings);
+        // The settings read after a login are answered unless the test
+        // wants otherwise (answer_sync = false).
+        if (answer_sync_ && strings.size() > 30 && strings[1] == "admin.bandwidthChokeLimit") {
+          answer = LiveSettingLines();
+        } else {
+          answer = answer_(strings);
+        }
+      }
+      if (!answer.empty() && answer[0] == kDropLink) return;
+      std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : Packet(answer);
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+  }
+  void Serve() {
+    while (!stop_) {
+      pollfd entry{listener_, POLLIN, 0};
+      if (::poll(&entry, 1, 20) <= 0) continue;
+      int fd = ::accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      Session(fd);
+      ::close(fd);
+    }
+  }
+
+  std::string user_;
+  std::string password_;
+  Answer answer_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> answer_sync_{true};
+  std::atomic<int> logins_{0};
+  std::mutex mutex_;
+  std::string login_bytes_;
+  std::vector<std::vector<std::string>> requests_;
+  std::thread thread_;
+};
+
+}  // namespace korvtest

@@ -1,0 +1,81 @@
+// Shared pieces of the link and transport tests: a state reset that sends
+// the log into a temporary directory, and loopback socket pairs.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "settings/settings_table.h"
+#include "support/process_harness.h"
+
+namespace korvtest {
+
+// Resets the daemon state and logs into a fresh directory.
+class LogFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    InitSettings();
+    g_manager.core.daemon = true;  // no echo on standard output
+    g_manager.core.server_dir = dir_.path();
+  }
+  void TearDown() override { ResetManagerState(); }
+  std::string Log() const { return ReadFile(LogFilePath()); }
+  TempDir dir_;
+};
+
+inline void MakeNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// A connected TCP pair over 127.0.0.1; both ends non-blocking.
+struct TcpPair {
+  int a = -1;
+  int b = -1;
+  TcpPair() {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    a = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(a, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    b = ::accept(listener, nullptr, nullptr);
+    ::close(listener);
+    MakeNonBlocking(a);
+    MakeNonBlocking(b);
+  }
+  ~TcpPair() {
+    if (a >= 0) ::close(a);
+    if (b >= 0) ::close(b);
+  }
+  // Everything readable on `fd` right now.
+  static std::string Drain(int fd) {
+    std::string out;
+    char buffer[65536];
+    for (;;) {
+      ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(got));
+    }
+    return out;
+  }
+};
+
+inline std::string U32Le(std::uint32_t v) {
+  std::string out;
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return out;
+}
+
+}  // namespace korvtest

@@ -1,0 +1,223 @@
+// The game.listPlayers parser, the join with the status report, team texts,
+// smart balance and the lookups.
+#include "links/player_table.h"
+
+#include <unistd.h>
+
+#include "core/helpers.h"
+#include "links/console.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "settings/settings_table.h"
+#include "links/udp_responder.h"
+
+namespace korvtest {
+namespace {
+
+TEST(PlayerLineTest, ParsesTheListLine) {
+  PlayerRecord r;
+  ASSERT_TRUE(ParsePlayerLine("Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:0123", &r));
+  EXPECT_EQ(r.id, 3);
+  EXPECT_EQ(r.name, "Mike");
+  EXPECT_EQ(r.address, "10.0.0.5");
+  EXPECT_EQ(r.keyhash, "0123");
+  // A name may hold the marker words; the last marker ends it.
+  ASSERT_TRUE(ParsePlayerLine("Id:12 - Big is remote ip: Guy is remote ip: 1.2.3.4:1", &r));
+  EXPECT_EQ(r.name, "Big is remote ip: Guy");
+  EXPECT_EQ(r.address, "1.2.3.4");
+  ASSERT_FALSE(ParsePlayerLine("Id:12 - Big is remote Guy ip: 1.2.3.4:1", &r));
+  ASSERT_TRUE(ParsePlayerLine("Id:7 - " + std::string(50, 'n') + " is remote ip: " +
+                                  std::string(40, '9') + ":1 hash:" + std::string(40, 'f'),
+                              &r));
+  EXPECT_EQ(r.keyhash, std::string(32, 'f'));
+  EXPECT_EQ(r.name, std::string(31, 'n'));
+  EXPECT_EQ(r.address, std::string(15, '9'));
+  EXPECT_EQ(r.id, 7);
+  ASSERT_TRUE(ParsePlayerLine("Id:1 -  is remote ip: 1.2.3.4:5", &r));
+  EXPECT_EQ(r.name, "[unknown]");
+  EXPECT_EQ(r.keyhash, "[unknown]");
+  for (const char* hostile : {"", "no colon here", "Id:", "Id:3", "Id:3 -", "Id:3 - Mike",
+                              "Id:3 - Mike is remote", "Id:3 - Mike is remote ip:",
+                              "Id:3 - Mike is remote ip: 10.0.0.5", "Id:3 - Mikeis remote ip: 1:2",
+                              "Id:99999999999 - is remote"}) {
+    EXPECT_FALSE(ParsePlayerLine(hostile, &r)) << hostile;
+  }
+}
+
+class PlayerListTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
+    console_ = std::make_unique<FakeConsole>("u", "p", [this](const std::vector<std::string>& r) {
+      return Answer(r);
+    });
+    g_manager.server.server_running = true;
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
+    Setting(kSetBanInBfAndPb).value = 0;
+    Serve({}, {});
+    g_manager.links.status_port = status_->port();
+    ASSERT_TRUE(ConsoleConnect());
+  }
+  void TearDown() override {
+    ConsoleDisconnect();
+    LogFixture::TearDown();
+  }
+  // Runs on the console's thread: the list lines for game.listPlayers,
+  // nothing otherwise.
+  std::vector<std::string> Answer(const std::vector<std::string>& request) {
+    if (request.size() > 1 && request[1] == "game.listPlayers") return lines_;
+    return {};
+  }
+  // Players as (name, team, score); the report lists them in reverse order.
+  struct P {
+    std::string name;
+    int team;
+    std::string score;
+  };
+  void Serve(const std::vector<P>& players, const std::vector<std::string>& extra_lines) {
+    std::string report = "\\numplayers\\" + std::to_string(players.size()) + "\\queryid\\1.1";
+    std::vector<std::string> lines;
+    int n = static_cast<int>(players.size());
+    for (int i = 0; i < n; ++i) {
+      const P& p = players[n - 1 - i];
+      std::string k = std::to_string(i);
+      report += "\\playername_" + k + "\\" + p.name + "\\team_" + k + "\\" + std::to_string(p.team) +
+                "\\score_" + k + "\\" + p.score + "\\kills_" + k + "\\7\\deaths_" + k + "\\2\\ping_" +
+                k + "\\123456";
+    }
+    for (int i = 0; i < n; ++i) {
+      lines.push_back("Id:" + std::to_string(i + 1) + " - " + players[i].name +
+                      " is remote ip: 10.0.0." + std::to_string(i + 1) + ":14567 hash:" +
+                      std::string(32, 'a' + i % 6));
+    }
+    lines.insert(lines.end(), extra_lines.begin(), extra_lines.end());
+    status_->set_replies({report + "\\final\\"});
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_ = lines;
+  }
+  std::vector<std::vector<std::string>> CommandsSent() {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& r : console_->requests()) {
+      if (r.size() > 1 && r[1] != "game.listPlayers" && r[1] != "admin.bandwidthChokeLimit")
+        out.push_back(r);
+    }
+    return out;
+  }
+  std::unique_ptr<UdpResponder> status_;
+  std::unique_ptr<FakeConsole> console_;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(PlayerListTest, JoinsListAndReportByName) {
+  Serve({{"Mike", 2, "12"}, {"Anna", 1, "12345"}, {"Zed", 3, "-3"}},
+        {"Id:9 - Bot is an AI bot", "Id:8 - Ghost is remote ip: 10.9.9.9:1",
+         "Id:10 - is an AI bot is remote ip: 10.9.9.8:1"});
+  ASSERT_TRUE(GetPlayerList());
+  const PlayerRecord* mike = FindPlayerById(1);
+  ASSERT_NE(mike, nullptr);
+  EXPECT_EQ(mike->team, "allied");
+  EXPECT_EQ(mike->score, "12");
+  EXPECT_EQ(mike->kills, "7");
+  EXPECT_EQ(mike->deaths, "2");
+  EXPECT_EQ(mike->ping, "12345");
+  EXPECT_EQ(mike->pb_guid, "[unknown]");
+  EXPECT_EQ(mike->keyhash, std::string(32, 'a'));
+  EXPECT_EQ(FindPlayerById(2)->score, "1234");
+  EXPECT_EQ(FindPlayerById(2)->team, "axis");
+  EXPECT_EQ(FindPlayerById(3)->team, "[unknown]");
+  const PlayerRecord* ghost = FindPlayerById(8);  // listed, not in the report
+  ASSERT_NE(ghost, nullptr);
+  EXPECT_EQ(ghost->team, "");
+  EXPECT_EQ(ghost->score, "");
+  EXPECT_EQ(ghost->pb_guid, "");
+  EXPECT_EQ(FindPlayerById(9), nullptr);  // bots are skipped
+  EXPECT_EQ(PlayerNameById(10), "is an AI bot");  // a player who calls himself so is not
+  EXPECT_EQ(PlayerCount(), 5);
+  EXPECT_EQ(g_manager.links.team_counts, "1 / 1 / 5");
+  EXPECT_EQ(g_manager.links.team_scores, "12 / 1234 / 1246");
+}
+
+TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
+  g_manager.core.debug = true;
+  Serve({{"Mike", 2, "1"}}, {"garbage"});
+  g_manager.links.team_counts = "old";
+  EXPECT_FALSE(GetPlayerList());
+  EXPECT_EQ(PlayerNameById(1), "Mike");
+  EXPECT_EQ(g_manager.links.team_counts, "old");
+  EXPECT_NE(Log().find("DEBUG: Couldn't get player list! Parse error."), std::string::npos);
+}
+
+TEST_F(PlayerListTest, MoreThanSixtyFourListedAreNotStored) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 80; ++i)
+    lines.push_back("Id:" + std::to_string(i) + " - p" + std::to_string(i) +
+                    " is remote ip: 1.1.1.1:1");
+  Serve({}, lines);
+  ASSERT_TRUE(GetPlayerList());
+  EXPECT_EQ(PlayerCount(), 64);
+  EXPECT_EQ(PlayerNameById(63), "p63");
+  EXPECT_EQ(PlayerNameById(64), "[unknown]");
+}
+
+TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
+  Setting(kSetSmartBalance).value = 1;
+  Setting(kSetSmartBalanceValue).value = 3;
+  auto teams = [](int allied, int axis) {
+    std::vector<P> players;
+    for (int i = 0; i < allied; ++i) players.push_back({"al" + std::to_string(i), 2, "0"});
+    for (int i = 0; i < axis; ++i) players.push_back({"ax" + std::to_string(i), 1, "0"});
+    return players;
+  };
+  Serve(teams(5, 2), {});
+  ASSERT_TRUE(GetPlayerList());
+  ASSERT_TRUE(GetPlayerList());
+  auto sent = CommandsSent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0][1], "admin.autoBalanceTeam 1");
+  EXPECT_EQ(sent[1][1], "admin.serverMessage \"[KORV] Teams are unbalanced, engaging auto-team-balance\"");
+  Serve(teams(4, 2), {});
+  ASSERT_TRUE(GetPlayerList());
+  EXPECT_EQ(CommandsSent().size(), 2u);
+  g_manager.core.admin_message_style = 0;
+  Serve(teams(3, 2), {});
+  ASSERT_TRUE(GetPlayerList());
+  sent = CommandsSent();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[2][1], "admin.autoBalanceTeam 0");
+  EXPECT_EQ(sent[3][1], "game.sayAll \"[KORV] Teams are balanced, disengaging auto-team-balance\"");
+  std::string log = Log();
+  EXPECT_NE(log.find("Smart-balance is enabled and teams are unbalanced, engaging auto-team-balance."),
+            std::string::npos);
+  EXPECT_NE(log.find("Smart-balance is enabled and teams are balanced, disengaging auto-team-balance."),
+            std::string::npos);
+}
+
+TEST_F(PlayerListTest, LookupsAndRemoval) {
+  Serve({{"Mike", 2, "1"}, {"Mikey", 1, "1"}, {"Anna", 1, "1"}}, {});
+  ASSERT_TRUE(GetPlayerList());
+  EXPECT_EQ(FindPlayerByName("mike"), -1);
+  EXPECT_EQ(FindPlayerByName("mikey"), 2);
+  EXPECT_EQ(FindPlayerByName("NN"), 3);
+  EXPECT_EQ(FindPlayerByName("zed"), -1);
+  EXPECT_EQ(FindPlayerByName(""), -1);
+  EXPECT_EQ(PlayerAddressById(2), "10.0.0.2");
+  EXPECT_EQ(PlayerKeyhashById(3), std::string(32, 'c'));
+  EXPECT_EQ(PlayerNameById(0), "[unknown]");  // free slots hold id 0
+  EXPECT_TRUE(RemovePlayerById(1));
+  EXPECT_FALSE(RemovePlayerById(1));
+  EXPECT_EQ(g_manager.links.players[0].name, "Mikey");
+  EXPECT_EQ(g_manager.links.players[1].name, "Anna");
+  EXPECT_EQ(g_manager.links.players[2].name, "");
+  EXPECT_EQ(PlayerCount(), 2);
+  ConsoleDisconnect();
+  EXPECT_EQ(PlayerCount(), 0);
+}
+
+}  // namespace
+}  // namespace korvtest

@@ -1,0 +1,143 @@
+// Status replies: reassembly of segments, their order checks, the size cap,
+// the missing "final", key lookup and the search for the status port.
+#include "links/status_query.h"
+
+#include <unistd.h>
+
+#include "core/helpers.h"
+#include "links/link_fixture.h"
+#include "settings/settings_table.h"
+#include "links/udp_responder.h"
+
+namespace korvtest {
+namespace {
+
+class StatusQueryTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    Setting(kSetServerIp).value = 0x7F000001;
+  }
+};
+
+TEST_F(StatusQueryTest, TwoSegmentsMakeOneReport) {
+  UdpResponder server({"\\hostname\\x\\queryid\\7.1", "\\numplayers\\12\\queryid\\7.2\\final\\"});
+  ASSERT_TRUE(server.ok());
+  std::optional<std::string> report = StatusQuery(server.port(), "\\status\\");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(*report, "\\hostname\\x\\queryid\\7.1\\numplayers\\12\\queryid\\7.2\\final\\");
+  EXPECT_EQ(g_manager.links.status_report, *report);
+  EXPECT_EQ(LastError(), 0);
+  ASSERT_EQ(server.queries().size(), 1u);
+  EXPECT_EQ(server.queries()[0], std::string("\\status\\\0", 9));  // the NUL goes too
+}
+
+TEST_F(StatusQueryTest, SegmentFaultsAreRefused) {
+  struct Case {
+    std::vector<std::string> replies;
+    const char* message;
+  } cases[] = {
+      {{"\\numplayers\\1\\queryid\\7.2\\final\\"}, "Segment missing or out of order."},
+      {{"\\a\\1\\queryid\\7.1", "\\b\\2\\queryid\\7.3\\final\\"}, "Segment missing or out of order."},
+      {{"\\numplayers\\1\\final\\"}, "Segment did not contain a queryid."},
+      {{"\\numplayers\\1\\queryid\\7\\final\\"}, "Segment did not contain a queryid."},
+  };
+  for (const Case& c : cases) {
+    UdpResponder server(c.replies);
+    SetLastError(99);
+    EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
+    EXPECT_EQ(LastError(), 0);
+    EXPECT_NE(Log().find(std::string(" : Couldn't get server status! ") + c.message + "\r\n"),
+              std::string::npos)
+        << c.message;
+  }
+}
+
+TEST_F(StatusQueryTest, MissingFinalAndSilenceAreTimedOut) {
+  {
+    UdpResponder server({"\\numplayers\\1\\queryid\\1.1"});
+    EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
+    EXPECT_EQ(LastError(), 0);
+    EXPECT_NE(Log().find("Couldn't get server status! Response did not contain a final segment."),
+              std::string::npos);
+  }
+  UdpResponder silent({});
+  EXPECT_FALSE(StatusQuery(silent.port(), "\\status\\"));
+  EXPECT_EQ(LastError(), ETIMEDOUT);
+  int closed = FreePort(true);  // nobody listens: refused at once
+  EXPECT_FALSE(StatusQuery(closed, "\\status\\"));
+  EXPECT_EQ(LastError(), ECONNREFUSED);
+  EXPECT_FALSE(StatusQuery(0, "\\status\\"));
+  EXPECT_EQ(LastError(), EINVAL);
+}
+
+TEST_F(StatusQueryTest, OverlongReplyIsCutAtTheCap) {
+  std::vector<std::string> replies;
+  for (int i = 1; i <= 4; ++i) {
+    replies.push_back("\\queryid\\1." + std::to_string(i) + "\\pad\\" + std::string(15000, 'x'));
+  }
+  UdpResponder server(replies);
+  EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
+  EXPECT_EQ(g_manager.links.status_report.size(), kStatusReportMax);
+  EXPECT_NE(Log().find("DEBUG: Status report exceeds maximum allowed size!"), std::string::npos);
+}
+
+TEST_F(StatusQueryTest, StatusLogLine) {
+  TempDir work;
+  char old_dir[4096];
+  ASSERT_NE(::getcwd(old_dir, sizeof old_dir), nullptr);
+  ASSERT_EQ(::chdir(work.path().c_str()), 0);
+  g_manager.core.status_log = true;
+  UdpResponder server({"\\numplayers\\0\\queryid\\3.1\\final\\"});
+  EXPECT_TRUE(StatusQuery(server.port(), "\\info\\"));
+  std::string line = ReadFile(work / "status.log");
+  ASSERT_EQ(::chdir(old_dir), 0);
+  // "YYYY-MM-DD HH:MM:SS : [report]\n"
+  std::string tail = " : [\\numplayers\\0\\queryid\\3.1\\final\\]\n";
+  ASSERT_EQ(line.size(), 19 + tail.size());
+  EXPECT_EQ(line.substr(19), tail);
+  EXPECT_EQ(line[4], '-');
+}
+
+TEST(StatusValueTest, LooksUpKeys) {
+  std::string report = "\\hostname\\x\\numplayers\\12\\final\\";
+  EXPECT_EQ(StatusValue(report, "numplayers"), "12");
+  EXPECT_EQ(StatusValue(report, "hostname"), "x");
+  EXPECT_EQ(StatusValue(report, "final"), "");
+  EXPECT_EQ(StatusValue(report, "maxplayers"), std::nullopt);
+  EXPECT_EQ(StatusValue(report, "HOSTNAME"), std::nullopt);
+  EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
+            std::string(1023, 'v'));
+  EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
+  EXPECT_EQ(StatusValue("", "a"), std::nullopt);
+}
+
+TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
+  Setting(kSetServerPort).value = 14567;
+  Setting(kSetServerInternet).value = 1;
+  UdpResponder configured({"\\hostport\\14568\\queryid\\1.1\\final\\"});
+  Setting(kSetGameSpyPort).value = configured.port();
+  UdpResponder probed({"\\hostport\\14567\\queryid\\1.1\\final\\"}, 23000);
+  if (!probed.ok()) GTEST_SKIP() << "port 23000 is taken";
+  g_manager.core.debug = true;
+  ASSERT_TRUE(IdentifyStatusPort());
+  EXPECT_EQ(g_manager.links.status_port, 23000u);
+  std::string log = Log();
+  EXPECT_NE(log.find("DEBUG: Testing configured port (" + std::to_string(configured.port()) +
+                     ")..."),
+            std::string::npos);
+  EXPECT_NE(log.find("DEBUG: Server is not using the configured status port! (" +
+                     std::to_string(configured.port()) + ")."),
+            std::string::npos);
+  EXPECT_NE(log.find("DEBUG: Testing status port 23000 ..."), std::string::npos);
+  EXPECT_NE(log.find("DEBUG: Identified server status port (23000)."), std::string::npos);
+
+  // The configured port is taken when it answers with the game port.
+  g_manager.links.status_port = 0;
+  configured.set_replies({"\\hostport\\14567\\queryid\\1.1\\final\\"});
+  ASSERT_TRUE(IdentifyStatusPort());
+  EXPECT_EQ(g_manager.links.status_port, static_cast<std::uint32_t>(configured.port()));
+}
+
+}  // namespace
+}  // namespace korvtest

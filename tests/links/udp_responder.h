@@ -1,0 +1,79 @@
+// A stand-in for the game server's status port: answers every datagram it
+// receives with a fixed list of datagrams, from a thread of its own.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvtest {
+
+class UdpResponder {
+ public:
+  // Binds 127.0.0.1:port (0 picks a free one); ok() tells whether it did.
+  explicit UdpResponder(std::vector<std::string> replies, int port = 0)
+      : replies_(std::move(replies)) {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+    socklen_t length = sizeof addr;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~UdpResponder() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(fd_);
+  }
+  bool ok() const { return port_ != 0; }
+  int port() const { return port_; }
+  std::vector<std::string> queries() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queries_;
+  }
+  void set_replies(std::vector<std::string> replies) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replies_ = std::move(replies);
+  }
+
+ private:
+  void Serve() {
+    char buffer[2048];
+    while (!stop_) {
+      pollfd entry{fd_, POLLIN, 0};
+      if (::poll(&entry, 1, 20) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t length = sizeof from;
+      ssize_t got = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                               &length);
+      if (got < 0) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      queries_.emplace_back(buffer, static_cast<std::size_t>(got));
+      for (const std::string& reply : replies_) {
+        ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+      }
+    }
+  }
+
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> replies_;
+  std::vector<std::string> queries_;
+  std::thread thread_;
+};
+
+}  // namespace korvtest

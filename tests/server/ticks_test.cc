@@ -1,0 +1,194 @@
+// The status tick against a stand-in console and status port: console
+// upkeep, pause notifications, the idle map and the version warning.
+#include "server/ticks.h"
+
+#include "core/helpers.h"
+#include "links/console.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "settings/settings_table.h"
+#include "links/udp_responder.h"
+#include "remote/command_queue.h"
+
+namespace korvtest {
+namespace {
+
+class StatusTickTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
+    console_ = std::make_unique<FakeConsole>(
+        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+    g_manager.server.server_running = true;
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    Setting(kSetSmartBalance).value = 0;
+    Setting(kSetBanInBfAndPb).value = 0;
+    Report("\\numplayers\\0");
+    g_manager.links.status_port = status_->port();
+    g_manager.remote.sessions[2].socket = client_.a;
+  }
+  void TearDown() override {
+    g_manager.remote.sessions[2].socket = 0;
+    if (g_manager.links.console_connected) ConsoleDisconnect();
+    LogFixture::TearDown();
+  }
+  void Report(const std::string& fields) {
+    status_->set_replies({fields + "\\queryid\\1.1\\final\\"});
+  }
+  void Connect() {
+    ASSERT_TRUE(ConsoleConnect());
+    g_manager.links.status_port = status_->port();
+  }
+  std::unique_ptr<UdpResponder> status_;
+  std::unique_ptr<FakeConsole> console_;
+  TcpPair client_;
+};
+
+TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
+  StatusMonitorTick();
+  StatusMonitorTick();
+  ASSERT_EQ(QueuedCommandCount(), 1);
+  EXPECT_EQ(g_manager.remote.queue[0].code, kCmdConsoleReconnect);
+  RunQueuedCommands();
+  EXPECT_TRUE(g_manager.links.console_connected);
+  std::size_t before = console_->requests().size();
+  StatusMonitorTick();
+  auto requests = console_->requests();
+  ASSERT_EQ(requests.size(), before + 1);
+  EXPECT_EQ(requests.back()[0], "ConsoleRun 0");
+  EXPECT_EQ(QueuedCommandCount(), 0);
+
+  // Without a usable console nothing is queued.
+  ConsoleDisconnect();
+  g_manager.server.console_user.clear();
+  StatusMonitorTick();
+  EXPECT_EQ(QueuedCommandCount(), 0);
+}
+
+TEST_F(StatusTickTest, PauseIsAnnouncedOncePerChange) {
+  Connect();
+  std::string paused = FakeConsole::U32(0xBEEF0019) + FakeConsole::U32(0);
+  std::string resumed = FakeConsole::U32(0xBEEF001A) + FakeConsole::U32(0);
+  Report("\\gamemode\\playing\\numplayers\\3");
+  StatusMonitorTick();
+  EXPECT_EQ(TcpPair::Drain(client_.b), "");
+  Report("\\gamemode\\PAUSE\\numplayers\\3");
+  for (int i = 0; i < 3; ++i) StatusMonitorTick();
+  EXPECT_EQ(TcpPair::Drain(client_.b), paused);
+  Report("\\gamemode\\playing\\numplayers\\3");
+  for (int i = 0; i < 3; ++i) StatusMonitorTick();
+  EXPECT_EQ(TcpPair::Drain(client_.b), resumed);
+}
+
+TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
+  Connect();
+  g_manager.core.idle_map = "bf1942/maps/wake/conquest";
+  g_manager.ticks.current_map = "bf1942/maps/berlin/conquest";
+  for (int i = 0; i < 99; ++i) StatusMonitorTick();
+  EXPECT_EQ(QueuedCommandCount(), 0);
+  StatusMonitorTick();
+  ASSERT_EQ(QueuedCommandCount(), 1);
+  EXPECT_EQ(g_manager.remote.queue[0].code, kCmdChangeMap);
+  EXPECT_STREQ(g_manager.remote.queue[0].text, "bf1942/maps/wake/conquest");
+  EXPECT_NE(Log().find("Server is idle, changing to idle map combo bf1942/maps/wake/conquest."),
+            std::string::npos);
+  EXPECT_EQ(g_manager.ticks.idle_count, 0u);
+
+  // Already on the idle map: nothing is queued, the count starts again.
+  g_manager.remote.queue = {};
+  g_manager.ticks.current_map = "BF1942/maps/wake/conquest";
+  for (int i = 0; i < 100; ++i) StatusMonitorTick();
+  EXPECT_EQ(QueuedCommandCount(), 0);
+  EXPECT_EQ(g_manager.ticks.idle_count, 0u);
+  // A player on the server resets the count.
+  for (int i = 0; i < 50; ++i) StatusMonitorTick();
+  Report("\\numplayers\\1");
+  StatusMonitorTick();
+  EXPECT_EQ(g_manager.ticks.idle_count, 0u);
+}
+
+TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
+  Connect();
+  g_manager.core.debug = true;
+  Report("\\numplayers\\1\\version\\v1.6\\sv_punkbuster\\1");
+  StatusMonitorTick();
+  EXPECT_FLOAT_EQ(g_manager.server.server_version, 1.6f);
+  EXPECT_TRUE(g_manager.links.punkbuster_enabled);
+  EXPECT_EQ(Log().find("WARNING"), std::string::npos);
+  EXPECT_NE(Log().find("DEBUG: PunkBuster is enabled."), std::string::npos);
+
+  Report("\\numplayers\\1\\version\\v1.61\\sv_punkbuster\\0");
+  StatusMonitorTick();  // the version is known: nothing is read again
+  EXPECT_TRUE(g_manager.links.punkbuster_enabled);
+  g_manager.server.server_version = 0.0f;
+  StatusMonitorTick();
+  EXPECT_FALSE(g_manager.links.punkbuster_enabled);
+  std::string warning =
+      " : WARNING: This version of Korvane is intended for BF v1.60 and may not work correctly "
+      "with this v1.61 server.\r\n";
+  std::string log = Log();
+  EXPECT_NE(log.find(warning), std::string::npos);
+  EXPECT_NE(log.find("DEBUG: Detected server version 1.61."), std::string::npos);
+  StatusMonitorTick();
+  EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvtest
+
+namespace korvtest {
+namespace {
+
+// Crash handling with a server pid that no longer exists.
+class CrashTickTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_manager.server.server_running = true;
+    g_manager.server.server_pid = 999999;  // beyond any pid in use here
+    g_manager.ticks.current_map = "wake GPM_TDM bf1942";
+  }
+};
+
+TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
+  SupervisionTick();
+  EXPECT_FALSE(g_manager.server.server_running);
+  EXPECT_NE(g_manager.ticks.last_crash_time, 0);
+  std::string log = Log();
+  EXPECT_NE(log.find(" : Server has crashed\r\n"), std::string::npos);
+  EXPECT_NE(log.find(" : Auto-restart is disabled, server will not be restarted.\r\n"),
+            std::string::npos);
+  bool broadcast = false;
+  for (const QueuedCommand& c : g_manager.remote.queue)
+    broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
+  EXPECT_TRUE(broadcast);
+}
+
+TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
+  g_manager.core.restart = true;
+  g_manager.server.last_start_time = std::time(nullptr) - 10;
+  g_manager.server.restart_counter = 2;
+  SupervisionTick();
+  EXPECT_EQ(g_manager.server.restart_counter, 3);
+  EXPECT_NE(Log().find(" : Server is in a restart loop, disabling auto-restart.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Log().find("Auto-restart is enabled"), std::string::npos);
+
+  // A crash long after the start does not count, and the restart begins
+  // on the map that was being played.
+  g_manager.server.server_running = true;
+  g_manager.server.last_start_time = std::time(nullptr) - 100;
+  g_manager.server.restart_counter = 0;
+  SupervisionTick();
+  EXPECT_EQ(g_manager.server.restart_counter, 0);
+  EXPECT_NE(Log().find(" : Auto-restart is enabled, restarting the server.\r\n"), std::string::npos);
+  // (The launch itself is refused here: no address is configured.)
+  EXPECT_EQ(g_manager.server.start_map, "wake GPM_TDM bf1942");
+}
+
+}  // namespace
+}  // namespace korvtest

@@ -1,0 +1,132 @@
+// Live settings read after a login and changes pushed to the server: unit
+// conversions, the line formats, and the snapshot that decides what is sent.
+#include "settings/sync.h"
+
+#include "core/helpers.h"
+#include "links/console.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "links/udp_responder.h"
+#include "settings/settings_startup.h"
+#include "settings/settings_table.h"
+
+namespace korvtest {
+namespace {
+
+class SyncTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    status_ = std::make_unique<UdpResponder>(
+        std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
+    console_ = std::make_unique<FakeConsole>(
+        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+    g_manager.server.server_running = true;
+    g_manager.server.console_user = "u";
+    g_manager.server.console_password = "p";
+    g_manager.links.status_port = status_->port();
+    Setting(kSetServerIp).value = 0x7F000001;
+    Setting(kSetConsolePort).value = console_->port();
+    TakeSettingsSnapshot();
+  }
+  void TearDown() override {
+    if (g_manager.links.console_connected) ConsoleDisconnect();
+    LogFixture::TearDown();
+  }
+  // The command lines of the last request (without channel and "\r").
+  std::vector<std::string> LastCommand() {
+    std::vector<std::string> r = console_->requests().back();
+    return std::vector<std::string>(r.begin() + 1, r.end() - 1);
+  }
+  std::unique_ptr<UdpResponder> status_;
+  std::unique_ptr<FakeConsole> console_;
+};
+
+TEST_F(SyncTest, LiveValuesAreConverted) {
+  ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
+  EXPECT_EQ(SettingValue(kSetGameTime), 20);                // 1200 seconds
+  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFire), 50);     // 0.50
+  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFireOnSplash), 100);
+  EXPECT_EQ(SettingText(kSetMaxConnectionType), "CTLanT1");
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);         // Hundredths 0.60
+  EXPECT_EQ(SettingValue(kSetTkToKick), 3);
+  EXPECT_EQ(SettingValue(kSetCrosshairCenterpoint), 1);
+  EXPECT_EQ(g_manager.settings.snapshot[kSetGameTime].value, 20);
+
+  // Rounds and ticket ratio come from the last status report.
+  g_manager.links.status_report = "\\Number Of Rounds\\5\\Ticket Ratio\\150\\final\\";
+  ASSERT_TRUE(SyncSettingsFromServer());
+  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 5);
+  EXPECT_EQ(SettingValue(kSetTicketRatio), 150);
+  EXPECT_EQ(g_manager.settings.snapshot[kSetTicketRatio].value, 150);
+}
+
+TEST_F(SyncTest, ShortAnswerFailsTheLogin) {
+  console_->set_answer_sync(false);
+  console_->set_answer([](const std::vector<std::string>& r) {
+    return r.size() > 30 ? std::vector<std::string>{"1", "2", "3"} : std::vector<std::string>{};
+  });
+  Setting(kSetBandwidthChokeLimit).text = "16";
+  EXPECT_FALSE(ConsoleConnect());
+  EXPECT_EQ(LastError(), kErrServerSettings);
+  EXPECT_FALSE(g_manager.links.console_connected);
+  EXPECT_EQ(SettingText(kSetBandwidthChokeLimit), "1");  // rows before the break are taken
+  EXPECT_EQ(g_manager.settings.snapshot[kSetBandwidthChokeLimit].text, "0");  // untouched
+}
+
+TEST_F(SyncTest, ChangedRowsArePushedOnce) {
+  ASSERT_TRUE(ConsoleConnect());
+  std::size_t before = console_->requests().size();
+  EXPECT_TRUE(PushSettingChanges());  // nothing differs: nothing is sent
+  EXPECT_EQ(console_->requests().size(), before);
+
+  Setting(kSetTicketRatio).value = 150;
+  ASSERT_TRUE(PushSettingChanges());
+  EXPECT_EQ(LastCommand(), std::vector<std::string>{"admin.setTicketRatio 1.5"});
+  EXPECT_EQ(g_manager.settings.snapshot[kSetTicketRatio].value, 150);
+  before = console_->requests().size();
+  EXPECT_TRUE(PushSettingChanges());
+  EXPECT_EQ(console_->requests().size(), before);
+
+  Setting(kSetAutoKickPing).value = 1;  // the daemon's own: never pushed
+  EXPECT_TRUE(PushSettingChanges());
+  EXPECT_EQ(console_->requests().size(), before);
+
+  Setting(kSetGameTime).value = 25;
+  Setting(kSetSoldierFriendlyFire).value = 100;
+  Setting(kSetKickback).value = 150;
+  Setting(kSetSpawnDelayPenaltyForTk).value = 25;
+  Setting(kSetMaxConnectionType).text = "CTModem56Kbps";
+  Setting(kSetGravity).value = 9;  // reaches the server only at launch
+  Setting(kSetToggleGamePause).value = 1;
+  ASSERT_TRUE(PushSettingChanges());
+  EXPECT_EQ(LastCommand(), (std::vector<std::string>{
+                               "admin.maxAllowedConnectionType CTModem56Kbps",
+                               "admin.timeLimit 1500",
+                               "admin.soldierFFRatio 1.0",
+                               "admin.kickback 1.50",
+                               "admin.spawnDelayPenaltyForTK 2.5",
+                               "admin.toggleGamePause",
+                           }));
+  Setting(kSetToggleGamePause).value = 0;
+  ASSERT_TRUE(PushSettingChanges());
+  EXPECT_EQ(LastCommand(), std::vector<std::string>{"admin.toggleGamePause"});
+}
+
+TEST_F(SyncTest, FailedPushIsSentAgainLater) {
+  ASSERT_TRUE(ConsoleConnect());
+  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  Setting(kSetScoreLimit).value = 40;
+  EXPECT_FALSE(PushSettingChanges());
+  EXPECT_NE(g_manager.settings.snapshot[kSetScoreLimit].value, 40);
+  EXPECT_FALSE(PushSettingChanges());  // the link is down now
+  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+  g_manager.links.status_port = status_->port();
+  ASSERT_TRUE(ConsoleConnect());
+  Setting(kSetScoreLimit).value = 40;  // the login read the server's value back
+  ASSERT_TRUE(PushSettingChanges());
+  EXPECT_EQ(LastCommand(), std::vector<std::string>{"admin.scoreLimit 40"});
+}
+
+}  // namespace
+}  // namespace korvtest
