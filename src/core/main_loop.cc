@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/manager_state.h"
 #include "remote/command_queue.h"
+#include "remote/dispatch.h"
 #include "remote/session.h"
 #include "server/ticks.h"
 #include "server/launch.h"
@@ -40,8 +41,9 @@ void CloseClientSocket(int fd) {
   FD_CLR(fd, &Core().master_set);
 }
 
-// A new connection from the listening socket. Descriptors the select set
-// cannot hold are closed at once.
+// A new connection from the listening socket: it becomes a session when
+// the login handshake passes. Descriptors the select set cannot hold are
+// closed at once.
 void AcceptClient() {
   int fd = ::accept4(Core().listen_socket, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
@@ -50,23 +52,25 @@ void AcceptClient() {
     ::close(fd);
     return;
   }
-  // Until remote logins exist no session can be opened: the connection is
-  // refused by closing it.
-  ::close(fd);
+  SetLastError(0);
+  if (!AuthenticateClient(fd)) {
+    ::close(fd);
+    if (LastError() != 0)
+      LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
+    return;
+  }
+  FD_SET(fd, &Core().master_set);
 }
 
 void ServeClient(int fd) {
   int waiting = 0;
-  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0) {
-    CloseSession(FindSessionBySocket(fd));
+  int slot = FindSessionBySocket(fd);
+  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0 || slot < 1) {
+    if (slot >= 0) CloseSession(slot);
     CloseClientSocket(fd);
     return;
   }
-  // Command dispatch for sessions comes with the remote administration.
-  char discard[1024];
-  while (waiting > 0 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
-    if (::ioctl(fd, FIONREAD, &waiting) != 0) break;
-  }
+  DispatchClientCommand(slot);
 }
 
 void LogCaughtDebugLines() {
@@ -182,11 +186,16 @@ int RunMainLoop() {
     RunDueTicks(timers, std::time(nullptr), SupervisionPeriod());
     RunQueuedCommands();
     if (count == 0) continue;
+    // A client closed earlier in this pass (by a queued disconnect or a
+    // failed notification) may see its descriptor number reused by a
+    // connection accepted in this pass: only descriptors that were clients
+    // when select() returned, and still are, are served.
+    fd_set clients = Core().master_set;
     for (int fd = 0; fd < FD_SETSIZE; ++fd) {
       if (!FD_ISSET(fd, &ready)) continue;
       if (fd == Core().listen_socket) {
         AcceptClient();
-      } else {
+      } else if (FD_ISSET(fd, &clients) && FD_ISSET(fd, &Core().master_set)) {
         ServeClient(fd);
       }
     }

@@ -23,6 +23,7 @@
 #include "core/log.h"
 #include "core/manager_state.h"
 #include "core/options.h"
+#include "remote/accounts.h"
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
@@ -169,6 +170,11 @@ void WritePidFile() {
   }
 }
 
+void LoadAccountsOrEnd() {
+  if (!LoadUserAccounts(UserAccessPath()))
+    EndStart("Couldn't load user file! " + ErrorText(LastError()));
+}
+
 // Adopts a server of this directory that already runs, or stops it with
 // -stop (the process then ends), or starts one with -start.
 void FindOrStartServer() {
@@ -268,7 +274,8 @@ bool RunStartupSequence() {
   EmptyServerFiles();
   CheckModFolder();
   if (std::optional<std::string> fatal = PrepareSettings()) EndStart(*fatal);
-  // Accounts and schedule are loaded here, before the snapshot is taken.
+  LoadAccountsOrEnd();
+  // The schedule is loaded here, before the snapshot is taken.
   TakeSettingsSnapshot();
   InitSessionTable();
   FindOrStartServer();

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "remote/remote_state.h"
 
@@ -10,3 +13,9 @@ void ExecuteCommand(const QueuedCommand& command);
 
 // True when the code has a row in the execution table.
 bool IsExecutableCode(std::uint32_t code);
+
+// Cuts a chat or message text into pieces of at most 63 characters for the
+// console: when more remains, the cut goes before the last `separator`
+// among positions 1 to 63, which is dropped; without one the piece is the
+// first 63 characters.
+std::vector<std::string> SplitIntoPieces(std::string_view text, char separator);

@@ -1,5 +1,5 @@
-// Fields of remote administration: the session table and the deferred
-// command queue.
+// Fields of remote administration: the account table and its padding
+// generator, the session table and the deferred command queue.
 #pragma once
 
 #include <array>
@@ -11,6 +11,17 @@ inline constexpr int kSessionSlots = 17;  // slot 0 is the daemon itself
 inline constexpr int kMaxClients = 16;
 inline constexpr int kQueueSlots = 32;
 inline constexpr std::size_t kQueuedTextSize = 256;
+inline constexpr int kMaxAccounts = 100;
+inline constexpr int kRngWords = 533;
+
+// One row of the account table. An empty user name ends the table.
+struct UserAccount {
+  std::string user_name;  // at most 31 characters
+  std::string password;   // at most 31 characters
+  std::string key_hash;   // at most 32 characters
+  std::uint32_t access = 0;
+  std::int32_t active = 0;  // 0 = disabled for the in-game check
+};
 
 // One slot of the session table. A socket of 0 marks a free slot.
 struct ClientSession {
@@ -30,6 +41,13 @@ struct QueuedCommand {
 };
 
 struct RemoteState {
+  /* User accounts, in file order without gaps */
+  std::array<UserAccount, kMaxAccounts> accounts{};
+
+  /* Generator of the padding of enciphered account fields */
+  std::array<std::uint32_t, kRngWords> rng_state{};
+  int rng_index = 0;
+
   /* Sessions */
   std::array<ClientSession, kSessionSlots> sessions{};
 

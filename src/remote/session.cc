@@ -1,23 +1,41 @@
-// Session table basics: slot 0, lookups, closing, and notifications.
+// Session table basics: slot 0, lookups, sender ids, closing, and
+// notifications.
 #include "remote/session.h"
 
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
+#include <sys/select.h>
 
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "remote/accounts.h"
 #include "remote/transport.h"
 
+namespace {
+
+constexpr const char* kUnknown = "[unknown]";
+
+bool IsClientSlot(std::uint32_t sender) { return sender >= 1 && sender <= kMaxClients; }
+
+// The account index of an in-game sender, -1 when the id is not one.
+int GameAccountIndex(std::uint32_t sender) {
+  if (sender < kGameSenderBase || static_cast<std::int32_t>(sender) < 0) return -1;
+  std::uint32_t index = sender - kGameSenderBase;
+  return index < static_cast<std::uint32_t>(kMaxAccounts) ? static_cast<int>(index) : -1;
+}
+
+}  // namespace
 
 void InitSessionTable() {
   for (ClientSession& slot : g_manager.remote.sessions) slot = ClientSession{};
   ClientSession& own = g_manager.remote.sessions[0];
   own.user_name = "operator";
   own.address = "console";
-  own.access = 0xFFFFFFFF;
+  own.access = kAdminMask;
   own.socket = 0;
 }
 
@@ -37,16 +55,82 @@ bool CloseSession(int slot) {
   return true;
 }
 
+void DropSession(int slot) {
+  if (slot < 1 || slot >= kSessionSlots) return;
+  int socket = g_manager.remote.sessions[slot].socket;
+  if (socket == 0) return;
+  ::close(socket);
+  if (socket > 0 && socket < FD_SETSIZE) FD_CLR(socket, &g_manager.core.master_set);
+  CloseSession(slot);
+}
+
+std::string SenderUserName(std::uint32_t sender) {
+  if (sender == 0) return "operator";
+  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].user_name;
+  int account = GameAccountIndex(sender);
+  if (account >= 0) return g_manager.remote.accounts[account].user_name;
+  return kUnknown;
+}
+
+std::string SenderAddress(std::uint32_t sender) {
+  if (sender == 0) return "console";
+  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].address;
+  if (static_cast<std::int32_t>(sender) >= 0 && sender >= kGameSenderBase) return "game";
+  return kUnknown;
+}
+
+std::uint32_t SenderAccess(std::uint32_t sender) {
+  if (sender == 0) return kAdminMask;
+  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].access;
+  int account = GameAccountIndex(sender);
+  if (account >= 0) return g_manager.remote.accounts[account].access;
+  return 0;
+}
+
 bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t length) {
   if (slot == 0) return true;
   if (slot < 0 || slot >= kSessionSlots) return false;
   const ClientSession& session = g_manager.remote.sessions[slot];
-  if (!SendU32(session.socket, code) ||
-      !SendU32(session.socket, static_cast<std::uint32_t>(length)) ||
-      !SendAll(session.socket, data, length)) {
-    LogMessage(6, "Couldn't notify client at %s! %s", session.address.c_str(),
-               ErrorText(LastError()).c_str());
-    return false;
+  // A free slot has no connection: sending to descriptor 0 would write into
+  // whatever the daemon's standard input is.
+  // One send for the whole message: split into small writes, the second
+  // would wait for the client's delayed acknowledgement of the first.
+  if (session.socket <= 0) {
+    SetLastError(EBADF);
+  } else if (length > 0 && data == nullptr) {
+    SetLastError(EINVAL);
+  } else {
+    std::vector<unsigned char> message(8 + length);
+    for (int i = 0; i < 4; ++i) {
+      message[i] = static_cast<unsigned char>(code >> (8 * i));
+      message[4 + i] = static_cast<unsigned char>(static_cast<std::uint32_t>(length) >> (8 * i));
+    }
+    if (length > 0) std::memcpy(message.data() + 8, data, length);
+    if (SendAll(session.socket, message.data(), message.size())) return true;
+  }
+  LogMessage(6, "Couldn't notify client at %s! %s", session.address.c_str(),
+             ErrorText(LastError()).c_str());
+  return false;
+}
+
+bool NotifyClientText(std::uint32_t code, int slot, const std::string& text) {
+  return NotifyClient(code, slot, text.c_str(), text.size() + 1);
+}
+
+bool NotifyAllClients(std::uint32_t code, const void* data, std::size_t length, int except) {
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    if (slot == except || g_manager.remote.sessions[slot].socket == 0) continue;
+    if (NotifyClient(code, slot, data, length)) continue;
+    if (LastError() != ENOTSOCK && LastError() != EBADF) continue;
+    if (g_manager.core.debug) {
+      LogMessage(6, "DEBUG: Removing dead client at %s.",
+                 g_manager.remote.sessions[slot].address.c_str());
+    }
+    DropSession(slot);
   }
   return true;
+}
+
+bool NotifyAllClientsText(std::uint32_t code, const std::string& text, int except) {
+  return NotifyAllClients(code, text.c_str(), text.size() + 1, except);
 }

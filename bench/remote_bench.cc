@@ -1,0 +1,178 @@
+// Keep-alive round trips: 16 logged-in clients each send 0xBABE0032 as fast
+// as 0xBEEF002E comes back, against a bare loopback echo measured in the
+// same run. Prints median and 99th percentile of both and the lost count.
+// Optional argument: round trips per client (default 2000).
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tests/remote/remote_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kClients = 16;
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(p * (values.size() - 1))];
+}
+
+// A blocking echo of 4-byte requests answered with 8 bytes, one thread per
+// connection and `connections` clients at once: the bare loopback round
+// trip under the same concurrency as the daemon's clients.
+std::vector<double> BareLoopback(int connections, int rounds) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  ::listen(listener, connections);
+  std::vector<std::thread> servers;
+  for (int i = 0; i < connections; ++i) {
+    servers.emplace_back([&] {
+      int fd = ::accept(listener, nullptr, nullptr);
+      int on = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      char buffer[8] = {};
+      while (::recv(fd, buffer, 4, MSG_WAITALL) == 4) ::send(fd, buffer, 8, 0);
+      ::close(fd);
+    });
+  }
+  std::vector<std::vector<double>> times(connections);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < connections; ++i) {
+    clients.emplace_back([&, i] {
+      korvclient::Client client;
+      client.Connect(ntohs(address.sin_port));
+      for (int r = 0; r < rounds; ++r) {
+        auto start = Clock::now();
+        client.Send(korvclient::U32(0xBABE0032));
+        client.Receive(8);
+        times[i].push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  for (std::thread& t : servers) t.join();
+  ::close(listener);
+  std::vector<double> all;
+  for (const auto& t : times) all.insert(all.end(), t.begin(), t.end());
+  return all;
+}
+
+void Report(const char* name, const std::vector<double>& values) {
+  std::printf("%-28s median %8.1f us  p99 %8.1f us\n", name, Percentile(values, 0.5),
+              Percentile(values, 0.99));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
+  std::string key = std::string(KORV_BUILD_DIR) + "/../src/remote/client.key";
+  if (!korvclient::LoadKey(key)) {
+    std::fprintf(stderr, "cannot read %s\n", key.c_str());
+    return 1;
+  }
+  char pattern[] = "/tmp/korvbench-XXXXXX";
+  std::string dir = ::mkdtemp(pattern);
+  std::string server = dir + "/server";
+  std::filesystem::create_directories(server + "/mods/bf1942/settings");
+  Write(server + "/mods/bf1942/init.con", "");
+  Write(server + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
+  ::chmod((server + "/bf1942_lnxded").c_str(), 0755);
+  Write(server + "/mods/bf1942/settings/useraccess.con", "bench,pw,,16384,1\n");
+  int port = FreePort();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    ::execl((std::string(KORV_BUILD_DIR) + "/korvd").c_str(), "korvd", "-path", server.c_str(),
+            "-port", std::to_string(port).c_str(), "-ip", "127.0.0.1", nullptr);
+    ::_exit(127);
+  }
+  std::vector<std::unique_ptr<korvclient::Client>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    auto client = std::make_unique<korvclient::Client>();
+    bool ok = false;
+    for (int attempt = 0; attempt < 200 && !ok; ++attempt) {
+      ok = client->Connect(port) && client->Login("bench", "pw").result == 0;
+      if (!ok) {
+        client->Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+    }
+    if (!ok) {
+      std::fprintf(stderr, "login %d failed\n", i);
+      ::kill(pid, SIGKILL);
+      return 1;
+    }
+    clients.push_back(std::move(client));
+  }
+  std::vector<std::vector<double>> times(kClients);
+  std::atomic<int> lost{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      for (int r = 0; r < rounds; ++r) {
+        auto start = Clock::now();
+        clients[i]->Command(0xBABE0032);
+        auto reply = clients[i]->Receive(8);
+        if (!reply || korvclient::GetU32(*reply) != 0xBEEF002E) {
+          ++lost;
+          continue;
+        }
+        times[i].push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::vector<double> all;
+  for (const auto& t : times) all.insert(all.end(), t.begin(), t.end());
+  std::vector<double> bare1 = BareLoopback(1, rounds);
+  std::vector<double> bare16 = BareLoopback(kClients, rounds);
+  std::printf("keep-alive round trips: %zu (16 clients x %d), lost %d\n", all.size(), rounds,
+              lost.load());
+  Report("daemon, 16 clients", all);
+  Report("bare loopback, 16 clients", bare16);
+  Report("bare loopback, 1 client", bare1);
+  std::printf("ratio to bare with 16 clients: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n",
+              Percentile(all, 0.5) / Percentile(bare16, 0.5),
+              Percentile(all, 0.99) / Percentile(bare16, 0.99));
+  clients.clear();
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  std::filesystem::remove_all(dir);
+  return 0;
+}

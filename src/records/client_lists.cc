@@ -1,0 +1,44 @@
+// The player and client list files sent to remote clients.
+#include "records/client_lists.h"
+
+#include <cstdio>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+
+namespace {
+
+// An empty text field is written as "*".
+std::string Field(std::string_view text, std::size_t width) {
+  std::string cut = CutText(text, width);
+  return cut.empty() ? "*" : cut;
+}
+
+bool WriteListFile(const std::string& path, const std::string& contents, const char* failure) {
+  CreateFileWithDirs(path, 0);
+  if (!ReplaceFileContents(path, contents)) {
+    LogMessage(6, failure, ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WritePlayerListFile(const std::string& path) {
+  std::string contents;
+  return WriteListFile(path, contents, "Couldn't open player list file! %s");
+}
+
+bool WriteClientListFile(const std::string& path) {
+  std::string contents;
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    const ClientSession& session = g_manager.remote.sessions[slot];
+    if (session.socket == 0) continue;
+    contents += "\"" + Field(session.user_name, 31) + "\"," + std::to_string(slot) + "," +
+                Field(session.address, 21) + ",Connected," +
+                Field(session.last_command_time, 29) + "\n";
+  }
+  return WriteListFile(path, contents, "Couldn't open client list file! %s");
+}

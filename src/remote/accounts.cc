@@ -1,0 +1,515 @@
+// useraccess.con, the account table, access letters and the login check.
+#include "remote/accounts.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "remote/client_key.h"
+#include "remote/session.h"
+
+namespace {
+
+constexpr std::size_t kNameSize = 32;
+constexpr std::size_t kPasswordSize = 32;
+constexpr std::size_t kKeyHashSize = 33;
+constexpr std::size_t kLineLimit = 1024;
+constexpr std::size_t kMaxAccountFile = 4u << 20;
+constexpr char kLetters[] = "SGFIATMPBUHC";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The five comma-separated fields of one row (the fifth runs to the end).
+struct Row {
+  std::string_view fields[5];
+};
+
+std::optional<Row> SplitRow(std::string_view token) {
+  Row row;
+  for (int i = 0; i < 4; ++i) {
+    std::size_t comma = token.find(',');
+    if (comma == std::string_view::npos) return std::nullopt;
+    row.fields[i] = token.substr(0, comma);
+    token.remove_prefix(comma + 1);
+  }
+  row.fields[4] = token;
+  return row;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// An unsigned decimal as "%lu" reads it, kept to 32 bits.
+std::uint32_t ParseMask(std::string_view text) {
+  std::string copy(text.substr(0, 64));
+  return static_cast<std::uint32_t>(std::strtoul(copy.c_str(), nullptr, 10));
+}
+
+// Reads the file as whitespace-separated tokens. False on a read error
+// (last error set); a missing file is reported by the caller.
+bool ReadTokens(std::FILE* file, std::vector<std::string>* tokens) {
+  std::string current;
+  std::size_t total = 0;
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF) {
+    if (++total > kMaxAccountFile) break;  // nothing sane is this large
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!current.empty()) tokens->push_back(std::move(current));
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(c));
+    }
+  }
+  if (!current.empty()) tokens->push_back(std::move(current));
+  if (std::ferror(file)) return FailWithErrno();
+  return true;
+}
+
+void LogOpenFailure() {
+  LogMessage(6, "Couldn't open user access file! %s", ErrorText(LastError()).c_str());
+}
+
+void LogReadFailure() {
+  LogMessage(6, "Couldn't read user access file! %s", ErrorText(LastError()).c_str());
+}
+
+UniqueFile OpenForReading(const std::string& path) {
+  UniqueFile file(std::fopen(path.c_str(), "r"));
+  if (!file) {
+    SetLastError(errno);
+    LogOpenFailure();
+  }
+  return file;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::uint32_t RotateLeft(std::uint32_t x, int bits) { return (x << bits) | (x >> (32 - bits)); }
+
+std::uint32_t& RngWord(int offset) {
+  RemoteState& remote = g_manager.remote;
+  int index = ((remote.rng_index + offset) % kRngWords + kRngWords) % kRngWords;
+  return remote.rng_state[index];
+}
+
+void RngStep() {
+  std::uint32_t x = RngWord(0) + RngWord(-47);
+  x = RotateLeft(x, 25) ^ RngWord(-173);
+  x = RotateLeft(x, 3) - RngWord(17);
+  x = RotateLeft(x, 31) + RngWord(-1);
+  x ^= RngWord(211);
+  RngWord(0) = x;
+  g_manager.remote.rng_index = (g_manager.remote.rng_index + 1) % kRngWords;
+}
+
+void RngMix(std::uint32_t value) {
+  RngStep();
+  RngWord(0) ^= value;
+}
+
+void RngSkip(int n) {
+  for (int i = 0; i < n * kRngWords + 570; ++i) RngStep();
+}
+
+std::uint32_t RngNext() {
+  RngSkip(1);
+  return RngWord(0);
+}
+
+// The account table up to its first empty entry.
+int AccountCount() {
+  int count = 0;
+  while (count < kMaxAccounts && !g_manager.remote.accounts[count].user_name.empty()) ++count;
+  return count;
+}
+
+UserAccount DecodeAccount(const Row& row, bool* plain) {
+  UserAccount account;
+  account.user_name = DecodeField(row.fields[0], kNameSize, plain);
+  account.password = DecodeField(row.fields[1], kPasswordSize, plain);
+  account.key_hash = DecodeField(row.fields[2], kKeyHashSize, plain);
+  account.access = ParseMask(row.fields[3]);
+  account.active = ParseInt(row.fields[4]);
+  return account;
+}
+
+std::string FormatAccountLine(const UserAccount& account) {
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, ",%lu,%i\n", static_cast<unsigned long>(account.access),
+                static_cast<int>(account.active));
+  return EncipherField(account.user_name, kNameSize) + "," +
+         EncipherField(account.password, kPasswordSize) + "," +
+         EncipherField(account.key_hash, kKeyHashSize) + numbers;
+}
+
+std::string JoinRow(const Row& row) {
+  std::string line;
+  for (int i = 0; i < 5; ++i) {
+    line.append(row.fields[i]);
+    line.push_back(i < 4 ? ',' : '\n');
+  }
+  return line;
+}
+
+// Reads whole lines of up to 1024 bytes without their line ends. False on
+// a read error (last error set).
+bool ReadLines(std::FILE* file, std::vector<std::string>* lines) {
+  std::string line;
+  std::size_t total = 0;
+  while (ReadLineBounded(file, kLineLimit, &line)) {
+    total += line.size();
+    if (total > kMaxAccountFile) break;
+    TrimLineEnd(line);
+    lines->push_back(line);
+  }
+  if (std::ferror(file)) return FailWithErrno();
+  return true;
+}
+
+// The login check's scan of the rows; see CheckUserLogin.
+struct LoginScan {
+  int result = kLoginBadUser;
+  bool found = false;
+  bool any_row = false;
+  bool plain = false;
+  std::uint32_t access = 0;
+  std::string name;
+};
+
+void ScanLoginRows(const std::vector<std::string>& tokens, std::string_view user,
+                   std::string_view password, LoginScan* scan) {
+  for (const std::string& token : tokens) {
+    std::optional<Row> row = SplitRow(token);
+    if (!row) continue;
+    scan->any_row = true;
+    std::string name = DecodeField(row->fields[0], kNameSize, &scan->plain);
+    std::string pass = DecodeField(row->fields[1], kPasswordSize, &scan->plain);
+    if (!EqualNoCase(name, user)) continue;
+    if (!EqualNoCase(pass, password)) {
+      scan->result = kLoginBadPassword;
+      return;
+    }
+    if (!row->fields[4].empty() && row->fields[4][0] == '0') {
+      scan->result = kLoginDisabled;
+      return;
+    }
+    scan->access = ParseMask(row->fields[3]);
+    if (scan->access == 0) {
+      scan->result = kLoginNoAccess;
+      return;
+    }
+    scan->found = true;
+    scan->name = name;
+    return;
+  }
+}
+
+bool AlreadyConnected(const std::string& name, std::uint32_t access) {
+  if (access & kAccessMultiLogin) return false;
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    const ClientSession& session = g_manager.remote.sessions[slot];
+    if (session.socket != 0 && EqualNoCase(session.user_name, name)) return true;
+  }
+  return false;
+}
+
+// A password field goes into a line of useraccess.con as it is, so it must
+// not carry the separators of that file.
+bool IsSafeField(std::string_view field) {
+  for (char c : field) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == ',' || std::isspace(byte) || std::iscntrl(byte)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string UserAccessPath() { return g_manager.core.settings_dir + "/useraccess.con"; }
+
+std::string AccessLettersText(std::uint32_t mask) {
+  if (mask == kAdminMask) return "-- admin --";
+  std::string text;
+  for (int bit = 0; bit < 12; ++bit) {
+    char letter = kLetters[bit];
+    text.push_back((mask >> bit) & 1 ? letter : static_cast<char>(std::tolower(letter)));
+  }
+  return text;
+}
+
+bool AccessIsSubset(std::uint32_t have, std::uint32_t want) {
+  return (want & kAccessComparedBits & ~have) == 0;
+}
+
+std::string RandomPadding(std::size_t n) {
+  RngMix(static_cast<std::uint32_t>(std::time(nullptr)));
+  RngMix(static_cast<std::uint32_t>(::getpid()));
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  RngMix(static_cast<std::uint32_t>(std::floor(std::rand() * 65535.0 / 2147483648.0) + 1));
+  RngSkip(10);
+  std::string text;
+  for (std::size_t i = 0; i < std::min<std::size_t>(n, 32); ++i) {
+    std::int64_t v = static_cast<std::int32_t>(RngNext());
+    if (v < 0) v = -v;
+    text.push_back(static_cast<char>('0' + v % 74));
+  }
+  return text;
+}
+
+std::string EncipherField(std::string_view value, std::size_t size) {
+  std::vector<unsigned char> buffer(size, 0);
+  std::string padding = RandomPadding(size);
+  std::memcpy(buffer.data(), padding.data(), padding.size());
+  std::string cut = CutText(value, size - 1);
+  std::memcpy(buffer.data(), cut.c_str(), cut.size() + 1);
+  Rc4Crypt(buffer.data(), size, kClientKey, kClientKeySize);
+  std::string hex;
+  char digits[3];
+  for (unsigned char byte : buffer) {
+    std::snprintf(digits, sizeof digits, "%02hX", static_cast<unsigned short>(byte));
+    hex += digits;
+  }
+  return hex;
+}
+
+std::string DecodeField(std::string_view field, std::size_t size, bool* plain) {
+  if (field.size() != 2 * size || !IsHexString(field)) {
+    *plain = true;
+    return CutText(field, size - 1);
+  }
+  std::vector<unsigned char> buffer(size);
+  for (std::size_t i = 0; i < size; ++i)
+    buffer[i] = static_cast<unsigned char>(HexValue(field[2 * i]) * 16 + HexValue(field[2 * i + 1]));
+  Rc4Crypt(buffer.data(), size, kClientKey, kClientKeySize);
+  std::size_t length = strnlen(reinterpret_cast<const char*>(buffer.data()), size);
+  return CutText(std::string_view(reinterpret_cast<const char*>(buffer.data()), length), size - 1);
+}
+
+int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access) {
+  std::string path = UserAccessPath();
+  std::vector<std::string> tokens;
+  {
+    UniqueFile file = OpenForReading(path);
+    if (!file) return kLoginNoAccounts;
+    if (!ReadTokens(file.get(), &tokens)) {
+      LogReadFailure();
+      return kLoginNoAccounts;
+    }
+  }
+  LoginScan scan;
+  ScanLoginRows(tokens, user, password, &scan);
+  if (scan.found && AlreadyConnected(scan.name, scan.access)) return kLoginAlreadyConnected;
+  if (scan.result != kLoginBadUser) return scan.result;
+  if (scan.plain) LoadUserAccounts(path);
+  if (!scan.any_row) return kLoginNoAccounts;
+  if (!scan.found) return kLoginBadUser;
+  *access = scan.access;
+  return kLoginAccepted;
+}
+
+bool LoadUserAccounts(const std::string& path) {
+  UniqueFile file = OpenForReading(path);
+  if (!file) return false;
+  for (UserAccount& account : g_manager.remote.accounts) account = UserAccount{};
+  std::vector<std::string> tokens;
+  bool read_ok = ReadTokens(file.get(), &tokens);
+  file.reset();
+  bool plain = false;
+  int count = 0;
+  for (const std::string& token : tokens) {
+    if (count == kMaxAccounts) break;
+    std::optional<Row> row = SplitRow(token);
+    if (!row) continue;
+    UserAccount account = DecodeAccount(*row, &plain);
+    // An empty name would end the table and hide the accounts after it.
+    if (account.user_name.empty()) continue;
+    g_manager.remote.accounts[count++] = account;
+  }
+  if (!read_ok) {
+    LogReadFailure();
+    return false;
+  }
+  if (plain) SaveUserAccounts(path);
+  return true;
+}
+
+bool SaveUserAccounts(const std::string& path) {
+  std::string contents;
+  for (int i = 0; i < AccountCount(); ++i) contents += FormatAccountLine(g_manager.remote.accounts[i]);
+  CreateFileWithDirs(path, 0);
+  if (!ReplaceFileContents(path, contents)) {
+    LogOpenFailure();
+    return false;
+  }
+  return true;
+}
+
+bool SetUserPassword(std::string_view user, std::string_view password_field) {
+  if (user.empty() || password_field.empty() || !IsSafeField(password_field)) return false;
+  std::string path = UserAccessPath();
+  std::vector<std::string> tokens;
+  {
+    UniqueFile file = OpenForReading(path);
+    if (!file) return false;
+    if (!ReadTokens(file.get(), &tokens)) {
+      LogReadFailure();
+      return false;
+    }
+  }
+  std::string contents;
+  bool changed = false;
+  for (const std::string& token : tokens) {
+    std::optional<Row> row = SplitRow(token);
+    if (!row) continue;
+    bool plain = false;
+    if (DecodeField(row->fields[0], kNameSize, &plain) == user) {
+      row->fields[1] = password_field;
+      changed = true;
+    }
+    contents += JoinRow(*row);
+  }
+  // Nothing to change means the account is gone: the password did not change.
+  if (!changed) return false;
+  if (!ReplaceFileContents(path, contents)) {
+    LogMessage(6, "Couldn't rename %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Stores one uploaded account under the sender's access (steps a to e).
+// Returns false when the table had no room for a new account.
+bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
+  auto& accounts = g_manager.remote.accounts;
+  std::string name = SenderUserName(sender);
+  const char* who = name.c_str();
+  std::string address = SenderAddress(sender);
+  std::uint32_t have = SenderAccess(sender);
+  if (!AccessIsSubset(have, row.access)) {
+    LogMessage(6, "SECURITY ALERT! User %s at %s attempted to grant access they don't have to "
+               "account %s!", who, address.c_str(), row.user_name.c_str());
+    return true;
+  }
+  int count = AccountCount();
+  int index = 0;
+  while (index < count && accounts[index].user_name != row.user_name) ++index;
+  if (index < count && !AccessIsSubset(have, accounts[index].access)) {
+    LogMessage(6, "SECURITY ALERT! User %s at %s attempted to update a user account %s that has "
+               "greater access!", who, address.c_str(), row.user_name.c_str());
+    return true;
+  }
+  if (index == count) {
+    if (count == kMaxAccounts) return false;
+    LogMessage(6, "User %s at %s added user account %s.", who, address.c_str(),
+               row.user_name.c_str());
+  }
+  accounts[index] = row;
+  return true;
+}
+
+void DeleteMissingAccounts(const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
+  auto& accounts = g_manager.remote.accounts;
+  std::uint32_t have = SenderAccess(sender);
+  int index = 0;
+  while (index < AccountCount()) {
+    bool listed = false;
+    for (const std::string& name : uploaded_names) listed = listed || EqualNoCase(name, accounts[index].user_name);
+    if (listed || !AccessIsSubset(have, accounts[index].access)) {
+      ++index;
+      continue;
+    }
+    LogMessage(6, "User %s at %s deleted user account %s.", SenderUserName(sender).c_str(),
+               SenderAddress(sender).c_str(), accounts[index].user_name.c_str());
+    for (int k = index; k < kMaxAccounts - 1; ++k) accounts[k] = accounts[k + 1];
+    accounts[kMaxAccounts - 1] = UserAccount{};
+  }
+}
+
+}  // namespace
+
+bool ApplyUserAccountUpload(const std::string& path, std::uint32_t sender) {
+  std::vector<std::string> lines;
+  {
+    UniqueFile file = OpenForReading(path);
+    if (!file) return false;
+    if (!ReadLines(file.get(), &lines)) {
+      LogReadFailure();
+      return false;
+    }
+  }
+  std::vector<std::string> names;
+  int dropped = 0;
+  for (const std::string& line : lines) {
+    std::optional<Row> row = SplitRow(line);
+    if (!row) continue;
+    bool plain = false;
+    UserAccount account = DecodeAccount(*row, &plain);
+    names.push_back(account.user_name);
+    // An empty name would end the table and hide every account after it.
+    if (account.user_name.empty()) continue;
+    if (!MergeUploadedAccount(account, sender)) ++dropped;
+  }
+  if (dropped > 0) {
+    LogMessage(6, "WARNING: The user account table is full (%i accounts)! %i uploaded account(s) "
+               "were dropped.", kMaxAccounts, dropped);
+  }
+  DeleteMissingAccounts(names, sender);
+  return SaveUserAccounts(UserAccessPath());
+}
+
+bool ExportUserAccounts(const std::string& path, std::uint32_t sender) {
+  if (EqualNoCase(path, UserAccessPath())) return false;
+  std::vector<std::string> lines;
+  {
+    UniqueFile file = OpenForReading(UserAccessPath());
+    if (!file) return false;
+    if (!ReadLines(file.get(), &lines)) {
+      LogReadFailure();
+      return false;
+    }
+  }
+  std::uint32_t have = SenderAccess(sender);
+  std::string contents;
+  for (const std::string& line : lines) {
+    std::optional<Row> row = SplitRow(line);
+    if (!row) continue;
+    if (have != kAdminMask && !AccessIsSubset(have, ParseMask(row->fields[3]))) continue;
+    contents += JoinRow(*row);
+  }
+  CreateFileWithDirs(path, 0);
+  if (!ReplaceFileContents(path, contents)) {
+    LogOpenFailure();
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,62 @@
+// User accounts: the access mask and its letters, useraccess.con with its
+// enciphered fields, the login check, and the merge of uploaded account
+// files under the uploader's access.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr std::uint32_t kAdminMask = 0xFFFFFFFF;
+inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
+inline constexpr std::uint32_t kAccessMultiLogin = 0x4000;
+
+// Login results sent to the client as one byte.
+enum LoginResult : int {
+  kLoginAccepted = 0,
+  kLoginBadUser = 1,
+  kLoginBadPassword = 2,
+  kLoginDisabled = 3,
+  kLoginNoAccess = 4,
+  kLoginNoAccounts = 5,
+  kLoginAlreadyConnected = 6,
+  kLoginServerFull = 7,
+};
+
+// "SgfiatMpbuhc" style letters for bits 0 to 11, "-- admin --" for the
+// administrator mask.
+std::string AccessLettersText(std::uint32_t mask);
+// True when every bit 0 to 17 of `want` is also set in `have`.
+bool AccessIsSubset(std::uint32_t have, std::uint32_t want);
+
+// Checks a login against useraccess.con in the settings directory (the file,
+// not the table). On kLoginAccepted *access holds the account's mask.
+int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access);
+
+// Fills the account table from the file, rewriting it enciphered when it
+// held plain fields. False when it cannot be opened or read (logged).
+bool LoadUserAccounts(const std::string& path);
+// Writes the account table enciphered. False (logged) on failure.
+bool SaveUserAccounts(const std::string& path);
+// Replaces the password field of the row whose user name is exactly `user`.
+// False (logged where the cause is a file) when nothing was changed.
+bool SetUserPassword(std::string_view user, std::string_view password_field);
+// Merges an uploaded account file into the table under the sender's access
+// and saves the table to useraccess.con. False (logged) on a file failure.
+bool ApplyUserAccountUpload(const std::string& path, std::uint32_t sender);
+// Writes the lines of useraccess.con the sender may see to `path`.
+bool ExportUserAccounts(const std::string& path, std::uint32_t sender);
+
+// Path of useraccess.con in the settings directory.
+std::string UserAccessPath();
+
+// Enciphered form of a field: the buffer of `size` bytes padded, RC4 under
+// the client key, as upper-case hex digits.
+std::string EncipherField(std::string_view value, std::size_t size);
+// Reads a field of a buffer of `size` bytes: deciphered when it is exactly
+// 2 * size hex digits, else taken as plain text cut to size - 1. *plain is
+// set when the field was plain.
+std::string DecodeField(std::string_view field, std::size_t size, bool* plain);
+
+// min(n, 32) padding characters from the daemon's generator.
+std::string RandomPadding(std::size_t n);

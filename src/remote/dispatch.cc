@@ -1,0 +1,384 @@
+// The client command table and the dispatcher.
+#include "remote/dispatch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "content/content_discovery.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+#include "records/client_lists.h"
+#include "remote/accounts.h"
+#include "remote/bounded_receive.h"
+#include "remote/command_queue.h"
+#include "remote/session.h"
+#include "remote/status_line.h"
+#include "remote/transport.h"
+#include "server/launch.h"
+#include "settings/settings_files.h"
+
+namespace {
+
+constexpr std::size_t kMaxCtimeText = 29;
+
+std::string SettingsFile(const char* name) { return g_manager.core.settings_dir + "/" + name; }
+std::string ServerFile(const char* name) { return g_manager.core.server_dir + "/" + name; }
+
+void SendSettingsFile(const CommandContext& c, const char* name) {
+  SendFile(SettingsFile(name), c.socket);
+}
+
+// Sends a copy made for this client, then removes it.
+void SendAndDelete(const CommandContext& c, const std::string& path) {
+  SendFile(path, c.socket);
+  std::remove(path.c_str());
+}
+
+void LogUserAction(const CommandContext& c, const char* format) {
+  LogMessage(6, format, c.user.c_str(), c.address.c_str());
+}
+
+// Receives a settings-directory file; on success tells the other clients
+// and logs the change.
+bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_t notification,
+                         const char* log_format) {
+  if (!ReceiveFile(SettingsFile(name), c.socket)) return false;
+  NotifyAllClients(notification, nullptr, 0, c.slot);
+  LogUserAction(c, log_format);
+  return true;
+}
+
+/* Handlers of the immediate commands */
+
+void PbConfigDown(const CommandContext& c) { SendFile(ServerFile("pb/pbsv.cfg"), c.socket); }
+
+void PbConfigUp(const CommandContext& c) {
+  if (ReceiveFile(ServerFile("pb/pbsv.cfg"), c.socket))
+    LogUserAction(c, "User %s at %s updated the PunkBuster server config.");
+}
+
+void ModsDown(const CommandContext& c) {
+  WriteModsFile(SettingsFile("mods.con"));
+  SendSettingsFile(c, "mods.con");
+}
+
+void MapsDown(const CommandContext& c) {
+  WriteMapsFile(SettingsFile("maps.con"));
+  SendSettingsFile(c, "maps.con");
+}
+void RotationDown(const CommandContext& c) { SendSettingsFile(c, "servermaplist.con"); }
+
+void RotationUp(const CommandContext& c) {
+  if (!ReceiveSettingsFile(c, "servermaplist.con", kNotifyRotationChanged,
+                           "User %s at %s updated the map rotation."))
+    return;
+  struct stat info;
+  if (::stat(SettingsFile("servermaplist.con").c_str(), &info) == 0 && info.st_size == 0)
+    LogUserAction(c, "WARNING: User %s at %s saved an empty map rotation!");
+}
+
+void PlayerListDown(const CommandContext& c) {
+  std::string path = ServerFile("playerlist.con");
+  WritePlayerListFile(path);
+  SendAndDelete(c, path);
+}
+
+void ClientListDown(const CommandContext& c) {
+  std::string path = ServerFile("clientlist.con");
+  WriteClientListFile(path);
+  SendAndDelete(c, path);
+}
+
+void PlayerMenuDown(const CommandContext& c) { SendSettingsFile(c, "playermenu.con"); }
+void BanListDown(const CommandContext& c) { SendSettingsFile(c, "serverbanlist.con"); }
+
+void BanListUp(const CommandContext& c) {
+  ReceiveSettingsFile(c, "serverbanlist.con", kNotifyBanListChanged,
+                      "User %s at %s updated the banlist.");
+}
+
+void AccountsDown(const CommandContext& c) {
+  std::string path = ServerFile("useraccess.con");
+  ExportUserAccounts(path, static_cast<std::uint32_t>(c.slot));
+  SendAndDelete(c, path);
+}
+
+void AccountsUp(const CommandContext& c) {
+  std::string path = ServerFile("useraccess.con");
+  if (!ReceiveFile(path, c.socket)) return;
+  bool merged = ApplyUserAccountUpload(path, static_cast<std::uint32_t>(c.slot));
+  std::remove(path.c_str());
+  if (!merged) return;
+  NotifyAllClients(kNotifyUsersChanged, nullptr, 0, c.slot);
+  LogUserAction(c, "User %s at %s updated the user list.");
+}
+
+void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule.con"); }
+
+void ScheduleUp(const CommandContext& c) {
+  ReceiveSettingsFile(c, "serverschedule.con", kNotifyScheduleChanged,
+                      "User %s at %s updated the event schedule.");
+}
+
+void AnnouncementsDown(const CommandContext& c) { SendSettingsFile(c, "announcements.con"); }
+
+void AnnouncementsUp(const CommandContext& c) {
+  ReceiveSettingsFile(c, "announcements.con", kNotifyAnnouncementsChanged,
+                      "User %s at %s updated the announcements.");
+}
+
+void BannedWordsDown(const CommandContext& c) { SendSettingsFile(c, "bannedwords.con"); }
+
+void BannedWordsUp(const CommandContext& c) {
+  ReceiveSettingsFile(c, "bannedwords.con", kNotifyBannedWordsChanged,
+                      "User %s at %s updated the banned words.");
+}
+
+// The log itself when it is small enough, else its last 32768 bytes. The
+// excerpt goes to a private temporary file: a fixed name in /tmp could be
+// planted as a link to a file the daemon would then overwrite.
+void LogDown(const CommandContext& c) {
+  std::string log = LogFilePath();
+  struct stat info;
+  if (::stat(log.c_str(), &info) == 0 && info.st_size <= kLogExcerptSize) {
+    SendFile(log, c.socket);
+    return;
+  }
+  char temp[] = "/tmp/korvd.log.XXXXXX";
+  int fd = ::mkstemp(temp);
+  if (fd < 0) {
+    SendFile(temp, c.socket);  // sends the abort marker and logs why
+    return;
+  }
+  ::close(fd);
+  WriteLogExcerpt(temp);
+  SendAndDelete(c, temp);
+}
+
+void KeepAlive(const CommandContext& c) { NotifyClient(kNotifyKeepAlive, c.slot, nullptr, 0); }
+
+/* The table */
+
+constexpr std::uint32_t kBitS = 0x1, kBitT = 0x20, kBitM = 0x40, kBitP = 0x80, kBitB = 0x100,
+                        kBitU = 0x200, kBitH = 0x400, kBitC = 0x800, kBitA = 0x10,
+                        kBitServer = 0x1000, kBitLog = 0x2000, kBitConsole = 0x10000,
+                        kBitPunkBuster = 0x20000;
+
+constexpr CommandKind kNow = CommandKind::kImmediate;
+constexpr CommandKind kQueue = CommandKind::kQueued;
+constexpr CommandKind kIgnore = CommandKind::kIgnored;
+
+void SettingsDown(const CommandContext& c);
+void SettingsUp(const CommandContext& c);
+void StatusReply(const CommandContext& c);
+void StartServerCommand(const CommandContext& c);
+void StopServerCommand(const CommandContext& c);
+void GameAddressReply(const CommandContext& c);
+
+constexpr CommandRow kCommandRows[] = {
+    {0xBABE0000, "settings download", 0, false, kNow, 0, false, SettingsDown},
+    {0xBABE0001, "settings upload", 0, false, kNow, 0, false, SettingsUp},
+    {0xBABE0002, "pbsv.cfg download", kBitPunkBuster, false, kNow, 0, false, PbConfigDown},
+    {0xBABE0003, "pbsv.cfg upload", kBitPunkBuster, false, kNow, 0, false, PbConfigUp},
+    {0xBABE0004, "save PunkBuster settings", kBitPunkBuster, false, kQueue, 0xB00B001E, false, nullptr},
+    {0xBABE0005, "load PunkBuster settings", kBitPunkBuster, false, kQueue, 0xB00B001F, false, nullptr},
+    {0xBABE0006, "reserved", 0, true, kIgnore, 0, false, nullptr},
+    {0xBABE0007, "reserved", 0, true, kIgnore, 0, false, nullptr},
+    {0xBABE0008, "mods download", kBitM, false, kNow, 0, false, ModsDown},
+    {0xBABE0009, "maps download", kBitM, false, kNow, 0, false, MapsDown},
+    {0xBABE000A, "rotation download", kBitM, false, kNow, 0, false, RotationDown},
+    {0xBABE000B, "rotation upload", kBitM, false, kNow, 0, false, RotationUp},
+    {0xBABE000C, "player list download", kBitP, false, kNow, 0, false, PlayerListDown},
+    {0xBABE000D, "client list download", kBitC, false, kNow, 0, false, ClientListDown},
+    {0xBABE000E, "player menu download", kBitP, false, kNow, 0, false, PlayerMenuDown},
+    {0xBABE000F, "ban list download", kBitB, false, kNow, 0, false, BanListDown},
+    {0xBABE0010, "ban list upload", kBitB, false, kNow, 0, false, BanListUp},
+    {0xBABE0011, "accounts download", kBitU, false, kNow, 0, false, AccountsDown},
+    {0xBABE0012, "accounts upload", kBitU, false, kNow, 0, false, AccountsUp},
+    {0xBABE0013, "schedule download", kBitH, false, kNow, 0, false, ScheduleDown},
+    {0xBABE0014, "schedule upload", kBitH, false, kNow, 0, false, ScheduleUp},
+    {0xBABE0015, "status line", kBitT, false, kNow, 0, false, StatusReply},
+    {0xBABE0016, "announcements download", kBitA, false, kNow, 0, false, AnnouncementsDown},
+    {0xBABE0017, "announcements upload", kBitA, false, kNow, 0, false, AnnouncementsUp},
+    {0xBABE0018, "banned words download", kBitP | kBitA, false, kNow, 0, false, BannedWordsDown},
+    {0xBABE0019, "banned words upload", kBitP | kBitA, false, kNow, 0, false, BannedWordsUp},
+    {0xBABE001A, "start server", kBitServer, false, kNow, 0, false, StartServerCommand},
+    {0xBABE001B, "stop server", kBitServer, false, kNow, 0, false, StopServerCommand},
+    {0xBABE001C, "toggle pause", kBitServer, false, kQueue, 0xB00B0009, false, nullptr},
+    {0xBABE001D, "game address", kBitP, false, kNow, 0, false, GameAddressReply},
+    {0xBABE001E, "change map", kBitM, false, kQueue, 0xB00B000A, true, nullptr},
+    {0xBABE001F, "next map", kBitM, false, kQueue, 0xB00B000B, false, nullptr},
+    {0xBABE0020, "set next map", kBitM, false, kQueue, 0xB00B000C, true, nullptr},
+    {0xBABE0021, "set idle map", kBitM, false, kQueue, 0xB00B000D, true, nullptr},
+    {0xBABE0022, "restart map", kBitM, false, kQueue, 0xB00B000E, false, nullptr},
+    {0xBABE0023, "kick player", kBitP, false, kQueue, 0xB00B000F, true, nullptr},
+    {0xBABE0024, "disconnect client", kBitC, false, kQueue, 0xB00B0003, true, nullptr},
+    {0xBABE0025, "ban player", kBitP | kBitB, false, kQueue, 0xB00B0010, true, nullptr},
+    {0xBABE0026, "remove ban", kBitB, false, kQueue, 0xB00B0011, true, nullptr},
+    {0xBABE0027, "clear ban lists", kBitB, false, kQueue, 0xB00B0012, false, nullptr},
+    {0xBABE0028, "ban player name", kBitP, false, kQueue, 0xB00B0013, true, nullptr},
+    {0xBABE0029, "verify ban lists", 0, true, kQueue, 0xB00B0014, false, nullptr},
+    {0xBABE002A, "sync to server ban list", 0, true, kQueue, 0xB00B0015, false, nullptr},
+    {0xBABE002B, "sync from server ban list", 0, true, kQueue, 0xB00B0016, false, nullptr},
+    {0xBABE002C, "say to all", 0, false, kQueue, 0xB00B0017, true, nullptr},
+    {0xBABE002D, "server message", 0, false, kQueue, 0xB00B0018, true, nullptr},
+    {0xBABE002E, "raw console command", kBitConsole, false, kQueue, 0xB00B0019, true, nullptr},
+    {0xBABE002F, "change own password", 0, false, kQueue, 0xB00B001A, true, nullptr},
+    {0xBABE0030, "log download", kBitLog, false, kNow, 0, false, LogDown},
+    {0xBABE0031, "screenshot", kBitP, false, kQueue, 0xB00B001B, true, nullptr},
+    {0xBABE0032, "keep-alive", 0, false, kNow, 0, false, KeepAlive},
+};
+static_assert(std::size(kCommandRows) == kClientLast - kClientBase + 1);
+
+constexpr bool RowsAreInCodeOrder() {
+  for (std::size_t i = 0; i < std::size(kCommandRows); ++i) {
+    if (kCommandRows[i].code != kClientBase + i) return false;
+  }
+  return true;
+}
+static_assert(RowsAreInCodeOrder(), "one row per code, in code order");
+
+/* Commands served by other subsystems' procedures */
+
+// The settings of the session's groups only: the access mask is the group
+// mask (bit 15 admits the settings that apply at server start).
+void SettingsDown(const CommandContext& c) {
+  std::string path = ServerFile("korvane.con");
+  SaveSettings(path, c.access);
+  SendAndDelete(c, path);
+}
+
+// An upload changes only the groups the uploader may change, then becomes
+// the stored settings, reaches the running server and its autoexec file.
+void SettingsUp(const CommandContext& c) {
+  std::string path = ServerFile("korvane.con");
+  if (!ReceiveFile(path, c.socket)) return;
+  LoadSettings(path, c.access, c.slot);
+  std::remove(path.c_str());
+  SaveSettings(SettingsFile("korvane.con"), kAllGroups);
+  WriteServerAutoexec(SettingsFile("serverautoexec.con"));
+  NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
+}
+
+void StatusReply(const CommandContext& c) { SendU32(c.socket, 0); }
+
+void StartServerCommand(const CommandContext& c) {
+  if (g_manager.server.server_running) {
+    NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
+    LogUserAction(c, "User %s at %s tried to start the server but it is already running.");
+  } else if (StartServer()) {
+    LogUserAction(c, "User %s at %s started the server.");
+  } else {
+    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
+  }
+}
+
+void StopServerCommand(const CommandContext& c) {
+  if (!g_manager.server.server_running) {
+    NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
+    LogUserAction(c, "User %s at %s tried to stop the server but it is already stopped.");
+  } else if (StopServer(false)) {
+    LogUserAction(c, "User %s at %s stopped the server.");
+  } else {
+    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
+  }
+}
+
+void GameAddressReply(const CommandContext& c) { SendU32(c.socket, 0); }
+
+const CommandRow* FindRow(std::uint32_t code) {
+  if (code < kClientBase || code > kClientLast) return nullptr;
+  return &kCommandRows[code - kClientBase];
+}
+
+// Reads the text of a text command into a zeroed buffer of 256 bytes. An
+// excess beyond 255 characters is read and dropped; an absurd length closes
+// the connection (false).
+bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) {
+  std::uint32_t length = 0;
+  if (!ReceiveU32Before(c.socket, &length, deadline)) return true;  // queued as it is
+  if (length > kMaxAnnouncedText) {
+    LogMessage(6, "Couldn't receive command from client at %s! The text of %lu bytes is too "
+               "long.", c.address.c_str(), static_cast<unsigned long>(length));
+    DropSession(c.slot);
+    return false;
+  }
+  std::uint32_t kept = std::min<std::uint32_t>(length, kCommandTextSize - 1);
+  if (!ReceiveBefore(c.socket, text, kept, deadline)) return true;
+  std::vector<char> excess(length - kept);
+  if (!excess.empty() && !ReceiveBefore(c.socket, excess.data(), excess.size(), deadline))
+    return true;
+  return true;
+}
+
+void StampCommandTime(int slot) {
+  std::time_t now = std::time(nullptr);
+  char text[64];
+  if (ctime_r(&now, text) == nullptr) return;
+  g_manager.remote.sessions[slot].last_command_time = CutText(text, kMaxCtimeText);
+}
+
+}  // namespace
+
+std::span<const CommandRow> CommandTable() { return kCommandRows; }
+
+bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
+  const CommandRow* row = FindRow(code);
+  std::uint32_t access = SenderAccess(sender);
+  if (row == nullptr || access == 0) return false;
+  if (access == kAdminMask) return true;
+  if (row->admin_only) return false;
+  return row->need == 0 || (access & row->need) != 0;
+}
+
+bool DispatchClientCommand(int slot) {
+  if (slot < 0 || slot >= kSessionSlots) return false;
+  CommandContext c;
+  c.slot = slot;
+  c.socket = g_manager.remote.sessions[slot].socket;
+  c.address = g_manager.remote.sessions[slot].address;
+  if (FindSessionBySocket(c.socket) != slot || slot == 0) {
+    LogMessage(6, "SECURITY ALERT! Received client command from unknown client at %s!",
+               c.address.c_str());
+    return false;
+  }
+  Deadline deadline = DeadlineIn(kPeerDeadlineSeconds);
+  std::uint32_t code = 0;
+  if (!ReceiveU32Before(c.socket, &code, deadline)) {
+    LogMessage(6, "Couldn't receive command from client at %s! %s", c.address.c_str(),
+               ErrorText(LastError()).c_str());
+    return false;
+  }
+  const CommandRow* row = FindRow(code);
+  if (row == nullptr) {
+    LogMessage(6, "Received bogus command %.8lX from client at %s!",
+               static_cast<unsigned long>(code), c.address.c_str());
+    return false;
+  }
+  if (!HasCommandAccess(static_cast<std::uint32_t>(slot), code)) {
+    LogMessage(6, "SECURITY ALERT! Client at %s does not have access to command %.8lX!",
+               c.address.c_str(), static_cast<unsigned long>(code));
+    return false;
+  }
+  c.user = SenderUserName(static_cast<std::uint32_t>(slot));
+  c.access = SenderAccess(static_cast<std::uint32_t>(slot));
+  char text[kCommandTextSize] = {};
+  if (row->text && !ReceiveCommandText(c, deadline, text)) return false;
+  if (row->kind == CommandKind::kQueued) {
+    QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
+  } else if (row->kind == CommandKind::kImmediate && row->handler != nullptr) {
+    row->handler(c);
+  }
+  // A handler may have lost the connection and freed the slot.
+  if (g_manager.remote.sessions[slot].socket == c.socket) StampCommandTime(slot);
+  return true;
+}

@@ -1,0 +1,280 @@
+// Account file format, login results and the upload merge rules.
+#include "remote/accounts.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <regex>
+
+#include "core/manager_state.h"
+#include "remote/session.h"
+#include "support/process_harness.h"
+
+namespace {
+
+using korvtest::ReadFile;
+using korvtest::TempDir;
+using korvtest::WriteFile;
+
+class AccountsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    g_manager.core.server_dir = dir_.path();
+    g_manager.core.settings_dir = dir_.path() + "/settings";
+    g_manager.core.daemon = true;  // no echo on standard output
+    std::filesystem::create_directories(g_manager.core.settings_dir);
+    InitSessionTable();
+  }
+  std::string Path() { return UserAccessPath(); }
+  std::string Log() { return ReadFile(dir_ / "korvd.log"); }
+  void WriteAccounts(const std::string& lines) {
+    WriteFile(Path(), lines);
+    ASSERT_TRUE(LoadUserAccounts(Path()));
+  }
+  // A logged-in session in `slot` with the given access.
+  void Connect(int slot, const std::string& name, std::uint32_t access) {
+    ClientSession& s = g_manager.remote.sessions[slot];
+    s.socket = 1000 + slot;
+    s.user_name = name;
+    s.address = "127.0.0.1:" + std::to_string(4000 + slot);
+    s.access = access;
+  }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const UserAccount& a : g_manager.remote.accounts)
+      if (!a.user_name.empty()) names.push_back(a.user_name);
+    return names;
+  }
+  const UserAccount* Find(const std::string& name) {
+    for (const UserAccount& a : g_manager.remote.accounts)
+      if (a.user_name == name) return &a;
+    return nullptr;
+  }
+  TempDir dir_;
+};
+
+TEST(AccessLetters, LettersAndAdmin) {
+  EXPECT_EQ(AccessLettersText(0x41), "SgfiatMpbuhc");
+  EXPECT_EQ(AccessLettersText(0), "sgfiatmpbuhc");
+  EXPECT_EQ(AccessLettersText(0xFFF), "SGFIATMPBUHC");
+  EXPECT_EQ(AccessLettersText(0x3F000), "sgfiatmpbuhc");  // bits 12 and up are not shown
+  EXPECT_EQ(AccessLettersText(0xFFFFFFFF), "-- admin --");
+  EXPECT_EQ(AccessLettersText(0x7FFFFFFF), "SGFIATMPBUHC");
+}
+
+TEST(AccessLetters, SubsetComparesBitsZeroToSeventeen) {
+  EXPECT_TRUE(AccessIsSubset(0x3FFFF, 0xFFFFFFFF));
+  EXPECT_TRUE(AccessIsSubset(0x200, 0x40200));   // bit 18 is not compared
+  EXPECT_FALSE(AccessIsSubset(0x200, 0x20200));  // bit 17 is
+  EXPECT_FALSE(AccessIsSubset(0x1, 0x3));
+  EXPECT_TRUE(AccessIsSubset(0x1, 0));
+  EXPECT_TRUE(AccessIsSubset(0xFFFFFFFF, 0x3FFFF));
+}
+
+TEST_F(AccountsTest, EncipheredFieldsRoundTrip) {
+  std::string one = EncipherField("alice", 32);
+  std::string two = EncipherField("alice", 32);
+  ASSERT_EQ(one.size(), 64u);
+  EXPECT_TRUE(std::regex_match(one, std::regex("[0-9A-F]{64}")));
+  // Equal values share the enciphered bytes up to the zero byte, the
+  // padding after it differs.
+  EXPECT_EQ(one.substr(0, 12), two.substr(0, 12));
+  EXPECT_NE(one.substr(12), two.substr(12));
+  bool plain = false;
+  EXPECT_EQ(DecodeField(one, 32, &plain), "alice");
+  EXPECT_FALSE(plain);
+  // Lower-case digits decode too; anything else is plain text, cut to fit.
+  EXPECT_EQ(DecodeField(std::regex_replace(one, std::regex("A"), "a"), 32, &plain), "alice");
+  EXPECT_EQ(DecodeField(one.substr(0, 62) + "ZZ", 32, &plain), one.substr(0, 31));
+  EXPECT_TRUE(plain);
+  EXPECT_EQ(DecodeField(std::string(40, 'q'), 32, &plain), std::string(31, 'q'));
+}
+
+TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
+  std::string name31(31, 'n');
+  WriteAccounts(name31 + ",Secret,0123456789abcdef0123456789abcdef,65,1\n"
+                "bob,pw,,4294967295,x\n"
+                "broken,line\n");
+  ASSERT_EQ(Names(), (std::vector<std::string>{name31, "bob"}));
+  EXPECT_EQ(Find("bob")->access, 0xFFFFFFFFu);
+  EXPECT_EQ(Find("bob")->active, 0);  // "x" reads as 0
+  std::string file = ReadFile(Path());
+  EXPECT_TRUE(std::regex_match(
+      file, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(65,1|4294967295,0)\n){2}")))
+      << file;
+  ResetManagerState();
+  g_manager.core.server_dir = dir_.path();
+  g_manager.core.settings_dir = dir_.path() + "/settings";
+  ASSERT_TRUE(LoadUserAccounts(Path()));
+  EXPECT_EQ(Find(name31)->password, "Secret");
+  EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
+}
+
+TEST_F(AccountsTest, LoginResults) {
+  // Field 5 is read from the file as written: "x" does not begin with 0.
+  // (Once the daemon rewrites the file it holds the number, 0.)
+  WriteFile(Path(), "Admin,Secret,,4294967295,1\n"
+                    "off0,pw,,1,0\noff00,pw,,1,00\noff0x,pw,,1,0x\n"
+                    "onx,pw,,1,x\non2,pw,,1,2\nnone,pw,,0,1\n");
+  std::uint32_t access = 0;
+  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginAccepted);
+  EXPECT_EQ(Find("onx")->active, 0);
+  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginDisabled);
+  EXPECT_EQ(CheckUserLogin("admin", "sECRET", &access), kLoginAccepted);
+  EXPECT_EQ(access, 0xFFFFFFFFu);
+  EXPECT_EQ(CheckUserLogin("nobody", "pw", &access), kLoginBadUser);
+  EXPECT_EQ(CheckUserLogin("Admin", "wrong", &access), kLoginBadPassword);
+  EXPECT_EQ(CheckUserLogin("off0", "pw", &access), kLoginDisabled);
+  EXPECT_EQ(CheckUserLogin("off00", "pw", &access), kLoginDisabled);
+  EXPECT_EQ(CheckUserLogin("off0x", "pw", &access), kLoginDisabled);
+  EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAccepted);
+  EXPECT_EQ(CheckUserLogin("none", "pw", &access), kLoginNoAccess);
+
+  Connect(3, "ON2", 1);
+  EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAlreadyConnected);
+  Connect(4, "admin", 0xFFFFFFFF);  // the admin mask holds bit 14
+  EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginAccepted);
+
+  WriteFile(Path(), "just,four,fields,1\n");
+  EXPECT_EQ(CheckUserLogin("just", "four", &access), kLoginNoAccounts);
+  std::remove(Path().c_str());
+  EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
+}
+
+TEST_F(AccountsTest, LoginRewritesAHandWrittenPlainLine) {
+  std::string name31(31, 'k');
+  WriteAccounts("first,pw,,1,1\n");
+  std::string file = ReadFile(Path()) + name31 + ",Pass,,3,1\n";
+  WriteFile(Path(), file);
+  std::uint32_t access = 0;
+  EXPECT_EQ(CheckUserLogin(name31, "pass", &access), kLoginAccepted);
+  EXPECT_EQ(access, 3u);
+  EXPECT_TRUE(std::regex_match(ReadFile(Path()),
+                               std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},[13],1\n){2}")));
+  EXPECT_NE(Find(name31), nullptr);
+}
+
+TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
+  WriteAccounts("root,pw,,4294967295,1\nusers,pw,,512,1\nmaps,pw,,64,1\n");
+  Connect(1, "users", 0x200);
+  // "Maps" differs from "maps" only in case: it is added and "maps" stays;
+  // "grab" asks for bit 17 and is refused; "root" is not in the upload but
+  // the uploader could not have granted it.
+  WriteFile(dir_ / "up.con", EncipherField("users", 32) + "," + EncipherField("new", 32) + "," +
+                                 EncipherField("", 33) + ",512,1\n" + "Maps,pw2,,0,1\n" +
+                                 "grab,pw,,131584,1\n" + "root,pw,,512,1\n");
+  ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 1));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
+  EXPECT_EQ(Find("users")->password, "new");
+  EXPECT_EQ(Find("root")->access, 0xFFFFFFFFu);
+  std::string log = Log();
+  EXPECT_NE(log.find("SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
+                     "they don't have to account grab!"),
+            std::string::npos);
+  EXPECT_NE(log.find("SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
+                     "account root that has greater access!"),
+            std::string::npos);
+  EXPECT_NE(log.find("User users at 127.0.0.1:4001 added user account Maps."), std::string::npos);
+  EXPECT_EQ(log.find("deleted user account"), std::string::npos);
+  // The saved file holds the merged table.
+  ASSERT_TRUE(LoadUserAccounts(Path()));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
+}
+
+TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
+  WriteAccounts("root,pw,,4294967295,1\na,pw,,64,1\nb,pw,,1,1\nc,pw,,64,1\n");
+  Connect(2, "boss", 0x41);
+  WriteFile(dir_ / "up.con", "B,pw,,1,1\n");  // deletion matches ignoring case
+  ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 2));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"root", "b", "B"}));
+  std::string log = Log();
+  EXPECT_NE(log.find("User boss at 127.0.0.1:4002 deleted user account a."), std::string::npos);
+  EXPECT_NE(log.find("User boss at 127.0.0.1:4002 deleted user account c."), std::string::npos);
+}
+
+TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
+  std::string lines;
+  for (int i = 0; i < 99; ++i) lines += "u" + std::to_string(i) + ",p,,1,1\n";
+  WriteAccounts(lines);
+  WriteFile(dir_ / "up.con", lines + "x1,p,,1,1\nx2,p,,1,1\nx3,p,,1,1\n");
+  ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
+  EXPECT_EQ(Names().size(), 100u);
+  EXPECT_EQ(Names().back(), "x1");
+  EXPECT_NE(Log().find("WARNING: The user account table is full (100 accounts)! 2 uploaded "
+                       "account(s) were dropped."),
+            std::string::npos);
+}
+
+TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
+  WriteAccounts("root,pw,,4294967295,1\nzero,pw,,0,1\nu,pw,,512,1\nbig,pw,,513,1\n"
+                "hi,pw,,262656,1\n");
+  Connect(5, "u", 0x200);
+  ASSERT_TRUE(ExportUserAccounts(dir_ / "out.con", 5));
+  std::string out = ReadFile(dir_ / "out.con");
+  EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},"
+                                               "(0|512|262656),1\n){3}")))
+      << out;
+  ASSERT_TRUE(ExportUserAccounts(dir_ / "all.con", 0));
+  EXPECT_EQ(ReadFile(dir_ / "all.con"), ReadFile(Path()));
+  std::string upper = Path();
+  upper.replace(upper.size() - 14, 14, "UserAccess.CON");
+  EXPECT_FALSE(ExportUserAccounts(upper, 0));
+}
+
+TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
+  WriteAccounts("Ann,old,,1,1\nann,old,,1,1\n");
+  ASSERT_TRUE(SetUserPassword("ann", "fresh"));
+  std::uint32_t access = 0;
+  EXPECT_EQ(CheckUserLogin("Ann", "old", &access), kLoginAccepted);
+  ASSERT_TRUE(LoadUserAccounts(Path()));
+  EXPECT_EQ(g_manager.remote.accounts[1].password, "fresh");
+  EXPECT_EQ(g_manager.remote.accounts[0].password, "old");
+  // A field carrying the file's separators could forge an account line.
+  EXPECT_FALSE(SetUserPassword("ann", "x,,4294967295,1\nevil,pw"));
+  EXPECT_FALSE(SetUserPassword("ann", "two words"));
+  EXPECT_FALSE(SetUserPassword("", "pw"));
+  EXPECT_FALSE(SetUserPassword("ghost", "pw"));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann"}));
+}
+
+// Garbage account files never crash a load, a login or a merge, and the
+// table stays packed.
+TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
+  std::mt19937 random(42);
+  const std::string alphabet = "ab,,,\n\n 0123456789ABCDEF\r\t\xff";
+  for (int round = 0; round < 200; ++round) {
+    std::string file;
+    for (int i = 0; i < static_cast<int>(random() % 400); ++i)
+      file += alphabet[random() % alphabet.size()];
+    if (round % 3 == 0) file += ",p,,1,1\n" + EncipherField("x", 32) + ",p,,1,1\n";
+    WriteFile(Path(), file);
+    std::uint32_t access = 0;
+    CheckUserLogin("ab", "ab", &access);
+    LoadUserAccounts(Path());
+    WriteFile(dir_ / "up.con", file);
+    Connect(1, "boss", static_cast<std::uint32_t>(random()));
+    ApplyUserAccountUpload(dir_ / "up.con", 1);
+    bool ended = false;
+    for (const UserAccount& a : g_manager.remote.accounts) {
+      if (a.user_name.empty()) ended = true;
+      ASSERT_TRUE(!ended || a.user_name.empty());
+      ASSERT_LE(a.user_name.size(), 31u);
+    }
+  }
+}
+
+TEST_F(AccountsTest, InGameSendersUseTheirAccount) {
+  WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
+  EXPECT_EQ(SenderUserName(0xFF01), "mod");
+  EXPECT_EQ(SenderAddress(0xFF01), "game");
+  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
+  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
+  EXPECT_EQ(SenderAddress(17), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
+}
+
+}  // namespace

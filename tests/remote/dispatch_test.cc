@@ -1,0 +1,107 @@
+// The command table against the access rules the clients rely on, and the
+// cutting of chat texts into console pieces.
+#include "remote/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/manager_state.h"
+#include "remote/execute.h"
+#include "remote/session.h"
+
+namespace {
+
+// n = code - 0xBABE0000 and the bits of which one admits it; 0 = everyone,
+// kAdmin = the administrator mask only.
+constexpr std::uint32_t kAdmin = 0xFFFFFFFF;
+const std::map<int, std::uint32_t>& Rules() {
+  static const std::map<int, std::uint32_t> rules = [] {
+    std::map<int, std::uint32_t> r;
+    auto set = [&](std::initializer_list<int> ns, std::uint32_t need) {
+      for (int n : ns) r[n] = need;
+    };
+    set({0, 1, 44, 45, 47, 50}, 0);
+    set({2, 3, 4, 5}, 0x20000);
+    set({8, 9, 10, 11, 30, 31, 32, 33, 34}, 0x40);
+    set({12, 14, 29, 35, 40, 49}, 0x80);
+    set({13, 36}, 0x800);
+    set({15, 16, 38, 39}, 0x100);
+    set({17, 18}, 0x200);
+    set({19, 20}, 0x400);
+    set({21}, 0x20);
+    set({22, 23}, 0x10);
+    set({24, 25}, 0x90);
+    set({26, 27, 28}, 0x1000);
+    set({37}, 0x180);
+    set({46}, 0x10000);
+    set({48}, 0x2000);
+    set({6, 7, 41, 42, 43}, kAdmin);
+    return r;
+  }();
+  return rules;
+}
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetManagerState();
+    InitSessionTable();
+  }
+  bool Allowed(std::uint32_t access, std::uint32_t code) {
+    g_manager.remote.sessions[1].socket = 99;
+    g_manager.remote.sessions[1].access = access;
+    return HasCommandAccess(1, code);
+  }
+};
+
+TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
+  ASSERT_EQ(Rules().size(), 51u);
+  ASSERT_EQ(CommandTable().size(), 51u);
+  for (const auto& [n, need] : Rules()) {
+    std::uint32_t code = 0xBABE0000 + n;
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(Allowed(0xFFFFFFFF, code));
+    EXPECT_FALSE(Allowed(0, code));
+    if (need == kAdmin) {
+      EXPECT_FALSE(Allowed(0x7FFFFFFF, code));
+      continue;
+    }
+    if (need == 0) {
+      EXPECT_TRUE(Allowed(0x4000, code));  // any non-zero mask
+      continue;
+    }
+    for (int bit = 0; bit < 32; ++bit) {
+      std::uint32_t mask = 1u << bit;
+      EXPECT_EQ(Allowed(mask, code), (need & mask) != 0) << "bit " << bit;
+    }
+    EXPECT_FALSE(Allowed(0x7FFFFFFF & ~need, code));
+  }
+  for (std::uint32_t code : {0xBABDFFFFu, 0xBABE0033u, 0u, 0xBEEF0001u}) {
+    EXPECT_FALSE(Allowed(0xFFFFFFFF, code));
+  }
+  // The daemon itself may run everything in range.
+  EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
+}
+
+TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
+  const char blank = static_cast<char>(0x80);
+  auto sizes = [](const std::vector<std::string>& pieces) {
+    std::vector<std::size_t> out;
+    for (const std::string& piece : pieces) out.push_back(piece.size());
+    return out;
+  };
+  using Sizes = std::vector<std::size_t>;
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(100, 'a'), blank)), (Sizes{63, 37}));
+  std::string words = std::string(40, 'a') + blank + std::string(30, 'b') + blank + "end";
+  EXPECT_EQ(SplitIntoPieces(words, blank),
+            (std::vector<std::string>{std::string(40, 'a'), std::string(30, 'b') + blank + "end"}));
+  // A separator at index 63 ends a full piece and is dropped; one at index
+  // 0 does not count.
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'c') + blank + "d", blank)), (Sizes{63, 1}));
+  EXPECT_EQ(sizes(SplitIntoPieces(blank + std::string(99, 'f'), blank)), (Sizes{63, 37}));
+  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'e'), blank)), (Sizes{63}));
+  EXPECT_EQ(SplitIntoPieces("", blank), std::vector<std::string>{""});
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// A remote-administration client for tests and benchmarks, written from the
+// protocol alone: its own RC4, byte packing and file frames, blocking
+// sockets with receive timeouts. Header-only so benchmarks can use it too.
+#pragma once
+
+#include <arpa/inet.h>
+#include <lzo/lzo1x.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvclient {
+
+// The key shared with the daemon, read from the key file of the tree.
+inline std::vector<unsigned char>& Key() {
+  static std::vector<unsigned char> key;
+  return key;
+}
+
+inline bool LoadKey(const std::string& path) {
+  lzo_init();
+  std::ifstream in(path, std::ios::binary);
+  Key().assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return Key().size() == 1024;
+}
+
+inline void Rc4(unsigned char* data, std::size_t length) {
+  const std::vector<unsigned char>& key = Key();
+  unsigned char s[256];
+  for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + s[i] + key[i % key.size()]) % 256;
+    std::swap(s[i], s[j]);
+  }
+  for (std::size_t n = 0, i = 0, j = 0; n < length; ++n) {
+    i = (i + 1) % 256;
+    j = (j + s[i]) % 256;
+    std::swap(s[i], s[j]);
+    data[n] ^= s[(s[i] + s[j]) % 256];
+  }
+}
+
+inline std::string U32(std::uint32_t v) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+
+inline std::uint32_t GetU32(const std::string& bytes, std::size_t at = 0) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+// What the daemon answered to a login.
+struct LoginReply {
+  int result = -1;            // -1 when the connection failed first
+  std::uint32_t access = 0;
+  int version = -1;
+  int running = -1;
+  bool closed_after = false;  // the daemon hung up at the end
+};
+
+struct Notification {
+  std::uint32_t code = 0;
+  std::string data;  // including the terminating zero when there is a text
+};
+
+class Client {
+ public:
+  Client() = default;
+  ~Client() { Close(); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Connect(int port, int timeout_seconds = 10) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{timeout_seconds, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd() const { return fd_; }
+
+  bool Send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // Exactly n bytes, or none on a close or timeout.
+  std::optional<std::string> Receive(std::size_t n) {
+    std::string out(n, '\0');
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t got = ::recv(fd_, out.data() + done, n - done, 0);
+      if (got <= 0) return std::nullopt;
+      done += static_cast<std::size_t>(got);
+    }
+    return out;
+  }
+
+  std::optional<std::uint32_t> ReceiveU32() {
+    auto bytes = Receive(4);
+    if (!bytes) return std::nullopt;
+    return GetU32(*bytes);
+  }
+
+  // True when the daemon closed the connection (nothing more arrives).
+  bool WaitClosed() {
+    char byte;
+    return ::recv(fd_, &byte, 1, 0) == 0;
+  }
+
+  static std::string Block(const std::string& text) {
+    std::string block(32, '\0');
+    std::memcpy(block.data(), text.data(), std::min<std::size_t>(text.size(), 32));
+    Rc4(reinterpret_cast<unsigned char*>(block.data()), block.size());
+    return block;
+  }
+
+  LoginReply Login(const std::string& user, const std::string& password,
+                   unsigned char version = 0x20) {
+    LoginReply reply;
+    if (!Send(Block(user) + Block(password))) return reply;
+    auto result = Receive(1);
+    if (!result) return reply;
+    reply.result = static_cast<unsigned char>((*result)[0]);
+    if (reply.result != 0) {
+      reply.closed_after = WaitClosed();
+      return reply;
+    }
+    auto rest = Receive(5);
+    if (!rest) return reply;
+    reply.access = GetU32(*rest);
+    reply.version = static_cast<unsigned char>((*rest)[4]);
+    Send(std::string(1, static_cast<char>(version)));
+    if (version != 0x20) {
+      reply.closed_after = WaitClosed();
+      return reply;
+    }
+    auto running = Receive(1);
+    if (running) reply.running = static_cast<unsigned char>((*running)[0]);
+    return reply;
+  }
+
+  bool Command(std::uint32_t code) { return Send(U32(code)); }
+
+  bool CommandText(std::uint32_t code, const std::string& text, bool with_zero = true) {
+    std::string body = text;
+    if (with_zero) body.push_back('\0');
+    return Send(U32(code) + U32(static_cast<std::uint32_t>(body.size())) + body);
+  }
+
+  std::optional<Notification> ReadNotification() {
+    auto code = ReceiveU32();
+    if (!code) return std::nullopt;
+    auto length = ReceiveU32();
+    if (!length || *length > (1u << 20)) return std::nullopt;
+    auto data = Receive(*length);
+    if (!data) return std::nullopt;
+    return Notification{*code, *data};
+  }
+
+  // Notifications until one with `code` arrives; none on a timeout.
+  std::optional<Notification> WaitNotification(std::uint32_t code) {
+    for (;;) {
+      auto n = ReadNotification();
+      if (!n || n->code == code) return n;
+    }
+  }
+
+  // A reply: a length and that many bytes.
+  std::optional<std::string> ReadReply() {
+    auto length = ReceiveU32();
+    if (!length || *length > (1u << 20)) return std::nullopt;
+    return Receive(*length);
+  }
+
+  // A file frame; none for an abort marker or a broken frame.
+  std::optional<std::string> ReadFrame() {
+    auto plain = ReceiveU32();
+    if (!plain || *plain == 0xBEEFBABE) return std::nullopt;
+    if (*plain == 0) return std::string();
+    auto packed_length = ReceiveU32();
+    auto checksum = ReceiveU32();
+    if (!packed_length || !checksum) return std::nullopt;
+    auto packed = Receive(*packed_length);
+    if (!packed) return std::nullopt;
+    std::string out(*plain, '\0');
+    lzo_uint out_length = *plain;
+    int rc = lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed->data()),
+                                   packed->size(), reinterpret_cast<unsigned char*>(out.data()),
+                                   &out_length, nullptr);
+    if (rc != LZO_E_OK || out_length != *plain) return std::nullopt;
+    return out;
+  }
+
+  bool SendFrame(const std::string& data) {
+    if (data.empty()) return Send(U32(0));
+    std::vector<unsigned char> packed(data.size() + data.size() / 16 + 64 + 3);
+    std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
+    lzo_uint packed_length = packed.size();
+    lzo1x_1_compress(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
+                     packed.data(), &packed_length, work.data());
+    std::uint32_t sum = lzo_adler32(1, packed.data(), packed_length);
+    return Send(U32(static_cast<std::uint32_t>(data.size())) +
+                U32(static_cast<std::uint32_t>(packed_length)) + U32(sum) +
+                std::string(reinterpret_cast<const char*>(packed.data()), packed_length));
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace korvclient

@@ -1,0 +1,414 @@
+// The real daemon over loopback with a client speaking the protocol: login
+// results and their log lines, the session limit, access refusals, bogus
+// codes, file transfers, notifications and the handshake deadline.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "remote/remote_client.h"
+#include "support/korvane_con.h"
+#include "support/process_harness.h"
+
+using namespace korvtest;
+using korvclient::Client;
+
+namespace {
+
+constexpr std::uint32_t kKeepAlive = 0xBABE0032;
+
+class RemoteProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
+    server_ = dir_ / "server";
+    MakeServerDir(server_);
+    settings_ = server_ + "/mods/bf1942/settings";
+    std::filesystem::create_directories(settings_);
+    WriteFile(settings_ + "/useraccess.con",
+              "admin,Secret,,4294967295,1\n"
+              "maps,pw,,64,1\n"             // M only
+              "users,pw,,512,1\n"           // U only
+              "off,pw,,1,0\n"
+              "zero,pw,,0,1\n"
+              "multi,pw,,18432,1\n");       // C and bit 14
+  }
+  void StartDaemon(std::vector<std::string> extra = {}) {
+    port_ = FreePort();
+    std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
+                                     std::to_string(port_), "-ip", "127.0.0.1"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(korvd_.Start(argv, dir_.path(), dir_ / "out.txt"));
+    ASSERT_TRUE(WaitForText(Log(), "Listening on 127.0.0.1:" + std::to_string(port_)));
+  }
+  std::string Log() { return server_ + "/korvd.log"; }
+  void AppendAccount(const std::string& line) {
+    WriteFile(settings_ + "/useraccess.con", ReadFile(settings_ + "/useraccess.con") + line);
+  }
+  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
+    auto client = std::make_unique<Client>();
+    EXPECT_TRUE(client->Connect(port_));
+    korvclient::LoginReply reply = client->Login(user, password);
+    EXPECT_EQ(reply.result, 0) << user;
+    return client;
+  }
+  // The "a.b.c.d:port" text the daemon gives a connected client.
+  static std::string AddressOf(const Client& client) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(client.fd(), reinterpret_cast<sockaddr*>(&local), &length);
+    return "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+  }
+  bool KeepAliveAnswered(Client& client) {
+    client.Command(kKeepAlive);
+    auto bytes = client.Receive(8);
+    return bytes && *bytes == korvclient::U32(0xBEEF002E) + korvclient::U32(0);
+  }
+
+  TempDir dir_;
+  std::string server_;
+  std::string settings_;
+  int port_ = 0;
+  Process korvd_;
+};
+
+TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
+  StartDaemon();
+  struct Case {
+    const char* user;
+    const char* password;
+    int result;
+    const char* line;  // after "Client at <address> "
+  };
+  const Case cases[] = {
+      {"nobody", "pw", 1, "SECURITY ALERT! Client at %s failed to authenticate! Bad username (nobody)."},
+      {"admin", "typo", 2, "SECURITY ALERT! Client at %s failed to authenticate! Bad password "
+                           "(********) for user account (admin)."},
+      {"off", "pw", 3, "SECURITY ALERT! Client at %s failed to authenticate! User account (off) is "
+                       "inactive."},
+      {"zero", "pw", 4, nullptr},
+  };
+  for (const Case& c : cases) {
+    Client client;
+    ASSERT_TRUE(client.Connect(port_));
+    korvclient::LoginReply reply = client.Login(c.user, c.password);
+    EXPECT_EQ(reply.result, c.result) << c.user;
+    EXPECT_TRUE(reply.closed_after) << c.user;
+    if (c.line != nullptr) {
+      char line[256];
+      std::snprintf(line, sizeof line, c.line, AddressOf(client).c_str());
+      EXPECT_TRUE(WaitForText(Log(), line)) << line;
+    }
+  }
+  EXPECT_EQ(ReadFile(Log()).find("typo"), std::string::npos);
+  EXPECT_EQ(ReadFile(Log()).find("zero"), std::string::npos);
+
+  auto admin = std::make_unique<Client>();
+  ASSERT_TRUE(admin->Connect(port_));
+  korvclient::LoginReply reply = admin->Login("ADMIN", "secret");
+  EXPECT_EQ(reply.result, 0);
+  EXPECT_EQ(reply.access, 0xFFFFFFFFu);
+  EXPECT_EQ(reply.version, 0x20);
+  EXPECT_EQ(reply.running, 0);
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(*admin) +
+                                     " connected as user ADMIN with access -- admin --."));
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+
+  auto maps = LoggedIn("maps", "pw");
+  Client again;
+  ASSERT_TRUE(again.Connect(port_));
+  EXPECT_EQ(again.Login("Maps", "PW").result, 6);  // no bit 14
+  EXPECT_TRUE(WaitForText(Log(), "with access sgfiatMpbuhc."));
+
+  // A client that leaves frees its slot with a line of its own.
+  std::string address = AddressOf(*maps);
+  maps.reset();
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + address + " has disconnected."));
+  auto back = LoggedIn("maps", "pw");
+
+  // A different protocol version is refused after the mask and version.
+  Client old;
+  ASSERT_TRUE(old.Connect(port_));
+  reply = old.Login("users", "pw", 0x21);
+  EXPECT_EQ(reply.access, 0x200u);
+  EXPECT_EQ(reply.version, 0x20);
+  EXPECT_TRUE(reply.closed_after);
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(old) +
+                                     " failed to authenticate! Client is using a different "
+                                     "protocol version."));
+  EXPECT_EQ(ReadFile(Log()).find("Couldn't authenticate client!"), std::string::npos);
+
+  // The file is read at every login: without accounts nobody gets in.
+  WriteFile(settings_ + "/useraccess.con", "");
+  Client late;
+  ASSERT_TRUE(late.Connect(port_));
+  EXPECT_EQ(late.Login("admin", "Secret").result, 5);
+  EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! Client at " + AddressOf(late) +
+                                     " failed to authenticate! No remote access is permitted."));
+}
+
+TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
+  StartDaemon();
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 16; ++i) clients.push_back(LoggedIn("multi", "pw"));
+  Client extra;
+  ASSERT_TRUE(extra.Connect(port_));
+  EXPECT_EQ(extra.Login("admin", "Secret").result, 7);
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(extra) +
+                                     " failed to authenticate! Maximum number of connected "
+                                     "clients (16) has been reached."));
+  // The sixteenth client is served like the first.
+  EXPECT_TRUE(KeepAliveAnswered(*clients[15]));
+  EXPECT_TRUE(KeepAliveAnswered(*clients[0]));
+
+  // Disconnecting client 2 (slot 2) through the queue frees its slot.
+  clients[0]->CommandText(0xBABE0024, "2");
+  auto bye = clients[1]->ReadNotification();
+  ASSERT_TRUE(bye);
+  EXPECT_EQ(bye->code, 0xBEEF0003u);
+  EXPECT_TRUE(clients[1]->WaitClosed());
+  EXPECT_TRUE(WaitForText(Log(), "User multi at " + AddressOf(*clients[0]) +
+                                     " disconnected client multi at " + AddressOf(*clients[1]) +
+                                     "."));
+  auto replacement = LoggedIn("admin", "Secret");
+
+  // The client list shows the slots in order; a client that has not sent a
+  // command yet shows "*", the others their ctime text and an empty line.
+  replacement->Command(0xBABE000D);
+  auto list = replacement->ReadFrame();
+  ASSERT_TRUE(list);
+  std::string expected;
+  expected += "\"multi\",1," + AddressOf(*clients[0]) + ",Connected,";
+  EXPECT_EQ(list->rfind(expected, 0), 0u) << *list;
+  EXPECT_TRUE(std::regex_search(*list, std::regex("^\"multi\",1,[0-9.:]+,Connected,"
+                                                  "[A-Z][a-z]{2} [A-Z][a-z]{2} .*\n\n")))
+      << *list;
+  EXPECT_NE(list->find("\"admin\",2," + AddressOf(*replacement) + ",Connected,*\n"),
+            std::string::npos);
+  EXPECT_NE(list->find("\"multi\",3," + AddressOf(*clients[2]) + ",Connected,*\n"),
+            std::string::npos);
+}
+
+TEST_F(RemoteProcessTest, AccessRefusalsAndBogusCodesKeepTheSession) {
+  StartDaemon();
+  WriteFile(settings_ + "/maps.con", "bf1942,berlin,1\n");
+  auto maps = LoggedIn("maps", "pw");
+  std::string address = AddressOf(*maps);
+  maps->Command(0xBABE000C);
+  EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! Client at " + address +
+                                     " does not have access to command BABE000C!"));
+  maps->Command(0xBABE0033);
+  EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABE0033 from client at " + address + "!"));
+  maps->Command(0xBABDFFFF);
+  EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABDFFFF from client at " + address + "!"));
+  // Administrator-only codes are refused to every other mask.
+  maps->Command(0xBABE0029);
+  EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE0029!"));
+  EXPECT_TRUE(KeepAliveAnswered(*maps));
+  maps->Command(0xBABE000A);  // the map rotation, an empty file
+  auto rotation = maps->ReadFrame();
+  ASSERT_TRUE(rotation);
+  EXPECT_EQ(*rotation, "");
+}
+
+TEST_F(RemoteProcessTest, OverlongTextIsDroppedAndTheStreamStaysInStep) {
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  admin->CommandText(0xBABE002E, std::string(5000, 'a'));
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+  // An absurd announced length ends the connection.
+  admin->Send(korvclient::U32(0xBABE002E) + korvclient::U32(0x7FFFFFFF));
+  EXPECT_TRUE(admin->WaitClosed());
+  EXPECT_TRUE(WaitForText(Log(), "The text of 2147483647 bytes is too long."));
+}
+
+TEST_F(RemoteProcessTest, AStalledHandshakeIsDroppedWithoutHoldingOthers) {
+  StartDaemon();
+  Client stalled;
+  ASSERT_TRUE(stalled.Connect(port_));
+  stalled.Send(std::string(10, 'x'));  // a third of the user name, then nothing
+  auto admin = LoggedIn("admin", "Secret");  // waits for the stalled one at most 5 s
+  EXPECT_TRUE(stalled.WaitClosed());
+  EXPECT_TRUE(WaitForText(Log(), "Couldn't authenticate client! Connection timed out"));
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+}
+
+TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
+  StartDaemon();
+  auto users = LoggedIn("users", "pw");
+  auto admin = LoggedIn("admin", "Secret");
+  users->Command(0xBABE0011);
+  auto listing = users->ReadFrame();
+  ASSERT_TRUE(listing);
+  // Only the accounts a U-only user could grant: users (512) and zero (0).
+  EXPECT_TRUE(std::regex_match(*listing, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},"
+                                                    "(512|0),[01]\n){2}")))
+      << *listing;
+  std::string upload = *listing + "helper,pw,,512,1\n" + "boss,pw,,4294967295,1\n";
+  users->Command(0xBABE0012);
+  users->SendFrame(upload);
+  auto note = admin->WaitNotification(0xBEEF000E);
+  ASSERT_TRUE(note);
+  EXPECT_EQ(note->data, "");
+  std::string address = AddressOf(*users);
+  EXPECT_TRUE(WaitForText(Log(), "User users at " + address + " updated the user list."));
+  EXPECT_TRUE(WaitForText(Log(), "User users at " + address + " added user account helper."));
+  EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! User users at " + address +
+                                     " attempted to grant access they don't have to account "
+                                     "boss!"));
+  EXPECT_FALSE(std::filesystem::exists(server_ + "/useraccess.con"));
+  Client helper;
+  ASSERT_TRUE(helper.Connect(port_));
+  EXPECT_EQ(helper.Login("helper", "pw").result, 0);
+
+  // Changing one's own password tells the issuer and then everyone.
+  admin->CommandText(0xBABE002F, "NewSecret");
+  auto changed = admin->WaitNotification(0xBEEF0014);
+  ASSERT_TRUE(changed);
+  EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
+  Client relog;
+  ASSERT_TRUE(relog.Connect(port_));
+  EXPECT_EQ(relog.Login("admin", "newsecret").result, 0);
+
+  // SIGHUP reloads the accounts and tells every client.
+  korvd_.Signal(SIGHUP);
+  EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
+}
+
+TEST_F(RemoteProcessTest, LogDownloadSendsTheLastPart) {
+  // A short log arrives whole.
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  admin->Command(0xBABE0030);
+  auto whole = admin->ReadFrame();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(*whole, ReadFile(Log()));
+  // A long one arrives as its last 32768 bytes.
+  std::string filler;
+  while (filler.size() < 50000) filler += "filler line " + std::to_string(filler.size()) + "\r\n";
+  std::string before = ReadFile(Log());
+  WriteFile(Log(), before + filler);
+  admin->Command(0xBABE0030);
+  auto excerpt = admin->ReadFrame();
+  ASSERT_TRUE(excerpt);
+  ASSERT_EQ(excerpt->size(), 32768u);
+  std::string log = ReadFile(Log());
+  EXPECT_EQ(log.substr(log.size() - 32768), *excerpt);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
+  AppendAccount("group0,pw,,1,1\n");
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  auto group0 = LoggedIn("group0", "pw");
+  admin->Command(0xBABE0000);
+  auto all = admin->ReadFrame();
+  ASSERT_TRUE(all);
+  group0->Command(0xBABE0000);
+  auto own = group0->ReadFrame();
+  ASSERT_TRUE(own);
+  EXPECT_NE(own->find("game.serverName "), std::string::npos);
+  EXPECT_EQ(own->find("game.serverName "), all->find("game.serverName "));
+  EXPECT_LT(own->size(), all->size());
+  // The upload tries a group-0 text, a group-0 setting that applies only
+  // at server start (needs bit 15) and a setting of another group.
+  std::string upload = std::regex_replace(*all, std::regex("game.serverName \"\""),
+                                          "game.serverName \"Renamed\"");
+  upload = std::regex_replace(upload, std::regex("game.serverSpawnTime 15"),
+                              "game.serverSpawnTime 20");
+  upload = std::regex_replace(upload, std::regex("game.serverMaxPlayers 32"),
+                              "game.serverMaxPlayers 40");
+  group0->Command(0xBABE0001);
+  group0->SendFrame(upload);
+  auto note = admin->ReadNotification();
+  ASSERT_TRUE(note);
+  EXPECT_EQ(note->code, 0xBEEF000Bu);
+  EXPECT_TRUE(KeepAliveAnswered(*group0));  // the uploader is not told
+  std::string stored = ReadFile(settings_ + "/korvane.con");
+  EXPECT_NE(stored.find("game.serverName \"Renamed\"\n"), std::string::npos);
+  EXPECT_NE(stored.find("game.serverSpawnTime 15\n"), std::string::npos);
+  EXPECT_NE(stored.find("game.serverMaxPlayers 32\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(server_ + "/korvane.con"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
+  WriteFile(settings_ + "/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Test Server\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+  WriteFile(settings_ + "/servermaplist.con", "game.addLevel berlin ctf\n");
+  AppendAccount("starter,pw,,4096,1\n");
+  StartDaemon();
+  auto watcher = LoggedIn("maps", "pw");
+  auto starter = LoggedIn("starter", "pw");
+  std::string address = AddressOf(*starter);
+  starter->Command(0xBABE001A);
+  auto started = watcher->ReadNotification();
+  ASSERT_TRUE(started) << ReadFile(Log());
+  EXPECT_EQ(started->code, 0xBEEF0004u);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " started the server."));
+  starter->Command(0xBABE001A);
+  auto refused = watcher->ReadNotification();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->code, 0xBEEF0009u);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
+                                     " tried to start the server but it is already running."));
+  // A client logging in now learns that the server runs.
+  Client late;
+  ASSERT_TRUE(late.Connect(port_));
+  EXPECT_EQ(late.Login("admin", "Secret").running, 1);
+
+  starter->Command(0xBABE001B);
+  auto stopped = watcher->WaitNotification(0xBEEF0005);
+  ASSERT_TRUE(stopped);
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " stopped the server."));
+  starter->Command(0xBABE001B);
+  EXPECT_TRUE(watcher->WaitNotification(0xBEEF000A));
+  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
+                                     " tried to stop the server but it is already stopped."));
+  // Without bit 12 neither is allowed.
+  watcher->Command(0xBABE001A);
+  EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
+}
+
+}  // namespace
+
+namespace {
+
+// A logged-in client sending garbage costs it its session at worst; the
+// daemon keeps serving everybody else.
+TEST_F(RemoteProcessTest, RandomBytesFromASessionLeaveTheDaemonServing) {
+  StartDaemon();
+  std::mt19937 random(7);
+  for (int round = 0; round < 3; ++round) {
+    auto noisy = LoggedIn("multi", "pw");
+    std::string garbage;
+    for (int i = 0; i < 3000; ++i) {
+      // Mostly valid-looking codes so the dispatcher goes past the range check.
+      garbage += (i % 4 == 3 && random() % 2) ? static_cast<char>(0xBA)
+                                               : static_cast<char>(random() % 256);
+    }
+    noisy->Send(garbage);
+    noisy.reset();
+  }
+  auto admin = LoggedIn("admin", "Secret");
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+  EXPECT_TRUE(korvd_.running());
+}
+
+}  // namespace
