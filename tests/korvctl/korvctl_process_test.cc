@@ -1,6 +1,3 @@
-// PENDING: passes once the login handshake and command dispatch (branch
-// accounts) and the console link (branch links) are on main; then rename
-// this file to korvctl_process_test.cc.
 // korvctl against the real daemon (and gamesim as its game server) over
 // loopback: every login refusal, a settings round trip, queued commands
 // seen by a second client, chat lines in watch, JSON output, exit statuses.
