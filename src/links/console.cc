@@ -68,7 +68,7 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 // only queue commands, so console exchanges never nest.
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
-  BroadcastToClients(kNotifyChatLine, text.c_str(), text.size() + 1);
+  NotifyAllClientsText(kNotifyChatLine, text, 0);
 }
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
@@ -317,12 +317,6 @@ std::optional<std::string> ConsoleRunKey(int character) {
   Links().output = output;
   Links().last_key = character;
   return output;
-}
-
-void BroadcastToClients(std::uint32_t code, const void* data, std::size_t length) {
-  for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (g_manager.remote.sessions[slot].socket != 0) NotifyClient(code, slot, data, length);
-  }
 }
 
 bool SendServerMessage(const std::string& text) {

@@ -37,8 +37,6 @@ std::optional<std::string> ConsoleRunKey(int character);
 // Reports the failure in the last error and disconnects. Always false.
 bool ConsoleLinkFailed();
 
-// Sends a notification to every client session.
-void BroadcastToClients(std::uint32_t code, const void* data, std::size_t length);
 
 // Sends a text to the players: a server message, or game chat with
 // -noadmin. False when the console command failed.

@@ -194,6 +194,10 @@ bool StartServer() {
   Server().start_map.clear();
   Server().last_start_time = std::time(nullptr);
   Server().server_running = true;
+  // A fresh server: its status port is identified again and the status
+  // tick logs in to its console.
+  g_manager.links.status_port = 0;
+  g_manager.links.console_connected = false;
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "links/status_query.h"
 #include "content/map_text.h"
 #include "remote/command_queue.h"
+#include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
 
@@ -60,10 +61,10 @@ void FollowGameMode(const std::string& report) {
   ticks.round_stats_logged = false;
   bool paused = SameText(*mode, "pause");
   if (paused && !ticks.server_paused) {
-    BroadcastToClients(kNotifyPaused, nullptr, 0);
+    NotifyAllClients(kNotifyPaused, nullptr, 0, 0);
     ticks.server_paused = true;
   } else if (!paused && ticks.server_paused) {
-    BroadcastToClients(kNotifyResumed, nullptr, 0);
+    NotifyAllClients(kNotifyResumed, nullptr, 0, 0);
     ticks.server_paused = false;
   }
 }

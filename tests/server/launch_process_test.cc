@@ -174,20 +174,25 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
 
 namespace {
 
+// A game directory the daemon can launch gamesim in, with `scenario`.
+void LayOutLaunchable(gamesimtest::GameDir* game, const std::string& scenario) {
+  gamesimtest::LayOut(game, scenario);
+  std::filesystem::create_directories(game->dir / "mods/bf1942/archives/bf1942/levels");
+  WriteFile(game->settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(game->settings() + "/korvane.con",
+            KorvaneCon({{"game.serverName", "\"Sim\""},
+                        {"game.serverIP", "127.0.0.1"},
+                        {"game.serverPort", std::to_string(game->game_port)},
+                        {"game.gameSpyLANPort", std::to_string(game->status_port)},
+                        {"manager.consolePort", std::to_string(game->console_port)},
+                        {"manager.consoleUsername", "\"admin\""},
+                        {"manager.consolePassword", "\"secret\""}}));
+}
+
 // gamesim launched by the daemon, then stopped by -exit when the daemon ends.
 TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   gamesimtest::GameDir game;
-  gamesimtest::LayOut(&game, "");
-  std::filesystem::create_directories(game.dir / "mods/bf1942/archives/bf1942/levels");
-  WriteFile(game.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-  WriteFile(game.settings() + "/korvane.con",
-            KorvaneCon({{"game.serverName", "\"Sim\""},
-                        {"game.serverIP", "127.0.0.1"},
-                        {"game.serverPort", std::to_string(game.game_port)},
-                        {"game.gameSpyLANPort", std::to_string(game.status_port)},
-                        {"manager.consolePort", std::to_string(game.console_port)},
-                        {"manager.consoleUsername", "\"admin\""},
-                        {"manager.consolePassword", "\"secret\""}}));
+  LayOutLaunchable(&game, "");
   Process daemon;
   ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
                             "-port", std::to_string(FreePort())},
@@ -196,13 +201,40 @@ TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   ASSERT_TRUE(WaitForText(log, "Server started via command-line option."));
   // The server shares the daemon's terminal.
   ASSERT_TRUE(WaitForText(game.dir / "korvd-out.txt", "gamesim: serving"));
+  ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20)));
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.Wait(std::chrono::seconds(20)), 15);
+  // The server leaves politely on "quit": no kill is needed.
   std::string text = ReadFile(log);
-  EXPECT_NE(text.find("Terminating server with extreme prejudice! \r\n"), std::string::npos)
-      << text;
+  EXPECT_EQ(text.find("Terminating server with extreme prejudice!"), std::string::npos) << text;
   EXPECT_NE(text.find("Server stopped\r\n"), std::string::npos);
   // Nothing of the server is left in the process table.
+  EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
+}
+
+// A server that ignores "quit" is given 3 seconds, then killed.
+TEST(LaunchGamesim, StopKillsAServerThatIgnoresQuit) {
+  gamesimtest::GameDir game;
+  LayOutLaunchable(&game, "ignore-quit\n");
+  Process daemon;
+  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
+                            "-port", std::to_string(FreePort())},
+                           game.dir.path(), game.dir / "korvd-out.txt"));
+  std::string log = game.dir / "korvd.log";
+  ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20))) << ReadFile(log);
+  auto before = std::chrono::steady_clock::now();
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(std::chrono::seconds(30)), 15);
+  auto took = std::chrono::steady_clock::now() - before;
+  std::string text = ReadFile(log);
+  std::size_t exiting = text.find("Exiting due to signal (15).");
+  std::size_t killing = text.find("Terminating server with extreme prejudice! ");
+  ASSERT_NE(exiting, std::string::npos);
+  ASSERT_NE(killing, std::string::npos) << text;
+  EXPECT_LT(exiting, killing);
+  EXPECT_LT(killing, text.find("Server stopped\r\n"));
+  // The polite wait happened: the daemon spent at least the 3 seconds.
+  EXPECT_GE(took, std::chrono::seconds(3));
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
 }
 
