@@ -1,0 +1,198 @@
+// A scripted stand-in for the daemon's remote service, written from the
+// protocol alone: it accepts one client on 127.0.0.1, and a test script
+// reads and writes raw bytes. Also an RC4 and frame helpers of its own, so
+// the client's bytes are checked independently of the daemon's code.
+#pragma once
+
+#include <arpa/inet.h>
+#include <lzo/lzo1x.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/process_harness.h"
+
+namespace korvctltest {
+
+inline std::string U32(std::uint32_t value) {
+  std::string out;
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return out;
+}
+
+inline std::uint32_t GetU32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// Textbook RC4 (key schedule over the key repeated, then the generator).
+inline std::string Rc4(std::string data, const std::string& key) {
+  unsigned char s[256];
+  for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) & 0xFF;
+    std::swap(s[i], s[j]);
+  }
+  for (std::size_t n = 0, i = 0, j = 0; n < data.size(); ++n) {
+    i = (i + 1) & 0xFF;
+    j = (j + s[i]) & 0xFF;
+    std::swap(s[i], s[j]);
+    data[n] = static_cast<char>(data[n] ^ s[(s[i] + s[j]) & 0xFF]);
+  }
+  return data;
+}
+
+inline std::string ClientKey() { return korvtest::ReadFile(korvtest::SourcePath("src/remote/client.key")); }
+
+inline std::uint32_t Adler32(const std::string& data) {
+  return lzo_adler32(lzo_adler32(0, nullptr, 0),
+                     reinterpret_cast<const unsigned char*>(data.data()), data.size());
+}
+
+// A frame as the protocol lays it out: plain length, packed length,
+// Adler-32 of the packed bytes, the LZO1X-1 data.
+inline std::string Frame(const std::string& plain) {
+  if (plain.empty()) return U32(0);
+  std::vector<unsigned char> packed(plain.size() + plain.size() / 64 + 19);
+  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
+  lzo_uint length = packed.size();
+  lzo1x_1_compress(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
+                   packed.data(), &length, work.data());
+  std::string data(reinterpret_cast<const char*>(packed.data()), length);
+  return U32(plain.size()) + U32(data.size()) + U32(Adler32(data)) + data;
+}
+
+inline std::optional<std::string> Unpack(const std::string& packed, std::size_t plain_length) {
+  std::string plain(plain_length, '\0');
+  lzo_uint out = plain_length;
+  if (lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed.data()), packed.size(),
+                            reinterpret_cast<unsigned char*>(plain.data()), &out,
+                            nullptr) != LZO_E_OK || out != plain_length)
+    return std::nullopt;
+  return plain;
+}
+
+inline std::string Notice(std::uint32_t n, const std::optional<std::string>& text = std::nullopt) {
+  if (!text) return U32(0xBEEF0000 + n) + U32(0);
+  return U32(0xBEEF0000 + n) + U32(text->size() + 1) + *text + std::string(1, '\0');
+}
+
+class FakeDaemon;
+using Script = std::function<void(FakeDaemon&)>;
+
+class FakeDaemon {
+ public:
+  explicit FakeDaemon(Script script) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, script] {
+      pollfd entry{listener_, POLLIN, 0};
+      if (::poll(&entry, 1, 15000) != 1) return;
+      fd_ = ::accept(listener_, nullptr, nullptr);
+      if (fd_ >= 0) script(*this);
+      // The connection ends with the script, as a daemon would hang up.
+      ::shutdown(fd_, SHUT_RDWR);
+    });
+  }
+  ~FakeDaemon() {
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+    ::close(listener_);
+  }
+  int port() const { return port_; }
+  std::string port_text() const { return std::to_string(port_); }
+  // Everything read from the client so far.
+  const std::string& received() const { return received_; }
+
+  // Reads exactly n bytes (nothing on close or after 10 seconds).
+  std::optional<std::string> Read(std::size_t n) {
+    std::string out;
+    while (out.size() < n) {
+      pollfd entry{fd_, POLLIN, 0};
+      if (::poll(&entry, 1, 10000) != 1) return std::nullopt;
+      char chunk[4096];
+      ssize_t got = ::recv(fd_, chunk, std::min(sizeof chunk, n - out.size()), 0);
+      if (got <= 0) return std::nullopt;
+      out.append(chunk, got);
+    }
+    received_ += out;
+    return out;
+  }
+  void Write(const std::string& bytes) {
+    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  // The accepting side of the login: takes the two 32-byte blocks and the
+  // version byte, answers result 0, `mask`, version 0x20 and `running`.
+  bool Accept(std::uint32_t mask = 0xFFFFFFFF, bool running = true) {
+    if (!Read(64)) return false;
+    Write(std::string(1, '\0') + U32(mask) + std::string(1, '\x20'));
+    if (!Read(1)) return false;
+    Write(std::string(1, running ? '\1' : '\0'));
+    return true;
+  }
+  // Reads a command code and, for text commands, its length and text.
+  std::optional<std::uint32_t> ReadCode() {
+    auto bytes = Read(4);
+    if (!bytes) return std::nullopt;
+    return GetU32(*bytes, 0);
+  }
+  std::optional<std::string> ReadText() {
+    auto length = Read(4);
+    if (!length) return std::nullopt;
+    return Read(GetU32(*length, 0));
+  }
+  // Reads one frame and unpacks it.
+  std::optional<std::string> ReadFrame() {
+    auto head = Read(4);
+    if (!head) return std::nullopt;
+    std::uint32_t plain = GetU32(*head, 0);
+    if (plain == 0) return std::string();
+    auto sizes = Read(8);
+    if (!sizes) return std::nullopt;
+    auto packed = Read(GetU32(*sizes, 0));
+    if (!packed || Adler32(*packed) != GetU32(*sizes, 4)) return std::nullopt;
+    return Unpack(*packed, plain);
+  }
+  // Waits until the client closes its side.
+  void WaitClosed() {
+    pollfd entry{fd_, POLLIN, 0};
+    char byte;
+    while (::poll(&entry, 1, 10000) == 1 && ::recv(fd_, &byte, 1, 0) > 0) received_ += byte;
+  }
+
+ private:
+  int listener_ = -1;
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::string received_;
+};
+
+// Runs build/korvctl against the fake daemon's port with the given words.
+inline int RunCtl(const FakeDaemon& daemon, std::vector<std::string> words, std::string* output,
+                  const std::string& work_dir = "/tmp") {
+  std::vector<std::string> argv{korvtest::BuildPath("korvctl"), "-p", daemon.port_text(), "-u",
+                                "admin", "--password", "secret", "-t", "2"};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return korvtest::RunToEnd(argv, work_dir, output);
+}
+
+}  // namespace korvctltest

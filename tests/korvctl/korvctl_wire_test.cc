@@ -1,0 +1,490 @@
+// korvctl against a scripted daemon: the login blocks, command bytes, file
+// frames and notifications on the wire, refusals and their exit statuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "korvctl/fake_daemon.h"
+#include "korvctl/mini_json.h"
+
+namespace korvctltest {
+namespace {
+
+using korvtest::ReadFile;
+using korvtest::TempDir;
+using korvtest::WriteFile;
+
+std::string Block(const std::string& text) {
+  std::string block(32, '\0');
+  block.replace(0, text.size(), text);
+  return Rc4(block, ClientKey());
+}
+
+TEST(KorvctlWire, Rc4MatchesTheTextbookVectors) {
+  // The test's own RC4 is anchored to the published vectors first.
+  EXPECT_EQ(Rc4("Plaintext", "Key"), "\xBB\xF3\x16\xE8\xD9\x40\xAF\x0A\xD3");
+  EXPECT_EQ(Rc4("Attack at dawn", "Secret"),
+            "\x45\xA0\x1F\x64\x5F\xC3\x5B\x38\x35\x52\x54\x4B\x9B\xF5");
+  EXPECT_EQ(ClientKey().size(), 1024u);
+}
+
+TEST(KorvctlWire, LoginSendsEncipheredBlocksAndVersionThenReportsAccess) {
+  FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x41, false); d.WaitClosed(); });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"whoami"}, &output), 0) << output;
+  // 32 bytes of user name, 32 of password, each zero-padded and enciphered
+  // with a fresh cipher state, then the version byte 0x20.
+  std::string expected = Block("admin") + Block("secret") + "\x20";
+  EXPECT_EQ(daemon.received(), expected);
+  EXPECT_NE(output.find("SgfiatMpbuhc"), std::string::npos) << output;
+  EXPECT_NE(output.find("Server running: no"), std::string::npos) << output;
+  EXPECT_EQ(output.find("secret"), std::string::npos);
+}
+
+std::string Hex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 3)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// The worked examples of docs/protocol.md, byte for byte.
+TEST(KorvctlWire, DocumentedExamplesAreWhatGoesOnTheWire) {
+  TempDir dir;
+  WriteFile(dir / "servermaplist.con", "game.addLevel berlin\n");
+  FakeDaemon daemon([](FakeDaemon& d) {
+    d.Accept(0x41, false);
+    d.Read(4 + 37);
+    d.Read(4);
+    d.Write(Notice(0x2E));
+    if (d.ReadCode() == 0xBABE000Au) d.Write(Frame("game.addLevel berlin\n"));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"put", "rotation"}, &output, dir.path()), 0) << output;
+  const std::string user = Hex(
+      "75 87 7D 06 D9 2D 6F 72 22 96 0F 57 22 64 46 16 17 D5 F0 11 39 C3 D2 38 AB 7D 54 6C 9A 79 A1 14 ");
+  const std::string password = Hex(
+      "67 86 73 1D D2 59 6F 72 22 96 0F 57 22 64 46 16 17 D5 F0 11 39 C3 D2 38 AB 7D 54 6C 9A 79 A1 14 ");
+  const std::string upload = Hex(
+      "0B 00 BE BA 15 00 00 00 19 00 00 00 C7 07 D8 6F 26 67 61 6D 65 2E 61 64 64 4C 65 76 65 "
+      "6C 20 62 65 72 6C 69 6E 0A 11 00 00 ");
+  EXPECT_EQ(daemon.received().substr(0, 65), user + password + "\x20");
+  EXPECT_EQ(daemon.received().substr(65, 41), upload);
+  EXPECT_EQ(daemon.received().substr(106), Hex("32 00 BE BA 0A 00 BE BA "));
+  EXPECT_EQ(Block("admin"), user);
+}
+
+TEST(KorvctlWire, EveryLoginRefusalHasItsWordsAndStatus) {
+  const std::vector<std::pair<int, std::string>> cases{
+      {1, "The specified username is invalid"}, {2, "The specified password is invalid"},
+      {3, "The specified user account is disabled"}, {4, "no access rights"},
+      {5, "No user accounts exist"}, {6, "already connected"}, {7, "maximum of 16 clients"},
+      {9, "did not respond with a valid authentication code"}};
+  for (const auto& [result, words] : cases) {
+    FakeDaemon daemon([result](FakeDaemon& d) {
+      d.Read(64);
+      d.Write(std::string(1, static_cast<char>(result)));
+    });
+    std::string output;
+    int status = RunCtl(daemon, {"status"}, &output);
+    EXPECT_EQ(status, result <= 7 ? 10 + result : 19) << result;
+    EXPECT_NE(output.find(words), std::string::npos) << output;
+    EXPECT_EQ(output.find("secret"), std::string::npos) << output;
+  }
+}
+
+TEST(KorvctlWire, ProtocolMismatchAndSilentPeers) {
+  {
+    FakeDaemon daemon([](FakeDaemon& d) {
+      d.Read(64);
+      d.Write(std::string(1, '\0') + U32(0xFFFFFFFF) + "\x21");
+      d.WaitClosed();
+    });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {"status"}, &output), 18);
+    EXPECT_NE(output.find("different protocol versions"), std::string::npos) << output;
+    EXPECT_NE(output.find("0x21"), std::string::npos) << output;
+  }
+  {
+    // A peer that takes the login and then says nothing: a timeout, not a hang.
+    FakeDaemon daemon([](FakeDaemon& d) { d.Read(64); d.WaitClosed(); });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {"status"}, &output), 4) << output;
+  }
+  {
+    // A peer that hangs up after the login result: the sync failed.
+    FakeDaemon daemon([](FakeDaemon& d) { d.Read(64); d.Write(std::string(1, '\0')); });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {"status"}, &output), 5) << output;
+    EXPECT_NE(output.find("couldn't synchronise"), std::string::npos) << output;
+  }
+}
+
+TEST(KorvctlWire, KickBytesAndOutcomes) {
+  struct Case {
+    std::string answer;
+    int status;
+    std::string words;
+  };
+  const std::vector<Case> cases{
+      // Other clients' news (a chat line) is passed over.
+      {Notice(0x26, "Alice: hi") + Notice(0x20, "Bob"), 0, "player kicked: Bob"},
+      {Notice(0x01), 1, "command failed"},
+      {Notice(0x07), 5, "unknown notification BEEF0007"},
+      {U32(0x12345678) + U32(0), 5, "12345678"},
+      {Notice(0x03), 3, "disconnected this client"},
+      {"", 4, "no outcome from the daemon within 2 seconds"},
+  };
+  for (const Case& c : cases) {
+    std::string text;
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      d.Accept();
+      if (d.ReadCode() != 0xBABE0023u) return;
+      text = d.ReadText().value_or("");
+      d.Write(c.answer);
+      d.WaitClosed();
+    });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {"kick", "3", "team", "killing"}, &output), c.status) << output;
+    EXPECT_NE(output.find(c.words), std::string::npos) << output;
+    EXPECT_EQ(text, std::string("3,team killing\0", 15));
+  }
+}
+
+TEST(KorvctlWire, AccessIsCheckedBeforeAnythingIsSent) {
+  FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x40); d.WaitClosed(); });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"kick", "1", "x"}, &output), 6);
+  EXPECT_NE(output.find("lacks the P (players) letter"), std::string::npos) << output;
+  EXPECT_EQ(daemon.received().size(), 65u);  // the login and nothing else
+}
+
+TEST(KorvctlWire, TextCommandsCarryTheirExactTexts) {
+  struct Case {
+    std::vector<std::string> words;
+    std::uint32_t code;
+    std::string text;
+    std::uint32_t answer;
+  };
+  const std::vector<Case> cases{
+      {{"say", "hello", "all"}, 0xBABE002C, "hello all", 0x24},
+      {{"message", "--", "-restart soon"}, 0xBABE002D, "-restart soon", 0x25},
+      {{"console", "game.sayAll", "\"x\""}, 0xBABE002E, "game.sayAll \"x\"", 0x02},
+      {{"map", "berlin"}, 0xBABE001E, "berlin", 0x1B},
+      {{"idle-map"}, 0xBABE0021, "", 0x1E},
+      {{"unban", "--name", "Bob", "--keyhash", "abc"}, 0xBABE0026, "Bob,,abc,", 0x22},
+      {{"ban", "--address", "1.2.3.4", "--name", "Bob", "--duration", "2h", "cheating"},
+       0xBABE0025, "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF", 0x21},
+  };
+  for (const Case& c : cases) {
+    std::optional<std::uint32_t> code;
+    std::string text;
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      d.Accept();
+      code = d.ReadCode();
+      text = d.ReadText().value_or("?");
+      d.Write(Notice(c.answer, "x"));
+      d.WaitClosed();
+    });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, c.words, &output), 0) << c.words[0] << ": " << output;
+    EXPECT_EQ(code, c.code) << c.words[0];
+    EXPECT_EQ(text, c.text + std::string(1, '\0')) << c.words[0];
+  }
+}
+
+TEST(KorvctlWire, BanByIdFillsTheIdentitiesFromThePlayerList) {
+  std::string text;
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() != 0xBABE000Cu) return;
+    d.Write(Frame("\"Bob, the 2nd\",4,1,10,2,3,50,10.0.0.9,"
+                  "0123456789abcdef0123456789abcdef,[unknown]\n"));
+    if (d.ReadCode() != 0xBABE0025u) return;
+    text = d.ReadText().value_or("");
+    d.Write(Notice(0x21, "Bob, the 2nd"));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"ban", "4", "aimbot"}, &output), 0) << output;
+  EXPECT_EQ(text, std::string("4\xFF" "Bob, the 2nd\xFF" "10.0.0.9\xFF"
+                              "0123456789abcdef0123456789abcdef\xFF[unknown]\xFF" "0\xFF"
+                              "aimbot\xFF") + std::string(1, '\0'));
+  EXPECT_NE(output.find("player banned: Bob, the 2nd"), std::string::npos);
+}
+
+TEST(KorvctlWire, PasswordTravelsEncipheredAsHex) {
+  std::string text;
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() != 0xBABE002Fu) return;
+    text = d.ReadText().value_or("");
+    d.Write(Notice(0x14));
+    d.WaitClosed();
+  });
+  std::string output;
+  std::vector<std::string> argv{"/usr/bin/env", "KORV_NEW_PASSWORD=n3w-pass",
+                                korvtest::BuildPath("korvctl"), "-p", daemon.port_text(), "-u",
+                                "admin", "--password", "secret", "password"};
+  EXPECT_EQ(korvtest::RunToEnd(argv, "/tmp", &output), 0) << output;
+  ASSERT_EQ(text.size(), 65u);
+  std::string cipher;
+  for (std::size_t i = 0; i < 64; i += 2) {
+    ASSERT_TRUE(isxdigit(text[i]) && !islower(text[i]));
+    cipher.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  std::string plain = Rc4(cipher, ClientKey());
+  EXPECT_EQ(plain.substr(0, 9), std::string("n3w-pass\0", 9));
+  EXPECT_EQ(output.find("n3w-pass"), std::string::npos);
+}
+
+TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
+  TempDir dir;
+  const std::string target = dir / "rotation.con";
+  WriteFile(target, "old contents\n");
+  const std::string rotation = "game.addLevel berlin\ngame.addLevel el_alamein\n";
+  std::string bad_sum = Frame(rotation);
+  bad_sum[8] ^= 1;
+  std::string short_unpack = Frame(rotation);
+  short_unpack[0] = static_cast<char>(rotation.size() + 1);
+  struct Case {
+    std::string answer;
+    int status;
+    std::string words;
+  };
+  const std::vector<Case> bad{
+      {bad_sum, 5, "checksum"},
+      {short_unpack, 5, "does not unpack"},
+      {U32(0xBEEFBABE), 1, "aborted the transfer"},
+      {Frame(rotation).substr(0, 14), 3, "closed the connection"},
+      {U32(1000) + U32(5000) + U32(0), 5, "impossible size"},
+  };
+  for (const Case& c : bad) {
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      d.Accept();
+      if (d.ReadCode() == 0xBABE000Au) d.Write(c.answer);
+    });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), c.status) << output;
+    EXPECT_NE(output.find(c.words), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(target), "old contents\n");
+  }
+  // A notification that the daemon sent before the frame is set aside.
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE000Au) d.Write(Notice(0x26, "chat") + Frame(rotation));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), 0) << output;
+  EXPECT_EQ(ReadFile(target), rotation);
+  // Nothing but the target is left in the directory.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()), 1);
+  // Files that hold passwords are created readable by their owner only.
+  FakeDaemon users([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE0011u) d.Write(Frame("A1B2,C3D4,E5F6,512,1\n"));
+    d.WaitClosed();
+  });
+  EXPECT_EQ(RunCtl(users, {"get", "users"}, &output, dir.path()), 0) << output;
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "useraccess.con").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(dir / "useraccess.con"), "A1B2,C3D4,E5F6,512,1\n");
+}
+
+TEST(KorvctlWire, UploadFramesAreExactAndVerified) {
+  TempDir dir;
+  const std::string bans = "\"Bob\",1.2.3.4,*,*,\"admin\",1000,0,cheating\n";
+  WriteFile(dir / "serverbanlist.con", bans);
+  WriteFile(dir / "empty.con", "");
+  std::string head;
+  std::optional<std::string> got;
+  std::string empty_bytes;
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() != 0xBABE0010u) return;
+    auto sizes = d.Read(12);
+    if (!sizes) return;
+    head = *sizes;
+    auto packed = d.Read(GetU32(head, 4));
+    if (!packed) return;
+    if (Adler32(*packed) == GetU32(head, 8)) got = Unpack(*packed, GetU32(head, 0));
+    if (d.ReadCode() != 0xBABE0032u) return;
+    d.Write(Notice(0x2E));
+    if (d.ReadCode() != 0xBABE000Fu) return;
+    d.Write(Frame(bans));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"put", "bans"}, &output, dir.path()), 0) << output;
+  EXPECT_EQ(GetU32(head, 0), bans.size());
+  EXPECT_EQ(got, bans);
+
+  // An empty file is the bare length 0; a daemon that kept something else
+  // makes the upload fail.
+  FakeDaemon second([&](FakeDaemon& d) {
+    d.Accept();
+    empty_bytes = d.Read(8).value_or("");
+    d.Write(Notice(0x2E));
+    d.ReadCode();  // the keep-alive
+    if (d.ReadCode() == 0xBABE0016u) d.Write(Frame("* old announcement\n"));
+    d.WaitClosed();
+  });
+  EXPECT_EQ(RunCtl(second, {"put", "announcements", "-i", dir / "empty.con"}, &output), 1);
+  EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
+  EXPECT_NE(output.find("did not keep"), std::string::npos) << output;
+}
+
+TEST(KorvctlWire, JsonOutputParsesBack) {
+  const std::string line =
+      "\"Fun, \"Server\"\",10.0.0.1:14567,-- of 32,berlin GPM_CQ bf1942,berlin GPM_CQ bf1942,"
+      "??,Stopped,?,Disconnected,??,??,??,??,??,0 / 0 / 0,0 / 0 / 0,??,?? / ??,Not installed,";
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE0015u) d.Write(U32(line.size() + 1) + line + std::string(1, '\0'));
+    d.WaitClosed();
+  });
+  std::string output;
+  ASSERT_EQ(RunCtl(daemon, {"--json", "status"}, &output), 0) << output;
+  std::optional<Json> json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  EXPECT_TRUE((*json)["ok"].boolean);
+  const Json& status = (*json)["status"];
+  EXPECT_EQ(status["server_name"].text, "Fun, \"Server\"");
+  EXPECT_EQ(status["address"].text, "10.0.0.1:14567");
+  EXPECT_EQ(status["players"].text, "-- of 32");
+  EXPECT_EQ(status["server"].text, "Stopped");
+  EXPECT_EQ(status["last_crash"].text, "?");
+  EXPECT_EQ(status["tickets"].text, "?? / ??");
+  EXPECT_EQ(status["punkbuster"].text, "Not installed");
+  EXPECT_EQ((*json)["raw"].text, line);
+  // With PunkBuster enabled the line ends in two commas.
+  const std::string pb_line = "\"S\",1.2.3.4:1,3 of 8,-,-,wake,Running,Sun Dec  6 18:00:00 2026,"
+                              "Connected,openplaying,v1.6,No,punish,Disabled,1 / 2 / 3,4 / 5 / 9,"
+                              "Unlimited,100 / 90,Enabled (v1.2, beta),,";
+  FakeDaemon pb([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE0015u) d.Write(U32(pb_line.size() + 1) + pb_line + std::string(1, '\0'));
+    d.WaitClosed();
+  });
+  ASSERT_EQ(RunCtl(pb, {"--json", "status"}, &output), 0) << output;
+  json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  EXPECT_EQ((*json)["status"]["last_crash"].text, "Sun Dec  6 18:00:00 2026");
+  EXPECT_EQ((*json)["status"]["round_time_left"].text, "Unlimited");
+  EXPECT_EQ((*json)["status"]["punkbuster"].text, "Enabled (v1.2, beta)");
+
+  // Players with commas and odd bytes in their names, and failures, are JSON too.
+  FakeDaemon players([&](FakeDaemon& d) {
+    d.Accept();
+    if (d.ReadCode() == 0xBABE000Cu)
+      d.Write(Frame("\"a,b\\\x01\xFF\",0,1,0,0,0,20,1.1.1.1,*,[unknown]\n"
+                    "\"Carol\",7,2,5,6,1,80,2.2.2.2,*,*\n"));
+    d.WaitClosed();
+  });
+  ASSERT_EQ(RunCtl(players, {"players", "--json"}, &output), 0) << output;
+  json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  ASSERT_EQ((*json)["players"].items.size(), 2u);
+  EXPECT_EQ((*json)["players"].items[0]["name"].text, "a,b\\\x01\xC3\xBF");
+  EXPECT_EQ((*json)["players"].items[1]["ping"].text, "80");
+  FakeDaemon refused([](FakeDaemon& d) { d.Read(64); d.Write(std::string(1, '\2')); });
+  EXPECT_EQ(RunCtl(refused, {"--json", "ping"}, &output), 12);
+  json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  EXPECT_FALSE((*json)["ok"].boolean);
+  EXPECT_EQ((*json)["exit"].number, 12);
+}
+
+TEST(KorvctlWire, WatchNamesEveryNotification) {
+  FakeDaemon daemon([](FakeDaemon& d) {
+    d.Accept();
+    d.Write(Notice(0x04) + Notice(0x26, "Alice: gg") + Notice(0x1E, "") + Notice(0x20, "Bob") +
+            Notice(0x03));
+    d.WaitClosed();
+  });
+  std::string output;
+  EXPECT_EQ(RunCtl(daemon, {"watch"}, &output), 3);
+  EXPECT_NE(output.find("server started\nconsole: Alice: gg\nidle map cleared\n"
+                        "player kicked: Bob\ndisconnected by the daemon\n"),
+            std::string::npos)
+      << output;
+  FakeDaemon counted([](FakeDaemon& d) {
+    d.Accept();
+    d.Write(Notice(0x19) + Notice(0x2B, "Lagger"));
+    d.WaitClosed();
+  });
+  EXPECT_EQ(RunCtl(counted, {"--json", "watch", "--count", "2"}, &output), 0);
+  std::vector<std::optional<Json>> lines = JsonLines(output);
+  ASSERT_EQ(lines.size(), 2u) << output;
+  const std::optional<Json>& first = lines[0];
+  const std::optional<Json>& second = lines[1];
+  ASSERT_TRUE(first && second) << output;
+  EXPECT_EQ((*first)["event"].text, "paused");
+  EXPECT_EQ((*second)["data"].text, "Lagger");
+  EXPECT_EQ((*second)["code"].text, "BEEF002B");
+}
+
+TEST(KorvctlWire, StartStopReportTheServerState) {
+  const std::vector<std::tuple<std::string, std::uint32_t, std::string, int>> cases{
+      {"start", 0xBABE001A, Notice(0x04), 0}, {"start", 0xBABE001A, Notice(0x09), 7},
+      {"stop", 0xBABE001B, Notice(0x05), 0},  {"stop", 0xBABE001B, Notice(0x0A), 7},
+      {"pause", 0xBABE001C, Notice(0x1A), 0}, {"verify-bans", 0xBABE0029, Notice(0x16), 1}};
+  for (const auto& [word, code, answer, status] : cases) {
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      d.Accept();
+      if (d.ReadCode() == code) d.Write(answer);
+      d.WaitClosed();
+    });
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, {word}, &output), status) << word << ": " << output;
+  }
+}
+
+TEST(KorvctlUsage, BadWordsAndCredentials) {
+  std::string output;
+  const std::string ctl = korvtest::BuildPath("korvctl");
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "frobnicate"}, "/tmp", &output), 2);
+  EXPECT_NE(output.find("unknown subcommand 'frobnicate'"), std::string::npos);
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "--port", "99999", "status"}, "/tmp", &output), 2);
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "--timeout"}, "/tmp", &output), 2);
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "help", "kick"}, "/tmp", &output), 0);
+  EXPECT_NE(output.find("Needs the P (players) letter."), std::string::npos);
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "get", "--help"}, "/tmp", &output), 0);
+  EXPECT_NE(output.find("never leaves a partial file"), std::string::npos);
+
+  // Word checks happen after the login, before anything is sent.
+  const std::vector<std::vector<std::string>> bad{
+      {"kick", "Bob", "reason"}, {"kick", "3"}, {"say", std::string(256, 'x')},
+      {"map"}, {"get", "nothing"}, {"put", "log"}, {"ban", "4"}, {"next-map", "now"},
+      {"disconnect", "17"}, {"unban", "--name", "Bob"}};
+  for (const auto& words : bad) {
+    FakeDaemon daemon([](FakeDaemon& d) { d.Accept(); d.WaitClosed(); });
+    EXPECT_EQ(RunCtl(daemon, words, &output), 2) << words[0] << ": " << output;
+    EXPECT_EQ(daemon.received().size(), 65u) << words[0];
+  }
+
+  // A credentials file others may read is refused; an owner-only one works.
+  TempDir dir;
+  WriteFile(dir / "credentials", "# korvctl\nuser = filed\npassword = from file\n");
+  ::chmod((dir / "credentials").c_str(), 0644);
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "--credentials", dir / "credentials", "status"}, "/tmp",
+                               &output), 2);
+  EXPECT_NE(output.find("readable only by you"), std::string::npos) << output;
+  ::chmod((dir / "credentials").c_str(), 0600);
+  FakeDaemon daemon([](FakeDaemon& d) { d.Accept(); d.WaitClosed(); });
+  EXPECT_EQ(korvtest::RunToEnd({ctl, "-p", daemon.port_text(), "--credentials",
+                                dir / "credentials", "whoami"}, "/tmp", &output), 0) << output;
+  EXPECT_EQ(daemon.received().substr(0, 64), Block("filed") + Block("from file"));
+  EXPECT_EQ(output.find("from file"), std::string::npos);
+  EXPECT_EQ(korvtest::RunToEnd({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent",
+                                ctl, "-p", "1", "status"}, "/tmp", &output), 2);
+  EXPECT_NE(output.find("no user name"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace korvctltest

@@ -1,0 +1,103 @@
+// The remote-administration protocol as the client speaks it: command and
+// notification codes, the access rule, the login blocks, the file frame and
+// a bounded reader for untrusted bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korvctl {
+
+inline constexpr std::uint32_t kCommandBase = 0xBABE0000;
+inline constexpr std::uint32_t kLastCommand = 0xBABE0032;
+inline constexpr std::uint32_t kNoticeBase = 0xBEEF0000;
+inline constexpr std::uint32_t kFrameAbort = 0xBEEFBABE;
+inline constexpr std::uint8_t kProtocolVersion = 0x20;
+inline constexpr std::uint32_t kAdminMask = 0xFFFFFFFF;
+inline constexpr std::size_t kLoginBlock = 32;
+// A command text travels in a 256-byte buffer with its terminating zero.
+inline constexpr std::size_t kMaxCommandText = 255;
+// Caps on what the daemon may announce before anything is allocated.
+inline constexpr std::uint32_t kMaxNoticeData = 1u << 16;
+inline constexpr std::uint32_t kMaxReply = 1u << 16;
+inline constexpr std::uint32_t kMaxFramePlain = 64u << 20;
+
+// Login results as the daemon sends them (one byte).
+enum LoginResult : int {
+  kLoginAccepted = 0,
+  kLoginBadUser = 1,
+  kLoginBadPassword = 2,
+  kLoginDisabled = 3,
+  kLoginNoAccess = 4,
+  kLoginNoAccounts = 5,
+  kLoginAlreadyConnected = 6,
+  kLoginServerFull = 7,
+};
+
+// Little-endian 32-bit number appended to `out`.
+void PutU32(std::string* out, std::uint32_t value);
+
+// Reads untrusted bytes; each call consumes only on success.
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit Reader(std::string_view bytes)
+      : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) {}
+  std::size_t remaining() const { return bytes_.size() - pos_; }
+  bool GetU32(std::uint32_t* value);
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t pos_ = 0;
+};
+
+// The 32-byte login block: the text, its terminating zero, zero padding,
+// enciphered with RC4 under the client key. Texts longer than 31 characters
+// have no block.
+std::optional<std::string> LoginBlock(std::string_view text);
+// The password field of the change-password command: a 32-byte buffer of
+// random padding with the password and its zero over the start, enciphered
+// under the client key and written as 64 upper-case hexadecimal digits.
+std::optional<std::string> PasswordField(std::string_view password);
+
+// One command: the code, and for text commands the length (counting the
+// terminating zero) and the text with its zero.
+std::string EncodeCommand(std::uint32_t code);
+std::string EncodeTextCommand(std::uint32_t code, std::string_view text);
+
+// A whole file as one frame: plain length, compressed length, Adler-32 of
+// the compressed bytes, the LZO1X-1 data. An empty file is the bare length 0.
+std::string EncodeFileFrame(std::string_view plain);
+// Checks and unpacks the data of a frame whose header was read; false with
+// a reason when the checksum, the compressed data or the length is wrong.
+bool DecodeFrameData(std::uint32_t plain_length, std::uint32_t checksum,
+                     std::string_view packed, std::string* plain, std::string* reason);
+// Largest compressed length a frame of `plain_length` bytes can need.
+std::uint64_t MaxPackedLength(std::uint32_t plain_length);
+
+// True when an account with `mask` may send `code`, by the daemon's rule.
+bool HasCommandAccess(std::uint32_t mask, std::uint32_t code);
+// What the account lacks for `code`, in words ("the P (players) letter").
+std::string AccessNeeded(std::uint32_t code);
+// The access mask as letters, SGFIATMPBUHC, upper case when granted, plus
+// the extra rights in words; "-- admin --" for the administrator mask.
+std::string AccessLetters(std::uint32_t mask);
+
+// One notification as it arrived.
+struct Notice {
+  std::uint32_t code = 0;
+  std::string text;  // the data up to its first zero byte
+  bool has_data = false;
+};
+// Short name ("player kicked"), empty for a code without a meaning.
+std::string_view NoticeName(std::uint32_t code);
+// The notification in words, with its data ("player kicked: Bob").
+std::string DescribeNotice(const Notice& notice);
+// The machine name used in JSON ("player_kicked").
+std::string NoticeKey(std::uint32_t code);
+
+}  // namespace korvctl
