@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cd build
-ctest --output-on-failure --timeout 300 -j2
+ctest --output-on-failure --timeout 480 -j2

@@ -55,6 +55,8 @@ std::vector<std::string_view> ChoiceTokens(std::string_view list) {
   return tokens;
 }
 
+}  // namespace
+
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -64,8 +66,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
-}  // namespace
 
 void SetLastError(std::int32_t code) { g_manager.core.last_error = code; }
 std::int32_t LastError() { return g_manager.core.last_error; }

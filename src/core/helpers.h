@@ -87,6 +87,9 @@ std::optional<std::string> ChoiceValue(std::string_view list, int n);
 // without regard to case; none when no match or the match has no label.
 std::optional<std::string> ChoiceLabel(std::string_view list, std::string_view value);
 
+// Equal texts without regard to case.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Signed value in any base from 2 (digits above 9 are lower-case letters).
 std::string FormatInteger(std::int32_t value, int base);
 

@@ -52,16 +52,6 @@ std::optional<Row> SplitRow(std::string_view token) {
   return row;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // An unsigned decimal as "%lu" reads it, kept to 32 bits.
 std::uint32_t ParseMask(std::string_view text) {
   std::string copy(text.substr(0, 64));

@@ -38,10 +38,6 @@ LinksState& Links() { return g_manager.links; }
 // The remote console was enabled for this server run.
 bool ConsoleUsable() { return !g_manager.server.console_user.empty(); }
 
-bool SameText(const std::string& a, const std::string& b) {
-  return ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 // Errors of a server that is starting or restarting stay quiet.
 bool QuietStatusError(int error) {
   return error == ECONNRESET || error == ECONNABORTED || error == ETIMEDOUT ||
@@ -52,14 +48,14 @@ void FollowGameMode(const std::string& report) {
   std::optional<std::string> mode = StatusValue(report, "gamemode");
   if (!mode) return;
   TickState& ticks = Ticks();
-  if (SameText(*mode, "end")) {
+  if (EqualNoCase(*mode, "end")) {
     // The round is over: the next launch starts on the rotation again.
     // Statistics and events waiting for the round's end hook in here.
     g_manager.server.start_map.clear();
     return;
   }
   ticks.round_stats_logged = false;
-  bool paused = SameText(*mode, "pause");
+  bool paused = EqualNoCase(*mode, "pause");
   if (paused && !ticks.server_paused) {
     NotifyAllClients(kNotifyPaused, nullptr, 0, 0);
     ticks.server_paused = true;
@@ -76,7 +72,7 @@ void WatchIdleServer(const std::string& report) {
   ticks.idle_count = (!players->empty() && (*players)[0] == '0') ? ticks.idle_count + 1 : 0;
   const std::string& idle_map = g_manager.core.idle_map;
   if (ticks.idle_count <= kIdleTicks || idle_map.empty()) return;
-  if (!SameText(ticks.current_map, idle_map)) {
+  if (!EqualNoCase(ticks.current_map, idle_map)) {
     QueueCommand(kCmdChangeMap, idle_map.c_str(), 0, 0);
     LogMessage(6, "Server is idle, changing to idle map combo %s.", idle_map.c_str());
   }

@@ -57,10 +57,6 @@ KeyAndRest SplitKey(std::string_view line) {
   return {line.substr(0, blank), line.substr(blank + 1)};
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 // The welcome message as numbered lines: blanks become '_', the text is
 // split at runs of line ends, and at most five pieces are written.
 void WriteWelcomeLines(std::string* out, std::string_view key, const std::string& text) {

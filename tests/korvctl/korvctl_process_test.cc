@@ -1,6 +1,7 @@
 // korvctl against the real daemon (and gamesim as its game server) over
 // loopback: every login refusal, a settings round trip, queued commands
-// seen by a second client, chat lines in watch, JSON output, exit statuses.
+// seen by a second client, chat lines in watch, JSON output, exit statuses,
+// the status line and player list, and kick and say reaching the game.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -217,6 +218,35 @@ TEST_F(KorvctlProcess, WatchShowsAChatLineFromTheGame) {
       << ReadFile(watched);
   watch.Signal(SIGTERM);
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
+}
+
+
+// Waits for the daemon's players, then kicks one and talks to the game.
+TEST_F(KorvctlProcess, KickAndSayReachTheGame) {
+  StartDaemon(true);
+  ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n", std::chrono::seconds(20))) << ReadFile(Log());
+  std::string output;
+  ASSERT_EQ(Ctl({"--json", "status"}, &output), 0) << output;
+  std::optional<Json> json = ParseJson(output);
+  ASSERT_TRUE(json) << output;
+  EXPECT_EQ((*json)["status"]["server"].text, "Running");
+  EXPECT_EQ((*json)["status"]["console"].text, "Connected");
+  EXPECT_EQ((*json)["status"]["server_name"].text, "Sim");
+
+  ASSERT_EQ(Ctl({"players"}, &output), 0) << output;
+  EXPECT_NE(output.find("Bob"), std::string::npos) << output;
+  EXPECT_NE(output.find("10.0.0.6"), std::string::npos) << output;
+  EXPECT_EQ(Ctl({"kick", "4", "testing korvctl"}, &output), 0) << output;
+  EXPECT_EQ(output, "player kicked: Bob\n");
+  EXPECT_TRUE(WaitForText(Out(), "Bob was kicked")) << ReadFile(Out());
+  // The daemon cannot tell an id the server does not know: the console
+  // takes the kick, and the name is unknown.
+  EXPECT_EQ(Ctl({"kick", "77", "nobody"}, &output), 0) << output;
+  EXPECT_EQ(output, "player kicked: [unknown]\n");
+  EXPECT_EQ(Ctl({"say", "hello-from-korvctl"}, &output), 0) << output;
+  EXPECT_EQ(output, "chat message sent\n");
+  EXPECT_TRUE(WaitForText(Out(), "hello-from-korvctl")) << ReadFile(Out());
+  EXPECT_NE(ReadFile(Log()).find("User admin at 127.0.0.1:"), std::string::npos);
 }
 
 }  // namespace

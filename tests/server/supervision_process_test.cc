@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "remote/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"
@@ -30,19 +31,22 @@ int Count(const std::string& text, const std::string& needle) {
 
 class SupervisionTest : public ::testing::Test {
  protected:
-  void Start(const std::string& scenario, std::vector<std::string> options) {
+  void Start(const std::string& scenario, std::vector<std::string> options,
+             std::map<std::string, std::string> settings = {},
+             const std::string& rotation = "game.addLevel berlin GPM_CQ bf1942\n") {
     gamesimtest::LayOut(&game_, scenario);
     std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
-    WriteFile(game_.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-    WriteFile(game_.settings() + "/korvane.con",
-              KorvaneCon({{"game.serverName", "\"Sim\""},
+    WriteFile(game_.settings() + "/servermaplist.con", rotation);
+    std::map<std::string, std::string> values = {{"game.serverName", "\"Sim\""},
                           {"game.serverIP", "127.0.0.1"},
                           {"game.serverPort", std::to_string(game_.game_port)},
                           {"game.gameSpyLANPort", std::to_string(game_.status_port)},
                           {"manager.consolePort", std::to_string(game_.console_port)},
                           {"manager.consoleUsername", "\"admin\""},
                           {"manager.consolePassword", "\"secret\""},
-                          {"manager.monitorTimerPeriod", "10"}}));
+                          {"manager.monitorTimerPeriod", "10"}};
+    values.insert(settings.begin(), settings.end());
+    WriteFile(game_.settings() + "/korvane.con", KorvaneCon(values));
     std::vector<std::string> argv = {BuildPath("korvd"), "-path", game_.dir.path(), "-start",
                                      "-port", std::to_string(FreePort())};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -96,6 +100,44 @@ TEST_F(SupervisionTest, CrashesAreRestartedUntilTheRestartLoop) {
   EXPECT_EQ(Count(log, " : Auto-restart is enabled, restarting the server.\r\n"), 2);
   EXPECT_EQ(Count(log, " : Server started\r\n"), 3);
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game_.exe()}, "/", nullptr), 1);
+}
+
+// A pause seen in the status reply is told to the clients once per change.
+TEST_F(SupervisionTest, PauseNewsGoesOutOncePerChange) {
+  int port = FreePort();
+  Start(kPlayers + "mode openplaying\n", {"-port", std::to_string(port)},
+        {{"manager.enableRemoteAdmin", "1"}});
+  WriteFile(game_.settings() + "/useraccess.con", "admin,pw,,4294967295,1\n");
+  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 20s)) << Log();
+  korvclient::Client client;
+  ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_EQ(client.Login("admin", "pw").result, 0);
+  game_.WriteScenario(kPlayers + "mode pause\n");
+  auto paused = client.WaitNotification(0xBEEF0019);
+  ASSERT_TRUE(paused);
+  game_.WriteScenario(kPlayers + "mode openplaying\n");
+  // Between the two changes nothing but chat may come: a second pause
+  // notice would show up before the resume.
+  for (;;) {
+    auto next = client.ReadNotification();
+    ASSERT_TRUE(next);
+    ASSERT_NE(next->code, 0xBEEF0019u);
+    if (next->code == 0xBEEF001Au) break;
+  }
+}
+
+// After 100 status ticks with nobody on the server (about five minutes) the
+// daemon changes to the idle map.
+TEST_F(SupervisionTest, AnEmptyServerMovesToTheIdleMap) {
+  Start("mode openplaying\n", {}, {},
+        "game.setIdleLevel wake\ngame.addLevel berlin GPM_CQ bf1942\n");
+  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 20s)) << Log();
+  ASSERT_TRUE(WaitForText(LogPath(), " : Server is idle, changing to idle map combo wake.\r\n",
+                          400s))
+      << Log();
+  EXPECT_TRUE(WaitForText(LogPath(), "User operator at console changed the map to wake.", 10s))
+      << Log();
 }
 
 }  // namespace
