@@ -189,14 +189,19 @@ void LayOutLaunchable(gamesimtest::GameDir* game, const std::string& scenario) {
                         {"manager.consolePassword", "\"secret\""}}));
 }
 
+// Runs the daemon with -start and -exit on the game directory.
+bool StartWithExit(const gamesimtest::GameDir& game, Process* daemon) {
+  return daemon->Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit", "-port",
+                        std::to_string(FreePort())},
+                       game.dir.path(), game.dir / "korvd-out.txt");
+}
+
 // gamesim launched by the daemon, then stopped by -exit when the daemon ends.
 TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   gamesimtest::GameDir game;
   LayOutLaunchable(&game, "");
   Process daemon;
-  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
-                            "-port", std::to_string(FreePort())},
-                           game.dir.path(), game.dir / "korvd-out.txt"));
+  ASSERT_TRUE(StartWithExit(game, &daemon));
   std::string log = game.dir / "korvd.log";
   ASSERT_TRUE(WaitForText(log, "Server started via command-line option."));
   // The server shares the daemon's terminal.
@@ -217,9 +222,7 @@ TEST(LaunchGamesim, StopKillsAServerThatIgnoresQuit) {
   gamesimtest::GameDir game;
   LayOutLaunchable(&game, "ignore-quit\n");
   Process daemon;
-  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit",
-                            "-port", std::to_string(FreePort())},
-                           game.dir.path(), game.dir / "korvd-out.txt"));
+  ASSERT_TRUE(StartWithExit(game, &daemon));
   std::string log = game.dir / "korvd.log";
   ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20))) << ReadFile(log);
   auto before = std::chrono::steady_clock::now();
