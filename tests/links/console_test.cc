@@ -23,13 +23,7 @@ class ConsoleTest : public LogFixture {
     status_ = std::make_unique<UdpResponder>(
         std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
     console_ = std::make_unique<FakeConsole>("ab", "secret", NoOutput);
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "ab";
-    g_manager.server.console_password = "secret";
-    g_manager.links.status_port = status_->port();
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
-    Setting(kSetSmartBalance).value = 0;
+    PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
   }
   void TearDown() override {
     if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);

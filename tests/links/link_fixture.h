@@ -33,6 +33,20 @@ class LogFixture : public ::testing::Test {
   TempDir dir_;
 };
 
+// Makes the daemon state point at a stand-in server: a running server whose
+// console listens on `console_port` for `user`/`password` and whose status
+// port is `status_port`, on 127.0.0.1, with smart balance off.
+inline void PointAtStandIns(int console_port, int status_port, const std::string& user,
+                            const std::string& password) {
+  g_manager.server.server_running = true;
+  g_manager.server.console_user = user;
+  g_manager.server.console_password = password;
+  g_manager.links.status_port = status_port;
+  Setting(kSetServerIp).value = 0x7F000001;
+  Setting(kSetConsolePort).value = console_port;
+  Setting(kSetSmartBalance).value = 0;
+}
+
 inline void MakeNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 // A connected TCP pair over 127.0.0.1; both ends non-blocking.

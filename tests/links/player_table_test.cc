@@ -52,12 +52,7 @@ class PlayerListTest : public LogFixture {
     console_ = std::make_unique<FakeConsole>("u", "p", [this](const std::vector<std::string>& r) {
       return Answer(r);
     });
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "u";
-    g_manager.server.console_password = "p";
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
-    Setting(kSetSmartBalance).value = 0;
+    korvtest::PointAtStandIns(console_->port(), 0, "u", "p");
     Setting(kSetBanInBfAndPb).value = 0;
     Serve({}, {});
     g_manager.links.status_port = status_->port();

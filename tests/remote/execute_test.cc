@@ -30,13 +30,7 @@ class ExecuteTest : public korvtest::LogFixture {
     console_ = std::make_unique<FakeConsole>("ab", "secret", [this](const auto& request) {
       return Answer(request);
     });
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "ab";
-    g_manager.server.console_password = "secret";
-    g_manager.links.status_port = status_->port();
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
-    Setting(kSetSmartBalance).value = 0;
+    korvtest::PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
     InitSessionTable();
     for (int slot : {1, 2}) {
       g_manager.remote.sessions[slot].socket = pairs_[slot - 1].a;

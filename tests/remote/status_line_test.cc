@@ -43,12 +43,7 @@ class StatusLineTest : public korvtest::LogFixture {
         return std::vector<std::string>{"x", ">", "PunkBuster Server: (v1.0 | A1.1) x)"};
       return std::vector<std::string>{"ok\n"};
     });
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "ab";
-    g_manager.server.console_password = "secret";
-    g_manager.links.status_port = status_->port();
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
+    korvtest::PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
     ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
   }
   int PbVersionRequests() {

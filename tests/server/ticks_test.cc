@@ -20,12 +20,7 @@ class StatusTickTest : public LogFixture {
     status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
     console_ = std::make_unique<FakeConsole>(
         "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "u";
-    g_manager.server.console_password = "p";
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
-    Setting(kSetSmartBalance).value = 0;
+    korvtest::PointAtStandIns(console_->port(), 0, "u", "p");
     Setting(kSetBanInBfAndPb).value = 0;
     Report("\\numplayers\\0");
     g_manager.links.status_port = status_->port();

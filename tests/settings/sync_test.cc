@@ -21,12 +21,7 @@ class SyncTest : public LogFixture {
         std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
     console_ = std::make_unique<FakeConsole>(
         "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
-    g_manager.server.server_running = true;
-    g_manager.server.console_user = "u";
-    g_manager.server.console_password = "p";
-    g_manager.links.status_port = status_->port();
-    Setting(kSetServerIp).value = 0x7F000001;
-    Setting(kSetConsolePort).value = console_->port();
+    PointAtStandIns(console_->port(), status_->port(), "u", "p");
     TakeSettingsSnapshot();
   }
   void TearDown() override {
