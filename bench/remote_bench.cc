@@ -1,7 +1,8 @@
 // Keep-alive round trips: 16 logged-in clients each send 0xBABE0032 as fast
 // as 0xBEEF002E comes back, against a bare loopback echo measured in the
 // same run. Prints median and 99th percentile of both and the lost count.
-// Optional argument: round trips per client (default 2000).
+// Optional argument: round trips per client in each of the five batches
+// (default 1000).
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kClients = 16;
+constexpr int kBatches = 5;
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -37,6 +41,21 @@ int FreePort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(fd);
   return ntohs(address.sin_port);
+}
+
+// CPU seconds (user and system) a process has used so far.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t end = text.rfind(')');
+  if (end == std::string::npos) return 0;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::atof(field.c_str());
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double Percentile(std::vector<double> values, double p) {
@@ -99,7 +118,7 @@ void Report(const char* name, const std::vector<double>& values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
   std::string key = std::string(KORV_BUILD_DIR) + "/../src/remote/client.key";
   if (!korvclient::LoadKey(key)) {
     std::fprintf(stderr, "cannot read %s\n", key.c_str());
@@ -140,32 +159,43 @@ int main(int argc, char** argv) {
     }
     clients.push_back(std::move(client));
   }
-  std::vector<std::vector<double>> times(kClients);
+  // The daemon and the bare echo take turns, a batch each, so that a change
+  // in the machine's load during the run touches both sides alike.
+  std::vector<double> all, bare1, bare16;
   std::atomic<int> lost{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kClients; ++i) {
-    threads.emplace_back([&, i] {
-      for (int r = 0; r < rounds; ++r) {
-        auto start = Clock::now();
-        clients[i]->Command(0xBABE0032);
-        auto reply = clients[i]->Receive(8);
-        if (!reply || korvclient::GetU32(*reply) != 0xBEEF002E) {
-          ++lost;
-          continue;
+  double daemon_cpu = 0;
+  for (int batch = 0; batch < kBatches; ++batch) {
+    std::vector<std::vector<double>> times(kClients);
+    double cpu_before = CpuSeconds(pid);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+      threads.emplace_back([&, i] {
+        for (int r = 0; r < rounds; ++r) {
+          auto start = Clock::now();
+          clients[i]->Command(0xBABE0032);
+          auto reply = clients[i]->Receive(8);
+          if (!reply || korvclient::GetU32(*reply) != 0xBEEF002E) {
+            ++lost;
+            continue;
+          }
+          times[i].push_back(
+              std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
-        times[i].push_back(
-            std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-      }
-    });
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    daemon_cpu += CpuSeconds(pid) - cpu_before;
+    for (const auto& t : times) all.insert(all.end(), t.begin(), t.end());
+    std::vector<double> one = BareLoopback(1, rounds);
+    std::vector<double> many = BareLoopback(kClients, rounds);
+    bare1.insert(bare1.end(), one.begin(), one.end());
+    bare16.insert(bare16.end(), many.begin(), many.end());
   }
-  for (std::thread& t : threads) t.join();
-  std::vector<double> all;
-  for (const auto& t : times) all.insert(all.end(), t.begin(), t.end());
-  std::vector<double> bare1 = BareLoopback(1, rounds);
-  std::vector<double> bare16 = BareLoopback(kClients, rounds);
-  std::printf("keep-alive round trips: %zu (16 clients x %d), lost %d\n", all.size(), rounds,
-              lost.load());
+  std::printf("keep-alive round trips: %zu (16 clients x %d, %d batches), lost %d\n", all.size(),
+              rounds, kBatches, lost.load());
   Report("daemon, 16 clients", all);
+  std::printf("daemon CPU per round trip: %.1f us\n",
+              all.empty() ? 0.0 : daemon_cpu * 1e6 / static_cast<double>(all.size()));
   Report("bare loopback, 16 clients", bare16);
   Report("bare loopback, 1 client", bare1);
   std::printf("ratio to bare with 16 clients: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n",

@@ -76,8 +76,7 @@ class ArchiveReader {
   bool ReadU32(std::uint32_t* value) {
     unsigned char bytes[4];
     if (!Read(bytes, 4)) return false;
-    *value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-             (static_cast<std::uint32_t>(bytes[3]) << 24);
+    *value = LoadU32(bytes);
     return true;
   }
   bool Read(void* out, std::size_t length) {

@@ -110,6 +110,16 @@ std::int32_t ParseInt(std::string_view text);
 std::int64_t ParseLong(std::string_view text);
 
 // Copies at most `max_chars` characters of `text` (cut to fit a buffer).
+// Little-endian 32-bit words as the wire and the archives carry them.
+inline std::uint32_t LoadU32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+inline void StoreU32(unsigned char* bytes, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
 std::string CutText(std::string_view text, std::size_t max_chars);
 
 // Removes one trailing "\n" and "\r" pair or either alone.

@@ -62,15 +62,21 @@ void AcceptClient() {
   FD_SET(fd, &Core().master_set);
 }
 
+// A readable session: the first bytes of its command code are read at once.
+// Nothing to read on a readable socket means the client closed the
+// connection (or it failed); the session ends. Reading instead of asking
+// how many bytes wait saves a system call on every command.
 void ServeClient(int fd) {
-  int waiting = 0;
   int slot = FindSessionBySocket(fd);
-  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting == 0 || slot < 1) {
+  unsigned char first[4];
+  ssize_t got = slot < 1 ? 0 : ::recv(fd, first, sizeof first, MSG_DONTWAIT);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (got <= 0) {
     if (slot >= 0) CloseSession(slot);
     CloseClientSocket(fd);
     return;
   }
-  DispatchClientCommand(slot);
+  DispatchClientCommand(slot, first, static_cast<std::size_t>(got));
 }
 
 void LogCaughtDebugLines() {
@@ -191,8 +197,9 @@ int RunMainLoop() {
     // connection accepted in this pass: only descriptors that were clients
     // when select() returned, and still are, are served.
     fd_set clients = Core().master_set;
-    for (int fd = 0; fd < FD_SETSIZE; ++fd) {
+    for (int fd = 0, left = count; fd < FD_SETSIZE && left > 0; ++fd) {
       if (!FD_ISSET(fd, &ready)) continue;
+      --left;
       if (fd == Core().listen_socket) {
         AcceptClient();
       } else if (FD_ISSET(fd, &clients) && FD_ISSET(fd, &Core().master_set)) {

@@ -24,6 +24,14 @@ bool WriteListFile(const std::string& path, const std::string& contents, const c
   return true;
 }
 
+// The ctime text of the session's last command, newline included; empty
+// until the first command.
+std::string LastCommandText(const ClientSession& session) {
+  char text[64];
+  if (session.last_command_at == 0 || ctime_r(&session.last_command_at, text) == nullptr) return "";
+  return text;
+}
+
 }  // namespace
 
 bool WritePlayerListFile(const std::string& path) {
@@ -48,7 +56,7 @@ bool WriteClientListFile(const std::string& path) {
     if (session.socket == 0) continue;
     contents += "\"" + Field(session.user_name, 31) + "\"," + std::to_string(slot) + "," +
                 Field(session.address, 21) + ",Connected," +
-                Field(session.last_command_time, 29) + "\n";
+                Field(LastCommandText(session), 29) + "\n";
   }
   return WriteListFile(path, contents, "Couldn't open client list file! %s");
 }

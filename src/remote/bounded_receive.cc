@@ -63,8 +63,6 @@ bool ReceiveBefore(int socket, void* buffer, std::size_t length, Deadline deadli
 bool ReceiveU32Before(int socket, std::uint32_t* value, Deadline deadline) {
   unsigned char bytes[4];
   if (!ReceiveBefore(socket, bytes, 4, deadline)) return false;
-  *value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24);
+  *value = LoadU32(bytes);
   return true;
 }

@@ -33,8 +33,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxCtimeText = 29;
-
 std::string SettingsFile(const char* name) { return g_manager.core.settings_dir + "/" + name; }
 std::string ServerFile(const char* name) { return g_manager.core.server_dir + "/" + name; }
 
@@ -360,12 +358,6 @@ bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) 
   return true;
 }
 
-void StampCommandTime(int slot) {
-  std::time_t now = std::time(nullptr);
-  char text[64];
-  if (ctime_r(&now, text) == nullptr) return;
-  g_manager.remote.sessions[slot].last_command_time = CutText(text, kMaxCtimeText);
-}
 
 }  // namespace
 
@@ -380,7 +372,7 @@ bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return row->need == 0 || (access & row->need) != 0;
 }
 
-bool DispatchClientCommand(int slot) {
+bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t first_length) {
   if (slot < 0 || slot >= kSessionSlots) return false;
   CommandContext c;
   c.slot = slot;
@@ -392,12 +384,15 @@ bool DispatchClientCommand(int slot) {
     return false;
   }
   Deadline deadline = DeadlineIn(kPeerDeadlineSeconds);
-  std::uint32_t code = 0;
-  if (!ReceiveU32Before(c.socket, &code, deadline)) {
+  unsigned char bytes[4] = {};
+  first_length = std::min<std::size_t>(first_length, sizeof bytes);
+  if (first_length > 0) std::memcpy(bytes, first, first_length);
+  if (!ReceiveBefore(c.socket, bytes + first_length, sizeof bytes - first_length, deadline)) {
     LogMessage(6, "Couldn't receive command from client at %s! %s", c.address.c_str(),
                ErrorText(LastError()).c_str());
     return false;
   }
+  std::uint32_t code = LoadU32(bytes);
   const CommandRow* row = FindRow(code);
   if (row == nullptr) {
     LogMessage(6, "Received bogus command %.8lX from client at %s!",
@@ -419,6 +414,7 @@ bool DispatchClientCommand(int slot) {
     row->handler(c);
   }
   // A handler may have lost the connection and freed the slot.
-  if (g_manager.remote.sessions[slot].socket == c.socket) StampCommandTime(slot);
+  if (g_manager.remote.sessions[slot].socket == c.socket)
+    g_manager.remote.sessions[slot].last_command_at = std::time(nullptr);
   return true;
 }

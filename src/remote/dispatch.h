@@ -50,4 +50,7 @@ std::span<const CommandRow> CommandTable();
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);
 
 // Reads and runs one command from the session; true when it was accepted.
-bool DispatchClientCommand(int slot);
+// `first` holds the leading bytes of the command code that the main loop has
+// already read from the socket (`first_length` of them, at most 4).
+bool DispatchClientCommand(int slot, const unsigned char* first = nullptr,
+                           std::size_t first_length = 0);

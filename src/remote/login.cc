@@ -124,7 +124,7 @@ bool AuthenticateClient(int socket) {
   session.access = access;
   session.user_name = CutText(user, kMaxUserText);
   session.address = address;
-  session.last_command_time.clear();
+  session.last_command_at = 0;
   LogMessage(6, "Client at %s connected as user %s with access %s.", address.c_str(),
              session.user_name.c_str(), AccessLettersText(access).c_str());
   return true;

@@ -29,7 +29,7 @@ struct ClientSession {
   std::string user_name;          // at most 31 characters
   std::string address;            // "a.b.c.d:port", at most 21 characters
   std::uint32_t access = 0;
-  std::string last_command_time;  // ctime() text, empty until a command
+  std::time_t last_command_at = 0;  // moment of the last accepted command, 0 until one
 };
 
 // One slot of the deferred command queue. A code of 0 marks a free slot.

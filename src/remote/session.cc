@@ -100,13 +100,18 @@ bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t le
   } else if (length > 0 && data == nullptr) {
     SetLastError(EINVAL);
   } else {
-    std::vector<unsigned char> message(8 + length);
-    for (int i = 0; i < 4; ++i) {
-      message[i] = static_cast<unsigned char>(code >> (8 * i));
-      message[4 + i] = static_cast<unsigned char>(static_cast<std::uint32_t>(length) >> (8 * i));
+    // Most notifications are short: they are built on the stack.
+    unsigned char small[256];
+    std::vector<unsigned char> large;
+    unsigned char* message = small;
+    if (8 + length > sizeof small) {
+      large.resize(8 + length);
+      message = large.data();
     }
-    if (length > 0) std::memcpy(message.data() + 8, data, length);
-    if (SendAll(session.socket, message.data(), message.size())) return true;
+    StoreU32(message, code);
+    StoreU32(message + 4, static_cast<std::uint32_t>(length));
+    if (length > 0) std::memcpy(message + 8, data, length);
+    if (SendAll(session.socket, message, 8 + length)) return true;
   }
   LogMessage(6, "Couldn't notify client at %s! %s", session.address.c_str(),
              ErrorText(LastError()).c_str());

@@ -215,16 +215,14 @@ bool ReceiveAll(int socket, void* buffer, std::size_t length) {
 
 bool SendU32(int socket, std::uint32_t value) {
   unsigned char bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+  StoreU32(bytes, value);
   return SendAll(socket, bytes, 4);
 }
 
 bool ReceiveU32(int socket, std::uint32_t* value) {
   unsigned char bytes[4];
   if (!ReceiveAll(socket, bytes, 4)) return false;
-  *value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24);
+  *value = LoadU32(bytes);
   return true;
 }
 
