@@ -1,6 +1,9 @@
 // Keep-alive round trips: 16 logged-in clients each send 0xBABE0032 as fast
-// as 0xBEEF002E comes back, against a bare loopback echo measured in the
-// same run. Prints median and 99th percentile of both and the lost count.
+// as 0xBEEF002E comes back, against bare loopback echoes measured in the
+// same run: one serving each client on its own thread, one serving all 16
+// from a single select() loop as the daemon does. Prints median and 99th
+// percentile of each, the daemon's CPU time per round trip and the lost
+// count.
 // Optional argument: round trips per client in each of the five batches
 // (default 1000).
 #include <signal.h>
@@ -64,10 +67,50 @@ double Percentile(std::vector<double> values, double p) {
   return values[static_cast<std::size_t>(p * (values.size() - 1))];
 }
 
-// A blocking echo of 4-byte requests answered with 8 bytes, one thread per
-// connection and `connections` clients at once: the bare loopback round
-// trip under the same concurrency as the daemon's clients.
-std::vector<double> BareLoopback(int connections, int rounds) {
+// Serves one connection on its own thread: a blocking echo of 4-byte
+// requests answered with 8 bytes.
+void EchoPerThread(int listener) {
+  int fd = ::accept(listener, nullptr, nullptr);
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  char buffer[8] = {};
+  while (::recv(fd, buffer, 4, MSG_WAITALL) == 4) ::send(fd, buffer, 8, 0);
+  ::close(fd);
+}
+
+// Serves every connection from one thread with select(), as the daemon
+// does: the same echo, without any command handling.
+void EchoInOneLoop(int listener, int connections) {
+  std::vector<int> fds;
+  for (int i = 0; i < connections; ++i) fds.push_back(::accept(listener, nullptr, nullptr));
+  int open = connections;
+  while (open > 0) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    int top = 0;
+    for (int fd : fds) {
+      if (fd < 0) continue;
+      FD_SET(fd, &ready);
+      top = std::max(top, fd);
+    }
+    if (::select(top + 1, &ready, nullptr, nullptr, nullptr) <= 0) break;
+    for (int& fd : fds) {
+      if (fd < 0 || !FD_ISSET(fd, &ready)) continue;
+      char buffer[8] = {};
+      if (::recv(fd, buffer, 4, MSG_WAITALL) == 4) {
+        ::send(fd, buffer, 8, 0);
+      } else {
+        ::close(fd);
+        fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+// Bare loopback round trips of `connections` clients at once, served one
+// thread per connection or all from one select() loop.
+std::vector<double> BareLoopback(int connections, int rounds, bool one_loop) {
   int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -77,15 +120,10 @@ std::vector<double> BareLoopback(int connections, int rounds) {
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   ::listen(listener, connections);
   std::vector<std::thread> servers;
-  for (int i = 0; i < connections; ++i) {
-    servers.emplace_back([&] {
-      int fd = ::accept(listener, nullptr, nullptr);
-      int on = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      char buffer[8] = {};
-      while (::recv(fd, buffer, 4, MSG_WAITALL) == 4) ::send(fd, buffer, 8, 0);
-      ::close(fd);
-    });
+  if (one_loop) {
+    servers.emplace_back([&] { EchoInOneLoop(listener, connections); });
+  } else {
+    for (int i = 0; i < connections; ++i) servers.emplace_back([&] { EchoPerThread(listener); });
   }
   std::vector<std::vector<double>> times(connections);
   std::vector<std::thread> clients;
@@ -161,7 +199,7 @@ int main(int argc, char** argv) {
   }
   // The daemon and the bare echo take turns, a batch each, so that a change
   // in the machine's load during the run touches both sides alike.
-  std::vector<double> all, bare1, bare16;
+  std::vector<double> all, bare1, bare16, bare_loop;
   std::atomic<int> lost{0};
   double daemon_cpu = 0;
   for (int batch = 0; batch < kBatches; ++batch) {
@@ -186,21 +224,28 @@ int main(int argc, char** argv) {
     for (std::thread& t : threads) t.join();
     daemon_cpu += CpuSeconds(pid) - cpu_before;
     for (const auto& t : times) all.insert(all.end(), t.begin(), t.end());
-    std::vector<double> one = BareLoopback(1, rounds);
-    std::vector<double> many = BareLoopback(kClients, rounds);
+    std::vector<double> one = BareLoopback(1, rounds, false);
+    std::vector<double> many = BareLoopback(kClients, rounds, false);
+    std::vector<double> looped = BareLoopback(kClients, rounds, true);
     bare1.insert(bare1.end(), one.begin(), one.end());
     bare16.insert(bare16.end(), many.begin(), many.end());
+    bare_loop.insert(bare_loop.end(), looped.begin(), looped.end());
   }
   std::printf("keep-alive round trips: %zu (16 clients x %d, %d batches), lost %d\n", all.size(),
               rounds, kBatches, lost.load());
   Report("daemon, 16 clients", all);
   std::printf("daemon CPU per round trip: %.1f us\n",
               all.empty() ? 0.0 : daemon_cpu * 1e6 / static_cast<double>(all.size()));
-  Report("bare loopback, 16 clients", bare16);
+  Report("bare, 16 clients, threads", bare16);
+  Report("bare, 16 clients, one loop", bare_loop);
   Report("bare loopback, 1 client", bare1);
-  std::printf("ratio to bare with 16 clients: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n",
-              Percentile(all, 0.5) / Percentile(bare16, 0.5),
-              Percentile(all, 0.99) / Percentile(bare16, 0.99));
+  auto ratios = [&](const char* name, const std::vector<double>& bare) {
+    std::printf("ratio to %s: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n", name,
+                Percentile(all, 0.5) / Percentile(bare, 0.5),
+                Percentile(all, 0.99) / Percentile(bare, 0.99));
+  };
+  ratios("bare, a thread per client", bare16);
+  ratios("bare, one select() loop  ", bare_loop);
   clients.clear();
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
