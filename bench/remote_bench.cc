@@ -34,7 +34,8 @@ constexpr int kBatches = 5;
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-int FreePort() {
+// A TCP socket bound to a free loopback port; `*port` receives the port.
+int BindLoopback(int* port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -42,8 +43,14 @@ int FreePort() {
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+int FreePort() {
+  int port = 0;
+  ::close(BindLoopback(&port));
+  return port;
 }
 
 // CPU seconds (user and system) a process has used so far.
@@ -111,13 +118,8 @@ void EchoInOneLoop(int listener, int connections) {
 // Bare loopback round trips of `connections` clients at once, served one
 // thread per connection or all from one select() loop.
 std::vector<double> BareLoopback(int connections, int rounds, bool one_loop) {
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  int port = 0;
+  int listener = BindLoopback(&port);
   ::listen(listener, connections);
   std::vector<std::thread> servers;
   if (one_loop) {
@@ -130,7 +132,7 @@ std::vector<double> BareLoopback(int connections, int rounds, bool one_loop) {
   for (int i = 0; i < connections; ++i) {
     clients.emplace_back([&, i] {
       korvclient::Client client;
-      client.Connect(ntohs(address.sin_port));
+      client.Connect(port);
       for (int r = 0; r < rounds; ++r) {
         auto start = Clock::now();
         client.Send(korvclient::U32(0xBABE0032));
