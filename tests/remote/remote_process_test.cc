@@ -239,6 +239,21 @@ TEST_F(RemoteProcessTest, AStalledHandshakeIsDroppedWithoutHoldingOthers) {
   EXPECT_TRUE(KeepAliveAnswered(*admin));
 }
 
+TEST_F(RemoteProcessTest, ACommandCodeArrivingInPiecesIsServedWhole) {
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  std::string code = korvclient::U32(kKeepAlive);
+  for (std::size_t split : {1u, 3u}) {
+    admin->Send(code.substr(0, split));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    admin->Send(code.substr(split));
+    auto reply = admin->Receive(8);
+    ASSERT_TRUE(reply) << split;
+    EXPECT_EQ(*reply, korvclient::U32(0xBEEF002E) + korvclient::U32(0)) << split;
+  }
+  EXPECT_TRUE(KeepAliveAnswered(*admin));
+}
+
 TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   StartDaemon();
   auto users = LoggedIn("users", "pw");
