@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/korv-idle-XXXXXX";
   std::string dir = ::mkdtemp(pattern);
   std::filesystem::create_directories(dir + "/mods/bf1942/settings");
+  std::filesystem::create_directories(dir + "/mods/bf1942/archives/bf1942/levels");
   std::ofstream(dir + "/mods/bf1942/init.con").close();
   std::ofstream(dir + "/bf1942_lnxded") << "#!/bin/sh\nexec sleep 1000000\n";
   ::chmod((dir + "/bf1942_lnxded").c_str(), 0755);
@@ -59,6 +60,10 @@ int main(int argc, char** argv) {
     ::_exit(127);
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));  // let start-up settle
+  if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+    std::fprintf(stderr, "korvd ended during start-up; its log: %s/korvd.log\n", dir.c_str());
+    return 1;
+  }
   long ticks_per_second = ::sysconf(_SC_CLK_TCK);
   long start_ticks = CpuTicks(pid);
   long peak_kib = ResidentKiB(pid);
