@@ -67,7 +67,10 @@ double FramedTransfer(const std::string& source, const std::string& target) {
   double ms = Millis(start);
   ::close(a);
   ::close(b);
-  if (!ok) std::printf("transfer failed\n");
+  if (!ok) {
+    std::fprintf(stderr, "transfer failed\n");
+    std::exit(1);
+  }
   return ms;
 }
 
