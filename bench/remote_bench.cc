@@ -159,7 +159,7 @@ void Report(const char* name, const std::vector<double>& values) {
 
 int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
-  std::string key = std::string(KORV_BUILD_DIR) + "/../src/remote/client.key";
+  std::string key = std::string(KORV_SOURCE_DIR) + "/src/remote/client.key";
   if (!korvclient::LoadKey(key)) {
     std::fprintf(stderr, "cannot read %s\n", key.c_str());
     return 1;
