@@ -44,7 +44,10 @@ int GameTypes(const std::string& archive) {
 TEST(DemoServer, LaysOutAnInstallationThatGamesimServes) {
   korvtest::TempDir dir;
   std::string output;
-  ASSERT_EQ(korvtest::RunToEnd({"/bin/bash", korvtest::SourcePath("scripts/make_demo_server.sh"), dir.path()},
+  // The script installs the gamesim of this build, wherever its directory is.
+  ASSERT_EQ(korvtest::RunToEnd({"/usr/bin/env", "GAMESIM_BINARY=" + korvtest::BuildPath("gamesim"),
+                                "/bin/bash", korvtest::SourcePath("scripts/make_demo_server.sh"),
+                                dir.path()},
                                dir.path(), &output),
             0)
       << output;
@@ -66,7 +69,10 @@ TEST(DemoServer, LaysOutAnInstallationThatGamesimServes) {
 
   // A second run keeps what an administrator changed.
   korvtest::WriteFile(settings + "/servermaplist.con", "game.addLevel wake GPM_COOP bf1942\n");
-  ASSERT_EQ(korvtest::RunToEnd({"/bin/bash", korvtest::SourcePath("scripts/make_demo_server.sh"), dir.path()},
+  // The script installs the gamesim of this build, wherever its directory is.
+  ASSERT_EQ(korvtest::RunToEnd({"/usr/bin/env", "GAMESIM_BINARY=" + korvtest::BuildPath("gamesim"),
+                                "/bin/bash", korvtest::SourcePath("scripts/make_demo_server.sh"),
+                                dir.path()},
                                dir.path(), &output),
             0);
   EXPECT_EQ(ReadFile(settings + "/servermaplist.con"), "game.addLevel wake GPM_COOP bf1942\n");
