@@ -3,9 +3,15 @@
 // out, and the status line and game address come back as replies.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
 
+#include "remote/dispatch.h"
 #include "remote/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
@@ -117,6 +123,91 @@ TEST_F(GameProcessTest, SettingsUploadIsPushedToTheRunningServer) {
   EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
   EXPECT_TRUE(WaitForText(game_.dir / "message.log", "admin.timeToNextWave 42"))
       << ReadFile(game_.dir / "message.log");
+}
+
+// Well-formed commands with hostile contents: random codes of the table,
+// random texts, and uploads of random settings-like lines, sometimes
+// corrupt. The daemon keeps running and serving. KORV_FUZZ_SEED and
+// KORV_FUZZ_ROUNDS choose another run.
+TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing) {
+  const char* seed_text = std::getenv("KORV_FUZZ_SEED");
+  const char* rounds_text = std::getenv("KORV_FUZZ_ROUNDS");
+  std::mt19937 random(seed_text ? std::atoi(seed_text) : 11);
+  int rounds = rounds_text ? std::atoi(rounds_text) : 150;
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const std::vector<std::string> pieces = {
+      "game.serverName", "game.serverMaxPlayers", "manager.autoKickPing", "game.serverIP",
+      "manager.consolePort", "game.serverGameTime", "game.addLevel", "admin.banPlayerKey",
+      "\"", ",", ",,,,", " ", "\t", "\r\n", "\n", "$", "*", "-1", "4294967296",
+      "99999999999999999999", "0.29", "%s%n%x", "0123456789abcdef0123456789abcdef",
+      std::string(300, 'A'), std::string(5000, 'B'), std::string(1, '\0'), "\xff\xfe"};
+  auto garbage = [&](int most) {
+    std::string text;
+    int length = pick(most + 1);
+    if (pick(2) == 0) {
+      for (int i = 0; i < length; ++i) text += static_cast<char>(random() % 256);
+    } else {
+      while (static_cast<int>(text.size()) < length) text += pieces[pick(pieces.size())];
+    }
+    return text;
+  };
+  // Upload codes take a frame; 0x12 (accounts) and the codes that start,
+  // stop or disconnect are left out so the run keeps its login and starts no
+  // process of its own.
+  const std::vector<std::uint32_t> uploads = {0xBABE0001, 0xBABE0003, 0xBABE000B, 0xBABE0010,
+                                              0xBABE0014, 0xBABE0017, 0xBABE0019};
+  const std::vector<std::uint32_t> left_out = {0xBABE0012, 0xBABE001A, 0xBABE001B, 0xBABE0024,
+                                               0xBABE002F};
+  auto admin = LoggedIn("admin", "Secret");
+  int fd = admin->fd();
+  std::thread drain([fd] {
+    char buffer[65536];
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+  });
+  for (int round = 0; round < rounds; ++round) {
+    std::uint32_t code = 0xBABE0000 + static_cast<std::uint32_t>(pick(0x33));
+    if (std::find(left_out.begin(), left_out.end(), code) != left_out.end()) continue;
+    bool text = false;
+    for (const CommandRow& row : CommandTable()) text = text || (row.code == code && row.text);
+    if (text) {
+      admin->CommandText(code, garbage(300), pick(4) != 0);
+    } else {
+      admin->Command(code);
+    }
+    if (std::find(uploads.begin(), uploads.end(), code) == uploads.end()) continue;
+    std::string contents;
+    for (int line = pick(40); line > 0; --line) contents += garbage(120) + "\n";
+    switch (pick(8)) {
+      case 0:  // a checksum that does not match
+        admin->Send(korvclient::U32(contents.size() + 1) + korvclient::U32(4) +
+                    korvclient::U32(12345) + "abcd");
+        break;
+      case 1:  // the abort marker
+        admin->Send(korvclient::U32(0xBEEFBABE));
+        break;
+      default:
+        admin->SendFrame(contents);
+    }
+  }
+  ::shutdown(fd, SHUT_WR);
+  drain.join();
+  EXPECT_TRUE(daemon_.running());
+  auto check = LoggedIn("admin", "Secret");
+  check->Command(0xBABE0032);
+  auto reply = check->Receive(8);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(*reply, korvclient::U32(0xBEEF002E) + korvclient::U32(0));
+  // Last, a hostile account upload; the daemon still answers a handshake.
+  check->Command(0xBABE0012);
+  std::string accounts;
+  for (int line = 0; line < 30; ++line) accounts += garbage(200) + "\n";
+  check->SendFrame(accounts);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(daemon_.running());
+  Client late;
+  ASSERT_TRUE(late.Connect(port_));
+  EXPECT_GE(late.Login("admin", "Secret").result, 0);
 }
 
 }  // namespace
