@@ -109,7 +109,6 @@ void Rc4Crypt(unsigned char* data, std::size_t length, const unsigned char* key,
 std::int32_t ParseInt(std::string_view text);
 std::int64_t ParseLong(std::string_view text);
 
-// Copies at most `max_chars` characters of `text` (cut to fit a buffer).
 // Little-endian 32-bit words as the wire and the archives carry them.
 inline std::uint32_t LoadU32(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
@@ -119,7 +118,19 @@ inline std::uint32_t LoadU32(const unsigned char* bytes) {
 inline void StoreU32(unsigned char* bytes, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
 }
+inline void AppendU32(std::string& out, std::uint32_t value) {
+  unsigned char bytes[4];
+  StoreU32(bytes, value);
+  out.append(reinterpret_cast<const char*>(bytes), 4);
+}
+// A text on the wire: its length with the ending zero, the text, the zero.
+inline void AppendCountedText(std::string& out, std::string_view text) {
+  AppendU32(out, static_cast<std::uint32_t>(text.size() + 1));
+  out.append(text);
+  out.push_back('\0');
+}
 
+// Copies at most `max_chars` characters of `text` (cut to fit a buffer).
 std::string CutText(std::string_view text, std::size_t max_chars);
 
 // Removes one trailing "\n" and "\r" pair or either alone.

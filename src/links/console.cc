@@ -44,16 +44,6 @@ bool CloseWithError(int error) {
   return false;
 }
 
-void AppendU32(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-void AppendString(std::string& out, std::string_view text) {
-  AppendU32(out, static_cast<std::uint32_t>(text.size() + 1));
-  out.append(text);
-  out.push_back('\0');
-}
-
 void AppendMessageLog(const char* label, std::string_view bytes) {
   if (!g_manager.core.message_log) return;
   std::FILE* file = std::fopen("message.log", "ab");
@@ -169,14 +159,14 @@ constexpr SyncStep kSyncSteps[] = {
 std::string EncodeConsoleRequest(std::string_view channel_string, std::string_view text) {
   std::string strings;
   std::uint32_t count = 1;
-  AppendString(strings, channel_string);
+  AppendCountedText(strings, channel_string);
   while (!text.empty()) {
     std::size_t end = text.find('\n');
-    AppendString(strings, text.substr(0, end));
+    AppendCountedText(strings, text.substr(0, end));
     ++count;
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
   }
-  AppendString(strings, "\r");
+  AppendCountedText(strings, "\r");
   std::string request;
   AppendU32(request, count + 1);
   return request + strings;
@@ -285,7 +275,7 @@ std::optional<std::string> ConsoleRunKey(int character) {
   }
   std::string request;
   AppendU32(request, 2);
-  AppendString(request, "ConsoleRun " + std::to_string(Links().console_channel));
+  AppendCountedText(request, "ConsoleRun " + std::to_string(Links().console_channel));
   AppendU32(request, 2);
   request.push_back(static_cast<char>(character));
   request.push_back('\0');

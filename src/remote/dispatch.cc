@@ -282,11 +282,8 @@ void SettingsUp(const CommandContext& c) {
 
 // A reply: the length of the text with its zero, then the text.
 void SendReply(const CommandContext& c, const std::string& text) {
-  std::string reply(4, '\0');
-  auto length = static_cast<std::uint32_t>(text.size() + 1);
-  for (int i = 0; i < 4; ++i) reply[i] = static_cast<char>(length >> (8 * i));
-  reply += text;
-  reply.push_back('\0');
+  std::string reply;
+  AppendCountedText(reply, text);
   SendAll(c.socket, reply.data(), reply.size());
 }
 
@@ -357,7 +354,6 @@ bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) 
     return true;
   return true;
 }
-
 
 }  // namespace
 

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string_view>
 #include <utility>
 
@@ -89,10 +88,6 @@ std::uint32_t Adler(const unsigned char* data, std::size_t length) {
   return lzo_adler32(sum, data, static_cast<lzo_uint>(length));
 }
 
-void PutU32(unsigned char* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
-}
-
 // A block of memory for a frame or a file, mapped for the one transfer and
 // unmapped at its end, so that a large transfer leaves nothing resident
 // behind. Large blocks ask for huge pages: touching megabytes of fresh 4 KiB
@@ -162,9 +157,9 @@ bool PackFrame(const unsigned char* plain, std::size_t length, Packed* out) {
     SetLastError(kErrFrame12);
     return false;
   }
-  PutU32(out->bytes.get(), static_cast<std::uint32_t>(length));
-  PutU32(out->bytes.get() + 4, static_cast<std::uint32_t>(packed_length));
-  PutU32(out->bytes.get() + 8, Adler(out->bytes.get() + kHeader, packed_length));
+  StoreU32(out->bytes.get(), static_cast<std::uint32_t>(length));
+  StoreU32(out->bytes.get() + 4, static_cast<std::uint32_t>(packed_length));
+  StoreU32(out->bytes.get() + 8, Adler(out->bytes.get() + kHeader, packed_length));
   out->size = kHeader + packed_length;
   return true;
 }
