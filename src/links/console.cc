@@ -237,15 +237,15 @@ std::optional<std::string> ConsoleSend(const char* format, ...) {
     SetLastError(EINVAL);
     return std::nullopt;
   }
-  if (!Links().console_connected) {
-    LogMessage(6, "Couldn't send message %.16s to console! Not connected.", format);
-    return std::nullopt;
-  }
   char command[kCommandMax + 1];
   va_list args;
   va_start(args, format);
   std::vsnprintf(command, sizeof command, format, args);
   va_end(args);
+  if (!Links().console_connected) {
+    LogMessage(6, "Couldn't send message %.16s to console! Not connected.", command);
+    return std::nullopt;
+  }
   std::string request =
       EncodeConsoleRequest("ConsoleMessage " + std::to_string(Links().console_channel), command);
   AppendMessageLog("--Message--", request);

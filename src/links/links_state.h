@@ -23,6 +23,10 @@ struct PlayerRecord {
   std::string address;
   std::string keyhash;
   std::string pb_guid;
+  // False while team and figures are unknown: the player is missing from
+  // the status report, or the report was ambiguous about him. Nothing
+  // automatic may act on the figures of such a record.
+  bool figures_known = false;
 };
 
 struct LinksState {

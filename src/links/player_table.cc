@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/helpers.h"
 #include "core/log.h"
@@ -32,17 +33,22 @@ void Debug(const char* text) {
   if (g_manager.core.debug) LogMessage(6, "%s", text);
 }
 
-// The report's keys and values, read once for the join. The first
-// occurrence of a key counts, and a value is never taken for a key, so a
-// player named "score_3" cannot stand in for another's figures.
+// The report's keys and values, read once for the join. Keys stand at
+// even places, so a value is never taken for a key. A name holding
+// backslashes can still add pairs of its own: a key that comes more than
+// once is ambiguous, and the first occurrence counts only for the keys of
+// the server itself.
 class ReportIndex {
  public:
   explicit ReportIndex(std::string_view report) {
     if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
     while (!report.empty()) {
-      std::string_view key = Next(report);
-      std::string_view value = Next(report);
-      values_.emplace(key, value.substr(0, 1023));
+      std::string_view key = TakeStatusField(report);
+      std::string_view value = TakeStatusField(report);
+      // Every segment carries its own queryid.
+      if (!values_.emplace(key, value.substr(0, 1023)).second && key != "queryid" &&
+          repeated_.insert(key).second && first_repeated_.empty())
+        first_repeated_ = key;
     }
   }
   std::optional<std::string_view> Get(const std::string& key) const {
@@ -50,15 +56,20 @@ class ReportIndex {
     if (it == values_.end()) return std::nullopt;
     return it->second;
   }
+  // True when one of the keys of report index `i` comes more than once.
+  bool Ambiguous(int i) const {
+    std::string n = std::to_string(i);
+    for (const char* key : {"playername_", "team_", "score_", "kills_", "deaths_", "ping_"}) {
+      if (repeated_.count(key + n) != 0) return true;
+    }
+    return false;
+  }
+  std::string_view first_repeated() const { return first_repeated_; }
 
  private:
-  static std::string_view Next(std::string_view& rest) {
-    std::size_t end = rest.find('\\');
-    std::string_view piece = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    return piece;
-  }
   std::unordered_map<std::string_view, std::string_view> values_;
+  std::unordered_set<std::string_view> repeated_;
+  std::string_view first_repeated_;
 };
 
 struct TeamTotals {
@@ -84,6 +95,12 @@ bool JoinWithReport(const ReportIndex& index, int reported, PlayerRecord& record
     if (name && *name == record.name) found = i;
   }
   if (found < 0) return false;
+  if (index.Ambiguous(found)) {
+    // Team and figures are unknown; the player counts only as listed.
+    record.team = kUnknown;
+    record.pb_guid = kUnknown;
+    return true;
+  }
   std::optional<std::string_view> team = index.Get("team_" + std::to_string(found));
   int side = team ? ParseInt(*team) : 0;
   record.team = side == 1 ? "axis" : side == 2 ? "allied" : kUnknown;
@@ -92,6 +109,7 @@ bool JoinWithReport(const ReportIndex& index, int reported, PlayerRecord& record
   record.deaths = Field(index, "deaths_", found, kStatMax);
   record.ping = Field(index, "ping_", found, kPingMax);
   record.pb_guid = kUnknown;
+  record.figures_known = true;
   int score = ParseInt(record.score);
   if (side == 1) {
     ++totals.axis;
@@ -232,6 +250,11 @@ bool GetPlayerList() {
   }
   // The report stays valid: nothing below queries the status port again.
   ReportIndex index(links.status_report);
+  if (!index.first_repeated().empty() && g_manager.core.debug)
+    LogMessage(6,
+               "DEBUG: Status report holds the key %.64s more than once! The figures of the "
+               "players concerned are unknown.",
+               std::string(index.first_repeated()).c_str());
   std::optional<std::string_view> numplayers = index.Get("numplayers");
   if (!numplayers) {
     Debug("DEBUG: Couldn't find \"numplayers\" in status!");

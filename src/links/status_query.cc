@@ -68,14 +68,36 @@ bool WaitForDatagram(int fd, Clock::time_point deadline) {
   }
 }
 
-// The segment number in the segment's "queryid" ("7.2" gives 2); -1 when
-// the key or its '.' is missing.
-long SegmentNumber(std::string_view segment) {
-  std::optional<std::string> id = StatusValue(segment, "queryid");
-  if (!id) return -1;
-  std::size_t dot = id->find('.');
-  if (dot == std::string::npos) return -1;
-  return ParseLong(std::string_view(*id).substr(dot + 1));
+// What the server says about a segment at its end: every segment closes
+// with "\queryid\Q.N" and the last one with "\final\" behind it.
+struct SegmentTrailer {
+  long number = -1;  // N of the queryid; -1 when the key or its '.' is missing
+  bool final = false;
+};
+
+// Reads the segment's pairs from its end, so that a value holding
+// backslashes (a player's name) shifts nothing behind it: the server's own
+// keys come last and are found as keys, never in a name.
+SegmentTrailer ReadTrailer(std::string_view segment) {
+  SegmentTrailer trailer;
+  bool last_pair = true;
+  while (!segment.empty()) {
+    std::size_t cut = segment.rfind('\\');
+    std::string_view value = cut == std::string_view::npos ? segment : segment.substr(cut + 1);
+    segment = cut == std::string_view::npos ? std::string_view() : segment.substr(0, cut);
+    cut = segment.rfind('\\');
+    std::string_view key = cut == std::string_view::npos ? segment : segment.substr(cut + 1);
+    segment = cut == std::string_view::npos ? std::string_view() : segment.substr(0, cut);
+    if (last_pair && key == "final") {
+      trailer.final = true;
+    } else if (key == "queryid") {
+      std::size_t dot = value.find('.');
+      if (dot != std::string_view::npos) trailer.number = ParseLong(value.substr(dot + 1));
+      return trailer;
+    }
+    last_pair = false;
+  }
+  return trailer;
 }
 
 void AppendStatusLog(const std::string& report) {
@@ -93,7 +115,7 @@ void AppendStatusLog(const std::string& report) {
 // Outcome of collecting the segments of one reply.
 enum class Collect { kDone, kTimedOut, kFailed };
 
-Collect CollectSegments(int fd, std::string& report) {
+Collect CollectSegments(int fd, std::string& report, bool* final) {
   auto deadline = Clock::now() + kReplyBudget;
   long segments = 0;
   char buffer[kStatusReportMax + 1];
@@ -112,7 +134,8 @@ Collect CollectSegments(int fd, std::string& report) {
     // A segment is text: anything behind a NUL is not part of it.
     std::string_view segment(buffer, static_cast<std::size_t>(got));
     segment = segment.substr(0, segment.find('\0'));
-    long number = SegmentNumber(segment);
+    SegmentTrailer trailer = ReadTrailer(segment);
+    long number = trailer.number;
     if (number < 0) {
       LogMessage(6, "Couldn't get server status! Segment did not contain a queryid.");
       SetLastError(0);
@@ -124,7 +147,10 @@ Collect CollectSegments(int fd, std::string& report) {
       return Collect::kFailed;
     }
     report.append(segment);
-    if (StatusValue(report, "final")) return Collect::kDone;
+    if (trailer.final) {
+      *final = true;
+      return Collect::kDone;
+    }
   }
 }
 
@@ -149,7 +175,8 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
   UdpSocket udp;
   if (!SendQuery(udp, port, query)) return std::nullopt;
   report.clear();
-  switch (CollectSegments(udp.fd, report)) {
+  bool final = false;
+  switch (CollectSegments(udp.fd, report, &final)) {
     case Collect::kFailed:
       return std::nullopt;
     case Collect::kTimedOut:
@@ -160,7 +187,7 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
   }
   if (g_manager.core.status_log) AppendStatusLog(report);
   SetLastError(0);
-  if (!StatusValue(report, "final")) {
+  if (!final) {
     LogMessage(6, "Couldn't get server status! Response did not contain a final segment.");
     return std::nullopt;
   }
@@ -194,10 +221,18 @@ bool IdentifyStatusPort() {
 }
 
 std::optional<std::string> StatusValue(std::string_view report, std::string_view key) {
-  std::string pattern = "\\" + std::string(key) + "\\";
-  std::size_t at = report.find(pattern);
-  if (at == std::string_view::npos) return std::nullopt;
-  std::string_view value = report.substr(at + pattern.size());
-  value = value.substr(0, value.find('\\'));
-  return std::string(value.substr(0, kMaxValue));
+  if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
+  while (!report.empty()) {
+    std::string_view found = TakeStatusField(report);
+    std::string_view value = TakeStatusField(report);
+    if (found == key) return std::string(value.substr(0, kMaxValue));
+  }
+  return std::nullopt;
+}
+
+std::string_view TakeStatusField(std::string_view& rest) {
+  std::size_t end = rest.find('\\');
+  std::string_view field = rest.substr(0, end);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  return field;
 }

@@ -120,6 +120,9 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   EXPECT_FALSE(ConsoleSend("game.listPlayers"));
   EXPECT_NE(Log().find("Couldn't send message game.listPlayers to console! Not connected."),
             std::string::npos);
+  EXPECT_FALSE(ConsoleSend("%s", "admin.kickPlayer 3"));  // the command, not its format
+  EXPECT_NE(Log().find(" : Couldn't send message admin.kickPlayer to console! Not connected."),
+            std::string::npos);
   EXPECT_FALSE(ConsoleRunKey(0));
   EXPECT_NE(Log().find("Couldn't send character 0x00 to console! Not connected."),
             std::string::npos);

@@ -138,6 +138,30 @@ TEST_F(PlayerListTest, JoinsListAndReportByName) {
   EXPECT_EQ(g_manager.links.team_scores, "12 / 1234 / 1246");
 }
 
+// A name that holds backslashes repeats another player's keys: that
+// player's figures are unknown, never the injected ones; the rest stands.
+TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
+  g_manager.core.debug = true;
+  Serve({{"Anna", 1, "4"}, {"Mike", 2, "12"}, {"Evil\\ping_1\\999\\score_1\\-50", 1, "5"}}, {});
+  ASSERT_TRUE(GetPlayerList());
+  const PlayerRecord* mike = FindPlayerById(2);
+  ASSERT_NE(mike, nullptr);
+  EXPECT_FALSE(mike->figures_known);
+  EXPECT_EQ(mike->team, "[unknown]");
+  EXPECT_EQ(mike->ping + mike->score + mike->kills + mike->deaths, "");
+  EXPECT_FALSE(FindPlayerById(3)->figures_known);  // not found under its listed name
+  EXPECT_TRUE(FindPlayerById(1)->figures_known);
+  EXPECT_EQ(FindPlayerById(1)->score, "4");
+  EXPECT_EQ(g_manager.links.team_counts, "0 / 1 / 3");
+  EXPECT_EQ(g_manager.links.team_scores, "0 / 4 / 4");
+  std::string log = Log();
+  const std::string line =
+      " : DEBUG: Status report holds the key score_1 more than once! The figures of the players "
+      "concerned are unknown.\r\n";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
+}
+
 TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
   g_manager.core.debug = true;
   Serve({{"Mike", 2, "1"}}, {"garbage"});

@@ -32,6 +32,19 @@ TEST_F(StatusQueryTest, TwoSegmentsMakeOneReport) {
   EXPECT_EQ(server.queries()[0], std::string("\\status\\\0", 9));  // the NUL goes too
 }
 
+// Names and values never count as keys: a player called "queryid" or
+// "final", a server name holding "\queryid\77.5" or an odd backslash.
+TEST_F(StatusQueryTest, NamesNeverPassForTheServersOwnKeys) {
+  std::vector<std::string> segments = {
+      "\\hostname\\Q\\queryid\\77.5\\playername_0\\queryid\\playername_1\\final\\queryid\\7.1",
+      "\\playername_2\\A\\B\\ping_2\\5\\queryid\\7.2",
+      "\\numplayers\\3\\queryid\\7.3\\final\\"};
+  UdpResponder server(segments);
+  std::optional<std::string> report = StatusQuery(server.port(), "\\status\\");
+  ASSERT_TRUE(report) << Log();
+  EXPECT_EQ(*report, segments[0] + segments[1] + segments[2]);
+}
+
 TEST_F(StatusQueryTest, SegmentFaultsAreRefused) {
   struct Case {
     std::vector<std::string> replies;
@@ -109,6 +122,8 @@ TEST(StatusValueTest, LooksUpKeys) {
   EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
             std::string(1023, 'v'));
   EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
+  EXPECT_EQ(StatusValue("\\playername_0\\numplayers\\numplayers\\3", "numplayers"), "3");
+  EXPECT_EQ(StatusValue("\\hostname\\final", "final"), std::nullopt);
   EXPECT_EQ(StatusValue("", "a"), std::nullopt);
 }
 
