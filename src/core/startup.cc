@@ -50,18 +50,7 @@ void RecordSignal(int signal) { g_manager.core.caught_signal = signal; }
 
 void ReapChild(int) {
   int saved = errno;
-  int status = 0;
-  pid_t pid = ::waitpid(-1, &status, WNOHANG | WUNTRACED);
-  if (pid > 0) {
-    if (WIFEXITED(status)) {
-      g_manager.core.server_exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-      g_manager.core.server_exit_code = WTERMSIG(status);
-    } else if (WIFSTOPPED(status)) {
-      g_manager.core.server_exit_code = WSTOPSIG(status);
-    }
-    g_manager.core.caught_sigchld = 1;
-  }
+  ReapServerChildren();
   errno = saved;
 }
 

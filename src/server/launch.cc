@@ -128,6 +128,16 @@ bool PrepareServerFiles(const std::string& binary) {
   ::_exit(0);
 }
 
+// Keeps how a reaped child ended for the main loop, which reports it.
+void RecordServerEnd(int status) {
+  if (WIFEXITED(status)) {
+    g_manager.core.server_exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    g_manager.core.server_exit_code = WTERMSIG(status);
+  }
+  g_manager.core.caught_sigchld = 1;
+}
+
 void QueueNotification(std::uint32_t code) {
   char text[16];
   std::snprintf(text, sizeof text, "%i", static_cast<int>(code));
@@ -218,10 +228,19 @@ bool StopServer(bool crash_handling) {
       LogMessage(6, "Couldn't kill server process! %s", ErrorText(LastError()).c_str());
       return false;
     }
-    ::waitpid(pid, nullptr, 0);
+    // Whoever reaps the child records its end: if the handler was first,
+    // this wait finds nothing.
+    int status = 0;
+    if (::waitpid(pid, &status, 0) == pid) RecordServerEnd(status);
   }
   ConsoleDisconnect();
   LogMessage(6, "Server stopped");
   QueueNotification(kNotifyServerStopped);
   return true;
+}
+
+void ReapServerChildren() {
+  int status = 0;
+  // Stopped children are not asked for: a server that hangs has not ended.
+  while (::waitpid(-1, &status, WNOHANG) > 0) RecordServerEnd(status);
 }

@@ -22,3 +22,8 @@ bool StopServer(bool crash_handling);
 // overlay path when there is one, then the server arguments, split at runs
 // of blanks.
 std::vector<std::string> ServerArgumentVector(const std::string& binary);
+
+// Reaps the children that have ended, without waiting, and records the
+// exit code (or the signal) of the last one for the main loop. Safe in a
+// signal handler.
+void ReapServerChildren();

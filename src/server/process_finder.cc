@@ -17,20 +17,22 @@ namespace {
 constexpr const char kBinaryName[] = "bf1942_lnxded";
 constexpr std::size_t kBinaryPrefix = 13;
 
-// The directory of the target of /proc/<pid>/<link>; empty with errno set
-// when the link cannot be read.
-std::string ExeDirectory(pid_t pid, const char* link) {
+// The target of /proc/<pid>/<link>; empty with errno set when the link
+// cannot be read.
+std::string ReadProcLink(pid_t pid, const char* link) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%i/%s", static_cast<int>(pid), link);
   char target[4096];
   ssize_t length = ::readlink(path, target, sizeof target - 1);
   if (length < 0) return {};
-  target[length] = '\0';
-  std::string text(target);
-  std::size_t slash = text.rfind('/');
+  return std::string(target, static_cast<std::size_t>(length));
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
-  return text.substr(0, slash);
+  return path.substr(0, slash);
 }
 
 std::vector<ProcessEntry> ReadProcessTable() {
@@ -67,13 +69,33 @@ void Debug(const char* format, pid_t pid) {
   if (g_manager.core.debug) LogMessage(6, format, static_cast<int>(pid));
 }
 
+// The path with every symbolic link resolved, or as given when it cannot
+// be resolved.
+std::string Resolved(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+}
+
+// True when the process was started from the server directory: its
+// executable lies there, or it is the program the directory's
+// bf1942_lnxded links to and the process works in the directory. Both
+// sides are resolved, since /proc shows the resolved paths.
+bool StartedFromServerDir(const ProcessEntry& process, const std::string& exe,
+                          const std::string& dir, const std::string& binary,
+                          std::string (*read_link)(pid_t pid, const char* link)) {
+  if (DirectoryOf(exe) == dir) return true;
+  return exe == binary && read_link(process.pid, "cwd") == dir;
+}
+
 }  // namespace
 
 bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
-                        std::string (*exe_dir)(pid_t pid, const char* link)) {
+                        std::string (*read_link)(pid_t pid, const char* link)) {
   if (pid == nullptr) return false;
   const CoreState& core = g_manager.core;
   const char* link = core.system_description.find("FreeBSD") != std::string::npos ? "file" : "exe";
+  const std::string dir = Resolved(core.server_dir);
+  const std::string binary = Resolved(core.server_dir + "/" + kBinaryName);
   for (const ProcessEntry& process : table) {
     if (std::strncmp(process.command.c_str(), kBinaryName, kBinaryPrefix) != 0) continue;
     if (process.pid != process.session) {
@@ -81,17 +103,19 @@ bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
       continue;
     }
     errno = 0;
-    std::string dir = exe_dir(process.pid, link);
-    if (dir.empty()) {
+    std::string exe = read_link(process.pid, link);
+    if (exe.empty()) {
       SetLastError(errno);
-      if (errno != EACCES) {
+      // Other users' processes are not readable, and a process may end
+      // while the table is read.
+      if (errno != EACCES && errno != ENOENT && errno != ESRCH) {
         LogMessage(6, "Couldn't detect server startup path /proc/%i/%s! %s",
                    static_cast<int>(process.pid), link, ErrorText(LastError()).c_str());
       }
       Debug("DEBUG: Ignoring server pid %i (due to error)", process.pid);
       continue;
     }
-    if (dir != core.server_dir) {
+    if (!StartedFromServerDir(process, exe, dir, binary, read_link)) {
       Debug("DEBUG: Ignoring server pid %i (different startup path)", process.pid);
       continue;
     }
@@ -115,5 +139,5 @@ bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
 
 bool FindServerProcess(pid_t* pid) {
   if (pid == nullptr) return false;
-  return MatchServerProcess(ReadProcessTable(), pid, ExeDirectory);
+  return MatchServerProcess(ReadProcessTable(), pid, ReadProcLink);
 }

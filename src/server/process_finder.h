@@ -22,7 +22,8 @@ struct ProcessEntry {
 // server's own). False when none matches (or pid is null).
 bool FindServerProcess(pid_t* pid);
 
-// The matching rules over a given table (for tests); `exe_dir` gives the
-// directory of a process's executable, or an empty text with errno set.
+// The matching rules over a given table (for tests); `read_link` gives the
+// target of a process's /proc link ("exe", "cwd"), or an empty text with
+// errno set.
 bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
-                        std::string (*exe_dir)(pid_t pid, const char* link));
+                        std::string (*read_link)(pid_t pid, const char* link));

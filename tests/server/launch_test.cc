@@ -2,11 +2,15 @@
 #include "server/launch.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "core/helpers.h"
 #include "core/manager_state.h"
+#include "server/process_finder.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
 
@@ -99,6 +103,62 @@ TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
   EXPECT_EQ(ServerArgumentVector("/my dir/bf1942_lnxded"),
             (std::vector<std::string>{"/my", "dir/bf1942_lnxded", "+statusMonitor", "0",
                                       "+overlayPath", "/ov/", "+a", "b"}));
+}
+
+// A stopped child has not ended; a killed one has, with its signal.
+TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
+  ResetManagerState();
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  siginfo_t info;
+  ::kill(child, SIGSTOP);
+  ::waitid(P_PID, child, &info, WSTOPPED | WNOWAIT);
+  ReapServerChildren();
+  EXPECT_EQ(g_manager.core.server_exit_code, -1);
+  ::kill(child, SIGKILL);
+  ::waitid(P_PID, child, &info, WEXITED | WNOWAIT);
+  ReapServerChildren();
+  EXPECT_EQ(g_manager.core.server_exit_code, SIGKILL);
+  EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1);  // reaped
+}
+
+// A server reached through a symbolic link to its directory, whose binary
+// is itself a link, is found, and its forced end is recorded.
+TEST(StopServerTest, SymlinkedServerIsFoundAndItsKillRecorded) {
+  ResetManagerState();
+  InitSettings();
+  g_manager.core.daemon = true;
+  korvtest::TempDir dir;
+  std::string real = dir / "real";
+  std::filesystem::create_directory(real);
+  std::filesystem::create_directory_symlink(real, dir / "link");
+  std::filesystem::create_symlink("/bin/sleep", real + "/bf1942_lnxded");
+  g_manager.core.server_dir = dir / "link";
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(real.c_str()) == 0 && ::setsid() > 0)
+      ::execl((real + "/bf1942_lnxded").c_str(), "bf1942_lnxded", "100", nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  pid_t pid = -1;
+  for (int i = 0; i < 200 && !FindServerProcess(&pid); ++i) ::usleep(10000);  // until exec'd
+  EXPECT_EQ(pid, child);
+  // Another directory whose binary links to the same program: not its server.
+  std::filesystem::create_directory(dir / "other");
+  std::filesystem::create_symlink("/bin/sleep", dir / "other/bf1942_lnxded");
+  g_manager.core.server_dir = dir / "other";
+  pid = -1;
+  EXPECT_FALSE(FindServerProcess(&pid));
+  g_manager.core.server_dir = dir / "link";
+  g_manager.server.server_pid = child;
+  EXPECT_TRUE(StopServer(false));
+  EXPECT_EQ(g_manager.core.server_exit_code, SIGKILL);
+  if (::kill(child, SIGKILL) == 0) ::waitpid(child, nullptr, 0);
 }
 
 }  // namespace

@@ -15,7 +15,11 @@ std::string InServerDir(pid_t pid, const char*) {
     errno = EACCES;
     return {};
   }
-  return pid == 77 ? "/elsewhere" : "/srv/bf";
+  if (pid == 55) {  // gone while the table is read
+    errno = ENOENT;
+    return {};
+  }
+  return pid == 77 ? "/elsewhere/bf1942_lnxded" : "/srv/bf/bf1942_lnxded";
 }
 
 ProcessEntry Server(pid_t pid, pid_t parent, std::vector<std::string> argv = {"x"}) {
@@ -81,14 +85,14 @@ TEST_F(FinderTest, OverlayRules) {
 TEST_F(FinderTest, EmptyCommandLineIsLoggedAndSkipped) {
   korvtest::TempDir dir;
   g_manager.core.server_dir = dir.path();
-  std::vector<ProcessEntry> table = {Server(50, 1, {})};
+  std::vector<ProcessEntry> table = {Server(55, 1), Server(50, 1, {})};
   pid_t pid = -1;
-  auto here = [](pid_t, const char*) { return std::string(); };
-  (void)here;
-  EXPECT_FALSE(MatchServerProcess(
-      table, &pid, [](pid_t, const char*) { return g_manager.core.server_dir; }));
-  EXPECT_NE(korvtest::ReadFile(dir / "korvd.log").find("Couldn't determine server command line!"),
-            std::string::npos);
+  EXPECT_FALSE(MatchServerProcess(table, &pid, [](pid_t pid, const char* link) {
+    return pid == 55 ? InServerDir(pid, link) : g_manager.core.server_dir + "/b";
+  }));
+  // A process that vanished is passed over without a word.
+  EXPECT_EQ(korvtest::ReadFile(dir / "korvd.log").substr(19),
+            " : Couldn't determine server command line!\r\n");
 }
 
 }  // namespace
