@@ -43,7 +43,10 @@ class GamesimLinksTest : public LogFixture {
 };
 
 TEST_F(GamesimLinksTest, LoginSynchronisesSettingsAndPlayers) {
-  Start(kPlayers + "punkbuster 1\nversion v1.6\n");
+  // Players named after the server's own keys, in a reply of many segments.
+  Start(kPlayers + "punkbuster 1\nversion v1.6\nsegment-size 200\n"
+                   "player 6 2 7 0 0 40 198.51.100.9:14568 - - final\n"
+                   "player 7 1 1 0 0 40 198.51.100.9:14569 - - queryid\n");
   Setting(kSetBanInBfAndPb).value = 1;
   g_manager.links.punkbuster_enabled = true;
   ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
@@ -65,8 +68,9 @@ TEST_F(GamesimLinksTest, LoginSynchronisesSettingsAndPlayers) {
   EXPECT_EQ(PlayerNameById(4), "Bob the Great");
   EXPECT_EQ(PlayerKeyhashById(4), "[unknown]");
   EXPECT_EQ(FindPlayerById(5), nullptr);  // the bot
-  EXPECT_EQ(g_manager.links.team_counts, "1 / 1 / 2");
-  EXPECT_EQ(g_manager.links.team_scores, "-2 / 10 / 8");
+  EXPECT_EQ(FindPlayerById(7)->score, "1");
+  EXPECT_EQ(g_manager.links.team_counts, "2 / 2 / 4");
+  EXPECT_EQ(g_manager.links.team_scores, "5 / 11 / 16");
 }
 
 }  // namespace
