@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <exception>
+#include <string>
 
 #include "core/helpers.h"
 #include "core/log.h"
@@ -76,7 +78,19 @@ void ServeClient(int fd) {
     CloseClientSocket(fd);
     return;
   }
-  DispatchClientCommand(slot, first, static_cast<std::size_t>(got));
+  // One client's command must never end the daemon: whatever escapes the
+  // dispatcher costs that client its session, nothing more.
+  std::string address = g_manager.remote.sessions[slot].address;
+  const char* why = "unknown failure";
+  try {
+    DispatchClientCommand(slot, first, static_cast<std::size_t>(got));
+    return;
+  } catch (const std::exception& failure) {
+    why = failure.what();
+  } catch (...) {
+  }
+  LogMessage(6, "Couldn't serve client at %s! %.200s. The client is dropped.", address.c_str(), why);
+  if (g_manager.remote.sessions[slot].socket == fd) DropSession(slot);
 }
 
 void LogCaughtDebugLines() {
@@ -104,6 +118,21 @@ bool HandleCaughtSignal() {
   return true;
 }
 
+// Discards what a readable client still sends; true when it has hung up
+// (nothing was waiting, or its connection failed).
+bool DiscardFromLeavingClient(int fd) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) return true;
+  char discard[1024];
+  while (waiting > 0) {
+    ssize_t got = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+    if (got == 0) return true;
+    if (got < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0) return true;
+  }
+  return false;
+}
+
 // Waits up to 5 seconds at a time for clients to hang up, discarding what
 // they still send.
 void TakeLeaveOfClients() {
@@ -121,12 +150,7 @@ void TakeLeaveOfClients() {
     if (::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout) <= 0) break;
     for (int fd = 0; fd < FD_SETSIZE; ++fd) {
       if (!FD_ISSET(fd, &ready)) continue;
-      int waiting = 0;
-      char discard[1024];
-      while (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
-        if (::recv(fd, discard, sizeof discard, 0) <= 0) break;
-      }
-      if (waiting == 0) {
+      if (DiscardFromLeavingClient(fd)) {
         CloseSession(FindSessionBySocket(fd));
         ::close(fd);
         FD_CLR(fd, &clients);

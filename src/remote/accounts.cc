@@ -13,6 +13,7 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/helpers.h"
@@ -325,6 +326,22 @@ int CheckUserLogin(std::string_view user, std::string_view password, std::uint32
   return kLoginAccepted;
 }
 
+namespace {
+
+// Writes accounts enciphered, one line each. False (logged) on failure.
+bool WriteAccountLines(const std::string& path, std::span<const UserAccount> accounts) {
+  std::string contents;
+  for (const UserAccount& account : accounts) contents += FormatAccountLine(account);
+  CreateFileWithDirs(path, 0);
+  if (!ReplaceFileContents(path, contents)) {
+    LogOpenFailure();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool LoadUserAccounts(const std::string& path) {
   UniqueFile file = OpenForReading(path);
   if (!file) return false;
@@ -333,33 +350,33 @@ bool LoadUserAccounts(const std::string& path) {
   bool read_ok = ReadTokens(file.get(), &tokens);
   file.reset();
   bool plain = false;
-  int count = 0;
+  std::vector<UserAccount> rows;
   for (const std::string& token : tokens) {
-    if (count == kMaxAccounts) break;
     std::optional<Row> row = SplitRow(token);
     if (!row) continue;
     UserAccount account = DecodeAccount(*row, &plain);
     // An empty name would end the table and hide the accounts after it.
     if (account.user_name.empty()) continue;
-    g_manager.remote.accounts[count++] = account;
+    if (rows.size() < static_cast<std::size_t>(kMaxAccounts))
+      g_manager.remote.accounts[rows.size()] = account;
+    rows.push_back(std::move(account));
   }
   if (!read_ok) {
     LogReadFailure();
     return false;
   }
-  if (plain) SaveUserAccounts(path);
+  // The table holds 100 accounts; the rows after them still log in (the
+  // login check reads the file) and must survive a rewrite of the file.
+  if (rows.size() > static_cast<std::size_t>(kMaxAccounts)) {
+    LogMessage(6, "WARNING: %s holds %i user accounts! Only the first %i are loaded; the others "
+               "stay in the file.", path.c_str(), static_cast<int>(rows.size()), kMaxAccounts);
+  }
+  if (plain) WriteAccountLines(path, rows);
   return true;
 }
 
 bool SaveUserAccounts(const std::string& path) {
-  std::string contents;
-  for (int i = 0; i < AccountCount(); ++i) contents += FormatAccountLine(g_manager.remote.accounts[i]);
-  CreateFileWithDirs(path, 0);
-  if (!ReplaceFileContents(path, contents)) {
-    LogOpenFailure();
-    return false;
-  }
-  return true;
+  return WriteAccountLines(path, std::span(g_manager.remote.accounts).first(AccountCount()));
 }
 
 bool SetUserPassword(std::string_view user, std::string_view password_field) {
@@ -391,6 +408,13 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   if (!ReplaceFileContents(path, contents)) {
     LogMessage(6, "Couldn't rename %s! %s", path.c_str(), ErrorText(LastError()).c_str());
     return false;
+  }
+  // The table changes with the file: a later save of the table (an upload
+  // of the account list) must not bring the old password back.
+  bool plain = false;
+  for (int i = 0; i < AccountCount(); ++i) {
+    UserAccount& account = g_manager.remote.accounts[i];
+    if (account.user_name == user) account.password = DecodeField(password_field, kPasswordSize, &plain);
   }
   return true;
 }

@@ -2,6 +2,7 @@
 #include "remote/command_queue.h"
 
 #include <cstring>
+#include <exception>
 
 #include "core/log.h"
 #include "core/manager_state.h"
@@ -48,6 +49,26 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
   return true;
 }
 
+namespace {
+
+// A command that fails in an unforeseen way must not end the daemon: it is
+// logged and dropped. Its sender is not disconnected, because by now its
+// slot may belong to another client.
+void RunContained(const QueuedCommand& command) {
+  const char* why = "unknown failure";
+  try {
+    ExecuteCommand(command);
+    return;
+  } catch (const std::exception& failure) {
+    why = failure.what();
+  } catch (...) {
+  }
+  LogMessage(6, "Couldn't run command %.8lX! %.200s.", static_cast<unsigned long>(command.code),
+             why);
+}
+
+}  // namespace
+
 void RunQueuedCommandsAt(std::time_t now) {
   auto& queue = g_manager.remote.queue;
   for (int i = 0; i < kQueueSlots; ++i) {
@@ -56,7 +77,7 @@ void RunQueuedCommandsAt(std::time_t now) {
     QueuedCommand command = queue[i];
     for (int k = i; k < kQueueSlots - 1; ++k) queue[k] = queue[k + 1];
     queue[kQueueSlots - 1] = QueuedCommand{};
-    ExecuteCommand(command);
+    RunContained(command);
   }
 }
 

@@ -1,6 +1,7 @@
 // The table of queued command codes and their handlers.
 #include "remote/execute.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -168,8 +169,12 @@ void KickPlayer(const QueuedCommand& command) {
   std::string reason = comma == std::string_view::npos ? "" : OneLine(text.substr(comma + 1));
   std::time_t now = std::time(nullptr);
   bool ok = !PunkBusterEnabled() || Console(Printf("pb_sv_kick %i 1 %s", id + 1, reason.c_str()));
-  ok = ok && Console(Printf("admin.kickPlayer %i", id));
-  if (!ok) {
+  std::optional<std::string> answer;
+  if (ok) answer = ConsoleSend("admin.kickPlayer %i", id);
+  // The game answers an id it does not know with "No player with id N":
+  // nobody was kicked.
+  if (!answer || answer->starts_with("No player with id") ||
+      answer->find("\nNo player with id") != std::string::npos) {
     LogMessage(6, "Couldn't kick player %s! The command failed.", name.c_str());
     NotifyIssuer(command, kNotifyFailed);
     return;
@@ -227,9 +232,10 @@ void ServerMessage(const QueuedCommand& command) {
   NotifyIssuer(command, kNotifyMessageSent);
 }
 
-// The text goes to the console as it is, never as a format.
+// The text goes to the console as it is, never as a format, and as one
+// line: the audit line must not carry a line of its own.
 void RawConsole(const QueuedCommand& command) {
-  std::string text(Text(command));
+  std::string text = OneLine(Text(command));
   if (!ConsoleOrFail(command, text, "Couldn't send server message! The command failed.")) return;
   Issuer issuer(command.sender);
   LogMessage(6, "User %s at %s issued console command '%s'.", issuer.user.c_str(),
@@ -284,15 +290,14 @@ void LoadPunkBusterConfig(const QueuedCommand& command) {
   NotifyIssuer(command, kNotifyPbLoaded);
 }
 
-// Adds "$name" to bannedwords.con. A line break in the name would add
-// lines of its own, so breaks become blanks.
+// Adds "$name" to bannedwords.con, creating the file when it is missing. A
+// line break in the name would add lines of its own, so breaks become blanks.
 void BanPlayerName(const QueuedCommand& command) {
-  std::string name(Text(command));
-  for (char& c : name) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
+  std::string name = OneLine(Text(command));
   std::string path = g_manager.core.settings_dir + "/bannedwords.con";
-  if (std::optional<std::string> words = ReadWholeFile(path)) {
+  std::optional<std::string> words = ReadWholeFile(path);
+  if (!words && LastError() == ENOENT) words.emplace();
+  if (words) {
     if (!words->empty() && words->back() != '\n') *words += '\n';
     *words += "$" + name + "\n";
     ReplaceFileContents(path, *words);
@@ -305,7 +310,7 @@ void BanPlayerName(const QueuedCommand& command) {
 
 // Sets or clears the idle map, in memory and in the map rotation file.
 void SetIdleMap(const QueuedCommand& command) {
-  std::string map = CutText(Text(command), kMaxIdleMapText);
+  std::string map = CutText(OneLine(Text(command)), kMaxIdleMapText);
   g_manager.core.idle_map = map;
   SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map);
   Issuer issuer(command.sender);

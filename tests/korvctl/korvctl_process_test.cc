@@ -239,10 +239,9 @@ TEST_F(KorvctlProcess, KickAndSayReachTheGame) {
   EXPECT_EQ(Ctl({"kick", "4", "testing korvctl"}, &output), 0) << output;
   EXPECT_EQ(output, "player kicked: Bob\n");
   EXPECT_TRUE(WaitForText(Out(), "Bob was kicked")) << ReadFile(Out());
-  // The daemon cannot tell an id the server does not know: the console
-  // takes the kick, and the name is unknown.
-  EXPECT_EQ(Ctl({"kick", "77", "nobody"}, &output), 0) << output;
-  EXPECT_EQ(output, "player kicked: [unknown]\n");
+  // An id the server does not know: the game says so and the kick fails.
+  EXPECT_EQ(Ctl({"kick", "77", "nobody"}, &output), 1) << output;
+  EXPECT_NE(output.find("command failed"), std::string::npos) << output;
   EXPECT_EQ(Ctl({"say", "hello-from-korvctl"}, &output), 0) << output;
   EXPECT_EQ(output, "chat message sent\n");
   EXPECT_TRUE(WaitForText(Out(), "hello-from-korvctl")) << ReadFile(Out());

@@ -337,6 +337,26 @@ TEST(KorvctlWire, UploadFramesAreExactAndVerified) {
   EXPECT_EQ(RunCtl(second, {"put", "announcements", "-i", dir / "empty.con"}, &output), 1);
   EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
   EXPECT_NE(output.find("did not keep"), std::string::npos) << output;
+
+  // Settings are read back by value: quotes, '_' for blanks and the form of
+  // a number may differ; a value the daemon did not take may not.
+  WriteFile(dir / "mine.con", "game.serverName Renamed\ngame.serverPort 14568\n"
+                              "manager.welcomeMessage 0 \"Hi there\"\nadmin.ratio 0.5\n");
+  for (bool taken : {true, false}) {
+    FakeDaemon third([&](FakeDaemon& d) {
+      d.Accept();
+      if (d.ReadCode() != 0xBABE0001u || !d.ReadFrame() || d.ReadCode() != 0xBABE0032u) return;
+      d.Write(Notice(0x2E));
+      if (d.ReadCode() != 0xBABE0000u) return;
+      d.Write(Frame(std::string("game.serverName \"Renamed\"\ngame.serverPort ") +
+                    (taken ? "14568" : "14567") +
+                    "\nmanager.welcomeMessage 0 \"Hi_there\"\nadmin.ratio 0.50\nother 1\n"));
+      d.WaitClosed();
+    });
+    EXPECT_EQ(RunCtl(third, {"put", "settings", "-i", dir / "mine.con"}, &output), taken ? 0 : 1)
+        << output;
+  }
+  EXPECT_NE(output.find("game.serverPort is 14567, not 14568"), std::string::npos) << output;
 }
 
 TEST(KorvctlWire, JsonOutputParsesBack) {

@@ -208,6 +208,20 @@ TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
             std::string::npos);
 }
 
+TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
+  std::string lines;
+  for (int i = 0; i < 102; ++i) lines += "u" + std::to_string(i) + ",p,,1,1\n";
+  WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
+  EXPECT_EQ(Names().size(), 100u);
+  EXPECT_NE(Log().find("WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
+                       "are loaded; the others stay in the file."),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_match(ReadFile(Path()),
+                               std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
+  std::uint32_t access = 0;
+  EXPECT_EQ(CheckUserLogin("u101", "p", &access), kLoginAccepted);
+}
+
 TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
   WriteAccounts("root,pw,,4294967295,1\nzero,pw,,0,1\nu,pw,,512,1\nbig,pw,,513,1\n"
                 "hi,pw,,262656,1\n");
@@ -229,9 +243,14 @@ TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
   ASSERT_TRUE(SetUserPassword("ann", "fresh"));
   std::uint32_t access = 0;
   EXPECT_EQ(CheckUserLogin("Ann", "old", &access), kLoginAccepted);
+  // The table changes with the file: a save of the table (as an upload
+  // does) must not bring the old password back.
+  ASSERT_TRUE(SaveUserAccounts(Path()));
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(g_manager.remote.accounts[1].password, "fresh");
   EXPECT_EQ(g_manager.remote.accounts[0].password, "old");
+  ASSERT_TRUE(SetUserPassword("Ann", EncipherField("hidden", 32)));
+  EXPECT_EQ(g_manager.remote.accounts[0].password, "hidden");
   // A field carrying the file's separators could forge an account line.
   EXPECT_FALSE(SetUserPassword("ann", "x,,4294967295,1\nevil,pw"));
   EXPECT_FALSE(SetUserPassword("ann", "two words"));

@@ -49,6 +49,7 @@ class ExecuteTest : public korvtest::LogFixture {
       return {"Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:0123456789abcdef0123456789abcdef\n"};
     if (request.size() > 1 && request[1].find(fail_) != std::string::npos && !fail_.empty())
       return {korvtest::kDropLink};
+    if (request.size() > 1 && request[1] == "admin.kickPlayer 42") return {"No player with id 42"};
     return {"ok\n"};
   }
   void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 1) {
@@ -97,6 +98,14 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_NE(admin_log.find("Mike"), std::string::npos);
   EXPECT_NE(admin_log.find("kick"), std::string::npos);
   EXPECT_NE(admin_log.find("team killing"), std::string::npos);
+
+  // An id the game does not know: a failure, no audit line, no admin-log row.
+  Run(0xB00B000F, "42,ghost");
+  EXPECT_NE(Log().find("Couldn't kick player [unknown]! The command failed."), std::string::npos);
+  EXPECT_EQ(Log().find("kicked player [unknown]"), std::string::npos);
+  EXPECT_EQ(korvtest::ReadFile(AdminLogPath()), admin_log);
+  EXPECT_EQ(Received(1), Note(0xBEEF0001));
+  EXPECT_EQ(Received(2), "");
 
   g_manager.links.punkbuster_enabled = false;
   fail_ = "admin.kickPlayer";
@@ -159,18 +168,21 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
 }
 
 TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
+  Run(0xB00B0013, "First");  // a missing file is created
+  EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "$First\n");
   korvtest::WriteFile(dir_ / "bannedwords.con", "noob");
   Run(0xB00B0013, "Bad\nName");
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "noob\n$Bad Name\n");
-  EXPECT_EQ(Received(2), Note(0xBEEF002C, "Bad Name", true));
+  EXPECT_EQ(Received(2), Note(0xBEEF002C, "First", true) + Note(0xBEEF002C, "Bad Name", true));
   korvtest::WriteFile(dir_ / "servermaplist.con", "game.setIdleLevel old\nother\n");
-  Run(0xB00B000D, "idle GPM_CQ bf1942");
-  EXPECT_EQ(g_manager.core.idle_map, "idle GPM_CQ bf1942");
-  EXPECT_NE(korvtest::ReadFile(dir_ / "servermaplist.con").find("game.setIdleLevel idle GPM_CQ bf1942"),
-            std::string::npos);
+  Run(0xB00B000D, "idle GPM_CQ bf1942\nadmin.enableRemoteConsole evil evil 4712");
+  EXPECT_EQ(g_manager.core.idle_map, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712");
+  EXPECT_EQ(korvtest::ReadFile(dir_ / "servermaplist.con"),
+            "game.setIdleLevel idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712\nother\n");
   Run(0xB00B000D, "");
   EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 cleared the idle map."), std::string::npos);
-  EXPECT_EQ(Received(2), Note(0xBEEF001E, "idle GPM_CQ bf1942", true) + Note(0xBEEF001E, "", true));
+  EXPECT_EQ(Received(2), Note(0xBEEF001E, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712",
+                              true) + Note(0xBEEF001E, "", true));
 }
 
 }  // namespace

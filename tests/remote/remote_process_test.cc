@@ -2,6 +2,7 @@
 // results and their log lines, the session limit, access refusals, bogus
 // codes, file transfers, notifications and the handshake deadline.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <filesystem>
@@ -294,6 +295,20 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   // SIGHUP reloads the accounts and tells every client.
   korvd_.Signal(SIGHUP);
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
+}
+
+// On leaving, a client that still sends something is waited for until it
+// hangs up; what it sends is discarded.
+TEST_F(RemoteProcessTest, LeavingWaitsForAClientThatStillTalks) {
+  StartDaemon();
+  auto client = LoggedIn("admin", "Secret");
+  korvd_.Signal(SIGTERM);
+  ASSERT_TRUE(client->WaitNotification(0xBEEF0003));
+  client->Command(kKeepAlive);
+  pollfd entry{client->fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&entry, 1, 1000), 0);  // neither answered nor closed
+  client->Close();
+  EXPECT_EQ(korvd_.Wait(std::chrono::seconds(10)), 15);
 }
 
 TEST_F(RemoteProcessTest, LogDownloadSendsTheLastPart) {

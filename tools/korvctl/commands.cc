@@ -135,8 +135,9 @@ const std::array kSubcommands{
     Subcommand{"put", "put FILE [-i PATH|-]", "upload one of the daemon's files",
                "Uploads PATH (default: the file's own name; - for standard input) as FILE,\n"
                "one of: settings, pb-config, rotation, bans, users, schedule, announcements,\n"
-               "banned-words. korvctl then sends a keep-alive to see the upload taken and,\n"
-               "for files the daemon keeps as sent, downloads it again and compares.",
+               "banned-words. korvctl then sends a keep-alive to see the upload taken and\n"
+               "downloads the file again: files the daemon keeps as sent must match byte for\n"
+               "byte, settings value for value (users are not compared).",
                0, RunPut},
     Subcommand{"watch", "watch [--count N] [--for DURATION]", "print notifications as they arrive",
                "Stays connected and prints every notification in words (server started,\n"

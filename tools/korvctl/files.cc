@@ -1,6 +1,7 @@
 // Downloads are written beside their target and renamed into place;
-// uploads are confirmed by a keep-alive and, where the daemon keeps the
-// file as sent, by a second download.
+// uploads are confirmed by a keep-alive and by a second download: of the
+// same bytes where the daemon keeps the file as sent, of the same values
+// for the settings.
 #include "files.h"
 
 #include <fcntl.h>
@@ -8,9 +9,15 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "core/helpers.h"
 #include "texts.h"
@@ -83,6 +90,91 @@ bool FileWords(Context& context, bool upload, const FileRow** row, std::string* 
   return true;
 }
 
+// A settings value as the daemon would write it back: without quotes, '_'
+// for a blank in welcome texts, numbers in one form ("0.5" is "0.50").
+std::string NormalSettingValue(std::string_view value) {
+  std::string text;
+  for (char c : value) {
+    if (c != '"') text.push_back(c == '_' ? ' ' : c);
+  }
+  char* end = nullptr;
+  double number = std::strtod(text.c_str(), &end);
+  if (!text.empty() && end != nullptr && *end == '\0') {
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.17g", number);
+    return digits;
+  }
+  return text;
+}
+
+struct KeyLines {
+  std::string key;                  // as first written
+  std::vector<std::string> values;  // in file order
+};
+
+// The lines of a settings file by key (case-insensitive).
+std::map<std::string, KeyLines> SettingLines(std::string_view file) {
+  std::map<std::string, KeyLines> lines;
+  while (!file.empty()) {
+    std::size_t end = file.find('\n');
+    std::string_view line = file.substr(0, end);
+    file = end == std::string_view::npos ? std::string_view() : file.substr(end + 1);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::size_t blank = line.find(' ');
+    std::string key(line.substr(0, blank));
+    std::string lower = key;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    KeyLines& entry = lines[lower];
+    if (entry.key.empty()) entry.key = key;
+    entry.values.push_back(
+        NormalSettingValue(blank == std::string_view::npos ? "" : line.substr(blank + 1)));
+  }
+  return lines;
+}
+
+// Compares the settings sent with those the daemon now holds. Keys the
+// download lacks (groups the user may not see) are not compared; of a key
+// sent twice the daemon takes the first line. Empty when every value was
+// taken, else the first one that was not.
+std::string SettingNotTaken(std::string_view sent, std::string_view held) {
+  auto held_lines = SettingLines(held);
+  for (const auto& [lower, lines] : SettingLines(sent)) {
+    auto found = held_lines.find(lower);
+    if (found == held_lines.end()) continue;
+    const std::vector<std::string>& values = lines.values;
+    const std::vector<std::string>& now = found->second.values;
+    if (now == values || (now.size() == 1 && now[0] == values[0])) continue;
+    std::size_t at = 0;
+    while (at < now.size() && at < values.size() && now[at] == values[at]) ++at;
+    std::string is = at < now.size() ? now[at] : "missing";
+    std::string sent_value = at < values.size() ? values[at] : "missing";
+    return lines.key + " is " + is + ", not " + sent_value;
+  }
+  return "";
+}
+
+// The daemon rewrites settings in its own form and only for the uploader's
+// groups, so they are checked value by value; the other files it keeps as
+// sent are checked byte for byte.
+int VerifyUpload(Context& context, const FileRow& row, const std::string& plain) {
+  std::uint32_t down = kCommandBase + row.down;
+  bool settings = row.name == "settings";
+  if (!(row.verify || settings) || !HasCommandAccess(context.link.access(), down)) return kExitOk;
+  std::string kept;
+  if (!Download(context, down, &kept)) return LinkFailed(context);
+  if (settings) {
+    std::string wrong = SettingNotTaken(plain, kept);
+    if (wrong.empty()) return kExitOk;
+    return Fail(context, kExitFailed, "the daemon did not take the uploaded settings: " + wrong +
+                                          " (see its log)");
+  }
+  if (kept != plain)
+    return Fail(context, kExitFailed, "the daemon did not keep the uploaded " +
+                                          std::string(row.name) + " (see its log)");
+  return kExitOk;
+}
+
 }  // namespace
 
 bool IsFileCode(std::uint32_t code) {
@@ -151,13 +243,7 @@ int RunPut(Context& context, const Subcommand&) {
   // The daemon answers uploads with nothing; a keep-alive answered after it
   // shows that the whole frame was taken.
   if (int status = Ping(context); status != kExitOk) return status;
-  if (row->verify && HasCommandAccess(context.link.access(), kCommandBase + row->down)) {
-    std::string kept;
-    if (!Download(context, kCommandBase + row->down, &kept)) return LinkFailed(context);
-    if (kept != *plain)
-      return Fail(context, kExitFailed, "the daemon did not keep the uploaded " +
-                                            std::string(row->name) + " (see its log)");
-  }
+  if (int status = VerifyUpload(context, *row, *plain); status != kExitOk) return status;
   std::string message = "uploaded " + std::string(row->name) + " (" +
                         std::to_string(plain->size()) + " bytes)";
   if (row->name == "rotation" && plain->empty()) message += "; WARNING: the rotation is empty";
