@@ -355,7 +355,7 @@ bool SaveUserAccounts(const std::string& path) {
   std::string contents;
   for (int i = 0; i < AccountCount(); ++i) contents += FormatAccountLine(g_manager.remote.accounts[i]);
   CreateFileWithDirs(path, 0);
-  if (!ReplaceFileContents(path, contents)) {
+  if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogOpenFailure();
     return false;
   }
@@ -388,7 +388,7 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   }
   // Nothing to change means the account is gone: the password did not change.
   if (!changed) return false;
-  if (!ReplaceFileContents(path, contents)) {
+  if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogMessage(6, "Couldn't rename %s! %s", path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }

@@ -306,8 +306,12 @@ void BanPlayerName(const QueuedCommand& command) {
 // Sets or clears the idle map, in memory and in the map rotation file.
 void SetIdleMap(const QueuedCommand& command) {
   std::string map = CutText(Text(command), kMaxIdleMapText);
+  // The rewrite logs its own failure; nothing changed, so nothing is announced.
+  if (!SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map)) {
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
   g_manager.core.idle_map = map;
-  SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map);
   Issuer issuer(command.sender);
   if (map.empty()) {
     LogMessage(6, "User %s at %s cleared the idle map.", issuer.user.c_str(),

@@ -135,11 +135,12 @@ void WriteEntryLine(std::string* out, std::string_view key, int index, const Set
 }
 
 // Writes a whole file through a temporary copy; logs `message` with the
-// error text on failure.
+// error text on failure. All three settings files hold passwords (the
+// console's, the game's and the reserved slots'), so only the owner reads them.
 bool ReplaceWithMessage(const std::string& path, const std::string& contents,
                         const char* message) {
   CreateFileWithDirs(path, 0);
-  if (ReplaceFileContents(path, contents)) return true;
+  if (ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) return true;
   int error = LastError();
   LogMessage(6, "%s %s", message, ErrorText(error).c_str());
   SetLastError(error);

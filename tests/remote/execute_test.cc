@@ -171,6 +171,14 @@ TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
   Run(0xB00B000D, "");
   EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 cleared the idle map."), std::string::npos);
   EXPECT_EQ(Received(2), Note(0xBEEF001E, "idle GPM_CQ bf1942", true) + Note(0xBEEF001E, "", true));
+  // A rotation file that cannot be rewritten changes and announces nothing.
+  std::remove((dir_ / "servermaplist.con").c_str());
+  Received(1);
+  Run(0xB00B000D, "kursk GPM_CQ bf1942");
+  EXPECT_EQ(g_manager.core.idle_map, "");
+  EXPECT_EQ(Received(1), Note(0xBEEF0001));
+  EXPECT_EQ(Received(2), "");
+  EXPECT_NE(Log().find("Couldn't open " + (dir_ / "servermaplist.con") + "! "), std::string::npos);
 }
 
 }  // namespace
