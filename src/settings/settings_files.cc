@@ -152,6 +152,13 @@ bool IsTextKind(SettingType type) {
          type == SettingType::kChoice;
 }
 
+// Passwords never reach the log: anyone allowed to download it would read
+// them there.
+bool IsPasswordSetting(int index) {
+  return index == kSetServerPassword || index == kSetConsolePassword ||
+         index == kSetReservedPassword;
+}
+
 // Logs what a client's load changed in one row.
 void AuditChange(const ClientSession& who, int index, const SettingEntry& old_row) {
   const SettingEntry& row = Setting(index);
@@ -160,8 +167,9 @@ void AuditChange(const ClientSession& who, int index, const SettingEntry& old_ro
   const char* name = SettingName(index);
   if (IsTextKind(row.type)) {
     if (row.text == old_row.text) return;
+    bool secret = IsPasswordSetting(index);
     LogMessage(6, "User %s at %s changed %s from [%s] to [%s].", user, address, name,
-               old_row.text.c_str(), row.text.c_str());
+               secret ? "********" : old_row.text.c_str(), secret ? "********" : row.text.c_str());
     return;
   }
   if (row.value == old_row.value) return;
