@@ -88,7 +88,10 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   EXPECT_NE(out.find("Couldn't load settings file! Is a directory (21)"), std::string::npos)
       << out;
   std::filesystem::remove(Settings("korvane.con"));
-  std::filesystem::remove_all(server_ + "/mods/bf1942/archives");
+  // A map directory that cannot be read (here a link to itself) ends it.
+  std::string levels = server_ + "/mods/bf1942/archives/bf1942/levels";
+  std::filesystem::remove_all(levels);
+  std::filesystem::create_directory_symlink(levels, levels);
   EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
   EXPECT_NE(out.find("Couldn't determine available maps!"), std::string::npos) << out;
 }
