@@ -58,7 +58,17 @@ class SettingsStartup : public ::testing::Test {
 };
 
 TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts) {
+  // An older start left this one readable by all.
+  std::filesystem::create_directories(Settings(""));
+  WriteFile(Settings("serverautoexec.con"), "admin.enableRemoteAdmin pw\n");
+  ::chmod(Settings("serverautoexec.con").c_str(), 0644);
   std::string first = StartAndStop({});
+  for (const char* secret :
+       {"korvane.con", "serversettings.con", "serverautoexec.con", "useraccess.con"}) {
+    struct stat info {};
+    ::stat(Settings(secret).c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
+  }
   EXPECT_EQ(ReadFile(Settings("korvane.con")),
             Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
   EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
