@@ -23,6 +23,9 @@ namespace {
 constexpr const char* kLevelsDir = "/archives/bf1942/levels";
 constexpr std::uint32_t kMaxEntryName = 1047;
 constexpr std::uint32_t kEntryDataBytes = 24;
+// Map archives hold a few thousand entries; a directory that claims more is
+// read this far only.
+constexpr std::uint32_t kMaxEntries = 65536;
 constexpr std::size_t kModLineLimit = 31;  // a mod name has at most 30 characters
 
 struct ModePattern {
@@ -156,10 +159,17 @@ void LogMapScanFailure(const std::string& path) {
 // Looks at one entry of mods/: lists it when playable, notes it when unpure.
 // False when its status cannot be read.
 bool ScanModEntry(const std::string& mods_dir, std::string name, std::string* lines) {
+  struct stat info;
+  // A file or link beside the mods (a readme, say) is no mod, whatever its
+  // case; a directory is looked for under its lower-case name.
+  std::string as_found = mods_dir + name;
+  if (::lstat(as_found.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+    LogMessage(6, "WARNING: Skipped %s, which is not a mod directory.", as_found.c_str());
+    return true;
+  }
   LowerCase(name);
   std::string path = mods_dir + name;
   if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteModsFile: path=%s\n", path.c_str());
-  struct stat info;
   if (::lstat(path.c_str(), &info) != 0) {
     SetLastError(errno);
     LogScanFailure(path);
@@ -211,6 +221,12 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
   std::string levels = server + "/mods/" + mod + kLevelsDir + "/";
   if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteMapsFile: path=%s\n", levels.c_str());
   UniqueDir dir(::opendir(levels.c_str()));
+  if (!dir && (errno == ENOENT || errno == ENOTDIR)) {
+    // A mod without maps (or a stale line in mods.con) offers nothing.
+    LogMessage(6, "WARNING: Skipped mod %s, which has no map directory %s.", mod.c_str(),
+               levels.c_str());
+    return true;
+  }
   if (!dir) {
     SetLastError(errno);
     LogMapScanFailure(levels);
@@ -296,12 +312,17 @@ bool WriteMapsFile(const std::string& path) {
 }
 
 std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
-  UniqueFd fd(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a FIFO named like an archive must not hold the daemon.
+  UniqueFd fd(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open %s file! %s", archive_path.c_str(),
                ErrorText(LastError()).c_str());
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    LogMessage(6, "WARNING: Skipped %s, which is not a regular file.", archive_path.c_str());
     return std::nullopt;
   }
   ArchiveReader reader(fd.get(), static_cast<std::uint64_t>(info.st_size));
@@ -310,6 +331,11 @@ std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
   if (!reader.ReadU32(&directory) || !reader.Seek(directory) || !reader.ReadU32(&count)) return 0;
   std::uint32_t mask = 0;
   char name[kMaxEntryName];
+  if (count > kMaxEntries) {
+    LogMessage(6, "WARNING: %s claims %u entries, reading the first %u.", archive_path.c_str(),
+               count, kMaxEntries);
+    count = kMaxEntries;
+  }
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t length = 0;
     if (!reader.ReadU32(&length)) break;

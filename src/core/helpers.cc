@@ -29,6 +29,28 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting the error that close() gave.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+mode_t ModeFor(FileAccess access) { return access == FileAccess::kOwnerOnly ? 0600 : 0644; }
+
 bool WriteAllToFd(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t written = ::write(fd, data, size);
@@ -114,13 +136,14 @@ std::string ErrorText(std::int32_t code) {
 
 bool FileExists(const char* path) {
   if (path == nullptr) return false;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in place of a file cannot hold the daemon.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno != ENOENT;
   ::close(fd);
   return true;
 }
 
-bool CreateFileWithDirs(const std::string& path_in, int mode) {
+bool CreateFileWithDirs(const std::string& path_in, int mode, FileAccess access) {
   std::string path = CutText(path_in, kMaxPathText);
   std::size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) {
@@ -150,24 +173,67 @@ bool CreateFileWithDirs(const std::string& path_in, int mode) {
   } else if (mode != 2) {
     return true;
   }
-  UniqueFile file(std::fopen(path.c_str(), "w+b"));
-  if (!file) return FailWithErrno();
+  UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
+                      access == FileAccess::kOwnerOnly ? 0600 : 0666));
+  if (file.get() < 0) return FailWithErrno();
+  // An owner-only file made by an older start may still be readable by all.
+  if (access == FileAccess::kOwnerOnly) ::fchmod(file.get(), 0600);
   return true;
 }
 
-bool ReplaceFileContents(const std::string& path, std::string_view contents) {
-  std::string temp = DirectoryOf(path) + "/.korvd-XXXXXX";
+namespace {
+
+enum class ReplaceFailure { kNone, kOpen, kWrite };
+
+// Truncates and writes the target itself, for a directory that refuses new
+// files while its files stay writable.
+ReplaceFailure WriteInPlace(const std::string& path, std::string_view contents,
+                            FileAccess access) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
+                     ModeFor(access)));
+  if (fd.get() < 0) {
+    SetLastError(errno);
+    return ReplaceFailure::kOpen;
+  }
+  // Only the owner may change the mode; the contents go in regardless.
+  if (access == FileAccess::kOwnerOnly) ::fchmod(fd.get(), 0600);
+  if (!WriteAllToFd(fd.get(), contents.data(), contents.size()) || ::fsync(fd.get()) != 0 ||
+      !fd.Close()) {
+    SetLastError(errno);
+    return ReplaceFailure::kWrite;
+  }
+  return ReplaceFailure::kNone;
+}
+
+ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
+                           FileAccess access) {
+  std::string directory = DirectoryOf(path);
+  std::string temp = directory + "/.korvd-XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) return FailWithErrno();
+  UniqueFd fd(::mkstemp(name.data()));
+  if (fd.get() < 0) {
+    int temp_error = errno;
+    SetLastError(temp_error);
+    if (temp_error != EACCES && temp_error != EPERM) return ReplaceFailure::kOpen;
+    ReplaceFailure result = WriteInPlace(path, contents, access);
+    if (result == ReplaceFailure::kOpen) {
+      int target_error = LastError();
+      LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
+                 ErrorText(temp_error).c_str());
+      SetLastError(target_error);
+    }
+    return result;
+  }
   struct stat old_stat;
   // Keep the permissions of the file being replaced (mkstemp makes 0600).
-  mode_t mode = (::stat(path.c_str(), &old_stat) == 0) ? (old_stat.st_mode & 07777) : 0644;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAllToFd(fd, contents.data(), contents.size()) &&
-            ::fsync(fd) == 0;
+  mode_t mode = ModeFor(access);
+  if (access == FileAccess::kKeep && ::stat(path.c_str(), &old_stat) == 0)
+    mode = old_stat.st_mode & 07777;
+  bool ok = ::fchmod(fd.get(), mode) == 0 &&
+            WriteAllToFd(fd.get(), contents.data(), contents.size()) && ::fsync(fd.get()) == 0;
   int saved = errno;
-  if (::close(fd) != 0 && ok) {
+  if (!fd.Close() && ok) {
     ok = false;
     saved = errno;
   }
@@ -178,8 +244,15 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents) {
   if (!ok) {
     ::unlink(name.data());
     SetLastError(saved);
+    return ReplaceFailure::kWrite;
   }
-  return ok;
+  return ReplaceFailure::kNone;
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view contents, FileAccess access) {
+  return ReplaceFile(path, contents, access) == ReplaceFailure::kNone;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
@@ -232,11 +305,13 @@ bool CopyFile(const std::string& source, const std::string& target) {
     }
   }
   CreateFileWithDirs(target, 0);
-  if (!ReplaceFileContents(target, data)) {
+  ReplaceFailure failure = ReplaceFile(target, data, FileAccess::kKeep);
+  if (failure == ReplaceFailure::kOpen) {
+    LogMessage(6, "Couldn't open target con file! %s", ErrorText(LastError()).c_str());
+  } else if (failure == ReplaceFailure::kWrite) {
     LogMessage(6, "Couldn't write target file! %s", ErrorText(LastError()).c_str());
-    return false;
   }
-  return true;
+  return failure == ReplaceFailure::kNone;
 }
 
 bool ReplaceLinesInFile(const std::string& path, std::string_view key, const char* replacement) {
@@ -271,8 +346,8 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
     out += '\n';
   }
   if (!ReplaceFileContents(path, out)) {
-    LogMessage(6, "Couldn't rename %s! %s", (DirectoryOf(path) + "/tempfile.tmp").c_str(),
-               ErrorText(LastError()).c_str());
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
   }
   return true;
 }

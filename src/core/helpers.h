@@ -44,29 +44,39 @@ std::string ErrorText(std::int32_t code);
 bool FileExists(const char* path);
 inline bool FileExists(const std::string& path) { return FileExists(path.c_str()); }
 
+// Who may read a file the daemon writes. Files that hold passwords are
+// owner-only: created 0600, and tightened to 0600 whenever rewritten.
+// Other files are created 0644 and keep their mode when rewritten.
+enum class FileAccess { kKeep, kOwnerOnly };
+
 // Creates the missing directories of an absolute path, then the file:
 // mode 1 creates it if missing, 2 creates or truncates it, other modes only
 // make directories. False when the file could not be opened (last error set).
-bool CreateFileWithDirs(const std::string& path, int mode);
+bool CreateFileWithDirs(const std::string& path, int mode,
+                        FileAccess access = FileAccess::kKeep);
 
 // Replaces the file at `path` with `contents` atomically: a temporary file in
 // the same directory is written, synced and renamed over the target, so a
-// crash or full disk never leaves a half-written file. False with the last
-// error set (the target is then untouched and the temporary removed).
-bool ReplaceFileContents(const std::string& path, std::string_view contents);
+// crash or full disk never leaves a half-written file. When the directory
+// refuses the temporary file (no write permission) the target is truncated
+// and written in place instead; if that fails too, "Couldn't create a
+// temporary file in %s! %s" is logged for the directory. False with the last
+// error set (from the target when it was tried); the temporary is removed.
+bool ReplaceFileContents(const std::string& path, std::string_view contents,
+                         FileAccess access = FileAccess::kKeep);
 
 // Reads a whole file, refusing files larger than `max_bytes` (EFBIG).
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t max_bytes = 64u << 20);
 
-// Copies source to target (the target is replaced atomically). Logs its own
-// failure messages; false on failure.
+// Copies source to target (the target is replaced as ReplaceFileContents
+// does). Logs its own failure messages; false on failure.
 bool CopyFile(const std::string& source, const std::string& target);
 
 // Drops every line containing `key` (case-sensitive), writing `replacement`
 // in its place when not null; appends the replacement if nothing matched and
-// it is not empty. Logs its own failures; false when the file was not
-// rewritten.
+// it is not empty. Logs its own failures ("Couldn't open %s! %s" when the
+// file cannot be read or rewritten); false when the file was not rewritten.
 bool ReplaceLinesInFile(const std::string& path, std::string_view key,
                         const char* replacement);
 

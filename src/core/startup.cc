@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "core/helpers.h"
 #include "core/log.h"
@@ -111,11 +112,17 @@ void CheckInstallation() {
 // Every file the daemon relies on exists after this, empty when new.
 void CreateDaemonFiles() {
   const std::string& settings = Core().settings_dir;
-  static constexpr const char* kFiles[] = {
-      "/korvane.con",      "/servermaplist.con", "/serversettings.con", "/serverautoexec.con",
-      "/banlist.con",      "/serverbanlist.con", "/useraccess.con",     "/serverschedule.con",
-      "/announcements.con", "/bannedwords.con",  "/maps.con",           "/mods.con"};
-  for (const char* name : kFiles) CreateFileWithDirs(settings + name, 1);
+  // Settings and accounts hold passwords: only the owner reads them.
+  constexpr FileAccess kSecret = FileAccess::kOwnerOnly;
+  constexpr FileAccess kOpen = FileAccess::kKeep;
+  static constexpr std::pair<const char*, FileAccess> kFiles[] = {
+      {"/korvane.con", kSecret},      {"/servermaplist.con", kOpen},
+      {"/serversettings.con", kSecret}, {"/serverautoexec.con", kSecret},
+      {"/banlist.con", kOpen},        {"/serverbanlist.con", kOpen},
+      {"/useraccess.con", kSecret},   {"/serverschedule.con", kOpen},
+      {"/announcements.con", kOpen},  {"/bannedwords.con", kOpen},
+      {"/maps.con", kOpen},           {"/mods.con", kOpen}};
+  for (const auto& [name, access] : kFiles) CreateFileWithDirs(settings + name, 1, access);
   CreateFileWithDirs(Core().server_dir + "/pb/pbbans.dat", 1);
 
   std::string menu = settings + "/playermenu.con";
@@ -128,12 +135,12 @@ void CreateDaemonFiles() {
 // serversettings.con and serverautoexec.con start empty at every start.
 void EmptyServerFiles() {
   const std::string& settings = Core().settings_dir;
-  if (!ReplaceFileContents(settings + "/serversettings.con", "")) {
+  if (!ReplaceFileContents(settings + "/serversettings.con", "", FileAccess::kOwnerOnly)) {
     EndStart("Couldn't open ServerSettings.con file for writing!\n" + ErrorText(LastError()) +
              "\nKorvane must have write access to this file, check file permissions and "
              "attributes.");
   }
-  if (!ReplaceFileContents(settings + "/serverautoexec.con", "")) {
+  if (!ReplaceFileContents(settings + "/serverautoexec.con", "", FileAccess::kOwnerOnly)) {
     EndStart("Couldn't open ServerAutoexec.con file for writing!\n" + ErrorText(LastError()) +
              "\n\nKorvane must have write access to this file, check file permissions and "
              "attributes.");

@@ -333,7 +333,7 @@ bool WriteAccountLines(const std::string& path, std::span<const UserAccount> acc
   std::string contents;
   for (const UserAccount& account : accounts) contents += FormatAccountLine(account);
   CreateFileWithDirs(path, 0);
-  if (!ReplaceFileContents(path, contents)) {
+  if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogOpenFailure();
     return false;
   }
@@ -405,7 +405,7 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   }
   // Nothing to change means the account is gone: the password did not change.
   if (!changed) return false;
-  if (!ReplaceFileContents(path, contents)) {
+  if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogMessage(6, "Couldn't rename %s! %s", path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }

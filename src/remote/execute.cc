@@ -300,7 +300,12 @@ void BanPlayerName(const QueuedCommand& command) {
   if (words) {
     if (!words->empty() && words->back() != '\n') *words += '\n';
     *words += "$" + name + "\n";
-    ReplaceFileContents(path, *words);
+  }
+  // A file that cannot be read or rewritten bans nothing, and says so.
+  if (!words || !ReplaceFileContents(path, *words)) {
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
   }
   Issuer issuer(command.sender);
   LogMessage(6, "User %s at %s banned player name %s.", issuer.user.c_str(),
@@ -311,8 +316,12 @@ void BanPlayerName(const QueuedCommand& command) {
 // Sets or clears the idle map, in memory and in the map rotation file.
 void SetIdleMap(const QueuedCommand& command) {
   std::string map = CutText(OneLine(Text(command)), kMaxIdleMapText);
+  // The rewrite logs its own failure; nothing changed, so nothing is announced.
+  if (!SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map)) {
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
   g_manager.core.idle_map = map;
-  SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map);
   Issuer issuer(command.sender);
   if (map.empty()) {
     LogMessage(6, "User %s at %s cleared the idle map.", issuer.user.c_str(),

@@ -4,9 +4,11 @@
 
 #include <strings.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "core/helpers.h"
@@ -135,11 +137,12 @@ void WriteEntryLine(std::string* out, std::string_view key, int index, const Set
 }
 
 // Writes a whole file through a temporary copy; logs `message` with the
-// error text on failure.
+// error text on failure. All three settings files hold passwords (the
+// console's, the game's and the reserved slots'), so only the owner reads them.
 bool ReplaceWithMessage(const std::string& path, const std::string& contents,
                         const char* message) {
   CreateFileWithDirs(path, 0);
-  if (ReplaceFileContents(path, contents)) return true;
+  if (ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) return true;
   int error = LastError();
   LogMessage(6, "%s %s", message, ErrorText(error).c_str());
   SetLastError(error);
@@ -151,6 +154,13 @@ bool IsTextKind(SettingType type) {
          type == SettingType::kChoice;
 }
 
+// Passwords never reach the log: anyone allowed to download it would read
+// them there.
+bool IsPasswordSetting(int index) {
+  return index == kSetServerPassword || index == kSetConsolePassword ||
+         index == kSetReservedPassword;
+}
+
 // Logs what a client's load changed in one row.
 void AuditChange(const ClientSession& who, int index, const SettingEntry& old_row) {
   const SettingEntry& row = Setting(index);
@@ -159,8 +169,9 @@ void AuditChange(const ClientSession& who, int index, const SettingEntry& old_ro
   const char* name = SettingName(index);
   if (IsTextKind(row.type)) {
     if (row.text == old_row.text) return;
+    bool secret = IsPasswordSetting(index);
     LogMessage(6, "User %s at %s changed %s from [%s] to [%s].", user, address, name,
-               old_row.text.c_str(), row.text.c_str());
+               secret ? "********" : old_row.text.c_str(), secret ? "********" : row.text.c_str());
     return;
   }
   if (row.value == old_row.value) return;
@@ -204,28 +215,99 @@ bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
   return ReplaceWithMessage(path, contents, "Couldn't open settings file!");
 }
 
-bool ReadSettingFromFile(std::FILE* file, std::string_view key, int index) {
-  SettingEntry& row = Setting(index);
-  std::rewind(file);
-  bool found = false;
+namespace {
+
+bool IsSelected(const SettingEntry& row, std::uint32_t group_mask) {
+  if (row.group > static_cast<std::uint32_t>(kMaxGroup)) return false;
+  if ((group_mask & (1u << row.group)) == 0) return false;
+  return !row.restart_only || (group_mask & kRestartOnlyBit) != 0;
+}
+
+// The rows by the lower-case names they are stored under.
+class RowsByKey {
+ public:
+  RowsByKey() {
+    for (int i = 0; i < kSettingCount; ++i) {
+      std::string name = SettingName(i);
+      LowerCase(name);
+      rows_.emplace(name, i);
+    }
+  }
+  // The row stored under `key` (case ignored), or -1.
+  int Find(std::string_view key) const {
+    std::string lower(key);
+    LowerCase(lower);
+    auto it = rows_.find(lower);
+    return it == rows_.end() ? -1 : it->second;
+  }
+
+ private:
+  std::unordered_map<std::string, int> rows_;
+};
+
+// The next line of a settings file, line end stripped; false at the end. A
+// line longer than the limit is no setting: it is consumed whole (so any
+// length costs one pass) and counted in *overlong instead of being returned.
+bool NextSettingsLine(std::FILE* file, std::string* line, std::size_t* overlong) {
+  while (ReadLineBounded(file, kLineLimit, line)) {
+    if (line->size() < kLineLimit - 1 || line->back() == '\n') {
+      StripLineEnd(*line);
+      return true;
+    }
+    int c = std::getc(file);
+    if (c == EOF) {  // the last line, exactly at the limit
+      StripLineEnd(*line);
+      return true;
+    }
+    while (c != EOF && c != '\n') c = std::getc(file);
+    ++*overlong;
+  }
+  return false;
+}
+
+// What one pass over a settings file found for the selected rows: the value
+// part of the first line of each key. Welcome message lines, which all
+// count, are parsed into the table as they come.
+struct FileSettings {
+  std::array<std::optional<std::string>, kSettingCount> first;
+  bool welcome_found = false;
+  bool any_known = false;
+};
+
+bool ReadSettingsFile(std::FILE* file, const std::string& path, std::uint32_t group_mask,
+                      FileSettings* found) {
+  const RowsByKey rows;
   std::string line;
-  while (ReadLineBounded(file, kLineLimit, &line)) {
-    StripLineEnd(line);
+  std::size_t overlong = 0;
+  while (NextSettingsLine(file, &line, &overlong)) {
     KeyAndRest parts = SplitKey(line);
-    if (!EqualNoCase(parts.key, key)) continue;
-    ParseSettingValue(index, parts.rest);
-    found = true;
-    if (row.type != SettingType::kWelcomeText) break;
+    int index = rows.Find(parts.key);
+    if (index < 0) continue;
+    found->any_known = true;
+    if (!IsSelected(Setting(index), group_mask)) continue;
+    if (Setting(index).type == SettingType::kWelcomeText) {
+      found->welcome_found = true;
+      ParseSettingValue(index, parts.rest);
+    } else if (!found->first[index]) {
+      found->first[index] = std::string(parts.rest);
+    }
+  }
+  if (overlong > 0) {
+    LogMessage(6, "WARNING: Skipped %zu lines longer than %zu characters in %s.", overlong,
+               kLineLimit - 1, path.c_str());
   }
   if (std::ferror(file)) {
     SetLastError(errno);
     LogMessage(6, "Couldn't read settings file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  if (!found && row.type == SettingType::kAction) row.value = 0;
-  if (!found && row.type == SettingType::kWelcomeText) row.text.clear();
+  if (!found->any_known)
+    LogMessage(6, "WARNING: Found no settings in %s, the settings keep their values.",
+               path.c_str());
   return true;
 }
+
+}  // namespace
 
 bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller) {
   UniqueFile file(std::fopen(path.c_str(), "rt"));
@@ -234,25 +316,35 @@ bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller)
     LogMessage(6, "Couldn't open settings file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  if (std::fgetc(file.get()) == EOF && !std::ferror(file.get())) {
+  int first = std::fgetc(file.get());
+  if (first == EOF && !std::ferror(file.get())) {
     SetLastError(ENOENT);
     return false;
   }
+  std::ungetc(first, file.get());
   // Every client slot is audited (slot 0 is the daemon's own session).
   bool audit = caller >= 0 && caller < static_cast<int>(g_manager.remote.sessions.size());
+  std::vector<SettingEntry> old_rows(g_manager.settings.table.begin(),
+                                     g_manager.settings.table.end());
+  // One pass reads the file, whatever its size; the rows then take their
+  // values in table order.
+  auto found = std::make_unique<FileSettings>();
+  if (!ReadSettingsFile(file.get(), path, group_mask, found.get())) return false;
+  file.reset();
   for (int group = 0; group <= kMaxGroup; ++group) {
-    if ((group_mask & (1u << group)) == 0) continue;
     for (int i = 0; i < kSettingCount; ++i) {
-      const SettingEntry& row = Setting(i);
-      if (row.group != static_cast<std::uint32_t>(group)) continue;
-      if (row.restart_only && (group_mask & kRestartOnlyBit) == 0) continue;
-      SettingEntry old_row;
-      if (audit) old_row = row;
-      if (!ReadSettingFromFile(file.get(), SettingName(i), i)) return false;
-      if (audit) AuditChange(g_manager.remote.sessions[caller], i, old_row);
+      SettingEntry& row = Setting(i);
+      if (row.group != static_cast<std::uint32_t>(group) || !IsSelected(row, group_mask)) continue;
+      if (found->first[i]) {
+        ParseSettingValue(i, *found->first[i]);
+      } else if (row.type == SettingType::kAction) {
+        row.value = 0;  // a switch is on only while its key is listed
+      } else if (row.type == SettingType::kWelcomeText && !found->welcome_found) {
+        row.text.clear();
+      }
+      if (audit) AuditChange(g_manager.remote.sessions[caller], i, old_rows[i]);
     }
   }
-  file.reset();
   ResolveBalanceConflict();
   return true;
 }

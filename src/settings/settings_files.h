@@ -24,17 +24,16 @@ void WriteSettingLine(std::string* out, std::string_view key, int index);
 // their names. False when it cannot be written: last error set, logged.
 bool SaveSettings(const std::string& path, std::uint32_t group_mask);
 
-// Reads the selected groups from the file into the table. `caller` is the
-// session slot of a remote client, whose changes are audited, or kNoCaller
-// for the daemon itself. False with last error 2 (no message) for an empty
-// file, or with errno and a message when it cannot be opened or read.
+// Reads the selected groups from the file into the table, in one pass. The
+// first line of a key counts; a welcome message takes every line with its
+// key. An absent key turns an Action row off and empties a welcome message;
+// other rows keep their values. Lines longer than 1023 characters are
+// skipped, and a file with no known key at all is named, each with a
+// WARNING. `caller` is the session slot of a remote client, whose changes
+// are audited, or kNoCaller for the daemon itself. False with last error 2
+// (no message) for an empty file, or with errno and a message when it
+// cannot be opened or read.
 bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller);
-
-// Finds the key's line in the open file (from its start) and parses it into
-// the row; a welcome message takes every line with the key. An absent key
-// turns an Action row off and empties a welcome message. False on a read
-// error (last error set, logged).
-bool ReadSettingFromFile(std::FILE* file, std::string_view key, int index);
 
 // The game server's start-up files. False with last error set, logged.
 bool WriteServerSettings(const std::string& path);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +18,12 @@ using korvtest::TempDir;
 using korvtest::WriteFile;
 
 namespace {
+
+unsigned Mode(const std::string& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
 
 class HelpersTest : public ::testing::Test {
  protected:
@@ -72,6 +80,66 @@ TEST_F(HelpersTest, ReplaceFileContentsIsAtomicAndKeepsMode) {
   // A target in a missing directory fails and leaves nothing behind.
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
+}
+
+TEST_F(HelpersTest, PasswordFilesAreCreatedAndRewrittenOwnerOnly) {
+  std::string fresh = dir_ / "s/korvane.con";
+  ASSERT_TRUE(CreateFileWithDirs(fresh, 1, FileAccess::kOwnerOnly));
+  EXPECT_EQ(Mode(fresh), 0600u);
+  std::string old = dir_ / "useraccess.con";
+  WriteFile(old, "x");
+  ::chmod(old.c_str(), 0644);
+  ASSERT_TRUE(CreateFileWithDirs(old, 2, FileAccess::kOwnerOnly));
+  EXPECT_EQ(Mode(old), 0600u);
+  ::chmod(old.c_str(), 0644);
+  ASSERT_TRUE(ReplaceFileContents(old, "y", FileAccess::kOwnerOnly));
+  EXPECT_EQ(Mode(old), 0600u);
+  ASSERT_TRUE(ReplaceFileContents(dir_ / "new.con", "z", FileAccess::kOwnerOnly));
+  EXPECT_EQ(Mode(dir_ / "new.con"), 0600u);
+}
+
+// A settings directory that refuses new files while its files stay
+// writable: writes go in place, and failures say what failed. Root ignores
+// permissions, so the writes then run in a child as nobody.
+TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
+  std::string locked = dir_ / "locked";
+  ::mkdir(locked.c_str(), 0555);
+  ::chmod(dir_.path().c_str(), 0777);  // the log stays writable
+  WriteFile(locked + "/ok.con", "game.a 1\n");
+  WriteFile(locked + "/ro.con", "old\n");
+  ::chmod((locked + "/ro.con").c_str(), 0444);
+  bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((locked + "/ok.con").c_str(), 65534, 65534), 0);
+  }
+  auto writes = [&] {
+    int failures = 0;
+    failures += !ReplaceLinesInFile(locked + "/ok.con", "game.a", "game.a 2");
+    failures += ReplaceLinesInFile(locked + "/ro.con", "old", "new") ? 2 : 0;
+    failures += CopyFile(locked + "/ok.con", locked + "/ro.con") ? 4 : 0;
+    return failures;
+  };
+  if (root) {
+    pid_t child = ::fork();
+    if (child == 0) _exit(::setgid(65534) == 0 && ::setuid(65534) == 0 ? writes() : 99);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  } else {
+    EXPECT_EQ(writes(), 0);
+  }
+  ::chmod(locked.c_str(), 0755);
+  EXPECT_EQ(ReadFile(locked + "/ok.con"), "game.a 2\n");
+  EXPECT_EQ(ReadFile(locked + "/ro.con"), "old\n");
+  std::string denied = ErrorText(EACCES);
+  std::string log = ReadFile(dir_ / "korvd.log");
+  for (const std::string& line :
+       {"Couldn't create a temporary file in " + locked + "! " + denied,
+        "Couldn't open " + locked + "/ro.con! " + denied,
+        "Couldn't open target con file! " + denied}) {
+    EXPECT_NE(log.find(line + "\r\n"), std::string::npos) << line << "\n" << log;
+  }
 }
 
 TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {

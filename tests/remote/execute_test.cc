@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "core/helpers.h"
@@ -174,6 +175,14 @@ TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
   Run(0xB00B0013, "Bad\nName");
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "noob\n$Bad Name\n");
   EXPECT_EQ(Received(2), Note(0xBEEF002C, "First", true) + Note(0xBEEF002C, "Bad Name", true));
+  // A file that cannot be read bans nothing and tells only the issuer.
+  std::remove((dir_ / "bannedwords.con").c_str());
+  std::filesystem::create_directory(dir_ / "bannedwords.con");
+  Received(1);
+  Run(0xB00B0013, "Third");
+  EXPECT_EQ(Received(1), Note(0xBEEF0001));
+  EXPECT_EQ(Received(2), "");
+  std::filesystem::remove(dir_ / "bannedwords.con");
   korvtest::WriteFile(dir_ / "servermaplist.con", "game.setIdleLevel old\nother\n");
   Run(0xB00B000D, "idle GPM_CQ bf1942\nadmin.enableRemoteConsole evil evil 4712");
   EXPECT_EQ(g_manager.core.idle_map, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712");
@@ -183,6 +192,14 @@ TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
   EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 cleared the idle map."), std::string::npos);
   EXPECT_EQ(Received(2), Note(0xBEEF001E, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712",
                               true) + Note(0xBEEF001E, "", true));
+  // A rotation file that cannot be rewritten changes and announces nothing.
+  std::remove((dir_ / "servermaplist.con").c_str());
+  Received(1);
+  Run(0xB00B000D, "kursk GPM_CQ bf1942");
+  EXPECT_EQ(g_manager.core.idle_map, "");
+  EXPECT_EQ(Received(1), Note(0xBEEF0001));
+  EXPECT_EQ(Received(2), "");
+  EXPECT_NE(Log().find("Couldn't open " + (dir_ / "servermaplist.con") + "! "), std::string::npos);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // single key lines.
 #include "settings/settings_files.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "core/helpers.h"
@@ -95,28 +97,58 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
   Setting(kSetServerName).text = "Old";
   EXPECT_TRUE(Load("game.serverName \"New\"\ngame.serverIP 1.2.3.4\ngame.serverPort 14567\n"
                    "game.serverMaxPlayers 20\nadmin.spawnDelayPenaltyForTK 1.5\n"
-                   "physics.gravity -7\nadmin.toggleGamePause\n",
+                   "physics.gravity -7\nadmin.toggleGamePause\ngame.serverPassword \"pw\"\n"
+                   "manager.consolePassword \"S3cret\"\ngame.serverReservedPassword \"r\"\n",
                    kAllGroups, 16));
   EXPECT_EQ(TakeLog(),
             (Log{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
                  "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
                  "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
+                 "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
+                 "[********].",
                  "User alice at 10.0.0.9:5000 changed physics.gravity from 4 to 7.",
                  "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 0.0 to "
                  "1.5.",
+                 "User alice at 10.0.0.9:5000 changed manager.consolePassword from [********] "
+                 "to [********].",
+                 "User alice at 10.0.0.9:5000 changed game.serverReservedPassword from "
+                 "[********] to [********].",
                  "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
+  EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
   EXPECT_EQ(TakeLog(), Log{});
 }
 
-TEST_F(SettingsFiles, OverlongLinesAreReadInPieces) {
-  // 1023 bytes fill the first piece; the rest of the line is read as a
-  // line of its own.
-  std::string padding = "# " + std::string(1021, 'x');
-  std::string name = "game.serverName \"" + std::string(5000, 'n') + "\"";
-  EXPECT_TRUE(Load(padding + "game.serverMaxPlayers 12\n" + name + "\n"));
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 12);
+TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
+  // 1022 characters and the line end fit the limit; a longer line is no
+  // setting, however it continues.
+  std::string fits = "game.serverName \"" + std::string(1004, 'n') + "\"";
+  std::string over = "game.serverMaxPlayers 12" + std::string(999, ' ');
+  std::string hidden = std::string(1023, '#') + "game.serverPort 2000";
+  EXPECT_TRUE(Load(fits + "\n" + over + "\n" + hidden + "\ngame.serverInternet 1"));
   EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'n'));
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
+  EXPECT_EQ(SettingValue(kSetServerPort), 14567);
+  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
+  EXPECT_EQ(TakeLog(),
+            Log{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
+  EXPECT_TRUE(Load(std::string("\x7f" "ELF\0\x02\x01", 7) + "\n\xff\xfe junk\n"));
+  EXPECT_EQ(TakeLog(),
+            Log{"WARNING: Found no settings in " + Path("k.con") + ", the settings keep their "
+                "values."});
+}
+
+// A pipe can be read once only: every row must come from that one pass.
+TEST_F(SettingsFiles, OnePassReadsEveryRow) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::string text = "game.serverMaxPlayers 16\ngame.serverName \"x\"\n";
+  ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(ends[1]);
+  EXPECT_TRUE(LoadSettings("/proc/self/fd/" + std::to_string(ends[0]), kAllGroups, kNoCaller));
+  ::close(ends[0]);
+  EXPECT_EQ(SettingText(kSetServerName), "x");
+  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
 }
 
 TEST_F(SettingsFiles, WelcomeMessageSurvivesSaveAndLoad) {

@@ -58,7 +58,17 @@ class SettingsStartup : public ::testing::Test {
 };
 
 TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts) {
+  // An older start left this one readable by all.
+  std::filesystem::create_directories(Settings(""));
+  WriteFile(Settings("serverautoexec.con"), "admin.enableRemoteAdmin pw\n");
+  ::chmod(Settings("serverautoexec.con").c_str(), 0644);
   std::string first = StartAndStop({});
+  for (const char* secret :
+       {"korvane.con", "serversettings.con", "serverautoexec.con", "useraccess.con"}) {
+    struct stat info {};
+    ::stat(Settings(secret).c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
+  }
   EXPECT_EQ(ReadFile(Settings("korvane.con")),
             Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
   EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
@@ -88,7 +98,10 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   EXPECT_NE(out.find("Couldn't load settings file! Is a directory (21)"), std::string::npos)
       << out;
   std::filesystem::remove(Settings("korvane.con"));
-  std::filesystem::remove_all(server_ + "/mods/bf1942/archives");
+  // A map directory that cannot be read (here a link to itself) ends it.
+  std::string levels = server_ + "/mods/bf1942/archives/bf1942/levels";
+  std::filesystem::remove_all(levels);
+  std::filesystem::create_directory_symlink(levels, levels);
   EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
   EXPECT_NE(out.find("Couldn't determine available maps!"), std::string::npos) << out;
 }
