@@ -51,13 +51,15 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 
 namespace {
 
+CommandRunner g_runner = ExecuteCommand;
+
 // A command that fails in an unforeseen way must not end the daemon: it is
 // logged and dropped. Its sender is not disconnected, because by now its
 // slot may belong to another client.
 void RunContained(const QueuedCommand& command) {
   const char* why = "unknown failure";
   try {
-    ExecuteCommand(command);
+    g_runner(command);
     return;
   } catch (const std::exception& failure) {
     why = failure.what();
@@ -68,6 +70,8 @@ void RunContained(const QueuedCommand& command) {
 }
 
 }  // namespace
+
+void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : ExecuteCommand; }
 
 void RunQueuedCommandsAt(std::time_t now) {
   auto& queue = g_manager.remote.queue;

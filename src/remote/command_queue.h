@@ -22,5 +22,10 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 void RunQueuedCommands();
 // Runs with an explicit clock (for tests).
 void RunQueuedCommandsAt(std::time_t now);
+// The procedure that runs each due command: ExecuteCommand unless another
+// is installed (nullptr puts ExecuteCommand back). Whatever it throws is
+// logged and the queue goes on.
+using CommandRunner = void (*)(const QueuedCommand&);
+void SetCommandRunner(CommandRunner runner);
 // Number of occupied slots.
 int QueuedCommandCount();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "core/manager_state.h"
@@ -69,6 +70,22 @@ TEST_F(CommandQueueTest, DueCommandsRunInOrderAndTheMovedOneWaits) {
   EXPECT_EQ(QueuedCommandCount(), 1);
   RunQueuedCommandsAt(now + 100);
   EXPECT_EQ(QueuedCommandCount(), 0);
+}
+
+TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
+  static std::string ran;
+  ran.clear();
+  SetCommandRunner([](const QueuedCommand& command) {
+    if (command.code == 0xB00B0041) throw std::out_of_range("basic_string::substr");
+    ran += std::to_string(command.code & 0xFF) + " ";
+  });
+  QueueCommand(0xB00B0041, nullptr, 0, 0);
+  QueueCommand(0xB00B0042, nullptr, 0, 0);
+  RunQueuedCommandsAt(std::time(nullptr));
+  RunQueuedCommandsAt(std::time(nullptr));
+  SetCommandRunner(nullptr);
+  EXPECT_EQ(ran, "66 ");
+  EXPECT_NE(Log().find("Couldn't run command B00B0041! basic_string::substr.\r\n"), std::string::npos);
 }
 
 }  // namespace
