@@ -163,6 +163,8 @@ TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
   // Only a korvd process is signalled: never another program...
   korvtest::Process other;
   ASSERT_TRUE(other.Start({"/bin/sleep", "30"}, dir_.path(), dir_ / "sleep.txt"));
+  // Until it has run exec the child is still this test program.
+  ASSERT_TRUE(korvtest::WaitForText("/proc/" + std::to_string(other.pid()) + "/comm", "sleep"));
   korvtest::WriteFile(pid_file, std::to_string(other.pid()));
   ASSERT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
             ">>> Error: Pid " + std::to_string(other.pid()) + " is not a korvd process!\n");
