@@ -11,12 +11,22 @@
 #include <utility>
 #include <vector>
 
+#include "core/korvd_conf.h"
+
 // Buffer limits of the core's texts (the longest text each may hold).
 inline constexpr std::size_t kMaxPathText = 4095;
 inline constexpr std::size_t kMaxServerArgsText = 1023;
 inline constexpr std::size_t kMaxSystemText = 1023;
 inline constexpr std::size_t kMaxIdleMapText = 127;
 inline constexpr int kDefaultListenPort = 14667;
+
+// The run of identical log messages being counted (see LogMessage).
+struct LogRepeat {
+  std::string last;             // the last message text written or counted
+  std::int64_t minute = -1;     // its minute (seconds since the epoch / 60)
+  std::int64_t run = 0;         // identical messages in that minute so far
+  std::int64_t suppressed = 0;  // of those, not written yet
+};
 
 struct CoreState {
   /* Option flags from the command line */
@@ -58,6 +68,12 @@ struct CoreState {
   // settings' current values: ApplyCommandLinePorts takes them from here
   // once korvane.con is loaded, so the command line wins.
   std::vector<std::pair<std::string, std::int64_t>> pending_port_commands;
+
+  /* Log */
+  LogRepeat log_repeat;
+
+  /* korvd.conf (defaults without the file) */
+  KorvdConf conf;
 
   /* Installation facts */
   bool punkbuster_installed = false;

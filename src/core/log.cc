@@ -1,13 +1,19 @@
 // korvd.log with size rotation, syslog mode, and adminlog.csv.
 #include "core/log.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/manager_state.h"
 
@@ -15,9 +21,146 @@ namespace {
 
 constexpr long kRotateSize = 512000;
 constexpr std::size_t kLineMax = 1023;
+constexpr int kMaxRotationSuffix = 10000;
+constexpr std::size_t kStampLength = 16;  // "YYYY-MM-DD-HH-MM"
 
 const char* OrUnknown(const char* text) {
   return (text == nullptr || text[0] == '\0') ? "[unknown]" : text;
+}
+
+// The message as it may reach a file or a terminal: line breaks and 0x80
+// become blanks, tab stays, every other control character is shown as
+// \xHH. At most kLineMax characters, never half an escape.
+std::string CleanText(const char* message) {
+  std::string text;
+  for (const char* p = message; *p != '\0' && text.size() < kLineMax; ++p) {
+    unsigned char byte = static_cast<unsigned char>(*p);
+    if (byte == '\r' || byte == '\n' || byte == 0x80) {
+      text += ' ';
+    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      if (text.size() + 4 > kLineMax) break;
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      text += escape;
+    } else {
+      text += static_cast<char>(byte);
+    }
+  }
+  return text;
+}
+
+// A rotated log's name: the stamp, an optional ".N" and ".log". Returns
+// the suffix number (0 without one), or -1 when the name is no rotated log.
+long RotatedSuffix(const char* name) {
+  std::size_t length = std::strlen(name);
+  if (length < kStampLength + 4 || std::strcmp(name + length - 4, ".log") != 0) return -1;
+  for (std::size_t i = 0; i < kStampLength; ++i) {
+    bool dash = i == 4 || i == 7 || i == 10 || i == 13;
+    if (dash ? name[i] != '-' : (name[i] < '0' || name[i] > '9')) return -1;
+  }
+  if (length == kStampLength + 4) return 0;
+  if (name[kStampLength] != '.' || length > kStampLength + 10) return -1;
+  long suffix = 0;
+  for (std::size_t i = kStampLength + 1; i < length - 4; ++i) {
+    if (name[i] < '0' || name[i] > '9') return -1;
+    suffix = suffix * 10 + (name[i] - '0');
+  }
+  return length == kStampLength + 5 ? -1 : suffix;
+}
+
+struct RotatedLog {
+  std::string name;
+  long suffix;
+  std::int64_t size;
+};
+
+// Removes the oldest rotated logs beyond the caps of korvd.conf.
+void PruneRotatedLogs(const std::string& directory) {
+  const KorvdConf& conf = g_manager.core.conf;
+  if (conf.log_keep_rotated == 0 && conf.log_keep_rotated_bytes == 0) return;
+  std::vector<RotatedLog> logs;
+  std::int64_t total = 0;
+  if (DIR* dir = ::opendir(directory.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      long suffix = RotatedSuffix(entry->d_name);
+      struct stat info;
+      std::string path = directory + "/" + entry->d_name;
+      if (suffix < 0 || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+      logs.push_back({entry->d_name, suffix, info.st_size});
+      total += info.st_size;
+    }
+    ::closedir(dir);
+  }
+  std::sort(logs.begin(), logs.end(), [](const RotatedLog& a, const RotatedLog& b) {
+    int order = a.name.compare(0, kStampLength, b.name, 0, kStampLength);
+    return order != 0 ? order < 0 : a.suffix < b.suffix;
+  });
+  std::size_t count = logs.size();
+  for (const RotatedLog& oldest : logs) {
+    bool too_many = conf.log_keep_rotated > 0 && count > static_cast<std::size_t>(conf.log_keep_rotated);
+    bool too_big = conf.log_keep_rotated_bytes > 0 && total > conf.log_keep_rotated_bytes;
+    if (!too_many && !too_big) break;
+    if (::unlink((directory + "/" + oldest.name).c_str()) != 0) continue;
+    --count;
+    total -= oldest.size;
+  }
+}
+
+// Moves the full log aside under its minute's name, or that name with
+// ".N" before ".log" when the name is taken: an earlier rotated log is
+// never replaced. A failed move is retried after the next line.
+void RotateLog(const std::string& path, const struct tm& local) {
+  std::string directory = LogDirectory();
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H-%M", &local);
+  for (int n = 0; n < kMaxRotationSuffix; ++n) {
+    std::string target = directory + "/" + stamp + (n == 0 ? "" : "." + std::to_string(n)) + ".log";
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      PruneRotatedLogs(directory);
+      return;
+    }
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL && errno != ENOSYS) return;
+    // A file system without the no-replace rename: a link cannot replace
+    // either.
+    if (::link(path.c_str(), target.c_str()) == 0) {
+      ::unlink(path.c_str());
+      PruneRotatedLogs(directory);
+      return;
+    }
+    if (errno != EEXIST) return;
+  }
+}
+
+// Writes one cleaned message to the log file or syslog and echoes it.
+void WriteLine(int level, const struct tm& local, const std::string& text) {
+  const CoreState& core = g_manager.core;
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%F %H:%M:%S", &local);
+  std::string line = core.syslog ? text : std::string(stamp) + " : " + text;
+  if (line.size() > kLineMax) line.resize(kLineMax);
+  if (!core.syslog) line += "\r\n";
+
+  bool echo = !core.daemon && (!g_manager.server.server_running || core.status_monitor == 0);
+  if (echo) {
+    if (core.syslog) std::printf("%s : ", stamp);
+    std::printf("%s", line.c_str());
+    std::fflush(stdout);
+  }
+
+  if (core.syslog) {
+    syslog(level | core.syslog_facility, "%s", line.c_str());
+    return;
+  }
+  std::string path = LogFilePath();
+  if (std::FILE* file = std::fopen(path.c_str(), "a+b")) {
+    std::fseek(file, 0, SEEK_END);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    std::fprintf(file, "%s", line.c_str());
+    std::fclose(file);
+  }
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && info.st_size >= kRotateSize) RotateLog(path, local);
 }
 
 }  // namespace
@@ -33,7 +176,6 @@ std::string AdminLogPath() { return LogDirectory() + "/adminlog.csv"; }
 
 void LogMessage(int level, const char* format, ...) {
   if (format == nullptr || format[0] == '\0') return;
-  const CoreState& core = g_manager.core;
   std::time_t now = std::time(nullptr);
   struct tm local;
   localtime_r(&now, &local);
@@ -43,46 +185,28 @@ void LogMessage(int level, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
+  std::string text = CleanText(message);
 
-  char stamp[64];
-  std::strftime(stamp, sizeof stamp, "%F %H:%M:%S", &local);
-
-  char line[kLineMax + 3];
-  if (core.syslog) {
-    std::snprintf(line, kLineMax + 1, "%s", message);
+  // A flood of one message (a client sending junk, a failing peer) is
+  // written line for line up to the threshold within a minute, then only
+  // counted; the count is written when another message comes or the
+  // minute is over.
+  LogRepeat& repeat = g_manager.core.log_repeat;
+  std::int64_t threshold = g_manager.core.conf.log_repeat_threshold;
+  std::int64_t minute = static_cast<std::int64_t>(now) / 60;
+  if (threshold > 0 && minute == repeat.minute && text == repeat.last) {
+    if (++repeat.run > threshold) {
+      ++repeat.suppressed;
+      return;
+    }
   } else {
-    std::snprintf(line, kLineMax + 1, "%s : %s", stamp, message);
+    if (repeat.suppressed > 0) {
+      WriteLine(level, local, "last message repeated " + std::to_string(repeat.suppressed) +
+                                  " times");
+    }
+    repeat = LogRepeat{text, minute, 1, 0};
   }
-  for (char* p = line; *p != '\0'; ++p) {
-    if (*p == '\r' || *p == '\n') *p = ' ';
-    if (static_cast<unsigned char>(*p) == 0x80) *p = ' ';
-  }
-  if (!core.syslog) std::strcat(line, "\r\n");
-
-  bool echo = !core.daemon && (!g_manager.server.server_running || core.status_monitor == 0);
-  if (echo) {
-    if (core.syslog) std::printf("%s : ", stamp);
-    std::printf("%s", line);
-    std::fflush(stdout);
-  }
-
-  if (core.syslog) {
-    syslog(level | core.syslog_facility, "%s", line);
-    return;
-  }
-  std::string path = LogFilePath();
-  if (std::FILE* file = std::fopen(path.c_str(), "a+b")) {
-    std::fseek(file, 0, SEEK_END);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    std::fprintf(file, "%s", line);
-    std::fclose(file);
-  }
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && info.st_size >= kRotateSize) {
-    char name[64];
-    std::strftime(name, sizeof name, "/%Y-%m-%d-%H-%M.log", &local);
-    std::rename(path.c_str(), (LogDirectory() + name).c_str());
-  }
+  WriteLine(level, local, text);
 }
 
 void AppendAdminLog(const char* player, const char* address, const char* keyhash,

@@ -77,8 +77,18 @@ struct Scan {
 
 CoreState& Core() { return g_manager.core; }
 
+// The start directory, "." when it cannot be told.
+std::string StartDirectory() {
+  char cwd[PATH_MAX];
+  return ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
+}
+
+// A relative -path is taken from the start directory at once: the daemon
+// changes directory when it detaches and builds every path from this one.
 void SetPath(Scan&, const char* value) {
-  std::string path = CutText(value, kMaxPathText);
+  std::string path = value;
+  if (path[0] != '/') path = StartDirectory() + "/" + path;
+  path = CutText(path, kMaxPathText);
   if (!path.empty() && path.back() == '/') path.pop_back();
   Core().server_dir = path;
 }
@@ -222,6 +232,31 @@ void ScanOption(Scan& scan, int argc, char** argv, int& i) {
   row->action(scan, value);
 }
 
+// The command name a process runs under ("" when it cannot be read).
+std::string ProcessName(const std::string& pid) {
+  std::string name;
+  if (std::FILE* file = std::fopen(("/proc/" + pid + "/comm").c_str(), "r")) {
+    ReadLineBounded(file, 64, &name);
+    std::fclose(file);
+  }
+  return name;
+}
+
+// True when `pid` runs the same program as this process: the same
+// executable, or the same command name (a daemon of another build).
+bool IsKorvdProcess(int pid) {
+  std::string id = std::to_string(pid);
+  char mine[PATH_MAX];
+  char theirs[PATH_MAX];
+  ssize_t mine_length = ::readlink("/proc/self/exe", mine, sizeof mine);
+  ssize_t theirs_length = ::readlink(("/proc/" + id + "/exe").c_str(), theirs, sizeof theirs);
+  if (mine_length > 0 && mine_length == theirs_length &&
+      std::memcmp(mine, theirs, static_cast<std::size_t>(mine_length)) == 0)
+    return true;
+  std::string name = ProcessName(id);
+  return !name.empty() && name == ProcessName("self");
+}
+
 void ReadPidAndKill(Scan& scan) {
   const std::string& path = Core().pid_file_path;
   std::FILE* file = std::fopen(path.c_str(), "rt");
@@ -231,8 +266,16 @@ void ReadPidAndKill(Scan& scan) {
   std::fclose(file);
   if (!read) return scan.Exit(1, ">>> Error: Couldn't read pid file: " + path + "!\n");
   int pid = ParseInt(line);
-  if (pid == 0) return scan.Exit(1, ">>> Error: Pid file contains an invalid pid! (0)\n");
   char text[1200];
+  // 0 or a negative number would signal process groups, 1 is init.
+  if (pid <= 1) {
+    std::snprintf(text, sizeof text, ">>> Error: Pid file contains an invalid pid! (%i)\n", pid);
+    return scan.Exit(1, text);
+  }
+  if (!IsKorvdProcess(pid)) {
+    std::snprintf(text, sizeof text, ">>> Error: Pid %i is not a korvd process!\n", pid);
+    return scan.Exit(1, text);
+  }
   if (::kill(pid, SIGTERM) != 0) {
     std::snprintf(text, sizeof text, ">>> Error: Couldn't send SIGTERM to pid %i! %s\n", pid,
                   ErrorText(errno).c_str());
@@ -248,8 +291,7 @@ const char* UsageText() { return kUsage; }
 const char* LicenseText() { return kLicenseText; }
 
 void SetCommandLineDefaults() {
-  char cwd[PATH_MAX];
-  std::string start = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
+  std::string start = StartDirectory();
   Core().server_dir = CutText(start, kMaxPathText);
   Core().pid_file_path = CutText(start + "/korvd.pid", kMaxPathText);
   Core().server_args.clear();

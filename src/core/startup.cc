@@ -21,9 +21,12 @@
 #include <utility>
 
 #include "core/helpers.h"
+#include "core/korvd_conf.h"
 #include "core/log.h"
+#include "core/main_loop.h"
 #include "core/manager_state.h"
 #include "core/options.h"
+#include "links/console.h"
 #include "remote/accounts.h"
 #include "remote/session.h"
 #include "server/launch.h"
@@ -47,11 +50,15 @@ std::uint32_t ListenAddress() {
 
 std::string Errno() { return ErrorText(errno); }
 
-void RecordSignal(int signal) { g_manager.core.caught_signal = signal; }
+void RecordSignal(int signal) {
+  g_manager.core.caught_signal = signal;
+  WakeMainLoop();
+}
 
 void ReapChild(int) {
   int saved = errno;
   ReapServerChildren();
+  WakeMainLoop();
   errno = saved;
 }
 
@@ -101,6 +108,9 @@ void CheckInstallation() {
       EndStart("Couldn't create overlayPath directory! " + Errno());
     if (::mkdir((Core().overlay_path + "settings").c_str(), 0755) != 0 && errno != EEXIST)
       EndStart("Couldn't create overlayPath Settings directory! " + Errno());
+    // The logs folder made when the option was read needs an overlay that
+    // exists: a new overlay gets it now.
+    ::mkdir((Core().overlay_path + "logs").c_str(), 0755);
   }
   Core().punkbuster_installed = FileExists(dir + "/pb/pbsv.so");
   if (!Core().punkbuster_installed) {
@@ -171,9 +181,34 @@ void LoadAccountsOrEnd() {
     EndStart("Couldn't load user file! " + ErrorText(LastError()));
 }
 
+// Takes the console credentials from the settings, as for a server the
+// daemon adopts.
+void TakeConsoleCredentials() {
+  ServerState& server = g_manager.server;
+  server.console_user = CutText(SettingText(kSetConsoleUsername), 31);
+  server.console_password = CutText(SettingText(kSetConsolePassword), 31);
+}
+
+// -stop: the server is asked to quit over its console first when the
+// console settings allow it, as a running daemon does; StopServer forces
+// it only when it is still there after the wait. The process then ends.
+[[noreturn]] void StopServerAndEnd() {
+  g_manager.server.server_running = true;
+  TakeConsoleCredentials();
+  if (SettingValue(kSetEnableRemoteConsole) != 0 && !g_manager.server.console_user.empty())
+    ReconnectConsole();
+  if (StopServer(false)) {
+    LogMessage(6, "Server stopped via command-line option.");
+  } else {
+    LogMessage(6, "Couldn't stop server via command-line option!");
+  }
+  std::exit(0);
+}
+
 // Adopts a server of this directory that already runs, or stops it with
-// -stop (the process then ends), or starts one with -start.
-void FindOrStartServer() {
+// -stop (the process then ends). True when -start must launch a server
+// (after detaching, so that the server is the running daemon's child).
+bool FindServerOrStop() {
   ServerState& server = g_manager.server;
   if (FileExists("bf1942.pid")) {
     std::string line;
@@ -187,24 +222,27 @@ void FindOrStartServer() {
     if (!FindServerProcess(&server.server_pid)) server.server_pid = 0;
   }
   if (server.server_pid != 0 && FindServerProcess(&server.server_pid)) {
-    if (Core().stop) {
-      if (StopServer(false)) {
-        LogMessage(6, "Server stopped via command-line option.");
-      } else {
-        LogMessage(6, "Couldn't stop server via command-line option!");
-      }
-      std::exit(0);
-    }
+    if (Core().stop) StopServerAndEnd();
     server.server_running = true;
-    server.console_user = CutText(SettingText(kSetConsoleUsername), 31);
-    server.console_password = CutText(SettingText(kSetConsolePassword), 31);
+    TakeConsoleCredentials();
     LogMessage(6, "Server is already running, monitoring enabled.");
-  } else if (Core().start) {
-    if (StartServer()) {
-      LogMessage(6, "Server started via command-line option.");
-    } else {
-      LogMessage(6, "Couldn't start server via command-line option!");
-    }
+    return false;
+  }
+  return Core().start;
+}
+
+void StartServerFromCommandLine() {
+  if (StartServer()) {
+    LogMessage(6, "Server started via command-line option.");
+  } else {
+    LogMessage(6, "Couldn't start server via command-line option!");
+  }
+}
+
+void LoadOwnSettings() {
+  if (!LoadKorvdConf(KorvdConfPath(), &Core().conf)) {
+    LogMessage(6, "WARNING: Couldn't read %s! %s", KorvdConfPath().c_str(),
+               ErrorText(LastError()).c_str());
   }
 }
 
@@ -229,8 +267,15 @@ void Daemonize() {
   if (::chdir(Core().server_dir.c_str()) != 0) {
     // The directory was checked at start-up; staying where we are is harmless.
   }
-  ::umask(0);
+  // Nothing the daemon or its server creates is writable by others.
+  mode_t mask = ::umask(0);
+  ::umask(mask | S_IWGRP | S_IWOTH);
   for (int fd = 0; fd < 1024; ++fd) ::close(fd);
+  // Descriptors 0 to 2 stay taken, so that no socket becomes the standard
+  // input or error of the daemon or of a server it launches.
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::open("/dev/null", O_RDWR) != fd) break;
+  }
 }
 
 bool OpenListenSocket() {
@@ -264,6 +309,7 @@ bool OpenListenSocket() {
 
 bool RunStartupSequence() {
   InitCompressionAndSystem();
+  LoadOwnSettings();
   LogDebugSettings();
   CheckInstallation();
   CreateDaemonFiles();
@@ -274,8 +320,9 @@ bool RunStartupSequence() {
   // The schedule is loaded here, before the snapshot is taken.
   TakeSettingsSnapshot();
   InitSessionTable();
-  FindOrStartServer();
+  bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
+  if (start) StartServerFromCommandLine();
   WritePidFile();
   return OpenListenSocket();
 }

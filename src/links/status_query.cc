@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "core/helpers.h"
+#include "core/main_loop.h"
 #include "core/log.h"
 #include "core/manager_state.h"
 #include "settings/settings_table.h"
@@ -64,7 +65,7 @@ bool WaitForDatagram(int fd, Clock::time_point deadline) {
     pollfd entry{fd, POLLIN, 0};
     int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
     if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
+    if (ready == 0 || errno != EINTR || EndRequested()) return false;
   }
 }
 

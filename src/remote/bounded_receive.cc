@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "core/helpers.h"
+#include "core/main_loop.h"
 
 namespace {
 
@@ -24,7 +25,11 @@ int WaitReadable(int socket, Deadline deadline) {
   FD_SET(socket, &set);
   timeval timeout{static_cast<time_t>(left.count() / 1000000),
                   static_cast<suseconds_t>(left.count() % 1000000)};
-  int ready = ::select(socket + 1, &set, nullptr, nullptr, &timeout);
+  int ready = EndRequested() ? -1 : ::select(socket + 1, &set, nullptr, nullptr, &timeout);
+  if (EndRequested()) {  // the daemon is ending: no peer holds it up
+    errno = EINTR;
+    return -1;
+  }
   if (ready < 0 && errno == EINTR) return 1;
   return ready;
 }

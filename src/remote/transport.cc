@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "core/helpers.h"
+#include "core/main_loop.h"
 #include "core/log.h"
 
 namespace {
@@ -33,8 +34,13 @@ int WaitReady(int socket, bool for_write) {
   FD_ZERO(&set);
   FD_SET(socket, &set);
   timeval timeout{kWaitSeconds, 0};
-  int ready = for_write ? ::select(socket + 1, nullptr, &set, nullptr, &timeout)
-                        : ::select(socket + 1, &set, nullptr, nullptr, &timeout);
+  int ready = EndRequested() ? -1
+              : for_write  ? ::select(socket + 1, nullptr, &set, nullptr, &timeout)
+                           : ::select(socket + 1, &set, nullptr, nullptr, &timeout);
+  if (EndRequested()) {  // the daemon is ending: no peer holds it up
+    errno = EINTR;
+    return -1;
+  }
   if (ready < 0 && errno == EINTR) return 1;  // try the transfer again
   return ready;
 }

@@ -82,6 +82,20 @@ TEST(DaemonProcess, FirstStartCreatesFilesAndEndsOnSigterm) {
   EXPECT_NE(log.find(" : Exited\r\n", exiting), std::string::npos);
 }
 
+// A relative -path and a new overlay: the log is in the new overlay's logs
+// folder from the first run on.
+TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
+  TempDir dir;
+  MakeServerDir(dir / "srv");
+  std::string overlay = dir / "new-overlay";
+  Process korvd;
+  ASSERT_TRUE(korvd.Start({Korvd(), "-path", "srv", "-port", std::to_string(FreePort()),
+                           "+overlayPath", overlay},
+                          dir.path(), dir / "out.txt"));
+  EXPECT_TRUE(WaitForText(overlay + "/logs/korvd.log", "Listening on")) << ReadFile(dir / "out.txt");
+  EXPECT_TRUE(std::filesystem::exists(overlay + "/settings/korvane.con"));
+}
+
 TEST(DaemonProcess, KillOptionSendsSigtermToThePidFilesDaemon) {
   TempDir dir;
   MakeServerDir(dir.path());

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <algorithm>
+#include <ctime>
 #include <regex>
+#include <vector>
 
 #include "core/manager_state.h"
 #include "support/process_harness.h"
@@ -32,13 +35,31 @@ TEST_F(LogTest, LineHasTimestampSeparatorAndCrLf) {
       << text;
 }
 
-TEST_F(LogTest, LineBreaksAnd0x80BecomeBlanks) {
-  LogMessage(6, "a\nb\rc\x80" "d");
+TEST_F(LogTest, LineBreaksBecomeBlanksAndControlsAreEscaped) {
+  LogMessage(6, "a\nb\rc\x80" "d\x1b[2J\x07\te\x7f" "f");
   std::string text = ReadFile(dir_ / "korvd.log");
-  EXPECT_NE(text.find(" : a b c d\r\n"), std::string::npos);
+  EXPECT_NE(text.find(" : a b c d\\x1b[2J\\x07\te\\x7f" "f\r\n"), std::string::npos) << text;
   const char* empty = "";
   LogMessage(6, empty, 0);  // an empty format writes nothing
   EXPECT_EQ(ReadFile(dir_ / "korvd.log"), text);
+}
+
+// Identical lines past the threshold within one minute are counted, and
+// the count is written before the next different line.
+TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
+  g_manager.core.conf.log_repeat_threshold = 3;
+  for (int attempt = 0; attempt < 3; ++attempt) {  // a minute may turn meanwhile
+    std::filesystem::remove(dir_ / "korvd.log");
+    std::time_t minute = std::time(nullptr) / 60;
+    for (int i = 0; i < 7; ++i) LogMessage(6, "Client sent junk");
+    LogMessage(6, "other");
+    if (std::time(nullptr) / 60 != minute) continue;
+    std::string text = std::regex_replace(ReadFile(dir_ / "korvd.log"),
+                                          std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : )"), "");
+    EXPECT_EQ(text, "Client sent junk\r\nClient sent junk\r\nClient sent junk\r\n"
+                    "last message repeated 4 times\r\nother\r\n");
+    return;
+  }
 }
 
 TEST_F(LogTest, MessagesAreCutAt1023Characters) {
@@ -48,19 +69,48 @@ TEST_F(LogTest, MessagesAreCutAt1023Characters) {
   EXPECT_EQ(text.size(), 1023u + 2u);
 }
 
-TEST_F(LogTest, RotatesAfterTheLineThatCrossesTheLimit) {
-  std::string chunk(1000, 'r');
-  for (int i = 0; i < 600; ++i) LogMessage(6, "%s", chunk.c_str());
-  int rotated = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+// Rotated logs in the directory, oldest first.
+std::vector<std::string> RotatedLogs(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::string name = entry.path().filename();
-    if (std::regex_match(name, std::regex(R"(\d{4}-\d\d-\d\d-\d\d-\d\d\.log)"))) {
-      ++rotated;
-      EXPECT_GE(entry.file_size(), 512000u);
-      EXPECT_LT(entry.file_size(), 512000u + 1100u);
-    }
+    if (std::regex_match(name, std::regex(R"(\d{4}-\d\d-\d\d-\d\d-\d\d(\.[1-9]\d*)?\.log)")))
+      names.push_back(name);
   }
-  EXPECT_EQ(rotated, 1);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    int stamp = a.compare(0, 16, b, 0, 16);
+    if (stamp != 0) return stamp < 0;
+    return a.size() != b.size() ? a.size() < b.size() : a < b;  // ".log", ".1.log", ".10.log"
+  });
+  return names;
+}
+
+// Three rotations in one minute keep three files (none replaces another),
+// each rotated at the line that crossed the limit; the cap drops the oldest.
+TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
+  std::string chunk(900, 'r');
+  std::uintmax_t written = 0;
+  int line = 0;
+  for (; line < 1740; ++line) {
+    LogMessage(6, "%i %s", line, chunk.c_str());
+    written += std::to_string(line).size() + 1 + chunk.size() + 24;
+  }
+  std::vector<std::string> rotated = RotatedLogs(dir_.path());
+  ASSERT_EQ(rotated.size(), 3u);
+  std::uintmax_t kept = std::filesystem::file_size(dir_ / "korvd.log");
+  for (const std::string& name : rotated) {
+    EXPECT_GE(std::filesystem::file_size(dir_ / name), 512000u);
+    EXPECT_LT(std::filesystem::file_size(dir_ / name), 512000u + 1000u);
+    kept += std::filesystem::file_size(dir_ / name);
+  }
+  EXPECT_EQ(kept, written);
+  EXPECT_NE(ReadFile(dir_ / rotated[0]).find(" : 0 rrr"), std::string::npos);
+
+  g_manager.core.conf.log_keep_rotated = 2;
+  for (; line < 2300; ++line) LogMessage(6, "%i %s", line, chunk.c_str());
+  std::vector<std::string> left = RotatedLogs(dir_.path());
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0], rotated[2]);
   EXPECT_LT(ReadFile(dir_ / "korvd.log").size(), 512000u);
 }
 

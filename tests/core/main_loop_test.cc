@@ -2,7 +2,13 @@
 #include "core/main_loop.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "support/process_harness.h"
 
@@ -38,6 +44,33 @@ TEST(MainLoopProcess, SighupKeepsTheDaemonRunning) {
   korvd.Signal(SIGINT);
   EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 2);
   EXPECT_NE(ReadFile(dir / "korvd.log").find("Exiting due to signal (2)."), std::string::npos);
+}
+
+// SIGTERM ends a wait on a peer that sends a login byte by byte at once,
+// not when the login's deadline runs out.
+TEST(MainLoopProcess, SigtermEndsTheWaitOnAPeer) {
+  TempDir dir;
+  MakeServerDir(dir.path());
+  int port = FreePort();
+  Process korvd;
+  ASSERT_TRUE(korvd.Start({BuildPath("korvd"), "-path", dir.path(), "-port",
+                           std::to_string(port)},
+                          dir.path(), dir / "out.txt"));
+  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
+  int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::send(peer, "\x05", 1, 0), 1);  // the first byte of a length
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  korvd.Signal(SIGTERM);
+  EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 15);
+  ::close(peer);
+  std::string log = ReadFile(dir / "korvd.log");
+  EXPECT_EQ(log.find("timed out"), std::string::npos) << log;
+  EXPECT_NE(log.find("Exiting due to signal (15)."), std::string::npos);
 }
 
 }  // namespace

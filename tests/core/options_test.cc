@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <initializer_list>
 #include <vector>
@@ -107,6 +108,11 @@ TEST_F(OptionsTest, PathsAreCutAndLoseOneTrailingSlash) {
   Scan({"-path", "/srv/game/"});
   EXPECT_EQ(core().server_dir, "/srv/game");
   EXPECT_EQ(core().settings_dir, "/srv/game/mods/bf1942/settings");
+  // A relative path is taken from the start directory at once.
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  Scan({"-path", "tmp/x/"});
+  EXPECT_EQ(core().server_dir, std::string(cwd) + "/tmp/x");
   std::string huge = "/" + std::string(5000, 'p');
   Scan({"-path", huge.c_str()});
   EXPECT_EQ(core().server_dir.size(), 4095u);
@@ -154,6 +160,21 @@ TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
   korvtest::WriteFile(pid_file, "junk\n");
   EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
             ">>> Error: Pid file contains an invalid pid! (0)\n");
+  // Only a korvd process is signalled: never another program...
+  korvtest::Process other;
+  ASSERT_TRUE(other.Start({"/bin/sleep", "30"}, dir_.path(), dir_ / "sleep.txt"));
+  // Until it has run exec the child is still this test program.
+  ASSERT_TRUE(korvtest::WaitForText("/proc/" + std::to_string(other.pid()) + "/comm", "sleep"));
+  korvtest::WriteFile(pid_file, std::to_string(other.pid()));
+  ASSERT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
+            ">>> Error: Pid " + std::to_string(other.pid()) + " is not a korvd process!\n");
+  EXPECT_TRUE(other.running());
+  // ...nor a process group, nor every process (-1), nor init.
+  for (const char* pid : {"-2147483647", "-1", "1"}) {
+    korvtest::WriteFile(pid_file, pid);
+    EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
+              std::string(">>> Error: Pid file contains an invalid pid! (") + pid + ")\n");
+  }
 }
 
 }  // namespace

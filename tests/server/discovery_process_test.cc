@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/gamesim_client.h"
+#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 using namespace korvtest;
@@ -101,13 +102,31 @@ TEST_F(DiscoveryTest, OverlayPathsMustMatchUnlessTheServerSaysThreeDashes) {
             std::string::npos);
 }
 
+// -stop asks the server to quit over its console first; only a server that
+// ignores it is killed.
 TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
+  WriteFile(game_.settings() + "/korvane.con",
+            KorvaneCon({{"game.serverIP", "127.0.0.1"},
+                        {"game.serverPort", std::to_string(game_.game_port)},
+                        {"game.gameSpyLANPort", std::to_string(game_.status_port)},
+                        {"manager.consolePort", std::to_string(game_.console_port)},
+                        {"manager.consoleUsername", "\"UserName\""},
+                        {"manager.consolePassword", "\"Sesamine\""}}));
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   int status = -1;
   std::string log = RunDaemon({"-stop"}, &status);
   EXPECT_EQ(status, 0);
   EXPECT_NE(log.find("Server stopped via command-line option.\r\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Listening on"), std::string::npos);
+  EXPECT_EQ(log.find("Terminating server with extreme prejudice!"), std::string::npos) << log;
+  EXPECT_EQ(server_.Wait(std::chrono::seconds(10)), 0);
+
+  game_.WriteScenario("ignore-quit\n");
+  std::filesystem::remove(game_.out());
+  std::filesystem::remove(Log());
+  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+  log = RunDaemon({"-stop"}, &status);
+  EXPECT_NE(log.find("Terminating server with extreme prejudice!"), std::string::npos) << log;
   EXPECT_EQ(server_.Wait(std::chrono::seconds(10)), 128 + SIGKILL);
 }
 

@@ -1,8 +1,10 @@
 // Launching the game server from the real daemon: the pre-launch refusals,
 // the files written for the server, and the exact argument vector.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -239,6 +241,66 @@ TEST(LaunchGamesim, StopKillsAServerThatIgnoresQuit) {
   // The polite wait happened: the daemon spent at least the 3 seconds.
   EXPECT_GE(took, std::chrono::seconds(3));
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
+}
+
+// Descriptor links of a process ("" for those that cannot be read).
+std::vector<std::string> DescriptorLinks(pid_t pid) {
+  std::vector<std::string> links;
+  std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::error_code error;
+    links.push_back(std::filesystem::read_symlink(entry.path(), error).string());
+  }
+  return links;
+}
+
+std::string StatusField(pid_t pid, const std::string& name) {
+  std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  std::size_t at = status.find("\n" + name + ":\t");
+  if (at == std::string::npos) return "";
+  at += name.size() + 3;
+  return status.substr(at, status.find('\n', at) - at);
+}
+
+// -daemon -start: the daemon detaches before it starts the server, so the
+// server is the running daemon's child; both have /dev/null as descriptors
+// 0 to 2, the server holds none of the daemon's sockets, and neither
+// creates files that others may write.
+TEST(LaunchGamesim, DaemonModeDetachesFirstAndGivesTheServerNothingOfItsOwn) {
+  gamesimtest::GameDir game;
+  LayOutLaunchable(&game, "");
+  std::string pid_file = game.dir / "korvd.pid";
+  ASSERT_EQ(RunToEnd({BuildPath("korvd"), "-path", game.dir.path(), "-daemon", "-start", "-exit",
+                      "-pid", pid_file, "-port", std::to_string(FreePort())},
+                     game.dir.path(), nullptr),
+            0);
+  std::string log = game.dir / "korvd.log";
+  ASSERT_TRUE(WaitForText(log, "Listening on"));
+  pid_t daemon = std::stoi(ReadFile(pid_file));
+  ASSERT_GT(daemon, 1);
+  std::string daemon_id = std::to_string(daemon);
+  pid_t server = std::atoi(ReadFile("/proc/" + daemon_id + "/task/" + daemon_id + "/children").c_str());
+  EXPECT_GT(server, 1) << ReadFile(log);
+  if (server > 1) {
+    ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20)));
+    std::vector<std::string> theirs = DescriptorLinks(server);
+    for (pid_t pid : {daemon, server}) {
+      for (int fd = 0; fd < 3; ++fd) {
+        EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" +
+                                                std::to_string(fd)),
+                  "/dev/null");
+      }
+      EXPECT_NE(std::stoi(StatusField(pid, "Umask"), nullptr, 8) & 02, 0) << pid;
+    }
+    for (const std::string& link : DescriptorLinks(daemon)) {
+      if (link.rfind("socket:", 0) == 0 || link.rfind("pipe:", 0) == 0) {
+        EXPECT_EQ(std::count(theirs.begin(), theirs.end(), link), 0) << link;
+      }
+    }
+  }
+  ::kill(daemon, SIGTERM);
+  EXPECT_TRUE(WaitForText(log, "Exited", std::chrono::seconds(20)));
+  if (server > 1 && StatusField(server, "Name") == "bf1942_lnxded") ::kill(server, SIGKILL);
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+// Reading korvd.conf with a small INI parser, through one table of keys.
+#include "core/korvd_conf.h"
+
+#include <ini.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/manager_state.h"
+
+namespace {
+
+struct ConfRow {
+  const char* section;
+  const char* key;
+  std::int64_t minimum;
+  std::int64_t maximum;
+  std::int64_t KorvdConf::*field;
+};
+
+constexpr ConfRow kRows[] = {
+    {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
+    {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
+    {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+};
+
+// A whole decimal number, nothing before or after it.
+bool ParseWholeNumber(const char* text, std::int64_t* value) {
+  if (text == nullptr || *text == '\0') return false;
+  errno = 0;
+  char* end = nullptr;
+  long long number = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0') return false;
+  *value = number;
+  return true;
+}
+
+int OnEntry(void* user, const char* section, const char* key, const char* value) {
+  auto* conf = static_cast<KorvdConf*>(user);
+  for (const ConfRow& row : kRows) {
+    if (strcasecmp(row.section, section) != 0 || strcasecmp(row.key, key) != 0) continue;
+    std::int64_t number = 0;
+    if (!ParseWholeNumber(value, &number) || number < row.minimum || number > row.maximum) {
+      LogMessage(6, "WARNING: korvd.conf: [%.64s] %.64s = \"%.64s\" is not a number from %lli "
+                    "to %lli; the default stays.",
+                 section, key, value, static_cast<long long>(row.minimum),
+                 static_cast<long long>(row.maximum));
+    } else {
+      conf->*row.field = number;
+    }
+    return 1;
+  }
+  LogMessage(6, "WARNING: korvd.conf: unknown setting [%.64s] %.64s ignored.", section, key);
+  return 1;
+}
+
+}  // namespace
+
+std::string KorvdConfPath() { return g_manager.core.settings_dir + "/korvd.conf"; }
+
+bool LoadKorvdConf(const std::string& path, KorvdConf* conf) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    if (errno == ENOENT) return true;
+    return FailWithErrno();
+  }
+  int result = ini_parse_file(file, OnEntry, conf);
+  std::fclose(file);
+  if (result > 0)
+    LogMessage(6, "WARNING: korvd.conf: line %i cannot be read; it was skipped.", result);
+  return true;
+}

@@ -1,0 +1,27 @@
+// korvd.conf: the daemon's own settings that korvane.con does not hold
+// (remote clients rely on its rows), read from INI sections. Without the
+// file every setting keeps its default.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct KorvdConf {
+  /* [log] */
+  // Rotated korvd logs kept beside the log; the oldest go first. 0 = no cap.
+  std::int64_t log_keep_rotated = 100;
+  // Total bytes of rotated logs kept. 0 = no cap.
+  std::int64_t log_keep_rotated_bytes = 256LL * 1024 * 1024;
+  // Identical lines written within one minute before further ones are only
+  // counted ("last message repeated N times"). 0 = every line is written.
+  std::int64_t log_repeat_threshold = 100;
+};
+
+// Reads `path` into *conf over its defaults. A missing file leaves every
+// default. Unknown keys, values out of range and unreadable lines are
+// logged with a WARNING and skipped. Returns false when the file exists but
+// cannot be opened (the defaults then hold; the last error says why).
+bool LoadKorvdConf(const std::string& path, KorvdConf* conf);
+
+// korvd.conf in the settings directory.
+std::string KorvdConfPath();

@@ -1,0 +1,46 @@
+// korvd.conf: defaults without the file, the [log] keys, and warnings for
+// what the reader cannot take.
+#include "core/korvd_conf.h"
+
+#include <gtest/gtest.h>
+
+#include "core/manager_state.h"
+#include "support/process_harness.h"
+
+using korvtest::ReadFile;
+using korvtest::WriteFile;
+
+namespace {
+
+TEST(KorvdConf, MissingFileKeepsDefaultsAndBadEntriesAreWarnedAbout) {
+  korvtest::TempDir dir;
+  ResetManagerState();
+  g_manager.core.server_dir = dir.path();
+  g_manager.core.daemon = true;
+  KorvdConf conf;
+  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  EXPECT_EQ(conf.log_keep_rotated, 100);
+  EXPECT_EQ(conf.log_repeat_threshold, 100);
+  EXPECT_EQ(ReadFile(dir / "korvd.log"), "");
+
+  WriteFile(dir / "korvd.conf",
+            "; our own settings\n[log]\nkeep_rotated = 7\nrepeat_threshold=0\n"
+            "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n");
+  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  EXPECT_EQ(conf.log_keep_rotated, 7);
+  EXPECT_EQ(conf.log_repeat_threshold, 0);
+  EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
+  std::string log = ReadFile(dir / "korvd.log");
+  EXPECT_NE(log.find(" : WARNING: korvd.conf: [log] keep_rotated_bytes = \"12x\" is not a number "
+                     "from 0 to 9223372036854775807; the default stays.\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" : WARNING: korvd.conf: unknown setting [log] colour ignored.\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find(" : WARNING: korvd.conf: unknown setting [other] keep_rotated ignored.\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find(" : WARNING: korvd.conf: line 9 cannot be read; it was skipped.\r\n"),
+            std::string::npos);
+}
+
+}  // namespace
