@@ -45,25 +45,6 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads an archive front to back through one buffer, never past the end of
 // the file; every call consumes bytes only when it succeeds.
 class ArchiveReader {

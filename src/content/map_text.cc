@@ -29,10 +29,6 @@ constexpr std::array<ModeCode, 5> kModeCodes = {{
     {"objectivemode", "GPM_OBJECTIVEMODE"},
 }};
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 std::string CodeOfGametype(const std::string& gametype) {
   for (const ModeCode& mode : kModeCodes) {
     if (gametype == mode.gametype) return std::string(mode.code);
@@ -81,19 +77,11 @@ std::optional<std::array<std::string, 3>> LevelOfLine(std::string_view line) {
 
 }  // namespace
 
-std::optional<std::string> ReportValue(std::string_view report, std::string_view key) {
-  std::string pattern = "\\" + std::string(key) + "\\";
-  std::size_t at = report.find(pattern);
-  if (at == std::string_view::npos) return std::nullopt;
-  std::string_view value = report.substr(at + pattern.size());
-  return CutText(value.substr(0, value.find('\\')), 1023);
-}
-
 std::string CurrentMapText(bool code_form, std::string_view report) {
   if (!g_manager.server.server_running) return "-";
-  std::optional<std::string> map = ReportValue(report, "mapname");
-  std::optional<std::string> mod = ReportValue(report, "gameId");
-  std::optional<std::string> gametype = ReportValue(report, "gametype");
+  std::optional<std::string> map = StatusValue(report, "mapname");
+  std::optional<std::string> mod = StatusValue(report, "gameId");
+  std::optional<std::string> gametype = StatusValue(report, "gametype");
   if (!map || !mod || !gametype) return "-";
   std::string map_name = CutText(*map, 63);
   LowerCase(map_name);
@@ -116,7 +104,7 @@ std::optional<std::string> CurrentLevelText(bool code_form, std::string_view sta
   }
   std::string path = g_manager.core.settings_dir +
                      (g_manager.server.server_running ? "/maplist.con" : "/servermaplist.con");
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rt"));
+  UniqueFile file(std::fopen(path.c_str(), "rt"));
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open map list file! %s", ErrorText(LastError()).c_str());

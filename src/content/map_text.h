@@ -7,11 +7,6 @@
 #include <string>
 #include <string_view>
 
-// The value of `key` in a status report ("\key\value\key\value..."): the
-// text after the first "\key\" up to the next '\', cut to 1023 characters;
-// none when the key is absent.
-std::optional<std::string> ReportValue(std::string_view report, std::string_view key);
-
 // "map mode mod" of the game being played, from the status report; the mode
 // as its code (code_form) or its label; "-" when no server runs or the
 // report lacks mapname, gameId or gametype. An unknown mode is "???".

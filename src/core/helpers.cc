@@ -17,37 +17,12 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 std::string DirectoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting the error that close() gave.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 mode_t ModeFor(FileAccess access) { return access == FileAccess::kOwnerOnly ? 0600 : 0644; }
 
@@ -134,13 +109,22 @@ std::string ErrorText(std::int32_t code) {
   return text;
 }
 
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+bool UniqueFd::Close() {
+  return ::close(Release()) == 0;
+}
+
+void FileCloser::operator()(std::FILE* file) const { std::fclose(file); }
+
 bool FileExists(const char* path) {
   if (path == nullptr) return false;
   // Non-blocking, so that a FIFO in place of a file cannot hold the daemon.
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno != ENOENT;
-  ::close(fd);
-  return true;
+  UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return fd.get() >= 0 || errno != ENOENT;
 }
 
 bool CreateFileWithDirs(const std::string& path_in, int mode, FileAccess access) {
@@ -508,4 +492,22 @@ bool ReadLineBounded(std::FILE* file, std::size_t limit, std::string* line) {
     if (c == '\n') break;
   }
   return !line->empty();
+}
+
+std::optional<std::string> StatusValue(std::string_view report, std::string_view key) {
+  constexpr std::size_t kMaxValue = 1023;
+  if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
+  while (!report.empty()) {
+    std::string_view found = TakeStatusField(report);
+    std::string_view value = TakeStatusField(report);
+    if (found == key) return std::string(value.substr(0, kMaxValue));
+  }
+  return std::nullopt;
+}
+
+std::string_view TakeStatusField(std::string_view& rest) {
+  std::size_t end = rest.find('\\');
+  std::string_view field = rest.substr(0, end);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  return field;
 }

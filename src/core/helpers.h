@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,43 @@ enum DaemonError : std::int32_t {
   kErrKeyhashLength = 30016,
   kErrKeyhashDigits = 30017,
 };
+
+// Owns an open descriptor (or none, -1) and closes it when dropped.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+
+  int get() const { return fd_; }
+  // Gives the descriptor up without closing it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the held descriptor, if any, and holds `fd` instead.
+  void Reset(int fd = -1);
+  // Closes now; false with errno set when close() reports an error (a
+  // write that was delayed until then may have failed).
+  bool Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Owns an open FILE* and closes it when dropped.
+struct FileCloser {
+  void operator()(std::FILE* file) const;
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The last error of the calling procedure (an errno value or a daemon code).
 void SetLastError(std::int32_t code);
@@ -139,6 +177,14 @@ inline void AppendCountedText(std::string& out, std::string_view text) {
   out.append(text);
   out.push_back('\0');
 }
+
+// A status report is "\\key\\value\\key\\value...". StatusValue reads it as
+// pairs (keys at even places, so a value is never taken for a key): the
+// value of the first such key, case kept, cut to 1023 characters. None when
+// the key is missing.
+std::optional<std::string> StatusValue(std::string_view report, std::string_view key);
+// Takes the next backslash-separated field off the front of `rest`.
+std::string_view TakeStatusField(std::string_view& rest);
 
 // Copies at most `max_chars` characters of `text` (cut to fit a buffer).
 std::string CutText(std::string_view text, std::size_t max_chars);

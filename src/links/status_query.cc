@@ -26,34 +26,26 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kReplyBudget = std::chrono::seconds(2);
-constexpr std::size_t kMaxValue = 1023;
 constexpr std::uint32_t kProbeRanges[][2] = {{23000, 23009}, {22000, 22010}};
-
-struct UdpSocket {
-  int fd = -1;
-  ~UdpSocket() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 // Opens the socket, ties it to the server's address and port (so that only
 // the server's datagrams are read, and a closed port shows as refused at
 // once), and sends the query with its terminating NUL.
-bool SendQuery(UdpSocket& udp, std::uint32_t port, const char* query) {
-  udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (udp.fd < 0) return FailWithErrno();
+bool SendQuery(UniqueFd& udp, std::uint32_t port, const char* query) {
+  udp.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (udp.get() < 0) return FailWithErrno();
   sockaddr_in local{};
   local.sin_family = AF_INET;
-  if (::bind(udp.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+  if (::bind(udp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
     return FailWithErrno();
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(static_cast<std::uint16_t>(port));
   server.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(SettingValue(kSetServerIp)));
-  if (::connect(udp.fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+  if (::connect(udp.get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
     return FailWithErrno();
   std::size_t length = std::strlen(query) + 1;
-  if (::send(udp.fd, query, length, 0) != static_cast<ssize_t>(length)) return FailWithErrno();
+  if (::send(udp.get(), query, length, 0) != static_cast<ssize_t>(length)) return FailWithErrno();
   return true;
 }
 
@@ -173,11 +165,11 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
     SetLastError(EINVAL);
     return std::nullopt;
   }
-  UdpSocket udp;
+  UniqueFd udp;
   if (!SendQuery(udp, port, query)) return std::nullopt;
   report.clear();
   bool final = false;
-  switch (CollectSegments(udp.fd, report, &final)) {
+  switch (CollectSegments(udp.get(), report, &final)) {
     case Collect::kFailed:
       return std::nullopt;
     case Collect::kTimedOut:
@@ -221,19 +213,3 @@ bool IdentifyStatusPort() {
   return true;
 }
 
-std::optional<std::string> StatusValue(std::string_view report, std::string_view key) {
-  if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
-  while (!report.empty()) {
-    std::string_view found = TakeStatusField(report);
-    std::string_view value = TakeStatusField(report);
-    if (found == key) return std::string(value.substr(0, kMaxValue));
-  }
-  return std::nullopt;
-}
-
-std::string_view TakeStatusField(std::string_view& rest) {
-  std::size_t end = rest.find('\\');
-  std::string_view field = rest.substr(0, end);
-  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-  return field;
-}

@@ -18,11 +18,4 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query);
 // configured status port first, then 23000-23009 and 22000-22010. True
 // when g_manager.links.status_port is set afterwards.
 bool IdentifyStatusPort();
-
-// The value of `key` in a report read as pairs (keys at even places, so a
-// value is never taken for a key): the value of the first such key, cut to
-// 1023 characters. None when the key is missing.
-std::optional<std::string> StatusValue(std::string_view report, std::string_view key);
-
-// Takes the next backslash-separated field off the front of `rest`.
-std::string_view TakeStatusField(std::string_view& rest);
+// Reports are read with StatusValue and TakeStatusField (core/helpers.h).

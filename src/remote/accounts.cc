@@ -31,11 +31,6 @@ constexpr std::size_t kLineLimit = 1024;
 constexpr std::size_t kMaxAccountFile = 4u << 20;
 constexpr char kLetters[] = "SGFIATMPBUHC";
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 // The five comma-separated fields of one row (the fifth runs to the end).
 struct Row {
   std::string_view fields[5];

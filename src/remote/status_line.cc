@@ -19,11 +19,6 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 void LogErrno(const char* format) {
   int code = errno;
   LogMessage(6, format, ErrorText(code).c_str());

@@ -192,8 +192,7 @@ void SendAbort(int socket) {
 // end; files beyond the frame limit are refused (EFBIG). `*length` is the
 // number of bytes actually read.
 Block ReadFrameSource(const std::string& path, std::size_t* length) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     FailWithErrno();
     return Block();

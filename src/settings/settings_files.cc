@@ -21,11 +21,6 @@ namespace {
 constexpr std::size_t kLineLimit = 1024;
 constexpr int kMaxGroup = 11;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 void Appendf(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Appendf(std::string* out, const char* format, ...) {
   char buffer[kLineLimit + 64];
@@ -79,25 +74,25 @@ void WriteWelcomeLines(std::string* out, std::string_view key, const std::string
   }
 }
 
-// Integer rows written under a console key take the console's units.
-void WriteIntegerLine(std::string* out, std::string_view key, int index, std::int32_t value) {
+// Integer rows written under an "admin" console key take the console's
+// units.
+void WriteIntegerLine(std::string* out, std::string_view key, const SettingEntry& row) {
   std::string key_text(key);
   const char* k = key_text.c_str();
-  if (!StartsWithNoCase(key, "admin")) {
-    Appendf(out, "%s %li\n", k, static_cast<long>(value));
-  } else if (index == kSetGameTime) {
-    Appendf(out, "%s %li\n", k, static_cast<long>(value) * 60);
-  } else if (index == kSetTicketRatio ||
-             (index >= kSetSoldierFriendlyFire && index <= kSetVehicleFriendlyFireOnSplash)) {
+  long value = row.value;
+  ConsoleUnit unit = StartsWithNoCase(key, "admin") ? row.unit : ConsoleUnit::kSame;
+  if (unit == ConsoleUnit::kSeconds) {
+    Appendf(out, "%s %li\n", k, value * 60);
+  } else if (unit == ConsoleUnit::kFraction) {
     Appendf(out, "%s %.2f\n", k, value / 100.0);
-  } else if (index == kSetNumberOfRounds && value == 0) {
+  } else if (unit == ConsoleUnit::kRounds && value == 0) {
     Appendf(out, "%s %i\n", k, -1);
   } else {
-    Appendf(out, "%s %li\n", k, static_cast<long>(value));
+    Appendf(out, "%s %li\n", k, value);
   }
 }
 
-void WriteEntryLine(std::string* out, std::string_view key, int index, const SettingEntry& row) {
+void WriteEntryLine(std::string* out, std::string_view key, const SettingEntry& row) {
   std::string key_text(key);
   const char* k = key_text.c_str();
   long value = row.value;
@@ -115,7 +110,7 @@ void WriteEntryLine(std::string* out, std::string_view key, int index, const Set
       WriteWelcomeLines(out, key, row.text);
       break;
     case SettingType::kInteger:
-      WriteIntegerLine(out, key, index, row.value);
+      WriteIntegerLine(out, key, row);
       break;
     case SettingType::kNegativeInteger:
       Appendf(out, "%s %li\n", k, -value);
@@ -149,27 +144,17 @@ bool ReplaceWithMessage(const std::string& path, const std::string& contents,
   return false;
 }
 
-bool IsTextKind(SettingType type) {
-  return type == SettingType::kText || type == SettingType::kWelcomeText ||
-         type == SettingType::kChoice;
-}
-
-// Passwords never reach the log: anyone allowed to download it would read
-// them there.
-bool IsPasswordSetting(int index) {
-  return index == kSetServerPassword || index == kSetConsolePassword ||
-         index == kSetReservedPassword;
-}
-
 // Logs what a client's load changed in one row.
 void AuditChange(const ClientSession& who, int index, const SettingEntry& old_row) {
   const SettingEntry& row = Setting(index);
   const char* user = who.user_name.c_str();
   const char* address = who.address.c_str();
   const char* name = SettingName(index);
-  if (IsTextKind(row.type)) {
+  if (UsesText(row.type)) {
     if (row.text == old_row.text) return;
-    bool secret = IsPasswordSetting(index);
+    // Passwords never reach the log: anyone allowed to download it would
+    // read them there.
+    bool secret = row.secret;
     LogMessage(6, "User %s at %s changed %s from [%s] to [%s].", user, address, name,
                secret ? "********" : old_row.text.c_str(), secret ? "********" : row.text.c_str());
     return;
@@ -200,7 +185,7 @@ void ResolveBalanceConflict() {
 
 void WriteSettingLine(std::string* out, std::string_view key, int index) {
   if (index < 0 || index >= kSettingCount) return;
-  WriteEntryLine(out, key, index, Setting(index));
+  WriteEntryLine(out, key, Setting(index));
 }
 
 bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
@@ -360,10 +345,10 @@ bool WriteServerSettings(const std::string& path) {
       // address, which the daemon uses to reach it.
       SettingEntry any = row;
       any.value = 0;
-      WriteEntryLine(&contents, row.game_key, i, any);
+      WriteEntryLine(&contents, row.game_key, any);
       continue;
     }
-    WriteEntryLine(&contents, row.game_key, i, row);
+    WriteEntryLine(&contents, row.game_key, row);
   }
   const std::string& unpure = g_manager.settings.unpure_mods;
   if (!unpure.empty()) contents += "game.serverUnpureMods " + unpure + "\r\n";
@@ -385,7 +370,7 @@ bool WriteServerAutoexec(const std::string& path) {
     const SettingEntry& row = Setting(i);
     if (row.console_key.empty() || StartsWithNoCase(row.console_key, "manager")) continue;
     if (i == kSetGravity && SettingValue(kSetGravityEnabled) != 1) continue;
-    WriteEntryLine(&contents, row.console_key, i, row);
+    WriteEntryLine(&contents, row.console_key, row);
   }
   return ReplaceWithMessage(path, contents, "Couldn't open server autoexec file!");
 }

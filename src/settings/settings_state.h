@@ -27,6 +27,25 @@ enum class SettingType : std::uint32_t {
   kAddress = 9,
 };
 
+// How a row reaches the running game server over its console.
+enum class ConsoleExchange : std::uint8_t {
+  kNone,        // only through the start-up files, or the daemon's own
+  kPushed,      // sent when changed, never read back
+  kReadBack,    // read back after every console login, sent when changed
+  kFromReport,  // read from the status report (under `report_key`) after a
+                // login, sent when changed
+};
+
+// The unit the console uses for an Integer row where the table keeps
+// another; it applies to the row's console key: the value read back, the
+// value pushed, and the line in the autoexec file.
+enum class ConsoleUnit : std::uint8_t {
+  kSame,
+  kSeconds,   // the table holds minutes
+  kFraction,  // the table holds percent; the console takes 1.0 for 100
+  kRounds,    // the autoexec file writes 0 (no limit) as -1; a push sends 0
+};
+
 // One row of the settings table. The constant part comes from the compiled
 // table; `text` and `value` are the current value.
 struct SettingEntry {
@@ -41,6 +60,10 @@ struct SettingEntry {
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;        // Text, WelcomeText: maximum length
   bool restart_only = false;
+  bool secret = false;             // a password: never written to the log
+  ConsoleExchange exchange = ConsoleExchange::kNone;
+  ConsoleUnit unit = ConsoleUnit::kSame;
+  std::string_view report_key;     // kFromReport: the status report's key
 };
 
 struct SettingsState {

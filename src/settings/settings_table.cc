@@ -16,6 +16,8 @@
 namespace {
 
 using T = SettingType;
+using X = ConsoleExchange;
+using U = ConsoleUnit;
 
 // The constant part of one row.
 struct SettingRow {
@@ -28,6 +30,25 @@ struct SettingRow {
   std::int32_t minimum;
   std::int32_t maximum;
   bool restart_only;
+  bool secret = false;
+  ConsoleExchange exchange = X::kNone;
+  ConsoleUnit unit = U::kSame;
+  const char* report_key = "";
+
+  // The columns a few rows add, so each row still reads as one line.
+  constexpr SettingRow Secret() const {
+    SettingRow row = *this;
+    row.secret = true;
+    return row;
+  }
+  constexpr SettingRow Live(ConsoleExchange how, ConsoleUnit in = U::kSame,
+                            const char* report = "") const {
+    SettingRow row = *this;
+    row.exchange = how;
+    row.unit = in;
+    row.report_key = report;
+    return row;
+  }
 };
 
 constexpr const char* kBandwidthChoices =
@@ -68,72 +89,79 @@ constexpr std::array<SettingRow, kSettingCount> kRows = {{
     Int(0, "game.serverMaxPlayers", "", 32, 2, 64, true),
     {0, "game.setServerWelcomeMessage", "", T::kWelcomeText, "", 0, 0, 324, false},
     Bool(0, "game.serverInternet", "", 0, true),
-    {0, "game.serverBandwidthChokeLimit", "admin.bandwidthChokeLimit", T::kChoice,
-     kBandwidthChoices, 1, 0, 0, true},
-    {0, "game.serverMaxAllowedConnectionType", "admin.maxAllowedConnectionType", T::kChoice,
-     kConnectionChoices, 4, 0, 0, true},
+    SettingRow{0, "game.serverBandwidthChokeLimit", "admin.bandwidthChokeLimit", T::kChoice,
+               kBandwidthChoices, 1, 0, 0, true}
+        .Live(X::kReadBack),
+    SettingRow{0, "game.serverMaxAllowedConnectionType", "admin.maxAllowedConnectionType",
+               T::kChoice, kConnectionChoices, 4, 0, 0, true}
+        .Live(X::kReadBack),
     Int(0, "game.serverCoopCPU", "", 100, 1, 100, true),
     Int(0, "game.serverContentCheck", "", 0, 0, 2),
-    Text(1, "game.serverPassword", "", "", false, 32),
-    Int(1, "game.serverNumberOfRounds", "admin.setNrOfRounds", 3, 0, 10),
-    Int(1, "game.serverGameTime", "admin.timeLimit", 0, 0, 120),
-    Int(1, "game.serverScoreLimit", "admin.scoreLimit", 0, 0, 120),
-    Int(1, "game.serverTicketRatio", "admin.setTicketRatio", 100, 10, 1000),
+    Text(1, "game.serverPassword", "", "", false, 32).Secret(),
+    Int(1, "game.serverNumberOfRounds", "admin.setNrOfRounds", 3, 0, 10)
+        .Live(X::kFromReport, U::kRounds, "Number Of Rounds"),
+    Int(1, "game.serverGameTime", "admin.timeLimit", 0, 0, 120).Live(X::kReadBack, U::kSeconds),
+    Int(1, "game.serverScoreLimit", "admin.scoreLimit", 0, 0, 120).Live(X::kReadBack),
+    Int(1, "game.serverTicketRatio", "admin.setTicketRatio", 100, 10, 1000)
+        .Live(X::kFromReport, U::kFraction, "Ticket Ratio"),
     Int(1, "game.objectiveAttackerTicketsMod", "", 100, 50, 200),
     Int(1, "game.serverCoopAISkill", "", 50, 1, 100),
     Int(1, "game.serverAlliedTeamRatio", "", 1, 0, 10),
     Int(1, "game.serverAxisTeamRatio", "", 1, 0, 10),
-    Int(1, "game.serverSpawnTime", "admin.timeToNextWave", 15, 1, 120),
-    Int(1, "", "admin.spawnWaveTime", 5, 1, 30),
-    Int(1, "game.serverGameStartDelay", "admin.delayBeforeStartingGame", 20, 0, 120),
+    Int(1, "game.serverSpawnTime", "admin.timeToNextWave", 15, 1, 120).Live(X::kReadBack),
+    Int(1, "", "admin.spawnWaveTime", 5, 1, 30).Live(X::kReadBack),
+    Int(1, "game.serverGameStartDelay", "admin.delayBeforeStartingGame", 20, 0, 120)
+        .Live(X::kPushed),
     Bool(1, "", "manager.gravity", 0),
     Scaled(1, "", "physics.gravity", T::kNegativeInteger, 4, 1, 15),
-    Int(1, "", "admin.timeBeforeRestartMap", 10, 5, 30),
+    Int(1, "", "admin.timeBeforeRestartMap", 10, 5, 30).Live(X::kReadBack),
     Bool(2, "game.serverPunkBuster", "", 0),
     Bool(2, "", "manager.banInBFandPB", 0),
-    Int(2, "game.serverSoldierFriendlyFire", "admin.soldierFFRatio", 100, 0, 200),
-    Int(2, "game.serverSoldierFriendlyFireOnSplash", "admin.soldierFFRatioOnSplash", 100, 0, 200),
-    Int(2, "game.serverVehicleFriendlyFire", "admin.vehicleFFRatio", 100, 0, 200),
-    Int(2, "game.serverVehicleFriendlyFireOnSplash", "admin.vehicleFFRatioOnSplash", 100, 0, 200),
-    Scaled(2, "game.serverKickback", "admin.kickback", T::kHundredths, 0, 0, 200),
-    Scaled(2, "game.serverKickbackOnSplash", "admin.kickbackOnSplash", T::kHundredths, 0, 0, 200),
-    Bool(2, "game.serverTKPunishMode", "admin.tkPunishMode", 0),
-    Bool(2, "", "admin.banPlayerOnTKKick", 0),
-    Int(2, "", "admin.nrOfTKToKick", 3, 0, 20),
-    Scaled(2, "", "admin.spawnDelayPenaltyForTK", T::kTenths, 0, 0, 100),
+    Int(2, "game.serverSoldierFriendlyFire", "admin.soldierFFRatio", 100, 0, 200).Live(X::kReadBack, U::kFraction),
+    Int(2, "game.serverSoldierFriendlyFireOnSplash", "admin.soldierFFRatioOnSplash", 100, 0, 200).Live(X::kReadBack, U::kFraction),
+    Int(2, "game.serverVehicleFriendlyFire", "admin.vehicleFFRatio", 100, 0, 200).Live(X::kReadBack, U::kFraction),
+    Int(2, "game.serverVehicleFriendlyFireOnSplash", "admin.vehicleFFRatioOnSplash", 100, 0, 200).Live(X::kReadBack, U::kFraction),
+    Scaled(2, "game.serverKickback", "admin.kickback", T::kHundredths, 0, 0, 200)
+        .Live(X::kReadBack),
+    Scaled(2, "game.serverKickbackOnSplash", "admin.kickbackOnSplash", T::kHundredths, 0, 0, 200)
+        .Live(X::kReadBack),
+    Bool(2, "game.serverTKPunishMode", "admin.tkPunishMode", 0).Live(X::kReadBack),
+    Bool(2, "", "admin.banPlayerOnTKKick", 0).Live(X::kReadBack),
+    Int(2, "", "admin.nrOfTKToKick", 3, 0, 20).Live(X::kReadBack),
+    Scaled(2, "", "admin.spawnDelayPenaltyForTK", T::kTenths, 0, 0, 100).Live(X::kReadBack),
     Bool(2, "", "manager.autoKickScore", 0),
     Scaled(2, "", "manager.autoKickScoreValue", T::kNegativeInteger, 6, 1, 25),
     Bool(2, "", "manager.autoBan", 0),
     Int(3, "", "manager.autoBanValue", 3, 1, 10),
-    Bool(3, "", "admin.enableKickPlayerVote", 1),
-    Bool(3, "", "admin.enableMapVote", 1),
-    Bool(3, "", "admin.enableKickTeamPlayerVote", 1),
-    Bool(3, "game.serverAutoBalanceTeams", "admin.autoBalanceTeam", 0),
+    Bool(3, "", "admin.enableKickPlayerVote", 1).Live(X::kReadBack),
+    Bool(3, "", "admin.enableMapVote", 1).Live(X::kReadBack),
+    Bool(3, "", "admin.enableKickTeamPlayerVote", 1).Live(X::kReadBack),
+    Bool(3, "game.serverAutoBalanceTeams", "admin.autoBalanceTeam", 0).Live(X::kReadBack),
     Bool(3, "", "manager.smartBalance", 0),
     Int(3, "", "manager.smartBalanceValue", 3, 2, 10),
-    Int(3, "", "admin.votingTime", 60, 0, 120),
-    Scaled(3, "", "admin.voteMapMajority", T::kHundredths, 60, 1, 100),
-    Scaled(3, "", "admin.voteKickPlayerMajority", T::kHundredths, 60, 1, 100),
-    Scaled(3, "", "admin.voteKickTeamPlayerMajority", T::kHundredths, 60, 1, 100),
-    Bool(3, "game.serverExternalViews", "admin.externalViews", 1),
-    Bool(3, "game.serverAllowNoseCam", "admin.allowNoseCam", 1),
-    Bool(3, "game.serverFreeCamera", "game.enableFreeCamera", 0),
+    Int(3, "", "admin.votingTime", 60, 0, 120).Live(X::kReadBack),
+    Scaled(3, "", "admin.voteMapMajority", T::kHundredths, 60, 1, 100).Live(X::kReadBack),
+    Scaled(3, "", "admin.voteKickPlayerMajority", T::kHundredths, 60, 1, 100).Live(X::kReadBack),
+    Scaled(3, "", "admin.voteKickTeamPlayerMajority", T::kHundredths, 60, 1, 100).Live(X::kReadBack),
+    Bool(3, "game.serverExternalViews", "admin.externalViews", 1).Live(X::kReadBack),
+    Bool(3, "game.serverAllowNoseCam", "admin.allowNoseCam", 1).Live(X::kReadBack),
+    Bool(3, "game.serverFreeCamera", "game.enableFreeCamera", 0).Live(X::kReadBack),
     Bool(3, "game.serverHitIndication", "", 1),
     Bool(3, "game.serverDeathCameraType", "", 0),
-    Bool(3, "game.serverCrosshairCenterpoint", "admin.crossHairCenterPoint", 1),
+    Bool(3, "game.serverCrosshairCenterpoint", "admin.crossHairCenterPoint", 1).Live(X::kReadBack),
     Int(3, "game.serverNameTagDistance", "", 100, 0, 600),
     Int(4, "game.serverNameTagDistanceScope", "", 300, 0, 600),
     Text(4, "", "manager.consoleUsername", "UserName", true, 32),
-    Text(4, "", "manager.consolePassword", "Sesamine", true, 32),
+    Text(4, "", "manager.consolePassword", "Sesamine", true, 32).Secret(),
     Bool(4, "", "manager.enableRemoteConsole", 1),
     Bool(4, "", "manager.enableRemoteAdmin", 0),
     Int(4, "game.serverNumReservedSlots", "", 0, 0, 64),
-    Text(4, "game.serverReservedPassword", "", "", false, 32),
+    Text(4, "game.serverReservedPassword", "", "", false, 32).Secret(),
     Int(4, "", "manager.monitorTimerPeriod", 30, 10, 60),
     Bool(4, "", "manager.autoKickPing", 0),
     Int(4, "", "manager.autoKickPingValue", 500, 100, 500),
     Bool(4, "", "manager.highPingWarnings", 0),
-    {4, "", "admin.toggleGamePause", T::kAction, "", 0, 0, 1, false},
+    SettingRow{4, "", "admin.toggleGamePause", T::kAction, "", 0, 0, 1, false}.Live(X::kPushed),
     Bool(4, "", "manager.autoKickWord", 0),
     Bool(4, "", "manager.autoAnnounce", 0),
     Int(4, "", "manager.autoAnnouncePeriod", 60, 10, 1800),
@@ -149,6 +177,19 @@ static_assert(std::string_view(kRows[kSetBindAllInterfaces].console_key) ==
 static_assert(std::string_view(kRows[kSetToggleGamePause].console_key) ==
               "admin.toggleGamePause");
 static_assert(std::string_view(kRows[kSetStatFilePath].console_key) == "manager.statFilePath");
+
+// The console columns fit together: a unit only on an Integer row that the
+// console knows, a report key exactly on the rows read from the report.
+constexpr bool ConsoleColumnsFit() {
+  for (const SettingRow& row : kRows) {
+    if (row.unit != U::kSame && (row.type != T::kInteger || row.console_key[0] == '\0'))
+      return false;
+    if (row.exchange != X::kNone && row.console_key[0] == '\0') return false;
+    if ((row.exchange == X::kFromReport) != (row.report_key[0] != '\0')) return false;
+  }
+  return true;
+}
+static_assert(ConsoleColumnsFit());
 
 // Walks the value part of a settings line the way the file format reads it.
 class ValueCursor {
@@ -183,18 +224,6 @@ class ValueCursor {
   }
   std::string_view rest_;
 };
-
-// A decimal text as atof reads it, through single precision, times the
-// scale and truncated toward zero; values beyond 32 bits saturate.
-std::int32_t ScaledValue(std::string_view word, double scale) {
-  std::string copy(word);
-  float single = static_cast<float>(std::atof(copy.c_str()));
-  double scaled = static_cast<double>(single) * scale;
-  if (std::isnan(scaled)) return INT32_MIN;
-  if (scaled >= 2147483647.0) return INT32_MAX;
-  if (scaled <= -2147483648.0) return INT32_MIN;
-  return static_cast<std::int32_t>(scaled);
-}
 
 bool InRange(const SettingEntry& row, std::int64_t value) {
   return value >= row.minimum && value <= row.maximum;
@@ -305,6 +334,20 @@ void ParseChoice(int index, SettingEntry& row, std::optional<std::string_view> w
 
 }  // namespace
 
+std::int32_t ScaledValue(std::string_view text, double scale) {
+  std::string copy(text);
+  float single = static_cast<float>(std::atof(copy.c_str()));
+  double scaled = static_cast<double>(single) * scale;
+  if (std::isnan(scaled)) return INT32_MIN;
+  if (scaled >= 2147483647.0) return INT32_MAX;
+  if (scaled <= -2147483648.0) return INT32_MIN;
+  return static_cast<std::int32_t>(scaled);
+}
+
+bool UsesText(SettingType type) {
+  return type == T::kText || type == T::kWelcomeText || type == T::kChoice;
+}
+
 SettingEntry& Setting(int index) { return g_manager.settings.table.at(index); }
 
 void InitSettings() {
@@ -320,6 +363,10 @@ void InitSettings() {
     entry.minimum = row.minimum;
     entry.maximum = row.maximum;
     entry.restart_only = row.restart_only;
+    entry.secret = row.secret;
+    entry.exchange = row.exchange;
+    entry.unit = row.unit;
+    entry.report_key = row.report_key;
     switch (row.type) {
       case T::kAction:
         break;  // stays as it is: off from the start

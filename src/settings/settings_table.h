@@ -118,6 +118,14 @@ SettingEntry& Setting(int index);
 inline std::int32_t SettingValue(int index) { return Setting(index).value; }
 inline const std::string& SettingText(int index) { return Setting(index).text; }
 
+// A decimal text as atof reads it, through single precision, times `scale`
+// and truncated toward zero; values beyond 32 bits saturate, NaN is the
+// lowest.
+std::int32_t ScaledValue(std::string_view text, double scale);
+
+// True for the kinds whose value is their text (Text, WelcomeText, Choice).
+bool UsesText(SettingType type);
+
 // Applies the "@game.gameSpyPort N" / "@game.gameSpyLANPort N" values that
 // the command line gave, so they win over korvane.con.
 void ApplyCommandLinePorts();

@@ -191,8 +191,6 @@ TEST_F(Content, CurrentMapFromTheStatusReport) {
   EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"),
             "kursk ??? dc");
   EXPECT_EQ(CurrentMapText(true, "\\gameId\\dc\\mapname\\Kursk"), "-");
-  EXPECT_EQ(ReportValue(report, "final"), "");
-  EXPECT_EQ(ReportValue(report, "gameid"), std::nullopt);  // keys keep their case
 }
 
 TEST_F(Content, StartingLevelFromStartMapOrMapList) {

@@ -249,4 +249,19 @@ TEST_F(HelpersTest, Rc4MatchesPublishedVectors) {
   EXPECT_STREQ(reinterpret_cast<char*>(untouched), "abc");
 }
 
+TEST_F(HelpersTest, StatusReportValuesAreReadAsPairs) {
+  std::string report = "\\hostname\\x\\numplayers\\12\\final\\";
+  EXPECT_EQ(StatusValue(report, "numplayers"), "12");
+  EXPECT_EQ(StatusValue(report, "hostname"), "x");
+  EXPECT_EQ(StatusValue(report, "final"), "");
+  EXPECT_EQ(StatusValue(report, "maxplayers"), std::nullopt);
+  EXPECT_EQ(StatusValue(report, "HOSTNAME"), std::nullopt);
+  EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
+            std::string(1023, 'v'));
+  EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
+  EXPECT_EQ(StatusValue("\\playername_0\\numplayers\\numplayers\\3", "numplayers"), "3");
+  EXPECT_EQ(StatusValue("\\hostname\\final", "final"), std::nullopt);
+  EXPECT_EQ(StatusValue("", "a"), std::nullopt);
+}
+
 }  // namespace
