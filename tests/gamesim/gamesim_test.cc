@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/console_keys.h"
 #include "support/gamesim_client.h"
 #include "support/process_harness.h"
 
@@ -122,16 +123,7 @@ TEST_F(GamesimTest, SettingsKeysAnswerOneLineEachFromTheFilesAndLiveChanges) {
   Start(kPlayers);
   ConsoleClient client;
   LogIn(&client);
-  const Strings keys = {"admin.bandwidthChokeLimit", "admin.maxAllowedConnectionType", "admin.timeLimit",
-                        "admin.scoreLimit", "admin.timeToNextWave", "admin.spawnWaveTime",
-                        "admin.timeBeforeRestartMap", "admin.soldierFFRatio", "admin.soldierFFRatioOnSplash",
-                        "admin.vehicleFFRatio", "admin.vehicleFFRatioOnSplash", "admin.kickback",
-                        "admin.kickbackOnSplash", "admin.tkPunishMode", "admin.banPlayerOnTKKick",
-                        "admin.nrOfTKToKick", "admin.spawnDelayPenaltyForTK", "admin.enableKickPlayerVote",
-                        "admin.enableMapVote", "admin.enableKickTeamPlayerVote", "admin.autoBalanceTeam",
-                        "admin.votingTime", "admin.voteMapMajority", "admin.voteKickPlayerMajority",
-                        "admin.voteKickTeamPlayerMajority", "admin.externalViews", "admin.allowNoseCam",
-                        "game.enableFreeCamera", "admin.crossHairCenterPoint"};
+  const Strings& keys = korvtest::kReadBackKeys;
   std::optional<Strings> answer = client.Command(keys);
   ASSERT_TRUE(answer);
   ASSERT_EQ(answer->size(), keys.size());
