@@ -229,8 +229,9 @@ ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
     ReplaceFailure result = WriteInPlace(path, contents, access);
     if (result == ReplaceFailure::kOpen) {
       int target_error = LastError();
-      if (HaveLog()) LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
-                 ErrorText(temp_error).c_str());
+      if (HaveLog())
+        LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
+                   ErrorText(temp_error).c_str());
       SetLastError(target_error);
     }
     return result;
@@ -297,7 +298,9 @@ bool CopyFile(const std::string& source, const std::string& target) {
   UniqueFile in(std::fopen(source.c_str(), "rb"));
   if (!in) {
     SetLastError(errno);
-    if (HaveLog()) LogMessage(6, "Couldn't open source con file! %s", ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open source con file! %s",
+                 ErrorText(LastError()).c_str());
     return false;
   }
   std::string data;
@@ -308,7 +311,9 @@ bool CopyFile(const std::string& source, const std::string& target) {
     if (got < sizeof chunk) {
       if (std::ferror(in.get())) {
         SetLastError(errno);
-        if (HaveLog()) LogMessage(6, "Couldn't read source file! %s", ErrorText(LastError()).c_str());
+        if (HaveLog())
+          LogMessage(6, "Couldn't read source file! %s",
+                     ErrorText(LastError()).c_str());
         return false;
       }
       break;
@@ -317,7 +322,9 @@ bool CopyFile(const std::string& source, const std::string& target) {
   CreateFileWithDirs(target, 0);
   ReplaceFailure failure = ReplaceFile(target, data, FileAccess::kKeep);
   if (failure == ReplaceFailure::kOpen) {
-    if (HaveLog()) LogMessage(6, "Couldn't open target con file! %s", ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open target con file! %s",
+                 ErrorText(LastError()).c_str());
   } else if (failure == ReplaceFailure::kWrite) {
     if (HaveLog()) LogMessage(6, "Couldn't write target file! %s", ErrorText(LastError()).c_str());
   }
@@ -328,7 +335,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
   UniqueFile in(std::fopen(path.c_str(), "rt"));
   if (!in) {
     SetLastError(errno);
-    if (HaveLog()) LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   std::string out;
@@ -347,7 +356,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
   }
   if (std::ferror(in.get())) {
     SetLastError(errno);
-    if (HaveLog()) LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't read %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   in.reset();
@@ -356,7 +367,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
     out += '\n';
   }
   if (!ReplaceFileContents(path, out)) {
-    if (HaveLog()) LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   return true;
