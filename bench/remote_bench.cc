@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/remote/remote_client.h"
+#include "../tests/support/remote_client.h"
 
 namespace {
 

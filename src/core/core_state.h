@@ -78,9 +78,6 @@ struct CoreState {
   /* Installation facts */
   bool punkbuster_installed = false;
 
-  /* Errors */
-  std::int32_t last_error = 0;
-
   /* Main loop and signals */
   fd_set master_set{};
   int listen_socket = -1;

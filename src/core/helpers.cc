@@ -12,10 +12,20 @@
 #include <memory>
 #include <vector>
 
+#include "core/core_state.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+
+// The file helpers report failures in the daemon's log. The tools link these
+// helpers without the log and the daemon's state: the weak reference pulls
+// no log into them, and there the messages are dropped.
+#pragma weak LogMessage
 
 namespace {
+
+bool HaveLog() { return &LogMessage != nullptr; }
+
+// The last error of the calling procedure.
+std::int32_t g_last_error = 0;
 
 std::string DirectoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -64,8 +74,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-void SetLastError(std::int32_t code) { g_manager.core.last_error = code; }
-std::int32_t LastError() { return g_manager.core.last_error; }
+void SetLastError(std::int32_t code) { g_last_error = code; }
+std::int32_t LastError() { return g_last_error; }
 bool FailWithErrno() {
   SetLastError(errno);
   return false;
@@ -203,8 +213,9 @@ ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
     ReplaceFailure result = WriteInPlace(path, contents, access);
     if (result == ReplaceFailure::kOpen) {
       int target_error = LastError();
-      LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
-                 ErrorText(temp_error).c_str());
+      if (HaveLog())
+        LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
+                   ErrorText(temp_error).c_str());
       SetLastError(target_error);
     }
     return result;
@@ -271,7 +282,9 @@ bool CopyFile(const std::string& source, const std::string& target) {
   UniqueFile in(std::fopen(source.c_str(), "rb"));
   if (!in) {
     SetLastError(errno);
-    LogMessage(6, "Couldn't open source con file! %s", ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open source con file! %s",
+                 ErrorText(LastError()).c_str());
     return false;
   }
   std::string data;
@@ -282,7 +295,9 @@ bool CopyFile(const std::string& source, const std::string& target) {
     if (got < sizeof chunk) {
       if (std::ferror(in.get())) {
         SetLastError(errno);
-        LogMessage(6, "Couldn't read source file! %s", ErrorText(LastError()).c_str());
+        if (HaveLog())
+          LogMessage(6, "Couldn't read source file! %s",
+                     ErrorText(LastError()).c_str());
         return false;
       }
       break;
@@ -291,9 +306,11 @@ bool CopyFile(const std::string& source, const std::string& target) {
   CreateFileWithDirs(target, 0);
   ReplaceFailure failure = ReplaceFile(target, data, FileAccess::kKeep);
   if (failure == ReplaceFailure::kOpen) {
-    LogMessage(6, "Couldn't open target con file! %s", ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open target con file! %s",
+                 ErrorText(LastError()).c_str());
   } else if (failure == ReplaceFailure::kWrite) {
-    LogMessage(6, "Couldn't write target file! %s", ErrorText(LastError()).c_str());
+    if (HaveLog()) LogMessage(6, "Couldn't write target file! %s", ErrorText(LastError()).c_str());
   }
   return failure == ReplaceFailure::kNone;
 }
@@ -302,7 +319,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
   UniqueFile in(std::fopen(path.c_str(), "rt"));
   if (!in) {
     SetLastError(errno);
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   std::string out;
@@ -321,7 +340,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
   }
   if (std::ferror(in.get())) {
     SetLastError(errno);
-    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't read %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   in.reset();
@@ -330,7 +351,9 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
     out += '\n';
   }
   if (!ReplaceFileContents(path, out)) {
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    if (HaveLog())
+      LogMessage(6, "Couldn't open %s! %s",
+                 path.c_str(), ErrorText(LastError()).c_str());
     return false;
   }
   return true;

@@ -16,6 +16,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "core/protocol.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
 #include "remote/session.h"
@@ -58,7 +59,7 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 // only queue commands, so console exchanges never nest.
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
-  NotifyAllClientsText(kNotifyChatLine, text, 0);
+  NotifyAllClientsText(kNotifyConsoleLine, text, 0);
 }
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-// Notification to every client carrying one chat or event line.
-inline constexpr std::uint32_t kNotifyChatLine = 0xBEEF0026;
 // Most bytes of strings one console answer may carry; more drops the link.
 inline constexpr std::size_t kMaxConsoleAnswer = 4u << 20;
 

@@ -7,21 +7,9 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::uint32_t kAdminMask = 0xFFFFFFFF;
-inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
-inline constexpr std::uint32_t kAccessMultiLogin = 0x4000;
+#include "core/protocol.h"
 
-// Login results sent to the client as one byte.
-enum LoginResult : int {
-  kLoginAccepted = 0,
-  kLoginBadUser = 1,
-  kLoginBadPassword = 2,
-  kLoginDisabled = 3,
-  kLoginNoAccess = 4,
-  kLoginNoAccounts = 5,
-  kLoginAlreadyConnected = 6,
-  kLoginServerFull = 7,
-};
+inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
 
 // "SgfiatMpbuhc" style letters for bits 0 to 11, "-- admin --" for the
 // administrator mask.

@@ -5,13 +5,9 @@
 #include <cstdint>
 #include <ctime>
 
+#include "core/protocol.h"
 #include "remote/remote_state.h"
 
-// Queued command codes 0xB00B0000 + n.
-inline constexpr std::uint32_t kQueuedBase = 0xB00B0000;
-inline constexpr std::uint32_t kCmdConsoleReconnect = 0xB00B0000;
-inline constexpr std::uint32_t kCmdNotifyAll = 0xB00B0002;
-inline constexpr std::uint32_t kCmdReloadAccounts = 0xB00B0020;
 
 // Queues a command due `delay` seconds from now. A full queue drops it with
 // a log line. Always true.

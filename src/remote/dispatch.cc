@@ -176,17 +176,6 @@ void LogDown(const CommandContext& c) {
 
 void KeepAlive(const CommandContext& c) { NotifyClient(kNotifyKeepAlive, c.slot, nullptr, 0); }
 
-/* The table */
-
-constexpr std::uint32_t kBitS = 0x1, kBitT = 0x20, kBitM = 0x40, kBitP = 0x80, kBitB = 0x100,
-                        kBitU = 0x200, kBitH = 0x400, kBitC = 0x800, kBitA = 0x10,
-                        kBitServer = 0x1000, kBitLog = 0x2000, kBitConsole = 0x10000,
-                        kBitPunkBuster = 0x20000;
-
-constexpr CommandKind kNow = CommandKind::kImmediate;
-constexpr CommandKind kQueue = CommandKind::kQueued;
-constexpr CommandKind kIgnore = CommandKind::kIgnored;
-
 void SettingsDown(const CommandContext& c);
 void SettingsUp(const CommandContext& c);
 void StatusReply(const CommandContext& c);
@@ -194,68 +183,45 @@ void StartServerCommand(const CommandContext& c);
 void StopServerCommand(const CommandContext& c);
 void GameAddressReply(const CommandContext& c);
 
-constexpr CommandRow kCommandRows[] = {
-    {0xBABE0000, "settings download", 0, false, kNow, 0, false, SettingsDown},
-    {0xBABE0001, "settings upload", 0, false, kNow, 0, false, SettingsUp},
-    {0xBABE0002, "pbsv.cfg download", kBitPunkBuster, false, kNow, 0, false, PbConfigDown},
-    {0xBABE0003, "pbsv.cfg upload", kBitPunkBuster, false, kNow, 0, false, PbConfigUp},
-    {0xBABE0004, "save PunkBuster settings", kBitPunkBuster, false, kQueue, 0xB00B001E, false, nullptr},
-    {0xBABE0005, "load PunkBuster settings", kBitPunkBuster, false, kQueue, 0xB00B001F, false, nullptr},
-    {0xBABE0006, "reserved", 0, true, kIgnore, 0, false, nullptr},
-    {0xBABE0007, "reserved", 0, true, kIgnore, 0, false, nullptr},
-    {0xBABE0008, "mods download", kBitM, false, kNow, 0, false, ModsDown},
-    {0xBABE0009, "maps download", kBitM, false, kNow, 0, false, MapsDown},
-    {0xBABE000A, "rotation download", kBitM, false, kNow, 0, false, RotationDown},
-    {0xBABE000B, "rotation upload", kBitM, false, kNow, 0, false, RotationUp},
-    {0xBABE000C, "player list download", kBitP, false, kNow, 0, false, PlayerListDown},
-    {0xBABE000D, "client list download", kBitC, false, kNow, 0, false, ClientListDown},
-    {0xBABE000E, "player menu download", kBitP, false, kNow, 0, false, PlayerMenuDown},
-    {0xBABE000F, "ban list download", kBitB, false, kNow, 0, false, BanListDown},
-    {0xBABE0010, "ban list upload", kBitB, false, kNow, 0, false, BanListUp},
-    {0xBABE0011, "accounts download", kBitU, false, kNow, 0, false, AccountsDown},
-    {0xBABE0012, "accounts upload", kBitU, false, kNow, 0, false, AccountsUp},
-    {0xBABE0013, "schedule download", kBitH, false, kNow, 0, false, ScheduleDown},
-    {0xBABE0014, "schedule upload", kBitH, false, kNow, 0, false, ScheduleUp},
-    {0xBABE0015, "status line", kBitT, false, kNow, 0, false, StatusReply},
-    {0xBABE0016, "announcements download", kBitA, false, kNow, 0, false, AnnouncementsDown},
-    {0xBABE0017, "announcements upload", kBitA, false, kNow, 0, false, AnnouncementsUp},
-    {0xBABE0018, "banned words download", kBitP | kBitA, false, kNow, 0, false, BannedWordsDown},
-    {0xBABE0019, "banned words upload", kBitP | kBitA, false, kNow, 0, false, BannedWordsUp},
-    {0xBABE001A, "start server", kBitServer, false, kNow, 0, false, StartServerCommand},
-    {0xBABE001B, "stop server", kBitServer, false, kNow, 0, false, StopServerCommand},
-    {0xBABE001C, "toggle pause", kBitServer, false, kQueue, 0xB00B0009, false, nullptr},
-    {0xBABE001D, "game address", kBitP, false, kNow, 0, false, GameAddressReply},
-    {0xBABE001E, "change map", kBitM, false, kQueue, 0xB00B000A, true, nullptr},
-    {0xBABE001F, "next map", kBitM, false, kQueue, 0xB00B000B, false, nullptr},
-    {0xBABE0020, "set next map", kBitM, false, kQueue, 0xB00B000C, true, nullptr},
-    {0xBABE0021, "set idle map", kBitM, false, kQueue, 0xB00B000D, true, nullptr},
-    {0xBABE0022, "restart map", kBitM, false, kQueue, 0xB00B000E, false, nullptr},
-    {0xBABE0023, "kick player", kBitP, false, kQueue, 0xB00B000F, true, nullptr},
-    {0xBABE0024, "disconnect client", kBitC, false, kQueue, 0xB00B0003, true, nullptr},
-    {0xBABE0025, "ban player", kBitP | kBitB, false, kQueue, 0xB00B0010, true, nullptr},
-    {0xBABE0026, "remove ban", kBitB, false, kQueue, 0xB00B0011, true, nullptr},
-    {0xBABE0027, "clear ban lists", kBitB, false, kQueue, 0xB00B0012, false, nullptr},
-    {0xBABE0028, "ban player name", kBitP, false, kQueue, 0xB00B0013, true, nullptr},
-    {0xBABE0029, "verify ban lists", 0, true, kQueue, 0xB00B0014, false, nullptr},
-    {0xBABE002A, "sync to server ban list", 0, true, kQueue, 0xB00B0015, false, nullptr},
-    {0xBABE002B, "sync from server ban list", 0, true, kQueue, 0xB00B0016, false, nullptr},
-    {0xBABE002C, "say to all", 0, false, kQueue, 0xB00B0017, true, nullptr},
-    {0xBABE002D, "server message", 0, false, kQueue, 0xB00B0018, true, nullptr},
-    {0xBABE002E, "raw console command", kBitConsole, false, kQueue, 0xB00B0019, true, nullptr},
-    {0xBABE002F, "change own password", 0, false, kQueue, 0xB00B001A, true, nullptr},
-    {0xBABE0030, "log download", kBitLog, false, kNow, 0, false, LogDown},
-    {0xBABE0031, "screenshot", kBitP, false, kQueue, 0xB00B001B, true, nullptr},
-    {0xBABE0032, "keep-alive", 0, false, kNow, 0, false, KeepAlive},
-};
-static_assert(std::size(kCommandRows) == kClientLast - kClientBase + 1);
+/* The handler of every immediate command */
 
-constexpr bool RowsAreInCodeOrder() {
-  for (std::size_t i = 0; i < std::size(kCommandRows); ++i) {
-    if (kCommandRows[i].code != kClientBase + i) return false;
+struct HandlerRow {
+  std::uint32_t code;
+  CommandHandler handler;
+};
+
+constexpr HandlerRow kHandlers[] = {
+    {0xBABE0000, SettingsDown},      {0xBABE0001, SettingsUp},
+    {0xBABE0002, PbConfigDown},      {0xBABE0003, PbConfigUp},
+    {0xBABE0008, ModsDown},          {0xBABE0009, MapsDown},
+    {0xBABE000A, RotationDown},      {0xBABE000B, RotationUp},
+    {0xBABE000C, PlayerListDown},    {0xBABE000D, ClientListDown},
+    {0xBABE000E, PlayerMenuDown},    {0xBABE000F, BanListDown},
+    {0xBABE0010, BanListUp},         {0xBABE0011, AccountsDown},
+    {0xBABE0012, AccountsUp},        {0xBABE0013, ScheduleDown},
+    {0xBABE0014, ScheduleUp},        {0xBABE0015, StatusReply},
+    {0xBABE0016, AnnouncementsDown}, {0xBABE0017, AnnouncementsUp},
+    {0xBABE0018, BannedWordsDown},   {0xBABE0019, BannedWordsUp},
+    {0xBABE001A, StartServerCommand}, {0xBABE001B, StopServerCommand},
+    {0xBABE001D, GameAddressReply},  {0xBABE0030, LogDown},
+    {0xBABE0032, KeepAlive},
+};
+
+constexpr CommandHandler HandlerOf(std::uint32_t code) {
+  for (const HandlerRow& row : kHandlers)
+    if (row.code == code) return row.handler;
+  return nullptr;
+}
+
+// Every immediate command has a handler, and only those.
+constexpr bool HandlersMatchTheTable() {
+  for (const CommandRow& row : CommandTable()) {
+    bool immediate = row.kind == CommandKind::kImmediate;
+    if (immediate != (HandlerOf(row.code) != nullptr)) return false;
   }
   return true;
 }
-static_assert(RowsAreInCodeOrder(), "one row per code, in code order");
+static_assert(HandlersMatchTheTable());
 
 /* Commands served by other subsystems' procedures */
 
@@ -330,11 +296,6 @@ void GameAddressReply(const CommandContext& c) {
   SendReply(c, *port + "," + (SettingValue(kSetServerInternet) != 0 ? "1" : "0"));
 }
 
-const CommandRow* FindRow(std::uint32_t code) {
-  if (code < kClientBase || code > kClientLast) return nullptr;
-  return &kCommandRows[code - kClientBase];
-}
-
 // Reads the text of a text command into a zeroed buffer of 256 bytes. An
 // excess beyond 255 characters is read and dropped; an absurd length closes
 // the connection (false).
@@ -357,15 +318,8 @@ bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) 
 
 }  // namespace
 
-std::span<const CommandRow> CommandTable() { return kCommandRows; }
-
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
-  const CommandRow* row = FindRow(code);
-  std::uint32_t access = SenderAccess(sender);
-  if (row == nullptr || access == 0) return false;
-  if (access == kAdminMask) return true;
-  if (row->admin_only) return false;
-  return row->need == 0 || (access & row->need) != 0;
+  return MaskAdmitsCommand(SenderAccess(sender), code);
 }
 
 bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t first_length) {
@@ -389,7 +343,7 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
     return false;
   }
   std::uint32_t code = LoadU32(bytes);
-  const CommandRow* row = FindRow(code);
+  const CommandRow* row = FindCommandRow(code);
   if (row == nullptr) {
     LogMessage(6, "Received bogus command %.8lX from client at %s!",
                static_cast<unsigned long>(code), c.address.c_str());
@@ -406,8 +360,8 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
   if (row->text && !ReceiveCommandText(c, deadline, text)) return false;
   if (row->kind == CommandKind::kQueued) {
     QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
-  } else if (row->kind == CommandKind::kImmediate && row->handler != nullptr) {
-    row->handler(c);
+  } else if (CommandHandler handler = HandlerOf(code); handler != nullptr) {
+    handler(c);
   }
   // A handler may have lost the connection and freed the slot.
   if (g_manager.remote.sessions[slot].socket == c.socket)

@@ -1,17 +1,13 @@
-// Client command codes 0xBABE0000 + n: the table of their access rules and
-// handlers, and the dispatcher the main loop calls for a readable session.
+// The handlers of the client commands (their codes and access rules are in
+// core/protocol.h) and the dispatcher the main loop calls for a readable
+// session.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 
-inline constexpr std::uint32_t kClientBase = 0xBABE0000;
-inline constexpr std::uint32_t kClientLast = 0xBABE0032;
-inline constexpr std::size_t kCommandTextSize = 256;
-// Announced texts above this close the connection; shorter excess is
-// read and dropped.
-inline constexpr std::uint32_t kMaxAnnouncedText = 65536;
+#include "core/protocol.h"
 
 // What a session sent with the command and who it is.
 struct CommandContext {
@@ -24,29 +20,7 @@ struct CommandContext {
 
 using CommandHandler = void (*)(const CommandContext&);
 
-enum class CommandKind : std::uint8_t {
-  kImmediate,  // served at once by the handler
-  kQueued,     // handed to the command queue with its queued code
-  kIgnored,    // accepted and ignored
-};
-
-// One client command. `need` holds the access bits of which any one admits
-// the command; 0 admits everyone unless `admin_only` is set.
-struct CommandRow {
-  std::uint32_t code;
-  const char* name;
-  std::uint32_t need;
-  bool admin_only;
-  CommandKind kind;
-  std::uint32_t queued;  // queued code for kQueued
-  bool text;             // a length and text follow the code
-  CommandHandler handler;
-};
-
-// The whole table, one row per code from 0xBABE0000 to 0xBABE0032.
-std::span<const CommandRow> CommandTable();
-
-// True when the sender may run the code (see the table).
+// True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);
 
 // Reads and runs one command from the session; true when it was accepted.

@@ -6,53 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// Notification codes 0xBEEF0000 + n sent to clients.
-inline constexpr std::uint32_t kNotifyFailed = 0xBEEF0001;
-inline constexpr std::uint32_t kNotifyConsoleSent = 0xBEEF0002;
-inline constexpr std::uint32_t kNotifyDisconnect = 0xBEEF0003;
-inline constexpr std::uint32_t kNotifyServerStarted = 0xBEEF0004;
-inline constexpr std::uint32_t kNotifyServerStopped = 0xBEEF0005;
-inline constexpr std::uint32_t kNotifyServerCrashed = 0xBEEF0006;
-inline constexpr std::uint32_t kNotifyAlreadyRunning = 0xBEEF0009;
-inline constexpr std::uint32_t kNotifyAlreadyStopped = 0xBEEF000A;
-inline constexpr std::uint32_t kNotifySettingsChanged = 0xBEEF000B;
-inline constexpr std::uint32_t kNotifyRotationChanged = 0xBEEF000C;
-inline constexpr std::uint32_t kNotifyBanListChanged = 0xBEEF000D;
-inline constexpr std::uint32_t kNotifyUsersChanged = 0xBEEF000E;
-inline constexpr std::uint32_t kNotifyScheduleChanged = 0xBEEF000F;
-inline constexpr std::uint32_t kNotifyAnnouncementsChanged = 0xBEEF0010;
-inline constexpr std::uint32_t kNotifyBannedWordsChanged = 0xBEEF0011;
-inline constexpr std::uint32_t kNotifyPasswordChanged = 0xBEEF0014;
-inline constexpr std::uint32_t kNotifyBansInSync = 0xBEEF0015;
-inline constexpr std::uint32_t kNotifyBansNotInSync = 0xBEEF0016;
-inline constexpr std::uint32_t kNotifyPbSaved = 0xBEEF0017;
-inline constexpr std::uint32_t kNotifyPbLoaded = 0xBEEF0018;
-inline constexpr std::uint32_t kNotifyPaused = 0xBEEF0019;
-inline constexpr std::uint32_t kNotifyUnpaused = 0xBEEF001A;
-inline constexpr std::uint32_t kNotifyMapChanged = 0xBEEF001B;
-inline constexpr std::uint32_t kNotifyNextMapRun = 0xBEEF001C;
-inline constexpr std::uint32_t kNotifyNextMapSet = 0xBEEF001D;
-inline constexpr std::uint32_t kNotifyIdleMapSet = 0xBEEF001E;
-inline constexpr std::uint32_t kNotifyMapRestarted = 0xBEEF001F;
-inline constexpr std::uint32_t kNotifyPlayerKicked = 0xBEEF0020;
-inline constexpr std::uint32_t kNotifyPlayerBanned = 0xBEEF0021;
-inline constexpr std::uint32_t kNotifyBanRemoved = 0xBEEF0022;
-inline constexpr std::uint32_t kNotifyBansCleared = 0xBEEF0023;
-inline constexpr std::uint32_t kNotifyChatSent = 0xBEEF0024;
-inline constexpr std::uint32_t kNotifyMessageSent = 0xBEEF0025;
-inline constexpr std::uint32_t kNotifyConsoleLine = 0xBEEF0026;
-inline constexpr std::uint32_t kNotifyAutoBanWords = 0xBEEF0027;
-inline constexpr std::uint32_t kNotifyAutoKickWord = 0xBEEF0028;
-inline constexpr std::uint32_t kNotifyAutoBanScore = 0xBEEF0029;
-inline constexpr std::uint32_t kNotifyAutoKickScore = 0xBEEF002A;
-inline constexpr std::uint32_t kNotifyAutoKickPing = 0xBEEF002B;
-inline constexpr std::uint32_t kNotifyNameBanned = 0xBEEF002C;
-inline constexpr std::uint32_t kNotifyScreenshotSent = 0xBEEF002D;
-inline constexpr std::uint32_t kNotifyKeepAlive = 0xBEEF002E;
+#include "core/protocol.h"
 
-// Handshake constants.
-inline constexpr unsigned char kProtocolVersion = 0x20;
-inline constexpr std::size_t kLoginBlockSize = 32;
 // The whole handshake, and reading one command, must finish within this.
 inline constexpr int kPeerDeadlineSeconds = 5;
 // Sender ids of in-game administrators: 0xFF00 + account index.

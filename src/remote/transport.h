@@ -6,10 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// Frame markers: a plain length of 0 is an empty file, 0xBEEFBABE an abort.
-inline constexpr std::uint32_t kFrameAbort = 0xBEEFBABE;
-// Announced lengths above this are refused before any allocation.
-inline constexpr std::uint32_t kFrameMaxPlain = 64u << 20;
+#include "core/protocol.h"
+
 
 // Sends exactly `length` bytes, waiting up to 2 seconds at a time for the
 // socket; gives up on an error, a timed-out wait (ETIMEDOUT) or the fourth

@@ -15,6 +15,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "core/protocol.h"
 #include "links/console.h"
 #include "remote/command_queue.h"
 #include "server/process_finder.h"
@@ -23,8 +24,6 @@
 
 namespace {
 
-constexpr std::uint32_t kNotifyServerStarted = 0xBEEF0004;
-constexpr std::uint32_t kNotifyServerStopped = 0xBEEF0005;
 constexpr std::size_t kMaxCommandLine = 4095;
 constexpr unsigned kQuitWaitSeconds = 3;
 

@@ -13,6 +13,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/manager_state.h"
+#include "core/protocol.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
@@ -24,11 +25,8 @@
 
 namespace {
 
-constexpr std::uint32_t kNotifyPaused = 0xBEEF0019;
-constexpr std::uint32_t kNotifyResumed = 0xBEEF001A;
 constexpr std::uint32_t kIdleTicks = 99;  // the 100th empty tick switches
 constexpr float kIntendedVersion = 1.6f;
-constexpr std::uint32_t kCrashNotification = 0xBEEF0006;
 constexpr std::time_t kQuickCrashSeconds = 60;
 constexpr int kMaxQuickRestarts = 2;  // the third quick crash is not restarted
 
@@ -60,7 +58,7 @@ void FollowGameMode(const std::string& report) {
     NotifyAllClients(kNotifyPaused, nullptr, 0, 0);
     ticks.server_paused = true;
   } else if (!paused && ticks.server_paused) {
-    NotifyAllClients(kNotifyResumed, nullptr, 0, 0);
+    NotifyAllClients(kNotifyUnpaused, nullptr, 0, 0);
     ticks.server_paused = false;
   }
 }
@@ -128,7 +126,7 @@ void HandleCrash() {
   std::time_t now = std::time(nullptr);
   Ticks().last_crash_time = now;
   LogMessage(6, "Server has crashed");
-  QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kCrashNotification), 10).c_str(),
+  QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kNotifyServerCrashed), 10).c_str(),
                0, 0);
   StopServer(true);
   if (!g_manager.core.restart) {

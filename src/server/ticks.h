@@ -3,9 +3,5 @@
 // tick (console upkeep, status query, pauses, idle map, version).
 #pragma once
 
-// Queued command that changes the map to the combo in its text.
-#include <cstdint>
-inline constexpr std::uint32_t kCmdChangeMap = 0xB00B000A;
-
 void SupervisionTick();
 void StatusMonitorTick();

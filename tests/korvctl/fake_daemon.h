@@ -1,7 +1,8 @@
-// A scripted stand-in for the daemon's remote service, written from the
-// protocol alone: it accepts one client on 127.0.0.1, and a test script
-// reads and writes raw bytes. Also an RC4 and frame helpers of its own, so
-// the client's bytes are checked independently of the daemon's code.
+// A scripted stand-in for the daemon's remote service: it accepts one client
+// on 127.0.0.1, and a test script reads and writes raw bytes. Its byte
+// helpers are the tests' own wire kit (support/remote_client.h), so the
+// client's bytes are checked independently of the daemon's and korvctl's
+// code.
 #pragma once
 
 #include <arpa/inet.h>
@@ -19,72 +20,19 @@
 #include <vector>
 
 #include "support/process_harness.h"
+#include "support/remote_client.h"
 
 namespace korvctltest {
 
-inline std::string U32(std::uint32_t value) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return out;
-}
-
-inline std::uint32_t GetU32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
-// Textbook RC4 (key schedule over the key repeated, then the generator).
-inline std::string Rc4(std::string data, const std::string& key) {
-  unsigned char s[256];
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) & 0xFF;
-    std::swap(s[i], s[j]);
-  }
-  for (std::size_t n = 0, i = 0, j = 0; n < data.size(); ++n) {
-    i = (i + 1) & 0xFF;
-    j = (j + s[i]) & 0xFF;
-    std::swap(s[i], s[j]);
-    data[n] = static_cast<char>(data[n] ^ s[(s[i] + s[j]) & 0xFF]);
-  }
-  return data;
-}
+using korvclient::Adler32;
+using korvclient::Frame;
+using korvclient::GetU32;
+using korvclient::Notice;
+using korvclient::Rc4;
+using korvclient::U32;
+using korvclient::Unpack;
 
 inline std::string ClientKey() { return korvtest::ReadFile(korvtest::SourcePath("src/remote/client.key")); }
-
-inline std::uint32_t Adler32(const std::string& data) {
-  return lzo_adler32(lzo_adler32(0, nullptr, 0),
-                     reinterpret_cast<const unsigned char*>(data.data()), data.size());
-}
-
-// A frame as the protocol lays it out: plain length, packed length,
-// Adler-32 of the packed bytes, the LZO1X-1 data.
-inline std::string Frame(const std::string& plain) {
-  if (plain.empty()) return U32(0);
-  std::vector<unsigned char> packed(plain.size() + plain.size() / 64 + 19);
-  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-  lzo_uint length = packed.size();
-  lzo1x_1_compress(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
-                   packed.data(), &length, work.data());
-  std::string data(reinterpret_cast<const char*>(packed.data()), length);
-  return U32(plain.size()) + U32(data.size()) + U32(Adler32(data)) + data;
-}
-
-inline std::optional<std::string> Unpack(const std::string& packed, std::size_t plain_length) {
-  std::string plain(plain_length, '\0');
-  lzo_uint out = plain_length;
-  if (lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed.data()), packed.size(),
-                            reinterpret_cast<unsigned char*>(plain.data()), &out,
-                            nullptr) != LZO_E_OK || out != plain_length)
-    return std::nullopt;
-  return plain;
-}
-
-inline std::string Notice(std::uint32_t n, const std::optional<std::string>& text = std::nullopt) {
-  if (!text) return U32(0xBEEF0000 + n) + U32(0);
-  return U32(0xBEEF0000 + n) + U32(text->size() + 1) + *text + std::string(1, '\0');
-}
 
 class FakeDaemon;
 using Script = std::function<void(FakeDaemon&)>;

@@ -15,11 +15,7 @@ using korvtest::ReadFile;
 using korvtest::TempDir;
 using korvtest::WriteFile;
 
-std::string Block(const std::string& text) {
-  std::string block(32, '\0');
-  block.replace(0, text.size(), text);
-  return Rc4(block, ClientKey());
-}
+std::string Block(const std::string& text) { return korvclient::Block(text, ClientKey()); }
 
 TEST(KorvctlWire, Rc4MatchesTheTextbookVectors) {
   // The test's own RC4 is anchored to the published vectors first.

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/remote_client.h"
+
 namespace korvtest {
 
 // An answer of {kDropLink} closes the connection instead; {kRaw, bytes}
@@ -74,15 +76,9 @@ class FakeConsole {
   }
 
   static std::string Packet(const std::vector<std::string>& strings) {
-    std::string out = U32(static_cast<std::uint32_t>(strings.size()));
-    for (const std::string& s : strings) out += U32(static_cast<std::uint32_t>(s.size() + 1)) + s + '\0';
-    return out;
+    return korvclient::ConsolePacket(strings);
   }
-  static std::string U32(std::uint32_t v) {
-    std::string out;
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    return out;
-  }
+  static std::string U32(std::uint32_t v) { return korvclient::U32(v); }
 
  private:
   bool Read(int fd, void* data, std::size_t size) {
@@ -99,9 +95,9 @@ class FakeConsole {
     return true;
   }
   bool ReadU32(int fd, std::uint32_t* v) {
-    unsigned char b[4];
-    if (!Read(fd, b, 4)) return false;
-    *v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    std::string b(4, '\0');
+    if (!Read(fd, b.data(), 4)) return false;
+    *v = korvclient::GetU32(b);
     return true;
   }
   bool ReadLoginText(int fd, std::string* text, std::string* raw) {

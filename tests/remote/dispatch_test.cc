@@ -1,5 +1,6 @@
-// The command table against the access rules the clients rely on, and the
-// cutting of chat texts into console pieces.
+// The shared command table against the access rules, queued codes and
+// texts the clients rely on, written out here once; and the cutting of chat
+// texts into console pieces.
 #include "remote/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,31 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
   }
   // The daemon itself may run everything in range.
   EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
+}
+
+// The queued code of every queued command (n -> queued n) and which carry a
+// text; 6 and 7 are ignored, the rest run at once.
+TEST_F(DispatchTest, EveryQueuedCommandHasItsQueuedCodeAndText) {
+  const std::map<int, std::pair<std::uint32_t, bool>> queued{
+      {4, {0x1E, false}},  {5, {0x1F, false}},  {28, {0x09, false}}, {30, {0x0A, true}},
+      {31, {0x0B, false}}, {32, {0x0C, true}},  {33, {0x0D, true}},  {34, {0x0E, false}},
+      {35, {0x0F, true}},  {36, {0x03, true}},  {37, {0x10, true}},  {38, {0x11, true}},
+      {39, {0x12, false}}, {40, {0x13, true}},  {41, {0x14, false}}, {42, {0x15, false}},
+      {43, {0x16, false}}, {44, {0x17, true}},  {45, {0x18, true}},  {46, {0x19, true}},
+      {47, {0x1A, true}},  {49, {0x1B, true}}};
+  for (const CommandRow& row : CommandTable()) {
+    int n = static_cast<int>(row.code - 0xBABE0000);
+    SCOPED_TRACE(n);
+    auto it = queued.find(n);
+    if (it == queued.end()) {
+      EXPECT_EQ(row.kind, n == 6 || n == 7 ? CommandKind::kIgnored : CommandKind::kImmediate);
+      EXPECT_FALSE(row.text);
+      continue;
+    }
+    EXPECT_EQ(row.kind, CommandKind::kQueued);
+    EXPECT_EQ(row.queued, 0xB00B0000 + it->second.first);
+    EXPECT_EQ(row.text, it->second.second);
+  }
 }
 
 TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {

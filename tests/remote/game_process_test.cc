@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "remote/dispatch.h"
-#include "remote/remote_client.h"
+#include "support/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"

@@ -11,7 +11,7 @@
 #include <regex>
 #include <thread>
 
-#include "remote/remote_client.h"
+#include "support/remote_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"
 

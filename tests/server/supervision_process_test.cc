@@ -8,7 +8,7 @@
 #include <map>
 #include <thread>
 
-#include "remote/remote_client.h"
+#include "support/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"

@@ -18,25 +18,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::uint32_t Le32(const std::string& b) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[i]);
-  return v;
-}
+std::uint32_t Le32(const std::string& b) { return korvclient::GetU32(b); }
 
 }  // namespace
-
-std::string U32(std::uint32_t value) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return out;
-}
-
-std::string Packet(const std::vector<std::string>& strings) {
-  std::string out = U32(static_cast<std::uint32_t>(strings.size()));
-  for (const std::string& s : strings) out += U32(static_cast<std::uint32_t>(s.size() + 1)) + s + '\0';
-  return out;
-}
 
 std::string LoginField(const std::string& text, const std::string& key) {
   std::string out = U32(static_cast<std::uint32_t>(text.size() + 1));

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "support/process_harness.h"
+#include "support/remote_client.h"
 
 namespace gamesimtest {
 
-std::string U32(std::uint32_t value);
-std::string Packet(const std::vector<std::string>& strings);
+using korvclient::U32;
+inline std::string Packet(const std::vector<std::string>& strings) {
+  return korvclient::ConsolePacket(strings);
+}
 std::string LoginField(const std::string& text, const std::string& key);
 
 class ConsoleClient {

@@ -12,7 +12,7 @@
 namespace korvctl {
 namespace {
 
-constexpr std::uint32_t C(std::uint32_t n) { return kCommandBase + n; }
+constexpr std::uint32_t C(std::uint32_t n) { return kClientBase + n; }
 
 const std::array kSubcommands{
     Subcommand{"status", "status", "show the server's status line as labelled fields",
@@ -43,7 +43,7 @@ const std::array kSubcommands{
                "Sends the keep-alive command and waits for its answer.", C(0x32), RunPing},
     Subcommand{"kick", "kick ID REASON...", "kick a player",
                "Kicks the player with the game id ID (see korvctl players) for REASON.",
-               C(0x23), RunQueued, KickText, {0x20, 0}},
+               C(0x23), RunQueued, KickText, {kNotifyPlayerKicked, 0}},
     Subcommand{"ban", "ban ID REASON... [--duration D]\n    korvctl ban --address A|--keyhash K|--guid G [--name N] REASON... [--duration D]",
                "ban a player, on the server or by address, key hash or GUID",
                "Bans the player with id ID, filling name, address, key hash and GUID from\n"
@@ -55,70 +55,70 @@ const std::array kSubcommands{
                "lift a ban by address, key hash or GUID",
                "Removes the bans on the given identities from every ban list. The name only\n"
                "appears in the messages.",
-               C(0x26), RunQueued, UnbanText, {0x22, 0}},
+               C(0x26), RunQueued, UnbanText, {kNotifyBanRemoved, 0}},
     Subcommand{"ban-name", "ban-name NAME", "ban a player name",
                "Adds NAME to the banned words as a banned player name.", C(0x28), RunQueued,
-               NameText, {0x2C, 0}},
+               NameText, {kNotifyNameBanned, 0}},
     Subcommand{"clear-bans", "clear-bans", "clear every ban list",
                "Clears the daemon's ban list and the game's (and PunkBuster's) ban lists.",
-               C(0x27), RunQueued, nullptr, {0x23, 0}},
+               C(0x27), RunQueued, nullptr, {kNotifyBansCleared, 0}},
     Subcommand{"verify-bans", "verify-bans", "check that the ban lists agree",
                "Asks the daemon whether its ban list and the game's agree. Exit status 1 when\n"
                "they do not.",
-               C(0x29), RunQueued, nullptr, {0x15, 0}, 0, 0x16},
+               C(0x29), RunQueued, nullptr, {kNotifyBansInSync, 0}, 0, kNotifyBansNotInSync},
     Subcommand{"push-bans", "push-bans", "copy the daemon's ban list into the game's ban lists",
                "Rewrites the game's and PunkBuster's ban lists from the daemon's list; the\n"
                "game server reads them at its next start.",
-               C(0x2A), RunQueued, nullptr, {0x15, 0}},
+               C(0x2A), RunQueued, nullptr, {kNotifyBansInSync, 0}},
     Subcommand{"pull-bans", "pull-bans", "rebuild the daemon's ban list from the game's",
                "Rebuilds the daemon's ban list from the game's ban lists; names, admins, times\n"
                "and reasons are lost.",
-               C(0x2B), RunQueued, nullptr, {0x15, 0}},
+               C(0x2B), RunQueued, nullptr, {kNotifyBansInSync, 0}},
     Subcommand{"say", "say TEXT...", "say something to all players in the game chat",
                "Sends TEXT (at most 255 characters) as game chat.", C(0x2C), RunQueued, ChatText,
-               {0x24, 0}},
+               {kNotifyChatSent, 0}},
     Subcommand{"message", "message TEXT...", "send a server message to all players",
                "Sends TEXT (at most 255 characters) as a server message.", C(0x2D), RunQueued,
-               ChatText, {0x25, 0}},
+               ChatText, {kNotifyMessageSent, 0}},
     Subcommand{"console", "console COMMAND...", "send a raw console command to the game server",
                "Sends COMMAND as it is to the game server's console.", C(0x2E), RunQueued,
-               ConsoleText, {0x02, 0}},
+               ConsoleText, {kNotifyConsoleSent, 0}},
     Subcommand{"map", "map MAP", "change the map now",
-               "Changes the current map to MAP.", C(0x1E), RunQueued, MapText, {0x1B, 0}},
+               "Changes the current map to MAP.", C(0x1E), RunQueued, MapText, {kNotifyMapChanged, 0}},
     Subcommand{"next-map", "next-map", "move on to the next map of the rotation",
-               "Runs the next map of the rotation.", C(0x1F), RunQueued, nullptr, {0x1C, 0}},
+               "Runs the next map of the rotation.", C(0x1F), RunQueued, nullptr, {kNotifyNextMapRun, 0}},
     Subcommand{"set-next-map", "set-next-map MAP", "choose the map that comes next",
                "Sets MAP as the next map; with the server stopped, the map the next start\n"
                "begins with.",
-               C(0x20), RunQueued, MapText, {0x1D, 0}},
+               C(0x20), RunQueued, MapText, {kNotifyNextMapSet, 0}},
     Subcommand{"idle-map", "idle-map [MAP]", "set or clear the idle map",
                "Sets the map an empty server switches to; without MAP clears it.", C(0x21),
-               RunQueued, IdleMapText, {0x1E, 0}},
+               RunQueued, IdleMapText, {kNotifyIdleMapSet, 0}},
     Subcommand{"restart-map", "restart-map", "restart the current map",
-               "Restarts the current map.", C(0x22), RunQueued, nullptr, {0x1F, 0}},
+               "Restarts the current map.", C(0x22), RunQueued, nullptr, {kNotifyMapRestarted, 0}},
     Subcommand{"pause", "pause", "pause or unpause the game",
                "Toggles the game's pause and reports which way it went.", C(0x1C), RunQueued,
-               nullptr, {0x19, 0x1A}},
+               nullptr, {kNotifyPaused, kNotifyUnpaused}},
     Subcommand{"start", "start", "start the game server",
                "Starts the game server. Exit status 7 when it is already running.", C(0x1A),
-               RunQueued, nullptr, {0x04, 0}, 0x09},
+               RunQueued, nullptr, {kNotifyServerStarted, 0}, kNotifyAlreadyRunning},
     Subcommand{"stop", "stop", "stop the game server",
                "Stops the game server. Exit status 7 when it is already stopped.", C(0x1B),
-               RunQueued, nullptr, {0x05, 0}, 0x0A},
+               RunQueued, nullptr, {kNotifyServerStopped, 0}, kNotifyAlreadyStopped},
     Subcommand{"password", "password", "change your own password",
                "Changes the password of the account you log in with. The new password\n"
                "(1 to 31 characters) comes from KORV_NEW_PASSWORD, or is asked for on the\n"
                "terminal, or is the first line of standard input. It travels enciphered.",
-               C(0x2F), RunQueued, PasswordText, {0x14, 0}},
+               C(0x2F), RunQueued, PasswordText, {kNotifyPasswordChanged, 0}},
     Subcommand{"screenshot", "screenshot PLAYER", "ask PunkBuster for a player's screenshot",
                "Sends pb_sv_getss with PLAYER as PunkBuster takes it.", C(0x31), RunQueued,
-               ScreenshotText, {0x2D, 0}},
+               ScreenshotText, {kNotifyScreenshotSent, 0}},
     Subcommand{"pb-save", "pb-save", "save the PunkBuster settings to pbsv.cfg",
                "Has PunkBuster write its settings to pbsv.cfg.", C(0x04), RunQueued, nullptr,
-               {0x17, 0}},
+               {kNotifyPbSaved, 0}},
     Subcommand{"pb-load", "pb-load", "load the PunkBuster settings from pbsv.cfg",
                "Has PunkBuster load its settings from pbsv.cfg.", C(0x05), RunQueued, nullptr,
-               {0x18, 0}},
+               {kNotifyPbLoaded, 0}},
     Subcommand{"disconnect", "disconnect SLOT", "disconnect another remote client",
                "Disconnects the client in SLOT (see korvctl clients) and checks that it is\n"
                "gone.",
@@ -190,11 +190,11 @@ constexpr std::string_view kExitTable =
 std::string Outcome(const Subcommand& row) {
   if (row.handler != RunQueued) return "";
   std::string text = "    Waits for";
-  for (std::uint32_t n : row.ok)
-    if (n != 0) text += (text.size() > 13 ? " or \"" : " \"") + std::string(NoticeName(kNoticeBase + n)) + "\"";
+  for (std::uint32_t code : row.ok)
+    if (code != 0) text += (text.size() > 13 ? " or \"" : " \"") + std::string(NoticeName(code)) + "\"";
   text += " (exit 0) or \"command failed\" (exit 1)";
-  if (row.already) text += ", \"" + std::string(NoticeName(kNoticeBase + row.already)) + "\" (exit 7)";
-  if (row.not_ok) text += ", \"" + std::string(NoticeName(kNoticeBase + row.not_ok)) + "\" (exit 1)";
+  if (row.already) text += ", \"" + std::string(NoticeName(row.already)) + "\" (exit 7)";
+  if (row.not_ok) text += ", \"" + std::string(NoticeName(row.not_ok)) + "\" (exit 1)";
   return "\nOUTCOME\n" + text + ".\n";
 }
 
@@ -269,7 +269,7 @@ int RunKorvctl(Options& options) {
   if (!context.link.Connect(options.host, options.port) ||
       !context.link.Login(*options.user, *options.password))
     return LinkFailed(context);
-  if (row->code != 0 && !HasCommandAccess(context.link.access(), row->code))
+  if (row->code != 0 && !MaskAdmitsCommand(context.link.access(), row->code))
     return Fail(context, kExitRefused, "access refused: user " + *options.user + " lacks " +
                                            AccessNeeded(row->code) + ", which " +
                                            std::string(row->name) + " needs");

@@ -69,7 +69,7 @@ bool ParseId(const std::string& word, int* id) {
 }
 
 bool CheckText(const std::string& text, std::string* error) {
-  if (text.size() > kMaxCommandText) {
+  if (text.size() > (kCommandTextSize - 1)) {
     *error = "the text is " + std::to_string(text.size()) +
              " characters long; the daemon takes at most 255";
     return false;
@@ -135,7 +135,7 @@ int WaitFor(Context& context, std::span<const std::uint32_t> wanted, Notice* not
     }
     for (std::uint32_t code : wanted)
       if (notice->code == code) return kExitOk;
-    if (notice->code == kDisconnectNotice)
+    if (notice->code == kNotifyDisconnect)
       return Fail(context, kExitConnection, "the daemon disconnected this client");
     if (NoticeName(notice->code).empty())
       return Fail(context, kExitProtocol,
@@ -149,7 +149,7 @@ bool Download(Context& context, std::uint32_t code, std::string* plain) {
 
 int Ping(Context& context) {
   Notice notice;
-  const std::uint32_t wanted[] = {kPong};
+  const std::uint32_t wanted[] = {kNotifyKeepAlive};
   if (!context.link.Send(EncodeCommand(kPing))) return LinkFailed(context);
   return WaitFor(context, wanted, &notice);
 }

@@ -17,10 +17,7 @@
 
 namespace korvctl {
 
-inline constexpr std::uint32_t kFailedNotice = kNoticeBase + 0x01;
-inline constexpr std::uint32_t kDisconnectNotice = kNoticeBase + 0x03;
-inline constexpr std::uint32_t kPing = kCommandBase + 0x32;
-inline constexpr std::uint32_t kPong = kNoticeBase + 0x2E;
+inline constexpr std::uint32_t kPing = kClientBase + 0x32;
 
 struct Context {
   Options& options;
@@ -41,9 +38,9 @@ struct Subcommand {
   std::uint32_t code;  // the command the access check is made for; 0 none
   Handler handler;
   TextBuilder text = nullptr;  // queued commands with a text
-  std::array<std::uint32_t, 2> ok{};  // notifications of success (n)
-  std::uint32_t already = 0;          // "already in that state" (n)
-  std::uint32_t not_ok = 0;           // a second failure notification (n)
+  std::array<std::uint32_t, 2> ok{};  // notifications of success
+  std::uint32_t already = 0;          // "already in that state"
+  std::uint32_t not_ok = 0;           // a second failure notification
 };
 
 // Reports a failure (stderr, or a JSON object on stdout with --json).

@@ -158,9 +158,9 @@ std::string SettingNotTaken(std::string_view sent, std::string_view held) {
 // groups, so they are checked value by value; the other files it keeps as
 // sent are checked byte for byte.
 int VerifyUpload(Context& context, const FileRow& row, const std::string& plain) {
-  std::uint32_t down = kCommandBase + row.down;
+  std::uint32_t down = kClientBase + row.down;
   bool settings = row.name == "settings";
-  if (!(row.verify || settings) || !HasCommandAccess(context.link.access(), down)) return kExitOk;
+  if (!(row.verify || settings) || !MaskAdmitsCommand(context.link.access(), down)) return kExitOk;
   std::string kept;
   if (!Download(context, down, &kept)) return LinkFailed(context);
   if (settings) {
@@ -179,7 +179,7 @@ int VerifyUpload(Context& context, const FileRow& row, const std::string& plain)
 
 bool IsFileCode(std::uint32_t code) {
   for (const FileRow& row : kFiles)
-    if (code == kCommandBase + row.down || code == kCommandBase + row.up) return true;
+    if (code == kClientBase + row.down || code == kClientBase + row.up) return true;
   return false;
 }
 
@@ -188,8 +188,8 @@ int RunGet(Context& context, const Subcommand&) {
   std::string path;
   std::string error;
   if (!FileWords(context, false, &row, &path, &error)) return Fail(context, kExitUsage, error);
-  std::uint32_t code = kCommandBase + row->down;
-  if (!HasCommandAccess(context.link.access(), code))
+  std::uint32_t code = kClientBase + row->down;
+  if (!MaskAdmitsCommand(context.link.access(), code))
     return Fail(context, kExitRefused, "access refused: downloading " + std::string(row->name) +
                                            " needs " + AccessNeeded(code));
   std::string plain;
@@ -225,15 +225,15 @@ int RunPut(Context& context, const Subcommand&) {
   std::string path;
   std::string error;
   if (!FileWords(context, true, &row, &path, &error)) return Fail(context, kExitUsage, error);
-  std::uint32_t code = kCommandBase + row->up;
-  if (!HasCommandAccess(context.link.access(), code))
+  std::uint32_t code = kClientBase + row->up;
+  if (!MaskAdmitsCommand(context.link.access(), code))
     return Fail(context, kExitRefused, "access refused: uploading " + std::string(row->name) +
                                            " needs " + AccessNeeded(code));
   std::optional<std::string> plain;
   if (path == "-") {
     plain = std::string(std::istreambuf_iterator<char>(std::cin), {});
   } else {
-    plain = ReadWholeFile(path, kMaxFramePlain);
+    plain = ReadWholeFile(path, kFrameMaxPlain);
   }
   if (!plain) return Fail(context, kExitUsage, "cannot read " + path + ": " + ErrorText(LastError()));
   std::string frame = EncodeFileFrame(*plain);

@@ -44,7 +44,7 @@ void OnStopSignal(int) { g_stop = 1; }
 
 std::optional<Fields> FindPlayer(Context& context, int id, int* status) {
   std::string text;
-  if (!Download(context, kCommandBase + 0x0C, &text)) {
+  if (!Download(context, kClientBase + 0x0C, &text)) {
     *status = LinkFailed(context);
     return std::nullopt;
   }
@@ -67,24 +67,24 @@ int RunQueued(Context& context, const Subcommand& row) {
                                          std::string(row.name));
   std::string bytes = row.text ? EncodeTextCommand(row.code, text) : EncodeCommand(row.code);
   if (!context.link.Send(bytes)) return LinkFailed(context);
-  std::vector<std::uint32_t> wanted{kFailedNotice};
-  for (std::uint32_t n : row.ok)
-    if (n != 0) wanted.push_back(kNoticeBase + n);
-  if (row.already) wanted.push_back(kNoticeBase + row.already);
-  if (row.not_ok) wanted.push_back(kNoticeBase + row.not_ok);
+  std::vector<std::uint32_t> wanted{kNotifyFailed};
+  for (std::uint32_t code : row.ok)
+    if (code != 0) wanted.push_back(code);
+  if (row.already) wanted.push_back(row.already);
+  if (row.not_ok) wanted.push_back(row.not_ok);
   Notice notice;
   if (int status = WaitFor(context, wanted, &notice); status != kExitOk) return status;
   std::string words = DescribeNotice(notice);
   std::string json = ",\"event\":" + NoticeJson(notice);
-  if (notice.code == kFailedNotice) {
+  if (notice.code == kNotifyFailed) {
     PrintFailure(context, kExitFailed, "the daemon reports: command failed (see its log)");
     return kExitFailed;
   }
-  if (row.already && notice.code == kNoticeBase + row.already) {
+  if (row.already && notice.code == row.already) {
     PrintFailure(context, kExitAlready, words);
     return kExitAlready;
   }
-  if (row.not_ok && notice.code == kNoticeBase + row.not_ok) {
+  if (row.not_ok && notice.code == row.not_ok) {
     PrintFailure(context, kExitFailed, words);
     return kExitFailed;
   }
@@ -214,7 +214,7 @@ int RunAddress(Context& context, const Subcommand& row) {
 int RunList(Context& context, const Subcommand& row) {
   std::string text;
   if (!Download(context, row.code, &text)) return LinkFailed(context);
-  bool players = row.code == kCommandBase + 0x0C;
+  bool players = row.code == kClientBase + 0x0C;
   std::vector<Fields> rows = players ? ParsePlayerList(text) : ParseClientList(text);
   if (context.options.json) {
     std::string array = "[";
@@ -291,7 +291,7 @@ int RunWatch(Context& context, const Subcommand&) {
       std::cout << NoticeJson(notice) << "\n" << std::flush;
     else
       std::cout << DescribeNotice(notice) << "\n" << std::flush;
-    if (notice.code == kDisconnectNotice) return Fail(context, kExitConnection,
+    if (notice.code == kNotifyDisconnect) return Fail(context, kExitConnection,
                                                       "the daemon disconnected this client");
     if (NoticeName(notice.code).empty()) status = kExitProtocol;
   }
@@ -317,7 +317,7 @@ int RunBan(Context& context, const Subcommand& row) {
   for (int i = 0; i < 4; ++i) fields[i] = Lookup(values, kNames[i]);
   if (by_id) {
     bool complete = !fields[0].empty() && (!fields[1].empty() || !fields[2].empty());
-    if (!complete && HasCommandAccess(context.link.access(), kCommandBase + 0x0C)) {
+    if (!complete && MaskAdmitsCommand(context.link.access(), kClientBase + 0x0C)) {
       int status = kExitOk;
       std::optional<Fields> player = FindPlayer(context, id, &status);
       if (!player) return status;
@@ -340,9 +340,9 @@ int RunBan(Context& context, const Subcommand& row) {
     return Fail(context, kExitUsage, error.empty() ? "the reason may not hold the byte 0xFF" : error);
   if (!context.link.Send(EncodeTextCommand(row.code, text))) return LinkFailed(context);
   Notice notice;
-  const std::uint32_t wanted[] = {kFailedNotice, kNoticeBase + 0x21};
+  const std::uint32_t wanted[] = {kNotifyFailed, kNotifyPlayerBanned};
   if (int status = WaitFor(context, wanted, &notice); status != kExitOk) return status;
-  if (notice.code == kFailedNotice)
+  if (notice.code == kNotifyFailed)
     return Fail(context, kExitFailed, "the daemon reports: command failed (see its log)");
   return Succeed(context, DescribeNotice(notice), ",\"event\":" + NoticeJson(notice));
 }
@@ -353,7 +353,7 @@ int RunDisconnect(Context& context, const Subcommand& row) {
       slot > 16)
     return Fail(context, kExitUsage, "disconnect takes the client's slot, 1 to 16 (see korvctl clients)");
   std::string before;
-  if (!Download(context, kCommandBase + 0x0D, &before)) return LinkFailed(context);
+  if (!Download(context, kClientBase + 0x0D, &before)) return LinkFailed(context);
   auto find = [&](const std::string& text) -> std::optional<Fields> {
     for (Fields& fields : ParseClientList(text))
       if (fields[1].second == std::to_string(slot)) return fields;
@@ -365,7 +365,7 @@ int RunDisconnect(Context& context, const Subcommand& row) {
   // The daemon tells only the client it drops; the client list read after
   // the command shows whether the slot was freed.
   std::string after;
-  if (!Download(context, kCommandBase + 0x0D, &after)) return LinkFailed(context);
+  if (!Download(context, kClientBase + 0x0D, &after)) return LinkFailed(context);
   std::optional<Fields> still = find(after);
   if (still && (*still)[2].second == (*target)[2].second)
     return Fail(context, kExitFailed, "the client in slot " + std::to_string(slot) + " is still connected");
@@ -380,14 +380,14 @@ int RunRaw(Context& context, const Subcommand&) {
     return Fail(context, kExitUsage, "raw takes a command code and optionally one text");
   char* end = nullptr;
   n = std::strtoul(words[0].c_str(), &end, 0);
-  std::uint32_t code = n <= 0x32 ? kCommandBase + static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n);
-  if (*end != '\0' || code < kCommandBase || code > kLastCommand)
+  std::uint32_t code = n <= 0x32 ? kClientBase + static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n);
+  if (*end != '\0' || code < kClientBase || code > kClientLast)
     return Fail(context, kExitUsage, "the code must be 0 to 0x32 or 0xBABE0000 to 0xBABE0032");
   if (IsFileCode(code)) return Fail(context, kExitUsage, "file transfers go through get and put");
-  if (!HasCommandAccess(context.link.access(), code))
+  if (!MaskAdmitsCommand(context.link.access(), code))
     return Fail(context, kExitRefused, "access refused: this command needs " + AccessNeeded(code));
   std::string bytes = words.size() == 2 ? EncodeTextCommand(code, words[1]) : EncodeCommand(code);
-  if (words.size() == 2 && words[1].size() > kMaxCommandText)
+  if (words.size() == 2 && words[1].size() > (kCommandTextSize - 1))
     return Fail(context, kExitUsage, "the text may hold at most 255 characters");
   if (!context.link.Send(bytes)) return LinkFailed(context);
   // Whatever the command brings arrives before the keep-alive's answer.
@@ -396,7 +396,7 @@ int RunRaw(Context& context, const Subcommand&) {
   for (bool first = true;; first = false) {
     Notice notice;
     if (!context.link.ReadNotice(&notice, context.link.timeout_ms())) return LinkFailed(context);
-    if (notice.code == kPong) break;
+    if (notice.code == kNotifyKeepAlive) break;
     if (context.options.json)
       json += (first ? "" : ",") + NoticeJson(notice);
     else

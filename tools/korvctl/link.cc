@@ -210,7 +210,7 @@ bool Link::ReadNotice(Notice* notice, int wait_ms) {
   }
   std::uint32_t code = 0;
   if (!ReadU32(&code, wait_ms)) return false;
-  if (code < kNoticeBase || code > kNoticeBase + 0xFF) {
+  if (code < kNotifyBase || code > kNotifyBase + 0xFF) {
     char text[96];
     std::snprintf(text, sizeof text, "the daemon sent %08X where a notification belongs", code);
     return Fail(kExitProtocol, text);
@@ -223,10 +223,10 @@ bool Link::ReadLength(std::uint32_t* value) {
     if (!ReadU32(value, timeout_ms_)) return false;
     // No reply or file korvctl accepts comes near 0xBEEF0000 bytes, so a
     // number in the notification range is a notification sent before it.
-    if (*value < kNoticeBase || *value > kNoticeBase + 0xFF) return true;
+    if (*value < kNotifyBase || *value > kNotifyBase + 0xFF) return true;
     Notice notice;
     if (!ReadNoticeBody(*value, &notice)) return false;
-    if (notice.code == kNoticeBase + 0x03)
+    if (notice.code == kNotifyDisconnect)
       return Fail(kExitConnection, "the daemon disconnected this client");
     pending_.push_back(notice);
   }
@@ -253,7 +253,7 @@ bool Link::ReadFrame(std::string* plain) {
   std::uint32_t packed_length = 0;
   std::uint32_t checksum = 0;
   if (!ReadU32(&packed_length, timeout_ms_) || !ReadU32(&checksum, timeout_ms_)) return false;
-  if (plain_length > kMaxFramePlain || packed_length > MaxPackedLength(plain_length))
+  if (plain_length > kFrameMaxPlain || packed_length > MaxPackedLength(plain_length))
     return Fail(kExitProtocol, "the daemon announced a file frame of impossible size (" +
                                    std::to_string(plain_length) + " bytes, " +
                                    std::to_string(packed_length) + " packed)");

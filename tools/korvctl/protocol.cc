@@ -1,5 +1,5 @@
 // Client side of the remote-administration protocol: encodings, the access
-// rule and the notification names.
+// rule in words and the notification names.
 #include "protocol.h"
 
 #include <lzo/lzo1x.h>
@@ -17,82 +17,63 @@ namespace korvctl {
 namespace {
 
 struct NoticeRow {
-  std::uint32_t n;
+  std::uint32_t code;
   std::string_view name;
   std::string_view key;
 };
 
 constexpr std::array kNoticeRows{
-    NoticeRow{0x01, "command failed", "command_failed"},
-    NoticeRow{0x02, "console command sent", "console_command_sent"},
-    NoticeRow{0x03, "disconnected by the daemon", "disconnected"},
-    NoticeRow{0x04, "server started", "server_started"},
-    NoticeRow{0x05, "server stopped", "server_stopped"},
-    NoticeRow{0x06, "server crashed", "server_crashed"},
-    NoticeRow{0x09, "start refused: the server is already running", "already_running"},
-    NoticeRow{0x0A, "stop refused: the server is already stopped", "already_stopped"},
-    NoticeRow{0x0B, "settings changed", "settings_changed"},
-    NoticeRow{0x0C, "map rotation changed", "rotation_changed"},
-    NoticeRow{0x0D, "ban list changed", "bans_changed"},
-    NoticeRow{0x0E, "user list changed", "users_changed"},
-    NoticeRow{0x0F, "event schedule changed", "schedule_changed"},
-    NoticeRow{0x10, "announcements changed", "announcements_changed"},
-    NoticeRow{0x11, "banned words changed", "banned_words_changed"},
-    NoticeRow{0x14, "password changed", "password_changed"},
-    NoticeRow{0x15, "ban lists in sync", "bans_in_sync"},
-    NoticeRow{0x16, "ban lists NOT in sync", "bans_not_in_sync"},
-    NoticeRow{0x17, "PunkBuster settings saved to pbsv.cfg", "pb_saved"},
-    NoticeRow{0x18, "PunkBuster settings loaded from pbsv.cfg", "pb_loaded"},
-    NoticeRow{0x19, "game paused", "paused"},
-    NoticeRow{0x1A, "game unpaused", "unpaused"},
-    NoticeRow{0x1B, "map changed", "map_changed"},
-    NoticeRow{0x1C, "next map of the rotation started", "next_map_started"},
-    NoticeRow{0x1D, "next map set", "next_map_set"},
-    NoticeRow{0x1E, "idle map set", "idle_map_set"},
-    NoticeRow{0x1F, "map restarted", "map_restarted"},
-    NoticeRow{0x20, "player kicked", "player_kicked"},
-    NoticeRow{0x21, "player banned", "player_banned"},
-    NoticeRow{0x22, "ban removed", "ban_removed"},
-    NoticeRow{0x23, "ban list cleared", "bans_cleared"},
-    NoticeRow{0x24, "chat message sent", "chat_sent"},
-    NoticeRow{0x25, "server message sent", "message_sent"},
-    NoticeRow{0x26, "console", "console"},
-    NoticeRow{0x27, "player banned for banned words in chat", "auto_ban_chat"},
-    NoticeRow{0x28, "player kicked for a banned word", "auto_kick_word"},
-    NoticeRow{0x29, "player banned for repeated minus-score kicks", "auto_ban_score"},
-    NoticeRow{0x2A, "player kicked for a minus score", "auto_kick_score"},
-    NoticeRow{0x2B, "player kicked for high ping", "auto_kick_ping"},
-    NoticeRow{0x2C, "player name banned", "name_banned"},
-    NoticeRow{0x2D, "screenshot requested", "screenshot_requested"},
-    NoticeRow{0x2E, "keep-alive answered", "keep_alive"},
+    NoticeRow{kNotifyFailed, "command failed", "command_failed"},
+    NoticeRow{kNotifyConsoleSent, "console command sent", "console_command_sent"},
+    NoticeRow{kNotifyDisconnect, "disconnected by the daemon", "disconnected"},
+    NoticeRow{kNotifyServerStarted, "server started", "server_started"},
+    NoticeRow{kNotifyServerStopped, "server stopped", "server_stopped"},
+    NoticeRow{kNotifyServerCrashed, "server crashed", "server_crashed"},
+    NoticeRow{kNotifyAlreadyRunning, "start refused: the server is already running", "already_running"},
+    NoticeRow{kNotifyAlreadyStopped, "stop refused: the server is already stopped", "already_stopped"},
+    NoticeRow{kNotifySettingsChanged, "settings changed", "settings_changed"},
+    NoticeRow{kNotifyRotationChanged, "map rotation changed", "rotation_changed"},
+    NoticeRow{kNotifyBanListChanged, "ban list changed", "bans_changed"},
+    NoticeRow{kNotifyUsersChanged, "user list changed", "users_changed"},
+    NoticeRow{kNotifyScheduleChanged, "event schedule changed", "schedule_changed"},
+    NoticeRow{kNotifyAnnouncementsChanged, "announcements changed", "announcements_changed"},
+    NoticeRow{kNotifyBannedWordsChanged, "banned words changed", "banned_words_changed"},
+    NoticeRow{kNotifyPasswordChanged, "password changed", "password_changed"},
+    NoticeRow{kNotifyBansInSync, "ban lists in sync", "bans_in_sync"},
+    NoticeRow{kNotifyBansNotInSync, "ban lists NOT in sync", "bans_not_in_sync"},
+    NoticeRow{kNotifyPbSaved, "PunkBuster settings saved to pbsv.cfg", "pb_saved"},
+    NoticeRow{kNotifyPbLoaded, "PunkBuster settings loaded from pbsv.cfg", "pb_loaded"},
+    NoticeRow{kNotifyPaused, "game paused", "paused"},
+    NoticeRow{kNotifyUnpaused, "game unpaused", "unpaused"},
+    NoticeRow{kNotifyMapChanged, "map changed", "map_changed"},
+    NoticeRow{kNotifyNextMapRun, "next map of the rotation started", "next_map_started"},
+    NoticeRow{kNotifyNextMapSet, "next map set", "next_map_set"},
+    NoticeRow{kNotifyIdleMapSet, "idle map set", "idle_map_set"},
+    NoticeRow{kNotifyMapRestarted, "map restarted", "map_restarted"},
+    NoticeRow{kNotifyPlayerKicked, "player kicked", "player_kicked"},
+    NoticeRow{kNotifyPlayerBanned, "player banned", "player_banned"},
+    NoticeRow{kNotifyBanRemoved, "ban removed", "ban_removed"},
+    NoticeRow{kNotifyBansCleared, "ban list cleared", "bans_cleared"},
+    NoticeRow{kNotifyChatSent, "chat message sent", "chat_sent"},
+    NoticeRow{kNotifyMessageSent, "server message sent", "message_sent"},
+    NoticeRow{kNotifyConsoleLine, "console", "console"},
+    NoticeRow{kNotifyAutoBanWords, "player banned for banned words in chat", "auto_ban_chat"},
+    NoticeRow{kNotifyAutoKickWord, "player kicked for a banned word", "auto_kick_word"},
+    NoticeRow{kNotifyAutoBanScore, "player banned for repeated minus-score kicks", "auto_ban_score"},
+    NoticeRow{kNotifyAutoKickScore, "player kicked for a minus score", "auto_kick_score"},
+    NoticeRow{kNotifyAutoKickPing, "player kicked for high ping", "auto_kick_ping"},
+    NoticeRow{kNotifyNameBanned, "player name banned", "name_banned"},
+    NoticeRow{kNotifyScreenshotSent, "screenshot requested", "screenshot_requested"},
+    NoticeRow{kNotifyKeepAlive, "keep-alive answered", "keep_alive"},
 };
 
 const NoticeRow* FindNotice(std::uint32_t code) {
-  if (code < kNoticeBase || code > kNoticeBase + 0xFF) return nullptr;
   for (const NoticeRow& row : kNoticeRows)
-    if (row.n == code - kNoticeBase) return &row;
+    if (row.code == code) return &row;
   return nullptr;
 }
 
-// Access rule by n = code - 0xBABE0000; 0 needs nothing, kAdminOnly only
-// passes the administrator mask.
-constexpr std::uint32_t kAdminOnly = 0;
-constexpr std::uint32_t kFree = 0xFFFFFFFF;
-constexpr std::uint32_t kA = 0x10, kT = 0x20, kM = 0x40, kP = 0x80, kB = 0x100,
-                        kU = 0x200, kH = 0x400, kC = 0x800, kPower = 0x1000, kLog = 0x2000,
-                        kRaw = 0x10000, kPb = 0x20000;
-constexpr std::array<std::uint32_t, 51> kAccessRule{
-    kFree, kFree, kPb, kPb, kPb, kPb, kAdminOnly, kAdminOnly,   // 0-7
-    kM, kM, kM, kM, kP, kC, kP, kB,                             // 8-15
-    kB, kU, kU, kH, kH, kT, kA, kA,                             // 16-23
-    kP | kA, kP | kA, kPower, kPower, kPower, kP, kM, kM,       // 24-31
-    kM, kM, kM, kP, kC, kP | kB, kB, kB,                        // 32-39
-    kP, kAdminOnly, kAdminOnly, kAdminOnly, kFree, kFree, kRaw, kFree,  // 40-47
-    kLog, kP, kFree,                                            // 48-50
-};
-static_assert(kAccessRule.size() == kLastCommand - kCommandBase + 1);
-
-constexpr std::string_view kLetters = "SGFIATMPBUHC";
+constexpr std::string_view kLetters = kAccessLetters;
 constexpr std::array<std::string_view, 12> kLetterWords{
     "settings group 0", "settings group 1", "settings group 2", "settings group 3",
     "settings group 4, announcements, banned words", "status", "maps", "players", "bans",
@@ -124,18 +105,18 @@ bool Reader::GetU32(std::uint32_t* value) {
 }
 
 std::optional<std::string> LoginBlock(std::string_view text) {
-  if (text.size() >= kLoginBlock) return std::nullopt;
-  std::string block(kLoginBlock, '\0');
+  if (text.size() >= kLoginBlockSize) return std::nullopt;
+  std::string block(kLoginBlockSize, '\0');
   block.replace(0, text.size(), text);
   return Enciphered(block);
 }
 
 std::optional<std::string> PasswordField(std::string_view password) {
-  if (password.size() >= kLoginBlock) return std::nullopt;
+  if (password.size() >= kLoginBlockSize) return std::nullopt;
   std::random_device seed;
   std::mt19937 random(seed() ^ static_cast<unsigned>(
                                    std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::string block(kLoginBlock, '0');
+  std::string block(kLoginBlockSize, '0');
   for (char& c : block) c = static_cast<char>('0' + random() % 74);
   block.replace(0, password.size(), password);
   block[password.size()] = '\0';
@@ -209,19 +190,12 @@ bool DecodeFrameData(std::uint32_t plain_length, std::uint32_t checksum, std::st
   return true;
 }
 
-bool HasCommandAccess(std::uint32_t mask, std::uint32_t code) {
-  if (code < kCommandBase || code > kLastCommand || mask == 0) return false;
-  if (mask == kAdminMask) return true;
-  std::uint32_t need = kAccessRule[code - kCommandBase];
-  if (need == kFree) return true;
-  return (mask & need) != 0;
-}
-
 std::string AccessNeeded(std::uint32_t code) {
-  if (code < kCommandBase || code > kLastCommand) return "a command the daemon does not know";
-  std::uint32_t need = kAccessRule[code - kCommandBase];
-  if (need == kFree) return "nothing";
-  if (need == kAdminOnly) return "the administrator account";
+  const CommandRow* row = FindCommandRow(code);
+  if (row == nullptr) return "a command the daemon does not know";
+  if (row->admin_only) return "the administrator account";
+  std::uint32_t need = row->need;
+  if (need == 0) return "nothing";
   std::string words;
   for (std::size_t bit = 0; bit < 32; ++bit) {
     if ((need & (1u << bit)) == 0) continue;
@@ -229,11 +203,11 @@ std::string AccessNeeded(std::uint32_t code) {
     if (bit < kLetters.size())
       words += std::string("the ") + kLetters[bit] + " (" + std::string(kLetterWords[bit]) +
                ") letter";
-    else if (need == kPower)
+    else if (need == kAccessPower)
       words += "the right to start, stop and pause the server";
-    else if (need == kLog)
+    else if (need == kAccessLog)
       words += "the right to download the log";
-    else if (need == kRaw)
+    else if (need == kAccessConsole)
       words += "the right to issue raw console commands";
     else
       words += "the PunkBuster right";
@@ -247,8 +221,9 @@ std::string AccessLetters(std::uint32_t mask) {
   for (std::size_t bit = 0; bit < kLetters.size(); ++bit)
     letters += (mask & (1u << bit)) ? kLetters[bit] : static_cast<char>(kLetters[bit] + 32);
   constexpr std::array<std::pair<std::uint32_t, std::string_view>, 6> kExtras{{
-      {0x1000, "power"}, {0x2000, "log"}, {0x4000, "multi-login"},
-      {0x8000, "start-settings"}, {0x10000, "console"}, {0x20000, "punkbuster"}}};
+      {kAccessPower, "power"}, {kAccessLog, "log"}, {kAccessMultiLogin, "multi-login"},
+      {kAccessStartSettings, "start-settings"}, {kAccessConsole, "console"},
+      {kAccessPunkBuster, "punkbuster"}}};
   for (const auto& [bit, word] : kExtras)
     if (mask & bit) letters += std::string(" +") + std::string(word);
   return letters;
@@ -275,7 +250,7 @@ std::string DescribeNotice(const Notice& notice) {
     return text;
   }
   std::string words(row->name);
-  if (notice.code == kNoticeBase + 0x1E && notice.text.empty()) return "idle map cleared";
+  if (notice.code == kNotifyIdleMapSet && notice.text.empty()) return "idle map cleared";
   if (notice.has_data && !notice.text.empty()) words += ": " + notice.text;
   return words;
 }

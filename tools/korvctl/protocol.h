@@ -1,6 +1,7 @@
-// The remote-administration protocol as the client speaks it: command and
-// notification codes, the access rule, the login blocks, the file frame and
-// a bounded reader for untrusted bytes.
+// The client side of the remote-administration protocol (its codes and the
+// access rule are shared with the daemon in core/protocol.h): the login
+// blocks, the command and file encodings, the access rule in words, the
+// notifications in words and a bounded reader for untrusted bytes.
 #pragma once
 
 #include <cstddef>
@@ -10,33 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/protocol.h"
+
 namespace korvctl {
 
-inline constexpr std::uint32_t kCommandBase = 0xBABE0000;
-inline constexpr std::uint32_t kLastCommand = 0xBABE0032;
-inline constexpr std::uint32_t kNoticeBase = 0xBEEF0000;
-inline constexpr std::uint32_t kFrameAbort = 0xBEEFBABE;
-inline constexpr std::uint8_t kProtocolVersion = 0x20;
-inline constexpr std::uint32_t kAdminMask = 0xFFFFFFFF;
-inline constexpr std::size_t kLoginBlock = 32;
-// A command text travels in a 256-byte buffer with its terminating zero.
-inline constexpr std::size_t kMaxCommandText = 255;
 // Caps on what the daemon may announce before anything is allocated.
 inline constexpr std::uint32_t kMaxNoticeData = 1u << 16;
 inline constexpr std::uint32_t kMaxReply = 1u << 16;
-inline constexpr std::uint32_t kMaxFramePlain = 64u << 20;
-
-// Login results as the daemon sends them (one byte).
-enum LoginResult : int {
-  kLoginAccepted = 0,
-  kLoginBadUser = 1,
-  kLoginBadPassword = 2,
-  kLoginDisabled = 3,
-  kLoginNoAccess = 4,
-  kLoginNoAccounts = 5,
-  kLoginAlreadyConnected = 6,
-  kLoginServerFull = 7,
-};
 
 // Little-endian 32-bit number appended to `out`.
 void PutU32(std::string* out, std::uint32_t value);
@@ -79,8 +60,6 @@ bool DecodeFrameData(std::uint32_t plain_length, std::uint32_t checksum,
 // Largest compressed length a frame of `plain_length` bytes can need.
 std::uint64_t MaxPackedLength(std::uint32_t plain_length);
 
-// True when an account with `mask` may send `code`, by the daemon's rule.
-bool HasCommandAccess(std::uint32_t mask, std::uint32_t code);
 // What the account lacks for `code`, in words ("the P (players) letter").
 std::string AccessNeeded(std::uint32_t code);
 // The access mask as letters, SGFIATMPBUHC, upper case when granted, plus

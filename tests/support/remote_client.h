@@ -1,6 +1,9 @@
-// A remote-administration client for tests and benchmarks, written from the
-// protocol alone: its own RC4, byte packing and file frames, blocking
-// sockets with receive timeouts. Header-only so benchmarks can use it too.
+// The tests' own kit for the remote-administration wire, written from the
+// protocol alone so that a fault in the daemon's or korvctl's codec cannot
+// hide behind a shared one: byte packing, RC4, login blocks, file frames,
+// notifications, and a client with blocking sockets and receive timeouts.
+// The scripted daemon of the korvctl tests and the console stand-in use
+// the same byte helpers. Header-only so benchmarks can use it too.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,8 +24,8 @@
 namespace korvclient {
 
 // The key shared with the daemon, read from the key file of the tree.
-inline std::vector<unsigned char>& Key() {
-  static std::vector<unsigned char> key;
+inline std::string& Key() {
+  static std::string key;
   return key;
 }
 
@@ -33,20 +36,21 @@ inline bool LoadKey(const std::string& path) {
   return Key().size() == 1024;
 }
 
-inline void Rc4(unsigned char* data, std::size_t length) {
-  const std::vector<unsigned char>& key = Key();
+// Textbook RC4 (key schedule over the key repeated, then the generator).
+inline std::string Rc4(std::string data, const std::string& key) {
   unsigned char s[256];
   for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
   for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % key.size()]) % 256;
+    j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) & 0xFF;
     std::swap(s[i], s[j]);
   }
-  for (std::size_t n = 0, i = 0, j = 0; n < length; ++n) {
-    i = (i + 1) % 256;
-    j = (j + s[i]) % 256;
+  for (std::size_t n = 0, i = 0, j = 0; n < data.size(); ++n) {
+    i = (i + 1) & 0xFF;
+    j = (j + s[i]) & 0xFF;
     std::swap(s[i], s[j]);
-    data[n] ^= s[(s[i] + s[j]) % 256];
+    data[n] = static_cast<char>(data[n] ^ s[(s[i] + s[j]) & 0xFF]);
   }
+  return data;
 }
 
 inline std::string U32(std::uint32_t v) {
@@ -59,6 +63,59 @@ inline std::uint32_t GetU32(const std::string& bytes, std::size_t at = 0) {
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
   return v;
+}
+
+// A user name or password block: the text zero-padded to 32 bytes, RC4.
+inline std::string Block(const std::string& text, const std::string& key = Key()) {
+  std::string block(32, '\0');
+  std::memcpy(block.data(), text.data(), std::min<std::size_t>(text.size(), 32));
+  return Rc4(block, key);
+}
+
+inline std::uint32_t Adler32(const std::string& data) {
+  return lzo_adler32(lzo_adler32(0, nullptr, 0),
+                     reinterpret_cast<const unsigned char*>(data.data()), data.size());
+}
+
+// A frame as the protocol lays it out: plain length, packed length,
+// Adler-32 of the packed bytes, the LZO1X-1 data; an empty file is the
+// bare length 0.
+inline std::string Frame(const std::string& plain) {
+  if (plain.empty()) return U32(0);
+  std::vector<unsigned char> packed(plain.size() + plain.size() / 16 + 64 + 3);
+  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
+  lzo_uint length = packed.size();
+  lzo1x_1_compress(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
+                   packed.data(), &length, work.data());
+  std::string data(reinterpret_cast<const char*>(packed.data()), length);
+  return U32(static_cast<std::uint32_t>(plain.size())) +
+         U32(static_cast<std::uint32_t>(data.size())) + U32(Adler32(data)) + data;
+}
+
+inline std::optional<std::string> Unpack(const std::string& packed, std::size_t plain_length) {
+  std::string plain(plain_length, '\0');
+  lzo_uint out = plain_length;
+  if (lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed.data()), packed.size(),
+                            reinterpret_cast<unsigned char*>(plain.data()), &out,
+                            nullptr) != LZO_E_OK || out != plain_length)
+    return std::nullopt;
+  return plain;
+}
+
+// The game console's packet of strings: the count, then per string its
+// length with the zero, the bytes and the zero.
+inline std::string ConsolePacket(const std::vector<std::string>& strings) {
+  std::string out = U32(static_cast<std::uint32_t>(strings.size()));
+  for (const std::string& s : strings)
+    out += U32(static_cast<std::uint32_t>(s.size() + 1)) + s + '\0';
+  return out;
+}
+
+// Notification 0xBEEF0000 + n, with a zero-terminated text when given.
+inline std::string Notice(std::uint32_t n, const std::optional<std::string>& text = std::nullopt) {
+  if (!text) return U32(0xBEEF0000 + n) + U32(0);
+  return U32(0xBEEF0000 + n) + U32(static_cast<std::uint32_t>(text->size() + 1)) + *text +
+         std::string(1, '\0');
 }
 
 // What the daemon answered to a login.
@@ -136,13 +193,6 @@ class Client {
     return ::recv(fd_, &byte, 1, 0) == 0;
   }
 
-  static std::string Block(const std::string& text) {
-    std::string block(32, '\0');
-    std::memcpy(block.data(), text.data(), std::min<std::size_t>(text.size(), 32));
-    Rc4(reinterpret_cast<unsigned char*>(block.data()), block.size());
-    return block;
-  }
-
   LoginReply Login(const std::string& user, const std::string& password,
                    unsigned char version = 0x20) {
     LoginReply reply;
@@ -211,27 +261,10 @@ class Client {
     if (!packed_length || !checksum) return std::nullopt;
     auto packed = Receive(*packed_length);
     if (!packed) return std::nullopt;
-    std::string out(*plain, '\0');
-    lzo_uint out_length = *plain;
-    int rc = lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed->data()),
-                                   packed->size(), reinterpret_cast<unsigned char*>(out.data()),
-                                   &out_length, nullptr);
-    if (rc != LZO_E_OK || out_length != *plain) return std::nullopt;
-    return out;
+    return Unpack(*packed, *plain);
   }
 
-  bool SendFrame(const std::string& data) {
-    if (data.empty()) return Send(U32(0));
-    std::vector<unsigned char> packed(data.size() + data.size() / 16 + 64 + 3);
-    std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-    lzo_uint packed_length = packed.size();
-    lzo1x_1_compress(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
-                     packed.data(), &packed_length, work.data());
-    std::uint32_t sum = lzo_adler32(1, packed.data(), packed_length);
-    return Send(U32(static_cast<std::uint32_t>(data.size())) +
-                U32(static_cast<std::uint32_t>(packed_length)) + U32(sum) +
-                std::string(reinterpret_cast<const char*>(packed.data()), packed_length));
-  }
+  bool SendFrame(const std::string& data) { return Send(Frame(data)); }
 
  private:
   int fd_ = -1;
