@@ -82,7 +82,8 @@ std::optional<std::array<std::string, 3>> LevelOfLine(std::string_view line) {
 }  // namespace
 
 std::optional<std::string> ReportValue(std::string_view report, std::string_view key) {
-  std::string pattern = "\\" + std::string(key) + "\\";
+  std::string pattern = "\\";
+  pattern.append(key).append("\\");
   std::size_t at = report.find(pattern);
   if (at == std::string_view::npos) return std::nullopt;
   std::string_view value = report.substr(at + pattern.size());
