@@ -2,6 +2,7 @@
 // loopback, beside LZO compression plus a raw loopback copy of the same
 // bytes measured in the same run (the goal: at most twice the latter), and
 // the steps of a transfer that no framing can avoid, each timed alone.
+// Usage: transport_bench [ROUNDS] (the best of 10 by default).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <lzo/lzo1x.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -119,7 +121,8 @@ double CompressPlusRawCopy(const std::string& data, Buffers& buffers) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   if (lzo_init() != LZO_E_OK) return 1;
   g_manager.core.daemon = true;
   char dir_template[] = "/tmp/korv-bench-XXXXXX";
@@ -130,10 +133,9 @@ int main() {
   std::string target = std::string(dir) + "/target.bin";
   std::string data = MakeData(10u << 20);
   ReplaceFileContents(source, data);
-  constexpr int kRounds = 10;
   Buffers buffers(data.size());
   double framed = 1e30, floor = 1e30, compress = 1e30, decompress = 1e30, write = 1e30;
-  for (int i = 0; i < kRounds; ++i) {
+  for (int i = 0; i < rounds; ++i) {
     framed = std::min(framed, FramedTransfer(source, target));
     floor = std::min(floor, CompressPlusRawCopy(data, buffers));
     compress = std::min(compress, Compress(data, buffers));
@@ -142,10 +144,10 @@ int main() {
     ReplaceFileContents(target, data);
     write = std::min(write, Millis(start));
   }
-  std::printf("10 MB SendFile->ReceiveFile on loopback: %6.1f ms (best of %d)\n", framed, kRounds);
-  std::printf("LZO compression + raw loopback copy:     %6.1f ms (best of %d)\n", floor, kRounds);
+  std::printf("10 MB SendFile->ReceiveFile on loopback: %6.1f ms (best of %d)\n", framed, rounds);
+  std::printf("LZO compression + raw loopback copy:     %6.1f ms (best of %d)\n", floor, rounds);
   std::printf("ratio: %.2f (goal: at most 2.00)\n", framed / floor);
-  std::printf("steps a transfer cannot skip, each alone (best of %d):\n", kRounds);
+  std::printf("steps a transfer cannot skip, each alone (best of %d):\n", rounds);
   std::printf("  compression                 %6.1f ms\n", compress);
   std::printf("  decompression               %6.1f ms\n", decompress);
   std::printf("  writing the file, synced    %6.1f ms\n", write);

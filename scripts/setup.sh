@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the project needs from Debian (when missing) and builds it.
+# Arguments are passed to the cmake configure step (scripts/test.sh passes
+# -DKORV_WERROR=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,5 +18,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja "$@" >/dev/null
 cmake --build build

@@ -145,9 +145,8 @@ bool CreateFileWithDirs(const std::string& path_in, int mode, FileAccess access)
     // Rebuild from the root; the first component itself is never created.
     std::size_t pos = (dirs[0] == '/') ? 1 : 0;
     std::size_t first_end = dirs.find('/', pos);
-    std::string built = "/" + dirs.substr(pos, first_end == std::string::npos
-                                                   ? std::string::npos
-                                                   : first_end - pos);
+    std::string built = "/";
+    built.append(dirs, pos, first_end == std::string::npos ? std::string::npos : first_end - pos);
     bool stop = false;
     while (first_end != std::string::npos && !stop) {
       std::size_t next = dirs.find('/', first_end + 1);

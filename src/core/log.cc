@@ -114,7 +114,9 @@ void RotateLog(const std::string& path, const struct tm& local) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H-%M", &local);
   for (int n = 0; n < kMaxRotationSuffix; ++n) {
-    std::string target = directory + "/" + stamp + (n == 0 ? "" : "." + std::to_string(n)) + ".log";
+    std::string target = directory + "/" + stamp;
+    if (n != 0) target.append(".").append(std::to_string(n));
+    target += ".log";
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       PruneRotatedLogs(directory);
       return;
@@ -175,16 +177,20 @@ std::string LogFilePath() { return LogDirectory() + "/korvd.log"; }
 std::string AdminLogPath() { return LogDirectory() + "/adminlog.csv"; }
 
 void LogMessage(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogMessageV(level, format, args);
+  va_end(args);
+}
+
+void LogMessageV(int level, const char* format, va_list args) {
   if (format == nullptr || format[0] == '\0') return;
   std::time_t now = std::time(nullptr);
   struct tm local;
   localtime_r(&now, &local);
 
   char message[kLineMax + 1];
-  va_list args;
-  va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
   std::string text = CleanText(message);
 
   // A flood of one message (a client sending junk, a failing peer) is

@@ -1,6 +1,7 @@
 // The daemon's one logging entry point and the admin-action CSV.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -8,6 +9,8 @@
 // at 512000 bytes) or the bare text to syslog, echoed on standard output in
 // the foreground. Line breaks and 0x80 bytes in the text become blanks.
 void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The same for helpers that take a format of their own and pass it on.
+void LogMessageV(int level, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
 // Appends one kick/ban row to adminlog.csv when -adminlog is on. Empty or
 // null texts are written as "[unknown]".

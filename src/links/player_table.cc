@@ -18,7 +18,6 @@ namespace {
 
 constexpr char kUnknown[] = "[unknown]";
 constexpr std::size_t kNameMax = 31;
-constexpr std::size_t kTeamMax = 9;
 constexpr std::size_t kStatMax = 4;
 constexpr std::size_t kPingMax = 5;
 constexpr std::size_t kAddressMax = 15;

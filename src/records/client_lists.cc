@@ -15,10 +15,10 @@ std::string Field(std::string_view text, std::size_t width) {
   return cut.empty() ? "*" : cut;
 }
 
-bool WriteListFile(const std::string& path, const std::string& contents, const char* failure) {
+bool WriteListFile(const std::string& path, const std::string& contents, const char* list) {
   CreateFileWithDirs(path, 0);
   if (!ReplaceFileContents(path, contents)) {
-    LogMessage(6, failure, ErrorText(LastError()).c_str());
+    LogMessage(6, "Couldn't open %s list file! %s", list, ErrorText(LastError()).c_str());
     return false;
   }
   return true;
@@ -40,13 +40,14 @@ bool WritePlayerListFile(const std::string& path) {
     if (player.name.empty()) break;
     // A GUID that is not known reads "[unknown]", not "*".
     std::string guid = player.pb_guid.empty() ? "[unknown]" : Field(player.pb_guid, 32);
-    contents += "\"" + Field(player.name, 31) + "\"," + std::to_string(player.id) + "," +
+    contents += '"';
+    contents += Field(player.name, 31) + "\"," + std::to_string(player.id) + "," +
                 Field(player.team, 9) + "," + Field(player.score, 4) + "," +
                 Field(player.kills, 4) + "," + Field(player.deaths, 4) + "," +
                 Field(player.ping, 5) + "," + Field(player.address, 15) + "," +
                 Field(player.keyhash, 32) + "," + guid + "\n";
   }
-  return WriteListFile(path, contents, "Couldn't open player list file! %s");
+  return WriteListFile(path, contents, "player");
 }
 
 bool WriteClientListFile(const std::string& path) {
@@ -54,9 +55,10 @@ bool WriteClientListFile(const std::string& path) {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
     const ClientSession& session = g_manager.remote.sessions[slot];
     if (session.socket == 0) continue;
-    contents += "\"" + Field(session.user_name, 31) + "\"," + std::to_string(slot) + "," +
+    contents += '"';
+    contents += Field(session.user_name, 31) + "\"," + std::to_string(slot) + "," +
                 Field(session.address, 21) + ",Connected," +
                 Field(LastCommandText(session), 29) + "\n";
   }
-  return WriteListFile(path, contents, "Couldn't open client list file! %s");
+  return WriteListFile(path, contents, "client");
 }

@@ -46,17 +46,18 @@ void SendAndDelete(const CommandContext& c, const std::string& path) {
   std::remove(path.c_str());
 }
 
-void LogUserAction(const CommandContext& c, const char* format) {
-  LogMessage(6, format, c.user.c_str(), c.address.c_str());
+// Logs "User <user> at <address> <action>".
+void LogUserAction(const CommandContext& c, const char* action) {
+  LogMessage(6, "User %s at %s %s", c.user.c_str(), c.address.c_str(), action);
 }
 
 // Receives a settings-directory file; on success tells the other clients
 // and logs the change.
 bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_t notification,
-                         const char* log_format) {
+                         const char* action) {
   if (!ReceiveFile(SettingsFile(name), c.socket)) return false;
   NotifyAllClients(notification, nullptr, 0, c.slot);
-  LogUserAction(c, log_format);
+  LogUserAction(c, action);
   return true;
 }
 
@@ -72,7 +73,7 @@ void PbConfigDown(const CommandContext& c) {
 
 void PbConfigUp(const CommandContext& c) {
   if (ReceiveFile(ServerFile("pb/pbsv.cfg"), c.socket))
-    LogUserAction(c, "User %s at %s updated the PunkBuster server config.");
+    LogUserAction(c, "updated the PunkBuster server config.");
 }
 
 void ModsDown(const CommandContext& c) {
@@ -88,11 +89,12 @@ void RotationDown(const CommandContext& c) { SendSettingsFile(c, "servermaplist.
 
 void RotationUp(const CommandContext& c) {
   if (!ReceiveSettingsFile(c, "servermaplist.con", kNotifyRotationChanged,
-                           "User %s at %s updated the map rotation."))
+                           "updated the map rotation."))
     return;
   struct stat info;
   if (::stat(SettingsFile("servermaplist.con").c_str(), &info) == 0 && info.st_size == 0)
-    LogUserAction(c, "WARNING: User %s at %s saved an empty map rotation!");
+    LogMessage(6, "WARNING: User %s at %s saved an empty map rotation!", c.user.c_str(),
+               c.address.c_str());
 }
 
 void PlayerListDown(const CommandContext& c) {
@@ -113,7 +115,7 @@ void BanListDown(const CommandContext& c) { SendSettingsFile(c, "serverbanlist.c
 
 void BanListUp(const CommandContext& c) {
   ReceiveSettingsFile(c, "serverbanlist.con", kNotifyBanListChanged,
-                      "User %s at %s updated the banlist.");
+                      "updated the banlist.");
 }
 
 void AccountsDown(const CommandContext& c) {
@@ -129,28 +131,28 @@ void AccountsUp(const CommandContext& c) {
   std::remove(path.c_str());
   if (!merged) return;
   NotifyAllClients(kNotifyUsersChanged, nullptr, 0, c.slot);
-  LogUserAction(c, "User %s at %s updated the user list.");
+  LogUserAction(c, "updated the user list.");
 }
 
 void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule.con"); }
 
 void ScheduleUp(const CommandContext& c) {
   ReceiveSettingsFile(c, "serverschedule.con", kNotifyScheduleChanged,
-                      "User %s at %s updated the event schedule.");
+                      "updated the event schedule.");
 }
 
 void AnnouncementsDown(const CommandContext& c) { SendSettingsFile(c, "announcements.con"); }
 
 void AnnouncementsUp(const CommandContext& c) {
   ReceiveSettingsFile(c, "announcements.con", kNotifyAnnouncementsChanged,
-                      "User %s at %s updated the announcements.");
+                      "updated the announcements.");
 }
 
 void BannedWordsDown(const CommandContext& c) { SendSettingsFile(c, "bannedwords.con"); }
 
 void BannedWordsUp(const CommandContext& c) {
   ReceiveSettingsFile(c, "bannedwords.con", kNotifyBannedWordsChanged,
-                      "User %s at %s updated the banned words.");
+                      "updated the banned words.");
 }
 
 // The log itself when it is small enough, else its last 32768 bytes. The
@@ -265,9 +267,9 @@ void StatusReply(const CommandContext& c) {
 void StartServerCommand(const CommandContext& c) {
   if (g_manager.server.server_running) {
     NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
-    LogUserAction(c, "User %s at %s tried to start the server but it is already running.");
+    LogUserAction(c, "tried to start the server but it is already running.");
   } else if (StartServer()) {
-    LogUserAction(c, "User %s at %s started the server.");
+    LogUserAction(c, "started the server.");
   } else {
     NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
   }
@@ -276,9 +278,9 @@ void StartServerCommand(const CommandContext& c) {
 void StopServerCommand(const CommandContext& c) {
   if (!g_manager.server.server_running) {
     NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
-    LogUserAction(c, "User %s at %s tried to stop the server but it is already stopped.");
+    LogUserAction(c, "tried to stop the server but it is already stopped.");
   } else if (StopServer(false)) {
-    LogUserAction(c, "User %s at %s stopped the server.");
+    LogUserAction(c, "stopped the server.");
   } else {
     NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
   }

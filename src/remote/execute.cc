@@ -190,10 +190,11 @@ void KickPlayer(const QueuedCommand& command) {
   NotifyAllClientsText(kNotifyPlayerKicked, name, 0);
 }
 
-// Sends the pieces of a text; false after the first failed piece.
-bool SendPieces(const std::vector<std::string>& pieces, const char* format) {
+// Sends the pieces of a text, each as `command "piece"`; false after the
+// first failed piece.
+bool SendPieces(const std::vector<std::string>& pieces, const char* command) {
   for (const std::string& piece : pieces) {
-    if (!ConsoleSend(format, piece.c_str())) return false;
+    if (!ConsoleSend("%s \"%s\"", command, piece.c_str())) return false;
   }
   return true;
 }
@@ -204,7 +205,7 @@ void SayToAll(const QueuedCommand& command) {
   for (char& c : text) {
     if (c == ' ') c = kChatBlank;
   }
-  if (!SendPieces(SplitIntoPieces(text, kChatBlank), "game.sayAll \"%s\"")) {
+  if (!SendPieces(SplitIntoPieces(text, kChatBlank), "game.sayAll")) {
     LogMessage(6, "Couldn't send chat message! The command failed.");
     NotifyIssuer(command, kNotifyFailed);
   }
@@ -222,7 +223,7 @@ void ServerMessage(const QueuedCommand& command) {
   for (char& c : text) {
     if (c == kChatBlank) c = ' ';
   }
-  if (!SendPieces(SplitIntoPieces(text, ' '), "admin.serverMessage \"%s\"")) {
+  if (!SendPieces(SplitIntoPieces(text, ' '), "admin.serverMessage")) {
     LogMessage(6, "Couldn't send server message! The command failed.");
     NotifyIssuer(command, kNotifyFailed);
   }

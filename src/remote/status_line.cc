@@ -19,9 +19,10 @@
 
 namespace {
 
-void LogErrno(const char* format) {
+// Logs "<failure> <error text>".
+void LogErrno(const char* failure) {
   int code = errno;
-  LogMessage(6, format, ErrorText(code).c_str());
+  LogMessage(6, "%s %s", failure, ErrorText(code).c_str());
 }
 
 }  // namespace
@@ -101,7 +102,7 @@ bool GetServerStatusString(std::string* line) {
     return false;
   }
   std::string& out = *line;
-  out += "\"" + CutText(SettingText(kSetServerName), kMaxValueText) + "\",";
+  out.append("\"").append(CutText(SettingText(kSetServerName), kMaxValueText)).append("\",");
   out += FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))) + ":" +
          std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort))) + ",";
   out += (Connected() ? ReportText("numplayers") : "--") + " of " +
@@ -128,20 +129,20 @@ bool GetServerStatusString(std::string* line) {
 
 void WriteLogExcerpt(const std::string& path) {
   UniqueFile out(std::fopen(path.c_str(), "wb"));
-  if (!out) return LogErrno("Couldn't open temp file! %s");
+  if (!out) return LogErrno("Couldn't open temp file!");
   UniqueFile log(std::fopen(LogFilePath().c_str(), "rb"));
-  if (!log) return LogErrno("Couldn't open log file! %s");
-  if (std::fseek(log.get(), 0, SEEK_END) != 0) return LogErrno("Couldn't seek log file! %s");
+  if (!log) return LogErrno("Couldn't open log file!");
+  if (std::fseek(log.get(), 0, SEEK_END) != 0) return LogErrno("Couldn't seek log file!");
   long size = std::ftell(log.get());
-  if (size < 0) return LogErrno("Couldn't seek log file! %s");
+  if (size < 0) return LogErrno("Couldn't seek log file!");
   long start = size > kLogExcerptSize ? size - kLogExcerptSize : 0;
   long length = size < kLogExcerptSize ? size : kLogExcerptSize;
-  if (std::fseek(log.get(), start, SEEK_SET) != 0) return LogErrno("Couldn't seek log file! %s");
+  if (std::fseek(log.get(), start, SEEK_SET) != 0) return LogErrno("Couldn't seek log file!");
   std::vector<char> buffer(static_cast<std::size_t>(length));
   std::size_t got = std::fread(buffer.data(), 1, buffer.size(), log.get());
   if (got == 0) {
-    if (length > 0) LogErrno("Couldn't read log file! %s");
+    if (length > 0) LogErrno("Couldn't read log file!");
     return;
   }
-  if (std::fwrite(buffer.data(), 1, got, out.get()) == 0) LogErrno("Couldn't write temp file! %s");
+  if (std::fwrite(buffer.data(), 1, got, out.get()) == 0) LogErrno("Couldn't write temp file!");
 }

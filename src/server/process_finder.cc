@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstring>
 
 #include "core/helpers.h"
@@ -65,8 +66,13 @@ std::string OverlayOf(const std::vector<std::string>& argv) {
   return {};
 }
 
-void Debug(const char* format, pid_t pid) {
-  if (g_manager.core.debug) LogMessage(6, format, static_cast<int>(pid));
+void Debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Debug(const char* format, ...) {
+  if (!g_manager.core.debug) return;
+  va_list args;
+  va_start(args, format);
+  LogMessageV(6, format, args);
+  va_end(args);
 }
 
 // The path with every symbolic link resolved, or as given when it cannot

@@ -119,7 +119,7 @@ TEST_F(KorvctlProcess, EveryLoginRefusalHasItsExitStatus) {
   std::vector<std::unique_ptr<Process>> sessions;
   for (int i = 0; i < 16; ++i) {
     sessions.push_back(std::make_unique<Process>());
-    std::string out = game_.dir / ("s" + std::to_string(i) + ".txt");
+    std::string out = game_.dir / std::string("s").append(std::to_string(i)).append(".txt");
     ASSERT_TRUE(sessions.back()->Start(Argv({"watch"}), game_.dir.path(), out));
     ASSERT_TRUE(WaitForText(out, "watching")) << ReadFile(out);
   }

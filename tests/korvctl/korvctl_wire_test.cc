@@ -79,7 +79,7 @@ TEST(KorvctlWire, EveryLoginRefusalHasItsWordsAndStatus) {
       {5, "No user accounts exist"}, {6, "already connected"}, {7, "maximum of 16 clients"},
       {9, "did not respond with a valid authentication code"}};
   for (const auto& [result, words] : cases) {
-    FakeDaemon daemon([result](FakeDaemon& d) {
+    FakeDaemon daemon([result = result](FakeDaemon& d) {
       d.Read(64);
       d.Write(std::string(1, static_cast<char>(result)));
     });
@@ -451,7 +451,7 @@ TEST(KorvctlWire, StartStopReportTheServerState) {
       {"stop", 0xBABE001B, Notice(0x05), 0},  {"stop", 0xBABE001B, Notice(0x0A), 7},
       {"pause", 0xBABE001C, Notice(0x1A), 0}, {"verify-bans", 0xBABE0029, Notice(0x16), 1}};
   for (const auto& [word, code, answer, status] : cases) {
-    FakeDaemon daemon([&](FakeDaemon& d) {
+    FakeDaemon daemon([code = code, &answer = answer](FakeDaemon& d) {
       d.Accept();
       if (d.ReadCode() == code) d.Write(answer);
       d.WaitClosed();

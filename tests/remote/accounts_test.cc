@@ -197,7 +197,7 @@ TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
 
 TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
   std::string lines;
-  for (int i = 0; i < 99; ++i) lines += "u" + std::to_string(i) + ",p,,1,1\n";
+  for (int i = 0; i < 99; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
   WriteAccounts(lines);
   WriteFile(dir_ / "up.con", lines + "x1,p,,1,1\nx2,p,,1,1\nx3,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
@@ -210,7 +210,7 @@ TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
 
 TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
   std::string lines;
-  for (int i = 0; i < 102; ++i) lines += "u" + std::to_string(i) + ",p,,1,1\n";
+  for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
   WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
   EXPECT_EQ(Names().size(), 100u);
   EXPECT_NE(Log().find("WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "

@@ -32,11 +32,10 @@ int Count(const std::string& text, const std::string& needle) {
 class SupervisionTest : public ::testing::Test {
  protected:
   void Start(const std::string& scenario, std::vector<std::string> options,
-             std::map<std::string, std::string> settings = {},
-             const std::string& rotation = "game.addLevel berlin GPM_CQ bf1942\n") {
+             std::map<std::string, std::string> settings = {}) {
     gamesimtest::LayOut(&game_, scenario);
     std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
-    WriteFile(game_.settings() + "/servermaplist.con", rotation);
+    WriteFile(game_.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
     std::map<std::string, std::string> values = {{"game.serverName", "\"Sim\""},
                           {"game.serverIP", "127.0.0.1"},
                           {"game.serverPort", std::to_string(game_.game_port)},
@@ -125,19 +124,6 @@ TEST_F(SupervisionTest, PauseNewsGoesOutOncePerChange) {
     ASSERT_NE(next->code, 0xBEEF0019u);
     if (next->code == 0xBEEF001Au) break;
   }
-}
-
-// After 100 status ticks with nobody on the server (about five minutes) the
-// daemon changes to the idle map.
-TEST_F(SupervisionTest, AnEmptyServerMovesToTheIdleMap) {
-  Start("mode openplaying\n", {}, {},
-        "game.setIdleLevel wake\ngame.addLevel berlin GPM_CQ bf1942\n");
-  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 20s)) << Log();
-  ASSERT_TRUE(WaitForText(LogPath(), " : Server is idle, changing to idle map combo wake.\r\n",
-                          400s))
-      << Log();
-  EXPECT_TRUE(WaitForText(LogPath(), "User operator at console changed the map to wake.", 10s))
-      << Log();
 }
 
 }  // namespace

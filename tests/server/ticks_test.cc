@@ -92,6 +92,15 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   EXPECT_NE(Log().find("Server is idle, changing to idle map combo bf1942/maps/wake/conquest."),
             std::string::npos);
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
+  // The queued change reaches the game and is logged as the operator's.
+  std::size_t before = console_->requests().size();
+  RunQueuedCommands();
+  auto requests = console_->requests();
+  ASSERT_EQ(requests.size(), before + 1);
+  ASSERT_GE(requests.back().size(), 2u);
+  EXPECT_EQ(requests.back()[1], "admin.changeMap bf1942/maps/wake/conquest");
+  EXPECT_NE(Log().find("User operator at console changed the map to bf1942/maps/wake/conquest."),
+            std::string::npos);
 
   // Already on the idle map: nothing is queued, the count starts again.
   g_manager.remote.queue = {};

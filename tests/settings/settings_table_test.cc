@@ -60,7 +60,7 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   // Give every row a valid value other than its default, save, reload.
   for (int i = 0; i < kSettingCount; ++i) {
     SettingEntry& row = Setting(i);
-    if (row.type == SettingType::kText) row.text = "t" + std::to_string(i);
+    if (row.type == SettingType::kText) row.text = std::string("t").append(std::to_string(i));
     if (row.type == SettingType::kWelcomeText) row.text = "Hi there\r\nsecond\r\n";
     if (row.type == SettingType::kChoice) row.text = *ChoiceValue(row.default_text, 2);
     if (row.type == SettingType::kAddress) row.value = static_cast<std::int32_t>(0x0A000001u + i);

@@ -9,6 +9,7 @@ namespace gamesim {
 
 namespace {
 
+void Print(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 void Print(const char* format, va_list args) {
   std::fputs("gamesim: ", stdout);
   std::vfprintf(stdout, format, args);

@@ -218,7 +218,10 @@ int RunList(Context& context, const Subcommand& row) {
   std::vector<Fields> rows = players ? ParsePlayerList(text) : ParseClientList(text);
   if (context.options.json) {
     std::string array = "[";
-    for (const Fields& fields : rows) array += (array.size() > 1 ? "," : "") + JsonObject(fields);
+    for (const Fields& fields : rows) {
+      if (array.size() > 1) array += ',';
+      array += JsonObject(fields);
+    }
     return Succeed(context, "", std::string(",\"") + (players ? "players" : "clients") +
                                     "\":" + array + "]");
   }
