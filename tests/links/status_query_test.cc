@@ -137,6 +137,14 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   configured.set_replies({"\\hostport\\14567\\queryid\\1.1\\final\\"});
   ASSERT_TRUE(IdentifyStatusPort());
   EXPECT_EQ(g_manager.links.status_port, static_cast<std::uint32_t>(configured.port()));
+
+  // No port answers with the game port: nothing is identified (closed probe
+  // ports are refused at once on loopback).
+  g_manager.links.status_port = 0;
+  configured.set_replies({"\\hostport\\1\\final\\"});
+  probed.set_replies({"\\hostport\\1\\final\\"});
+  EXPECT_FALSE(IdentifyStatusPort());
+  EXPECT_EQ(g_manager.links.status_port, 0u);
 }
 
 }  // namespace

@@ -113,6 +113,15 @@ TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
   EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
 }
 
+// A file that cannot be read fails the load, and the plain lines read so far
+// are not written back over it.
+TEST_F(AccountsTest, UnreadableFileFailsTheLoad) {
+  std::filesystem::create_directories(Path());
+  EXPECT_FALSE(LoadUserAccounts(Path()));
+  EXPECT_NE(Log().find(" : Couldn't read user access file! "), std::string::npos) << Log();
+  EXPECT_TRUE(std::filesystem::is_directory(Path()));
+}
+
 TEST_F(AccountsTest, LoginResults) {
   // Field 5 is read from the file as written: "x" does not begin with 0.
   // (Once the daemon rewrites the file it holds the number, 0.)

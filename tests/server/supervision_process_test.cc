@@ -8,7 +8,6 @@
 #include <map>
 #include <thread>
 
-#include "support/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
 #include "support/process_harness.h"
@@ -99,31 +98,6 @@ TEST_F(SupervisionTest, CrashesAreRestartedUntilTheRestartLoop) {
   EXPECT_EQ(Count(log, " : Auto-restart is enabled, restarting the server.\r\n"), 2);
   EXPECT_EQ(Count(log, " : Server started\r\n"), 3);
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game_.exe()}, "/", nullptr), 1);
-}
-
-// A pause seen in the status reply is told to the clients once per change.
-TEST_F(SupervisionTest, PauseNewsGoesOutOncePerChange) {
-  int port = FreePort();
-  Start(kPlayers + "mode openplaying\n", {"-port", std::to_string(port)},
-        {{"manager.enableRemoteAdmin", "1"}});
-  WriteFile(game_.settings() + "/useraccess.con", "admin,pw,,4294967295,1\n");
-  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 20s)) << Log();
-  korvclient::Client client;
-  ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
-  ASSERT_TRUE(client.Connect(port));
-  ASSERT_EQ(client.Login("admin", "pw").result, 0);
-  game_.WriteScenario(kPlayers + "mode pause\n");
-  auto paused = client.WaitNotification(0xBEEF0019);
-  ASSERT_TRUE(paused);
-  game_.WriteScenario(kPlayers + "mode openplaying\n");
-  // Between the two changes nothing but chat may come: a second pause
-  // notice would show up before the resume.
-  for (;;) {
-    auto next = client.ReadNotification();
-    ASSERT_TRUE(next);
-    ASSERT_NE(next->code, 0xBEEF0019u);
-    if (next->code == 0xBEEF001Au) break;
-  }
 }
 
 }  // namespace
