@@ -76,21 +76,6 @@ TEST_F(GameProcessTest, KickReachesTheGameAndEveryClient) {
   EXPECT_NE(ReadFile(game_.dir / "adminlog.csv").find("camping"), std::string::npos);
 }
 
-TEST_F(GameProcessTest, ChatIsFannedOutToEveryClient) {
-  auto admin = LoggedIn("admin", "Secret");
-  auto mod = LoggedIn("mod", "pw");
-  game_.WriteScenario(std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash +
-                      " - Mike\nchat Mike: hello there\n");
-  // Any console exchange carries the chat line; a player list asks for one.
-  mod->Command(0xBABE000C);
-  auto list = mod->ReadFrame();
-  ASSERT_TRUE(list);
-  EXPECT_EQ(list->rfind("\"Mike\",3,", 0), 0u) << *list;
-  auto chat = admin->WaitNotification(0xBEEF0026);
-  ASSERT_TRUE(chat);
-  EXPECT_NE(chat->data.find("Mike: hello there"), std::string::npos) << chat->data;
-}
-
 TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
   auto admin = LoggedIn("admin", "Secret");
   admin->Command(0xBABE0015);

@@ -52,26 +52,6 @@ TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {
       << log;
 }
 
-TEST_F(DiscoveryTest, NeverTakesAFurtherProcessOfTheServer) {
-  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
-  std::string children = ReadFile("/proc/" + std::to_string(server_.pid()) + "/task/" +
-                                  std::to_string(server_.pid()) + "/children");
-  int further = std::atoi(children.c_str());
-  ASSERT_GT(further, 0) << "gamesim should run a further process";
-  // A pid file naming the further process does not make it the server.
-  WriteFile(game_.dir / "bf1942.pid", std::to_string(further) + "\n");
-  std::string log = RunDaemon({});
-  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
-  EXPECT_NE(log.find("DEBUG: Ignoring slave server process pid " + std::to_string(further)),
-            std::string::npos);
-  // Naming the server itself adopts it.
-  daemon_.Signal(SIGKILL);
-  daemon_.Wait(std::chrono::seconds(5));
-  std::filesystem::remove(Log());
-  WriteFile(game_.dir / "bf1942.pid", std::to_string(server_.pid()) + "\n");
-  EXPECT_NE(RunDaemon({}).find("Server is already running"), std::string::npos);
-}
-
 TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
   GameDir other;
   gamesimtest::LayOut(&other, "");
@@ -82,7 +62,7 @@ TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
   EXPECT_NE(log.find("(different startup path)"), std::string::npos);
 }
 
-TEST_F(DiscoveryTest, OverlayPathsMustMatchUnlessTheServerSaysThreeDashes) {
+TEST_F(DiscoveryTest, OverlayPathsMustMatch) {
   std::string mine = game_.dir / "mine";
   overlay_ = mine;
   std::filesystem::create_directories(mine);
@@ -90,16 +70,6 @@ TEST_F(DiscoveryTest, OverlayPathsMustMatchUnlessTheServerSaysThreeDashes) {
   std::string log = RunDaemon({"+overlayPath", mine});
   EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
   EXPECT_NE(log.find("(different overlay path)"), std::string::npos);
-  daemon_.Signal(SIGKILL);
-  daemon_.Wait(std::chrono::seconds(5));
-  server_.Signal(SIGKILL);
-  server_.Wait(std::chrono::seconds(5));
-
-  Process dashes;
-  ASSERT_TRUE(gamesimtest::StartGame(game_, &dashes, {"+overlayPath", "---"}));
-  std::filesystem::remove(Log());
-  EXPECT_NE(RunDaemon({"+overlayPath", mine}).find("Server is already running"),
-            std::string::npos);
 }
 
 // -stop asks the server to quit over its console first; only a server that

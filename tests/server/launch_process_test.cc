@@ -180,30 +180,6 @@ TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
 }
 
-// A server that ignores "quit" is given 3 seconds, then killed.
-TEST(LaunchGamesim, StopKillsAServerThatIgnoresQuit) {
-  gamesimtest::GameDir game;
-  LayOutLaunchable(&game, "ignore-quit\n");
-  Process daemon;
-  ASSERT_TRUE(StartWithExit(game, &daemon));
-  std::string log = game.dir / "korvd.log";
-  ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20))) << ReadFile(log);
-  auto before = std::chrono::steady_clock::now();
-  daemon.Signal(SIGTERM);
-  EXPECT_EQ(daemon.Wait(std::chrono::seconds(30)), 15);
-  auto took = std::chrono::steady_clock::now() - before;
-  std::string text = ReadFile(log);
-  std::size_t exiting = text.find("Exiting due to signal (15).");
-  std::size_t killing = text.find("Terminating server with extreme prejudice! ");
-  ASSERT_NE(exiting, std::string::npos);
-  ASSERT_NE(killing, std::string::npos) << text;
-  EXPECT_LT(exiting, killing);
-  EXPECT_LT(killing, text.find("Server stopped\r\n"));
-  // The polite wait happened: the daemon spent at least the 3 seconds.
-  EXPECT_GE(took, std::chrono::seconds(3));
-  EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
-}
-
 // Descriptor links of a process ("" for those that cannot be read).
 std::vector<std::string> DescriptorLinks(pid_t pid) {
   std::vector<std::string> links;
