@@ -364,32 +364,6 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
         "\"tickets\":\"?? / ??\"", "\"punkbuster\":\"Not installed\""})
     EXPECT_NE(output.find(member), std::string::npos) << member << "\n" << output;
   EXPECT_NE(output.find("\"raw\":\"\\\"Fun, \\\"Server\\\"\\\",10.0.0.1:14567,"), std::string::npos) << output;
-  // With PunkBuster enabled the line ends in two commas.
-  const std::string pb_line = "\"S\",1.2.3.4:1,3 of 8,-,-,wake,Running,Sun Dec  6 18:00:00 2026,"
-                              "Connected,openplaying,v1.6,No,punish,Disabled,1 / 2 / 3,4 / 5 / 9,"
-                              "Unlimited,100 / 90,Enabled (v1.2, beta),,";
-  FakeDaemon pb([&](FakeDaemon& d) {
-    d.Accept();
-    if (d.ReadCode() == 0xBABE0015u) d.Write(U32(pb_line.size() + 1) + pb_line + std::string(1, '\0'));
-    d.WaitClosed();
-  });
-  ASSERT_EQ(RunCtl(pb, {"--json", "status"}, &output), 0) << output;
-  for (const char* member : {"\"last_crash\":\"Sun Dec  6 18:00:00 2026\"",
-                             "\"round_time_left\":\"Unlimited\"",
-                             "\"punkbuster\":\"Enabled (v1.2, beta)\""})
-    EXPECT_NE(output.find(member), std::string::npos) << member << "\n" << output;
-
-  // Players with commas and odd bytes in their names, and failures, are JSON too.
-  FakeDaemon players([&](FakeDaemon& d) {
-    d.Accept();
-    if (d.ReadCode() == 0xBABE000Cu)
-      d.Write(Frame("\"a,b\\\x01\xFF\",0,1,0,0,0,20,1.1.1.1,*,[unknown]\n"
-                    "\"Carol\",7,2,5,6,1,80,2.2.2.2,*,*\n"));
-    d.WaitClosed();
-  });
-  ASSERT_EQ(RunCtl(players, {"players", "--json"}, &output), 0) << output;
-  EXPECT_NE(output.find("[{\"name\":\"a,b\\\\\\u0001\\u00ff\",\"id\":\"0\","), std::string::npos) << output;
-  EXPECT_NE(output.find("\"ping\":\"80\""), std::string::npos) << output;
   FakeDaemon refused([](FakeDaemon& d) { d.Read(64); d.Write(std::string(1, '\2')); });
   EXPECT_EQ(RunCtl(refused, {"--json", "ping"}, &output), 12);
   EXPECT_EQ(output.rfind("{\"ok\":false,\"command\":\"ping\",\"exit\":12,\"error\":", 0), 0u)
@@ -407,18 +381,6 @@ TEST(KorvctlWire, WatchNamesEveryNotification) {
   EXPECT_EQ(RunCtl(daemon, {"watch"}, &output), 3);
   EXPECT_NE(output.find("server started\nconsole: Alice: gg\nidle map cleared\n"
                         "player kicked: Bob\ndisconnected by the daemon\n"),
-            std::string::npos)
-      << output;
-  FakeDaemon counted([](FakeDaemon& d) {
-    d.Accept();
-    d.Write(Notice(0x19) + Notice(0x2B, "Lagger"));
-    d.WaitClosed();
-  });
-  EXPECT_EQ(RunCtl(counted, {"--json", "watch", "--count", "2"}, &output), 0);
-  EXPECT_NE(output.find(
-                "\n{\"code\":\"BEEF0019\",\"event\":\"paused\",\"name\":\"game paused\",\"data\":null}\n"
-                "{\"code\":\"BEEF002B\",\"event\":\"auto_kick_ping\",\"name\":\"player kicked for high "
-                "ping\",\"data\":\"Lagger\"}\n"),
             std::string::npos)
       << output;
 }
@@ -446,11 +408,6 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   EXPECT_NE(output.find("unknown subcommand 'frobnicate'"), std::string::npos);
   EXPECT_EQ(korvtest::RunToEnd({ctl, "--port", "99999", "status"}, "/tmp", &output), 2);
   EXPECT_EQ(korvtest::RunToEnd({ctl, "--timeout"}, "/tmp", &output), 2);
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "help", "kick"}, "/tmp", &output), 0);
-  EXPECT_NE(output.find("Needs the P (players) letter."), std::string::npos);
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "get", "--help"}, "/tmp", &output), 0);
-  EXPECT_NE(output.find("never leaves a partial file"), std::string::npos);
-
   // Word checks happen after the login, before anything is sent.
   const std::vector<std::vector<std::string>> bad{
       {"kick", "Bob", "reason"}, {"kick", "3"}, {"say", std::string(256, 'x')},

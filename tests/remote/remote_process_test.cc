@@ -330,10 +330,6 @@ TEST_F(RemoteProcessTest, LogDownloadSendsTheLastPart) {
   EXPECT_EQ(log.substr(log.size() - 32768), *excerpt);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   AppendAccount("group0,pw,,1,1\n");
   StartDaemon();
@@ -368,10 +364,6 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   EXPECT_NE(stored.find("game.serverMaxPlayers 32\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(server_ + "/korvane.con"));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   WriteFile(settings_ + "/korvane.con",
@@ -413,10 +405,6 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   watcher->Command(0xBABE001A);
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
 }
-
-}  // namespace
-
-namespace {
 
 // A logged-in client sending garbage costs it its session at worst; the
 // daemon keeps serving everybody else.
