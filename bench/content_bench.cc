@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "content/content_discovery.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "../tests/links/fake_console.h"
 #include "../tests/links/udp_responder.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "settings/settings_table.h"

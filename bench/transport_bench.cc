@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "core/helpers.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "remote/transport.h"
 
 namespace {

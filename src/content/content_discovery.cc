@@ -16,7 +16,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "settings/settings_state.h"
 
 namespace {
 
@@ -150,7 +151,7 @@ bool ScanModEntry(const std::string& mods_dir, std::string name, std::string* li
   }
   LowerCase(name);
   std::string path = mods_dir + name;
-  if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteModsFile: path=%s\n", path.c_str());
+  if (Core().debug) LogMessage(6, "DEBUG: WriteModsFile: path=%s\n", path.c_str());
   if (::lstat(path.c_str(), &info) != 0) {
     SetLastError(errno);
     LogScanFailure(path);
@@ -159,11 +160,11 @@ bool ScanModEntry(const std::string& mods_dir, std::string name, std::string* li
   if (!S_ISDIR(info.st_mode)) return true;
   if (FileExists(path + "/init.con")) {
     *lines += name + "\n";
-  } else if (g_manager.core.debug) {
+  } else if (Core().debug) {
     LogMessage(6, "DEBUG: Couldn't detect init.con for mod %s!", name.c_str());
   }
   if (!FileExists(path + "/contentcrc32.con")) {
-    std::string& unpure = g_manager.settings.unpure_mods;
+    std::string& unpure = Settings().unpure_mods;
     if (!unpure.empty()) unpure += ",";
     unpure += name;
   }
@@ -198,9 +199,9 @@ std::optional<std::string> MapNameOf(const char* entry) {
 // Appends the maps.con lines of one mod. False when its levels directory
 // cannot be opened.
 bool ScanModMaps(const std::string& mod, std::string* lines) {
-  const std::string& server = g_manager.core.server_dir;
+  const std::string& server = Core().server_dir;
   std::string levels = server + "/mods/" + mod + kLevelsDir + "/";
-  if (g_manager.core.debug) LogMessage(6, "DEBUG: WriteMapsFile: path=%s\n", levels.c_str());
+  if (Core().debug) LogMessage(6, "DEBUG: WriteMapsFile: path=%s\n", levels.c_str());
   UniqueDir dir(::opendir(levels.c_str()));
   if (!dir && (errno == ENOENT || errno == ENOTDIR)) {
     // A mod without maps (or a stale line in mods.con) offers nothing.
@@ -229,7 +230,7 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
     mask |= *own;
     if (mask != 0) {
       *lines += mod + "," + *map + "," + std::to_string(mask) + "\n";
-    } else if (g_manager.core.debug) {
+    } else if (Core().debug) {
       LogMessage(6, "DEBUG: Couldn't detect any game types for %s/%s!", mod.c_str(),
                  map->c_str());
     }
@@ -240,8 +241,8 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
 }  // namespace
 
 bool WriteModsFile(const std::string& path) {
-  std::string mods_dir = g_manager.core.server_dir + "/mods/";
-  g_manager.settings.unpure_mods.clear();
+  std::string mods_dir = Core().server_dir + "/mods/";
+  Settings().unpure_mods.clear();
   UniqueDir dir(::opendir(mods_dir.c_str()));
   if (!dir) {
     SetLastError(errno);
@@ -263,7 +264,7 @@ bool WriteModsFile(const std::string& path) {
 }
 
 bool WriteMapsFile(const std::string& path) {
-  std::string mods_path = g_manager.core.settings_dir + "/mods.con";
+  std::string mods_path = Core().settings_dir + "/mods.con";
   UniqueFile mods(std::fopen(mods_path.c_str(), "rt"));
   if (!mods) {
     SetLastError(errno);

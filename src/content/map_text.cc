@@ -12,7 +12,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -78,7 +79,7 @@ std::optional<std::array<std::string, 3>> LevelOfLine(std::string_view line) {
 }  // namespace
 
 std::string CurrentMapText(bool code_form, std::string_view report) {
-  if (!g_manager.server.server_running) return "-";
+  if (!Server().server_running) return "-";
   std::optional<std::string> map = StatusValue(report, "mapname");
   std::optional<std::string> mod = StatusValue(report, "gameId");
   std::optional<std::string> gametype = StatusValue(report, "gametype");
@@ -102,8 +103,8 @@ std::optional<std::string> CurrentLevelText(bool code_form, std::string_view sta
     return Combine(std::string(words[0]), ModeText(std::string(words[1]), code_form),
                    std::string(words[2]));
   }
-  std::string path = g_manager.core.settings_dir +
-                     (g_manager.server.server_running ? "/maplist.con" : "/servermaplist.con");
+  std::string path = Core().settings_dir +
+                     (Server().server_running ? "/maplist.con" : "/servermaplist.con");
   UniqueFile file(std::fopen(path.c_str(), "rt"));
   if (!file) {
     SetLastError(errno);

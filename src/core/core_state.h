@@ -87,3 +87,9 @@ struct CoreState {
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
 };
+
+// The core section of the daemon's state (the one instance).
+CoreState& Core();
+
+// Sets the idle map combination the status tick changes to ("" for none).
+void SetIdleMap(const std::string& map);

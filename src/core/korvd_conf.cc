@@ -11,7 +11,7 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int OnEntry(void* user, const char* section, const char* key, const char* value)
 
 }  // namespace
 
-std::string KorvdConfPath() { return g_manager.core.settings_dir + "/korvd.conf"; }
+std::string KorvdConfPath() { return Core().settings_dir + "/korvd.conf"; }
 
 bool LoadKorvdConf(const std::string& path, KorvdConf* conf) {
   std::FILE* file = std::fopen(path.c_str(), "r");

@@ -15,7 +15,8 @@
 #include <ctime>
 #include <vector>
 
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ struct RotatedLog {
 
 // Removes the oldest rotated logs beyond the caps of korvd.conf.
 void PruneRotatedLogs(const std::string& directory) {
-  const KorvdConf& conf = g_manager.core.conf;
+  const KorvdConf& conf = Core().conf;
   if (conf.log_keep_rotated == 0 && conf.log_keep_rotated_bytes == 0) return;
   std::vector<RotatedLog> logs;
   std::int64_t total = 0;
@@ -136,14 +137,14 @@ void RotateLog(const std::string& path, const struct tm& local) {
 
 // Writes one cleaned message to the log file or syslog and echoes it.
 void WriteLine(int level, const struct tm& local, const std::string& text) {
-  const CoreState& core = g_manager.core;
+  const CoreState& core = Core();
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "%F %H:%M:%S", &local);
   std::string line = core.syslog ? text : std::string(stamp) + " : " + text;
   if (line.size() > kLineMax) line.resize(kLineMax);
   if (!core.syslog) line += "\r\n";
 
-  bool echo = !core.daemon && (!g_manager.server.server_running || core.status_monitor == 0);
+  bool echo = !core.daemon && (!Server().server_running || core.status_monitor == 0);
   if (echo) {
     if (core.syslog) std::printf("%s : ", stamp);
     std::printf("%s", line.c_str());
@@ -168,7 +169,7 @@ void WriteLine(int level, const struct tm& local, const std::string& text) {
 }  // namespace
 
 std::string LogDirectory() {
-  const CoreState& core = g_manager.core;
+  const CoreState& core = Core();
   if (!core.overlay_path.empty()) return core.overlay_path + "logs";
   return core.server_dir;
 }
@@ -197,8 +198,8 @@ void LogMessageV(int level, const char* format, va_list args) {
   // written line for line up to the threshold within a minute, then only
   // counted; the count is written when another message comes or the
   // minute is over.
-  LogRepeat& repeat = g_manager.core.log_repeat;
-  std::int64_t threshold = g_manager.core.conf.log_repeat_threshold;
+  LogRepeat& repeat = Core().log_repeat;
+  std::int64_t threshold = Core().conf.log_repeat_threshold;
   std::int64_t minute = static_cast<std::int64_t>(now) / 60;
   if (threshold > 0 && minute == repeat.minute && text == repeat.last) {
     if (++repeat.run > threshold) {
@@ -219,7 +220,7 @@ void AppendAdminLog(const char* player, const char* address, const char* keyhash
                     const char* guid, const char* admin, std::uint32_t bantime,
                     const char* map, const char* action, std::uint32_t expires,
                     const char* reason) {
-  if (!g_manager.core.admin_log) return;
+  if (!Core().admin_log) return;
   char row[4096];
   std::snprintf(row, sizeof row, "\"%s\",%s,%s,%s,\"%s\",%lu,%s,%s,%lu,%s", OrUnknown(player),
                 OrUnknown(address), OrUnknown(keyhash), OrUnknown(guid), OrUnknown(admin),

@@ -15,14 +15,15 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "links/links_state.h"
 #include "core/protocol.h"
+#include "core/socket_io.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
-#include "remote/session.h"
-#include "remote/transport.h"
 #include "settings/settings_table.h"
-#include "settings/sync.h"
+#include "links/settings_sync.h"
 
 namespace {
 
@@ -31,8 +32,11 @@ constexpr std::size_t kKeyLength = 10;
 constexpr std::size_t kCommandMax = 2047;
 constexpr char kChatPrefix[] = "##--";
 
-int& Socket() { return g_manager.core.console_socket; }
-LinksState& Links() { return g_manager.links; }
+// Who hears the console's chat lines (the remote clients' fan-out, which
+// the daemon installs at start-up); none until then.
+void (*g_chat_line_listener)(const std::string& line) = nullptr;
+
+int& Socket() { return Core().console_socket; }
 
 void CloseSocket() {
   if (Socket() >= 0) ::close(Socket());
@@ -46,7 +50,7 @@ bool CloseWithError(int error) {
 }
 
 void AppendMessageLog(const char* label, std::string_view bytes) {
-  if (!g_manager.core.message_log) return;
+  if (!Core().message_log) return;
   std::FILE* file = std::fopen("message.log", "ab");
   if (file == nullptr) return;
   std::fputs(label, file);
@@ -59,7 +63,7 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 // only queue commands, so console exchanges never nest.
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
-  NotifyAllClientsText(kNotifyConsoleLine, text, 0);
+  if (g_chat_line_listener != nullptr) g_chat_line_listener(text);
 }
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
@@ -133,8 +137,8 @@ bool SendScrambled(const std::string& text, const unsigned char* key) {
 bool Login() {
   unsigned char key[kKeyLength];
   unsigned char verdict = 0;
-  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(g_manager.server.console_user, key) ||
-      !SendScrambled(g_manager.server.console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
+  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(Server().console_user, key) ||
+      !SendScrambled(Server().console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
     return CloseWithError(LastError());
   if (verdict == 0) return CloseWithError(kErrConsoleLogin);
   return true;
@@ -149,13 +153,20 @@ struct SyncStep {
 
 bool IdentifyIfUnknown() { return Links().status_port != 0 || IdentifyStatusPort(); }
 
+// The rows the status report carries come from the last report received.
+bool SyncWithLastReport() { return SyncSettingsFromServer(Links().status_report); }
+
 constexpr SyncStep kSyncSteps[] = {
     {IdentifyIfUnknown, kErrStatusPort, "DEBUG: Couldn't identify server status port!"},
-    {SyncSettingsFromServer, kErrServerSettings, "DEBUG: Couldn't sync current settings!"},
+    {SyncWithLastReport, kErrServerSettings, "DEBUG: Couldn't sync current settings!"},
     {GetPlayerList, kErrPlayerList, "DEBUG: Couldn't sync player list!"},
 };
 
 }  // namespace
+
+void SetChatLineListener(void (*listener)(const std::string& line)) {
+  g_chat_line_listener = listener;
+}
 
 std::string EncodeConsoleRequest(std::string_view channel_string, std::string_view text) {
   std::string strings;
@@ -175,7 +186,7 @@ std::string EncodeConsoleRequest(std::string_view channel_string, std::string_vi
 
 bool ConsoleConnect() {
   SetLastError(0);
-  if (!g_manager.server.server_running) return false;
+  if (!Server().server_running) return false;
   if (SettingValue(kSetServerIp) == 0) {
     LogMessage(6, "Couldn't connect to console, IP address is zero!");
     return false;
@@ -191,7 +202,7 @@ bool ConsoleConnect() {
   for (const SyncStep& step : kSyncSteps) {
     if (step.run()) continue;
     SetLastError(step.error);
-    if (g_manager.core.debug) LogMessage(6, "%s", step.debug_line);
+    if (Core().debug) LogMessage(6, "%s", step.debug_line);
     ConsoleDisconnect();
     SetLastError(step.error);
     return false;
@@ -205,14 +216,14 @@ void ReconnectConsole() {
   int error = LastError();
   if (error == 0) return;
   bool quiet = error == ETIMEDOUT || error == ECONNREFUSED || error == EAGAIN;
-  if (g_manager.core.debug || !quiet)
+  if (Core().debug || !quiet)
     LogMessage(6, "Couldn't connect to server console! %s", ErrorText(error).c_str());
 }
 
 void ConsoleDisconnect() {
   CloseSocket();
   LinksState& links = Links();
-  g_manager.server.server_version = 0.0;
+  Server().server_version = 0.0;
   links.status_port = 0;
   links.smart_balance_engaged = false;
   links.console_connected = false;
@@ -311,7 +322,7 @@ std::optional<std::string> ConsoleRunKey(int character) {
 }
 
 bool SendServerMessage(const std::string& text) {
-  if (g_manager.core.admin_message_style == 1)
+  if (Core().admin_message_style == 1)
     return ConsoleSend("admin.serverMessage \"%s\"", text.c_str()).has_value();
   return ConsoleSend("game.sayAll \"%s\"", text.c_str()).has_value();
 }

@@ -11,6 +11,10 @@
 // Most bytes of strings one console answer may carry; more drops the link.
 inline constexpr std::size_t kMaxConsoleAnswer = 4u << 20;
 
+// Installs who hears each chat or event line the console sends (the text
+// from its sixth character); the daemon hands them to the remote clients.
+void SetChatLineListener(void (*listener)(const std::string& line));
+
 // Connects to the running server's console, logs in and synchronises the
 // status port, the settings and the player list. False with the last
 // error set (0 when no server runs or the address or port is zero, 30008

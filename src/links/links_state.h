@@ -51,3 +51,12 @@ struct LinksState {
   bool punkbuster_enabled = false;
   std::string punkbuster_version;  // cached "pb_sv_ver" text of the status line
 };
+
+// The links' section of the daemon's state (the one instance).
+LinksState& Links();
+
+// A new server was launched: its status port is identified again and the
+// status tick logs in to its console.
+void ForgetLinksOfOldServer();
+// The server stopped: no status port, the team figures unknown ("??").
+void ForgetLinksOfStoppedServer();

@@ -9,7 +9,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "links/links_state.h"
 #include "links/console.h"
 #include "settings/settings_table.h"
 #include "links/status_query.h"
@@ -26,10 +27,9 @@ constexpr std::size_t kGuidLineMax = 1023;
 constexpr unsigned kGuidWaitSeconds = 1;
 constexpr std::string_view kRemoteMarker = " is remote ip: ";
 
-LinksState& Links() { return g_manager.links; }
 
 void Debug(const char* text) {
-  if (g_manager.core.debug) LogMessage(6, "%s", text);
+  if (Core().debug) LogMessage(6, "%s", text);
 }
 
 // The report's keys and values, read once for the join. Keys stand at
@@ -174,7 +174,7 @@ void TakeGuidLine(std::string_view line) {
   PlayerRecord* record = FindByNameIgnoringCase(name);
   std::size_t colon = line.find(':');
   if (record == nullptr || colon == std::string_view::npos || colon + 5 > line.size()) {
-    if (g_manager.core.debug)
+    if (Core().debug)
       LogMessage(6, "Couldn't parse GUID for player %s!", std::string(name).c_str());
     return;
   }
@@ -242,14 +242,14 @@ bool GetPlayerList() {
   LinksState& links = Links();
   if (!links.console_connected) return false;
   if (!StatusQuery(links.status_port, "\\status\\")) {
-    if (g_manager.core.debug)
+    if (Core().debug)
       LogMessage(6, "DEBUG: GetPlayerList: Couldn't get server status! %s",
                  ErrorText(LastError()).c_str());
     return false;
   }
   // The report stays valid: nothing below queries the status port again.
   ReportIndex index(links.status_report);
-  if (!index.first_repeated().empty() && g_manager.core.debug)
+  if (!index.first_repeated().empty() && Core().debug)
     LogMessage(6,
                "DEBUG: Status report holds the key %.64s more than once! The figures of the "
                "players concerned are unknown.",
@@ -280,7 +280,7 @@ bool GetPlayerList() {
       Debug("DEBUG: Couldn't get player list! Parse error.");
       return false;
     }
-    if (!JoinWithReport(index, reported, record, totals) && g_manager.core.debug)
+    if (!JoinWithReport(index, reported, record, totals) && Core().debug)
       LogMessage(6, "DEBUG: Couldn't determine index of player %s!", record.name.c_str());
     ++totals.listed;
   }

@@ -16,9 +16,10 @@
 #include <ctime>
 
 #include "core/helpers.h"
-#include "core/main_loop.h"
+#include "core/wake.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "links/links_state.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -160,7 +161,7 @@ bool PortServesGame(std::uint32_t port, const std::string& expected, bool* answe
 }  // namespace
 
 std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
-  std::string& report = g_manager.links.status_report;
+  std::string& report = Links().status_report;
   if (port == 0 || port > 65535 || query == nullptr) {
     SetLastError(EINVAL);
     return std::nullopt;
@@ -178,7 +179,7 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
     case Collect::kDone:
       break;
   }
-  if (g_manager.core.status_log) AppendStatusLog(report);
+  if (Core().status_log) AppendStatusLog(report);
   SetLastError(0);
   if (!final) {
     LogMessage(6, "Couldn't get server status! Response did not contain a final segment.");
@@ -188,7 +189,7 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
 }
 
 bool IdentifyStatusPort() {
-  const bool debug = g_manager.core.debug;
+  const bool debug = Core().debug;
   std::string expected = std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort)));
   std::uint32_t configured = static_cast<std::uint32_t>(
       SettingValue(SettingValue(kSetServerInternet) == 1 ? kSetGameSpyPort : kSetGameSpyLanPort));
@@ -208,7 +209,7 @@ bool IdentifyStatusPort() {
     }
   }
   if (found == 0) return false;
-  g_manager.links.status_port = found;
+  Links().status_port = found;
   if (debug) LogMessage(6, "DEBUG: Identified server status port (%i).", static_cast<int>(found));
   return true;
 }

@@ -9,13 +9,13 @@
 
 // Sends `query` ("\status\" or "\info\") to the server's address at `port`
 // and collects the reply segments for at most 2 seconds in all. The report
-// (also kept in g_manager.links.status_report) or none with the last error
+// (also kept in Links().status_report) or none with the last error
 // set: 22 bad arguments, errno for socket failures, 110 for a timeout or an
 // empty datagram, 0 for the protocol faults logged here.
 std::optional<std::string> StatusQuery(std::uint32_t port, const char* query);
 
 // Finds the port whose "hostport" is the configured game port: the
 // configured status port first, then 23000-23009 and 22000-22010. True
-// when g_manager.links.status_port is set afterwards.
+// when Links().status_port is set afterwards.
 bool IdentifyStatusPort();
 // Reports are read with StatusValue and TakeStatusField (core/helpers.h).

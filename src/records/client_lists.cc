@@ -5,7 +5,7 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "links/links_state.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ bool WriteListFile(const std::string& path, const std::string& contents, const c
 
 // The ctime text of the session's last command, newline included; empty
 // until the first command.
-std::string LastCommandText(const ClientSession& session) {
+std::string LastCommandText(const ClientListRow& session) {
   char text[64];
   if (session.last_command_at == 0 || ctime_r(&session.last_command_at, text) == nullptr) return "";
   return text;
@@ -36,7 +36,7 @@ std::string LastCommandText(const ClientSession& session) {
 
 bool WritePlayerListFile(const std::string& path) {
   std::string contents;
-  for (const PlayerRecord& player : g_manager.links.players) {
+  for (const PlayerRecord& player : Links().players) {
     if (player.name.empty()) break;
     // A GUID that is not known reads "[unknown]", not "*".
     std::string guid = player.pb_guid.empty() ? "[unknown]" : Field(player.pb_guid, 32);
@@ -50,13 +50,11 @@ bool WritePlayerListFile(const std::string& path) {
   return WriteListFile(path, contents, "player");
 }
 
-bool WriteClientListFile(const std::string& path) {
+bool WriteClientListFile(const std::string& path, const std::vector<ClientListRow>& clients) {
   std::string contents;
-  for (int slot = 1; slot < kSessionSlots; ++slot) {
-    const ClientSession& session = g_manager.remote.sessions[slot];
-    if (session.socket == 0) continue;
+  for (const ClientListRow& session : clients) {
     contents += '"';
-    contents += Field(session.user_name, 31) + "\"," + std::to_string(slot) + "," +
+    contents += Field(session.user_name, 31) + "\"," + std::to_string(session.slot) + "," +
                 Field(session.address, 21) + ",Connected," +
                 Field(LastCommandText(session), 29) + "\n";
   }

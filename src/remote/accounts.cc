@@ -18,7 +18,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "remote/remote_state.h"
 #include "remote/client_key.h"
 #include "remote/session.h"
 
@@ -101,7 +102,7 @@ int HexValue(char c) {
 std::uint32_t RotateLeft(std::uint32_t x, int bits) { return (x << bits) | (x >> (32 - bits)); }
 
 std::uint32_t& RngWord(int offset) {
-  RemoteState& remote = g_manager.remote;
+  RemoteState& remote = Remote();
   int index = ((remote.rng_index + offset) % kRngWords + kRngWords) % kRngWords;
   return remote.rng_state[index];
 }
@@ -113,7 +114,7 @@ void RngStep() {
   x = RotateLeft(x, 31) + RngWord(-1);
   x ^= RngWord(211);
   RngWord(0) = x;
-  g_manager.remote.rng_index = (g_manager.remote.rng_index + 1) % kRngWords;
+  Remote().rng_index = (Remote().rng_index + 1) % kRngWords;
 }
 
 void RngMix(std::uint32_t value) {
@@ -133,7 +134,7 @@ std::uint32_t RngNext() {
 // The account table up to its first empty entry.
 int AccountCount() {
   int count = 0;
-  while (count < kMaxAccounts && !g_manager.remote.accounts[count].user_name.empty()) ++count;
+  while (count < kMaxAccounts && !Remote().accounts[count].user_name.empty()) ++count;
   return count;
 }
 
@@ -221,7 +222,7 @@ void ScanLoginRows(const std::vector<std::string>& tokens, std::string_view user
 bool AlreadyConnected(const std::string& name, std::uint32_t access) {
   if (access & kAccessMultiLogin) return false;
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    const ClientSession& session = g_manager.remote.sessions[slot];
+    const ClientSession& session = Remote().sessions[slot];
     if (session.socket != 0 && EqualNoCase(session.user_name, name)) return true;
   }
   return false;
@@ -239,7 +240,7 @@ bool IsSafeField(std::string_view field) {
 
 }  // namespace
 
-std::string UserAccessPath() { return g_manager.core.settings_dir + "/useraccess.con"; }
+std::string UserAccessPath() { return Core().settings_dir + "/useraccess.con"; }
 
 std::string AccessLettersText(std::uint32_t mask) {
   if (mask == kAdminMask) return "-- admin --";
@@ -340,7 +341,7 @@ bool WriteAccountLines(const std::string& path, std::span<const UserAccount> acc
 bool LoadUserAccounts(const std::string& path) {
   UniqueFile file = OpenForReading(path);
   if (!file) return false;
-  for (UserAccount& account : g_manager.remote.accounts) account = UserAccount{};
+  for (UserAccount& account : Remote().accounts) account = UserAccount{};
   std::vector<std::string> tokens;
   bool read_ok = ReadTokens(file.get(), &tokens);
   file.reset();
@@ -353,7 +354,7 @@ bool LoadUserAccounts(const std::string& path) {
     // An empty name would end the table and hide the accounts after it.
     if (account.user_name.empty()) continue;
     if (rows.size() < static_cast<std::size_t>(kMaxAccounts))
-      g_manager.remote.accounts[rows.size()] = account;
+      Remote().accounts[rows.size()] = account;
     rows.push_back(std::move(account));
   }
   if (!read_ok) {
@@ -371,7 +372,7 @@ bool LoadUserAccounts(const std::string& path) {
 }
 
 bool SaveUserAccounts(const std::string& path) {
-  return WriteAccountLines(path, std::span(g_manager.remote.accounts).first(AccountCount()));
+  return WriteAccountLines(path, std::span(Remote().accounts).first(AccountCount()));
 }
 
 bool SetUserPassword(std::string_view user, std::string_view password_field) {
@@ -408,7 +409,7 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   // of the account list) must not bring the old password back.
   bool plain = false;
   for (int i = 0; i < AccountCount(); ++i) {
-    UserAccount& account = g_manager.remote.accounts[i];
+    UserAccount& account = Remote().accounts[i];
     if (account.user_name == user) account.password = DecodeField(password_field, kPasswordSize, &plain);
   }
   return true;
@@ -419,7 +420,7 @@ namespace {
 // Stores one uploaded account under the sender's access (steps a to e).
 // Returns false when the table had no room for a new account.
 bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
-  auto& accounts = g_manager.remote.accounts;
+  auto& accounts = Remote().accounts;
   std::string name = SenderUserName(sender);
   const char* who = name.c_str();
   std::string address = SenderAddress(sender);
@@ -447,7 +448,7 @@ bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
 }
 
 void DeleteMissingAccounts(const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
-  auto& accounts = g_manager.remote.accounts;
+  auto& accounts = Remote().accounts;
   std::uint32_t have = SenderAccess(sender);
   int index = 0;
   while (index < AccountCount()) {

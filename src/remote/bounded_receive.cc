@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "core/helpers.h"
-#include "core/main_loop.h"
+#include "core/wake.h"
 
 namespace {
 

@@ -5,15 +5,15 @@
 #include <exception>
 
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "remote/remote_state.h"
 #include "remote/execute.h"
 
 namespace {
 
-bool QueueIsFull() { return g_manager.remote.queue[kQueueSlots - 1].code != 0; }
+bool QueueIsFull() { return Remote().queue[kQueueSlots - 1].code != 0; }
 
 void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
-  for (QueuedCommand& slot : g_manager.remote.queue) {
+  for (QueuedCommand& slot : Remote().queue) {
     if (slot.code != 0) continue;
     slot.code = code;
     std::memset(slot.text, 0, sizeof slot.text);
@@ -42,7 +42,7 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
                static_cast<unsigned long>(code));
     return true;
   }
-  for (const QueuedCommand& slot : g_manager.remote.queue) {
+  for (const QueuedCommand& slot : Remote().queue) {
     if (slot.code == code) return true;
   }
   PutInFreeSlot(code, text, sender, delay);
@@ -74,7 +74,7 @@ void RunContained(const QueuedCommand& command) {
 void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : ExecuteCommand; }
 
 void RunQueuedCommandsAt(std::time_t now) {
-  auto& queue = g_manager.remote.queue;
+  auto& queue = Remote().queue;
   for (int i = 0; i < kQueueSlots; ++i) {
     if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) continue;
     // Run a copy: the command may queue further commands while it runs.
@@ -89,6 +89,6 @@ void RunQueuedCommands() { RunQueuedCommandsAt(std::time(nullptr)); }
 
 int QueuedCommandCount() {
   int count = 0;
-  for (const QueuedCommand& slot : g_manager.remote.queue) count += slot.code != 0;
+  for (const QueuedCommand& slot : Remote().queue) count += slot.code != 0;
   return count;
 }

@@ -15,7 +15,10 @@
 #include "content/content_discovery.h"
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "links/links_state.h"
+#include "remote/remote_state.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
@@ -26,15 +29,19 @@
 #include "remote/session.h"
 #include "remote/status_line.h"
 #include "remote/transport.h"
-#include "server/launch.h"
 #include "settings/settings_files.h"
-#include "settings/sync.h"
+#include "links/settings_sync.h"
 #include "settings/settings_table.h"
 
 namespace {
 
-std::string SettingsFile(const char* name) { return g_manager.core.settings_dir + "/" + name; }
-std::string ServerFile(const char* name) { return g_manager.core.server_dir + "/" + name; }
+// The launcher's start and stop, installed by the daemon at start-up; a
+// client's start or stop fails while none is installed.
+bool (*g_start_server)() = nullptr;
+bool (*g_stop_server)(bool crash_handling) = nullptr;
+
+std::string SettingsFile(const char* name) { return Core().settings_dir + "/" + name; }
+std::string ServerFile(const char* name) { return Core().server_dir + "/" + name; }
 
 void SendSettingsFile(const CommandContext& c, const char* name) {
   SendFile(SettingsFile(name), c.socket);
@@ -65,7 +72,7 @@ bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_
 
 // The running PunkBuster writes its settings out first.
 void PbConfigDown(const CommandContext& c) {
-  if (g_manager.links.console_connected && g_manager.links.punkbuster_enabled &&
+  if (Links().console_connected && Links().punkbuster_enabled &&
       ConsoleSend("pb_sv_writecfg"))
     ::sleep(1);
   SendFile(ServerFile("pb/pbsv.cfg"), c.socket);
@@ -106,7 +113,13 @@ void PlayerListDown(const CommandContext& c) {
 
 void ClientListDown(const CommandContext& c) {
   std::string path = ServerFile("clientlist.con");
-  WriteClientListFile(path);
+  std::vector<ClientListRow> clients;
+  for (int slot = 1; slot < kSessionSlots; ++slot) {
+    const ClientSession& session = Remote().sessions[slot];
+    if (session.socket != 0)
+      clients.push_back({slot, session.user_name, session.address, session.last_command_at});
+  }
+  WriteClientListFile(path, clients);
   SendAndDelete(c, path);
 }
 
@@ -243,7 +256,7 @@ void SettingsUp(const CommandContext& c) {
   LoadSettings(path, c.access, c.slot);
   std::remove(path.c_str());
   SaveSettings(SettingsFile("korvane.con"), kAllGroups);
-  if (g_manager.server.server_running) PushSettingChanges();
+  if (Server().server_running) PushSettingChanges();
   WriteServerAutoexec(SettingsFile("serverautoexec.con"));
   NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
 }
@@ -265,10 +278,10 @@ void StatusReply(const CommandContext& c) {
 }
 
 void StartServerCommand(const CommandContext& c) {
-  if (g_manager.server.server_running) {
+  if (Server().server_running) {
     NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
     LogUserAction(c, "tried to start the server but it is already running.");
-  } else if (StartServer()) {
+  } else if (g_start_server != nullptr && g_start_server()) {
     LogUserAction(c, "started the server.");
   } else {
     NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
@@ -276,10 +289,10 @@ void StartServerCommand(const CommandContext& c) {
 }
 
 void StopServerCommand(const CommandContext& c) {
-  if (!g_manager.server.server_running) {
+  if (!Server().server_running) {
     NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
     LogUserAction(c, "tried to stop the server but it is already stopped.");
-  } else if (StopServer(false)) {
+  } else if (g_stop_server != nullptr && g_stop_server(false)) {
     LogUserAction(c, "stopped the server.");
   } else {
     NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
@@ -289,8 +302,8 @@ void StopServerCommand(const CommandContext& c) {
 // "hostport,flag" of the running server, the flag 1 on an Internet server.
 void GameAddressReply(const CommandContext& c) {
   std::optional<std::string> port;
-  if (g_manager.server.server_running && g_manager.links.status_port != 0)
-    port = StatusValue(g_manager.links.status_report, "hostport");
+  if (Server().server_running && Links().status_port != 0)
+    port = StatusValue(Links().status_report, "hostport");
   if (!port) {
     SendU32(c.socket, 0);
     return;
@@ -320,6 +333,11 @@ bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) 
 
 }  // namespace
 
+void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
+  g_start_server = start;
+  g_stop_server = stop;
+}
+
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);
 }
@@ -328,8 +346,8 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
   if (slot < 0 || slot >= kSessionSlots) return false;
   CommandContext c;
   c.slot = slot;
-  c.socket = g_manager.remote.sessions[slot].socket;
-  c.address = g_manager.remote.sessions[slot].address;
+  c.socket = Remote().sessions[slot].socket;
+  c.address = Remote().sessions[slot].address;
   if (FindSessionBySocket(c.socket) != slot || slot == 0) {
     LogMessage(6, "SECURITY ALERT! Received client command from unknown client at %s!",
                c.address.c_str());
@@ -366,7 +384,7 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
     handler(c);
   }
   // A handler may have lost the connection and freed the slot.
-  if (g_manager.remote.sessions[slot].socket == c.socket)
-    g_manager.remote.sessions[slot].last_command_at = std::time(nullptr);
+  if (Remote().sessions[slot].socket == c.socket)
+    Remote().sessions[slot].last_command_at = std::time(nullptr);
   return true;
 }

@@ -20,6 +20,10 @@ struct CommandContext {
 
 using CommandHandler = void (*)(const CommandContext&);
 
+// Installs the launcher's start and stop (StartServer, StopServer) that
+// the clients' start and stop commands call.
+void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
+
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);
 

@@ -10,7 +10,11 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "core/tick_state.h"
+#include "links/links_state.h"
+#include "remote/remote_state.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
@@ -57,7 +61,7 @@ void NotifyAllCommand(const QueuedCommand& command) {
 void DisconnectClient(const QueuedCommand& command) {
   int slot = ParseInt(Text(command));
   if (slot < 1 || slot > kMaxClients) return;
-  const ClientSession& target = g_manager.remote.sessions[slot];
+  const ClientSession& target = Remote().sessions[slot];
   if (target.socket == 0) return;
   NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
   Issuer issuer(command.sender);
@@ -97,13 +101,13 @@ bool ConsoleOrFail(const QueuedCommand& command, const std::string& console, con
   return false;
 }
 
-bool PunkBusterEnabled() { return g_manager.links.punkbuster_enabled; }
+bool PunkBusterEnabled() { return Links().punkbuster_enabled; }
 
 void TogglePause(const QueuedCommand& command) {
   if (!ConsoleOrFail(command, "admin.toggleGamePause", "Couldn't pause game! The command failed."))
     return;
   Issuer issuer(command.sender);
-  bool& paused = g_manager.ticks.server_paused;
+  bool& paused = Ticks().server_paused;
   LogMessage(6, paused ? "User %s at %s unpaused the server." : "User %s at %s paused the server.",
              issuer.user.c_str(), issuer.address.c_str());
   NotifyAllClients(paused ? kNotifyUnpaused : kNotifyPaused, nullptr, 0, 0);
@@ -135,7 +139,7 @@ void RunNextMap(const QueuedCommand& command) {
 // While the server is stopped only the start map is recorded.
 void SetNextMap(const QueuedCommand& command) {
   std::string map = OneLine(Text(command));
-  if (g_manager.server.server_running && !Console("admin.setNextLevel " + map)) {
+  if (Server().server_running && !Console("admin.setNextLevel " + map)) {
     LogMessage(6, "Couldn't set next map to %s! The command failed.", map.c_str());
     NotifyIssuer(command, kNotifyFailed);
     return;
@@ -144,7 +148,7 @@ void SetNextMap(const QueuedCommand& command) {
   LogMessage(6, "User %s at %s changed the next map to %s.", issuer.user.c_str(),
              issuer.address.c_str(), map.c_str());
   NotifyAllClientsText(kNotifyNextMapSet, map, 0);
-  g_manager.server.start_map = CutText(map, kMaxMapText);
+  Server().start_map = CutText(map, kMaxMapText);
 }
 
 void RestartMap(const QueuedCommand& command) {
@@ -160,7 +164,7 @@ void RestartMap(const QueuedCommand& command) {
 void KickPlayer(const QueuedCommand& command) {
   std::string_view text = Text(command);
   std::int32_t id = ParseInt(text);
-  if (g_manager.core.debug) LogMessage(6, "DEBUG: Kicked player id %i.", id);
+  if (Core().debug) LogMessage(6, "DEBUG: Kicked player id %i.", id);
   std::string name = PlayerNameById(id);
   std::string address = PlayerAddressById(id);
   std::string keyhash = PlayerKeyhashById(id);
@@ -183,7 +187,7 @@ void KickPlayer(const QueuedCommand& command) {
   LogMessage(6, "User %s at %s kicked player %s (%s) at %s for %s.", issuer.user.c_str(),
              issuer.address.c_str(), name.c_str(), keyhash.c_str(), address.c_str(),
              reason.c_str());
-  std::string map = StatusValue(g_manager.links.status_report, "mapname").value_or("");
+  std::string map = StatusValue(Links().status_report, "mapname").value_or("");
   AppendAdminLog(name.c_str(), address.c_str(), keyhash.c_str(), guid.c_str(),
                  issuer.user.c_str(), static_cast<std::uint32_t>(now), map.c_str(), "kick", 0,
                  reason.c_str());
@@ -261,7 +265,7 @@ void Screenshot(const QueuedCommand& command) {
 }
 
 bool PunkBusterReachable(const QueuedCommand& command, const char* refusal) {
-  if (g_manager.links.console_connected && PunkBusterEnabled()) return true;
+  if (Links().console_connected && PunkBusterEnabled()) return true;
   LogMessage(6, "%s", refusal);
   NotifyIssuer(command, kNotifyFailed);
   return false;
@@ -295,7 +299,7 @@ void LoadPunkBusterConfig(const QueuedCommand& command) {
 // line break in the name would add lines of its own, so breaks become blanks.
 void BanPlayerName(const QueuedCommand& command) {
   std::string name = OneLine(Text(command));
-  std::string path = g_manager.core.settings_dir + "/bannedwords.con";
+  std::string path = Core().settings_dir + "/bannedwords.con";
   std::optional<std::string> words = ReadWholeFile(path);
   if (!words && LastError() == ENOENT) words.emplace();
   if (words) {
@@ -318,11 +322,11 @@ void BanPlayerName(const QueuedCommand& command) {
 void SetIdleMap(const QueuedCommand& command) {
   std::string map = CutText(OneLine(Text(command)), kMaxIdleMapText);
   // The rewrite logs its own failure; nothing changed, so nothing is announced.
-  if (!SetConValue(g_manager.core.settings_dir + "/servermaplist.con", "game.setIdleLevel", map)) {
+  if (!SetConValue(Core().settings_dir + "/servermaplist.con", "game.setIdleLevel", map)) {
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
-  g_manager.core.idle_map = map;
+  ::SetIdleMap(map);
   Issuer issuer(command.sender);
   if (map.empty()) {
     LogMessage(6, "User %s at %s cleared the idle map.", issuer.user.c_str(),

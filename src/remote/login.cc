@@ -10,7 +10,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/server_state.h"
+#include "remote/remote_state.h"
 #include "remote/accounts.h"
 #include "remote/bounded_receive.h"
 #include "remote/client_key.h"
@@ -49,7 +50,7 @@ bool ReceiveLoginText(int socket, Deadline deadline, std::string* text) {
 
 int FirstFreeSlot() {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (g_manager.remote.sessions[slot].socket == 0) return slot;
+    if (Remote().sessions[slot].socket == 0) return slot;
   }
   return -1;
 }
@@ -118,8 +119,8 @@ bool AuthenticateClient(int socket) {
     return RefuseVersion(address, "Couldn't get client protocol version.");
   if (version != kProtocolVersion)
     return RefuseVersion(address, "Client is using a different protocol version.");
-  if (!SendByte(socket, g_manager.server.server_running ? 1 : 0)) return false;
-  ClientSession& session = g_manager.remote.sessions[slot];
+  if (!SendByte(socket, Server().server_running ? 1 : 0)) return false;
+  ClientSession& session = Remote().sessions[slot];
   session.socket = socket;
   session.access = access;
   session.user_name = CutText(user, kMaxUserText);

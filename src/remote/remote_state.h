@@ -54,3 +54,6 @@ struct RemoteState {
   /* Deferred command queue, kept packed: occupied slots first */
   std::array<QueuedCommand, kQueueSlots> queue{};
 };
+
+// The remote clients' section of the daemon's state (the one instance).
+RemoteState& Remote();

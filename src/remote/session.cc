@@ -11,7 +11,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "remote/remote_state.h"
 #include "remote/accounts.h"
 #include "remote/transport.h"
 
@@ -31,8 +32,8 @@ int GameAccountIndex(std::uint32_t sender) {
 }  // namespace
 
 void InitSessionTable() {
-  for (ClientSession& slot : g_manager.remote.sessions) slot = ClientSession{};
-  ClientSession& own = g_manager.remote.sessions[0];
+  for (ClientSession& slot : Remote().sessions) slot = ClientSession{};
+  ClientSession& own = Remote().sessions[0];
   own.user_name = "operator";
   own.address = "console";
   own.access = kAdminMask;
@@ -42,14 +43,14 @@ void InitSessionTable() {
 int FindSessionBySocket(int socket) {
   if (socket == 0) return 0;
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (g_manager.remote.sessions[slot].socket == socket) return slot;
+    if (Remote().sessions[slot].socket == socket) return slot;
   }
   return -1;
 }
 
 bool CloseSession(int slot) {
   if (slot < 0 || slot >= kSessionSlots) return false;
-  ClientSession& session = g_manager.remote.sessions[slot];
+  ClientSession& session = Remote().sessions[slot];
   LogMessage(6, "Client at %s has disconnected.", session.address.c_str());
   session = ClientSession{};
   return true;
@@ -57,40 +58,40 @@ bool CloseSession(int slot) {
 
 void DropSession(int slot) {
   if (slot < 1 || slot >= kSessionSlots) return;
-  int socket = g_manager.remote.sessions[slot].socket;
+  int socket = Remote().sessions[slot].socket;
   if (socket == 0) return;
   ::close(socket);
-  if (socket > 0 && socket < FD_SETSIZE) FD_CLR(socket, &g_manager.core.master_set);
+  if (socket > 0 && socket < FD_SETSIZE) FD_CLR(socket, &Core().master_set);
   CloseSession(slot);
 }
 
 std::string SenderUserName(std::uint32_t sender) {
   if (sender == 0) return "operator";
-  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].user_name;
+  if (IsClientSlot(sender)) return Remote().sessions[sender].user_name;
   int account = GameAccountIndex(sender);
-  if (account >= 0) return g_manager.remote.accounts[account].user_name;
+  if (account >= 0) return Remote().accounts[account].user_name;
   return kUnknown;
 }
 
 std::string SenderAddress(std::uint32_t sender) {
   if (sender == 0) return "console";
-  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].address;
+  if (IsClientSlot(sender)) return Remote().sessions[sender].address;
   if (static_cast<std::int32_t>(sender) >= 0 && sender >= kGameSenderBase) return "game";
   return kUnknown;
 }
 
 std::uint32_t SenderAccess(std::uint32_t sender) {
   if (sender == 0) return kAdminMask;
-  if (IsClientSlot(sender)) return g_manager.remote.sessions[sender].access;
+  if (IsClientSlot(sender)) return Remote().sessions[sender].access;
   int account = GameAccountIndex(sender);
-  if (account >= 0) return g_manager.remote.accounts[account].access;
+  if (account >= 0) return Remote().accounts[account].access;
   return 0;
 }
 
 bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t length) {
   if (slot == 0) return true;
   if (slot < 0 || slot >= kSessionSlots) return false;
-  const ClientSession& session = g_manager.remote.sessions[slot];
+  const ClientSession& session = Remote().sessions[slot];
   // A free slot has no connection: sending to descriptor 0 would write into
   // whatever the daemon's standard input is.
   // One send for the whole message: split into small writes, the second
@@ -124,12 +125,12 @@ bool NotifyClientText(std::uint32_t code, int slot, const std::string& text) {
 
 bool NotifyAllClients(std::uint32_t code, const void* data, std::size_t length, int except) {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (slot == except || g_manager.remote.sessions[slot].socket == 0) continue;
+    if (slot == except || Remote().sessions[slot].socket == 0) continue;
     if (NotifyClient(code, slot, data, length)) continue;
     if (LastError() != ENOTSOCK && LastError() != EBADF) continue;
-    if (g_manager.core.debug) {
+    if (Core().debug) {
       LogMessage(6, "DEBUG: Removing dead client at %s.",
-                 g_manager.remote.sessions[slot].address.c_str());
+                 Remote().sessions[slot].address.c_str());
     }
     DropSession(slot);
   }

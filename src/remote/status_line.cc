@@ -12,7 +12,10 @@
 #include "content/map_text.h"
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "core/tick_state.h"
+#include "links/links_state.h"
 #include "links/console.h"
 #include "links/status_query.h"
 #include "settings/settings_table.h"
@@ -33,12 +36,12 @@ constexpr std::size_t kMaxValueText = 255;  // each report value in the line
 constexpr std::size_t kMaxVersionText = 1025;
 constexpr const char* kVersionUnknown = "(version unknown)";
 
-bool Connected() { return g_manager.links.console_connected; }
+bool Connected() { return Links().console_connected; }
 
 // A report value while the console is connected, else "??".
 std::string ReportText(std::string_view key, bool need_connection = true) {
   if (need_connection && !Connected()) return "??";
-  std::optional<std::string> value = StatusValue(g_manager.links.status_report, key);
+  std::optional<std::string> value = StatusValue(Links().status_report, key);
   return value ? CutText(*value, kMaxValueText) : "??";
 }
 
@@ -57,14 +60,14 @@ std::string OrUnknown(std::string_view text) {
 }
 
 std::string PunkBusterField() {
-  if (!g_manager.core.punkbuster_installed) return "Not installed,";
-  if (!g_manager.links.punkbuster_enabled) return "Disabled (version unknown),";
+  if (!Core().punkbuster_installed) return "Not installed,";
+  if (!Links().punkbuster_enabled) return "Disabled (version unknown),";
   // The version text brings a comma of its own before the field's comma.
   return "Enabled " + GetPunkBusterVersion() + ",,";
 }
 
 std::string CrashField() {
-  std::int64_t crash = g_manager.ticks.last_crash_time;
+  std::int64_t crash = Ticks().last_crash_time;
   char text[64] = "??";
   if (crash != 0) {
     std::time_t when = static_cast<std::time_t>(crash);
@@ -79,7 +82,7 @@ std::string CrashField() {
 
 std::string GetPunkBusterVersion() {
   if (!Connected()) return kVersionUnknown;
-  std::string& cache = g_manager.links.punkbuster_version;
+  std::string& cache = Links().punkbuster_version;
   if (!cache.empty()) return cache;
   if (!ConsoleSend("pb_sv_ver")) return kVersionUnknown;
   std::optional<std::string> output = ConsoleRunKey(0);
@@ -94,8 +97,8 @@ std::string GetPunkBusterVersion() {
 bool GetServerStatusString(std::string* line) {
   if (line == nullptr) return false;
   line->clear();
-  if (Connected() && !StatusQuery(g_manager.links.status_port, "\\status\\")) {
-    if (g_manager.core.debug) {
+  if (Connected() && !StatusQuery(Links().status_port, "\\status\\")) {
+    if (Core().debug) {
       LogMessage(6, "DEBUG: GetServerStatusString: Couldn't get server status! %s",
                  ErrorText(LastError()).c_str());
     }
@@ -107,10 +110,10 @@ bool GetServerStatusString(std::string* line) {
          std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort))) + ",";
   out += (Connected() ? ReportText("numplayers") : "--") + " of " +
          ReportText("maxplayers", false) + ",";
-  out += OrUnknown(CurrentMapText(true, g_manager.links.status_report)) + ",";
-  out += OrUnknown(CurrentLevelText(true, g_manager.server.start_map).value_or("")) + ",";
-  out += OrUnknown(g_manager.core.idle_map) + ",";
-  out += std::string(g_manager.server.server_running ? "Running" : "Stopped") + ",";
+  out += OrUnknown(CurrentMapText(true, Links().status_report)) + ",";
+  out += OrUnknown(CurrentLevelText(true, Server().start_map).value_or("")) + ",";
+  out += OrUnknown(Core().idle_map) + ",";
+  out += std::string(Server().server_running ? "Running" : "Stopped") + ",";
   out += CrashField();
   out += std::string(Connected() ? "Connected" : "Disconnected") + ",";
   out += ReportText("gamemode") + ",";
@@ -118,8 +121,8 @@ bool GetServerStatusString(std::string* line) {
   out += MappedText("password", {"No", "Yes"}) + ",";
   out += ReportText("tk_mode") + ",";
   out += MappedText("content_check", {"Disabled", "Pure mode", "Unpure mode"}) + ",";
-  out += OrUnknown(g_manager.links.team_scores) + ",";
-  out += OrUnknown(g_manager.links.team_counts) + ",";
+  out += OrUnknown(Links().team_scores) + ",";
+  out += OrUnknown(Links().team_counts) + ",";
   std::string round = ReportText("roundTimeRemain");
   out += (round == "-1" ? "Unlimited" : round) + ",";
   out += ReportText("tickets1") + " / " + ReportText("tickets2") + ",";

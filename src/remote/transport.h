@@ -7,19 +7,8 @@
 #include <string>
 
 #include "core/protocol.h"
+#include "core/socket_io.h"
 
-
-// Sends exactly `length` bytes, waiting up to 2 seconds at a time for the
-// socket; gives up on an error, a timed-out wait (ETIMEDOUT) or the fourth
-// wait in a row without progress (EAGAIN). False with the last error set.
-bool SendAll(int socket, const void* buffer, std::size_t length);
-// Receives exactly `length` bytes the same way; a closed peer fails
-// (ECONNRESET).
-bool ReceiveAll(int socket, void* buffer, std::size_t length);
-
-// Little-endian 32-bit helpers over SendAll/ReceiveAll.
-bool SendU32(int socket, std::uint32_t value);
-bool ReceiveU32(int socket, std::uint32_t* value);
 
 // Sends the file at `path` as one frame (an abort marker when it cannot be
 // read). Logs "Couldn't send ..." and returns false on failure.

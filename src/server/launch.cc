@@ -14,7 +14,9 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "links/links_state.h"
 #include "core/protocol.h"
 #include "links/console.h"
 #include "remote/command_queue.h"
@@ -27,8 +29,6 @@ namespace {
 constexpr std::size_t kMaxCommandLine = 4095;
 constexpr unsigned kQuitWaitSeconds = 3;
 
-CoreState& Core() { return g_manager.core; }
-ServerState& Server() { return g_manager.server; }
 
 bool Refuse(const char* message) {
   LogMessage(6, "Couldn't start the server! %s", message);
@@ -95,7 +95,7 @@ bool PrepareServerFiles(const std::string& binary) {
     SetConValue(maplist, "game.setCurrentLevel", start_map);
   std::optional<std::string> idle =
       ReadConValue(settings + "/servermaplist.con", "game.setIdleLevel", kMaxIdleMapText + 1);
-  Core().idle_map = idle.value_or("");
+  SetIdleMap(idle.value_or(""));
   struct stat info;
   if (::stat(maplist.c_str(), &info) == 0 && info.st_size == 0)
     return Refuse("The map rotation does not contain at least one level.");
@@ -130,11 +130,11 @@ bool PrepareServerFiles(const std::string& binary) {
 // Keeps how a reaped child ended for the main loop, which reports it.
 void RecordServerEnd(int status) {
   if (WIFEXITED(status)) {
-    g_manager.core.server_exit_code = WEXITSTATUS(status);
+    Core().server_exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
-    g_manager.core.server_exit_code = WTERMSIG(status);
+    Core().server_exit_code = WTERMSIG(status);
   }
-  g_manager.core.caught_sigchld = 1;
+  Core().caught_sigchld = 1;
 }
 
 void QueueNotification(std::uint32_t code) {
@@ -186,8 +186,8 @@ bool StartServer() {
   }
   if (child == 0) RunServerChild(binary, argv);
 
-  std::string& user = g_manager.server.console_user;
-  std::string& password = g_manager.server.console_password;
+  std::string& user = Server().console_user;
+  std::string& password = Server().console_password;
   if (SettingValue(kSetEnableRemoteConsole) == 0) {
     LogMessage(6, "WARNING: The server has been started with the remote console disabled.");
     user.clear();
@@ -203,19 +203,14 @@ bool StartServer() {
   Server().start_map.clear();
   Server().last_start_time = std::time(nullptr);
   Server().server_running = true;
-  // A fresh server: its status port is identified again and the status
-  // tick logs in to its console.
-  g_manager.links.status_port = 0;
-  g_manager.links.console_connected = false;
+  ForgetLinksOfOldServer();
   return true;
 }
 
 bool StopServer(bool crash_handling) {
   Server().server_running = false;
   Server().server_version = 0.0;
-  g_manager.links.status_port = 0;
-  g_manager.links.team_counts = "??";
-  g_manager.links.team_scores = "??";
+  ForgetLinksOfStoppedServer();
   if (!crash_handling) Server().restart_counter = 0;
   if (ConsoleSend("quit")) ::sleep(kQuitWaitSeconds);  // time to leave politely
 

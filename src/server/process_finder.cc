@@ -11,7 +11,7 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ std::string OverlayOf(const std::vector<std::string>& argv) {
 
 void Debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Debug(const char* format, ...) {
-  if (!g_manager.core.debug) return;
+  if (!Core().debug) return;
   va_list args;
   va_start(args, format);
   LogMessageV(6, format, args);
@@ -98,7 +98,7 @@ bool StartedFromServerDir(const ProcessEntry& process, const std::string& exe,
 bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
                         std::string (*read_link)(pid_t pid, const char* link)) {
   if (pid == nullptr) return false;
-  const CoreState& core = g_manager.core;
+  const CoreState& core = Core();
   const char* link = core.system_description.find("FreeBSD") != std::string::npos ? "file" : "exe";
   const std::string dir = Resolved(core.server_dir);
   const std::string binary = Resolved(core.server_dir + "/" + kBinaryName);

@@ -12,7 +12,10 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "core/tick_state.h"
+#include "links/links_state.h"
 #include "core/protocol.h"
 #include "links/console.h"
 #include "links/player_table.h"
@@ -30,11 +33,9 @@ constexpr float kIntendedVersion = 1.6f;
 constexpr std::time_t kQuickCrashSeconds = 60;
 constexpr int kMaxQuickRestarts = 2;  // the third quick crash is not restarted
 
-TickState& Ticks() { return g_manager.ticks; }
-LinksState& Links() { return g_manager.links; }
 
 // The remote console was enabled for this server run.
-bool ConsoleUsable() { return !g_manager.server.console_user.empty(); }
+bool ConsoleUsable() { return !Server().console_user.empty(); }
 
 // Errors of a server that is starting or restarting stay quiet.
 bool QuietStatusError(int error) {
@@ -49,7 +50,7 @@ void FollowGameMode(const std::string& report) {
   if (EqualNoCase(*mode, "end")) {
     // The round is over: the next launch starts on the rotation again.
     // Statistics and events waiting for the round's end hook in here.
-    g_manager.server.start_map.clear();
+    Server().start_map.clear();
     return;
   }
   ticks.round_stats_logged = false;
@@ -68,7 +69,7 @@ void WatchIdleServer(const std::string& report) {
   if (!players) return;
   TickState& ticks = Ticks();
   ticks.idle_count = (!players->empty() && (*players)[0] == '0') ? ticks.idle_count + 1 : 0;
-  const std::string& idle_map = g_manager.core.idle_map;
+  const std::string& idle_map = Core().idle_map;
   if (ticks.idle_count <= kIdleTicks || idle_map.empty()) return;
   if (!EqualNoCase(ticks.current_map, idle_map)) {
     QueueCommand(kCmdChangeMap, idle_map.c_str(), 0, 0);
@@ -81,9 +82,9 @@ void WatchIdleServer(const std::string& report) {
 // known).
 void DetectServer(const std::string& report) {
   LinksState& links = Links();
-  double& server_version = g_manager.server.server_version;
+  double& server_version = Server().server_version;
   if (server_version != 0.0) return;
-  const bool debug = g_manager.core.debug;
+  const bool debug = Core().debug;
   if (std::optional<std::string> pb = StatusValue(report, "sv_punkbuster")) {
     links.punkbuster_enabled = ParseInt(*pb) != 0;
     if (debug)
@@ -105,8 +106,8 @@ void DetectServer(const std::string& report) {
 }
 
 void AdjustPriority() {
-  const CoreState& core = g_manager.core;
-  pid_t pid = g_manager.server.server_pid;
+  const CoreState& core = Core();
+  pid_t pid = Server().server_pid;
   if (!core.priority || pid <= 0) return;
   errno = 0;
   int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
@@ -122,14 +123,14 @@ void AdjustPriority() {
 // The server is gone: tell the clients, clean up and restart it unless
 // restarts are off or it keeps dying within a minute of its start.
 void HandleCrash() {
-  ServerState& server = g_manager.server;
+  ServerState& server = Server();
   std::time_t now = std::time(nullptr);
   Ticks().last_crash_time = now;
   LogMessage(6, "Server has crashed");
   QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kNotifyServerCrashed), 10).c_str(),
                0, 0);
   StopServer(true);
-  if (!g_manager.core.restart) {
+  if (!Core().restart) {
     LogMessage(6, "Auto-restart is disabled, server will not be restarted.");
     return;
   }
@@ -147,7 +148,7 @@ void HandleCrash() {
 
 void StatusMonitorTick() {
   LinksState& links = Links();
-  const bool running = g_manager.server.server_running;
+  const bool running = Server().server_running;
   if (ConsoleUsable()) {
     if (links.console_connected) {
       ConsoleRunKey(0);  // keeps the link alive and picks up chat
@@ -159,7 +160,7 @@ void StatusMonitorTick() {
   std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
   if (!report) {
     int error = LastError();
-    if (error != 0 && (g_manager.core.debug || !QuietStatusError(error)))
+    if (error != 0 && (Core().debug || !QuietStatusError(error)))
       LogMessage(6, "Couldn't get server status! %s", ErrorText(error).c_str());
     return;
   }
@@ -171,7 +172,7 @@ void StatusMonitorTick() {
 void SupervisionTick() {
   // The weekly schedule runs here first, once it exists; an event it fires
   // at once ends the tick.
-  ServerState& server = g_manager.server;
+  ServerState& server = Server();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;
   bool found = FindServerProcess(&pid);

@@ -13,10 +13,14 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "settings/settings_state.h"
 #include "settings/settings_table.h"
 
 namespace {
+
+// Names the remote client in a session slot; installed by the daemon.
+bool (*g_caller_namer)(int slot, CallerName* name) = nullptr;
 
 constexpr std::size_t kLineLimit = 1024;
 constexpr int kMaxGroup = 11;
@@ -145,9 +149,9 @@ bool ReplaceWithMessage(const std::string& path, const std::string& contents,
 }
 
 // Logs what a client's load changed in one row.
-void AuditChange(const ClientSession& who, int index, const SettingEntry& old_row) {
+void AuditChange(const CallerName& who, int index, const SettingEntry& old_row) {
   const SettingEntry& row = Setting(index);
-  const char* user = who.user_name.c_str();
+  const char* user = who.user.c_str();
   const char* address = who.address.c_str();
   const char* name = SettingName(index);
   if (UsesText(row.type)) {
@@ -182,6 +186,8 @@ void ResolveBalanceConflict() {
 }
 
 }  // namespace
+
+void SetCallerNamer(bool (*namer)(int slot, CallerName* name)) { g_caller_namer = namer; }
 
 void WriteSettingLine(std::string* out, std::string_view key, int index) {
   if (index < 0 || index >= kSettingCount) return;
@@ -308,9 +314,10 @@ bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller)
   }
   std::ungetc(first, file.get());
   // Every client slot is audited (slot 0 is the daemon's own session).
-  bool audit = caller >= 0 && caller < static_cast<int>(g_manager.remote.sessions.size());
-  std::vector<SettingEntry> old_rows(g_manager.settings.table.begin(),
-                                     g_manager.settings.table.end());
+  CallerName who;
+  bool audit = caller >= 0 && g_caller_namer != nullptr && g_caller_namer(caller, &who);
+  std::vector<SettingEntry> old_rows(Settings().table.begin(),
+                                     Settings().table.end());
   // One pass reads the file, whatever its size; the rows then take their
   // values in table order.
   auto found = std::make_unique<FileSettings>();
@@ -327,7 +334,7 @@ bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller)
       } else if (row.type == SettingType::kWelcomeText && !found->welcome_found) {
         row.text.clear();
       }
-      if (audit) AuditChange(g_manager.remote.sessions[caller], i, old_rows[i]);
+      if (audit) AuditChange(who, i, old_rows[i]);
     }
   }
   ResolveBalanceConflict();
@@ -350,9 +357,9 @@ bool WriteServerSettings(const std::string& path) {
     }
     WriteEntryLine(&contents, row.game_key, row);
   }
-  const std::string& unpure = g_manager.settings.unpure_mods;
+  const std::string& unpure = Settings().unpure_mods;
   if (!unpure.empty()) contents += "game.serverUnpureMods " + unpure + "\r\n";
-  contents += g_manager.core.server_commands;
+  contents += Core().server_commands;
   return ReplaceWithMessage(path, contents, "Couldn't open server settings file!");
 }
 

@@ -16,6 +16,16 @@ inline constexpr std::uint32_t kRestartOnlyBit = 0x8000;
 inline constexpr std::uint32_t kAllGroups = 0xFFFFFFFF;
 inline constexpr int kNoCaller = -1;
 
+// Who a remote client in a session slot is, for the audit lines.
+struct CallerName {
+  std::string user;
+  std::string address;
+};
+
+// Installs what names the client in a session slot (the remote clients'
+// sessions, which the daemon wires in); false for a slot without a client.
+void SetCallerNamer(bool (*namer)(int slot, CallerName* name));
+
 // Appends the row's line(s) under `key` to `out`, in the file format of its
 // kind; an Action row that is off writes nothing.
 void WriteSettingLine(std::string* out, std::string_view key, int index);

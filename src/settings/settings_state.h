@@ -78,3 +78,6 @@ struct SettingsState {
      by "," in directory order; rebuilt by every WriteModsFile */
   std::string unpure_mods;
 };
+
+// The settings' section of the daemon's state (the one instance).
+SettingsState& Settings();

@@ -11,7 +11,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/core_state.h"
+#include "settings/settings_state.h"
 
 namespace {
 
@@ -348,7 +349,7 @@ bool UsesText(SettingType type) {
   return type == T::kText || type == T::kWelcomeText || type == T::kChoice;
 }
 
-SettingEntry& Setting(int index) { return g_manager.settings.table.at(index); }
+SettingEntry& Setting(int index) { return Settings().table.at(index); }
 
 void InitSettings() {
   for (int i = 0; i < kSettingCount; ++i) {
@@ -433,9 +434,11 @@ void ParseSettingValue(int index, std::string_view rest) {
 }
 
 void ApplyCommandLinePorts() {
-  for (const auto& [name, number] : g_manager.core.pending_port_commands) {
+  for (const auto& [name, number] : Core().pending_port_commands) {
     int index = strcasecmp(name.c_str(), "game.gameSpyPort") == 0 ? kSetGameSpyPort
                                                                   : kSetGameSpyLanPort;
     Setting(index).value = static_cast<std::int32_t>(number);
   }
 }
+
+void TakeSettingsSnapshot() { Settings().snapshot.assign(Settings().table.begin(), Settings().table.end()); }

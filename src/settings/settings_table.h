@@ -129,3 +129,6 @@ bool UsesText(SettingType type);
 // Applies the "@game.gameSpyPort N" / "@game.gameSpyLANPort N" values that
 // the command line gave, so they win over korvane.con.
 void ApplyCommandLinePorts();
+
+// Copies the whole table into the snapshot.
+void TakeSettingsSnapshot();

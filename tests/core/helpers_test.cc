@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 using korvtest::ReadFile;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 using korvtest::ReadFile;

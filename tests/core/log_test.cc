@@ -10,7 +10,7 @@
 #include <regex>
 #include <vector>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 using korvtest::ReadFile;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <regex>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "remote/session.h"
 #include "support/process_harness.h"
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 namespace {

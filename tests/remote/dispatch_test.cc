@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "remote/execute.h"
 #include "remote/session.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "core/helpers.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "server/process_finder.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
 

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "first_start_golden.h"
+#include "settings/first_start_golden.h"
 #include "support/process_harness.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Start-up of the settings: initial values, the mod and map lists, the
 // snapshot, loading (or creating) korvane.con, and the idle map.
-#include "settings/settings_startup.h"
+#include "daemon/settings_startup.h"
 
 #include <cerrno>
 
@@ -8,7 +8,7 @@
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"
 
@@ -42,15 +42,10 @@ std::optional<std::string> PrepareSettings() {
   ApplyCommandLinePorts();
   std::optional<std::string> idle =
       ReadConValue(settings_dir + "/servermaplist.con", "game.setIdleLevel", kMaxIdleMapText + 1);
-  if (idle) g_manager.core.idle_map = *idle;
+  if (idle) SetIdleMap(*idle);
   if (g_manager.core.ip_option != 0) {
     Setting(kSetServerIp).value = static_cast<std::int32_t>(g_manager.core.ip_option);
     SaveSettings(korvane, kAllGroups);
   }
   return std::nullopt;
-}
-
-void TakeSettingsSnapshot() {
-  g_manager.settings.snapshot.assign(g_manager.settings.table.begin(),
-                                     g_manager.settings.table.end());
 }

@@ -1,5 +1,5 @@
 // The loop's tick timers and its reaction to SIGHUP.
-#include "core/main_loop.h"
+#include "daemon/main_loop.h"
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 // SyncSettingsFromServer and PushSettingChanges over the settings table and
 // its snapshot.
-#include "settings/sync.h"
+#include "links/settings_sync.h"
 
 #include <cstdio>
 #include <optional>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/helpers.h"
-#include "core/manager_state.h"
+#include "links/links_state.h"
+#include "settings/settings_state.h"
 #include "links/console.h"
-#include "settings/settings_startup.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -109,17 +109,17 @@ std::optional<std::string> PushLine(const SettingEntry& entry) {
 }
 
 std::vector<SettingEntry>& Snapshot() {
-  std::vector<SettingEntry>& snapshot = g_manager.settings.snapshot;
+  std::vector<SettingEntry>& snapshot = Settings().snapshot;
   if (snapshot.size() != kSettingCount) snapshot.assign(kSettingCount, SettingEntry{});
   return snapshot;
 }
 
 }  // namespace
 
-bool SyncSettingsFromServer() {
-  if (!g_manager.links.console_connected) return false;
+bool SyncSettingsFromServer(const std::string& report) {
+  if (!Links().console_connected) return false;
   std::string command;
-  for (const SettingEntry& entry : g_manager.settings.table) {
+  for (const SettingEntry& entry : Settings().table) {
     if (entry.exchange == ConsoleExchange::kReadBack)
       command += std::string(entry.console_key) + "\n";
   }
@@ -128,13 +128,12 @@ bool SyncSettingsFromServer() {
   // The answer has one line per row asked, in table order.
   std::vector<std::string> lines = NonEmptyLines(*response);
   std::size_t next = 0;
-  for (SettingEntry& entry : g_manager.settings.table) {
+  for (SettingEntry& entry : Settings().table) {
     if (entry.exchange != ConsoleExchange::kReadBack) continue;
     if (next == lines.size()) return false;
     StoreLiveValue(entry, lines[next++]);
   }
-  const std::string& report = g_manager.links.status_report;
-  for (SettingEntry& entry : g_manager.settings.table) {
+  for (SettingEntry& entry : Settings().table) {
     if (entry.exchange != ConsoleExchange::kFromReport) continue;
     if (std::optional<std::string> value = StatusValue(report, entry.report_key))
       entry.value = ParseInt(*value);
@@ -144,7 +143,7 @@ bool SyncSettingsFromServer() {
 }
 
 bool PushSettingChanges() {
-  if (!g_manager.links.console_connected) return false;
+  if (!Links().console_connected) return false;
   const std::vector<SettingEntry>& snapshot = Snapshot();
   std::string command;
   for (int row = 0; row < kSettingCount; ++row) {

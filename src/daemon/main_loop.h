@@ -4,13 +4,7 @@
 
 #include <ctime>
 
-// Ends any wait of the main loop at once; safe inside a signal handler.
-void WakeMainLoop();
-
-// True once SIGTERM or SIGINT was caught while the loop runs: every wait
-// of the daemon gives way to it and reports failure, so that the loop can
-// end.
-bool EndRequested();
+#include "core/wake.h"
 
 // Runs until a signal, a select() failure or -quit ends it, takes leave of
 // the clients and returns the exit status (the signal number after a

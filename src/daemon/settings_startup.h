@@ -8,6 +8,3 @@
 // Runs the steps in order. Returns the message that must end the start, or
 // none when the daemon may go on.
 std::optional<std::string> PrepareSettings();
-
-// Copies the whole table into the snapshot.
-void TakeSettingsSnapshot();

@@ -17,3 +17,6 @@ struct ServerState {
   std::string console_user;     // console credentials of the running server
   std::string console_password;
 };
+
+// The game server's section of the daemon's state (the one instance).
+ServerState& Server();

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/main_loop.h"
-#include "core/manager_state.h"
-#include "core/options.h"
-#include "core/startup.h"
+#include "daemon/main_loop.h"
+#include "daemon/manager_state.h"
+#include "daemon/options.h"
+#include "daemon/startup.h"
 
 int main(int argc, char** argv) {
   InstallSignalHandlers();

@@ -1,6 +1,6 @@
 // Scanning the command line: one table of options, the +server arguments
 // and the @server commands.
-#include "core/options.h"
+#include "daemon/options.h"
 
 #include <signal.h>
 #include <strings.h>
@@ -15,7 +15,7 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 
 extern const char kLicenseText[];
 
@@ -75,7 +75,6 @@ struct Scan {
   }
 };
 
-CoreState& Core() { return g_manager.core; }
 
 // The start directory, "." when it cannot be told.
 std::string StartDirectory() {

@@ -1,6 +1,6 @@
 // The daemon's one loop: wait for clients, run the ticks and the queue,
 // react to the signals the handlers recorded.
-#include "core/main_loop.h"
+#include "daemon/main_loop.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -15,7 +15,8 @@
 
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/manager_state.h"
+#include "core/wake.h"
+#include "daemon/manager_state.h"
 #include "remote/command_queue.h"
 #include "remote/dispatch.h"
 #include "remote/session.h"
@@ -29,35 +30,6 @@ constexpr int kSelectSeconds = 3;
 constexpr int kStatusPeriod = 3;
 constexpr int kLeaveSeconds = 5;
 constexpr int kDefaultSupervisionPeriod = 30;
-
-CoreState& Core() { return g_manager.core; }
-
-// The self-pipe the signal handlers write to: its read end is in every
-// wait of the loop, so a signal ends the wait at once, whenever it comes.
-int g_wake_pipe[2] = {-1, -1};
-
-// Opened when the loop starts (after detaching, which closes every
-// descriptor). A signal caught before that is noticed on the first pass.
-void OpenWakePipe() {
-  if (g_wake_pipe[0] >= 0) return;
-  if (::pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0 || g_wake_pipe[0] >= FD_SETSIZE) {
-    // Without the pipe the 3-second timeout still bounds the delay.
-    LogMessage(6, "WARNING: Couldn't create the signal wake-up pipe! %s", ErrorText(errno).c_str());
-    return;
-  }
-  if (Core().caught_signal != 0 || Core().caught_sigchld != 0) WakeMainLoop();
-}
-
-// Empties the pipe; true when it was readable in `ready`.
-bool DrainWakePipe(fd_set* ready) {
-  int fd = g_wake_pipe[0];
-  if (fd < 0 || !FD_ISSET(fd, ready)) return false;
-  FD_CLR(fd, ready);
-  char bytes[64];
-  while (::read(fd, bytes, sizeof bytes) > 0) {
-  }
-  return true;
-}
 
 // Seconds between supervision ticks (the monitor timer period setting).
 // Before the settings are initialised the row is still 0; the default holds.
@@ -201,23 +173,6 @@ void DiscardAndClose(int& fd) {
 
 }  // namespace
 
-void WakeMainLoop() {
-  int saved = errno;
-  if (g_wake_pipe[1] >= 0) {
-    char byte = 0;
-    ssize_t ignored = ::write(g_wake_pipe[1], &byte, 1);  // a full pipe already wakes
-    (void)ignored;
-  }
-  errno = saved;
-}
-
-bool EndRequested() {
-  // Once the loop has ended, taking leave (notifying clients, stopping the
-  // server with -exit) may wait again.
-  int signal = g_manager.core.caught_signal;
-  return g_manager.core.loop_running && (signal == SIGTERM || signal == SIGINT);
-}
-
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   int ran = 0;
   if (now >= timers.last_status + kStatusPeriod) {
@@ -239,7 +194,7 @@ int RunMainLoop() {
   OpenWakePipe();
   for (;;) {
     fd_set ready = Core().master_set;
-    if (g_wake_pipe[0] >= 0) FD_SET(g_wake_pipe[0], &ready);
+    if (WakePipeFd() >= 0) FD_SET(WakePipeFd(), &ready);
     timeval timeout{kSelectSeconds, 0};
     int count = ::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout);
     if (count < 0) {

@@ -1,13 +1,12 @@
 // Live settings read after a login and changes pushed to the server: unit
 // conversions, the line formats, and the snapshot that decides what is sent.
-#include "settings/sync.h"
+#include "links/settings_sync.h"
 
 #include "core/helpers.h"
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "settings/settings_startup.h"
 #include "settings/settings_table.h"
 
 namespace korvtest {
@@ -50,7 +49,7 @@ TEST_F(SyncTest, LiveValuesAreConverted) {
 
   // Rounds and ticket ratio come from the last status report.
   g_manager.links.status_report = "\\Number Of Rounds\\5\\Ticket Ratio\\150\\final\\";
-  ASSERT_TRUE(SyncSettingsFromServer());
+  ASSERT_TRUE(SyncSettingsFromServer(g_manager.links.status_report));
   EXPECT_EQ(SettingValue(kSetNumberOfRounds), 5);
   EXPECT_EQ(SettingValue(kSetTicketRatio), 150);
   EXPECT_EQ(g_manager.settings.snapshot[kSetTicketRatio].value, 150);

@@ -19,3 +19,6 @@ struct TickState {
   bool server_paused = false;
   bool round_stats_logged = false;
 };
+
+// The ticks' section of the daemon's state (the one instance).
+TickState& Ticks();

@@ -2,11 +2,14 @@
 // sending it the settings that changed since it was last known.
 #pragma once
 
+#include <string>
+
 // Asks the server for the live value of every exchanged row, stores them in
-// the table (with their unit conversions) and takes the snapshot. False
+// the table (with their unit conversions), takes the rows read from the
+// status report from `report` and takes the snapshot. False
 // when the console is down, the command fails or the answer has too few
 // lines (earlier rows then stay updated, the snapshot does not).
-bool SyncSettingsFromServer();
+bool SyncSettingsFromServer(const std::string& report);
 
 // Sends one console line for every exchanged row that differs from the
 // snapshot; the snapshot follows on success. True when nothing differs.

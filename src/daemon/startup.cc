@@ -1,6 +1,6 @@
 // The daemon's start-up steps, from the compression library to the
 // listening socket.
-#include "core/startup.h"
+#include "daemon/startup.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,20 +23,19 @@
 #include "core/helpers.h"
 #include "core/korvd_conf.h"
 #include "core/log.h"
-#include "core/main_loop.h"
-#include "core/manager_state.h"
-#include "core/options.h"
+#include "daemon/main_loop.h"
+#include "daemon/manager_state.h"
+#include "daemon/options.h"
 #include "links/console.h"
 #include "remote/accounts.h"
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
-#include "settings/settings_startup.h"
+#include "daemon/settings_startup.h"
 #include "settings/settings_table.h"
 
 namespace {
 
-CoreState& Core() { return g_manager.core; }
 
 // The address the listening socket binds to (0 = every interface).
 std::uint32_t ListenAddress() {

@@ -1,6 +1,6 @@
 // The command-line scanner: options, server arguments and commands, stray
 // words, refusals.
-#include "core/options.h"
+#include "daemon/options.h"
 
 #include <gtest/gtest.h>
 #include <syslog.h>
@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "core/manager_state.h"
+#include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
 namespace {

@@ -1,0 +1,34 @@
+#!/bin/sh
+# Checks that every #include "folder/..." in src/ points to the including
+# file's own folder or to one below it in src/LAYERS. Prints each upward
+# or unknown include and exits 1 when there is any.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+layers="$root/src/LAYERS"
+grep -v '^#' "$layers" | grep -v '^$' > /dev/null || { echo "no layers in $layers" >&2; exit 2; }
+violations=0
+for file in $(find "$root/src" -name '*.h' -o -name '*.cc' | sort); do
+  rel=${file#"$root"/src/}
+  folder=${rel%%/*}
+  own=$(grep -v '^#' "$layers" | grep -n -x "$folder" | cut -d: -f1)
+  if [ -z "$own" ]; then
+    echo "src/$rel: folder '$folder' is not in src/LAYERS"
+    violations=$((violations + 1))
+    continue
+  fi
+  # Every quoted include that names a folder.
+  for target in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^/"]*\)\/.*/\1/p' "$file"); do
+    level=$(grep -v '^#' "$layers" | grep -n -x "$target" | cut -d: -f1)
+    if [ -z "$level" ]; then
+      echo "src/$rel: includes from '$target', which is not in src/LAYERS"
+      violations=$((violations + 1))
+    elif [ "$level" -gt "$own" ]; then
+      echo "src/$rel: $folder includes $target, which is above it"
+      violations=$((violations + 1))
+    fi
+  done
+done
+if [ "$violations" -ne 0 ]; then
+  echo "$violations include(s) break the layer order in src/LAYERS"
+  exit 1
+fi

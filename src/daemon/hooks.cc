@@ -1,0 +1,33 @@
+// The wiring between subsystems that the layer order would otherwise
+// forbid.
+#include "daemon/hooks.h"
+
+#include <string>
+
+#include "core/protocol.h"
+#include "links/console.h"
+#include "remote/dispatch.h"
+#include "remote/remote_state.h"
+#include "remote/session.h"
+#include "server/launch.h"
+#include "settings/settings_files.h"
+
+namespace {
+
+bool NameSessionCaller(int slot, CallerName* name) {
+  if (slot < 0 || slot >= kSessionSlots) return false;
+  const ClientSession& session = Remote().sessions[slot];
+  name->user = session.user_name;
+  name->address = session.address;
+  return true;
+}
+
+void FanOutChatLine(const std::string& line) { NotifyAllClientsText(kNotifyConsoleLine, line, 0); }
+
+}  // namespace
+
+void InstallSubsystemHooks() {
+  SetChatLineListener(FanOutChatLine);
+  SetServerControl(StartServer, StopServer);
+  SetCallerNamer(NameSessionCaller);
+}

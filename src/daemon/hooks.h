@@ -1,0 +1,8 @@
+// Where a lower subsystem reaches a higher one, it offers a hook; the
+// daemon installs them all here.
+#pragma once
+
+// Installs every hook: the console's chat lines go to the remote clients,
+// the clients' start and stop reach the launcher, the settings' audit
+// names the client of a session slot.
+void InstallSubsystemHooks();

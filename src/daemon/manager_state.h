@@ -1,0 +1,27 @@
+// The one process-wide state record. Each subsystem owns one section and
+// offers its accessor (Core(), Links(), ...) in the section's header; the
+// record gathers them for the daemon's wiring and for the tests, which
+// reset the whole record through ResetManagerState().
+#pragma once
+
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "core/tick_state.h"
+#include "links/links_state.h"
+#include "remote/remote_state.h"
+#include "settings/settings_state.h"
+
+struct ManagerState {
+  CoreState& core;
+  ServerState& server;
+  RemoteState& remote;
+  LinksState& links;
+  TickState& ticks;
+  SettingsState& settings;
+};
+
+extern ManagerState g_manager;
+
+// Puts every field of every section back to its initial value and installs
+// the hooks between subsystems (for tests and start-up).
+void ResetManagerState();
