@@ -164,9 +164,7 @@ bool ScanModEntry(const std::string& mods_dir, std::string name, std::string* li
     LogMessage(6, "DEBUG: Couldn't detect init.con for mod %s!", name.c_str());
   }
   if (!FileExists(path + "/contentcrc32.con")) {
-    std::string& unpure = Settings().unpure_mods;
-    if (!unpure.empty()) unpure += ",";
-    unpure += name;
+    AddUnpureMod(name);
   }
   return true;
 }
@@ -242,7 +240,7 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
 
 bool WriteModsFile(const std::string& path) {
   std::string mods_dir = Core().server_dir + "/mods/";
-  Settings().unpure_mods.clear();
+  ClearUnpureMods();
   UniqueDir dir(::opendir(mods_dir.c_str()));
   if (!dir) {
     SetLastError(errno);

@@ -28,7 +28,9 @@ struct LogRepeat {
   std::int64_t suppressed = 0;  // of those, not written yet
 };
 
-struct CoreState {
+// What the command line sets (with its defaults); daemon/options.cc scans
+// it into a copy and hands that over through ApplyOptions.
+struct CoreOptions {
   /* Option flags from the command line */
   bool restart = false;       // -restart: restart after a crash
   bool daemon = false;        // -daemon: detach, never echo
@@ -62,12 +64,16 @@ struct CoreState {
   std::string pid_file_path;
   std::string server_args;      // " name value" pairs for the server
   std::string server_commands;  // "key value\n" lines for serversettings.con
-  std::string system_description;
-  std::string idle_map;
   // "@game.gameSpyPort N" and "@game.gameSpyLANPort N" also set those
   // settings' current values: ApplyCommandLinePorts takes them from here
   // once korvane.con is loaded, so the command line wins.
   std::vector<std::pair<std::string, std::int64_t>> pending_port_commands;
+};
+
+struct CoreState : CoreOptions {
+  /* Texts set at start-up and by the settings */
+  std::string system_description;
+  std::string idle_map;
 
   /* Log */
   LogRepeat log_repeat;
@@ -81,15 +87,38 @@ struct CoreState {
   /* Main loop and signals */
   fd_set master_set{};
   int listen_socket = -1;
-  int console_socket = -1;  // the game server console link, not in the set
   volatile std::sig_atomic_t caught_signal = 0;
   volatile std::sig_atomic_t server_exit_code = -1;
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
 };
 
-// The core section of the daemon's state (the one instance).
-CoreState& Core();
+// The core section of the daemon's state (the one instance): readable by
+// every folder, writable (MutableCore) only by core; the others change it
+// through the functions below.
+const CoreState& Core();
+CoreState& MutableCore();
+
+// Takes over what the command line set.
+void ApplyOptions(const CoreOptions& options);
 
 // Sets the idle map combination the status tick changes to ("" for none).
 void SetIdleMap(const std::string& map);
+// The facts start-up finds about the machine and the installation.
+void SetSystemDescription(const std::string& text);
+void SetPunkBusterInstalled(bool installed);
+// Takes over the settings read from korvd.conf.
+void SetKorvdConf(const KorvdConf& conf);
+// The sockets select() watches: the listening socket and the clients.
+void SetListenSocket(int fd);
+void WatchSocket(int fd);
+void UnwatchSocket(int fd);
+void UnwatchAllSockets();
+// What the signal handlers and the child reaper record for the main loop.
+void RecordCaughtSignal(int signal);
+void RecordChildEnd(int exit_code);  // also marks SIGCHLD as caught
+void RecordSigchld();
+void SetServerExitCode(int code);    // -1 once reported
+void ClearCaughtSigchld();
+void ClearCaughtSignal();
+void SetLoopRunning(bool running);

@@ -198,7 +198,7 @@ void LogMessageV(int level, const char* format, va_list args) {
   // written line for line up to the threshold within a minute, then only
   // counted; the count is written when another message comes or the
   // minute is over.
-  LogRepeat& repeat = Core().log_repeat;
+  LogRepeat& repeat = MutableCore().log_repeat;
   std::int64_t threshold = Core().conf.log_repeat_threshold;
   std::int64_t minute = static_cast<std::int64_t>(now) / 60;
   if (threshold > 0 && minute == repeat.minute && text == repeat.last) {

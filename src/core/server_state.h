@@ -10,13 +10,14 @@
 struct ServerState {
   pid_t server_pid = 0;        // 0 = none known, -1 = look it up
   bool server_running = false;
-  std::string start_map;       // map to begin with on the next launch
   std::int64_t last_start_time = 0;
   int restart_counter = 0;     // quick restarts in a row (restart loop)
-  double server_version = 0.0; // detected from the status reply, 0 = unknown
   std::string console_user;     // console credentials of the running server
   std::string console_password;
 };
 
 // The game server's section of the daemon's state (the one instance).
-ServerState& Server();
+const ServerState& Server();
+// The server folder is the section's only writer (server/sections.cc);
+// the header lives here because lower folders read it.
+ServerState& MutableServer();

@@ -4,19 +4,39 @@
 #include "core/server_state.h"
 #include "core/tick_state.h"
 
-CoreState& Core() {
-  static CoreState section;
-  return section;
-}
+namespace {
+CoreState g_core;
+}  // namespace
 
-ServerState& Server() {
+const CoreState& Core() { return g_core; }
+CoreState& MutableCore() { return g_core; }
+
+const ServerState& Server() {
   static ServerState section;
   return section;
 }
 
-TickState& Ticks() {
+const TickState& Ticks() {
   static TickState section;
   return section;
 }
 
-void SetIdleMap(const std::string& map) { Core().idle_map = map; }
+void ApplyOptions(const CoreOptions& options) { static_cast<CoreOptions&>(g_core) = options; }
+void SetIdleMap(const std::string& map) { g_core.idle_map = map; }
+void SetSystemDescription(const std::string& text) { g_core.system_description = text; }
+void SetPunkBusterInstalled(bool installed) { g_core.punkbuster_installed = installed; }
+void SetKorvdConf(const KorvdConf& conf) { g_core.conf = conf; }
+void SetListenSocket(int fd) { g_core.listen_socket = fd; }
+void WatchSocket(int fd) { FD_SET(fd, &g_core.master_set); }
+void UnwatchSocket(int fd) { FD_CLR(fd, &g_core.master_set); }
+void UnwatchAllSockets() { FD_ZERO(&g_core.master_set); }
+void RecordCaughtSignal(int signal) { g_core.caught_signal = signal; }
+void RecordChildEnd(int exit_code) {
+  g_core.server_exit_code = exit_code;
+  g_core.caught_sigchld = 1;
+}
+void RecordSigchld() { g_core.caught_sigchld = 1; }
+void SetServerExitCode(int code) { g_core.server_exit_code = code; }
+void ClearCaughtSigchld() { g_core.caught_sigchld = 0; }
+void ClearCaughtSignal() { g_core.caught_signal = 0; }
+void SetLoopRunning(bool running) { g_core.loop_running = running; }

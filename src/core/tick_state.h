@@ -16,9 +16,10 @@ struct TickState {
 
   /* Status tick */
   std::uint32_t idle_count = 0;  // status ticks in a row with nobody on
-  bool server_paused = false;
   bool round_stats_logged = false;
 };
 
 // The ticks' section of the daemon's state (the one instance).
-TickState& Ticks();
+const TickState& Ticks();
+// The server folder is the section's only writer (server/sections.cc).
+TickState& MutableTicks();

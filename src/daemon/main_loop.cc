@@ -40,7 +40,7 @@ int SupervisionPeriod() {
 
 void CloseClientSocket(int fd) {
   ::close(fd);
-  FD_CLR(fd, &Core().master_set);
+  UnwatchSocket(fd);
 }
 
 // A new connection from the listening socket: it becomes a session when
@@ -61,7 +61,7 @@ void AcceptClient() {
       LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
     return;
   }
-  FD_SET(fd, &Core().master_set);
+  WatchSocket(fd);
 }
 
 // A readable session: the first bytes of its command code are read at once.
@@ -95,7 +95,7 @@ void ServeClient(int fd) {
 
 void LogCaughtDebugLines() {
   if (Core().caught_sigchld) {
-    Core().caught_sigchld = 0;
+    ClearCaughtSigchld();
     if (Core().debug) LogMessage(6, "DEBUG: Caught SIGCHLD!\n");
   }
 }
@@ -110,11 +110,11 @@ bool HandleCaughtSignal() {
   }
   if (signal == SIGHUP) {
     QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
-    Core().caught_signal = 0;
+    ClearCaughtSignal();
     return false;
   }
   LogMessage(6, "Exiting due to signal (%i).", signal);
-  Core().server_exit_code = signal;
+  SetServerExitCode(signal);
   return true;
 }
 
@@ -154,7 +154,7 @@ void TakeLeaveOfClients() {
         CloseSession(FindSessionBySocket(fd));
         ::close(fd);
         FD_CLR(fd, &clients);
-        FD_CLR(fd, &Core().master_set);
+        UnwatchSocket(fd);
       }
     }
   }
@@ -190,7 +190,7 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
 
 int RunMainLoop() {
   TickTimers timers;
-  Core().loop_running = true;
+  SetLoopRunning(true);
   OpenWakePipe();
   for (;;) {
     fd_set ready = Core().master_set;
@@ -209,7 +209,7 @@ int RunMainLoop() {
       LogMessage(6, "Server terminated with exit code %i.",
                  static_cast<int>(Core().server_exit_code));
       timers.last_supervision = 0;
-      Core().server_exit_code = -1;
+      SetServerExitCode(-1);
       if (Core().quit) {
         LogMessage(6, "Exiting due to -quit.");
         break;
@@ -235,14 +235,17 @@ int RunMainLoop() {
     }
     RunQueuedCommands();
   }
-  Core().loop_running = false;
+  SetLoopRunning(false);
   // The status is settled now: a server that -exit stops below must not
   // replace the signal number with its own end.
   int status = Core().server_exit_code & 0xFF;
   TakeLeaveOfClients();
   if (Core().exit_stops_server) StopServer(false);
-  DiscardAndClose(Core().console_socket);
-  DiscardAndClose(Core().listen_socket);
+  int console = TakeConsoleSocket();
+  DiscardAndClose(console);
+  int listener = Core().listen_socket;
+  DiscardAndClose(listener);
+  SetListenSocket(listener);
   LogMessage(6, "Exited");
   return status;
 }

@@ -3,15 +3,16 @@
 
 #include "daemon/hooks.h"
 
-ManagerState g_manager{Core(), Server(), Remote(), Links(), Ticks(), Settings()};
+ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
+                       MutableLinks(),  MutableTicks(),  MutableSettings()};
 
 void ResetManagerState() {
-  Core() = CoreState{};
-  Server() = ServerState{};
-  Remote() = RemoteState{};
-  Links() = LinksState{};
-  Ticks() = TickState{};
-  Settings() = SettingsState{};
-  FD_ZERO(&Core().master_set);
+  g_manager.core = CoreState{};
+  g_manager.server = ServerState{};
+  g_manager.remote = RemoteState{};
+  g_manager.links = LinksState{};
+  g_manager.ticks = TickState{};
+  g_manager.settings = SettingsState{};
+  UnwatchAllSockets();
   InstallSubsystemHooks();
 }

@@ -77,6 +77,14 @@ struct Scan {
 
 
 // The start directory, "." when it cannot be told.
+// The options being scanned: a copy of the core's, handed back through
+// ApplyOptions after every argument, so that the log follows -debug and
+// -syslog at once.
+CoreOptions& Opt() {
+  static CoreOptions options;
+  return options;
+}
+
 std::string StartDirectory() {
   char cwd[PATH_MAX];
   return ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
@@ -89,12 +97,12 @@ void SetPath(Scan&, const char* value) {
   if (path[0] != '/') path = StartDirectory() + "/" + path;
   path = CutText(path, kMaxPathText);
   if (!path.empty() && path.back() == '/') path.pop_back();
-  Core().server_dir = path;
+  Opt().server_dir = path;
 }
 
 void SetPidFile(Scan&, const char* value) {
-  Core().pid_file = true;
-  Core().pid_file_path = CutText(value, kMaxPathText);
+  Opt().pid_file = true;
+  Opt().pid_file_path = CutText(value, kMaxPathText);
 }
 
 void SetSyslog(Scan& scan, const char* value) {
@@ -103,15 +111,15 @@ void SetSyslog(Scan& scan, const char* value) {
     scan.Exit(1, ">>> Error: Syslog local facility number must be between 0 and 7.\n");
     return;
   }
-  Core().syslog_facility = LOG_LOCAL0 + 8 * number;
-  openlog("korvd", LOG_PID, Core().syslog_facility);
-  Core().syslog = true;
+  Opt().syslog_facility = LOG_LOCAL0 + 8 * number;
+  openlog("korvd", LOG_PID, Opt().syslog_facility);
+  Opt().syslog = true;
 }
 
 void SetOverlayPath(Scan&, const char* value) {
   std::string path = CutText(value, kMaxPathText);
   if (path.empty() || path.back() != '/') path += '/';
-  Core().overlay_path = path;
+  Opt().overlay_path = path;
   ::mkdir((path + "logs").c_str(), 0755);
 }
 
@@ -124,32 +132,32 @@ void PrintLicense(Scan& scan, const char*) { scan.Exit(0, kLicenseText); }
 constexpr OptionRow kOptions[] = {
     {"-?", ValueRule::kNone, PrintUsage},
     {"-path", ValueRule::kNotDot, SetPath},
-    {"-ip", ValueRule::kPlain, [](Scan&, const char* v) { Core().ip_option = ParseDottedIp(v); }},
-    {"-port", ValueRule::kPlain, [](Scan&, const char* v) { Core().listen_port = ParseInt(v); }},
+    {"-ip", ValueRule::kPlain, [](Scan&, const char* v) { Opt().ip_option = ParseDottedIp(v); }},
+    {"-port", ValueRule::kPlain, [](Scan&, const char* v) { Opt().listen_port = ParseInt(v); }},
     {"-pid", ValueRule::kNotDot, SetPidFile},
-    {"-daemon", ValueRule::kNone, [](Scan&, const char*) { Core().daemon = true; }},
-    {"-start", ValueRule::kNone, [](Scan&, const char*) { Core().start = true; }},
-    {"-stop", ValueRule::kNone, [](Scan&, const char*) { Core().stop = true; }},
-    {"-restart", ValueRule::kNone, [](Scan&, const char*) { Core().restart = true; }},
+    {"-daemon", ValueRule::kNone, [](Scan&, const char*) { Opt().daemon = true; }},
+    {"-start", ValueRule::kNone, [](Scan&, const char*) { Opt().start = true; }},
+    {"-stop", ValueRule::kNone, [](Scan&, const char*) { Opt().stop = true; }},
+    {"-restart", ValueRule::kNone, [](Scan&, const char*) { Opt().restart = true; }},
     {"-priority", ValueRule::kMissingOnly,
      [](Scan&, const char* v) {
-       Core().priority = true;
-       Core().priority_value = ParseInt(v);
+       Opt().priority = true;
+       Opt().priority_value = ParseInt(v);
      }},
     {"-syslog", ValueRule::kPlain, SetSyslog},
-    {"-reuseaddr", ValueRule::kNone, [](Scan&, const char*) { Core().reuse_address = true; }},
-    {"-exit", ValueRule::kNone, [](Scan&, const char*) { Core().exit_stops_server = true; }},
-    {"-quit", ValueRule::kNone, [](Scan&, const char*) { Core().quit = true; }},
-    {"-kill", ValueRule::kNone, [](Scan&, const char*) { Core().kill = true; }},
-    {"-noadmin", ValueRule::kNone, [](Scan&, const char*) { Core().admin_message_style = 0; }},
-    {"-nodelay", ValueRule::kNone, [](Scan&, const char*) { Core().kick_delay = 0; }},
+    {"-reuseaddr", ValueRule::kNone, [](Scan&, const char*) { Opt().reuse_address = true; }},
+    {"-exit", ValueRule::kNone, [](Scan&, const char*) { Opt().exit_stops_server = true; }},
+    {"-quit", ValueRule::kNone, [](Scan&, const char*) { Opt().quit = true; }},
+    {"-kill", ValueRule::kNone, [](Scan&, const char*) { Opt().kill = true; }},
+    {"-noadmin", ValueRule::kNone, [](Scan&, const char*) { Opt().admin_message_style = 0; }},
+    {"-nodelay", ValueRule::kNone, [](Scan&, const char*) { Opt().kick_delay = 0; }},
     {"-license", ValueRule::kNone, PrintLicense},
-    {"-debug", ValueRule::kNone, [](Scan&, const char*) { Core().debug = true; }},
-    {"-adminlog", ValueRule::kNone, [](Scan&, const char*) { Core().admin_log = true; }},
-    {"-statuslog", ValueRule::kNone, [](Scan&, const char*) { Core().status_log = true; }},
-    {"-messagelog", ValueRule::kNone, [](Scan&, const char*) { Core().message_log = true; }},
+    {"-debug", ValueRule::kNone, [](Scan&, const char*) { Opt().debug = true; }},
+    {"-adminlog", ValueRule::kNone, [](Scan&, const char*) { Opt().admin_log = true; }},
+    {"-statuslog", ValueRule::kNone, [](Scan&, const char*) { Opt().status_log = true; }},
+    {"-messagelog", ValueRule::kNone, [](Scan&, const char*) { Opt().message_log = true; }},
     {"+statusMonitor", ValueRule::kPlain,
-     [](Scan&, const char* v) { Core().status_monitor = ParseInt(v); }},
+     [](Scan&, const char* v) { Opt().status_monitor = ParseInt(v); }},
     {"+overlayPath", ValueRule::kPlain, SetOverlayPath},
     {"+game", ValueRule::kNone, [](Scan&, const char*) {}},
 };
@@ -181,7 +189,7 @@ const OptionRow* FindOption(const char* name) {
 // "+name value": appended as " name value" while the collection has room.
 void ScanServerArgument(Scan& scan, int argc, char** argv, int& i) {
   const char* name = argv[i];
-  std::string& args = Core().server_args;
+  std::string& args = Opt().server_args;
   if (args.size() + std::strlen(name) >= 1024) {
     LogMessage(6, "Too many server arguments were specified on the command-line, not all "
                   "arguments will be processed.");
@@ -200,7 +208,7 @@ void ScanServerArgument(Scan& scan, int argc, char** argv, int& i) {
 // "@key value": appended as "key value\n" while the collection has room.
 void ScanServerCommand(Scan& scan, int argc, char** argv, int& i) {
   const char* name = argv[i] + 1;
-  std::string& commands = Core().server_commands;
+  std::string& commands = Opt().server_commands;
   if (commands.size() + std::strlen(argv[i]) >= 1024) {
     LogMessage(6, "Too many custom server commands were specified on the command-line, not all "
                   "commands will be processed.");
@@ -215,7 +223,7 @@ void ScanServerCommand(Scan& scan, int argc, char** argv, int& i) {
   commands += "\n";
   commands = CutText(commands, kMaxServerArgsText);
   if (strcasecmp(name, "game.gameSpyPort") == 0 || strcasecmp(name, "game.gameSpyLANPort") == 0) {
-    Core().pending_port_commands.push_back({name, ParseLong(value)});
+    Opt().pending_port_commands.push_back({name, ParseLong(value)});
   }
 }
 
@@ -257,7 +265,7 @@ bool IsKorvdProcess(int pid) {
 }
 
 void ReadPidAndKill(Scan& scan) {
-  const std::string& path = Core().pid_file_path;
+  const std::string& path = Opt().pid_file_path;
   std::FILE* file = std::fopen(path.c_str(), "rt");
   if (file == nullptr) return scan.Exit(1, ">>> Error: Couldn't open pid file: " + path + "!\n");
   std::string line;
@@ -290,15 +298,19 @@ const char* UsageText() { return kUsage; }
 const char* LicenseText() { return kLicenseText; }
 
 void SetCommandLineDefaults() {
+  Opt() = Core();
   std::string start = StartDirectory();
-  Core().server_dir = CutText(start, kMaxPathText);
-  Core().pid_file_path = CutText(start + "/korvd.pid", kMaxPathText);
-  Core().server_args.clear();
-  Core().server_commands.clear();
-  Core().overlay_path.clear();
+  Opt().server_dir = CutText(start, kMaxPathText);
+  Opt().pid_file_path = CutText(start + "/korvd.pid", kMaxPathText);
+  Opt().server_args.clear();
+  Opt().server_commands.clear();
+  Opt().overlay_path.clear();
+  ApplyOptions(Opt());
 }
 
-ScanOutcome ScanCommandLine(int argc, char** argv) {
+namespace {
+
+ScanOutcome ScanArguments(int argc, char** argv) {
   Scan scan;
   for (int i = 1; i < argc && !scan.outcome.exit_now; ++i) {
     const char* arg = argv[i];
@@ -311,20 +323,30 @@ ScanOutcome ScanCommandLine(int argc, char** argv) {
     } else {
       ScanOption(scan, argc, argv, i);
     }
+    ApplyOptions(Opt());
   }
   if (scan.outcome.exit_now) return scan.outcome;
 
-  if (Core().status_monitor != 0 && Core().daemon) Core().status_monitor = 0;
-  if (Core().kill && !Core().pid_file) {
+  if (Opt().status_monitor != 0 && Opt().daemon) Opt().status_monitor = 0;
+  if (Opt().kill && !Opt().pid_file) {
     scan.Exit(1, ">>> Error: -kill requires -pid!\n");
     return scan.outcome;
   }
-  if (Core().kill) {
+  if (Opt().kill) {
     ReadPidAndKill(scan);
     return scan.outcome;
   }
-  Core().settings_dir = Core().overlay_path.empty()
-                            ? Core().server_dir + "/mods/bf1942" + "/settings"
-                            : Core().overlay_path + "settings";
+  Opt().settings_dir = Opt().overlay_path.empty()
+                            ? Opt().server_dir + "/mods/bf1942" + "/settings"
+                            : Opt().overlay_path + "settings";
   return scan.outcome;
+}
+
+}  // namespace
+
+ScanOutcome ScanCommandLine(int argc, char** argv) {
+  Opt() = Core();
+  ScanOutcome outcome = ScanArguments(argc, argv);
+  ApplyOptions(Opt());
+  return outcome;
 }

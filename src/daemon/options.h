@@ -14,7 +14,7 @@ struct ScanOutcome {
   std::string output;
 };
 
-// Reads the arguments into g_manager.core (after the defaults of step 2 were
+// Reads the arguments into the core section (after the defaults of step 2 were
 // set), then applies the after-scan rules (-daemon and +statusMonitor, -kill,
 // the settings directory).
 ScanOutcome ScanCommandLine(int argc, char** argv);

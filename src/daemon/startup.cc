@@ -50,7 +50,7 @@ std::uint32_t ListenAddress() {
 std::string Errno() { return ErrorText(errno); }
 
 void RecordSignal(int signal) {
-  g_manager.core.caught_signal = signal;
+  RecordCaughtSignal(signal);
   WakeMainLoop();
 }
 
@@ -76,7 +76,7 @@ void InitCompressionAndSystem() {
   char text[1400];
   std::snprintf(text, sizeof text, "%s %s %s %s %s", names.sysname, names.nodename,
                 names.release, names.version, names.machine);
-  Core().system_description = CutText(text, kMaxSystemText);
+  SetSystemDescription(CutText(text, kMaxSystemText));
   LogMessage(6, "%s", kVersionBanner);
   LogMessage(6, "Started under %s", Core().system_description.c_str());
 }
@@ -111,7 +111,7 @@ void CheckInstallation() {
     // exists: a new overlay gets it now.
     ::mkdir((Core().overlay_path + "logs").c_str(), 0755);
   }
-  Core().punkbuster_installed = FileExists(dir + "/pb/pbsv.so");
+  SetPunkBusterInstalled(FileExists(dir + "/pb/pbsv.so"));
   if (!Core().punkbuster_installed) {
     LogMessage(6, "WARNING: PunkBuster is not installed on this server. All PunkBuster commands "
                   "in Korvane will have no effect until PunkBuster is installed.");
@@ -239,7 +239,10 @@ void StartServerFromCommandLine() {
 }
 
 void LoadOwnSettings() {
-  if (!LoadKorvdConf(KorvdConfPath(), &Core().conf)) {
+  KorvdConf conf = Core().conf;
+  bool conf_loaded = LoadKorvdConf(KorvdConfPath(), &conf);
+  SetKorvdConf(conf);
+  if (!conf_loaded) {
     LogMessage(6, "WARNING: Couldn't read %s! %s", KorvdConfPath().c_str(),
                ErrorText(LastError()).c_str());
   }
@@ -300,9 +303,9 @@ bool OpenListenSocket() {
   if (fd >= FD_SETSIZE) EndStart("Couldn't create a server socket! descriptor out of range");
   LogMessage(6, "Listening on %s:%i.", FormatDottedIp(ListenAddress()).c_str(),
              Core().listen_port);
-  Core().listen_socket = fd;
-  FD_ZERO(&Core().master_set);
-  FD_SET(fd, &Core().master_set);
+  SetListenSocket(fd);
+  UnwatchAllSockets();
+  WatchSocket(fd);
   return true;
 }
 

@@ -36,7 +36,7 @@ constexpr char kChatPrefix[] = "##--";
 // the daemon installs at start-up); none until then.
 void (*g_chat_line_listener)(const std::string& line) = nullptr;
 
-int& Socket() { return Core().console_socket; }
+int& Socket() { return MutableLinks().console_socket; }
 
 void CloseSocket() {
   if (Socket() >= 0) ::close(Socket());
@@ -198,7 +198,7 @@ bool ConsoleConnect() {
   if (Links().console_connected) ConsoleDisconnect();
   CloseSocket();
   if (!ConnectSocket() || !Login()) return false;
-  Links().console_connected = true;
+  MutableLinks().console_connected = true;
   for (const SyncStep& step : kSyncSteps) {
     if (step.run()) continue;
     SetLastError(step.error);
@@ -222,8 +222,8 @@ void ReconnectConsole() {
 
 void ConsoleDisconnect() {
   CloseSocket();
-  LinksState& links = Links();
-  Server().server_version = 0.0;
+  LinksState& links = MutableLinks();
+  links.server_version = 0.0;
   links.status_port = 0;
   links.smart_balance_engaged = false;
   links.console_connected = false;
@@ -276,7 +276,7 @@ std::optional<std::string> ConsoleSend(const char* format, ...) {
     return std::nullopt;
   }
   AppendMessageLog("--Response--", response);
-  Links().response = response;
+  MutableLinks().response = response;
   return response;
 }
 
@@ -316,8 +316,8 @@ std::optional<std::string> ConsoleRunKey(int character) {
     ConsoleLinkFailed();
     return std::nullopt;
   }
-  Links().output = output;
-  Links().last_key = character;
+  MutableLinks().output = output;
+  MutableLinks().last_key = character;
   return output;
 }
 

@@ -1,18 +1,32 @@
 // The one instance of the links' state section.
 #include "links/links_state.h"
 
-LinksState& Links() {
-  static LinksState section;
-  return section;
+namespace {
+LinksState g_section;
+}  // namespace
+
+const LinksState& Links() { return g_section; }
+LinksState& MutableLinks() { return g_section; }
+
+int TakeConsoleSocket() {
+  int fd = g_section.console_socket;
+  g_section.console_socket = -1;
+  return fd;
 }
 
+void SetServerVersion(double version) { g_section.server_version = version; }
+void SetPunkBusterEnabled(bool enabled) { g_section.punkbuster_enabled = enabled; }
+void RememberPunkBusterVersion(const std::string& text) { g_section.punkbuster_version = text; }
+
 void ForgetLinksOfOldServer() {
-  Links().status_port = 0;
-  Links().console_connected = false;
+  MutableLinks().status_port = 0;
+  MutableLinks().console_connected = false;
+  MutableLinks().server_version = 0.0;
 }
 
 void ForgetLinksOfStoppedServer() {
-  Links().status_port = 0;
-  Links().team_counts = "??";
-  Links().team_scores = "??";
+  MutableLinks().status_port = 0;
+  MutableLinks().server_version = 0.0;
+  MutableLinks().team_counts = "??";
+  MutableLinks().team_scores = "??";
 }

@@ -31,6 +31,7 @@ struct PlayerRecord {
 
 struct LinksState {
   /* Console connection */
+  int console_socket = -1;  // the game server console link, not in the select set
   bool console_connected = false;
   std::int32_t console_channel = 0;  // sent in "ConsoleMessage %i"; never changes
   std::string response;              // text of the last ConsoleSend
@@ -48,15 +49,27 @@ struct LinksState {
   bool smart_balance_engaged = false;
 
   /* What the server told about itself; cleared with the console link */
+  double server_version = 0.0;  // detected from the status reply, 0 = unknown
   bool punkbuster_enabled = false;
   std::string punkbuster_version;  // cached "pb_sv_ver" text of the status line
 };
 
 // The links' section of the daemon's state (the one instance).
-LinksState& Links();
+const LinksState& Links();
+// Written only inside src/links/; other folders use the functions offered here.
+LinksState& MutableLinks();
 
 // A new server was launched: its status port is identified again and the
 // status tick logs in to its console.
 void ForgetLinksOfOldServer();
+// Hands the console link's descriptor over (for closing at the end) and
+// forgets it; -1 when there is none.
+int TakeConsoleSocket();
+// The server's version, read from its status report (0 = unknown).
+void SetServerVersion(double version);
+// Whether the server runs PunkBuster, read from its status report.
+void SetPunkBusterEnabled(bool enabled);
+// Keeps the "pb_sv_ver" text the status line shows.
+void RememberPunkBusterVersion(const std::string& text);
 // The server stopped: no status port, the team figures unknown ("??").
 void ForgetLinksOfStoppedServer();

@@ -123,16 +123,16 @@ bool JoinWithReport(const ReportIndex& index, int reported, PlayerRecord& record
 void WriteTeamTexts(const TeamTotals& totals) {
   char text[64];
   std::snprintf(text, sizeof text, "%d / %d / %d", totals.allied, totals.axis, totals.listed);
-  Links().team_counts = text;
+  MutableLinks().team_counts = text;
   std::snprintf(text, sizeof text, "%ld / %ld / %ld", totals.allied_score, totals.axis_score,
                 totals.allied_score + totals.axis_score);
-  Links().team_scores = text;
+  MutableLinks().team_scores = text;
 }
 
 void SmartBalance(const TeamTotals& totals) {
   if (SettingValue(kSetSmartBalance) != 1) return;
   int difference = totals.allied - totals.axis;
-  LinksState& links = Links();
+  LinksState& links = MutableLinks();
   if (std::abs(difference) >= SettingValue(kSetSmartBalanceValue) &&
       !links.smart_balance_engaged) {
     if (!ConsoleSend("admin.autoBalanceTeam 1")) {
@@ -156,7 +156,7 @@ void SmartBalance(const TeamTotals& totals) {
 }
 
 PlayerRecord* FindByNameIgnoringCase(std::string_view name) {
-  for (PlayerRecord& record : Links().players) {
+  for (PlayerRecord& record : MutableLinks().players) {
     if (!record.name.empty() && record.name.size() == name.size() &&
         ::strncasecmp(record.name.data(), name.data(), name.size()) == 0)
       return &record;
@@ -236,10 +236,10 @@ bool ParsePlayerLine(std::string_view line, PlayerRecord* record) {
   return true;
 }
 
-void ClearPlayerTable() { Links().players.fill(PlayerRecord{}); }
+void ClearPlayerTable() { MutableLinks().players.fill(PlayerRecord{}); }
 
 bool GetPlayerList() {
-  LinksState& links = Links();
+  LinksState& links = MutableLinks();
   if (!links.console_connected) return false;
   if (!StatusQuery(links.status_port, "\\status\\")) {
     if (Core().debug)
@@ -302,7 +302,7 @@ std::string PlayerKeyhashById(std::int32_t id) { return LookUp(id, &PlayerRecord
 std::string PlayerGuidById(std::int32_t id) { return LookUp(id, &PlayerRecord::pb_guid); }
 
 bool RemovePlayerById(std::int32_t id) {
-  auto& players = Links().players;
+  auto& players = MutableLinks().players;
   for (int i = 0; i < kMaxPlayers; ++i) {
     if (players[i].name.empty() || players[i].id != id) continue;
     for (int j = i; j + 1 < kMaxPlayers; ++j) players[j] = std::move(players[j + 1]);

@@ -108,10 +108,11 @@ std::optional<std::string> PushLine(const SettingEntry& entry) {
   return std::string(line);
 }
 
-std::vector<SettingEntry>& Snapshot() {
-  std::vector<SettingEntry>& snapshot = Settings().snapshot;
-  if (snapshot.size() != kSettingCount) snapshot.assign(kSettingCount, SettingEntry{});
-  return snapshot;
+// Zeroed rows until start-up takes the first snapshot.
+const std::vector<SettingEntry>& Snapshot() {
+  static const std::vector<SettingEntry> kNone(kSettingCount);
+  const std::vector<SettingEntry>& snapshot = Settings().snapshot;
+  return snapshot.size() == kSettingCount ? snapshot : kNone;
 }
 
 }  // namespace
@@ -128,12 +129,14 @@ bool SyncSettingsFromServer(const std::string& report) {
   // The answer has one line per row asked, in table order.
   std::vector<std::string> lines = NonEmptyLines(*response);
   std::size_t next = 0;
-  for (SettingEntry& entry : Settings().table) {
+  for (int row = 0; row < kSettingCount; ++row) {
+    SettingEntry& entry = Setting(row);
     if (entry.exchange != ConsoleExchange::kReadBack) continue;
     if (next == lines.size()) return false;
     StoreLiveValue(entry, lines[next++]);
   }
-  for (SettingEntry& entry : Settings().table) {
+  for (int row = 0; row < kSettingCount; ++row) {
+    SettingEntry& entry = Setting(row);
     if (entry.exchange != ConsoleExchange::kFromReport) continue;
     if (std::optional<std::string> value = StatusValue(report, entry.report_key))
       entry.value = ParseInt(*value);

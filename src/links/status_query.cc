@@ -161,7 +161,7 @@ bool PortServesGame(std::uint32_t port, const std::string& expected, bool* answe
 }  // namespace
 
 std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
-  std::string& report = Links().status_report;
+  std::string& report = MutableLinks().status_report;
   if (port == 0 || port > 65535 || query == nullptr) {
     SetLastError(EINVAL);
     return std::nullopt;
@@ -209,7 +209,7 @@ bool IdentifyStatusPort() {
     }
   }
   if (found == 0) return false;
-  Links().status_port = found;
+  MutableLinks().status_port = found;
   if (debug) LogMessage(6, "DEBUG: Identified server status port (%i).", static_cast<int>(found));
   return true;
 }

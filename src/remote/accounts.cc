@@ -102,7 +102,7 @@ int HexValue(char c) {
 std::uint32_t RotateLeft(std::uint32_t x, int bits) { return (x << bits) | (x >> (32 - bits)); }
 
 std::uint32_t& RngWord(int offset) {
-  RemoteState& remote = Remote();
+  RemoteState& remote = MutableRemote();
   int index = ((remote.rng_index + offset) % kRngWords + kRngWords) % kRngWords;
   return remote.rng_state[index];
 }
@@ -114,7 +114,7 @@ void RngStep() {
   x = RotateLeft(x, 31) + RngWord(-1);
   x ^= RngWord(211);
   RngWord(0) = x;
-  Remote().rng_index = (Remote().rng_index + 1) % kRngWords;
+  MutableRemote().rng_index = (MutableRemote().rng_index + 1) % kRngWords;
 }
 
 void RngMix(std::uint32_t value) {
@@ -341,7 +341,7 @@ bool WriteAccountLines(const std::string& path, std::span<const UserAccount> acc
 bool LoadUserAccounts(const std::string& path) {
   UniqueFile file = OpenForReading(path);
   if (!file) return false;
-  for (UserAccount& account : Remote().accounts) account = UserAccount{};
+  for (UserAccount& account : MutableRemote().accounts) account = UserAccount{};
   std::vector<std::string> tokens;
   bool read_ok = ReadTokens(file.get(), &tokens);
   file.reset();
@@ -354,7 +354,7 @@ bool LoadUserAccounts(const std::string& path) {
     // An empty name would end the table and hide the accounts after it.
     if (account.user_name.empty()) continue;
     if (rows.size() < static_cast<std::size_t>(kMaxAccounts))
-      Remote().accounts[rows.size()] = account;
+      MutableRemote().accounts[rows.size()] = account;
     rows.push_back(std::move(account));
   }
   if (!read_ok) {
@@ -409,7 +409,7 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   // of the account list) must not bring the old password back.
   bool plain = false;
   for (int i = 0; i < AccountCount(); ++i) {
-    UserAccount& account = Remote().accounts[i];
+    UserAccount& account = MutableRemote().accounts[i];
     if (account.user_name == user) account.password = DecodeField(password_field, kPasswordSize, &plain);
   }
   return true;
@@ -420,7 +420,7 @@ namespace {
 // Stores one uploaded account under the sender's access (steps a to e).
 // Returns false when the table had no room for a new account.
 bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
-  auto& accounts = Remote().accounts;
+  auto& accounts = MutableRemote().accounts;
   std::string name = SenderUserName(sender);
   const char* who = name.c_str();
   std::string address = SenderAddress(sender);
@@ -448,7 +448,7 @@ bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
 }
 
 void DeleteMissingAccounts(const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
-  auto& accounts = Remote().accounts;
+  auto& accounts = MutableRemote().accounts;
   std::uint32_t have = SenderAccess(sender);
   int index = 0;
   while (index < AccountCount()) {

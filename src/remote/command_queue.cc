@@ -13,7 +13,7 @@ namespace {
 bool QueueIsFull() { return Remote().queue[kQueueSlots - 1].code != 0; }
 
 void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
-  for (QueuedCommand& slot : Remote().queue) {
+  for (QueuedCommand& slot : MutableRemote().queue) {
     if (slot.code != 0) continue;
     slot.code = code;
     std::memset(slot.text, 0, sizeof slot.text);
@@ -74,7 +74,7 @@ void RunContained(const QueuedCommand& command) {
 void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : ExecuteCommand; }
 
 void RunQueuedCommandsAt(std::time_t now) {
-  auto& queue = Remote().queue;
+  auto& queue = MutableRemote().queue;
   for (int i = 0; i < kQueueSlots; ++i) {
     if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) continue;
     // Run a copy: the command may queue further commands while it runs.

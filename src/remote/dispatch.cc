@@ -385,6 +385,6 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
   }
   // A handler may have lost the connection and freed the slot.
   if (Remote().sessions[slot].socket == c.socket)
-    Remote().sessions[slot].last_command_at = std::time(nullptr);
+    MutableRemote().sessions[slot].last_command_at = std::time(nullptr);
   return true;
 }

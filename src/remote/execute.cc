@@ -107,11 +107,11 @@ void TogglePause(const QueuedCommand& command) {
   if (!ConsoleOrFail(command, "admin.toggleGamePause", "Couldn't pause game! The command failed."))
     return;
   Issuer issuer(command.sender);
-  bool& paused = Ticks().server_paused;
+  const bool paused = Remote().server_paused;
   LogMessage(6, paused ? "User %s at %s unpaused the server." : "User %s at %s paused the server.",
              issuer.user.c_str(), issuer.address.c_str());
   NotifyAllClients(paused ? kNotifyUnpaused : kNotifyPaused, nullptr, 0, 0);
-  paused = !paused;
+  MarkServerPaused(!paused);
 }
 
 void ChangeMap(const QueuedCommand& command) {
@@ -148,7 +148,7 @@ void SetNextMap(const QueuedCommand& command) {
   LogMessage(6, "User %s at %s changed the next map to %s.", issuer.user.c_str(),
              issuer.address.c_str(), map.c_str());
   NotifyAllClientsText(kNotifyNextMapSet, map, 0);
-  Server().start_map = CutText(map, kMaxMapText);
+  SetStartMap(CutText(map, kMaxMapText));
 }
 
 void RestartMap(const QueuedCommand& command) {

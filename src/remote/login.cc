@@ -120,7 +120,7 @@ bool AuthenticateClient(int socket) {
   if (version != kProtocolVersion)
     return RefuseVersion(address, "Client is using a different protocol version.");
   if (!SendByte(socket, Server().server_running ? 1 : 0)) return false;
-  ClientSession& session = Remote().sessions[slot];
+  ClientSession& session = MutableRemote().sessions[slot];
   session.socket = socket;
   session.access = access;
   session.user_name = CutText(user, kMaxUserText);

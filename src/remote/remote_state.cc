@@ -1,7 +1,12 @@
 // The one instance of the remote clients' state section.
 #include "remote/remote_state.h"
 
-RemoteState& Remote() {
-  static RemoteState section;
-  return section;
-}
+namespace {
+RemoteState g_section;
+}  // namespace
+
+const RemoteState& Remote() { return g_section; }
+RemoteState& MutableRemote() { return g_section; }
+
+void SetStartMap(const std::string& map) { g_section.start_map = map; }
+void MarkServerPaused(bool paused) { g_section.server_paused = paused; }

@@ -51,9 +51,20 @@ struct RemoteState {
   /* Sessions */
   std::array<ClientSession, kSessionSlots> sessions{};
 
+  /* What clients and the ticks change about the game in progress */
+  std::string start_map;       // map to begin with on the next launch
+  bool server_paused = false;
+
   /* Deferred command queue, kept packed: occupied slots first */
   std::array<QueuedCommand, kQueueSlots> queue{};
 };
 
 // The remote clients' section of the daemon's state (the one instance).
-RemoteState& Remote();
+const RemoteState& Remote();
+// Written only inside src/remote/; other folders use the functions offered here.
+RemoteState& MutableRemote();
+
+// The map the next launch begins with ("" for the rotation's first).
+void SetStartMap(const std::string& map);
+// Whether the game is paused, as the last pause command or status report said.
+void MarkServerPaused(bool paused);

@@ -32,8 +32,8 @@ int GameAccountIndex(std::uint32_t sender) {
 }  // namespace
 
 void InitSessionTable() {
-  for (ClientSession& slot : Remote().sessions) slot = ClientSession{};
-  ClientSession& own = Remote().sessions[0];
+  for (ClientSession& slot : MutableRemote().sessions) slot = ClientSession{};
+  ClientSession& own = MutableRemote().sessions[0];
   own.user_name = "operator";
   own.address = "console";
   own.access = kAdminMask;
@@ -50,7 +50,7 @@ int FindSessionBySocket(int socket) {
 
 bool CloseSession(int slot) {
   if (slot < 0 || slot >= kSessionSlots) return false;
-  ClientSession& session = Remote().sessions[slot];
+  ClientSession& session = MutableRemote().sessions[slot];
   LogMessage(6, "Client at %s has disconnected.", session.address.c_str());
   session = ClientSession{};
   return true;
@@ -61,7 +61,7 @@ void DropSession(int slot) {
   int socket = Remote().sessions[slot].socket;
   if (socket == 0) return;
   ::close(socket);
-  if (socket > 0 && socket < FD_SETSIZE) FD_CLR(socket, &Core().master_set);
+  if (socket > 0 && socket < FD_SETSIZE) UnwatchSocket(socket);
   CloseSession(slot);
 }
 

@@ -1,5 +1,6 @@
 // Status line and log excerpt.
 #include "remote/status_line.h"
+#include "remote/remote_state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -82,16 +83,16 @@ std::string CrashField() {
 
 std::string GetPunkBusterVersion() {
   if (!Connected()) return kVersionUnknown;
-  std::string& cache = Links().punkbuster_version;
-  if (!cache.empty()) return cache;
+  if (!Links().punkbuster_version.empty()) return Links().punkbuster_version;
   if (!ConsoleSend("pb_sv_ver")) return kVersionUnknown;
   std::optional<std::string> output = ConsoleRunKey(0);
   if (!output) return kVersionUnknown;
   std::size_t open = output->find('(');
   std::size_t close = open == std::string::npos ? open : output->find(')', open);
   if (close == std::string::npos) return kVersionUnknown;
-  cache = CutText(std::string_view(*output).substr(open, close - open + 1), kMaxVersionText);
-  return cache;
+  RememberPunkBusterVersion(
+      CutText(std::string_view(*output).substr(open, close - open + 1), kMaxVersionText));
+  return Links().punkbuster_version;
 }
 
 bool GetServerStatusString(std::string* line) {
@@ -111,7 +112,7 @@ bool GetServerStatusString(std::string* line) {
   out += (Connected() ? ReportText("numplayers") : "--") + " of " +
          ReportText("maxplayers", false) + ",";
   out += OrUnknown(CurrentMapText(true, Links().status_report)) + ",";
-  out += OrUnknown(CurrentLevelText(true, Server().start_map).value_or("")) + ",";
+  out += OrUnknown(CurrentLevelText(true, Remote().start_map).value_or("")) + ",";
   out += OrUnknown(Core().idle_map) + ",";
   out += std::string(Server().server_running ? "Running" : "Stopped") + ",";
   out += CrashField();

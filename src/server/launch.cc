@@ -20,6 +20,7 @@
 #include "core/protocol.h"
 #include "links/console.h"
 #include "remote/command_queue.h"
+#include "remote/remote_state.h"
 #include "server/process_finder.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"
@@ -90,7 +91,7 @@ bool PrepareServerFiles(const std::string& binary) {
   std::string maplist = settings + "/maplist.con";
   if (!CopyFile(settings + "/servermaplist.con", maplist))
     return Refuse("Couldn't copy maplist file.");
-  const std::string& start_map = Server().start_map;
+  const std::string& start_map = Remote().start_map;
   if (!start_map.empty() && start_map[0] != '-')
     SetConValue(maplist, "game.setCurrentLevel", start_map);
   std::optional<std::string> idle =
@@ -130,11 +131,12 @@ bool PrepareServerFiles(const std::string& binary) {
 // Keeps how a reaped child ended for the main loop, which reports it.
 void RecordServerEnd(int status) {
   if (WIFEXITED(status)) {
-    Core().server_exit_code = WEXITSTATUS(status);
+    RecordChildEnd(WEXITSTATUS(status));
   } else if (WIFSIGNALED(status)) {
-    Core().server_exit_code = WTERMSIG(status);
+    RecordChildEnd(WTERMSIG(status));
+  } else {
+    RecordSigchld();
   }
-  Core().caught_sigchld = 1;
 }
 
 void QueueNotification(std::uint32_t code) {
@@ -186,8 +188,8 @@ bool StartServer() {
   }
   if (child == 0) RunServerChild(binary, argv);
 
-  std::string& user = Server().console_user;
-  std::string& password = Server().console_password;
+  std::string& user = MutableServer().console_user;
+  std::string& password = MutableServer().console_password;
   if (SettingValue(kSetEnableRemoteConsole) == 0) {
     LogMessage(6, "WARNING: The server has been started with the remote console disabled.");
     user.clear();
@@ -198,20 +200,18 @@ bool StartServer() {
   }
   LogMessage(6, "Server started");
   QueueNotification(kNotifyServerStarted);
-  Server().server_pid = child;
-  Server().server_version = 0.0;
-  Server().start_map.clear();
-  Server().last_start_time = std::time(nullptr);
-  Server().server_running = true;
+  MutableServer().server_pid = child;
+  SetStartMap("");
+  MutableServer().last_start_time = std::time(nullptr);
+  MutableServer().server_running = true;
   ForgetLinksOfOldServer();
   return true;
 }
 
 bool StopServer(bool crash_handling) {
-  Server().server_running = false;
-  Server().server_version = 0.0;
+  MutableServer().server_running = false;
   ForgetLinksOfStoppedServer();
-  if (!crash_handling) Server().restart_counter = 0;
+  if (!crash_handling) MutableServer().restart_counter = 0;
   if (ConsoleSend("quit")) ::sleep(kQuitWaitSeconds);  // time to leave politely
 
   pid_t pid = Server().server_pid;

@@ -22,6 +22,7 @@
 #include "links/status_query.h"
 #include "content/map_text.h"
 #include "remote/command_queue.h"
+#include "remote/remote_state.h"
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
@@ -46,28 +47,28 @@ bool QuietStatusError(int error) {
 void FollowGameMode(const std::string& report) {
   std::optional<std::string> mode = StatusValue(report, "gamemode");
   if (!mode) return;
-  TickState& ticks = Ticks();
+  TickState& ticks = MutableTicks();
   if (EqualNoCase(*mode, "end")) {
     // The round is over: the next launch starts on the rotation again.
     // Statistics and events waiting for the round's end hook in here.
-    Server().start_map.clear();
+    SetStartMap("");
     return;
   }
   ticks.round_stats_logged = false;
   bool paused = EqualNoCase(*mode, "pause");
-  if (paused && !ticks.server_paused) {
+  if (paused && !Remote().server_paused) {
     NotifyAllClients(kNotifyPaused, nullptr, 0, 0);
-    ticks.server_paused = true;
-  } else if (!paused && ticks.server_paused) {
+    MarkServerPaused(true);
+  } else if (!paused && Remote().server_paused) {
     NotifyAllClients(kNotifyUnpaused, nullptr, 0, 0);
-    ticks.server_paused = false;
+    MarkServerPaused(false);
   }
 }
 
 void WatchIdleServer(const std::string& report) {
   std::optional<std::string> players = StatusValue(report, "numplayers");
   if (!players) return;
-  TickState& ticks = Ticks();
+  TickState& ticks = MutableTicks();
   ticks.idle_count = (!players->empty() && (*players)[0] == '0') ? ticks.idle_count + 1 : 0;
   const std::string& idle_map = Core().idle_map;
   if (ticks.idle_count <= kIdleTicks || idle_map.empty()) return;
@@ -81,21 +82,19 @@ void WatchIdleServer(const std::string& report) {
 // PunkBuster and the version, once per server run (until the version is
 // known).
 void DetectServer(const std::string& report) {
-  LinksState& links = Links();
-  double& server_version = Server().server_version;
-  if (server_version != 0.0) return;
+  if (Links().server_version != 0.0) return;
   const bool debug = Core().debug;
   if (std::optional<std::string> pb = StatusValue(report, "sv_punkbuster")) {
-    links.punkbuster_enabled = ParseInt(*pb) != 0;
+    SetPunkBusterEnabled(ParseInt(*pb) != 0);
     if (debug)
-      LogMessage(6, links.punkbuster_enabled ? "DEBUG: PunkBuster is enabled."
-                                             : "DEBUG: PunkBuster is disabled.");
+      LogMessage(6, Links().punkbuster_enabled ? "DEBUG: PunkBuster is enabled."
+                                               : "DEBUG: PunkBuster is disabled.");
   }
   std::optional<std::string> version = StatusValue(report, "version");
   if (!version) return;
   // The version is a single-precision number, as the server reports it.
   float detected = version->empty() ? 0.0f : std::strtof(version->c_str() + 1, nullptr);
-  server_version = detected;
+  SetServerVersion(detected);
   if (debug) LogMessage(6, "DEBUG: Detected server version %.2f.", detected);
   if (detected > kIntendedVersion) {
     LogMessage(6,
@@ -123,9 +122,9 @@ void AdjustPriority() {
 // The server is gone: tell the clients, clean up and restart it unless
 // restarts are off or it keeps dying within a minute of its start.
 void HandleCrash() {
-  ServerState& server = Server();
+  ServerState& server = MutableServer();
   std::time_t now = std::time(nullptr);
-  Ticks().last_crash_time = now;
+  MutableTicks().last_crash_time = now;
   LogMessage(6, "Server has crashed");
   QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kNotifyServerCrashed), 10).c_str(),
                0, 0);
@@ -139,7 +138,7 @@ void HandleCrash() {
     LogMessage(6, "Server is in a restart loop, disabling auto-restart.");
     return;
   }
-  server.start_map = CutText(Ticks().current_map, kMaxMapText);
+  SetStartMap(CutText(Ticks().current_map, kMaxMapText));
   LogMessage(6, "Auto-restart is enabled, restarting the server.");
   StartServer();
 }
@@ -147,7 +146,7 @@ void HandleCrash() {
 }  // namespace
 
 void StatusMonitorTick() {
-  LinksState& links = Links();
+  const LinksState& links = Links();
   const bool running = Server().server_running;
   if (ConsoleUsable()) {
     if (links.console_connected) {
@@ -172,7 +171,7 @@ void StatusMonitorTick() {
 void SupervisionTick() {
   // The weekly schedule runs here first, once it exists; an event it fires
   // at once ends the tick.
-  ServerState& server = Server();
+  ServerState& server = MutableServer();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;
   bool found = FindServerProcess(&pid);
@@ -183,7 +182,7 @@ void SupervisionTick() {
   }
   if (found) AdjustPriority();
   std::string map = CurrentMapText(true, Links().status_report);
-  if (!map.empty() && map[0] != '-') Ticks().current_map = CutText(map, kMaxMapText);
+  if (!map.empty() && map[0] != '-') MutableTicks().current_map = CutText(map, kMaxMapText);
   if (ConsoleUsable() && found && Links().console_connected) {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
     // Timed-ban expiry, announcements and the player watch follow here, in

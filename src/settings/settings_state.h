@@ -80,4 +80,11 @@ struct SettingsState {
 };
 
 // The settings' section of the daemon's state (the one instance).
-SettingsState& Settings();
+const SettingsState& Settings();
+// Written only inside src/settings/; other folders use the functions offered here.
+SettingsState& MutableSettings();
+
+// Content discovery's list of unpure mods: emptied, then one name added
+// per mod directory without contentcrc32.con.
+void ClearUnpureMods();
+void AddUnpureMod(const std::string& name);

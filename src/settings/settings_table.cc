@@ -349,7 +349,7 @@ bool UsesText(SettingType type) {
   return type == T::kText || type == T::kWelcomeText || type == T::kChoice;
 }
 
-SettingEntry& Setting(int index) { return Settings().table.at(index); }
+SettingEntry& Setting(int index) { return MutableSettings().table.at(index); }
 
 void InitSettings() {
   for (int i = 0; i < kSettingCount; ++i) {
@@ -441,4 +441,4 @@ void ApplyCommandLinePorts() {
   }
 }
 
-void TakeSettingsSnapshot() { Settings().snapshot.assign(Settings().table.begin(), Settings().table.end()); }
+void TakeSettingsSnapshot() { MutableSettings().snapshot.assign(MutableSettings().table.begin(), MutableSettings().table.end()); }

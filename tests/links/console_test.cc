@@ -26,7 +26,7 @@ class ConsoleTest : public LogFixture {
     PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
   }
   void TearDown() override {
-    if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);
+    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
     LogFixture::TearDown();
   }
   std::unique_ptr<UdpResponder> status_;

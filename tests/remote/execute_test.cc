@@ -42,7 +42,7 @@ class ExecuteTest : public korvtest::LogFixture {
     first_request_ = console_->requests().size();
   }
   void TearDown() override {
-    if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);
+    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
     LogFixture::TearDown();
   }
   std::vector<std::string> Answer(const std::vector<std::string>& request) {
@@ -163,7 +163,7 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
   first_request_ = console_->requests().size();
   Run(0xB00B000C, "kursk GPM_CQ bf1942", 0);
   EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(g_manager.server.start_map, "kursk GPM_CQ bf1942");
+  EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
   EXPECT_NE(Log().find("User operator at console changed the next map to kursk GPM_CQ bf1942."),
             std::string::npos);
 }

@@ -30,7 +30,7 @@ class StatusLineTest : public korvtest::LogFixture {
     Setting(kSetSmartBalance).value = 0;
   }
   void TearDown() override {
-    if (g_manager.core.console_socket >= 0) ::close(g_manager.core.console_socket);
+    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
     LogFixture::TearDown();
   }
   void ConnectConsole(const std::string& report) {

@@ -120,7 +120,7 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   g_manager.core.debug = true;
   Report("\\numplayers\\1\\version\\v1.6\\sv_punkbuster\\1");
   StatusMonitorTick();
-  EXPECT_FLOAT_EQ(g_manager.server.server_version, 1.6f);
+  EXPECT_FLOAT_EQ(g_manager.links.server_version, 1.6f);
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
   EXPECT_EQ(Log().find("WARNING"), std::string::npos);
   EXPECT_NE(Log().find("DEBUG: PunkBuster is enabled."), std::string::npos);
@@ -128,7 +128,7 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   Report("\\numplayers\\1\\version\\v1.61\\sv_punkbuster\\0");
   StatusMonitorTick();  // the version is known: nothing is read again
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
-  g_manager.server.server_version = 0.0f;
+  g_manager.links.server_version = 0.0f;
   StatusMonitorTick();
   EXPECT_FALSE(g_manager.links.punkbuster_enabled);
   std::string warning =
@@ -191,7 +191,7 @@ TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
   EXPECT_EQ(g_manager.server.restart_counter, 0);
   EXPECT_NE(Log().find(" : Auto-restart is enabled, restarting the server.\r\n"), std::string::npos);
   // (The launch itself is refused here: no address is configured.)
-  EXPECT_EQ(g_manager.server.start_map, "wake GPM_TDM bf1942");
+  EXPECT_EQ(g_manager.remote.start_map, "wake GPM_TDM bf1942");
 }
 
 }  // namespace
