@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks that every #include "folder/..." in src/ points to the including
 # file's own folder or to one below it in src/LAYERS. Prints each upward
-# or unknown include and exits 1 when there is any.
+# or unknown include, and every call of a section's Mutable accessor outside
+# the folder that owns it, and exits 1 when there is any.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 layers="$root/src/LAYERS"
@@ -28,7 +29,23 @@ for file in $(find "$root/src" -name '*.h' -o -name '*.cc' | sort); do
     fi
   done
 done
+# Every MutableX() is written only by the folder that defines it (tests and
+# the state record's reset in daemon/manager_state.cc excepted).
+for def in $(grep -rhoE '^[A-Za-z]+& Mutable[A-Za-z]+\(\) \{' "$root/src" --include='*.cc' | sed -E 's/.*(Mutable[A-Za-z]+).*/\1/' | sort -u); do
+  owner=$(grep -rlE "^[A-Za-z]+& $def\(\) \{" "$root/src" --include='*.cc' | head -n 1)
+  owner=${owner#"$root"/src/}
+  owner=${owner%%/*}
+  for hit in $(grep -rnE "\b$def\(\)" "$root/src" --include='*.cc' --include='*.h' | cut -d: -f1,2); do
+    rel=${hit#"$root"/src/}
+    folder=${rel%%/*}
+    [ "$folder" = "$owner" ] && continue
+    [ "${rel%%:*}" = "daemon/manager_state.cc" ] && continue
+    case "$rel" in */*_state.h:* | core/server_state.h:* | core/tick_state.h:*) continue ;; esac
+    echo "src/$rel: $folder calls $def(), which only $owner may call"
+    violations=$((violations + 1))
+  done
+done
 if [ "$violations" -ne 0 ]; then
-  echo "$violations include(s) break the layer order in src/LAYERS"
+  echo "$violations include(s) or write(s) break the layer order or section ownership"
   exit 1
 fi
