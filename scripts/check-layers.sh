@@ -45,6 +45,14 @@ for def in $(grep -rhoE '^[A-Za-z]+& Mutable[A-Za-z]+\(\) \{' "$root/src" --incl
     violations=$((violations + 1))
   done
 done
+# The state record over all sections is the top's: below daemon, and in the
+# daemon outside the record itself, code goes through the section accessors.
+for hit in $(grep -rnE '\bg_manager\b' "$root/src" --include='*.cc' --include='*.h' | cut -d: -f1,2); do
+  rel=${hit#"$root"/src/}
+  case "${rel%%:*}" in daemon/manager_state.cc | daemon/manager_state.h) continue ;; esac
+  echo "src/$rel: uses g_manager; go through the section accessors"
+  violations=$((violations + 1))
+done
 if [ "$violations" -ne 0 ]; then
   echo "$violations include(s) or write(s) break the layer order or section ownership"
   exit 1

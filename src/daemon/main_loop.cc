@@ -13,12 +13,15 @@
 #include <exception>
 #include <string>
 
+#include "daemon/manager_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/wake.h"
-#include "daemon/manager_state.h"
 #include "remote/command_queue.h"
 #include "remote/dispatch.h"
+#include "core/core_state.h"
+#include "core/server_state.h"
+#include "remote/remote_state.h"
 #include "remote/session.h"
 #include "server/ticks.h"
 #include "server/launch.h"
@@ -80,7 +83,7 @@ void ServeClient(int fd) {
   }
   // One client's command must never end the daemon: whatever escapes the
   // dispatcher costs that client its session, nothing more.
-  std::string address = g_manager.remote.sessions[slot].address;
+  std::string address = Remote().sessions[slot].address;
   const char* why = "unknown failure";
   try {
     DispatchClientCommand(slot, first, static_cast<std::size_t>(got));
@@ -90,7 +93,7 @@ void ServeClient(int fd) {
   } catch (...) {
   }
   LogMessage(6, "Couldn't serve client at %s! %.200s. The client is dropped.", address.c_str(), why);
-  if (g_manager.remote.sessions[slot].socket == fd) DropSession(slot);
+  if (Remote().sessions[slot].socket == fd) DropSession(slot);
 }
 
 void LogCaughtDebugLines() {
@@ -137,7 +140,7 @@ bool DiscardFromLeavingClient(int fd) {
 // they still send.
 void TakeLeaveOfClients() {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (g_manager.remote.sessions[slot].socket != 0) NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
+    if (Remote().sessions[slot].socket != 0) NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
   }
   fd_set clients = Core().master_set;
   if (Core().listen_socket >= 0) FD_CLR(Core().listen_socket, &clients);

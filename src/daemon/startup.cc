@@ -20,11 +20,11 @@
 #include <ctime>
 #include <utility>
 
+#include "daemon/manager_state.h"
 #include "core/helpers.h"
 #include "core/korvd_conf.h"
 #include "core/log.h"
 #include "daemon/main_loop.h"
-#include "daemon/manager_state.h"
 #include "daemon/options.h"
 #include "links/console.h"
 #include "remote/accounts.h"
@@ -180,21 +180,12 @@ void LoadAccountsOrEnd() {
     EndStart("Couldn't load user file! " + ErrorText(LastError()));
 }
 
-// Takes the console credentials from the settings, as for a server the
-// daemon adopts.
-void TakeConsoleCredentials() {
-  ServerState& server = g_manager.server;
-  server.console_user = CutText(SettingText(kSetConsoleUsername), 31);
-  server.console_password = CutText(SettingText(kSetConsolePassword), 31);
-}
-
 // -stop: the server is asked to quit over its console first when the
 // console settings allow it, as a running daemon does; StopServer forces
 // it only when it is still there after the wait. The process then ends.
 [[noreturn]] void StopServerAndEnd() {
-  g_manager.server.server_running = true;
-  TakeConsoleCredentials();
-  if (SettingValue(kSetEnableRemoteConsole) != 0 && !g_manager.server.console_user.empty())
+  AdoptRunningServer();
+  if (SettingValue(kSetEnableRemoteConsole) != 0 && !Server().console_user.empty())
     ReconnectConsole();
   if (StopServer(false)) {
     LogMessage(6, "Server stopped via command-line option.");
@@ -208,22 +199,9 @@ void TakeConsoleCredentials() {
 // -stop (the process then ends). True when -start must launch a server
 // (after detaching, so that the server is the running daemon's child).
 bool FindServerOrStop() {
-  ServerState& server = g_manager.server;
-  if (FileExists("bf1942.pid")) {
-    std::string line;
-    if (std::FILE* file = std::fopen("bf1942.pid", "rt")) {
-      ReadLineBounded(file, 1024, &line);
-      std::fclose(file);
-    }
-    server.server_pid = static_cast<pid_t>(ParseLong(line));
-  } else {
-    server.server_pid = -1;
-    if (!FindServerProcess(&server.server_pid)) server.server_pid = 0;
-  }
-  if (server.server_pid != 0 && FindServerProcess(&server.server_pid)) {
+  if (LookForRunningServer()) {
     if (Core().stop) StopServerAndEnd();
-    server.server_running = true;
-    TakeConsoleCredentials();
+    AdoptRunningServer();
     LogMessage(6, "Server is already running, monitoring enabled.");
     return false;
   }

@@ -238,3 +238,26 @@ void ReapServerChildren() {
   // Stopped children are not asked for: a server that hangs has not ended.
   while (::waitpid(-1, &status, WNOHANG) > 0) RecordServerEnd(status);
 }
+
+bool LookForRunningServer() {
+  ServerState& server = MutableServer();
+  if (FileExists("bf1942.pid")) {
+    std::string line;
+    if (std::FILE* file = std::fopen("bf1942.pid", "rt")) {
+      ReadLineBounded(file, 1024, &line);
+      std::fclose(file);
+    }
+    server.server_pid = static_cast<pid_t>(ParseLong(line));
+  } else {
+    server.server_pid = -1;
+    if (!FindServerProcess(&server.server_pid)) server.server_pid = 0;
+  }
+  return server.server_pid != 0 && FindServerProcess(&server.server_pid);
+}
+
+void AdoptRunningServer() {
+  ServerState& server = MutableServer();
+  server.server_running = true;
+  server.console_user = CutText(SettingText(kSetConsoleUsername), 31);
+  server.console_password = CutText(SettingText(kSetConsolePassword), 31);
+}

@@ -27,3 +27,11 @@ std::vector<std::string> ServerArgumentVector(const std::string& binary);
 // exit code (or the signal) of the last one for the main loop. Safe in a
 // signal handler.
 void ReapServerChildren();
+
+// Looks for the server of this directory at start-up: the pid in
+// bf1942.pid when the file exists, else the process table. The pid found
+// (0 when none) becomes the server's pid; true when that process runs.
+bool LookForRunningServer();
+// Marks the server found as running and takes the console credentials from
+// the settings, as for a server the daemon adopts.
+void AdoptRunningServer();

@@ -441,4 +441,9 @@ void ApplyCommandLinePorts() {
   }
 }
 
-void TakeSettingsSnapshot() { MutableSettings().snapshot.assign(MutableSettings().table.begin(), MutableSettings().table.end()); }
+void TakeSettingsSnapshot() {
+  SettingsState& settings = MutableSettings();
+  settings.snapshot.assign(settings.table.begin(), settings.table.end());
+}
+
+void ClearSettingsSnapshot() { MutableSettings().snapshot.assign(kSettingCount, SettingEntry{}); }

@@ -132,3 +132,5 @@ void ApplyCommandLinePorts();
 
 // Copies the whole table into the snapshot.
 void TakeSettingsSnapshot();
+// Zeroed snapshot rows, one per setting: nothing is known of a server yet.
+void ClearSettingsSnapshot();
