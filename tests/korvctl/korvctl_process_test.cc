@@ -10,7 +10,6 @@
 #include <algorithm>
 
 #include "support/gamesim_client.h"
-#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 namespace korvctltest {
@@ -35,18 +34,8 @@ class KorvctlProcess : public ::testing::Test {
   // Lays out gamesim as the game server and starts the daemon; with
   // `start_game` it launches the game too.
   void StartDaemon(bool start_game, const std::string& accounts = kAccounts) {
-    gamesimtest::LayOut(&game_, kPlayers);
-    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
-    WriteFile(game_.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+    gamesimtest::LayOutForDaemon(&game_, kPlayers);
     WriteFile(game_.settings() + "/useraccess.con", accounts);
-    WriteFile(game_.settings() + "/korvane.con",
-              korvtest::KorvaneCon({{"game.serverName", "\"Sim\""},
-                                    {"game.serverIP", "127.0.0.1"},
-                                    {"game.serverPort", std::to_string(game_.game_port)},
-                                    {"game.gameSpyLANPort", std::to_string(game_.status_port)},
-                                    {"manager.consolePort", std::to_string(game_.console_port)},
-                                    {"manager.consoleUsername", "\"UserName\""},
-                                    {"manager.consolePassword", "\"Sesamine\""}}));
     port_ = FreePort();
     std::vector<std::string> argv{"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"),
                                   "-path", game_.dir.path(), "-port", std::to_string(port_),

@@ -34,19 +34,19 @@ class ConsoleTest : public LogFixture {
 };
 
 TEST(ConsoleRequestTest, LinesBecomeStrings) {
-  auto s = [](const std::string& text) { return FakeConsole::U32(text.size() + 1) + text + '\0'; };
+  auto s = [](const std::string& text) { return korvclient::U32(text.size() + 1) + text + '\0'; };
   EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n\nb"),
-            FakeConsole::U32(5) + s("ConsoleMessage 0") + s("a") + s("") + s("b") + s("\r"));
+            korvclient::U32(5) + s("ConsoleMessage 0") + s("a") + s("") + s("b") + s("\r"));
   EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n"),
-            FakeConsole::U32(3) + s("ConsoleMessage 0") + s("a") + s("\r"));
+            korvclient::U32(3) + s("ConsoleMessage 0") + s("a") + s("\r"));
 }
 
 TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
   ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
   EXPECT_TRUE(g_manager.links.console_connected);
   const unsigned char* k = FakeConsole::kKey;
-  std::string expected = FakeConsole::U32(3) + char('a' ^ k[0]) + char('b' ^ k[1]) + '\0' +
-                         FakeConsole::U32(7);
+  std::string expected = korvclient::U32(3) + char('a' ^ k[0]) + char('b' ^ k[1]) + '\0' +
+                         korvclient::U32(7);
   for (int i = 0; i < 6; ++i) expected += char("secret"[i] ^ k[i]);
   expected += '\0';
   EXPECT_EQ(console_->login_bytes(), expected);
@@ -91,8 +91,8 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
   EXPECT_NE(Log().find(" : # Hello all  \r\n"), std::string::npos);
   EXPECT_EQ(TcpPair::Drain(client.b),
-            FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(10) + std::string("Hello all\0", 10) +
-                FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(1) + std::string(1, '\0'));
+            korvclient::U32(0xBEEF0026) + korvclient::U32(10) + std::string("Hello all\0", 10) +
+                korvclient::U32(0xBEEF0026) + korvclient::U32(1) + std::string(1, '\0'));
   g_manager.remote.sessions[3].socket = 0;
 }
 
@@ -136,8 +136,8 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
 
 TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
   const std::string answers[] = {
-      FakeConsole::U32(1) + FakeConsole::U32(0xFFFFFFF0u),        // one huge string
-      FakeConsole::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
+      korvclient::U32(1) + korvclient::U32(0xFFFFFFF0u),        // one huge string
+      korvclient::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
   };
   for (const std::string& raw : answers) {
     g_manager.links.status_port = status_->port();

@@ -72,8 +72,8 @@ class ExecuteTest : public korvtest::LogFixture {
   // What session `slot` received: code and data of each notification.
   std::string Received(int slot) { return TcpPair::Drain(pairs_[slot - 1].b); }
   static std::string Note(std::uint32_t code, const std::string& text = "", bool with_text = false) {
-    if (!with_text) return korvtest::U32Le(code) + korvtest::U32Le(0);
-    return korvtest::U32Le(code) + korvtest::U32Le(text.size() + 1) + text + '\0';
+    if (!with_text) return korvclient::U32(code) + korvclient::U32(0);
+    return korvclient::U32(code) + korvclient::U32(text.size() + 1) + text + '\0';
   }
 
   std::unique_ptr<korvtest::UdpResponder> status_;

@@ -131,7 +131,7 @@ TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
     TcpPair pair;
     WriteFile(Path("t.con"), "old");
     // The frame is followed by bytes that must not be read as commands.
-    std::string wire = U32Le(c.plain) + U32Le(c.packed) + U32Le(1) + U32Le(0xBABE0001);
+    std::string wire = korvclient::U32(c.plain) + korvclient::U32(c.packed) + korvclient::U32(1) + korvclient::U32(0xBABE0001);
     ::send(pair.a, wire.data(), wire.size(), 0);
     EXPECT_FALSE(ReceiveFile(Path("t.con"), pair.b));
     EXPECT_EQ(LastError(), ENOMEM);

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "support/gamesim_client.h"
-#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 using namespace korvtest;
@@ -18,8 +17,7 @@ namespace {
 class DiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    gamesimtest::LayOut(&game_, "");
-    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
+    gamesimtest::LayOutForDaemon(&game_, "");
   }
   // Runs the daemon on the game directory until its listening line (or its
   // end) and returns the log.
@@ -75,13 +73,6 @@ TEST_F(DiscoveryTest, OverlayPathsMustMatch) {
 // -stop asks the server to quit over its console first; only a server that
 // ignores it is killed.
 TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
-  WriteFile(game_.settings() + "/korvane.con",
-            KorvaneCon({{"game.serverIP", "127.0.0.1"},
-                        {"game.serverPort", std::to_string(game_.game_port)},
-                        {"game.gameSpyLANPort", std::to_string(game_.status_port)},
-                        {"manager.consolePort", std::to_string(game_.console_port)},
-                        {"manager.consoleUsername", "\"UserName\""},
-                        {"manager.consolePassword", "\"Sesamine\""}}));
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   int status = -1;
   std::string log = RunDaemon({"-stop"}, &status);

@@ -34,7 +34,8 @@ class LaunchTest : public ::testing::Test {
     return server_ + "/mods/bf1942/settings/" + name;
   }
   // Settings that pass every pre-launch check, with `changes` applied.
-  void WriteSettings(std::map<std::string, std::string> changes = {}) {
+  void WriteSettings(std::map<std::string, std::string> changes = {},
+                     const std::string& settings_dir = "") {
     std::map<std::string, std::string> values = {
         {"game.serverName", "\"Test Server\""},
         {"game.serverIP", "127.0.0.1"},
@@ -42,7 +43,8 @@ class LaunchTest : public ::testing::Test {
         {"manager.consolePassword", "\"secret\""},
     };
     for (const auto& [key, value] : changes) values[key] = value;
-    WriteFile(Settings("korvane.con"), KorvaneCon(values));
+    WriteFile(settings_dir.empty() ? Settings("korvane.con") : settings_dir + "/korvane.con",
+              KorvaneCon(values));
   }
   // Starts the daemon with -start and waits for the launch outcome line.
   std::string StartDaemon(std::vector<std::string> extra = {}) {
@@ -70,23 +72,13 @@ TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
   EXPECT_NE(log.find("Server started\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Server started via command-line option."), std::string::npos);
   EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n1\n+dedicated\n1\n+maxPlayers\n16\n");
-  EXPECT_EQ(ReadFile(Settings("maplist.con")), ReadFile(Settings("servermaplist.con")));
-  std::string autoexec = ReadFile(Settings("serverautoexec.con"));
-  EXPECT_NE(autoexec.find("admin.enableRemoteConsole admin secret 4711"), std::string::npos)
-      << autoexec;
-  EXPECT_NE(ReadFile(Settings("serversettings.con")).find("game.serverName \"Test Server\""),
-            std::string::npos);
 }
 
 TEST_F(LaunchTest, ArgumentVectorWithOverlayPath) {
   std::string overlay = dir_ / "ov";
   std::filesystem::create_directories(overlay + "/settings");
   WriteFile(overlay + "/settings/servermaplist.con", "game.addLevel berlin ctf\n");
-  WriteFile(overlay + "/settings/korvane.con",
-            KorvaneCon({{"game.serverName", "\"Overlay\""},
-                        {"game.serverIP", "127.0.0.1"},
-                        {"manager.consoleUsername", "\"admin\""},
-                        {"manager.consolePassword", "\"secret\""}}));
+  WriteSettings({}, overlay + "/settings");
   daemon_.Start({BuildPath("korvd"), "-path", server_, "-start", "-port", std::to_string(port_),
                  "+overlayPath", overlay, "-debug"},
                 dir_.path(), dir_ / "out.txt");
@@ -137,21 +129,6 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
 
 namespace {
 
-// A game directory the daemon can launch gamesim in, with `scenario`.
-void LayOutLaunchable(gamesimtest::GameDir* game, const std::string& scenario) {
-  gamesimtest::LayOut(game, scenario);
-  std::filesystem::create_directories(game->dir / "mods/bf1942/archives/bf1942/levels");
-  WriteFile(game->settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-  WriteFile(game->settings() + "/korvane.con",
-            KorvaneCon({{"game.serverName", "\"Sim\""},
-                        {"game.serverIP", "127.0.0.1"},
-                        {"game.serverPort", std::to_string(game->game_port)},
-                        {"game.gameSpyLANPort", std::to_string(game->status_port)},
-                        {"manager.consolePort", std::to_string(game->console_port)},
-                        {"manager.consoleUsername", "\"admin\""},
-                        {"manager.consolePassword", "\"secret\""}}));
-}
-
 // Runs the daemon with -start and -exit on the game directory.
 bool StartWithExit(const gamesimtest::GameDir& game, Process* daemon) {
   return daemon->Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit", "-port",
@@ -162,7 +139,7 @@ bool StartWithExit(const gamesimtest::GameDir& game, Process* daemon) {
 // gamesim launched by the daemon, then stopped by -exit when the daemon ends.
 TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   gamesimtest::GameDir game;
-  LayOutLaunchable(&game, "");
+  gamesimtest::LayOutForDaemon(&game, "");
   Process daemon;
   ASSERT_TRUE(StartWithExit(game, &daemon));
   std::string log = game.dir / "korvd.log";
@@ -205,7 +182,7 @@ std::string StatusField(pid_t pid, const std::string& name) {
 // creates files that others may write.
 TEST(LaunchGamesim, DaemonModeDetachesFirstAndGivesTheServerNothingOfItsOwn) {
   gamesimtest::GameDir game;
-  LayOutLaunchable(&game, "");
+  gamesimtest::LayOutForDaemon(&game, "");
   std::string pid_file = game.dir / "korvd.pid";
   ASSERT_EQ(RunToEnd({BuildPath("korvd"), "-path", game.dir.path(), "-daemon", "-start", "-exit",
                       "-pid", pid_file, "-port", std::to_string(FreePort())},

@@ -66,8 +66,8 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
 
 TEST_F(StatusTickTest, PauseIsAnnouncedOncePerChange) {
   Connect();
-  std::string paused = FakeConsole::U32(0xBEEF0019) + FakeConsole::U32(0);
-  std::string resumed = FakeConsole::U32(0xBEEF001A) + FakeConsole::U32(0);
+  std::string paused = korvclient::U32(0xBEEF0019) + korvclient::U32(0);
+  std::string resumed = korvclient::U32(0xBEEF001A) + korvclient::U32(0);
   Report("\\gamemode\\playing\\numplayers\\3");
   StatusMonitorTick();
   EXPECT_EQ(TcpPair::Drain(client_.b), "");

@@ -2,7 +2,11 @@
 // ports, starting programs from build/ and stopping them by pid.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -29,6 +33,27 @@ class TempDir {
   std::string path_;
 };
 
+// A socket bound to 127.0.0.1:port (0 picks a free port), listening when it
+// is TCP; *bound gets the port. Returns -1 when the bind fails. Inline, as
+// the benchmarks use the stand-ins without this file's library.
+inline int BindLoopback(bool udp, int port, int* bound) {
+  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+  int one = 1;
+  if (!udp) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (!udp && ::listen(fd, 4) != 0)) {
+    ::close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  *bound = ntohs(address.sin_port);
+  return fd;
+}
 // A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
 int FreePort(bool udp = false);
 
