@@ -59,7 +59,7 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
   EXPECT_EQ(requests[0][30], "\r");
   EXPECT_EQ(requests[1], (std::vector<std::string>{"ConsoleMessage 0", "game.listPlayers", "\r"}));
   EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
-  EXPECT_NE(Log().find(" : Connected\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Connected\r\n"));
 }
 
 TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
@@ -67,7 +67,7 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrConsoleLogin);
   EXPECT_FALSE(g_manager.links.console_connected);
-  EXPECT_EQ(Log().find("Connected"), std::string::npos);
+  EXPECT_FALSE(Has(Log(), "Connected"));
 
   // A failed synchronisation drops the link with its own error.
   g_manager.server.console_password = "secret";
@@ -89,7 +89,7 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
   EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
   EXPECT_EQ(console_->requests().back(),
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
-  EXPECT_NE(Log().find(" : # Hello all  \r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : # Hello all  \r\n"));
   EXPECT_EQ(TcpPair::Drain(client.b),
             korvclient::U32(0xBEEF0026) + korvclient::U32(10) + std::string("Hello all\0", 10) +
                 korvclient::U32(0xBEEF0026) + korvclient::U32(1) + std::string(1, '\0'));
@@ -115,17 +115,14 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(g_manager.links.status_port, 0u);
   std::string log = Log();
-  EXPECT_NE(log.find(" : Connection reset\r\n"), std::string::npos);
-  EXPECT_NE(log.find(" : Disconnected\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(log, " : Connection reset\r\n"));
+  EXPECT_TRUE(Has(log, " : Disconnected\r\n"));
   EXPECT_FALSE(ConsoleSend("game.listPlayers"));
-  EXPECT_NE(Log().find("Couldn't send message game.listPlayers to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send message game.listPlayers to console! Not connected."));
   EXPECT_FALSE(ConsoleSend("%s", "admin.kickPlayer 3"));  // the command, not its format
-  EXPECT_NE(Log().find(" : Couldn't send message admin.kickPlayer to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Couldn't send message admin.kickPlayer to console! Not connected."));
   EXPECT_FALSE(ConsoleRunKey(0));
-  EXPECT_NE(Log().find("Couldn't send character 0x00 to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send character 0x00 to console! Not connected."));
 
   console_->set_answer(NoOutput);
   g_manager.links.status_port = status_->port();
@@ -149,8 +146,7 @@ TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
     EXPECT_FALSE(ConsoleSend("game.listPlayers"));
     EXPECT_FALSE(g_manager.links.console_connected);
   }
-  EXPECT_NE(Log().find("Couldn't send message to console! " + ErrorText(EMSGSIZE)),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send message to console! " + ErrorText(EMSGSIZE)));
 }
 
 TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {

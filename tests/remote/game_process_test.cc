@@ -63,8 +63,8 @@ TEST_F(GameProcessTest, KickReachesTheGameAndEveryClient) {
   EXPECT_TRUE(mod->WaitNotification(0xBEEF0020));
   EXPECT_TRUE(WaitForText(Log(), std::string("kicked player Mike (") + kHash +
                                      ") at 10.0.0.5 for camping."));
-  EXPECT_NE(ReadFile(game_.dir / "message.log").find("admin.kickPlayer 3"), std::string::npos);
-  EXPECT_NE(ReadFile(game_.dir / "adminlog.csv").find("camping"), std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.kickPlayer 3"));
+  EXPECT_TRUE(Has(ReadFile(game_.dir / "adminlog.csv"), "camping"));
 }
 
 TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {

@@ -69,8 +69,8 @@ class LaunchTest : public ::testing::Test {
 TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
   WriteSettings();
   std::string log = StartDaemon({"+dedicated", "1", "+statusMonitor", "1", "+maxPlayers", "16"});
-  EXPECT_NE(log.find("Server started\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("Server started via command-line option."), std::string::npos);
+  EXPECT_TRUE(Has(log, "Server started\r\n"));
+  EXPECT_TRUE(Has(log, "Server started via command-line option."));
   EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n1\n+dedicated\n1\n+maxPlayers\n16\n");
 }
 
@@ -85,10 +85,9 @@ TEST_F(LaunchTest, ArgumentVectorWithOverlayPath) {
   ASSERT_TRUE(WaitForText(overlay + "/logs/korvd.log", "via command-line option"));
   EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n0\n+overlayPath\n" + overlay +
                         "/\n");
-  EXPECT_NE(ReadFile(overlay + "/logs/korvd.log")
-                .find("DEBUG: " + server_ + "/bf1942_lnxded +statusMonitor 0 +overlayPath " +
-                      overlay + "/ \r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(
+      ReadFile(overlay + "/logs/korvd.log"),
+      "DEBUG: " + server_ + "/bf1942_lnxded +statusMonitor 0 +overlayPath " + overlay + "/ \r\n"));
   EXPECT_EQ(ReadFile(overlay + "/settings/maplist.con"), "game.addLevel berlin ctf\n");
 }
 
@@ -96,28 +95,25 @@ TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
   WriteSettings();
   WriteFile(Settings("servermaplist.con"), "");
   std::string log = StartDaemon();
-  EXPECT_NE(log.find("Couldn't start the server! The map rotation does not contain at least one "
-                     "level.\r\n"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("Couldn't start server via command-line option!"), std::string::npos);
-  EXPECT_EQ(log.find("Server started"), std::string::npos);
+  EXPECT_TRUE(Has(log,
+                  "Couldn't start the server! The map rotation does not contain at least one "
+                  "level.\r\n"));
+  EXPECT_TRUE(Has(log, "Couldn't start server via command-line option!"));
+  EXPECT_FALSE(Has(log, "Server started"));
   EXPECT_EQ(ReadFile(Settings("maplist.con")), "");
 }
 
 TEST_F(LaunchTest, RemoteConsoleDisabledWarns) {
   WriteSettings({{"manager.enableRemoteConsole", "0"}});
   std::string log = StartDaemon();
-  EXPECT_NE(log.find("WARNING: The server has been started with the remote console disabled."),
-            std::string::npos)
-      << log;
+  EXPECT_TRUE(Has(log, "WARNING: The server has been started with the remote console disabled."));
 }
 
 TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
   WriteSettings();
   ::chmod((server_ + "/bf1942_lnxded").c_str(), 0644);
   std::string log = StartDaemon();
-  EXPECT_NE(log.find("Server started\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(log, "Server started\r\n"));
   ASSERT_TRUE(WaitForText(server_ + "/korvd.log", "Couldn't start the server! Exec failed. "));
   // The child leaves no copy of the parent's buffered output behind.
   std::string out = ReadFile(dir_ / "out.txt");
@@ -151,8 +147,8 @@ TEST(LaunchGamesim, StartThenExitStopsTheServer) {
   EXPECT_EQ(daemon.Wait(std::chrono::seconds(20)), 15);
   // The server leaves politely on "quit": no kill is needed.
   std::string text = ReadFile(log);
-  EXPECT_EQ(text.find("Terminating server with extreme prejudice!"), std::string::npos) << text;
-  EXPECT_NE(text.find("Server stopped\r\n"), std::string::npos);
+  EXPECT_FALSE(Has(text, "Terminating server with extreme prejudice!"));
+  EXPECT_TRUE(Has(text, "Server stopped\r\n"));
   // Nothing of the server is left in the process table.
   EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
 }

@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -100,6 +102,12 @@ void WriteFile(const std::string& path, const std::string& contents);
 // Waits until the file contains `needle`; false on timeout.
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Passes when `text` holds `piece`; a failure shows the whole text.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& piece) {
+  if (text.find(piece) != std::string::npos)
+    return ::testing::AssertionSuccess() << "found " << piece;
+  return ::testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
+}
 // Waits until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
