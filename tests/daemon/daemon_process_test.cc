@@ -20,10 +20,6 @@ TEST(DaemonProcess, UsageAndCommandLineErrors) {
   EXPECT_EQ(out.rfind("Korvane v2.0 beta 4g\n\nUsage: korvd", 0), 0u);
   EXPECT_EQ(RunToEnd({Korvd(), "-path", "-daemon"}, dir.path(), &out), 1);
   EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
-  EXPECT_EQ(RunToEnd({Korvd(), "-kill"}, dir.path(), &out), 1);
-  EXPECT_EQ(out, ">>> Error: -kill requires -pid!\n");
-  EXPECT_EQ(RunToEnd({Korvd(), "-syslog", "9"}, dir.path(), &out), 1);
-  EXPECT_EQ(out, ">>> Error: Syslog local facility number must be between 0 and 7.\n");
   EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
   EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
 }

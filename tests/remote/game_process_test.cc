@@ -61,8 +61,6 @@ TEST_F(GameProcessTest, KickReachesTheGameAndEveryClient) {
   ASSERT_TRUE(kicked) << ReadFile(Log());
   EXPECT_EQ(kicked->data, std::string("Mike") + '\0');
   EXPECT_TRUE(mod->WaitNotification(0xBEEF0020));
-  EXPECT_TRUE(WaitForText(Log(), std::string("kicked player Mike (") + kHash +
-                                     ") at 10.0.0.5 for camping."));
   EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.kickPlayer 3"));
   EXPECT_TRUE(Has(ReadFile(game_.dir / "adminlog.csv"), "camping"));
 }

@@ -66,11 +66,13 @@ class LaunchTest : public ::testing::Test {
   Process daemon_;
 };
 
+// With the remote console disabled the server still starts, with a warning.
 TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
-  WriteSettings();
+  WriteSettings({{"manager.enableRemoteConsole", "0"}});
   std::string log = StartDaemon({"+dedicated", "1", "+statusMonitor", "1", "+maxPlayers", "16"});
   EXPECT_TRUE(Has(log, "Server started\r\n"));
   EXPECT_TRUE(Has(log, "Server started via command-line option."));
+  EXPECT_TRUE(Has(log, "WARNING: The server has been started with the remote console disabled."));
   EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n1\n+dedicated\n1\n+maxPlayers\n16\n");
 }
 
@@ -101,12 +103,6 @@ TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
   EXPECT_TRUE(Has(log, "Couldn't start server via command-line option!"));
   EXPECT_FALSE(Has(log, "Server started"));
   EXPECT_EQ(ReadFile(Settings("maplist.con")), "");
-}
-
-TEST_F(LaunchTest, RemoteConsoleDisabledWarns) {
-  WriteSettings({{"manager.enableRemoteConsole", "0"}});
-  std::string log = StartDaemon();
-  EXPECT_TRUE(Has(log, "WARNING: The server has been started with the remote console disabled."));
 }
 
 TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
