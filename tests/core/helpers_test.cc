@@ -13,6 +13,7 @@
 #include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
+using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::TempDir;
 using korvtest::WriteFile;
@@ -138,7 +139,7 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
        {"Couldn't create a temporary file in " + locked + "! " + denied,
         "Couldn't open " + locked + "/ro.con! " + denied,
         "Couldn't open target con file! " + denied}) {
-    EXPECT_NE(log.find(line + "\r\n"), std::string::npos) << line << "\n" << log;
+    EXPECT_TRUE(Has(log, line + "\r\n")) << line << "\n" << log;
   }
 }
 
@@ -147,8 +148,7 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   ASSERT_TRUE(CopyFile(dir_ / "src.con", dir_ / "sub/dst.con"));
   EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
   EXPECT_FALSE(CopyFile(dir_ / "nope.con", dir_ / "dst2.con"));
-  EXPECT_NE(ReadFile(dir_ / "korvd.log").find("Couldn't open source con file! "),
-            std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
 }
 
 TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {

@@ -7,6 +7,7 @@
 #include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
+using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::WriteFile;
 
@@ -31,16 +32,13 @@ TEST(KorvdConf, MissingFileKeepsDefaultsAndBadEntriesAreWarnedAbout) {
   EXPECT_EQ(conf.log_repeat_threshold, 0);
   EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
   std::string log = ReadFile(dir / "korvd.log");
-  EXPECT_NE(log.find(" : WARNING: korvd.conf: [log] keep_rotated_bytes = \"12x\" is not a number "
-                     "from 0 to 9223372036854775807; the default stays.\r\n"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find(" : WARNING: korvd.conf: unknown setting [log] colour ignored.\r\n"),
-            std::string::npos);
-  EXPECT_NE(log.find(" : WARNING: korvd.conf: unknown setting [other] keep_rotated ignored.\r\n"),
-            std::string::npos);
-  EXPECT_NE(log.find(" : WARNING: korvd.conf: line 9 cannot be read; it was skipped.\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(log,
+                  " : WARNING: korvd.conf: [log] keep_rotated_bytes = \"12x\" is not a number "
+                  "from 0 to 9223372036854775807; the default stays.\r\n"));
+  EXPECT_TRUE(Has(log, " : WARNING: korvd.conf: unknown setting [log] colour ignored.\r\n"));
+  EXPECT_TRUE(
+      Has(log, " : WARNING: korvd.conf: unknown setting [other] keep_rotated ignored.\r\n"));
+  EXPECT_TRUE(Has(log, " : WARNING: korvd.conf: line 9 cannot be read; it was skipped.\r\n"));
 }
 
 }  // namespace

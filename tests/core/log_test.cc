@@ -13,6 +13,7 @@
 #include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
+using korvtest::Has;
 using korvtest::ReadFile;
 
 namespace {
@@ -38,7 +39,9 @@ TEST_F(LogTest, LineHasTimestampSeparatorAndCrLf) {
 TEST_F(LogTest, LineBreaksBecomeBlanksAndControlsAreEscaped) {
   LogMessage(6, "a\nb\rc\x80" "d\x1b[2J\x07\te\x7f" "f");
   std::string text = ReadFile(dir_ / "korvd.log");
-  EXPECT_NE(text.find(" : a b c d\\x1b[2J\\x07\te\\x7f" "f\r\n"), std::string::npos) << text;
+  EXPECT_TRUE(Has(text,
+                  " : a b c d\\x1b[2J\\x07\te\\x7f"
+                  "f\r\n"));
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-zero-length"
   LogMessage(6, "");  // an empty format writes nothing
@@ -106,7 +109,7 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
     kept += std::filesystem::file_size(dir_ / name);
   }
   EXPECT_EQ(kept, written);
-  EXPECT_NE(ReadFile(dir_ / rotated[0]).find(" : 0 rrr"), std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(dir_ / rotated[0]), " : 0 rrr"));
 
   g_manager.core.conf.log_keep_rotated = 2;
   for (; line < 2300; ++line) LogMessage(6, "%i %s", line, chunk.c_str());
@@ -120,7 +123,7 @@ TEST_F(LogTest, OverlayPathLogsGoToItsLogsDirectory) {
   g_manager.core.overlay_path = dir_.path() + "/ov/";
   std::filesystem::create_directories(dir_.path() + "/ov/logs");
   LogMessage(6, "in overlay");
-  EXPECT_NE(ReadFile(dir_ / "ov/logs/korvd.log").find("in overlay"), std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(dir_ / "ov/logs/korvd.log"), "in overlay"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "korvd.log"));
 }
 

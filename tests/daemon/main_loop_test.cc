@@ -40,10 +40,10 @@ TEST(MainLoopProcess, SighupKeepsTheDaemonRunning) {
   korvd.Signal(SIGHUP);
   ASSERT_TRUE(WaitForText(dir / "korvd.log", "DEBUG: Caught SIGHUP!"));
   EXPECT_TRUE(korvd.running());
-  EXPECT_EQ(ReadFile(dir / "korvd.log").find("Exiting"), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(dir / "korvd.log"), "Exiting"));
   korvd.Signal(SIGINT);
   EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 2);
-  EXPECT_NE(ReadFile(dir / "korvd.log").find("Exiting due to signal (2)."), std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Exiting due to signal (2)."));
 }
 
 // SIGTERM ends a wait on a peer that sends a login byte by byte at once,
@@ -69,8 +69,8 @@ TEST(MainLoopProcess, SigtermEndsTheWaitOnAPeer) {
   EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 15);
   ::close(peer);
   std::string log = ReadFile(dir / "korvd.log");
-  EXPECT_EQ(log.find("timed out"), std::string::npos) << log;
-  EXPECT_NE(log.find("Exiting due to signal (15)."), std::string::npos);
+  EXPECT_FALSE(Has(log, "timed out"));
+  EXPECT_TRUE(Has(log, "Exiting due to signal (15)."));
 }
 
 }  // namespace

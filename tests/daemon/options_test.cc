@@ -14,6 +14,8 @@
 
 namespace {
 
+using korvtest::Has;
+
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,10 +41,9 @@ TEST_F(OptionsTest, UsageStartsWithBannerAndBlankLine) {
   EXPECT_TRUE(out.exit_now);
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.output.rfind("Korvane v2.0 beta 4g\n\nUsage: korvd [-path <path>]", 0), 0u);
-  EXPECT_NE(out.output.find("     \t-nodelay\tkicks/bans players without a delay\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(out.output, "     \t-nodelay\tkicks/bans players without a delay\n"));
   EXPECT_EQ(out.output.substr(out.output.size() - 2), "\n\n");
-  EXPECT_EQ(out.output.find("-debug"), std::string::npos);
+  EXPECT_FALSE(Has(out.output, "-debug"));
 }
 
 TEST_F(OptionsTest, OptionNamesIgnoreCaseAndSetFlags) {

@@ -73,20 +73,20 @@ TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts
             Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
   EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
   EXPECT_EQ(ReadFile(Settings("maps.con")), "bf1942,wake,1\n");
-  EXPECT_EQ(first.find("Invalid value"), std::string::npos);
+  EXPECT_FALSE(Has(first, "Invalid value"));
 
   std::string second = StartAndStop({"@game.gameSpyPort", "23456"});
-  EXPECT_NE(second.find("Invalid value detected for setting game.serverName, using default "
-                        "BFSERVER.\r\n"),
-            std::string::npos);
-  EXPECT_NE(second.find("Invalid value detected for setting manager.statFilePath, using "
-                        "default statistics.csv.\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(second,
+                  "Invalid value detected for setting game.serverName, using default "
+                  "BFSERVER.\r\n"));
+  EXPECT_TRUE(Has(second,
+                  "Invalid value detected for setting manager.statFilePath, using "
+                  "default statistics.csv.\r\n"));
   // -ip saves the file again: the filled texts and the command-line port stay.
   std::string saved = ReadFile(Settings("korvane.con"));
-  EXPECT_NE(saved.find("game.serverName \"BFSERVER\"\n"), std::string::npos);
-  EXPECT_NE(saved.find("manager.consolePassword \"Sesamine\"\n"), std::string::npos);
-  EXPECT_NE(saved.find("game.gameSpyPort 23456\n"), std::string::npos);
+  EXPECT_TRUE(Has(saved, "game.serverName \"BFSERVER\"\n"));
+  EXPECT_TRUE(Has(saved, "manager.consolePassword \"Sesamine\"\n"));
+  EXPECT_TRUE(Has(saved, "game.gameSpyPort 23456\n"));
 }
 
 TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
@@ -95,15 +95,14 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
                                    std::to_string(FreePort()), "-ip", "127.0.0.1"};
   std::filesystem::create_directories(Settings("korvane.con"));
   EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
-  EXPECT_NE(out.find("Couldn't load settings file! Is a directory (21)"), std::string::npos)
-      << out;
+  EXPECT_TRUE(Has(out, "Couldn't load settings file! Is a directory (21)"));
   std::filesystem::remove(Settings("korvane.con"));
   // A map directory that cannot be read (here a link to itself) ends it.
   std::string levels = server_ + "/mods/bf1942/archives/bf1942/levels";
   std::filesystem::remove_all(levels);
   std::filesystem::create_directory_symlink(levels, levels);
   EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
-  EXPECT_NE(out.find("Couldn't determine available maps!"), std::string::npos) << out;
+  EXPECT_TRUE(Has(out, "Couldn't determine available maps!"));
 }
 
 }  // namespace

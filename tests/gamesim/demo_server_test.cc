@@ -9,6 +9,7 @@
 
 namespace {
 
+using korvtest::Has;
 using korvtest::ReadFile;
 
 TEST(DemoServer, LaysOutAnInstallationThatGamesimServes) {
@@ -28,12 +29,12 @@ TEST(DemoServer, LaysOutAnInstallationThatGamesimServes) {
   EXPECT_EQ(st.st_size, static_cast<off_t>(ReadFile(korvtest::BuildPath("gamesim")).size()));
   EXPECT_EQ(ReadFile(dir / "mods/bf1942/init.con").empty(), false);
   EXPECT_FALSE(ReadFile(dir / "mods/xpack2/archives/bf1942/levels/peenemunde.rfa").empty());
-  EXPECT_NE(ReadFile(settings + "/servermaplist.con").find("game.addLevel el_alamein GPM_CTF bf1942\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      Has(ReadFile(settings + "/servermaplist.con"), "game.addLevel el_alamein GPM_CTF bf1942\n"));
   EXPECT_EQ(ReadFile(settings + "/useraccess.con"), "admin,changeme,c0ffee00c0ffee00c0ffee00c0ffee00,4294967295,1\n");
   std::string korvane = ReadFile(settings + "/korvane.con");
-  EXPECT_NE(korvane.find("game.serverIP 127.0.0.1\n"), std::string::npos);
-  EXPECT_NE(korvane.find("game.serverName \"gamesim demo\"\n"), std::string::npos);
+  EXPECT_TRUE(Has(korvane, "game.serverIP 127.0.0.1\n"));
+  EXPECT_TRUE(Has(korvane, "game.serverName \"gamesim demo\"\n"));
 
   // A second run keeps what an administrator changed.
   korvtest::WriteFile(settings + "/servermaplist.con", "game.addLevel wake GPM_COOP bf1942\n");

@@ -40,17 +40,7 @@ using Script = std::function<void(FakeDaemon&)>;
 class FakeDaemon {
  public:
   explicit FakeDaemon(Script script) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = korvtest::BindLoopback(false, 0, &port_);
     thread_ = std::thread([this, script] {
       pollfd entry{listener_, POLLIN, 0};
       if (::poll(&entry, 1, 15000) != 1) return;

@@ -10,7 +10,6 @@
 #include <algorithm>
 
 #include "support/gamesim_client.h"
-#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 namespace korvctltest {
@@ -18,6 +17,7 @@ namespace {
 
 using korvtest::BuildPath;
 using korvtest::FreePort;
+using korvtest::Has;
 using korvtest::Process;
 using korvtest::ReadFile;
 using korvtest::RunToEnd;
@@ -35,18 +35,8 @@ class KorvctlProcess : public ::testing::Test {
   // Lays out gamesim as the game server and starts the daemon; with
   // `start_game` it launches the game too.
   void StartDaemon(bool start_game, const std::string& accounts = kAccounts) {
-    gamesimtest::LayOut(&game_, kPlayers);
-    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
-    WriteFile(game_.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+    gamesimtest::LayOutForDaemon(&game_, kPlayers);
     WriteFile(game_.settings() + "/useraccess.con", accounts);
-    WriteFile(game_.settings() + "/korvane.con",
-              korvtest::KorvaneCon({{"game.serverName", "\"Sim\""},
-                                    {"game.serverIP", "127.0.0.1"},
-                                    {"game.serverPort", std::to_string(game_.game_port)},
-                                    {"game.gameSpyLANPort", std::to_string(game_.status_port)},
-                                    {"manager.consolePort", std::to_string(game_.console_port)},
-                                    {"manager.consoleUsername", "\"UserName\""},
-                                    {"manager.consolePassword", "\"Sesamine\""}}));
     port_ = FreePort();
     std::vector<std::string> argv{"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"),
                                   "-path", game_.dir.path(), "-port", std::to_string(port_),
@@ -104,13 +94,13 @@ TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
   settings.replace(at, 22, "game.serverName \"Renamed by korvctl\"\n");
   WriteFile(file, settings);
   ASSERT_EQ(Ctl({"put", "settings", "-i", file}, &output), 0) << output;
-  EXPECT_NE(ReadFile(game_.settings() + "/korvane.con").find("game.serverName \"Renamed by korvctl\"\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Renamed by korvctl\"\n"));
   ASSERT_EQ(Ctl({"get", "settings", "-o", "-"}, &output), 0);
-  EXPECT_NE(output.find("game.serverName \"Renamed by korvctl\"\n"), std::string::npos);
+  EXPECT_TRUE(Has(output, "game.serverName \"Renamed by korvctl\"\n"));
   // The other client hears of it.
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
-  EXPECT_NE(ReadFile(watched).find("settings changed\n"), std::string::npos) << ReadFile(watched);
+  EXPECT_TRUE(Has(ReadFile(watched), "settings changed\n"));
 }
 
 TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
@@ -121,23 +111,21 @@ TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
   std::string output;
   EXPECT_EQ(Ctl({"idle-map", "wake"}, &output), 0) << output;
   EXPECT_EQ(output, "idle map set: wake\n");
-  EXPECT_NE(ReadFile(game_.settings() + "/servermaplist.con").find("game.setIdleLevel wake"),
-            std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/servermaplist.con"), "game.setIdleLevel wake"));
   EXPECT_EQ(Ctl({"--json", "ban-name", "Cheater"}, &output), 0) << output;
   EXPECT_EQ(output.rfind("{\"ok\":true,", 0), 0u) << output;
-  EXPECT_NE(output.find("\"event\":\"name_banned\""), std::string::npos) << output;
-  EXPECT_NE(output.find("\"data\":\"Cheater\"}"), std::string::npos) << output;
-  EXPECT_NE(ReadFile(game_.settings() + "/bannedwords.con").find("$Cheater\n"), std::string::npos);
+  EXPECT_TRUE(Has(output, "\"event\":\"name_banned\""));
+  EXPECT_TRUE(Has(output, "\"data\":\"Cheater\"}"));
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/bannedwords.con"), "$Cheater\n"));
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
-  EXPECT_NE(ReadFile(watched).find("\n{\"code\":\"BEEF001E\",\"event\":\"idle_map_set\",\"name\":"
-                                   "\"idle map set\",\"data\":\"wake\"}\n{\"code\":\"BEEF002C\","),
-            std::string::npos)
-      << ReadFile(watched);
+  EXPECT_TRUE(Has(ReadFile(watched),
+                  "\n{\"code\":\"BEEF001E\",\"event\":\"idle_map_set\",\"name\":"
+                  "\"idle map set\",\"data\":\"wake\"}\n{\"code\":\"BEEF002C\","));
   // The user list as the admin sees it, and a stop of a stopped server.
   EXPECT_EQ(Ctl({"stop"}, &output), 7);
-  EXPECT_NE(output.find("already stopped"), std::string::npos) << output;
+  EXPECT_TRUE(Has(output, "already stopped"));
   EXPECT_EQ(Ctl({"--json", "clients"}, &output), 0) << output;
-  EXPECT_NE(output.find("\"user\":\"admin\""), std::string::npos) << output;
+  EXPECT_TRUE(Has(output, "\"user\":\"admin\""));
   EXPECT_EQ(output.find("\"user\":", output.find("\"user\":") + 1), std::string::npos) << output;
 }
 
@@ -151,8 +139,7 @@ TEST_F(KorvctlProcess, WatchShowsAChatLineFromTheGame) {
   StartWatch(&watch, watched, {"--for", "20s"});
   game_.WriteScenario(std::string(kPlayers) + "chat Mike: hello from the game\n");
   EXPECT_TRUE(WaitForText(watched, "console: ", std::chrono::seconds(20))) << ReadFile(watched);
-  EXPECT_NE(ReadFile(watched).find("Mike: hello from the game"), std::string::npos)
-      << ReadFile(watched);
+  EXPECT_TRUE(Has(ReadFile(watched), "Mike: hello from the game"));
   watch.Signal(SIGTERM);
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
 }

@@ -34,19 +34,19 @@ class ConsoleTest : public LogFixture {
 };
 
 TEST(ConsoleRequestTest, LinesBecomeStrings) {
-  auto s = [](const std::string& text) { return FakeConsole::U32(text.size() + 1) + text + '\0'; };
+  auto s = [](const std::string& text) { return korvclient::U32(text.size() + 1) + text + '\0'; };
   EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n\nb"),
-            FakeConsole::U32(5) + s("ConsoleMessage 0") + s("a") + s("") + s("b") + s("\r"));
+            korvclient::U32(5) + s("ConsoleMessage 0") + s("a") + s("") + s("b") + s("\r"));
   EXPECT_EQ(EncodeConsoleRequest("ConsoleMessage 0", "a\n"),
-            FakeConsole::U32(3) + s("ConsoleMessage 0") + s("a") + s("\r"));
+            korvclient::U32(3) + s("ConsoleMessage 0") + s("a") + s("\r"));
 }
 
 TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
   ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
   EXPECT_TRUE(g_manager.links.console_connected);
   const unsigned char* k = FakeConsole::kKey;
-  std::string expected = FakeConsole::U32(3) + char('a' ^ k[0]) + char('b' ^ k[1]) + '\0' +
-                         FakeConsole::U32(7);
+  std::string expected = korvclient::U32(3) + char('a' ^ k[0]) + char('b' ^ k[1]) + '\0' +
+                         korvclient::U32(7);
   for (int i = 0; i < 6; ++i) expected += char("secret"[i] ^ k[i]);
   expected += '\0';
   EXPECT_EQ(console_->login_bytes(), expected);
@@ -59,7 +59,7 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
   EXPECT_EQ(requests[0][30], "\r");
   EXPECT_EQ(requests[1], (std::vector<std::string>{"ConsoleMessage 0", "game.listPlayers", "\r"}));
   EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
-  EXPECT_NE(Log().find(" : Connected\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Connected\r\n"));
 }
 
 TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
@@ -67,7 +67,7 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrConsoleLogin);
   EXPECT_FALSE(g_manager.links.console_connected);
-  EXPECT_EQ(Log().find("Connected"), std::string::npos);
+  EXPECT_FALSE(Has(Log(), "Connected"));
 
   // A failed synchronisation drops the link with its own error.
   g_manager.server.console_password = "secret";
@@ -89,10 +89,10 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
   EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
   EXPECT_EQ(console_->requests().back(),
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
-  EXPECT_NE(Log().find(" : # Hello all  \r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : # Hello all  \r\n"));
   EXPECT_EQ(TcpPair::Drain(client.b),
-            FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(10) + std::string("Hello all\0", 10) +
-                FakeConsole::U32(0xBEEF0026) + FakeConsole::U32(1) + std::string(1, '\0'));
+            korvclient::U32(0xBEEF0026) + korvclient::U32(10) + std::string("Hello all\0", 10) +
+                korvclient::U32(0xBEEF0026) + korvclient::U32(1) + std::string(1, '\0'));
   g_manager.remote.sessions[3].socket = 0;
 }
 
@@ -115,17 +115,14 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(g_manager.links.status_port, 0u);
   std::string log = Log();
-  EXPECT_NE(log.find(" : Connection reset\r\n"), std::string::npos);
-  EXPECT_NE(log.find(" : Disconnected\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(log, " : Connection reset\r\n"));
+  EXPECT_TRUE(Has(log, " : Disconnected\r\n"));
   EXPECT_FALSE(ConsoleSend("game.listPlayers"));
-  EXPECT_NE(Log().find("Couldn't send message game.listPlayers to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send message game.listPlayers to console! Not connected."));
   EXPECT_FALSE(ConsoleSend("%s", "admin.kickPlayer 3"));  // the command, not its format
-  EXPECT_NE(Log().find(" : Couldn't send message admin.kickPlayer to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Couldn't send message admin.kickPlayer to console! Not connected."));
   EXPECT_FALSE(ConsoleRunKey(0));
-  EXPECT_NE(Log().find("Couldn't send character 0x00 to console! Not connected."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send character 0x00 to console! Not connected."));
 
   console_->set_answer(NoOutput);
   g_manager.links.status_port = status_->port();
@@ -136,8 +133,8 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
 
 TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
   const std::string answers[] = {
-      FakeConsole::U32(1) + FakeConsole::U32(0xFFFFFFF0u),        // one huge string
-      FakeConsole::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
+      korvclient::U32(1) + korvclient::U32(0xFFFFFFF0u),        // one huge string
+      korvclient::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
   };
   for (const std::string& raw : answers) {
     g_manager.links.status_port = status_->port();
@@ -149,8 +146,7 @@ TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
     EXPECT_FALSE(ConsoleSend("game.listPlayers"));
     EXPECT_FALSE(g_manager.links.console_connected);
   }
-  EXPECT_NE(Log().find("Couldn't send message to console! " + ErrorText(EMSGSIZE)),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't send message to console! " + ErrorText(EMSGSIZE)));
 }
 
 TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {

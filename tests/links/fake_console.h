@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/process_harness.h"
 #include "../support/remote_client.h"
 
 namespace korvtest {
@@ -41,17 +42,7 @@ class FakeConsole {
 
   FakeConsole(std::string user, std::string password, Answer answer)
       : user_(std::move(user)), password_(std::move(password)), answer_(std::move(answer)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 4);
-    socklen_t length = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
-    port_ = ntohs(addr.sin_port);
+    listener_ = BindLoopback(false, 0, &port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~FakeConsole() {
@@ -74,11 +65,6 @@ class FakeConsole {
     std::lock_guard<std::mutex> lock(mutex_);
     answer_ = std::move(answer);
   }
-
-  static std::string Packet(const std::vector<std::string>& strings) {
-    return korvclient::ConsolePacket(strings);
-  }
-  static std::string U32(std::uint32_t v) { return korvclient::U32(v); }
 
  private:
   bool Read(int fd, void* data, std::size_t size) {
@@ -105,7 +91,7 @@ class FakeConsole {
     if (!ReadU32(fd, &length) || length > 1000) return false;
     std::string bytes(length, '\0');
     if (!Read(fd, bytes.data(), length)) return false;
-    *raw += U32(length) + bytes;
+    *raw += korvclient::U32(length) + bytes;
     text->clear();
     for (std::size_t i = 0; i + 1 < length; ++i) text->push_back(bytes[i] ^ kKey[i % 10]);
     return true;
@@ -147,7 +133,7 @@ class FakeConsole {
         }
       }
       if (!answer.empty() && answer[0] == kDropLink) return;
-      std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : Packet(answer);
+      std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : korvclient::ConsolePacket(answer);
       ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
   }

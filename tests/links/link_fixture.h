@@ -16,6 +16,7 @@
 #include "daemon/manager_state.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
+#include "support/remote_client.h"
 
 namespace korvtest {
 
@@ -54,14 +55,12 @@ struct TcpPair {
   int a = -1;
   int b = -1;
   TcpPair() {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    int listener = BindLoopback(false, 0, &port);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
     a = ::socket(AF_INET, SOCK_STREAM, 0);
     ::connect(a, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     b = ::accept(listener, nullptr, nullptr);
@@ -85,11 +84,5 @@ struct TcpPair {
     return out;
   }
 };
-
-inline std::string U32Le(std::uint32_t v) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
-}
 
 }  // namespace korvtest

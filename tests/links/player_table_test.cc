@@ -158,7 +158,7 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   const std::string line =
       " : DEBUG: Status report holds the key score_1 more than once! The figures of the players "
       "concerned are unknown.\r\n";
-  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_TRUE(Has(log, line));
   EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
 }
 
@@ -169,7 +169,7 @@ TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
   EXPECT_FALSE(GetPlayerList());
   EXPECT_EQ(PlayerNameById(1), "Mike");
   EXPECT_EQ(g_manager.links.team_counts, "old");
-  EXPECT_NE(Log().find("DEBUG: Couldn't get player list! Parse error."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't get player list! Parse error."));
 }
 
 TEST_F(PlayerListTest, MoreThanSixtyFourListedAreNotStored) {
@@ -211,10 +211,10 @@ TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
   EXPECT_EQ(sent[2][1], "admin.autoBalanceTeam 0");
   EXPECT_EQ(sent[3][1], "game.sayAll \"[KORV] Teams are balanced, disengaging auto-team-balance\"");
   std::string log = Log();
-  EXPECT_NE(log.find("Smart-balance is enabled and teams are unbalanced, engaging auto-team-balance."),
-            std::string::npos);
-  EXPECT_NE(log.find("Smart-balance is enabled and teams are balanced, disengaging auto-team-balance."),
-            std::string::npos);
+  EXPECT_TRUE(
+      Has(log, "Smart-balance is enabled and teams are unbalanced, engaging auto-team-balance."));
+  EXPECT_TRUE(
+      Has(log, "Smart-balance is enabled and teams are balanced, disengaging auto-team-balance."));
 }
 
 TEST_F(PlayerListTest, LookupsAndRemoval) {

@@ -60,8 +60,7 @@ TEST_F(StatusQueryTest, SegmentFaultsAreRefused) {
     SetLastError(99);
     EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
     EXPECT_EQ(LastError(), 0);
-    EXPECT_NE(Log().find(std::string(" : Couldn't get server status! ") + c.message + "\r\n"),
-              std::string::npos)
+    EXPECT_TRUE(Has(Log(), std::string(" : Couldn't get server status! ") + c.message + "\r\n"))
         << c.message;
   }
 }
@@ -71,8 +70,8 @@ TEST_F(StatusQueryTest, MissingFinalAndSilenceAreTimedOut) {
     UdpResponder server({"\\numplayers\\1\\queryid\\1.1"});
     EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
     EXPECT_EQ(LastError(), 0);
-    EXPECT_NE(Log().find("Couldn't get server status! Response did not contain a final segment."),
-              std::string::npos);
+    EXPECT_TRUE(
+        Has(Log(), "Couldn't get server status! Response did not contain a final segment."));
   }
   UdpResponder silent({});
   EXPECT_FALSE(StatusQuery(silent.port(), "\\status\\"));
@@ -92,7 +91,7 @@ TEST_F(StatusQueryTest, OverlongReplyIsCutAtTheCap) {
   UdpResponder server(replies);
   EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
   EXPECT_EQ(g_manager.links.status_report.size(), kStatusReportMax);
-  EXPECT_NE(Log().find("DEBUG: Status report exceeds maximum allowed size!"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "DEBUG: Status report exceeds maximum allowed size!"));
 }
 
 TEST_F(StatusQueryTest, StatusLogLine) {
@@ -123,14 +122,12 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   ASSERT_TRUE(IdentifyStatusPort());
   EXPECT_EQ(g_manager.links.status_port, 23000u);
   std::string log = Log();
-  EXPECT_NE(log.find("DEBUG: Testing configured port (" + std::to_string(configured.port()) +
-                     ")..."),
-            std::string::npos);
-  EXPECT_NE(log.find("DEBUG: Server is not using the configured status port! (" +
-                     std::to_string(configured.port()) + ")."),
-            std::string::npos);
-  EXPECT_NE(log.find("DEBUG: Testing status port 23000 ..."), std::string::npos);
-  EXPECT_NE(log.find("DEBUG: Identified server status port (23000)."), std::string::npos);
+  EXPECT_TRUE(
+      Has(log, "DEBUG: Testing configured port (" + std::to_string(configured.port()) + ")..."));
+  EXPECT_TRUE(Has(log, "DEBUG: Server is not using the configured status port! (" +
+                           std::to_string(configured.port()) + ")."));
+  EXPECT_TRUE(Has(log, "DEBUG: Testing status port 23000 ..."));
+  EXPECT_TRUE(Has(log, "DEBUG: Identified server status port (23000)."));
 
   // The configured port is taken when it answers with the game port.
   g_manager.links.status_port = 0;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/process_harness.h"
+
 namespace korvtest {
 
 class UdpResponder {
@@ -21,16 +23,8 @@ class UdpResponder {
   // Binds 127.0.0.1:port (0 picks a free one); ok() tells whether it did.
   explicit UdpResponder(std::vector<std::string> replies, int port = 0)
       : replies_(std::move(replies)) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
-    socklen_t length = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    fd_ = BindLoopback(true, port, &port_);
+    if (fd_ >= 0) thread_ = std::thread([this] { Serve(); });
   }
   ~UdpResponder() {
     stop_ = true;

@@ -13,6 +13,7 @@
 
 namespace {
 
+using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::TempDir;
 using korvtest::WriteFile;
@@ -118,7 +119,7 @@ TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
 TEST_F(AccountsTest, UnreadableFileFailsTheLoad) {
   std::filesystem::create_directories(Path());
   EXPECT_FALSE(LoadUserAccounts(Path()));
-  EXPECT_NE(Log().find(" : Couldn't read user access file! "), std::string::npos) << Log();
+  EXPECT_TRUE(Has(Log(), " : Couldn't read user access file! "));
   EXPECT_TRUE(std::filesystem::is_directory(Path()));
 }
 
@@ -180,14 +181,14 @@ TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
   EXPECT_EQ(Find("users")->password, "new");
   EXPECT_EQ(Find("root")->access, 0xFFFFFFFFu);
   std::string log = Log();
-  EXPECT_NE(log.find("SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
-                     "they don't have to account grab!"),
-            std::string::npos);
-  EXPECT_NE(log.find("SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
-                     "account root that has greater access!"),
-            std::string::npos);
-  EXPECT_NE(log.find("User users at 127.0.0.1:4001 added user account Maps."), std::string::npos);
-  EXPECT_EQ(log.find("deleted user account"), std::string::npos);
+  EXPECT_TRUE(Has(log,
+                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
+                  "they don't have to account grab!"));
+  EXPECT_TRUE(Has(log,
+                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
+                  "account root that has greater access!"));
+  EXPECT_TRUE(Has(log, "User users at 127.0.0.1:4001 added user account Maps."));
+  EXPECT_FALSE(Has(log, "deleted user account"));
   // The saved file holds the merged table.
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
@@ -200,8 +201,8 @@ TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 2));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "b", "B"}));
   std::string log = Log();
-  EXPECT_NE(log.find("User boss at 127.0.0.1:4002 deleted user account a."), std::string::npos);
-  EXPECT_NE(log.find("User boss at 127.0.0.1:4002 deleted user account c."), std::string::npos);
+  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account a."));
+  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account c."));
 }
 
 TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
@@ -212,9 +213,9 @@ TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
   EXPECT_EQ(Names().size(), 100u);
   EXPECT_EQ(Names().back(), "x1");
-  EXPECT_NE(Log().find("WARNING: The user account table is full (100 accounts)! 2 uploaded "
-                       "account(s) were dropped."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(),
+                  "WARNING: The user account table is full (100 accounts)! 2 uploaded "
+                  "account(s) were dropped."));
 }
 
 TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
@@ -222,9 +223,9 @@ TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
   for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
   WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
   EXPECT_EQ(Names().size(), 100u);
-  EXPECT_NE(Log().find("WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
-                       "are loaded; the others stay in the file."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() +
+                             " holds 102 user accounts! Only the first 100 "
+                             "are loaded; the others stay in the file."));
   EXPECT_TRUE(std::regex_match(ReadFile(Path()),
                                std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
   std::uint32_t access = 0;

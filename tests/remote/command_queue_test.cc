@@ -12,6 +12,8 @@
 
 namespace {
 
+using korvtest::Has;
+
 class CommandQueueTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,11 +39,9 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
 TEST_F(CommandQueueTest, The33rdCommandIsDroppedWithItsLine) {
   for (int i = 0; i < 33; ++i) QueueCommand(0xB00B0040 + i, nullptr, 0, 0);
   EXPECT_EQ(QueuedCommandCount(), 32);
-  EXPECT_NE(Log().find("DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"));
   QueueCommandOnce(0xB00B0000, nullptr, 0, 0);
-  EXPECT_NE(Log().find("Couldn't queue command B00B0000! The queue is full.\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't queue command B00B0000! The queue is full.\r\n"));
 }
 
 TEST_F(CommandQueueTest, QueueOnceKeepsOneReconnection) {
@@ -85,7 +85,7 @@ TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
   RunQueuedCommandsAt(std::time(nullptr));
   SetCommandRunner(nullptr);
   EXPECT_EQ(ran, "66 ");
-  EXPECT_NE(Log().find("Couldn't run command B00B0041! basic_string::substr.\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't run command B00B0041! basic_string::substr.\r\n"));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 namespace {
 
 using korvtest::FakeConsole;
+using korvtest::Has;
 using korvtest::TcpPair;
 
 class ExecuteTest : public korvtest::LogFixture {
@@ -72,8 +73,8 @@ class ExecuteTest : public korvtest::LogFixture {
   // What session `slot` received: code and data of each notification.
   std::string Received(int slot) { return TcpPair::Drain(pairs_[slot - 1].b); }
   static std::string Note(std::uint32_t code, const std::string& text = "", bool with_text = false) {
-    if (!with_text) return korvtest::U32Le(code) + korvtest::U32Le(0);
-    return korvtest::U32Le(code) + korvtest::U32Le(text.size() + 1) + text + '\0';
+    if (!with_text) return korvclient::U32(code) + korvclient::U32(0);
+    return korvclient::U32(code) + korvclient::U32(text.size() + 1) + text + '\0';
   }
 
   std::unique_ptr<korvtest::UdpResponder> status_;
@@ -90,20 +91,20 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   first_request_ = console_->requests().size();
   Run(0xB00B000F, "3,team killing");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"pb_sv_kick 4 1 team killing", "admin.kickPlayer 3"}));
-  EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 kicked player Mike "
-                       "(0123456789abcdef0123456789abcdef) at 10.0.0.5 for team killing."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(),
+                  "User alice at 127.0.0.1:5001 kicked player Mike "
+                  "(0123456789abcdef0123456789abcdef) at 10.0.0.5 for team killing."));
   EXPECT_EQ(Received(1), Note(0xBEEF0020, "Mike", true));
   EXPECT_EQ(Received(2), Note(0xBEEF0020, "Mike", true));
   std::string admin_log = korvtest::ReadFile(AdminLogPath());
-  EXPECT_NE(admin_log.find("Mike"), std::string::npos);
-  EXPECT_NE(admin_log.find("kick"), std::string::npos);
-  EXPECT_NE(admin_log.find("team killing"), std::string::npos);
+  EXPECT_TRUE(Has(admin_log, "Mike"));
+  EXPECT_TRUE(Has(admin_log, "kick"));
+  EXPECT_TRUE(Has(admin_log, "team killing"));
 
   // An id the game does not know: a failure, no audit line, no admin-log row.
   Run(0xB00B000F, "42,ghost");
-  EXPECT_NE(Log().find("Couldn't kick player [unknown]! The command failed."), std::string::npos);
-  EXPECT_EQ(Log().find("kicked player [unknown]"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player [unknown]! The command failed."));
+  EXPECT_FALSE(Has(Log(), "kicked player [unknown]"));
   EXPECT_EQ(korvtest::ReadFile(AdminLogPath()), admin_log);
   EXPECT_EQ(Received(1), Note(0xBEEF0001));
   EXPECT_EQ(Received(2), "");
@@ -111,7 +112,7 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   g_manager.links.punkbuster_enabled = false;
   fail_ = "admin.kickPlayer";
   Run(0xB00B000F, "3,again");
-  EXPECT_NE(Log().find("Couldn't kick player Mike! The command failed."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player Mike! The command failed."));
   EXPECT_EQ(Received(1), Note(0xBEEF0001));
   EXPECT_EQ(Received(2), "");
 }
@@ -122,7 +123,7 @@ TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
   std::string blank(1, static_cast<char>(0x80));
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"" + std::string(40, 'a') + "\"",
                                               "game.sayAll \"" + std::string(40, 'b') + "\""}));
-  EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 said '" + text + "'."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 said '" + text + "'."));
   EXPECT_EQ(Received(1), Note(0xBEEF0024));
   EXPECT_EQ(Received(2), "");
 
@@ -130,7 +131,7 @@ TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
   Run(0xB00B0017, "*Welcome to the server");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"*Welcome" + blank + "to" + blank +
                                               "the" + blank + "server\""}));
-  EXPECT_EQ(Log().find("said '*Welcome"), std::string::npos);
+  EXPECT_FALSE(Has(Log(), "said '*Welcome"));
   EXPECT_EQ(Received(1), Note(0xBEEF0024));
 
   // A line break must not reach the console as a command of its own.
@@ -143,7 +144,7 @@ TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
 TEST_F(ExecuteTest, RawConsoleIsNeverAFormat) {
   Run(0xB00B0019, "game.sayAll \"%s %n %x\"");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"%s %n %x\""}));
-  EXPECT_NE(Log().find("issued console command 'game.sayAll \"%s %n %x\"'."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "issued console command 'game.sayAll \"%s %n %x\"'."));
   EXPECT_EQ(Received(1), Note(0xBEEF0002));
 }
 
@@ -155,8 +156,8 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
                                               "admin.toggleGamePause", "admin.toggleGamePause"}));
   EXPECT_EQ(Received(1), Note(0xBEEF001B, "berlin GPM_CQ bf1942", true) + Note(0xBEEF0019) +
                              Note(0xBEEF001A));
-  EXPECT_NE(Log().find("User bob at 127.0.0.1:5002 paused the server."), std::string::npos);
-  EXPECT_NE(Log().find("User bob at 127.0.0.1:5002 unpaused the server."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 paused the server."));
+  EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 unpaused the server."));
 
   // With the server stopped the next map is only recorded.
   g_manager.server.server_running = false;
@@ -164,8 +165,7 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
   Run(0xB00B000C, "kursk GPM_CQ bf1942", 0);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
-  EXPECT_NE(Log().find("User operator at console changed the next map to kursk GPM_CQ bf1942."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "User operator at console changed the next map to kursk GPM_CQ bf1942."));
 }
 
 TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
@@ -189,7 +189,7 @@ TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
   EXPECT_EQ(korvtest::ReadFile(dir_ / "servermaplist.con"),
             "game.setIdleLevel idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712\nother\n");
   Run(0xB00B000D, "");
-  EXPECT_NE(Log().find("User alice at 127.0.0.1:5001 cleared the idle map."), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 cleared the idle map."));
   EXPECT_EQ(Received(2), Note(0xBEEF001E, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712",
                               true) + Note(0xBEEF001E, "", true));
   // A rotation file that cannot be rewritten changes and announces nothing.
@@ -199,7 +199,7 @@ TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
   EXPECT_EQ(g_manager.core.idle_map, "");
   EXPECT_EQ(Received(1), Note(0xBEEF0001));
   EXPECT_EQ(Received(2), "");
-  EXPECT_NE(Log().find("Couldn't open " + (dir_ / "servermaplist.con") + "! "), std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Couldn't open " + (dir_ / "servermaplist.con") + "! "));
 }
 
 }  // namespace

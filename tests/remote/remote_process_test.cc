@@ -103,8 +103,8 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
       EXPECT_TRUE(WaitForText(Log(), line)) << line;
     }
   }
-  EXPECT_EQ(ReadFile(Log()).find("typo"), std::string::npos);
-  EXPECT_EQ(ReadFile(Log()).find("zero"), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(Log()), "typo"));
+  EXPECT_FALSE(Has(ReadFile(Log()), "zero"));
 
   auto admin = std::make_unique<Client>();
   ASSERT_TRUE(admin->Connect(port_));
@@ -139,7 +139,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(old) +
                                      " failed to authenticate! Client is using a different "
                                      "protocol version."));
-  EXPECT_EQ(ReadFile(Log()).find("Couldn't authenticate client!"), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(Log()), "Couldn't authenticate client!"));
 
   // The file is read at every login: without accounts nobody gets in.
   WriteFile(settings_ + "/useraccess.con", "");
@@ -220,7 +220,7 @@ TEST_F(RemoteProcessTest, OverlongTextIsDroppedAndTheStreamStaysInStep) {
   admin->CommandText(0xBABE002E, std::string(5000, 'a'));
   admin->Command(kKeepAlive);
   EXPECT_TRUE(admin->WaitNotification(0xBEEF002E));
-  EXPECT_EQ(ReadFile(Log()).find("Received bogus command"), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(Log()), "Received bogus command"));
   // An absurd announced length ends the connection.
   admin->Send(korvclient::U32(0xBABE002E) + korvclient::U32(0x7FFFFFFF));
   EXPECT_TRUE(admin->WaitClosed());
@@ -355,9 +355,9 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   EXPECT_EQ(note->code, 0xBEEF000Bu);
   EXPECT_TRUE(KeepAliveAnswered(*group0));  // the uploader is not told
   std::string stored = ReadFile(settings_ + "/korvane.con");
-  EXPECT_NE(stored.find("game.serverName \"Renamed\"\n"), std::string::npos);
-  EXPECT_NE(stored.find("game.serverSpawnTime 15\n"), std::string::npos);
-  EXPECT_NE(stored.find("game.serverMaxPlayers 32\n"), std::string::npos);
+  EXPECT_TRUE(Has(stored, "game.serverName \"Renamed\"\n"));
+  EXPECT_TRUE(Has(stored, "game.serverSpawnTime 15\n"));
+  EXPECT_TRUE(Has(stored, "game.serverMaxPlayers 32\n"));
   EXPECT_FALSE(std::filesystem::exists(server_ + "/korvane.con"));
 }
 

@@ -18,6 +18,7 @@
 namespace {
 
 using korvtest::FakeConsole;
+using korvtest::Has;
 
 class StatusLineTest : public korvtest::LogFixture {
  protected:
@@ -71,8 +72,7 @@ TEST_F(StatusLineTest, StoppedAndDisconnected) {
   ASSERT_TRUE(GetServerStatusString(&line));
   std::string when = std::ctime(&crash);
   when.back() = ',';
-  EXPECT_NE(line.find(",idle GPM_CQ bf1942,Stopped," + when + "Disconnected,"), std::string::npos)
-      << line;
+  EXPECT_TRUE(Has(line, ",idle GPM_CQ bf1942,Stopped," + when + "Disconnected,"));
   EXPECT_EQ(line.substr(line.size() - 28), ",Disabled (version unknown),");
   EXPECT_FALSE(GetServerStatusString(nullptr));
 }
@@ -87,10 +87,8 @@ TEST_F(StatusLineTest, ConnectedFieldsAndTheCachedPunkBusterVersion) {
   std::string line;
   ASSERT_TRUE(GetServerStatusString(&line));
   EXPECT_EQ(line.rfind("\"Alpha\",127.0.0.1:14567,1 of 64,", 0), 0u) << line;
-  EXPECT_NE(line.find(",Running,?,Connected,openplaying,v1.6,Yes,punish,Unpure mode,"),
-            std::string::npos)
-      << line;
-  EXPECT_NE(line.find(",Unlimited,150 / 99,Enabled (v1.0 | A1.1),,"), std::string::npos) << line;
+  EXPECT_TRUE(Has(line, ",Running,?,Connected,openplaying,v1.6,Yes,punish,Unpure mode,"));
+  EXPECT_TRUE(Has(line, ",Unlimited,150 / 99,Enabled (v1.0 | A1.1),,"));
   EXPECT_EQ(line.substr(line.size() - 2), ",,");
   EXPECT_EQ(PbVersionRequests(), 1);
   ASSERT_TRUE(GetServerStatusString(&line));
@@ -112,8 +110,7 @@ TEST_F(StatusLineTest, PlayerListFile) {
   ASSERT_TRUE(WritePlayerListFile(dir_ / "playerlist.con"));
   std::string list = korvtest::ReadFile(dir_ / "playerlist.con");
   EXPECT_EQ(list.rfind("\"Mike\",3,", 0), 0u) << list;
-  EXPECT_NE(list.find(",10.0.0.5," + std::string(32, 'c') + ",[unknown]\n"), std::string::npos)
-      << list;
+  EXPECT_TRUE(Has(list, ",10.0.0.5," + std::string(32, 'c') + ",[unknown]\n"));
   ClearPlayerTable();
   ASSERT_TRUE(WritePlayerListFile(dir_ / "playerlist.con"));
   EXPECT_EQ(korvtest::ReadFile(dir_ / "playerlist.con"), "");

@@ -73,9 +73,8 @@ TEST_F(TransportTest, SendFileWritesFramesAndAbortMarker) {
 
   EXPECT_FALSE(SendFile(Path("missing.con"), pair_.a));
   EXPECT_EQ(TcpPair::Drain(pair_.b), "\xBE\xBA\xEF\xBE");
-  EXPECT_NE(Log().find(" : Couldn't send " + Path("missing.con") + " to peer at 127.0.0.1! " +
-                       ErrorText(ENOENT) + "\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Couldn't send " + Path("missing.con") + " to peer at 127.0.0.1! " +
+                             ErrorText(ENOENT) + "\r\n"));
 }
 
 TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
@@ -116,9 +115,8 @@ TEST_F(TransportTest, DamagedFramesLeaveTheFileUntouched) {
     EXPECT_EQ(Receive("t.con", c.wire, &ok), "old");
     EXPECT_FALSE(ok);
     EXPECT_EQ(LastError(), c.error);
-    EXPECT_NE(Log().find("Couldn't receive " + Path("t.con") + " from peer at 127.0.0.1! " +
-                         ErrorText(c.error) + "\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(Has(Log(), "Couldn't receive " + Path("t.con") + " from peer at 127.0.0.1! " +
+                               ErrorText(c.error) + "\r\n"));
   }
 }
 
@@ -131,7 +129,7 @@ TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
     TcpPair pair;
     WriteFile(Path("t.con"), "old");
     // The frame is followed by bytes that must not be read as commands.
-    std::string wire = U32Le(c.plain) + U32Le(c.packed) + U32Le(1) + U32Le(0xBABE0001);
+    std::string wire = korvclient::U32(c.plain) + korvclient::U32(c.packed) + korvclient::U32(1) + korvclient::U32(0xBABE0001);
     ::send(pair.a, wire.data(), wire.size(), 0);
     EXPECT_FALSE(ReceiveFile(Path("t.con"), pair.b));
     EXPECT_EQ(LastError(), ENOMEM);

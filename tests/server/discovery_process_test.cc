@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "support/gamesim_client.h"
-#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 using namespace korvtest;
@@ -18,8 +17,7 @@ namespace {
 class DiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    gamesimtest::LayOut(&game_, "");
-    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
+    gamesimtest::LayOutForDaemon(&game_, "");
   }
   // Runs the daemon on the game directory until its listening line (or its
   // end) and returns the log.
@@ -48,8 +46,7 @@ class DiscoveryTest : public ::testing::Test {
 TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   std::string log = RunDaemon({});
-  EXPECT_NE(log.find("Server is already running, monitoring enabled.\r\n"), std::string::npos)
-      << log;
+  EXPECT_TRUE(Has(log, "Server is already running, monitoring enabled.\r\n"));
 }
 
 TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
@@ -58,8 +55,8 @@ TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
   Process other_server;
   ASSERT_TRUE(gamesimtest::StartGame(other, &other_server));
   std::string log = RunDaemon({});
-  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
-  EXPECT_NE(log.find("(different startup path)"), std::string::npos);
+  EXPECT_FALSE(Has(log, "Server is already running"));
+  EXPECT_TRUE(Has(log, "(different startup path)"));
 }
 
 TEST_F(DiscoveryTest, OverlayPathsMustMatch) {
@@ -68,27 +65,20 @@ TEST_F(DiscoveryTest, OverlayPathsMustMatch) {
   std::filesystem::create_directories(mine);
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_, {"+overlayPath", game_.dir / "other/"}));
   std::string log = RunDaemon({"+overlayPath", mine});
-  EXPECT_EQ(log.find("Server is already running"), std::string::npos) << log;
-  EXPECT_NE(log.find("(different overlay path)"), std::string::npos);
+  EXPECT_FALSE(Has(log, "Server is already running"));
+  EXPECT_TRUE(Has(log, "(different overlay path)"));
 }
 
 // -stop asks the server to quit over its console first; only a server that
 // ignores it is killed.
 TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
-  WriteFile(game_.settings() + "/korvane.con",
-            KorvaneCon({{"game.serverIP", "127.0.0.1"},
-                        {"game.serverPort", std::to_string(game_.game_port)},
-                        {"game.gameSpyLANPort", std::to_string(game_.status_port)},
-                        {"manager.consolePort", std::to_string(game_.console_port)},
-                        {"manager.consoleUsername", "\"UserName\""},
-                        {"manager.consolePassword", "\"Sesamine\""}}));
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   int status = -1;
   std::string log = RunDaemon({"-stop"}, &status);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(log.find("Server stopped via command-line option.\r\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Listening on"), std::string::npos);
-  EXPECT_EQ(log.find("Terminating server with extreme prejudice!"), std::string::npos) << log;
+  EXPECT_TRUE(Has(log, "Server stopped via command-line option.\r\n"));
+  EXPECT_FALSE(Has(log, "Listening on"));
+  EXPECT_FALSE(Has(log, "Terminating server with extreme prejudice!"));
   EXPECT_EQ(server_.Wait(std::chrono::seconds(10)), 0);
 
   game_.WriteScenario("ignore-quit\n");
@@ -96,14 +86,14 @@ TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
   std::filesystem::remove(Log());
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   log = RunDaemon({"-stop"}, &status);
-  EXPECT_NE(log.find("Terminating server with extreme prejudice!"), std::string::npos) << log;
+  EXPECT_TRUE(Has(log, "Terminating server with extreme prejudice!"));
   EXPECT_EQ(server_.Wait(std::chrono::seconds(10)), 128 + SIGKILL);
 }
 
 TEST_F(DiscoveryTest, StopOptionWithoutAServerJustRuns) {
   std::string log = RunDaemon({"-stop"});
-  EXPECT_NE(log.find("Listening on"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Server stopped"), std::string::npos);
+  EXPECT_TRUE(Has(log, "Listening on"));
+  EXPECT_FALSE(Has(log, "Server stopped"));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "support/gamesim_client.h"
-#include "support/korvane_con.h"
 #include "support/process_harness.h"
 
 namespace korvtest {
@@ -32,19 +31,8 @@ class SupervisionTest : public ::testing::Test {
  protected:
   void Start(const std::string& scenario, std::vector<std::string> options,
              std::map<std::string, std::string> settings = {}) {
-    gamesimtest::LayOut(&game_, scenario);
-    std::filesystem::create_directories(game_.dir / "mods/bf1942/archives/bf1942/levels");
-    WriteFile(game_.settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-    std::map<std::string, std::string> values = {{"game.serverName", "\"Sim\""},
-                          {"game.serverIP", "127.0.0.1"},
-                          {"game.serverPort", std::to_string(game_.game_port)},
-                          {"game.gameSpyLANPort", std::to_string(game_.status_port)},
-                          {"manager.consolePort", std::to_string(game_.console_port)},
-                          {"manager.consoleUsername", "\"admin\""},
-                          {"manager.consolePassword", "\"secret\""},
-                          {"manager.monitorTimerPeriod", "10"}};
-    values.insert(settings.begin(), settings.end());
-    WriteFile(game_.settings() + "/korvane.con", KorvaneCon(values));
+    settings.insert({"manager.monitorTimerPeriod", "10"});
+    gamesimtest::LayOutForDaemon(&game_, scenario, settings);
     std::vector<std::string> argv = {BuildPath("korvd"), "-path", game_.dir.path(), "-start",
                                      "-port", std::to_string(FreePort())};
     argv.insert(argv.end(), options.begin(), options.end());

@@ -66,8 +66,8 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
 
 TEST_F(StatusTickTest, PauseIsAnnouncedOncePerChange) {
   Connect();
-  std::string paused = FakeConsole::U32(0xBEEF0019) + FakeConsole::U32(0);
-  std::string resumed = FakeConsole::U32(0xBEEF001A) + FakeConsole::U32(0);
+  std::string paused = korvclient::U32(0xBEEF0019) + korvclient::U32(0);
+  std::string resumed = korvclient::U32(0xBEEF001A) + korvclient::U32(0);
   Report("\\gamemode\\playing\\numplayers\\3");
   StatusMonitorTick();
   EXPECT_EQ(TcpPair::Drain(client_.b), "");
@@ -89,8 +89,7 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   ASSERT_EQ(QueuedCommandCount(), 1);
   EXPECT_EQ(g_manager.remote.queue[0].code, kCmdChangeMap);
   EXPECT_STREQ(g_manager.remote.queue[0].text, "bf1942/maps/wake/conquest");
-  EXPECT_NE(Log().find("Server is idle, changing to idle map combo bf1942/maps/wake/conquest."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "Server is idle, changing to idle map combo bf1942/maps/wake/conquest."));
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
   // The queued change reaches the game and is logged as the operator's.
   std::size_t before = console_->requests().size();
@@ -99,8 +98,7 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   ASSERT_EQ(requests.size(), before + 1);
   ASSERT_GE(requests.back().size(), 2u);
   EXPECT_EQ(requests.back()[1], "admin.changeMap bf1942/maps/wake/conquest");
-  EXPECT_NE(Log().find("User operator at console changed the map to bf1942/maps/wake/conquest."),
-            std::string::npos);
+  EXPECT_TRUE(Has(Log(), "User operator at console changed the map to bf1942/maps/wake/conquest."));
 
   // Already on the idle map: nothing is queued, the count starts again.
   g_manager.remote.queue = {};
@@ -122,8 +120,8 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   StatusMonitorTick();
   EXPECT_FLOAT_EQ(g_manager.links.server_version, 1.6f);
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
-  EXPECT_EQ(Log().find("WARNING"), std::string::npos);
-  EXPECT_NE(Log().find("DEBUG: PunkBuster is enabled."), std::string::npos);
+  EXPECT_FALSE(Has(Log(), "WARNING"));
+  EXPECT_TRUE(Has(Log(), "DEBUG: PunkBuster is enabled."));
 
   Report("\\numplayers\\1\\version\\v1.61\\sv_punkbuster\\0");
   StatusMonitorTick();  // the version is known: nothing is read again
@@ -135,8 +133,8 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
       " : WARNING: This version of Korvane is intended for BF v1.60 and may not work correctly "
       "with this v1.61 server.\r\n";
   std::string log = Log();
-  EXPECT_NE(log.find(warning), std::string::npos);
-  EXPECT_NE(log.find("DEBUG: Detected server version 1.61."), std::string::npos);
+  EXPECT_TRUE(Has(log, warning));
+  EXPECT_TRUE(Has(log, "DEBUG: Detected server version 1.61."));
   StatusMonitorTick();
   EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
 }
@@ -163,9 +161,8 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
   EXPECT_FALSE(g_manager.server.server_running);
   EXPECT_NE(g_manager.ticks.last_crash_time, 0);
   std::string log = Log();
-  EXPECT_NE(log.find(" : Server has crashed\r\n"), std::string::npos);
-  EXPECT_NE(log.find(" : Auto-restart is disabled, server will not be restarted.\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(log, " : Server has crashed\r\n"));
+  EXPECT_TRUE(Has(log, " : Auto-restart is disabled, server will not be restarted.\r\n"));
   bool broadcast = false;
   for (const QueuedCommand& c : g_manager.remote.queue)
     broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
@@ -178,9 +175,8 @@ TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
   g_manager.server.restart_counter = 2;
   SupervisionTick();
   EXPECT_EQ(g_manager.server.restart_counter, 3);
-  EXPECT_NE(Log().find(" : Server is in a restart loop, disabling auto-restart.\r\n"),
-            std::string::npos);
-  EXPECT_EQ(Log().find("Auto-restart is enabled"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Server is in a restart loop, disabling auto-restart.\r\n"));
+  EXPECT_FALSE(Has(Log(), "Auto-restart is enabled"));
 
   // A crash long after the start does not count, and the restart begins
   // on the map that was being played.
@@ -189,7 +185,7 @@ TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
   g_manager.server.restart_counter = 0;
   SupervisionTick();
   EXPECT_EQ(g_manager.server.restart_counter, 0);
-  EXPECT_NE(Log().find(" : Auto-restart is enabled, restarting the server.\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(Log(), " : Auto-restart is enabled, restarting the server.\r\n"));
   // (The launch itself is refused here: no address is configured.)
   EXPECT_EQ(g_manager.remote.start_map, "wake GPM_TDM bf1942");
 }

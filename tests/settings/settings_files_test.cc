@@ -13,6 +13,7 @@
 
 namespace {
 
+using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::WriteFile;
 using Log = std::vector<std::string>;
@@ -159,10 +160,10 @@ TEST_F(SettingsFiles, WelcomeMessageSurvivesSaveAndLoad) {
   EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
   ASSERT_TRUE(SaveSettings(Path("k2.con"), 0x1));
   std::string saved = ReadFile(Path("k2.con"));
-  EXPECT_NE(saved.find("game.setServerWelcomeMessage 0 \"Line_zero\"\n"
-                       "game.setServerWelcomeMessage 1 \"Line_one\"\n"
-                       "game.setServerWelcomeMessage 2 \"Line_two\"\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(saved,
+                  "game.setServerWelcomeMessage 0 \"Line_zero\"\n"
+                  "game.setServerWelcomeMessage 1 \"Line_one\"\n"
+                  "game.setServerWelcomeMessage 2 \"Line_two\"\n"));
   Setting(kSetWelcomeMessage).text.clear();
   EXPECT_TRUE(LoadSettings(Path("k2.con"), 0x1, kNoCaller));
   EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
@@ -241,8 +242,7 @@ TEST_F(ServerFiles, AutoexecFileWithUnitsGravityAndPause) {
   Setting(kSetToggleGamePause).value = 1;
   ASSERT_TRUE(WriteServerAutoexec(Path("ae.con")));
   std::string with_gravity = ReadFile(Path("ae.con"));
-  EXPECT_NE(with_gravity.find("admin.delayBeforeStartingGame 20\nphysics.gravity -4\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(with_gravity, "admin.delayBeforeStartingGame 20\nphysics.gravity -4\n"));
   EXPECT_EQ(with_gravity.substr(with_gravity.size() - 22), "admin.toggleGamePause\n");
 }
 

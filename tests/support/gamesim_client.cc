@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "support/korvane_con.h"
+
 namespace gamesimtest {
 
 void GameDir::WriteScenario(const std::string& text) const {
@@ -38,6 +40,23 @@ void LayOut(GameDir* game, const std::string& scenario, const std::string& extra
                       "game.addLevel el_alamein GPM_CTF bf1942\ngame.addLevel wake GPM_TDM bf1942\n");
   korvtest::WriteFile(game->settings() + "/banlist.con", "admin.addKeyToBanList 99999999999999999999999999999999 Perm\n");
   game->WriteScenario(scenario);
+}
+
+void LayOutForDaemon(GameDir* game, const std::string& scenario,
+                     const std::map<std::string, std::string>& settings) {
+  LayOut(game, scenario);
+  std::filesystem::create_directories(game->dir / "mods/bf1942/archives/bf1942/levels");
+  korvtest::WriteFile(game->settings() + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  std::map<std::string, std::string> values = {
+      {"game.serverName", "\"Sim\""},
+      {"game.serverIP", "127.0.0.1"},
+      {"game.serverPort", std::to_string(game->game_port)},
+      {"game.gameSpyLANPort", std::to_string(game->status_port)},
+      {"manager.consolePort", std::to_string(game->console_port)},
+      {"manager.consoleUsername", "\"UserName\""},
+      {"manager.consolePassword", "\"Sesamine\""}};
+  for (const auto& [key, value] : settings) values[key] = value;
+  korvtest::WriteFile(game->settings() + "/korvane.con", korvtest::KorvaneCon(values));
 }
 
 bool StartGame(const GameDir& game, korvtest::Process* process, const std::vector<std::string>& extra_args) {

@@ -1,6 +1,7 @@
 // gamesim as the game server of a process test: its directory and its start.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ struct GameDir {
   void WriteScenario(const std::string& text) const;
 };
 void LayOut(GameDir* game, const std::string& scenario, const std::string& extra_settings = "");
+// LayOut plus what the daemon needs to manage it: the levels directory, a
+// one-map rotation and a korvane.con pointing at the game's ports and
+// console, with `settings` replacing or adding keys.
+void LayOutForDaemon(GameDir* game, const std::string& scenario,
+                     const std::map<std::string, std::string>& settings = {});
 // Starts it as the daemon does: from the directory, leading a new session.
 bool StartGame(const GameDir& game, korvtest::Process* process,
                const std::vector<std::string>& extra_args = {});

@@ -38,16 +38,9 @@ TempDir::~TempDir() {
 }
 
 int FreePort(bool udp) {
-  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  int port = 0;
+  ::close(BindLoopback(udp, 0, &port));
+  return port;
 }
 
 void MakeServerDir(const std::string& dir) {

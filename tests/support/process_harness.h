@@ -2,7 +2,13 @@
 // ports, starting programs from build/ and stopping them by pid.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -29,6 +35,27 @@ class TempDir {
   std::string path_;
 };
 
+// A socket bound to 127.0.0.1:port (0 picks a free port), listening when it
+// is TCP; *bound gets the port. Returns -1 when the bind fails. Inline, as
+// the benchmarks use the stand-ins without this file's library.
+inline int BindLoopback(bool udp, int port, int* bound) {
+  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+  int one = 1;
+  if (!udp) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (!udp && ::listen(fd, 4) != 0)) {
+    ::close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  *bound = ntohs(address.sin_port);
+  return fd;
+}
 // A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
 int FreePort(bool udp = false);
 
@@ -75,6 +102,12 @@ void WriteFile(const std::string& path, const std::string& contents);
 // Waits until the file contains `needle`; false on timeout.
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Passes when `text` holds `piece`; a failure shows the whole text.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& piece) {
+  if (text.find(piece) != std::string::npos)
+    return ::testing::AssertionSuccess() << "found " << piece;
+  return ::testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
+}
 // Waits until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
