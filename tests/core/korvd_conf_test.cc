@@ -25,10 +25,10 @@ TEST(KorvdConf, MissingFileKeepsDefaultsAndBadEntriesAreWarnedAbout) {
   EXPECT_EQ(ReadFile(dir / "korvd.log"), "");
 
   WriteFile(dir / "korvd.conf",
-            "; our own settings\n[log]\nkeep_rotated = 7\nrepeat_threshold=0\n"
+            "; our own settings\n[log]\nkeep_rotated = 17\nrepeat_threshold=0\n"
             "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n");
   ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
-  EXPECT_EQ(conf.log_keep_rotated, 7);
+  EXPECT_EQ(conf.log_keep_rotated, 17);
   EXPECT_EQ(conf.log_repeat_threshold, 0);
   EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
   std::string log = ReadFile(dir / "korvd.log");
