@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -130,6 +131,11 @@ ConnectionClock::time_point HandshakeDeadline(const ClientConnection& c) {
   return c.accepted + std::chrono::seconds(kHandshakeSeconds);
 }
 
+// A refused handshake gets its last bytes out within this.
+ConnectionClock::time_point FlushDeadline(const ClientConnection& c) {
+  return HandshakeDeadline(c) + std::chrono::seconds(kHandshakeSeconds);
+}
+
 }  // namespace
 
 ClientConnection* FindConnection(int fd) {
@@ -158,6 +164,10 @@ void AcceptConnection(int listen_socket) {
     ::close(fd);
     return;
   }
+  // Notifications follow each other closely: small segments must not wait
+  // for the acknowledgement of the one before.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::string address;
   if (!PeerAddressText(fd, &address)) {
     LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
@@ -225,8 +235,7 @@ void CheckConnections(ConnectionClock::time_point now) {
   std::vector<int> ended;
   for (auto& [fd, c] : g_connections) {
     if (c.closing) {
-      bool waiting = c.flush_first && c.output.size() > c.output_sent &&
-                     now < HandshakeDeadline(c) + std::chrono::seconds(kHandshakeSeconds);
+      bool waiting = c.flush_first && c.output.size() > c.output_sent && now < FlushDeadline(c);
       if (!waiting) ended.push_back(fd);
     } else if (c.stage == ConnectionStage::kLogin && now >= HandshakeDeadline(c)) {
       LogMessage(6, "Couldn't authenticate client! %s", ErrorText(ETIMEDOUT).c_str());
@@ -264,7 +273,7 @@ long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
   for (const auto& [fd, c] : g_connections) {
     ConnectionClock::time_point at;
     if (c.closing) {
-      at = now;
+      at = c.flush_first ? FlushDeadline(c) : now;
     } else if (InHandshake(c)) {
       at = HandshakeDeadline(c);
     } else if (c.unit_pending) {
