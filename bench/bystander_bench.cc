@@ -108,6 +108,7 @@ void SecondOrStop(const std::atomic<bool>& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::chrono::milliseconds duration(argc > 1 ? std::atoi(argv[1]) : 3000);
   std::string key = std::string(KORV_SOURCE_DIR) + "/src/remote/client.key";
   if (!korvclient::LoadKey(key)) {

@@ -111,6 +111,8 @@ void ProcessInput(int fd) {
     c = FindConnection(fd);
   }
   input.erase(0, at);
+  // A large upload leaves nothing resident behind.
+  if (input.capacity() > kReadPerPass && input.size() < kReadPerPass) input.shrink_to_fit();
   c->input = std::move(input);
   if (c->input.empty() || InHandshake(*c)) {
     c->unit_pending = false;

@@ -107,8 +107,10 @@ TEST_F(StallProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(*flood[7]) +
                                      " failed to authenticate! Too many clients (32) are in "
                                      "the handshake."));
-  auto second = LoggedIn();
+  auto second = LoggedIn();  // the ninth oldest gives way to it, the tenth stays
   EXPECT_TRUE(KeepAliveAnswered(*second));
+  EXPECT_TRUE(flood[8]->WaitClosed());
+  EXPECT_EQ(ReadFile(Log()).find(AddressOf(*flood[9])), std::string::npos);
 
   Client deaf;
   ASSERT_TRUE(deaf.Connect(port_));
@@ -116,12 +118,15 @@ TEST_F(StallProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
   EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(deaf) + " is not reading: "));
   EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(deaf) + " has disconnected."));
-  // The others are served, the whole list included.
+  // The others are served, the whole list included, and what the daemon
+  // answers after the list arrives after it.
   EXPECT_TRUE(KeepAliveAnswered(*bystander));
   bystander->Command(0xBABE000F);
+  bystander->Command(0xBABE0032);
   auto list = bystander->ReadFrame();
   ASSERT_TRUE(list);
   EXPECT_TRUE(*list == bans);
+  EXPECT_EQ(bystander->Receive(8), U32(0xBEEF002E) + U32(0));
 }
 
 }  // namespace
