@@ -18,10 +18,7 @@
 #include "core/log.h"
 #include "core/wake.h"
 #include "remote/command_queue.h"
-#include "remote/dispatch.h"
-#include "core/core_state.h"
-#include "core/server_state.h"
-#include "remote/remote_state.h"
+#include "remote/connection.h"
 #include "remote/session.h"
 #include "server/ticks.h"
 #include "server/launch.h"
@@ -39,61 +36,6 @@ constexpr int kDefaultSupervisionPeriod = 30;
 int SupervisionPeriod() {
   int period = SettingValue(kSetMonitorTimerPeriod);
   return period > 0 ? period : kDefaultSupervisionPeriod;
-}
-
-void CloseClientSocket(int fd) {
-  ::close(fd);
-  UnwatchSocket(fd);
-}
-
-// A new connection from the listening socket: it becomes a session when
-// the login handshake passes. Descriptors the select set cannot hold are
-// closed at once.
-void AcceptClient() {
-  int fd = ::accept4(Core().listen_socket, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return;
-  if (fd >= FD_SETSIZE) {
-    LogMessage(6, "Couldn't accept client! Descriptor %i is beyond the select() limit.", fd);
-    ::close(fd);
-    return;
-  }
-  SetLastError(0);
-  if (!AuthenticateClient(fd)) {
-    ::close(fd);
-    if (LastError() != 0)
-      LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
-    return;
-  }
-  WatchSocket(fd);
-}
-
-// A readable session: the first bytes of its command code are read at once.
-// Nothing to read on a readable socket means the client closed the
-// connection (or it failed); the session ends. Reading instead of asking
-// how many bytes wait saves a system call on every command.
-void ServeClient(int fd) {
-  int slot = FindSessionBySocket(fd);
-  unsigned char first[4];
-  ssize_t got = slot < 1 ? 0 : ::recv(fd, first, sizeof first, MSG_DONTWAIT);
-  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-  if (got <= 0) {
-    if (slot >= 0) CloseSession(slot);
-    CloseClientSocket(fd);
-    return;
-  }
-  // One client's command must never end the daemon: whatever escapes the
-  // dispatcher costs that client its session, nothing more.
-  std::string address = Remote().sessions[slot].address;
-  const char* why = "unknown failure";
-  try {
-    DispatchClientCommand(slot, first, static_cast<std::size_t>(got));
-    return;
-  } catch (const std::exception& failure) {
-    why = failure.what();
-  } catch (...) {
-  }
-  LogMessage(6, "Couldn't serve client at %s! %.200s. The client is dropped.", address.c_str(), why);
-  if (Remote().sessions[slot].socket == fd) DropSession(slot);
 }
 
 void LogCaughtDebugLines() {
@@ -136,9 +78,10 @@ bool DiscardFromLeavingClient(int fd) {
   return false;
 }
 
-// Waits up to 5 seconds at a time for clients to hang up, discarding what
-// they still send.
+// Waits up to 5 seconds at a time for clients to hang up, writing what is
+// still pending for them and discarding what they still send.
 void TakeLeaveOfClients() {
+  CloseHandshakes();
   for (int slot = 1; slot < kSessionSlots; ++slot) {
     if (Remote().sessions[slot].socket != 0) NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
   }
@@ -149,15 +92,18 @@ void TakeLeaveOfClients() {
     for (int fd = 0; fd < FD_SETSIZE && !any; ++fd) any = FD_ISSET(fd, &clients);
     if (!any) break;  // nobody left to wait for
     fd_set ready = clients;
+    fd_set writable;
+    FD_ZERO(&writable);
+    WatchPendingOutput(&writable);
     timeval timeout{kLeaveSeconds, 0};
-    if (::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout) <= 0) break;
+    if (::select(FD_SETSIZE, &ready, &writable, nullptr, &timeout) <= 0) break;
     for (int fd = 0; fd < FD_SETSIZE; ++fd) {
+      if (FD_ISSET(fd, &writable) && FD_ISSET(fd, &clients)) FlushConnection(fd);
       if (!FD_ISSET(fd, &ready)) continue;
       if (DiscardFromLeavingClient(fd)) {
         CloseSession(FindSessionBySocket(fd));
-        ::close(fd);
+        CloseConnection(fd);
         FD_CLR(fd, &clients);
-        UnwatchSocket(fd);
       }
     }
   }
@@ -198,8 +144,16 @@ int RunMainLoop() {
   for (;;) {
     fd_set ready = Core().master_set;
     if (WakePipeFd() >= 0) FD_SET(WakePipeFd(), &ready);
+    // Sockets are watched for writing only where output is pending; the
+    // wait ends at the nearest handshake or command deadline.
+    fd_set writable;
+    FD_ZERO(&writable);
+    WatchPendingOutput(&writable);
     timeval timeout{kSelectSeconds, 0};
-    int count = ::select(FD_SETSIZE, &ready, nullptr, nullptr, &timeout);
+    long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
+    if (deadline_ms >= 0 && deadline_ms < kSelectSeconds * 1000L)
+      timeout = timeval{deadline_ms / 1000, static_cast<suseconds_t>((deadline_ms % 1000) * 1000)};
+    int count = ::select(FD_SETSIZE, &ready, &writable, nullptr, &timeout);
     if (count < 0) {
       SetLastError(errno);
       if (errno == EINTR) continue;
@@ -221,22 +175,26 @@ int RunMainLoop() {
     if (HandleCaughtSignal()) break;
     RunDueTicks(timers, std::time(nullptr), SupervisionPeriod());
     RunQueuedCommands();
-    if (count == 0) continue;
-    // A client closed earlier in this pass (by a queued disconnect or a
-    // failed notification) may see its descriptor number reused by a
-    // connection accepted in this pass: only descriptors that were clients
-    // when select() returned, and still are, are served.
-    fd_set clients = Core().master_set;
-    for (int fd = 0, left = count; fd < FD_SETSIZE && left > 0; ++fd) {
-      if (!FD_ISSET(fd, &ready)) continue;
-      --left;
-      if (fd == Core().listen_socket) {
-        AcceptClient();
-      } else if (FD_ISSET(fd, &clients) && FD_ISSET(fd, &Core().master_set)) {
-        ServeClient(fd);
+    if (count > 0) {
+      // A client closed earlier in this pass (by a queued disconnect or a
+      // failed notification) may see its descriptor number reused by a
+      // connection accepted in this pass: only descriptors that were clients
+      // when select() returned, and still are, are served.
+      fd_set clients = Core().master_set;
+      for (int fd = 0, left = count; fd < FD_SETSIZE && left > 0; ++fd) {
+        bool readable = FD_ISSET(fd, &ready);
+        bool can_write = FD_ISSET(fd, &writable);
+        if (!readable && !can_write) continue;
+        left -= (readable ? 1 : 0) + (can_write ? 1 : 0);
+        if (fd == Core().listen_socket) {
+          AcceptConnection(fd);
+        } else if (FD_ISSET(fd, &clients) && FD_ISSET(fd, &Core().master_set)) {
+          ServeConnection(fd, readable, can_write);
+        }
       }
+      RunQueuedCommands();
     }
-    RunQueuedCommands();
+    CheckConnections(ConnectionClock::now());
   }
   SetLoopRunning(false);
   // The status is settled now: a server that -exit stops below must not

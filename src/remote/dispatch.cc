@@ -24,7 +24,7 @@
 #include "links/status_query.h"
 #include "records/client_lists.h"
 #include "remote/accounts.h"
-#include "remote/bounded_receive.h"
+#include "remote/connection.h"
 #include "remote/command_queue.h"
 #include "remote/session.h"
 #include "remote/status_line.h"
@@ -44,12 +44,12 @@ std::string SettingsFile(const char* name) { return Core().settings_dir + "/" + 
 std::string ServerFile(const char* name) { return Core().server_dir + "/" + name; }
 
 void SendSettingsFile(const CommandContext& c, const char* name) {
-  SendFile(SettingsFile(name), c.socket);
+  QueueFile(SettingsFile(name), c.socket);
 }
 
 // Sends a copy made for this client, then removes it.
 void SendAndDelete(const CommandContext& c, const std::string& path) {
-  SendFile(path, c.socket);
+  QueueFile(path, c.socket);
   std::remove(path.c_str());
 }
 
@@ -62,7 +62,7 @@ void LogUserAction(const CommandContext& c, const char* action) {
 // and logs the change.
 bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_t notification,
                          const char* action) {
-  if (!ReceiveFile(SettingsFile(name), c.socket)) return false;
+  if (!StoreFileFrame(SettingsFile(name), c.frame, c.socket)) return false;
   NotifyAllClients(notification, nullptr, 0, c.slot);
   LogUserAction(c, action);
   return true;
@@ -75,11 +75,11 @@ void PbConfigDown(const CommandContext& c) {
   if (Links().console_connected && Links().punkbuster_enabled &&
       ConsoleSend("pb_sv_writecfg"))
     ::sleep(1);
-  SendFile(ServerFile("pb/pbsv.cfg"), c.socket);
+  QueueFile(ServerFile("pb/pbsv.cfg"), c.socket);
 }
 
 void PbConfigUp(const CommandContext& c) {
-  if (ReceiveFile(ServerFile("pb/pbsv.cfg"), c.socket))
+  if (StoreFileFrame(ServerFile("pb/pbsv.cfg"), c.frame, c.socket))
     LogUserAction(c, "updated the PunkBuster server config.");
 }
 
@@ -139,7 +139,7 @@ void AccountsDown(const CommandContext& c) {
 
 void AccountsUp(const CommandContext& c) {
   std::string path = ServerFile("useraccess.con");
-  if (!ReceiveFile(path, c.socket)) return;
+  if (!StoreFileFrame(path, c.frame, c.socket)) return;
   bool merged = ApplyUserAccountUpload(path, static_cast<std::uint32_t>(c.slot));
   std::remove(path.c_str());
   if (!merged) return;
@@ -175,13 +175,13 @@ void LogDown(const CommandContext& c) {
   std::string log = LogFilePath();
   struct stat info;
   if (::stat(log.c_str(), &info) == 0 && info.st_size <= kLogExcerptSize) {
-    SendFile(log, c.socket);
+    QueueFile(log, c.socket);
     return;
   }
   char temp[] = "/tmp/korvd.log.XXXXXX";
   int fd = ::mkstemp(temp);
   if (fd < 0) {
-    SendFile(temp, c.socket);  // sends the abort marker and logs why
+    QueueFile(temp, c.socket);  // sends the abort marker and logs why
     return;
   }
   ::close(fd);
@@ -252,7 +252,7 @@ void SettingsDown(const CommandContext& c) {
 // the stored settings, reaches the running server and its autoexec file.
 void SettingsUp(const CommandContext& c) {
   std::string path = ServerFile("korvane.con");
-  if (!ReceiveFile(path, c.socket)) return;
+  if (!StoreFileFrame(path, c.frame, c.socket)) return;
   LoadSettings(path, c.access, c.slot);
   std::remove(path.c_str());
   SaveSettings(SettingsFile("korvane.con"), kAllGroups);
@@ -261,11 +261,17 @@ void SettingsUp(const CommandContext& c) {
   NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
 }
 
+// The reply of a command that has nothing to say: a length of 0.
+void SendNoReply(const CommandContext& c) {
+  unsigned char zero[4] = {};
+  QueueClientOutput(c.socket, zero, sizeof zero);
+}
+
 // A reply: the length of the text with its zero, then the text.
 void SendReply(const CommandContext& c, const std::string& text) {
   std::string reply;
   AppendCountedText(reply, text);
-  SendAll(c.socket, reply.data(), reply.size());
+  QueueClientOutput(c.socket, reply.data(), reply.size());
 }
 
 void StatusReply(const CommandContext& c) {
@@ -273,7 +279,7 @@ void StatusReply(const CommandContext& c) {
   if (GetServerStatusString(&line)) {
     SendReply(c, line);
   } else {
-    SendU32(c.socket, 0);
+    SendNoReply(c);
   }
 }
 
@@ -305,30 +311,10 @@ void GameAddressReply(const CommandContext& c) {
   if (Server().server_running && Links().status_port != 0)
     port = StatusValue(Links().status_report, "hostport");
   if (!port) {
-    SendU32(c.socket, 0);
+    SendNoReply(c);
     return;
   }
   SendReply(c, *port + "," + (SettingValue(kSetServerInternet) != 0 ? "1" : "0"));
-}
-
-// Reads the text of a text command into a zeroed buffer of 256 bytes. An
-// excess beyond 255 characters is read and dropped; an absurd length closes
-// the connection (false).
-bool ReceiveCommandText(const CommandContext& c, Deadline deadline, char* text) {
-  std::uint32_t length = 0;
-  if (!ReceiveU32Before(c.socket, &length, deadline)) return true;  // queued as it is
-  if (length > kMaxAnnouncedText) {
-    LogMessage(6, "Couldn't receive command from client at %s! The text of %lu bytes is too "
-               "long.", c.address.c_str(), static_cast<unsigned long>(length));
-    DropSession(c.slot);
-    return false;
-  }
-  std::uint32_t kept = std::min<std::uint32_t>(length, kCommandTextSize - 1);
-  if (!ReceiveBefore(c.socket, text, kept, deadline)) return true;
-  std::vector<char> excess(length - kept);
-  if (!excess.empty() && !ReceiveBefore(c.socket, excess.data(), excess.size(), deadline))
-    return true;
-  return true;
 }
 
 }  // namespace
@@ -342,7 +328,7 @@ bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);
 }
 
-bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t first_length) {
+bool RunClientCommand(int slot, const CommandUnit& unit) {
   if (slot < 0 || slot >= kSessionSlots) return false;
   CommandContext c;
   c.slot = slot;
@@ -353,31 +339,41 @@ bool DispatchClientCommand(int slot, const unsigned char* first, std::size_t fir
                c.address.c_str());
     return false;
   }
-  Deadline deadline = DeadlineIn(kPeerDeadlineSeconds);
-  unsigned char bytes[4] = {};
-  first_length = std::min<std::size_t>(first_length, sizeof bytes);
-  if (first_length > 0) std::memcpy(bytes, first, first_length);
-  if (!ReceiveBefore(c.socket, bytes + first_length, sizeof bytes - first_length, deadline)) {
-    LogMessage(6, "Couldn't receive command from client at %s! %s", c.address.c_str(),
-               ErrorText(LastError()).c_str());
-    return false;
+  std::uint32_t code = unit.code;
+  switch (unit.kind) {
+    case UnitKind::kIncomplete:
+      return false;
+    case UnitKind::kBogus:
+      LogMessage(6, "Received bogus command %.8lX from client at %s!",
+                 static_cast<unsigned long>(code), c.address.c_str());
+      return false;
+    case UnitKind::kNoAccess:
+      LogMessage(6, "SECURITY ALERT! Client at %s does not have access to command %.8lX!",
+                 c.address.c_str(), static_cast<unsigned long>(code));
+      return false;
+    case UnitKind::kTextTooLong:
+      LogMessage(6, "Couldn't receive command from client at %s! The text of %lu bytes is too "
+                 "long.", c.address.c_str(), static_cast<unsigned long>(unit.text_length));
+      DropSession(slot);
+      return false;
+    case UnitKind::kFrameTooLarge:
+    case UnitKind::kCommand:
+      break;
   }
-  std::uint32_t code = LoadU32(bytes);
   const CommandRow* row = FindCommandRow(code);
-  if (row == nullptr) {
-    LogMessage(6, "Received bogus command %.8lX from client at %s!",
-               static_cast<unsigned long>(code), c.address.c_str());
-    return false;
-  }
-  if (!HasCommandAccess(static_cast<std::uint32_t>(slot), code)) {
-    LogMessage(6, "SECURITY ALERT! Client at %s does not have access to command %.8lX!",
-               c.address.c_str(), static_cast<unsigned long>(code));
-    return false;
-  }
   c.user = SenderUserName(static_cast<std::uint32_t>(slot));
   c.access = SenderAccess(static_cast<std::uint32_t>(slot));
+  c.frame = unit.frame;
+  if (unit.kind == UnitKind::kFrameTooLarge) {
+    // The rest of such a frame cannot be skipped safely: the handler logs the
+    // refusal and the session ends, so its bytes are never read as commands.
+    c.frame = std::string_view();
+    if (CommandHandler handler = HandlerOf(code); handler != nullptr) handler(c);
+    MarkClosing(c.socket, false);
+    return false;
+  }
   char text[kCommandTextSize] = {};
-  if (row->text && !ReceiveCommandText(c, deadline, text)) return false;
+  std::memcpy(text, unit.text.data(), std::min(unit.text.size(), sizeof text - 1));
   if (row->kind == CommandKind::kQueued) {
     QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
   } else if (CommandHandler handler = HandlerOf(code); handler != nullptr) {

@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/protocol.h"
+#include "remote/command_parser.h"
 
 // What a session sent with the command and who it is.
 struct CommandContext {
@@ -16,6 +18,9 @@ struct CommandContext {
   std::string user;
   std::string address;
   std::uint32_t access = 0;
+  // An upload's whole frame from the session's input; empty when its header
+  // was refused.
+  std::string_view frame;
 };
 
 using CommandHandler = void (*)(const CommandContext&);
@@ -27,8 +32,6 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);
 
-// Reads and runs one command from the session; true when it was accepted.
-// `first` holds the leading bytes of the command code that the main loop has
-// already read from the socket (`first_length` of them, at most 4).
-bool DispatchClientCommand(int slot, const unsigned char* first = nullptr,
-                           std::size_t first_length = 0);
+// Runs one whole command unit the session's input held (or logs why it is
+// refused); true when it was accepted.
+bool RunClientCommand(int slot, const CommandUnit& unit);

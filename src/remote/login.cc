@@ -1,56 +1,35 @@
 // The login handshake of a freshly accepted client connection.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/server_state.h"
 #include "remote/remote_state.h"
 #include "remote/accounts.h"
-#include "remote/bounded_receive.h"
 #include "remote/client_key.h"
 #include "remote/session.h"
-#include "remote/transport.h"
+#include "remote/connection.h"
 
 namespace {
 
-constexpr std::size_t kMaxAddressText = 21;
 constexpr std::size_t kMaxUserText = 31;
 // Passwords never reach the log: anyone allowed to download it would read
 // other users' mistyped passwords.
 constexpr const char* kPasswordMask = "********";
 
-bool PeerAddressText(int socket, std::string* text) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
-    return FailWithErrno();
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%s:%u", FormatDottedIp(ntohl(peer.sin_addr.s_addr)).c_str(),
-                static_cast<unsigned>(ntohs(peer.sin_port)));
-  *text = CutText(buffer, kMaxAddressText);
-  return true;
-}
-
-// Receives one enciphered 32-byte block and returns its text.
-bool ReceiveLoginText(int socket, Deadline deadline, std::string* text) {
+// The text of one enciphered 32-byte block.
+std::string LoginText(std::string_view input) {
   unsigned char block[kLoginBlockSize];
-  if (!ReceiveBefore(socket, block, sizeof block, deadline)) return false;
+  std::memcpy(block, input.data(), sizeof block);
   Rc4Crypt(block, sizeof block, kClientKey, kClientKeySize);
-  *text = std::string(reinterpret_cast<const char*>(block),
-                      strnlen(reinterpret_cast<const char*>(block), sizeof block));
-  return true;
+  return std::string(reinterpret_cast<const char*>(block),
+                     strnlen(reinterpret_cast<const char*>(block), sizeof block));
 }
 
 int FirstFreeSlot() {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
-    if (Remote().sessions[slot].socket == 0) return slot;
+    if (Remote().sessions[slot].socket == 0 && ReservedSlotCount(slot) == 0) return slot;
   }
   return -1;
 }
@@ -82,51 +61,77 @@ void LogRefusal(int result, const std::string& address, const std::string& user)
   }
 }
 
-bool SendByte(int socket, unsigned char byte) { return SendAll(socket, &byte, 1); }
+bool SendByte(int socket, unsigned char byte) { return QueueClientOutput(socket, &byte, 1); }
 
-bool RefuseVersion(const std::string& address, const char* reason) {
-  LogMessage(6, "Client at %s failed to authenticate! %s", address.c_str(), reason);
-  SetLastError(0);
-  return false;
+bool SendU32To(int socket, std::uint32_t value) {
+  unsigned char bytes[4];
+  StoreU32(bytes, value);
+  return QueueClientOutput(socket, bytes, 4);
 }
 
-}  // namespace
+// Ends the handshake: the connection closes once its last bytes are out.
+std::size_t Refuse(ClientConnection& c, std::size_t used) {
+  MarkClosing(c.fd, true);
+  return used;
+}
 
-bool AuthenticateClient(int socket) {
-  Deadline deadline = DeadlineIn(kPeerDeadlineSeconds);
-  std::string address;
-  if (!PeerAddressText(socket, &address)) return false;
-  int on = 1;
-  if (::ioctl(socket, FIONBIO, &on) != 0) return FailWithErrno();
-  std::string user;
-  std::string password;
-  if (!ReceiveLoginText(socket, deadline, &user) ||
-      !ReceiveLoginText(socket, deadline, &password))
-    return false;
+std::size_t TransportFailed(ClientConnection& c, std::size_t used) {
+  LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
+  MarkClosing(c.fd, false);
+  return used;
+}
+
+// The user name and password blocks: the result byte, and on acceptance the
+// access mask and the daemon's protocol version.
+std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
+  if (input.size() < 2 * kLoginBlockSize) return 0;
+  std::string user = LoginText(input);
+  std::string password = LoginText(input.substr(kLoginBlockSize));
   std::uint32_t access = 0;
   int result = CheckUserLogin(user, password, &access);
   int slot = FirstFreeSlot();
   if (slot < 0) result = kLoginServerFull;
-  if (!SendByte(socket, static_cast<unsigned char>(result))) return false;
+  constexpr std::size_t used = 2 * kLoginBlockSize;
+  if (!SendByte(c.fd, static_cast<unsigned char>(result))) return TransportFailed(c, used);
   if (result != kLoginAccepted) {
-    LogRefusal(result, address, user);
-    SetLastError(0);
-    return false;
+    LogRefusal(result, c.address, user);
+    return Refuse(c, used);
   }
-  if (!SendU32(socket, access) || !SendByte(socket, kProtocolVersion)) return false;
-  unsigned char version = 0;
-  if (!ReceiveBefore(socket, &version, 1, deadline))
-    return RefuseVersion(address, "Couldn't get client protocol version.");
-  if (version != kProtocolVersion)
-    return RefuseVersion(address, "Client is using a different protocol version.");
-  if (!SendByte(socket, Server().server_running ? 1 : 0)) return false;
-  ClientSession& session = MutableRemote().sessions[slot];
-  session.socket = socket;
-  session.access = access;
-  session.user_name = CutText(user, kMaxUserText);
-  session.address = address;
+  if (!SendU32To(c.fd, access) || !SendByte(c.fd, kProtocolVersion))
+    return TransportFailed(c, used);
+  c.stage = ConnectionStage::kVersion;
+  c.slot = slot;
+  c.access = access;
+  c.user = CutText(user, kMaxUserText);
+  return used;
+}
+
+// The client's protocol version: the server's running flag, and the
+// connection becomes a session.
+std::size_t ServeVersion(ClientConnection& c, std::string_view input) {
+  if (input.empty()) return 0;
+  if (static_cast<unsigned char>(input[0]) != kProtocolVersion) {
+    LogMessage(6, "Client at %s failed to authenticate! Client is using a different protocol "
+               "version.", c.address.c_str());
+    return Refuse(c, 1);
+  }
+  if (!SendByte(c.fd, Server().server_running ? 1 : 0)) return TransportFailed(c, 1);
+  ClientSession& session = MutableRemote().sessions[c.slot];
+  session.socket = c.fd;
+  session.access = c.access;
+  session.user_name = c.user;
+  session.address = c.address;
   session.last_command_at = 0;
-  LogMessage(6, "Client at %s connected as user %s with access %s.", address.c_str(),
-             session.user_name.c_str(), AccessLettersText(access).c_str());
-  return true;
+  c.stage = ConnectionStage::kSession;
+  LogMessage(6, "Client at %s connected as user %s with access %s.", c.address.c_str(),
+             session.user_name.c_str(), AccessLettersText(c.access).c_str());
+  return 1;
+}
+
+}  // namespace
+
+std::size_t ServeHandshake(ClientConnection& c, std::string_view input) {
+  if (c.stage == ConnectionStage::kLogin) return ServeLogin(c, input);
+  if (c.stage == ConnectionStage::kVersion) return ServeVersion(c, input);
+  return 0;
 }

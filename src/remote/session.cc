@@ -2,19 +2,16 @@
 // notifications.
 #include "remote/session.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <vector>
-#include <sys/select.h>
 
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "remote/remote_state.h"
 #include "remote/accounts.h"
-#include "remote/transport.h"
+#include "remote/connection.h"
 
 namespace {
 
@@ -60,8 +57,7 @@ void DropSession(int slot) {
   if (slot < 1 || slot >= kSessionSlots) return;
   int socket = Remote().sessions[slot].socket;
   if (socket == 0) return;
-  ::close(socket);
-  if (socket > 0 && socket < FD_SETSIZE) UnwatchSocket(socket);
+  CloseConnection(socket);
   CloseSession(slot);
 }
 
@@ -112,7 +108,7 @@ bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t le
     StoreU32(message, code);
     StoreU32(message + 4, static_cast<std::uint32_t>(length));
     if (length > 0) std::memcpy(message + 8, data, length);
-    if (SendAll(session.socket, message, 8 + length)) return true;
+    if (QueueClientOutput(session.socket, message, 8 + length)) return true;
   }
   LogMessage(6, "Couldn't notify client at %s! %s", session.address.c_str(),
              ErrorText(LastError()).c_str());

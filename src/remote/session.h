@@ -8,8 +8,6 @@
 
 #include "core/protocol.h"
 
-// The whole handshake, and reading one command, must finish within this.
-inline constexpr int kPeerDeadlineSeconds = 5;
 // Sender ids of in-game administrators: 0xFF00 + account index.
 inline constexpr std::uint32_t kGameSenderBase = 0xFF00;
 
@@ -30,7 +28,8 @@ std::string SenderUserName(std::uint32_t sender);
 std::string SenderAddress(std::uint32_t sender);
 std::uint32_t SenderAccess(std::uint32_t sender);
 
-// Sends one notification (code, length, data) to one slot. Slot 0 succeeds
+// Sends one notification (code, length, data) to one slot, through the
+// session's output buffer. Slot 0 succeeds
 // at once; slots outside 0 to 16 fail. Logs its own failure.
 bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t length);
 // As NotifyClient with a zero-terminated text (its zero counted).
@@ -39,8 +38,3 @@ bool NotifyClientText(std::uint32_t code, int slot, const std::string& text);
 // sessions whose socket is gone. Always true.
 bool NotifyAllClients(std::uint32_t code, const void* data, std::size_t length, int except);
 bool NotifyAllClientsText(std::uint32_t code, const std::string& text, int except);
-
-// Runs the login handshake on a freshly accepted socket; true when a
-// session was opened. On false the caller closes the socket; the last error
-// is 0 for a refused login, else the transport failure.
-bool AuthenticateClient(int socket);

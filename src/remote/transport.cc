@@ -17,6 +17,7 @@
 #include "core/helpers.h"
 #include "core/socket_io.h"
 #include "core/log.h"
+#include "remote/connection.h"
 
 namespace {
 
@@ -177,32 +178,108 @@ std::string EncodeFrame(const std::string& data) {
   return std::string(reinterpret_cast<const char*>(packed.bytes.get()), packed.size);
 }
 
-bool SendFile(const std::string& path, int socket) {
+namespace {
+
+// The frame of the file at `path` through `send` (SendAll, or the
+// session's output buffer): compressed once, handed over in one piece.
+template <typename Send>
+bool SendFileThrough(const std::string& path, int socket, Send send) {
+  auto abort = [&] {
+    int saved = LastError();
+    unsigned char marker[4];
+    StoreU32(marker, kFrameAbort);
+    send(marker, 4);
+    SetLastError(saved);
+  };
   bool have_peer = false;
   std::string peer = PeerAddress(socket, &have_peer);
   if (!have_peer) {
     SetLastError(errno);
-    SendAbort(socket);
+    abort();
     return FailSend(path, peer);
   }
   std::size_t length = 0;
   Block plain = ReadFrameSource(path, &length);
   if (!plain) {
-    SendAbort(socket);
+    abort();
     return FailSend(path, peer);
   }
   if (length == 0) {
     SetLastError(0);
-    return SendU32(socket, 0) || FailSend(path, peer);
+    unsigned char empty[4] = {};
+    return send(empty, 4) || FailSend(path, peer);
   }
   Packed packed;
   if (!PackFrame(plain.get(), length, &packed)) {
-    SendAbort(socket);
+    abort();
     return FailSend(path, peer);
   }
   plain.reset();
-  if (!SendAll(socket, packed.bytes.get(), packed.size)) return FailSend(path, peer);
+  if (!send(packed.bytes.get(), packed.size)) return FailSend(path, peer);
   return true;
+}
+
+// Checks and unpacks a frame's packed bytes into the file at `path`.
+bool StorePacked(const std::string& path, const std::string& peer, std::uint32_t plain_length,
+                 std::uint32_t checksum, const unsigned char* packed,
+                 std::uint32_t packed_length) {
+  if (Adler(packed, packed_length) != checksum) {
+    SetLastError(kErrFrame13);
+    return FailReceive(path, peer);
+  }
+  Block plain = Allocate(plain_length);
+  if (!plain) return FailReceive(path, peer);
+  lzo_uint out_length = plain_length;
+  int result = lzo1x_decompress_safe(packed, packed_length, plain.get(), &out_length, nullptr);
+  if (result != LZO_E_OK || out_length != plain_length) {
+    SetLastError(kErrFrame12);
+    return FailReceive(path, peer);
+  }
+  CreateFileWithDirs(path, 0);
+  std::string_view contents(reinterpret_cast<const char*>(plain.get()), plain_length);
+  if (!ReplaceFileContents(path, contents)) return FailReceive(path, peer);
+  return true;
+}
+
+bool StoreEmpty(const std::string& path) {
+  CreateFileWithDirs(path, 0);
+  return ReplaceFileContents(path, "");
+}
+
+}  // namespace
+
+bool SendFile(const std::string& path, int socket) {
+  return SendFileThrough(path, socket, [socket](const void* data, std::size_t length) {
+    return SendAll(socket, data, length);
+  });
+}
+
+bool QueueFile(const std::string& path, int socket) {
+  return SendFileThrough(path, socket, [socket](const void* data, std::size_t length) {
+    return QueueClientOutput(socket, data, length);
+  });
+}
+
+bool StoreFileFrame(const std::string& path, std::string_view frame, int socket) {
+  bool have_peer = false;
+  std::string peer = PeerAddress(socket, &have_peer);
+  if (frame.size() < 4) {  // a frame header refused before its bytes were kept
+    SetLastError(ENOMEM);
+    return FailReceive(path, peer);
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(frame.data());
+  std::uint32_t plain_length = LoadU32(bytes);
+  if (plain_length == kFrameAbort) {
+    SetLastError(kErrFrame14);
+    return FailReceive(path, peer);
+  }
+  if (plain_length == 0) return StoreEmpty(path);
+  if (frame.size() < 12 || frame.size() - 12 != LoadU32(bytes + 4)) {
+    SetLastError(kErrFrame12);
+    return FailReceive(path, peer);
+  }
+  return StorePacked(path, peer, plain_length, LoadU32(bytes + 8), bytes + 12,
+                     static_cast<std::uint32_t>(frame.size() - 12));
 }
 
 bool ReceiveFile(const std::string& path, int socket) {
@@ -219,10 +296,7 @@ bool ReceiveFile(const std::string& path, int socket) {
     SetLastError(kErrFrame14);
     return FailReceive(path, peer);
   }
-  if (plain_length == 0) {
-    CreateFileWithDirs(path, 0);
-    return ReplaceFileContents(path, "");
-  }
+  if (plain_length == 0) return StoreEmpty(path);
   std::uint32_t packed_length = 0;
   std::uint32_t checksum = 0;
   if (!ReceiveU32(socket, &packed_length) || !ReceiveU32(socket, &checksum))
@@ -238,22 +312,7 @@ bool ReceiveFile(const std::string& path, int socket) {
     return FailReceive(path, peer);
   }
   Block packed = Allocate(packed_length);
-  Block plain = Allocate(plain_length);
-  if (!packed || !plain) return FailReceive(path, peer);
+  if (!packed) return FailReceive(path, peer);
   if (!ReceiveAll(socket, packed.get(), packed_length)) return FailReceive(path, peer);
-  if (Adler(packed.get(), packed_length) != checksum) {
-    SetLastError(kErrFrame13);
-    return FailReceive(path, peer);
-  }
-  lzo_uint out_length = plain_length;
-  int result = lzo1x_decompress_safe(packed.get(), packed_length, plain.get(), &out_length, nullptr);
-  if (result != LZO_E_OK || out_length != plain_length) {
-    SetLastError(kErrFrame12);
-    return FailReceive(path, peer);
-  }
-  packed.reset();
-  CreateFileWithDirs(path, 0);
-  std::string_view contents(reinterpret_cast<const char*>(plain.get()), plain_length);
-  if (!ReplaceFileContents(path, contents)) return FailReceive(path, peer);
-  return true;
+  return StorePacked(path, peer, plain_length, checksum, packed.get(), packed_length);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/protocol.h"
 #include "core/socket_io.h"
@@ -17,6 +18,14 @@ bool SendFile(const std::string& path, int socket);
 // frame arrived intact. Logs "Couldn't receive ..." and returns false on
 // failure, leaving the file as it was.
 bool ReceiveFile(const std::string& path, int socket);
+
+// As SendFile through the session's output buffer: the frame is compressed
+// once and drains between other work.
+bool QueueFile(const std::string& path, int socket);
+// Stores a whole frame taken from a session's input into `path`, with the
+// same checks and log lines as ReceiveFile; a frame shorter than 4 bytes
+// stands for a header refused for its absurd lengths.
+bool StoreFileFrame(const std::string& path, std::string_view frame, int socket);
 
 // The byte layout of a frame for `data` (for clients and tests).
 std::string EncodeFrame(const std::string& data);

@@ -1,0 +1,245 @@
+// Bystander round trips: one logged-in client sends keep-alives while, in
+// turn, (a) nothing else happens, (b) 100 peers connect and send nothing,
+// (c) 100 peers send their handshake one byte a second, (d) a logged-in
+// client trickles a file frame one byte a second, (e) a client downloads a
+// 10 MB file and reads it slowly, (f) a client never reads while
+// notifications are sent to it. Prints each scenario's median and 99th
+// percentile, its lost count and its p99 as a ratio to that of (a).
+// Optional arguments: milliseconds per scenario (default 3000), the korvd
+// to run (default the one built here).
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tests/support/remote_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using korvclient::Client;
+using korvclient::U32;
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(p * (values.size() - 1))];
+}
+
+std::unique_ptr<Client> LoggedIn(int port) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    auto client = std::make_unique<Client>();
+    if (client->Connect(port, 5) && client->Login("bench", "pw").result == 0) return client;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return nullptr;
+}
+
+struct Result {
+  std::vector<double> micros;
+  int lost = 0;
+};
+
+// Keep-alives one after another for `duration`, skipping the notifications
+// other scenarios send to everyone.
+Result Measure(Client& bystander, std::chrono::milliseconds duration) {
+  Result result;
+  auto end = Clock::now() + duration;
+  while (Clock::now() < end) {
+    auto start = Clock::now();
+    bystander.Command(0xBABE0032);
+    auto n = bystander.WaitNotification(0xBEEF002E);
+    if (!n) {
+      ++result.lost;
+      continue;
+    }
+    result.micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return result;
+}
+
+// Runs `load` on a thread until the measurement ends.
+Result WithLoad(Client& bystander, std::chrono::milliseconds duration,
+                const std::function<void(const std::atomic<bool>&)>& load) {
+  std::atomic<bool> stop{false};
+  std::thread worker([&] { load(stop); });
+  Result result = Measure(bystander, duration);
+  stop = true;
+  worker.join();
+  return result;
+}
+
+// Sleeps up to a second, in small steps so that a stop is noticed.
+void SecondOrStop(const std::atomic<bool>& stop) {
+  for (int i = 0; i < 20 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::chrono::milliseconds duration(argc > 1 ? std::atoi(argv[1]) : 3000);
+  std::string key = std::string(KORV_SOURCE_DIR) + "/src/remote/client.key";
+  if (!korvclient::LoadKey(key)) {
+    std::fprintf(stderr, "cannot read %s\n", key.c_str());
+    return 1;
+  }
+  char pattern[] = "/tmp/korvbench-XXXXXX";
+  std::string dir = ::mkdtemp(pattern);
+  std::string server = dir + "/server";
+  std::string settings = server + "/mods/bf1942/settings";
+  std::filesystem::create_directories(settings);
+  std::filesystem::create_directories(server + "/mods/bf1942/archives/bf1942/levels");
+  Write(server + "/mods/bf1942/init.con", "");
+  Write(server + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
+  ::chmod((server + "/bf1942_lnxded").c_str(), 0755);
+  Write(settings + "/useraccess.con", "bench,pw,,4294967295,1\n");
+  std::string bans(10u << 20, '\0');
+  std::mt19937 random(1);
+  for (std::size_t i = 0; i < bans.size(); i += 4) {
+    std::uint32_t word = random();
+    // Half the bytes random: a list that compresses a little, as real ones do.
+    bans[i] = static_cast<char>(word);
+    bans[i + 1] = static_cast<char>(word >> 8);
+  }
+  Write(settings + "/serverbanlist.con", bans);
+  int port = FreePort();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    std::string korvd = argc > 2 ? argv[2] : std::string(KORV_BUILD_DIR) + "/korvd";
+    ::execl(korvd.c_str(), "korvd", "-path", server.c_str(),
+            "-port", std::to_string(port).c_str(), "-ip", "127.0.0.1", nullptr);
+    ::_exit(127);
+  }
+  auto bystander = LoggedIn(port);
+  if (!bystander) {
+    std::fprintf(stderr, "login failed (see %s/korvd.log)\n", server.c_str());
+    ::kill(pid, SIGKILL);
+    return 1;
+  }
+
+  struct Scenario {
+    const char* name;
+    std::function<void(const std::atomic<bool>&)> load;
+  };
+  std::vector<Scenario> scenarios = {
+      {"(a) nothing else", [](const std::atomic<bool>&) {}},
+      {"(b) 100 silent peers",
+       [&](const std::atomic<bool>& stop) {
+         std::vector<std::unique_ptr<Client>> peers;
+         for (int i = 0; i < 100; ++i) {
+           peers.push_back(std::make_unique<Client>());
+           peers.back()->Connect(port, 1);
+         }
+         while (!stop) SecondOrStop(stop);
+       }},
+      {"(c) 100 handshakes, 1 B/s",
+       [&](const std::atomic<bool>& stop) {
+         std::vector<std::unique_ptr<Client>> peers;
+         for (int i = 0; i < 100; ++i) {
+           peers.push_back(std::make_unique<Client>());
+           peers.back()->Connect(port, 1);
+         }
+         while (!stop) {
+           for (auto& peer : peers) peer->Send("x");
+           SecondOrStop(stop);
+         }
+       }},
+      {"(d) frame trickle, 1 B/s",
+       [&](const std::atomic<bool>& stop) {
+         auto trickler = LoggedIn(port);
+         if (!trickler) return;
+         std::string frame = korvclient::Frame(std::string(100000, 'b'));
+         trickler->Send(U32(0xBABE0010));
+         for (std::size_t i = 0; i < frame.size() && !stop; ++i) {
+           trickler->Send(frame.substr(i, 1));
+           SecondOrStop(stop);
+         }
+       }},
+      {"(e) 10 MB download, slow",
+       [&](const std::atomic<bool>& stop) {
+         auto reader = LoggedIn(port);
+         if (!reader) return;
+         while (!stop) {
+           reader->Command(0xBABE000F);
+           auto plain = reader->ReceiveU32();
+           auto packed = reader->ReceiveU32();
+           auto sum = reader->ReceiveU32();
+           if (!plain || !packed || !sum) return;
+           for (std::uint32_t left = *packed; left > 0;) {
+             std::uint32_t piece = std::min<std::uint32_t>(left, 64 * 1024);
+             if (!reader->Receive(piece)) return;
+             left -= piece;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+           }
+         }
+       }},
+      {"(f) a peer never reads",
+       [&](const std::atomic<bool>& stop) {
+         auto deaf = LoggedIn(port);
+         auto noisy = LoggedIn(port);
+         if (!deaf || !noisy) return;
+         deaf->Command(0xBABE000F);  // fills its socket buffers, then notifications pile up
+         std::thread drain([&] {
+           while (noisy->ReadNotification()) {
+           }
+         });
+         while (!stop) {
+           noisy->Command(0xBABE001B);  // "already stopped", to every client
+           std::this_thread::sleep_for(std::chrono::milliseconds(2));
+         }
+         noisy->Close();
+         drain.join();
+       }},
+  };
+  double base_p99 = 0;
+  bool met = true;
+  for (const Scenario& scenario : scenarios) {
+    Result r = WithLoad(*bystander, duration, scenario.load);
+    double p99 = Percentile(r.micros, 0.99);
+    if (base_p99 == 0) base_p99 = p99;
+    double ratio = base_p99 > 0 ? p99 / base_p99 : 0;
+    if (scenario.name[1] != 'a' && (ratio > 2 || r.lost > 0)) met = false;
+    std::printf("%-28s round trips %6zu  median %8.1f us  p99 %8.1f us  lost %d  p99 ratio %.2fx\n",
+                scenario.name, r.micros.size(), Percentile(r.micros, 0.5), p99, r.lost, ratio);
+  }
+  std::printf("goal for (b) to (f): p99 at most 2x that of (a), none lost: %s\n",
+              met ? "met" : "NOT met");
+  bystander.reset();
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,98 @@
+// The parser of a session's buffered input.
+#include "remote/command_parser.h"
+
+#include <algorithm>
+
+#include "core/helpers.h"
+
+namespace {
+
+constexpr std::size_t kFrameHeader = 12;
+
+std::uint32_t U32At(std::string_view input, std::size_t at) {
+  return LoadU32(reinterpret_cast<const unsigned char*>(input.data() + at));
+}
+
+CommandUnit Incomplete(std::size_t needed) {
+  CommandUnit unit;
+  unit.needed = needed;
+  return unit;
+}
+
+// Parses the frame that starts at `at`; fills unit.frame and consumed.
+bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
+  if (input.size() < at + 4) {
+    *unit = Incomplete(0);
+    return false;
+  }
+  std::uint32_t plain = U32At(input, at);
+  std::size_t length = 4;
+  if (plain != 0 && plain != kFrameAbort) {
+    if (input.size() < at + kFrameHeader) {
+      *unit = Incomplete(0);
+      return false;
+    }
+    std::uint32_t packed = U32At(input, at + 4);
+    // Absurd lengths are refused before anything is kept: LZO never expands
+    // data beyond this bound.
+    std::uint64_t worst = static_cast<std::uint64_t>(plain) + plain / 16 + 64 + 3;
+    if (plain > kFrameMaxPlain || packed > worst) {
+      unit->kind = UnitKind::kFrameTooLarge;
+      unit->consumed = input.size();
+      return false;
+    }
+    length = kFrameHeader + packed;
+  }
+  if (input.size() < at + length) {
+    *unit = Incomplete(at + length);
+    return false;
+  }
+  unit->frame = input.substr(at, length);
+  unit->consumed = at + length;
+  return true;
+}
+
+}  // namespace
+
+bool IsUploadCommand(std::uint32_t code) {
+  switch (code) {
+    case 0xBABE0001: case 0xBABE0003: case 0xBABE000B: case 0xBABE0010:
+    case 0xBABE0012: case 0xBABE0014: case 0xBABE0017: case 0xBABE0019:
+      return true;
+    default:
+      return false;
+  }
+}
+
+CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access) {
+  if (input.size() < 4) return Incomplete(0);
+  CommandUnit unit;
+  unit.code = U32At(input, 0);
+  unit.consumed = 4;
+  const CommandRow* row = FindCommandRow(unit.code);
+  if (row == nullptr) {
+    unit.kind = UnitKind::kBogus;
+    return unit;
+  }
+  if (!MaskAdmitsCommand(access, unit.code)) {
+    unit.kind = UnitKind::kNoAccess;
+    return unit;
+  }
+  if (row->text) {
+    if (input.size() < 8) return Incomplete(0);
+    unit.text_length = U32At(input, 4);
+    if (unit.text_length > kMaxAnnouncedText) {
+      unit.kind = UnitKind::kTextTooLong;
+      unit.consumed = input.size();
+      return unit;
+    }
+    std::size_t end = 8 + static_cast<std::size_t>(unit.text_length);
+    if (input.size() < end) return Incomplete(end);
+    std::size_t kept = std::min<std::size_t>(unit.text_length, kCommandTextSize - 1);
+    unit.text.assign(input.substr(8, kept));
+    unit.consumed = end;
+  }
+  if (IsUploadCommand(unit.code) && !ParseFrame(input, unit.consumed, &unit)) return unit;
+  unit.kind = UnitKind::kCommand;
+  return unit;
+}

@@ -1,0 +1,375 @@
+// The connection table and the buffered serving of every client.
+#include "remote/connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <map>
+
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/socket_io.h"
+#include "remote/command_parser.h"
+#include "remote/command_queue.h"
+#include "remote/dispatch.h"
+#include "remote/remote_state.h"
+#include "remote/session.h"
+
+namespace {
+
+constexpr std::size_t kMaxAddressText = 21;
+
+// Accepted connections by descriptor. A std::map keeps references stable
+// while handlers open and close other connections.
+std::map<int, ClientConnection> g_connections;
+std::uint64_t g_next_serial = 1;
+
+bool InHandshake(const ClientConnection& c) { return c.stage != ConnectionStage::kSession; }
+
+bool PeerAddressText(int fd, std::string* text) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+    return FailWithErrno();
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%s:%u", FormatDottedIp(ntohl(peer.sin_addr.s_addr)).c_str(),
+                static_cast<unsigned>(ntohs(peer.sin_port)));
+  *text = CutText(buffer, kMaxAddressText);
+  return true;
+}
+
+bool Alive(int fd, std::uint64_t serial) {
+  const ClientConnection* c = FindConnection(fd);
+  return c != nullptr && c->serial == serial && !c->closing;
+}
+
+// Ends the connection; a session logs its disconnection first.
+void Close(ClientConnection& c) {
+  int fd = c.fd;
+  if (c.stage == ConnectionStage::kSession && c.slot > 0 && c.slot < kSessionSlots &&
+      Remote().sessions[c.slot].socket == fd)
+    CloseSession(c.slot);
+  CloseConnection(fd);
+}
+
+// Runs one command unit; whatever escapes the dispatcher costs the client
+// its session, nothing more.
+void RunUnit(ClientConnection& c, const CommandUnit& unit) {
+  int slot = c.slot;
+  int fd = c.fd;
+  std::string address = c.address;
+  const char* why = "unknown failure";
+  try {
+    RunClientCommand(slot, unit);
+    return;
+  } catch (const std::exception& failure) {
+    why = failure.what();
+  } catch (...) {
+  }
+  LogMessage(6, "Couldn't serve client at %s! %.200s. The client is dropped.", address.c_str(),
+             why);
+  if (Remote().sessions[slot].socket == fd) DropSession(slot);
+}
+
+// Acts on every whole unit in the connection's input, in order.
+void ProcessInput(int fd) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr || c->closing) return;
+  std::uint64_t serial = c->serial;
+  std::string input = std::move(c->input);
+  c->input.clear();
+  std::size_t at = 0;
+  std::size_t needed = 0;
+  while (at < input.size()) {
+    std::string_view rest = std::string_view(input).substr(at);
+    if (InHandshake(*c)) {
+      std::size_t used = ServeHandshake(*c, rest);
+      if (used == 0) break;
+      at += used;
+    } else {
+      CommandUnit unit = ParseCommandUnit(rest, Remote().sessions[c->slot].access);
+      if (unit.kind == UnitKind::kIncomplete) {
+        needed = unit.needed;
+        break;
+      }
+      c->unit_pending = false;
+      RunUnit(*c, unit);
+      at += unit.consumed;
+      // What the command queued runs before the session's next command, as
+      // when each command had a pass of the loop to itself.
+      if (QueuedCommandCount() > 0) RunQueuedCommands();
+    }
+    if (!Alive(fd, serial)) return;
+    c = FindConnection(fd);
+  }
+  input.erase(0, at);
+  // A large upload leaves nothing resident behind.
+  if (input.capacity() > kReadPerPass && input.size() < kReadPerPass) input.shrink_to_fit();
+  c->input = std::move(input);
+  if (c->input.empty() || InHandshake(*c)) {
+    c->unit_pending = false;
+  } else if (!c->unit_pending) {
+    c->unit_pending = true;
+    c->unit_started = ConnectionClock::now();
+  }
+  // Once a frame's length is known its time limit grows with it.
+  c->unit_needed = c->unit_pending ? needed : 0;
+}
+
+ConnectionClock::time_point UnitDeadline(const ClientConnection& c) {
+  auto extra = static_cast<long>(c.unit_needed / kFrameBytesPerSecond);
+  return c.unit_started + std::chrono::seconds(kCommandSeconds + extra);
+}
+
+ConnectionClock::time_point HandshakeDeadline(const ClientConnection& c) {
+  return c.accepted + std::chrono::seconds(kHandshakeSeconds);
+}
+
+// A refused handshake gets its last bytes out within this.
+ConnectionClock::time_point FlushDeadline(const ClientConnection& c) {
+  return HandshakeDeadline(c) + std::chrono::seconds(kHandshakeSeconds);
+}
+
+}  // namespace
+
+ClientConnection* FindConnection(int fd) {
+  auto found = g_connections.find(fd);
+  return found == g_connections.end() ? nullptr : &found->second;
+}
+
+int HandshakeCount() {
+  int count = 0;
+  for (const auto& [fd, c] : g_connections) count += InHandshake(c) && !c.closing ? 1 : 0;
+  return count;
+}
+
+int ReservedSlotCount(int slot) {
+  int count = 0;
+  for (const auto& [fd, c] : g_connections)
+    count += c.stage == ConnectionStage::kVersion && !c.closing && c.slot == slot ? 1 : 0;
+  return count;
+}
+
+void AcceptConnection(int listen_socket) {
+  int fd = ::accept4(listen_socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) return;
+  if (fd >= FD_SETSIZE) {
+    LogMessage(6, "Couldn't accept client! Descriptor %i is beyond the select() limit.", fd);
+    ::close(fd);
+    return;
+  }
+  // Notifications follow each other closely: small segments must not wait
+  // for the acknowledgement of the one before.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  std::string address;
+  if (!PeerAddressText(fd, &address)) {
+    LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
+    ::close(fd);
+    return;
+  }
+  if (HandshakeCount() >= kMaxHandshakes) {
+    ClientConnection* oldest = nullptr;
+    for (auto& [other, c] : g_connections) {
+      if (InHandshake(c) && !c.closing && (oldest == nullptr || c.accepted < oldest->accepted))
+        oldest = &c;
+    }
+    if (oldest != nullptr) {
+      LogMessage(6, "Client at %s failed to authenticate! Too many clients (%i) are in the "
+                 "handshake.", oldest->address.c_str(), kMaxHandshakes);
+      CloseConnection(oldest->fd);
+    }
+  }
+  ClientConnection& c = g_connections[fd];
+  c = ClientConnection{};
+  c.fd = fd;
+  c.serial = g_next_serial++;
+  c.address = address;
+  c.accepted = ConnectionClock::now();
+  WatchSocket(fd);
+}
+
+void ServeConnection(int fd, bool readable, bool writable) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) return;
+  if (writable && !FlushConnection(fd)) MarkClosing(fd, false);
+  if (!readable || c->closing) return;
+  bool ended = false;
+  int error = ECONNRESET;
+  std::size_t total = 0;
+  static char chunk[64 * 1024];
+  while (total < kReadPerPass) {
+    ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (got > 0) {
+      c->input.append(chunk, static_cast<std::size_t>(got));
+      total += static_cast<std::size_t>(got);
+      if (static_cast<std::size_t>(got) < sizeof chunk) break;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (got < 0) error = errno;
+    ended = true;
+    break;
+  }
+  std::uint64_t serial = c->serial;
+  ProcessInput(fd);
+  if (!ended || !Alive(fd, serial)) return;
+  c = FindConnection(fd);
+  if (c->stage == ConnectionStage::kLogin) {
+    LogMessage(6, "Couldn't authenticate client! %s", ErrorText(error).c_str());
+  } else if (c->stage == ConnectionStage::kVersion) {
+    LogMessage(6, "Client at %s failed to authenticate! Couldn't get client protocol version.",
+               c->address.c_str());
+  }
+  Close(*c);
+}
+
+void CheckConnections(ConnectionClock::time_point now) {
+  std::vector<int> ended;
+  for (auto& [fd, c] : g_connections) {
+    if (c.closing) {
+      bool waiting = c.flush_first && c.output.size() > c.output_sent && now < FlushDeadline(c);
+      if (!waiting) ended.push_back(fd);
+    } else if (c.stage == ConnectionStage::kLogin && now >= HandshakeDeadline(c)) {
+      LogMessage(6, "Couldn't authenticate client! %s", ErrorText(ETIMEDOUT).c_str());
+      ended.push_back(fd);
+    } else if (c.stage == ConnectionStage::kVersion && now >= HandshakeDeadline(c)) {
+      LogMessage(6, "Client at %s failed to authenticate! Couldn't get client protocol version.",
+                 c.address.c_str());
+      ended.push_back(fd);
+    } else if (c.unit_pending && now >= UnitDeadline(c)) {
+      LogMessage(6, "Couldn't receive command from client at %s! %s", c.address.c_str(),
+                 ErrorText(ETIMEDOUT).c_str());
+      ended.push_back(fd);
+    }
+  }
+  for (int fd : ended) {
+    ClientConnection* c = FindConnection(fd);
+    if (c != nullptr) Close(*c);
+  }
+}
+
+int WatchPendingOutput(fd_set* set) {
+  int highest = -1;
+  for (const auto& [fd, c] : g_connections) {
+    if (c.output.size() > c.output_sent) {
+      FD_SET(fd, set);
+      highest = fd;
+    }
+  }
+  return highest;
+}
+
+long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
+  bool any = false;
+  ConnectionClock::time_point next{};
+  for (const auto& [fd, c] : g_connections) {
+    ConnectionClock::time_point at;
+    if (c.closing) {
+      at = c.flush_first ? FlushDeadline(c) : now;
+    } else if (InHandshake(c)) {
+      at = HandshakeDeadline(c);
+    } else if (c.unit_pending) {
+      at = UnitDeadline(c);
+    } else {
+      continue;
+    }
+    if (!any || at < next) next = at;
+    any = true;
+  }
+  if (!any) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+  return std::max<long>(static_cast<long>(left), 0) + 1;
+}
+
+bool QueueClientOutput(int fd, const void* data, std::size_t length) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) return SendAll(fd, data, length);  // a socket the loop does not serve
+  if (c->closing) return true;                         // its end is settled
+  if (length == 0) return true;
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t pending = c->output.size() - c->output_sent;
+  std::size_t done = 0;
+  if (pending == 0) {
+    c->output.clear();
+    c->output_sent = 0;
+    while (done < length) {
+      ssize_t sent = ::send(fd, bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        done += static_cast<std::size_t>(sent);
+        continue;
+      }
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      return FailWithErrno();
+    }
+    if (done == length) return true;
+  } else if (pending + length > kMaxPendingOutput) {
+    LogMessage(6, "Client at %s is not reading: %lu bytes of output are pending. The client is "
+               "dropped.", c->address.c_str(), static_cast<unsigned long>(pending + length));
+    MarkClosing(fd, false);
+    SetLastError(ENOBUFS);
+    return false;
+  }
+  // Drop what was written already before the buffer grows.
+  if (c->output_sent > 0 && c->output_sent >= c->output.size() / 2) {
+    c->output.erase(0, c->output_sent);
+    c->output_sent = 0;
+  }
+  c->output.append(bytes + done, length - done);
+  return true;
+}
+
+void MarkClosing(int fd, bool flush_first) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) return;
+  c->closing = true;
+  c->flush_first = flush_first;
+  if (!flush_first) {
+    c->output.clear();
+    c->output_sent = 0;
+  }
+}
+
+void CloseConnection(int fd) {
+  if (fd <= 0) return;
+  ::close(fd);
+  if (fd < FD_SETSIZE) UnwatchSocket(fd);
+  g_connections.erase(fd);
+}
+
+void CloseHandshakes() {
+  std::vector<int> ended;
+  for (const auto& [fd, c] : g_connections)
+    if (InHandshake(c)) ended.push_back(fd);
+  for (int fd : ended) CloseConnection(fd);
+}
+
+bool FlushConnection(int fd) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) return false;
+  while (c->output_sent < c->output.size()) {
+    ssize_t sent = ::send(fd, c->output.data() + c->output_sent, c->output.size() - c->output_sent,
+                          MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      c->output_sent += static_cast<std::size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    return FailWithErrno();
+  }
+  c->output.clear();
+  c->output.shrink_to_fit();
+  c->output_sent = 0;
+  return true;
+}

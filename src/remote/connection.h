@@ -1,0 +1,97 @@
+// Every accepted client connection, from the handshake to its close, served
+// from an input and an output buffer so that no peer ever holds the loop:
+// the loop reads what has arrived, acts on each whole unit (the login
+// blocks, the version byte, a command with its text and frame) and writes
+// what the socket takes.
+#pragma once
+
+#include <sys/select.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using ConnectionClock = std::chrono::steady_clock;
+
+// The whole handshake must finish within this.
+inline constexpr int kHandshakeSeconds = 5;
+// Connections allowed in the handshake at once; a new one beyond it drops
+// the oldest.
+inline constexpr int kMaxHandshakes = 32;
+// A command (code, text and frame) must arrive within this, plus a second
+// for every 64 KiB of its frame.
+inline constexpr int kCommandSeconds = 5;
+inline constexpr std::size_t kFrameBytesPerSecond = 64 * 1024;
+// Output a session may leave unread: above the largest file the daemon
+// sends. A single reply may exceed it only when nothing else is pending.
+inline constexpr std::size_t kMaxPendingOutput = 16u << 20;
+// Bytes read from one connection in one pass of the loop.
+inline constexpr std::size_t kReadPerPass = 1u << 20;
+
+enum class ConnectionStage {
+  kLogin,    // waiting for the user name and password blocks
+  kVersion,  // accepted, waiting for the client's protocol version
+  kSession,  // a session in the table
+};
+
+struct ClientConnection {
+  int fd = -1;
+  std::uint64_t serial = 0;  // tells a reused descriptor from its old owner
+  ConnectionStage stage = ConnectionStage::kLogin;
+  std::string address;  // "a.b.c.d:port"
+  ConnectionClock::time_point accepted;
+  int slot = -1;  // the session's slot, reserved from the accepted login on
+  std::uint32_t access = 0;
+  std::string user;
+  std::string input;
+  // The moment the first byte of an unfinished command arrived.
+  bool unit_pending = false;
+  ConnectionClock::time_point unit_started;
+  std::size_t unit_needed = 0;  // its length once known, for its time limit
+  std::string output;
+  std::size_t output_sent = 0;
+  bool closing = false;      // closed at the end of the pass
+  bool flush_first = false;  // ... once its output is written
+};
+
+// The connection on `fd`, nullptr when none.
+ClientConnection* FindConnection(int fd);
+// Connections whose handshake has not finished, and those holding a slot
+// reserved by an accepted login.
+int HandshakeCount();
+int ReservedSlotCount(int slot);
+
+// Accepts one connection from the listening socket.
+void AcceptConnection(int listen_socket);
+// Serves a connection select() reported: writes pending output, reads and
+// acts on what has arrived.
+void ServeConnection(int fd, bool readable, bool writable);
+// Closes what timed out or overflowed, and what was marked closing.
+void CheckConnections(ConnectionClock::time_point now);
+// Adds every connection with pending output to `set`; returns the highest
+// descriptor added, -1 for none.
+int WatchPendingOutput(fd_set* set);
+// Milliseconds until the nearest deadline, -1 when none runs.
+long MillisecondsToNextDeadline(ConnectionClock::time_point now);
+
+// Appends bytes for the client on `fd`, writing at once what the socket
+// takes. A socket the loop does not serve is written in full before
+// returning. False with the last error set when the connection failed or its
+// pending output went beyond the cap (it is then closed at the end of the
+// pass).
+bool QueueClientOutput(int fd, const void* data, std::size_t length);
+// Marks the connection to close at the end of the pass, after its output
+// when `flush_first`.
+void MarkClosing(int fd, bool flush_first);
+// Closes the descriptor, takes it out of the select set and forgets its
+// connection (the session slot is the caller's).
+void CloseConnection(int fd);
+// Acts on the handshake bytes at the start of `input` (the login blocks,
+// then the version byte); returns the bytes used, 0 when more are needed.
+std::size_t ServeHandshake(ClientConnection& c, std::string_view input);
+// Closes every connection still in the handshake.
+void CloseHandshakes();
+// Writes what the socket takes; false when the connection failed.
+bool FlushConnection(int fd);
