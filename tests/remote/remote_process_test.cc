@@ -70,6 +70,13 @@ class RemoteProcessTest : public ::testing::Test {
     return bytes && *bytes == korvclient::U32(0xBEEF002E) + korvclient::U32(0);
   }
 
+  // True when a keep-alive is answered, whatever other notices come first.
+  static bool KeepAliveNoticed(Client& client) {
+    client.Command(kKeepAlive);
+    auto n = client.WaitNotification(0xBEEF002E);
+    return n && n->data.empty();
+  }
+
   TempDir dir_;
   std::string server_;
   std::string settings_;
@@ -423,6 +430,80 @@ TEST_F(RemoteProcessTest, RandomBytesFromASessionLeaveTheDaemonServing) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_TRUE(KeepAliveAnswered(*admin));
   EXPECT_TRUE(korvd_.running());
+}
+
+// Peers that stall, trickle, flood the handshake or never read: a logged-in
+// bystander is served while they do, and each limit ends only the peer it
+// concerns, with its log line.
+
+TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
+  StartDaemon();
+  auto bystander = LoggedIn("admin", "Secret");
+  Client silent;
+  ASSERT_TRUE(silent.Connect(port_));
+  silent.Send(std::string(10, 'x'));  // a third of a login block, then nothing
+  auto trickler = LoggedIn("admin", "Secret");
+  // A ban list upload whose frame stops after its header and two bytes.
+  std::string frame = korvclient::Frame(std::string(5000, 'b'));
+  trickler->Send(korvclient::U32(0xBABE0010) + frame.substr(0, 14));
+  // The bystander is served while both are still pending, before either
+  // limit has acted.
+  EXPECT_TRUE(KeepAliveNoticed(*bystander));
+  std::string log = ReadFile(Log());
+  EXPECT_EQ(log.find("Connection timed out"), std::string::npos);
+  EXPECT_EQ(log.find("updated the banlist."), std::string::npos);
+
+  EXPECT_TRUE(silent.WaitClosed());
+  EXPECT_TRUE(trickler->WaitClosed());
+  EXPECT_TRUE(WaitForText(Log(), "Couldn't authenticate client! Connection timed out"));
+  std::string address = AddressOf(*trickler);
+  EXPECT_TRUE(WaitForText(Log(), "Couldn't receive command from client at " + address +
+                                     "! Connection timed out"));
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + address + " has disconnected."));
+  EXPECT_TRUE(KeepAliveNoticed(*bystander));
+}
+
+TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
+  // A ban list LZO cannot shrink: four unread copies are far beyond the
+  // output cap.
+  std::string bans(10u << 20, '\0');
+  std::mt19937 random(7);
+  for (char& c : bans) c = static_cast<char>(random());
+  WriteFile(settings_ + "/serverbanlist.con", bans);
+  StartDaemon();
+  auto bystander = LoggedIn("admin", "Secret");
+
+  std::vector<std::unique_ptr<Client>> flood;
+  for (int i = 0; i < 40; ++i) {
+    flood.push_back(std::make_unique<Client>());
+    ASSERT_TRUE(flood.back()->Connect(port_));
+  }
+  // The oldest eight gave way to the newest; the bystander still logs in.
+  EXPECT_TRUE(flood[0]->WaitClosed());
+  EXPECT_TRUE(flood[7]->WaitClosed());
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(*flood[7]) +
+                                     " failed to authenticate! Too many clients (32) are in "
+                                     "the handshake."));
+  auto second = LoggedIn("admin", "Secret");  // the ninth oldest gives way to it, the tenth stays
+  EXPECT_TRUE(KeepAliveNoticed(*second));
+  EXPECT_TRUE(flood[8]->WaitClosed());
+  EXPECT_EQ(ReadFile(Log()).find(AddressOf(*flood[9])), std::string::npos);
+
+  Client deaf;
+  ASSERT_TRUE(deaf.Connect(port_));
+  ASSERT_EQ(deaf.Login("admin", "Secret").result, 0);
+  for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(deaf) + " is not reading: "));
+  EXPECT_TRUE(WaitForText(Log(), "Client at " + AddressOf(deaf) + " has disconnected."));
+  // The others are served, the whole list included, and what the daemon
+  // answers after the list arrives after it.
+  EXPECT_TRUE(KeepAliveNoticed(*bystander));
+  bystander->Command(0xBABE000F);
+  bystander->Command(0xBABE0032);
+  auto list = bystander->ReadFrame();
+  ASSERT_TRUE(list);
+  EXPECT_TRUE(*list == bans);
+  EXPECT_EQ(bystander->Receive(8), korvclient::U32(0xBEEF002E) + korvclient::U32(0));
 }
 
 }  // namespace
