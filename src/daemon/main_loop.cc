@@ -153,6 +153,8 @@ int RunMainLoop() {
     long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
     if (deadline_ms >= 0 && deadline_ms < kSelectSeconds * 1000L)
       timeout = timeval{deadline_ms / 1000, static_cast<suseconds_t>((deadline_ms % 1000) * 1000)};
+    // Commands already read wait for their turn: look, but do not wait.
+    if (InputWaiting()) timeout = timeval{0, 0};
     int count = ::select(FD_SETSIZE, &ready, &writable, nullptr, &timeout);
     if (count < 0) {
       SetLastError(errno);
@@ -194,6 +196,7 @@ int RunMainLoop() {
       }
       RunQueuedCommands();
     }
+    ServeBacklogs();
     CheckConnections(ConnectionClock::now());
   }
   SetLoopRunning(false);

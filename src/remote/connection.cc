@@ -88,7 +88,13 @@ void ProcessInput(int fd) {
   c->input.clear();
   std::size_t at = 0;
   std::size_t needed = 0;
+  int units = 0;
+  bool backlog = false;
   while (at < input.size()) {
+    if (!InHandshake(*c) && units == kUnitsPerPass) {
+      backlog = true;
+      break;
+    }
     std::string_view rest = std::string_view(input).substr(at);
     if (InHandshake(*c)) {
       std::size_t used = ServeHandshake(*c, rest);
@@ -101,6 +107,7 @@ void ProcessInput(int fd) {
         break;
       }
       c->unit_pending = false;
+      ++units;
       RunUnit(*c, unit);
       at += unit.consumed;
       // What the command queued runs before the session's next command, as
@@ -114,7 +121,9 @@ void ProcessInput(int fd) {
   // A large upload leaves nothing resident behind.
   if (input.capacity() > kReadPerPass && input.size() < kReadPerPass) input.shrink_to_fit();
   c->input = std::move(input);
-  if (c->input.empty() || InHandshake(*c)) {
+  c->backlog = backlog;
+  // Whole commands that wait for their turn are not late: no time limit.
+  if (c->input.empty() || InHandshake(*c) || backlog) {
     c->unit_pending = false;
   } else if (!c->unit_pending) {
     c->unit_pending = true;
@@ -201,7 +210,9 @@ void ServeConnection(int fd, bool readable, bool writable) {
   ClientConnection* c = FindConnection(fd);
   if (c == nullptr) return;
   if (writable && !FlushConnection(fd)) MarkClosing(fd, false);
-  if (!readable || c->closing) return;
+  // A connection with a backlog is not read until it is served: the peer
+  // waits on its own socket, and its input cannot grow without bound.
+  if (!readable || c->closing || c->backlog) return;
   bool ended = false;
   int error = ECONNRESET;
   std::size_t total = 0;
@@ -231,6 +242,19 @@ void ServeConnection(int fd, bool readable, bool writable) {
                c->address.c_str());
   }
   Close(*c);
+}
+
+bool InputWaiting() {
+  for (const auto& [fd, c] : g_connections)
+    if (c.backlog && !c.closing) return true;
+  return false;
+}
+
+void ServeBacklogs() {
+  std::vector<int> waiting;
+  for (const auto& [fd, c] : g_connections)
+    if (c.backlog && !c.closing) waiting.push_back(fd);
+  for (int fd : waiting) ProcessInput(fd);
 }
 
 void CheckConnections(ConnectionClock::time_point now) {

@@ -29,6 +29,10 @@ inline constexpr std::size_t kFrameBytesPerSecond = 64 * 1024;
 inline constexpr std::size_t kMaxPendingOutput = 16u << 20;
 // Bytes read from one connection in one pass of the loop.
 inline constexpr std::size_t kReadPerPass = 1u << 20;
+// Commands run for one connection in one pass: a client that sends
+// thousands at once is served in turns, so the ticks and the other clients
+// are not kept waiting behind it.
+inline constexpr int kUnitsPerPass = 64;
 
 enum class ConnectionStage {
   kLogin,    // waiting for the user name and password blocks
@@ -52,9 +56,16 @@ struct ClientConnection {
   std::size_t unit_needed = 0;  // its length once known, for its time limit
   std::string output;
   std::size_t output_sent = 0;
+  bool backlog = false;      // whole commands wait in the input for a later pass
   bool closing = false;      // closed at the end of the pass
   bool flush_first = false;  // ... once its output is written
 };
+
+// True while some connection has whole commands waiting from an earlier
+// pass (the loop then does not wait in select()).
+bool InputWaiting();
+// Runs the next turn of commands of every connection that has a backlog.
+void ServeBacklogs();
 
 // The connection on `fd`, nullptr when none.
 ClientConnection* FindConnection(int fd);

@@ -219,6 +219,15 @@ TEST_F(RemoteProcessTest, AccessRefusalsAndBogusCodesKeepTheSession) {
   auto rotation = maps->ReadFrame();
   ASSERT_TRUE(rotation);
   EXPECT_EQ(*rotation, "");
+  // Commands sent in one burst are served in turns, with no further bytes
+  // from the client to wake the loop: every one is answered, in order.
+  std::string burst, answers;
+  for (int i = 0; i < 300; ++i) {
+    burst += korvclient::U32(kKeepAlive);
+    answers += korvclient::U32(0xBEEF002E) + korvclient::U32(0);
+  }
+  ASSERT_TRUE(maps->Send(burst));
+  EXPECT_EQ(maps->Receive(answers.size()), answers);
 }
 
 TEST_F(RemoteProcessTest, OverlongTextIsDroppedAndTheStreamStaysInStep) {
