@@ -34,16 +34,15 @@
 #include <vector>
 
 #include "../tests/support/remote_client.h"
+#include "bench_server.h"
+
+using korvbench::Write;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using korvclient::Client;
 using korvclient::U32;
-
-void Write(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 int FreePort(bool udp = false) {
   int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
@@ -190,18 +189,10 @@ constexpr double kTickPeriod = 3.0;
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::chrono::milliseconds duration(argc > 1 ? std::atoi(argv[1]) : 3000);
-  std::string key = std::string(KORV_SOURCE_DIR) + "/src/remote/client.key";
-  if (!korvclient::LoadKey(key)) {
-    std::fprintf(stderr, "cannot read %s\n", key.c_str());
-    return 1;
-  }
-  char pattern[] = "/tmp/korvbench-XXXXXX";
-  std::string dir = ::mkdtemp(pattern);
-  std::string server = dir + "/server";
+  if (!korvbench::LoadClientKey()) return 1;
+  std::string dir;
+  std::string server = korvbench::MakeServerDir(&dir);
   std::string settings = server + "/mods/bf1942/settings";
-  std::filesystem::create_directories(settings);
-  std::filesystem::create_directories(server + "/mods/bf1942/archives/bf1942/levels");
-  Write(server + "/mods/bf1942/init.con", "");
   std::string game = server + "/bf1942_lnxded";
   std::filesystem::copy_file(std::string(KORV_BUILD_DIR) + "/gamesim", game);
   ::chmod(game.c_str(), 0755);

@@ -25,14 +25,15 @@
 #include <vector>
 
 #include "../tests/support/remote_client.h"
+#include "bench_server.h"
+
+using korvbench::Write;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kClients = 16;
 constexpr int kBatches = 5;
-
-void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // A TCP socket bound to a free loopback port; `*port` receives the port.
 int BindLoopback(int* port) {
@@ -159,17 +160,9 @@ void Report(const char* name, const std::vector<double>& values) {
 
 int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
-  std::string key = std::string(KORV_SOURCE_DIR) + "/src/remote/client.key";
-  if (!korvclient::LoadKey(key)) {
-    std::fprintf(stderr, "cannot read %s\n", key.c_str());
-    return 1;
-  }
-  char pattern[] = "/tmp/korvbench-XXXXXX";
-  std::string dir = ::mkdtemp(pattern);
-  std::string server = dir + "/server";
-  std::filesystem::create_directories(server + "/mods/bf1942/settings");
-  std::filesystem::create_directories(server + "/mods/bf1942/archives/bf1942/levels");
-  Write(server + "/mods/bf1942/init.con", "");
+  if (!korvbench::LoadClientKey()) return 1;
+  std::string dir;
+  std::string server = korvbench::MakeServerDir(&dir);
   Write(server + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
   ::chmod((server + "/bf1942_lnxded").c_str(), 0755);
   Write(server + "/mods/bf1942/settings/useraccess.con", "bench,pw,,16384,1\n");
