@@ -378,9 +378,16 @@ constexpr ExecRow kExecRows[] = {
     {kCmdReloadAccounts, ReloadAccounts},
 };
 
+// Rows that higher layers (bans, moderation, schedule) install at start-up.
+constexpr std::size_t kMaxInstalledRows = 16;
+ExecRow g_installed_rows[kMaxInstalledRows] = {};
+
 const ExecRow* FindRow(std::uint32_t code) {
   if (code == 0) return nullptr;
   for (const ExecRow& row : std::span(kExecRows)) {
+    if (row.code == code && row.handler != nullptr) return &row;
+  }
+  for (const ExecRow& row : g_installed_rows) {
     if (row.code == code && row.handler != nullptr) return &row;
   }
   return nullptr;
@@ -408,6 +415,16 @@ std::vector<std::string> SplitIntoPieces(std::string_view text, char separator) 
 }
 
 bool IsExecutableCode(std::uint32_t code) { return FindRow(code) != nullptr; }
+
+bool InstallQueuedHandler(std::uint32_t code, QueuedHandler handler) {
+  for (ExecRow& row : g_installed_rows) {
+    if (row.code == code || row.code == 0) {
+      row = {code, handler};
+      return true;
+    }
+  }
+  return false;
+}
 
 void ExecuteCommand(const QueuedCommand& command) {
   if (const ExecRow* row = FindRow(command.code)) row->handler(command);

@@ -14,6 +14,12 @@ void ExecuteCommand(const QueuedCommand& command);
 // True when the code has a row in the execution table.
 bool IsExecutableCode(std::uint32_t code);
 
+// Gives a queued code a handler that lives in a higher layer (bans,
+// moderation, schedule); the top installs these at start-up. Replaces an
+// earlier handler of the same code; false when all 16 places are taken.
+using QueuedHandler = void (*)(const QueuedCommand&);
+bool InstallQueuedHandler(std::uint32_t code, QueuedHandler handler);
+
 // Cuts a chat or message text into pieces of at most 63 characters for the
 // console: when more remains, the cut goes before the last `separator`
 // among positions 1 to 63, which is dropped; without one the piece is the
