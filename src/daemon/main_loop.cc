@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <exception>
 #include <string>
@@ -137,6 +139,14 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   return ran;
 }
 
+long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
+                            int supervision_period) {
+  std::time_t due = std::min<std::time_t>(timers.last_status + kStatusPeriod,
+                                          timers.last_supervision + supervision_period);
+  auto left = std::chrono::system_clock::from_time_t(due) - now;
+  return std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
 int RunMainLoop() {
   TickTimers timers;
   SetLoopRunning(true);
@@ -144,15 +154,19 @@ int RunMainLoop() {
   for (;;) {
     fd_set ready = Core().master_set;
     if (WakePipeFd() >= 0) FD_SET(WakePipeFd(), &ready);
-    // Sockets are watched for writing only where output is pending; the
-    // wait ends at the nearest handshake or command deadline.
+    // Sockets are watched for writing only where output is pending.
     fd_set writable;
     FD_ZERO(&writable);
     WatchPendingOutput(&writable);
-    timeval timeout{kSelectSeconds, 0};
+    // The wait ends at the nearest handshake or command deadline, and never
+    // later than the next tick, so that a burst of traffic cannot push a
+    // tick one whole wait behind its time.
+    long wait_ms = MillisecondsToNextTick(timers, std::chrono::system_clock::now(),
+                                          SupervisionPeriod());
+    wait_ms = std::min(wait_ms, kSelectSeconds * 1000L);
     long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
-    if (deadline_ms >= 0 && deadline_ms < kSelectSeconds * 1000L)
-      timeout = timeval{deadline_ms / 1000, static_cast<suseconds_t>((deadline_ms % 1000) * 1000)};
+    if (deadline_ms >= 0) wait_ms = std::min(wait_ms, deadline_ms);
+    timeval timeout{wait_ms / 1000, static_cast<suseconds_t>((wait_ms % 1000) * 1000)};
     // Commands already read wait for their turn: look, but do not wait.
     if (InputWaiting()) timeout = timeval{0, 0};
     int count = ::select(FD_SETSIZE, &ready, &writable, nullptr, &timeout);

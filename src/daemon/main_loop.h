@@ -2,6 +2,7 @@
 // signals, and taking leave at the end.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 
 #include "core/wake.h"
@@ -21,3 +22,8 @@ struct TickTimers {
 // Runs the ticks that are due at `now`; returns which ran (bit 0 status,
 // bit 1 supervision).
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period);
+
+// Milliseconds from `now` until the next tick is due (0 when one is due
+// already): the longest the loop may wait in select().
+long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
+                            int supervision_period);

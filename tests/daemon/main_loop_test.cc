@@ -27,6 +27,14 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   // A server that ended resets the supervision timer: it runs at once.
   timers.last_supervision = 0;
   EXPECT_EQ(RunDueTicks(timers, start + 31, 30), 2);
+  // The loop waits no longer than until the next tick is due.
+  auto at = [&](std::time_t t, int ms) {
+    return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(ms);
+  };
+  EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 31, 250), 30), 750);
+  EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 34, 1), 30), 0);
+  timers.last_status = start + 70;  // the supervision tick is due first
+  EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 60, 500), 30), 500);
 }
 
 TEST(MainLoopProcess, SighupKeepsTheDaemonRunning) {
