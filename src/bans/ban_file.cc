@@ -91,6 +91,21 @@ std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields) {
                   std::string(f[4]), std::string(f[5]), std::string(f[6]), std::string(f[7])};
 }
 
+bool ParseBanFields(std::string_view line, std::string_view fields[8]) {
+  static constexpr std::string_view kDelims[8] = {"\"", ",", ",", ",", "\"", ",", ",", ",\n"};
+  for (int i = 0; i < 8; ++i) {
+    if (!NextToken(line, kDelims[i], &fields[i])) return false;
+  }
+  return true;
+}
+
+void AppendBanRow(std::string& out, const std::string_view f[8]) {
+  out += '"';
+  out.append(f[0]).append("\",").append(f[1]).append(",").append(f[2]).append(",").append(f[3]);
+  out.append(",\"").append(f[4]).append("\",").append(f[5]).append(",").append(f[6]).append(",");
+  out.append(f[7]).append("\n");
+}
+
 std::string FormatBanEntry(const BanEntry& e) {
   return "\"" + e.name + "\"," + e.address + "," + e.keyhash + "," + e.guid + ",\"" + e.admin +
          "\"," + e.ban_time + "," + e.expiry + "," + e.reason + "\n";

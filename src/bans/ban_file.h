@@ -45,6 +45,10 @@ std::string PunkBusterBanPath();
 // `fields` below 8 only that many are read (the rest stay empty), and the
 // last one loses its line end.
 std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields = 8);
+// The same without copying: the eight fields as views into `line`.
+bool ParseBanFields(std::string_view line, std::string_view fields[8]);
+// Appends a row made of eight fields to `out`, with its line end.
+void AppendBanRow(std::string& out, const std::string_view fields[8]);
 // The row as the unban rewrite writes it, with its line end.
 std::string FormatBanEntry(const BanEntry& entry);
 // An identity field of a row: empty for "*" (anything beginning with it).

@@ -139,9 +139,9 @@ void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
     if (!r.values[kKeyhash].empty()) game_keys.push_back(r.values[kKeyhash]);
     if (!r.values[kGuid].empty()) pb_keys.push_back(r.values[kGuid]);
   }
-  bool game_done = requests.size() > 1 && !game_keys.empty() &&
+  bool game_done = !game_keys.empty() &&
                    RemoveLinesHoldingAny(GameBanListPath(), game_keys);
-  bool pb_done = requests.size() > 1 && !pb_keys.empty() &&
+  bool pb_done = !pb_keys.empty() &&
                  RemoveLinesHoldingAny(PunkBusterBanPath(), pb_keys);
   for (UnbanRequest& r : requests) {
     UnbanFromFile(&r, kAddress, game_done);
@@ -166,25 +166,25 @@ bool RewriteServerBanList(const ClearedSets& cleared) {
   std::string out;
   out.reserve(text->size());
   std::string lower;
+  std::string_view f[8];
   for (std::string_view line : SplitBanLines(*text)) {
-    std::optional<BanEntry> entry = ParseBanEntry(line);
-    if (!entry) continue;
-    std::string* fields[3] = {&entry->address, &entry->keyhash, &entry->guid};
+    if (!ParseBanFields(line, f)) continue;
     int gone = 0;
     for (int i = 0; i < 3; ++i) {
-      if (BanIdentity(*fields[i]).empty()) {
+      std::string_view& value = f[1 + i];
+      if (BanIdentity(value).empty()) {
         ++gone;
         continue;
       }
       if (cleared[i].empty()) continue;
-      lower = *fields[i];
+      lower.assign(value);
       LowerCase(lower);
       if (cleared[i].count(lower) != 0) {
-        *fields[i] = "*";
+        value = "*";
         ++gone;
       }
     }
-    if (gone < 3) out += FormatBanEntry(*entry);
+    if (gone < 3) AppendBanRow(out, f);
   }
   if (!ReplaceFileContents(path, out)) {
     LogMessage(6, "Couldn't remove ban! Couldn't rename %s. %s", path.c_str(),
