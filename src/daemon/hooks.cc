@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bans/bans.h"
 #include "core/protocol.h"
 #include "links/console.h"
 #include "remote/dispatch.h"
@@ -30,4 +31,5 @@ void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
   SetServerControl(StartServer, StopServer);
   SetCallerNamer(NameSessionCaller);
+  InstallBanCommands();
 }

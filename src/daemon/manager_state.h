@@ -4,6 +4,7 @@
 // reset the whole record through ResetManagerState().
 #pragma once
 
+#include "bans/bans_state.h"
 #include "core/core_state.h"
 #include "core/server_state.h"
 #include "core/tick_state.h"
@@ -18,6 +19,7 @@ struct ManagerState {
   LinksState& links;
   TickState& ticks;
   SettingsState& settings;
+  BansState& bans;
 };
 
 extern ManagerState g_manager;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "bans/bans.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -185,6 +186,7 @@ void SupervisionTick() {
   if (!map.empty() && map[0] != '-') MutableTicks().current_map = CutText(map, kMaxMapText);
   if (ConsoleUsable() && found && Links().console_connected) {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
+    ExpireTimedBans();
     // Timed-ban expiry, announcements and the player watch follow here, in
     // that order, on the table just refreshed (or the old one).
   }

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "context.h"
+#include "ban_list.h"
 #include "files.h"
 #include "handlers.h"
 
@@ -34,6 +35,12 @@ const std::array kSubcommands{
                "Downloads the client list: user, slot, address, state and the time of the\n"
                "client's last command (* when it has sent none).",
                C(0x0D), RunList},
+    Subcommand{"bans", "bans", "list the daemon's bans: who, by whom, when, why, until when",
+               "Downloads the daemon's ban list (serverbanlist.con) and shows each ban: player,\n"
+               "address, key hash and GUID banned (- for none), who banned, when, when it\n"
+               "expires (never, or a time; \"(due)\" once passed and not yet lifted) and why.\n"
+               "--json gives the times also as seconds since the epoch (0 = none).",
+               C(0x0F), RunBans},
     Subcommand{"whoami", "whoami", "show your access letters and whether the server runs",
                "Logs in and shows the access mask the daemon granted, as letters S G F I A T M\n"
                "P B U H C (upper case when granted) and the extra rights, and whether a game\n"

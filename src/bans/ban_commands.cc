@@ -1,0 +1,163 @@
+// The queued ban commands: ban, unban, clear, verify and the two syncs,
+// with their audit lines, admin-log rows and notifications.
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bans/bans.h"
+#include "bans/bans_state.h"
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/protocol.h"
+#include "links/links_state.h"
+#include "remote/execute.h"
+#include "remote/session.h"
+
+namespace {
+
+constexpr char kBanSeparator = static_cast<char>(0xFF);
+constexpr int kBanTextFields = 7;
+
+std::string_view Text(const QueuedCommand& command) {
+  return std::string_view(command.text, strnlen(command.text, sizeof command.text));
+}
+
+// The daemon itself and in-game senders have no session to tell.
+void NotifyIssuer(const QueuedCommand& command, std::uint32_t code) {
+  if (command.sender >= 1 && command.sender <= static_cast<std::uint32_t>(kMaxClients))
+    NotifyClient(code, static_cast<int>(command.sender), nullptr, 0);
+}
+
+// Fields of a text, each ended by `separator`; a text with fewer endings
+// than `count` gives fewer fields.
+std::vector<std::string> SplitFields(std::string_view text, char separator, int count,
+                                     bool last_open) {
+  std::vector<std::string> fields;
+  while (static_cast<int>(fields.size()) < count) {
+    std::size_t end = text.find(separator);
+    if (end == std::string_view::npos) {
+      if (last_open) fields.emplace_back(text);
+      break;
+    }
+    fields.emplace_back(text.substr(0, end));
+    text.remove_prefix(end + 1);
+  }
+  return fields;
+}
+
+std::string ExpiryText(std::time_t expiry) {
+  char buffer[64] = "";
+  if (::ctime_r(&expiry, buffer) == nullptr) return "?\n";
+  return buffer;
+}
+
+// "id\xffname\xffaddress\xffkeyhash\xffguid\xffduration\xffreason\xff".
+void BanCommand(const QueuedCommand& command) {
+  std::vector<std::string> f = SplitFields(Text(command), kBanSeparator, kBanTextFields, false);
+  if (f.size() < kBanTextFields) {
+    LogMessage(6, "Couldn't ban player! The ban command holds %zu of its %i fields.", f.size(),
+               kBanTextFields);
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  const std::int32_t id = ParseInt(f[0]);
+  if (Core().debug) LogMessage(6, "DEBUG: Banned player id %i.", id);
+  const std::string& name = f[1];
+  const std::int32_t duration = ParseInt(f[5]);
+  const std::time_t now = BanNow();
+  if (duration < 0) {
+    LogMessage(6, "Couldn't ban player %s! A ban of %i seconds would have expired already.",
+               name.c_str(), duration);
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  const std::time_t expiry = duration == 0 ? 0 : now + duration;
+  const std::string admin = SenderUserName(command.sender);
+  const std::string& reason = f[6];
+  if (!BanPlayer(name.c_str(), id, f[2].c_str(), f[3].c_str(), f[4].c_str(), admin.c_str(), now,
+                 expiry, reason.c_str())) {
+    LogMessage(6, "Couldn't ban player %s! The command failed.", name.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  const std::string address = SenderAddress(command.sender);
+  if (expiry != 0) {
+    LogMessage(6, "User %s at %s banned player %s (%s) until %sfor %s.", admin.c_str(),
+               address.c_str(), name.c_str(), f[3].c_str(), ExpiryText(expiry).c_str(),
+               reason.c_str());
+  } else {
+    LogMessage(6, "User %s at %s banned player %s (%s) permanently for %s.", admin.c_str(),
+               address.c_str(), name.c_str(), f[3].c_str(), reason.c_str());
+  }
+  std::string map = StatusValue(Links().status_report, "mapname").value_or("");
+  AppendAdminLog(name.c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str(), admin.c_str(),
+                 static_cast<std::uint32_t>(now), map.c_str(), "ban",
+                 static_cast<std::uint32_t>(expiry), reason.c_str());
+  NotifyAllClientsText(kNotifyPlayerBanned, name, 0);
+  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+}
+
+// "name,address,keyhash,guid"; a missing field is empty.
+void UnbanCommand(const QueuedCommand& command) {
+  std::vector<std::string> f = SplitFields(Text(command), ',', 4, true);
+  f.resize(4);
+  if (!UnbanPlayer(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str())) {
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  LogMessage(6, "User %s at %s removed ban on player %s (%s).",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str(),
+             f[0].c_str(), f[2].c_str());
+  NotifyAllClientsText(kNotifyBanRemoved, f[0], 0);
+  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+}
+
+void ClearCommand(const QueuedCommand& command) { ClearBanLists(command.sender); }
+
+void VerifyCommand(const QueuedCommand& command) {
+  LogMessage(6, "User %s at %s commanded a banlist sync verification.",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
+  if (VerifyGameBansListed() && VerifyServerBansListed()) {
+    LogMessage(6, "The Korvane banlist is synchronised with the server banlist.");
+    NotifyIssuer(command, kNotifyBansInSync);
+  } else {
+    LogMessage(6, "The Korvane banlist is NOT synchronised with the server banlist.");
+    NotifyIssuer(command, kNotifyBansNotInSync);
+  }
+}
+
+void SyncToCommand(const QueuedCommand& command) {
+  if (!SyncToServerBanList()) {
+    LogMessage(6, "Couldn't sync to the server banlist! %s", ErrorText(LastError()).c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  LogMessage(6, "User %s at %s synchronised to the server banlist.",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
+  NotifyIssuer(command, kNotifyBansInSync);
+}
+
+void SyncFromCommand(const QueuedCommand& command) {
+  if (!SyncFromServerBanList()) {
+    LogMessage(6, "Couldn't sync from the server banlist! %s", ErrorText(LastError()).c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  LogMessage(6, "User %s at %s synchronised from the server banlist.",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
+  NotifyIssuer(command, kNotifyBansInSync);
+}
+
+}  // namespace
+
+void InstallBanCommands() {
+  InstallQueuedHandler(kCmdBanPlayer, BanCommand);
+  InstallQueuedHandler(kCmdRemoveBan, UnbanCommand);
+  InstallQueuedHandler(kCmdClearBans, ClearCommand);
+  InstallQueuedHandler(kCmdVerifyBans, VerifyCommand);
+  InstallQueuedHandler(kCmdSyncToServerBans, SyncToCommand);
+  InstallQueuedHandler(kCmdSyncFromServerBans, SyncFromCommand);
+}

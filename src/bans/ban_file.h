@@ -1,0 +1,97 @@
+// The three ban stores and their line formats: the daemon's own list
+// serverbanlist.con (one BanEntry a line), the game's banlist.con (console
+// commands) and PunkBuster's pb/pbbans.dat (time-stamped GUIDs).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Longest texts a row stores: longer names, admins and reasons are cut;
+// longer identities are refused (a cut identity would ban somebody else).
+inline constexpr std::size_t kMaxBanNameText = 31;
+inline constexpr std::size_t kMaxBanAdminText = 31;
+inline constexpr std::size_t kMaxBanReasonText = 255;
+inline constexpr std::size_t kMaxBanAddressText = 15;
+inline constexpr std::size_t kMaxBanKeyText = 32;
+inline constexpr std::size_t kMaxBanGuidText = 32;
+// Lines of the ban files are read 1023 characters at a time.
+inline constexpr std::size_t kBanLineLimit = 1024;
+
+// One row of serverbanlist.con; "*" stands for no ban on an identity.
+struct BanEntry {
+  std::string name;
+  std::string address;
+  std::string keyhash;
+  std::string guid;
+  std::string admin;
+  std::string ban_time;  // decimal seconds since the epoch
+  std::string expiry;    // decimal, 0 = permanent
+  std::string reason;
+};
+
+// Paths of the stores and of the daemon's list.
+std::string ServerBanListPath();
+std::string GameBanListPath();
+std::string PunkBusterBanPath();
+
+// Reads the eight fields of a line as every reader of the list does
+// (successive tokens: the quoted name, three identities up to commas, the
+// quoted admin, the two times and the reason up to a comma or line end;
+// runs of delimiters count as one). None when a field is missing. With
+// `fields` below 8 only that many are read (the rest stay empty), and the
+// last one loses its line end.
+std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields = 8);
+// The same without copying: the eight fields as views into `line`.
+bool ParseBanFields(std::string_view line, std::string_view fields[8]);
+// Appends a row made of eight fields to `out`, with its line end.
+void AppendBanRow(std::string& out, const std::string_view fields[8]);
+// The row as the unban rewrite writes it, with its line end.
+std::string FormatBanEntry(const BanEntry& entry);
+// An identity field of a row: empty for "*" (anything beginning with it).
+std::string_view BanIdentity(std::string_view field);
+// The expiry of a row, 0 when it is not a number.
+std::uint64_t BanExpiry(const BanEntry& entry);
+
+// Splits a file's text into lines as fgets with a 1024-byte buffer would:
+// at most 1023 characters each, the line feed kept when it fits.
+std::vector<std::string_view> SplitBanLines(std::string_view text);
+
+// The first blank-separated word of exactly 32 characters (a GUID), or "".
+std::string_view FindGuidWord(std::string_view line);
+// Splits a banlist.con line at blanks into command and value; false when
+// the line has no value.
+bool SplitBanCommand(std::string_view line, std::string_view* command, std::string_view* value);
+
+// True for null, empty and "[unknown]" (any case): no value to store.
+bool IsUnknownValue(const char* value);
+
+// Append one ban line to banlist.con or pb/pbbans.dat. False for an
+// unknown value (nothing touched, nothing logged) or when the file cannot
+// be opened ("Couldn't open server banlist file! %s", last error set).
+bool AppendAddressBan(const char* address);
+bool AppendKeyBan(const char* keyhash);
+bool AppendGuidBan(const char* guid);
+// The lines of those files, without appending (for whole-list rewrites).
+std::string AddressBanLine(std::string_view address);
+std::string KeyBanLine(std::string_view keyhash);
+std::string GuidBanLine(std::string_view guid, std::time_t when);
+
+// Drop every line that holds the value ("address:" for addresses) from
+// banlist.con or pb/pbbans.dat, rewriting the file atomically. False for an
+// unknown value or when the rewrite failed (logged by the rewrite).
+bool RemoveAddressBan(const char* address);
+bool RemoveKeyBan(const char* keyhash);
+bool RemoveGuidBan(const char* guid);
+// Drops every line holding any of `keys` in one atomic rewrite. False with
+// the last error set when the file could not be read or replaced; logs
+// nothing (the caller falls back to one removal at a time).
+bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys);
+
+// True when a line of the file that does not begin with ';' holds the
+// text. Logs "Couldn't open banlist file! %s" or "Couldn't read banlist
+// file! %s" and gives false when the file fails.
+bool BanFileContains(const std::string& path, std::string_view text);

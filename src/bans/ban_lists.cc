@@ -1,0 +1,193 @@
+// Whole-list operations on the ban stores: verification both ways, the
+// sync in either direction and clearing.
+#include <optional>
+#include <string>
+
+#include "bans/ban_file.h"
+#include "bans/bans.h"
+#include "bans/bans_state.h"
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/protocol.h"
+#include "core/server_state.h"
+#include "links/console.h"
+#include "links/links_state.h"
+#include "remote/remote_state.h"
+#include "remote/session.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+// `failure` is the message before the error text ("Couldn't open ... file!").
+std::optional<std::string> ReadList(const std::string& path, const char* failure) {
+  std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) LogMessage(6, "%s %s", failure, ErrorText(LastError()).c_str());
+  return text;
+}
+
+// The address of a banlist.con value: up to its first ':' or line feed.
+std::string_view AddressOfValue(std::string_view value) {
+  return value.substr(0, value.find_first_of(":\n"));
+}
+
+// A value read from a game store may go into a row only if it keeps the
+// row's shape.
+bool FitsRow(std::string_view value) {
+  return !value.empty() && value[0] != '*' &&
+         value.find_first_of(",\"\r\n") == std::string_view::npos;
+}
+
+void DebugMarker(int marker) {
+  if (Core().debug) LogMessage(6, "DEBUG: Marker %i", marker);
+}
+
+std::string ImportedRow(std::string_view address, std::string_view keyhash, std::string_view guid) {
+  return FormatBanEntry(BanEntry{"[unknown]", std::string(address), std::string(keyhash),
+                                 std::string(guid), "operator", "0", "0", "unknown reason"});
+}
+
+// Replaces a ban file whole; its directory is made first when missing.
+bool WriteBanFile(const std::string& path, const std::string& text) {
+  CreateFileWithDirs(path, 0);
+  if (ReplaceFileContents(path, text)) return true;
+  LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
+  return false;
+}
+
+}  // namespace
+
+bool VerifyGameBansListed() {
+  std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
+  if (!text) return false;
+  for (std::string_view line : SplitBanLines(*text)) {
+    // Only the first four fields count here: a row without its times is
+    // still checked.
+    std::optional<BanEntry> entry = ParseBanEntry(line, 4);
+    if (!entry) continue;
+    std::string_view address = BanIdentity(entry->address);
+    std::string_view keyhash = BanIdentity(entry->keyhash);
+    std::string_view guid = BanIdentity(entry->guid);
+    if (!address.empty() && !BanFileContains(GameBanListPath(), std::string(address) + ":"))
+      return false;
+    if (!keyhash.empty() && !BanFileContains(GameBanListPath(), keyhash)) return false;
+    if (!guid.empty() && !BanFileContains(PunkBusterBanPath(), guid)) return false;
+  }
+  return true;
+}
+
+bool VerifyServerBansListed() {
+  std::optional<std::string> text =
+      ReadList(GameBanListPath(), "Couldn't open server banlist file!");
+  if (!text) {
+    DebugMarker(1);
+    return false;
+  }
+  for (std::string_view line : SplitBanLines(*text)) {
+    std::string_view command, value;
+    if (!SplitBanCommand(line, &command, &value)) continue;
+    if (EqualNoCase(command, "admin.addAddressToBanList")) {
+      std::string_view address = AddressOfValue(value);
+      if (!address.empty() &&
+          !BanFileContains(ServerBanListPath(), std::string(address) + ",")) {
+        DebugMarker(3);
+        return false;
+      }
+    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
+      if (!BanFileContains(ServerBanListPath(), value)) {
+        DebugMarker(4);
+        return false;
+      }
+    }
+  }
+  if (!Core().punkbuster_installed) return true;
+  text = ReadList(PunkBusterBanPath(), "Couldn't open PunkBuster banlist file!");
+  if (!text) return false;
+  for (std::string_view line : SplitBanLines(*text)) {
+    if (line.empty() || line[0] == '\n' || line[0] == ';') continue;
+    std::string_view guid = FindGuidWord(line);
+    if (!guid.empty() && !BanFileContains(ServerBanListPath(), guid)) {
+      DebugMarker(6);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SyncToServerBanList() {
+  std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
+  if (!text) return false;
+  const bool punkbuster = Core().punkbuster_installed;
+  std::string game;
+  std::string pb;
+  const std::time_t now = BanNow();
+  for (std::string_view line : SplitBanLines(*text)) {
+    std::optional<BanEntry> entry = ParseBanEntry(line);
+    if (!entry) continue;
+    std::string_view address = BanIdentity(entry->address);
+    std::string_view keyhash = BanIdentity(entry->keyhash);
+    std::string_view guid = BanIdentity(entry->guid);
+    // "[unknown]" holds no ban; the appenders would refuse it.
+    if (!address.empty() && !IsUnknownValue(entry->address.c_str())) game += AddressBanLine(address);
+    if (!keyhash.empty() && !IsUnknownValue(entry->keyhash.c_str())) game += KeyBanLine(keyhash);
+    if (punkbuster && !guid.empty() && !IsUnknownValue(entry->guid.c_str()))
+      pb += GuidBanLine(guid, now);
+  }
+  // Each store is replaced whole: a failure leaves it as it was.
+  if (!WriteBanFile(GameBanListPath(), game)) return false;
+  return !punkbuster || WriteBanFile(PunkBusterBanPath(), pb);
+}
+
+bool SyncFromServerBanList() {
+  std::optional<std::string> game =
+      ReadList(GameBanListPath(), "Couldn't open server banlist file!");
+  if (!game) return false;
+  std::string rows;
+  for (std::string_view line : SplitBanLines(*game)) {
+    std::string_view command, value;
+    if (!SplitBanCommand(line, &command, &value)) continue;
+    if (EqualNoCase(command, "admin.addAddressToBanList")) {
+      std::string_view address = AddressOfValue(value);
+      if (FitsRow(address)) rows += ImportedRow(address, "*", "*");
+    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
+      if (FitsRow(value)) rows += ImportedRow("*", value, "*");
+    }
+  }
+  if (Core().punkbuster_installed) {
+    std::optional<std::string> pb =
+        ReadList(PunkBusterBanPath(), "Couldn't open PunkBuster banlist file!");
+    if (!pb) return false;
+    for (std::string_view line : SplitBanLines(*pb)) {
+      std::string_view guid = FindGuidWord(line);
+      if (FitsRow(guid)) rows += ImportedRow("*", "*", guid);
+    }
+  }
+  return WriteBanFile(ServerBanListPath(), rows);
+}
+
+void ClearBanLists(std::uint32_t sender) {
+  const bool issuer_is_client = sender >= 1 && sender <= static_cast<std::uint32_t>(kMaxClients);
+  auto fail = [&] {
+    if (issuer_is_client) NotifyClient(kNotifyFailed, static_cast<int>(sender), nullptr, 0);
+  };
+  const bool running = Server().server_running;
+  if (running) {
+    if (!ConsoleSend("admin.clearBanList")) {
+      LogMessage(6, "Couldn't clear server banlist! The command failed.");
+      fail();
+      return;
+    }
+    if (Links().punkbuster_enabled && SettingValue(kSetBanInBfAndPb) != 0 &&
+        !ConsoleSend("pb_sv_banempty"))
+      LogMessage(6, "Couldn't clear PunkBuster banlist! The command failed.");
+  }
+  bool ok = WriteBanFile(ServerBanListPath(), "");
+  if (ok && !running) ok = WriteBanFile(GameBanListPath(), "") && WriteBanFile(PunkBusterBanPath(), "");
+  if (!ok) {
+    fail();
+    return;
+  }
+  LogMessage(6, "User %s at %s cleared the banlist.", SenderUserName(sender).c_str(),
+             SenderAddress(sender).c_str());
+  NotifyAllClients(kNotifyBansCleared, nullptr, 0, 0);
+}

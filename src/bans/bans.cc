@@ -1,0 +1,426 @@
+// Ban, unban and the expiry of timed bans.
+#include "bans/bans.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "bans/ban_file.h"
+#include "bans/bans_state.h"
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/protocol.h"
+#include "core/server_state.h"
+#include "links/console.h"
+#include "links/links_state.h"
+#include "links/player_table.h"
+#include "remote/session.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+enum Identity { kAddress = 0, kKeyhash = 1, kGuid = 2 };
+constexpr const char* kIdentityWord[3] = {"address", "keyhash", "GUID"};
+constexpr const char* kIdentityFailWord[3] = {"address", "keyhash", "guid"};
+constexpr std::size_t kIdentityMax[3] = {kMaxBanAddressText, kMaxBanKeyText, kMaxBanGuidText};
+
+// An identity goes into a console command and into a comma-separated row:
+// a blank, comma, quote or line break would change the shape of either.
+bool StorableIdentity(std::string_view value, Identity kind) {
+  return value.size() <= kIdentityMax[kind] && value[0] != '*' &&
+         value.find_first_of(" \t\r\n,\"") == std::string_view::npos;
+}
+
+// Names, admins and reasons are cut to fit and kept on one line; the
+// quoted fields lose their quotes. An empty field cannot be stored.
+std::string RowText(const char* text, std::size_t max, bool quoted, const char* empty) {
+  std::string out = CutText(text, max);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+    if (quoted && c == '"') c = '\'';
+  }
+  return out.empty() ? empty : out;
+}
+
+// `command` is the console command before its one value.
+bool Console(const char* command, const std::string& value) {
+  return ConsoleSend("%s %s", command, value.c_str()).has_value();
+}
+
+// The three identities of one unban, empty where nothing is to be lifted.
+struct UnbanRequest {
+  std::string name;
+  std::string values[3];
+  bool removed[3] = {false, false, false};
+  bool ok = true;
+  std::vector<std::string> messages;  // logged in order once the list is rewritten
+};
+
+// Empty for "[unknown]" and "*". False (and logged) when an identity could
+// not be in a ban list, or when nothing is left to lift.
+bool PrepareUnban(const char* name, const char* const values[3], UnbanRequest* request) {
+  request->name = name != nullptr ? name : "";
+  bool any = false;
+  for (int i = 0; i < 3; ++i) {
+    std::string value = values[i];
+    if (EqualNoCase(value, "[unknown]") || value == "*") value.clear();
+    if (!value.empty() && !StorableIdentity(value, static_cast<Identity>(i))) {
+      LogMessage(6, "Couldn't unban %s %s! No ban list can hold it.", kIdentityFailWord[i],
+                 CutText(value, 64).c_str());
+      return false;
+    }
+    request->values[i] = value;
+    any = any || !value.empty();
+  }
+  return any;
+}
+
+void Note(UnbanRequest* request, std::string message) {
+  request->messages.push_back(std::move(message));
+}
+
+void NoteRemoved(UnbanRequest* request, int i) {
+  request->removed[i] = true;
+  Note(request, std::string("Ban removed on ") + kIdentityWord[i] + " " + request->values[i] + ".");
+}
+
+void UnbanThroughConsole(UnbanRequest* request) {
+  static constexpr const char* kCommands[2] = {"admin.removeAddressFromBanList",
+                                               "admin.removeKeyFromBanList"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string& value = request->values[i];
+    if (value.empty()) continue;
+    if (i == kGuid && !Links().punkbuster_enabled) {
+      Note(request, "Couldn't unban guid " + value + "! PunkBuster is not enabled.");
+      request->ok = false;
+      continue;
+    }
+    if (Console(i == kGuid ? "pb_sv_unbanguid" : kCommands[i], value)) {
+      NoteRemoved(request, i);
+    } else {
+      Note(request, std::string("Couldn't unban ") + kIdentityFailWord[i] + " " + value +
+                        "! The command failed.");
+      request->ok = false;
+    }
+  }
+}
+
+// One identity from its file; `done` tells that a batch already removed it.
+void UnbanFromFile(UnbanRequest* request, int i, bool done) {
+  const std::string& value = request->values[i];
+  if (value.empty()) return;
+  if (!done) {
+    done = i == kAddress ? RemoveAddressBan(value.c_str())
+           : i == kKeyhash ? RemoveKeyBan(value.c_str())
+                           : RemoveGuidBan(value.c_str());
+  }
+  if (done) {
+    NoteRemoved(request, i);
+  } else {
+    Note(request, std::string("Couldn't unban ") + kIdentityFailWord[i] + " " + value + "! " +
+                      ErrorText(LastError()));
+    request->ok = false;
+  }
+}
+
+// The file road for many unbans: banlist.con and pb/pbbans.dat are each
+// rewritten once for all of them; a file that fails so is edited one
+// value at a time, as single unbans would.
+void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
+  std::vector<std::string> game_keys;
+  std::vector<std::string> pb_keys;
+  for (const UnbanRequest& r : requests) {
+    if (!r.values[kAddress].empty()) game_keys.push_back(r.values[kAddress] + ":");
+    if (!r.values[kKeyhash].empty()) game_keys.push_back(r.values[kKeyhash]);
+    if (!r.values[kGuid].empty()) pb_keys.push_back(r.values[kGuid]);
+  }
+  bool game_done = !game_keys.empty() &&
+                   RemoveLinesHoldingAny(GameBanListPath(), game_keys);
+  bool pb_done = !pb_keys.empty() &&
+                 RemoveLinesHoldingAny(PunkBusterBanPath(), pb_keys);
+  for (UnbanRequest& r : requests) {
+    UnbanFromFile(&r, kAddress, game_done);
+    UnbanFromFile(&r, kKeyhash, game_done);
+    UnbanFromFile(&r, kGuid, pb_done);
+  }
+}
+
+// Lower-case values whose bans the stores dropped, per identity.
+using ClearedSets = std::unordered_set<std::string>[3];
+
+// Rewrites serverbanlist.con: each identity in `cleared` becomes "*" in
+// every row, rows left without identities and lines that are no rows are
+// dropped. The replacement is atomic.
+bool RewriteServerBanList(const ClearedSets& cleared) {
+  const std::string path = ServerBanListPath();
+  std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) {
+    LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  std::string out;
+  out.reserve(text->size());
+  std::string lower;
+  std::string_view f[8];
+  for (std::string_view line : SplitBanLines(*text)) {
+    if (!ParseBanFields(line, f)) continue;
+    int gone = 0;
+    for (int i = 0; i < 3; ++i) {
+      std::string_view& value = f[1 + i];
+      if (BanIdentity(value).empty()) {
+        ++gone;
+        continue;
+      }
+      if (cleared[i].empty()) continue;
+      lower.assign(value);
+      LowerCase(lower);
+      if (cleared[i].count(lower) != 0) {
+        value = "*";
+        ++gone;
+      }
+    }
+    if (gone < 3) AppendBanRow(out, f);
+  }
+  if (!ReplaceFileContents(path, out)) {
+    LogMessage(6, "Couldn't remove ban! Couldn't rename %s. %s", path.c_str(),
+               ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
+}
+
+void AddCleared(const UnbanRequest& request, ClearedSets& cleared) {
+  for (int i = 0; i < 3; ++i) {
+    if (!request.removed[i]) continue;
+    std::string lower = request.values[i];
+    LowerCase(lower);
+    cleared[i].insert(lower);
+  }
+}
+
+void LogNotes(const UnbanRequest& request) {
+  for (const std::string& message : request.messages) LogMessage(6, "%s", message.c_str());
+}
+
+// Console road of a ban; the flags tell which identities the game took.
+bool BanThroughConsole(const std::string& name, std::int32_t id, const std::string values[3],
+                       bool banned[3]) {
+  bool result = true;
+  if (id != -1 && EqualNoCase(PlayerNameById(id), name)) {
+    // The game bans the player it has: by key on the Internet, else by address.
+    const bool internet = SettingValue(kSetServerInternet) != 0;
+    const int kind = internet ? kKeyhash : kAddress;
+    if (ConsoleSend(internet ? "admin.banPlayerKey %i" : "admin.banPlayer %i", id)) {
+      LogMessage(6, "Ban added on %s %s.", kIdentityWord[kind], values[kind].c_str());
+      banned[kind] = true;
+    } else {
+      LogMessage(6, "Couldn't ban player %s! The command failed.", name.c_str());
+      result = false;
+    }
+  } else {
+    static constexpr const char* kCommands[2] = {"admin.addAddressToBanList",
+                                                 "admin.addKeyToBanList"};
+    for (int i = kAddress; i <= kKeyhash; ++i) {
+      if (values[i].empty()) continue;
+      if (Console(kCommands[i], values[i])) {
+        LogMessage(6, "Ban added on %s %s.", kIdentityWord[i], values[i].c_str());
+        banned[i] = true;
+      } else {
+        LogMessage(6, "Couldn't ban %s %s! The command failed.", kIdentityFailWord[i],
+                   values[i].c_str());
+        result = false;
+      }
+    }
+  }
+  const std::string& guid = values[kGuid];
+  if (guid.empty() || SettingValue(kSetBanInBfAndPb) == 0) return result;
+  if (!Links().punkbuster_enabled) {
+    LogMessage(6, "Couldn't ban guid %s! PunkBuster is not enabled.", guid.c_str());
+    return false;
+  }
+  if (Console("pb_sv_banguid", guid)) {
+    LogMessage(6, "Ban added on GUID %s.", guid.c_str());
+    banned[kGuid] = true;
+    return result;
+  }
+  LogMessage(6, "Couldn't ban guid %s! The command failed.", guid.c_str());
+  return false;
+}
+
+bool BanIntoFiles(const std::string values[3], bool banned[3]) {
+  bool result = true;
+  for (int i = 0; i < 3; ++i) {
+    if (values[i].empty()) continue;
+    if (i == kGuid && !Core().punkbuster_installed) {
+      LogMessage(6, "Couldn't ban guid %s! PunkBuster is not installed.", values[i].c_str());
+      result = false;
+      continue;
+    }
+    bool ok = i == kAddress   ? AppendAddressBan(values[i].c_str())
+              : i == kKeyhash ? AppendKeyBan(values[i].c_str())
+                              : AppendGuidBan(values[i].c_str());
+    if (ok) {
+      LogMessage(6, "Ban added on %s %s.", kIdentityWord[i], values[i].c_str());
+      banned[i] = true;
+    } else {
+      LogMessage(6, "Couldn't ban %s %s! %s", kIdentityFailWord[i], values[i].c_str(),
+                 ErrorText(LastError()).c_str());
+      result = false;
+    }
+  }
+  return result;
+}
+
+// Whether the expiry check may skip a list it has read before: the same
+// file, and no timed ban in it due yet.
+bool ListUnchangedAndNotDue(const struct stat& st, std::time_t now) {
+  const BansState& bans = Bans();
+  return bans.list_known && bans.list_inode == st.st_ino && bans.list_size == st.st_size &&
+         bans.list_mtime_ns == st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec &&
+         (bans.next_expiry == 0 || bans.next_expiry > static_cast<std::uint64_t>(now));
+}
+
+void RememberList(const struct stat& st, std::uint64_t next_expiry) {
+  BansState& bans = MutableBans();
+  bans.list_known = true;
+  bans.list_inode = st.st_ino;
+  bans.list_size = st.st_size;
+  bans.list_mtime_ns = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  bans.next_expiry = next_expiry;
+}
+
+}  // namespace
+
+bool BanPlayer(const char* name_in, std::int32_t player_id, const char* address,
+               const char* keyhash, const char* guid, const char* admin_in, std::time_t ban_time,
+               std::time_t expiry, const char* reason_in) {
+  if (name_in == nullptr || address == nullptr || keyhash == nullptr || guid == nullptr ||
+      admin_in == nullptr || reason_in == nullptr)
+    return false;
+  const std::string name = RowText(name_in, kMaxBanNameText, true, "[unknown]");
+  std::string values[3] = {address, keyhash, guid};
+  bool any = false;
+  for (int i = 0; i < 3; ++i) {
+    if (IsUnknownValue(values[i].c_str())) values[i].clear();
+    if (!values[i].empty() && !StorableIdentity(values[i], static_cast<Identity>(i))) {
+      LogMessage(6, "Couldn't ban player %s! No ban list can hold the %s %s.", name.c_str(),
+                 kIdentityFailWord[i], CutText(values[i], 64).c_str());
+      return false;
+    }
+    any = any || !values[i].empty();
+  }
+  if (!any) return false;
+  bool banned[3] = {false, false, false};
+  bool result;
+  if (Server().server_running) {
+    if (!Links().console_connected) {
+      LogMessage(6, "Couldn't ban player %s! Korvane is not connected to the server. Try again later.",
+                 name.c_str());
+      return false;
+    }
+    result = BanThroughConsole(name, player_id, values, banned);
+  } else {
+    result = BanIntoFiles(values, banned);
+  }
+  if (!banned[kAddress] && !banned[kKeyhash] && !banned[kGuid]) {
+    LogMessage(6, "Couldn't ban player %s! The command failed.", name.c_str());
+    return false;
+  }
+  std::string row[3];
+  for (int i = 0; i < 3; ++i) row[i] = banned[i] && !values[i].empty() ? values[i] : "*";
+  BanEntry entry{name,
+                 row[kAddress],
+                 row[kKeyhash],
+                 row[kGuid],
+                 RowText(admin_in, kMaxBanAdminText, true, "operator"),
+                 std::to_string(static_cast<unsigned long>(ban_time)),
+                 std::to_string(static_cast<unsigned long>(expiry)),
+                 RowText(reason_in, kMaxBanReasonText, false, "unknown reason")};
+  UniqueFile list(std::fopen(ServerBanListPath().c_str(), "a"));
+  const std::string line = FormatBanEntry(entry);
+  if (!list || std::fwrite(line.data(), 1, line.size(), list.get()) != line.size() ||
+      std::fflush(list.get()) != 0) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  if (player_id != -1) RemovePlayerById(player_id);
+  return result;
+}
+
+bool UnbanPlayer(const char* name, const char* address, const char* keyhash, const char* guid) {
+  if (address == nullptr || keyhash == nullptr || guid == nullptr) return false;
+  const char* values[3] = {address, keyhash, guid};
+  std::vector<UnbanRequest> requests(1);
+  if (!PrepareUnban(name, values, &requests[0])) return false;
+  if (Server().server_running) {
+    UnbanThroughConsole(&requests[0]);
+  } else {
+    UnbanFromFiles(requests);
+  }
+  LogNotes(requests[0]);
+  ClearedSets cleared;
+  AddCleared(requests[0], cleared);
+  if (!RewriteServerBanList(cleared)) return false;
+  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  return requests[0].ok;
+}
+
+bool ExpireTimedBansAt(std::time_t now) {
+  if (!Links().console_connected) return false;
+  const std::string path = ServerBanListPath();
+  struct stat st{};
+  const bool have_stat = ::stat(path.c_str(), &st) == 0;
+  if (have_stat && ListUnchangedAndNotDue(st, now)) return true;
+  MutableBans().list_known = false;
+  std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) {
+    LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  std::vector<UnbanRequest> requests;
+  std::vector<std::string> keyhashes;  // as the rows give them, for the log
+  std::uint64_t next_expiry = 0;
+  for (std::string_view line : SplitBanLines(*text)) {
+    std::optional<BanEntry> entry = ParseBanEntry(line);
+    if (!entry) continue;
+    std::uint64_t expiry = BanExpiry(*entry);
+    if (expiry == 0) continue;
+    if (expiry > static_cast<std::uint64_t>(now)) {
+      if (next_expiry == 0 || expiry < next_expiry) next_expiry = expiry;
+      continue;
+    }
+    const char* values[3] = {entry->address.c_str(), entry->keyhash.c_str(), entry->guid.c_str()};
+    UnbanRequest request;
+    if (!PrepareUnban(entry->name.c_str(), values, &request)) continue;
+    requests.push_back(std::move(request));
+    keyhashes.push_back(entry->keyhash);
+  }
+  if (requests.empty()) {
+    if (have_stat) RememberList(st, next_expiry);
+    return true;
+  }
+  if (Server().server_running) {
+    for (UnbanRequest& request : requests) UnbanThroughConsole(&request);
+  } else {
+    UnbanFromFiles(requests);
+  }
+  ClearedSets cleared;
+  for (const UnbanRequest& request : requests) AddCleared(request, cleared);
+  const bool rewritten = RewriteServerBanList(cleared);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    LogNotes(requests[i]);
+    if (rewritten && requests[i].ok)
+      LogMessage(6, "Removed timed-ban on player %s (%s), the ban has expired.",
+                 requests[i].name.c_str(), keyhashes[i].c_str());
+  }
+  if (rewritten) NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  return true;
+}
+
+bool ExpireTimedBans() { return ExpireTimedBansAt(BanNow()); }

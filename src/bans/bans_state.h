@@ -1,0 +1,28 @@
+// Fields of the ban lists: the clock every timed ban is measured by, and
+// what the expiry check remembers of the list it last read.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+struct BansState {
+  // Seconds since the epoch; std::time unless a test drives it.
+  std::time_t (*clock)() = nullptr;
+
+  /* Expiry check: the list as last read, and its earliest expiry */
+  bool list_known = false;
+  std::int64_t list_mtime_ns = 0;
+  std::int64_t list_size = -1;
+  std::uint64_t list_inode = 0;
+  std::uint64_t next_expiry = 0;  // 0 = no timed ban in that list
+};
+
+// The ban lists' section of the daemon's state (the one instance).
+const BansState& Bans();
+// Written only inside src/bans/.
+BansState& MutableBans();
+
+// The one clock of bans and their expiry.
+std::time_t BanNow();
+// Drives that clock (nullptr puts std::time back).
+void SetBanClock(std::time_t (*clock)());

@@ -1,0 +1,318 @@
+// The ban stores on both roads: file lines, the row each ban records, the
+// unban rewrite by value, expiry at the exact second, verification, the
+// syncs, clearing, and the queued commands with their texts.
+#include "bans/bans.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "bans/ban_file.h"
+#include "bans/bans_state.h"
+#include "core/helpers.h"
+#include "links/console.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "links/player_table.h"
+#include "links/udp_responder.h"
+#include "remote/execute.h"
+#include "remote/session.h"
+
+namespace {
+
+using korvtest::Has;
+using korvtest::ReadFile;
+using korvtest::WriteFile;
+
+constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
+constexpr char kGuid[] = "fedcba9876543210fedcba9876543210";
+std::time_t g_now = 1700000000;
+std::time_t TestClock() { return g_now; }
+
+class BanFilesTest : public korvtest::LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_manager.core.settings_dir = dir_.path();
+    SetBanClock(TestClock);
+    for (const char* file : {"/banlist.con", "/serverbanlist.con", "/pb/pbbans.dat"})
+      CreateFileWithDirs(dir_.path() + file, 2);
+  }
+  std::string List() { return ReadFile(ServerBanListPath()); }
+  std::string Game() { return ReadFile(GameBanListPath()); }
+  std::string Pb() { return ReadFile(PunkBusterBanPath()); }
+  void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 0) {
+    QueuedCommand command;
+    command.code = code;
+    std::snprintf(command.text, sizeof command.text, "%s", text.c_str());
+    command.sender = sender;
+    ExecuteCommand(command);
+  }
+};
+
+TEST_F(BanFilesTest, StoreLinesGuardsAndReading) {
+  EXPECT_FALSE(AppendAddressBan("[UNKNOWN]"));
+  EXPECT_FALSE(AppendAddressBan(""));
+  EXPECT_EQ(Game(), "");
+  ASSERT_TRUE(AppendAddressBan("10.0.0.1"));
+  ASSERT_TRUE(AppendAddressBan("10.0.0.11"));
+  ASSERT_TRUE(AppendKeyBan(kKey));
+  ASSERT_TRUE(RemoveAddressBan("10.0.0.1"));
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.0.0.11:0 Perm\nadmin.addKeyToBanList " +
+                        std::string(kKey) + " Perm\n");
+  ASSERT_TRUE(AppendGuidBan(kGuid));
+  std::string pb = Pb();
+  EXPECT_EQ(pb.substr(0, 1), "[");
+  EXPECT_TRUE(pb.ends_with("] " + std::string(kGuid) + " \"\" \"\" \r\n\r\n")) << pb;
+  WriteFile(GameBanListPath(), ";admin.addKeyToBanList hidden Perm\n");
+  EXPECT_FALSE(BanFileContains(GameBanListPath(), "hidden"));
+
+  std::optional<BanEntry> row = ParseBanEntry("\"Bob, Jr\",1.2.3.4,*,*,\"op\",5,0,team killing, twice\n");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->name, "Bob, Jr");
+  EXPECT_EQ(row->reason, "team killing");
+  EXPECT_FALSE(ParseBanEntry("\"Bob\",1.2.3.4,*,*,\"op\",5,0\n"));
+}
+
+TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
+  EXPECT_FALSE(BanPlayer("x", -1, "[unknown]", "[Unknown]", "", "op", 1, 0, "r"));
+  EXPECT_FALSE(BanPlayer("Bob", -1, "10.1.1.1", "", kGuid, "op", 100, 0, "cheat"));
+  EXPECT_TRUE(Has(Log(), "Ban added on address 10.1.1.1."));
+  EXPECT_TRUE(Has(Log(), "Couldn't ban guid " + std::string(kGuid) + "! PunkBuster is not installed."));
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\n");
+  EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n");
+  EXPECT_EQ(Pb(), "");
+
+  // Texts that would change a row's shape: identities are refused, the
+  // rest is cut and kept on one line.
+  EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4\nadmin.clearBanList", "", "", "op", 1, 0, "r"));
+  EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4,5.6.7.8", "", "", "op", 1, 0, "r"));
+  EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
+  std::string reason = std::string(1000, 'x') + "\n\"evil\",9.9.9.9,*,*,\"op\",0,0,forged";
+  ASSERT_TRUE(BanPlayer("E\"v\ne", -1, "2.2.2.2", "", "", "o\"p", 7, 0, reason.c_str()));
+  auto lines = SplitBanLines(List());
+  ASSERT_EQ(lines.size(), 2u);
+  std::optional<BanEntry> row = ParseBanEntry(lines[1]);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->name, "E'v e");
+  EXPECT_EQ(row->address, "2.2.2.2");
+  EXPECT_EQ(row->admin, "o'p");
+  EXPECT_EQ(row->reason, std::string(255, 'x'));
+  EXPECT_FALSE(Has(List(), "9.9.9.9"));
+}
+
+TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsEmptiedRows) {
+  std::string key(kKey);
+  WriteFile(ServerBanListPath(), "\"A\",*," + key + ",*,\"op\",1,0,r\n"
+                                 "\"B\",3.3.3.3," + key + ",*,\"op\",2,0,r\n"
+                                 "broken line\n"
+                                 "\"C\",4.4.4.4,*,*,\"op\",3,0,r\n");
+  WriteFile(GameBanListPath(), "admin.addKeyToBanList " + key + " Perm\n"
+                               "admin.addAddressToBanList 4.4.4.4:0 Perm\n");
+  ASSERT_TRUE(UnbanPlayer("A", "*", key.c_str(), ""));
+  EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n\"C\",4.4.4.4,*,*,\"op\",3,0,r\n");
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 4.4.4.4:0 Perm\n");
+  EXPECT_TRUE(Has(Log(), "Ban removed on keyhash " + key + "."));
+  // A store that fails keeps the identity in the daemon's list.
+  std::filesystem::remove(PunkBusterBanPath());
+  EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
+  EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
+  EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
+}
+
+// Expiry lifts what one unban after another would, rewriting once.
+TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
+  std::string key(kKey);
+  std::string list;
+  std::string game;
+  for (int i = 0; i < 50; ++i) {
+    std::string address = "10.0." + std::to_string(i / 10) + "." + std::to_string(i);
+    unsigned long expiry = i % 5 == 0 ? g_now - i : i % 5 == 1 ? 0 : g_now + 1 + i;
+    list += "\"P" + std::to_string(i) + "\"," + address + "," + (i == 10 ? key : "*") + ",*,\"op\",1," +
+            std::to_string(expiry) + ",r\n";
+    game += AddressBanLine(address);
+  }
+  list += "\"Perm\",*," + key + ",*,\"op\",1,0,r\n";
+  game += KeyBanLine(key);
+  auto seed = [&] {
+    WriteFile(ServerBanListPath(), list);
+    WriteFile(GameBanListPath(), game);
+  };
+  seed();
+  for (std::string_view line : SplitBanLines(list)) {
+    std::optional<BanEntry> row = ParseBanEntry(line);
+    if (row && BanExpiry(*row) != 0 && BanExpiry(*row) <= static_cast<std::uint64_t>(g_now))
+      UnbanPlayer(row->name.c_str(), row->address.c_str(), row->keyhash.c_str(), row->guid.c_str());
+  }
+  const std::string one_by_one_list = List();
+  const std::string one_by_one_game = Game();
+
+  seed();
+  EXPECT_FALSE(ExpireTimedBansAt(g_now));  // no console: nothing checked
+  g_manager.links.console_connected = true;  // the file road, as with the server stopped
+  ASSERT_TRUE(ExpireTimedBansAt(g_now));
+  EXPECT_EQ(List(), one_by_one_list);
+  EXPECT_EQ(Game(), one_by_one_game);
+  EXPECT_TRUE(Has(Log(), "Removed timed-ban on player P0 (*), the ban has expired."));
+  EXPECT_TRUE(Has(Log(), "Removed timed-ban on player P10 (" + key + "), the ban has expired."));
+  EXPECT_FALSE(Has(List(), "\"P5\""));
+  EXPECT_FALSE(Has(List(), "\"Perm\""));  // its key was lifted by value
+  // A ban ending at a later second stays until that very second.
+  ASSERT_TRUE(ExpireTimedBansAt(g_now + 2));
+  EXPECT_TRUE(Has(List(), "\"P2\""));
+  ASSERT_TRUE(ExpireTimedBansAt(g_now + 3));
+  EXPECT_FALSE(Has(List(), "\"P2\""));
+  EXPECT_TRUE(Has(List(), "\"P3\""));
+  EXPECT_TRUE(Has(List(), "\"P1\""));
+}
+
+TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
+  g_manager.core.punkbuster_installed = true;
+  WriteFile(ServerBanListPath(), "\"A\",10.1.1.1,*," + std::string(kGuid) + ",\"op\",1,0,r\n"
+                                 "\"B\",*," + std::string(kKey) + ",*,\"op\",1,9,r\n");
+  ASSERT_TRUE(SyncToServerBanList());
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\nadmin.addKeyToBanList " +
+                        std::string(kKey) + " Perm\n");
+  EXPECT_TRUE(Has(Pb(), kGuid));
+  EXPECT_TRUE(VerifyGameBansListed());
+  EXPECT_TRUE(VerifyServerBansListed());
+  // The address must be a whole field of some row.
+  WriteFile(ServerBanListPath(), "\"A\",10.1.1.10,*," + std::string(kGuid) + ",\"op\",1,0,r\n");
+  EXPECT_FALSE(VerifyGameBansListed());
+  EXPECT_FALSE(VerifyServerBansListed());
+
+  ASSERT_TRUE(SyncFromServerBanList());
+  EXPECT_EQ(List(), "\"[unknown]\",10.1.1.1,*,*,\"operator\",0,0,unknown reason\n"
+                    "\"[unknown]\",*," + std::string(kKey) + ",*,\"operator\",0,0,unknown reason\n"
+                    "\"[unknown]\",*,*," + std::string(kGuid) + ",\"operator\",0,0,unknown reason\n");
+  // A failing store leaves the daemon's list as it was.
+  std::filesystem::remove(PunkBusterBanPath());
+  EXPECT_FALSE(SyncFromServerBanList());
+  EXPECT_TRUE(Has(List(), kGuid));
+
+  Run(kCmdClearBans, "");
+  EXPECT_EQ(List(), "");
+  EXPECT_EQ(Game(), "");
+  EXPECT_TRUE(Has(Log(), "User operator at console cleared the banlist."));
+}
+
+class BanConsoleTest : public BanFilesTest {
+ protected:
+  void SetUp() override {
+    BanFilesTest::SetUp();
+    status_ = std::make_unique<korvtest::UdpResponder>(
+        std::vector<std::string>{"\\numplayers\\1\\mapname\\berlin\\queryid\\1.1\\final\\"});
+    console_ = std::make_unique<korvtest::FakeConsole>(
+        "ab", "secret", [this](const std::vector<std::string>& request) {
+          if (request.size() > 1 && request[1] == "game.listPlayers")
+            return std::vector<std::string>{"Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:" +
+                                            std::string(kKey) + "\n"};
+          if (request.size() > 1 && !fail_.empty() && request[1].find(fail_) != std::string::npos)
+            return std::vector<std::string>{korvtest::kDropLink};
+          return std::vector<std::string>{"ok\n"};
+        });
+    korvtest::PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
+    InitSessionTable();
+    g_manager.remote.sessions[1].socket = pair_.a;
+    g_manager.remote.sessions[1].user_name = "alice";
+    g_manager.remote.sessions[1].address = "127.0.0.1:5001";
+    ASSERT_TRUE(ConsoleConnect());
+    GetPlayerList();
+    first_ = console_->requests().size();
+  }
+  void TearDown() override {
+    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
+    BanFilesTest::TearDown();
+  }
+  std::vector<std::string> Sent() {
+    std::vector<std::string> lines;
+    auto requests = console_->requests();
+    for (std::size_t i = first_; i < requests.size(); ++i)
+      for (std::size_t k = 1; k + 1 < requests[i].size(); ++k) lines.push_back(requests[i][k]);
+    first_ = requests.size();
+    return lines;
+  }
+  std::string Received() { return korvtest::TcpPair::Drain(pair_.b); }
+  static std::string Note(std::uint32_t code) { return korvclient::U32(code) + korvclient::U32(0); }
+
+  std::unique_ptr<korvtest::UdpResponder> status_;
+  std::unique_ptr<korvtest::FakeConsole> console_;
+  korvtest::TcpPair pair_;
+  std::size_t first_ = 0;
+  std::string fail_;
+};
+
+TEST_F(BanConsoleTest, BanByIdOrByListAndPlayerLeavesTheTable) {
+  ASSERT_TRUE(BanPlayer("Mike", 3, "10.0.0.5", kKey, "", "op", 5, 0, "r"));
+  EXPECT_EQ(Sent(), std::vector<std::string>{"admin.banPlayer 3"});
+  EXPECT_EQ(List(), "\"Mike\",10.0.0.5,*,*,\"op\",5,0,r\n");
+  EXPECT_EQ(FindPlayerById(3), nullptr);
+  EXPECT_EQ(Game(), "");  // the game keeps its own file
+
+  GetPlayerList();
+  Sent();
+  g_manager.links.punkbuster_enabled = true;
+  Setting(kSetBanInBfAndPb).value = 1;
+  fail_ = "pb_sv_banguid";
+  EXPECT_FALSE(BanPlayer("Other", 3, "10.0.0.9", kKey, kGuid, "op", 6, 0, "r"));
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.addAddressToBanList 10.0.0.9",
+                                              "admin.addKeyToBanList " + std::string(kKey),
+                                              "pb_sv_banguid " + std::string(kGuid)}));
+  EXPECT_TRUE(Has(List(), "\"Other\",10.0.0.9," + std::string(kKey) + ",*,"));
+  EXPECT_EQ(FindPlayerById(3), nullptr);
+  // The link is down now: the ban is refused and nothing changes.
+  const std::string before = List();
+  EXPECT_FALSE(BanPlayer("Mike", -1, "10.0.0.5", "", "", "op", 7, 0, "r"));
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player Mike! Korvane is not connected to the server."));
+  EXPECT_EQ(List(), before);
+}
+
+TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
+  WriteFile(ServerBanListPath(), "\"A\",1.1.1.1," + std::string(kKey) + ",*,\"op\",1,0,r\n");
+  fail_ = "admin.removeKeyFromBanList";
+  EXPECT_FALSE(UnbanPlayer("A", "1.1.1.1", kKey, ""));
+  EXPECT_EQ(List(), "\"A\",*," + std::string(kKey) + ",*,\"op\",1,0,r\n");
+  EXPECT_TRUE(Has(Log(), "Couldn't unban keyhash " + std::string(kKey) + "! The command failed."));
+
+  // The link is down now, so the clear command fails too.
+  WriteFile(GameBanListPath(), "admin.addKeyToBanList k Perm\n");
+  Run(kCmdClearBans, "", 1);
+  EXPECT_TRUE(Has(Log(), "Couldn't clear server banlist! The command failed."));
+  EXPECT_TRUE(Has(List(), kKey));
+  EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
+  // The unban's list was rewritten all the same; the clear only failed.
+  EXPECT_EQ(Received(), Note(kNotifyBanListChanged) + Note(kNotifyFailed));
+}
+
+TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
+  g_manager.core.admin_log = true;
+  g_manager.core.kick_delay = 0;
+  // As moderation queues it: from the daemon itself, permanent.
+  Run(kCmdBanPlayer, "3\xffMike\xff" "10.0.0.5\xff" + std::string(kKey) + "\xff\xff" "0\xffminus\xff");
+  EXPECT_TRUE(Has(Log(), "User operator at console banned player Mike (" + std::string(kKey) +
+                             ") permanently for minus."));
+  EXPECT_TRUE(Has(ReadFile(AdminLogPath()), "\"Mike\",10.0.0.5," + std::string(kKey) +
+                                                 ",[unknown],\"operator\",1700000000,berlin,ban,0,minus"));
+  EXPECT_EQ(Received(), korvclient::U32(kNotifyPlayerBanned) + korvclient::U32(5) +
+                            std::string("Mike", 5) + Note(kNotifyBanListChanged));
+  // A timed ban from a client, then texts that are refused.
+  Run(kCmdBanPlayer, "-1\xffJoe\xff" "9.9.9.9\xff\xff\xff" "60\xffspam\xff", 1);
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Joe () until "));
+  EXPECT_TRUE(Has(List(), "\"Joe\",9.9.9.9,*,*,\"alice\",1700000000,1700000060,spam"));
+  Received();
+  Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8\xff\xff\xff" "-5\xffspam\xff", 1);
+  Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8", 1);
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player Joe! A ban of -5 seconds would have expired already."));
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player! The ban command holds 2 of its 7 fields."));
+  EXPECT_FALSE(Has(List(), "8.8.8.8"));
+  EXPECT_EQ(Received(), Note(kNotifyFailed) + Note(kNotifyFailed));
+
+  Run(kCmdRemoveBan, "Joe,9.9.9.9", 0xFF00);
+  EXPECT_FALSE(Has(List(), "Joe"));
+  EXPECT_TRUE(Has(Log(), "removed ban on player Joe ()."));
+  EXPECT_EQ(Received(), Note(kNotifyBanListChanged) + korvclient::U32(kNotifyBanRemoved) +
+                            korvclient::U32(4) + std::string("Joe", 4) + Note(kNotifyBanListChanged));
+}
+
+}  // namespace
