@@ -6,6 +6,8 @@
 
 #include "core/protocol.h"
 #include "links/console.h"
+#include "moderation/banned_words.h"
+#include "moderation/moderation.h"
 #include "remote/dispatch.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
@@ -22,7 +24,10 @@ bool NameSessionCaller(int slot, CallerName* name) {
   return true;
 }
 
-void FanOutChatLine(const std::string& line) { NotifyAllClientsText(kNotifyConsoleLine, line, 0); }
+void FanOutChatLine(const std::string& line) {
+  NotifyAllClientsText(kNotifyConsoleLine, line, 0);
+  ModerateChatLine(line);
+}
 
 }  // namespace
 
@@ -30,4 +35,5 @@ void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
   SetServerControl(StartServer, StopServer);
   SetCallerNamer(NameSessionCaller);
+  SetBannedWordsReloader(LoadBannedWords);
 }

@@ -8,6 +8,7 @@
 #include "core/server_state.h"
 #include "core/tick_state.h"
 #include "links/links_state.h"
+#include "moderation/moderation_state.h"
 #include "remote/remote_state.h"
 #include "settings/settings_state.h"
 
@@ -18,6 +19,7 @@ struct ManagerState {
   LinksState& links;
   TickState& ticks;
   SettingsState& settings;
+  ModerationState& moderation;
 };
 
 extern ManagerState g_manager;
