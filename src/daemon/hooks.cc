@@ -7,6 +7,8 @@
 #include "bans/bans.h"
 #include "core/protocol.h"
 #include "links/console.h"
+#include "moderation/banned_words.h"
+#include "moderation/moderation.h"
 #include "remote/dispatch.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
@@ -23,7 +25,10 @@ bool NameSessionCaller(int slot, CallerName* name) {
   return true;
 }
 
-void FanOutChatLine(const std::string& line) { NotifyAllClientsText(kNotifyConsoleLine, line, 0); }
+void FanOutChatLine(const std::string& line) {
+  NotifyAllClientsText(kNotifyConsoleLine, line, 0);
+  ModerateChatLine(line);
+}
 
 }  // namespace
 
@@ -32,4 +37,5 @@ void InstallSubsystemHooks() {
   SetServerControl(StartServer, StopServer);
   SetCallerNamer(NameSessionCaller);
   InstallBanCommands();
+  SetBannedWordsReloader(LoadBannedWords);
 }

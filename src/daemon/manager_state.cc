@@ -5,7 +5,7 @@
 
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
                        MutableLinks(),  MutableTicks(),  MutableSettings(),
-                       MutableBans()};
+                       MutableBans(),  MutableModeration()};
 
 void ResetManagerState() {
   g_manager.core = CoreState{};
@@ -15,6 +15,7 @@ void ResetManagerState() {
   g_manager.ticks = TickState{};
   g_manager.settings = SettingsState{};
   g_manager.bans = BansState{};
+  g_manager.moderation = ModerationState{};
   UnwatchAllSockets();
   InstallSubsystemHooks();
 }

@@ -9,6 +9,7 @@
 #include "core/server_state.h"
 #include "core/tick_state.h"
 #include "links/links_state.h"
+#include "moderation/moderation_state.h"
 #include "remote/remote_state.h"
 #include "settings/settings_state.h"
 
@@ -20,6 +21,7 @@ struct ManagerState {
   TickState& ticks;
   SettingsState& settings;
   BansState& bans;
+  ModerationState& moderation;
 };
 
 extern ManagerState g_manager;

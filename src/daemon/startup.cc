@@ -33,6 +33,7 @@
 #include "server/process_finder.h"
 #include "daemon/settings_startup.h"
 #include "settings/settings_table.h"
+#include "moderation/banned_words.h"
 
 namespace {
 
@@ -297,6 +298,7 @@ bool RunStartupSequence() {
   CheckModFolder();
   if (std::optional<std::string> fatal = PrepareSettings()) EndStart(*fatal);
   LoadAccountsOrEnd();
+  LoadBannedWords();
   // The schedule is loaded here, before the snapshot is taken.
   TakeSettingsSnapshot();
   InitSessionTable();

@@ -163,9 +163,13 @@ void AnnouncementsUp(const CommandContext& c) {
 
 void BannedWordsDown(const CommandContext& c) { SendSettingsFile(c, "bannedwords.con"); }
 
+bool (*g_reload_banned_words)() = nullptr;
+
 void BannedWordsUp(const CommandContext& c) {
-  ReceiveSettingsFile(c, "bannedwords.con", kNotifyBannedWordsChanged,
-                      "updated the banned words.");
+  if (!StoreFileFrame(SettingsFile("bannedwords.con"), c.frame, c.socket)) return;
+  if (g_reload_banned_words != nullptr) g_reload_banned_words();
+  NotifyAllClients(kNotifyBannedWordsChanged, nullptr, 0, c.slot);
+  LogUserAction(c, "updated the banned words.");
 }
 
 // The log itself when it is small enough, else its last 32768 bytes. The
@@ -323,6 +327,8 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
   g_start_server = start;
   g_stop_server = stop;
 }
+
+void SetBannedWordsReloader(bool (*reload)()) { g_reload_banned_words = reload; }
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);

@@ -29,6 +29,10 @@ using CommandHandler = void (*)(const CommandContext&);
 // the clients' start and stop commands call.
 void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
 
+// Installs what reloads the banned words after an upload of
+// bannedwords.con (moderation's LoadBannedWords).
+void SetBannedWordsReloader(bool (*reload)());
+
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);
 

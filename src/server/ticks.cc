@@ -22,11 +22,14 @@
 #include "links/player_table.h"
 #include "links/status_query.h"
 #include "content/map_text.h"
+#include "moderation/announcements.h"
+#include "moderation/player_watch.h"
 #include "remote/command_queue.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -186,8 +189,10 @@ void SupervisionTick() {
   if (!map.empty() && map[0] != '-') MutableTicks().current_map = CutText(map, kMaxMapText);
   if (ConsoleUsable() && found && Links().console_connected) {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
+    // Timed-ban expiry, announcements and the player watch, in that order,
+    // on the table just refreshed (or the old one).
     ExpireTimedBans();
-    // Timed-ban expiry, announcements and the player watch follow here, in
-    // that order, on the table just refreshed (or the old one).
+    if (SettingValue(kSetAutoAnnounce) != 0) AnnouncementStep();
+    PlayerWatch(std::time(nullptr));
   }
 }

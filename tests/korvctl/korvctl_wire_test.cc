@@ -433,3 +433,31 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
 
 }  // namespace
 }  // namespace korvctltest
+
+namespace korvctltest {
+namespace {
+
+// Kicks and bans of moderation show their cause, in words and as fields.
+TEST(KorvctlWire, WatchShowsWhatModerationDid) {
+  FakeDaemon daemon([](FakeDaemon& d) {
+    d.Accept();
+    d.Write(Notice(0x2B, "Lag") + Notice(0x29, "Neg") + Notice(0x20, "Bob") + Notice(0x03));
+    d.WaitClosed();
+  });
+  std::string output;
+  RunCtl(daemon, {"watch"}, &output);
+  EXPECT_TRUE(Has(output, "auto-kicked Lag for high ping\nauto-banned Neg for too many "
+                          "minus-score kicks\nplayer kicked: Bob\n"));
+  FakeDaemon json([](FakeDaemon& d) {
+    d.Accept();
+    d.Write(Notice(0x28, "Noob") + Notice(0x20, "Bob") + Notice(0x03));
+    d.WaitClosed();
+  });
+  RunCtl(json, {"--json", "watch"}, &output);
+  EXPECT_TRUE(Has(output, "\"data\":\"Noob\",\"player\":\"Noob\",\"action\":\"kick\",\"by\":"
+                          "\"auto\",\"cause\":\"banned word\"}"));
+  EXPECT_TRUE(Has(output, "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"));
+}
+
+}  // namespace
+}  // namespace korvctltest

@@ -41,13 +41,29 @@ int Succeed(Context& context, const std::string& message, const std::string& jso
   return kExitOk;
 }
 
+namespace {
+
+// The fields of a kick or ban: the player, the action, and who acted and
+// why ("auto" and the cause for moderation).
+std::string ModerationJson(const Notice& notice) {
+  std::optional<ModerationFacts> facts = ModerationOf(notice.code);
+  if (!facts) return "";
+  bool automatic = !facts->cause.empty();
+  return ",\"player\":" + JsonString(notice.text) + ",\"action\":" +
+         JsonString(std::string(facts->action)) + ",\"by\":" +
+         JsonString(automatic ? "auto" : "admin") + ",\"cause\":" +
+         (automatic ? JsonString(std::string(facts->cause)) : "null");
+}
+
+}  // namespace
+
 std::string NoticeJson(const Notice& notice) {
   char code[16];
   std::snprintf(code, sizeof code, "%08X", notice.code);
   return std::string("{\"code\":\"") + code + "\",\"event\":" +
          JsonString(NoticeKey(notice.code)) + ",\"name\":" +
          JsonString(std::string(NoticeName(notice.code))) + ",\"data\":" +
-         (notice.has_data ? JsonString(notice.text) : "null") + "}";
+         (notice.has_data ? JsonString(notice.text) : "null") + ModerationJson(notice) + "}";
 }
 
 // ---- words --------------------------------------------------------------

@@ -242,6 +242,25 @@ std::string NoticeKey(std::uint32_t code) {
   return text;
 }
 
+std::optional<ModerationFacts> ModerationOf(std::uint32_t code) {
+  struct Row {
+    std::uint32_t code;
+    ModerationFacts facts;
+  };
+  static constexpr Row kRows[] = {
+      {kNotifyPlayerKicked, {"kick", ""}},
+      {kNotifyPlayerBanned, {"ban", ""}},
+      {kNotifyAutoBanWords, {"ban", "banned words in chat"}},
+      {kNotifyAutoKickWord, {"kick", "banned word"}},
+      {kNotifyAutoBanScore, {"ban", "too many minus-score kicks"}},
+      {kNotifyAutoKickScore, {"kick", "minus score"}},
+      {kNotifyAutoKickPing, {"kick", "high ping"}},
+  };
+  for (const Row& row : kRows)
+    if (row.code == code) return row.facts;
+  return std::nullopt;
+}
+
 std::string DescribeNotice(const Notice& notice) {
   const NoticeRow* row = FindNotice(notice.code);
   if (row == nullptr) {
@@ -251,6 +270,13 @@ std::string DescribeNotice(const Notice& notice) {
   }
   std::string words(row->name);
   if (notice.code == kNotifyIdleMapSet && notice.text.empty()) return "idle map cleared";
+  std::optional<ModerationFacts> facts = ModerationOf(notice.code);
+  if (facts && !facts->cause.empty()) {
+    // "auto-kicked Bob for high ping"
+    std::string who = notice.has_data && !notice.text.empty() ? notice.text : "a player";
+    return std::string(facts->action == "kick" ? "auto-kicked " : "auto-banned ") + who +
+           " for " + std::string(facts->cause);
+  }
   if (notice.has_data && !notice.text.empty()) words += ": " + notice.text;
   return words;
 }

@@ -78,5 +78,13 @@ std::string_view NoticeName(std::uint32_t code);
 std::string DescribeNotice(const Notice& notice);
 // The machine name used in JSON ("player_kicked").
 std::string NoticeKey(std::uint32_t code);
+// What moderation did, for the notifications that report a kick or a ban
+// of a player: the action ("kick", "ban") and its cause in words ("" when
+// an administrator acted). None for other codes.
+struct ModerationFacts {
+  std::string_view action;
+  std::string_view cause;
+};
+std::optional<ModerationFacts> ModerationOf(std::uint32_t code);
 
 }  // namespace korvctl

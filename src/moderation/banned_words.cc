@@ -1,0 +1,187 @@
+// The banned-words list, the name check and the chat watch.
+#include "moderation/banned_words.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/protocol.h"
+#include "links/player_table.h"
+#include "moderation/game_messages.h"
+#include "moderation/moderation_state.h"
+#include "moderation/player_watch.h"
+#include "remote/command_queue.h"
+#include "remote/session.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+constexpr std::size_t kLineBuffer = 1024;
+constexpr std::size_t kEntryMax = 1024;
+constexpr std::size_t kChatMax = 1023;
+constexpr std::size_t kSpeakerMax = 32;
+constexpr std::size_t kWarningNameMax = 31;
+constexpr int kWarningsBeforeKick = 2;
+
+std::string BannedWordsPath() { return Core().settings_dir + "/bannedwords.con"; }
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  LowerCase(lower);
+  return lower;
+}
+
+// Calls `visit` with each non-empty entry of the list (cut at 1024
+// characters) until it returns true; an entry without a comma behind it
+// ends the walk, as the list always ends with one.
+template <typename Visit>
+bool WalkEntries(const std::string& list, Visit visit) {
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t comma = list.find(',', at);
+    if (comma == std::string::npos) return false;
+    std::string_view entry(list.data() + at, std::min(comma - at, kEntryMax));
+    at = comma + 1;
+    if (!entry.empty() && visit(entry)) return true;
+  }
+}
+
+}  // namespace
+
+bool LoadBannedWords() {
+  UniqueFile file(std::fopen(BannedWordsPath().c_str(), "r"));
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open banned words file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  ModerationState& state = MutableModeration();
+  state.banned_words = std::string();
+  std::string line;
+  while (ReadLineBounded(file.get(), kLineBuffer, &line)) {
+    line = line.substr(0, line.find_first_of("\r\n"));
+    if (!line.empty()) *state.banned_words += line + ",";
+  }
+  if (std::ferror(file.get())) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read banned words file! %s", ErrorText(LastError()).c_str());
+    return false;
+  }
+  if (Core().debug) LogMessage(6, "DEBUG: Loaded banned words (%s)", state.banned_words->c_str());
+  return true;
+}
+
+bool NameHasBannedWord(std::string_view name) {
+  const std::optional<std::string>& list = Moderation().banned_words;
+  if (!list) return false;
+  std::string lower_name = Lower(name);
+  return WalkEntries(*list, [&](std::string_view entry) {
+    if (entry[0] == '$') return EqualNoCase(entry.substr(1), name);
+    return lower_name.find(Lower(entry)) != std::string::npos;
+  });
+}
+
+std::optional<std::string> FindBannedWord(std::string_view line) {
+  const std::optional<std::string>& list = Moderation().banned_words;
+  if (!list) return std::nullopt;
+  std::string lower_line = Lower(line.substr(0, std::min(line.size(), kChatMax)));
+  std::optional<std::string> found;
+  WalkEntries(*list, [&](std::string_view entry) {
+    std::string word = Lower(entry);
+    if (lower_line.find(word) == std::string::npos) return false;
+    found = word;
+    return true;
+  });
+  return found;
+}
+
+std::optional<std::string> ChatSpeaker(std::string_view line) {
+  std::size_t blank = line.find(' ');
+  std::size_t colon = line.find(": ");
+  if (blank == std::string_view::npos || colon == std::string_view::npos) return std::nullopt;
+  std::size_t start = blank + 1;
+  std::string_view speaker = start <= colon ? line.substr(start, colon - start) : "";
+  return CutText(speaker, kSpeakerMax);
+}
+
+const PlayerRecord* FindSpeaker(std::string_view speaker) {
+  for (const PlayerRecord& record : Links().players) {
+    if (record.name.empty()) break;
+    if (EqualNoCase(record.name, speaker)) return &record;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// Counts one more offence of the player; ids outside the table have no
+// record and count as a first offence every time.
+int CountOffence(const PlayerRecord& player, const std::string& speaker) {
+  if (!IsTableablePlayerId(player.id)) return 1;
+  ChatWarning& record = MutableModeration().warnings[static_cast<std::size_t>(player.id)];
+  if (!EqualNoCase(record.name, speaker)) {
+    record.name = CutText(speaker, kWarningNameMax);
+    record.count = 1;
+  } else {
+    ++record.count;
+  }
+  return record.count;
+}
+
+void BanForWords(const PlayerRecord& player, const std::string& name, const std::string& word) {
+  PlayerRecord named = player;
+  named.name = name;
+  QueueCommand(kCmdBanPlayer, BanCommandText(named, 0, "too many kicks for banned words").c_str(),
+               0, KickDelay());
+  QueueGameMessage(std::string(kTag) + " Banned " + name + " for using banned words", 0);
+  NotifyAllClientsText(kNotifyAutoBanWords, name, 0);
+  LogMessage(6, "Auto-banned %s (%s) at %s for using banned words in chat messages (%s).",
+             name.c_str(), player.keyhash.c_str(), player.address.c_str(), word.c_str());
+}
+
+void KickForWords(const PlayerRecord& player, const std::string& name, const std::string& word) {
+  std::string command = "admin.kickPlayer " + std::to_string(player.id);
+  QueueCommand(kCmdRawConsole, command.c_str(), 0, KickDelay());
+  QueueGameMessage(std::string(kTag) + " Kicking " + name + " for using banned words", 0);
+  NotifyAllClientsText(kNotifyAutoKickWord, name, 0);
+  LogMessage(6, "Auto-kicked %s (%s) at %s for using banned words in chat messages (%s).",
+             name.c_str(), player.keyhash.c_str(), player.address.c_str(), word.c_str());
+  AppendAdminLog(name.c_str(), player.address.c_str(), player.keyhash.c_str(),
+                 player.pb_guid.c_str(), "auto", static_cast<std::uint32_t>(std::time(nullptr)),
+                 CurrentMapName().c_str(), "kick", 0, "banned words in chat messages");
+  RemovePlayerById(player.id);
+}
+
+}  // namespace
+
+bool WatchChatLine(const std::string& line) {
+  std::optional<std::string> word = FindBannedWord(line);
+  if (!Moderation().banned_words) return false;
+  if (!word) return true;
+  std::optional<std::string> speaker = ChatSpeaker(line);
+  if (!speaker) return false;
+  const PlayerRecord* found = FindSpeaker(*speaker);
+  if (found == nullptr) {
+    if (Core().debug)
+      LogMessage(6, "DEBUG: Couldn't kick player for banned word! Could not determine player %s id.",
+                 speaker->c_str());
+    return false;
+  }
+  PlayerRecord player = *found;  // the row may go below
+  if (CountOffence(player, *speaker) <= kWarningsBeforeKick) {
+    QueueGameMessage(std::string(kTag) + " " + *speaker + " do not use the word " + *word +
+                         " in chat",
+                     0);
+    return true;
+  }
+  if (SettingValue(kSetAutoBan) != 0 && AutoBan(player.address.c_str(), player.keyhash.c_str())) {
+    BanForWords(player, *speaker, *word);
+  } else {
+    KickForWords(player, *speaker, *word);
+  }
+  return true;
+}

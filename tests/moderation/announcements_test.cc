@@ -1,0 +1,52 @@
+// The announcement step: its period in supervision ticks, the lines in
+// file order with the built-in line after the last, and a missing file.
+#include "moderation/announcements.h"
+
+#include "moderation/moderation_fixture.h"
+
+namespace korvtest {
+namespace {
+
+class AnnouncementsTest : public ModerationFixture {
+ protected:
+  // Texts posted by `ticks` steps.
+  std::vector<std::string> Run(int ticks) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < ticks; ++i) {
+      EXPECT_TRUE(AnnouncementStep());
+      for (const Queued& q : TakeQueue()) {
+        EXPECT_EQ(q.code, kCmdSayToAll);
+        texts.push_back(q.text);
+      }
+    }
+    return texts;
+  }
+};
+
+TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
+  Setting(kSetAutoAnnouncePeriod).value = 45;
+  Setting(kSetMonitorTimerPeriod).value = 30;
+  g_manager.core.admin_message_style = 0;
+  WriteSettingsFile("announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
+  EXPECT_EQ(Run(1), std::vector<std::string>{});
+  EXPECT_EQ(Run(7), (std::vector<std::string>{"*A", "*", "*" + std::string(62, 'x'),
+                                              kBuiltInAnnouncement}));
+  // An edit takes effect at the same line number.
+  WriteSettingsFile("announcements.con", "B\nC\n");
+  EXPECT_EQ(Run(4), (std::vector<std::string>{"*B", "*C"}));
+}
+
+TEST_F(AnnouncementsTest, MissingFileIsCreatedAndAnUnopenableOneSwitchesOff) {
+  Setting(kSetAutoAnnouncePeriod).value = 10;
+  EXPECT_EQ(Run(2), (std::vector<std::string>{kBuiltInAnnouncement, kBuiltInAnnouncement}));
+  EXPECT_TRUE(FileExists(dir_ / "announcements.con"));
+  Setting(kSetAutoAnnounce).value = 1;
+  g_manager.core.settings_dir = dir_ / "announcements.con/x";
+  EXPECT_FALSE(AnnouncementStep());
+  EXPECT_EQ(SettingValue(kSetAutoAnnounce), 0);
+  EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! "));
+  EXPECT_TRUE(Has(Log(), "Auto-announce has been disabled."));
+}
+
+}  // namespace
+}  // namespace korvtest
