@@ -9,6 +9,7 @@
 #include "remote/dispatch.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
+#include "schedule/schedule.h"
 #include "server/launch.h"
 #include "settings/settings_files.h"
 
@@ -30,4 +31,6 @@ void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
   SetServerControl(StartServer, StopServer);
   SetCallerNamer(NameSessionCaller);
+  SetScheduleServerControl(StartServer, StopServer);
+  SetScheduleReloader(LoadSchedule);
 }

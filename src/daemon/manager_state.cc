@@ -4,7 +4,8 @@
 #include "daemon/hooks.h"
 
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
-                       MutableLinks(),  MutableTicks(),  MutableSettings()};
+                       MutableLinks(),  MutableTicks(),  MutableSettings(),
+                       MutableSchedule()};
 
 void ResetManagerState() {
   g_manager.core = CoreState{};
@@ -13,6 +14,7 @@ void ResetManagerState() {
   g_manager.links = LinksState{};
   g_manager.ticks = TickState{};
   g_manager.settings = SettingsState{};
+  g_manager.schedule = ScheduleState{};
   UnwatchAllSockets();
   InstallSubsystemHooks();
 }

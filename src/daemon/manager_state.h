@@ -9,6 +9,7 @@
 #include "core/tick_state.h"
 #include "links/links_state.h"
 #include "remote/remote_state.h"
+#include "schedule/schedule_state.h"
 #include "settings/settings_state.h"
 
 struct ManagerState {
@@ -18,6 +19,7 @@ struct ManagerState {
   LinksState& links;
   TickState& ticks;
   SettingsState& settings;
+  ScheduleState& schedule;
 };
 
 extern ManagerState g_manager;
