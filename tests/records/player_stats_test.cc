@@ -1,16 +1,13 @@
 // The statistics CSV against a stand-in status port: the snapshot's exact
 // lines, an empty server, a player not in the table, values that would
-// break the CSV, a snapshot that ends part-way, and once per round end.
+// break the CSV, and a snapshot that ends part-way.
 #include "records/player_stats.h"
 
 #include <gtest/gtest.h>
 
 #include "core/helpers.h"
-#include "links/console.h"
-#include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "server/ticks.h"
 #include "settings/settings_table.h"
 #include "support/local_zone.h"
 
@@ -98,34 +95,6 @@ TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {
   EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
   EXPECT_TRUE(Has(Log(), "DEBUG: LogPlayerStats: Couldn't get \"mapname\"!"));
   EXPECT_EQ(ReadFile(path()), text);
-  // An unwritable path is named.
-  Report("\\numplayers\\1" + Game("S") + Player(0, "Mike", 1));
-  EXPECT_FALSE(LogPlayerStatsAt(dir_ / "no/such/dir.csv", now_));
-  EXPECT_TRUE(Has(Log(), "Couldn't open CSV log file! No such file or directory"));
-}
-
-TEST_F(PlayerStatsTest, StatusTickLogsOncePerRoundEnd) {
-  auto console = std::make_unique<FakeConsole>(
-      "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
-  PointAtStandIns(console->port(), status_->port(), "u", "p");
-  Setting(kSetBanInBfAndPb).value = 0;
-  Setting(kSetStatCollection).value = 1;
-  Setting(kSetStatFilePath).text = path();
-  Report("\\gamemode\\end\\numplayers\\1" + Game("S") + Player(0, "Mike", 1));
-  ASSERT_TRUE(ConsoleConnect());
-  for (int i = 0; i < 3; ++i) StatusMonitorTick();
-  std::string text = ReadFile(path());
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
-  EXPECT_TRUE(Has(Log(), "Player stats logged to CSV file."));
-  // A new round, then its end: one more snapshot.
-  Report("\\gamemode\\playing\\numplayers\\1" + Game("S") + Player(0, "Mike", 1));
-  StatusMonitorTick();
-  Report("\\gamemode\\END\\numplayers\\1" + Game("S") + Player(0, "Mike", 1));
-  StatusMonitorTick();
-  StatusMonitorTick();
-  text = ReadFile(path());
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
-  ConsoleDisconnect();
 }
 
 }  // namespace

@@ -11,9 +11,7 @@
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "remote/command_queue.h"
 #include "server/ticks.h"
-#include "settings/settings_table.h"
 #include "support/local_zone.h"
 
 namespace korvtest {
@@ -21,6 +19,10 @@ namespace {
 
 std::time_t g_now = 0;
 std::vector<std::string> g_calls;  // "start", "stop", "wait 3"
+
+// Wednesday 5 June 2024, 20:00 CEST, and a stored 20:00 of another year.
+const std::time_t kEightPm = Utc(2024, 6, 5, 18, 0);
+const std::string kStored = std::to_string(Utc(2001, 1, 1, 19, 0));
 
 class ScheduleTest : public LogFixture {
  protected:
@@ -34,15 +36,14 @@ class ScheduleTest : public LogFixture {
     SetScheduleServerControl(
         [] {
           g_calls.push_back("start");
-          g_manager.server.server_running = true;
-          ++g_manager.server.server_pid;
-          return true;
+          return g_manager.server.server_running = true;
         },
         [](bool) {
           g_calls.push_back("stop");
           g_manager.server.server_running = false;
           return true;
         });
+    g_manager.server.server_running = true;
   }
   void TearDown() override {
     SetScheduleClock(nullptr);
@@ -54,7 +55,7 @@ class ScheduleTest : public LogFixture {
     WriteFile(path_, text);
     ASSERT_TRUE(LoadSchedule(path_));
   }
-  // The texts queued since the last call, emptying the queue.
+  // The texts queued with the code, emptying the queue.
   std::vector<std::string> Queued(std::uint32_t code = kCmdServerMessage) {
     std::vector<std::string> texts;
     for (const QueuedCommand& c : g_manager.remote.queue)
@@ -66,60 +67,36 @@ class ScheduleTest : public LogFixture {
   std::string path_;
 };
 
-// Wednesday 5 June 2024, 20:00 CEST.
-const std::time_t kEightPm = Utc(2024, 6, 5, 18, 0);
-
 TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
   std::string overlong = "2000,stop,daily,*,*,1" + std::string(1100, 'x') + ",x,x,x,x,1\n";
   Load("1000,stop,daily,*,*,1\n1000,Start,none,a.con,b.con,0\n" + overlong +
        "0,stop,daily,*,*,1\n3000,stop,daily,*,*\n4000,stop,,*,*,1\n1000,stopwait_and_then_some,"
        "monday_to_friday,*,*,1\n");
-  const auto& events = Schedule().events;
-  ASSERT_EQ(events[0].time, 1000u);
-  EXPECT_EQ(events[1].time, 1001u);
-  EXPECT_EQ(events[1].action, "Start");
-  EXPECT_EQ(events[1].settings_file, "a.con");
-  EXPECT_EQ(events[2].time, 2000u);  // the over-long line's tail is no event
-  EXPECT_EQ(events[3].time, 1002u);
-  EXPECT_EQ(events[3].action, "stopwait_and_then_s");  // 19 characters
-  EXPECT_EQ(events[3].day, "monday_to_frida");         // 15
-  EXPECT_EQ(events[4].time, 0u);
+  EXPECT_EQ(Schedule().events[4].time, 0u);
   // The moved times were written back and the clients are told.
   EXPECT_EQ(ReadFile(path_),
             "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
             "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
   EXPECT_EQ(Queued(kCmdNotifyAll), std::vector<std::string>{"-1091633137"});
-
-  // Without a moved time nothing is rewritten or queued.
-  Load("5,stop,daily,*,*,1\n");
-  EXPECT_EQ(Queued(kCmdNotifyAll).size(), 0u);
-  EXPECT_EQ(ReadFile(path_), "5,stop,daily,*,*,1\n");
   // A missing file leaves the table as it was.
   EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
   EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
-  EXPECT_EQ(Schedule().events[0].time, 5u);
+  EXPECT_EQ(Schedule().events[0].time, 1000u);
 }
 
 TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
-  g_manager.server.server_running = true;
   WriteFile(dir_ / "s.con", "game.serverName Evening\n");
   WriteFile(dir_ / "m.con", "bf1942/levels/wake conquest\n");
-  Load(FormatInteger(static_cast<std::int32_t>(Utc(2001, 1, 1, 19, 0)), 10) + ",start,daily," +
-       dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
+  Load(kStored + ",start,daily," + dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
   const std::pair<int, const char*> ticks[] = {
-      {-181, nullptr},
-      {-180, "[KORV] Server is scheduled to restart in three minutes!"},
-      {-121, "[KORV] Server is scheduled to restart in three minutes!"},
-      {-120, "[KORV] Server is scheduled to restart in two minutes!"},
-      {-61, "[KORV] Server is scheduled to restart in two minutes!"},
-      {-60, "[KORV] Server is scheduled to restart in one minute or less!"},
-      {-1, "[KORV] Server is scheduled to restart in one minute or less!"}};
-  for (const auto& [offset, text] : ticks) {
+      {-181, nullptr}, {-180, "three minutes"}, {-120, "two minutes"},
+      {-61, "two minutes"}, {-60, "one minute or less"}, {-1, "one minute or less"}};
+  for (const auto& [offset, when] : ticks) {
     g_now = kEightPm + offset;
     EXPECT_FALSE(ScheduleTick());
-    std::vector<std::string> queued = Queued();
-    EXPECT_EQ(queued, text ? std::vector<std::string>{text} : std::vector<std::string>{})
-        << offset;
+    std::vector<std::string> expected;
+    if (when) expected.push_back(std::string("[KORV] Server is scheduled to restart in ") + when + "!");
+    EXPECT_EQ(Queued(), expected) << offset;
   }
   EXPECT_TRUE(g_calls.empty());
   g_now = kEightPm + 29;  // within the 30-second period
@@ -128,39 +105,27 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
   EXPECT_TRUE(Has(Log(), "Restarting server per scheduled event."));
   EXPECT_EQ(SettingText(kSetServerName), "Evening");
   EXPECT_EQ(ReadFile(dir_ / "settings/servermaplist.con"), "bf1942/levels/wake conquest\n");
-  EXPECT_EQ(Schedule().events[0].enabled, 1);
-  // One period late is too late; the next day it fires again.
-  g_now = kEightPm + 30;
+  g_now = kEightPm + 30;  // one period late is too late
   EXPECT_FALSE(ScheduleTick());
   g_now = kEightPm + 86400;
   EXPECT_TRUE(ScheduleTick());
-  // With -noadmin the warnings are chat; a stopped server hears none.
+  // With -noadmin the warnings are chat.
   g_manager.core.admin_message_style = 0;
   g_now = kEightPm - 100;
   ScheduleTick();
-  EXPECT_EQ(Queued(kCmdSayToAll),
-            std::vector<std::string>{"[KORV] Server is scheduled to restart in two minutes!"});
-  g_manager.server.server_running = false;
-  ScheduleTick();
-  EXPECT_EQ(Queued(kCmdSayToAll).size(), 0u);
+  EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
 }
 
 TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
-  // 20:00 local on Saturday 8 June 2024.
   std::time_t saturday = Utc(2024, 6, 8, 18, 0);
-  std::string at = FormatInteger(static_cast<std::int32_t>(saturday), 10);
-  std::string at_plus_1 = FormatInteger(static_cast<std::int32_t>(saturday + 1), 10);
-  g_manager.server.server_running = true;
+  std::string at = std::to_string(saturday);
   g_now = saturday;
-  for (const char* day : {"weekdays", "fri", "someday"}) {
+  const std::pair<const char*, bool> days[] = {{"weekdays", false}, {"fri", false},
+                                               {"someday", false}, {"weekends", true},
+                                               {"Saturday", true}, {"none", true}};
+  for (const auto& [day, fires] : days) {
     Load(at + ",stop," + day + ",*,*,1\n");
-    EXPECT_FALSE(ScheduleTick()) << day;
-    EXPECT_FALSE(FireEvent(0));
-  }
-  EXPECT_TRUE(Has(Log(), "Couldn't fire scheduled event! Event not found."));
-  for (const char* day : {"weekends", "Saturday", "none"}) {
-    Load(at + ",stop," + day + ",*,*,1\n");
-    EXPECT_TRUE(ScheduleTick()) << day;
+    EXPECT_EQ(ScheduleTick(), fires) << day;
   }
   // The one-shot is disabled and never fires again; the file is not touched.
   EXPECT_EQ(Schedule().events[0].enabled, 0);
@@ -172,8 +137,9 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   // the event stays enabled.
   g_calls.clear();
   WriteFile(dir_ / "s.con", "game.serverName Night\n");
-  Load(at + ",start,daily,*,*,1\n" + at_plus_1 + ",start,none," + dir_ / "s.con" + ",*,1\n");
-  EXPECT_TRUE(ScheduleTick());  // the first event is due and refused
+  Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +
+       dir_ / "s.con" + ",*,1\n");
+  EXPECT_TRUE(ScheduleTick());
   EXPECT_TRUE(Has(Log(), "Couldn't execute scheduled start event! Couldn't load the specified "
                          "server settings file *."));
   EXPECT_FALSE(FireEvent(saturday + 1));
@@ -181,98 +147,64 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
                          "maplist file *."));
   EXPECT_TRUE(g_calls.empty());
   EXPECT_EQ(Schedule().events[1].enabled, 1);
-  // The rotation itself as the maplist is used without copying; a stopped
-  // server is started.
+  // The rotation itself as the maplist is not copied; a stopped server starts.
   g_manager.server.server_running = false;
-  Load(at + ",start,none," + dir_ / "s.con" + "," + g_manager.core.settings_dir +
-       "/servermaplist.con,1\n");
+  Load(at + ",start,none," + dir_ / "s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
   EXPECT_TRUE(FireEvent(saturday));
-  EXPECT_EQ(g_calls, std::vector<std::string>{"start"});
   EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
 }
 
 TEST_F(ScheduleTest, EventsAtTimesTheClockChangeSkipsOrRepeatsFireOnce) {
   g_manager.core.debug = true;
-  std::string two_thirty = FormatInteger(static_cast<std::int32_t>(Utc(2024, 1, 10, 1, 30)), 10);
-  Load(two_thirty + ",stop,daily,*,*,1\n");
-  // Ticks every 30 seconds through both nights of change.
-  for (std::time_t night : {Utc(2024, 3, 30, 22, 0), Utc(2024, 10, 26, 22, 0)}) {
+  Load(std::to_string(Utc(2024, 1, 10, 1, 30)) + ",stop,daily,*,*,1\n");  // 02:30 CET
+  // Ticks every 30 seconds through both nights of change: 03:00 CEST in
+  // spring, the first 02:30 (CEST) in autumn.
+  const std::pair<std::time_t, std::time_t> nights[] = {
+      {Utc(2024, 3, 30, 22, 0), Utc(2024, 3, 31, 1, 0)},
+      {Utc(2024, 10, 26, 22, 0), Utc(2024, 10, 27, 0, 30)}};
+  for (const auto& [night, expected] : nights) {
     std::vector<std::time_t> fired;
     for (g_now = night; g_now < night + 6 * 3600; g_now += 30)
       if (ScheduleTick()) fired.push_back(g_now);
-    ASSERT_EQ(fired.size(), 1u);
-    // 03:00 CEST in spring; the first 02:30 (CEST) in autumn.
-    EXPECT_EQ(fired[0], night == Utc(2024, 3, 30, 22, 0) ? Utc(2024, 3, 31, 1, 0)
-                                                         : Utc(2024, 10, 27, 0, 30));
+    EXPECT_EQ(fired, std::vector<std::time_t>{expected});
   }
   EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, "
                          "result=fired"));
-  EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846770, event=1711846800, diff=30, "
-                         "result=skipped"));
 }
 
-// The waiting event against a stand-in console and status port.
-class PendingEventTest : public ScheduleTest {
- protected:
-  void SetUp() override {
-    ScheduleTest::SetUp();
-    status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
-    console_ = std::make_unique<FakeConsole>(
-        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
-    PointAtStandIns(console_->port(), 0, "u", "p");
-    Setting(kSetBanInBfAndPb).value = 0;
-    Report("playing");
-    g_manager.links.status_port = status_->port();
-    g_manager.server.server_pid = 77;
-    ASSERT_TRUE(ConsoleConnect());
-    g_manager.links.status_port = status_->port();
-    Report("playing");
-  }
-  void TearDown() override {
-    if (g_manager.links.console_connected) ConsoleDisconnect();
-    ScheduleTest::TearDown();
-  }
-  void Report(const std::string& mode) {
-    status_->set_replies({"\\gamemode\\" + mode + "\\numplayers\\0\\queryid\\1.1\\final\\"});
-  }
-  std::unique_ptr<UdpResponder> status_;
-  std::unique_ptr<FakeConsole> console_;
-};
-
-TEST_F(PendingEventTest, WaitingRestartFiresAtTheTickAfterTheGameEnds) {
-  Load(FormatInteger(static_cast<std::int32_t>(Utc(2001, 1, 1, 19, 0)), 10) +
-       ",start wait,daily," + dir_ / "s.con" + ",*,1\n");
-  WriteFile(dir_ / "s.con", "game.serverName Later\n");
-  // No warnings for an event that waits.
-  g_now = kEightPm - 100;
-  EXPECT_FALSE(ScheduleTick());
-  EXPECT_TRUE(Queued().empty());
+TEST_F(ScheduleTest, WaitingEventFiresAtTheStatusTickAfterTheGameEnds) {
+  UdpResponder status({});
+  FakeConsole console("u", "p", [](const std::vector<std::string>&) {
+    return std::vector<std::string>{};
+  });
+  auto report = [&](const std::string& mode) {
+    status.set_replies({"\\gamemode\\" + mode + "\\numplayers\\0\\queryid\\1.1\\final\\"});
+  };
+  PointAtStandIns(console.port(), status.port(), "u", "p");
+  Setting(kSetBanInBfAndPb).value = 0;
+  g_manager.server.server_pid = 77;
+  report("playing");
+  ASSERT_TRUE(ConsoleConnect());
+  Load(kStored + ",start wait,daily,*,*,1\n");
   g_now = kEightPm + 5;
   EXPECT_FALSE(ScheduleTick());
   EXPECT_EQ(Queued(), std::vector<std::string>{
                           "[KORV] Server is scheduled to restart at the end of this game!"});
-  EXPECT_EQ(Schedule().pending_server_pid, 77);
   StatusMonitorTick();
-  EXPECT_TRUE(g_calls.empty());
-  Report("end");
+  report("end");
   StatusMonitorTick();  // sees the end
-  EXPECT_TRUE(g_calls.empty());
-  StatusMonitorTick();  // 3 seconds later: fires (the maplist "*" refuses it)
-  EXPECT_TRUE(Has(Log(), "Couldn't load the specified maplist file *."));
-  EXPECT_EQ(Schedule().pending_time, 0u);
-  EXPECT_FALSE(Schedule().round_end_seen);
+  EXPECT_FALSE(Has(Log(), "maplist file"));
+  StatusMonitorTick();  // 3 seconds later it fires (and "*" refuses it)
+  EXPECT_TRUE(Has(Log(), "Couldn't load the specified server settings file *."));
 
   // A waiting stop fires at once when the server's process changed.
-  Load(FormatInteger(static_cast<std::int32_t>(Utc(2001, 1, 1, 19, 0)), 10) +
-       ",stopwait,daily,*,*,1\n");
-  Report("playing");
+  Load(kStored + ",stopwait,daily,*,*,1\n");
+  report("playing");
   ScheduleTick();
-  StatusMonitorTick();
-  EXPECT_TRUE(g_calls.empty());
   g_manager.server.server_pid = 78;
   StatusMonitorTick();
   EXPECT_EQ(g_calls, std::vector<std::string>{"stop"});
-  EXPECT_EQ(Schedule().pending_time, 0u);
+  ConsoleDisconnect();
 }
 
 }  // namespace

@@ -8,9 +8,8 @@
 
 namespace korvtest {
 
-// Central European time by its rules, so no zone database is needed:
-// summer time from the last Sunday of March 02:00 to the last Sunday of
-// October 03:00.
+// Central European rules without the zone database: summer time from the
+// last Sunday of March 02:00 to the last Sunday of October 03:00.
 inline constexpr const char* kBerlinRules = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 class LocalZone {
@@ -21,15 +20,9 @@ class LocalZone {
     ::tzset();
   }
   ~LocalZone() {
-    if (old_) {
-      ::setenv("TZ", old_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
+    old_ ? ::setenv("TZ", old_->c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
   }
-  LocalZone(const LocalZone&) = delete;
-  LocalZone& operator=(const LocalZone&) = delete;
 
  private:
   std::optional<std::string> old_;
