@@ -12,6 +12,7 @@
 #include "remote/dispatch.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
+#include "schedule/schedule.h"
 #include "server/launch.h"
 #include "settings/settings_files.h"
 
@@ -38,4 +39,6 @@ void InstallSubsystemHooks() {
   SetCallerNamer(NameSessionCaller);
   InstallBanCommands();
   SetBannedWordsReloader(LoadBannedWords);
+  SetScheduleServerControl(StartServer, StopServer);
+  SetScheduleReloader(LoadSchedule);
 }

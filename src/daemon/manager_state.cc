@@ -5,7 +5,7 @@
 
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
                        MutableLinks(),  MutableTicks(),  MutableSettings(),
-                       MutableBans(),  MutableModeration()};
+                       MutableBans(),  MutableModeration(), MutableSchedule()};
 
 void ResetManagerState() {
   g_manager.core = CoreState{};
@@ -16,6 +16,7 @@ void ResetManagerState() {
   g_manager.settings = SettingsState{};
   g_manager.bans = BansState{};
   g_manager.moderation = ModerationState{};
+  g_manager.schedule = ScheduleState{};
   UnwatchAllSockets();
   InstallSubsystemHooks();
 }

@@ -11,6 +11,7 @@
 #include "links/links_state.h"
 #include "moderation/moderation_state.h"
 #include "remote/remote_state.h"
+#include "schedule/schedule_state.h"
 #include "settings/settings_state.h"
 
 struct ManagerState {
@@ -22,6 +23,7 @@ struct ManagerState {
   SettingsState& settings;
   BansState& bans;
   ModerationState& moderation;
+  ScheduleState& schedule;
 };
 
 extern ManagerState g_manager;

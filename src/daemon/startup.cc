@@ -29,6 +29,7 @@
 #include "links/console.h"
 #include "remote/accounts.h"
 #include "remote/session.h"
+#include "schedule/schedule.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
 #include "daemon/settings_startup.h"
@@ -181,6 +182,11 @@ void LoadAccountsOrEnd() {
     EndStart("Couldn't load user file! " + ErrorText(LastError()));
 }
 
+void LoadScheduleOrEnd() {
+  if (!LoadSchedule(Core().settings_dir + "/serverschedule.con"))
+    EndStart("Couldn't load schedule file! " + ErrorText(LastError()));
+}
+
 // -stop: the server is asked to quit over its console first when the
 // console settings allow it, as a running daemon does; StopServer forces
 // it only when it is still there after the wait. The process then ends.
@@ -300,6 +306,7 @@ bool RunStartupSequence() {
   LoadAccountsOrEnd();
   LoadBannedWords();
   // The schedule is loaded here, before the snapshot is taken.
+  LoadScheduleOrEnd();
   TakeSettingsSnapshot();
   InitSessionTable();
   bool start = FindServerOrStop();

@@ -39,6 +39,7 @@ namespace {
 // client's start or stop fails while none is installed.
 bool (*g_start_server)() = nullptr;
 bool (*g_stop_server)(bool crash_handling) = nullptr;
+bool (*g_reload_schedule)(const std::string& path) = nullptr;
 
 std::string SettingsFile(const char* name) { return Core().settings_dir + "/" + name; }
 std::string ServerFile(const char* name) { return Core().server_dir + "/" + name; }
@@ -150,8 +151,11 @@ void AccountsUp(const CommandContext& c) {
 void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule.con"); }
 
 void ScheduleUp(const CommandContext& c) {
-  ReceiveSettingsFile(c, "serverschedule.con", kNotifyScheduleChanged,
-                      "updated the event schedule.");
+  std::string path = SettingsFile("serverschedule.con");
+  if (!StoreFileFrame(path, c.frame, c.socket)) return;
+  if (g_reload_schedule != nullptr) g_reload_schedule(path);
+  NotifyAllClients(kNotifyScheduleChanged, nullptr, 0, c.slot);
+  LogUserAction(c, "updated the event schedule.");
 }
 
 void AnnouncementsDown(const CommandContext& c) { SendSettingsFile(c, "announcements.con"); }
@@ -329,6 +333,7 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
 }
 
 void SetBannedWordsReloader(bool (*reload)()) { g_reload_banned_words = reload; }
+void SetScheduleReloader(bool (*reload)(const std::string& path)) { g_reload_schedule = reload; }
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);

@@ -32,6 +32,9 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
 // Installs what reloads the banned words after an upload of
 // bannedwords.con (moderation's LoadBannedWords).
 void SetBannedWordsReloader(bool (*reload)());
+// Installs what reloads the schedule after a client uploaded its file
+// (the schedule's LoadSchedule).
+void SetScheduleReloader(bool (*reload)(const std::string& path));
 
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);

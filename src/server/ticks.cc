@@ -29,6 +29,8 @@
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
+#include "records/player_stats.h"
+#include "schedule/schedule.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -48,14 +50,27 @@ bool QuietStatusError(int error) {
          error == ECONNREFUSED;
 }
 
+// Statistics once per end of a round: a failed snapshot is tried again at
+// the next tick that still shows the end.
+void LogRoundStats() {
+  if (SettingValue(kSetStatCollection) == 0 || Ticks().round_stats_logged) return;
+  if (LogPlayerStats(SettingText(kSetStatFilePath))) {
+    LogMessage(6, "Player stats logged to CSV file.");
+    MutableTicks().round_stats_logged = true;
+  } else if (LastError() != 0) {
+    LogMessage(6, "Couldn't log player stats to CSV file! %s", ErrorText(LastError()).c_str());
+  }
+}
+
 void FollowGameMode(const std::string& report) {
   std::optional<std::string> mode = StatusValue(report, "gamemode");
   if (!mode) return;
   TickState& ticks = MutableTicks();
   if (EqualNoCase(*mode, "end")) {
     // The round is over: the next launch starts on the rotation again.
-    // Statistics and events waiting for the round's end hook in here.
     SetStartMap("");
+    LogRoundStats();
+    NoteGameEnded();
     return;
   }
   ticks.round_stats_logged = false;
@@ -159,7 +174,8 @@ void StatusMonitorTick() {
       QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
     }
   }
-  if (!running || !links.console_connected) return;
+  RunPendingEvent();
+  if (!Server().server_running || !links.console_connected) return;
   std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
   if (!report) {
     int error = LastError();
@@ -173,8 +189,8 @@ void StatusMonitorTick() {
 }
 
 void SupervisionTick() {
-  // The weekly schedule runs here first, once it exists; an event it fires
-  // at once ends the tick.
+  // The weekly schedule runs first; an event it fires at once ends the tick.
+  if (ScheduleTick()) return;
   ServerState& server = MutableServer();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;

@@ -9,6 +9,7 @@
 #include "ban_list.h"
 #include "files.h"
 #include "handlers.h"
+#include "schedule_view.h"
 
 namespace korvctl {
 namespace {
@@ -130,6 +131,12 @@ const std::array kSubcommands{
                "Disconnects the client in SLOT (see korvctl clients) and checks that it is\n"
                "gone.",
                C(0x24), RunDisconnect},
+    Subcommand{"schedule", "schedule", "list the scheduled events and when each fires next",
+               "Downloads the event schedule and shows each event: its time (the date too\n"
+               "for a one-shot event), day keyword, action, settings and maplist files, and\n"
+               "the next time it fires, in this machine's local time zone (set TZ to see\n"
+               "another). Disabled events and events that cannot fire say so.",
+               C(0x13), RunSchedule},
     Subcommand{"get", "get FILE [-o PATH|-]", "download one of the daemon's files",
                "Downloads FILE and writes it to PATH (default: the file's own name in the\n"
                "current directory; - for standard output). The file is written beside the\n"

@@ -1,0 +1,43 @@
+// The weekly schedule of start, stop and restart events: serverschedule.con,
+// the tick that warns the players and fires events, and the event that
+// waits for the end of the running game.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "schedule/schedule_state.h"
+
+// Reads the schedule file into the table (cleared first). Lines lacking a
+// field, or with a time of 0 or beyond 32 bits, are skipped; a time that
+// is already taken is moved on by a second until it is free, and then the
+// file is rewritten and the clients are told the schedule changed. False
+// (logged, last error set) when the file cannot be opened (the table is
+// unchanged) or read (the events read so far stay).
+bool LoadSchedule(const std::string& path);
+// Writes the table, "*" for an empty path. False (logged) on failure.
+bool SaveSchedule(const std::string& path);
+
+// Runs at the start of every supervision tick: queues the warnings of the
+// events due within three minutes, fires an event whose time came within
+// the last supervision period, and lets an event that waits for the end of
+// the game become the pending one. True when an event fired.
+bool ScheduleTick();
+// Carries out the event with this time; true when it was carried out.
+bool FireEvent(std::uint32_t time);
+
+// The status tick's step for the pending event: it fires once the game has
+// ended, or at once when the server's process is no longer the one it
+// began waiting with.
+void RunPendingEvent();
+// The status report shows the end of the game.
+void NoteGameEnded();
+
+// What starts and stops the game server (the launcher's StartServer and
+// StopServer, installed by the daemon) and the pause between the stop and
+// the start of a restart (3 seconds; tests install their own).
+void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
+void SetScheduleWait(void (*wait)(unsigned seconds));
+// The clock the tick reads (std::time unless tests install another).
+void SetScheduleClock(std::time_t (*now)());

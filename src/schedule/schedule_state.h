@@ -1,0 +1,40 @@
+// Fields of the weekly schedule: the event table and the event that waits
+// for the end of the running game.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+inline constexpr int kScheduleSlots = 64;
+inline constexpr std::size_t kMaxActionText = 19;
+inline constexpr std::size_t kMaxDayText = 15;
+inline constexpr std::size_t kMaxEventPath = 4095;
+
+// One scheduled event. The time is also its key (unique in the table); a
+// time of 0 marks an empty slot and ends the table.
+struct ScheduleEvent {
+  std::uint32_t time = 0;    // seconds since the epoch; repeating: its time of day counts
+  std::string action;        // "start..." starts or restarts, anything else stops
+  std::string day;           // day keyword (see core/event_times.h)
+  std::string settings_file; // loaded by a start event
+  std::string maplist_file;  // copied over servermaplist.con by a start event
+  std::int32_t enabled = 0;  // a one-shot event is disabled once it fired
+};
+
+struct ScheduleState {
+  /* Event table, filled from slot 0 without gaps */
+  std::array<ScheduleEvent, kScheduleSlots> events{};
+
+  /* The event waiting for the end of the running game */
+  std::uint32_t pending_time = 0;  // 0 = none
+  pid_t pending_server_pid = 0;    // the server's pid when it began to wait
+  bool round_end_seen = false;     // the game ended while it waited
+};
+
+// The schedule's section of the daemon's state (the one instance).
+const ScheduleState& Schedule();
+// Written only inside src/schedule/; other folders use schedule.h.
+ScheduleState& MutableSchedule();

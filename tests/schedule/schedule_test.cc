@@ -1,0 +1,211 @@
+// The schedule file, the tick's warnings and firing window on a clock the
+// tests set, start and stop events, and the event that waits for the end
+// of the game.
+#include "schedule/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include "core/helpers.h"
+#include "core/protocol.h"
+#include "links/console.h"
+#include "links/fake_console.h"
+#include "links/link_fixture.h"
+#include "links/udp_responder.h"
+#include "server/ticks.h"
+#include "support/local_zone.h"
+
+namespace korvtest {
+namespace {
+
+std::time_t g_now = 0;
+std::vector<std::string> g_calls;  // "start", "stop", "wait 3"
+
+// Wednesday 5 June 2024, 20:00 CEST, and a stored 20:00 of another year.
+const std::time_t kEightPm = Utc(2024, 6, 5, 18, 0);
+const std::string kStored = std::to_string(Utc(2001, 1, 1, 19, 0));
+
+class ScheduleTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_manager.core.settings_dir = dir_ / "settings";
+    path_ = g_manager.core.settings_dir + "/serverschedule.con";
+    g_calls.clear();
+    SetScheduleClock([] { return g_now; });
+    SetScheduleWait([](unsigned s) { g_calls.push_back("wait " + std::to_string(s)); });
+    SetScheduleServerControl(
+        [] {
+          g_calls.push_back("start");
+          return g_manager.server.server_running = true;
+        },
+        [](bool) {
+          g_calls.push_back("stop");
+          g_manager.server.server_running = false;
+          return true;
+        });
+    g_manager.server.server_running = true;
+  }
+  void TearDown() override {
+    SetScheduleClock(nullptr);
+    SetScheduleWait(nullptr);
+    LogFixture::TearDown();
+  }
+  void Load(const std::string& text) {
+    CreateFileWithDirs(path_, 0);
+    WriteFile(path_, text);
+    ASSERT_TRUE(LoadSchedule(path_));
+  }
+  // The texts queued with the code, emptying the queue.
+  std::vector<std::string> Queued(std::uint32_t code = kCmdServerMessage) {
+    std::vector<std::string> texts;
+    for (const QueuedCommand& c : g_manager.remote.queue)
+      if (c.code == code) texts.push_back(c.text);
+    g_manager.remote.queue = {};
+    return texts;
+  }
+  LocalZone zone_{kBerlinRules};
+  std::string path_;
+};
+
+TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
+  std::string overlong = "2000,stop,daily,*,*,1" + std::string(1100, 'x') + ",x,x,x,x,1\n";
+  Load("1000,stop,daily,*,*,1\n1000,Start,none,a.con,b.con,0\n" + overlong +
+       "0,stop,daily,*,*,1\n3000,stop,daily,*,*\n4000,stop,,*,*,1\n1000,stopwait_and_then_some,"
+       "monday_to_friday,*,*,1\n");
+  EXPECT_EQ(Schedule().events[4].time, 0u);
+  // The moved times were written back and the clients are told.
+  EXPECT_EQ(ReadFile(path_),
+            "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
+            "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
+  EXPECT_EQ(Queued(kCmdNotifyAll), std::vector<std::string>{"-1091633137"});
+  // A missing file leaves the table as it was.
+  EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
+  EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
+  EXPECT_EQ(Schedule().events[0].time, 1000u);
+}
+
+TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
+  WriteFile(dir_ / "s.con", "game.serverName Evening\n");
+  WriteFile(dir_ / "m.con", "bf1942/levels/wake conquest\n");
+  Load(kStored + ",start,daily," + dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
+  const std::pair<int, const char*> ticks[] = {
+      {-181, nullptr}, {-180, "three minutes"}, {-120, "two minutes"},
+      {-61, "two minutes"}, {-60, "one minute or less"}, {-1, "one minute or less"}};
+  for (const auto& [offset, when] : ticks) {
+    g_now = kEightPm + offset;
+    EXPECT_FALSE(ScheduleTick());
+    std::vector<std::string> expected;
+    if (when) expected.push_back(std::string("[KORV] Server is scheduled to restart in ") + when + "!");
+    EXPECT_EQ(Queued(), expected) << offset;
+  }
+  EXPECT_TRUE(g_calls.empty());
+  g_now = kEightPm + 29;  // within the 30-second period
+  EXPECT_TRUE(ScheduleTick());
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "wait 3", "start"}));
+  EXPECT_TRUE(Has(Log(), "Restarting server per scheduled event."));
+  EXPECT_EQ(SettingText(kSetServerName), "Evening");
+  EXPECT_EQ(ReadFile(dir_ / "settings/servermaplist.con"), "bf1942/levels/wake conquest\n");
+  g_now = kEightPm + 30;  // one period late is too late
+  EXPECT_FALSE(ScheduleTick());
+  g_now = kEightPm + 86400;
+  EXPECT_TRUE(ScheduleTick());
+  // With -noadmin the warnings are chat.
+  g_manager.core.admin_message_style = 0;
+  g_now = kEightPm - 100;
+  ScheduleTick();
+  EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
+}
+
+TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
+  std::time_t saturday = Utc(2024, 6, 8, 18, 0);
+  std::string at = std::to_string(saturday);
+  g_now = saturday;
+  const std::pair<const char*, bool> days[] = {{"weekdays", false}, {"fri", false},
+                                               {"someday", false}, {"weekends", true},
+                                               {"Saturday", true}, {"none", true}};
+  for (const auto& [day, fires] : days) {
+    Load(at + ",stop," + day + ",*,*,1\n");
+    EXPECT_EQ(ScheduleTick(), fires) << day;
+  }
+  // The one-shot is disabled and never fires again; the file is not touched.
+  EXPECT_EQ(Schedule().events[0].enabled, 0);
+  EXPECT_TRUE(Has(Log(), "Stopping server per scheduled event."));
+  EXPECT_FALSE(ScheduleTick());
+  EXPECT_EQ(ReadFile(path_), at + ",stop,none,*,*,1\n");
+
+  // Start events need both files: "*" refuses, the server is untouched and
+  // the event stays enabled.
+  g_calls.clear();
+  WriteFile(dir_ / "s.con", "game.serverName Night\n");
+  Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +
+       dir_ / "s.con" + ",*,1\n");
+  EXPECT_TRUE(ScheduleTick());
+  EXPECT_TRUE(Has(Log(), "Couldn't execute scheduled start event! Couldn't load the specified "
+                         "server settings file *."));
+  EXPECT_FALSE(FireEvent(saturday + 1));
+  EXPECT_TRUE(Has(Log(), "Couldn't execute scheduled start event! Couldn't load the specified "
+                         "maplist file *."));
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(Schedule().events[1].enabled, 1);
+  // The rotation itself as the maplist is not copied; a stopped server starts.
+  g_manager.server.server_running = false;
+  Load(at + ",start,none," + dir_ / "s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
+  EXPECT_TRUE(FireEvent(saturday));
+  EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
+}
+
+TEST_F(ScheduleTest, EventsAtTimesTheClockChangeSkipsOrRepeatsFireOnce) {
+  g_manager.core.debug = true;
+  Load(std::to_string(Utc(2024, 1, 10, 1, 30)) + ",stop,daily,*,*,1\n");  // 02:30 CET
+  // Ticks every 30 seconds through both nights of change: 03:00 CEST in
+  // spring, the first 02:30 (CEST) in autumn.
+  const std::pair<std::time_t, std::time_t> nights[] = {
+      {Utc(2024, 3, 30, 22, 0), Utc(2024, 3, 31, 1, 0)},
+      {Utc(2024, 10, 26, 22, 0), Utc(2024, 10, 27, 0, 30)}};
+  for (const auto& [night, expected] : nights) {
+    std::vector<std::time_t> fired;
+    for (g_now = night; g_now < night + 6 * 3600; g_now += 30)
+      if (ScheduleTick()) fired.push_back(g_now);
+    EXPECT_EQ(fired, std::vector<std::time_t>{expected});
+  }
+  EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, "
+                         "result=fired"));
+}
+
+TEST_F(ScheduleTest, WaitingEventFiresAtTheStatusTickAfterTheGameEnds) {
+  UdpResponder status({});
+  FakeConsole console("u", "p", [](const std::vector<std::string>&) {
+    return std::vector<std::string>{};
+  });
+  auto report = [&](const std::string& mode) {
+    status.set_replies({"\\gamemode\\" + mode + "\\numplayers\\0\\queryid\\1.1\\final\\"});
+  };
+  PointAtStandIns(console.port(), status.port(), "u", "p");
+  Setting(kSetBanInBfAndPb).value = 0;
+  g_manager.server.server_pid = 77;
+  report("playing");
+  ASSERT_TRUE(ConsoleConnect());
+  Load(kStored + ",start wait,daily,*,*,1\n");
+  g_now = kEightPm + 5;
+  EXPECT_FALSE(ScheduleTick());
+  EXPECT_EQ(Queued(), std::vector<std::string>{
+                          "[KORV] Server is scheduled to restart at the end of this game!"});
+  StatusMonitorTick();
+  report("end");
+  StatusMonitorTick();  // sees the end
+  EXPECT_FALSE(Has(Log(), "maplist file"));
+  StatusMonitorTick();  // 3 seconds later it fires (and "*" refuses it)
+  EXPECT_TRUE(Has(Log(), "Couldn't load the specified server settings file *."));
+
+  // A waiting stop fires at once when the server's process changed.
+  Load(kStored + ",stopwait,daily,*,*,1\n");
+  report("playing");
+  ScheduleTick();
+  g_manager.server.server_pid = 78;
+  StatusMonitorTick();
+  EXPECT_EQ(g_calls, std::vector<std::string>{"stop"});
+  ConsoleDisconnect();
+}
+
+}  // namespace
+}  // namespace korvtest
