@@ -141,6 +141,9 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
 
 long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
                             int supervision_period) {
+  // A timer at 0 has not run yet: the first pass still waits before it runs
+  // both ticks, which gives a server started just now time to appear.
+  if (timers.last_status == 0 || timers.last_supervision == 0) return kSelectSeconds * 1000L;
   std::time_t due = std::min<std::time_t>(timers.last_status + kStatusPeriod,
                                           timers.last_supervision + supervision_period);
   auto left = std::chrono::system_clock::from_time_t(due) - now;

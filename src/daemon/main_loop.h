@@ -24,6 +24,7 @@ struct TickTimers {
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period);
 
 // Milliseconds from `now` until the next tick is due (0 when one is due
-// already): the longest the loop may wait in select().
+// already; 3 seconds before the first pass): the longest the loop may wait
+// in select().
 long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
                             int supervision_period);

@@ -19,6 +19,7 @@ namespace {
 TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   TickTimers timers;
   std::time_t start = 1700000000;
+  EXPECT_EQ(MillisecondsToNextTick(timers, std::chrono::system_clock::from_time_t(start), 30), 3000);
   EXPECT_EQ(RunDueTicks(timers, start, 30), 3);
   EXPECT_EQ(RunDueTicks(timers, start + 2, 30), 0);
   EXPECT_EQ(RunDueTicks(timers, start + 3, 30), 1);
