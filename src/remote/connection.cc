@@ -91,6 +91,7 @@ void ProcessInput(int fd) {
   int units = 0;
   bool backlog = false;
   while (at < input.size()) {
+    if (c->held) break;
     if (!InHandshake(*c) && units == kUnitsPerPass) {
       backlog = true;
       break;
@@ -123,7 +124,7 @@ void ProcessInput(int fd) {
   c->input = std::move(input);
   c->backlog = backlog;
   // Whole commands that wait for their turn are not late: no time limit.
-  if (c->input.empty() || InHandshake(*c) || backlog) {
+  if (c->input.empty() || InHandshake(*c) || backlog || c->held) {
     c->unit_pending = false;
   } else if (!c->unit_pending) {
     c->unit_pending = true;
@@ -212,7 +213,7 @@ void ServeConnection(int fd, bool readable, bool writable) {
   if (writable && !FlushConnection(fd)) MarkClosing(fd, false);
   // A connection with a backlog is not read until it is served: the peer
   // waits on its own socket, and its input cannot grow without bound.
-  if (!readable || c->closing || c->backlog) return;
+  if (!readable || c->closing || c->backlog || c->held) return;
   bool ended = false;
   int error = ECONNRESET;
   std::size_t total = 0;
@@ -259,10 +260,13 @@ void ServeBacklogs() {
 
 void CheckConnections(ConnectionClock::time_point now) {
   std::vector<int> ended;
+  std::vector<int> resumed;
   for (auto& [fd, c] : g_connections) {
     if (c.closing) {
       bool waiting = c.flush_first && c.output.size() > c.output_sent && now < FlushDeadline(c);
       if (!waiting) ended.push_back(fd);
+    } else if (c.held) {
+      if (now >= c.resume_at) resumed.push_back(fd);
     } else if (c.stage == ConnectionStage::kLogin && now >= HandshakeDeadline(c)) {
       LogMessage(6, "Couldn't authenticate client! %s", ErrorText(ETIMEDOUT).c_str());
       ended.push_back(fd);
@@ -280,6 +284,28 @@ void CheckConnections(ConnectionClock::time_point now) {
     ClientConnection* c = FindConnection(fd);
     if (c != nullptr) Close(*c);
   }
+  for (int fd : resumed) {
+    ClientConnection* c = FindConnection(fd);
+    if (c == nullptr || !c->held) continue;
+    std::function<void()> then = std::move(c->on_resume);
+    std::uint64_t serial = c->serial;
+    c->held = false;
+    c->on_resume = nullptr;
+    if (then) then();
+    // The commands that arrived meanwhile are served on the next passes.
+    if (Alive(fd, serial)) FindConnection(fd)->backlog = !FindConnection(fd)->input.empty();
+  }
+}
+
+void HoldConnection(int fd, std::chrono::milliseconds delay, std::function<void()> then) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) {  // a socket the loop does not serve
+    if (then) then();
+    return;
+  }
+  c->held = true;
+  c->resume_at = ConnectionClock::now() + delay;
+  c->on_resume = std::move(then);
 }
 
 int WatchPendingOutput(fd_set* set) {
@@ -300,6 +326,8 @@ long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
     ConnectionClock::time_point at;
     if (c.closing) {
       at = c.flush_first ? FlushDeadline(c) : now;
+    } else if (c.held) {
+      at = c.resume_at;
     } else if (InHandshake(c)) {
       at = HandshakeDeadline(c);
     } else if (c.unit_pending) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,11 @@ struct ClientConnection {
   std::string output;
   std::size_t output_sent = 0;
   bool backlog = false;      // whole commands wait in the input for a later pass
+  // A command that must wait (PunkBuster writing its file) holds the
+  // connection's later commands, not the loop, until `resume_at`.
+  bool held = false;
+  ConnectionClock::time_point resume_at;
+  std::function<void()> on_resume;
   bool closing = false;      // closed at the end of the pass
   bool flush_first = false;  // ... once its output is written
 };
@@ -93,6 +99,10 @@ long MillisecondsToNextDeadline(ConnectionClock::time_point now);
 // pending output went beyond the cap (it is then closed at the end of the
 // pass).
 bool QueueClientOutput(int fd, const void* data, std::size_t length);
+// Holds the connection on `fd` for `delay`: its next commands wait (unread
+// and unserved) until then, when `then` runs, while the loop serves
+// everyone else.
+void HoldConnection(int fd, std::chrono::milliseconds delay, std::function<void()> then);
 // Marks the connection to close at the end of the pass, after its output
 // when `flush_first`.
 void MarkClosing(int fd, bool flush_first);

@@ -71,12 +71,18 @@ bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_
 
 /* Handlers of the immediate commands */
 
-// The running PunkBuster writes its settings out first.
+// The running PunkBuster writes its settings out first and is given a
+// second for it: the client's later commands wait that second, the loop
+// does not.
 void PbConfigDown(const CommandContext& c) {
+  std::string path = ServerFile("pb/pbsv.cfg");
+  int socket = c.socket;
   if (Links().console_connected && Links().punkbuster_enabled &&
-      ConsoleSend("pb_sv_writecfg"))
-    ::sleep(1);
-  QueueFile(ServerFile("pb/pbsv.cfg"), c.socket);
+      ConsoleSend("pb_sv_writecfg")) {
+    HoldConnection(socket, std::chrono::seconds(1), [path, socket] { QueueFile(path, socket); });
+    return;
+  }
+  QueueFile(path, socket);
 }
 
 void PbConfigUp(const CommandContext& c) {

@@ -3,6 +3,7 @@
 // out, and the status line and game address come back as replies.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cstdlib>
@@ -25,17 +26,18 @@ constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
 
 class GameProcessTest : public ::testing::Test {
  protected:
+  virtual std::string Extra() { return ""; }
   void SetUp() override {
     ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
     gamesimtest::LayOutForDaemon(
-        &game_, std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Mike\n",
+        &game_, Extra() + "lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 " + kHash + " - Mike\n",
         {{"game.serverName", "\"Test Server\""}});
     WriteFile(game_.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
     ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
     port_ = FreePort();
     ASSERT_TRUE(daemon_.Start({BuildPath("korvd"), "-path", game_.dir.path(), "-port",
                                std::to_string(port_), "-ip", "127.0.0.1", "-messagelog",
-                               "-adminlog"},
+                               "-adminlog", "-debug"},
                               game_.dir.path(), game_.dir / "korvd-out.txt"));
     ASSERT_TRUE(WaitForText(Log(), "Listening on"));
     ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n")) << ReadFile(Log());
@@ -79,6 +81,28 @@ TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
   auto address = admin->ReadReply();
   ASSERT_TRUE(address);
   EXPECT_EQ(*address, std::to_string(game_.game_port) + ",0" + std::string(1, '\0'));
+}
+
+// PunkBuster is given a second to write its settings before they are sent:
+// the client that asked waits, everyone else is served meanwhile.
+class PunkBusterProcessTest : public GameProcessTest {
+  std::string Extra() override { return "punkbuster 1\n"; }
+};
+
+TEST_F(PunkBusterProcessTest, ConfigDownloadWaitsForTheFileWithoutHoldingOthers) {
+  ASSERT_TRUE(WaitForText(Log(), "DEBUG: Detected server version"));
+  auto admin = LoggedIn("admin", "Secret");
+  auto mod = LoggedIn("mod", "pw");
+  admin->Command(0xBABE0002);
+  admin->Command(0xBABE0032);  // served after the file
+  mod->Command(0xBABE0032);
+  ASSERT_TRUE(mod->WaitNotification(0xBEEF002E));
+  pollfd waiting{admin->fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the file came before the other client was served";
+  auto file = admin->ReadFrame();
+  ASSERT_TRUE(file);
+  EXPECT_EQ(*file, "pb_sv_enable\npb_sv_kicklen 2\npb_sv_sleep 100\n");
+  EXPECT_TRUE(admin->WaitNotification(0xBEEF002E));
 }
 
 // A settings upload reaches the running server as console commands.
