@@ -322,7 +322,14 @@ std::optional<std::string> ConsoleRunKey(int character) {
 }
 
 bool SendServerMessage(const std::string& text) {
+  // The text goes between quotes: a quote in a player's name would end the
+  // argument early and a line break would start a command of its own.
+  std::string quoted = text;
+  for (char& c : quoted) {
+    if (c == '"') c = '\'';
+    if (c == '\r' || c == '\n') c = ' ';
+  }
   if (Core().admin_message_style == 1)
-    return ConsoleSend("admin.serverMessage \"%s\"", text.c_str()).has_value();
-  return ConsoleSend("game.sayAll \"%s\"", text.c_str()).has_value();
+    return ConsoleSend("admin.serverMessage \"%s\"", quoted.c_str()).has_value();
+  return ConsoleSend("game.sayAll \"%s\"", quoted.c_str()).has_value();
 }

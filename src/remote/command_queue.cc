@@ -75,8 +75,17 @@ void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : Execu
 
 void RunQueuedCommandsAt(std::time_t now) {
   auto& queue = MutableRemote().queue;
-  for (int i = 0; i < kQueueSlots; ++i) {
-    if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) continue;
+  // Every command queued before this pass that is due runs now, in queue
+  // order: the one that moves up into a freed slot is examined in its turn,
+  // so a burst of messages keeps its order. Commands queued while these run
+  // land behind them and wait for the next pass, so none can keep a pass
+  // going by queueing itself again.
+  int left = QueuedCommandCount();
+  for (int i = 0; i < kQueueSlots && left > 0; --left) {
+    if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) {
+      ++i;
+      continue;
+    }
     // Run a copy: the command may queue further commands while it runs.
     QueuedCommand command = queue[i];
     for (int k = i; k < kQueueSlots - 1; ++k) queue[k] = queue[k + 1];

@@ -80,6 +80,16 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+// A message goes between quotes: a quote in it (from a player's name, say)
+// would end the argument early.
+std::string MessageLine(std::string_view text) {
+  std::string line = OneLine(text);
+  for (char& c : line) {
+    if (c == '"') c = '\'';
+  }
+  return line;
+}
+
 bool Console(const std::string& command) { return ConsoleSend("%s", command.c_str()).has_value(); }
 
 std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -205,7 +215,7 @@ bool SendPieces(const std::vector<std::string>& pieces, const char* command) {
 
 // Chat goes out with blanks as 0x80 bytes, in pieces the game accepts.
 void SayToAll(const QueuedCommand& command) {
-  std::string text = OneLine(Text(command));
+  std::string text = MessageLine(Text(command));
   for (char& c : text) {
     if (c == ' ') c = kChatBlank;
   }
@@ -223,7 +233,7 @@ void SayToAll(const QueuedCommand& command) {
 }
 
 void ServerMessage(const QueuedCommand& command) {
-  std::string text = OneLine(Text(command));
+  std::string text = MessageLine(Text(command));
   for (char& c : text) {
     if (c == kChatBlank) c = ' ';
   }

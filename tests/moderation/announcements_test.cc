@@ -9,15 +9,12 @@ namespace {
 
 class AnnouncementsTest : public ModerationFixture {
  protected:
-  // Texts posted by `ticks` steps.
-  std::vector<std::string> Run(int ticks) {
-    std::vector<std::string> texts;
+  // Rows queued by `ticks` steps.
+  Rows Run(int ticks) {
+    Rows texts;
     for (int i = 0; i < ticks; ++i) {
       EXPECT_TRUE(AnnouncementStep());
-      for (const Queued& q : TakeQueue()) {
-        EXPECT_EQ(q.code, kCmdSayToAll);
-        texts.push_back(q.text);
-      }
+      for (const std::string& row : TakeQueue()) texts.push_back(row);
     }
     return texts;
   }
@@ -28,17 +25,17 @@ TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
   Setting(kSetMonitorTimerPeriod).value = 30;
   g_manager.core.admin_message_style = 0;
   WriteSettingsFile("announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
-  EXPECT_EQ(Run(1), std::vector<std::string>{});
-  EXPECT_EQ(Run(7), (std::vector<std::string>{"*A", "*", "*" + std::string(62, 'x'),
-                                              kBuiltInAnnouncement}));
+  EXPECT_EQ(Run(1), Rows{});
+  EXPECT_EQ(Run(7), (Rows{"17 *A", "17 *", "17 *" + std::string(62, 'x'),
+                          std::string("17 ") + kBuiltInAnnouncement}));
   // An edit takes effect at the same line number.
   WriteSettingsFile("announcements.con", "B\nC\n");
-  EXPECT_EQ(Run(4), (std::vector<std::string>{"*B", "*C"}));
+  EXPECT_EQ(Run(4), (Rows{"17 *B", "17 *C"}));
 }
 
 TEST_F(AnnouncementsTest, MissingFileIsCreatedAndAnUnopenableOneSwitchesOff) {
   Setting(kSetAutoAnnouncePeriod).value = 10;
-  EXPECT_EQ(Run(2), (std::vector<std::string>{kBuiltInAnnouncement, kBuiltInAnnouncement}));
+  EXPECT_EQ(Run(2), Rows(2, std::string("17 ") + kBuiltInAnnouncement));
   EXPECT_TRUE(FileExists(dir_ / "announcements.con"));
   Setting(kSetAutoAnnounce).value = 1;
   g_manager.core.settings_dir = dir_ / "announcements.con/x";

@@ -2,7 +2,10 @@
 // commands, targets by id, name and name part, and the menu's actions.
 #include "moderation/ingame_commands.h"
 
+#include "bans/ban_file.h"
+#include "bans/bans_state.h"
 #include "moderation/moderation_fixture.h"
+#include "moderation/player_watch.h"
 
 namespace korvtest {
 namespace {
@@ -32,39 +35,27 @@ class InGameTest : public ModerationFixture {
 
 TEST_F(InGameTest, MapCommandsNeedAnAccountWithTheMapsLetter) {
   EXPECT_TRUE(HandleInGameCommand("Global Bob: !nextmap"));
-  auto queued = TakeQueue();
+  Rows queued = TakeQueue();
   ASSERT_EQ(queued.size(), 1u);
-  EXPECT_EQ(queued[0].text.rfind("[KORV] The next map is ", 0), 0u);
-  EXPECT_EQ(queued[0].sender, 0u);
+  EXPECT_EQ(queued[0].rfind("18 [KORV] The next map is ", 0), 0u);
 
   EXPECT_FALSE(HandleInGameCommand("Global Plain: !change wake"));
   EXPECT_FALSE(HandleInGameCommand("Global Admin: !change"));
   EXPECT_TRUE(HandleInGameCommand("Global Admin: !CHANGE wake"));
   EXPECT_TRUE(HandleInGameCommand("Global admin: !setnext kursk GPM_CTF xpack1 extra"));
   EXPECT_TRUE(HandleInGameCommand("Global Admin: !restart"));
-  g_manager.core.admin_message_style = 0;
+  g_manager.core.admin_message_style = 0;  // -noadmin feedback is chat
   EXPECT_FALSE(HandleInGameCommand("Global Plain: !runnext"));
-  queued = TakeQueue();
-  ASSERT_EQ(queued.size(), 6u);
-  EXPECT_EQ(queued[0].text, "[KORV] !change requires Maps page access");
-  EXPECT_EQ(queued[0].code, kCmdServerMessage);
-  EXPECT_EQ(queued[1].text, "[KORV] !change requires at least one parameter");
-  EXPECT_EQ(queued[2].code, kCmdChangeMap);
-  EXPECT_EQ(queued[2].text, "wake GPM_CQ bf1942");
-  EXPECT_EQ(queued[2].sender, 0xFF01u);
-  EXPECT_EQ(queued[3].code, kCmdSetNextMap);
-  EXPECT_EQ(queued[3].text, "kursk GPM_CTF xpack1");
-  EXPECT_EQ(queued[4].code, kCmdRestartMap);
-  EXPECT_EQ(queued[5].code, kCmdSayToAll);  // -noadmin feedback is chat
-  EXPECT_EQ(queued[5].text, "[KORV] !runnext requires Maps page access");
+  EXPECT_EQ(TakeQueue(), (Rows{"18 [KORV] !change requires Maps page access",
+                               "18 [KORV] !change requires at least one parameter",
+                               "0A@FF01 wake GPM_CQ bf1942", "0C@FF01 kursk GPM_CTF xpack1",
+                               "0E@FF01 ", "17 [KORV] !runnext requires Maps page access"}));
 
   // Deactivated accounts, unknown speakers and players without an account
   // are ignored with a debug line only.
-  EXPECT_FALSE(HandleInGameCommand("Global Off: !restart"));
-  EXPECT_FALSE(HandleInGameCommand("Global Ghost: !restart"));
-  EXPECT_FALSE(HandleInGameCommand("Global Bob: !restart"));
-  EXPECT_FALSE(HandleInGameCommand("Global Bob: restart"));
-  EXPECT_FALSE(HandleInGameCommand("Global Bob !restart"));
+  for (const char* line : {"Global Off: !restart", "Global Ghost: !restart", "Global Bob: !restart",
+                           "Global Bob: restart", "Global Bob !restart"})
+    EXPECT_FALSE(HandleInGameCommand(line)) << line;
   EXPECT_TRUE(TakeQueue().empty());
   std::string log = Log();
   EXPECT_TRUE(Has(log, "DEBUG: Player Off user account is deactivated! Ignoring in-game admin command."));
@@ -72,50 +63,32 @@ TEST_F(InGameTest, MapCommandsNeedAnAccountWithTheMapsLetter) {
   EXPECT_TRUE(Has(log, "DEBUG: Player Bob is not authorised to use in-game admin! Ignoring in-game admin command."));
 }
 
-TEST_F(InGameTest, MenuItemsFindTheirTargets) {
+TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
   EXPECT_EQ(LookUpMenuItem("KICK"), 3);
   EXPECT_EQ(LookUpMenuItem("kick|kick\n"), 1);  // the end piece keeps its line break
   EXPECT_EQ(LookUpMenuItem("nothing"), 0);
   EXPECT_TRUE(HandleInGameCommand("Global Plain: !k .3"));
-  auto queued = TakeQueue();
-  ASSERT_EQ(queued.size(), 2u);
-  EXPECT_EQ(queued[0].text, "[KORV] Bob banned for Team killing");
-  EXPECT_EQ(queued[0].sender, 0xFF02u);
-  EXPECT_EQ(queued[1].code, kCmdBanPlayer);
-  EXPECT_EQ(queued[1].text, Fields({"3", "Bob", "10.0.0.4", "0123456789abcdef0123456789abcdef",
-                                    "guid3", "3600", "Team killing"}));
-  EXPECT_TRUE(queued[1].delayed);
-
+  EXPECT_EQ(TakeQueue(), (Rows{"18@FF02 [KORV] Bob banned for Team killing",
+                               "10@FF02+12 " + Fields({"3", "Bob", "10.0.0.4", kHash, "guid3", "3600",
+                                                       "Team killing"})}));
   EXPECT_TRUE(HandleInGameCommand("Global Plain: !k @BO"));
   EXPECT_EQ(TakeQueue().size(), 4u);  // Bob and Bobby
   for (const char* refused : {"!k bo", "!k .65", "!k .x", "!k @zz", "!nope", "!k @"})
     EXPECT_FALSE(HandleInGameCommand(std::string("Global Plain: ") + refused)) << refused;
-  queued = TakeQueue();
-  ASSERT_EQ(queued.size(), 5u);
-  EXPECT_EQ(queued[0].text, "[KORV] No matches or player name bo is ambiguous");
-  EXPECT_EQ(queued[1].text, "[KORV] Player id 65 is not valid");
-  EXPECT_EQ(queued[2].text, "[KORV] Player id x is not valid");
-  EXPECT_EQ(queued[3].text, "[KORV] No matches for player name zz");
-  EXPECT_EQ(queued[4].text, "[KORV] Command id nope is not valid");
-}
+  EXPECT_EQ(TakeQueue(), (Rows{"18 [KORV] No matches or player name bo is ambiguous",
+                               "18 [KORV] Player id 65 is not valid",
+                               "18 [KORV] Player id x is not valid",
+                               "18 [KORV] No matches for player name zz",
+                               "18 [KORV] Command id nope is not valid"}));
 
-TEST_F(InGameTest, MenuActionsMessageAndRunConsoleCommands) {
   EXPECT_FALSE(RunMenuItem(3, 4, 0xFF02));  // a message to the target
   EXPECT_FALSE(RunMenuItem(-1, 4, 0xFF02));  // to everyone
   EXPECT_TRUE(RunMenuItem(3, 5, 0xFF02));    // global and a kick
   EXPECT_FALSE(RunMenuItem(3, 6, 0xFF02));   // cmd cancels the ban
   EXPECT_FALSE(RunMenuItem(3, 65025, 0xFF02));
-  auto queued = TakeQueue();
-  ASSERT_EQ(queued.size(), 6u);
-  EXPECT_EQ(queued[0].text, "[KORV] Bob welcome");
-  EXPECT_EQ(queued[1].text, "[KORV] welcome");
-  EXPECT_EQ(queued[2].text, "[KORV] Bob kicked for listen up");
-  EXPECT_EQ(queued[3].code, kCmdKickPlayer);
-  EXPECT_EQ(queued[3].text, "3,listen up,");
-  EXPECT_EQ(queued[4].text, "[KORV] listen up");
-  EXPECT_EQ(queued[5].code, kCmdRawConsole);
-  EXPECT_EQ(queued[5].text, "pb_sv_kick 4 5 Bob");
-  EXPECT_FALSE(queued[5].delayed);
+  EXPECT_EQ(TakeQueue(), (Rows{"18@FF02 [KORV] Bob welcome", "18@FF02 [KORV] welcome",
+                               "18@FF02 [KORV] Bob kicked for listen up", "0F@FF02+12 3,listen up,",
+                               "18@FF02 [KORV] listen up", "19@FF02 pb_sv_kick 4 5 Bob"}));
 }
 
 // A name never leaves its word of a console command nor adds a line.
@@ -125,6 +98,26 @@ TEST_F(InGameTest, NamesStayInsideTheirWordOfAConsoleCommand) {
   EXPECT_EQ(BuildMenuConsoleCommand("say %NAME %guid %keyhash %bfid", 3),
             "say aquit guid3 0123456789abcdef0123456789abcdef 3");
   EXPECT_EQ(BuildMenuConsoleCommand("say %name", 70), "say [unknown]");
+}
+
+// Both moderation bans go through the queue to the ban handler and land in
+// serverbanlist.con with their admin, expiry and reason.
+TEST_F(InGameTest, AutoBanAndMenuBanLandInTheBanList) {
+  SetBanClock([] { return std::time_t{1700000000}; });
+  g_manager.core.server_dir = dir_.path();
+  g_manager.core.punkbuster_installed = true;
+  CreateFileWithDirs(dir_ / "pb/pbbans.dat", 2);
+  for (int s : {kSetAutoKickScore, kSetAutoBan}) Setting(s).value = 1;
+  WriteSettingsFile("kicklist.con", "10.0.0.4\n10.0.0.4\n");
+  g_manager.links.players[3].score = "-6";
+  WatchPlayers(1000);  // Bob's third minus-score kick bans him
+  ASSERT_TRUE(HandleInGameCommand("Global Plain: !k .4"));
+  RunQueuedCommandsAt(std::time(nullptr) + 12);
+  EXPECT_EQ(ReadFile(ServerBanListPath()),
+            "\"Bob\",10.0.0.4,0123456789abcdef0123456789abcdef,guid3,\"operator\",1700000000,0,"
+            "Banned for too many minus-score kicks.\n"
+            "\"Bobby 'the\\ x\",10.0.0.5,0123456789abcdef0123456789abcdef,guid4,\"plain\","
+            "1700000000,1700003600,Team killing\n");
 }
 
 }  // namespace

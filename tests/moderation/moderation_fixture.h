@@ -1,8 +1,9 @@
 // Shared set-up of the moderation tests: a fresh state whose settings
 // directory is a temporary one, players put straight into the table, and
-// the queue read back as (code, text, sender, delay) rows.
+// the queue read back as one text row per command.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -14,12 +15,7 @@
 
 namespace korvtest {
 
-struct Queued {
-  std::uint32_t code;
-  std::string text;
-  std::uint32_t sender;
-  bool delayed;  // due about 12 seconds after queueing
-};
+inline constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
 
 class ModerationFixture : public LogFixture {
  protected:
@@ -30,36 +26,46 @@ class ModerationFixture : public LogFixture {
   }
   // Adds a player with known figures to the end of the table.
   PlayerRecord& AddPlayer(int id, const std::string& name, int score = 0, int ping = 50,
-                          const std::string& keyhash = "0123456789abcdef0123456789abcdef") {
-    for (PlayerRecord& row : g_manager.links.players) {
-      if (!row.name.empty()) continue;
-      row = PlayerRecord{};
-      row.id = id;
-      row.name = name;
-      row.score = std::to_string(score);
-      row.ping = std::to_string(ping);
-      row.address = "10.0.0." + std::to_string(id + 1);
-      row.keyhash = keyhash;
-      row.pb_guid = "guid" + std::to_string(id);
-      row.figures_known = true;
-      return row;
-    }
-    return g_manager.links.players[0];
+                          const std::string& keyhash = kHash) {
+    PlayerRecord* row = &g_manager.links.players[0];
+    while (!row->name.empty()) ++row;
+    *row = PlayerRecord{};
+    row->id = id;
+    row->name = name;
+    row->score = std::to_string(score);
+    row->ping = std::to_string(ping);
+    row->address = "10.0.0." + std::to_string(id + 1);
+    row->keyhash = keyhash;
+    row->pb_guid = "guid" + std::to_string(id);
+    row->figures_known = true;
+    return *row;
   }
-  std::vector<Queued> TakeQueue() {
-    std::vector<Queued> out;
+  // The queued commands, emptying the queue, each as "CC[@sender][+12] text"
+  // (CC the code's last byte in hex; +12 when due about 12 seconds later).
+  std::vector<std::string> TakeQueue() {
+    std::vector<std::string> rows;
     std::int64_t now = std::time(nullptr);
     for (QueuedCommand& slot : g_manager.remote.queue) {
       if (slot.code == 0) continue;
-      out.push_back({slot.code, slot.text, slot.sender, slot.due - now >= 10});
+      char head[32];
+      std::snprintf(head, sizeof head, "%02X", static_cast<unsigned>(slot.code & 0xFF));
+      std::string row = head;
+      if (slot.sender != 0) {
+        std::snprintf(head, sizeof head, "@%X", static_cast<unsigned>(slot.sender));
+        row += head;
+      }
+      if (slot.due - now >= 10) row += "+12";
+      rows.push_back(row + " " + slot.text);
       slot = QueuedCommand{};
     }
-    return out;
+    return rows;
   }
   void WriteSettingsFile(const std::string& name, const std::string& text) {
     WriteFile(dir_ / name, text);
   }
 };
+
+using Rows = std::vector<std::string>;
 
 inline std::string Fields(std::vector<std::string> fields) {
   std::string text;

@@ -134,10 +134,11 @@ TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
   EXPECT_FALSE(Has(Log(), "said '*Welcome"));
   EXPECT_EQ(Received(1), Note(0xBEEF0024));
 
-  // A line break must not reach the console as a command of its own.
+  // A line break must not reach the console as a command of its own, nor
+  // a quote end the message's argument.
   first_request_ = console_->requests().size();
-  Run(0xB00B0018, "hi\nquit");
-  EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.serverMessage \"hi quit\""}));
+  Run(0xB00B0018, "hi\n\"quit");
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.serverMessage \"hi 'quit\""}));
   EXPECT_EQ(Received(1), Note(0xBEEF0025));
 }
 
