@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks the layer order of the includes, sets everything up, builds with
-# warnings as errors, and runs every test.
+# warnings as errors, and runs every test; then the sanitizer build, the
+# short fuzz runs and the valgrind session (scripts/check-hardened.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/check-layers.sh
 scripts/setup.sh -DKORV_WERROR=ON
 cd build
 ctest --output-on-failure --timeout 480 -j2
+cd ..
+scripts/check-hardened.sh

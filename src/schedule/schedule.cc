@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +56,8 @@ void SkipRestOfLine(std::FILE* file) {
 // Cuts "time,action,day,settings,maplist,enabled"; false when a field is
 // missing or empty, or the time is not a number of 1 to 32 bits.
 bool ParseEventLine(std::string line, ScheduleEvent* e) {
+  // A line ends at a NUL: what follows could never be written back.
+  line.erase(std::min(line.find('\0'), line.size()));
   TrimLineEnd(line);
   std::vector<std::string_view> fields;
   std::string_view rest = line;

@@ -77,9 +77,20 @@ bool Process::Start(const std::vector<std::string>& argv, const std::string& wor
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // KORV_TEST_WRAPPER names a command the daemon runs under (valgrind and
+    // its options, split on blanks).
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("KORV_TEST_WRAPPER");
+    bool daemon = argv[0].size() >= 6 && argv[0].compare(argv[0].size() - 6, 6, "/korvd") == 0;
+    if (wrapper != nullptr && daemon) {
+      std::istringstream split(wrapper);
+      for (std::string word; split >> word;) words.push_back(word);
+    }
     std::vector<char*> args;
+    for (std::string& word : words) args.push_back(word.data());
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    if (!words.empty()) ::execvp(args[0], args.data());
     ::execv(args[0], args.data());
     ::_exit(127);
   }

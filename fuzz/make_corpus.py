@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under fuzz/corpus/<target>/ from the inputs the
+unit tests use. Run it again after changing a seed here."""
+import os
+import re
+import struct
+import sys
+
+root = os.path.dirname(os.path.abspath(__file__))
+src = os.path.dirname(root)
+
+
+def u32(n):
+    return struct.pack('<I', n)
+
+
+def golden():
+    text = open(os.path.join(src, 'tests/settings/first_start_golden.h')).read()
+    body = text[text.index('kFirstStartFile ='):].split(';')[0]
+    parts = re.findall(r'"((?:[^"\\]|\\.)*)"', body)
+    return ''.join(parts).encode().decode('unicode_escape').encode('latin-1')
+
+
+def answer(*strings):
+    out = u32(len(strings))
+    for s in strings:
+        b = s.encode('latin-1') + b'\0'
+        out += u32(len(b)) + b
+    return out
+
+
+def block(text):
+    return text.encode().ljust(32, b'\0')
+
+
+def frame(payload):
+    # An uncompressed frame: plain length, packed length 0, the bytes.
+    return u32(len(payload)) + u32(0) + payload
+
+
+guid = '0123456789abcdef0123456789abcdef'
+seeds = {
+    'settings_file': [golden(), b'game.serverName "Evening"\nmanager.welcomeMessage 0 "hi_there"\n'
+                      b'game.serverMaxPlayers 64\nmanager.pause\n'],
+    'user_access': [b'Admin,Secret,,4294967295,1\n', b'admin,Secret,' + guid.encode() +
+                    b',4294967295,1\nviewer,look,,1,0\n', b'just,four,fields,1\n'],
+    'ban_lists': [b'\x01"A",10.1.1.1,*,' + guid.encode() + b',"op",1,0,r\n\x00'
+                  b'admin.addKeyToBanList ' + guid.encode() + b' Perm\n;admin.addKeyToBanList x Perm\n\x00'
+                  b'[' + guid.encode() + b'] "10.1.1.1:0" "Bob" "reason"\n',
+                  b'\x00"A",1.1.1.1,' + guid.encode() + b',*,"op",1,0,r\n'],
+    'schedule_file': [b'978375600,start,daily,*,*,1\n978375600,stop,Mon,*,*,1\n',
+                      b'2000,restart,weekdays,s.con,m.con,0\n'],
+    'banned_words': [b'\x0bnoob\ndarn\n\x00Global Bob: you noob\nTeam Mike: hello\n'],
+    'announcements': [b'A\r\n\nB\n' + b'x' * 100 + b'\n'],
+    'map_archive': [b'\x00' * 64],
+    'player_lines': [b'Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:0123\n'
+                     b'Id:12 - Big is remote ip: Guy is remote ip: 1.2.3.4:1\n'
+                     b'Id:1 - Bot is an AI bot\n'],
+    'chat_lines': [b'\x40Kick|kick\nBan|ban\nTK [k][kick] "Team killing"|kick,ban,3600\n'
+                   b'Hello [hi] "welcome"|\nPb [pb] "pb_sv_kick %pbid 5 %NAME"|cmd,ban\n\x00'
+                   b'Global Boss: !nextmap\nGlobal Boss: !k Guest\nGlobal Boss: !change wake\n'
+                   b'Team Guest: darn it\nGlobal Boss: !pb 7\n'],
+    'status_report': [b'\x01\x1b\\hostname\\x\\queryid\\7.1\x25\\numplayers\\12\\queryid\\7.2\\final\\',
+                      b'\x00\x60\\hostport\\14567\\mapname\\wake\\gametype\\conquest\\player_0\\Bob'
+                      b'\\numplayers\\1\\queryid\\1.1\\final\\'],
+    'console_stream': [b'\x00' + b'K' * 10 + b'\x01' + answer('game.serverName', 'x') +
+                       answer('Id:1 - Bob is remote ip: 10.0.0.1:14567 hash:' + guid) +
+                       answer('ok') + answer('x', '#line', 'wrapped') + answer('##--Global Bob: hi'),
+                       b'\x01' + b'K' * 10 + b'\x01' + answer('x') + answer('Id:1 - Bob is remote') +
+                       answer('') + answer('x', '12: abcd' + guid + '(W) Bob')],
+    'client_stream': [block('admin') + block('secret') + b'\x20' + u32(0xBABE0032) +
+                      u32(0xBABE002C) + u32(6) + b'hello\0' + u32(0xBABE0010) +
+                      frame(b'"A",1.1.1.1,*,*,"op",1,0,r\n') + u32(0xBABE0014) + u32(0) +
+                      u32(0xBABE0024) + u32(2) + b'3\0',
+                      block('viewer') + block('look') + b'\x20' + u32(0xBABE0029) + u32(0xBABE0033),
+                      block('admin') + block('wrong')],
+}
+
+for target, inputs in seeds.items():
+    folder = os.path.join(root, 'corpus', target)
+    os.makedirs(folder, exist_ok=True)
+    for i, data in enumerate(inputs):
+        with open(os.path.join(folder, 'seed%d' % i), 'wb') as f:
+            f.write(data)
+print('seeds written for %d targets' % len(seeds), file=sys.stderr)

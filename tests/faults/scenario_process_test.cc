@@ -1,0 +1,63 @@
+// One whole working session of the daemon: the game server started with
+// it, two clients logged in, a file uploaded, a kick, a ban, the server
+// stopped, then SIGTERM. scripts/check-hardened.sh runs it with the daemon
+// under valgrind (KORV_TEST_WRAPPER), whose error exit status 99 the end
+// of the test would show.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <memory>
+
+#include "support/gamesim_client.h"
+#include "support/process_harness.h"
+#include "support/remote_client.h"
+
+using namespace korvtest;
+using korvclient::Client;
+
+namespace {
+
+constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
+
+TEST(ScenarioProcess, LoginUploadKickBanStopThenSigterm) {
+  ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
+  // Under valgrind everything takes longer; a plain run keeps the defaults.
+  const bool wrapped = std::getenv("KORV_TEST_WRAPPER") != nullptr;
+  const auto wait = std::chrono::seconds(wrapped ? 60 : 10);
+  gamesimtest::GameDir game;
+  Process server;
+  Process daemon;
+  gamesimtest::LayOutForDaemon(
+      &game, std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Mike\n" +
+                 "player 4 2 1 1 0 60 10.0.0.6:14567 fedcba9876543210fedcba9876543210 - Ann\n",
+      {{"game.serverName", "\"Test Server\""}});
+  WriteFile(game.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
+  ASSERT_TRUE(gamesimtest::StartGame(game, &server));
+  int port = FreePort();
+  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-port",
+                            std::to_string(port), "-ip", "127.0.0.1"},
+                           game.dir.path(), game.dir / "korvd-out.txt"));
+  std::string log = game.dir / "korvd.log";
+  ASSERT_TRUE(WaitForText(log, " : Connected\r\n", wait)) << ReadFile(log);
+
+  Client admin;
+  Client mod;
+  ASSERT_TRUE(admin.Connect(port, 60));
+  ASSERT_EQ(admin.Login("admin", "Secret").result, 0);
+  ASSERT_TRUE(mod.Connect(port, 60));
+  ASSERT_EQ(mod.Login("mod", "pw").result, 0);
+  ASSERT_TRUE(admin.Command(0xBABE0017) && admin.SendFrame("Welcome\nNo camping\n"));
+  ASSERT_TRUE(WaitForText(game.settings() + "/announcements.con", "No camping", wait));
+  mod.CommandText(0xBABE0023, "3,camping");
+  ASSERT_TRUE(admin.WaitNotification(0xBEEF0020)) << ReadFile(log);
+  admin.CommandText(0xBABE0025, "4\xff" "Ann\xff" "10.0.0.6\xff\xff\xff" "0\xff" "cheating\xff");
+  ASSERT_TRUE(admin.WaitNotification(0xBEEF0021)) << ReadFile(log);
+  admin.Command(0xBABE001B);
+  ASSERT_TRUE(WaitForText(log, "Server stopped", wait)) << ReadFile(log);
+
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(wait), SIGTERM) << ReadFile(game.dir / "korvd-out.txt");
+}
+
+}  // namespace
