@@ -190,7 +190,12 @@ bool ParseBanFields(std::string_view line, std::string_view fields[8]) {
     while (at != end && (*at == delimiter || *at == also)) ++at;
     if (at == end) return false;
     const char* start = at;
-    while (at != end && *at != delimiter && *at != also) ++at;
+    if (i < 7) {
+      const void* found = std::memchr(at, delimiter, static_cast<std::size_t>(end - at));
+      at = found == nullptr ? end : static_cast<const char*>(found);
+    } else {
+      while (at != end && *at != delimiter && *at != also) ++at;
+    }
     fields[i] = std::string_view(start, static_cast<std::size_t>(at - start));
     if (at != end) ++at;
   }
@@ -301,17 +306,29 @@ bool RemoveGuidBan(const char* guid) {
 }
 
 bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys) {
+  // A few keys (one unban) are searched for one after another; removing
+  // whole lines keeps the later passes' lines where the first pass had
+  // them. Many keys (an expiry batch) are looked up line by line.
+  constexpr std::size_t kSearchedOneByOne = 4;
   std::optional<std::string> text = ReadWholeFile(path);
-  if (text) {
+  if (!text) return false;
+  std::string kept;
+  kept.reserve(text->size());
+  if (keys.size() <= kSearchedOneByOne) {
+    for (const std::string& key : keys) {
+      if (key.empty()) continue;
+      kept.clear();
+      KeepLinesWithout(*text, key, &kept);
+      text->swap(kept);
+    }
+    kept.swap(*text);
+  } else {
     KeyIndex index(keys);
-    std::string kept;
-    kept.reserve(text->size());
     for (std::string_view line : SplitBanLines(*text)) {
       if (!index.Matches(line)) kept.append(line);
     }
-    if (ReplaceFileContents(path, kept)) return true;
   }
-  return false;
+  return ReplaceFileContents(path, kept);
 }
 
 bool BanFileContains(const std::string& path, std::string_view text) {
