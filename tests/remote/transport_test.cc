@@ -80,14 +80,26 @@ TEST_F(TransportTest, SendFileWritesFramesAndAbortMarker) {
 TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
   std::string data;
   for (int i = 0; data.size() < 3'000'000; ++i) data += "line " + std::to_string(i * 7919) + "\n";
+  auto round_trip = [&] {
+    bool sent = false;
+    std::thread sender([&] { sent = SendFile(Path("source.bin"), pair_.a); });
+    bool received = ReceiveFile(Path("sub/dir/target.bin"), pair_.b);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(received);
+    EXPECT_EQ(ReadFile(Path("sub/dir/target.bin")), data);
+  };
   WriteFile(Path("source.bin"), data);
-  bool sent = false;
-  std::thread sender([&] { sent = SendFile(Path("source.bin"), pair_.a); });
-  bool received = ReceiveFile(Path("sub/dir/target.bin"), pair_.b);
-  sender.join();
-  EXPECT_TRUE(sent);
-  EXPECT_TRUE(received);
-  EXPECT_EQ(ReadFile(Path("sub/dir/target.bin")), data);
+  round_trip();
+  round_trip();  // the frame kept from the first time
+  // A change of the same size, in place or by a new file, is sent anew.
+  data[100] = 'X';
+  WriteFile(Path("source.bin"), data);
+  round_trip();
+  data[200] = 'Y';
+  WriteFile(Path("new.bin"), data);
+  ASSERT_EQ(std::rename(Path("new.bin").c_str(), Path("source.bin").c_str()), 0);
+  round_trip();
 }
 
 TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
