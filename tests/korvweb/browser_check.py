@@ -33,12 +33,13 @@ wait = WebDriverWait(driver, 20)
 
 
 def text_of(element_id):
-    return driver.find_element(By.ID, element_id).text
+    return driver.find_element(By.ID, element_id).get_attribute("textContent")
 
 
 def login(user, password):
     driver.find_element(By.ID, "user").clear()
     driver.find_element(By.ID, "user").send_keys(user)
+    driver.find_element(By.ID, "password").clear()
     driver.find_element(By.ID, "password").send_keys(password)
     driver.find_element(By.ID, "login-button").click()
 
@@ -47,9 +48,12 @@ try:
     driver.get(url)
     login("admin", "wrong")
     wait.until(lambda d: "wrong password" in text_of("login-error"))
+    # A failed login makes the address wait a second.
+    time.sleep(1.2)
     login("admin", "secret")
-    wait.until(lambda d: "Mike" in text_of("players"))
+    wait.until(lambda d: d.find_elements(By.ID, "tab-players"))
     driver.find_element(By.ID, "tab-players").click()
+    wait.until(lambda d: "Mike" in text_of("players"))
     row = [r for r in driver.find_elements(By.CSS_SELECTOR, "#players tr") if "Mike" in r.text][0]
     row.click()
     driver.find_element(By.ID, "player-reason").send_keys("camping")
