@@ -1,5 +1,6 @@
 // korvweb: the web console of korvd.
 #include <httplib.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <atomic>
@@ -25,12 +26,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvweb: %s\n%s", error.c_str(), korvweb::kUsage);
     return 2;
   }
+  // One malloc arena: the workers mostly wait, and an arena per thread
+  // would cost resident memory for nothing.
+  mallopt(M_ARENA_MAX, 1);
   korvweb::InitSettingsForm();
   korvweb::App app(config, korvweb::SteadySeconds);
   httplib::Server server;
-  // Each open page holds one worker with its notification stream.
+  // Each open page holds one worker with its notification stream; the
+  // others serve requests.
   server.new_task_queue = [&config] {
-    return new httplib::ThreadPool(config.max_sessions * 2 + 4);
+    return new httplib::ThreadPool(config.max_sessions + 8);
   };
   app.Register(server);
   g_server = &server;
