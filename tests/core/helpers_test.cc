@@ -115,7 +115,11 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
   }
   auto writes = [&] {
     int failures = 0;
+    int input = ::dup(0);
+    ::close(0);  // the in-place write then gets descriptor 0
     failures += !ReplaceLinesInFile(locked + "/ok.con", "game.a", "game.a 2");
+    if (input >= 0) ::dup2(input, 0);
+    ::close(input);
     failures += ReplaceLinesInFile(locked + "/ro.con", "old", "new") ? 2 : 0;
     failures += CopyFile(locked + "/ok.con", locked + "/ro.con") ? 4 : 0;
     return failures;
@@ -171,9 +175,10 @@ TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
 TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
   std::string path = dir_ / "long.con";
   std::string long_line(3000, 'a');
-  WriteFile(path, long_line + "\nkey line\n");
+  // Pieces of 1023 characters: the one holding the key goes, the rest stays.
+  WriteFile(path, long_line + "\n" + std::string(1020, 'b') + "key 1\nkey line\n");
   ASSERT_TRUE(ReplaceLinesInFile(path, "key", nullptr));
-  EXPECT_EQ(ReadFile(path), long_line + "\n");
+  EXPECT_EQ(ReadFile(path), long_line + "\n 1\n");
 }
 
 TEST_F(HelpersTest, DottedAddresses) {
