@@ -12,21 +12,8 @@
 namespace korvtest {
 namespace {
 
-// Adler-32 written out here, independent of the compression library.
-std::uint32_t Adler32(const std::string& data) {
-  std::uint32_t a = 1, b = 0;
-  for (unsigned char c : data) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  return (b << 16) | a;
-}
-
-std::uint32_t GetU32(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return v;
-}
+using korvclient::Adler32;
+using korvclient::GetU32;
 
 class TransportTest : public LogFixture {
  protected:
