@@ -2,6 +2,7 @@
 // lists, integers, RC4.
 #include "core/helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -153,6 +154,17 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
   EXPECT_FALSE(CopyFile(dir_ / "nope.con", dir_ / "dst2.con"));
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
+  EXPECT_FALSE(CopyFile(dir_.path(), dir_ / "dst3.con"));  // a directory opens, then fails
+  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
+}
+
+// With standard input closed, descriptor 0 is an ordinary one.
+TEST_F(HelpersTest, UniqueFdClosesDescriptorZero) {
+  int input = ::dup(0);
+  { UniqueFd zero(0); }
+  EXPECT_EQ(::fcntl(0, F_GETFD), -1);
+  if (input >= 0) ::dup2(input, 0);
+  ::close(input);
 }
 
 TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
