@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/socket_io.h"
 #include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
@@ -156,6 +157,15 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
   EXPECT_FALSE(CopyFile(dir_.path(), dir_ / "dst3.con"));  // a directory opens, then fails
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
+}
+
+// A descriptor that is no socket fails at once, with its error.
+TEST_F(HelpersTest, SocketTransfersFailOnAPipe) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(SendAll(ends[1], "x", 1));
+  EXPECT_EQ(LastError(), ENOTSOCK);
+  for (int fd : ends) ::close(fd);
 }
 
 // With standard input closed, descriptor 0 is an ordinary one.
