@@ -346,12 +346,13 @@ bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
 }
 
 bool RunClientCommand(int slot, const CommandUnit& unit) {
-  if (slot < 0 || slot >= kSessionSlots) return false;
+  // Slot 0 is the console's own: it sends no client commands.
+  if (slot < 1 || slot >= kSessionSlots) return false;
   CommandContext c;
   c.slot = slot;
   c.socket = Remote().sessions[slot].socket;
   c.address = Remote().sessions[slot].address;
-  if (FindSessionBySocket(c.socket) != slot || slot == 0) {
+  if (FindSessionBySocket(c.socket) != slot) {
     LogMessage(6, "SECURITY ALERT! Received client command from unknown client at %s!",
                c.address.c_str());
     return false;

@@ -197,6 +197,7 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
   std::string log = Log();
   EXPECT_TRUE(Has(log, " : Server has crashed\r\n"));
   EXPECT_TRUE(Has(log, " : Auto-restart is disabled, server will not be restarted.\r\n"));
+  EXPECT_EQ(g_manager.ticks.current_map, "wake GPM_TDM bf1942");  // no report, no map change
   bool broadcast = false;
   for (const QueuedCommand& c : g_manager.remote.queue)
     broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
