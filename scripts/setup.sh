@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build pkg-config liblzo2-dev libproc2-dev libinih-dev libgtest-dev libgmock-dev qstat procps util-linux)
+packages=(g++ cmake ninja-build pkg-config liblzo2-dev libproc2-dev libinih-dev libgtest-dev libgmock-dev qstat procps util-linux
+  libsystemd-dev systemd mandoc python3-prometheus-client debhelper dpkg-dev fakeroot lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

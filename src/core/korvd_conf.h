@@ -29,10 +29,6 @@ struct KorvdConf {
   // loop doubles it up to loop_cooldown_max_seconds.
   std::int64_t loop_cooldown_seconds = 0;
   std::int64_t loop_cooldown_max_seconds = 3600;
-  // A scheduled restart with players on waits for an empty server, at most
-  // restart_when_empty_deadline_seconds.
-  std::int64_t restart_when_empty = 0;
-  std::int64_t restart_when_empty_deadline_seconds = 900;
 };
 
 // Reads `path` into *conf over its defaults. A missing file leaves every

@@ -93,7 +93,11 @@ void ClientFigures(MetricsText& m) {
   m.One("korvd_clients_connected", "gauge", "Remote clients logged in.", sessions);
   m.Head("korvd_commands_total", "counter", "Client commands served, by command.");
   for (const CommandRow& row : CommandTable()) {
-    std::string label = "command=\"" + std::string(row.name) + "\"";
+    // Label values in snake case: "change map" is command="change_map".
+    std::string name = row.name;
+    for (char& c : name)
+      if (c == ' ' || c == '-') c = '_';
+    std::string label = "command=\"" + name + "\"";
     m.Sample("korvd_commands_total", label,
              static_cast<double>(remote.commands_served[row.code - kClientBase]));
   }
