@@ -29,7 +29,7 @@ class MetricsText {
   // One sample; `labels` is "" or `key="value"` pairs without braces.
   void Sample(std::string_view name, std::string_view labels, double value) {
     char number[64];
-    std::snprintf(number, sizeof number, "%.17g", value);
+    std::snprintf(number, sizeof number, "%.15g", value);
     text_.append(name);
     if (!labels.empty()) text_.append("{").append(labels).append("}");
     text_.append(" ").append(number).append("\n");
