@@ -43,8 +43,10 @@ bool CheckForHang(std::time_t now) {
   const ServerState& server = Server();
   TickState& ticks = MutableTicks();
   if (limit <= 0 || !server.server_running || ticks.hang_reported) return false;
-  // A fresh start counts as an answer: a server gets hang_seconds to come up.
-  std::int64_t since = std::max(ticks.last_answer_time, server.last_start_time);
+  // Only a server that has answered since its start can hang: one still
+  // loading its first map may take its time.
+  if (ticks.last_answer_time < server.last_start_time) return false;
+  std::int64_t since = ticks.last_answer_time;
   if (now - since < limit) return false;
   ticks.hang_reported = true;
   LogMessage(6, "Server is hung: no answer from its console or status port for %lli seconds.",
@@ -56,7 +58,7 @@ bool CheckForHang(std::time_t now) {
   LogMessage(6, "Auto-restart is enabled, restarting the hung server.");
   StopServer(true);
   ++ticks.restarts_total;
-  ticks.last_answer_time = now;
+  ticks.last_answer_time = 0;
   ticks.hang_reported = false;
   StartServer();
   return true;

@@ -12,8 +12,8 @@ void SetSupervisionClock(std::time_t (*clock)());
 // The console or the status port answered: the server is not hung.
 void NoteServerAnswered(std::time_t now);
 
-// With [supervision] hang_seconds set, a running server that has not
-// answered for that long is logged once as hung and, with -restart,
+// With [supervision] hang_seconds set, a running server that answered
+// once since its start and has not answered for that long since is logged once as hung and, with -restart,
 // stopped and started again. True when it was restarted.
 bool CheckForHang(std::time_t now);
 

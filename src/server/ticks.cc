@@ -171,6 +171,9 @@ void StatusChecks() {
   const bool running = Server().server_running;
   if (ConsoleUsable()) {
     if (links.console_connected) {
+      // The console login of this run was the server's first answer.
+      if (Ticks().last_answer_time < Server().last_start_time)
+        NoteServerAnswered(SupervisionNow());
       // keeps the link alive and picks up chat
       if (ConsoleRunKey(0)) NoteServerAnswered(SupervisionNow());
     } else if (running) {
