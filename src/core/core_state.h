@@ -91,6 +91,11 @@ struct CoreState : CoreOptions {
   volatile std::sig_atomic_t server_exit_code = -1;
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
+
+  /* Main-loop stalls: the longest pass of this minute and the one before */
+  std::int64_t stall_minute = -1;
+  std::int64_t stall_this_minute_ms = 0;
+  std::int64_t stall_last_minute_ms = 0;
 };
 
 // The core section of the daemon's state (the one instance): readable by
@@ -122,3 +127,8 @@ void SetServerExitCode(int code);    // -1 once reported
 void ClearCaughtSigchld();
 void ClearCaughtSignal();
 void SetLoopRunning(bool running);
+// Records one pass of the main loop that took `pass_ms` and ended at
+// `end_ms` (milliseconds since the epoch).
+void NoteLoopPass(std::int64_t end_ms, std::int64_t pass_ms);
+// The longest pass recorded in the minute of `now_ms` and the one before.
+std::int64_t LongestRecentLoopPassMs(std::int64_t now_ms);

@@ -392,6 +392,7 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
   }
   char text[kCommandTextSize] = {};
   std::memcpy(text, unit.text.data(), std::min(unit.text.size(), sizeof text - 1));
+  CountCommandServed(code);
   if (row->kind == CommandKind::kQueued) {
     QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
   } else if (CommandHandler handler = HandlerOf(code); handler != nullptr) {
