@@ -89,6 +89,7 @@ struct CoreState : CoreOptions {
   int listen_socket = -1;
   volatile std::sig_atomic_t caught_signal = 0;
   volatile std::sig_atomic_t server_exit_code = -1;
+  volatile std::sig_atomic_t ended_server_pid = 0;  // the child whose end that is
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
 
@@ -121,7 +122,7 @@ void UnwatchSocket(int fd);
 void UnwatchAllSockets();
 // What the signal handlers and the child reaper record for the main loop.
 void RecordCaughtSignal(int signal);
-void RecordChildEnd(int exit_code);  // also marks SIGCHLD as caught
+void RecordChildEnd(int exit_code, int pid);  // also marks SIGCHLD as caught
 void RecordSigchld();
 void SetServerExitCode(int code);    // -1 once reported
 void ClearCaughtSigchld();

@@ -187,7 +187,12 @@ int RunMainLoop() {
     if (Core().server_exit_code != -1) {
       LogMessage(6, "Server terminated with exit code %i.",
                  static_cast<int>(Core().server_exit_code));
-      timers.last_supervision = 0;
+      // The supervision tick runs on this very pass to notice a crash at
+      // once; not when the server that ended is one the daemon stopped and
+      // has already replaced (a restart), whose successor may not have
+      // appeared yet.
+      if (!Server().server_running || Core().ended_server_pid == Server().server_pid)
+        timers.last_supervision = 0;
       SetServerExitCode(-1);
       if (Core().quit) {
         LogMessage(6, "Exiting due to -quit.");
