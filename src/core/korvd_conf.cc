@@ -31,6 +31,8 @@ constexpr ConfRow kRows[] = {
     {"supervision", "loop_cooldown_seconds", 0, 604800, &KorvdConf::loop_cooldown_seconds},
     {"supervision", "loop_cooldown_max_seconds", 1, 604800,
      &KorvdConf::loop_cooldown_max_seconds},
+    {"supervision", "restart_when_empty_seconds", 0, 86400,
+     &KorvdConf::restart_when_empty_seconds},
 };
 
 // Keys whose value is a text (a path), taken as it stands.

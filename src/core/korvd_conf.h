@@ -29,6 +29,9 @@ struct KorvdConf {
   // loop doubles it up to loop_cooldown_max_seconds.
   std::int64_t loop_cooldown_seconds = 0;
   std::int64_t loop_cooldown_max_seconds = 3600;
+  // A scheduled restart that falls due while players are on waits up to
+  // this long for the server to be empty (0 = restarts at once).
+  std::int64_t restart_when_empty_seconds = 0;
 };
 
 // Reads `path` into *conf over its defaults. A missing file leaves every
