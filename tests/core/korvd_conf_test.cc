@@ -52,11 +52,12 @@ TEST(KorvdConf, MetricsPathAndSupervisionKeys) {
   EXPECT_EQ(conf.loop_cooldown_seconds, 0);
   WriteFile(dir / "korvd.conf",
             "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\n"
-            "hang_seconds = 90\nloop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\n");
+            "hang_seconds = 90\nloop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
   ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
   EXPECT_EQ(conf.metrics_textfile, "/var/lib/node exporter/korvd.prom");
   EXPECT_EQ(conf.hang_seconds, 90);
   EXPECT_EQ(conf.loop_cooldown_seconds, 300);
+  EXPECT_EQ(conf.restart_when_empty_seconds, 900);
   EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "[supervision] loop_cooldown_max_seconds = \"0\" "
                                                 "is not a number from 1 to 604800"));
