@@ -125,11 +125,6 @@ TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
       "\\numplayers\\1\\hostname\\S\\mapname\\Wake\\gametype\\cq\\number_of_rounds\\3"
       "\\roundTime\\1200\\tickets1\\0\\tickets2\\5\\teamname_0\\Axis\\teamname_1\\Allies"
       "\\playername_0\\Mike\\team_0\\1\\score_0\\2\\kills_0\\1\\deaths_0\\0\\ping_0\\9";
-  auto count = [](const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-  };
   Report("\\gamemode\\end" + game);
   StatusMonitorTick();  // collection is off
   EXPECT_FALSE(FileExists(csv));
@@ -139,14 +134,14 @@ TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
   EXPECT_TRUE(Has(Log(), "Couldn't log player stats to CSV file! Invalid argument"));
   Report("\\gamemode\\end" + game);
   for (int i = 0; i < 3; ++i) StatusMonitorTick();
-  EXPECT_EQ(count(ReadFile(csv), ",\"S\",Wake,cq,3,1200,0,5\n\"Mike\",Axis,2,1,0,9,"), 1);
+  EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,cq,3,1200,0,5\n\"Mike\",Axis,2,1,0,9,"), 1);
   Report("\\gamemode\\playing" + game);
   StatusMonitorTick();
   Report("\\gamemode\\end" + game);
   StatusMonitorTick();
   StatusMonitorTick();
-  EXPECT_EQ(count(ReadFile(csv), ",\"S\",Wake,"), 2);
-  EXPECT_EQ(count(Log(), "Player stats logged to CSV file."), 2);
+  EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,"), 2);
+  EXPECT_EQ(Count(Log(), "Player stats logged to CSV file."), 2);
 }
 
 TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
@@ -174,12 +169,6 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   StatusMonitorTick();
   EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
 }
-
-}  // namespace
-}  // namespace korvtest
-
-namespace korvtest {
-namespace {
 
 // Crash handling with a server pid that no longer exists.
 class CrashTickTest : public LogFixture {
