@@ -216,6 +216,11 @@ TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
   EXPECT_TRUE(Has(Log(),
                   "WARNING: The user account table is full (100 accounts)! 2 uploaded "
                   "account(s) were dropped."));
+  // Deleting from a full table moves every later row up, the last one too.
+  WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
+  ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
+  EXPECT_EQ(Names().size(), 99u);
+  EXPECT_EQ(Names().back(), "x1");
 }
 
 TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {

@@ -3,11 +3,15 @@
 // and hostile lengths refused as soon as their header is in.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <random>
 #include <string>
 #include <vector>
 
+#include "links/link_fixture.h"
 #include "remote/command_parser.h"
+#include "remote/connection.h"
 #include "support/remote_client.h"
 
 using korvclient::Frame;
@@ -107,6 +111,42 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
                                        kAdmin);
   EXPECT_EQ(frame.kind, UnitKind::kIncomplete);
   EXPECT_EQ(frame.needed, 4u + 12 + 84);
+}
+
+// A peer that reads nothing: what its socket does not take waits in the
+// connection's output, written 256 KiB at a time as the socket allows,
+// every byte in order.
+class ConnectionOutput : public korvtest::LogFixture {};
+
+TEST_F(ConnectionOutput, PendingOutputIsWrittenInPiecesAndInOrder) {
+  int port = 0;
+  int listener = korvtest::BindLoopback(false, 0, &port);
+  korvclient::Client peer;
+  ASSERT_TRUE(peer.Connect(port));
+  AcceptConnection(listener);
+  int fd = -1;
+  for (int i = 3; i < 1024 && fd < 0; ++i) fd = FindConnection(i) != nullptr ? i : -1;
+  ASSERT_GE(fd, 0);
+  int small = 16 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  std::string data(1 << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 / 251);
+  ASSERT_TRUE(QueueClientOutput(fd, data.data(), data.size()));
+  ClientConnection* c = FindConnection(fd);
+  EXPECT_GT(c->output.size() - c->output_sent, data.size() / 2);
+  std::string got;
+  for (int round = 0; got.size() < data.size() && round < 100000; ++round) {
+    std::size_t before = c->output.size() - c->output_sent;
+    ASSERT_TRUE(FlushConnection(fd));
+    EXPECT_LE(before - (c->output.size() - c->output_sent), kWritePerPass);
+    pollfd readable{peer.fd(), POLLIN, 0};
+    char buffer[65536];
+    ssize_t n = ::poll(&readable, 1, 100) > 0 ? ::recv(peer.fd(), buffer, sizeof buffer, 0) : 0;
+    if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(got, data);
+  CloseConnection(fd);
+  ::close(listener);
 }
 
 }  // namespace
