@@ -115,10 +115,6 @@ bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t le
   return false;
 }
 
-bool NotifyClientText(std::uint32_t code, int slot, const std::string& text) {
-  return NotifyClient(code, slot, text.c_str(), text.size() + 1);
-}
-
 bool NotifyAllClients(std::uint32_t code, const void* data, std::size_t length, int except) {
   for (int slot = 1; slot < kSessionSlots; ++slot) {
     if (slot == except || Remote().sessions[slot].socket == 0) continue;

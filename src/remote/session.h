@@ -32,8 +32,6 @@ std::uint32_t SenderAccess(std::uint32_t sender);
 // session's output buffer. Slot 0 succeeds
 // at once; slots outside 0 to 16 fail. Logs its own failure.
 bool NotifyClient(std::uint32_t code, int slot, const void* data, std::size_t length);
-// As NotifyClient with a zero-terminated text (its zero counted).
-bool NotifyClientText(std::uint32_t code, int slot, const std::string& text);
 // Notifies every session but `except` (0 excludes nobody), removing
 // sessions whose socket is gone. Always true.
 bool NotifyAllClients(std::uint32_t code, const void* data, std::size_t length, int except);
