@@ -2,8 +2,6 @@
 // under faults: killed (SIGKILL) at random moments while saving in a loop,
 // and a full disk (a tiny tmpfs in a private mount namespace).
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -113,40 +111,28 @@ TEST_F(SaveFaultsTest, KilledWhileSavingLeavesTheOldOrTheNewFile) {
 
 TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
   std::vector<SavedFile> files = Files();
-  if (::unshare(CLONE_NEWNS) != 0 ||
-      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    GTEST_SKIP() << "no private mount namespace here";
-  // The same files on a 64 KiB tmpfs over the settings directory, filled up.
-  std::vector<std::string> old_texts;
-  for (SavedFile& file : files) old_texts.push_back(ReadFile(file.path));
-  ASSERT_EQ(::mount("tmpfs", settings_.c_str(), "tmpfs", 0, "size=64k"), 0);
-  for (std::size_t i = 0; i < files.size(); ++i) WriteFile(files[i].path, old_texts[i]);
-  // A ban row appended to a list that ends just short of a page boundary:
-  // part of it would fit.
-  const std::string list = settings_ + "/partial.con", rows(4000, 'r');
-  WriteFile(list, rows);
-  {
-    UniqueFd filler(::open((settings_ + "/filler").c_str(), O_WRONLY | O_CREAT, 0644));
-    std::string block(512, 'x');
-    while (::write(filler.get(), block.data(), block.size()) > 0) {
-    }
-  }
+  if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
+  // Beside the four files, a list that ends just short of a page boundary:
+  // part of an appended row would fit.
+  std::vector<std::pair<std::string, std::string>> old = {{"partial.con", std::string(4000, 'r')}};
+  for (SavedFile& file : files)
+    old.emplace_back(std::filesystem::path(file.path).filename(), ReadFile(file.path));
+  ASSERT_TRUE(MountFullDisk(settings_, old));
   for (SavedFile& file : files) {
     EXPECT_FALSE(file.save(true)) << file.path;
     EXPECT_EQ(Contents(file), file.old_text) << file.path;
   }
-  EXPECT_FALSE(AppendToFile(list, std::string(200, 'n')));
-  EXPECT_EQ(ReadFile(list), rows);
+  EXPECT_FALSE(AppendToFile(settings_ + "/partial.con", std::string(200, 'n')));
+  EXPECT_EQ(ReadFile(settings_ + "/partial.con"), old[0].second);
   std::string log = Log();
-  const std::string no_space = ErrorText(ENOSPC);
   for (const char* line : {"Couldn't open settings file! ", "Couldn't open user access file! ",
                            "Couldn't open server banlist file! ",
                            "Couldn't open event schedule file! "})
-    EXPECT_TRUE(Has(log, line + no_space));
+    EXPECT_TRUE(Has(log, line + ErrorText(ENOSPC)));
   // No temporary file was left behind in the full directory.
   for (auto& entry : std::filesystem::directory_iterator(settings_))
     EXPECT_EQ(entry.path().filename().string().rfind(".korvd-", 0), std::string::npos);
-  ::umount(settings_.c_str());
+  ::umount2(settings_.c_str(), MNT_DETACH);
 }
 
 }  // namespace
