@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
 cmake --build build >/dev/null || exit 1
 [ -f "$out/build.ninja" ] || cmake -S . -B "$out" -G Ninja -DKORV_FUZZ=ON -DKORV_BENCH=OFF \
-  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only" >/dev/null
 cmake --build "$out" >/dev/null || exit 1
 
 echo "== fuzz targets, ${seconds} s each"

@@ -95,6 +95,8 @@ void PbConfigDown(const CommandContext& c) {
 void PbConfigUp(const CommandContext& c) {
   if (StoreFileFrame(ServerFile("pb/pbsv.cfg"), c.frame, c.socket))
     LogUserAction(c, "updated the PunkBuster server config.");
+  else
+    UploadFailed(c);
 }
 
 void ModsDown(const CommandContext& c) {
