@@ -2,6 +2,7 @@
 // 1% of a large serverbanlist.con in one check, and one ban plus unban of
 // one identity against one atomic rewrite of the list. Rows default to
 // 100,000; pass another number as argument.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::time_t kNow = 1700000000;
+constexpr int kRounds = 5;
 std::time_t BenchClock() { return kNow; }
 
 double Seconds(Clock::time_point start) {
@@ -68,21 +70,25 @@ int main(int argc, char** argv) {
   ExpireTimedBansAt(kNow);
   const double expiry = Seconds(start);
 
+  // The machine may be shared: each figure is the best of a few rounds.
   std::string text = *ReadWholeFile(dir + "/serverbanlist.con");
-  start = Clock::now();
-  ReplaceFileContents(dir + "/serverbanlist.con", text);
-  const double rewrite = Seconds(start);
-
-  start = Clock::now();
-  BanPlayer("Bench", -1, "192.168.7.7", "", "", "admin", kNow, 0, "bench");
-  UnbanPlayer("Bench", "192.168.7.7", "", "");
-  const double ban_unban = Seconds(start);
+  double rewrite = 1e9;
+  double ban_unban = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    start = Clock::now();
+    ReplaceFileContents(dir + "/serverbanlist.con", text);
+    rewrite = std::min(rewrite, Seconds(start));
+    start = Clock::now();
+    BanPlayer("Bench", -1, "192.168.7.7", "", "", "admin", kNow, 0, "bench");
+    UnbanPlayer("Bench", "192.168.7.7", "", "");
+    ban_unban = std::min(ban_unban, Seconds(start));
+  }
 
   std::printf("rows %d (%ju bytes), %d expired\n", rows, bytes, (rows + 99) / 100);
   std::printf("expiry check        %8.3f s (goal at most 1 s)\n", expiry);
-  std::printf("one atomic rewrite  %8.3f s\n", rewrite);
-  std::printf("ban + unban         %8.3f s = %.2f rewrites (goal at most 5)\n", ban_unban,
-              rewrite > 0 ? ban_unban / rewrite : 0.0);
+  std::printf("one atomic rewrite  %8.3f s (best of %d)\n", rewrite, kRounds);
+  std::printf("ban + unban         %8.3f s (best of %d) = %.2f rewrites (goal at most 5)\n",
+              ban_unban, kRounds, rewrite > 0 ? ban_unban / rewrite : 0.0);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -9,6 +9,8 @@ set -euo pipefail
 dir=${1:?usage: make_demo_server.sh DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
 gamesim=${GAMESIM_BINARY:-$root/build/gamesim}
+# Installed beside the programs, the script takes the installed gamesim.
+[ -x "$gamesim" ] || [ -n "${GAMESIM_BINARY:-}" ] || gamesim=$(command -v gamesim || echo "$gamesim")
 if [ ! -x "$gamesim" ]; then
   echo "make_demo_server.sh: $gamesim is missing; build the project first" >&2
   exit 1

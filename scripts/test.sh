@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/check-layers.sh
 scripts/setup.sh -DKORV_WERROR=ON
+scripts/check-ops.sh
 cd build
 ctest --output-on-failure --timeout 480 -j2
 cd ..

@@ -31,6 +31,32 @@ bool NextToken(std::string_view& rest, std::string_view delimiters, std::string_
   return true;
 }
 
+// The same for a one-character delimiter, as most fields of a row have.
+bool NextTokenAt(std::string_view& rest, char delimiter, std::string_view* token) {
+  std::size_t start = 0;
+  while (start < rest.size() && rest[start] == delimiter) ++start;
+  if (start == rest.size()) {
+    rest = {};
+    return false;
+  }
+  const char* begin = rest.data() + start;
+  const std::size_t left = rest.size() - start;
+  const void* end = std::memchr(begin, delimiter, left);
+  const std::size_t length = end == nullptr ? left : static_cast<const char*>(end) - begin;
+  *token = std::string_view(begin, length);
+  rest.remove_prefix(start + length + (end == nullptr ? 0 : 1));
+  return true;
+}
+
+// Field `index` of a serverbanlist.con row: the quoted name, the three
+// identities, the quoted admin and the two times each end at one
+// delimiter; the reason ends at a comma or a line feed.
+bool NextField(std::string_view& rest, int index, std::string_view* token) {
+  static constexpr char kDelimiter[7] = {'"', ',', ',', ',', '"', ',', ','};
+  if (index < 7) return NextTokenAt(rest, kDelimiter[index], token);
+  return NextToken(rest, ",\n", token);
+}
+
 bool AppendLine(const std::string& path, const std::string& line) {
   if (AppendToFile(path, line)) return true;
   LogMessage(6, "Couldn't open server banlist file! %s", ErrorText(LastError()).c_str());
@@ -60,6 +86,69 @@ class KeyIndex {
   std::map<std::pair<std::size_t, char>, std::unordered_set<std::string_view>> groups_;
 };
 
+// Reads an open file to its end; false on a read error.
+bool ReadAll(std::FILE* file, std::string* text) {
+  char chunk[65536];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
+  return std::ferror(file) == 0;
+}
+
+// Appends to `kept` the lines of `text` (as SplitBanLines cuts them) that do
+// not hold `key`. Lines are found from the key's occurrences, so a large
+// file with few matches costs one search and one copy.
+void KeepLinesWithout(std::string_view text, std::string_view key, std::string* kept) {
+  if (key.find('\n') != std::string_view::npos) {
+    for (std::string_view line : SplitBanLines(text))
+      if (line.find(key) == std::string_view::npos) kept->append(line);
+    return;
+  }
+  std::size_t copied = 0;
+  for (;;) {
+    const void* hit = ::memmem(text.data() + copied, text.size() - copied, key.data(), key.size());
+    if (hit == nullptr) break;
+    const std::size_t at = static_cast<const char*>(hit) - text.data();
+    const std::size_t feed_before = text.rfind('\n', at);
+    const std::size_t start = feed_before == std::string_view::npos ? 0 : feed_before + 1;
+    const std::size_t feed = text.find('\n', at);
+    const std::size_t end = feed == std::string_view::npos ? text.size() : feed + 1;
+    kept->append(text.substr(copied, start - copied));
+    // A line longer than one read is several lines to the readers.
+    if (end - start > kBanLineLimit - 1) {
+      for (std::string_view piece : SplitBanLines(text.substr(start, end - start)))
+        if (piece.find(key) == std::string_view::npos) kept->append(piece);
+    }
+    copied = end;
+  }
+  kept->append(text.substr(copied));
+}
+
+// Drops every line holding `key` and replaces the file atomically, with the
+// messages of the line replacement every daemon file edit uses.
+bool RemoveLinesHolding(const std::string& path, std::string_view key) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  std::string text;
+  if (!ReadAll(file.get(), &text)) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  file.reset();
+  std::string kept;
+  kept.reserve(text.size());
+  KeepLinesWithout(text, key, &kept);
+  if (!ReplaceFileContents(path, kept)) {
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ServerBanListPath() { return Core().settings_dir + "/serverbanlist.con"; }
@@ -67,11 +156,10 @@ std::string GameBanListPath() { return Core().settings_dir + "/banlist.con"; }
 std::string PunkBusterBanPath() { return Core().server_dir + "/pb/pbbans.dat"; }
 
 std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields) {
-  std::string_view rest = line;
   std::string_view f[8];
-  static constexpr std::string_view kDelims[8] = {"\"", ",", ",", ",", "\"", ",", ",", ",\n"};
-  for (int i = 0; i < fields && i < 8; ++i) {
-    if (!NextToken(rest, kDelims[i], &f[i])) return std::nullopt;
+  fields = fields < 1 ? 1 : fields > 8 ? 8 : fields;
+  for (int i = 0; i < fields; ++i) {
+    if (!NextField(line, i, &f[i])) return std::nullopt;
   }
   if (fields < 8) {
     std::string_view& last = f[fields - 1];
@@ -82,11 +170,38 @@ std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields) {
 }
 
 bool ParseBanFields(std::string_view line, std::string_view fields[8]) {
-  static constexpr std::string_view kDelims[8] = {"\"", ",", ",", ",", "\"", ",", ",", ",\n"};
+  // One pass over the row: the unban rewrite reads every row of the list.
+  static constexpr char kDelimiter[8] = {'"', ',', ',', ',', '"', ',', ',', ','};
+  const char* at = line.data();
+  const char* const end = at + line.size();
   for (int i = 0; i < 8; ++i) {
-    if (!NextToken(line, kDelims[i], &fields[i])) return false;
+    const char delimiter = kDelimiter[i];
+    const char also = i == 7 ? '\n' : delimiter;  // the reason also ends at a line feed
+    while (at != end && (*at == delimiter || *at == also)) ++at;
+    if (at == end) return false;
+    const char* start = at;
+    if (i < 7) {
+      const void* found = std::memchr(at, delimiter, static_cast<std::size_t>(end - at));
+      at = found == nullptr ? end : static_cast<const char*>(found);
+    } else {
+      while (at != end && *at != delimiter && *at != also) ++at;
+    }
+    fields[i] = std::string_view(start, static_cast<std::size_t>(at - start));
+    if (at != end) ++at;
   }
   return true;
+}
+
+bool IsBanRowAsWritten(std::string_view line, const std::string_view fields[8]) {
+  // How many delimiters the written form puts before each field.
+  static constexpr std::size_t kGap[8] = {1, 2, 1, 1, 2, 2, 1, 1};
+  const char* at = line.data();
+  for (int i = 0; i < 8; ++i) {
+    at += kGap[i];
+    if (fields[i].data() != at) return false;
+    at += fields[i].size();
+  }
+  return !line.empty() && at + 1 == line.data() + line.size() && line.back() == '\n';
 }
 
 void AppendBanRow(std::string& out, const std::string_view f[8]) {
@@ -110,15 +225,19 @@ std::uint64_t BanExpiry(const BanEntry& entry) {
   return value < 0 ? 0 : static_cast<std::uint64_t>(value);
 }
 
+std::string_view NextBanLine(std::string_view& text) {
+  const void* feed = std::memchr(text.data(), '\n', text.size());
+  std::size_t length =
+      feed == nullptr ? text.size() : static_cast<const char*>(feed) - text.data() + 1;
+  if (length > kBanLineLimit - 1) length = kBanLineLimit - 1;
+  std::string_view line = text.substr(0, length);
+  text.remove_prefix(length);
+  return line;
+}
+
 std::vector<std::string_view> SplitBanLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    std::size_t feed = text.find('\n');
-    std::size_t length = feed == std::string_view::npos ? text.size() : feed + 1;
-    if (length > kBanLineLimit - 1) length = kBanLineLimit - 1;
-    lines.push_back(text.substr(0, length));
-    text.remove_prefix(length);
-  }
+  while (!text.empty()) lines.push_back(NextBanLine(text));
   return lines;
 }
 
@@ -167,27 +286,39 @@ bool AppendGuidBan(const char* guid) {
 
 bool RemoveAddressBan(const char* address) {
   return !IsUnknownValue(address) &&
-         ReplaceLinesInFile(GameBanListPath(), std::string(address) + ":", nullptr);
+         RemoveLinesHolding(GameBanListPath(), std::string(address) + ":");
 }
 bool RemoveKeyBan(const char* keyhash) {
-  return !IsUnknownValue(keyhash) && ReplaceLinesInFile(GameBanListPath(), keyhash, nullptr);
+  return !IsUnknownValue(keyhash) && RemoveLinesHolding(GameBanListPath(), keyhash);
 }
 bool RemoveGuidBan(const char* guid) {
-  return !IsUnknownValue(guid) && ReplaceLinesInFile(PunkBusterBanPath(), guid, nullptr);
+  return !IsUnknownValue(guid) && RemoveLinesHolding(PunkBusterBanPath(), guid);
 }
 
 bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys) {
+  // A few keys (one unban) are searched for one after another; removing
+  // whole lines keeps the later passes' lines where the first pass had
+  // them. Many keys (an expiry batch) are looked up line by line.
+  constexpr std::size_t kSearchedOneByOne = 4;
   std::optional<std::string> text = ReadWholeFile(path);
-  if (text) {
+  if (!text) return false;
+  std::string kept;
+  kept.reserve(text->size());
+  if (keys.size() <= kSearchedOneByOne) {
+    for (const std::string& key : keys) {
+      if (key.empty()) continue;
+      kept.clear();
+      KeepLinesWithout(*text, key, &kept);
+      text->swap(kept);
+    }
+    kept.swap(*text);
+  } else {
     KeyIndex index(keys);
-    std::string kept;
-    kept.reserve(text->size());
     for (std::string_view line : SplitBanLines(*text)) {
       if (!index.Matches(line)) kept.append(line);
     }
-    if (ReplaceFileContents(path, kept)) return true;
   }
-  return false;
+  return ReplaceFileContents(path, kept);
 }
 
 bool BanFileContains(const std::string& path, std::string_view text) {

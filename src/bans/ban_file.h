@@ -47,6 +47,9 @@ std::string PunkBusterBanPath();
 std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields = 8);
 // The same without copying: the eight fields as views into `line`.
 bool ParseBanFields(std::string_view line, std::string_view fields[8]);
+// True when `line` is exactly the row AppendBanRow makes of `fields` (as
+// ParseBanFields read them from it), so it may be copied as it stands.
+bool IsBanRowAsWritten(std::string_view line, const std::string_view fields[8]);
 // Appends a row made of eight fields to `out`, with its line end.
 void AppendBanRow(std::string& out, const std::string_view fields[8]);
 // The row as the unban rewrite writes it, with its line end.
@@ -59,6 +62,8 @@ std::uint64_t BanExpiry(const BanEntry& entry);
 // Splits a file's text into lines as fgets with a 1024-byte buffer would:
 // at most 1023 characters each, the line feed kept when it fits.
 std::vector<std::string_view> SplitBanLines(std::string_view text);
+// The next such line of `text`, taken off its front.
+std::string_view NextBanLine(std::string_view& text);
 
 // The first blank-separated word of exactly 32 characters (a GUID), or "".
 std::string_view FindGuidWord(std::string_view line);

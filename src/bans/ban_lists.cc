@@ -1,7 +1,10 @@
 // Whole-list operations on the ban stores: verification both ways, the
 // sync in either direction and clearing.
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "bans/ban_file.h"
 #include "bans/bans.h"
@@ -55,23 +58,115 @@ bool WriteBanFile(const std::string& path, const std::string& text) {
   return false;
 }
 
+using ValueSet = std::unordered_set<std::string_view>;
+
+// The name and the three identities of a row, the last without a line end;
+// false when the line holds fewer fields. The checks need no more.
+bool RowIdentities(std::string_view line, std::string_view f[8]) {
+  ParseBanFields(line, f);
+  if (f[3].data() == nullptr) return false;
+  while (!f[3].empty() && (f[3].back() == '\n' || f[3].back() == '\r')) f[3].remove_suffix(1);
+  return true;
+}
+
+// The values a store holds, read once and looked up in sets, so that a
+// check costs one pass over each file instead of one per row. A value is
+// held when it stands as a word (split at blanks, an address up to its
+// ':') on a line that does not begin with ';'.
+class GameStore {
+ public:
+  explicit GameStore(std::string path) : path_(std::move(path)) {}
+  // False (logged as a failing search is) when the file cannot be read.
+  bool Holds(std::string_view value, bool address, bool* held) {
+    if (!loaded_ && !Load()) return false;
+    *held = (address ? addresses_ : words_).count(value) != 0;
+    return true;
+  }
+
+ private:
+  bool Load() {
+    std::optional<std::string> text = ReadList(path_, "Couldn't open banlist file!");
+    if (!text) return false;
+    text_ = std::move(*text);
+    for (std::string_view line : SplitBanLines(text_)) {
+      if (line.empty() || line[0] == ';') continue;
+      std::string_view word;
+      while (NextWord(line, &word)) {
+        words_.insert(word);
+        std::size_t colon = word.find(':');
+        if (colon != std::string_view::npos) addresses_.insert(word.substr(0, colon));
+      }
+    }
+    loaded_ = true;
+    return true;
+  }
+  static bool NextWord(std::string_view& rest, std::string_view* word) {
+    std::size_t start = rest.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return false;
+    rest.remove_prefix(start);
+    std::size_t end = std::min(rest.find_first_of(" \t\r\n"), rest.size());
+    *word = rest.substr(0, end);
+    rest.remove_prefix(end);
+    return true;
+  }
+
+  std::string path_;
+  std::string text_;
+  bool loaded_ = false;
+  ValueSet words_;
+  ValueSet addresses_;
+};
+
+// The identities serverbanlist.con lists, each kind in its own set: a
+// game ban is listed when some row holds its value as a whole field.
+class ListedBans {
+ public:
+  bool Holds(int kind, std::string_view value, bool* held) {
+    if (!loaded_ && !Load()) return false;
+    *held = sets_[kind].count(value) != 0;
+    return true;
+  }
+
+ private:
+  bool Load() {
+    std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
+    if (!text) return false;
+    text_ = std::move(*text);
+    for (std::string_view line : SplitBanLines(text_)) {
+      if (line.empty() || line[0] == ';') continue;
+      std::string_view f[8];
+      if (!RowIdentities(line, f)) continue;
+      for (int i = 0; i < 3; ++i)
+        if (!BanIdentity(f[1 + i]).empty()) sets_[i].insert(f[1 + i]);
+    }
+    loaded_ = true;
+    return true;
+  }
+
+  std::string text_;
+  bool loaded_ = false;
+  ValueSet sets_[3];
+};
+
 }  // namespace
 
 bool VerifyGameBansListed() {
   std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
   if (!text) return false;
+  GameStore game(GameBanListPath());
+  GameStore pb(PunkBusterBanPath());
   for (std::string_view line : SplitBanLines(*text)) {
     // Only the first four fields count here: a row without its times is
     // still checked.
-    std::optional<BanEntry> entry = ParseBanEntry(line, 4);
-    if (!entry) continue;
-    std::string_view address = BanIdentity(entry->address);
-    std::string_view keyhash = BanIdentity(entry->keyhash);
-    std::string_view guid = BanIdentity(entry->guid);
-    if (!address.empty() && !BanFileContains(GameBanListPath(), std::string(address) + ":"))
-      return false;
-    if (!keyhash.empty() && !BanFileContains(GameBanListPath(), keyhash)) return false;
-    if (!guid.empty() && !BanFileContains(PunkBusterBanPath(), guid)) return false;
+    std::string_view f[8];
+    if (!RowIdentities(line, f)) continue;
+    std::string_view address = BanIdentity(f[1]);
+    std::string_view keyhash = BanIdentity(f[2]);
+    std::string_view guid = BanIdentity(f[3]);
+    bool held = true;
+    if (!address.empty() && (!game.Holds(address, true, &held) || !held)) return false;
+    if (!keyhash.empty() && (!game.Holds(keyhash, false, &held) || !held)) return false;
+    if (!guid.empty() && (!pb.Holds(guid, false, &held) || !held)) return false;
   }
   return true;
 }
@@ -83,18 +178,19 @@ bool VerifyServerBansListed() {
     DebugMarker(1);
     return false;
   }
+  ListedBans listed;
+  bool held = true;
   for (std::string_view line : SplitBanLines(*text)) {
     std::string_view command, value;
     if (!SplitBanCommand(line, &command, &value)) continue;
     if (EqualNoCase(command, "admin.addAddressToBanList")) {
       std::string_view address = AddressOfValue(value);
-      if (!address.empty() &&
-          !BanFileContains(ServerBanListPath(), std::string(address) + ",")) {
+      if (!address.empty() && (!listed.Holds(0, address, &held) || !held)) {
         DebugMarker(3);
         return false;
       }
     } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
-      if (!BanFileContains(ServerBanListPath(), value)) {
+      if (!listed.Holds(1, value, &held) || !held) {
         DebugMarker(4);
         return false;
       }
@@ -106,7 +202,7 @@ bool VerifyServerBansListed() {
   for (std::string_view line : SplitBanLines(*text)) {
     if (line.empty() || line[0] == '\n' || line[0] == ';') continue;
     std::string_view guid = FindGuidWord(line);
-    if (!guid.empty() && !BanFileContains(ServerBanListPath(), guid)) {
+    if (!guid.empty() && (!listed.Holds(2, guid, &held) || !held)) {
       DebugMarker(6);
       return false;
     }

@@ -150,42 +150,98 @@ void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
   }
 }
 
-// Lower-case values whose bans the stores dropped, per identity.
-using ClearedSets = std::unordered_set<std::string>[3];
+// Values whose bans the stores dropped, for one identity, matched without
+// regard to case. A single unban holds one value, compared in place; the
+// expiry of many bans looks each row's value up in a set.
+class ClearedValues {
+ public:
+  void Add(std::string value) {
+    LowerCase(value);
+    if (set_.insert(value).second) list_.push_back(std::move(value));
+  }
+  bool empty() const { return list_.empty(); }
+  bool Contains(std::string_view value, std::string* scratch) const {
+    if (list_.size() <= kCompareInPlace) {
+      for (const std::string& cleared : list_)
+        if (EqualNoCase(value, cleared)) return true;
+      return false;
+    }
+    scratch->assign(value);
+    LowerCase(*scratch);
+    return set_.count(*scratch) != 0;
+  }
 
-// Rewrites serverbanlist.con: each identity in `cleared` becomes "*" in
-// every row, rows left without identities and lines that are no rows are
-// dropped. The replacement is atomic.
-bool RewriteServerBanList(const ClearedSets& cleared) {
-  const std::string path = ServerBanListPath();
-  std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) {
+ private:
+  static constexpr std::size_t kCompareInPlace = 8;
+  std::vector<std::string> list_;
+  std::unordered_set<std::string> set_;
+};
+using ClearedSets = ClearedValues[3];
+
+// Reads serverbanlist.con whole; logs "Couldn't open banlist file! %s" or
+// "Couldn't read banlist file! %s" and gives false on failure.
+bool ReadServerBanList(const std::string& path, std::string* text) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    SetLastError(errno);
     LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  std::string out;
-  out.reserve(text->size());
-  std::string lower;
-  std::string_view f[8];
-  for (std::string_view line : SplitBanLines(*text)) {
-    if (!ParseBanFields(line, f)) continue;
-    int gone = 0;
-    for (int i = 0; i < 3; ++i) {
-      std::string_view& value = f[1 + i];
-      if (BanIdentity(value).empty()) {
-        ++gone;
-        continue;
-      }
-      if (cleared[i].empty()) continue;
-      lower.assign(value);
-      LowerCase(lower);
-      if (cleared[i].count(lower) != 0) {
-        value = "*";
-        ++gone;
-      }
-    }
-    if (gone < 3) AppendBanRow(out, f);
+  struct stat st{};
+  if (::fstat(::fileno(file.get()), &st) == 0 && st.st_size > 0)
+    text->reserve(static_cast<std::size_t>(st.st_size));
+  char chunk[65536];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text->append(chunk, got);
+  if (std::ferror(file.get())) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read banlist file! %s", ErrorText(LastError()).c_str());
+    return false;
   }
+  return true;
+}
+
+// Rewrites serverbanlist.con: each identity in `cleared` becomes "*" in
+// every row, rows left without identities and lines that are no rows are
+// dropped. Rows that stay as they are written are copied in runs, so a
+// large list with few changes costs little more than its copy. The
+// replacement is atomic.
+bool RewriteServerBanList(const ClearedSets& cleared) {
+  const std::string path = ServerBanListPath();
+  std::string text;
+  if (!ReadServerBanList(path, &text)) return false;
+  std::string out;
+  out.reserve(text.size());
+  std::string scratch;
+  std::string_view f[8];
+  std::string_view rest = text;
+  const char* run = text.data();  // start of the rows copied as they stand
+  auto copy_run = [&](const char* end) { out.append(run, static_cast<std::size_t>(end - run)); };
+  while (!rest.empty()) {
+    std::string_view line = NextBanLine(rest);
+    bool keep_as_is = ParseBanFields(line, f);
+    if (keep_as_is) {
+      int gone = 0;
+      for (int i = 0; i < 3; ++i) {
+        std::string_view& value = f[1 + i];
+        if (BanIdentity(value).empty()) {
+          ++gone;
+        } else if (!cleared[i].empty() && cleared[i].Contains(value, &scratch)) {
+          value = "*";
+          ++gone;
+          keep_as_is = false;
+        }
+      }
+      if (gone == 3) keep_as_is = false;
+      if (keep_as_is && IsBanRowAsWritten(line, f)) continue;
+      copy_run(line.data());
+      if (gone < 3) AppendBanRow(out, f);
+    } else {
+      copy_run(line.data());
+    }
+    run = line.data() + line.size();
+  }
+  copy_run(text.data() + text.size());
   if (!ReplaceFileContents(path, out)) {
     LogMessage(6, "Couldn't remove ban! Couldn't rename %s. %s", path.c_str(),
                ErrorText(LastError()).c_str());
@@ -196,10 +252,7 @@ bool RewriteServerBanList(const ClearedSets& cleared) {
 
 void AddCleared(const UnbanRequest& request, ClearedSets& cleared) {
   for (int i = 0; i < 3; ++i) {
-    if (!request.removed[i]) continue;
-    std::string lower = request.values[i];
-    LowerCase(lower);
-    cleared[i].insert(lower);
+    if (request.removed[i]) cleared[i].Add(request.values[i]);
   }
 }
 

@@ -91,7 +91,7 @@ std::string CurrentMapText(bool code_form, std::string_view report) {
   }
   std::string mod_name = CutText(*mod, 31);
   LowerCase(mod_name);
-  std::string type = CutText(*gametype, 31);
+  std::string type = *gametype;  // only looked up, never shown
   LowerCase(type);
   std::string code = CodeOfGametype(type);
   return Combine(map_name, code == "???" ? code : ModeText(code, code_form), mod_name);

@@ -89,8 +89,14 @@ struct CoreState : CoreOptions {
   int listen_socket = -1;
   volatile std::sig_atomic_t caught_signal = 0;
   volatile std::sig_atomic_t server_exit_code = -1;
+  volatile std::sig_atomic_t ended_server_pid = 0;  // the child whose end that is
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
+
+  /* Main-loop stalls: the longest pass of this minute and the one before */
+  std::int64_t stall_minute = -1;
+  std::int64_t stall_this_minute_ms = 0;
+  std::int64_t stall_last_minute_ms = 0;
 };
 
 // The core section of the daemon's state (the one instance): readable by
@@ -116,9 +122,14 @@ void UnwatchSocket(int fd);
 void UnwatchAllSockets();
 // What the signal handlers and the child reaper record for the main loop.
 void RecordCaughtSignal(int signal);
-void RecordChildEnd(int exit_code);  // also marks SIGCHLD as caught
+void RecordChildEnd(int exit_code, int pid);  // also marks SIGCHLD as caught
 void RecordSigchld();
 void SetServerExitCode(int code);    // -1 once reported
 void ClearCaughtSigchld();
 void ClearCaughtSignal();
 void SetLoopRunning(bool running);
+// Records one pass of the main loop that took `pass_ms` and ended at
+// `end_ms` (milliseconds since the epoch).
+void NoteLoopPass(std::int64_t end_ms, std::int64_t pass_ms);
+// The longest pass recorded in the minute of `now_ms` and the one before.
+std::int64_t LongestRecentLoopPassMs(std::int64_t now_ms);

@@ -396,7 +396,7 @@ std::uint32_t ParseDottedIp(const char* text) {
 }
 
 std::string FormatDottedIp(std::uint32_t address) {
-  char text[16];
+  char text[sizeof "255.255.255.255"];
   std::snprintf(text, sizeof text, "%i.%i.%i.%i", static_cast<int>(address >> 24),
                 static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
                 static_cast<int>(address & 0xFF));

@@ -27,6 +27,23 @@ constexpr ConfRow kRows[] = {
     {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
     {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+    {"supervision", "hang_seconds", 0, 86400, &KorvdConf::hang_seconds},
+    {"supervision", "loop_cooldown_seconds", 0, 604800, &KorvdConf::loop_cooldown_seconds},
+    {"supervision", "loop_cooldown_max_seconds", 1, 604800,
+     &KorvdConf::loop_cooldown_max_seconds},
+    {"supervision", "restart_when_empty_seconds", 0, 86400,
+     &KorvdConf::restart_when_empty_seconds},
+};
+
+// Keys whose value is a text (a path), taken as it stands.
+struct TextRow {
+  const char* section;
+  const char* key;
+  std::string KorvdConf::*field;
+};
+
+constexpr TextRow kTextRows[] = {
+    {"metrics", "textfile", &KorvdConf::metrics_textfile},
 };
 
 // A whole decimal number, nothing before or after it.
@@ -42,6 +59,11 @@ bool ParseWholeNumber(const char* text, std::int64_t* value) {
 
 int OnEntry(void* user, const char* section, const char* key, const char* value) {
   auto* conf = static_cast<KorvdConf*>(user);
+  for (const TextRow& row : kTextRows) {
+    if (strcasecmp(row.section, section) != 0 || strcasecmp(row.key, key) != 0) continue;
+    conf->*row.field = value == nullptr ? "" : value;
+    return 1;
+  }
   for (const ConfRow& row : kRows) {
     if (strcasecmp(row.section, section) != 0 || strcasecmp(row.key, key) != 0) continue;
     std::int64_t number = 0;

@@ -15,6 +15,23 @@ struct KorvdConf {
   // Identical lines written within one minute before further ones are only
   // counted ("last message repeated N times"). 0 = every line is written.
   std::int64_t log_repeat_threshold = 100;
+
+  /* [metrics] */
+  // File rewritten on every status tick in the Prometheus text format; ""
+  // writes none.
+  std::string metrics_textfile;
+
+  /* [supervision] (each 0 = off) */
+  // A running server whose console and status port both stay silent this
+  // long is hung: logged, and with -restart stopped and started again.
+  std::int64_t hang_seconds = 0;
+  // After a restart loop, the first wait before trying again; each further
+  // loop doubles it up to loop_cooldown_max_seconds.
+  std::int64_t loop_cooldown_seconds = 0;
+  std::int64_t loop_cooldown_max_seconds = 3600;
+  // A scheduled restart that falls due while players are on waits up to
+  // this long for the server to be empty (0 = restarts at once).
+  std::int64_t restart_when_empty_seconds = 0;
 };
 
 // Reads `path` into *conf over its defaults. A missing file leaves every

@@ -4,6 +4,8 @@
 #include "core/server_state.h"
 #include "core/tick_state.h"
 
+#include <algorithm>
+
 namespace {
 CoreState g_core;
 }  // namespace
@@ -31,8 +33,9 @@ void WatchSocket(int fd) { FD_SET(fd, &g_core.master_set); }
 void UnwatchSocket(int fd) { FD_CLR(fd, &g_core.master_set); }
 void UnwatchAllSockets() { FD_ZERO(&g_core.master_set); }
 void RecordCaughtSignal(int signal) { g_core.caught_signal = signal; }
-void RecordChildEnd(int exit_code) {
+void RecordChildEnd(int exit_code, int pid) {
   g_core.server_exit_code = exit_code;
+  g_core.ended_server_pid = pid;
   g_core.caught_sigchld = 1;
 }
 void RecordSigchld() { g_core.caught_sigchld = 1; }
@@ -40,3 +43,22 @@ void SetServerExitCode(int code) { g_core.server_exit_code = code; }
 void ClearCaughtSigchld() { g_core.caught_sigchld = 0; }
 void ClearCaughtSignal() { g_core.caught_signal = 0; }
 void SetLoopRunning(bool running) { g_core.loop_running = running; }
+
+void NoteLoopPass(std::int64_t end_ms, std::int64_t pass_ms) {
+  std::int64_t minute = end_ms / 60000;
+  if (minute != g_core.stall_minute) {
+    // A quiet minute in between leaves nothing to remember of the old one.
+    g_core.stall_last_minute_ms = minute == g_core.stall_minute + 1 ? g_core.stall_this_minute_ms : 0;
+    g_core.stall_this_minute_ms = 0;
+    g_core.stall_minute = minute;
+  }
+  g_core.stall_this_minute_ms = std::max(g_core.stall_this_minute_ms, pass_ms);
+}
+
+std::int64_t LongestRecentLoopPassMs(std::int64_t now_ms) {
+  std::int64_t minute = now_ms / 60000;
+  if (minute == g_core.stall_minute)
+    return std::max(g_core.stall_this_minute_ms, g_core.stall_last_minute_ms);
+  if (minute == g_core.stall_minute + 1) return g_core.stall_this_minute_ms;
+  return 0;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 inline constexpr std::size_t kMaxMapText = 127;
@@ -10,6 +11,24 @@ inline constexpr std::size_t kMaxMapText = 127;
 struct TickState {
   /* Crashes (the restart counter and start time live with the server) */
   std::int64_t last_crash_time = 0;  // 0 = none yet
+  std::uint64_t crashes_total = 0;   // since the daemon started
+  std::uint64_t restarts_total = 0;  // automatic restarts (after a crash or a hang)
+
+  /* Restart loop and its cool-down (korvd.conf [supervision]) */
+  bool restart_loop = false;        // auto-restart stopped by a restart loop
+  std::int64_t loop_retry_at = 0;   // when the cool-down ends, 0 = no retry due
+  int loop_cooldowns = 0;           // cool-downs in a row (each doubles the wait)
+
+  /* Hang detection: the last answer of the console or the status port */
+  std::int64_t last_answer_time = 0;
+  bool hang_reported = false;
+
+  /* Metrics file: a failed write is logged once until one succeeds */
+  bool metrics_write_failed = false;
+
+  // Seconds since the epoch for supervision; std::time unless a test
+  // drives it.
+  std::time_t (*clock)() = nullptr;
 
   /* Maps */
   std::string current_map;  // as the server last reported it

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "daemon/manager_state.h"
+#include "daemon/service_notify.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/wake.h"
@@ -154,6 +155,7 @@ int RunMainLoop() {
   TickTimers timers;
   SetLoopRunning(true);
   OpenWakePipe();
+  NotifyServiceReady();
   for (;;) {
     fd_set ready = Core().master_set;
     if (WakePipeFd() >= 0) FD_SET(WakePipeFd(), &ready);
@@ -179,12 +181,18 @@ int RunMainLoop() {
       LogMessage(6, "Select() returned an error! %s", ErrorText(LastError()).c_str());
       break;
     }
+    const auto pass_start = std::chrono::steady_clock::now();
     if (DrainWakePipe(&ready)) --count;
     LogCaughtDebugLines();
     if (Core().server_exit_code != -1) {
       LogMessage(6, "Server terminated with exit code %i.",
                  static_cast<int>(Core().server_exit_code));
-      timers.last_supervision = 0;
+      // The supervision tick runs on this very pass to notice a crash at
+      // once; not when the server that ended is one the daemon stopped and
+      // has already replaced (a restart), whose successor may not have
+      // appeared yet.
+      if (!Server().server_running || Core().ended_server_pid == Server().server_pid)
+        timers.last_supervision = 0;
       SetServerExitCode(-1);
       if (Core().quit) {
         LogMessage(6, "Exiting due to -quit.");
@@ -215,8 +223,13 @@ int RunMainLoop() {
     }
     ServeBacklogs();
     CheckConnections(ConnectionClock::now());
+    NoteLoopPass(std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::system_clock::now().time_since_epoch()).count(),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - pass_start).count());
   }
   SetLoopRunning(false);
+  NotifyServiceStopping();
   // The status is settled now: a server that -exit stops below must not
   // replace the signal number with its own end.
   int status = Core().server_exit_code & 0xFF;

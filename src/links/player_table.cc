@@ -4,6 +4,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -303,13 +305,13 @@ std::string PlayerGuidById(std::int32_t id) { return LookUp(id, &PlayerRecord::p
 
 bool RemovePlayerById(std::int32_t id) {
   auto& players = MutableLinks().players;
-  for (int i = 0; i < kMaxPlayers; ++i) {
-    if (players[i].name.empty() || players[i].id != id) continue;
-    for (int j = i; j + 1 < kMaxPlayers; ++j) players[j] = std::move(players[j + 1]);
-    players[kMaxPlayers - 1] = PlayerRecord{};
-    return true;
-  }
-  return false;
+  auto found = std::find_if(players.begin(), players.end(), [id](const PlayerRecord& record) {
+    return !record.name.empty() && record.id == id;
+  });
+  if (found == players.end()) return false;
+  std::move(std::next(found), players.end(), found);
+  players.back() = PlayerRecord{};
+  return true;
 }
 
 std::int32_t FindPlayerByName(std::string_view text) {

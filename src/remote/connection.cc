@@ -354,8 +354,9 @@ bool QueueClientOutput(int fd, const void* data, std::size_t length) {
   if (pending == 0) {
     c->output.clear();
     c->output_sent = 0;
-    while (done < length) {
-      ssize_t sent = ::send(fd, bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (done < std::min(length, kWritePerPass)) {
+      ssize_t sent = ::send(fd, bytes + done, std::min(length, kWritePerPass) - done,
+                            MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent > 0) {
         done += static_cast<std::size_t>(sent);
         continue;
@@ -409,11 +410,14 @@ void CloseHandshakes() {
 bool FlushConnection(int fd) {
   ClientConnection* c = FindConnection(fd);
   if (c == nullptr) return false;
+  std::size_t budget = kWritePerPass;
   while (c->output_sent < c->output.size()) {
-    ssize_t sent = ::send(fd, c->output.data() + c->output_sent, c->output.size() - c->output_sent,
-                          MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (budget == 0) return true;  // the rest on a later pass
+    std::size_t piece = std::min(budget, c->output.size() - c->output_sent);
+    ssize_t sent = ::send(fd, c->output.data() + c->output_sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       c->output_sent += static_cast<std::size_t>(sent);
+      budget -= static_cast<std::size_t>(sent);
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;

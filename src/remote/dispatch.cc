@@ -376,12 +376,13 @@ bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
 }
 
 bool RunClientCommand(int slot, const CommandUnit& unit) {
-  if (slot < 0 || slot >= kSessionSlots) return false;
+  // Slot 0 is the console's own: it sends no client commands.
+  if (slot < 1 || slot >= kSessionSlots) return false;
   CommandContext c;
   c.slot = slot;
   c.socket = Remote().sessions[slot].socket;
   c.address = Remote().sessions[slot].address;
-  if (FindSessionBySocket(c.socket) != slot || slot == 0) {
+  if (FindSessionBySocket(c.socket) != slot) {
     LogMessage(6, "SECURITY ALERT! Received client command from unknown client at %s!",
                c.address.c_str());
     return false;
@@ -421,6 +422,7 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
   }
   char text[kCommandTextSize] = {};
   std::memcpy(text, unit.text.data(), std::min(unit.text.size(), sizeof text - 1));
+  CountCommandServed(code);
   if (row->kind == CommandKind::kQueued) {
     QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
   } else if (CommandHandler handler = HandlerOf(code); handler != nullptr) {

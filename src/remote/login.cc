@@ -94,6 +94,7 @@ std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
   constexpr std::size_t used = 2 * kLoginBlockSize;
   if (!SendByte(c.fd, static_cast<unsigned char>(result))) return TransportFailed(c, used);
   if (result != kLoginAccepted) {
+    if (result != kLoginServerFull) ++MutableRemote().failed_logins;
     LogRefusal(result, c.address, user);
     return Refuse(c, used);
   }

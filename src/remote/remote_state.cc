@@ -10,3 +10,7 @@ RemoteState& MutableRemote() { return g_section; }
 
 void SetStartMap(const std::string& map) { g_section.start_map = map; }
 void MarkServerPaused(bool paused) { g_section.server_paused = paused; }
+
+void CountCommandServed(std::uint32_t code) {
+  if (code >= kClientBase && code <= kClientLast) ++g_section.commands_served[code - kClientBase];
+}

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "core/protocol.h"
+
 inline constexpr int kSessionSlots = 17;  // slot 0 is the daemon itself
 inline constexpr int kMaxClients = 16;
 inline constexpr int kQueueSlots = 32;
@@ -57,6 +59,10 @@ struct RemoteState {
 
   /* Deferred command queue, kept packed: occupied slots first */
   std::array<QueuedCommand, kQueueSlots> queue{};
+
+  /* Counters since the daemon started (for the metrics file) */
+  std::array<std::uint64_t, kClientLast - kClientBase + 1> commands_served{};  // by code
+  std::uint64_t failed_logins = 0;
 };
 
 // The remote clients' section of the daemon's state (the one instance).
@@ -68,3 +74,5 @@ RemoteState& MutableRemote();
 void SetStartMap(const std::string& map);
 // Whether the game is paused, as the last pause command or status report said.
 void MarkServerPaused(bool paused);
+// Counts one client command served (codes outside the table are not).
+void CountCommandServed(std::uint32_t code);

@@ -1,6 +1,8 @@
 // SendAll/ReceiveAll and the LZO file frame.
 #include "remote/transport.h"
 
+#include <sys/stat.h>
+
 #include <arpa/inet.h>
 #include <lzo/lzo1x.h>
 #include <sys/select.h>
@@ -180,6 +182,43 @@ std::string EncodeFrame(const std::string& data) {
 
 namespace {
 
+// A large file is compressed once while it stays unchanged: the last
+// large frame sent is kept with the identity of its file (device, inode,
+// size and modification time to the nanosecond), so that clients fetching
+// a big ban list again and again do not make the loop compress it each time.
+constexpr std::size_t kCachedFrameMin = 256 * 1024;
+
+struct FileIdentity {
+  bool cacheable = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  bool operator==(const FileIdentity& other) const {
+    return cacheable == other.cacheable && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+struct CachedFrame {
+  FileIdentity identity;
+  std::vector<unsigned char> bytes;
+};
+CachedFrame g_last_frame;
+
+FileIdentity IdentityOf(const std::string& path) {
+  FileIdentity identity;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return identity;
+  identity.cacheable = static_cast<std::size_t>(info.st_size) >= kCachedFrameMin;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  identity.size = info.st_size;
+  identity.modified = info.st_mtim;
+  return identity;
+}
+
 // The frame of the file at `path` through `send` (SendAll, or the
 // session's output buffer): compressed once, handed over in one piece.
 template <typename Send>
@@ -198,6 +237,11 @@ bool SendFileThrough(const std::string& path, int socket, Send send) {
     abort();
     return FailSend(path, peer);
   }
+  FileIdentity identity = IdentityOf(path);
+  if (identity.cacheable && identity == g_last_frame.identity) {
+    if (!send(g_last_frame.bytes.data(), g_last_frame.bytes.size())) return FailSend(path, peer);
+    return true;
+  }
   std::size_t length = 0;
   Block plain = ReadFrameSource(path, &length);
   if (!plain) {
@@ -215,6 +259,11 @@ bool SendFileThrough(const std::string& path, int socket, Send send) {
     return FailSend(path, peer);
   }
   plain.reset();
+  // The file may have changed while it was read: kept only when it did not.
+  if (identity.cacheable && identity == IdentityOf(path) && static_cast<std::size_t>(identity.size) == length) {
+    g_last_frame.identity = identity;
+    g_last_frame.bytes.assign(packed.bytes.get(), packed.bytes.get() + packed.size);
+  }
   if (!send(packed.bytes.get(), packed.size)) return FailSend(path, peer);
   return true;
 }

@@ -19,6 +19,7 @@
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
+#include "links/player_table.h"
 #include "remote/command_queue.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"
@@ -151,6 +152,7 @@ void ClearPending() {
   s.pending_time = 0;
   s.pending_server_pid = 0;
   s.round_end_seen = false;
+  s.empty_deadline = 0;
 }
 
 }  // namespace
@@ -233,6 +235,19 @@ bool ScheduleTick() {
     double diff = std::difftime(instant, now);
     if (running && !wait) QueueWarning(start, diff);
     bool due = diff <= 0 && diff > -period;
+    // With restart_when_empty_seconds, a restart while players are on
+    // waits for an empty server, at most that long.
+    std::int64_t empty_wait = Core().conf.restart_when_empty_seconds;
+    if (due && !wait && start && running && empty_wait > 0 && PlayerCount() > 0) {
+      if (Schedule().pending_time == e.time) continue;  // waiting already
+      ScheduleState& s = MutableSchedule();
+      s.pending_time = e.time;
+      s.pending_server_pid = Server().server_pid;
+      s.empty_deadline = now + static_cast<std::time_t>(empty_wait);
+      LogMessage(6, "Scheduled restart waits for an empty server (%i players on, at most %li "
+                 "seconds).", PlayerCount(), static_cast<long>(empty_wait));
+      continue;
+    }
     if (due && !wait) {
       if (debug)
         LogMessage(6, "DEBUG: Event %i, clock=%lu, event=%lu, diff=%.0f, result=fired", i,
@@ -273,6 +288,17 @@ bool FireEvent(std::uint32_t time) {
 
 void RunPendingEvent() {
   const ScheduleState& s = Schedule();
+  if (s.pending_time != 0 && s.empty_deadline != 0) {
+    bool empty = PlayerCount() == 0;
+    bool replaced = Server().server_pid != s.pending_server_pid;
+    if (!empty && !replaced && Now() < s.empty_deadline) return;
+    std::uint32_t time = s.pending_time;
+    ClearPending();
+    LogMessage(6, empty ? "The server is empty: the scheduled restart goes ahead."
+                        : "The server did not empty in time: the scheduled restart goes ahead.");
+    FireEvent(time);
+    return;
+  }
   if (s.round_end_seen) {
     std::uint32_t time = s.pending_time;
     ClearPending();

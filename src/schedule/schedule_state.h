@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 inline constexpr int kScheduleSlots = 64;
@@ -32,6 +33,9 @@ struct ScheduleState {
   std::uint32_t pending_time = 0;  // 0 = none
   pid_t pending_server_pid = 0;    // the server's pid when it began to wait
   bool round_end_seen = false;     // the game ended while it waited
+  // A restart waiting for an empty server fires at the latest then (0 =
+  // the pending event waits for the end of the game instead).
+  std::time_t empty_deadline = 0;
 };
 
 // The schedule's section of the daemon's state (the one instance).

@@ -129,11 +129,11 @@ bool PrepareServerFiles(const std::string& binary) {
 }
 
 // Keeps how a reaped child ended for the main loop, which reports it.
-void RecordServerEnd(int status) {
+void RecordServerEnd(int status, pid_t pid) {
   if (WIFEXITED(status)) {
-    RecordChildEnd(WEXITSTATUS(status));
+    RecordChildEnd(WEXITSTATUS(status), pid);
   } else if (WIFSIGNALED(status)) {
-    RecordChildEnd(WTERMSIG(status));
+    RecordChildEnd(WTERMSIG(status), pid);
   } else {
     RecordSigchld();
   }
@@ -225,7 +225,7 @@ bool StopServer(bool crash_handling) {
     // Whoever reaps the child records its end: if the handler was first,
     // this wait finds nothing.
     int status = 0;
-    if (::waitpid(pid, &status, 0) == pid) RecordServerEnd(status);
+    if (::waitpid(pid, &status, 0) == pid) RecordServerEnd(status, pid);
   }
   ConsoleDisconnect();
   LogMessage(6, "Server stopped");
@@ -236,7 +236,7 @@ bool StopServer(bool crash_handling) {
 void ReapServerChildren() {
   int status = 0;
   // Stopped children are not asked for: a server that hangs has not ended.
-  while (::waitpid(-1, &status, WNOHANG) > 0) RecordServerEnd(status);
+  for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) RecordServerEnd(status, pid);
 }
 
 bool LookForRunningServer() {

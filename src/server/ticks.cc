@@ -29,6 +29,8 @@
 #include "remote/session.h"
 #include "server/launch.h"
 #include "server/process_finder.h"
+#include "server/metrics.h"
+#include "server/supervision.h"
 #include "records/player_stats.h"
 #include "schedule/schedule.h"
 #include "settings/settings_table.h"
@@ -142,8 +144,9 @@ void AdjustPriority() {
 // restarts are off or it keeps dying within a minute of its start.
 void HandleCrash() {
   ServerState& server = MutableServer();
-  std::time_t now = std::time(nullptr);
+  std::time_t now = SupervisionNow();
   MutableTicks().last_crash_time = now;
+  ++MutableTicks().crashes_total;
   LogMessage(6, "Server has crashed");
   QueueCommand(kCmdNotifyAll, FormatInteger(static_cast<std::int32_t>(kNotifyServerCrashed), 10).c_str(),
                0, 0);
@@ -154,27 +157,35 @@ void HandleCrash() {
   }
   if (now - server.last_start_time <= kQuickCrashSeconds) ++server.restart_counter;
   if (server.restart_counter > kMaxQuickRestarts) {
-    LogMessage(6, "Server is in a restart loop, disabling auto-restart.");
+    EnterRestartLoop(now);
     return;
   }
   SetStartMap(CutText(Ticks().current_map, kMaxMapText));
   LogMessage(6, "Auto-restart is enabled, restarting the server.");
+  ++MutableTicks().restarts_total;
   StartServer();
 }
 
-}  // namespace
-
-void StatusMonitorTick() {
+void StatusChecks() {
   const LinksState& links = Links();
   const bool running = Server().server_running;
   if (ConsoleUsable()) {
     if (links.console_connected) {
-      ConsoleRunKey(0);  // keeps the link alive and picks up chat
+      // The console login of this run was the server's first answer.
+      if (Ticks().last_answer_time < Server().last_start_time)
+        NoteServerAnswered(SupervisionNow());
+      // keeps the link alive and picks up chat
+      if (ConsoleRunKey(0)) NoteServerAnswered(SupervisionNow());
     } else if (running) {
       QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
     }
   }
   RunPendingEvent();
+  // Without the console link, the status port alone shows a server alive.
+  if (Core().conf.hang_seconds > 0 && running && !links.console_connected &&
+      StatusQuery(links.status_port, "\\info\\"))
+    NoteServerAnswered(SupervisionNow());
+  if (CheckForHang(SupervisionNow())) return;
   if (!Server().server_running || !links.console_connected) return;
   std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
   if (!report) {
@@ -183,14 +194,23 @@ void StatusMonitorTick() {
       LogMessage(6, "Couldn't get server status! %s", ErrorText(error).c_str());
     return;
   }
+  NoteServerAnswered(SupervisionNow());
   FollowGameMode(*report);
   WatchIdleServer(*report);
   DetectServer(*report);
 }
 
+}  // namespace
+
+void StatusMonitorTick() {
+  StatusChecks();
+  WriteMetricsFile();
+}
+
 void SupervisionTick() {
   // The weekly schedule runs first; an event it fires at once ends the tick.
   if (ScheduleTick()) return;
+  if (RetryAfterCooldown(SupervisionNow())) return;
   ServerState& server = MutableServer();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;

@@ -203,7 +203,7 @@ class ValueCursor {
     if (rest_.empty()) return std::nullopt;
     std::size_t end = rest_.find(' ');
     std::string_view word = rest_.substr(0, end);
-    rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+    rest_.remove_prefix(word.size());  // the blank goes with the next SkipBlanks
     return word;
   }
 

@@ -122,6 +122,28 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsEmptiedRows) {
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
 }
 
+// The rewrites copy untouched rows and lines as they stand, yet give the
+// bytes a line-by-line reading with a 1023-character buffer would.
+TEST_F(BanFilesTest, UnbanRewritesAsTheLineByLineReadingWould) {
+  const std::string key(kKey);
+  WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" +
+                                   std::string(1023, 'y') + "10.0.0.1:0\n" +
+                                   std::string(1020, 'z') + "10.0.0.1:0\n"  // split by the read
+                                   "admin.addKeyToBanList " + key + " Perm\n"
+                                   "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
+  WriteFile(ServerBanListPath(), "\"\"Ann\",,5.5.5.5,*,*,\"op\",1,0,r\n"
+                                 "\"Bo\",10.0.0.1," + key + ",*,\"op\",2,0,r\n"
+                                 "\"Cy\",6.6.6.6,*,*,\"op\",3,0,r,extra\n"
+                                 "\"Di\",7.7.7.7,*,*,\"op\",4,0,r");
+  ASSERT_TRUE(UnbanPlayer("Bo", "10.0.0.1", key.c_str(), ""));
+  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n"
+                    "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
+  EXPECT_EQ(List(), "\"Ann\",5.5.5.5,*,*,\"op\",1,0,r\n\"Cy\",6.6.6.6,*,*,\"op\",3,0,r\n"
+                    "\"Di\",7.7.7.7,*,*,\"op\",4,0,r\n");
+  ASSERT_TRUE(RemoveAddressBan("10.0.0.11"));
+  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n");
+}
+
 // Expiry lifts what one unban after another would, rewriting once.
 TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   std::string key(kKey);

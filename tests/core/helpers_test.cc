@@ -2,6 +2,7 @@
 // lists, integers, RC4.
 #include "core/helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/socket_io.h"
 #include "daemon/manager_state.h"
 #include "support/process_harness.h"
 
@@ -115,7 +117,11 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
   }
   auto writes = [&] {
     int failures = 0;
+    int input = ::dup(0);
+    ::close(0);  // the in-place write then gets descriptor 0
     failures += !ReplaceLinesInFile(locked + "/ok.con", "game.a", "game.a 2");
+    if (input >= 0) ::dup2(input, 0);
+    ::close(input);
     failures += ReplaceLinesInFile(locked + "/ro.con", "old", "new") ? 2 : 0;
     failures += CopyFile(locked + "/ok.con", locked + "/ro.con") ? 4 : 0;
     return failures;
@@ -149,6 +155,26 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
   EXPECT_FALSE(CopyFile(dir_ / "nope.con", dir_ / "dst2.con"));
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
+  EXPECT_FALSE(CopyFile(dir_.path(), dir_ / "dst3.con"));  // a directory opens, then fails
+  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
+}
+
+// A descriptor that is no socket fails at once, with its error.
+TEST_F(HelpersTest, SocketTransfersFailOnAPipe) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(SendAll(ends[1], "x", 1));
+  EXPECT_EQ(LastError(), ENOTSOCK);
+  for (int fd : ends) ::close(fd);
+}
+
+// With standard input closed, descriptor 0 is an ordinary one.
+TEST_F(HelpersTest, UniqueFdClosesDescriptorZero) {
+  int input = ::dup(0);
+  { UniqueFd zero(0); }
+  EXPECT_EQ(::fcntl(0, F_GETFD), -1);
+  if (input >= 0) ::dup2(input, 0);
+  ::close(input);
 }
 
 TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
@@ -171,9 +197,10 @@ TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
 TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
   std::string path = dir_ / "long.con";
   std::string long_line(3000, 'a');
-  WriteFile(path, long_line + "\nkey line\n");
+  // Pieces of 1023 characters: the one holding the key goes, the rest stays.
+  WriteFile(path, long_line + "\n" + std::string(1020, 'b') + "key 1\nkey line\n");
   ASSERT_TRUE(ReplaceLinesInFile(path, "key", nullptr));
-  EXPECT_EQ(ReadFile(path), long_line + "\n");
+  EXPECT_EQ(ReadFile(path), long_line + "\n 1\n");
 }
 
 TEST_F(HelpersTest, DottedAddresses) {

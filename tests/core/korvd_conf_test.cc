@@ -41,4 +41,26 @@ TEST(KorvdConf, MissingFileKeepsDefaultsAndBadEntriesAreWarnedAbout) {
   EXPECT_TRUE(Has(log, " : WARNING: korvd.conf: line 9 cannot be read; it was skipped.\r\n"));
 }
 
+TEST(KorvdConf, MetricsPathAndSupervisionKeys) {
+  korvtest::TempDir dir;
+  ResetManagerState();
+  g_manager.core.server_dir = dir.path();
+  g_manager.core.daemon = true;
+  KorvdConf conf;
+  EXPECT_EQ(conf.metrics_textfile, "");
+  EXPECT_EQ(conf.hang_seconds, 0);
+  EXPECT_EQ(conf.loop_cooldown_seconds, 0);
+  WriteFile(dir / "korvd.conf",
+            "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\n"
+            "hang_seconds = 90\nloop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
+  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  EXPECT_EQ(conf.metrics_textfile, "/var/lib/node exporter/korvd.prom");
+  EXPECT_EQ(conf.hang_seconds, 90);
+  EXPECT_EQ(conf.loop_cooldown_seconds, 300);
+  EXPECT_EQ(conf.restart_when_empty_seconds, 900);
+  EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
+  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "[supervision] loop_cooldown_max_seconds = \"0\" "
+                                                "is not a number from 1 to 604800"));
+}
+
 }  // namespace

@@ -431,12 +431,6 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
                                 "--password", "b", "ping"}, "/tmp", &output), 3);
 }
 
-}  // namespace
-}  // namespace korvctltest
-
-namespace korvctltest {
-namespace {
-
 // Kicks and bans of moderation show their cause, in words and as fields.
 TEST(KorvctlWire, WatchShowsWhatModerationDid) {
   FakeDaemon daemon([](FakeDaemon& d) {

@@ -64,8 +64,9 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
 
 TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   g_manager.server.console_password = "wrong";
-  EXPECT_FALSE(ConsoleConnect());
+  ReconnectConsole();  // a refusal is told, unlike a server that is still starting
   EXPECT_EQ(LastError(), kErrConsoleLogin);
+  EXPECT_TRUE(Has(Log(), "Couldn't connect to server console! " + ErrorText(kErrConsoleLogin)));
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_FALSE(Has(Log(), "Connected"));
 

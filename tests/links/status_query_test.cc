@@ -2,7 +2,12 @@
 // the missing "final", key lookup and the search for the status port.
 #include "links/status_query.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "core/helpers.h"
 #include "links/link_fixture.h"
@@ -19,6 +24,33 @@ class StatusQueryTest : public LogFixture {
     Setting(kSetServerIp).value = 0x7F000001;
   }
 };
+
+// A signal during the wait (a child ending, say) is no timeout: the wait
+// goes on for the reply.
+TEST_F(StatusQueryTest, AnInterruptedWaitGoesOn) {
+  struct sigaction action {}, old {};
+  action.sa_handler = [](int) {};
+  ::sigaction(SIGUSR2, &action, &old);
+  int port = 0;
+  UniqueFd server(BindLoopback(true, 0, &port));
+  std::optional<std::string> report;
+  std::thread query([&] { report = StatusQuery(port, "\\status\\"); });
+  char buffer[64];
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  pollfd entry{server.get(), POLLIN, 0};
+  if (::poll(&entry, 1, 2000) == 1)
+    ::recvfrom(server.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+  for (int i = 0; i < 5; ++i) {
+    ::pthread_kill(query.native_handle(), SIGUSR2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::string reply = "\\numplayers\\1\\queryid\\1.1\\final\\";
+  ::sendto(server.get(), reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+  query.join();
+  ::sigaction(SIGUSR2, &old, nullptr);
+  EXPECT_EQ(report, reply);
+}
 
 TEST_F(StatusQueryTest, TwoSegmentsMakeOneReport) {
   UdpResponder server({"\\hostname\\x\\queryid\\7.1", "\\numplayers\\12\\queryid\\7.2\\final\\"});

@@ -45,10 +45,6 @@ class PlayerWatchTest : public ModerationFixture {
     seen_ = requests.size();
     return out;
   }
-  static std::string Notice(std::uint32_t code, const std::string& name) {
-    return korvclient::U32(code) + korvclient::U32(static_cast<std::uint32_t>(name.size() + 1)) +
-           name + '\0';
-  }
   std::unique_ptr<UdpResponder> status_;
   std::unique_ptr<FakeConsole> console_;
   TcpPair client_;
@@ -70,7 +66,7 @@ TEST_F(PlayerWatchTest, EachCauseKicksOnceInPrecedenceAndTheRowPositionIsHeld) {
   EXPECT_EQ(Said(), (Rows{"admin.serverMessage \"[KORV] Kicking NoobKing for banned word in player name\"",
                           "admin.serverMessage \"[KORV] Kicking Mi'nus for minus-score\""}));
   EXPECT_EQ(TcpPair::Drain(client_.b),
-            Notice(0xBEEF0028, "NoobKing") + Notice(0xBEEF002A, "Mi\"nus"));
+            korvclient::Notice(0x28, "NoobKing") + korvclient::Notice(0x2A, "Mi\"nus"));
   EXPECT_EQ(g_manager.links.players[0].name, "Fine");
   EXPECT_TRUE(g_manager.links.players[1].name.empty());
   std::string log = Log();
@@ -126,8 +122,7 @@ TEST_F(PlayerWatchTest, AutoBanCountsKicksPerIdentityAndBansTheThird) {
   EXPECT_EQ(TakeQueue(), Rows{"10+12 " + Fields({"9", "Neg", "10.0.0.10", kHash, "guid9", "0",
                                                  "Banned for too many minus-score kicks."})});
   EXPECT_EQ(Said(), Rows{"admin.serverMessage \"[KORV] Banned Neg for too many minus-score kicks\""});
-  EXPECT_EQ(TcpPair::Drain(client_.b), Notice(0xBEEF0029, "Neg") + korvclient::U32(0xBEEF000D) +
-                                           korvclient::U32(0));
+  EXPECT_EQ(TcpPair::Drain(client_.b), korvclient::Notice(0x29, "Neg") + korvclient::Notice(0x0D));
   EXPECT_EQ(g_manager.links.players[0].name, "Neg");
   EXPECT_TRUE(Has(Log(), std::string("Auto-banned Neg (") + kHash + ") at 10.0.0.10 for minus-score (-10)."));
 

@@ -98,6 +98,11 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
                 .kind, UnitKind::kFrameTooLarge);
   EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67 + 1) + U32(0), kAdmin)
                 .kind, UnitKind::kFrameTooLarge);
+  // The limits themselves are allowed: the frame waits for its bytes.
+  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(64u << 20) + U32(10) + U32(0), kAdmin).kind,
+            UnitKind::kIncomplete);
+  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67) + U32(0), kAdmin).kind,
+            UnitKind::kIncomplete);
   CommandUnit frame = ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67) + U32(0),
                                        kAdmin);
   EXPECT_EQ(frame.kind, UnitKind::kIncomplete);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <map>
 
 #include "daemon/manager_state.h"
@@ -108,6 +111,20 @@ TEST_F(DispatchTest, EveryQueuedCommandHasItsQueuedCodeAndText) {
     EXPECT_EQ(row.queued, 0xB00B0000 + it->second.first);
     EXPECT_EQ(row.text, it->second.second);
   }
+}
+
+// A free slot has no connection: a notification must not reach whatever
+// descriptor 0 is.
+TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  int saved = ::dup(0);
+  ::dup2(pair[0], 0);
+  EXPECT_FALSE(NotifyClient(0xBEEF0001, 3, "x", 1));
+  saved >= 0 ? ::dup2(saved, 0) : ::close(0);
+  char byte;
+  EXPECT_EQ(::recv(pair[1], &byte, 1, MSG_DONTWAIT), -1);
+  for (int fd : {saved, pair[0], pair[1]}) ::close(fd);
 }
 
 TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {

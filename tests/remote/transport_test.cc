@@ -12,21 +12,8 @@
 namespace korvtest {
 namespace {
 
-// Adler-32 written out here, independent of the compression library.
-std::uint32_t Adler32(const std::string& data) {
-  std::uint32_t a = 1, b = 0;
-  for (unsigned char c : data) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  return (b << 16) | a;
-}
-
-std::uint32_t GetU32(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return v;
-}
+using korvclient::Adler32;
+using korvclient::GetU32;
 
 class TransportTest : public LogFixture {
  protected:
@@ -80,14 +67,26 @@ TEST_F(TransportTest, SendFileWritesFramesAndAbortMarker) {
 TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
   std::string data;
   for (int i = 0; data.size() < 3'000'000; ++i) data += "line " + std::to_string(i * 7919) + "\n";
+  auto round_trip = [&] {
+    bool sent = false;
+    std::thread sender([&] { sent = SendFile(Path("source.bin"), pair_.a); });
+    bool received = ReceiveFile(Path("sub/dir/target.bin"), pair_.b);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(received);
+    EXPECT_EQ(ReadFile(Path("sub/dir/target.bin")), data);
+  };
   WriteFile(Path("source.bin"), data);
-  bool sent = false;
-  std::thread sender([&] { sent = SendFile(Path("source.bin"), pair_.a); });
-  bool received = ReceiveFile(Path("sub/dir/target.bin"), pair_.b);
-  sender.join();
-  EXPECT_TRUE(sent);
-  EXPECT_TRUE(received);
-  EXPECT_EQ(ReadFile(Path("sub/dir/target.bin")), data);
+  round_trip();
+  round_trip();  // the frame kept from the first time
+  // A change of the same size, in place or by a new file, is sent anew.
+  data[100] = 'X';
+  WriteFile(Path("source.bin"), data);
+  round_trip();
+  data[200] = 'Y';
+  WriteFile(Path("new.bin"), data);
+  ASSERT_EQ(std::rename(Path("new.bin").c_str(), Path("source.bin").c_str()), 0);
+  round_trip();
 }
 
 TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
@@ -95,6 +94,10 @@ TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
   bool ok = false;
   EXPECT_EQ(Receive("t.con", std::string(4, '\0'), &ok), "");
   EXPECT_TRUE(ok);
+  // The same frame kept whole by the command reader.
+  WriteFile(Path("t.con"), "old");
+  EXPECT_TRUE(StoreFileFrame(Path("t.con"), std::string(4, '\0'), pair_.b));
+  EXPECT_EQ(ReadFile(Path("t.con")), "");
 }
 
 TEST_F(TransportTest, DamagedFramesLeaveTheFileUntouched) {
@@ -103,11 +106,15 @@ TEST_F(TransportTest, DamagedFramesLeaveTheFileUntouched) {
   bad_sum[15] ^= 0x01;
   std::string bad_length = good;
   bad_length[0] += 1;  // announces one byte more than the data holds
+  // 1000 bytes may pack into 1000 + 1000 / 16 + 67 at worst: read, then refused.
+  std::string worst = korvclient::U32(1000) + korvclient::U32(1129) + korvclient::U32(1);
+  worst += std::string(1129, 'x');
   struct Case {
     std::string wire;
     std::int32_t error;
   } cases[] = {{"\xBE\xBA\xEF\xBE", kErrFrame14},
                {bad_sum, kErrFrame13},
+               {worst, kErrFrame13},
                {bad_length, kErrFrame12}};
   for (const Case& c : cases) {
     WriteFile(Path("t.con"), "old");
@@ -124,7 +131,7 @@ TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
   struct Case {
     std::uint32_t plain;
     std::uint32_t packed;
-  } cases[] = {{(64u << 20) + 1, 100}, {1000, 100000}, {0xFFFFFFF0u, 0xFFFFFFF0u}};
+  } cases[] = {{(64u << 20) + 1, 100}, {1000, 1130}, {0xFFFFFFF0u, 0xFFFFFFF0u}};
   for (const Case& c : cases) {
     TcpPair pair;
     WriteFile(Path("t.con"), "old");

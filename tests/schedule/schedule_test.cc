@@ -116,6 +116,34 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
   EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
 }
 
+// With restart_when_empty_seconds a due restart waits while players are on:
+// until the server is empty, or at the latest until the deadline.
+TEST_F(ScheduleTest, RestartWaitsForAnEmptyServerUntilItsDeadline) {
+  WriteFile(dir_ / "s.con", "game.serverName Evening\n");
+  Load(kStored + ",start,daily," + dir_ / "s.con" + "," + path_ + ",1\n");
+  g_manager.core.conf.restart_when_empty_seconds = 600;
+  g_manager.links.players[0].name = "Mike";
+  for (std::time_t day : {kEightPm, kEightPm + 86400}) {
+    g_now = day + 1;
+    EXPECT_FALSE(ScheduleTick());
+    EXPECT_FALSE(ScheduleTick());  // once only
+    std::string log = Log(), line = "Scheduled restart waits for an empty server (1 players on, "
+                                    "at most 600 seconds).";
+    EXPECT_EQ(log.find(line, log.find(line) + 1) == std::string::npos, day == kEightPm);
+    g_now = day + 599;
+    RunPendingEvent();
+    EXPECT_TRUE(g_calls.empty());
+    if (day == kEightPm) g_manager.links.players[0].name.clear();
+    g_now = day + 601;
+    RunPendingEvent();
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "wait 3", "start"}));
+    g_calls.clear();
+    g_manager.links.players[0].name = "Mike";
+  }
+  EXPECT_TRUE(Has(Log(), "The server is empty: the scheduled restart goes ahead."));
+  EXPECT_TRUE(Has(Log(), "The server did not empty in time: the scheduled restart goes ahead."));
+}
+
 TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   std::time_t saturday = Utc(2024, 6, 8, 18, 0);
   std::string at = std::to_string(saturday);

@@ -34,10 +34,7 @@ class DiscoveryTest : public ::testing::Test {
     if (status != nullptr) *status = daemon_.Wait(std::chrono::seconds(10));
     return ReadFile(Log());
   }
-  std::string Log() {
-    return overlay_.empty() ? game_.dir / "korvd.log" : overlay_ + "/logs/korvd.log";
-  }
-  std::string overlay_;
+  std::string Log() { return game_.dir / "korvd.log"; }
   GameDir game_;
   Process server_;
   Process daemon_;
@@ -47,26 +44,6 @@ TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   std::string log = RunDaemon({});
   EXPECT_TRUE(Has(log, "Server is already running, monitoring enabled.\r\n"));
-}
-
-TEST_F(DiscoveryTest, IgnoresAServerOfAnotherDirectory) {
-  GameDir other;
-  gamesimtest::LayOut(&other, "");
-  Process other_server;
-  ASSERT_TRUE(gamesimtest::StartGame(other, &other_server));
-  std::string log = RunDaemon({});
-  EXPECT_FALSE(Has(log, "Server is already running"));
-  EXPECT_TRUE(Has(log, "(different startup path)"));
-}
-
-TEST_F(DiscoveryTest, OverlayPathsMustMatch) {
-  std::string mine = game_.dir / "mine";
-  overlay_ = mine;
-  std::filesystem::create_directories(mine);
-  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_, {"+overlayPath", game_.dir / "other/"}));
-  std::string log = RunDaemon({"+overlayPath", mine});
-  EXPECT_FALSE(Has(log, "Server is already running"));
-  EXPECT_TRUE(Has(log, "(different overlay path)"));
 }
 
 // -stop asks the server to quit over its console first; only a server that

@@ -34,8 +34,7 @@ class LaunchTest : public ::testing::Test {
     return server_ + "/mods/bf1942/settings/" + name;
   }
   // Settings that pass every pre-launch check, with `changes` applied.
-  void WriteSettings(std::map<std::string, std::string> changes = {},
-                     const std::string& settings_dir = "") {
+  void WriteSettings(std::map<std::string, std::string> changes = {}) {
     std::map<std::string, std::string> values = {
         {"game.serverName", "\"Test Server\""},
         {"game.serverIP", "127.0.0.1"},
@@ -43,8 +42,7 @@ class LaunchTest : public ::testing::Test {
         {"manager.consolePassword", "\"secret\""},
     };
     for (const auto& [key, value] : changes) values[key] = value;
-    WriteFile(settings_dir.empty() ? Settings("korvane.con") : settings_dir + "/korvane.con",
-              KorvaneCon(values));
+    WriteFile(Settings("korvane.con"), KorvaneCon(values));
   }
   // Starts the daemon with -start and waits for the launch outcome line.
   std::string StartDaemon(std::vector<std::string> extra = {}) {
@@ -74,23 +72,6 @@ TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
   EXPECT_TRUE(Has(log, "Server started via command-line option."));
   EXPECT_TRUE(Has(log, "WARNING: The server has been started with the remote console disabled."));
   EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n1\n+dedicated\n1\n+maxPlayers\n16\n");
-}
-
-TEST_F(LaunchTest, ArgumentVectorWithOverlayPath) {
-  std::string overlay = dir_ / "ov";
-  std::filesystem::create_directories(overlay + "/settings");
-  WriteFile(overlay + "/settings/servermaplist.con", "game.addLevel berlin ctf\n");
-  WriteSettings({}, overlay + "/settings");
-  daemon_.Start({BuildPath("korvd"), "-path", server_, "-start", "-port", std::to_string(port_),
-                 "+overlayPath", overlay, "-debug"},
-                dir_.path(), dir_ / "out.txt");
-  ASSERT_TRUE(WaitForText(overlay + "/logs/korvd.log", "via command-line option"));
-  EXPECT_EQ(Args(), server_ + "/bf1942_lnxded\n+statusMonitor\n0\n+overlayPath\n" + overlay +
-                        "/\n");
-  EXPECT_TRUE(Has(
-      ReadFile(overlay + "/logs/korvd.log"),
-      "DEBUG: " + server_ + "/bf1942_lnxded +statusMonitor 0 +overlayPath " + overlay + "/ \r\n"));
-  EXPECT_EQ(ReadFile(overlay + "/settings/maplist.con"), "game.addLevel berlin ctf\n");
 }
 
 TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {

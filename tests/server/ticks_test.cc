@@ -9,6 +9,8 @@
 #include "settings/settings_table.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
+#include "server/metrics.h"
+#include "server/supervision.h"
 
 namespace korvtest {
 namespace {
@@ -123,11 +125,6 @@ TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
       "\\numplayers\\1\\hostname\\S\\mapname\\Wake\\gametype\\cq\\number_of_rounds\\3"
       "\\roundTime\\1200\\tickets1\\0\\tickets2\\5\\teamname_0\\Axis\\teamname_1\\Allies"
       "\\playername_0\\Mike\\team_0\\1\\score_0\\2\\kills_0\\1\\deaths_0\\0\\ping_0\\9";
-  auto count = [](const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-  };
   Report("\\gamemode\\end" + game);
   StatusMonitorTick();  // collection is off
   EXPECT_FALSE(FileExists(csv));
@@ -137,14 +134,14 @@ TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
   EXPECT_TRUE(Has(Log(), "Couldn't log player stats to CSV file! Invalid argument"));
   Report("\\gamemode\\end" + game);
   for (int i = 0; i < 3; ++i) StatusMonitorTick();
-  EXPECT_EQ(count(ReadFile(csv), ",\"S\",Wake,cq,3,1200,0,5\n\"Mike\",Axis,2,1,0,9,"), 1);
+  EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,cq,3,1200,0,5\n\"Mike\",Axis,2,1,0,9,"), 1);
   Report("\\gamemode\\playing" + game);
   StatusMonitorTick();
   Report("\\gamemode\\end" + game);
   StatusMonitorTick();
   StatusMonitorTick();
-  EXPECT_EQ(count(ReadFile(csv), ",\"S\",Wake,"), 2);
-  EXPECT_EQ(count(Log(), "Player stats logged to CSV file."), 2);
+  EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,"), 2);
+  EXPECT_EQ(Count(Log(), "Player stats logged to CSV file."), 2);
 }
 
 TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
@@ -173,12 +170,6 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
 }
 
-}  // namespace
-}  // namespace korvtest
-
-namespace korvtest {
-namespace {
-
 // Crash handling with a server pid that no longer exists.
 class CrashTickTest : public LogFixture {
  protected:
@@ -197,6 +188,7 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
   std::string log = Log();
   EXPECT_TRUE(Has(log, " : Server has crashed\r\n"));
   EXPECT_TRUE(Has(log, " : Auto-restart is disabled, server will not be restarted.\r\n"));
+  EXPECT_EQ(g_manager.ticks.current_map, "wake GPM_TDM bf1942");  // no report, no map change
   bool broadcast = false;
   for (const QueuedCommand& c : g_manager.remote.queue)
     broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
@@ -222,6 +214,97 @@ TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
   EXPECT_TRUE(Has(Log(), " : Auto-restart is enabled, restarting the server.\r\n"));
   // (The launch itself is refused here: no address is configured.)
   EXPECT_EQ(g_manager.remote.start_map, "wake GPM_TDM bf1942");
+}
+
+std::time_t g_now = 0;
+std::time_t FakeNow() { return g_now; }
+
+// A restart loop with a cool-down: each loop in a row doubles the wait up
+// to the cap, the retry comes exactly when the wait is over, and a launch
+// that is refused waits for the next cool-down.
+TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
+  g_now = 1000000;
+  SetSupervisionClock(FakeNow);
+  g_manager.core.restart = true;
+  g_manager.core.conf.loop_cooldown_seconds = 100;
+  g_manager.core.conf.loop_cooldown_max_seconds = 250;
+  auto loop = [] {
+    g_manager.server.server_running = true;
+    g_manager.server.server_pid = 999999;
+    g_manager.server.last_start_time = g_now - 10;
+    g_manager.server.restart_counter = 2;
+    SupervisionTick();
+  };
+  loop();
+  EXPECT_TRUE(Has(Log(), " : Server is in a restart loop, trying again after a cool-down of 100 "
+                         "seconds.\r\n"));
+  EXPECT_FALSE(Has(Log(), "disabling auto-restart"));
+  EXPECT_TRUE(g_manager.ticks.restart_loop);
+  EXPECT_EQ(g_manager.ticks.crashes_total, 1u);
+  g_now += 99;
+  SupervisionTick();
+  EXPECT_FALSE(Has(Log(), "cool-down is over"));
+  EXPECT_TRUE(Has(FormatMetrics(g_now, 0), "\nkorvd_restart_loop_retry_seconds 1\n"));
+  g_now += 1;
+  SupervisionTick();
+  EXPECT_TRUE(Has(Log(), " : Restart-loop cool-down is over, starting the server again.\r\n"));
+  EXPECT_EQ(g_manager.server.restart_counter, 0);
+  EXPECT_EQ(g_manager.ticks.restarts_total, 1u);
+  // The launch is refused here (no address): the next wait has doubled.
+  EXPECT_TRUE(Has(Log(), "trying again after a cool-down of 200 seconds."));
+  EXPECT_EQ(g_manager.ticks.loop_retry_at, g_now + 200);
+  loop();
+  EXPECT_TRUE(Has(Log(), "trying again after a cool-down of 250 seconds."));  // the cap
+  // A server that someone starts meanwhile ends the wait, and once it has
+  // run past a minute the doubling starts over.
+  g_manager.server.server_running = true;
+  g_manager.server.last_start_time = g_now;
+  g_manager.server.server_pid = ::getpid();
+  RetryAfterCooldown(g_now);
+  EXPECT_EQ(g_manager.ticks.loop_retry_at, 0);
+  EXPECT_FALSE(g_manager.ticks.restart_loop);
+  RetryAfterCooldown(g_now + 61);
+  EXPECT_EQ(g_manager.ticks.loop_cooldowns, 0);
+  SetSupervisionClock(nullptr);
+}
+
+// Hang detection counts from the last answer or the start, whichever is
+// later, reports once, and leaves the server alone without -restart.
+TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestart) {
+  g_manager.core.conf.hang_seconds = 30;
+  g_manager.server.last_start_time = 1000;
+  EXPECT_FALSE(CheckForHang(1100));  // never answered: still coming up
+  NoteServerAnswered(1010);
+  EXPECT_FALSE(CheckForHang(1039));
+  EXPECT_FALSE(Has(Log(), "hung"));
+  EXPECT_FALSE(CheckForHang(1040));
+  EXPECT_FALSE(CheckForHang(1100));
+  std::string log = Log();
+  EXPECT_TRUE(Has(log, " : Server is hung: no answer from its console or status port for 30 "
+                       "seconds.\r\n"));
+  EXPECT_TRUE(Has(log, " : Auto-restart is disabled, the hung server is left running.\r\n"));
+  EXPECT_EQ(log.find("Server is hung"), log.rfind("Server is hung"));
+  NoteServerAnswered(1101);
+  EXPECT_TRUE(Has(Log(), " : Server is answering again.\r\n"));
+  g_manager.core.conf.hang_seconds = 0;
+  EXPECT_FALSE(CheckForHang(5000));
+}
+
+TEST_F(CrashTickTest, MetricsCountLoginsCommandsAndLoopPasses) {
+  ++g_manager.remote.failed_logins;
+  g_manager.remote.commands_served[0x1E] = 2;  // change map
+  NoteLoopPass(110000, 40);
+  NoteLoopPass(130000, 7);
+  std::string text = FormatMetrics(1000, 150000);
+  EXPECT_TRUE(Has(text, "# HELP korvd_failed_logins_total Client logins refused.\n"
+                        "# TYPE korvd_failed_logins_total counter\n"
+                        "korvd_failed_logins_total 1\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_commands_total{command=\"change_map\"} 2\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_main_loop_longest_pass_seconds 0.04\n"));
+  // A minute on, the older pass is forgotten; two minutes on, both are.
+  EXPECT_TRUE(Has(FormatMetrics(1000, 185000), "_longest_pass_seconds 0.007\n"));
+  EXPECT_TRUE(Has(FormatMetrics(1000, 245000), "_longest_pass_seconds 0\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_server_up 1\n"));
 }
 
 }  // namespace

@@ -96,6 +96,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
   session.user_name = "alice";
   session.address = "10.0.0.9:5000";
   Setting(kSetServerName).text = "Old";
+  Setting(kSetSpawnDelayPenaltyForTk).value = 10;
   EXPECT_TRUE(Load("game.serverName \"New\"\ngame.serverIP 1.2.3.4\ngame.serverPort 14567\n"
                    "game.serverMaxPlayers 20\nadmin.spawnDelayPenaltyForTK 1.5\n"
                    "physics.gravity -7\nadmin.toggleGamePause\ngame.serverPassword \"pw\"\n"
@@ -108,7 +109,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                  "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
                  "[********].",
                  "User alice at 10.0.0.9:5000 changed physics.gravity from 4 to 7.",
-                 "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 0.0 to "
+                 "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 1.0 to "
                  "1.5.",
                  "User alice at 10.0.0.9:5000 changed manager.consolePassword from [********] "
                  "to [********].",

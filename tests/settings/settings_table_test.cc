@@ -200,6 +200,9 @@ TEST_F(SettingsTable, WelcomeLinesKeepWithinTheirLimits) {
   const std::string& text = SettingText(kSetWelcomeMessage);
   EXPECT_EQ(text.size(), 64u + 3 * 65 + 63);
   EXPECT_EQ(text.substr(text.size() - 63), std::string(63, 'b'));
+  // Three more characters would pass 324: the line is dropped, "\r\n" fits.
+  ParseSettingValue(kSetWelcomeMessage, "1 \"ccc\"");
+  EXPECT_EQ(SettingText(kSetWelcomeMessage).size(), 324u);
 }
 
 }  // namespace

@@ -108,6 +108,12 @@ inline ::testing::AssertionResult Has(const std::string& text, const std::string
     return ::testing::AssertionSuccess() << "found " << piece;
   return ::testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
 }
+// How many times `needle` occurs in `text`.
+inline int Count(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
 // Waits until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

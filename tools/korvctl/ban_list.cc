@@ -48,10 +48,12 @@ std::vector<Fields> ParseBanList(std::string_view text, std::time_t now) {
   static constexpr std::string_view kDelims[8] = {"\"", ",", ",", ",", "\"", ",", ",", ",\r\n"};
   std::vector<Fields> rows;
   while (!text.empty()) {
+    // The daemon reads 1023 characters at a time: the rest of a longer
+    // line is a line of its own, and may be a ban it honours.
     std::size_t feed = text.find('\n');
     std::string_view line = text.substr(0, feed == std::string_view::npos ? text.size() : feed + 1);
-    text.remove_prefix(line.size());
     if (line.size() > 1023) line = line.substr(0, 1023);
+    text.remove_prefix(line.size());
     std::string_view f[8];
     bool whole = true;
     for (int i = 0; i < 8 && whole; ++i) whole = Token(line, kDelims[i], &f[i]);

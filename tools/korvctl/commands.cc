@@ -49,6 +49,12 @@ const std::array kSubcommands{
                0, RunWhoami},
     Subcommand{"ping", "ping", "send a keep-alive and time its answer",
                "Sends the keep-alive command and waits for its answer.", C(0x32), RunPing},
+    Subcommand{"health", "health", "one line for a monitor: daemon, server and console",
+               "Logs in and reads the status line. Prints one line and exits 0 when the daemon\n"
+               "answers and the game server runs with its console connected; otherwise says\n"
+               "why and exits 1 (3 to 6 or 11 to 19 when the daemon cannot be reached or\n"
+               "refuses the login). --json prints the same as a JSON object.",
+               C(0x15), RunHealth},
     Subcommand{"kick", "kick ID REASON...", "kick a player",
                "Kicks the player with the game id ID (see korvctl players) for REASON.",
                C(0x23), RunQueued, KickText, {kNotifyPlayerKicked, 0}},

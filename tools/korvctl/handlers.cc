@@ -194,6 +194,26 @@ int RunStatus(Context& context, const Subcommand& row) {
   return kExitOk;
 }
 
+int RunHealth(Context& context, const Subcommand& row) {
+  std::string line;
+  if (!context.link.Send(EncodeCommand(row.code)) || !context.link.ReadReply(&line))
+    return LinkFailed(context);
+  Fields fields = ParseStatusLine(line);
+  auto field = [&fields](std::string_view label) {
+    for (const auto& [key, value] : fields)
+      if (key == label) return value;
+    return std::string();
+  };
+  std::string reason;
+  if (line.empty()) reason = "the daemon could not build its status line";
+  else if (field("Server") != "Running") reason = "the game server is not running";
+  else if (field("Console") != "Connected") reason = "the game server's console is not connected";
+  if (!reason.empty()) return Fail(context, kExitFailed, "unhealthy: " + reason);
+  std::string players = field("Players");
+  return Succeed(context, "healthy: server running, console connected, " + players + " players",
+                 ",\"players\":" + JsonString(players));
+}
+
 int RunAddress(Context& context, const Subcommand& row) {
   std::string reply;
   if (!context.link.Send(EncodeCommand(row.code)) || !context.link.ReadReply(&reply))

@@ -9,6 +9,8 @@ namespace korvctl {
 
 int RunQueued(Context& context, const Subcommand& row);
 int RunStatus(Context& context, const Subcommand& row);
+// One line: healthy only when the server runs with its console connected.
+int RunHealth(Context& context, const Subcommand& row);
 int RunAddress(Context& context, const Subcommand& row);
 int RunList(Context& context, const Subcommand& row);
 int RunPing(Context& context, const Subcommand& row);

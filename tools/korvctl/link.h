@@ -44,6 +44,10 @@ class Link {
   const Failure& failure() const { return failure_; }
   std::uint32_t access() const { return access_; }
   bool server_running() const { return server_running_; }
+  // The socket, for a caller that waits on several links at once; and
+  // whether notifications read ahead of a reply are waiting.
+  int fd() const { return fd_; }
+  bool has_pending() const { return !pending_.empty(); }
 
   bool Connect(const std::string& host, int port);
   // The login handshake; on a refusal failure() explains it.

@@ -1,0 +1,135 @@
+// Writing the metrics file on every status tick.
+#include "server/metrics.h"
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "bans/ban_file.h"
+#include "core/core_state.h"
+#include "core/helpers.h"
+#include "core/log.h"
+#include "core/protocol.h"
+#include "core/server_state.h"
+#include "core/tick_state.h"
+#include "links/links_state.h"
+#include "remote/remote_state.h"
+#include "server/supervision.h"
+
+namespace {
+
+class MetricsText {
+ public:
+  // The HELP and TYPE lines of one metric.
+  void Head(std::string_view name, std::string_view type, std::string_view help) {
+    text_.append("# HELP ").append(name).append(" ").append(help).append("\n");
+    text_.append("# TYPE ").append(name).append(" ").append(type).append("\n");
+  }
+  // One sample; `labels` is "" or `key="value"` pairs without braces.
+  void Sample(std::string_view name, std::string_view labels, double value) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%.15g", value);
+    text_.append(name);
+    if (!labels.empty()) text_.append("{").append(labels).append("}");
+    text_.append(" ").append(number).append("\n");
+  }
+  void One(std::string_view name, std::string_view type, std::string_view help, double value) {
+    Head(name, type, help);
+    Sample(name, "", value);
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// Lines of a ban store that hold a ban (blank and ';' comment lines do not).
+double BanLines(const std::string& path) {
+  std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) return 0;
+  double count = 0;
+  for (std::string_view line : SplitBanLines(*text)) {
+    std::size_t first = line.find_first_not_of(" \t\r\n");
+    if (first != std::string_view::npos && line[first] != ';') ++count;
+  }
+  return count;
+}
+
+// A number the last status report holds, or 0.
+double ReportNumber(std::string_view key) {
+  if (!Links().console_connected) return 0;
+  std::optional<std::string> value = StatusValue(Links().status_report, key);
+  return value ? static_cast<double>(ParseLong(*value)) : 0;
+}
+
+void ServerFigures(MetricsText& m, std::time_t now) {
+  const ServerState& server = Server();
+  const TickState& ticks = Ticks();
+  m.One("korvd_server_up", "gauge", "1 while the game server runs.", server.server_running);
+  m.One("korvd_console_connected", "gauge", "1 while the remote console link is up.",
+        Links().console_connected);
+  m.One("korvd_players", "gauge", "Players on the server.", ReportNumber("numplayers"));
+  m.One("korvd_players_max", "gauge", "Player slots of the server.", ReportNumber("maxplayers"));
+  m.One("korvd_server_crashes_total", "counter", "Server crashes seen.",
+        static_cast<double>(ticks.crashes_total));
+  m.One("korvd_server_restarts_total", "counter",
+        "Automatic server restarts (after a crash, a hang or a cool-down).",
+        static_cast<double>(ticks.restarts_total));
+  m.One("korvd_restart_loop", "gauge", "1 while a restart loop holds the automatic restarts.",
+        ticks.restart_loop);
+  double retry = ticks.loop_retry_at > now ? static_cast<double>(ticks.loop_retry_at - now) : 0;
+  m.One("korvd_restart_loop_retry_seconds", "gauge",
+        "Seconds until the restart-loop cool-down ends (0 = none pending).", retry);
+  double since = server.last_start_time > 0 ? static_cast<double>(now - server.last_start_time) : 0;
+  m.One("korvd_server_seconds_since_start", "gauge",
+        "Seconds since the server was last started (0 = never).", since);
+}
+
+void ClientFigures(MetricsText& m) {
+  const RemoteState& remote = Remote();
+  double sessions = 0;
+  for (int slot = 1; slot < kSessionSlots; ++slot) sessions += remote.sessions[slot].socket != 0;
+  m.One("korvd_clients_connected", "gauge", "Remote clients logged in.", sessions);
+  m.Head("korvd_commands_total", "counter", "Client commands served, by command.");
+  for (const CommandRow& row : CommandTable()) {
+    // Label values in snake case: "change map" is command="change_map".
+    std::string name = row.name;
+    for (char& c : name)
+      if (c == ' ' || c == '-') c = '_';
+    std::string label = "command=\"" + name + "\"";
+    m.Sample("korvd_commands_total", label,
+             static_cast<double>(remote.commands_served[row.code - kClientBase]));
+  }
+  m.One("korvd_failed_logins_total", "counter", "Client logins refused.",
+        static_cast<double>(remote.failed_logins));
+}
+
+}  // namespace
+
+std::string FormatMetrics(std::time_t now, std::int64_t now_ms) {
+  MetricsText m;
+  ServerFigures(m, now);
+  ClientFigures(m);
+  m.Head("korvd_bans", "gauge", "Bans in each ban store.");
+  m.Sample("korvd_bans", "store=\"daemon\"", BanLines(ServerBanListPath()));
+  m.Sample("korvd_bans", "store=\"game\"", BanLines(GameBanListPath()));
+  m.Sample("korvd_bans", "store=\"punkbuster\"", BanLines(PunkBusterBanPath()));
+  m.One("korvd_main_loop_longest_pass_seconds", "gauge",
+        "Longest pass of the main loop over the last minute or two.",
+        static_cast<double>(LongestRecentLoopPassMs(now_ms)) / 1000.0);
+  return m.text();
+}
+
+void WriteMetricsFile() {
+  const std::string& path = Core().conf.metrics_textfile;
+  if (path.empty()) return;
+  auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::system_clock::now().time_since_epoch()).count();
+  bool written = ReplaceFileContents(path, FormatMetrics(SupervisionNow(), now_ms));
+  TickState& ticks = MutableTicks();
+  if (!written && !ticks.metrics_write_failed)
+    LogMessage(6, "Couldn't write metrics file %s! %s", path.c_str(),
+               ErrorText(LastError()).c_str());
+  ticks.metrics_write_failed = !written;
+}

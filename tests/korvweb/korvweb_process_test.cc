@@ -1,0 +1,121 @@
+// korvweb between a browser and the real daemon, with gamesim as the game
+// server: the players, a kick and a say reach the game, a chat line reaches
+// the page's stream, a setting lands in korvane.con, a lesser account is
+// refused; then the same in headless chromium.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "support/gamesim_client.h"
+#include "support/process_harness.h"
+
+namespace korvwebtest {
+namespace {
+
+using korvtest::BuildPath;
+using korvtest::Has;
+using korvtest::ReadFile;
+using korvtest::WaitForText;
+using nlohmann::json;
+
+constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\n";
+constexpr char kPlayers[] =
+    "lively 0\n"
+    "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
+    "player 4 2 -2 0 3 120 10.0.0.6:23001 - - Bob\n";
+
+class KorvwebProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gamesimtest::LayOutForDaemon(&game_, kPlayers);
+    korvtest::WriteFile(game_.settings() + "/useraccess.con", kAccounts);
+    int port = korvtest::FreePort();
+    ASSERT_TRUE(daemon_.Start({"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"), "-path",
+                               game_.dir.path(), "-port", std::to_string(port), "-exit",
+                               "-nodelay", "-messagelog", "-start"},
+                              game_.dir.path(), game_.dir / "korvd-out.txt"));
+    ASSERT_TRUE(korvtest::WaitForPort(port));
+    ASSERT_TRUE(WaitForText(game_.dir / "korvd.log", " : Connected\r\n", std::chrono::seconds(20)));
+    web_port_ = korvtest::FreePort();
+    ASSERT_TRUE(web_.Start({BuildPath("korvweb"), "--listen", "127.0.0.1:" + std::to_string(web_port_),
+                            "--daemon", "127.0.0.1:" + std::to_string(port)},
+                           game_.dir.path(), game_.dir / "korvweb-out.txt"));
+    ASSERT_TRUE(korvtest::WaitForPort(web_port_));
+  }
+  void TearDown() override {
+    for (korvtest::Process* process : {&web_, &daemon_}) {
+      if (!process->running()) continue;
+      process->Signal(SIGTERM);
+      process->Wait(std::chrono::seconds(20));
+    }
+  }
+  // Logs in; the cookie and token go into the headers of later requests.
+  httplib::Headers Login(httplib::Client& client, const std::string& user) {
+    auto result = client.Post("/api/login", json{{"user", user}, {"password", "secret"}}.dump(),
+                              "application/json");
+    EXPECT_EQ(result->status, 200) << result->body;
+    std::string cookie = result->get_header_value("Set-Cookie");
+    return {{"Cookie", cookie.substr(0, cookie.find(';'))},
+            {"X-Korv-Token", json::parse(result->body)["token"]}};
+  }
+  std::string Messages() const { return game_.dir / "message.log"; }
+
+  gamesimtest::GameDir game_;
+  korvtest::Process daemon_, web_;
+  int web_port_ = 0;
+};
+
+TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
+  httplib::Client client("127.0.0.1", web_port_);
+  client.set_read_timeout(20, 0);
+  httplib::Headers admin = Login(client, "admin");
+  auto players = client.Get("/api/file/players", admin);
+  ASSERT_EQ(players->status, 200);
+  EXPECT_EQ(json::parse(players->body)["rows"][0]["name"], "Mike") << players->body;
+  // The stream, read on the side, until the chat line shows.
+  std::string streamed;
+  std::thread stream([&] {
+    httplib::Client events("127.0.0.1", web_port_);
+    events.set_read_timeout(20, 0);
+    events.Get("/api/events", admin, [&](const char* data, std::size_t length) {
+      streamed.append(data, length);
+      return !Has(streamed, "hello from the game");
+    });
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto kick = client.Post("/api/action/kick", admin, R"({"id":3,"reason":"camping"})", "application/json");
+  EXPECT_EQ(kick->status, 200) << kick->body;
+  EXPECT_TRUE(WaitForText(Messages(), "admin.kickPlayer 3")) << ReadFile(Messages());
+  auto say = client.Post("/api/action/say", admin, R"({"text":"hello from the web"})", "application/json");
+  EXPECT_EQ(say->status, 200);
+  EXPECT_TRUE(WaitForText(game_.dir / "korvd-out.txt", "hello from the web"));
+  game_.WriteScenario(std::string(kPlayers) + "chat Bob: hello from the game\n");
+  stream.join();
+  EXPECT_TRUE(Has(streamed, "\"key\":\"player_kicked\",\"text\":\"Mike\"")) << streamed;
+  auto setting = client.Post("/api/settings", admin, R"({"values":{"game.serverName":"Web Renamed"}})",
+                             "application/json");
+  EXPECT_EQ(setting->status, 200) << setting->body;
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Web Renamed\"\n"));
+  httplib::Headers mod = Login(client, "mod");
+  auto stop = client.Post("/api/action/stop", mod, "{}", "application/json");
+  EXPECT_EQ(stop->status, 403);
+  EXPECT_TRUE(Has(stop->body, "refused")) << stop->body;
+}
+
+TEST_F(KorvwebProcess, HeadlessBrowserDrivesThePage) {
+  std::string output;
+  int status = korvtest::RunToEnd(
+      {"/usr/bin/python3", korvtest::SourcePath("tests/korvweb/browser_check.py"),
+       "http://127.0.0.1:" + std::to_string(web_port_) + "/", game_.dir / "gamesim.scenario", kPlayers},
+      game_.dir.path(), &output, std::chrono::seconds(90));
+  if (status == 77) GTEST_SKIP() << output;
+  ASSERT_EQ(status, 0) << output << ReadFile(game_.dir / "korvweb-out.txt");
+  EXPECT_TRUE(Has(ReadFile(Messages()), "admin.kickPlayer 3"));
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Browser Renamed\"\n"));
+}
+
+}  // namespace
+}  // namespace korvwebtest

@@ -1,0 +1,91 @@
+// The settings form: rows from a korvane.con download with their ranges in
+// file units, and the checked rewrite that leaves every other byte alone.
+#include <gtest/gtest.h>
+
+#include "korvweb/settings_form.h"
+
+namespace korvwebtest {
+namespace {
+
+using nlohmann::json;
+
+constexpr char kFile[] =
+    "game.serverName \"Sim\"\n"
+    "game.serverPort 14567\n"
+    "game.setServerWelcomeMessage 0 \"Hello_there\"\n"
+    "game.setServerWelcomeMessage 1 \"second\"\n"
+    "game.serverBandwidthChokeLimit 8\n"
+    "physics.gravity -4\n"
+    "game.serverKickback 0.50\n";
+
+class SettingsForm : public ::testing::Test {
+ protected:
+  void SetUp() override { korvweb::InitSettingsForm(); }
+  std::string Apply(const json& changes, std::string* error) {
+    std::string updated;
+    if (!korvweb::ApplySettingChanges(kFile, changes, &updated, error)) return "";
+    return updated;
+  }
+};
+
+TEST_F(SettingsForm, RowsCarryKindsRangesChoicesAndRestartMarks) {
+  json form = korvweb::SettingsFormJson(kFile);
+  ASSERT_EQ(form["groups"].size(), 3u) << form.dump();
+  json server = form["groups"][0]["settings"];
+  EXPECT_EQ(server[0]["key"], "game.serverName");
+  EXPECT_EQ(server[0]["value"], "Sim");
+  EXPECT_EQ(server[0]["max_length"], 32);
+  EXPECT_EQ(server[1]["restart_only"], true);
+  EXPECT_EQ(server[1]["min"], 1024);
+  EXPECT_EQ(server[2]["value"], "Hello there\nsecond");
+  EXPECT_EQ(server[3]["choices"][1], (json{{"key", "8"}, {"label", "64 Kbps"}}));
+  json gravity = form["groups"][1]["settings"][0];
+  EXPECT_EQ(gravity["value"], "-4");
+  EXPECT_EQ(gravity["min"], -15);
+  EXPECT_EQ(gravity["max"], -1);
+  json kickback = form["groups"][2]["settings"][0];
+  EXPECT_EQ(kickback["max"], 2.0);
+  EXPECT_EQ(kickback["step"], 0.01);
+}
+
+TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
+  std::string error;
+  std::string updated = Apply({{"game.serverport", "20000"},
+                               {"game.serverKickback", "1.5"},
+                               {"game.setServerWelcomeMessage", "Be nice"}},
+                              &error);
+  EXPECT_EQ(updated,
+            "game.serverName \"Sim\"\n"
+            "game.serverPort 20000\n"
+            "game.setServerWelcomeMessage 0 \"Be_nice\"\n"
+            "game.serverBandwidthChokeLimit 8\n"
+            "physics.gravity -4\n"
+            "game.serverKickback 1.50\n")
+      << error;
+}
+
+TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
+  const std::pair<json, std::string> cases[] = {
+      {{{"game.serverPort", "1023"}}, "game.serverPort must be a number from 1024 to 65535 in steps of 1"},
+      {{{"game.serverPort", "2000.5"}}, "game.serverPort must be a number from 1024 to 65535 in steps of 1"},
+      {{{"physics.gravity", "4"}}, "physics.gravity must be a number from -15 to -1 in steps of 1"},
+      {{{"game.serverKickback", "0.505"}}, "game.serverKickback must be a number from 0 to 2 in steps of 0.01"},
+      {{{"game.serverName", ""}}, "game.serverName may not be empty"},
+      {{{"game.serverName", "a\"b"}}, "game.serverName must be at most 32 characters without double quotes or control characters"},
+      {{{"game.serverName", std::string(33, 'x')}}, "game.serverName must be at most 32 characters without double quotes or control characters"},
+      {{{"game.serverBandwidthChokeLimit", "9"}}, "game.serverBandwidthChokeLimit must be one of the listed choices"},
+      {{{"game.setServerWelcomeMessage", "1\n2\n3\n4\n5\n6"}}, "game.setServerWelcomeMessage must be at most 5 lines of at most 63 characters without double quotes"},
+      {{{"game.serverMaxPlayers", "10"}}, "the setting game.serverMaxPlayers is not one this account may change"},
+      {{{"no.such", "1"}}, "the setting no.such is not one this account may change"},
+      {{{"game.serverPort", 20000}}, "the value of game.serverPort must be a text"},
+      {json::object(), "no settings to change"},
+  };
+  for (const auto& [changes, message] : cases) {
+    std::string error;
+    EXPECT_EQ(Apply(changes, &error), "") << changes.dump();
+    EXPECT_EQ(error, message) << changes.dump();
+  }
+}
+
+}  // namespace
+}  // namespace korvwebtest

@@ -1,0 +1,574 @@
+// The routes of korvweb. Every API request names its browser session by
+// cookie; a state-changing one also carries the session's token. Commands
+// go to the daemon over that session's own link, only when the account's
+// access letters admit them (the daemon would refuse them silently and read
+// the text that follows as a new command).
+#include "korvweb/app.h"
+
+#include <poll.h>
+
+#include <ctime>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "korvctl/ban_list.h"
+#include "korvctl/texts.h"
+#include "korvweb/json_text.h"
+#include "korvweb/page.h"
+#include "korvweb/settings_form.h"
+
+namespace korvweb {
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+using nlohmann::json;
+using SessionPtr = std::shared_ptr<WebSession>;
+
+constexpr std::uint32_t C(std::uint32_t n) { return kClientBase + n; }
+constexpr std::uint32_t kKeepAlive = C(0x32);
+
+enum class Args { kNone, kText, kMap, kIdleMap, kKick, kBan, kUnban, kSlot };
+
+struct WebAction {
+  std::string_view name;
+  std::uint32_t code;
+  Args args;
+};
+
+constexpr WebAction kActions[] = {
+    {"start", C(0x1A), Args::kNone},         {"stop", C(0x1B), Args::kNone},
+    {"pause", C(0x1C), Args::kNone},         {"change_map", C(0x1E), Args::kMap},
+    {"next_map", C(0x1F), Args::kNone},      {"set_next_map", C(0x20), Args::kMap},
+    {"idle_map", C(0x21), Args::kIdleMap},   {"restart_map", C(0x22), Args::kNone},
+    {"kick", C(0x23), Args::kKick},          {"disconnect", C(0x24), Args::kSlot},
+    {"ban", C(0x25), Args::kBan},            {"unban", C(0x26), Args::kUnban},
+    {"clear_bans", C(0x27), Args::kNone},    {"ban_name", C(0x28), Args::kText},
+    {"verify_bans", C(0x29), Args::kNone},   {"push_bans", C(0x2A), Args::kNone},
+    {"pull_bans", C(0x2B), Args::kNone},     {"say", C(0x2C), Args::kText},
+    {"message", C(0x2D), Args::kText},       {"console", C(0x2E), Args::kText},
+    {"screenshot", C(0x31), Args::kText},    {"pb_save", C(0x04), Args::kNone},
+    {"pb_load", C(0x05), Args::kNone},
+};
+
+struct WebFile {
+  std::string_view name;
+  std::uint32_t down;
+  std::uint32_t up;  // 0: no upload from the page
+};
+
+constexpr WebFile kFiles[] = {
+    {"players", C(0x0C), 0},          {"clients", C(0x0D), 0},
+    {"bans", C(0x0F), C(0x10)},       {"rotation", C(0x0A), C(0x0B)},
+    {"maps", C(0x09), 0},             {"mods", C(0x08), 0},
+    {"schedule", C(0x13), C(0x14)},   {"announcements", C(0x16), C(0x17)},
+    {"banned_words", C(0x18), C(0x19)}, {"log", C(0x30), 0},
+    {"accounts", C(0x11), 0},         {"player_menu", C(0x0E), 0},
+};
+constexpr std::uint32_t kSettingsDown = C(0x00), kSettingsUp = C(0x01), kStatusLine = C(0x15);
+
+template <typename Row>
+const Row* FindRow(std::span<const Row> rows, std::string_view name) {
+  for (const Row& row : rows)
+    if (row.name == name) return &row;
+  return nullptr;
+}
+
+void Reply(Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void Error(Response& res, int status, const std::string& message) {
+  Reply(res, status, {{"error", Utf8(message)}});
+}
+
+std::string CookieValue(const Request& req) {
+  std::string cookies = req.get_header_value("Cookie");
+  std::string_view rest = cookies;
+  while (!rest.empty()) {
+    std::size_t end = rest.find(';');
+    std::string_view item = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    std::string prefix_text = std::string(kCookieName) + "=";
+    if (item.starts_with(prefix_text)) return std::string(item.substr(prefix_text.size()));
+  }
+  return "";
+}
+
+bool ParseBody(const Request& req, Response& res, json* body) {
+  if (req.get_header_value("Content-Type").find("application/json") != 0) {
+    Error(res, 415, "requests must be sent as application/json");
+    return false;
+  }
+  *body = json::parse(req.body, nullptr, false);
+  if (body->is_discarded() || !body->is_object()) {
+    Error(res, 400, "the request body is not a JSON object");
+    return false;
+  }
+  return true;
+}
+
+// A text field of the request: at most `max` bytes, no control characters,
+// none of `forbidden`. False with the reason in `error`.
+bool TextField(const json& body, const char* name, std::size_t max, bool required,
+               std::string_view forbidden, std::string* out, std::string* error) {
+  out->clear();
+  if (body.contains(name) && !body[name].is_null()) {
+    if (!body[name].is_string()) return *error = std::string(name) + " must be a text", false;
+    *out = body[name].get<std::string>();
+  }
+  if (required && out->empty()) return *error = std::string(name) + " is missing", false;
+  if (out->size() > max)
+    return *error = std::string(name) + " is longer than " + std::to_string(max) + " bytes", false;
+  for (unsigned char c : *out)
+    if (c < 0x20 || c == 0x7F || c == 0xFF || forbidden.find(static_cast<char>(c)) != std::string_view::npos)
+      return *error = std::string(name) + " holds a character it may not hold", false;
+  return true;
+}
+
+bool IntField(const json& body, const char* name, long low, long high, long fallback, long* out,
+              std::string* error) {
+  *out = fallback;
+  if (!body.contains(name) || body[name].is_null()) return true;
+  const json& value = body[name];
+  if (value.is_number_integer()) {
+    *out = value.get<long>();
+  } else if (value.is_string()) {
+    std::string text = value.get<std::string>();
+    char* end = nullptr;
+    *out = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || text.size() > 12 || *end != '\0')
+      return *error = std::string(name) + " must be a whole number", false;
+  } else {
+    return *error = std::string(name) + " must be a whole number", false;
+  }
+  if (*out < low || *out > high)
+    return *error = std::string(name) + " must be from " + std::to_string(low) + " to " +
+                    std::to_string(high), false;
+  return true;
+}
+
+// The command text of an action from the request; false with a message.
+bool BuildText(Args args, const json& body, std::string* text, std::string* error) {
+  std::string a, b, c, d, reason;
+  long id = 0, duration = 0;
+  switch (args) {
+    case Args::kNone: return true;
+    case Args::kText: return TextField(body, "text", 255, true, "", text, error);
+    case Args::kMap: return TextField(body, "map", 255, true, " ", text, error);
+    case Args::kIdleMap: return TextField(body, "map", 255, false, " ", text, error);
+    case Args::kSlot:
+      if (!IntField(body, "slot", 1, 16, 0, &id, error)) return false;
+      if (id == 0) return *error = "slot is missing", false;
+      *text = std::to_string(id);
+      return true;
+    case Args::kKick:
+      if (!body.contains("id")) return *error = "id is missing", false;
+      if (!IntField(body, "id", 0, 65535, 0, &id, error) ||
+          !TextField(body, "reason", 200, true, "", &reason, error))
+        return false;
+      *text = std::to_string(id) + "," + reason;
+      return true;
+    case Args::kUnban:
+      if (!TextField(body, "name", 31, false, ",", &a, error) ||
+          !TextField(body, "address", 15, false, ",", &b, error) ||
+          !TextField(body, "keyhash", 32, false, ",", &c, error) ||
+          !TextField(body, "guid", 32, false, ",", &d, error))
+        return false;
+      if (b.empty() && c.empty() && d.empty())
+        return *error = "an unban needs an address, a key hash or a GUID", false;
+      *text = a + "," + b + "," + c + "," + d;
+      return true;
+    case Args::kBan:
+      if (!IntField(body, "id", -1, 65535, -1, &id, error) ||
+          !IntField(body, "duration", 0, 10L * 366 * 86400, 0, &duration, error) ||
+          !TextField(body, "name", 31, false, "", &a, error) ||
+          !TextField(body, "address", 15, false, "", &b, error) ||
+          !TextField(body, "keyhash", 32, false, "", &c, error) ||
+          !TextField(body, "guid", 32, false, "", &d, error) ||
+          !TextField(body, "reason", 120, true, "", &reason, error))
+        return false;
+      if (id < 0 && b.empty() && c.empty() && d.empty())
+        return *error = "a ban needs a player id, an address, a key hash or a GUID", false;
+      *text = std::to_string(id) + '\xFF' + a + '\xFF' + b + '\xFF' + c + '\xFF' + d + '\xFF' +
+              std::to_string(duration) + '\xFF' + reason + '\xFF';
+      if (text->size() > 255) return *error = "the ban's fields are longer than 255 bytes together", false;
+      return true;
+  }
+  return false;
+}
+
+json FieldsJson(const korvctl::Fields& fields) {
+  json object = json::object();
+  for (auto& [label, value] : fields) object[korvctl::JsonKey(label)] = Utf8(value);
+  return object;
+}
+
+json RowsJson(const std::vector<korvctl::Fields>& rows) {
+  json array = json::array();
+  for (const korvctl::Fields& fields : rows) array.push_back(FieldsJson(fields));
+  return array;
+}
+
+// Accounts without their password field: name, key hash, access, enabled.
+json AccountsJson(std::string_view text) {
+  json array = json::array();
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string line(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1)
+      parts.push_back(line.substr(start, comma - start));
+    parts.push_back(line.substr(start));
+    if (parts.size() != 5) continue;
+    std::uint32_t mask = static_cast<std::uint32_t>(std::strtoul(parts[3].c_str(), nullptr, 10));
+    array.push_back({{"user", Utf8(parts[0])}, {"keyhash", Utf8(parts[2])},
+                     {"access", korvctl::AccessLetters(mask)}, {"enabled", parts[4] == "1"}});
+  }
+  return array;
+}
+
+json SessionJson(const WebSession& session) {
+  json allowed = json::object();
+  for (const WebAction& action : kActions)
+    allowed[std::string(action.name)] = MaskAdmitsCommand(session.access, action.code);
+  for (const WebFile& file : kFiles) {
+    allowed["get_" + std::string(file.name)] = MaskAdmitsCommand(session.access, file.down);
+    if (file.up) allowed["put_" + std::string(file.name)] = MaskAdmitsCommand(session.access, file.up);
+  }
+  allowed["status"] = MaskAdmitsCommand(session.access, kStatusLine);
+  return {{"user", Utf8(session.user)},
+          {"access", korvctl::AccessLetters(session.access)},
+          {"token", session.token},
+          {"server_running", session.server_running},
+          {"allowed", allowed}};
+}
+
+std::string Refusal(const std::string& what, std::uint32_t code) {
+  return "refused: this account lacks " + korvctl::AccessNeeded(code) + ", which " + what + " needs";
+}
+
+// The link failed mid-exchange: the byte stream can no longer be trusted.
+void LinkFailed(WebSession& session, Response& res) {
+  session.link_lost = true;
+  session.Push(R"({"code":0,"key":"link_lost","words":)" +
+               JsonText("the connection to the daemon was lost: " + session.link.failure().message) + "}");
+  Error(res, 502, "the daemon session failed: " + session.link.failure().message +
+                      "; log in again");
+}
+
+// Sends a keep-alive and reads up to its answer, so what the daemon did
+// with the bytes before it has been done; notifications on the way go to
+// the page.
+bool Confirm(WebSession& session) {
+  if (!session.link.Send(korvctl::EncodeCommand(kKeepAlive))) return false;
+  for (;;) {
+    korvctl::Notice notice;
+    if (!session.link.ReadNotice(&notice, session.link.timeout_ms())) return false;
+    if (notice.code == kNotifyKeepAlive) return true;
+    session.Push(NoticeToJson(notice));
+  }
+}
+
+class Routes {
+ public:
+  explicit Routes(App& app) : app_(app) {}
+
+  // The session of the request, or nullptr with the answer written. A
+  // state-changing request must carry the session's token.
+  SessionPtr Authenticate(const Request& req, Response& res, bool changes, bool touch) {
+    SessionPtr session = app_.sessions().Find(CookieValue(req));
+    std::int64_t now = app_.now();
+    if (session && now - session->last_active() >= app_.config().idle_seconds) {
+      app_.sessions().Remove(session->id);
+      Error(res, 401, "the session expired after being idle; log in again");
+      return nullptr;
+    }
+    if (!session) {
+      Error(res, 401, "not logged in");
+      return nullptr;
+    }
+    if (changes && req.get_header_value(kTokenHeader) != session->token) {
+      Error(res, 403, "the request lacks this session's token");
+      return nullptr;
+    }
+    bool automatic = req.has_param("auto");
+    if (touch && !automatic) session->Touch(now);
+    return session;
+  }
+
+  void Login(const Request& req, Response& res) {
+    json body;
+    if (!ParseBody(req, res, &body)) return;
+    std::string user, password, error;
+    if (!TextField(body, "user", 31, true, "", &user, &error) ||
+        !TextField(body, "password", 31, true, "", &password, &error))
+      return Error(res, 400, error);
+    std::int64_t wait = app_.throttle().WaitLeft(req.remote_addr, app_.now());
+    if (wait > 0)
+      return Error(res, 429, "too many failed logins from this address; try again in " +
+                                 std::to_string(wait) + " s");
+    auto session = std::make_shared<WebSession>();
+    session->link.set_timeout_ms(app_.config().daemon_timeout_ms);
+    if (!session->link.Connect(app_.config().daemon_host, app_.config().daemon_port))
+      return Error(res, 502, "cannot reach the daemon: " + session->link.failure().message);
+    bool accepted = session->link.Login(user, password);
+    password.assign(password.size(), '\0');
+    if (!accepted) {
+      const korvctl::Failure& failure = session->link.failure();
+      int result = failure.status - korvctl::kExitLoginBase;
+      if (result >= 1 && result <= 5) app_.throttle().Failed(req.remote_addr, app_.now());
+      return Reply(res, result >= 1 && result <= 7 ? 401 : 502,
+                   {{"error", Utf8(failure.message)}, {"result", result}});
+    }
+    app_.throttle().Succeeded(req.remote_addr);
+    session->id = RandomHex(32);
+    session->token = RandomHex(32);
+    session->user = user;
+    session->access = session->link.access();
+    session->server_running = session->link.server_running();
+    session->Touch(app_.now());
+    if (!app_.sessions().Add(session))
+      return Error(res, 503, "korvweb already serves its maximum of sessions");
+    res.set_header("Set-Cookie", std::string(kCookieName) + "=" + session->id +
+                                     "; Path=/; HttpOnly; SameSite=Strict");
+    Reply(res, 200, SessionJson(*session));
+  }
+
+  void Logout(const Request& req, Response& res) {
+    SessionPtr session = Authenticate(req, res, true, false);
+    if (!session) return;
+    app_.sessions().Remove(session->id);
+    res.set_header("Set-Cookie", std::string(kCookieName) +
+                                     "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+    Reply(res, 200, {{"ok", true}});
+  }
+
+  void Session(const Request& req, Response& res) {
+    if (SessionPtr session = Authenticate(req, res, false, true)) Reply(res, 200, SessionJson(*session));
+  }
+
+  // Runs `work` with the link held; answers for a lost link.
+  template <typename Work>
+  void WithLink(const Request& req, Response& res, bool changes, Work work) {
+    SessionPtr session = Authenticate(req, res, changes, true);
+    if (!session) return;
+    std::lock_guard lock(session->link_mutex);
+    if (session->link_lost) {
+      app_.sessions().Remove(session->id);
+      return Error(res, 401, "the daemon ended this session; log in again");
+    }
+    if (!work(*session)) return LinkFailed(*session, res);
+    session->DrainNotices();
+  }
+
+  void Action(const Request& req, Response& res) {
+    const WebAction* action = FindRow<WebAction>(kActions, req.matches[1].str());
+    if (!action) return Error(res, 404, "no such action");
+    json body;
+    if (!ParseBody(req, res, &body)) return;
+    WithLink(req, res, true, [&](WebSession& session) {
+      if (!MaskAdmitsCommand(session.access, action->code)) {
+        Error(res, 403, Refusal(std::string(action->name), action->code));
+        return true;
+      }
+      std::string text, error;
+      if (!BuildText(action->args, body, &text, &error)) {
+        Error(res, 400, error);
+        return true;
+      }
+      std::string bytes = action->args == Args::kNone ? korvctl::EncodeCommand(action->code)
+                                                      : korvctl::EncodeTextCommand(action->code, text);
+      if (!session.link.Send(bytes)) return false;
+      Reply(res, 200, {{"sent", action->name}});
+      return true;
+    });
+  }
+
+  void Status(const Request& req, Response& res) {
+    WithLink(req, res, false, [&](WebSession& session) {
+      if (!MaskAdmitsCommand(session.access, kStatusLine)) {
+        Error(res, 403, Refusal("the status view", kStatusLine));
+        return true;
+      }
+      std::string line;
+      if (!session.link.Send(korvctl::EncodeCommand(kStatusLine)) || !session.link.ReadReply(&line))
+        return false;
+      Reply(res, 200, {{"raw", Utf8(line)}, {"fields", FieldsJson(korvctl::ParseStatusLine(line))}});
+      return true;
+    });
+  }
+
+  void GetFile(const Request& req, Response& res) {
+    const WebFile* file = FindRow<WebFile>(kFiles, req.matches[1].str());
+    if (!file) return Error(res, 404, "no such file");
+    WithLink(req, res, false, [&](WebSession& session) {
+      if (!MaskAdmitsCommand(session.access, file->down)) {
+        Error(res, 403, Refusal("this view", file->down));
+        return true;
+      }
+      std::string text;
+      if (!session.link.Send(korvctl::EncodeCommand(file->down)) || !session.link.ReadFrame(&text))
+        return false;
+      json body{{"name", file->name}};
+      if (file->name == "players") body["rows"] = RowsJson(korvctl::ParsePlayerList(text));
+      else if (file->name == "clients") body["rows"] = RowsJson(korvctl::ParseClientList(text));
+      else if (file->name == "bans") body["rows"] = RowsJson(korvctl::ParseBanList(text, std::time(nullptr)));
+      else if (file->name == "accounts") body["rows"] = AccountsJson(text);
+      if (file->name == "bans" || file->name != "accounts") body["text"] = Utf8(text);
+      Reply(res, 200, body);
+      return true;
+    });
+  }
+
+  void PutFile(const Request& req, Response& res) {
+    const WebFile* file = FindRow<WebFile>(kFiles, req.matches[1].str());
+    if (!file || file->up == 0) return Error(res, 404, "no such file to upload");
+    json body;
+    if (!ParseBody(req, res, &body)) return;
+    std::string text, error;
+    if (!TextField(body, "text", kMaxBody, false, "", &text, &error)) {
+      // Lines are the one control character a file may hold.
+      if (!body.contains("text") || !body["text"].is_string()) return Error(res, 400, error);
+      text = body["text"].get<std::string>();
+      for (unsigned char c : text)
+        if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F)
+          return Error(res, 400, "the file holds a control character");
+    }
+    WithLink(req, res, true, [&](WebSession& session) {
+      if (!MaskAdmitsCommand(session.access, file->up)) {
+        Error(res, 403, Refusal("this change", file->up));
+        return true;
+      }
+      if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
+          !session.link.Send(korvctl::EncodeFileFrame(text)) || !Confirm(session))
+        return false;
+      Reply(res, 200, {{"saved", file->name}});
+      return true;
+    });
+  }
+
+  void GetSettings(const Request& req, Response& res) {
+    WithLink(req, res, false, [&](WebSession& session) {
+      std::string text;
+      if (!session.link.Send(korvctl::EncodeCommand(kSettingsDown)) || !session.link.ReadFrame(&text))
+        return false;
+      Reply(res, 200, SettingsFormJson(text));
+      return true;
+    });
+  }
+
+  void PutSettings(const Request& req, Response& res) {
+    json body;
+    if (!ParseBody(req, res, &body)) return;
+    WithLink(req, res, true, [&](WebSession& session) {
+      std::string text, updated, error;
+      if (!session.link.Send(korvctl::EncodeCommand(kSettingsDown)) || !session.link.ReadFrame(&text))
+        return false;
+      if (!ApplySettingChanges(text, body.contains("values") ? body["values"] : json(), &updated, &error)) {
+        Error(res, 400, error);
+        return true;
+      }
+      if (!session.link.Send(korvctl::EncodeCommand(kSettingsUp)) ||
+          !session.link.Send(korvctl::EncodeFileFrame(updated)) || !Confirm(session))
+        return false;
+      Reply(res, 200, {{"saved", body["values"].size()}});
+      return true;
+    });
+  }
+
+  void Events(const Request& req, Response& res) {
+    SessionPtr session = Authenticate(req, res, false, false);
+    if (!session) return;
+    std::uint64_t after = session->last_seq();
+    std::string last = req.get_header_value("Last-Event-ID");
+    if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream", [session, after](std::size_t, httplib::DataSink& sink) mutable {
+          std::vector<WebEvent> events = session->EventsAfter(after, 15000);
+          if (session->closed() || !sink.is_writable()) return false;
+          std::string out = events.empty() ? ": keep-alive\n\n" : "";
+          for (const WebEvent& event : events) {
+            out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
+            after = event.seq;
+          }
+          return sink.write(out.data(), out.size());
+        });
+  }
+
+  void Page(const Request& req, Response& res) {
+    const PageFile* file = FindPageFile(req.path);
+    if (!file) return Error(res, 404, "not found");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; frame-ancestors 'none'; form-action 'self'");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(reinterpret_cast<const char*>(file->data), file->size, ContentTypeOf(req.path));
+  }
+
+ private:
+  App& app_;
+};
+
+}  // namespace
+
+App::App(Config config, NowFn now)
+    : config_(std::move(config)), now_(std::move(now)), sessions_(config_.max_sessions) {}
+
+void App::Register(httplib::Server& server) {
+  auto routes = std::make_shared<Routes>(*this);
+  using Handler = void (Routes::*)(const Request&, Response&);
+  auto bind = [routes](Handler handler) {
+    return [routes, handler](const Request& req, Response& res) { ((*routes).*handler)(req, res); };
+  };
+  server.set_payload_max_length(kMaxBody + 4096);
+  server.Get(R"(/|/index\.html|/app\.js|/style\.css)", bind(&Routes::Page));
+  server.Post("/api/login", bind(&Routes::Login));
+  server.Post("/api/logout", bind(&Routes::Logout));
+  server.Get("/api/session", bind(&Routes::Session));
+  server.Get("/api/events", bind(&Routes::Events));
+  server.Get("/api/status", bind(&Routes::Status));
+  server.Get(R"(/api/file/([a-z_]+))", bind(&Routes::GetFile));
+  server.Post(R"(/api/file/([a-z_]+))", bind(&Routes::PutFile));
+  server.Post(R"(/api/action/([a-z_]+))", bind(&Routes::Action));
+  server.Get("/api/settings", bind(&Routes::GetSettings));
+  server.Post("/api/settings", bind(&Routes::PutSettings));
+}
+
+void App::Pump() {
+  for (const SessionPtr& session : sessions_.All()) {
+    std::unique_lock lock(session->link_mutex, std::try_to_lock);
+    if (lock.owns_lock()) session->DrainNotices();
+  }
+  sessions_.ExpireIdle(now_(), config_.idle_seconds);
+}
+
+void App::RunPump(const std::atomic<bool>& stop, int period_ms) {
+  while (!stop) {
+    std::vector<pollfd> fds;
+    for (const SessionPtr& session : sessions_.All()) {
+      std::unique_lock lock(session->link_mutex, std::try_to_lock);
+      if (lock.owns_lock() && !session->link_lost && session->link.fd() >= 0)
+        fds.push_back({session->link.fd(), POLLIN, 0});
+    }
+    int ready = 0;
+    if (fds.empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
+    else
+      ready = ::poll(fds.data(), fds.size(), period_ms);
+    Pump();
+    // A request that holds a link reads its bytes itself; do not spin on them.
+    if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+}  // namespace korvweb

@@ -1,0 +1,20 @@
+// Looking up the embedded page files.
+#include "korvweb/page.h"
+
+namespace korvweb {
+
+const PageFile* FindPageFile(std::string_view path) {
+  if (path == "/") path = "/index.html";
+  for (std::size_t i = 0; i < kPageFileCount; ++i)
+    if (path == kPageFiles[i].path) return &kPageFiles[i];
+  return nullptr;
+}
+
+const char* ContentTypeOf(std::string_view path) {
+  if (path == "/" || path.ends_with(".html")) return "text/html; charset=utf-8";
+  if (path.ends_with(".css")) return "text/css; charset=utf-8";
+  if (path.ends_with(".js")) return "text/javascript; charset=utf-8";
+  return "application/octet-stream";
+}
+
+}  // namespace korvweb

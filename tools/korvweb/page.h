@@ -1,0 +1,24 @@
+// The page's own files (HTML, CSS, JavaScript), embedded at build time
+// from tools/korvweb/page.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace korvweb {
+
+struct PageFile {
+  const char* path;  // "/index.html"
+  const unsigned char* data;
+  std::size_t size;
+};
+
+extern const PageFile kPageFiles[];
+extern const std::size_t kPageFileCount;
+
+// The file served at `path` ("/" is index.html); nullptr when none.
+const PageFile* FindPageFile(std::string_view path);
+// The content type for a path by its extension.
+const char* ContentTypeOf(std::string_view path);
+
+}  // namespace korvweb

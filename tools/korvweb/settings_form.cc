@@ -1,0 +1,277 @@
+// The settings table as a form, and the checked rewrite of korvane.con.
+#include "korvweb/settings_form.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "korvweb/json_text.h"
+#include "settings/settings_table.h"
+
+namespace korvweb {
+namespace {
+
+using T = SettingType;
+
+struct Line {
+  std::string key;   // as written
+  std::string rest;  // after the blank
+};
+
+std::vector<Line> SplitLines(std::string_view text) {
+  std::vector<Line> lines;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    while (!line.empty() && (line.back() == '\r')) line.remove_suffix(1);
+    std::size_t blank = line.find(' ');
+    lines.push_back({std::string(line.substr(0, blank)),
+                     blank == std::string_view::npos ? "" : std::string(line.substr(blank + 1))});
+  }
+  return lines;
+}
+
+std::optional<int> RowOf(std::string_view key) {
+  for (int i = 0; i < kSettingCount; ++i) {
+    std::string_view name = SettingName(i);
+    if (name.size() == key.size() && ::strncasecmp(name.data(), key.data(), key.size()) == 0)
+      return i;
+  }
+  return std::nullopt;
+}
+
+std::string Unquote(std::string_view text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+    text = text.substr(1, text.size() - 2);
+  return std::string(text);
+}
+
+const char* KindName(T type) {
+  switch (type) {
+    case T::kBoolean: return "boolean";
+    case T::kText: return "text";
+    case T::kWelcomeText: return "welcome";
+    case T::kInteger:
+    case T::kNegativeInteger: return "integer";
+    case T::kHundredths:
+    case T::kTenths: return "decimal";
+    case T::kChoice: return "choice";
+    case T::kAddress: return "address";
+    default: return "action";
+  }
+}
+
+double Scale(T type) { return type == T::kHundredths ? 100.0 : type == T::kTenths ? 10.0 : 1.0; }
+
+// The range in file units: a NegativeInteger is written negated.
+std::pair<double, double> Range(const SettingEntry& row) {
+  if (row.type == T::kNegativeInteger) return {-row.maximum, -row.minimum};
+  return {row.minimum / Scale(row.type), row.maximum / Scale(row.type)};
+}
+
+std::vector<std::pair<std::string, std::string>> Choices(std::string_view list) {
+  std::vector<std::pair<std::string, std::string>> out;
+  while (!list.empty()) {
+    std::size_t comma = list.find(',');
+    std::string_view item = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    std::size_t slash = item.find('/');
+    out.emplace_back(std::string(item.substr(0, slash)),
+                     slash == std::string_view::npos ? std::string(item)
+                                                     : std::string(item.substr(slash + 1)));
+  }
+  return out;
+}
+
+nlohmann::json RowJson(int index, const std::string& value) {
+  const SettingEntry& row = Setting(index);
+  nlohmann::json json{{"key", SettingName(index)},   {"kind", KindName(row.type)},
+                      {"value", Utf8(value)},         {"restart_only", row.restart_only},
+                      {"secret", row.secret},         {"group", row.group}};
+  if (row.type == T::kText || row.type == T::kWelcomeText) {
+    json["max_length"] = row.maximum;
+    json["required"] = row.type == T::kText && row.default_value != 0;
+  } else if (row.type == T::kChoice) {
+    nlohmann::json choices = nlohmann::json::array();
+    for (auto& [key, label] : Choices(row.default_text)) choices.push_back({{"key", key}, {"label", label}});
+    json["choices"] = choices;
+  } else if (row.type != T::kAddress) {
+    auto [low, high] = Range(row);
+    json["min"] = low;
+    json["max"] = high;
+    json["step"] = 1.0 / Scale(row.type);
+  }
+  return json;
+}
+
+bool ParseNumber(const std::string& text, double* number) {
+  if (text.empty() || text.size() > 24) return false;
+  char* end = nullptr;
+  *number = std::strtod(text.c_str(), &end);
+  return *end == '\0' && std::isfinite(*number);
+}
+
+bool IsDottedQuad(const std::string& text) {
+  unsigned a, b, c, d;
+  char tail;
+  if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &tail) != 4) return false;
+  return a < 256 && b < 256 && c < 256 && d < 256;
+}
+
+bool PlainText(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == '"' || c == 0x7F) return false;
+  return true;
+}
+
+// The file lines of one setting with `value`; false with the rule broken.
+bool FormatLines(int index, const std::string& key, const std::string& value,
+                 std::vector<std::string>* lines, std::string* rule) {
+  const SettingEntry& row = Setting(index);
+  char text[128];
+  switch (row.type) {
+    case T::kBoolean:
+      if (value != "0" && value != "1") return *rule = "must be 0 or 1", false;
+      lines->push_back(key + " " + value);
+      return true;
+    case T::kInteger:
+    case T::kNegativeInteger:
+    case T::kHundredths:
+    case T::kTenths: {
+      double number = 0;
+      auto [low, high] = Range(row);
+      double scaled = 0;
+      if (ParseNumber(value, &number)) scaled = std::round(number * Scale(row.type));
+      if (!ParseNumber(value, &number) || std::fabs(number * Scale(row.type) - scaled) > 1e-6 ||
+          number < low - 1e-9 || number > high + 1e-9) {
+        std::snprintf(text, sizeof text, "must be a number from %g to %g in steps of %g", low,
+                      high, 1.0 / Scale(row.type));
+        return *rule = text, false;
+      }
+      if (row.type == T::kHundredths) std::snprintf(text, sizeof text, "%.2f", number);
+      else if (row.type == T::kTenths) std::snprintf(text, sizeof text, "%.1f", number);
+      else std::snprintf(text, sizeof text, "%.0f", number);
+      lines->push_back(key + " " + text);
+      return true;
+    }
+    case T::kText:
+      if (value.size() > static_cast<std::size_t>(row.maximum) || !PlainText(value))
+        return *rule = "must be at most " + std::to_string(row.maximum) +
+                       " characters without double quotes or control characters", false;
+      if (value.empty() && row.default_value != 0) return *rule = "may not be empty", false;
+      lines->push_back(key + " \"" + value + "\"");
+      return true;
+    case T::kWelcomeText: {
+      std::vector<std::string> parts;
+      std::string_view rest = value;
+      while (true) {
+        std::size_t end = rest.find('\n');
+        parts.emplace_back(rest.substr(0, end));
+        if (end == std::string_view::npos) break;
+        rest = rest.substr(end + 1);
+      }
+      bool fits = value.size() <= kMaxSettingText && parts.size() <= 5;
+      for (std::string& part : parts) {
+        if (part.size() > 63 || !PlainText(part)) fits = false;
+        for (char& c : part) if (c == ' ') c = '_';
+      }
+      if (!fits)
+        return *rule = "must be at most 5 lines of at most 63 characters without double quotes", false;
+      if (value.empty()) return true;
+      for (std::size_t i = 0; i < parts.size(); ++i)
+        lines->push_back(key + " " + std::to_string(i) + " \"" + parts[i] + "\"");
+      return true;
+    }
+    case T::kChoice:
+      for (auto& [choice, label] : Choices(row.default_text))
+        if (choice == value) {
+          lines->push_back(key + " " + value);
+          return true;
+        }
+      return *rule = "must be one of the listed choices", false;
+    case T::kAddress:
+      if (!IsDottedQuad(value)) return *rule = "must be an address such as 192.168.0.10", false;
+      lines->push_back(key + " " + value);
+      return true;
+    default:
+      return *rule = "cannot be set from the form", false;
+  }
+}
+
+}  // namespace
+
+void InitSettingsForm() { InitSettings(); }
+
+nlohmann::json SettingsFormJson(std::string_view korvane) {
+  std::map<int, std::string> values;
+  std::map<int, std::map<int, std::string>> welcome;
+  for (const Line& line : SplitLines(korvane)) {
+    std::optional<int> index = RowOf(line.key);
+    if (!index || Setting(*index).type == T::kAction) continue;
+    if (Setting(*index).type == T::kWelcomeText) {
+      std::size_t blank = line.rest.find(' ');
+      int number = std::atoi(line.rest.c_str());
+      std::string piece = Unquote(blank == std::string::npos ? "" : line.rest.substr(blank + 1));
+      for (char& c : piece) if (c == '_') c = ' ';
+      welcome[*index][number] = piece;
+      values[*index];
+    } else {
+      values[*index] = Setting(*index).type == T::kText ? Unquote(line.rest) : line.rest;
+    }
+  }
+  for (auto& [index, pieces] : welcome) {
+    std::string text;
+    for (auto& [number, piece] : pieces) text += (text.empty() ? "" : "\n") + piece;
+    values[index] = text;
+  }
+  nlohmann::json groups = nlohmann::json::array();
+  for (std::uint32_t group = 0; group < 5; ++group) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (auto& [index, value] : values)
+      if (Setting(index).group == group) rows.push_back(RowJson(index, value));
+    if (!rows.empty()) groups.push_back({{"group", group}, {"settings", rows}});
+  }
+  return {{"groups", groups}};
+}
+
+bool ApplySettingChanges(std::string_view korvane, const nlohmann::json& changes,
+                         std::string* updated, std::string* error) {
+  if (!changes.is_object() || changes.empty()) return *error = "no settings to change", false;
+  std::vector<Line> lines = SplitLines(korvane);
+  std::map<int, std::vector<std::string>> replacements;
+  for (auto& [key, value] : changes.items()) {
+    std::optional<int> index = RowOf(key);
+    bool present = false;
+    for (const Line& line : lines)
+      if (index && RowOf(line.key) == index) present = true;
+    if (!index || !present)
+      return *error = "the setting " + key + " is not one this account may change", false;
+    if (!value.is_string()) return *error = "the value of " + key + " must be a text", false;
+    std::string rule;
+    std::vector<std::string>& out = replacements[*index];
+    if (!FormatLines(*index, std::string(SettingName(*index)), value.get<std::string>(), &out, &rule))
+      return *error = key + " " + rule, false;
+  }
+  updated->clear();
+  std::map<int, bool> written;
+  for (const Line& line : lines) {
+    std::optional<int> index = RowOf(line.key);
+    if (index && replacements.contains(*index)) {
+      if (!written[*index])
+        for (const std::string& text : replacements[*index]) *updated += text + "\n";
+      written[*index] = true;
+      continue;
+    }
+    if (line.key.empty() && line.rest.empty()) continue;
+    *updated += line.key + (line.rest.empty() && line.key.size() ? "" : " ") + line.rest + "\n";
+  }
+  return true;
+}
+
+}  // namespace korvweb
