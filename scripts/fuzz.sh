@@ -5,12 +5,13 @@
 # it finds in build-fuzz/corpus/<target>/; a crash, leak or hang is written
 # to build-fuzz/findings/<target>/. Prints one line per target: executions,
 # executions per second, coverage and findings. Exit status 1 when any
-# target has a finding.
+# target has a finding. FUZZ_BUILD names another build directory made with
+# -DKORV_FUZZ=ON (scripts/check-hardened.sh uses its build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=${FUZZ_JOBS:-2}
-out=build-fuzz
+out=${FUZZ_BUILD:-build-fuzz}
 if [ ! -f "$out/build.ninja" ]; then
   cmake -S . -B "$out" -G Ninja -DKORV_FUZZ=ON -DKORV_WERROR=ON \
     -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -57,20 +57,10 @@ bool NextField(std::string_view& rest, int index, std::string_view* token) {
   return NextToken(rest, ",\n", token);
 }
 
-bool AppendLine(const std::string& path, const char* mode, const std::string& line) {
-  UniqueFile file(std::fopen(path.c_str(), mode));
-  if (!file) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't open server banlist file! %s", ErrorText(LastError()).c_str());
-    return false;
-  }
-  if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size() ||
-      std::fflush(file.get()) != 0) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't open server banlist file! %s", ErrorText(LastError()).c_str());
-    return false;
-  }
-  return true;
+bool AppendLine(const std::string& path, const std::string& line) {
+  if (AppendToFile(path, line)) return true;
+  LogMessage(6, "Couldn't open server banlist file! %s", ErrorText(LastError()).c_str());
+  return false;
 }
 
 // Keys grouped by length and last character, so that a line is searched
@@ -284,14 +274,14 @@ std::string GuidBanLine(std::string_view guid, std::time_t when) {
 }
 
 bool AppendAddressBan(const char* address) {
-  return !IsUnknownValue(address) && AppendLine(GameBanListPath(), "a", AddressBanLine(address));
+  return !IsUnknownValue(address) && AppendLine(GameBanListPath(), AddressBanLine(address));
 }
 bool AppendKeyBan(const char* keyhash) {
-  return !IsUnknownValue(keyhash) && AppendLine(GameBanListPath(), "a", KeyBanLine(keyhash));
+  return !IsUnknownValue(keyhash) && AppendLine(GameBanListPath(), KeyBanLine(keyhash));
 }
 bool AppendGuidBan(const char* guid) {
   return !IsUnknownValue(guid) &&
-         AppendLine(PunkBusterBanPath(), "ab", GuidBanLine(guid, BanNow()));
+         AppendLine(PunkBusterBanPath(), GuidBanLine(guid, BanNow()));
 }
 
 bool RemoveAddressBan(const char* address) {

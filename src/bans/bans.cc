@@ -394,11 +394,7 @@ bool BanPlayer(const char* name_in, std::int32_t player_id, const char* address,
                  std::to_string(static_cast<unsigned long>(ban_time)),
                  std::to_string(static_cast<unsigned long>(expiry)),
                  RowText(reason_in, kMaxBanReasonText, false, "unknown reason")};
-  UniqueFile list(std::fopen(ServerBanListPath().c_str(), "a"));
-  const std::string line = FormatBanEntry(entry);
-  if (!list || std::fwrite(line.data(), 1, line.size(), list.get()) != line.size() ||
-      std::fflush(list.get()) != 0) {
-    SetLastError(errno);
+  if (!AppendToFile(ServerBanListPath(), FormatBanEntry(entry))) {
     LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
     return false;
   }

@@ -249,6 +249,26 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents, Fil
   return ReplaceFile(path, contents, access) == ReplaceFailure::kNone;
 }
 
+bool AppendToFile(const std::string& path, std::string_view text) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  struct stat before;
+  if (fd.get() < 0 || ::fstat(fd.get(), &before) != 0) {
+    SetLastError(errno);
+    return false;
+  }
+  if (!WriteAllToFd(fd.get(), text.data(), text.size())) {
+    int saved = errno;
+    if (::ftruncate(fd.get(), before.st_size) != 0) saved = errno;
+    SetLastError(saved);
+    return false;
+  }
+  if (!fd.Close()) {
+    SetLastError(errno);
+    return false;
+  }
+  return true;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {

@@ -103,6 +103,11 @@ bool CreateFileWithDirs(const std::string& path, int mode,
 bool ReplaceFileContents(const std::string& path, std::string_view contents,
                          FileAccess access = FileAccess::kKeep);
 
+// Appends `text` to the file at `path` (created when missing). A write that
+// fails part-way (a full disk) cuts the file back to its old length, so the
+// file never ends in half a line. False with the last error set.
+bool AppendToFile(const std::string& path, std::string_view text);
+
 // Reads a whole file, refusing files larger than `max_bytes` (EFBIG).
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t max_bytes = 64u << 20);

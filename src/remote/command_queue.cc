@@ -57,7 +57,8 @@ CommandRunner g_runner = ExecuteCommand;
 // logged and dropped. Its sender is not disconnected, because by now its
 // slot may belong to another client.
 void RunContained(const QueuedCommand& command) {
-  const char* why = "unknown failure";
+  // A copy of the reason: the exception is gone once its handler ends.
+  std::string why = "unknown failure";
   try {
     g_runner(command);
     return;
@@ -66,7 +67,7 @@ void RunContained(const QueuedCommand& command) {
   } catch (...) {
   }
   LogMessage(6, "Couldn't run command %.8lX! %.200s.", static_cast<unsigned long>(command.code),
-             why);
+             why.c_str());
 }
 
 }  // namespace

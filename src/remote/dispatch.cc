@@ -59,11 +59,18 @@ void LogUserAction(const CommandContext& c, const char* action) {
   LogMessage(6, "User %s at %s %s", c.user.c_str(), c.address.c_str(), action);
 }
 
+// An upload that could not be stored (a broken frame, a full disk) is
+// already logged; the uploader is told that its command failed.
+bool UploadFailed(const CommandContext& c) {
+  NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
+  return false;
+}
+
 // Receives a settings-directory file; on success tells the other clients
 // and logs the change.
 bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_t notification,
                          const char* action) {
-  if (!StoreFileFrame(SettingsFile(name), c.frame, c.socket)) return false;
+  if (!StoreFileFrame(SettingsFile(name), c.frame, c.socket)) return UploadFailed(c);
   NotifyAllClients(notification, nullptr, 0, c.slot);
   LogUserAction(c, action);
   return true;
@@ -88,6 +95,8 @@ void PbConfigDown(const CommandContext& c) {
 void PbConfigUp(const CommandContext& c) {
   if (StoreFileFrame(ServerFile("pb/pbsv.cfg"), c.frame, c.socket))
     LogUserAction(c, "updated the PunkBuster server config.");
+  else
+    UploadFailed(c);
 }
 
 void ModsDown(const CommandContext& c) {
@@ -146,10 +155,16 @@ void AccountsDown(const CommandContext& c) {
 
 void AccountsUp(const CommandContext& c) {
   std::string path = ServerFile("useraccess.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) return;
+  if (!StoreFileFrame(path, c.frame, c.socket)) {
+    UploadFailed(c);
+    return;
+  }
   bool merged = ApplyUserAccountUpload(path, static_cast<std::uint32_t>(c.slot));
   std::remove(path.c_str());
-  if (!merged) return;
+  if (!merged) {
+    UploadFailed(c);
+    return;
+  }
   NotifyAllClients(kNotifyUsersChanged, nullptr, 0, c.slot);
   LogUserAction(c, "updated the user list.");
 }
@@ -158,7 +173,10 @@ void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule
 
 void ScheduleUp(const CommandContext& c) {
   std::string path = SettingsFile("serverschedule.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) return;
+  if (!StoreFileFrame(path, c.frame, c.socket)) {
+    UploadFailed(c);
+    return;
+  }
   if (g_reload_schedule != nullptr) g_reload_schedule(path);
   NotifyAllClients(kNotifyScheduleChanged, nullptr, 0, c.slot);
   LogUserAction(c, "updated the event schedule.");
@@ -176,7 +194,10 @@ void BannedWordsDown(const CommandContext& c) { SendSettingsFile(c, "bannedwords
 bool (*g_reload_banned_words)() = nullptr;
 
 void BannedWordsUp(const CommandContext& c) {
-  if (!StoreFileFrame(SettingsFile("bannedwords.con"), c.frame, c.socket)) return;
+  if (!StoreFileFrame(SettingsFile("bannedwords.con"), c.frame, c.socket)) {
+    UploadFailed(c);
+    return;
+  }
   if (g_reload_banned_words != nullptr) g_reload_banned_words();
   NotifyAllClients(kNotifyBannedWordsChanged, nullptr, 0, c.slot);
   LogUserAction(c, "updated the banned words.");
@@ -266,10 +287,19 @@ void SettingsDown(const CommandContext& c) {
 // the stored settings, reaches the running server and its autoexec file.
 void SettingsUp(const CommandContext& c) {
   std::string path = ServerFile("korvane.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) return;
+  if (!StoreFileFrame(path, c.frame, c.socket)) {
+    UploadFailed(c);
+    return;
+  }
   LoadSettings(path, c.access, c.slot);
   std::remove(path.c_str());
-  SaveSettings(SettingsFile("korvane.con"), kAllGroups);
+  // Settings that cannot be stored (a full disk) are not taken: the table
+  // goes back to the stored file, the server keeps what it has.
+  if (!SaveSettings(SettingsFile("korvane.con"), kAllGroups)) {
+    LoadSettings(SettingsFile("korvane.con"), kAllGroups, kNoCaller);
+    UploadFailed(c);
+    return;
+  }
   if (Server().server_running) PushSettingChanges();
   WriteServerAutoexec(SettingsFile("serverautoexec.con"));
   NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);

@@ -340,6 +340,11 @@ std::int32_t ScaledValue(std::string_view text, double scale) {
   float single = static_cast<float>(std::atof(copy.c_str()));
   double scaled = static_cast<double>(single) * scale;
   if (std::isnan(scaled)) return INT32_MIN;
+  // Single precision holds 0.59 as 0.58999997: truncated bare, every load
+  // of a saved value would take another hundredth off. The rounding error
+  // (below one part in 2^24) is taken back before truncating, so a value
+  // written with two decimals reads back as itself.
+  scaled += std::copysign(std::fabs(scaled) * 1e-6 + 1e-9, scaled);
   if (scaled >= 2147483647.0) return INT32_MAX;
   if (scaled <= -2147483648.0) return INT32_MIN;
   return static_cast<std::int32_t>(scaled);

@@ -91,7 +91,8 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
   EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
   std::string reason = std::string(1000, 'x') + "\n\"evil\",9.9.9.9,*,*,\"op\",0,0,forged";
   ASSERT_TRUE(BanPlayer("E\"v\ne", -1, "2.2.2.2", "", "", "o\"p", 7, 0, reason.c_str()));
-  auto lines = SplitBanLines(List());
+  const std::string list = List();
+  auto lines = SplitBanLines(list);
   ASSERT_EQ(lines.size(), 2u);
   std::optional<BanEntry> row = ParseBanEntry(lines[1]);
   ASSERT_TRUE(row);

@@ -124,9 +124,13 @@ TEST_F(SettingsTable, NumbersConvertAndFallBackWithTheirMessages) {
   EXPECT_EQ(Parse(kSetGravity, "9"), Log{});
   EXPECT_EQ(SettingValue(kSetGravity), 9);
 
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.29"), Log{});
-  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 28);  // single precision, truncated
-  EXPECT_EQ(Line(kSetVoteMapMajority), "admin.voteMapMajority 0.28\n");
+  // Truncated, but not below what single precision makes of the text: a
+  // saved 0.59 reads back as 0.59 (it used to lose a hundredth per load).
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.599"), Log{});
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.59"), Log{});
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
+  EXPECT_EQ(Line(kSetVoteMapMajority), "admin.voteMapMajority 0.59\n");
   EXPECT_EQ(Parse(kSetVoteMapMajority, "0"),
             Log{"Invalid value of 0.00 detected for setting admin.voteMapMajority, using "
                 "default 0.60."});

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -176,6 +178,23 @@ bool WaitForPort(int port, std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   } while (std::chrono::steady_clock::now() < deadline);
   return false;
+}
+
+bool PrivateMounts() {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+bool MountFullDisk(const std::string& dir,
+                   const std::vector<std::pair<std::string, std::string>>& files) {
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) return false;
+  for (const auto& [name, contents] : files) WriteFile(dir + "/" + name, contents);
+  int filler = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  std::string block(512, 'x');
+  while (::write(filler, block.data(), block.size()) > 0) {
+  }
+  ::close(filler);
+  return true;
 }
 
 }  // namespace korvtest

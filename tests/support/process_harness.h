@@ -117,4 +117,12 @@ inline int Count(const std::string& text, const std::string& needle) {
 // Waits until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Gives this process, and the programs it starts from now on, a mount
+// namespace of its own; false where mounting is not allowed.
+bool PrivateMounts();
+// Mounts a 64 KiB tmpfs over `dir` (in a private namespace), writes the
+// files (name, contents) into it and fills what room is left.
+bool MountFullDisk(const std::string& dir,
+                   const std::vector<std::pair<std::string, std::string>>& files);
+
 }  // namespace korvtest

@@ -167,6 +167,19 @@ bool ConsoleServer::Answer(Connection* c, const std::vector<std::string>& reques
     c->dead = true;
     return true;
   }
+  const std::string& reset = game->faults().reset_console;
+  if (!reset.empty() && request.size() > 1 && StartsWith(request[1], reset.c_str())) {
+    // Half an answer, then a reset (RST) instead of the rest; the command
+    // is not run.
+    std::string half = EncodePacket({"The answer that never ends"});
+    half.resize(half.size() / 2);
+    ::send(c->fd, half.data(), half.size(), MSG_NOSIGNAL);
+    linger hard{1, 0};
+    ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    Say("console: reset in the middle of the answer to %s", request[1].c_str());
+    c->dead = true;
+    return true;
+  }
   std::vector<std::string> answer;
   if (StartsWith(request[0], "ConsoleMessage")) {
     std::size_t end = request.size();

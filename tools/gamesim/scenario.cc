@@ -163,6 +163,7 @@ bool ApplyLine(const Line& line, Scenario* s) {
     return s->segment_size >= 64;
   }
   if (word == "crash") return ParseCrash(line, &s->faults);
+  if (word == "reset-console" && n == 2) return (s->faults.reset_console = line.words[1]), true;
   for (const FlagRow& row : kFlagRows) {
     if (word == row.word && n == 1) return (s->faults.*row.flag = true), true;
   }

@@ -35,6 +35,7 @@ struct Faults {
   bool silent_console = false;
   bool silent_status = false;
   bool drop_console = false;
+  std::string reset_console;  // a command that gets half an answer, then a reset
   bool status_out_of_order = false;
   bool status_no_final = false;
 };

@@ -1,0 +1,203 @@
+// The real daemon under faults: its game server killed or hung, the console
+// reset in the middle of an answer, a client gone in the middle of an
+// upload, a full disk under the settings and a read-only server directory.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+
+#include <thread>
+
+#include "support/gamesim_client.h"
+#include "support/process_harness.h"
+#include "support/remote_client.h"
+
+namespace korvtest {
+namespace {
+
+using namespace std::chrono_literals;
+using korvclient::Client;
+
+constexpr std::uint32_t kFailed = 0xBEEF0001;
+const std::string kPlayers =
+    "player 3 1 10 5 2 80 10.0.0.5:23000 0123 0123456789abcdef0123456789abcdef Mike\n";
+
+int Count(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
+class FaultProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key"))); }
+  void Start(const std::string& scenario, const std::vector<std::string>& options) {
+    gamesimtest::LayOutForDaemon(&game_, scenario, {{"manager.monitorTimerPeriod", "10"}});
+    WriteFile(game_.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\n");
+    port_ = FreePort();
+    std::vector<std::string> argv = {BuildPath("korvd"), "-path", game_.dir.path(), "-port",
+                                     std::to_string(port_), "-ip", "127.0.0.1"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    ASSERT_TRUE(daemon_.Start(argv, game_.dir.path(), game_.dir / "korvd-out.txt"));
+    ASSERT_TRUE(WaitForText(LogPath(), "Listening on", 10s)) << Log();
+  }
+  void Login(Client* client) {
+    ASSERT_TRUE(client->Connect(port_, 30));
+    ASSERT_EQ(client->Login("admin", "Secret").result, 0);
+  }
+  // The pid of the game server the daemon started (0 when none).
+  int ServerPid() const {
+    std::string out;
+    RunToEnd({"/usr/bin/pgrep", "-f", game_.exe()}, "/", &out);
+    return std::atoi(out.c_str());
+  }
+  // Waits until the console is connected again after the first `mark`.
+  bool ConnectedAfter(const std::string& mark) {
+    for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(50ms)) {
+      std::string log = Log();
+      std::size_t at = log.find(mark);
+      if (at != std::string::npos && log.find(" : Connected\r\n", at) != std::string::npos)
+        return true;
+    }
+    return false;
+  }
+  void TearDown() override {
+    daemon_.Signal(SIGTERM);
+    daemon_.Wait(20s);
+    for (int pid; (pid = ServerPid()) > 0;) {
+      ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  std::string LogPath() const { return game_.dir / "korvd.log"; }
+  std::string Log() const { return ReadFile(LogPath()); }
+
+  gamesimtest::GameDir game_;
+  Process daemon_;
+  int port_ = 0;
+};
+
+// A stopped (hung) server costs each console exchange the console's own time
+// limit and no more: clients are served between them. A killed one is back
+// at once with -restart.
+TEST_F(FaultProcessTest, HungServerHoldsTheLoopBrieflyAndKilledServerIsRestarted) {
+  Start(kPlayers, {"-start", "-restart"});
+  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
+  Client admin, other;
+  Login(&admin);
+  Login(&other);
+  int server = ServerPid();
+  ASSERT_GT(server, 0);
+  ::kill(server, SIGSTOP);
+  admin.CommandText(0xBABE0023, "3,camping");
+  ASSERT_TRUE(admin.WaitNotification(kFailed)) << Log();
+  EXPECT_TRUE(Has(Log(), " : Couldn't kick player Mike! The command failed.\r\n"));
+  EXPECT_TRUE(Has(Log(), " : Couldn't send message to console! Connection timed out (110)\r\n"));
+  // Still stopped, and the other client is served.
+  other.Command(0xBABE0016);
+  EXPECT_TRUE(other.ReadFrame());
+  ::kill(server, SIGCONT);
+  ::kill(server, SIGKILL);
+  ASSERT_TRUE(WaitForText(LogPath(), " : Auto-restart is enabled, restarting the server.\r\n", 15s))
+      << Log();
+  EXPECT_TRUE(Has(Log(), " : Server has crashed\r\n"));
+  EXPECT_TRUE(ConnectedAfter("Auto-restart is enabled")) << Log();
+  EXPECT_NE(ServerPid(), server);
+}
+
+// A reset in the middle of the kick's answer fails the kick (the player is
+// not reported kicked) and the console is back within a status tick.
+TEST_F(FaultProcessTest, ConsoleResetMidAnswerFailsTheCommandAndReconnects) {
+  Start(kPlayers + "reset-console admin.kickPlayer\n", {"-start"});
+  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
+  Client admin;
+  Login(&admin);
+  admin.CommandText(0xBABE0023, "3,camping");
+  ASSERT_TRUE(admin.WaitNotification(kFailed)) << Log();
+  std::string log = Log();
+  EXPECT_TRUE(Has(log, " : Connection reset\r\n"));
+  EXPECT_TRUE(Has(log, " : Couldn't kick player Mike! The command failed.\r\n"));
+  EXPECT_FALSE(Has(log, "kicked player Mike"));
+  EXPECT_TRUE(ConnectedAfter(" : Connection reset")) << Log();
+}
+
+// A client gone half-way through an upload changes nothing.
+TEST_F(FaultProcessTest, ClientGoneMidUploadLeavesTheFile) {
+  Start("", {});
+  const std::string path = game_.settings() + "/announcements.con";
+  WriteFile(path, "Old news\n");
+  {
+    Client admin;
+    Login(&admin);
+    std::string frame = korvclient::Frame(std::string(5000, 'n'));
+    ASSERT_TRUE(admin.Command(0xBABE0017) && admin.Send(frame.substr(0, frame.size() / 2)));
+  }
+  Client again;
+  Login(&again);
+  again.Command(0xBABE0016);
+  EXPECT_EQ(again.ReadFrame(), "Old news\n");
+  EXPECT_EQ(ReadFile(path), "Old news\n");
+}
+
+// Uploads of the four files onto a full disk: each is refused to its
+// uploader with the reason logged, and each file keeps its old version.
+TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
+  if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
+  Start("", {});
+  struct Upload {
+    const char* file;
+    std::uint32_t code;
+    std::string text;
+    const char* error;
+  } uploads[] = {
+      {"korvane.con", 0xBABE0001, "game.serverName \"Full\"\n", "Couldn't open settings file! "},
+      {"useraccess.con", 0xBABE0012, "admin,Secret,,4294967295,1\nann,pw,,1,1\n",
+       "Couldn't open user access file! "},
+      {"serverbanlist.con", 0xBABE0010, "Ann,10.0.0.6,*,*,admin,900,0,spam\n",
+       "Couldn't receive "},
+      {"serverschedule.con", 0xBABE0014, "1000,stop,daily,*,*,1\n", "Couldn't receive "},
+  };
+  std::vector<std::string> old;
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const Upload& u : uploads) {
+    old.push_back(ReadFile(game_.settings() + "/" + u.file));
+    files.emplace_back(u.file, old.back());
+  }
+  ASSERT_TRUE(MountFullDisk(game_.settings(), files));
+  Client admin;
+  Login(&admin);
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    const Upload& u = uploads[i];
+    ASSERT_TRUE(admin.Command(u.code) && admin.SendFrame(u.text));
+    EXPECT_TRUE(admin.WaitNotification(kFailed)) << u.file;
+    EXPECT_EQ(ReadFile(game_.settings() + "/" + u.file), old[i]) << u.file;
+    EXPECT_TRUE(Has(Log(), std::string(u.error)));
+  }
+  EXPECT_EQ(Count(Log(), "No space left on device (28)\r\n"), 4) << Log();
+  daemon_.Signal(SIGTERM);
+  daemon_.Wait(20s);
+  ::umount2(game_.settings().c_str(), MNT_DETACH);
+}
+
+// A server directory the daemon cannot write to ends the start with one
+// clear line and exit status 1.
+TEST_F(FaultProcessTest, ReadOnlyServerDirectoryRefusesTheStart) {
+  if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
+  gamesimtest::LayOutForDaemon(&game_, "");
+  const std::string dir = game_.dir.path();
+  ASSERT_EQ(::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0);
+  ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  std::string out;
+  TempDir elsewhere;
+  EXPECT_EQ(RunToEnd({BuildPath("korvd"), "-path", dir}, elsewhere.path(), &out), 1);
+  ::umount2(dir.c_str(), MNT_DETACH);
+  // The start's echo ends with the refusal (the log itself cannot be kept).
+  const std::string refusal =
+      " : Couldn't open ServerSettings.con file for writing! Read-only file system (30) Korvane "
+      "must have write access to this file, check file permissions and attributes.\r\n";
+  ASSERT_GT(out.size(), refusal.size());
+  EXPECT_EQ(out.substr(out.size() - refusal.size()), refusal) << out;
+}
+
+}  // namespace
+}  // namespace korvtest

@@ -1,0 +1,139 @@
+// The four files clients change, saved by the daemon's own save functions
+// under faults: killed (SIGKILL) at random moments while saving in a loop,
+// and a full disk (a tiny tmpfs in a private mount namespace).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+
+#include "bans/ban_file.h"
+#include "core/helpers.h"
+#include "bans/bans.h"
+#include "links/link_fixture.h"
+#include "remote/accounts.h"
+#include "schedule/schedule.h"
+#include "settings/settings_files.h"
+
+namespace korvtest {
+namespace {
+
+// One file and the save that writes its old (false) or new (true) version.
+struct SavedFile {
+  std::string path;
+  std::function<bool(bool)> save;
+  std::string old_text = "", new_text = "";
+};
+
+class SaveFaultsTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    settings_ = dir_ / "settings";
+    std::filesystem::create_directories(settings_);
+    g_manager.core.settings_dir = settings_;
+  }
+  // Each save with the old and the new state, keeping what it wrote; the
+  // files end in their old version.
+  std::vector<SavedFile> Files() {
+    std::vector<SavedFile> files = {
+        {settings_ + "/korvane.con",
+         [this](bool next) {
+           Setting(kSetServerIp).value = next ? 0x0A000001 : 0x7F000001;
+           return SaveSettings(settings_ + "/korvane.con", kAllGroups);
+         }},
+        {UserAccessPath(),
+         [](bool next) {
+           g_manager.remote.accounts[0] = {"admin", next ? "New" : "Old", "", 0xFFFFFFFF, 1};
+           return SaveUserAccounts(UserAccessPath());
+         }},
+        {ServerBanListPath(),
+         [](bool next) {
+           // A ban appends its row; the old version drops it again.
+           bool ok = RemoveLinesHoldingAny(ServerBanListPath(), {"10.0.0.5"});
+           return next ? BanPlayer("Mike", -1, "10.0.0.5", "0123456789abcdef0123456789abcdef", "",
+                            "admin", 1000, 0, "cheating")
+                       : ok;
+         }},
+        {settings_ + "/serverschedule.con", [this](bool next) {
+           g_manager.schedule.events[0] = {1000, next ? "start" : "stop", "daily", "", "", 1};
+           return SaveSchedule(settings_ + "/serverschedule.con");
+         }}};
+    WriteFile(ServerBanListPath(), "Ann,10.0.0.6,*,*,admin,900,0,spam\n");
+    for (SavedFile& file : files) {
+      EXPECT_TRUE(file.save(true)) << file.path;
+      file.new_text = Contents(file);
+      EXPECT_TRUE(file.save(false)) << file.path;
+      file.old_text = Contents(file);
+      EXPECT_NE(file.old_text, file.new_text) << file.path;
+    }
+    return files;
+  }
+  // What a file holds: its bytes, or for the account list (its fields are
+  // scrambled anew on each save) the password that loads from it.
+  static std::string Contents(const SavedFile& file) {
+    if (file.path != UserAccessPath()) return ReadFile(file.path);
+    if (!LoadUserAccounts(file.path)) return "unreadable";
+    return g_manager.remote.accounts[0].password;
+  }
+  std::string settings_;
+};
+
+TEST_F(SaveFaultsTest, KilledWhileSavingLeavesTheOldOrTheNewFile) {
+  std::vector<SavedFile> files = Files();
+  std::mt19937 random(19);
+  int runs = 0, changed = 0;
+  for (; runs < 200; ++runs) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (unsigned i = 1;; ++i)
+        for (SavedFile& file : files) file.save(i % 2 == 1);
+    }
+    ::usleep(std::uniform_int_distribution<unsigned>(0, 4000)(random));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    for (SavedFile& file : files) {
+      std::string text = Contents(file);
+      ASSERT_TRUE(text == file.old_text || text == file.new_text)
+          << "run " << runs << ", " << file.path << ":\n" << text;
+      changed += text == file.new_text;
+    }
+  }
+  // The kills landed at different points of the loop.
+  EXPECT_GT(changed, 0);
+  EXPECT_LT(changed, runs * 4);
+}
+
+TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
+  std::vector<SavedFile> files = Files();
+  if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
+  // Beside the four files, a list that ends just short of a page boundary:
+  // part of an appended row would fit.
+  std::vector<std::pair<std::string, std::string>> old = {{"partial.con", std::string(4000, 'r')}};
+  for (SavedFile& file : files)
+    old.emplace_back(std::filesystem::path(file.path).filename(), ReadFile(file.path));
+  ASSERT_TRUE(MountFullDisk(settings_, old));
+  for (SavedFile& file : files) {
+    EXPECT_FALSE(file.save(true)) << file.path;
+    EXPECT_EQ(Contents(file), file.old_text) << file.path;
+  }
+  EXPECT_FALSE(AppendToFile(settings_ + "/partial.con", std::string(200, 'n')));
+  EXPECT_EQ(ReadFile(settings_ + "/partial.con"), old[0].second);
+  std::string log = Log();
+  for (const char* line : {"Couldn't open settings file! ", "Couldn't open user access file! ",
+                           "Couldn't open server banlist file! ",
+                           "Couldn't open event schedule file! "})
+    EXPECT_TRUE(Has(log, line + ErrorText(ENOSPC)));
+  // No temporary file was left behind in the full directory.
+  for (auto& entry : std::filesystem::directory_iterator(settings_))
+    EXPECT_EQ(entry.path().filename().string().rfind(".korvd-", 0), std::string::npos);
+  ::umount2(settings_.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace korvtest
