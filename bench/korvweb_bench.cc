@@ -1,13 +1,16 @@
 // korvweb's figures: the time from a page's HTTP request (a kick) to its
 // command bytes at the daemon's port, and korvweb's resident memory with 5
-// logged-in sessions, each with its notification stream open. The daemon
-// is a minimal loopback responder. Argument: the number of kicks (200).
+// logged-in sessions, each with its notification stream open, against a
+// minimal loopback responder; then the whole way, from a page's "say" to
+// the chat line at the game server, with the real daemon and gamesim.
+// Argument: the number of actions (200).
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,10 +18,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "bench_server.h"
 
 extern char** environ;
 
@@ -71,6 +77,118 @@ int FreePort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(fd);
   return ntohs(address.sin_port);
+}
+
+// The real daemon with gamesim as its game server: the time from a page's
+// "say" request to the chat line gamesim prints on receiving it.
+int SayToGameFigures(int runs) {
+  std::string dir;
+  std::string server = korvbench::MakeServerDir(&dir);
+  std::string settings = server + "/mods/bf1942/settings";
+  std::string game = server + "/bf1942_lnxded";
+  std::filesystem::copy_file(std::string(KORV_BUILD_DIR) + "/gamesim", game);
+  ::chmod(game.c_str(), 0755);
+  int console_port = FreePort(), status_port = FreePort(), game_port = FreePort();
+  using korvbench::Write;
+  Write(settings + "/serverautoexec.con",
+        "admin.enableRemoteConsole UserName Sesamine " + std::to_string(console_port) + "\n");
+  Write(settings + "/maplist.con", "game.setCurrentLevel berlin GPM_CQ bf1942\n");
+  Write(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  Write(settings + "/korvane.con",
+        "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\ngame.serverPort " +
+            std::to_string(game_port) + "\ngame.gameSpyLANPort " + std::to_string(status_port) +
+            "\nmanager.consolePort " + std::to_string(console_port) +
+            "\nmanager.consoleUsername \"UserName\"\nmanager.consolePassword \"Sesamine\"\n");
+  Write(settings + "/useraccess.con", "bench,pw,,4294967295,1\n");
+  int out[2];
+  if (::pipe(out) != 0) return 1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  int daemon_port = FreePort();
+  std::string korvd = std::string(KORV_BUILD_DIR) + "/korvd";
+  std::vector<std::string> words{"/usr/bin/env", "GAMESIM_VERBOSE=1", korvd, "-path", server,
+                                 "-port", std::to_string(daemon_port), "-ip", "127.0.0.1",
+                                 "-start", "-exit", "-nodelay"};
+  std::vector<char*> args;
+  for (std::string& word : words) args.push_back(word.data());
+  args.push_back(nullptr);
+  pid_t daemon = 0;
+  if (posix_spawn(&daemon, args[0], &actions, nullptr, args.data(), environ) != 0) return 1;
+  ::close(out[1]);
+  // Every line the daemon and gamesim print; a chat line stamps its arrival.
+  std::atomic<std::int64_t> heard{0};
+  std::atomic<int> heard_number{-1};
+  std::atomic<bool> connected{false};
+  std::thread reader([&, fd = out[0]] {
+    std::string pending;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      pending.append(buffer, static_cast<std::size_t>(got));
+      for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+        std::string line = pending.substr(0, end);
+        if (line.find(" : Connected") != std::string::npos) connected = true;
+        std::size_t at = line.find("[chat] bench-");
+        if (at == std::string::npos) continue;
+        heard = Clock::now().time_since_epoch().count();
+        heard_number = std::atoi(line.c_str() + at + 13);
+      }
+    }
+  });
+  for (int i = 0; i < 300 && !connected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  int web_port = FreePort();
+  std::string program = std::string(KORV_BUILD_DIR) + "/korvweb";
+  std::vector<std::string> web_words{program, "--listen", "127.0.0.1:" + std::to_string(web_port),
+                                     "--daemon", "127.0.0.1:" + std::to_string(daemon_port)};
+  std::vector<char*> web_args;
+  for (std::string& word : web_words) web_args.push_back(word.data());
+  web_args.push_back(nullptr);
+  pid_t web = 0;
+  int status = 1;
+  if (connected && posix_spawn(&web, program.c_str(), nullptr, nullptr, web_args.data(), environ) == 0) {
+    httplib::Client client("127.0.0.1", web_port);
+    httplib::Headers session;
+    for (int i = 0; i < 100 && session.empty(); ++i) {
+      auto login = client.Post("/api/login", R"({"user":"bench","password":"pw"})", "application/json");
+      if (login && login->status == 200) {
+        std::string cookie = login->get_header_value("Set-Cookie");
+        std::string token = login->body.substr(login->body.find("\"token\":\"") + 9, 64);
+        session = {{"Cookie", cookie.substr(0, cookie.find(';'))}, {"X-Korv-Token", token}};
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    std::vector<double> ms;
+    for (int i = 0; i < runs && !session.empty(); ++i) {
+      auto start = Clock::now();
+      std::string body = "{\"text\":\"bench-" + std::to_string(i) + "\"}";
+      auto said = client.Post("/api/action/say", session, body, "application/json");
+      if (!said || said->status != 200) break;
+      while (heard_number != i && Clock::now() - start < std::chrono::seconds(5)) std::this_thread::yield();
+      if (heard_number != i) break;
+      ms.push_back((heard - start.time_since_epoch().count()) / 1e6);
+    }
+    if (!ms.empty() && static_cast<int>(ms.size()) == runs) {
+      std::sort(ms.begin(), ms.end());
+      std::printf("say, HTTP request to the chat line at gamesim (real daemon): median %.3f ms, "
+                  "99th %.3f ms, max %.3f ms (%d runs; goal 50 ms)\n",
+                  ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(), runs);
+      status = 0;
+    } else {
+      std::fprintf(stderr, "say: %zu of %d actions reached gamesim\n", ms.size(), runs);
+    }
+    kill(web, SIGTERM);
+    waitpid(web, nullptr, 0);
+  } else {
+    std::fprintf(stderr, "the daemon did not connect to gamesim\n");
+  }
+  kill(daemon, SIGTERM);
+  waitpid(daemon, nullptr, 0);
+  reader.join();
+  ::close(out[0]);
+  std::filesystem::remove_all(dir);
+  return status;
 }
 
 }  // namespace
@@ -148,5 +266,5 @@ int main(int argc, char** argv) {
   int status = 0;
   waitpid(pid, &status, 0);
   for (auto& stream : streams) stream.detach();
-  return 0;
+  return SayToGameFigures(runs);
 }
