@@ -2,7 +2,12 @@
 // directory laid out as far as the daemon's start-up needs it.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -36,6 +41,47 @@ inline std::string MakeServerDir(std::string* dir) {
   std::filesystem::create_directories(server + "/mods/bf1942/settings");
   std::filesystem::create_directories(server + "/mods/bf1942/archives/bf1942/levels");
   Write(server + "/mods/bf1942/init.con", "");
+  return server;
+}
+
+// A loopback port free at the moment of asking.
+inline int FreePort(bool udp = false) {
+  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A server directory (as MakeServerDir) whose game server is gamesim, with
+// the settings a daemon needs to launch it and reach its console, and one
+// administrator account "bench" with the password "pw".
+inline std::string MakeGamesimServer(std::string* dir) {
+  std::string server = MakeServerDir(dir);
+  std::string settings = server + "/mods/bf1942/settings";
+  std::string game = server + "/bf1942_lnxded";
+  std::filesystem::copy_file(std::string(KORV_BUILD_DIR) + "/gamesim", game);
+  ::chmod(game.c_str(), 0755);
+  int console_port = FreePort(), status_port = FreePort(true), game_port = FreePort(true);
+  Write(settings + "/serversettings.con", "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\n"
+        "game.serverPort " + std::to_string(game_port) + "\ngame.gameSpyLANPort " +
+        std::to_string(status_port) + "\n");
+  Write(settings + "/serverautoexec.con",
+        "admin.enableRemoteConsole UserName Sesamine " + std::to_string(console_port) + "\n");
+  Write(settings + "/maplist.con",
+        "game.setCurrentLevel berlin GPM_CQ bf1942\ngame.addLevel berlin GPM_CQ bf1942\n");
+  Write(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  Write(settings + "/korvane.con",
+        "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\ngame.serverPort " +
+        std::to_string(game_port) + "\ngame.gameSpyLANPort " + std::to_string(status_port) +
+        "\nmanager.consolePort " + std::to_string(console_port) +
+        "\nmanager.consoleUsername \"UserName\"\nmanager.consolePassword \"Sesamine\"\n"
+        "manager.monitorTimerPeriod 60\n");
+  Write(settings + "/useraccess.con", "bench,pw,,4294967295,1\n");
   return server;
 }
 

@@ -46,18 +46,6 @@ using Clock = std::chrono::steady_clock;
 using korvclient::Client;
 using korvclient::U32;
 
-int FreePort(bool udp = false) {
-  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -218,26 +206,8 @@ int main(int argc, char** argv) {
   std::chrono::milliseconds duration(argc > 1 ? std::atoi(argv[1]) : 3000);
   if (!korvbench::LoadClientKey()) return 1;
   std::string dir;
-  std::string server = korvbench::MakeServerDir(&dir);
+  std::string server = korvbench::MakeGamesimServer(&dir);
   std::string settings = server + "/mods/bf1942/settings";
-  std::string game = server + "/bf1942_lnxded";
-  std::filesystem::copy_file(std::string(KORV_BUILD_DIR) + "/gamesim", game);
-  ::chmod(game.c_str(), 0755);
-  int console_port = FreePort(), status_port = FreePort(true), game_port = FreePort(true);
-  Write(settings + "/serversettings.con", "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\n"
-        "game.serverPort " + std::to_string(game_port) + "\ngame.gameSpyLANPort " +
-        std::to_string(status_port) + "\n");
-  Write(settings + "/serverautoexec.con",
-        "admin.enableRemoteConsole UserName Sesamine " + std::to_string(console_port) + "\n");
-  Write(settings + "/maplist.con", "game.setCurrentLevel berlin GPM_CQ bf1942\ngame.addLevel berlin GPM_CQ bf1942\n");
-  Write(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-  Write(settings + "/korvane.con",
-        "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\ngame.serverPort " + std::to_string(game_port) +
-        "\ngame.gameSpyLANPort " + std::to_string(status_port) + "\nmanager.consolePort " +
-        std::to_string(console_port) +
-        "\nmanager.consoleUsername \"UserName\"\nmanager.consolePassword \"Sesamine\"\n"
-        "manager.monitorTimerPeriod 60\n");
-  Write(settings + "/useraccess.con", "bench,pw,,4294967295,1\n");
   std::string bans(10u << 20, '\0');
   std::mt19937 random(1);
   for (std::size_t i = 0; i < bans.size(); i += 4) {
@@ -247,7 +217,7 @@ int main(int argc, char** argv) {
     bans[i + 1] = static_cast<char>(word >> 8);
   }
   Write(settings + "/serverbanlist.con", bans);
-  int port = FreePort();
+  int port = korvbench::FreePort();
   pid_t pid = ::fork();
   if (pid == 0) {
     ::freopen("/dev/null", "w", stdout);
@@ -260,7 +230,7 @@ int main(int argc, char** argv) {
   auto stop_all = [&] {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    KillRunning(game);
+    KillRunning(server + "/bf1942_lnxded");
   };
   TickWatch watch(server + "/status.log");
   auto bystander = LoggedIn(port);

@@ -67,46 +67,18 @@ long ResidentKiB(pid_t pid) {
   return -1;
 }
 
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 // The real daemon with gamesim as its game server: the time from a page's
 // "say" request to the chat line gamesim prints on receiving it.
 int SayToGameFigures(int runs) {
   std::string dir;
-  std::string server = korvbench::MakeServerDir(&dir);
-  std::string settings = server + "/mods/bf1942/settings";
-  std::string game = server + "/bf1942_lnxded";
-  std::filesystem::copy_file(std::string(KORV_BUILD_DIR) + "/gamesim", game);
-  ::chmod(game.c_str(), 0755);
-  int console_port = FreePort(), status_port = FreePort(), game_port = FreePort();
-  using korvbench::Write;
-  Write(settings + "/serverautoexec.con",
-        "admin.enableRemoteConsole UserName Sesamine " + std::to_string(console_port) + "\n");
-  Write(settings + "/maplist.con", "game.setCurrentLevel berlin GPM_CQ bf1942\n");
-  Write(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
-  Write(settings + "/korvane.con",
-        "game.serverName \"Bench\"\ngame.serverIP 127.0.0.1\ngame.serverPort " +
-            std::to_string(game_port) + "\ngame.gameSpyLANPort " + std::to_string(status_port) +
-            "\nmanager.consolePort " + std::to_string(console_port) +
-            "\nmanager.consoleUsername \"UserName\"\nmanager.consolePassword \"Sesamine\"\n");
-  Write(settings + "/useraccess.con", "bench,pw,,4294967295,1\n");
+  std::string server = korvbench::MakeGamesimServer(&dir);
   int out[2];
   if (::pipe(out) != 0) return 1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  int daemon_port = FreePort();
+  int daemon_port = korvbench::FreePort();
   std::string korvd = std::string(KORV_BUILD_DIR) + "/korvd";
   std::vector<std::string> words{"/usr/bin/env", "GAMESIM_VERBOSE=1", korvd, "-path", server,
                                  "-port", std::to_string(daemon_port), "-ip", "127.0.0.1",
@@ -137,7 +109,7 @@ int SayToGameFigures(int runs) {
     }
   });
   for (int i = 0; i < 300 && !connected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  int web_port = FreePort();
+  int web_port = korvbench::FreePort();
   std::string program = std::string(KORV_BUILD_DIR) + "/korvweb";
   std::vector<std::string> web_words{program, "--listen", "127.0.0.1:" + std::to_string(web_port),
                                      "--daemon", "127.0.0.1:" + std::to_string(daemon_port)};
@@ -211,7 +183,7 @@ int main(int argc, char** argv) {
       std::thread(Serve, fd).detach();
     }
   }).detach();
-  int web_port = FreePort();
+  int web_port = korvbench::FreePort();
   std::string program = std::string(KORV_BUILD_DIR) + "/korvweb";
   std::vector<std::string> words{program, "--listen", "127.0.0.1:" + std::to_string(web_port),
                                  "--daemon", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))};

@@ -48,12 +48,6 @@ int BindLoopback(int* port) {
   return fd;
 }
 
-int FreePort() {
-  int port = 0;
-  ::close(BindLoopback(&port));
-  return port;
-}
-
 // CPU seconds (user and system) a process has used so far.
 double CpuSeconds(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -166,7 +160,7 @@ int main(int argc, char** argv) {
   Write(server + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
   ::chmod((server + "/bf1942_lnxded").c_str(), 0755);
   Write(server + "/mods/bf1942/settings/useraccess.con", "bench,pw,,16384,1\n");
-  int port = FreePort();
+  int port = korvbench::FreePort();
   pid_t pid = ::fork();
   if (pid == 0) {
     ::freopen("/dev/null", "w", stdout);
