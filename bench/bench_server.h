@@ -44,17 +44,39 @@ inline std::string MakeServerDir(std::string* dir) {
   return server;
 }
 
-// A loopback port free at the moment of asking.
-inline int FreePort(bool udp = false) {
+// A socket bound to a free loopback port; `*port` receives the port, -1
+// is returned when the bind fails.
+inline int BindLoopback(int* port, bool udp = false) {
   int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+// A listening loopback socket on a free port, -1 when none could be made.
+inline int ListenLoopback(int* port, int backlog = 16) {
+  int fd = BindLoopback(port);
+  if (fd >= 0 && ::listen(fd, backlog) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A loopback port free at the moment of asking.
+inline int FreePort(bool udp = false) {
+  int port = 0;
+  int fd = BindLoopback(&port, udp);
+  if (fd >= 0) ::close(fd);
+  return port;
 }
 
 // A server directory (as MakeServerDir) whose game server is gamesim, with

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_server.h"
+
 extern char** environ;
 
 namespace {
@@ -50,21 +52,16 @@ void Serve(int listener, std::atomic<bool>* stop) {
 }  // namespace
 
 int main() {
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 16) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  int daemon_port = 0;
+  int listener = korvbench::ListenLoopback(&daemon_port);
+  if (listener < 0) {
     std::perror("listen");
     return 1;
   }
   std::atomic<bool> stop{false};
   std::thread server(Serve, listener, &stop);
   std::string program = std::string(KORV_BUILD_DIR) + "/korvctl";
-  std::string port = std::to_string(ntohs(address.sin_port));
+  std::string port = std::to_string(daemon_port);
   std::vector<std::string> words{program, "-p", port, "-u", "bench", "--password", "bench", "ping"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

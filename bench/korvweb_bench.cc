@@ -167,15 +167,9 @@ int SayToGameFigures(int runs) {
 
 int main(int argc, char** argv) {
   int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 16) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return std::perror("listen"), 1;
+  int daemon_port = 0;
+  int listener = korvbench::ListenLoopback(&daemon_port);
+  if (listener < 0) return std::perror("listen"), 1;
   std::thread([listener] {
     for (;;) {
       int fd = ::accept(listener, nullptr, nullptr);
@@ -186,7 +180,7 @@ int main(int argc, char** argv) {
   int web_port = korvbench::FreePort();
   std::string program = std::string(KORV_BUILD_DIR) + "/korvweb";
   std::vector<std::string> words{program, "--listen", "127.0.0.1:" + std::to_string(web_port),
-                                 "--daemon", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))};
+                                 "--daemon", "127.0.0.1:" + std::to_string(daemon_port)};
   std::vector<char*> args;
   for (std::string& word : words) args.push_back(word.data());
   args.push_back(nullptr);

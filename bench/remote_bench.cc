@@ -35,19 +35,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kClients = 16;
 constexpr int kBatches = 5;
 
-// A TCP socket bound to a free loopback port; `*port` receives the port.
-int BindLoopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return fd;
-}
-
 // CPU seconds (user and system) a process has used so far.
 double CpuSeconds(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -114,8 +101,7 @@ void EchoInOneLoop(int listener, int connections) {
 // thread per connection or all from one select() loop.
 std::vector<double> BareLoopback(int connections, int rounds, bool one_loop) {
   int port = 0;
-  int listener = BindLoopback(&port);
-  ::listen(listener, connections);
+  int listener = korvbench::ListenLoopback(&port, connections);
   std::vector<std::thread> servers;
   if (one_loop) {
     servers.emplace_back([&] { EchoInOneLoop(listener, connections); });
