@@ -45,6 +45,26 @@ TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
   EXPECT_EQ(ErrorText(30001),
             "Client and server are using different protocol versions.\n"
             "Always use the same version of Korvane and Tillora.");
+  // Each named code stands for its own text (the frame codes have none).
+  const std::pair<DaemonError, const char*> named[] = {
+      {kErrBadAuthCode, "The server did not respond with a valid authentication code."},
+      {kErrBadUserName, "The specified username is invalid."},
+      {kErrBadPassword, "The specified password is invalid."},
+      {kErrAccountDisabled, "The specified user account is disabled."},
+      {kErrNoAccounts, "No user accounts exist."},
+      {kErrClientSync, "Tillora couldn't synchronise with Korvane."},
+      {kErrConsoleLogin, "The Remote Console username and/or password is invalid."},
+      {kErrStatusPort, "Korvane could not identify the server's status port."},
+      {kErrServerSettings, "Korvane couldn't get the settings from the server."},
+      {kErrPlayerList, "Korvane couldn't get the player list from the server."},
+      {kErrFrame12, "An unknown error has occured. (30012)"},
+      {kErrFrame13, "An unknown error has occured. (30013)"},
+      {kErrFrame14, "An unknown error has occured. (30014)"},
+      {kErrNoMaps, "There are no maps available to play"},
+      {kErrKeyhashLength, "The keyhash is not 32 characters in length."},
+      {kErrKeyhashDigits, "The keyhash is not a valid hexadecimal number."}};
+  for (const auto& [code, text] : named) EXPECT_EQ(ErrorText(code).rfind(text, 0), 0u) << code;
+  EXPECT_EQ(ErrorText(kErrProtocolVersion), ErrorText(30001));
 }
 
 TEST_F(HelpersTest, FileExistsCountsUnreadableFilesAsExisting) {

@@ -77,6 +77,16 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   EXPECT_EQ(LastError(), kErrPlayerList);
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(console_->logins(), 1);
+
+  // A zero address or port is refused before any connection is tried.
+  for (SettingIndex zeroed : {kSetServerIp, kSetConsolePort}) {
+    PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
+    Setting(zeroed).value = 0;
+    EXPECT_FALSE(ConsoleConnect());
+  }
+  EXPECT_TRUE(Has(Log(), "Couldn't connect to console, IP address is zero!\r\n"));
+  EXPECT_TRUE(Has(Log(), "Couldn't connect to console, port address is zero!\r\n"));
+  EXPECT_EQ(console_->logins(), 1);
 }
 
 TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {

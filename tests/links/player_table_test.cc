@@ -170,6 +170,11 @@ TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
   EXPECT_EQ(PlayerNameById(1), "Mike");
   EXPECT_EQ(g_manager.links.team_counts, "old");
   EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't get player list! Parse error."));
+  // An answer that starts with an empty line lists nobody, whatever follows.
+  Serve({}, {"", "garbage"});
+  EXPECT_TRUE(GetPlayerList());
+  EXPECT_EQ(PlayerCount(), 0);
+  EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
 }
 
 TEST_F(PlayerListTest, MoreThanSixtyFourListedAreNotStored) {

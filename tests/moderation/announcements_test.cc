@@ -2,6 +2,8 @@
 // file order with the built-in line after the last, and a missing file.
 #include "moderation/announcements.h"
 
+#include <filesystem>
+
 #include "moderation/moderation_fixture.h"
 
 namespace korvtest {
@@ -43,6 +45,13 @@ TEST_F(AnnouncementsTest, MissingFileIsCreatedAndAnUnopenableOneSwitchesOff) {
   EXPECT_EQ(SettingValue(kSetAutoAnnounce), 0);
   EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! "));
   EXPECT_TRUE(Has(Log(), "Auto-announce has been disabled."));
+  // A file that opens but cannot be read (a directory) queues nothing.
+  Setting(kSetAutoAnnounce).value = 1;
+  g_manager.core.settings_dir = dir_ / "sub";
+  std::filesystem::create_directories(dir_ / "sub/announcements.con");
+  EXPECT_FALSE(AnnouncementStep());
+  EXPECT_EQ(TakeQueue(), Rows{});
+  EXPECT_TRUE(Has(Log(), "Couldn't read announcements file! Is a directory (21)\r\n"));
 }
 
 }  // namespace
