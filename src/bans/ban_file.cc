@@ -155,15 +155,10 @@ std::string ServerBanListPath() { return Core().settings_dir + "/serverbanlist.c
 std::string GameBanListPath() { return Core().settings_dir + "/banlist.con"; }
 std::string PunkBusterBanPath() { return Core().server_dir + "/pb/pbbans.dat"; }
 
-std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields) {
+std::optional<BanEntry> ParseBanEntry(std::string_view line) {
   std::string_view f[8];
-  fields = fields < 1 ? 1 : fields > 8 ? 8 : fields;
-  for (int i = 0; i < fields; ++i) {
+  for (int i = 0; i < 8; ++i) {
     if (!NextField(line, i, &f[i])) return std::nullopt;
-  }
-  if (fields < 8) {
-    std::string_view& last = f[fields - 1];
-    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.remove_suffix(1);
   }
   return BanEntry{std::string(f[0]), std::string(f[1]), std::string(f[2]), std::string(f[3]),
                   std::string(f[4]), std::string(f[5]), std::string(f[6]), std::string(f[7])};

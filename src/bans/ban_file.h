@@ -41,10 +41,8 @@ std::string PunkBusterBanPath();
 // Reads the eight fields of a line as every reader of the list does
 // (successive tokens: the quoted name, three identities up to commas, the
 // quoted admin, the two times and the reason up to a comma or line end;
-// runs of delimiters count as one). None when a field is missing. With
-// `fields` below 8 only that many are read (the rest stay empty), and the
-// last one loses its line end.
-std::optional<BanEntry> ParseBanEntry(std::string_view line, int fields = 8);
+// runs of delimiters count as one). None when a field is missing.
+std::optional<BanEntry> ParseBanEntry(std::string_view line);
 // The same without copying: the eight fields as views into `line`.
 bool ParseBanFields(std::string_view line, std::string_view fields[8]);
 // True when `line` is exactly the row AppendBanRow makes of `fields` (as
