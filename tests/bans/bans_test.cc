@@ -1,23 +1,16 @@
-// The ban stores on both roads: file lines, the row each ban records, the
-// unban rewrite by value, expiry at the exact second, verification, the
-// syncs, clearing, and the queued commands with their texts.
+// The ban stores on both roads, expiry, verification, the syncs, clearing,
+// and the queued commands with their texts.
 #include "bans/bans.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 
 #include "bans/ban_file.h"
 #include "bans/bans_state.h"
 #include "core/helpers.h"
-#include "links/console.h"
-#include "links/fake_console.h"
-#include "links/link_fixture.h"
 #include "links/player_table.h"
-#include "links/udp_responder.h"
-#include "remote/execute.h"
-#include "remote/session.h"
+#include "remote/console_fixture.h"
 
 namespace {
 
@@ -30,25 +23,23 @@ constexpr char kGuid[] = "fedcba9876543210fedcba9876543210";
 std::time_t g_now = 1700000000;
 std::time_t TestClock() { return g_now; }
 
+// Empty ban stores in `dir` and the ban clock at g_now.
+void SetUpBanFiles(const std::string& dir) {
+  g_manager.core.settings_dir = dir;
+  SetBanClock(TestClock);
+  for (const char* file : {"/banlist.con", "/serverbanlist.con", "/pb/pbbans.dat"})
+    CreateFileWithDirs(dir + file, 2);
+}
+
 class BanFilesTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
     LogFixture::SetUp();
-    g_manager.core.settings_dir = dir_.path();
-    SetBanClock(TestClock);
-    for (const char* file : {"/banlist.con", "/serverbanlist.con", "/pb/pbbans.dat"})
-      CreateFileWithDirs(dir_.path() + file, 2);
+    SetUpBanFiles(dir_.path());
   }
   std::string List() { return ReadFile(ServerBanListPath()); }
   std::string Game() { return ReadFile(GameBanListPath()); }
   std::string Pb() { return ReadFile(PunkBusterBanPath()); }
-  void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 0) {
-    QueuedCommand command;
-    command.code = code;
-    std::snprintf(command.text, sizeof command.text, "%s", text.c_str());
-    command.sender = sender;
-    ExecuteCommand(command);
-  }
 };
 
 TEST_F(BanFilesTest, StoreLinesGuardsAndReading) {
@@ -214,56 +205,23 @@ TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
   EXPECT_FALSE(SyncFromServerBanList());
   EXPECT_TRUE(Has(List(), kGuid));
 
-  Run(kCmdClearBans, "");
+  korvtest::RunCommand(kCmdClearBans, "", 0);
   EXPECT_EQ(List(), "");
   EXPECT_EQ(Game(), "");
   EXPECT_TRUE(Has(Log(), "User operator at console cleared the banlist."));
 }
 
-class BanConsoleTest : public BanFilesTest {
+class BanConsoleTest : public korvtest::ConsoleFixture {
  protected:
   void SetUp() override {
-    BanFilesTest::SetUp();
-    status_ = std::make_unique<korvtest::UdpResponder>(
-        std::vector<std::string>{"\\numplayers\\1\\mapname\\berlin\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<korvtest::FakeConsole>(
-        "ab", "secret", [this](const std::vector<std::string>& request) {
-          if (request.size() > 1 && request[1] == "game.listPlayers")
-            return std::vector<std::string>{"Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:" +
-                                            std::string(kKey) + "\n"};
-          if (request.size() > 1 && !fail_.empty() && request[1].find(fail_) != std::string::npos)
-            return std::vector<std::string>{korvtest::kDropLink};
-          return std::vector<std::string>{"ok\n"};
-        });
-    korvtest::PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
-    InitSessionTable();
-    g_manager.remote.sessions[1].socket = pair_.a;
-    g_manager.remote.sessions[1].user_name = "alice";
-    g_manager.remote.sessions[1].address = "127.0.0.1:5001";
-    ASSERT_TRUE(ConsoleConnect());
+    ConsoleFixture::SetUp();
+    SetUpBanFiles(dir_.path());
     GetPlayerList();
-    first_ = console_->requests().size();
+    Sent();
   }
-  void TearDown() override {
-    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
-    BanFilesTest::TearDown();
-  }
-  std::vector<std::string> Sent() {
-    std::vector<std::string> lines;
-    auto requests = console_->requests();
-    for (std::size_t i = first_; i < requests.size(); ++i)
-      for (std::size_t k = 1; k + 1 < requests[i].size(); ++k) lines.push_back(requests[i][k]);
-    first_ = requests.size();
-    return lines;
-  }
-  std::string Received() { return korvtest::TcpPair::Drain(pair_.b); }
+  std::string List() { return ReadFile(ServerBanListPath()); }
+  std::string Game() { return ReadFile(GameBanListPath()); }
   static std::string Note(std::uint32_t code) { return korvclient::U32(code) + korvclient::U32(0); }
-
-  std::unique_ptr<korvtest::UdpResponder> status_;
-  std::unique_ptr<korvtest::FakeConsole> console_;
-  korvtest::TcpPair pair_;
-  std::size_t first_ = 0;
-  std::string fail_;
 };
 
 TEST_F(BanConsoleTest, BanByIdOrByListAndPlayerLeavesTheTable) {
@@ -312,7 +270,7 @@ TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
   g_manager.core.admin_log = true;
   g_manager.core.kick_delay = 0;
   // As moderation queues it: from the daemon itself, permanent.
-  Run(kCmdBanPlayer, "3\xffMike\xff" "10.0.0.5\xff" + std::string(kKey) + "\xff\xff" "0\xffminus\xff");
+  Run(kCmdBanPlayer, "3\xffMike\xff" "10.0.0.5\xff" + std::string(kKey) + "\xff\xff" "0\xffminus\xff", 0);
   EXPECT_TRUE(Has(Log(), "User operator at console banned player Mike (" + std::string(kKey) +
                              ") permanently for minus."));
   EXPECT_TRUE(Has(ReadFile(AdminLogPath()), "\"Mike\",10.0.0.5," + std::string(kKey) +
