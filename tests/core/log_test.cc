@@ -39,9 +39,7 @@ TEST_F(LogTest, LineHasTimestampSeparatorAndCrLf) {
 TEST_F(LogTest, LineBreaksBecomeBlanksAndControlsAreEscaped) {
   LogMessage(6, "a\nb\rc\x80" "d\x1b[2J\x07\te\x7f" "f");
   std::string text = ReadFile(dir_ / "korvd.log");
-  EXPECT_TRUE(Has(text,
-                  " : a b c d\\x1b[2J\\x07\te\\x7f"
-                  "f\r\n"));
+  EXPECT_TRUE(Has(text, " : a b c d\\x1b[2J\\x07\te\\x7f" "f\r\n"));
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-zero-length"
   LogMessage(6, "");  // an empty format writes nothing
@@ -68,10 +66,8 @@ TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
 }
 
 TEST_F(LogTest, MessagesAreCutAt1023Characters) {
-  std::string big(5000, 'z');
-  LogMessage(6, "%s", big.c_str());
-  std::string text = ReadFile(dir_ / "korvd.log");
-  EXPECT_EQ(text.size(), 1023u + 2u);
+  LogMessage(6, "%s", std::string(5000, 'z').c_str());
+  EXPECT_EQ(ReadFile(dir_ / "korvd.log").size(), 1023u + 2u);
 }
 
 // Rotated logs in the directory, oldest first.

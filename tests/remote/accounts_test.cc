@@ -56,16 +56,14 @@ class AccountsTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST(AccessLetters, LettersAndAdmin) {
+TEST(AccessLetters, LettersAdminAndSubsets) {
   EXPECT_EQ(AccessLettersText(0x41), "SgfiatMpbuhc");
   EXPECT_EQ(AccessLettersText(0), "sgfiatmpbuhc");
   EXPECT_EQ(AccessLettersText(0xFFF), "SGFIATMPBUHC");
   EXPECT_EQ(AccessLettersText(0x3F000), "sgfiatmpbuhc");  // bits 12 and up are not shown
   EXPECT_EQ(AccessLettersText(0xFFFFFFFF), "-- admin --");
   EXPECT_EQ(AccessLettersText(0x7FFFFFFF), "SGFIATMPBUHC");
-}
-
-TEST(AccessLetters, SubsetComparesBitsZeroToSeventeen) {
+  // Subsets compare bits 0 to 17.
   EXPECT_TRUE(AccessIsSubset(0x3FFFF, 0xFFFFFFFF));
   EXPECT_TRUE(AccessIsSubset(0x200, 0x40200));   // bit 18 is not compared
   EXPECT_FALSE(AccessIsSubset(0x200, 0x20200));  // bit 17 is
@@ -105,9 +103,7 @@ TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
   EXPECT_TRUE(std::regex_match(
       file, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(65,1|4294967295,0)\n){2}")))
       << file;
-  ResetManagerState();
-  g_manager.core.server_dir = dir_.path();
-  g_manager.core.settings_dir = dir_.path() + "/settings";
+  SetUp();
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Find(name31)->password, "Secret");
   EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
@@ -124,24 +120,20 @@ TEST_F(AccountsTest, UnreadableFileFailsTheLoad) {
 }
 
 TEST_F(AccountsTest, LoginResults) {
-  // Field 5 is read from the file as written: "x" does not begin with 0.
-  // (Once the daemon rewrites the file it holds the number, 0.)
+  // Field 5 is read as written: "x" does not begin with 0.
   WriteFile(Path(), "Admin,Secret,,4294967295,1\n"
                     "off0,pw,,1,0\noff00,pw,,1,00\noff0x,pw,,1,0x\n"
                     "onx,pw,,1,x\non2,pw,,1,2\nnone,pw,,0,1\n");
   std::uint32_t access = 0;
-  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginAccepted);
-  EXPECT_EQ(Find("onx")->active, 0);
-  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("admin", "sECRET", &access), kLoginAccepted);
+  const std::tuple<const char*, const char*, int> logins[] = {
+      {"onx", "pw", kLoginAccepted},    {"onx", "pw", kLoginDisabled},
+      {"nobody", "pw", kLoginBadUser},  {"Admin", "wrong", kLoginBadPassword},
+      {"off0", "pw", kLoginDisabled},   {"off00", "pw", kLoginDisabled},
+      {"off0x", "pw", kLoginDisabled},  {"on2", "pw", kLoginAccepted},
+      {"none", "pw", kLoginNoAccess},   {"admin", "sECRET", kLoginAccepted}};
+  for (const auto& [user, password, result] : logins)
+    EXPECT_EQ(CheckUserLogin(user, password, &access), result) << user << " " << password;
   EXPECT_EQ(access, 0xFFFFFFFFu);
-  EXPECT_EQ(CheckUserLogin("nobody", "pw", &access), kLoginBadUser);
-  EXPECT_EQ(CheckUserLogin("Admin", "wrong", &access), kLoginBadPassword);
-  EXPECT_EQ(CheckUserLogin("off0", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("off00", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("off0x", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAccepted);
-  EXPECT_EQ(CheckUserLogin("none", "pw", &access), kLoginNoAccess);
 
   Connect(3, "ON2", 1);
   EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAlreadyConnected);
@@ -181,13 +173,12 @@ TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
   EXPECT_EQ(Find("users")->password, "new");
   EXPECT_EQ(Find("root")->access, 0xFFFFFFFFu);
   std::string log = Log();
-  EXPECT_TRUE(Has(log,
-                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
-                  "they don't have to account grab!"));
-  EXPECT_TRUE(Has(log,
-                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
-                  "account root that has greater access!"));
-  EXPECT_TRUE(Has(log, "User users at 127.0.0.1:4001 added user account Maps."));
+  for (const char* line : {"SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
+                           "they don't have to account grab!",
+                           "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
+                           "account root that has greater access!",
+                           "User users at 127.0.0.1:4001 added user account Maps."})
+    EXPECT_TRUE(Has(log, line)) << line;
   EXPECT_FALSE(Has(log, "deleted user account"));
   // The saved file holds the merged table.
   ASSERT_TRUE(LoadUserAccounts(Path()));
@@ -200,9 +191,8 @@ TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
   WriteFile(dir_ / "up.con", "B,pw,,1,1\n");  // deletion matches ignoring case
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 2));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "b", "B"}));
-  std::string log = Log();
-  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account a."));
-  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account c."));
+  EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account a.\r\n"));
+  EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account c.\r\n"));
 }
 
 TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
@@ -213,9 +203,8 @@ TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
   EXPECT_EQ(Names().size(), 100u);
   EXPECT_EQ(Names().back(), "x1");
-  EXPECT_TRUE(Has(Log(),
-                  "WARNING: The user account table is full (100 accounts)! 2 uploaded "
-                  "account(s) were dropped."));
+  EXPECT_TRUE(Has(Log(), "WARNING: The user account table is full (100 accounts)! 2 uploaded "
+                         "account(s) were dropped."));
   // Deleting from a full table moves every later row up, the last one too.
   WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
@@ -228,9 +217,8 @@ TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
   for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
   WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
   EXPECT_EQ(Names().size(), 100u);
-  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() +
-                             " holds 102 user accounts! Only the first 100 "
-                             "are loaded; the others stay in the file."));
+  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
+                                               "are loaded; the others stay in the file."));
   EXPECT_TRUE(std::regex_match(ReadFile(Path()),
                                std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
   std::uint32_t access = 0;
@@ -243,8 +231,7 @@ TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
   Connect(5, "u", 0x200);
   ASSERT_TRUE(ExportUserAccounts(dir_ / "out.con", 5));
   std::string out = ReadFile(dir_ / "out.con");
-  EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},"
-                                               "(0|512|262656),1\n){3}")))
+  EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(0|512|262656),1\n){3}")))
       << out;
   ASSERT_TRUE(ExportUserAccounts(dir_ / "all.con", 0));
   EXPECT_EQ(ReadFile(dir_ / "all.con"), ReadFile(Path()));
