@@ -61,8 +61,7 @@ TEST_F(BanFilesTest, StoreLinesGuardsAndReading) {
 
   std::optional<BanEntry> row = ParseBanEntry("\"Bob, Jr\",1.2.3.4,*,*,\"op\",5,0,team killing, twice\n");
   ASSERT_TRUE(row);
-  EXPECT_EQ(row->name, "Bob, Jr");
-  EXPECT_EQ(row->reason, "team killing");
+  EXPECT_EQ(row->name + "|" + row->reason, "Bob, Jr|team killing");
   EXPECT_FALSE(ParseBanEntry("\"Bob\",1.2.3.4,*,*,\"op\",5,0\n"));
 }
 
@@ -82,16 +81,8 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
   EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
   std::string reason = std::string(1000, 'x') + "\n\"evil\",9.9.9.9,*,*,\"op\",0,0,forged";
   ASSERT_TRUE(BanPlayer("E\"v\ne", -1, "2.2.2.2", "", "", "o\"p", 7, 0, reason.c_str()));
-  const std::string list = List();
-  auto lines = SplitBanLines(list);
-  ASSERT_EQ(lines.size(), 2u);
-  std::optional<BanEntry> row = ParseBanEntry(lines[1]);
-  ASSERT_TRUE(row);
-  EXPECT_EQ(row->name, "E'v e");
-  EXPECT_EQ(row->address, "2.2.2.2");
-  EXPECT_EQ(row->admin, "o'p");
-  EXPECT_EQ(row->reason, std::string(255, 'x'));
-  EXPECT_FALSE(Has(List(), "9.9.9.9"));
+  EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n\"E'v e\",2.2.2.2,*,*,\"o'p\",7,0," +
+                        std::string(255, 'x') + "\n");
 }
 
 TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsEmptiedRows) {
