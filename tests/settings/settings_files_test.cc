@@ -1,6 +1,5 @@
-// The settings files: korvane.con as a first start writes it, loading with
-// group masks, audits and hostile lines, the game server's two files, and
-// single key lines.
+// korvane.con: the first start's file, loading with group masks, audits and
+// hostile lines; the game server's two files; single key lines.
 #include "settings/settings_files.h"
 
 #include <unistd.h>
@@ -26,6 +25,11 @@ class SettingsFiles : public SettingsFixture {
     TakeLog();
     return LoadSettings(Path("k.con"), mask, caller);
   }
+  static std::vector<int> Values(std::initializer_list<int> indices) {
+    std::vector<int> values;
+    for (int index : indices) values.push_back(SettingValue(index));
+    return values;
+  }
 };
 
 TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
@@ -34,12 +38,9 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
   EXPECT_TRUE(Load(kFirstStartFile));
   EXPECT_EQ(TakeLog(),
             (Log{"Invalid value detected for setting game.serverName, using default BFSERVER.",
-                 "Invalid value detected for setting manager.consoleUsername, using default "
-                 "UserName.",
-                 "Invalid value detected for setting manager.consolePassword, using default "
-                 "Sesamine.",
-                 "Invalid value detected for setting manager.statFilePath, using default "
-                 "statistics.csv."}));
+                 "Invalid value detected for setting manager.consoleUsername, using default UserName.",
+                 "Invalid value detected for setting manager.consolePassword, using default Sesamine.",
+                 "Invalid value detected for setting manager.statFilePath, using default statistics.csv."}));
   EXPECT_EQ(SettingText(kSetConsolePassword), "Sesamine");
   EXPECT_EQ(SettingText(kSetServerPassword), "");
 }
@@ -59,9 +60,8 @@ TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
                    "  game.serverMaxPlayers 16\r\n"));
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
-  EXPECT_EQ(SettingValue(kSetServerPort), 15000);
-  EXPECT_EQ(SettingValue(kSetToggleGamePause), 0);  // an absent switch is off
+  // An absent switch is off.
+  EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetToggleGamePause}), (std::vector{16, 15000, 0}));
   EXPECT_TRUE(Load("admin.toggleGamePause\n"));
   EXPECT_EQ(SettingValue(kSetToggleGamePause), 1);
 }
@@ -72,16 +72,14 @@ TEST_F(SettingsFiles, GroupMaskAndRestartOnlyRows) {
       "game.serverInternet 1\ngame.serverContentCheck 2\ngame.serverNumberOfRounds 7\n";
   EXPECT_TRUE(Load(file, 0x1));
   EXPECT_EQ(SettingText(kSetServerName), "Other");
-  EXPECT_EQ(SettingValue(kSetContentCheck), 2);
-  EXPECT_EQ(SettingValue(kSetServerPort), 14567);  // restart-only rows stay
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 0);
-  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);  // group 1 not selected
+  // Restart-only rows stay, and group 1 is not selected.
+  const auto values = [] {
+    return Values({kSetContentCheck, kSetServerPort, kSetServerMaxPlayers, kSetServerInternet,
+                   kSetNumberOfRounds});
+  };
+  EXPECT_EQ(values(), (std::vector{2, 14567, 32, 0, 3}));
   EXPECT_TRUE(Load(file, 0x1 | kRestartOnlyBit));
-  EXPECT_EQ(SettingValue(kSetServerPort), 2000);
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 8);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
-  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);
+  EXPECT_EQ(values(), (std::vector{2, 2000, 8, 1, 3}));
 }
 
 TEST_F(SettingsFiles, BalanceConflictTurnsAutoBalanceOff) {
@@ -129,9 +127,7 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   std::string hidden = std::string(1023, '#') + "game.serverPort 2000";
   EXPECT_TRUE(Load(fits + "\n" + over + "\n" + hidden + "\ngame.serverInternet 1"));
   EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'n'));
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
-  EXPECT_EQ(SettingValue(kSetServerPort), 14567);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
+  EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetServerInternet}), (std::vector{32, 14567, 1}));
   EXPECT_EQ(TakeLog(),
             Log{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
   EXPECT_TRUE(Load(std::string("\x7f" "ELF\0\x02\x01", 7) + "\n\xff\xfe junk\n"));

@@ -1,5 +1,5 @@
-// The settings table: every row's sanity and round trip, and the value
-// conversions and fallbacks of each kind with their exact messages.
+// The settings table: every row's sanity and round trip, and each kind's
+// conversions and fallbacks with their exact messages.
 #include "settings/settings_table.h"
 
 #include <map>
@@ -38,23 +38,13 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
     const SettingEntry& row = Setting(i);
     EXPECT_TRUE(names.insert(SettingName(i)).second) << SettingName(i);
     EXPECT_LE(row.group, 4u);
-    if (i > 0) {
-      EXPECT_GE(row.group, Setting(i - 1).group) << "rows are ordered by group";
-    }
-    switch (row.type) {
-      case SettingType::kChoice:
-        EXPECT_TRUE(ChoiceLabel(row.default_text, row.text)) << i;
-        break;
-      case SettingType::kBoolean:
-      case SettingType::kInteger:
-      case SettingType::kNegativeInteger:
-      case SettingType::kHundredths:
-      case SettingType::kTenths:
-        EXPECT_GE(row.default_value, row.minimum) << i;
-        EXPECT_LE(row.default_value, row.maximum) << i;
-        break;
-      default:
-        break;
+    EXPECT_TRUE(i == 0 || row.group >= Setting(i - 1).group) << "rows are ordered by group";
+    EXPECT_TRUE(row.type != SettingType::kChoice || ChoiceLabel(row.default_text, row.text)) << i;
+    using T = SettingType;
+    if (row.type == T::kBoolean || row.type == T::kInteger || row.type == T::kNegativeInteger ||
+        row.type == T::kHundredths || row.type == T::kTenths) {
+      EXPECT_GE(row.default_value, row.minimum) << i;
+      EXPECT_LE(row.default_value, row.maximum) << i;
     }
   }
   // Give every row a valid value other than its default, save, reload.
