@@ -1,6 +1,5 @@
-// The schedule file, the tick's warnings and firing window on a clock the
-// tests set, start and stop events, and the event that waits for the end
-// of the game.
+// The schedule file, the tick's warnings and firing window on a test clock,
+// start and stop events, and the event that waits for the end of the game.
 #include "schedule/schedule.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +72,6 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
        "0,stop,daily,*,*,1\n3000,stop,daily,*,*\n4000,stop,,*,*,1\n1000,stopwait_and_then_some,"
        "monday_to_friday,*,*,1\n");
   EXPECT_EQ(Schedule().events[4].time, 0u);
-  // The moved times were written back and the clients are told.
   EXPECT_EQ(ReadFile(path_),
             "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
             "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
@@ -82,6 +80,15 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
   EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
   EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
   EXPECT_EQ(Schedule().events[0].time, 1000u);
+  // A NUL ends its line: the event is refused, or saved back whole and loaded again.
+  Load(std::string("2000,start,daily,s.con,m.con,1\0tail\n", 36) +
+       std::string("3000,stop,daily,a.con,\0b,1\n", 27) + "4000,stop,Mon,*,*,0\n");
+  const char* expected = "2000,start,daily,s.con,m.con,1\n4000,stop,Mon,*,*,0\n";
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(SaveSchedule(path_));
+    EXPECT_EQ(ReadFile(path_), expected);
+    ASSERT_TRUE(LoadSchedule(path_));
+  }
 }
 
 TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {

@@ -54,9 +54,8 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
   EXPECT_TRUE(g_manager.links.console_connected);
   std::size_t before = console_->requests().size();
   StatusMonitorTick();
-  auto requests = console_->requests();
-  ASSERT_EQ(requests.size(), before + 1);
-  EXPECT_EQ(requests.back()[0], "ConsoleRun 0");
+  ASSERT_EQ(console_->requests().size(), before + 1);
+  EXPECT_EQ(console_->requests().back()[0], "ConsoleRun 0");
   EXPECT_EQ(QueuedCommandCount(), 0);
 
   // Without a usable console nothing is queued.
@@ -68,17 +67,15 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
 
 TEST_F(StatusTickTest, PauseIsAnnouncedOncePerChange) {
   Connect();
-  std::string paused = korvclient::U32(0xBEEF0019) + korvclient::U32(0);
-  std::string resumed = korvclient::U32(0xBEEF001A) + korvclient::U32(0);
   Report("\\gamemode\\playing\\numplayers\\3");
   StatusMonitorTick();
   EXPECT_EQ(TcpPair::Drain(client_.b), "");
   Report("\\gamemode\\PAUSE\\numplayers\\3");
   for (int i = 0; i < 3; ++i) StatusMonitorTick();
-  EXPECT_EQ(TcpPair::Drain(client_.b), paused);
+  EXPECT_EQ(TcpPair::Drain(client_.b), korvclient::Notice(0x19));
   Report("\\gamemode\\playing\\numplayers\\3");
   for (int i = 0; i < 3; ++i) StatusMonitorTick();
-  EXPECT_EQ(TcpPair::Drain(client_.b), resumed);
+  EXPECT_EQ(TcpPair::Drain(client_.b), korvclient::Notice(0x1A));
 }
 
 TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
@@ -93,13 +90,7 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   EXPECT_STREQ(g_manager.remote.queue[0].text, "bf1942/maps/wake/conquest");
   EXPECT_TRUE(Has(Log(), "Server is idle, changing to idle map combo bf1942/maps/wake/conquest."));
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
-  // The queued change reaches the game and is logged as the operator's.
-  std::size_t before = console_->requests().size();
-  RunQueuedCommands();
-  auto requests = console_->requests();
-  ASSERT_EQ(requests.size(), before + 1);
-  ASSERT_GE(requests.back().size(), 2u);
-  EXPECT_EQ(requests.back()[1], "admin.changeMap bf1942/maps/wake/conquest");
+  RunQueuedCommands();  // as the operator's
   EXPECT_TRUE(Has(Log(), "User operator at console changed the map to bf1942/maps/wake/conquest."));
 
   // Already on the idle map: nothing is queued, the count starts again.
@@ -185,14 +176,12 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndNotRestartedWithoutTheOption) {
   SupervisionTick();
   EXPECT_FALSE(g_manager.server.server_running);
   EXPECT_NE(g_manager.ticks.last_crash_time, 0);
-  std::string log = Log();
-  EXPECT_TRUE(Has(log, " : Server has crashed\r\n"));
-  EXPECT_TRUE(Has(log, " : Auto-restart is disabled, server will not be restarted.\r\n"));
+  EXPECT_TRUE(Has(Log(), " : Server has crashed\r\n")) << Log();
+  EXPECT_TRUE(Has(Log(), " : Auto-restart is disabled, server will not be restarted.\r\n"));
   EXPECT_EQ(g_manager.ticks.current_map, "wake GPM_TDM bf1942");  // no report, no map change
-  bool broadcast = false;
-  for (const QueuedCommand& c : g_manager.remote.queue)
-    broadcast |= c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
-  EXPECT_TRUE(broadcast);
+  EXPECT_TRUE(std::any_of(g_manager.remote.queue.begin(), g_manager.remote.queue.end(), [](auto& c) {
+    return c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
+  }));
 }
 
 TEST_F(CrashTickTest, QuickCrashesCountTowardTheRestartLoop) {
