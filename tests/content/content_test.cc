@@ -27,13 +27,9 @@ void PutU32(std::string* out, std::uint32_t value) {
 
 // An archive: some file data, then the directory the offset at 0 points to.
 std::string Archive(const std::vector<std::string>& names) {
-  std::string data(4, '\0');
+  std::string data;
+  PutU32(&data, 104);
   data += std::string(100, 'd');
-  std::uint32_t directory = static_cast<std::uint32_t>(data.size());
-  data.replace(0, 4, std::string(4, '\0'));
-  std::string head;
-  PutU32(&head, directory);
-  data.replace(0, 4, head);
   PutU32(&data, static_cast<std::uint32_t>(names.size()));
   for (const std::string& name : names) {
     PutU32(&data, static_cast<std::uint32_t>(name.size()));

@@ -24,12 +24,12 @@ TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
   Setting(kSetAutoAnnouncePeriod).value = 45;
   Setting(kSetMonitorTimerPeriod).value = 30;
   g_manager.core.admin_message_style = 0;
-  WriteSettingsFile("announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
+  WriteFile(dir_ / "announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
   EXPECT_EQ(Run(1), Rows{});
   EXPECT_EQ(Run(7), (Rows{"17 *A", "17 *", "17 *" + std::string(62, 'x'),
                           std::string("17 ") + kBuiltInAnnouncement}));
   // An edit takes effect at the same line number.
-  WriteSettingsFile("announcements.con", "B\nC\n");
+  WriteFile(dir_ / "announcements.con", "B\nC\n");
   EXPECT_EQ(Run(4), (Rows{"17 *B", "17 *C"}));
 }
 

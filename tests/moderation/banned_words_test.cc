@@ -11,7 +11,7 @@ namespace {
 class BannedWordsTest : public ModerationFixture {
  protected:
   void Load(const std::string& text) {
-    WriteSettingsFile("bannedwords.con", text);
+    WriteFile(dir_ / "bannedwords.con", text);
     ASSERT_TRUE(LoadBannedWords());
   }
 };

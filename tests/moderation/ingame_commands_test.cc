@@ -24,12 +24,9 @@ class InGameTest : public ModerationFixture {
     AddPlayer(2, "Off", 0, 50, "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
     AddPlayer(3, "Bob");
     AddPlayer(4, "Bobby \"the\\ x");
-    WriteSettingsFile("playermenu.con",
-                      "Kick|kick\nBan|ban\n"
-                      "TK [k][kick] \"Team killing\"|kick,ban,3600\n"
-                      "Hello [hi] \"welcome\"|\n"
-                      "All [all] \"listen up\"|global,kick\n"
-                      "Pb [pb] \"pb_sv_kick %pbid 5 %NAME\"|cmd,ban\n");
+    WriteFile(dir_ / "playermenu.con",
+              "Kick|kick\nBan|ban\nTK [k][kick] \"Team killing\"|kick,ban,3600\nHello [hi] \"welcome\"|\n"
+              "All [all] \"listen up\"|global,kick\nPb [pb] \"pb_sv_kick %pbid 5 %NAME\"|cmd,ban\n");
   }
 };
 
@@ -108,7 +105,7 @@ TEST_F(InGameTest, AutoBanAndMenuBanLandInTheBanList) {
   g_manager.core.punkbuster_installed = true;
   CreateFileWithDirs(dir_ / "pb/pbbans.dat", 2);
   for (int s : {kSetAutoKickScore, kSetAutoBan}) Setting(s).value = 1;
-  WriteSettingsFile("kicklist.con", "10.0.0.4\n10.0.0.4\n");
+  WriteFile(dir_ / "kicklist.con", "10.0.0.4\n10.0.0.4\n");
   g_manager.links.players[3].score = "-6";
   WatchPlayers(1000);  // Bob's third minus-score kick bans him
   ASSERT_TRUE(HandleInGameCommand("Global Plain: !k .4"));

@@ -60,9 +60,6 @@ class ModerationFixture : public LogFixture {
     }
     return rows;
   }
-  void WriteSettingsFile(const std::string& name, const std::string& text) {
-    WriteFile(dir_ / name, text);
-  }
 };
 
 using Rows = std::vector<std::string>;

@@ -44,12 +44,6 @@ TEST_F(CommandQueueTest, The33rdCommandIsDroppedWithItsLine) {
   EXPECT_TRUE(Has(Log(), "Couldn't queue command B00B0000! The queue is full.\r\n"));
 }
 
-TEST_F(CommandQueueTest, QueueOnceKeepsOneReconnection) {
-  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
-  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 5);
-  EXPECT_EQ(QueuedCommandCount(), 1);
-}
-
 TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
   static std::string ran;
   ran.clear();
