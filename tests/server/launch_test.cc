@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "core/helpers.h"
 #include "daemon/manager_state.h"
@@ -44,34 +45,27 @@ class PreLaunchTest : public ::testing::Test {
 
 TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
   EXPECT_TRUE(PassesPreLaunchChecks());
-  Setting(kSetServerIp).value = 0;
-  EXPECT_TRUE(RefusedWith("Server IP address is invalid."));
-  SetUp();
-  Setting(kSetServerPort).value = 80;
-  EXPECT_TRUE(RefusedWith("Game port address is invalid."));
+  const std::string same = " address is the same as the Korvane port address. These ports must NOT be the same address.";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { Setting(kSetServerIp).value = 0; }, "Server IP address is invalid."},
+      {[] { Setting(kSetServerPort).value = 80; }, "Game port address is invalid."},
+      {[] { Setting(kSetConsolePort).value = 70000; }, "Remote Console port address is invalid."},
+      {[] { Setting(kSetConsolePort).value = g_manager.core.listen_port; }, "Remote Console port" + same},
+      {[] { Setting(kSetServerPort).value = 14667; }, "Game port" + same},
+      {[] { Setting(kSetServerName).text.clear(); }, "You must provide a name for the server."},
+      {[] { Setting(kSetEnableRemoteAdmin).value = 1;
+            Setting(kSetConsolePassword).text.clear(); }, "You must provide a password for Remote Admin."},
+      {[] { Setting(kSetConsoleUsername).text.clear(); },
+       "You must provide a username and password to use the Remote Console."}};
+  for (const auto& [change, message] : cases) {
+    SetUp();
+    change();
+    EXPECT_TRUE(RefusedWith(message)) << message;
+  }
   SetUp();
   Setting(kSetConsolePort).value = 70000;
-  EXPECT_TRUE(RefusedWith("Remote Console port address is invalid."));
   Setting(kSetEnableRemoteConsole).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());  // the console port only counts when enabled
-  SetUp();
-  Setting(kSetConsolePort).value = g_manager.core.listen_port;
-  EXPECT_TRUE(RefusedWith("Remote Console port address is the same as the Korvane port address. "
-                          "These ports must NOT be the same address."));
-  SetUp();
-  Setting(kSetServerPort).value = 14667;
-  EXPECT_TRUE(RefusedWith("Game port address is the same as the Korvane port address. These "
-                          "ports must NOT be the same address."));
-  SetUp();
-  Setting(kSetServerName).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a name for the server."));
-  SetUp();
-  Setting(kSetEnableRemoteAdmin).value = 1;
-  Setting(kSetConsolePassword).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a password for Remote Admin."));
-  SetUp();
-  Setting(kSetConsoleUsername).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a username and password to use the Remote Console."));
 }
 
 TEST_F(PreLaunchTest, DefaultPasswordsOnAnInternetServer) {

@@ -33,6 +33,11 @@ class FinderTest : public ::testing::Test {
     g_manager.core.server_dir = "/srv/bf";
     g_manager.core.daemon = true;
   }
+  // Whether a match was found, and the pid it left.
+  static std::pair<bool, pid_t> Match(const std::vector<ProcessEntry>& table, pid_t pid) {
+    bool found = MatchServerProcess(table, &pid, InServerDir);
+    return {found, pid};
+  }
 };
 
 TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
@@ -44,20 +49,11 @@ TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
       Server(20, 19),
       Server(30, 1),
   };
-  pid_t pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 20);
-  pid = 30;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 30);
-  pid = 19;  // the process that started the server
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 20);
-  pid = 11;  // a further process is never the server
-  EXPECT_FALSE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 11);
-  pid = 77;
-  EXPECT_FALSE(MatchServerProcess(table, &pid, InServerDir));
+  EXPECT_EQ(Match(table, -1), std::pair(true, 20));
+  EXPECT_EQ(Match(table, 30), std::pair(true, 30));
+  EXPECT_EQ(Match(table, 19), std::pair(true, 20));  // the process that started the server
+  EXPECT_EQ(Match(table, 11), std::pair(false, 11));  // a further process is never the server
+  EXPECT_EQ(Match(table, 77).first, false);
   EXPECT_FALSE(MatchServerProcess(table, nullptr, InServerDir));
 }
 
@@ -68,18 +64,11 @@ TEST_F(FinderTest, OverlayRules) {
       Server(41, 1, {"b", "+overlayPath"}),
       Server(42, 1, {"b", "+overlayPath", "---"}),
   };
-  pid_t pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 42);
+  EXPECT_EQ(Match(table, -1), std::pair(true, 42));
   table[1].argv = {"b", "+overlayPath", "/ov/"};
-  pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 41);
-  // Without an overlay path of its own the daemon accepts any.
-  g_manager.core.overlay_path.clear();
-  pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 40);
+  EXPECT_EQ(Match(table, -1), std::pair(true, 41));
+  g_manager.core.overlay_path.clear();  // then any overlay path will do
+  EXPECT_EQ(Match(table, -1), std::pair(true, 40));
 }
 
 TEST_F(FinderTest, EmptyCommandLineIsLoggedAndSkipped) {
