@@ -1,5 +1,4 @@
-// The ban stores on both roads, expiry, verification, the syncs, clearing,
-// and the queued commands with their texts.
+// Ban stores on both roads, expiry, verification, syncs, clearing, queued commands.
 #include "bans/bans.h"
 
 #include <gtest/gtest.h>
@@ -126,7 +125,6 @@ TEST_F(BanFilesTest, UnbanRewritesAsTheLineByLineReadingWould) {
   EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n");
 }
 
-// Expiry lifts what one unban after another would, rewriting once.
 TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   std::string key(kKey);
   std::string list;

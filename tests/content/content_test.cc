@@ -1,5 +1,4 @@
-// Mod, map and game-mode discovery over synthetic installations, hostile
-// archives, and the texts that name the current and the starting map.
+// Mod, map and game-mode discovery, hostile archives, the current and starting map.
 #include "content/content_discovery.h"
 
 #include <sys/stat.h>

@@ -1,5 +1,4 @@
-// korvd.conf: defaults without the file, the [log] keys, and warnings for
-// what the reader cannot take.
+// korvd.conf: defaults without the file, each section's keys, warnings.
 #include "core/korvd_conf.h"
 
 #include <gtest/gtest.h>

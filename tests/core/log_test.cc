@@ -47,8 +47,6 @@ TEST_F(LogTest, LineBreaksBecomeBlanksAndControlsAreEscaped) {
   EXPECT_EQ(ReadFile(dir_ / "korvd.log"), text);
 }
 
-// Identical lines past the threshold within one minute are counted, and
-// the count is written before the next different line.
 TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
   g_manager.core.conf.log_repeat_threshold = 3;
   for (int attempt = 0; attempt < 3; ++attempt) {  // a minute may turn meanwhile

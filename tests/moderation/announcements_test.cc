@@ -1,5 +1,4 @@
-// The announcement step: its period in supervision ticks, the lines in
-// file order with the built-in line after the last, and a missing file.
+// The announcement step: its period, the lines in order, the built-in line, a missing file.
 #include "moderation/announcements.h"
 
 #include "moderation/moderation_fixture.h"

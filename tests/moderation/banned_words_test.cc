@@ -1,5 +1,4 @@
-// The banned-words list, the name check and the chat watch: warnings,
-// kicks, AutoBan bans and the per-id warning table.
+// Banned words: the list, the name check, and the chat watch's warnings, kicks and bans.
 #include "moderation/banned_words.h"
 
 #include "moderation/moderation.h"

@@ -1,5 +1,4 @@
-// In-game "!" commands and the player menu: who may use them, the map
-// commands, targets by id, name and name part, and the menu's actions.
+// In-game "!" commands and the player menu: access, map commands, targets, actions.
 #include "moderation/ingame_commands.h"
 
 #include "bans/ban_file.h"

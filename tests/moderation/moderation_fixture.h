@@ -1,6 +1,4 @@
-// Shared set-up of the moderation tests: a fresh state whose settings
-// directory is a temporary one, players put straight into the table, and
-// the queue read back as one text row per command.
+// Moderation set-up: a temporary settings directory, players, the queue as text rows.
 #pragma once
 
 #include <cstdio>

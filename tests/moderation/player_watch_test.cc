@@ -1,6 +1,4 @@
-// The player watch against a stand-in console: the three causes in their
-// precedence, the chat lines, notifications, delays, the high-ping count,
-// AutoBan with kicklist.con, and the table position after each removal.
+// The player watch: causes in precedence, chat lines, notifications, high ping, AutoBan.
 #include "moderation/player_watch.h"
 
 #include "links/console.h"

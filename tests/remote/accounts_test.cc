@@ -34,7 +34,6 @@ class AccountsTest : public ::testing::Test {
     WriteFile(Path(), lines);
     ASSERT_TRUE(LoadUserAccounts(Path()));
   }
-  // A logged-in session in `slot` with the given access.
   void Connect(int slot, const std::string& name, std::uint32_t access) {
     ClientSession& s = g_manager.remote.sessions[slot];
     s.socket = 1000 + slot;
@@ -261,8 +260,6 @@ TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann"}));
 }
 
-// Garbage account files never crash a load, a login or a merge, and the
-// table stays packed.
 TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
   std::mt19937 random(42);
   const std::string alphabet = "ab,,,\n\n 0123456789ABCDEF\r\t\xff";

@@ -1,6 +1,4 @@
-// The shared command table against the access rules, queued codes and
-// texts the clients rely on, written out here once; and the cutting of chat
-// texts into console pieces.
+// The command table's access rules and queued codes, written out once; chat pieces.
 #include "remote/dispatch.h"
 
 #include <gtest/gtest.h>

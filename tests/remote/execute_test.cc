@@ -1,5 +1,4 @@
-// Queued commands against a stand-in console: the console lines each
-// command sends, the audit lines, the admin-log row and the notifications.
+// Queued commands against a stand-in console: console lines, audits, notifications.
 #include "remote/execute.h"
 
 #include <filesystem>

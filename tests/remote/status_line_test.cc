@@ -1,5 +1,4 @@
-// The status line's 19 fields with the console down and up, the cached
-// PunkBuster version, and the player list file.
+// The status line's 19 fields, the cached PunkBuster version, the player list file.
 #include "remote/status_line.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The schedule file, the tick's warnings and firing window on a test clock,
-// start and stop events, and the event that waits for the end of the game.
+// The schedule file, the tick's warnings and window, start/stop and waiting events.
 #include "schedule/schedule.h"
 
 #include <gtest/gtest.h>

@@ -30,7 +30,6 @@ class PreLaunchTest : public ::testing::Test {
     Setting(kSetConsolePassword).text = "secret";
     Setting(kSetEnableRemoteConsole).value = 1;
   }
-  // True when the checks refuse with exactly this message.
   bool RefusedWith(const std::string& message) {
     std::filesystem::remove(dir_ / "korvd.log");
     SetLastError(99);
@@ -99,7 +98,6 @@ TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
                                       "+overlayPath", "/ov/", "+a", "b"}));
 }
 
-// A stopped child has not ended; a killed one has, with its signal.
 TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
   ResetManagerState();
   pid_t child = ::fork();

@@ -1,5 +1,4 @@
-// The status tick against a stand-in console and status port: console
-// upkeep, pause notifications, the idle map and the version warning.
+// The status and supervision ticks against stand-ins, crash handling, metrics.
 #include "server/ticks.h"
 
 #include "core/helpers.h"

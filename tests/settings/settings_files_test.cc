@@ -1,5 +1,4 @@
-// korvane.con: the first start's file, loading with group masks, audits and
-// hostile lines; the game server's two files; single key lines.
+// korvane.con loads and saves, the game server's two files, single key lines.
 #include "settings/settings_files.h"
 
 #include <unistd.h>

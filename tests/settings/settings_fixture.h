@@ -1,5 +1,4 @@
-// A fixture for settings and content tests: fresh state in a temporary
-// server directory, the log kept in a file the test can read.
+// Settings and content set-up: fresh state in a temporary directory, the log as lines.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The settings table: every row's sanity and round trip, and each kind's
-// conversions and fallbacks with their exact messages.
+// The settings table: row sanity, round trip, each kind's conversions and messages.
 #include "settings/settings_table.h"
 
 #include <set>
