@@ -113,14 +113,6 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
   EXPECT_LT(ReadFile(dir_ / "korvd.log").size(), 512000u);
 }
 
-TEST_F(LogTest, OverlayPathLogsGoToItsLogsDirectory) {
-  g_manager.core.overlay_path = dir_.path() + "/ov/";
-  std::filesystem::create_directories(dir_.path() + "/ov/logs");
-  LogMessage(6, "in overlay");
-  EXPECT_TRUE(Has(ReadFile(dir_ / "ov/logs/korvd.log"), "in overlay"));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "korvd.log"));
-}
-
 TEST_F(LogTest, AdminLogHeaderOnceAndUnknownFields) {
   AppendAdminLog("Bob", "1.2.3.4", "", nullptr, "auto", 1000, "berlin", "kick", 0, "high-ping");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "adminlog.csv"));  // needs -adminlog

@@ -1,8 +1,6 @@
 // In-game "!" commands and the player menu: access, map commands, targets, actions.
 #include "moderation/ingame_commands.h"
 
-#include "bans/ban_file.h"
-#include "bans/bans_state.h"
 #include "moderation/moderation_fixture.h"
 #include "moderation/player_watch.h"
 
@@ -94,26 +92,6 @@ TEST_F(InGameTest, NamesStayInsideTheirWordOfAConsoleCommand) {
   EXPECT_EQ(BuildMenuConsoleCommand("say %NAME %guid %keyhash %bfid", 3),
             "say aquit guid3 0123456789abcdef0123456789abcdef 3");
   EXPECT_EQ(BuildMenuConsoleCommand("say %name", 70), "say [unknown]");
-}
-
-// Both moderation bans go through the queue to the ban handler and land in
-// serverbanlist.con with their admin, expiry and reason.
-TEST_F(InGameTest, AutoBanAndMenuBanLandInTheBanList) {
-  SetBanClock([] { return std::time_t{1700000000}; });
-  g_manager.core.server_dir = dir_.path();
-  g_manager.core.punkbuster_installed = true;
-  CreateFileWithDirs(dir_ / "pb/pbbans.dat", 2);
-  for (int s : {kSetAutoKickScore, kSetAutoBan}) Setting(s).value = 1;
-  WriteFile(dir_ / "kicklist.con", "10.0.0.4\n10.0.0.4\n");
-  g_manager.links.players[3].score = "-6";
-  WatchPlayers(1000);  // Bob's third minus-score kick bans him
-  ASSERT_TRUE(HandleInGameCommand("Global Plain: !k .4"));
-  RunQueuedCommandsAt(std::time(nullptr) + 12);
-  EXPECT_EQ(ReadFile(ServerBanListPath()),
-            "\"Bob\",10.0.0.4,0123456789abcdef0123456789abcdef,guid3,\"operator\",1700000000,0,"
-            "Banned for too many minus-score kicks.\n"
-            "\"Bobby 'the\\ x\",10.0.0.5,0123456789abcdef0123456789abcdef,guid4,\"plain\","
-            "1700000000,1700003600,Team killing\n");
 }
 
 }  // namespace
