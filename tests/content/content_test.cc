@@ -18,7 +18,7 @@ namespace {
 
 using korvtest::ReadFile;
 using korvtest::WriteFile;
-using Log = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 void PutU32(std::string* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -73,23 +73,23 @@ TEST_F(Content, ModsAreListedAndUnpureModsNoted) {
   ::symlink(Path("mods/dc").c_str(), Path("mods/linked").c_str());
   TakeLog();
   ASSERT_TRUE(WriteModsFile(Path("settings/mods.con")));
-  EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Log{"bf1942", "dc"}));
-  Log warnings = TakeLog();
+  EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Lines{"bf1942", "dc"}));
+  Lines warnings = TakeLog();
   std::sort(warnings.begin(), warnings.end());
-  EXPECT_EQ(warnings, (Log{"WARNING: Skipped " + Path("mods/README.TXT") +
+  EXPECT_EQ(warnings, (Lines{"WARNING: Skipped " + Path("mods/README.TXT") +
                                ", which is not a mod directory.",
                            "WARNING: Skipped " + Path("mods/linked") +
                                ", which is not a mod directory."}));
   std::string unpure = g_manager.settings.unpure_mods;
   std::replace(unpure.begin(), unpure.end(), ',', '\n');
-  EXPECT_EQ(SortedLines(unpure), (Log{"dc", "noinit"}));
+  EXPECT_EQ(SortedLines(unpure), (Lines{"dc", "noinit"}));
 }
 
 TEST_F(Content, CapitalisedModDirectoryStopsTheScan) {
   AddMod("XPack", true, true);
   TakeLog();
   EXPECT_FALSE(WriteModsFile(Path("settings/mods.con")));
-  EXPECT_EQ(TakeLog(), (Log{"Couldn't detect available mods! " + ErrorText(ENOENT),
+  EXPECT_EQ(TakeLog(), (Lines{"Couldn't detect available mods! " + ErrorText(ENOENT),
                             "Verify all directory names in " + Path("mods/xpack") +
                                 " exist and are lowercase."}));
 }
@@ -110,9 +110,9 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(SortedLines(ReadFile(Path("settings/maps.con"))),
-            (Log{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
+            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
   // The capitalised archive is opened under its lower-case name and left out.
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
                            ErrorText(ENOENT)});
 }
 
@@ -124,7 +124,7 @@ TEST_F(Content, ModsWithoutMapsAndNonArchivesAreSkipped) {
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(ReadFile(Path("settings/maps.con")), "bf1942,wake,1\n");
-  EXPECT_EQ(TakeLog(), (Log{"WARNING: Skipped " + Levels("bf1942") +
+  EXPECT_EQ(TakeLog(), (Lines{"WARNING: Skipped " + Levels("bf1942") +
                                 "fifo.rfa, which is not a regular file.",
                             "WARNING: Skipped mod nosuchmod, which has no map directory " +
                                 Path("mods/nosuchmod/archives/bf1942/levels/") + "."}));
@@ -177,7 +177,7 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
   }
   TakeLog();
   EXPECT_EQ(DetectGameTypes(Path("none.rfa")), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
 }
 
 TEST_F(Content, CurrentMapFromTheStatusReport) {
@@ -196,7 +196,7 @@ TEST_F(Content, StartingLevelFromStartMapOrMapList) {
   EXPECT_EQ(CurrentLevelText(false, "kursk GPM_TDM dc"), "kursk Team Deathmatch dc");
   TakeLog();
   EXPECT_EQ(CurrentLevelText(true, ""), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open map list file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open map list file! " + ErrorText(ENOENT)});
   WriteFile(Path("settings/servermaplist.con"),
             "game.addLevel berlin GPM_CQ bf1942\ngame.setCurrentLevel berlin\n"
             "GAME.SETCURRENTLEVEL berlin GPM_CTF bf1942 extra\r\n");

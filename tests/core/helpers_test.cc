@@ -11,12 +11,10 @@
 #include <cstring>
 
 #include "core/socket_io.h"
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 using korvtest::Has;
 using korvtest::ReadFile;
-using korvtest::TempDir;
 using korvtest::WriteFile;
 
 namespace {
@@ -27,14 +25,7 @@ unsigned Mode(const std::string& path) {
   return info.st_mode & 07777;
 }
 
-class HelpersTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-  }
-  TempDir dir_;
-};
+class HelpersTest : public korvtest::LogFixture {};
 
 TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
   EXPECT_EQ(ErrorText(30008), "The Remote Console username and/or password is invalid.");

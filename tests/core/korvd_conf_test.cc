@@ -3,8 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 using korvtest::Has;
 using korvtest::ReadFile;
@@ -12,26 +11,24 @@ using korvtest::WriteFile;
 
 namespace {
 
-TEST(KorvdConf, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedAbout) {
-  korvtest::TempDir dir;
-  ResetManagerState();
-  g_manager.core.server_dir = dir.path();
-  g_manager.core.daemon = true;
+class KorvdConfTest : public korvtest::LogFixture {};
+
+TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedAbout) {
   KorvdConf conf;
-  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
   EXPECT_EQ(conf.log_keep_rotated, 100);
   EXPECT_EQ(conf.log_repeat_threshold, 100);
   EXPECT_EQ(conf.metrics_textfile, "");
   EXPECT_EQ(conf.hang_seconds, 0);
   EXPECT_EQ(conf.loop_cooldown_seconds, 0);
-  EXPECT_EQ(ReadFile(dir / "korvd.log"), "");
+  EXPECT_EQ(ReadFile(dir_ / "korvd.log"), "");
 
-  WriteFile(dir / "korvd.conf",
+  WriteFile(dir_ / "korvd.conf",
             "; our own settings\n[log]\nkeep_rotated = 17\nrepeat_threshold=0\n"
             "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n"
             "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\nhang_seconds = 90\n"
             "loop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
-  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
   EXPECT_EQ(conf.log_keep_rotated, 17);
   EXPECT_EQ(conf.log_repeat_threshold, 0);
   EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
@@ -40,7 +37,7 @@ TEST(KorvdConf, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedAbout) 
   EXPECT_EQ(conf.loop_cooldown_seconds, 300);
   EXPECT_EQ(conf.restart_when_empty_seconds, 900);
   EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
-  std::string log = ReadFile(dir / "korvd.log");
+  std::string log = ReadFile(dir_ / "korvd.log");
   for (const char* line :
        {"[log] keep_rotated_bytes = \"12x\" is not a number from 0 to 9223372036854775807; the "
         "default stays.",

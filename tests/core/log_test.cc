@@ -1,4 +1,4 @@
-// korvd.log lines, rotation, the overlay logs directory and adminlog.csv.
+// korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
 #include <gtest/gtest.h>
@@ -10,23 +10,14 @@
 #include <regex>
 #include <vector>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 using korvtest::Has;
 using korvtest::ReadFile;
 
 namespace {
 
-class LogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-    g_manager.core.daemon = true;  // keep the test output quiet
-  }
-  korvtest::TempDir dir_;
-};
+class LogTest : public korvtest::LogFixture {};
 
 TEST_F(LogTest, LineHasTimestampSeparatorAndCrLf) {
   LogMessage(6, "Hello %s %i%%", "world", 5);

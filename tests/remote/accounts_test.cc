@@ -7,29 +7,24 @@
 #include <random>
 #include <regex>
 
-#include "daemon/manager_state.h"
+#include "links/link_fixture.h"
 #include "remote/session.h"
-#include "support/process_harness.h"
 
 namespace {
 
 using korvtest::Has;
 using korvtest::ReadFile;
-using korvtest::TempDir;
 using korvtest::WriteFile;
 
-class AccountsTest : public ::testing::Test {
+class AccountsTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
+    LogFixture::SetUp();
     g_manager.core.settings_dir = dir_.path() + "/settings";
-    g_manager.core.daemon = true;  // no echo on standard output
     std::filesystem::create_directories(g_manager.core.settings_dir);
     InitSessionTable();
   }
   std::string Path() { return UserAccessPath(); }
-  std::string Log() { return ReadFile(dir_ / "korvd.log"); }
   void WriteAccounts(const std::string& lines) {
     WriteFile(Path(), lines);
     ASSERT_TRUE(LoadUserAccounts(Path()));
@@ -52,7 +47,6 @@ class AccountsTest : public ::testing::Test {
       if (a.user_name == name) return &a;
     return nullptr;
   }
-  TempDir dir_;
 };
 
 TEST(AccessLetters, LettersAdminAndSubsets) {

@@ -7,22 +7,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 namespace {
 
 using korvtest::Has;
 
-class CommandQueueTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-  }
-  std::string Log() { return korvtest::ReadFile(dir_ / "korvd.log"); }
-  korvtest::TempDir dir_;
-};
+class CommandQueueTest : public korvtest::LogFixture {};
 
 TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
   std::string long_text(400, 'x');

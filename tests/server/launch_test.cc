@@ -10,20 +10,17 @@
 #include <functional>
 
 #include "core/helpers.h"
-#include "daemon/manager_state.h"
+#include "links/link_fixture.h"
 #include "server/process_finder.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
 
 namespace {
 
-class PreLaunchTest : public ::testing::Test {
+class PreLaunchTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-    g_manager.core.daemon = true;
-    InitSettings();
+    LogFixture::SetUp();
     Setting(kSetServerName).text = "Server";
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsoleUsername).text = "admin";
@@ -39,7 +36,6 @@ class PreLaunchTest : public ::testing::Test {
            log.find(" : Couldn't start the server! " + message + "\r\n") != std::string::npos &&
            log.find('\n') == log.size() - 1;
   }
-  korvtest::TempDir dir_;
 };
 
 TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {

@@ -5,8 +5,7 @@
 
 #include <cerrno>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 namespace {
 
@@ -26,12 +25,11 @@ ProcessEntry Server(pid_t pid, pid_t parent, std::vector<std::string> argv = {"x
   return ProcessEntry{"bf1942_lnxded", pid, parent, pid, std::move(argv)};
 }
 
-class FinderTest : public ::testing::Test {
+class FinderTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
+    LogFixture::SetUp();
     g_manager.core.server_dir = "/srv/bf";
-    g_manager.core.daemon = true;
   }
   // Whether a match was found, and the pid it left.
   static std::pair<bool, pid_t> Match(const std::vector<ProcessEntry>& table, pid_t pid) {
@@ -72,15 +70,14 @@ TEST_F(FinderTest, OverlayRules) {
 }
 
 TEST_F(FinderTest, EmptyCommandLineIsLoggedAndSkipped) {
-  korvtest::TempDir dir;
-  g_manager.core.server_dir = dir.path();
+  g_manager.core.server_dir = dir_.path();
   std::vector<ProcessEntry> table = {Server(55, 1), Server(50, 1, {})};
   pid_t pid = -1;
   EXPECT_FALSE(MatchServerProcess(table, &pid, [](pid_t pid, const char* link) {
     return pid == 55 ? InServerDir(pid, link) : g_manager.core.server_dir + "/b";
   }));
   // A process that vanished is passed over without a word.
-  EXPECT_EQ(korvtest::ReadFile(dir / "korvd.log").substr(19),
+  EXPECT_EQ(Log().substr(19),
             " : Couldn't determine server command line!\r\n");
 }
 

@@ -14,7 +14,7 @@ namespace {
 using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::WriteFile;
-using Log = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 class SettingsFiles : public SettingsFixture {
  protected:
@@ -36,7 +36,7 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
   EXPECT_EQ(ReadFile(Path("settings/korvane.con")), kFirstStartFile);
   EXPECT_TRUE(Load(kFirstStartFile));
   EXPECT_EQ(TakeLog(),
-            (Log{"Invalid value detected for setting game.serverName, using default BFSERVER.",
+            (Lines{"Invalid value detected for setting game.serverName, using default BFSERVER.",
                  "Invalid value detected for setting manager.consoleUsername, using default UserName.",
                  "Invalid value detected for setting manager.consolePassword, using default Sesamine.",
                  "Invalid value detected for setting manager.statFilePath, using default statistics.csv."}));
@@ -47,10 +47,10 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
 TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwo) {
   EXPECT_FALSE(Load(""));
   EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Log{});
+  EXPECT_EQ(TakeLog(), Lines{});
   EXPECT_FALSE(LoadSettings(Path("none.con"), kAllGroups, kNoCaller));
   EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open settings file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open settings file! " + ErrorText(ENOENT)});
 }
 
 TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
@@ -85,7 +85,7 @@ TEST_F(SettingsFiles, BalanceConflictTurnsAutoBalanceOff) {
   EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
   EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
   EXPECT_EQ(TakeLog(),
-            Log{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
+            Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
 }
 
 TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
@@ -100,7 +100,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                    "manager.consolePassword \"S3cret\"\ngame.serverReservedPassword \"r\"\n",
                    kAllGroups, 16));
   EXPECT_EQ(TakeLog(),
-            (Log{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
+            (Lines{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
                  "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
                  "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
                  "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
@@ -115,7 +115,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                  "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
   EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
-  EXPECT_EQ(TakeLog(), Log{});
+  EXPECT_EQ(TakeLog(), Lines{});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
@@ -128,10 +128,10 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'n'));
   EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetServerInternet}), (std::vector{32, 14567, 1}));
   EXPECT_EQ(TakeLog(),
-            Log{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
+            Lines{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
   EXPECT_TRUE(Load(std::string("\x7f" "ELF\0\x02\x01", 7) + "\n\xff\xfe junk\n"));
   EXPECT_EQ(TakeLog(),
-            Log{"WARNING: Found no settings in " + Path("k.con") + ", the settings keep their "
+            Lines{"WARNING: Found no settings in " + Path("k.con") + ", the settings keep their "
                 "values."});
 }
 
@@ -254,7 +254,7 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), std::nullopt);
   EXPECT_EQ(LastError(), ENOENT);
   EXPECT_EQ(ReadConValue(Path("missing.con"), "game.setIdleLevel", 128), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open file " + Path("missing.con") + "! " +
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " +
                            ErrorText(ENOENT)});
 }
 

@@ -9,12 +9,12 @@
 
 namespace {
 
-using Log = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 class SettingsTable : public SettingsFixture {
  protected:
   // Parses one value and returns what was logged.
-  Log Parse(int index, const std::string& rest) {
+  Lines Parse(int index, const std::string& rest) {
     TakeLog();
     ParseSettingValue(index, rest);
     return TakeLog();
@@ -80,41 +80,41 @@ TEST_F(SettingsTable, OnlyTheStartDelayAndThePauseArePushedWithoutReadBack) {
 }
 
 TEST_F(SettingsTable, NumbersConvertAndFallBackWithTheirMessages) {
-  EXPECT_EQ(Parse(kSetGravity, "20"), Log{"Invalid value of -20 detected for setting "
+  EXPECT_EQ(Parse(kSetGravity, "20"), Lines{"Invalid value of -20 detected for setting "
                                           "physics.gravity, using default -4."});
   EXPECT_EQ(SettingValue(kSetGravity), 4);
-  EXPECT_EQ(Parse(kSetGravity, "-9"), Log{});
+  EXPECT_EQ(Parse(kSetGravity, "-9"), Lines{});
   EXPECT_EQ(SettingValue(kSetGravity), 9);
   EXPECT_EQ(Line(kSetGravity), "physics.gravity -9\n");
-  EXPECT_EQ(Parse(kSetGravity, "9"), Log{});
+  EXPECT_EQ(Parse(kSetGravity, "9"), Lines{});
   EXPECT_EQ(SettingValue(kSetGravity), 9);
 
   // Truncated, but not below what single precision makes of the text: a
   // saved 0.59 reads back as 0.59 (it used to lose a hundredth per load).
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.599"), Log{});
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.599"), Lines{});
   EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.59"), Log{});
+  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.59"), Lines{});
   EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
   EXPECT_EQ(Line(kSetVoteMapMajority), "admin.voteMapMajority 0.59\n");
   EXPECT_EQ(Parse(kSetVoteMapMajority, "0"),
-            Log{"Invalid value of 0.00 detected for setting admin.voteMapMajority, using "
+            Lines{"Invalid value of 0.00 detected for setting admin.voteMapMajority, using "
                 "default 0.60."});
   EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);
   EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "10.1"),
-            Log{"Invalid value of 10.1 detected for setting admin.spawnDelayPenaltyForTK, "
+            Lines{"Invalid value of 10.1 detected for setting admin.spawnDelayPenaltyForTK, "
                 "using default 0.0."});
-  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "2.5"), Log{});
+  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "2.5"), Lines{});
   EXPECT_EQ(Line(kSetSpawnDelayPenaltyForTk), "admin.spawnDelayPenaltyForTK 2.5\n");
 
   EXPECT_EQ(Parse(kSetServerDedicated, "2"),
-            Log{"Invalid value of 2 detected for setting game.serverDedicated, using default 1."});
+            Lines{"Invalid value of 2 detected for setting game.serverDedicated, using default 1."});
   EXPECT_EQ(Parse(kSetServerDedicated, "yes"),
-            Log{"Invalid value of 0 detected for setting game.serverDedicated, using default 1."});
+            Lines{"Invalid value of 0 detected for setting game.serverDedicated, using default 1."});
   // A missing word shows the value as it stood.
   Setting(kSetServerPort).value = 15000;
-  EXPECT_EQ(Parse(kSetServerPort, ""), Log{"Invalid value of 15000 detected for setting "
+  EXPECT_EQ(Parse(kSetServerPort, ""), Lines{"Invalid value of 15000 detected for setting "
                                            "game.serverPort, using default 14567."});
-  EXPECT_EQ(Parse(kSetServerPort, "   20000   "), Log{});
+  EXPECT_EQ(Parse(kSetServerPort, "   20000   "), Lines{});
   EXPECT_EQ(SettingValue(kSetServerPort), 20000);
 }
 
@@ -136,19 +136,19 @@ TEST_F(SettingsTable, HostileNumbersNeverOverflow) {
 }
 
 TEST_F(SettingsTable, ChoicesAndTexts) {
-  EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Log{});
+  EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Lines{});
   EXPECT_EQ(SettingText(kSetMaxConnectionType), "ctlant1");  // case kept as written
   EXPECT_EQ(Parse(kSetBandwidthChokeLimit, "12"),
-            Log{"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using "
+            Lines{"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using "
                 "default 0."});
   EXPECT_EQ(SettingText(kSetBandwidthChokeLimit), "0");
 
   EXPECT_EQ(Parse(kSetServerName, "\"\""),
-            Log{"Invalid value detected for setting game.serverName, using default BFSERVER."});
+            Lines{"Invalid value detected for setting game.serverName, using default BFSERVER."});
   EXPECT_EQ(SettingText(kSetServerName), "BFSERVER");
-  EXPECT_EQ(Parse(kSetServerPassword, "\"\""), Log{});
+  EXPECT_EQ(Parse(kSetServerPassword, "\"\""), Lines{});
   EXPECT_EQ(SettingText(kSetServerPassword), "");
-  EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Log{});
+  EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Lines{});
   EXPECT_EQ(SettingText(kSetServerName), "  My Server ");
   ParseSettingValue(kSetServerName, "\"" + std::string(100, 'x') + "\"");
   EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'x'));
