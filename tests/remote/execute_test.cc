@@ -21,9 +21,8 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   Sent();
   Run(0xB00B000F, "3,team killing");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"pb_sv_kick 4 1 team killing", "admin.kickPlayer 3"}));
-  EXPECT_TRUE(Has(Log(),
-                  "User alice at 127.0.0.1:5001 kicked player Mike "
-                  "(0123456789abcdef0123456789abcdef) at 10.0.0.5 for team killing."));
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 kicked player Mike (" + std::string(korvtest::kMikeHash) +
+                             ") at 10.0.0.5 for team killing."));
   EXPECT_EQ(Received(1), Notice(0x20, "Mike"));
   EXPECT_EQ(Received(2), Notice(0x20, "Mike"));
   std::string admin_log = korvtest::ReadFile(AdminLogPath());
@@ -82,8 +81,7 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
   Run(0xB00B0009, "", 2);
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.changeMap berlin GPM_CQ bf1942",
                                               "admin.toggleGamePause", "admin.toggleGamePause"}));
-  EXPECT_EQ(Received(1), Notice(0x1B, "berlin GPM_CQ bf1942") + Notice(0x19) +
-                             Notice(0x1A));
+  EXPECT_EQ(Received(1), Notice(0x1B, "berlin GPM_CQ bf1942") + Notice(0x19) + Notice(0x1A));
   EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 paused the server."));
   EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 unpaused the server."));
 
