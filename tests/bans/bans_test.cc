@@ -23,6 +23,10 @@ constexpr char kGuid[] = "fedcba9876543210fedcba9876543210";
 std::time_t g_now = 1700000000;
 std::time_t TestClock() { return g_now; }
 
+std::string List() { return ReadFile(ServerBanListPath()); }
+std::string Game() { return ReadFile(GameBanListPath()); }
+std::string Pb() { return ReadFile(PunkBusterBanPath()); }
+
 // Empty ban stores in `dir` and the ban clock at g_now.
 void SetUpBanFiles(const std::string& dir) {
   g_manager.core.settings_dir = dir;
@@ -37,9 +41,6 @@ class BanFilesTest : public korvtest::LogFixture {
     LogFixture::SetUp();
     SetUpBanFiles(dir_.path());
   }
-  std::string List() { return ReadFile(ServerBanListPath()); }
-  std::string Game() { return ReadFile(GameBanListPath()); }
-  std::string Pb() { return ReadFile(PunkBusterBanPath()); }
 };
 
 TEST_F(BanFilesTest, StoreLinesGuardsAndReading) {
@@ -207,8 +208,6 @@ class BanConsoleTest : public korvtest::ConsoleFixture {
     GetPlayerList();
     Sent();
   }
-  std::string List() { return ReadFile(ServerBanListPath()); }
-  std::string Game() { return ReadFile(GameBanListPath()); }
 };
 
 TEST_F(BanConsoleTest, BanByIdOrByListAndPlayerLeavesTheTable) {

@@ -80,42 +80,37 @@ TEST_F(SettingsTable, OnlyTheStartDelayAndThePauseArePushedWithoutReadBack) {
 }
 
 TEST_F(SettingsTable, NumbersConvertAndFallBackWithTheirMessages) {
-  EXPECT_EQ(Parse(kSetGravity, "20"), Lines{"Invalid value of -20 detected for setting "
-                                          "physics.gravity, using default -4."});
-  EXPECT_EQ(SettingValue(kSetGravity), 4);
-  EXPECT_EQ(Parse(kSetGravity, "-9"), Lines{});
-  EXPECT_EQ(SettingValue(kSetGravity), 9);
-  EXPECT_EQ(Line(kSetGravity), "physics.gravity -9\n");
-  EXPECT_EQ(Parse(kSetGravity, "9"), Lines{});
-  EXPECT_EQ(SettingValue(kSetGravity), 9);
-
-  // Truncated, but not below what single precision makes of the text: a
-  // saved 0.59 reads back as 0.59 (it used to lose a hundredth per load).
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.599"), Lines{});
-  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0.59"), Lines{});
-  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 59);
-  EXPECT_EQ(Line(kSetVoteMapMajority), "admin.voteMapMajority 0.59\n");
-  EXPECT_EQ(Parse(kSetVoteMapMajority, "0"),
-            Lines{"Invalid value of 0.00 detected for setting admin.voteMapMajority, using "
-                "default 0.60."});
-  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);
-  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "10.1"),
-            Lines{"Invalid value of 10.1 detected for setting admin.spawnDelayPenaltyForTK, "
-                "using default 0.0."});
-  EXPECT_EQ(Parse(kSetSpawnDelayPenaltyForTk, "2.5"), Lines{});
-  EXPECT_EQ(Line(kSetSpawnDelayPenaltyForTk), "admin.spawnDelayPenaltyForTK 2.5\n");
-
-  EXPECT_EQ(Parse(kSetServerDedicated, "2"),
-            Lines{"Invalid value of 2 detected for setting game.serverDedicated, using default 1."});
-  EXPECT_EQ(Parse(kSetServerDedicated, "yes"),
-            Lines{"Invalid value of 0 detected for setting game.serverDedicated, using default 1."});
-  // A missing word shows the value as it stood.
+  struct Case {
+    int index;
+    const char* text;
+    int value;
+    std::string invalid;  // what the fallback message names, "" for none
+  };
+  // Hundredths are truncated, but not below what single precision makes of
+  // the text: a saved 0.59 reads back as 0.59 (it used to lose one per load).
+  const Case cases[] = {
+      {kSetGravity, "20", 4, "-20 detected for setting physics.gravity, using default -4."},
+      {kSetGravity, "9", 9, ""},
+      {kSetGravity, "-9", 9, ""},
+      {kSetVoteMapMajority, "0", 60, "0.00 detected for setting admin.voteMapMajority, using default 0.60."},
+      {kSetVoteMapMajority, "0.599", 59, ""},
+      {kSetVoteMapMajority, "0.59", 59, ""},
+      {kSetSpawnDelayPenaltyForTk, "10.1", 0,
+       "10.1 detected for setting admin.spawnDelayPenaltyForTK, using default 0.0."},
+      {kSetSpawnDelayPenaltyForTk, "2.5", 25, ""},
+      {kSetServerDedicated, "2", 1, "2 detected for setting game.serverDedicated, using default 1."},
+      {kSetServerDedicated, "yes", 1, "0 detected for setting game.serverDedicated, using default 1."},
+      // A missing word shows the value as it stood.
+      {kSetServerPort, "", 14567, "15000 detected for setting game.serverPort, using default 14567."},
+      {kSetServerPort, "   20000   ", 20000, ""}};
   Setting(kSetServerPort).value = 15000;
-  EXPECT_EQ(Parse(kSetServerPort, ""), Lines{"Invalid value of 15000 detected for setting "
-                                           "game.serverPort, using default 14567."});
-  EXPECT_EQ(Parse(kSetServerPort, "   20000   "), Lines{});
-  EXPECT_EQ(SettingValue(kSetServerPort), 20000);
+  for (const Case& c : cases) {
+    EXPECT_EQ(Parse(c.index, c.text), c.invalid.empty() ? Lines{} : Lines{"Invalid value of " + c.invalid})
+        << c.text;
+    EXPECT_EQ(SettingValue(c.index), c.value) << c.text;
+  }
+  EXPECT_EQ(Line(kSetGravity) + Line(kSetVoteMapMajority) + Line(kSetSpawnDelayPenaltyForTk),
+            "physics.gravity -9\nadmin.voteMapMajority 0.59\nadmin.spawnDelayPenaltyForTK 2.5\n");
 }
 
 TEST_F(SettingsTable, HostileNumbersNeverOverflow) {
