@@ -2,7 +2,6 @@
 #include "core/log.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <algorithm>

@@ -94,8 +94,9 @@ TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
                                       "+overlayPath", "/ov/", "+a", "b"}));
 }
 
-TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
-  ResetManagerState();
+class ServerChildTest : public korvtest::LogFixture {};
+
+TEST_F(ServerChildTest, OnlyChildrenThatEndedAreReported) {
   pid_t child = ::fork();
   if (child == 0) {
     ::pause();
@@ -116,11 +117,8 @@ TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
 
 // A server reached through a symbolic link to its directory, whose binary
 // is itself a link, is found, and its forced end is recorded.
-TEST(StopServerTest, SymlinkedServerIsFoundAndItsKillRecorded) {
-  ResetManagerState();
-  InitSettings();
-  g_manager.core.daemon = true;
-  korvtest::TempDir dir;
+TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
+  const korvtest::TempDir& dir = dir_;
   std::string real = dir / "real";
   std::filesystem::create_directory(real);
   std::filesystem::create_directory_symlink(real, dir / "link");
