@@ -180,7 +180,7 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
   EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
 }
 
-TEST_F(Content, CurrentMapFromTheStatusReport) {
+TEST_F(Content, CurrentMapFromTheReportAndStartingLevelFromStartMapOrMapList) {
   const std::string report =
       "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
   EXPECT_EQ(CurrentMapText(true, report), "-");  // no server running
@@ -190,9 +190,7 @@ TEST_F(Content, CurrentMapFromTheStatusReport) {
   EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"),
             "kursk ??? dc");
   EXPECT_EQ(CurrentMapText(true, "\\gameId\\dc\\mapname\\Kursk"), "-");
-}
-
-TEST_F(Content, StartingLevelFromStartMapOrMapList) {
+  g_manager.server.server_running = false;
   EXPECT_EQ(CurrentLevelText(false, "kursk GPM_TDM dc"), "kursk Team Deathmatch dc");
   TakeLog();
   EXPECT_EQ(CurrentLevelText(true, ""), std::nullopt);

@@ -135,17 +135,13 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
 }
 
-TEST_F(HelpersTest, SocketTransfersFailOnAPipe) {
+TEST_F(HelpersTest, APipeIsNoSocketAndDescriptorZeroIsAnOrdinaryOne) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   EXPECT_FALSE(SendAll(ends[1], "x", 1));
   EXPECT_EQ(LastError(), ENOTSOCK);
   for (int fd : ends) ::close(fd);
-}
-
-// With standard input closed, descriptor 0 is an ordinary one.
-TEST_F(HelpersTest, UniqueFdClosesDescriptorZero) {
-  int input = ::dup(0);
+  int input = ::dup(0);  // with standard input closed, 0 is an ordinary descriptor
   { UniqueFd zero(0); }
   EXPECT_EQ(::fcntl(0, F_GETFD), -1);
   if (input >= 0) ::dup2(input, 0);
@@ -176,7 +172,7 @@ TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
   EXPECT_EQ(ReadFile(path), long_line + "\n 1\n");
 }
 
-TEST_F(HelpersTest, DottedAddresses) {
+TEST_F(HelpersTest, DottedAddressesKeyhashesAndHex) {
   EXPECT_EQ(ParseDottedIp("10.0.0.300"), 0x0A000000u);
   EXPECT_EQ(ParseDottedIp("192.168.1"), 0xC0A80100u);
   EXPECT_EQ(ParseDottedIp("127.0.0.1"), 0x7F000001u);
@@ -186,9 +182,6 @@ TEST_F(HelpersTest, DottedAddresses) {
   EXPECT_EQ(ParseDottedIp("111.222.111.2229"), ParseDottedIp("111.222.111.222"));
   EXPECT_EQ(FormatDottedIp(0xC0A80102u), "192.168.1.2");
   EXPECT_EQ(FormatDottedIp(0), "0.0.0.0");
-}
-
-TEST_F(HelpersTest, KeyhashAndHexChecks) {
   EXPECT_FALSE(CheckKeyhash(std::string(31, 'a')));
   EXPECT_EQ(LastError(), 30016);
   EXPECT_FALSE(CheckKeyhash(std::string(31, 'a') + "g"));

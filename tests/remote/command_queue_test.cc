@@ -15,7 +15,7 @@ using korvtest::Has;
 
 class CommandQueueTest : public korvtest::LogFixture {};
 
-TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
+TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   std::string long_text(400, 'x');
   QueueCommand(0xB00B0017, long_text.c_str(), 3, 0);
   QueueCommand(0xB00B0018, nullptr, 0, 0);
@@ -25,9 +25,7 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
   EXPECT_EQ(queue[1].code, 0xB00B0018u);
   EXPECT_EQ(queue[1].text[0], '\0');
   EXPECT_EQ(QueuedCommandCount(), 2);
-}
-
-TEST_F(CommandQueueTest, The33rdCommandIsDroppedWithItsLine) {
+  g_manager.remote.queue = {};
   for (int i = 0; i < 33; ++i) QueueCommand(0xB00B0040 + i, nullptr, 0, 0);
   EXPECT_EQ(QueuedCommandCount(), 32);
   EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"));

@@ -127,22 +127,17 @@ TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
 
 TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
   const char blank = static_cast<char>(0x80);
-  auto sizes = [](const std::vector<std::string>& pieces) {
-    std::vector<std::size_t> out;
-    for (const std::string& piece : pieces) out.push_back(piece.size());
-    return out;
-  };
-  using Sizes = std::vector<std::size_t>;
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(100, 'a'), blank)), (Sizes{63, 37}));
-  std::string words = std::string(40, 'a') + blank + std::string(30, 'b') + blank + "end";
-  EXPECT_EQ(SplitIntoPieces(words, blank),
-            (std::vector<std::string>{std::string(40, 'a'), std::string(30, 'b') + blank + "end"}));
+  const std::string b(1, blank), a63(63, 'a'), a37(37, 'a');
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(SplitIntoPieces(std::string(100, 'a'), blank), (Pieces{a63, a37}));
+  std::string words = std::string(40, 'a') + b + std::string(30, 'b') + b + "end";
+  EXPECT_EQ(SplitIntoPieces(words, blank), (Pieces{std::string(40, 'a'), std::string(30, 'b') + b + "end"}));
   // A separator at index 63 ends a full piece and is dropped; one at index
   // 0 does not count.
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'c') + blank + "d", blank)), (Sizes{63, 1}));
-  EXPECT_EQ(sizes(SplitIntoPieces(blank + std::string(99, 'f'), blank)), (Sizes{63, 37}));
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'e'), blank)), (Sizes{63}));
-  EXPECT_EQ(SplitIntoPieces("", blank), std::vector<std::string>{""});
+  EXPECT_EQ(SplitIntoPieces(a63 + b + "d", blank), (Pieces{a63, "d"}));
+  EXPECT_EQ(SplitIntoPieces(b + std::string(99, 'a'), blank), (Pieces{b + std::string(62, 'a'), a37}));
+  EXPECT_EQ(SplitIntoPieces(a63, blank), Pieces{a63});
+  EXPECT_EQ(SplitIntoPieces("", blank), Pieces{""});
 }
 
 }  // namespace
