@@ -45,7 +45,7 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_EQ(Received(2), "");
 }
 
-TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
+TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {
   std::string text = std::string(40, 'a') + " " + std::string(40, 'b');
   Run(0xB00B0017, text);
   std::string blank(1, static_cast<char>(0x80));
@@ -66,9 +66,6 @@ TEST_F(ExecuteTest, SayToAllCutsPiecesAndAuditsUnlessStarred) {
   Run(0xB00B0018, "hi\n\"quit");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.serverMessage \"hi 'quit\""}));
   EXPECT_EQ(Received(1), Notice(0x25));
-}
-
-TEST_F(ExecuteTest, RawConsoleIsNeverAFormat) {
   Run(0xB00B0019, "game.sayAll \"%s %n %x\"");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"%s %n %x\""}));
   EXPECT_TRUE(Has(Log(), "issued console command 'game.sayAll \"%s %n %x\"'."));

@@ -61,9 +61,8 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
   Setting(kSetConsolePort).value = 70000;
   Setting(kSetEnableRemoteConsole).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());  // the console port only counts when enabled
-}
-
-TEST_F(PreLaunchTest, DefaultPasswordsOnAnInternetServer) {
+  // Default passwords on an Internet server.
+  SetUp();
   Setting(kSetServerInternet).value = 1;
   Setting(kSetEnableRemoteAdmin).value = 1;
   Setting(kSetConsolePassword).text = "SESAMINE";

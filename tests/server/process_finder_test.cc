@@ -38,7 +38,7 @@ class FinderTest : public korvtest::LogFixture {
   }
 };
 
-TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
+TEST_F(FinderTest, PidAndOverlayRules) {
   std::vector<ProcessEntry> table = {
       {"sleep", 5, 1, 5, {"sleep"}},
       {"bf1942_lnxded", 11, 10, 10, {"x"}},  // not a session leader
@@ -53,11 +53,8 @@ TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
   EXPECT_EQ(Match(table, 11), std::pair(false, 11));  // a further process is never the server
   EXPECT_EQ(Match(table, 77).first, false);
   EXPECT_FALSE(MatchServerProcess(table, nullptr, InServerDir));
-}
-
-TEST_F(FinderTest, OverlayRules) {
   g_manager.core.overlay_path = "/ov/";
-  std::vector<ProcessEntry> table = {
+  table = {
       Server(40, 1, {"b", "+overlayPath", "/other/"}),
       Server(41, 1, {"b", "+overlayPath"}),
       Server(42, 1, {"b", "+overlayPath", "---"}),
