@@ -19,7 +19,7 @@ class AnnouncementsTest : public ModerationFixture {
   }
 };
 
-TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
+TEST_F(AnnouncementsTest, LinesInOrderThenTheBuiltInLineAndMissingOrUnopenableFiles) {
   Setting(kSetAutoAnnouncePeriod).value = 45;
   Setting(kSetMonitorTimerPeriod).value = 30;
   g_manager.core.admin_message_style = 0;
@@ -30,9 +30,7 @@ TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
   // An edit takes effect at the same line number.
   WriteFile(dir_ / "announcements.con", "B\nC\n");
   EXPECT_EQ(Run(4), (Rows{"17 *B", "17 *C"}));
-}
-
-TEST_F(AnnouncementsTest, MissingFileIsCreatedAndAnUnopenableOneSwitchesOff) {
+  std::remove((dir_ / "announcements.con").c_str());
   Setting(kSetAutoAnnouncePeriod).value = 10;
   EXPECT_EQ(Run(2), Rows(2, std::string("17 ") + kBuiltInAnnouncement));
   EXPECT_TRUE(FileExists(dir_ / "announcements.con"));
