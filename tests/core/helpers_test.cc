@@ -53,7 +53,7 @@ TEST_F(HelpersTest, CreateFileWithDirsModes) {
   EXPECT_FALSE(FileExists(dir_ / "x/y/only-dirs"));
 }
 
-TEST_F(HelpersTest, ReplaceFileContentsIsAtomicAndKeepsMode) {
+TEST_F(HelpersTest, ReplacedFilesKeepTheirModeAndPasswordFilesAreOwnerOnly) {
   std::string path = dir_ / "settings.con";
   WriteFile(path, "old\n");
   ::chmod(path.c_str(), 0640);
@@ -63,9 +63,6 @@ TEST_F(HelpersTest, ReplaceFileContentsIsAtomicAndKeepsMode) {
   // A target in a missing directory fails and leaves nothing behind.
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
-}
-
-TEST_F(HelpersTest, PasswordFilesAreCreatedAndRewrittenOwnerOnly) {
   std::string fresh = dir_ / "s/korvane.con";
   ASSERT_TRUE(CreateFileWithDirs(fresh, 1, FileAccess::kOwnerOnly));
   EXPECT_EQ(Mode(fresh), 0600u);
@@ -148,7 +145,7 @@ TEST_F(HelpersTest, APipeIsNoSocketAndDescriptorZeroIsAnOrdinaryOne) {
   ::close(input);
 }
 
-TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
+TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAppendsAndReadsLongLinesInPieces) {
   std::string path = dir_ / "list.con";
   WriteFile(path, "game.a 1\ngame.b 2\nother\ngame.b 3\n");
   ASSERT_TRUE(ReplaceLinesInFile(path, "game.b", "game.b 9"));
@@ -161,10 +158,7 @@ TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
   ASSERT_TRUE(ReplaceLinesInFile(path, "GAME.A", nullptr));  // the key is case-sensitive
   EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
   EXPECT_FALSE(ReplaceLinesInFile(dir_ / "missing.con", "x", nullptr));
-}
-
-TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
-  std::string path = dir_ / "long.con";
+  path = dir_ / "long.con";
   std::string long_line(3000, 'a');
   // Pieces of 1023 characters: the one holding the key goes, the rest stays.
   WriteFile(path, long_line + "\n" + std::string(1020, 'b') + "key 1\nkey line\n");
@@ -191,7 +185,7 @@ TEST_F(HelpersTest, DottedAddressesKeyhashesAndHex) {
   EXPECT_FALSE(IsHexString("12 3"));
 }
 
-TEST_F(HelpersTest, ChoiceLists) {
+TEST_F(HelpersTest, ChoiceListsIntegersAndCase) {
   const char* list = "0/No Limit,8/64 Kbps";
   EXPECT_EQ(ChoiceValue(list, 2), "8");
   EXPECT_EQ(ChoiceValue(list, 1), "0");
@@ -201,9 +195,6 @@ TEST_F(HelpersTest, ChoiceLists) {
   EXPECT_EQ(ChoiceLabel("ctf/Capture the Flag", "CTF"), "Capture the Flag");
   EXPECT_FALSE(ChoiceLabel(list, "16"));
   EXPECT_FALSE(ChoiceLabel("a/A,b", "b"));  // the match has no label
-}
-
-TEST_F(HelpersTest, IntegersCaseAndParsing) {
   EXPECT_EQ(FormatInteger(255, 16), "ff");
   EXPECT_EQ(FormatInteger(-10, 2), "-1010");
   EXPECT_EQ(FormatInteger(0, 10), "0");

@@ -83,10 +83,7 @@ TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
   EXPECT_EQ(TakeQueue(), (Rows{"18@FF02 [KORV] Bob welcome", "18@FF02 [KORV] welcome",
                                "18@FF02 [KORV] Bob kicked for listen up", "0F@FF02+12 3,listen up,",
                                "18@FF02 [KORV] listen up", "19@FF02 pb_sv_kick 4 5 Bob"}));
-}
-
-// A name never leaves its word of a console command nor adds a line.
-TEST_F(InGameTest, NamesStayInsideTheirWordOfAConsoleCommand) {
+  // A name never leaves its word of a console command nor adds a line.
   EXPECT_EQ(BuildMenuConsoleCommand("kick  %name\nnow", 4), "kick \"Bobby \\\"the\\\\ x\" now");
   g_manager.links.players[3].name = "a\nquit";
   EXPECT_EQ(BuildMenuConsoleCommand("say %NAME %guid %keyhash %bfid", 3),

@@ -140,7 +140,7 @@ TEST_F(AccountsTest, LoginResults) {
   EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
 }
 
-TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
+TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSenderCouldGrant) {
   WriteAccounts("root,pw,,4294967295,1\nusers,pw,,512,1\nmaps,pw,,64,1\n");
   Connect(1, "users", 0x200);
   // "Maps" differs from "maps" only in case: it is added and "maps" stays;
@@ -164,9 +164,6 @@ TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
   // The saved file holds the merged table.
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
-}
-
-TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
   WriteAccounts("root,pw,,4294967295,1\na,pw,,64,1\nb,pw,,1,1\nc,pw,,64,1\n");
   Connect(2, "boss", 0x41);
   WriteFile(dir_ / "up.con", "B,pw,,1,1\n");  // deletion matches ignoring case

@@ -65,7 +65,7 @@ TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   EXPECT_EQ(SettingValue(kSetToggleGamePause), 1);
 }
 
-TEST_F(SettingsFiles, GroupMaskAndRestartOnlyRows) {
+TEST_F(SettingsFiles, GroupMaskRestartOnlyRowsAndTheBalanceConflict) {
   const std::string file =
       "game.serverName \"Other\"\ngame.serverPort 2000\ngame.serverMaxPlayers 8\n"
       "game.serverInternet 1\ngame.serverContentCheck 2\ngame.serverNumberOfRounds 7\n";
@@ -79,9 +79,6 @@ TEST_F(SettingsFiles, GroupMaskAndRestartOnlyRows) {
   EXPECT_EQ(values(), (std::vector{2, 14567, 32, 0, 3}));
   EXPECT_TRUE(Load(file, 0x1 | kRestartOnlyBit));
   EXPECT_EQ(values(), (std::vector{2, 2000, 8, 1, 3}));
-}
-
-TEST_F(SettingsFiles, BalanceConflictTurnsAutoBalanceOff) {
   EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
   EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
   EXPECT_EQ(TakeLog(),
