@@ -84,7 +84,7 @@ TEST_F(AccountsTest, EncipheredFieldsRoundTrip) {
   EXPECT_EQ(DecodeField(std::string(40, 'q'), 32, &plain), std::string(31, 'q'));
 }
 
-TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
+TEST_F(AccountsTest, PlainLinesAreRewrittenEncipheredAndAnUnreadableFileFailsTheLoad) {
   std::string name31(31, 'n');
   WriteAccounts(name31 + ",Secret,0123456789abcdef0123456789abcdef,65,1\n"
                 "bob,pw,,4294967295,x\n"
@@ -101,18 +101,16 @@ TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
   EXPECT_EQ(Find(name31)->password, "Secret");
   EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
-}
-
-// A file that cannot be read fails the load, and the plain lines read so far
-// are not written back over it.
-TEST_F(AccountsTest, UnreadableFileFailsTheLoad) {
+  // A file that cannot be read fails the load, and the plain lines read so
+  // far are not written back over it.
+  std::filesystem::remove(Path());
   std::filesystem::create_directories(Path());
   EXPECT_FALSE(LoadUserAccounts(Path()));
   EXPECT_TRUE(Has(Log(), " : Couldn't read user access file! "));
   EXPECT_TRUE(std::filesystem::is_directory(Path()));
 }
 
-TEST_F(AccountsTest, LoginResults) {
+TEST_F(AccountsTest, LoginResultsAndInGameSenders) {
   // Field 5 is read as written: "x" does not begin with 0.
   WriteFile(Path(), "Admin,Secret,,4294967295,1\n"
                     "off0,pw,,1,0\noff00,pw,,1,00\noff0x,pw,,1,0x\n"
@@ -138,6 +136,15 @@ TEST_F(AccountsTest, LoginResults) {
   EXPECT_EQ(CheckUserLogin("just", "four", &access), kLoginNoAccounts);
   std::remove(Path().c_str());
   EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
+  // In-game senders use their account.
+  WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
+  EXPECT_EQ(SenderUserName(0xFF01), "mod");
+  EXPECT_EQ(SenderAddress(0xFF01), "game");
+  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
+  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
+  EXPECT_EQ(SenderAddress(17), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
 }
 
 TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSenderCouldGrant) {
@@ -260,15 +267,5 @@ TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
   }
 }
 
-TEST_F(AccountsTest, InGameSendersUseTheirAccount) {
-  WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
-  EXPECT_EQ(SenderUserName(0xFF01), "mod");
-  EXPECT_EQ(SenderAddress(0xFF01), "game");
-  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
-  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
-  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
-  EXPECT_EQ(SenderAddress(17), "[unknown]");
-  EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
-}
 
 }  // namespace
