@@ -57,7 +57,7 @@ class DispatchTest : public ::testing::Test {
   }
 };
 
-TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
+TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCodeAndText) {
   ASSERT_EQ(Rules().size(), 51u);
   ASSERT_EQ(CommandTable().size(), 51u);
   for (const auto& [n, need] : Rules()) {
@@ -84,11 +84,8 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
   }
   // The daemon itself may run everything in range.
   EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
-}
-
-// The queued code of every queued command (n -> queued n) and which carry a
-// text; 6 and 7 are ignored, the rest run at once.
-TEST_F(DispatchTest, EveryQueuedCommandHasItsQueuedCodeAndText) {
+  // The queued code of every queued command (n -> queued n) and which carry
+  // a text; 6 and 7 are ignored, the rest run at once.
   const std::map<int, std::pair<std::uint32_t, bool>> queued{
       {4, {0x1E, false}},  {5, {0x1F, false}},  {28, {0x09, false}}, {30, {0x0A, true}},
       {31, {0x0B, false}}, {32, {0x0C, true}},  {33, {0x0D, true}},  {34, {0x0E, false}},
