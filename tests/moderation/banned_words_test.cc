@@ -41,7 +41,7 @@ TEST_F(BannedWordsTest, LoadsEntriesAndMatchesNamesAndHostileLines) {
   EXPECT_TRUE(NameHasBannedWord("zzTop"));
 }
 
-TEST_F(BannedWordsTest, TwoWarningsThenAKickAndANewNameStartsAgain) {
+TEST_F(BannedWordsTest, TwoWarningsThenAKickANewNameStartsAgainAndAutoBanBansTheThird) {
   Load("noob\n");
   g_manager.core.admin_log = true;
   AddPlayer(4, "Bob");
@@ -83,10 +83,7 @@ TEST_F(BannedWordsTest, TwoWarningsThenAKickAndANewNameStartsAgain) {
   EXPECT_TRUE(WatchChatLine("Global Carl: clean"));
   ModerateChatLine("Global Carl: !nextmap");
   EXPECT_EQ(TakeQueue().size(), 1u);
-}
-
-TEST_F(BannedWordsTest, AutoBanBansAtTheThirdOffenceWithNoDelayAndChatStyle) {
-  Load("noob\n");
+  // With AutoBan, the third offence bans (here with no delay and as chat).
   g_manager.core.kick_delay = 0;
   g_manager.core.admin_message_style = 0;
   Setting(kSetAutoBan).value = 1;

@@ -70,8 +70,7 @@ TEST_F(AccountsTest, EncipheredFieldsRoundTrip) {
   std::string two = EncipherField("alice", 32);
   ASSERT_EQ(one.size(), 64u);
   EXPECT_TRUE(std::regex_match(one, std::regex("[0-9A-F]{64}")));
-  // Equal values share the enciphered bytes up to the zero byte, the
-  // padding after it differs.
+  // Equal values share the enciphered bytes up to the zero byte, the padding after it differs.
   EXPECT_EQ(one.substr(0, 12), two.substr(0, 12));
   EXPECT_NE(one.substr(12), two.substr(12));
   bool plain = false;

@@ -108,8 +108,7 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
   }
 }
 
-// A free slot has no connection: a notification must not reach whatever
-// descriptor 0 is.
+// A free slot has no connection: a notification must not reach whatever descriptor 0 is.
 TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
@@ -129,8 +128,7 @@ TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
   EXPECT_EQ(SplitIntoPieces(std::string(100, 'a'), blank), (Pieces{a63, a37}));
   std::string words = std::string(40, 'a') + b + std::string(30, 'b') + b + "end";
   EXPECT_EQ(SplitIntoPieces(words, blank), (Pieces{std::string(40, 'a'), std::string(30, 'b') + b + "end"}));
-  // A separator at index 63 ends a full piece and is dropped; one at index
-  // 0 does not count.
+  // A separator at index 63 ends a full piece and is dropped; one at index 0 does not count.
   EXPECT_EQ(SplitIntoPieces(a63 + b + "d", blank), (Pieces{a63, "d"}));
   EXPECT_EQ(SplitIntoPieces(b + std::string(99, 'a'), blank), (Pieces{b + std::string(62, 'a'), a37}));
   EXPECT_EQ(SplitIntoPieces(a63, blank), Pieces{a63});

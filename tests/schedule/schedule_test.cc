@@ -167,8 +167,7 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   EXPECT_FALSE(ScheduleTick());
   EXPECT_EQ(ReadFile(path_), at + ",stop,none,*,*,1\n");
 
-  // Start events need both files: "*" refuses, the server is untouched and
-  // the event stays enabled.
+  // Start events need both files: "*" refuses, the server is untouched and the event stays enabled.
   g_calls.clear();
   WriteFile(dir_ / "s.con", "game.serverName Night\n");
   Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +

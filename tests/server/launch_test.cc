@@ -68,8 +68,7 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
   Setting(kSetConsolePassword).text = "SESAMINE";
   EXPECT_TRUE(RefusedWith("Using the default Remote Admin password is disallowed for an Internet "
                           "server to prevent unauthorized access."));
-  // Without remote admin the console check compares with case: "SESAMINE"
-  // is not the default.
+  // Without remote admin the console check compares with case: "SESAMINE" is not the default.
   Setting(kSetEnableRemoteAdmin).value = 0;
   Setting(kSetConsoleUsername).text = "UserName";
   EXPECT_TRUE(PassesPreLaunchChecks());
