@@ -72,7 +72,7 @@ TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat)
   EXPECT_EQ(Received(1), Notice(0x02));
 }
 
-TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
+TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B000A, "berlin GPM_CQ bf1942");
   Run(0xB00B0009, "", 2);
   Run(0xB00B0009, "", 2);
@@ -88,9 +88,8 @@ TEST_F(ExecuteTest, MapCommandsAndTheStartMap) {
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
   EXPECT_TRUE(Has(Log(), "User operator at console changed the next map to kursk GPM_CQ bf1942."));
-}
-
-TEST_F(ExecuteTest, NameBanAndIdleMapFiles) {
+  Received(1);
+  Received(2);
   Run(0xB00B0013, "First");  // a missing file is created
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "$First\n");
   korvtest::WriteFile(dir_ / "bannedwords.con", "noob");

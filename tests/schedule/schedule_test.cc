@@ -90,7 +90,7 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
   }
 }
 
-TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
+TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmptyServer) {
   WriteFile(dir_ / "s.con", "game.serverName Evening\n");
   WriteFile(dir_ / "m.con", "bf1942/levels/wake conquest\n");
   Load(kStored + ",start,daily," + dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
@@ -120,11 +120,9 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
   g_now = kEightPm - 100;
   ScheduleTick();
   EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
-}
-
-// With restart_when_empty_seconds a due restart waits while players are on:
-// until the server is empty, or at the latest until the deadline.
-TEST_F(ScheduleTest, RestartWaitsForAnEmptyServerUntilItsDeadline) {
+  g_calls.clear();
+  // With restart_when_empty_seconds a due restart waits while players are on:
+  // until the server is empty, or at the latest until the deadline.
   WriteFile(dir_ / "s.con", "game.serverName Evening\n");
   Load(kStored + ",start,daily," + dir_ / "s.con" + "," + path_ + ",1\n");
   g_manager.core.conf.restart_when_empty_seconds = 600;

@@ -171,7 +171,7 @@ class ServerFiles : public SettingsFixture {
   }
 };
 
-TEST_F(ServerFiles, ServerSettingsFile) {
+TEST_F(ServerFiles, ServerSettingsAndAutoexecFilesWithUnitsGravityAndPause) {
   ASSERT_TRUE(WriteServerSettings(Path("settings/serversettings.con")));
   EXPECT_EQ(ReadFile(Path("settings/serversettings.con")),
             "game.serverName \"My Server\"\ngame.serverDedicated 1\ngame.serverIP 0.0.0.0\n"
@@ -198,9 +198,6 @@ TEST_F(ServerFiles, ServerSettingsFile) {
             "game.serverEventLogCompression 0\ngame.serverUnpureMods dc,xpack1\r\n"
             "game.gameSpyPort 23001\n");
   EXPECT_EQ(SettingValue(kSetServerIp), 0x0A000005);  // the table keeps the address
-}
-
-TEST_F(ServerFiles, AutoexecFileWithUnitsGravityAndPause) {
   constexpr const char* kTail =
       "admin.timeBeforeRestartMap 10\nadmin.soldierFFRatio 0.50\n"
       "admin.soldierFFRatioOnSplash 1.00\nadmin.vehicleFFRatio 1.00\n"
