@@ -85,7 +85,7 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
                         std::string(255, 'x') + "\n");
 }
 
-TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsEmptiedRows) {
+TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadingWould) {
   std::string key(kKey);
   WriteFile(ServerBanListPath(), "\"A\",*," + key + ",*,\"op\",1,0,r\n"
                                  "\"B\",3.3.3.3," + key + ",*,\"op\",2,0,r\n"
@@ -102,12 +102,8 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsEmptiedRows) {
   EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
   EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
-}
-
-// The rewrites copy untouched rows and lines as they stand, yet give the
-// bytes a line-by-line reading with a 1023-character buffer would.
-TEST_F(BanFilesTest, UnbanRewritesAsTheLineByLineReadingWould) {
-  const std::string key(kKey);
+  // The rewrites copy untouched rows and lines as they stand, yet give the
+  // bytes a line-by-line reading with a 1023-character buffer would.
   WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" +
                                    std::string(1023, 'y') + "10.0.0.1:0\n" +
                                    std::string(1020, 'z') + "10.0.0.1:0\n"  // split by the read

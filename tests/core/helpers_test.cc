@@ -37,7 +37,7 @@ TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
             "Always use the same version of Korvane and Tillora.");
 }
 
-TEST_F(HelpersTest, CreateFileWithDirsModes) {
+TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   std::string deep = dir_ / "a/b/c/file.con";
   ASSERT_TRUE(CreateFileWithDirs(deep, 1));
   EXPECT_TRUE(FileExists(deep));
@@ -51,9 +51,6 @@ TEST_F(HelpersTest, CreateFileWithDirsModes) {
   EXPECT_FALSE(FileExists(nullptr));
   EXPECT_TRUE(FileExists(dir_ / "x/y"));
   EXPECT_FALSE(FileExists(dir_ / "x/y/only-dirs"));
-}
-
-TEST_F(HelpersTest, ReplacedFilesKeepTheirModeAndPasswordFilesAreOwnerOnly) {
   std::string path = dir_ / "settings.con";
   WriteFile(path, "old\n");
   ::chmod(path.c_str(), 0640);

@@ -38,7 +38,7 @@ class FinderTest : public korvtest::LogFixture {
   }
 };
 
-TEST_F(FinderTest, PidAndOverlayRules) {
+TEST_F(FinderTest, PidAndOverlayRulesAndAnEmptyCommandLineIsLogged) {
   std::vector<ProcessEntry> table = {
       {"sleep", 5, 1, 5, {"sleep"}},
       {"bf1942_lnxded", 11, 10, 10, {"x"}},  // not a session leader
@@ -64,11 +64,8 @@ TEST_F(FinderTest, PidAndOverlayRules) {
   EXPECT_EQ(Match(table, -1), std::pair(true, 41));
   g_manager.core.overlay_path.clear();  // then any overlay path will do
   EXPECT_EQ(Match(table, -1), std::pair(true, 40));
-}
-
-TEST_F(FinderTest, EmptyCommandLineIsLoggedAndSkipped) {
   g_manager.core.server_dir = dir_.path();
-  std::vector<ProcessEntry> table = {Server(55, 1), Server(50, 1, {})};
+  table = {Server(55, 1), Server(50, 1, {})};
   pid_t pid = -1;
   EXPECT_FALSE(MatchServerProcess(table, &pid, [](pid_t pid, const char* link) {
     return pid == 55 ? InServerDir(pid, link) : g_manager.core.server_dir + "/b";
