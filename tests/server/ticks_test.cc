@@ -255,7 +255,7 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
 
 // Hang detection counts from the last answer or the start, whichever is
 // later, reports once, and leaves the server alone without -restart.
-TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestart) {
+TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   g_manager.core.conf.hang_seconds = 30;
   g_manager.server.last_start_time = 1000;
   EXPECT_FALSE(CheckForHang(1100));  // never answered: still coming up
@@ -273,9 +273,6 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestart) {
   EXPECT_TRUE(Has(Log(), " : Server is answering again.\r\n"));
   g_manager.core.conf.hang_seconds = 0;
   EXPECT_FALSE(CheckForHang(5000));
-}
-
-TEST_F(CrashTickTest, MetricsCountLoginsCommandsAndLoopPasses) {
   ++g_manager.remote.failed_logins;
   g_manager.remote.commands_served[0x1E] = 2;  // change map
   NoteLoopPass(110000, 40);

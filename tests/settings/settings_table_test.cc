@@ -127,7 +127,7 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
   EXPECT_EQ(SettingValue(kSetServerIp), 0);
 }
 
-TEST_F(SettingsTable, ChoicesAndTexts) {
+TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
   EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Lines{});
   EXPECT_EQ(SettingText(kSetMaxConnectionType), "ctlant1");  // case kept as written
   EXPECT_EQ(Parse(kSetBandwidthChokeLimit, "12"),
@@ -149,9 +149,6 @@ TEST_F(SettingsTable, ChoicesAndTexts) {
   // A control character could end a line of the game's files early.
   ParseSettingValue(kSetServerName, "\"a\rgame.serverPassword x\"");
   EXPECT_EQ(SettingText(kSetServerName), "a game.serverPassword x");
-}
-
-TEST_F(SettingsTable, WelcomeLinesKeepWithinTheirLimits) {
   // Line 0 keeps 62 characters, later lines 63; the whole stays within 324.
   ParseSettingValue(kSetWelcomeMessage, "0 \"" + std::string(80, 'a') + "\"");
   ParseSettingValue(kSetWelcomeMessage, "5 \"ignored\"");
