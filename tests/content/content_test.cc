@@ -94,7 +94,7 @@ TEST_F(Content, CapitalisedModDirectoryStopsTheScan) {
                                 " exist and are lowercase."}));
 }
 
-TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
+TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped) {
   AddMod("bf1942", true, true);
   AddMod("dc", true, false);
   AddMap("bf1942", "berlin.rfa", {"bf1942/levels/berlin/init.con", Entry("berlin", "Conquest")});
@@ -114,9 +114,7 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
   // The capitalised archive is opened under its lower-case name and left out.
   EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
                            ErrorText(ENOENT)});
-}
-
-TEST_F(Content, ModsWithoutMapsAndNonArchivesAreSkipped) {
+  std::filesystem::remove_all(Path("mods"));
   AddMod("bf1942", true, true);
   AddMap("bf1942", "wake.rfa", {Entry("wake", "conquest")});
   ASSERT_EQ(::mkfifo((Levels("bf1942") + "fifo.rfa").c_str(), 0644), 0);

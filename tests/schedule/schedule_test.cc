@@ -148,7 +148,7 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmpt
   EXPECT_TRUE(Has(Log(), "The server did not empty in time: the scheduled restart goes ahead."));
 }
 
-TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
+TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) {
   std::time_t saturday = Utc(2024, 6, 8, 18, 0);
   std::string at = std::to_string(saturday);
   g_now = saturday;
@@ -183,9 +183,6 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   Load(at + ",start,none," + dir_ / "s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
   EXPECT_TRUE(FireEvent(saturday));
   EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
-}
-
-TEST_F(ScheduleTest, EventsAtTimesTheClockChangeSkipsOrRepeatsFireOnce) {
   g_manager.core.debug = true;
   Load(std::to_string(Utc(2024, 1, 10, 1, 30)) + ",stop,daily,*,*,1\n");  // 02:30 CET
   // Ticks every 30 seconds through both nights of change: 03:00 CEST in

@@ -38,7 +38,7 @@ class PreLaunchTest : public korvtest::LogFixture {
   }
 };
 
-TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
+TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBlanks) {
   EXPECT_TRUE(PassesPreLaunchChecks());
   const std::string same = " address is the same as the Korvane port address. These ports must NOT be the same address.";
   const std::pair<std::function<void()>, std::string> cases[] = {
@@ -77,9 +77,6 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
                           "for an Internet server to prevent unauthorized access."));
   Setting(kSetServerInternet).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());
-}
-
-TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
   g_manager.core.status_monitor = 0;
   g_manager.core.server_args = " +dedicated 1";
   EXPECT_EQ(ServerArgumentVector("/srv/bf/bf1942_lnxded"),
