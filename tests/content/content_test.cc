@@ -1,5 +1,4 @@
-// Mod, map and game-mode discovery over synthetic installations, hostile
-// archives, and the texts that name the current and the starting map.
+// Mod, map and game-mode discovery, hostile archives, the current and starting map.
 #include "content/content_discovery.h"
 
 #include <sys/stat.h>
@@ -19,7 +18,7 @@ namespace {
 
 using korvtest::ReadFile;
 using korvtest::WriteFile;
-using Log = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 void PutU32(std::string* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -27,13 +26,9 @@ void PutU32(std::string* out, std::uint32_t value) {
 
 // An archive: some file data, then the directory the offset at 0 points to.
 std::string Archive(const std::vector<std::string>& names) {
-  std::string data(4, '\0');
+  std::string data;
+  PutU32(&data, 104);
   data += std::string(100, 'd');
-  std::uint32_t directory = static_cast<std::uint32_t>(data.size());
-  data.replace(0, 4, std::string(4, '\0'));
-  std::string head;
-  PutU32(&head, directory);
-  data.replace(0, 4, head);
   PutU32(&data, static_cast<std::uint32_t>(names.size()));
   for (const std::string& name : names) {
     PutU32(&data, static_cast<std::uint32_t>(name.size()));
@@ -78,28 +73,28 @@ TEST_F(Content, ModsAreListedAndUnpureModsNoted) {
   ::symlink(Path("mods/dc").c_str(), Path("mods/linked").c_str());
   TakeLog();
   ASSERT_TRUE(WriteModsFile(Path("settings/mods.con")));
-  EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Log{"bf1942", "dc"}));
-  Log warnings = TakeLog();
+  EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Lines{"bf1942", "dc"}));
+  Lines warnings = TakeLog();
   std::sort(warnings.begin(), warnings.end());
-  EXPECT_EQ(warnings, (Log{"WARNING: Skipped " + Path("mods/README.TXT") +
+  EXPECT_EQ(warnings, (Lines{"WARNING: Skipped " + Path("mods/README.TXT") +
                                ", which is not a mod directory.",
                            "WARNING: Skipped " + Path("mods/linked") +
                                ", which is not a mod directory."}));
   std::string unpure = g_manager.settings.unpure_mods;
   std::replace(unpure.begin(), unpure.end(), ',', '\n');
-  EXPECT_EQ(SortedLines(unpure), (Log{"dc", "noinit"}));
+  EXPECT_EQ(SortedLines(unpure), (Lines{"dc", "noinit"}));
 }
 
 TEST_F(Content, CapitalisedModDirectoryStopsTheScan) {
   AddMod("XPack", true, true);
   TakeLog();
   EXPECT_FALSE(WriteModsFile(Path("settings/mods.con")));
-  EXPECT_EQ(TakeLog(), (Log{"Couldn't detect available mods! " + ErrorText(ENOENT),
+  EXPECT_EQ(TakeLog(), (Lines{"Couldn't detect available mods! " + ErrorText(ENOENT),
                             "Verify all directory names in " + Path("mods/xpack") +
                                 " exist and are lowercase."}));
 }
 
-TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
+TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped) {
   AddMod("bf1942", true, true);
   AddMod("dc", true, false);
   AddMap("bf1942", "berlin.rfa", {"bf1942/levels/berlin/init.con", Entry("berlin", "Conquest")});
@@ -115,13 +110,11 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMap) {
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(SortedLines(ReadFile(Path("settings/maps.con"))),
-            (Log{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
+            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
   // The capitalised archive is opened under its lower-case name and left out.
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
                            ErrorText(ENOENT)});
-}
-
-TEST_F(Content, ModsWithoutMapsAndNonArchivesAreSkipped) {
+  std::filesystem::remove_all(Path("mods"));
   AddMod("bf1942", true, true);
   AddMap("bf1942", "wake.rfa", {Entry("wake", "conquest")});
   ASSERT_EQ(::mkfifo((Levels("bf1942") + "fifo.rfa").c_str(), 0644), 0);
@@ -129,7 +122,7 @@ TEST_F(Content, ModsWithoutMapsAndNonArchivesAreSkipped) {
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(ReadFile(Path("settings/maps.con")), "bf1942,wake,1\n");
-  EXPECT_EQ(TakeLog(), (Log{"WARNING: Skipped " + Levels("bf1942") +
+  EXPECT_EQ(TakeLog(), (Lines{"WARNING: Skipped " + Levels("bf1942") +
                                 "fifo.rfa, which is not a regular file.",
                             "WARNING: Skipped mod nosuchmod, which has no map directory " +
                                 Path("mods/nosuchmod/archives/bf1942/levels/") + "."}));
@@ -182,10 +175,10 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
   }
   TakeLog();
   EXPECT_EQ(DetectGameTypes(Path("none.rfa")), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
 }
 
-TEST_F(Content, CurrentMapFromTheStatusReport) {
+TEST_F(Content, CurrentMapFromTheReportAndStartingLevelFromStartMapOrMapList) {
   const std::string report =
       "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
   EXPECT_EQ(CurrentMapText(true, report), "-");  // no server running
@@ -195,13 +188,11 @@ TEST_F(Content, CurrentMapFromTheStatusReport) {
   EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"),
             "kursk ??? dc");
   EXPECT_EQ(CurrentMapText(true, "\\gameId\\dc\\mapname\\Kursk"), "-");
-}
-
-TEST_F(Content, StartingLevelFromStartMapOrMapList) {
+  g_manager.server.server_running = false;
   EXPECT_EQ(CurrentLevelText(false, "kursk GPM_TDM dc"), "kursk Team Deathmatch dc");
   TakeLog();
   EXPECT_EQ(CurrentLevelText(true, ""), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open map list file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open map list file! " + ErrorText(ENOENT)});
   WriteFile(Path("settings/servermaplist.con"),
             "game.addLevel berlin GPM_CQ bf1942\ngame.setCurrentLevel berlin\n"
             "GAME.SETCURRENTLEVEL berlin GPM_CTF bf1942 extra\r\n");

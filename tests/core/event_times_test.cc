@@ -1,5 +1,4 @@
-// Day keywords and the days they admit (instants are tested through the
-// schedule tick and korvctl's next firing).
+// Day keywords and the days they admit (instants: see the schedule tests).
 #include "core/event_times.h"
 
 #include <gtest/gtest.h>

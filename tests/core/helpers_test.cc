@@ -1,5 +1,4 @@
-// File and text helpers: error texts, files, dotted addresses, hex, choice
-// lists, integers, RC4.
+// File and text helpers: error texts, files, addresses, hex, choices, integers, RC4.
 #include "core/helpers.h"
 
 #include <fcntl.h>
@@ -12,12 +11,10 @@
 #include <cstring>
 
 #include "core/socket_io.h"
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 using korvtest::Has;
 using korvtest::ReadFile;
-using korvtest::TempDir;
 using korvtest::WriteFile;
 
 namespace {
@@ -28,14 +25,7 @@ unsigned Mode(const std::string& path) {
   return info.st_mode & 07777;
 }
 
-class HelpersTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-  }
-  TempDir dir_;
-};
+class HelpersTest : public korvtest::LogFixture {};
 
 TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
   EXPECT_EQ(ErrorText(30008), "The Remote Console username and/or password is invalid.");
@@ -67,16 +57,7 @@ TEST_F(HelpersTest, ErrorTextCoversDaemonCodesUnknownCodesAndErrno) {
   EXPECT_EQ(ErrorText(kErrProtocolVersion), ErrorText(30001));
 }
 
-TEST_F(HelpersTest, FileExistsCountsUnreadableFilesAsExisting) {
-  EXPECT_FALSE(FileExists(nullptr));
-  EXPECT_FALSE(FileExists(dir_ / "missing"));
-  WriteFile(dir_ / "there", "x");
-  EXPECT_TRUE(FileExists(dir_ / "there"));
-  // A directory opens for reading too.
-  EXPECT_TRUE(FileExists(dir_.path()));
-}
-
-TEST_F(HelpersTest, CreateFileWithDirsModes) {
+TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   std::string deep = dir_ / "a/b/c/file.con";
   ASSERT_TRUE(CreateFileWithDirs(deep, 1));
   EXPECT_TRUE(FileExists(deep));
@@ -85,27 +66,20 @@ TEST_F(HelpersTest, CreateFileWithDirsModes) {
   EXPECT_EQ(ReadFile(deep), "keep");
   ASSERT_TRUE(CreateFileWithDirs(deep, 2));
   EXPECT_EQ(ReadFile(deep), "");
-  // Other modes only make directories.
+  // Other modes only make directories (and a directory counts as existing).
   ASSERT_TRUE(CreateFileWithDirs(dir_ / "x/y/only-dirs", 0));
+  EXPECT_FALSE(FileExists(nullptr));
   EXPECT_TRUE(FileExists(dir_ / "x/y"));
   EXPECT_FALSE(FileExists(dir_ / "x/y/only-dirs"));
-}
-
-TEST_F(HelpersTest, ReplaceFileContentsIsAtomicAndKeepsMode) {
   std::string path = dir_ / "settings.con";
   WriteFile(path, "old\n");
   ::chmod(path.c_str(), 0640);
   ASSERT_TRUE(ReplaceFileContents(path, "new\n"));
   EXPECT_EQ(ReadFile(path), "new\n");
-  struct stat info;
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(Mode(path), 0640u);
   // A target in a missing directory fails and leaves nothing behind.
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
-}
-
-TEST_F(HelpersTest, PasswordFilesAreCreatedAndRewrittenOwnerOnly) {
   std::string fresh = dir_ / "s/korvane.con";
   ASSERT_TRUE(CreateFileWithDirs(fresh, 1, FileAccess::kOwnerOnly));
   EXPECT_EQ(Mode(fresh), 0600u);
@@ -124,7 +98,7 @@ TEST_F(HelpersTest, PasswordFilesAreCreatedAndRewrittenOwnerOnly) {
 // A settings directory that refuses new files while its files stay
 // writable: writes go in place, and failures say what failed. Root ignores
 // permissions, so the writes then run in a child as nobody.
-TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
+TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailedAndCopiesReportTheirSource) {
   std::string locked = dir_ / "locked";
   ::mkdir(locked.c_str(), 0555);
   ::chmod(dir_.path().c_str(), 0777);  // the log stays writable
@@ -132,9 +106,7 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
   WriteFile(locked + "/ro.con", "old\n");
   ::chmod((locked + "/ro.con").c_str(), 0444);
   bool root = ::geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(::chown((locked + "/ok.con").c_str(), 65534, 65534), 0);
-  }
+  if (root && ::chown((locked + "/ok.con").c_str(), 65534, 65534) != 0) FAIL();
   auto writes = [&] {
     int failures = 0;
     int input = ::dup(0);
@@ -161,15 +133,10 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailed) {
   EXPECT_EQ(ReadFile(locked + "/ro.con"), "old\n");
   std::string denied = ErrorText(EACCES);
   std::string log = ReadFile(dir_ / "korvd.log");
-  for (const std::string& line :
-       {"Couldn't create a temporary file in " + locked + "! " + denied,
-        "Couldn't open " + locked + "/ro.con! " + denied,
-        "Couldn't open target con file! " + denied}) {
+  for (const std::string& line : {"Couldn't create a temporary file in " + locked + "! " + denied,
+                                   "Couldn't open " + locked + "/ro.con! " + denied,
+                                   "Couldn't open target con file! " + denied})
     EXPECT_TRUE(Has(log, line + "\r\n")) << line << "\n" << log;
-  }
-}
-
-TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   WriteFile(dir_ / "src.con", std::string(20000, 'q'));
   ASSERT_TRUE(CopyFile(dir_ / "src.con", dir_ / "sub/dst.con"));
   EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
@@ -179,25 +146,20 @@ TEST_F(HelpersTest, CopyFileCopiesAndReportsMissingSource) {
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
 }
 
-// A descriptor that is no socket fails at once, with its error.
-TEST_F(HelpersTest, SocketTransfersFailOnAPipe) {
+TEST_F(HelpersTest, APipeIsNoSocketAndDescriptorZeroIsAnOrdinaryOne) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   EXPECT_FALSE(SendAll(ends[1], "x", 1));
   EXPECT_EQ(LastError(), ENOTSOCK);
   for (int fd : ends) ::close(fd);
-}
-
-// With standard input closed, descriptor 0 is an ordinary one.
-TEST_F(HelpersTest, UniqueFdClosesDescriptorZero) {
-  int input = ::dup(0);
+  int input = ::dup(0);  // with standard input closed, 0 is an ordinary descriptor
   { UniqueFd zero(0); }
   EXPECT_EQ(::fcntl(0, F_GETFD), -1);
   if (input >= 0) ::dup2(input, 0);
   ::close(input);
 }
 
-TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
+TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAppendsAndReadsLongLinesInPieces) {
   std::string path = dir_ / "list.con";
   WriteFile(path, "game.a 1\ngame.b 2\nother\ngame.b 3\n");
   ASSERT_TRUE(ReplaceLinesInFile(path, "game.b", "game.b 9"));
@@ -207,15 +169,10 @@ TEST_F(HelpersTest, ReplaceLinesInFileDeletesReplacesAndAppends) {
   ASSERT_TRUE(ReplaceLinesInFile(path, "game.c", "game.c 5"));
   EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
   ASSERT_TRUE(ReplaceLinesInFile(path, "nothing", ""));
-  EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
-  // The key is case-sensitive.
-  ASSERT_TRUE(ReplaceLinesInFile(path, "GAME.A", nullptr));
+  ASSERT_TRUE(ReplaceLinesInFile(path, "GAME.A", nullptr));  // the key is case-sensitive
   EXPECT_EQ(ReadFile(path), "game.a 1\nother\ngame.c 5\n");
   EXPECT_FALSE(ReplaceLinesInFile(dir_ / "missing.con", "x", nullptr));
-}
-
-TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
-  std::string path = dir_ / "long.con";
+  path = dir_ / "long.con";
   std::string long_line(3000, 'a');
   // Pieces of 1023 characters: the one holding the key goes, the rest stays.
   WriteFile(path, long_line + "\n" + std::string(1020, 'b') + "key 1\nkey line\n");
@@ -223,7 +180,7 @@ TEST_F(HelpersTest, ReplaceLinesInFileHandlesLongLinesInPieces) {
   EXPECT_EQ(ReadFile(path), long_line + "\n 1\n");
 }
 
-TEST_F(HelpersTest, DottedAddresses) {
+TEST_F(HelpersTest, DottedAddressesKeyhashesAndHex) {
   EXPECT_EQ(ParseDottedIp("10.0.0.300"), 0x0A000000u);
   EXPECT_EQ(ParseDottedIp("192.168.1"), 0xC0A80100u);
   EXPECT_EQ(ParseDottedIp("127.0.0.1"), 0x7F000001u);
@@ -233,9 +190,6 @@ TEST_F(HelpersTest, DottedAddresses) {
   EXPECT_EQ(ParseDottedIp("111.222.111.2229"), ParseDottedIp("111.222.111.222"));
   EXPECT_EQ(FormatDottedIp(0xC0A80102u), "192.168.1.2");
   EXPECT_EQ(FormatDottedIp(0), "0.0.0.0");
-}
-
-TEST_F(HelpersTest, KeyhashAndHexChecks) {
   EXPECT_FALSE(CheckKeyhash(std::string(31, 'a')));
   EXPECT_EQ(LastError(), 30016);
   EXPECT_FALSE(CheckKeyhash(std::string(31, 'a') + "g"));
@@ -245,7 +199,7 @@ TEST_F(HelpersTest, KeyhashAndHexChecks) {
   EXPECT_FALSE(IsHexString("12 3"));
 }
 
-TEST_F(HelpersTest, ChoiceLists) {
+TEST_F(HelpersTest, ChoiceListsIntegersAndCase) {
   const char* list = "0/No Limit,8/64 Kbps";
   EXPECT_EQ(ChoiceValue(list, 2), "8");
   EXPECT_EQ(ChoiceValue(list, 1), "0");
@@ -255,9 +209,6 @@ TEST_F(HelpersTest, ChoiceLists) {
   EXPECT_EQ(ChoiceLabel("ctf/Capture the Flag", "CTF"), "Capture the Flag");
   EXPECT_FALSE(ChoiceLabel(list, "16"));
   EXPECT_FALSE(ChoiceLabel("a/A,b", "b"));  // the match has no label
-}
-
-TEST_F(HelpersTest, IntegersCaseAndParsing) {
   EXPECT_EQ(FormatInteger(255, 16), "ff");
   EXPECT_EQ(FormatInteger(-10, 2), "-1010");
   EXPECT_EQ(FormatInteger(0, 10), "0");
@@ -272,8 +223,7 @@ TEST_F(HelpersTest, IntegersCaseAndParsing) {
   EXPECT_EQ(ParseLong("-99999999999999999999"), INT64_MIN);
 }
 
-// RFC 6229 test vectors: key 0x0102030405, and the 40-bit key's stream at
-// offsets 0 and 16; plus the classic "Key"/"Plaintext" vector.
+// RFC 6229: the stream of the 40-bit key 0x0102030405 at offsets 0 and 16.
 TEST_F(HelpersTest, Rc4MatchesPublishedVectors) {
   const unsigned char key[] = {0x01, 0x02, 0x03, 0x04, 0x05};
   unsigned char stream[32] = {};
@@ -282,14 +232,6 @@ TEST_F(HelpersTest, Rc4MatchesPublishedVectors) {
       0xb2, 0x39, 0x63, 0x05, 0xf0, 0x3d, 0xc0, 0x27, 0xcc, 0xc3, 0x52, 0x4a, 0x0a, 0x11, 0x18, 0xa8,
       0x69, 0x82, 0x94, 0x4f, 0x18, 0xfc, 0x82, 0xd5, 0x89, 0xc4, 0x03, 0xa4, 0x7a, 0x0d, 0x09, 0x19};
   EXPECT_EQ(std::memcmp(stream, expected, 32), 0);
-
-  unsigned char text[] = "Plaintext";
-  Rc4Crypt(text, 9, reinterpret_cast<const unsigned char*>("Key"), 3);
-  const unsigned char cipher[] = {0xBB, 0xF3, 0x16, 0xE8, 0xD9, 0x40, 0xAF, 0x0A, 0xD3};
-  EXPECT_EQ(std::memcmp(text, cipher, 9), 0);
-  Rc4Crypt(text, 9, reinterpret_cast<const unsigned char*>("Key"), 3);
-  EXPECT_EQ(std::memcmp(text, "Plaintext", 9), 0);
-
   unsigned char untouched[] = "abc";
   Rc4Crypt(untouched, 3, nullptr, 3);
   Rc4Crypt(untouched, 0, key, 5);

@@ -1,11 +1,9 @@
-// korvd.conf: defaults without the file, the [log] keys, and warnings for
-// what the reader cannot take.
+// korvd.conf: defaults without the file, each section's keys, warnings.
 #include "core/korvd_conf.h"
 
 #include <gtest/gtest.h>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 using korvtest::Has;
 using korvtest::ReadFile;
@@ -13,54 +11,40 @@ using korvtest::WriteFile;
 
 namespace {
 
-TEST(KorvdConf, MissingFileKeepsDefaultsAndBadEntriesAreWarnedAbout) {
-  korvtest::TempDir dir;
-  ResetManagerState();
-  g_manager.core.server_dir = dir.path();
-  g_manager.core.daemon = true;
+class KorvdConfTest : public korvtest::LogFixture {};
+
+TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedAbout) {
   KorvdConf conf;
-  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
   EXPECT_EQ(conf.log_keep_rotated, 100);
   EXPECT_EQ(conf.log_repeat_threshold, 100);
-  EXPECT_EQ(ReadFile(dir / "korvd.log"), "");
-
-  WriteFile(dir / "korvd.conf",
-            "; our own settings\n[log]\nkeep_rotated = 17\nrepeat_threshold=0\n"
-            "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n");
-  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
-  EXPECT_EQ(conf.log_keep_rotated, 17);
-  EXPECT_EQ(conf.log_repeat_threshold, 0);
-  EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
-  std::string log = ReadFile(dir / "korvd.log");
-  EXPECT_TRUE(Has(log,
-                  " : WARNING: korvd.conf: [log] keep_rotated_bytes = \"12x\" is not a number "
-                  "from 0 to 9223372036854775807; the default stays.\r\n"));
-  EXPECT_TRUE(Has(log, " : WARNING: korvd.conf: unknown setting [log] colour ignored.\r\n"));
-  EXPECT_TRUE(
-      Has(log, " : WARNING: korvd.conf: unknown setting [other] keep_rotated ignored.\r\n"));
-  EXPECT_TRUE(Has(log, " : WARNING: korvd.conf: line 9 cannot be read; it was skipped.\r\n"));
-}
-
-TEST(KorvdConf, MetricsPathAndSupervisionKeys) {
-  korvtest::TempDir dir;
-  ResetManagerState();
-  g_manager.core.server_dir = dir.path();
-  g_manager.core.daemon = true;
-  KorvdConf conf;
   EXPECT_EQ(conf.metrics_textfile, "");
   EXPECT_EQ(conf.hang_seconds, 0);
   EXPECT_EQ(conf.loop_cooldown_seconds, 0);
-  WriteFile(dir / "korvd.conf",
-            "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\n"
-            "hang_seconds = 90\nloop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
-  ASSERT_TRUE(LoadKorvdConf(dir / "korvd.conf", &conf));
+  EXPECT_EQ(ReadFile(dir_ / "korvd.log"), "");
+
+  WriteFile(dir_ / "korvd.conf",
+            "; our own settings\n[log]\nkeep_rotated = 17\nrepeat_threshold=0\n"
+            "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n"
+            "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\nhang_seconds = 90\n"
+            "loop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
+  ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
+  EXPECT_EQ(conf.log_keep_rotated, 17);
+  EXPECT_EQ(conf.log_repeat_threshold, 0);
+  EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
   EXPECT_EQ(conf.metrics_textfile, "/var/lib/node exporter/korvd.prom");
   EXPECT_EQ(conf.hang_seconds, 90);
   EXPECT_EQ(conf.loop_cooldown_seconds, 300);
   EXPECT_EQ(conf.restart_when_empty_seconds, 900);
   EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "[supervision] loop_cooldown_max_seconds = \"0\" "
-                                                "is not a number from 1 to 604800"));
+  std::string log = ReadFile(dir_ / "korvd.log");
+  for (const char* line :
+       {"[log] keep_rotated_bytes = \"12x\" is not a number from 0 to 9223372036854775807; the "
+        "default stays.",
+        "unknown setting [log] colour ignored.", "unknown setting [other] keep_rotated ignored.",
+        "line 9 cannot be read; it was skipped.",
+        "[supervision] loop_cooldown_max_seconds = \"0\" is not a number from 1 to 604800"})
+    EXPECT_TRUE(Has(log, std::string(" : WARNING: korvd.conf: ") + line)) << line;
 }
 
 }  // namespace

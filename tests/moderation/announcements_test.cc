@@ -1,5 +1,4 @@
-// The announcement step: its period in supervision ticks, the lines in
-// file order with the built-in line after the last, and a missing file.
+// The announcement step: its period, the lines in order, the built-in line, a missing file.
 #include "moderation/announcements.h"
 
 #include <filesystem>
@@ -22,20 +21,18 @@ class AnnouncementsTest : public ModerationFixture {
   }
 };
 
-TEST_F(AnnouncementsTest, LinesInOrderEverySecondTickThenTheBuiltInLine) {
+TEST_F(AnnouncementsTest, LinesInOrderThenTheBuiltInLineAndMissingOrUnopenableFiles) {
   Setting(kSetAutoAnnouncePeriod).value = 45;
   Setting(kSetMonitorTimerPeriod).value = 30;
   g_manager.core.admin_message_style = 0;
-  WriteSettingsFile("announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
+  WriteFile(dir_ / "announcements.con", "A\r\n\n" + std::string(100, 'x') + "\n");
   EXPECT_EQ(Run(1), Rows{});
   EXPECT_EQ(Run(7), (Rows{"17 *A", "17 *", "17 *" + std::string(62, 'x'),
                           std::string("17 ") + kBuiltInAnnouncement}));
   // An edit takes effect at the same line number.
-  WriteSettingsFile("announcements.con", "B\nC\n");
+  WriteFile(dir_ / "announcements.con", "B\nC\n");
   EXPECT_EQ(Run(4), (Rows{"17 *B", "17 *C"}));
-}
-
-TEST_F(AnnouncementsTest, MissingFileIsCreatedAndAnUnopenableOneSwitchesOff) {
+  std::remove((dir_ / "announcements.con").c_str());
   Setting(kSetAutoAnnouncePeriod).value = 10;
   EXPECT_EQ(Run(2), Rows(2, std::string("17 ") + kBuiltInAnnouncement));
   EXPECT_TRUE(FileExists(dir_ / "announcements.con"));

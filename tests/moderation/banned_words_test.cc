@@ -1,5 +1,4 @@
-// The banned-words list, the name check and the chat watch: warnings,
-// kicks, AutoBan bans and the per-id warning table.
+// Banned words: the list, the name check, and the chat watch's warnings, kicks and bans.
 #include "moderation/banned_words.h"
 
 #include "moderation/moderation.h"
@@ -11,12 +10,12 @@ namespace {
 class BannedWordsTest : public ModerationFixture {
  protected:
   void Load(const std::string& text) {
-    WriteSettingsFile("bannedwords.con", text);
+    WriteFile(dir_ / "bannedwords.con", text);
     ASSERT_TRUE(LoadBannedWords());
   }
 };
 
-TEST_F(BannedWordsTest, LoadsEntriesAndMatchesNamesAndHostileLines) {
+TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
   EXPECT_FALSE(NameHasBannedWord("anyone"));  // never loaded
   Load("noob\r\n\n$Cheater\nx1,y2\nbad word");
   EXPECT_TRUE(Has(Log(), "DEBUG: Loaded banned words (noob,$Cheater,x1,y2,bad word,)"));
@@ -40,9 +39,6 @@ TEST_F(BannedWordsTest, LoadsEntriesAndMatchesNamesAndHostileLines) {
   EXPECT_FALSE(LoadBannedWords());
   EXPECT_TRUE(Has(Log(), "Couldn't open banned words file! "));
   EXPECT_TRUE(NameHasBannedWord("zzTop"));
-}
-
-TEST_F(BannedWordsTest, TwoWarningsThenAKickAndANewNameStartsAgain) {
   Load("noob\n");
   g_manager.core.admin_log = true;
   AddPlayer(4, "Bob");
@@ -84,10 +80,7 @@ TEST_F(BannedWordsTest, TwoWarningsThenAKickAndANewNameStartsAgain) {
   EXPECT_TRUE(WatchChatLine("Global Carl: clean"));
   ModerateChatLine("Global Carl: !nextmap");
   EXPECT_EQ(TakeQueue().size(), 1u);
-}
-
-TEST_F(BannedWordsTest, AutoBanBansAtTheThirdOffenceWithNoDelayAndChatStyle) {
-  Load("noob\n");
+  // With AutoBan, the third offence bans (here with no delay and as chat).
   g_manager.core.kick_delay = 0;
   g_manager.core.admin_message_style = 0;
   Setting(kSetAutoBan).value = 1;

@@ -1,9 +1,6 @@
-// In-game "!" commands and the player menu: who may use them, the map
-// commands, targets by id, name and name part, and the menu's actions.
+// In-game "!" commands and the player menu: access, map commands, targets, actions.
 #include "moderation/ingame_commands.h"
 
-#include "bans/ban_file.h"
-#include "bans/bans_state.h"
 #include "moderation/moderation_fixture.h"
 #include "moderation/player_watch.h"
 
@@ -24,12 +21,9 @@ class InGameTest : public ModerationFixture {
     AddPlayer(2, "Off", 0, 50, "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
     AddPlayer(3, "Bob");
     AddPlayer(4, "Bobby \"the\\ x");
-    WriteSettingsFile("playermenu.con",
-                      "Kick|kick\nBan|ban\n"
-                      "TK [k][kick] \"Team killing\"|kick,ban,3600\n"
-                      "Hello [hi] \"welcome\"|\n"
-                      "All [all] \"listen up\"|global,kick\n"
-                      "Pb [pb] \"pb_sv_kick %pbid 5 %NAME\"|cmd,ban\n");
+    WriteFile(dir_ / "playermenu.con",
+              "Kick|kick\nBan|ban\nTK [k][kick] \"Team killing\"|kick,ban,3600\nHello [hi] \"welcome\"|\n"
+              "All [all] \"listen up\"|global,kick\nPb [pb] \"pb_sv_kick %pbid 5 %NAME\"|cmd,ban\n");
   }
 };
 
@@ -89,35 +83,12 @@ TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
   EXPECT_EQ(TakeQueue(), (Rows{"18@FF02 [KORV] Bob welcome", "18@FF02 [KORV] welcome",
                                "18@FF02 [KORV] Bob kicked for listen up", "0F@FF02+12 3,listen up,",
                                "18@FF02 [KORV] listen up", "19@FF02 pb_sv_kick 4 5 Bob"}));
-}
-
-// A name never leaves its word of a console command nor adds a line.
-TEST_F(InGameTest, NamesStayInsideTheirWordOfAConsoleCommand) {
+  // A name never leaves its word of a console command nor adds a line.
   EXPECT_EQ(BuildMenuConsoleCommand("kick  %name\nnow", 4), "kick \"Bobby \\\"the\\\\ x\" now");
   g_manager.links.players[3].name = "a\nquit";
   EXPECT_EQ(BuildMenuConsoleCommand("say %NAME %guid %keyhash %bfid", 3),
             "say aquit guid3 0123456789abcdef0123456789abcdef 3");
   EXPECT_EQ(BuildMenuConsoleCommand("say %name", 70), "say [unknown]");
-}
-
-// Both moderation bans go through the queue to the ban handler and land in
-// serverbanlist.con with their admin, expiry and reason.
-TEST_F(InGameTest, AutoBanAndMenuBanLandInTheBanList) {
-  SetBanClock([] { return std::time_t{1700000000}; });
-  g_manager.core.server_dir = dir_.path();
-  g_manager.core.punkbuster_installed = true;
-  CreateFileWithDirs(dir_ / "pb/pbbans.dat", 2);
-  for (int s : {kSetAutoKickScore, kSetAutoBan}) Setting(s).value = 1;
-  WriteSettingsFile("kicklist.con", "10.0.0.4\n10.0.0.4\n");
-  g_manager.links.players[3].score = "-6";
-  WatchPlayers(1000);  // Bob's third minus-score kick bans him
-  ASSERT_TRUE(HandleInGameCommand("Global Plain: !k .4"));
-  RunQueuedCommandsAt(std::time(nullptr) + 12);
-  EXPECT_EQ(ReadFile(ServerBanListPath()),
-            "\"Bob\",10.0.0.4,0123456789abcdef0123456789abcdef,guid3,\"operator\",1700000000,0,"
-            "Banned for too many minus-score kicks.\n"
-            "\"Bobby 'the\\ x\",10.0.0.5,0123456789abcdef0123456789abcdef,guid4,\"plain\","
-            "1700000000,1700003600,Team killing\n");
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Shared set-up of the moderation tests: a fresh state whose settings
-// directory is a temporary one, players put straight into the table, and
-// the queue read back as one text row per command.
+// Moderation set-up: a temporary settings directory, players, the queue as text rows.
 #pragma once
 
 #include <cstdio>
@@ -44,24 +42,17 @@ class ModerationFixture : public LogFixture {
   // (CC the code's last byte in hex; +12 when due about 12 seconds later).
   std::vector<std::string> TakeQueue() {
     std::vector<std::string> rows;
-    std::int64_t now = std::time(nullptr);
+    const std::int64_t now = std::time(nullptr);
     for (QueuedCommand& slot : g_manager.remote.queue) {
       if (slot.code == 0) continue;
+      const unsigned code = slot.code & 0xFF, sender = slot.sender;
       char head[32];
-      std::snprintf(head, sizeof head, "%02X", static_cast<unsigned>(slot.code & 0xFF));
-      std::string row = head;
-      if (slot.sender != 0) {
-        std::snprintf(head, sizeof head, "@%X", static_cast<unsigned>(slot.sender));
-        row += head;
-      }
-      if (slot.due - now >= 10) row += "+12";
-      rows.push_back(row + " " + slot.text);
+      if (sender != 0) std::snprintf(head, sizeof head, "%02X@%X", code, sender);
+      else std::snprintf(head, sizeof head, "%02X", code);
+      rows.push_back(head + std::string(slot.due - now >= 10 ? "+12 " : " ") + slot.text);
       slot = QueuedCommand{};
     }
     return rows;
-  }
-  void WriteSettingsFile(const std::string& name, const std::string& text) {
-    WriteFile(dir_ / name, text);
   }
 };
 

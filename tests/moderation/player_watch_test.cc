@@ -1,6 +1,4 @@
-// The player watch against a stand-in console: the three causes in their
-// precedence, the chat lines, notifications, delays, the high-ping count,
-// AutoBan with kicklist.con, and the table position after each removal.
+// The player watch: causes in precedence, chat lines, notifications, high ping, AutoBan.
 #include "moderation/player_watch.h"
 
 #include "links/console.h"
@@ -52,7 +50,7 @@ class PlayerWatchTest : public ModerationFixture {
 };
 
 TEST_F(PlayerWatchTest, EachCauseKicksOnceInPrecedenceAndTheRowPositionIsHeld) {
-  WriteSettingsFile("bannedwords.con", "noob\n");
+  WriteFile(dir_ / "bannedwords.con", "noob\n");
   ASSERT_TRUE(LoadBannedWords());
   AddPlayer(1, "NoobKing", -30, 999);  // the name wins over score and ping
   AddPlayer(2, "Mi\"nus", -6, 999);    // the score wins over the ping
@@ -110,7 +108,7 @@ TEST_F(PlayerWatchTest, AutoBanCountsKicksPerIdentityAndBansTheThird) {
   Setting(kSetAutoKickScore).value = 1;
   Setting(kSetAutoBan).value = 1;
   Setting(kSetServerInternet).value = 1;
-  WriteSettingsFile("kicklist.con", std::string(kHash) + "\r\nother\n");
+  WriteFile(dir_ / "kicklist.con", std::string(kHash) + "\r\nother\n");
   AddPlayer(9, "Neg", -10);
   WatchPlayers(1000);  // second kick: recorded
   EXPECT_EQ(ReadFile(dir_ / "kicklist.con"), std::string(kHash) + "\r\nother\n" + kHash + "\n");

@@ -1,6 +1,4 @@
-// The statistics CSV against a stand-in status port: the snapshot's exact
-// lines, an empty server, a player not in the table, values that would
-// break the CSV, and a snapshot that ends part-way.
+// The statistics CSV: exact lines, hostile values, empty and part-way snapshots.
 #include "records/player_stats.h"
 
 #include <gtest/gtest.h>

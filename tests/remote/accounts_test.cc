@@ -7,34 +7,28 @@
 #include <random>
 #include <regex>
 
-#include "daemon/manager_state.h"
+#include "links/link_fixture.h"
 #include "remote/session.h"
-#include "support/process_harness.h"
 
 namespace {
 
 using korvtest::Has;
 using korvtest::ReadFile;
-using korvtest::TempDir;
 using korvtest::WriteFile;
 
-class AccountsTest : public ::testing::Test {
+class AccountsTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
+    LogFixture::SetUp();
     g_manager.core.settings_dir = dir_.path() + "/settings";
-    g_manager.core.daemon = true;  // no echo on standard output
     std::filesystem::create_directories(g_manager.core.settings_dir);
     InitSessionTable();
   }
   std::string Path() { return UserAccessPath(); }
-  std::string Log() { return ReadFile(dir_ / "korvd.log"); }
   void WriteAccounts(const std::string& lines) {
     WriteFile(Path(), lines);
     ASSERT_TRUE(LoadUserAccounts(Path()));
   }
-  // A logged-in session in `slot` with the given access.
   void Connect(int slot, const std::string& name, std::uint32_t access) {
     ClientSession& s = g_manager.remote.sessions[slot];
     s.socket = 1000 + slot;
@@ -53,19 +47,16 @@ class AccountsTest : public ::testing::Test {
       if (a.user_name == name) return &a;
     return nullptr;
   }
-  TempDir dir_;
 };
 
-TEST(AccessLetters, LettersAndAdmin) {
+TEST(AccessLetters, LettersAdminAndSubsets) {
   EXPECT_EQ(AccessLettersText(0x41), "SgfiatMpbuhc");
   EXPECT_EQ(AccessLettersText(0), "sgfiatmpbuhc");
   EXPECT_EQ(AccessLettersText(0xFFF), "SGFIATMPBUHC");
   EXPECT_EQ(AccessLettersText(0x3F000), "sgfiatmpbuhc");  // bits 12 and up are not shown
   EXPECT_EQ(AccessLettersText(0xFFFFFFFF), "-- admin --");
   EXPECT_EQ(AccessLettersText(0x7FFFFFFF), "SGFIATMPBUHC");
-}
-
-TEST(AccessLetters, SubsetComparesBitsZeroToSeventeen) {
+  // Subsets compare bits 0 to 17.
   EXPECT_TRUE(AccessIsSubset(0x3FFFF, 0xFFFFFFFF));
   EXPECT_TRUE(AccessIsSubset(0x200, 0x40200));   // bit 18 is not compared
   EXPECT_FALSE(AccessIsSubset(0x200, 0x20200));  // bit 17 is
@@ -74,13 +65,12 @@ TEST(AccessLetters, SubsetComparesBitsZeroToSeventeen) {
   EXPECT_TRUE(AccessIsSubset(0xFFFFFFFF, 0x3FFFF));
 }
 
-TEST_F(AccountsTest, EncipheredFieldsRoundTrip) {
+TEST_F(AccountsTest, EncipheredFieldsAndPlainLinesRewrittenEncipheredAndAnUnreadableFile) {
   std::string one = EncipherField("alice", 32);
   std::string two = EncipherField("alice", 32);
   ASSERT_EQ(one.size(), 64u);
   EXPECT_TRUE(std::regex_match(one, std::regex("[0-9A-F]{64}")));
-  // Equal values share the enciphered bytes up to the zero byte, the
-  // padding after it differs.
+  // Equal values share the enciphered bytes up to the zero byte, the padding after it differs.
   EXPECT_EQ(one.substr(0, 12), two.substr(0, 12));
   EXPECT_NE(one.substr(12), two.substr(12));
   bool plain = false;
@@ -91,9 +81,6 @@ TEST_F(AccountsTest, EncipheredFieldsRoundTrip) {
   EXPECT_EQ(DecodeField(one.substr(0, 62) + "ZZ", 32, &plain), one.substr(0, 31));
   EXPECT_TRUE(plain);
   EXPECT_EQ(DecodeField(std::string(40, 'q'), 32, &plain), std::string(31, 'q'));
-}
-
-TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
   std::string name31(31, 'n');
   WriteAccounts(name31 + ",Secret,0123456789abcdef0123456789abcdef,65,1\n"
                 "bob,pw,,4294967295,x\n"
@@ -105,43 +92,36 @@ TEST_F(AccountsTest, PlainLinesAreLoadedAndRewrittenEnciphered) {
   EXPECT_TRUE(std::regex_match(
       file, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(65,1|4294967295,0)\n){2}")))
       << file;
-  ResetManagerState();
-  g_manager.core.server_dir = dir_.path();
-  g_manager.core.settings_dir = dir_.path() + "/settings";
+  SetUp();
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Find(name31)->password, "Secret");
   EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
-}
-
-// A file that cannot be read fails the load, and the plain lines read so far
-// are not written back over it.
-TEST_F(AccountsTest, UnreadableFileFailsTheLoad) {
+  // A file that cannot be read fails the load, and the plain lines read so
+  // far are not written back over it.
+  std::filesystem::remove(Path());
   std::filesystem::create_directories(Path());
   EXPECT_FALSE(LoadUserAccounts(Path()));
   EXPECT_TRUE(Has(Log(), " : Couldn't read user access file! "));
   EXPECT_TRUE(std::filesystem::is_directory(Path()));
 }
 
-TEST_F(AccountsTest, LoginResults) {
-  // Field 5 is read from the file as written: "x" does not begin with 0.
-  // (Once the daemon rewrites the file it holds the number, 0.)
+TEST_F(AccountsTest, LoginResultsAndInGameSenders) {
+  // Field 5 is read as written: "x" does not begin with 0.
   WriteFile(Path(), "Admin,Secret,,4294967295,1\n"
                     "off0,pw,,1,0\noff00,pw,,1,00\noff0x,pw,,1,0x\n"
-                    "onx,pw,,1,x\non2,pw,,1,2\nnone,pw,,0,1\n");
+                    "onx,pw,,1,x\non2,pw,,1,2\nnone,pw,,0,1\nkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk,Pass,,3,1\n");
   std::uint32_t access = 0;
-  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginAccepted);
-  EXPECT_EQ(Find("onx")->active, 0);
-  EXPECT_EQ(CheckUserLogin("onx", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("admin", "sECRET", &access), kLoginAccepted);
+  const std::tuple<const char*, const char*, int> logins[] = {
+      {"onx", "pw", kLoginAccepted},    {"onx", "pw", kLoginDisabled},
+      {"nobody", "pw", kLoginBadUser},  {"Admin", "wrong", kLoginBadPassword},
+      {"off0", "pw", kLoginDisabled},   {"off00", "pw", kLoginDisabled},
+      {"off0x", "pw", kLoginDisabled},  {"on2", "pw", kLoginAccepted},
+      {"none", "pw", kLoginNoAccess},   {"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk", "pass", kLoginAccepted},
+      {"admin", "sECRET", kLoginAccepted}};
+  for (const auto& [user, password, result] : logins)
+    EXPECT_EQ(CheckUserLogin(user, password, &access), result) << user << " " << password;
   EXPECT_EQ(access, 0xFFFFFFFFu);
-  EXPECT_EQ(CheckUserLogin("nobody", "pw", &access), kLoginBadUser);
-  EXPECT_EQ(CheckUserLogin("Admin", "wrong", &access), kLoginBadPassword);
-  EXPECT_EQ(CheckUserLogin("off0", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("off00", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("off0x", "pw", &access), kLoginDisabled);
-  EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAccepted);
-  EXPECT_EQ(CheckUserLogin("none", "pw", &access), kLoginNoAccess);
 
   Connect(3, "ON2", 1);
   EXPECT_EQ(CheckUserLogin("on2", "pw", &access), kLoginAlreadyConnected);
@@ -152,22 +132,18 @@ TEST_F(AccountsTest, LoginResults) {
   EXPECT_EQ(CheckUserLogin("just", "four", &access), kLoginNoAccounts);
   std::remove(Path().c_str());
   EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
+  // In-game senders use their account.
+  WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
+  EXPECT_EQ(SenderUserName(0xFF01), "mod");
+  EXPECT_EQ(SenderAddress(0xFF01), "game");
+  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
+  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
+  EXPECT_EQ(SenderAddress(17), "[unknown]");
+  EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
 }
 
-TEST_F(AccountsTest, LoginRewritesAHandWrittenPlainLine) {
-  std::string name31(31, 'k');
-  WriteAccounts("first,pw,,1,1\n");
-  std::string file = ReadFile(Path()) + name31 + ",Pass,,3,1\n";
-  WriteFile(Path(), file);
-  std::uint32_t access = 0;
-  EXPECT_EQ(CheckUserLogin(name31, "pass", &access), kLoginAccepted);
-  EXPECT_EQ(access, 3u);
-  EXPECT_TRUE(std::regex_match(ReadFile(Path()),
-                               std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},[13],1\n){2}")));
-  EXPECT_NE(Find(name31), nullptr);
-}
-
-TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
+TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSenderCouldGrant) {
   WriteAccounts("root,pw,,4294967295,1\nusers,pw,,512,1\nmaps,pw,,64,1\n");
   Connect(1, "users", 0x200);
   // "Maps" differs from "maps" only in case: it is added and "maps" stays;
@@ -181,60 +157,50 @@ TEST_F(AccountsTest, UploadRefusesGrantsAndMergesCaseSensitively) {
   EXPECT_EQ(Find("users")->password, "new");
   EXPECT_EQ(Find("root")->access, 0xFFFFFFFFu);
   std::string log = Log();
-  EXPECT_TRUE(Has(log,
-                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
-                  "they don't have to account grab!"));
-  EXPECT_TRUE(Has(log,
-                  "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
-                  "account root that has greater access!"));
-  EXPECT_TRUE(Has(log, "User users at 127.0.0.1:4001 added user account Maps."));
+  for (const char* line : {"SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
+                           "they don't have to account grab!",
+                           "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
+                           "account root that has greater access!",
+                           "User users at 127.0.0.1:4001 added user account Maps."})
+    EXPECT_TRUE(Has(log, line)) << line;
   EXPECT_FALSE(Has(log, "deleted user account"));
   // The saved file holds the merged table.
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
-}
-
-TEST_F(AccountsTest, UploadDeletesOmittedAccountsTheSenderCouldGrant) {
   WriteAccounts("root,pw,,4294967295,1\na,pw,,64,1\nb,pw,,1,1\nc,pw,,64,1\n");
   Connect(2, "boss", 0x41);
   WriteFile(dir_ / "up.con", "B,pw,,1,1\n");  // deletion matches ignoring case
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 2));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "b", "B"}));
-  std::string log = Log();
-  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account a."));
-  EXPECT_TRUE(Has(log, "User boss at 127.0.0.1:4002 deleted user account c."));
+  EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account a.\r\n"));
+  EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account c.\r\n"));
 }
 
-TEST_F(AccountsTest, UploadBeyondOneHundredAccountsIsDroppedWithAWarning) {
+TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsKeepTheFileAndUploadsWarn) {
   std::string lines;
-  for (int i = 0; i < 99; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
+  for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
+  WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
+  EXPECT_EQ(Names().size(), 100u);
+  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
+                                               "are loaded; the others stay in the file."));
+  EXPECT_TRUE(std::regex_match(ReadFile(Path()),
+                               std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
+  std::uint32_t access = 0;
+  EXPECT_EQ(CheckUserLogin("u101", "p", &access), kLoginAccepted);
+
+  lines.resize(lines.find("u99,"));
   WriteAccounts(lines);
   WriteFile(dir_ / "up.con", lines + "x1,p,,1,1\nx2,p,,1,1\nx3,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
   EXPECT_EQ(Names().size(), 100u);
   EXPECT_EQ(Names().back(), "x1");
-  EXPECT_TRUE(Has(Log(),
-                  "WARNING: The user account table is full (100 accounts)! 2 uploaded "
-                  "account(s) were dropped."));
+  EXPECT_TRUE(Has(Log(), "WARNING: The user account table is full (100 accounts)! 2 uploaded "
+                         "account(s) were dropped."));
   // Deleting from a full table moves every later row up, the last one too.
   WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
   EXPECT_EQ(Names().size(), 99u);
   EXPECT_EQ(Names().back(), "x1");
-}
-
-TEST_F(AccountsTest, LoadKeepsRowsBeyondOneHundredInTheFile) {
-  std::string lines;
-  for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
-  WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
-  EXPECT_EQ(Names().size(), 100u);
-  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() +
-                             " holds 102 user accounts! Only the first 100 "
-                             "are loaded; the others stay in the file."));
-  EXPECT_TRUE(std::regex_match(ReadFile(Path()),
-                               std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
-  std::uint32_t access = 0;
-  EXPECT_EQ(CheckUserLogin("u101", "p", &access), kLoginAccepted);
 }
 
 TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
@@ -243,8 +209,7 @@ TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
   Connect(5, "u", 0x200);
   ASSERT_TRUE(ExportUserAccounts(dir_ / "out.con", 5));
   std::string out = ReadFile(dir_ / "out.con");
-  EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},"
-                                               "(0|512|262656),1\n){3}")))
+  EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(0|512|262656),1\n){3}")))
       << out;
   ASSERT_TRUE(ExportUserAccounts(dir_ / "all.con", 0));
   EXPECT_EQ(ReadFile(dir_ / "all.con"), ReadFile(Path()));
@@ -274,8 +239,6 @@ TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann"}));
 }
 
-// Garbage account files never crash a load, a login or a merge, and the
-// table stays packed.
 TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
   std::mt19937 random(42);
   const std::string alphabet = "ab,,,\n\n 0123456789ABCDEF\r\t\xff";
@@ -300,15 +263,5 @@ TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
   }
 }
 
-TEST_F(AccountsTest, InGameSendersUseTheirAccount) {
-  WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
-  EXPECT_EQ(SenderUserName(0xFF01), "mod");
-  EXPECT_EQ(SenderAddress(0xFF01), "game");
-  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
-  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
-  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
-  EXPECT_EQ(SenderAddress(17), "[unknown]");
-  EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
-}
 
 }  // namespace

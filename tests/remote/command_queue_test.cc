@@ -7,24 +7,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 namespace {
 
 using korvtest::Has;
 
-class CommandQueueTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-  }
-  std::string Log() { return korvtest::ReadFile(dir_ / "korvd.log"); }
-  korvtest::TempDir dir_;
-};
+class CommandQueueTest : public korvtest::LogFixture {};
 
-TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
+TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   std::string long_text(400, 'x');
   QueueCommand(0xB00B0017, long_text.c_str(), 3, 0);
   QueueCommand(0xB00B0018, nullptr, 0, 0);
@@ -34,20 +25,12 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndSlotsStayPacked) {
   EXPECT_EQ(queue[1].code, 0xB00B0018u);
   EXPECT_EQ(queue[1].text[0], '\0');
   EXPECT_EQ(QueuedCommandCount(), 2);
-}
-
-TEST_F(CommandQueueTest, The33rdCommandIsDroppedWithItsLine) {
+  g_manager.remote.queue = {};
   for (int i = 0; i < 33; ++i) QueueCommand(0xB00B0040 + i, nullptr, 0, 0);
   EXPECT_EQ(QueuedCommandCount(), 32);
   EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"));
   QueueCommandOnce(0xB00B0000, nullptr, 0, 0);
   EXPECT_TRUE(Has(Log(), "Couldn't queue command B00B0000! The queue is full.\r\n"));
-}
-
-TEST_F(CommandQueueTest, QueueOnceKeepsOneReconnection) {
-  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
-  QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 5);
-  EXPECT_EQ(QueuedCommandCount(), 1);
 }
 
 TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {

@@ -1,6 +1,4 @@
-// The shared command table against the access rules, queued codes and
-// texts the clients rely on, written out here once; and the cutting of chat
-// texts into console pieces.
+// The command table's access rules and queued codes, written out once; chat pieces.
 #include "remote/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +57,7 @@ class DispatchTest : public ::testing::Test {
   }
 };
 
-TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
+TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCodeAndText) {
   ASSERT_EQ(Rules().size(), 51u);
   ASSERT_EQ(CommandTable().size(), 51u);
   for (const auto& [n, need] : Rules()) {
@@ -86,11 +84,8 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRule) {
   }
   // The daemon itself may run everything in range.
   EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
-}
-
-// The queued code of every queued command (n -> queued n) and which carry a
-// text; 6 and 7 are ignored, the rest run at once.
-TEST_F(DispatchTest, EveryQueuedCommandHasItsQueuedCodeAndText) {
+  // The queued code of every queued command (n -> queued n) and which carry
+  // a text; 6 and 7 are ignored, the rest run at once.
   const std::map<int, std::pair<std::uint32_t, bool>> queued{
       {4, {0x1E, false}},  {5, {0x1F, false}},  {28, {0x09, false}}, {30, {0x0A, true}},
       {31, {0x0B, false}}, {32, {0x0C, true}},  {33, {0x0D, true}},  {34, {0x0E, false}},
@@ -113,8 +108,7 @@ TEST_F(DispatchTest, EveryQueuedCommandHasItsQueuedCodeAndText) {
   }
 }
 
-// A free slot has no connection: a notification must not reach whatever
-// descriptor 0 is.
+// A free slot has no connection: a notification must not reach whatever descriptor 0 is.
 TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
@@ -129,22 +123,16 @@ TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
 
 TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
   const char blank = static_cast<char>(0x80);
-  auto sizes = [](const std::vector<std::string>& pieces) {
-    std::vector<std::size_t> out;
-    for (const std::string& piece : pieces) out.push_back(piece.size());
-    return out;
-  };
-  using Sizes = std::vector<std::size_t>;
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(100, 'a'), blank)), (Sizes{63, 37}));
-  std::string words = std::string(40, 'a') + blank + std::string(30, 'b') + blank + "end";
-  EXPECT_EQ(SplitIntoPieces(words, blank),
-            (std::vector<std::string>{std::string(40, 'a'), std::string(30, 'b') + blank + "end"}));
-  // A separator at index 63 ends a full piece and is dropped; one at index
-  // 0 does not count.
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'c') + blank + "d", blank)), (Sizes{63, 1}));
-  EXPECT_EQ(sizes(SplitIntoPieces(blank + std::string(99, 'f'), blank)), (Sizes{63, 37}));
-  EXPECT_EQ(sizes(SplitIntoPieces(std::string(63, 'e'), blank)), (Sizes{63}));
-  EXPECT_EQ(SplitIntoPieces("", blank), std::vector<std::string>{""});
+  const std::string b(1, blank), a63(63, 'a'), a37(37, 'a');
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(SplitIntoPieces(std::string(100, 'a'), blank), (Pieces{a63, a37}));
+  std::string words = std::string(40, 'a') + b + std::string(30, 'b') + b + "end";
+  EXPECT_EQ(SplitIntoPieces(words, blank), (Pieces{std::string(40, 'a'), std::string(30, 'b') + b + "end"}));
+  // A separator at index 63 ends a full piece and is dropped; one at index 0 does not count.
+  EXPECT_EQ(SplitIntoPieces(a63 + b + "d", blank), (Pieces{a63, "d"}));
+  EXPECT_EQ(SplitIntoPieces(b + std::string(99, 'a'), blank), (Pieces{b + std::string(62, 'a'), a37}));
+  EXPECT_EQ(SplitIntoPieces(a63, blank), Pieces{a63});
+  EXPECT_EQ(SplitIntoPieces("", blank), Pieces{""});
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The schedule file, the tick's warnings and firing window on a clock the
-// tests set, start and stop events, and the event that waits for the end
-// of the game.
+// The schedule file, the tick's warnings and window, start/stop and waiting events.
 #include "schedule/schedule.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +71,6 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
        "0,stop,daily,*,*,1\n3000,stop,daily,*,*\n4000,stop,,*,*,1\n1000,stopwait_and_then_some,"
        "monday_to_friday,*,*,1\n");
   EXPECT_EQ(Schedule().events[4].time, 0u);
-  // The moved times were written back and the clients are told.
   EXPECT_EQ(ReadFile(path_),
             "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
             "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
@@ -82,9 +79,18 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
   EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
   EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
   EXPECT_EQ(Schedule().events[0].time, 1000u);
+  // A NUL ends its line: the event is refused, or saved back whole and loaded again.
+  Load(std::string("2000,start,daily,s.con,m.con,1\0tail\n", 36) +
+       std::string("3000,stop,daily,a.con,\0b,1\n", 27) + "4000,stop,Mon,*,*,0\n");
+  const char* expected = "2000,start,daily,s.con,m.con,1\n4000,stop,Mon,*,*,0\n";
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(SaveSchedule(path_));
+    EXPECT_EQ(ReadFile(path_), expected);
+    ASSERT_TRUE(LoadSchedule(path_));
+  }
 }
 
-TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
+TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmptyServer) {
   WriteFile(dir_ / "s.con", "game.serverName Evening\n");
   WriteFile(dir_ / "m.con", "bf1942/levels/wake conquest\n");
   Load(kStored + ",start,daily," + dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
@@ -114,11 +120,9 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesThenFiresWithinOnePeriod) {
   g_now = kEightPm - 100;
   ScheduleTick();
   EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
-}
-
-// With restart_when_empty_seconds a due restart waits while players are on:
-// until the server is empty, or at the latest until the deadline.
-TEST_F(ScheduleTest, RestartWaitsForAnEmptyServerUntilItsDeadline) {
+  g_calls.clear();
+  // With restart_when_empty_seconds a due restart waits while players are on:
+  // until the server is empty, or at the latest until the deadline.
   WriteFile(dir_ / "s.con", "game.serverName Evening\n");
   Load(kStored + ",start,daily," + dir_ / "s.con" + "," + path_ + ",1\n");
   g_manager.core.conf.restart_when_empty_seconds = 600;
@@ -144,7 +148,7 @@ TEST_F(ScheduleTest, RestartWaitsForAnEmptyServerUntilItsDeadline) {
   EXPECT_TRUE(Has(Log(), "The server did not empty in time: the scheduled restart goes ahead."));
 }
 
-TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
+TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) {
   std::time_t saturday = Utc(2024, 6, 8, 18, 0);
   std::string at = std::to_string(saturday);
   g_now = saturday;
@@ -161,8 +165,7 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   EXPECT_FALSE(ScheduleTick());
   EXPECT_EQ(ReadFile(path_), at + ",stop,none,*,*,1\n");
 
-  // Start events need both files: "*" refuses, the server is untouched and
-  // the event stays enabled.
+  // Start events need both files: "*" refuses, the server is untouched and the event stays enabled.
   g_calls.clear();
   WriteFile(dir_ / "s.con", "game.serverName Night\n");
   Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +
@@ -180,9 +183,6 @@ TEST_F(ScheduleTest, DaysOneShotsAndRefusedStartEvents) {
   Load(at + ",start,none," + dir_ / "s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
   EXPECT_TRUE(FireEvent(saturday));
   EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
-}
-
-TEST_F(ScheduleTest, EventsAtTimesTheClockChangeSkipsOrRepeatsFireOnce) {
   g_manager.core.debug = true;
   Load(std::to_string(Utc(2024, 1, 10, 1, 30)) + ",stop,daily,*,*,1\n");  // 02:30 CET
   // Ticks every 30 seconds through both nights of change: 03:00 CEST in

@@ -7,29 +7,26 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "core/helpers.h"
-#include "daemon/manager_state.h"
+#include "links/link_fixture.h"
 #include "server/process_finder.h"
 #include "settings/settings_table.h"
 #include "support/process_harness.h"
 
 namespace {
 
-class PreLaunchTest : public ::testing::Test {
+class PreLaunchTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
-    g_manager.core.server_dir = dir_.path();
-    g_manager.core.daemon = true;
-    InitSettings();
+    LogFixture::SetUp();
     Setting(kSetServerName).text = "Server";
     Setting(kSetServerIp).value = 0x7F000001;
     Setting(kSetConsoleUsername).text = "admin";
     Setting(kSetConsolePassword).text = "secret";
     Setting(kSetEnableRemoteConsole).value = 1;
   }
-  // True when the checks refuse with exactly this message.
   bool RefusedWith(const std::string& message) {
     std::filesystem::remove(dir_ / "korvd.log");
     SetLastError(99);
@@ -39,49 +36,39 @@ class PreLaunchTest : public ::testing::Test {
            log.find(" : Couldn't start the server! " + message + "\r\n") != std::string::npos &&
            log.find('\n') == log.size() - 1;
   }
-  korvtest::TempDir dir_;
 };
 
-TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessage) {
+TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBlanks) {
   EXPECT_TRUE(PassesPreLaunchChecks());
-  Setting(kSetServerIp).value = 0;
-  EXPECT_TRUE(RefusedWith("Server IP address is invalid."));
-  SetUp();
-  Setting(kSetServerPort).value = 80;
-  EXPECT_TRUE(RefusedWith("Game port address is invalid."));
+  const std::string same = " address is the same as the Korvane port address. These ports must NOT be the same address.";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { Setting(kSetServerIp).value = 0; }, "Server IP address is invalid."},
+      {[] { Setting(kSetServerPort).value = 80; }, "Game port address is invalid."},
+      {[] { Setting(kSetConsolePort).value = 70000; }, "Remote Console port address is invalid."},
+      {[] { Setting(kSetConsolePort).value = g_manager.core.listen_port; }, "Remote Console port" + same},
+      {[] { Setting(kSetServerPort).value = 14667; }, "Game port" + same},
+      {[] { Setting(kSetServerName).text.clear(); }, "You must provide a name for the server."},
+      {[] { Setting(kSetEnableRemoteAdmin).value = 1;
+            Setting(kSetConsolePassword).text.clear(); }, "You must provide a password for Remote Admin."},
+      {[] { Setting(kSetConsoleUsername).text.clear(); },
+       "You must provide a username and password to use the Remote Console."}};
+  for (const auto& [change, message] : cases) {
+    SetUp();
+    change();
+    EXPECT_TRUE(RefusedWith(message)) << message;
+  }
   SetUp();
   Setting(kSetConsolePort).value = 70000;
-  EXPECT_TRUE(RefusedWith("Remote Console port address is invalid."));
   Setting(kSetEnableRemoteConsole).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());  // the console port only counts when enabled
+  // Default passwords on an Internet server.
   SetUp();
-  Setting(kSetConsolePort).value = g_manager.core.listen_port;
-  EXPECT_TRUE(RefusedWith("Remote Console port address is the same as the Korvane port address. "
-                          "These ports must NOT be the same address."));
-  SetUp();
-  Setting(kSetServerPort).value = 14667;
-  EXPECT_TRUE(RefusedWith("Game port address is the same as the Korvane port address. These "
-                          "ports must NOT be the same address."));
-  SetUp();
-  Setting(kSetServerName).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a name for the server."));
-  SetUp();
-  Setting(kSetEnableRemoteAdmin).value = 1;
-  Setting(kSetConsolePassword).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a password for Remote Admin."));
-  SetUp();
-  Setting(kSetConsoleUsername).text.clear();
-  EXPECT_TRUE(RefusedWith("You must provide a username and password to use the Remote Console."));
-}
-
-TEST_F(PreLaunchTest, DefaultPasswordsOnAnInternetServer) {
   Setting(kSetServerInternet).value = 1;
   Setting(kSetEnableRemoteAdmin).value = 1;
   Setting(kSetConsolePassword).text = "SESAMINE";
   EXPECT_TRUE(RefusedWith("Using the default Remote Admin password is disallowed for an Internet "
                           "server to prevent unauthorized access."));
-  // Without remote admin the console check compares with case: "SESAMINE"
-  // is not the default.
+  // Without remote admin the console check compares with case: "SESAMINE" is not the default.
   Setting(kSetEnableRemoteAdmin).value = 0;
   Setting(kSetConsoleUsername).text = "UserName";
   EXPECT_TRUE(PassesPreLaunchChecks());
@@ -90,9 +77,6 @@ TEST_F(PreLaunchTest, DefaultPasswordsOnAnInternetServer) {
                           "for an Internet server to prevent unauthorized access."));
   Setting(kSetServerInternet).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());
-}
-
-TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
   g_manager.core.status_monitor = 0;
   g_manager.core.server_args = " +dedicated 1";
   EXPECT_EQ(ServerArgumentVector("/srv/bf/bf1942_lnxded"),
@@ -105,9 +89,9 @@ TEST_F(PreLaunchTest, ArgumentVectorSplitsAtRunsOfBlanks) {
                                       "+overlayPath", "/ov/", "+a", "b"}));
 }
 
-// A stopped child has not ended; a killed one has, with its signal.
-TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
-  ResetManagerState();
+class ServerChildTest : public korvtest::LogFixture {};
+
+TEST_F(ServerChildTest, OnlyChildrenThatEndedAreReported) {
   pid_t child = ::fork();
   if (child == 0) {
     ::pause();
@@ -128,11 +112,8 @@ TEST(ReaperTest, OnlyChildrenThatEndedAreReported) {
 
 // A server reached through a symbolic link to its directory, whose binary
 // is itself a link, is found, and its forced end is recorded.
-TEST(StopServerTest, SymlinkedServerIsFoundAndItsKillRecorded) {
-  ResetManagerState();
-  InitSettings();
-  g_manager.core.daemon = true;
-  korvtest::TempDir dir;
+TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
+  const korvtest::TempDir& dir = dir_;
   std::string real = dir / "real";
   std::filesystem::create_directory(real);
   std::filesystem::create_directory_symlink(real, dir / "link");

@@ -5,8 +5,7 @@
 
 #include <cerrno>
 
-#include "daemon/manager_state.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
 namespace {
 
@@ -26,16 +25,20 @@ ProcessEntry Server(pid_t pid, pid_t parent, std::vector<std::string> argv = {"x
   return ProcessEntry{"bf1942_lnxded", pid, parent, pid, std::move(argv)};
 }
 
-class FinderTest : public ::testing::Test {
+class FinderTest : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
+    LogFixture::SetUp();
     g_manager.core.server_dir = "/srv/bf";
-    g_manager.core.daemon = true;
+  }
+  // Whether a match was found, and the pid it left.
+  static std::pair<bool, pid_t> Match(const std::vector<ProcessEntry>& table, pid_t pid) {
+    bool found = MatchServerProcess(table, &pid, InServerDir);
+    return {found, pid};
   }
 };
 
-TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
+TEST_F(FinderTest, PidAndOverlayRulesAndAnEmptyCommandLineIsLogged) {
   std::vector<ProcessEntry> table = {
       {"sleep", 5, 1, 5, {"sleep"}},
       {"bf1942_lnxded", 11, 10, 10, {"x"}},  // not a session leader
@@ -44,54 +47,31 @@ TEST_F(FinderTest, PidRulesAdoptMatchOrTakeTheChildOfTheGivenPid) {
       Server(20, 19),
       Server(30, 1),
   };
-  pid_t pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 20);
-  pid = 30;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 30);
-  pid = 19;  // the process that started the server
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 20);
-  pid = 11;  // a further process is never the server
-  EXPECT_FALSE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 11);
-  pid = 77;
-  EXPECT_FALSE(MatchServerProcess(table, &pid, InServerDir));
+  EXPECT_EQ(Match(table, -1), std::pair(true, 20));
+  EXPECT_EQ(Match(table, 30), std::pair(true, 30));
+  EXPECT_EQ(Match(table, 19), std::pair(true, 20));  // the process that started the server
+  EXPECT_EQ(Match(table, 11), std::pair(false, 11));  // a further process is never the server
+  EXPECT_EQ(Match(table, 77).first, false);
   EXPECT_FALSE(MatchServerProcess(table, nullptr, InServerDir));
-}
-
-TEST_F(FinderTest, OverlayRules) {
   g_manager.core.overlay_path = "/ov/";
-  std::vector<ProcessEntry> table = {
+  table = {
       Server(40, 1, {"b", "+overlayPath", "/other/"}),
       Server(41, 1, {"b", "+overlayPath"}),
       Server(42, 1, {"b", "+overlayPath", "---"}),
   };
-  pid_t pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 42);
+  EXPECT_EQ(Match(table, -1), std::pair(true, 42));
   table[1].argv = {"b", "+overlayPath", "/ov/"};
-  pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 41);
-  // Without an overlay path of its own the daemon accepts any.
-  g_manager.core.overlay_path.clear();
-  pid = -1;
-  EXPECT_TRUE(MatchServerProcess(table, &pid, InServerDir));
-  EXPECT_EQ(pid, 40);
-}
-
-TEST_F(FinderTest, EmptyCommandLineIsLoggedAndSkipped) {
-  korvtest::TempDir dir;
-  g_manager.core.server_dir = dir.path();
-  std::vector<ProcessEntry> table = {Server(55, 1), Server(50, 1, {})};
+  EXPECT_EQ(Match(table, -1), std::pair(true, 41));
+  g_manager.core.overlay_path.clear();  // then any overlay path will do
+  EXPECT_EQ(Match(table, -1), std::pair(true, 40));
+  g_manager.core.server_dir = dir_.path();
+  table = {Server(55, 1), Server(50, 1, {})};
   pid_t pid = -1;
   EXPECT_FALSE(MatchServerProcess(table, &pid, [](pid_t pid, const char* link) {
     return pid == 55 ? InServerDir(pid, link) : g_manager.core.server_dir + "/b";
   }));
   // A process that vanished is passed over without a word.
-  EXPECT_EQ(korvtest::ReadFile(dir / "korvd.log").substr(19),
+  EXPECT_EQ(Log().substr(19),
             " : Couldn't determine server command line!\r\n");
 }
 

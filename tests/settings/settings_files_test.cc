@@ -1,6 +1,4 @@
-// The settings files: korvane.con as a first start writes it, loading with
-// group masks, audits and hostile lines, the game server's two files, and
-// single key lines.
+// korvane.con loads and saves, the game server's two files, single key lines.
 #include "settings/settings_files.h"
 
 #include <unistd.h>
@@ -16,7 +14,7 @@ namespace {
 using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::WriteFile;
-using Log = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 class SettingsFiles : public SettingsFixture {
  protected:
@@ -26,6 +24,11 @@ class SettingsFiles : public SettingsFixture {
     TakeLog();
     return LoadSettings(Path("k.con"), mask, caller);
   }
+  static std::vector<int> Values(std::initializer_list<int> indices) {
+    std::vector<int> values;
+    for (int index : indices) values.push_back(SettingValue(index));
+    return values;
+  }
 };
 
 TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
@@ -33,24 +36,21 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
   EXPECT_EQ(ReadFile(Path("settings/korvane.con")), kFirstStartFile);
   EXPECT_TRUE(Load(kFirstStartFile));
   EXPECT_EQ(TakeLog(),
-            (Log{"Invalid value detected for setting game.serverName, using default BFSERVER.",
-                 "Invalid value detected for setting manager.consoleUsername, using default "
-                 "UserName.",
-                 "Invalid value detected for setting manager.consolePassword, using default "
-                 "Sesamine.",
-                 "Invalid value detected for setting manager.statFilePath, using default "
-                 "statistics.csv."}));
+            (Lines{"Invalid value detected for setting game.serverName, using default BFSERVER.",
+                 "Invalid value detected for setting manager.consoleUsername, using default UserName.",
+                 "Invalid value detected for setting manager.consolePassword, using default Sesamine.",
+                 "Invalid value detected for setting manager.statFilePath, using default statistics.csv."}));
   EXPECT_EQ(SettingText(kSetConsolePassword), "Sesamine");
   EXPECT_EQ(SettingText(kSetServerPassword), "");
 }
 
-TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwo) {
+TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwoAndAPipeIsReadInOnePass) {
   EXPECT_FALSE(Load(""));
   EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Log{});
+  EXPECT_EQ(TakeLog(), Lines{});
   EXPECT_FALSE(LoadSettings(Path("none.con"), kAllGroups, kNoCaller));
   EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open settings file! " + ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open settings file! " + ErrorText(ENOENT)});
 }
 
 TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
@@ -59,36 +59,30 @@ TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
                    "  game.serverMaxPlayers 16\r\n"));
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
-  EXPECT_EQ(SettingValue(kSetServerPort), 15000);
-  EXPECT_EQ(SettingValue(kSetToggleGamePause), 0);  // an absent switch is off
+  // An absent switch is off.
+  EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetToggleGamePause}), (std::vector{16, 15000, 0}));
   EXPECT_TRUE(Load("admin.toggleGamePause\n"));
   EXPECT_EQ(SettingValue(kSetToggleGamePause), 1);
 }
 
-TEST_F(SettingsFiles, GroupMaskAndRestartOnlyRows) {
+TEST_F(SettingsFiles, GroupMaskRestartOnlyRowsAndTheBalanceConflict) {
   const std::string file =
       "game.serverName \"Other\"\ngame.serverPort 2000\ngame.serverMaxPlayers 8\n"
       "game.serverInternet 1\ngame.serverContentCheck 2\ngame.serverNumberOfRounds 7\n";
   EXPECT_TRUE(Load(file, 0x1));
   EXPECT_EQ(SettingText(kSetServerName), "Other");
-  EXPECT_EQ(SettingValue(kSetContentCheck), 2);
-  EXPECT_EQ(SettingValue(kSetServerPort), 14567);  // restart-only rows stay
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 0);
-  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);  // group 1 not selected
+  // Restart-only rows stay, and group 1 is not selected.
+  const auto values = [] {
+    return Values({kSetContentCheck, kSetServerPort, kSetServerMaxPlayers, kSetServerInternet,
+                   kSetNumberOfRounds});
+  };
+  EXPECT_EQ(values(), (std::vector{2, 14567, 32, 0, 3}));
   EXPECT_TRUE(Load(file, 0x1 | kRestartOnlyBit));
-  EXPECT_EQ(SettingValue(kSetServerPort), 2000);
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 8);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
-  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 3);
-}
-
-TEST_F(SettingsFiles, BalanceConflictTurnsAutoBalanceOff) {
+  EXPECT_EQ(values(), (std::vector{2, 2000, 8, 1, 3}));
   EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
   EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
   EXPECT_EQ(TakeLog(),
-            Log{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
+            Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
 }
 
 TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
@@ -103,7 +97,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                    "manager.consolePassword \"S3cret\"\ngame.serverReservedPassword \"r\"\n",
                    kAllGroups, 16));
   EXPECT_EQ(TakeLog(),
-            (Log{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
+            (Lines{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
                  "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
                  "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
                  "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
@@ -118,7 +112,7 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                  "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
   EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
-  EXPECT_EQ(TakeLog(), Log{});
+  EXPECT_EQ(TakeLog(), Lines{});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
@@ -129,19 +123,14 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   std::string hidden = std::string(1023, '#') + "game.serverPort 2000";
   EXPECT_TRUE(Load(fits + "\n" + over + "\n" + hidden + "\ngame.serverInternet 1"));
   EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'n'));
-  EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 32);
-  EXPECT_EQ(SettingValue(kSetServerPort), 14567);
-  EXPECT_EQ(SettingValue(kSetServerInternet), 1);
+  EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetServerInternet}), (std::vector{32, 14567, 1}));
   EXPECT_EQ(TakeLog(),
-            Log{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
+            Lines{"WARNING: Skipped 2 lines longer than 1023 characters in " + Path("k.con") + "."});
   EXPECT_TRUE(Load(std::string("\x7f" "ELF\0\x02\x01", 7) + "\n\xff\xfe junk\n"));
   EXPECT_EQ(TakeLog(),
-            Log{"WARNING: Found no settings in " + Path("k.con") + ", the settings keep their "
+            Lines{"WARNING: Found no settings in " + Path("k.con") + ", the settings keep their "
                 "values."});
-}
-
-// A pipe can be read once only: every row must come from that one pass.
-TEST_F(SettingsFiles, OnePassReadsEveryRow) {
+  // A pipe can be read once only: every row must come from that one pass.
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   std::string text = "game.serverMaxPlayers 16\ngame.serverName \"x\"\n";
@@ -153,22 +142,13 @@ TEST_F(SettingsFiles, OnePassReadsEveryRow) {
   EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
 }
 
-TEST_F(SettingsFiles, WelcomeMessageSurvivesSaveAndLoad) {
-  EXPECT_TRUE(Load("game.setServerWelcomeMessage 0 \"Line_zero\"\n"
-                   "game.serverName \"x\"\n"
-                   "game.setServerWelcomeMessage 1 \"Line one\"\n"
-                   "game.setServerWelcomeMessage 2 \"Line_two\"\n"));
-  EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
-  ASSERT_TRUE(SaveSettings(Path("k2.con"), 0x1));
-  std::string saved = ReadFile(Path("k2.con"));
-  EXPECT_TRUE(Has(saved,
-                  "game.setServerWelcomeMessage 0 \"Line_zero\"\n"
-                  "game.setServerWelcomeMessage 1 \"Line_one\"\n"
-                  "game.setServerWelcomeMessage 2 \"Line_two\"\n"));
-  Setting(kSetWelcomeMessage).text.clear();
-  EXPECT_TRUE(LoadSettings(Path("k2.con"), 0x1, kNoCaller));
-  EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\nLine two\r\n");
-  EXPECT_TRUE(Load("game.serverName \"x\"\n"));  // absent: emptied
+// Every welcome line counts, wherever it stands; without any the message is
+// emptied. (Saving it shows in the round trip and the server's file.)
+TEST_F(SettingsFiles, WelcomeLinesAllCountAndAnAbsentMessageIsEmptied) {
+  EXPECT_TRUE(Load("game.setServerWelcomeMessage 0 \"Line_zero\"\ngame.serverName \"x\"\n"
+                   "game.setServerWelcomeMessage 1 \"Line one\"\n"));
+  EXPECT_EQ(SettingText(kSetWelcomeMessage), "Line zero\r\nLine one\r\n");
+  EXPECT_TRUE(Load("game.serverName \"x\"\n"));
   EXPECT_EQ(SettingText(kSetWelcomeMessage), "");
 }
 
@@ -191,7 +171,7 @@ class ServerFiles : public SettingsFixture {
   }
 };
 
-TEST_F(ServerFiles, ServerSettingsFile) {
+TEST_F(ServerFiles, ServerSettingsAndAutoexecFilesWithUnitsGravityAndPause) {
   ASSERT_TRUE(WriteServerSettings(Path("settings/serversettings.con")));
   EXPECT_EQ(ReadFile(Path("settings/serversettings.con")),
             "game.serverName \"My Server\"\ngame.serverDedicated 1\ngame.serverIP 0.0.0.0\n"
@@ -218,9 +198,6 @@ TEST_F(ServerFiles, ServerSettingsFile) {
             "game.serverEventLogCompression 0\ngame.serverUnpureMods dc,xpack1\r\n"
             "game.gameSpyPort 23001\n");
   EXPECT_EQ(SettingValue(kSetServerIp), 0x0A000005);  // the table keeps the address
-}
-
-TEST_F(ServerFiles, AutoexecFileWithUnitsGravityAndPause) {
   constexpr const char* kTail =
       "admin.timeBeforeRestartMap 10\nadmin.soldierFFRatio 0.50\n"
       "admin.soldierFFRatioOnSplash 1.00\nadmin.vehicleFFRatio 1.00\n"
@@ -268,7 +245,7 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), std::nullopt);
   EXPECT_EQ(LastError(), ENOENT);
   EXPECT_EQ(ReadConValue(Path("missing.con"), "game.setIdleLevel", 128), std::nullopt);
-  EXPECT_EQ(TakeLog(), Log{"Couldn't open file " + Path("missing.con") + "! " +
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " +
                            ErrorText(ENOENT)});
 }
 

@@ -1,5 +1,4 @@
-// A fixture for settings and content tests: fresh state in a temporary
-// server directory, the log kept in a file the test can read.
+// Settings and content set-up: fresh state in a temporary directory, the log as lines.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,21 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "daemon/manager_state.h"
-#include "settings/settings_table.h"
-#include "support/process_harness.h"
+#include "links/link_fixture.h"
 
-class SettingsFixture : public ::testing::Test {
+class SettingsFixture : public korvtest::LogFixture {
  protected:
   void SetUp() override {
-    ResetManagerState();
-    g_manager.core.daemon = true;  // keep the log off standard output
-    g_manager.core.server_dir = dir_.path();
+    LogFixture::SetUp();
     g_manager.core.settings_dir = dir_.path() + "/settings";
     std::filesystem::create_directories(g_manager.core.settings_dir);
-    InitSettings();
   }
-  void TearDown() override { ResetManagerState(); }
 
   std::string Path(const std::string& name) const { return dir_ / name; }
 
@@ -42,6 +35,4 @@ class SettingsFixture : public ::testing::Test {
     std::remove((dir_ / "korvd.log").c_str());
     return lines;
   }
-
-  korvtest::TempDir dir_;
 };
