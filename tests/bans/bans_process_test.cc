@@ -2,9 +2,7 @@
 // game server stopped the daemon edits the game's ban files itself; with
 // gamesim running it tells the game, which keeps its own files.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "support/gamesim_client.h"
@@ -12,7 +10,6 @@
 
 namespace {
 
-using korvtest::BuildPath;
 using korvtest::Has;
 using korvtest::ReadFile;
 using korvtest::WriteFile;
@@ -24,37 +21,18 @@ constexpr char kLaidOutBan[] = "admin.addKeyToBanList 99999999999999999999999999
 class BansProcess : public ::testing::Test {
  protected:
   void StartDaemon(bool start_game) {
-    gamesimtest::LayOutForDaemon(&game_, "lively 0\nplayer 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n");
-    WriteFile(game_.settings() + "/useraccess.con", "admin,secret,,4294967295,1\n");
-    port_ = korvtest::FreePort();
-    std::vector<std::string> argv{BuildPath("korvd"), "-path", game_.dir.path(), "-port",
-                                  std::to_string(port_), "-exit", "-nodelay"};
-    if (start_game) argv.insert(argv.end(), {"-start", "-messagelog"});
-    ASSERT_TRUE(daemon_.Start(argv, game_.dir.path(), game_.dir / "korvd-out.txt"));
-    ASSERT_TRUE(korvtest::WaitForPort(port_));
+    std::vector<std::string> options{"-exit", "-nodelay"};
+    if (start_game) options.insert(options.end(), {"-start", "-messagelog"});
+    ASSERT_TRUE(run_.Start(options));
     if (start_game) {
-      ASSERT_TRUE(korvtest::WaitForText(game_.dir / "korvd.log", " : Connected\r\n",
-                                        std::chrono::seconds(20)));
+      ASSERT_TRUE(run_.Connected());
     }
   }
-  void TearDown() override {
-    if (daemon_.running()) {
-      daemon_.Signal(SIGTERM);
-      daemon_.Wait(std::chrono::seconds(20));
-    }
-  }
-  int Ctl(std::vector<std::string> words, std::string* output) {
-    std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(port_), "-u",
-                                  "admin", "--password", "secret", "-t", "10"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return korvtest::RunToEnd(argv, game_.dir.path(), output);
-  }
-  std::string List() { return ReadFile(game_.settings() + "/serverbanlist.con"); }
-  std::string Game() { return ReadFile(game_.settings() + "/banlist.con"); }
+  int Ctl(std::vector<std::string> words, std::string* output) { return run_.Ctl(words, output); }
+  std::string List() { return ReadFile(run_.Settings("serverbanlist.con")); }
+  std::string Game() { return ReadFile(run_.Settings("banlist.con")); }
 
-  gamesimtest::GameDir game_;
-  korvtest::Process daemon_;
-  int port_ = 0;
+  gamesimtest::DaemonRun run_{"lively 0\nplayer 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"};
 };
 
 TEST_F(BansProcess, FileRoadWithTheServerStopped) {
@@ -93,7 +71,7 @@ TEST_F(BansProcess, FileRoadWithTheServerStopped) {
   EXPECT_EQ(Ctl({"verify-bans"}, &out), 0) << out;
 
   // An uploaded list, pushed to the game's file and downloaded again.
-  const std::string mine = game_.dir / "mine.con";
+  const std::string mine = run_.game.dir / "mine.con";
   WriteFile(mine, "\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n\"Bob\",*," + std::string(kKey) +
                       ",*,\"admin\",6,0,spam\n");
   ASSERT_EQ(Ctl({"put", "bans", "-i", mine}, &out), 0) << out;
@@ -126,7 +104,7 @@ TEST_F(BansProcess, ConsoleRoadWithGamesimKeepingItsFiles) {
   ASSERT_EQ(Ctl({"unban", "--name", "Mike", "--address", "10.0.0.5"}, &out), 0) << out;
   EXPECT_EQ(Game(), "");
   EXPECT_EQ(List(), "");
-  EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.removeAddressFromBanList 10.0.0.5"));
+  EXPECT_TRUE(Has(ReadFile(run_.game.dir / "message.log"), "admin.removeAddressFromBanList 10.0.0.5"));
   // Without PunkBuster the GUID cannot be lifted: the unban fails, yet
   // the address the game dropped leaves the daemon's list.
   ASSERT_EQ(Ctl({"ban", "--address", "10.0.0.6", "spam"}, &out), 0) << out;

@@ -16,7 +16,6 @@ namespace korvctltest {
 namespace {
 
 using korvtest::BuildPath;
-using korvtest::FreePort;
 using korvtest::Has;
 using korvtest::Process;
 using korvtest::ReadFile;
@@ -24,7 +23,6 @@ using korvtest::RunToEnd;
 using korvtest::WaitForText;
 using korvtest::WriteFile;
 
-constexpr char kAccounts[] = "admin,secret,,4294967295,1\n";
 constexpr char kPlayers[] =
     "lively 0\n"
     "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
@@ -32,52 +30,25 @@ constexpr char kPlayers[] =
 
 class KorvctlProcess : public ::testing::Test {
  protected:
-  // Lays out gamesim as the game server and starts the daemon; with
-  // `start_game` it launches the game too.
-  void StartDaemon(bool start_game, const std::string& accounts = kAccounts) {
-    gamesimtest::LayOutForDaemon(&game_, kPlayers);
-    WriteFile(game_.settings() + "/useraccess.con", accounts);
-    port_ = FreePort();
-    std::vector<std::string> argv{"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"),
-                                  "-path", game_.dir.path(), "-port", std::to_string(port_),
-                                  "-exit", "-nodelay"};
-    if (start_game) argv.push_back("-start");
-    ASSERT_TRUE(daemon_.Start(argv, game_.dir.path(), Out()));
-    ASSERT_TRUE(korvtest::WaitForPort(port_)) << ReadFile(Out());
-    if (start_game) {
-      ASSERT_TRUE(WaitForText(Out(), "gamesim: serving")) << ReadFile(Out());
-    }
+  // Starts the daemon; with `start_game` it launches the game too.
+  void StartDaemon(bool start_game) {
+    run_.env = {"GAMESIM_VERBOSE=1"};
+    std::vector<std::string> options{"-exit", "-nodelay"};
+    if (start_game) options.push_back("-start");
+    ASSERT_TRUE(run_.Start(options)) << ReadFile(run_.Out());
   }
-  void TearDown() override {
-    if (daemon_.running()) {
-      daemon_.Signal(SIGTERM);
-      daemon_.Wait(std::chrono::seconds(20));
-    }
-  }
-  std::string Out() const { return game_.dir / "korvd-out.txt"; }
-  std::string Log() const { return game_.dir / "korvd.log"; }
-  std::vector<std::string> Argv(std::vector<std::string> words, const std::string& user = "admin",
-                                const std::string& password = "secret") {
-    std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(port_), "-u", user,
-                                  "--password", password, "-t", "10"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return argv;
-  }
-  int Ctl(std::vector<std::string> words, std::string* output, const std::string& user = "admin",
-          const std::string& password = "secret") {
-    return RunToEnd(Argv(words, user, password), game_.dir.path(), output);
-  }
+  int Ctl(std::vector<std::string> words, std::string* output) { return run_.Ctl(words, output); }
   // Starts `korvctl watch` in the background, logged in once it answers.
-  void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra = {}) {
-    std::vector<std::string> words{"watch"};
-    words.insert(words.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(watch->Start(Argv(words), game_.dir.path(), out));
+  void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(run_.port), "-u",
+                                  "admin", "--password", "secret", "-t", "10", "watch"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(watch->Start(argv, run_.dir(), out));
     ASSERT_TRUE(WaitForText(out, "watching")) << ReadFile(out);
   }
 
-  gamesimtest::GameDir game_;
-  Process daemon_;
-  int port_ = 0;
+  gamesimtest::DaemonRun run_{kPlayers};
+  gamesimtest::GameDir& game_ = run_.game;
 };
 
 TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
@@ -131,7 +102,7 @@ TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
 
 TEST_F(KorvctlProcess, WatchShowsAChatLineFromTheGame) {
   StartDaemon(true);
-  ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n", std::chrono::seconds(20))) << ReadFile(Log());
+  ASSERT_TRUE(run_.Connected()) << run_.Log();
   std::string output;
   EXPECT_EQ(Ctl({"start"}, &output), 7) << output;
   Process watch;

@@ -266,6 +266,22 @@ class Client {
 
   bool SendFrame(const std::string& data) { return Send(Frame(data)); }
 
+  // The "a.b.c.d:port" text the daemon gives this client.
+  std::string Address() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+    return "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+  }
+
+  // A keep-alive answered next (exact) or after other notices (!exact).
+  bool KeepAlive(bool exact = true) {
+    Command(0xBABE0032);
+    if (exact) return Receive(8) == U32(0xBEEF002E) + U32(0);
+    auto n = WaitNotification(0xBEEF002E);
+    return n && n->data.empty();
+  }
+
  private:
   int fd_ = -1;
 };
