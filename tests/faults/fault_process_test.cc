@@ -40,13 +40,10 @@ class FaultProcessTest : public ::testing::Test {
   }
   // Waits until the console is connected again after the first `mark`.
   bool ConnectedAfter(const std::string& mark) {
-    for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(50ms)) {
+    return WaitUntil([&] {
       std::string log = Log();
-      std::size_t at = log.find(mark);
-      if (at != std::string::npos && log.find(" : Connected\r\n", at) != std::string::npos)
-        return true;
-    }
-    return false;
+      return log.find(" : Connected\r\n", std::min(log.find(mark), log.size())) != std::string::npos;
+    }, 10s);
   }
   std::string LogPath() const { return run_->LogPath(); }
   std::string Log() const { return run_->Log(); }

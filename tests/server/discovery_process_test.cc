@@ -21,9 +21,7 @@ class DiscoveryTest : public ::testing::Test {
   std::string RunDaemon(std::vector<std::string> extra, int* status = nullptr) {
     extra.push_back("-debug");
     run_.Start(extra, false);
-    for (int i = 0; i < 500 && run_.daemon.running() &&
-                    run_.Log().find("Listening on") == std::string::npos; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WaitUntil([&] { return !run_.daemon.running() || Has(run_.Log(), "Listening on"); });
     if (status != nullptr) *status = run_.daemon.Wait(std::chrono::seconds(10));
     return run_.Log();
   }

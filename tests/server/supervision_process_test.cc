@@ -63,8 +63,7 @@ TEST_F(SupervisionTest, HungServerIsLoggedAndRestartedAndHealthFollowsIt) {
   ASSERT_TRUE(WaitForText(LogPath(), "Auto-restart is enabled, restarting the hung server.", 40s))
       << Log();
   EXPECT_TRUE(Has(Log(), " : Server is hung: no answer from its console or status port for "));
-  for (int i = 0; i < 150 && Count(Log(), " : Connected\r\n") < 2; ++i)
-    std::this_thread::sleep_for(100ms);
+  WaitUntil([&] { return Count(Log(), " : Connected\r\n") >= 2; }, 15s);
   std::string log = Log();
   EXPECT_EQ(Count(log, " : Server started\r\n"), 2) << log;
   EXPECT_EQ(Count(log, " : Connected\r\n"), 2) << log;

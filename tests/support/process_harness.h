@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,9 @@ int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
 std::string ReadFile(const std::string& path);
 // Writes a whole file, creating it.
 void WriteFile(const std::string& path, const std::string& contents);
+// Polls `done` until it holds; false on timeout.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Waits until the file contains `needle`; false on timeout.
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
