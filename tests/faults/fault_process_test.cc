@@ -27,10 +27,7 @@ class FaultProcessTest : public ::testing::Test {
         "admin,Secret,,4294967295,1\n");
     ASSERT_TRUE(run_->Start(options)) << Log();
   }
-  void Login(Client* client) {
-    ASSERT_TRUE(client->Connect(run_->port, 30));
-    ASSERT_EQ(client->Login("admin", "Secret").result, 0);
-  }
+  void Login(Client* client) { ASSERT_EQ(run_->Login(*client, "admin", "Secret").result, 0); }
   std::string LogPath() const { return run_->LogPath(); }
   std::string Log() const { return run_->Log(); }
   std::string Settings() const { return run_->game.settings(); }

@@ -179,8 +179,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(run_->daemon.running());
   Client late;
-  ASSERT_TRUE(late.Connect(run_->port));
-  EXPECT_GE(late.Login("admin", "Secret").result, 0);
+  EXPECT_GE(run_->Login(late, "admin", "Secret").result, 0);
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   };
   for (const Case& c : cases) {
     Client client;
-    ASSERT_TRUE(client.Connect(run_.port));
-    korvclient::LoginReply reply = client.Login(c.user, c.password);
+    korvclient::LoginReply reply = run_.Login(client, c.user, c.password);
     EXPECT_EQ(reply.result, c.result) << c.user;
     EXPECT_TRUE(reply.closed_after) << c.user;
     if (c.reason != nullptr) {
@@ -74,8 +73,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   EXPECT_FALSE(Has(ReadFile(Log()), "typo") || Has(ReadFile(Log()), "zero"));
 
   auto admin = std::make_unique<Client>();
-  ASSERT_TRUE(admin->Connect(run_.port));
-  korvclient::LoginReply reply = admin->Login("ADMIN", "secret");
+  korvclient::LoginReply reply = run_.Login(*admin, "ADMIN", "secret");
   EXPECT_EQ(std::tie(reply.result, reply.access, reply.version, reply.running),
             std::make_tuple(0, 0xFFFFFFFFu, 0x20, 0));
   EXPECT_TRUE(WaitForText(Log(), "Client at " + admin->Address() +
@@ -84,8 +82,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
 
   auto maps = LoggedIn("maps", "pw");
   Client again;
-  ASSERT_TRUE(again.Connect(run_.port));
-  EXPECT_EQ(again.Login("Maps", "PW").result, 6);  // no bit 14
+  EXPECT_EQ(run_.Login(again, "Maps", "PW").result, 6);  // no bit 14
   EXPECT_TRUE(WaitForText(Log(), "with access sgfiatMpbuhc."));
 
   // A client that leaves frees its slot with a line of its own.
@@ -96,8 +93,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
 
   // A different protocol version is refused after the mask and version.
   Client old;
-  ASSERT_TRUE(old.Connect(run_.port));
-  reply = old.Login("users", "pw", 0x21);
+  reply = run_.Login(old, "users", "pw", 0x21);
   EXPECT_EQ(std::tie(reply.access, reply.version, reply.closed_after),
             std::make_tuple(0x200u, 0x20, true));
   EXPECT_TRUE(WaitForText(Log(), "Client at " + old.Address() +
@@ -108,8 +104,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   // The file is read at every login: without accounts nobody gets in.
   WriteFile(Settings("useraccess.con"), "");
   Client late;
-  ASSERT_TRUE(late.Connect(run_.port));
-  EXPECT_EQ(late.Login("admin", "Secret").result, 5);
+  EXPECT_EQ(run_.Login(late, "admin", "Secret").result, 5);
   EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! Client at " + late.Address() +
                                      " failed to authenticate! No remote access is permitted."));
 }
@@ -119,8 +114,7 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   std::vector<std::unique_ptr<Client>> clients;
   for (int i = 0; i < 16; ++i) clients.push_back(LoggedIn("multi", "pw"));
   Client extra;
-  ASSERT_TRUE(extra.Connect(run_.port));
-  EXPECT_EQ(extra.Login("admin", "Secret").result, 7);
+  EXPECT_EQ(run_.Login(extra, "admin", "Secret").result, 7);
   EXPECT_TRUE(WaitForText(Log(), "Client at " + extra.Address() +
                                      " failed to authenticate! Maximum number of connected "
                                      "clients (16) has been reached."));
@@ -208,16 +202,14 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   EXPECT_TRUE(WaitForText(Log(), "User users at " + address + " updated the user list."));
   EXPECT_FALSE(std::filesystem::exists(run_.dir() + "/useraccess.con"));
   Client helper;
-  ASSERT_TRUE(helper.Connect(run_.port));
-  EXPECT_EQ(helper.Login("helper", "pw").result, 0);
+  EXPECT_EQ(run_.Login(helper, "helper", "pw").result, 0);
 
   // Changing one's own password tells the issuer and then everyone.
   admin->CommandText(0xBABE002F, "NewSecret");
   ASSERT_TRUE(admin->WaitNotification(0xBEEF0014));
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
   Client relog;
-  ASSERT_TRUE(relog.Connect(run_.port));
-  EXPECT_EQ(relog.Login("admin", "newsecret").result, 0);
+  EXPECT_EQ(run_.Login(relog, "admin", "newsecret").result, 0);
 
   // SIGHUP reloads the accounts and tells every client.
   run_.daemon.Signal(SIGHUP);
@@ -309,8 +301,7 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
                                      " tried to start the server but it is already running."));
   // A client logging in now learns that the server runs.
   Client late;
-  ASSERT_TRUE(late.Connect(run_.port));
-  EXPECT_EQ(late.Login("admin", "Secret").running, 1);
+  EXPECT_EQ(run_.Login(late, "admin", "Secret").running, 1);
 
   starter->Command(0xBABE001B);
   ASSERT_TRUE(watcher->WaitNotification(0xBEEF0005));
@@ -403,8 +394,7 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   EXPECT_EQ(ReadFile(Log()).find(flood[9]->Address()), std::string::npos);
 
   Client deaf;
-  ASSERT_TRUE(deaf.Connect(run_.port));
-  ASSERT_EQ(deaf.Login("admin", "Secret").result, 0);
+  ASSERT_EQ(run_.Login(deaf, "admin", "Secret").result, 0);
   for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
   EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " is not reading: "));
   EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " has disconnected."));

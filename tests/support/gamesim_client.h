@@ -59,6 +59,12 @@ struct DaemonRun {
   // Waits for the console link to the game server.
   bool Connected() const;
   std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);
+  // Connects `client` and logs in, whatever the answer.
+  korvclient::LoginReply Login(korvclient::Client& client, const std::string& user,
+                               const std::string& password, unsigned char version = 0x20) {
+    client.Connect(port, 30);
+    return client.Login(user, password, version);
+  }
   // Runs korvctl against the daemon as `user`.
   int Ctl(const std::vector<std::string>& words, std::string* output,
           const std::string& user = "admin", const std::string& password = "secret") const;
