@@ -42,7 +42,7 @@ class GameProcessTest : public ::testing::Test {
   std::unique_ptr<gamesimtest::DaemonRun> run_;
 };
 
-TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
+TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
   auto admin = LoggedIn("admin", "Secret");
   admin->Command(0xBABE0015);
   auto line = admin->ReadReply();
@@ -56,6 +56,20 @@ TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
   auto address = admin->ReadReply();
   ASSERT_TRUE(address);
   EXPECT_EQ(*address, std::to_string(run_->game.game_port) + ",0" + std::string(1, '\0'));
+  // A settings upload reaches the running server as console commands.
+  auto mod = LoggedIn("mod", "pw");
+  admin->Command(0xBABE0000);
+  auto settings = admin->ReadFrame();
+  ASSERT_TRUE(settings);
+  std::size_t at = settings->find("game.serverSpawnTime ");
+  ASSERT_NE(at, std::string::npos);
+  std::string upload = settings->substr(0, at) + "game.serverSpawnTime 42" +
+                       settings->substr(settings->find('\n', at));
+  admin->Command(0xBABE0001);
+  admin->SendFrame(upload);
+  EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
+  EXPECT_TRUE(WaitForText(run_->game.dir / "message.log", "admin.timeToNextWave 42"))
+      << ReadFile(run_->game.dir / "message.log");
 }
 
 // PunkBuster is given a second to write its settings before they are sent:
@@ -80,23 +94,6 @@ TEST_F(PunkBusterProcessTest, ConfigDownloadWaitsForTheFileWithoutHoldingOthers)
   EXPECT_TRUE(admin->WaitNotification(0xBEEF002E));
 }
 
-// A settings upload reaches the running server as console commands.
-TEST_F(GameProcessTest, SettingsUploadIsPushedToTheRunningServer) {
-  auto admin = LoggedIn("admin", "Secret");
-  auto mod = LoggedIn("mod", "pw");
-  admin->Command(0xBABE0000);
-  auto settings = admin->ReadFrame();
-  ASSERT_TRUE(settings);
-  std::size_t at = settings->find("game.serverSpawnTime ");
-  ASSERT_NE(at, std::string::npos);
-  std::string upload = settings->substr(0, at) + "game.serverSpawnTime 42" +
-                       settings->substr(settings->find('\n', at));
-  admin->Command(0xBABE0001);
-  admin->SendFrame(upload);
-  EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
-  EXPECT_TRUE(WaitForText(run_->game.dir / "message.log", "admin.timeToNextWave 42"))
-      << ReadFile(run_->game.dir / "message.log");
-}
 
 // Well-formed commands with hostile contents: random codes of the table,
 // random texts, and uploads of random settings-like lines, sometimes
