@@ -62,7 +62,7 @@ class KorvctlProcess : public ::testing::Test {
   gamesimtest::GameDir& game_ = run_.game;
 };
 
-TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
+TEST_F(KorvctlProcess, SettingsRoundTripAndQueuedCommands) {
   StartDaemon(false);
   Process watch;
   std::string watched = game_.dir / "watch.txt";
@@ -83,14 +83,10 @@ TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
   // The other client hears of it.
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
   EXPECT_TRUE(Has(ReadFile(watched), "settings changed\n"));
-}
-
-TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
-  StartDaemon(false);
-  Process watch;
-  std::string watched = game_.dir / "watch.txt";
-  StartWatch(&watch, watched, {"--json", "--count", "2"});
-  std::string output;
+  // Queued commands report their notifications, seen by a second client.
+  Process queue_watch;
+  std::string queued = game_.dir / "queue_watch.txt";
+  StartWatch(&queue_watch, queued, {"--json", "--count", "2"});
   EXPECT_EQ(Ctl({"idle-map", "wake"}, &output), 0) << output;
   EXPECT_EQ(output, "idle map set: wake\n");
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/servermaplist.con"), "game.setIdleLevel wake"));
@@ -99,8 +95,8 @@ TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
   EXPECT_TRUE(Has(output, "\"event\":\"name_banned\""));
   EXPECT_TRUE(Has(output, "\"data\":\"Cheater\"}"));
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/bannedwords.con"), "$Cheater\n"));
-  EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
-  EXPECT_TRUE(Has(ReadFile(watched),
+  EXPECT_EQ(queue_watch.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_TRUE(Has(ReadFile(queued),
                   "\n{\"code\":\"BEEF001E\",\"event\":\"idle_map_set\",\"name\":"
                   "\"idle map set\",\"data\":\"wake\"}\n{\"code\":\"BEEF002C\","));
   // The user list as the admin sees it, and a stop of a stopped server.

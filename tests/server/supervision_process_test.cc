@@ -46,16 +46,11 @@ class SupervisionTest : public ::testing::Test {
 
 // The version warning and the reconnection after a dropped link are shown
 // against stand-ins with the ticks driven by hand.
-TEST_F(SupervisionTest, RenicesTheServerItConnectsTo) {
-  Start(kPlayers, {"-priority", "5"});
+TEST_F(SupervisionTest, RenicedHungServerIsLoggedAndRestartedAndHealthFollowsIt) {
+  conf_ = "[supervision]\nhang_seconds = 5\n";
+  Start(kPlayers, {"-restart", "-priority", "5"});
   ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
   EXPECT_TRUE(WaitForText(LogPath(), " : Changed server process priority to 5.\r\n", 15s));
-}
-
-TEST_F(SupervisionTest, HungServerIsLoggedAndRestartedAndHealthFollowsIt) {
-  conf_ = "[supervision]\nhang_seconds = 5\n";
-  Start(kPlayers, {"-restart"});
-  ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
   std::string out;
   EXPECT_EQ(Health(&out), 0) << out;
   EXPECT_TRUE(Has(out, "healthy: server running, console connected, 1 of "));
