@@ -20,13 +20,7 @@
 
 namespace korvctltest {
 
-using korvclient::Adler32;
-using korvclient::Frame;
-using korvclient::GetU32;
-using korvclient::Notice;
-using korvclient::Rc4;
-using korvclient::U32;
-using korvclient::Unpack;
+using namespace korvclient;
 
 inline std::string ClientKey() { return korvtest::ReadFile(korvtest::SourcePath("src/remote/client.key")); }
 

@@ -18,13 +18,7 @@
 namespace korvctltest {
 namespace {
 
-using korvtest::BuildPath;
-using korvtest::Has;
-using korvtest::Process;
-using korvtest::ReadFile;
-using korvtest::RunToEnd;
-using korvtest::WaitForText;
-using korvtest::WriteFile;
+using namespace korvtest;
 
 constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
 // The key ban gamesim's lay-out starts with.

@@ -10,10 +10,7 @@
 namespace korvctltest {
 namespace {
 
-using korvtest::Has;
-using korvtest::ReadFile;
-using korvtest::TempDir;
-using korvtest::WriteFile;
+using namespace korvtest;
 
 std::string Block(const std::string& text) { return korvclient::Block(text, ClientKey()); }
 

@@ -15,10 +15,7 @@
 namespace korvwebtest {
 namespace {
 
-using korvtest::BuildPath;
-using korvtest::Has;
-using korvtest::ReadFile;
-using korvtest::WaitForText;
+using namespace korvtest;
 using nlohmann::json;
 
 constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\n";
