@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
 
 #include "settings/first_start_golden.h"
 #include "support/gamesim_client.h"
@@ -13,12 +14,6 @@ namespace {
 
 using namespace korvtest;
 using namespace std::chrono_literals;
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  std::size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
 
 // A map archive whose directory names the conquest game type.
 void WriteConquestArchive(const std::string& path) {
@@ -64,7 +59,8 @@ TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts
     EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
   }
   EXPECT_EQ(ReadFile(Settings("korvane.con")),
-            Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
+            std::regex_replace(kFirstStartFile, std::regex("game.serverIP 0.0.0.0"),
+                               "game.serverIP 127.0.0.1"));
   EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
   EXPECT_EQ(ReadFile(Settings("maps.con")), "bf1942,wake,1\n");
   EXPECT_FALSE(Has(first, "Invalid value"));

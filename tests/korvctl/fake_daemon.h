@@ -79,10 +79,7 @@ class FakeDaemon {
 // Runs build/korvctl against the fake daemon's port with the given words.
 inline int RunCtl(const FakeDaemon& daemon, std::vector<std::string> words, std::string* output,
                   const std::string& work_dir = "/tmp") {
-  std::vector<std::string> argv{korvtest::BuildPath("korvctl"), "-p", daemon.port_text(), "-u",
-                                "admin", "--password", "secret", "-t", "2"};
-  argv.insert(argv.end(), words.begin(), words.end());
-  return korvtest::RunToEnd(argv, work_dir, output);
+  return korvtest::RunToEnd(korvtest::KorvctlArgv(daemon.port(), words, "2"), work_dir, output);
 }
 
 }  // namespace korvctltest

@@ -45,10 +45,8 @@ class KorvctlProcess : public ::testing::Test {
   std::string Game() { return ReadFile(run_.Settings("banlist.con")); }
   // Starts `korvctl watch` in the background, logged in once it answers.
   void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(run_.port), "-u",
-                                  "admin", "--password", "secret", "-t", "10", "watch"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(watch->Start(argv, run_.dir(), out));
+    extra.insert(extra.begin(), "watch");
+    ASSERT_TRUE(watch->Start(KorvctlArgv(run_.port, extra), run_.dir(), out));
     ASSERT_TRUE(WaitForText(out, "watching")) << ReadFile(out);
   }
 

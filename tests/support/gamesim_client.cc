@@ -99,12 +99,8 @@ std::unique_ptr<korvclient::Client> DaemonRun::LoggedIn(const std::string& user,
   return client;
 }
 
-int DaemonRun::Ctl(const std::vector<std::string>& words, std::string* output,
-                   const std::string& user, const std::string& password) const {
-  std::vector<std::string> argv{korvtest::BuildPath("korvctl"), "-p", std::to_string(port), "-u",
-                                user, "--password", password, "-t", "10"};
-  argv.insert(argv.end(), words.begin(), words.end());
-  return korvtest::RunToEnd(argv, dir(), output);
+int DaemonRun::Ctl(const std::vector<std::string>& words, std::string* output) const {
+  return korvtest::RunToEnd(korvtest::KorvctlArgv(port, words), dir(), output);
 }
 
 std::vector<int> DaemonRun::GamePids() const {

@@ -65,9 +65,8 @@ struct DaemonRun {
     client.Connect(port, 30);
     return client.Login(user, password, version);
   }
-  // Runs korvctl against the daemon as `user`.
-  int Ctl(const std::vector<std::string>& words, std::string* output,
-          const std::string& user = "admin", const std::string& password = "secret") const;
+  // Runs korvctl against the daemon as admin.
+  int Ctl(const std::vector<std::string>& words, std::string* output) const;
   // The pids of game servers running from this directory.
   std::vector<int> GamePids() const;
 };
