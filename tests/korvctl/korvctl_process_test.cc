@@ -38,6 +38,7 @@ class KorvctlProcess : public ::testing::Test {
     ASSERT_TRUE(run_.Start(options)) << ReadFile(run_.Out());
     if (start_game) {
       ASSERT_TRUE(run_.Connected()) << run_.Log();
+      ASSERT_TRUE(WaitForText(run_.Out(), "gamesim: serving"));  // the daemon's terminal
     }
   }
   int Ctl(std::vector<std::string> words, std::string* output) { return run_.Ctl(words, output); }
