@@ -38,13 +38,13 @@ class SyncTest : public LogFixture {
 
 TEST_F(SyncTest, LiveValuesAreConverted) {
   ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
-  // 1200 seconds, 0.50, 1.0 and Hundredths 0.60 in the server's units.
-  EXPECT_EQ((std::vector<long>{SettingValue(kSetGameTime), SettingValue(kSetSoldierFriendlyFire),
-                               SettingValue(kSetSoldierFriendlyFireOnSplash),
-                               SettingValue(kSetVoteMapMajority), SettingValue(kSetTkToKick),
-                               SettingValue(kSetCrosshairCenterpoint)}),
-            (std::vector<long>{20, 50, 100, 60, 3, 1}));
+  EXPECT_EQ(SettingValue(kSetGameTime), 20);                // 1200 seconds
+  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFire), 50);     // 0.50
+  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFireOnSplash), 100);
   EXPECT_EQ(SettingText(kSetMaxConnectionType), "CTLanT1");
+  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);         // Hundredths 0.60
+  EXPECT_EQ(SettingValue(kSetTkToKick), 3);
+  EXPECT_EQ(SettingValue(kSetCrosshairCenterpoint), 1);
   EXPECT_EQ(g_manager.settings.snapshot[kSetGameTime].value, 20);
 
   // Rounds and ticket ratio come from the last status report.
