@@ -1,10 +1,11 @@
 // The real korvd binary: usage and errors, -kill, a first start's files,
-// the log, and ending on SIGTERM.
+// the log, and ending on a signal.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
 
+#include "support/gamesim_client.h"
 #include "support/process_harness.h"
 
 using namespace korvtest;
@@ -38,39 +39,34 @@ TEST(DaemonProcess, MissingInstallationEndsTheStart) {
 }
 
 TEST(DaemonProcess, FirstStartCreatesFilesAndEndsOnSigterm) {
-  TempDir dir;
-  std::string server = dir / "server";
-  MakeServerDir(server);
-  std::string settings = server + "/mods/bf1942/settings";
-  WriteFile(settings + "/kicklist.con", "old kicks\n");
-  WriteFile(settings + "/serversettings.con", "stale\n");
-  int port = FreePort();
-  Process korvd;
-  ASSERT_TRUE(korvd.Start({Korvd(), "-path", server, "-port", std::to_string(port), "-pid",
-                           dir / "k.pid"},
-                          dir.path(), dir / "out.txt"));
-  ASSERT_TRUE(WaitForText(server + "/korvd.log", "Listening on 0.0.0.0:" + std::to_string(port)));
+  gamesimtest::DaemonRun run;
+  run.loopback = false;
+  MakeServerDir(run.dir());
+  WriteFile(run.Settings("kicklist.con"), "old kicks\n");
+  WriteFile(run.Settings("serversettings.con"), "stale\n");
+  ASSERT_TRUE(run.Start({"-pid", run.dir() + "/k.pid"}));
+  EXPECT_TRUE(Has(run.Log(), "Listening on 0.0.0.0:" + std::to_string(run.port)));
   for (const char* name :
        {"korvane.con", "servermaplist.con", "serversettings.con", "serverautoexec.con",
         "banlist.con", "serverbanlist.con", "useraccess.con", "serverschedule.con",
         "announcements.con", "bannedwords.con", "maps.con", "mods.con"}) {
-    EXPECT_TRUE(std::filesystem::exists(settings + "/" + name)) << name;
+    EXPECT_TRUE(std::filesystem::exists(run.Settings(name))) << name;
   }
-  EXPECT_TRUE(std::filesystem::exists(server + "/pb/pbbans.dat"));
-  EXPECT_EQ(ReadFile(settings + "/playermenu.con"), "Kick|kick\nBan|ban\n");
-  EXPECT_EQ(ReadFile(settings + "/serversettings.con"), "");
-  EXPECT_FALSE(std::filesystem::exists(settings + "/kicklist.con"));
-  EXPECT_EQ(ReadFile(dir / "k.pid"), std::to_string(korvd.pid()));
-  std::string log = ReadFile(server + "/korvd.log");
+  EXPECT_TRUE(std::filesystem::exists(run.dir() + "/pb/pbbans.dat"));
+  EXPECT_EQ(ReadFile(run.Settings("playermenu.con")), "Kick|kick\nBan|ban\n");
+  EXPECT_EQ(ReadFile(run.Settings("serversettings.con")), "");
+  EXPECT_FALSE(std::filesystem::exists(run.Settings("kicklist.con")));
+  EXPECT_EQ(ReadFile(run.dir() + "/k.pid"), std::to_string(run.daemon.pid()));
+  std::string log = run.Log();
   EXPECT_TRUE(Has(log, " : Korvane v2.0 beta 4g\r\n"));
   EXPECT_TRUE(Has(log, " : Started under Linux "));
   EXPECT_TRUE(Has(log, "WARNING: PunkBuster is not installed on this server."));
   // The foreground echo carries the same lines.
-  EXPECT_TRUE(Has(ReadFile(dir / "out.txt"), "Listening on"));
+  EXPECT_TRUE(Has(ReadFile(run.Out()), "Listening on"));
 
-  korvd.Signal(SIGTERM);
-  EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 15);
-  log = ReadFile(server + "/korvd.log");
+  run.daemon.Signal(SIGTERM);
+  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
+  log = run.Log();
   std::size_t exiting = log.find("Exiting due to signal (15).\r\n");
   ASSERT_NE(exiting, std::string::npos);
   EXPECT_NE(log.find(" : Exited\r\n", exiting), std::string::npos);
@@ -90,53 +86,29 @@ TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
   EXPECT_TRUE(std::filesystem::exists(overlay + "/settings/korvane.con"));
 }
 
-TEST(DaemonProcess, KillOptionSendsSigtermToThePidFilesDaemon) {
-  TempDir dir;
-  MakeServerDir(dir.path());
-  std::string pid_file = dir / "korvd.pid";
-  Process korvd;
-  ASSERT_TRUE(korvd.Start({Korvd(), "-path", dir.path(), "-port", std::to_string(FreePort()),
-                           "-pid", pid_file, "-debug"},
-                          dir.path(), dir / "out.txt"));
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
+// SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM.
+TEST(DaemonProcess, SighupKeepsItRunningAndKillSendsSigterm) {
+  gamesimtest::DaemonRun run;
+  MakeServerDir(run.dir());
+  std::string pid_file = run.dir() + "/korvd.pid";
+  ASSERT_TRUE(run.Start({"-pid", pid_file, "-debug"}));
+  run.daemon.Signal(SIGHUP);
+  ASSERT_TRUE(WaitForText(run.LogPath(), "DEBUG: Caught SIGHUP!"));
+  EXPECT_TRUE(run.daemon.running());
+  EXPECT_FALSE(Has(run.Log(), "Exiting"));
   std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-kill", "-pid", pid_file}, dir.path(), &out), 0);
-  EXPECT_EQ(out, "Sent SIGTERM to pid " + std::to_string(korvd.pid()) + ".\n");
-  EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 15);
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "DEBUG: Caught SIGTERM! \r\n"));
-}
+  EXPECT_EQ(RunToEnd({Korvd(), "-kill", "-pid", pid_file}, run.dir(), &out), 0);
+  EXPECT_EQ(out, "Sent SIGTERM to pid " + std::to_string(run.daemon.pid()) + ".\n");
+  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
+  EXPECT_TRUE(Has(run.Log(), "DEBUG: Caught SIGTERM! \r\n"));
 
-TEST(DaemonProcess, BusyPortEndsWithBindMessage) {
-  TempDir dir;
-  MakeServerDir(dir.path());
-  int port = FreePort();
-  Process first;
-  ASSERT_TRUE(first.Start({Korvd(), "-path", dir.path(), "-port", std::to_string(port)},
-                          dir.path(), dir / "out1.txt"));
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
-  std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path(), "-port", std::to_string(port)}, dir.path(),
+  // A second daemon on the same port ends with the bind message.
+  ASSERT_TRUE(run.Start());
+  ASSERT_TRUE(WaitForPort(run.port));
+  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port)}, run.dir(),
                      &out),
             1);
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Couldn't bind server socket! "));
-}
-
-TEST(DaemonProcess, DaemonModeDetachesAndWritesTheFinalPid) {
-  TempDir dir;
-  MakeServerDir(dir.path());
-  std::string pid_file = dir / "d.pid";
-  std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path(), "-port", std::to_string(FreePort()), "-pid",
-                      pid_file, "-daemon"},
-                     dir.path(), &out),
-            0);
-  EXPECT_EQ(out, "");  // nothing is echoed with -daemon
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
-  ASSERT_TRUE(WaitForText(pid_file, ""));
-  int pid = std::stoi(ReadFile(pid_file));
-  ASSERT_GT(pid, 1);
-  EXPECT_EQ(::kill(pid, SIGTERM), 0);
-  EXPECT_TRUE(WaitForText(dir / "korvd.log", "Exited", std::chrono::seconds(15)));
+  EXPECT_TRUE(Has(run.Log(), "Couldn't bind server socket! "));
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
-// The loop's tick timers and its reaction to SIGHUP.
+// The loop's tick timers and its reaction to a signal.
 #include "daemon/main_loop.h"
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
-#include "support/process_harness.h"
+#include "support/gamesim_client.h"
 
 using namespace korvtest;
 
@@ -38,48 +34,21 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 60, 500), 30), 500);
 }
 
-TEST(MainLoopProcess, SighupKeepsTheDaemonRunning) {
-  TempDir dir;
-  MakeServerDir(dir.path());
-  Process korvd;
-  ASSERT_TRUE(korvd.Start({BuildPath("korvd"), "-path", dir.path(), "-port",
-                           std::to_string(FreePort()), "-debug"},
-                          dir.path(), dir / "out.txt"));
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
-  korvd.Signal(SIGHUP);
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "DEBUG: Caught SIGHUP!"));
-  EXPECT_TRUE(korvd.running());
-  EXPECT_FALSE(Has(ReadFile(dir / "korvd.log"), "Exiting"));
-  korvd.Signal(SIGINT);
-  EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 2);
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Exiting due to signal (2)."));
-}
-
-// SIGTERM ends a wait on a peer that sends a login byte by byte at once,
+// SIGINT ends a wait on a peer that sends a login byte by byte at once,
 // not when the login's deadline runs out.
-TEST(MainLoopProcess, SigtermEndsTheWaitOnAPeer) {
-  TempDir dir;
-  MakeServerDir(dir.path());
-  int port = FreePort();
-  Process korvd;
-  ASSERT_TRUE(korvd.Start({BuildPath("korvd"), "-path", dir.path(), "-port",
-                           std::to_string(port)},
-                          dir.path(), dir / "out.txt"));
-  ASSERT_TRUE(WaitForText(dir / "korvd.log", "Listening on"));
-  int peer = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::send(peer, "\x05", 1, 0), 1);  // the first byte of a length
+TEST(MainLoopProcess, SigintEndsTheWaitOnAPeer) {
+  gamesimtest::DaemonRun run;
+  MakeServerDir(run.dir());
+  ASSERT_TRUE(run.Start());
+  korvclient::Client peer;
+  ASSERT_TRUE(peer.Connect(run.port));
+  ASSERT_TRUE(peer.Send("\x05"));  // the first byte of a length
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  korvd.Signal(SIGTERM);
-  EXPECT_EQ(korvd.Wait(std::chrono::seconds(15)), 15);
-  ::close(peer);
-  std::string log = ReadFile(dir / "korvd.log");
+  run.daemon.Signal(SIGINT);
+  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
+  std::string log = run.Log();
   EXPECT_FALSE(Has(log, "timed out"));
-  EXPECT_TRUE(Has(log, "Exiting due to signal (15)."));
+  EXPECT_TRUE(Has(log, "Exiting due to signal (2)."));
 }
 
 }  // namespace

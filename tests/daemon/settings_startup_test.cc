@@ -5,20 +5,15 @@
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
 
 #include "settings/first_start_golden.h"
-#include "support/process_harness.h"
+#include "support/gamesim_client.h"
 
 namespace {
 
 using namespace korvtest;
 using namespace std::chrono_literals;
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  std::size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
 
 // A map archive whose directory names the conquest game type.
 void WriteConquestArchive(const std::string& path) {
@@ -37,24 +32,18 @@ class SettingsStartup : public ::testing::Test {
   }
   // Runs the daemon until it listens, then stops it; returns its output.
   std::string StartAndStop(const std::vector<std::string>& extra) {
-    int port = FreePort();
-    std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
-                                     std::to_string(port), "-ip", "127.0.0.1"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    std::string out = dir_ / ("out" + std::to_string(++runs_) + ".txt");
-    Process daemon;
-    EXPECT_TRUE(daemon.Start(argv, dir_.path(), out));
-    EXPECT_TRUE(WaitForText(out, "Listening on 127.0.0.1:" + std::to_string(port) + "."));
+    std::size_t before = ReadFile(run_.Out()).size();
+    EXPECT_TRUE(run_.Start(extra, false));
+    EXPECT_TRUE(WaitForText(run_.Out(), "Listening on 127.0.0.1:" + std::to_string(run_.port) + "."));
     // Everything of interest is written before the daemon listens.
-    daemon.Signal(SIGKILL);
-    daemon.Wait(10s);
-    return ReadFile(out);
+    run_.daemon.Signal(SIGKILL);
+    run_.daemon.Wait(10s);
+    return ReadFile(run_.Out()).substr(before);
   }
-  std::string Settings(const std::string& name) { return server_ + "/mods/bf1942/settings/" + name; }
+  std::string Settings(const std::string& name) { return run_.Settings(name); }
 
-  TempDir dir_;
-  std::string server_ = dir_ / "server";
-  int runs_ = 0;
+  gamesimtest::DaemonRun run_;
+  std::string server_ = run_.dir();
 };
 
 TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts) {
@@ -70,7 +59,8 @@ TEST_F(SettingsStartup, FirstStartWritesDefaultsAndSecondStartFillsRequiredTexts
     EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
   }
   EXPECT_EQ(ReadFile(Settings("korvane.con")),
-            Replace(kFirstStartFile, "game.serverIP 0.0.0.0", "game.serverIP 127.0.0.1"));
+            std::regex_replace(kFirstStartFile, std::regex("game.serverIP 0.0.0.0"),
+                               "game.serverIP 127.0.0.1"));
   EXPECT_EQ(ReadFile(Settings("mods.con")), "bf1942\n");
   EXPECT_EQ(ReadFile(Settings("maps.con")), "bf1942,wake,1\n");
   EXPECT_FALSE(Has(first, "Invalid value"));
@@ -94,14 +84,14 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
                                    std::to_string(FreePort()), "-ip", "127.0.0.1"};
   std::filesystem::create_directories(Settings("korvane.con"));
-  EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
+  EXPECT_EQ(RunToEnd(argv, server_, &out), 1);
   EXPECT_TRUE(Has(out, "Couldn't load settings file! Is a directory (21)"));
   std::filesystem::remove(Settings("korvane.con"));
   // A map directory that cannot be read (here a link to itself) ends it.
   std::string levels = server_ + "/mods/bf1942/archives/bf1942/levels";
   std::filesystem::remove_all(levels);
   std::filesystem::create_directory_symlink(levels, levels);
-  EXPECT_EQ(RunToEnd(argv, dir_.path(), &out), 1);
+  EXPECT_EQ(RunToEnd(argv, server_, &out), 1);
   EXPECT_TRUE(Has(out, "Couldn't determine available maps!"));
 }
 

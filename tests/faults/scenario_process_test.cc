@@ -7,11 +7,8 @@
 
 #include <signal.h>
 
-#include <memory>
-
 #include "support/gamesim_client.h"
 #include "support/process_harness.h"
-#include "support/remote_client.h"
 
 using namespace korvtest;
 using korvclient::Client;
@@ -21,25 +18,20 @@ namespace {
 constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
 
 TEST(ScenarioProcess, LoginUploadKickBanStopThenSigterm) {
-  ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
   // Under valgrind everything takes longer; a plain run keeps the defaults.
   const bool wrapped = std::getenv("KORV_TEST_WRAPPER") != nullptr;
   const auto wait = std::chrono::seconds(wrapped ? 60 : 10);
-  gamesimtest::GameDir game;
-  Process server;
-  Process daemon;
-  gamesimtest::LayOutForDaemon(
-      &game, std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Mike\n" +
-                 "player 4 2 1 1 0 60 10.0.0.6:14567 fedcba9876543210fedcba9876543210 - Ann\n",
-      {{"game.serverName", "\"Test Server\""}});
-  WriteFile(game.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
-  ASSERT_TRUE(gamesimtest::StartGame(game, &server));
-  int port = FreePort();
-  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-port",
-                            std::to_string(port), "-ip", "127.0.0.1"},
-                           game.dir.path(), game.dir / "korvd-out.txt"));
-  std::string log = game.dir / "korvd.log";
+  gamesimtest::DaemonRun run(
+      std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Mike\n" +
+          "player 4 2 1 1 0 60 10.0.0.6:14567 fedcba9876543210fedcba9876543210 - Ann\n",
+      {{"game.serverName", "\"Test Server\""}}, "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
+  gamesimtest::GameDir& game = run.game;
+  ASSERT_TRUE(gamesimtest::StartGame(game, &run.server));
+  ASSERT_TRUE(run.Start());
+  std::string log = run.LogPath();
   ASSERT_TRUE(WaitForText(log, " : Connected\r\n", wait)) << ReadFile(log);
+  int port = run.port;
+  korvtest::Process& daemon = run.daemon;
 
   Client admin;
   Client mod;

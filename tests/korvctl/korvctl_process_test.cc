@@ -1,11 +1,14 @@
 // korvctl against the real daemon (and gamesim as its game server) over
 // loopback: a settings round trip, queued commands seen by a second client,
-// and chat lines in watch. The refusals and their exit statuses are shown
+// chat lines in watch, and the ban commands on both roads: with the game
+// server stopped the daemon edits the game's ban files itself; with gamesim
+// running it tells the game, which keeps its own files. The refusals and their exit statuses are shown
 // against a scripted daemon; kick and say against the real game elsewhere.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <algorithm>
 
@@ -15,16 +18,11 @@
 namespace korvctltest {
 namespace {
 
-using korvtest::BuildPath;
-using korvtest::FreePort;
-using korvtest::Has;
-using korvtest::Process;
-using korvtest::ReadFile;
-using korvtest::RunToEnd;
-using korvtest::WaitForText;
-using korvtest::WriteFile;
+using namespace korvtest;
 
-constexpr char kAccounts[] = "admin,secret,,4294967295,1\n";
+constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
+// The key ban gamesim's lay-out starts with.
+constexpr char kLaidOutBan[] = "admin.addKeyToBanList 99999999999999999999999999999999 Perm\n";
 constexpr char kPlayers[] =
     "lively 0\n"
     "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
@@ -32,55 +30,32 @@ constexpr char kPlayers[] =
 
 class KorvctlProcess : public ::testing::Test {
  protected:
-  // Lays out gamesim as the game server and starts the daemon; with
-  // `start_game` it launches the game too.
-  void StartDaemon(bool start_game, const std::string& accounts = kAccounts) {
-    gamesimtest::LayOutForDaemon(&game_, kPlayers);
-    WriteFile(game_.settings() + "/useraccess.con", accounts);
-    port_ = FreePort();
-    std::vector<std::string> argv{"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"),
-                                  "-path", game_.dir.path(), "-port", std::to_string(port_),
-                                  "-exit", "-nodelay"};
-    if (start_game) argv.push_back("-start");
-    ASSERT_TRUE(daemon_.Start(argv, game_.dir.path(), Out()));
-    ASSERT_TRUE(korvtest::WaitForPort(port_)) << ReadFile(Out());
+  // Starts the daemon; with `start_game` it launches the game too.
+  void StartDaemon(bool start_game) {
+    run_.env = {"GAMESIM_VERBOSE=1"};
+    std::vector<std::string> options{"-exit", "-nodelay"};
+    if (start_game) options.insert(options.end(), {"-start", "-messagelog"});
+    ASSERT_TRUE(run_.Start(options)) << ReadFile(run_.Out());
     if (start_game) {
-      ASSERT_TRUE(WaitForText(Out(), "gamesim: serving")) << ReadFile(Out());
+      ASSERT_TRUE(run_.Connected()) << run_.Log();
+      ASSERT_TRUE(WaitForText(run_.Out(), "gamesim: serving"));  // the daemon's terminal
     }
   }
-  void TearDown() override {
-    if (daemon_.running()) {
-      daemon_.Signal(SIGTERM);
-      daemon_.Wait(std::chrono::seconds(20));
-    }
-  }
-  std::string Out() const { return game_.dir / "korvd-out.txt"; }
-  std::string Log() const { return game_.dir / "korvd.log"; }
-  std::vector<std::string> Argv(std::vector<std::string> words, const std::string& user = "admin",
-                                const std::string& password = "secret") {
-    std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(port_), "-u", user,
-                                  "--password", password, "-t", "10"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return argv;
-  }
-  int Ctl(std::vector<std::string> words, std::string* output, const std::string& user = "admin",
-          const std::string& password = "secret") {
-    return RunToEnd(Argv(words, user, password), game_.dir.path(), output);
-  }
+  int Ctl(std::vector<std::string> words, std::string* output) { return run_.Ctl(words, output); }
+  std::string List() { return ReadFile(run_.Settings("serverbanlist.con")); }
+  std::string Game() { return ReadFile(run_.Settings("banlist.con")); }
   // Starts `korvctl watch` in the background, logged in once it answers.
-  void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra = {}) {
-    std::vector<std::string> words{"watch"};
-    words.insert(words.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(watch->Start(Argv(words), game_.dir.path(), out));
+  void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra) {
+    extra.insert(extra.begin(), "watch");
+    ASSERT_TRUE(watch->Start(KorvctlArgv(run_.port, extra), run_.dir(), out));
     ASSERT_TRUE(WaitForText(out, "watching")) << ReadFile(out);
   }
 
-  gamesimtest::GameDir game_;
-  Process daemon_;
-  int port_ = 0;
+  gamesimtest::DaemonRun run_{kPlayers};
+  gamesimtest::GameDir& game_ = run_.game;
 };
 
-TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
+TEST_F(KorvctlProcess, SettingsRoundTripAndQueuedCommands) {
   StartDaemon(false);
   Process watch;
   std::string watched = game_.dir / "watch.txt";
@@ -101,14 +76,10 @@ TEST_F(KorvctlProcess, SettingsRoundTripChangesOneSetting) {
   // The other client hears of it.
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
   EXPECT_TRUE(Has(ReadFile(watched), "settings changed\n"));
-}
-
-TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
-  StartDaemon(false);
-  Process watch;
-  std::string watched = game_.dir / "watch.txt";
-  StartWatch(&watch, watched, {"--json", "--count", "2"});
-  std::string output;
+  // Queued commands report their notifications, seen by a second client.
+  Process queue_watch;
+  std::string queued = game_.dir / "queue_watch.txt";
+  StartWatch(&queue_watch, queued, {"--json", "--count", "2"});
   EXPECT_EQ(Ctl({"idle-map", "wake"}, &output), 0) << output;
   EXPECT_EQ(output, "idle map set: wake\n");
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/servermaplist.con"), "game.setIdleLevel wake"));
@@ -117,8 +88,8 @@ TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
   EXPECT_TRUE(Has(output, "\"event\":\"name_banned\""));
   EXPECT_TRUE(Has(output, "\"data\":\"Cheater\"}"));
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/bannedwords.con"), "$Cheater\n"));
-  EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
-  EXPECT_TRUE(Has(ReadFile(watched),
+  EXPECT_EQ(queue_watch.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_TRUE(Has(ReadFile(queued),
                   "\n{\"code\":\"BEEF001E\",\"event\":\"idle_map_set\",\"name\":"
                   "\"idle map set\",\"data\":\"wake\"}\n{\"code\":\"BEEF002C\","));
   // The user list as the admin sees it, and a stop of a stopped server.
@@ -129,11 +100,85 @@ TEST_F(KorvctlProcess, QueuedCommandsReportTheirNotifications) {
   EXPECT_EQ(output.find("\"user\":", output.find("\"user\":") + 1), std::string::npos) << output;
 }
 
-TEST_F(KorvctlProcess, WatchShowsAChatLineFromTheGame) {
+TEST_F(KorvctlProcess, BansOnTheFileRoadWithTheServerStopped) {
+  StartDaemon(false);
+  std::string out;
+  ASSERT_EQ(Ctl({"ban", "--name", "Eve", "--address", "10.1.1.1", "--keyhash", kKey,
+                 "--duration", "1h", "aim", "bot"},
+                &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "player banned: Eve\n");
+  EXPECT_EQ(Game(), std::string(kLaidOutBan) + "admin.addAddressToBanList 10.1.1.1:0 Perm\n" +
+                        "admin.addKeyToBanList " + kKey + " Perm\n");
+  const std::string row = List();
+  const std::string head = "\"Eve\",10.1.1.1," + std::string(kKey) + ",*,\"admin\",";
+  ASSERT_EQ(row.rfind(head, 0), 0u) << row;
+  char* rest = nullptr;
+  const long banned = std::strtol(row.c_str() + head.size(), &rest, 10);
+  EXPECT_EQ(std::strtol(rest + 1, &rest, 10), banned + 3600);
+  EXPECT_STREQ(rest, ",aim bot\n");
+
+  ASSERT_EQ(Ctl({"bans"}, &out), 0) << out;
+  EXPECT_TRUE(Has(out, "Eve")) << out;
+  EXPECT_TRUE(Has(out, "aim bot"));
+  ASSERT_EQ(Ctl({"--json", "bans"}, &out), 0) << out;
+  EXPECT_TRUE(Has(out, "\"expiry\":\"" + std::to_string(banned + 3600) + "\"")) << out;
+  EXPECT_TRUE(Has(out, "\"banned_by\":\"admin\""));
+
+  // The game's list holds a key the daemon's does not.
+  EXPECT_EQ(Ctl({"verify-bans"}, &out), 1) << out;
+  ASSERT_EQ(Ctl({"pull-bans"}, &out), 0) << out;
+  const std::string imported = "\"[unknown]\",*,99999999999999999999999999999999,*,\"operator\",0,0,unknown reason\n"
+                               "\"[unknown]\",10.1.1.1,*,*,\"operator\",0,0,unknown reason\n"
+                               "\"[unknown]\",*," + std::string(kKey) + ",*,\"operator\",0,0,unknown reason\n";
+  EXPECT_EQ(List(), imported);
+  EXPECT_EQ(Ctl({"verify-bans"}, &out), 0) << out;
+
+  // An uploaded list, pushed to the game's file and downloaded again.
+  const std::string mine = game_.dir / "mine.con";
+  WriteFile(mine, "\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n\"Bob\",*," + std::string(kKey) +
+                      ",*,\"admin\",6,0,spam\n");
+  ASSERT_EQ(Ctl({"put", "bans", "-i", mine}, &out), 0) << out;
+  EXPECT_EQ(List(), ReadFile(mine));
+  ASSERT_EQ(Ctl({"push-bans"}, &out), 0) << out;
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\nadmin.addKeyToBanList " +
+                        std::string(kKey) + " Perm\n");
+
+  ASSERT_EQ(Ctl({"unban", "--keyhash", kKey}, &out), 0) << out;
+  EXPECT_EQ(List(), "\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n");
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\n");
+  ASSERT_EQ(Ctl({"clear-bans"}, &out), 0) << out;
+  EXPECT_EQ(List(), "");
+  EXPECT_EQ(Game(), "");
+  ASSERT_EQ(Ctl({"bans"}, &out), 0) << out;
+  EXPECT_EQ(out, "no bans\n");
+}
+
+TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   StartDaemon(true);
-  ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n", std::chrono::seconds(20))) << ReadFile(Log());
-  std::string output;
-  EXPECT_EQ(Ctl({"start"}, &output), 7) << output;
+  std::string out;
+  ASSERT_EQ(Ctl({"clear-bans"}, &out), 0) << out;
+  EXPECT_EQ(Game(), "");
+  ASSERT_EQ(Ctl({"ban", "3", "--name", "Mike", "--address", "10.0.0.5", "camping"}, &out), 0)
+      << out;
+  EXPECT_EQ(out, "player banned: Mike\n");
+  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.0.0.5:0 Perm\n");
+  EXPECT_TRUE(Has(List(), "\"Mike\",10.0.0.5,*,*,\"admin\","));
+  EXPECT_EQ(Ctl({"verify-bans"}, &out), 0) << out;
+  ASSERT_EQ(Ctl({"unban", "--name", "Mike", "--address", "10.0.0.5"}, &out), 0) << out;
+  EXPECT_EQ(Game(), "");
+  EXPECT_EQ(List(), "");
+  EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.removeAddressFromBanList 10.0.0.5"));
+  // Without PunkBuster the GUID cannot be lifted: the unban fails, yet
+  // the address the game dropped leaves the daemon's list.
+  ASSERT_EQ(Ctl({"ban", "--address", "10.0.0.7", "spam"}, &out), 0) << out;
+  EXPECT_TRUE(Has(List(), "\"[unknown]\",10.0.0.7,*,*,\"admin\","));
+  EXPECT_EQ(Ctl({"unban", "--address", "10.0.0.7", "--guid", kKey}, &out), 1) << out;
+  EXPECT_EQ(Game(), "");
+  EXPECT_EQ(List(), "");
+  // A second start is refused; a chat line from the game reaches watch.
+  EXPECT_EQ(Ctl({"start"}, &out), 7) << out;
   Process watch;
   std::string watched = game_.dir / "watch.txt";
   StartWatch(&watch, watched, {"--for", "20s"});
@@ -143,7 +188,6 @@ TEST_F(KorvctlProcess, WatchShowsAChatLineFromTheGame) {
   watch.Signal(SIGTERM);
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
 }
-
 
 }  // namespace
 }  // namespace korvctltest

@@ -10,12 +10,19 @@
 namespace korvctltest {
 namespace {
 
-using korvtest::Has;
-using korvtest::ReadFile;
-using korvtest::TempDir;
-using korvtest::WriteFile;
+using namespace korvtest;
 
 std::string Block(const std::string& text) { return korvclient::Block(text, ClientKey()); }
+
+// A daemon that logs the client in, answers command `code` (any code when
+// 0) with `answer` and waits for the client's hang-up, or hangs up itself.
+Script Answering(std::uint32_t code, std::string answer, bool hang_up = false) {
+  return [=](FakeDaemon& d) {
+    d.Accept();
+    if (code == 0 || d.ReadCode() == code) d.Write(answer);
+    if (!hang_up) d.WaitClosed();
+  };
+}
 
 TEST(KorvctlWire, LoginSendsEncipheredBlocksAndVersionThenReportsAccess) {
   FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x41, false); d.WaitClosed(); });
@@ -241,21 +248,14 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
       {U32(1000) + U32(5000) + U32(0), 5, "impossible size"},
   };
   for (const Case& c : bad) {
-    FakeDaemon daemon([&](FakeDaemon& d) {
-      d.Accept();
-      if (d.ReadCode() == 0xBABE000Au) d.Write(c.answer);
-    });
+    FakeDaemon daemon(Answering(0xBABE000A, c.answer, true));
     std::string output;
     EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), c.status) << output;
     EXPECT_TRUE(Has(output, c.words));
     EXPECT_EQ(ReadFile(target), "old contents\n");
   }
   // A notification that the daemon sent before the frame is set aside.
-  FakeDaemon daemon([&](FakeDaemon& d) {
-    d.Accept();
-    if (d.ReadCode() == 0xBABE000Au) d.Write(Notice(0x26, "chat") + Frame(rotation));
-    d.WaitClosed();
-  });
+  FakeDaemon daemon(Answering(0xBABE000A, Notice(0x26, "chat") + Frame(rotation)));
   std::string output;
   EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), 0) << output;
   EXPECT_EQ(ReadFile(target), rotation);
@@ -263,11 +263,7 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()), 1);
   // Files that hold passwords are created readable by their owner only.
-  FakeDaemon users([&](FakeDaemon& d) {
-    d.Accept();
-    if (d.ReadCode() == 0xBABE0011u) d.Write(Frame("A1B2,C3D4,E5F6,512,1\n"));
-    d.WaitClosed();
-  });
+  FakeDaemon users(Answering(0xBABE0011, Frame("A1B2,C3D4,E5F6,512,1\n")));
   EXPECT_EQ(RunCtl(users, {"get", "users"}, &output, dir.path()), 0) << output;
   struct stat info {};
   ASSERT_EQ(::stat((dir / "useraccess.con").c_str(), &info), 0);
@@ -342,11 +338,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
   const std::string line =
       "\"Fun, \"Server\"\",10.0.0.1:14567,-- of 32,berlin GPM_CQ bf1942,berlin GPM_CQ bf1942,"
       "??,Stopped,?,Disconnected,??,??,??,??,??,0 / 0 / 0,0 / 0 / 0,??,?? / ??,Not installed,";
-  FakeDaemon daemon([&](FakeDaemon& d) {
-    d.Accept();
-    if (d.ReadCode() == 0xBABE0015u) d.Write(U32(line.size() + 1) + line + std::string(1, '\0'));
-    d.WaitClosed();
-  });
+  FakeDaemon daemon(Answering(0xBABE0015, U32(line.size() + 1) + line + std::string(1, '\0')));
   std::string output;
   ASSERT_EQ(RunCtl(daemon, {"--json", "status"}, &output), 0) << output;
   EXPECT_EQ(output.rfind("{\"ok\":true,", 0), 0u) << output;
@@ -362,18 +354,27 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
       << output;
 }
 
+// watch names every notification, and the cause of moderation's kicks and
+// bans, in words and as fields.
 TEST(KorvctlWire, WatchNamesEveryNotification) {
-  FakeDaemon daemon([](FakeDaemon& d) {
-    d.Accept();
-    d.Write(Notice(0x04) + Notice(0x26, "Alice: gg") + Notice(0x1E, "") + Notice(0x20, "Bob") +
-            Notice(0x03));
-    d.WaitClosed();
-  });
-  std::string output;
-  EXPECT_EQ(RunCtl(daemon, {"watch"}, &output), 3);
-  EXPECT_TRUE(Has(output,
-                  "server started\nconsole: Alice: gg\nidle map cleared\n"
-                  "player kicked: Bob\ndisconnected by the daemon\n"));
+  const std::vector<std::tuple<bool, std::string, std::string>> cases{
+      {false, Notice(0x04) + Notice(0x26, "Alice: gg") + Notice(0x1E, "") + Notice(0x20, "Bob"),
+       "server started\nconsole: Alice: gg\nidle map cleared\nplayer kicked: Bob\n"
+       "disconnected by the daemon\n"},
+      {false, Notice(0x2B, "Lag") + Notice(0x29, "Neg"),
+       "auto-kicked Lag for high ping\nauto-banned Neg for too many minus-score kicks\n"},
+      {true, Notice(0x28, "Noob") + Notice(0x20, "Bob"),
+       "\"data\":\"Noob\",\"player\":\"Noob\",\"action\":\"kick\",\"by\":\"auto\",\"cause\":"
+       "\"banned word\"}"},
+      {true, Notice(0x20, "Bob"),
+       "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"}};
+  for (const auto& [json, notices, shown] : cases) {
+    FakeDaemon daemon(Answering(0, notices + Notice(0x03)));
+    std::string output;
+    EXPECT_EQ(RunCtl(daemon, json ? std::vector<std::string>{"--json", "watch"}
+                                  : std::vector<std::string>{"watch"}, &output), 3);
+    EXPECT_TRUE(Has(output, shown));
+  }
 }
 
 TEST(KorvctlWire, StartStopReportTheServerState) {
@@ -382,11 +383,7 @@ TEST(KorvctlWire, StartStopReportTheServerState) {
       {"stop", 0xBABE001B, Notice(0x05), 0},  {"stop", 0xBABE001B, Notice(0x0A), 7},
       {"pause", 0xBABE001C, Notice(0x1A), 0}, {"verify-bans", 0xBABE0029, Notice(0x16), 1}};
   for (const auto& [word, code, answer, status] : cases) {
-    FakeDaemon daemon([code = code, &answer = answer](FakeDaemon& d) {
-      d.Accept();
-      if (d.ReadCode() == code) d.Write(answer);
-      d.WaitClosed();
-    });
+    FakeDaemon daemon(Answering(code, answer));
     std::string output;
     EXPECT_EQ(RunCtl(daemon, {word}, &output), status) << word << ": " << output;
   }
@@ -429,28 +426,6 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   // No daemon on the port at all.
   EXPECT_EQ(korvtest::RunToEnd({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a",
                                 "--password", "b", "ping"}, "/tmp", &output), 3);
-}
-
-// Kicks and bans of moderation show their cause, in words and as fields.
-TEST(KorvctlWire, WatchShowsWhatModerationDid) {
-  FakeDaemon daemon([](FakeDaemon& d) {
-    d.Accept();
-    d.Write(Notice(0x2B, "Lag") + Notice(0x29, "Neg") + Notice(0x20, "Bob") + Notice(0x03));
-    d.WaitClosed();
-  });
-  std::string output;
-  RunCtl(daemon, {"watch"}, &output);
-  EXPECT_TRUE(Has(output, "auto-kicked Lag for high ping\nauto-banned Neg for too many "
-                          "minus-score kicks\nplayer kicked: Bob\n"));
-  FakeDaemon json([](FakeDaemon& d) {
-    d.Accept();
-    d.Write(Notice(0x28, "Noob") + Notice(0x20, "Bob") + Notice(0x03));
-    d.WaitClosed();
-  });
-  RunCtl(json, {"--json", "watch"}, &output);
-  EXPECT_TRUE(Has(output, "\"data\":\"Noob\",\"player\":\"Noob\",\"action\":\"kick\",\"by\":"
-                          "\"auto\",\"cause\":\"banned word\"}"));
-  EXPECT_TRUE(Has(output, "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"));
 }
 
 }  // namespace

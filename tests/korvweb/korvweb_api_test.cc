@@ -138,8 +138,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   auto sent = web.Post("/api/action/kick", {{"id", 3}, {"reason", "camping"}});
   ASSERT_EQ(sent->status, 200) << sent->body;
   // The notification that follows reaches the page's stream.
-  for (int i = 0; i < 200 && web.app().sessions().All()[0]->last_seq() == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  korvtest::WaitUntil([&] { return web.app().sessions().All()[0]->last_seq() != 0; });
   auto events = web.app().sessions().All()[0]->EventsAfter(0, 0);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].json,
@@ -171,8 +170,7 @@ TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {
   EXPECT_TRUE(Has(expired->body, "expired after being idle")) << expired->body;
   EXPECT_EQ(web.app().sessions().size(), 0u);
   // The daemon sees its session hang up.
-  for (int i = 0; i < 500 && !closed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(closed);
+  EXPECT_TRUE(korvtest::WaitUntil([&] { return closed.load(); }));
 }
 
 TEST(KorvwebApi, BodiesMustBeJsonObjects) {

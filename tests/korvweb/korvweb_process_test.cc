@@ -15,10 +15,7 @@
 namespace korvwebtest {
 namespace {
 
-using korvtest::BuildPath;
-using korvtest::Has;
-using korvtest::ReadFile;
-using korvtest::WaitForText;
+using namespace korvtest;
 using nlohmann::json;
 
 constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\n";
@@ -30,27 +27,18 @@ constexpr char kPlayers[] =
 class KorvwebProcess : public ::testing::Test {
  protected:
   void SetUp() override {
-    gamesimtest::LayOutForDaemon(&game_, kPlayers);
-    korvtest::WriteFile(game_.settings() + "/useraccess.con", kAccounts);
-    int port = korvtest::FreePort();
-    ASSERT_TRUE(daemon_.Start({"/usr/bin/env", "GAMESIM_VERBOSE=1", BuildPath("korvd"), "-path",
-                               game_.dir.path(), "-port", std::to_string(port), "-exit",
-                               "-nodelay", "-messagelog", "-start"},
-                              game_.dir.path(), game_.dir / "korvd-out.txt"));
-    ASSERT_TRUE(korvtest::WaitForPort(port));
-    ASSERT_TRUE(WaitForText(game_.dir / "korvd.log", " : Connected\r\n", std::chrono::seconds(20)));
+    run_.env = {"GAMESIM_VERBOSE=1"};
+    ASSERT_TRUE(run_.Start({"-exit", "-nodelay", "-messagelog", "-start"}));
+    ASSERT_TRUE(run_.Connected());
     web_port_ = korvtest::FreePort();
     ASSERT_TRUE(web_.Start({BuildPath("korvweb"), "--listen", "127.0.0.1:" + std::to_string(web_port_),
-                            "--daemon", "127.0.0.1:" + std::to_string(port)},
+                            "--daemon", "127.0.0.1:" + std::to_string(run_.port)},
                            game_.dir.path(), game_.dir / "korvweb-out.txt"));
     ASSERT_TRUE(korvtest::WaitForPort(web_port_));
   }
   void TearDown() override {
-    for (korvtest::Process* process : {&web_, &daemon_}) {
-      if (!process->running()) continue;
-      process->Signal(SIGTERM);
-      process->Wait(std::chrono::seconds(20));
-    }
+    web_.Signal(SIGTERM);
+    web_.Wait(std::chrono::seconds(20));
   }
   // Logs in; the cookie and token go into the headers of later requests.
   httplib::Headers Login(httplib::Client& client, const std::string& user) {
@@ -63,8 +51,9 @@ class KorvwebProcess : public ::testing::Test {
   }
   std::string Messages() const { return game_.dir / "message.log"; }
 
-  gamesimtest::GameDir game_;
-  korvtest::Process daemon_, web_;
+  gamesimtest::DaemonRun run_{kPlayers, {}, kAccounts};
+  gamesimtest::GameDir& game_ = run_.game;
+  korvtest::Process web_;
   int web_port_ = 0;
 };
 

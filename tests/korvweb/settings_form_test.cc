@@ -32,20 +32,13 @@ TEST_F(SettingsForm, RowsCarryKindsRangesChoicesAndRestartMarks) {
   json form = korvweb::SettingsFormJson(kFile);
   ASSERT_EQ(form["groups"].size(), 3u) << form.dump();
   json server = form["groups"][0]["settings"];
-  EXPECT_EQ(server[0]["key"], "game.serverName");
-  EXPECT_EQ(server[0]["value"], "Sim");
-  EXPECT_EQ(server[0]["max_length"], 32);
-  EXPECT_EQ(server[1]["restart_only"], true);
-  EXPECT_EQ(server[1]["min"], 1024);
-  EXPECT_EQ(server[2]["value"], "Hello there\nsecond");
-  EXPECT_EQ(server[3]["choices"][1], (json{{"key", "8"}, {"label", "64 Kbps"}}));
-  json gravity = form["groups"][1]["settings"][0];
-  EXPECT_EQ(gravity["value"], "-4");
-  EXPECT_EQ(gravity["min"], -15);
-  EXPECT_EQ(gravity["max"], -1);
-  json kickback = form["groups"][2]["settings"][0];
-  EXPECT_EQ(kickback["max"], 2.0);
-  EXPECT_EQ(kickback["step"], 0.01);
+  json gravity = form["groups"][1]["settings"][0], kickback = form["groups"][2]["settings"][0];
+  EXPECT_EQ((json{server[0]["key"], server[0]["value"], server[0]["max_length"],
+                  server[1]["restart_only"], server[1]["min"], server[2]["value"],
+                  server[3]["choices"][1], gravity["value"], gravity["min"], gravity["max"],
+                  kickback["max"], kickback["step"]}),
+            json::parse(R"(["game.serverName", "Sim", 32, true, 1024, "Hello there\nsecond",
+                            {"key": "8", "label": "64 Kbps"}, "-4", -15, -1, 2.0, 0.01])"));
 }
 
 TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,58 +68,55 @@ class FakeConsole {
   }
 
  private:
-  bool Read(int fd, void* data, std::size_t size) {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
+  // Exactly n bytes; none on a close, or once the console is stopped.
+  std::optional<std::string> Read(int fd, std::size_t n) {
+    std::string out;
+    while (out.size() < n) {
       pollfd entry{fd, POLLIN, 0};
-      if (stop_) return false;
+      if (stop_) return std::nullopt;
       if (::poll(&entry, 1, 20) <= 0) continue;
-      ssize_t got = ::recv(fd, bytes, size, 0);
-      if (got <= 0) return false;
-      bytes += got;
-      size -= static_cast<std::size_t>(got);
+      char chunk[4096];
+      ssize_t got = ::recv(fd, chunk, std::min(sizeof chunk, n - out.size()), 0);
+      if (got <= 0) return std::nullopt;
+      out.append(chunk, static_cast<std::size_t>(got));
     }
-    return true;
+    return out;
   }
-  bool ReadU32(int fd, std::uint32_t* v) {
-    std::string b(4, '\0');
-    if (!Read(fd, b.data(), 4)) return false;
-    *v = korvclient::GetU32(b);
-    return true;
+  // A length (at most `most`) and that many bytes, all kept in *raw.
+  std::optional<std::string> ReadCounted(int fd, std::uint32_t most, std::string* raw = nullptr) {
+    auto length = Read(fd, 4);
+    if (!length || korvclient::GetU32(*length) > most) return std::nullopt;
+    auto bytes = Read(fd, korvclient::GetU32(*length));
+    if (bytes && raw != nullptr) *raw += *length + *bytes;
+    return bytes;
   }
-  bool ReadLoginText(int fd, std::string* text, std::string* raw) {
-    std::uint32_t length = 0;
-    if (!ReadU32(fd, &length) || length > 1000) return false;
-    std::string bytes(length, '\0');
-    if (!Read(fd, bytes.data(), length)) return false;
-    *raw += korvclient::U32(length) + bytes;
-    text->clear();
-    for (std::size_t i = 0; i + 1 < length; ++i) text->push_back(bytes[i] ^ kKey[i % 10]);
-    return true;
+  std::string Unscramble(const std::string& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) text.push_back(bytes[i] ^ kKey[i % 10]);
+    return text;
   }
   void Session(int fd) {
     ::send(fd, kKey, sizeof kKey, MSG_NOSIGNAL);
-    std::string user, password, raw;
-    if (!ReadLoginText(fd, &user, &raw) || !ReadLoginText(fd, &password, &raw)) return;
+    std::string raw;
+    auto user = ReadCounted(fd, 1000, &raw), password = user ? ReadCounted(fd, 1000, &raw) : std::nullopt;
+    if (!password) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       login_bytes_ = raw;
     }
-    char verdict = (user == user_ && password == password_) ? 1 : 0;
+    char verdict = (Unscramble(*user) == user_ && Unscramble(*password) == password_) ? 1 : 0;
     ::send(fd, &verdict, 1, MSG_NOSIGNAL);
     if (!verdict) return;
     ++logins_;
     for (;;) {
-      std::uint32_t count = 0;
-      if (!ReadU32(fd, &count) || count > 1000) return;
+      auto count = Read(fd, 4);
+      if (!count || korvclient::GetU32(*count) > 1000) return;
       std::vector<std::string> strings;
-      for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t length = 0;
-        if (!ReadU32(fd, &length) || length > 100000) return;
-        std::string s(length, '\0');
-        if (!Read(fd, s.data(), length)) return;
-        if (!s.empty() && s.back() == '\0') s.pop_back();
-        strings.push_back(s);
+      for (std::uint32_t i = korvclient::GetU32(*count); i > 0; --i) {
+        auto s = ReadCounted(fd, 100000);
+        if (!s) return;
+        if (!s->empty() && s->back() == '\0') s->pop_back();
+        strings.push_back(*s);
       }
       std::vector<std::string> answer;
       {

@@ -3,11 +3,8 @@
 // warnings and kick reach the game's console.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "support/gamesim_client.h"
 #include "support/process_harness.h"
-#include "support/remote_client.h"
 
 using namespace korvtest;
 
@@ -17,26 +14,16 @@ constexpr char kHash[] = "0123456789abcdef0123456789abcdef";
 constexpr char kAdminHash[] = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
 
 TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) {
-  ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
-  gamesimtest::GameDir game;
   const std::string players =
       std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Bob\n";
-  gamesimtest::LayOutForDaemon(&game, players, {{"manager.autoKickWord", "1"}});
-  WriteFile(game.settings() + "/useraccess.con",
-            std::string("admin,Secret,") + kAdminHash + ",4294967295,1\n");
-  Process server, daemon;
-  ASSERT_TRUE(gamesimtest::StartGame(game, &server));
-  int port = FreePort();
-  ASSERT_TRUE(daemon.Start({BuildPath("korvd"), "-path", game.dir.path(), "-port",
-                            std::to_string(port), "-ip", "127.0.0.1", "-messagelog", "-nodelay",
-                            "-noadmin"},
-                           game.dir.path(), game.dir / "korvd-out.txt"));
-  std::string log = game.dir / "korvd.log";
-  ASSERT_TRUE(WaitForText(log, "Listening on"));
-  auto client = std::make_unique<korvclient::Client>();
-  ASSERT_TRUE(client->Connect(port));
-  ASSERT_EQ(client->Login("admin", "Secret").result, 0);
-  ASSERT_TRUE(WaitForText(log, " : Connected\r\n"));
+  gamesimtest::DaemonRun run(players, {{"manager.autoKickWord", "1"}},
+                             std::string("admin,Secret,") + kAdminHash + ",4294967295,1\n");
+  gamesimtest::GameDir& game = run.game;
+  ASSERT_TRUE(gamesimtest::StartGame(game, &run.server));
+  ASSERT_TRUE(run.Start({"-messagelog", "-nodelay", "-noadmin"}));
+  std::string log = run.LogPath();
+  auto client = run.LoggedIn("admin", "Secret");
+  ASSERT_TRUE(run.Connected());
   // An uploaded schedule with a time twice is reloaded, rewritten with the
   // time moved on and announced to every client, the uploader included.
   client->Command(0xBABE0014);

@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "remote/dispatch.h"
-#include "support/remote_client.h"
 #include "support/gamesim_client.h"
 #include "support/process_harness.h"
 
@@ -28,39 +27,27 @@ class GameProcessTest : public ::testing::Test {
  protected:
   virtual std::string Extra() { return ""; }
   void SetUp() override {
-    ASSERT_TRUE(korvclient::LoadKey(SourcePath("src/remote/client.key")));
-    gamesimtest::LayOutForDaemon(
-        &game_, Extra() + "lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 " + kHash + " - Mike\n",
-        {{"game.serverName", "\"Test Server\""}});
-    WriteFile(game_.settings() + "/useraccess.con", "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
-    ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
-    port_ = FreePort();
-    ASSERT_TRUE(daemon_.Start({BuildPath("korvd"), "-path", game_.dir.path(), "-port",
-                               std::to_string(port_), "-ip", "127.0.0.1", "-messagelog",
-                               "-adminlog", "-debug"},
-                              game_.dir.path(), game_.dir / "korvd-out.txt"));
-    ASSERT_TRUE(WaitForText(Log(), "Listening on"));
-    ASSERT_TRUE(WaitForText(Log(), " : Connected\r\n")) << ReadFile(Log());
+    run_ = std::make_unique<gamesimtest::DaemonRun>(
+        Extra() + "lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 " + kHash + " - Mike\n",
+        std::map<std::string, std::string>{{"game.serverName", "\"Test Server\""}},
+        "admin,Secret,,4294967295,1\nmod,pw,,128,1\n");
+    ASSERT_TRUE(gamesimtest::StartGame(run_->game, &run_->server));
+    ASSERT_TRUE(run_->Start({"-messagelog", "-adminlog", "-debug"}));
+    ASSERT_TRUE(run_->Connected()) << run_->Log();
   }
-  std::string Log() { return game_.dir / "korvd.log"; }
+  std::string Log() { return run_->LogPath(); }
   std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
-    auto client = std::make_unique<Client>();
-    EXPECT_TRUE(client->Connect(port_));
-    EXPECT_EQ(client->Login(user, password).result, 0);
-    return client;
+    return run_->LoggedIn(user, password);
   }
-  gamesimtest::GameDir game_;
-  Process server_;
-  Process daemon_;
-  int port_ = 0;
+  std::unique_ptr<gamesimtest::DaemonRun> run_;
 };
 
-TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
+TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
   auto admin = LoggedIn("admin", "Secret");
   admin->Command(0xBABE0015);
   auto line = admin->ReadReply();
   ASSERT_TRUE(line);
-  EXPECT_EQ(line->rfind("\"Test Server\",127.0.0.1:" + std::to_string(game_.game_port) + ",", 0),
+  EXPECT_EQ(line->rfind("\"Test Server\",127.0.0.1:" + std::to_string(run_->game.game_port) + ",", 0),
             0u)
       << *line;
   EXPECT_NE(line->find(",Running,?,Connected,"), std::string::npos) << *line;
@@ -68,7 +55,21 @@ TEST_F(GameProcessTest, StatusLineAndGameAddressReplies) {
   admin->Command(0xBABE001D);
   auto address = admin->ReadReply();
   ASSERT_TRUE(address);
-  EXPECT_EQ(*address, std::to_string(game_.game_port) + ",0" + std::string(1, '\0'));
+  EXPECT_EQ(*address, std::to_string(run_->game.game_port) + ",0" + std::string(1, '\0'));
+  // A settings upload reaches the running server as console commands.
+  auto mod = LoggedIn("mod", "pw");
+  admin->Command(0xBABE0000);
+  auto settings = admin->ReadFrame();
+  ASSERT_TRUE(settings);
+  std::size_t at = settings->find("game.serverSpawnTime ");
+  ASSERT_NE(at, std::string::npos);
+  std::string upload = settings->substr(0, at) + "game.serverSpawnTime 42" +
+                       settings->substr(settings->find('\n', at));
+  admin->Command(0xBABE0001);
+  admin->SendFrame(upload);
+  EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
+  EXPECT_TRUE(WaitForText(run_->game.dir / "message.log", "admin.timeToNextWave 42"))
+      << ReadFile(run_->game.dir / "message.log");
 }
 
 // PunkBuster is given a second to write its settings before they are sent:
@@ -93,23 +94,6 @@ TEST_F(PunkBusterProcessTest, ConfigDownloadWaitsForTheFileWithoutHoldingOthers)
   EXPECT_TRUE(admin->WaitNotification(0xBEEF002E));
 }
 
-// A settings upload reaches the running server as console commands.
-TEST_F(GameProcessTest, SettingsUploadIsPushedToTheRunningServer) {
-  auto admin = LoggedIn("admin", "Secret");
-  auto mod = LoggedIn("mod", "pw");
-  admin->Command(0xBABE0000);
-  auto settings = admin->ReadFrame();
-  ASSERT_TRUE(settings);
-  std::size_t at = settings->find("game.serverSpawnTime ");
-  ASSERT_NE(at, std::string::npos);
-  std::string upload = settings->substr(0, at) + "game.serverSpawnTime 42" +
-                       settings->substr(settings->find('\n', at));
-  admin->Command(0xBABE0001);
-  admin->SendFrame(upload);
-  EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
-  EXPECT_TRUE(WaitForText(game_.dir / "message.log", "admin.timeToNextWave 42"))
-      << ReadFile(game_.dir / "message.log");
-}
 
 // Well-formed commands with hostile contents: random codes of the table,
 // random texts, and uploads of random settings-like lines, sometimes
@@ -178,7 +162,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
   }
   ::shutdown(fd, SHUT_WR);
   drain.join();
-  EXPECT_TRUE(daemon_.running());
+  EXPECT_TRUE(run_->daemon.running());
   auto check = LoggedIn("admin", "Secret");
   check->Command(0xBABE0032);
   auto reply = check->Receive(8);
@@ -190,10 +174,9 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
   for (int line = 0; line < 30; ++line) accounts += garbage(200) + "\n";
   check->SendFrame(accounts);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(daemon_.running());
+  EXPECT_TRUE(run_->daemon.running());
   Client late;
-  ASSERT_TRUE(late.Connect(port_));
-  EXPECT_GE(late.Login("admin", "Secret").result, 0);
+  EXPECT_GE(run_->Login(late, "admin", "Secret").result, 0);
 }
 
 }  // namespace

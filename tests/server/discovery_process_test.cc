@@ -16,28 +16,19 @@ namespace {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    gamesimtest::LayOutForDaemon(&game_, "");
-  }
   // Runs the daemon on the game directory until its listening line (or its
   // end) and returns the log.
   std::string RunDaemon(std::vector<std::string> extra, int* status = nullptr) {
-    std::vector<std::string> argv = {BuildPath("korvd"), "-path", game_.dir.path(), "-port",
-                                     std::to_string(FreePort()), "-debug"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    daemon_.Start(argv, game_.dir.path(), game_.dir / "korvd-out.txt");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline && daemon_.running() &&
-           ReadFile(Log()).find("Listening on") == std::string::npos) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (status != nullptr) *status = daemon_.Wait(std::chrono::seconds(10));
-    return ReadFile(Log());
+    extra.push_back("-debug");
+    run_.Start(extra, false);
+    WaitUntil([&] { return !run_.daemon.running() || Has(run_.Log(), "Listening on"); });
+    if (status != nullptr) *status = run_.daemon.Wait(std::chrono::seconds(10));
+    return run_.Log();
   }
-  std::string Log() { return game_.dir / "korvd.log"; }
-  GameDir game_;
-  Process server_;
-  Process daemon_;
+  std::string Log() { return run_.LogPath(); }
+  gamesimtest::DaemonRun run_{""};
+  GameDir& game_ = run_.game;
+  Process& server_ = run_.server;
 };
 
 TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {

@@ -23,15 +23,10 @@ constexpr const char kRecordingServer[] =
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = dir_ / "srv";
     MakeServerDir(server_);
     WriteFile(server_ + "/bf1942_lnxded", kRecordingServer);
-    WriteFile(Settings("servermaplist.con"),
+    WriteFile(run_.Settings("servermaplist.con"),
               "game.setIdleLevel bocage\ngame.addLevel berlin ctf\n");
-    port_ = FreePort();
-  }
-  std::string Settings(const std::string& name) {
-    return server_ + "/mods/bf1942/settings/" + name;
   }
   // Settings that pass every pre-launch check, with `changes` applied.
   void WriteSettings(std::map<std::string, std::string> changes = {}) {
@@ -42,26 +37,21 @@ class LaunchTest : public ::testing::Test {
         {"manager.consolePassword", "\"secret\""},
     };
     for (const auto& [key, value] : changes) values[key] = value;
-    WriteFile(Settings("korvane.con"), KorvaneCon(values));
+    WriteFile(run_.Settings("korvane.con"), KorvaneCon(values));
   }
   // Starts the daemon with -start and waits for the launch outcome line.
   std::string StartDaemon(std::vector<std::string> extra = {}) {
-    std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-start", "-port",
-                                     std::to_string(port_)};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    daemon_.Start(argv, dir_.path(), dir_ / "out.txt");
-    std::string log = server_ + "/korvd.log";
-    WaitForText(log, "via command-line option");
-    return ReadFile(log);
+    extra.insert(extra.begin(), "-start");
+    run_.Start(extra, false);
+    WaitForText(run_.LogPath(), "via command-line option");
+    return run_.Log();
   }
   std::string Args() {
     WaitForText(server_ + "/args.txt", "\n");
     return ReadFile(server_ + "/args.txt");
   }
-  TempDir dir_;
-  std::string server_;
-  int port_ = 0;
-  Process daemon_;
+  gamesimtest::DaemonRun run_;
+  std::string server_ = run_.dir();
 };
 
 // With the remote console disabled the server still starts, with a warning.
@@ -76,14 +66,14 @@ TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
 
 TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
   WriteSettings();
-  WriteFile(Settings("servermaplist.con"), "");
+  WriteFile(run_.Settings("servermaplist.con"), "");
   std::string log = StartDaemon();
   EXPECT_TRUE(Has(log,
                   "Couldn't start the server! The map rotation does not contain at least one "
                   "level.\r\n"));
   EXPECT_TRUE(Has(log, "Couldn't start server via command-line option!"));
   EXPECT_FALSE(Has(log, "Server started"));
-  EXPECT_EQ(ReadFile(Settings("maplist.con")), "");
+  EXPECT_EQ(ReadFile(run_.Settings("maplist.con")), "");
 }
 
 TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
@@ -93,7 +83,7 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
   EXPECT_TRUE(Has(log, "Server started\r\n"));
   ASSERT_TRUE(WaitForText(server_ + "/korvd.log", "Couldn't start the server! Exec failed. "));
   // The child leaves no copy of the parent's buffered output behind.
-  std::string out = ReadFile(dir_ / "out.txt");
+  std::string out = ReadFile(run_.Out());
   std::size_t first = out.find("Korvane v2.0 beta 4g");
   EXPECT_EQ(out.find("Korvane v2.0 beta 4g", first + 1), std::string::npos);
 }
@@ -101,34 +91,6 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
 }  // namespace
 
 namespace {
-
-// Runs the daemon with -start and -exit on the game directory.
-bool StartWithExit(const gamesimtest::GameDir& game, Process* daemon) {
-  return daemon->Start({BuildPath("korvd"), "-path", game.dir.path(), "-start", "-exit", "-port",
-                        std::to_string(FreePort())},
-                       game.dir.path(), game.dir / "korvd-out.txt");
-}
-
-// gamesim launched by the daemon, then stopped by -exit when the daemon ends.
-TEST(LaunchGamesim, StartThenExitStopsTheServer) {
-  gamesimtest::GameDir game;
-  gamesimtest::LayOutForDaemon(&game, "");
-  Process daemon;
-  ASSERT_TRUE(StartWithExit(game, &daemon));
-  std::string log = game.dir / "korvd.log";
-  ASSERT_TRUE(WaitForText(log, "Server started via command-line option."));
-  // The server shares the daemon's terminal.
-  ASSERT_TRUE(WaitForText(game.dir / "korvd-out.txt", "gamesim: serving"));
-  ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20)));
-  daemon.Signal(SIGTERM);
-  EXPECT_EQ(daemon.Wait(std::chrono::seconds(20)), 15);
-  // The server leaves politely on "quit": no kill is needed.
-  std::string text = ReadFile(log);
-  EXPECT_FALSE(Has(text, "Terminating server with extreme prejudice!"));
-  EXPECT_TRUE(Has(text, "Server stopped\r\n"));
-  // Nothing of the server is left in the process table.
-  EXPECT_EQ(RunToEnd({"/usr/bin/pgrep", "-f", game.exe()}, "/", nullptr), 1);
-}
 
 // Descriptor links of a process ("" for those that cannot be read).
 std::vector<std::string> DescriptorLinks(pid_t pid) {
@@ -152,16 +114,18 @@ std::string StatusField(pid_t pid, const std::string& name) {
 // -daemon -start: the daemon detaches before it starts the server, so the
 // server is the running daemon's child; both have /dev/null as descriptors
 // 0 to 2, the server holds none of the daemon's sockets, and neither
-// creates files that others may write.
-TEST(LaunchGamesim, DaemonModeDetachesFirstAndGivesTheServerNothingOfItsOwn) {
-  gamesimtest::GameDir game;
-  gamesimtest::LayOutForDaemon(&game, "");
-  std::string pid_file = game.dir / "korvd.pid";
-  ASSERT_EQ(RunToEnd({BuildPath("korvd"), "-path", game.dir.path(), "-daemon", "-start", "-exit",
-                      "-pid", pid_file, "-port", std::to_string(FreePort())},
-                     game.dir.path(), nullptr),
+// creates files that others may write. With -exit the server leaves
+// politely on "quit" when the daemon ends, and nothing of it is left.
+TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
+  gamesimtest::DaemonRun run("");
+  std::string pid_file = run.dir() + "/korvd.pid";
+  std::string out;
+  ASSERT_EQ(RunToEnd({BuildPath("korvd"), "-path", run.dir(), "-daemon", "-start", "-exit", "-pid",
+                      pid_file, "-port", std::to_string(FreePort())},
+                     run.dir(), &out),
             0);
-  std::string log = game.dir / "korvd.log";
+  EXPECT_EQ(out, "");  // nothing is echoed with -daemon
+  std::string log = run.LogPath();
   ASSERT_TRUE(WaitForText(log, "Listening on"));
   pid_t daemon = std::stoi(ReadFile(pid_file));
   ASSERT_GT(daemon, 1);
@@ -187,7 +151,11 @@ TEST(LaunchGamesim, DaemonModeDetachesFirstAndGivesTheServerNothingOfItsOwn) {
   }
   ::kill(daemon, SIGTERM);
   EXPECT_TRUE(WaitForText(log, "Exited", std::chrono::seconds(20)));
-  if (server > 1 && StatusField(server, "Name") == "bf1942_lnxded") ::kill(server, SIGKILL);
+  std::string text = run.Log();
+  EXPECT_TRUE(Has(text, "Server started via command-line option."));
+  EXPECT_FALSE(Has(text, "Terminating server with extreme prejudice!"));
+  EXPECT_TRUE(Has(text, "Server stopped\r\n"));
+  EXPECT_EQ(run.GamePids(), std::vector<int>{});
 }
 
 }  // namespace

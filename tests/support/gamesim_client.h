@@ -1,11 +1,14 @@
-// gamesim as the game server of a process test: its directory and its start.
+// The real daemon of a process test, on a server directory of its own,
+// with gamesim as its game server when the test wants one.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/process_harness.h"
+#include "support/remote_client.h"
 
 namespace gamesimtest {
 
@@ -21,14 +24,51 @@ struct GameDir {
   std::string out() const { return dir / "out.txt"; }
   void WriteScenario(const std::string& text) const;
 };
-void LayOut(GameDir* game, const std::string& scenario, const std::string& extra_settings = "");
-// LayOut plus what the daemon needs to manage it: the levels directory, a
-// one-map rotation and a korvane.con pointing at the game's ports and
-// console, with `settings` replacing or adding keys.
+// gamesim's files plus what the daemon needs to manage it: the levels
+// directory, a one-map rotation and a korvane.con pointing at the game's
+// ports and console, with `settings` replacing or adding keys.
 void LayOutForDaemon(GameDir* game, const std::string& scenario,
                      const std::map<std::string, std::string>& settings = {});
 // Starts it as the daemon does: from the directory, leading a new session.
 bool StartGame(const GameDir& game, korvtest::Process* process,
                const std::vector<std::string>& extra_args = {});
+
+// korvd on `game.dir` (laid out by the test: LayOutForDaemon or
+// korvtest::MakeServerDir) at a free port; the destructor ends it with
+// SIGTERM and kills whatever game server is left.
+struct DaemonRun {
+  GameDir game;
+  korvtest::Process daemon;
+  korvtest::Process server;          // gamesim when the test starts it itself
+  int port = 0;
+  bool loopback = true;              // passes -ip 127.0.0.1
+  std::vector<std::string> env;      // NAME=value words for /usr/bin/env
+
+  DaemonRun() = default;
+  DaemonRun(const std::string& scenario, const std::map<std::string, std::string>& settings = {},
+            const std::string& accounts = "admin,secret,,4294967295,1\n");
+  ~DaemonRun();
+  std::string dir() const { return game.dir.path(); }
+  std::string Settings(const std::string& name) const { return game.settings() + "/" + name; }
+  std::string LogPath() const { return game.dir / "korvd.log"; }
+  std::string Log() const { return korvtest::ReadFile(LogPath()); }
+  std::string Out() const { return game.dir / "korvd-out.txt"; }
+  // Starts the daemon with `extra` options; true once it listens (or at
+  // once without `listening`).
+  bool Start(const std::vector<std::string>& extra = {}, bool listening = true);
+  // Waits for the console link to the game server.
+  bool Connected() const;
+  std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);
+  // Connects `client` and logs in, whatever the answer.
+  korvclient::LoginReply Login(korvclient::Client& client, const std::string& user,
+                               const std::string& password, unsigned char version = 0x20) {
+    client.Connect(port, 30);
+    return client.Login(user, password, version);
+  }
+  // Runs korvctl against the daemon as admin.
+  int Ctl(const std::vector<std::string>& words, std::string* output) const;
+  // The pids of game servers running from this directory.
+  std::vector<int> GamePids() const;
+};
 
 }  // namespace gamesimtest

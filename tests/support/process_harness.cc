@@ -1,5 +1,6 @@
 // Process-level test helpers.
 #include "support/process_harness.h"
+#include "support/remote_client.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -118,12 +119,7 @@ void Process::Signal(int signal) {
 }
 
 int Process::Wait(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
+  return WaitUntil([this] { return !running(); }, timeout) ? status_ : -1;
 }
 
 int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
@@ -154,30 +150,20 @@ void WriteFile(const std::string& path, const std::string& contents) {
   out << contents;
 }
 
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(25)))
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  return true;
+}
+
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    if (ReadFile(path).find(needle) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+  return WaitUntil([&] { return ReadFile(path).find(needle) != std::string::npos; }, timeout);
 }
 
 bool WaitForPort(int port, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+  return WaitUntil([port] { return korvclient::Client().Connect(port); }, timeout);
 }
 
 bool PrivateMounts() {

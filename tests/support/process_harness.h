@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,6 @@ namespace korvtest {
 
 // Path of a program built in build/ ("korvd", "gamesim", "korvctl").
 std::string BuildPath(const std::string& program);
-// Path below the source tree.
 std::string SourcePath(const std::string& relative);
 
 // A fresh directory under /tmp, removed with everything in it on scope exit.
@@ -79,7 +79,6 @@ class Process {
              const std::string& output_file);
   pid_t pid() const { return pid_; }
   bool running();
-  // Sends a signal to the process.
   void Signal(int signal);
   // Waits for the exit; returns the exit status, 128 + signal when killed,
   // or -1 on timeout (the process then keeps running).
@@ -95,10 +94,20 @@ class Process {
 int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
              std::string* output, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+// korvctl logged in to 127.0.0.1:port as admin, then `words`.
+inline std::vector<std::string> KorvctlArgv(int port, const std::vector<std::string>& words,
+                                            const std::string& timeout = "10") {
+  std::vector<std::string> argv{BuildPath("korvctl"), "-p", std::to_string(port), "-u", "admin",
+                                "--password", "secret", "-t", timeout};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return argv;
+}
 // Reads a whole file ("" when missing).
 std::string ReadFile(const std::string& path);
-// Writes a whole file, creating it.
 void WriteFile(const std::string& path, const std::string& contents);
+// Polls `done` until it holds; false on timeout.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Waits until the file contains `needle`; false on timeout.
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -108,7 +117,6 @@ inline ::testing::AssertionResult Has(const std::string& text, const std::string
     return ::testing::AssertionSuccess() << "found " << piece;
   return ::testing::AssertionFailure() << "no \"" << piece << "\" in:\n" << text;
 }
-// How many times `needle` occurs in `text`.
 inline int Count(const std::string& text, const std::string& needle) {
   int n = 0;
   for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;

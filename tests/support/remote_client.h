@@ -152,12 +152,21 @@ class Client {
     return ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   }
 
+  // Takes over an accepted connection (the scripted daemon's side).
+  void Adopt(int fd, int timeout_seconds = 10) {
+    fd_ = fd;
+    timeval tv{timeout_seconds, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
 
   int fd() const { return fd_; }
+  // Everything received so far.
+  const std::string& received() const { return received_; }
 
   bool Send(const std::string& bytes) {
     std::size_t done = 0;
@@ -178,6 +187,7 @@ class Client {
       if (got <= 0) return std::nullopt;
       done += static_cast<std::size_t>(got);
     }
+    received_ += out;
     return out;
   }
 
@@ -187,10 +197,13 @@ class Client {
     return GetU32(*bytes);
   }
 
-  // True when the daemon closed the connection (nothing more arrives).
-  bool WaitClosed() {
+  // True when the peer closed the connection: at once, or with `drain`
+  // after whatever it still sends.
+  bool WaitClosed(bool drain = false) {
     char byte;
-    return ::recv(fd_, &byte, 1, 0) == 0;
+    ssize_t got;
+    while ((got = ::recv(fd_, &byte, 1, 0)) > 0 && drain) received_ += byte;
+    return got == 0;
   }
 
   LoginReply Login(const std::string& user, const std::string& password,
@@ -260,14 +273,31 @@ class Client {
     auto checksum = ReceiveU32();
     if (!packed_length || !checksum) return std::nullopt;
     auto packed = Receive(*packed_length);
-    if (!packed) return std::nullopt;
+    if (!packed || Adler32(*packed) != *checksum) return std::nullopt;
     return Unpack(*packed, *plain);
   }
 
   bool SendFrame(const std::string& data) { return Send(Frame(data)); }
 
+  // The "a.b.c.d:port" text the daemon gives this client.
+  std::string Address() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+    return "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+  }
+
+  // A keep-alive answered next (exact) or after other notices (!exact).
+  bool KeepAlive(bool exact = true) {
+    Command(0xBABE0032);
+    if (exact) return Receive(8) == U32(0xBEEF002E) + U32(0);
+    auto n = WaitNotification(0xBEEF002E);
+    return n && n->data.empty();
+  }
+
  private:
   int fd_ = -1;
+  std::string received_;
 };
 
 }  // namespace korvclient
