@@ -5,10 +5,12 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "remote/command_parser.h"
 #include "remote/connection.h"
@@ -113,40 +115,79 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   EXPECT_EQ(frame.needed, 4u + 12 + 84);
 }
 
-// A peer that reads nothing: what its socket does not take waits in the
-// connection's output, written 256 KiB at a time as the socket allows,
-// every byte in order.
-class ConnectionOutput : public korvtest::LogFixture {};
-
-TEST_F(ConnectionOutput, PendingOutputIsWrittenInPiecesAndInOrder) {
-  int port = 0;
-  int listener = korvtest::BindLoopback(false, 0, &port);
-  korvclient::Client peer;
-  ASSERT_TRUE(peer.Connect(port));
-  AcceptConnection(listener);
-  int fd = -1;
-  for (int i = 3; i < 1024 && fd < 0; ++i) fd = FindConnection(i) != nullptr ? i : -1;
-  ASSERT_GE(fd, 0);
-  int small = 16 * 1024;
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  std::string data(1 << 20, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 / 251);
-  ASSERT_TRUE(QueueClientOutput(fd, data.data(), data.size()));
-  ClientConnection* c = FindConnection(fd);
-  EXPECT_GT(c->output.size() - c->output_sent, data.size() / 2);
-  std::string got;
-  for (int round = 0; got.size() < data.size() && round < 100000; ++round) {
-    std::size_t before = c->output.size() - c->output_sent;
-    ASSERT_TRUE(FlushConnection(fd));
-    EXPECT_LE(before - (c->output.size() - c->output_sent), kWritePerPass);
-    pollfd readable{peer.fd(), POLLIN, 0};
-    char buffer[65536];
-    ssize_t n = ::poll(&readable, 1, 100) > 0 ? ::recv(peer.fd(), buffer, sizeof buffer, 0) : 0;
-    if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+// Peers that read nothing for a while: what their sockets do not take waits
+// in the connection's output, written at most kWritePerPass at a time, every
+// byte in order; shared bytes are referenced by each connection, not copied.
+class ConnectionOutput : public korvtest::LogFixture {
+ protected:
+  // Accepts `peer` as a connection with a small send buffer; its descriptor.
+  int Accept(korvclient::Client& peer) {
+    int port = 0;
+    int listener = korvtest::BindLoopback(false, 0, &port);
+    EXPECT_TRUE(peer.Connect(port));
+    AcceptConnection(listener);
+    ::close(listener);
+    int fd = -1;
+    for (int i = 3; i < 1024 && fd < 0; ++i)
+      fd = FindConnection(i) != nullptr && std::count(taken_.begin(), taken_.end(), i) == 0 ? i : -1;
+    taken_.push_back(fd);
+    int small = 16 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    return fd;
   }
-  EXPECT_EQ(got, data);
+  std::vector<int> taken_;
+};
+
+TEST_F(ConnectionOutput, SharedBytesGoOutWholeAndInOrderToEachPeer) {
+  korvclient::Client peers[2];
+  int fds[2] = {Accept(peers[0]), Accept(peers[1])};
+  auto bytes = std::make_shared<std::vector<unsigned char>>(1 << 20);
+  for (std::size_t i = 0; i < bytes->size(); ++i) (*bytes)[i] = static_cast<unsigned char>(i * 7 / 251);
+  const std::string expected = "head" + std::string(bytes->begin(), bytes->end()) + "tail";
+  SharedBytes shared = bytes;
+  for (int fd : fds) {
+    ASSERT_TRUE(QueueClientOutput(fd, "head", 4));
+    ASSERT_TRUE(QueueClientBytes(fd, shared));
+    ASSERT_TRUE(QueueClientOutput(fd, "tail", 4));
+    EXPECT_GT(FindConnection(fd)->output_pending, bytes->size() / 2);
+  }
+  EXPECT_EQ(shared.use_count(), 4);  // here, `bytes` and one per connection
+  std::string got[2];
+  for (int round = 0; round < 20000 && got[0].size() + got[1].size() < 2 * expected.size(); ++round) {
+    for (int p = 0; p < 2; ++p) {
+      std::size_t before = FindConnection(fds[p])->output_pending;
+      ASSERT_TRUE(FlushConnection(fds[p]));
+      EXPECT_LE(before - FindConnection(fds[p])->output_pending, kWritePerPass);
+      pollfd readable{peers[p].fd(), POLLIN, 0};
+      char buffer[65536];
+      ssize_t n = ::poll(&readable, 1, 10) > 0 ? ::recv(peers[p].fd(), buffer, sizeof buffer, 0) : 0;
+      if (n > 0) got[p].append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  for (const std::string& one : got) {
+    auto differ = std::mismatch(one.begin(), one.end(), expected.begin(), expected.end());
+    EXPECT_TRUE(one == expected) << one.size() << " bytes, from " << differ.first - one.begin();
+  }
+  EXPECT_EQ(shared.use_count(), 2);  // written: let go
+  for (int fd : fds) CloseConnection(fd);
+}
+
+// A single reply may go beyond the cap when nothing else is pending; more
+// output for a peer that reads nothing closes it, and lets go of its bytes.
+TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
+  korvclient::Client peer;
+  int fd = Accept(peer);
+  SharedBytes big = std::make_shared<const std::vector<unsigned char>>(kMaxPendingOutput + kWritePerPass);
+  ASSERT_TRUE(QueueClientBytes(fd, big));
+  std::size_t pending = FindConnection(fd)->output_pending;
+  EXPECT_FALSE(QueueClientOutput(fd, "x", 1));
+  EXPECT_EQ(LastError(), ENOBUFS);
+  EXPECT_TRUE(FindConnection(fd)->closing);
+  EXPECT_EQ(big.use_count(), 1);
+  EXPECT_TRUE(korvtest::Has(Log(), " : Client at " + FindConnection(fd)->address + " is not reading: " +
+                             std::to_string(pending + 1) + " bytes of output are pending. The "
+                             "client is dropped.\r\n"));
   CloseConnection(fd);
-  ::close(listener);
 }
 
 }  // namespace
