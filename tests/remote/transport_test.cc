@@ -3,15 +3,11 @@
 #include "remote/transport.h"
 
 #include <lzo/lzo1x.h>
-#include <poll.h>
 
-#include <algorithm>
-#include <deque>
 #include <thread>
 
 #include "core/helpers.h"
 #include "links/link_fixture.h"
-#include "remote/connection.h"
 
 namespace korvtest {
 namespace {
@@ -91,44 +87,6 @@ TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
   WriteFile(Path("new.bin"), data);
   ASSERT_EQ(std::rename(Path("new.bin").c_str(), Path("source.bin").c_str()), 0);
   round_trip();
-}
-
-// A client's download of a large file queues the kept frame itself; a
-// change of the file, even of the same size, makes a new frame.
-TEST_F(TransportTest, QueuedDownloadsShareTheKeptFrameUntilTheFileChanges) {
-  int port = 0;
-  int listener = BindLoopback(false, 0, &port);
-  korvclient::Client peer;
-  ASSERT_TRUE(peer.Connect(port));
-  AcceptConnection(listener);
-  ::close(listener);
-  int fd = -1;
-  for (int i = 3; i < 1024 && fd < 0; ++i) fd = FindConnection(i) != nullptr ? i : -1;
-  int small = 16 * 1024;  // so that each frame waits in the output
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  std::string data;
-  for (int i = 0; data.size() < 400'000; ++i) data += "row " + std::to_string(i * 7919) + "\n";
-  WriteFile(Path("bans.con"), data);
-  std::string changed = data;
-  changed[10] = 'X';
-  ASSERT_TRUE(QueueFile(Path("bans.con"), fd));
-  ASSERT_TRUE(QueueFile(Path("bans.con"), fd));
-  WriteFile(Path("bans.con"), changed);
-  ASSERT_TRUE(QueueFile(Path("bans.con"), fd));
-  const std::deque<OutputChunk>& output = FindConnection(fd)->output;
-  ASSERT_EQ(output.size(), 3u);
-  EXPECT_EQ(output[0].shared, output[1].shared);
-  EXPECT_NE(output[1].shared, output[2].shared);
-  std::string expected = EncodeFrame(data) + EncodeFrame(data) + EncodeFrame(changed);
-  std::string got;
-  for (int round = 0; round < 2000 && got.size() < expected.size(); ++round) {
-    ASSERT_TRUE(FlushConnection(fd));
-    pollfd readable{peer.fd(), POLLIN, 0};
-    if (::poll(&readable, 1, 10) > 0) got += TcpPair::Drain(peer.fd());
-  }
-  EXPECT_TRUE(got == expected) << got.size() << " of " << expected.size() << " bytes, from "
-                               << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
-  CloseConnection(fd);
 }
 
 TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
