@@ -6,7 +6,9 @@
 // notifications are sent to it, (g) a client downloads a ban list of
 // 100,000 rows (serverbanlist.con, about 10 MB of text) again and again
 // at full speed. Prints each scenario's median and 99th
-// percentile, its lost count and its p99 as a ratio to that of (a).
+// percentile, its lost count and its p99 as a ratio to that of (a), and the
+// share of the time the daemon was on a CPU (with the downloads of (g): how
+// many, and the daemon's CPU time for each).
 // The daemon runs gamesim as its game server with -statuslog, so each
 // status tick appends a line to status.log; the file is polled every 50 ms
 // and each scenario also prints the largest gap between ticks seen during
@@ -33,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,6 +178,20 @@ void KillRunning(const std::string& exe) {
 }
 
 constexpr double kTickPeriod = 3.0;
+
+// Seconds of CPU (user and system) process `pid` has used so far.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t end = text.rfind(')');  // the fields after the command name
+  if (end == std::string::npos) return 0;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i >= 14) ticks += std::atof(field.c_str());  // utime, stime
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // A serverbanlist.con of `rows` bans, each with an address and a key, a
 // third of them timed.
@@ -362,6 +379,7 @@ int main(int argc, char** argv) {
   for (const Scenario& scenario : scenarios) {
     if (scenario.name[1] != 'a' && chosen.find(scenario.name[1]) == std::string::npos) continue;
     g_downloads = 0;
+    double cpu_from = CpuSeconds(pid);
     auto from = Clock::now();
     Result r = WithLoad(*bystander, duration, scenario.load);
     auto to = Clock::now();
@@ -371,9 +389,13 @@ int main(int argc, char** argv) {
     if (scenario.name[1] != 'a' && (ratio > 2 || r.lost > 0)) met = false;
     std::printf("%-28s round trips %6zu  median %8.1f us  p99 %8.1f us  lost %d  p99 ratio %.2fx\n",
                 scenario.name, r.micros.size(), Percentile(r.micros, 0.5), p99, r.lost, ratio);
+    double seconds = std::chrono::duration<double>(to - from).count();
+    double cpu = CpuSeconds(pid) - cpu_from;
+    std::printf("%-28s daemon busy %.0f%% of the time", "", 100 * cpu / seconds);
     if (g_downloads > 0)
-      std::printf("%-28s %ld downloads, %.1f per second\n", "", g_downloads.load(),
-                  g_downloads / std::chrono::duration<double>(to - from).count());
+      std::printf(", %ld downloads, %.1f per second, %.0f us of daemon CPU each", g_downloads.load(),
+                  g_downloads / seconds, 1e6 * cpu / static_cast<double>(g_downloads));
+    std::printf("\n");
     double gap = LargestGap(watch.Ticks(), from, to);
     const char* verdict = "too short to judge";
     if (duration >= std::chrono::seconds(4)) {
