@@ -134,6 +134,71 @@ void ProcessInput(int fd) {
   c->unit_needed = c->unit_pending ? needed : 0;
 }
 
+// Writes the front of the connection's output, at most `budget` bytes and
+// as much as the socket takes; false with the last error set when the
+// connection failed.
+bool WriteOutput(ClientConnection& c, std::size_t budget) {
+  while (!c.output.empty()) {
+    OutputChunk& chunk = c.output.front();
+    if (chunk.sent == chunk.size()) {
+      c.output.pop_front();
+      continue;
+    }
+    if (budget == 0) return true;  // the rest on a later pass
+    std::size_t piece = std::min(budget, chunk.size() - chunk.sent);
+    ssize_t sent = ::send(c.fd, chunk.data() + chunk.sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      chunk.sent += static_cast<std::size_t>(sent);
+      c.output_pending -= static_cast<std::size_t>(sent);
+      budget -= static_cast<std::size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    return FailWithErrno();
+  }
+  return true;
+}
+
+// Queues `length` bytes for the connection, by reference when `shared`
+// holds them, after writing at once what the socket takes of them when
+// nothing else is pending. Output beyond the cap closes the connection; a
+// single reply may exceed it only when nothing else is pending.
+bool Enqueue(ClientConnection& c, const char* bytes, std::size_t length, const SharedBytes& shared) {
+  if (c.closing || length == 0) return true;  // its end is settled
+  if (c.output_pending > 0 && c.output_pending + length > kMaxPendingOutput) {
+    LogMessage(6, "Client at %s is not reading: %lu bytes of output are pending. The client is "
+               "dropped.", c.address.c_str(), static_cast<unsigned long>(c.output_pending + length));
+    MarkClosing(c.fd, false);
+    SetLastError(ENOBUFS);
+    return false;
+  }
+  std::size_t done = 0;
+  if (c.output_pending == 0) {
+    std::size_t first = std::min(length, kWritePerPass);
+    while (done < first) {
+      ssize_t sent = ::send(c.fd, bytes + done, first - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent > 0) {
+        done += static_cast<std::size_t>(sent);
+        continue;
+      }
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      return FailWithErrno();
+    }
+    if (done == length) return true;
+  }
+  c.output_pending += length - done;
+  if (shared) {
+    c.output.push_back(OutputChunk{{}, shared, done});
+  } else if (!c.output.empty() && !c.output.back().shared && c.output.back().sent == 0) {
+    c.output.back().own.append(bytes + done, length - done);
+  } else {
+    c.output.push_back(OutputChunk{std::string(bytes + done, length - done), nullptr, 0});
+  }
+  return true;
+}
+
 ConnectionClock::time_point UnitDeadline(const ClientConnection& c) {
   auto extra = static_cast<long>(c.unit_needed / kFrameBytesPerSecond);
   return c.unit_started + std::chrono::seconds(kCommandSeconds + extra);
@@ -263,7 +328,7 @@ void CheckConnections(ConnectionClock::time_point now) {
   std::vector<int> resumed;
   for (auto& [fd, c] : g_connections) {
     if (c.closing) {
-      bool waiting = c.flush_first && c.output.size() > c.output_sent && now < FlushDeadline(c);
+      bool waiting = c.flush_first && c.output_pending > 0 && now < FlushDeadline(c);
       if (!waiting) ended.push_back(fd);
     } else if (c.held) {
       if (now >= c.resume_at) resumed.push_back(fd);
@@ -311,7 +376,7 @@ void HoldConnection(int fd, std::chrono::milliseconds delay, std::function<void(
 int WatchPendingOutput(fd_set* set) {
   int highest = -1;
   for (const auto& [fd, c] : g_connections) {
-    if (c.output.size() > c.output_sent) {
+    if (c.output_pending > 0) {
       FD_SET(fd, set);
       highest = fd;
     }
@@ -346,40 +411,13 @@ long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
 bool QueueClientOutput(int fd, const void* data, std::size_t length) {
   ClientConnection* c = FindConnection(fd);
   if (c == nullptr) return SendAll(fd, data, length);  // a socket the loop does not serve
-  if (c->closing) return true;                         // its end is settled
-  if (length == 0) return true;
-  const char* bytes = static_cast<const char*>(data);
-  std::size_t pending = c->output.size() - c->output_sent;
-  std::size_t done = 0;
-  if (pending == 0) {
-    c->output.clear();
-    c->output_sent = 0;
-    while (done < std::min(length, kWritePerPass)) {
-      ssize_t sent = ::send(fd, bytes + done, std::min(length, kWritePerPass) - done,
-                            MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (sent > 0) {
-        done += static_cast<std::size_t>(sent);
-        continue;
-      }
-      if (sent < 0 && errno == EINTR) continue;
-      if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      return FailWithErrno();
-    }
-    if (done == length) return true;
-  } else if (pending + length > kMaxPendingOutput) {
-    LogMessage(6, "Client at %s is not reading: %lu bytes of output are pending. The client is "
-               "dropped.", c->address.c_str(), static_cast<unsigned long>(pending + length));
-    MarkClosing(fd, false);
-    SetLastError(ENOBUFS);
-    return false;
-  }
-  // Drop what was written already before the buffer grows.
-  if (c->output_sent > 0 && c->output_sent >= c->output.size() / 2) {
-    c->output.erase(0, c->output_sent);
-    c->output_sent = 0;
-  }
-  c->output.append(bytes + done, length - done);
-  return true;
+  return Enqueue(*c, static_cast<const char*>(data), length, nullptr);
+}
+
+bool QueueClientBytes(int fd, const SharedBytes& bytes) {
+  ClientConnection* c = FindConnection(fd);
+  if (c == nullptr) return SendAll(fd, bytes->data(), bytes->size());
+  return Enqueue(*c, reinterpret_cast<const char*>(bytes->data()), bytes->size(), bytes);
 }
 
 void MarkClosing(int fd, bool flush_first) {
@@ -389,7 +427,7 @@ void MarkClosing(int fd, bool flush_first) {
   c->flush_first = flush_first;
   if (!flush_first) {
     c->output.clear();
-    c->output_sent = 0;
+    c->output_pending = 0;
   }
 }
 
@@ -409,23 +447,5 @@ void CloseHandshakes() {
 
 bool FlushConnection(int fd) {
   ClientConnection* c = FindConnection(fd);
-  if (c == nullptr) return false;
-  std::size_t budget = kWritePerPass;
-  while (c->output_sent < c->output.size()) {
-    if (budget == 0) return true;  // the rest on a later pass
-    std::size_t piece = std::min(budget, c->output.size() - c->output_sent);
-    ssize_t sent = ::send(fd, c->output.data() + c->output_sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      c->output_sent += static_cast<std::size_t>(sent);
-      budget -= static_cast<std::size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    return FailWithErrno();
-  }
-  c->output.clear();
-  c->output.shrink_to_fit();
-  c->output_sent = 0;
-  return true;
+  return c != nullptr && WriteOutput(*c, kWritePerPass);
 }

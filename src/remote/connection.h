@@ -10,9 +10,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using ConnectionClock = std::chrono::steady_clock;
 
@@ -31,12 +34,30 @@ inline constexpr std::size_t kMaxPendingOutput = 16u << 20;
 // Bytes read from one connection in one pass of the loop.
 inline constexpr std::size_t kReadPerPass = 1u << 20;
 // Bytes written to one connection at a time: a large download goes out in
-// pieces between the other work of the loop.
-inline constexpr std::size_t kWritePerPass = 256u << 10;
+// pieces between the other work of the loop, each a few tens of
+// microseconds on loopback, so that a command arriving meanwhile is not kept
+// waiting behind a long write.
+inline constexpr std::size_t kWritePerPass = 64u << 10;
 // Commands run for one connection in one pass: a client that sends
 // thousands at once is served in turns, so the ticks and the other clients
 // are not kept waiting behind it.
 inline constexpr int kUnitsPerPass = 64;
+
+// Bytes that never change once made (a packed file kept for every client
+// that fetches it): queued by reference, never copied into a connection.
+using SharedBytes = std::shared_ptr<const std::vector<unsigned char>>;
+
+// A piece of a connection's pending output: bytes of its own (replies and
+// notifications, appended together) or shared bytes.
+struct OutputChunk {
+  std::string own;
+  SharedBytes shared;
+  std::size_t sent = 0;  // bytes of it written already
+  const char* data() const {
+    return shared ? reinterpret_cast<const char*>(shared->data()) : own.data();
+  }
+  std::size_t size() const { return shared ? shared->size() : own.size(); }
+};
 
 enum class ConnectionStage {
   kLogin,    // waiting for the user name and password blocks
@@ -58,8 +79,8 @@ struct ClientConnection {
   bool unit_pending = false;
   ConnectionClock::time_point unit_started;
   std::size_t unit_needed = 0;  // its length once known, for its time limit
-  std::string output;
-  std::size_t output_sent = 0;
+  std::deque<OutputChunk> output;
+  std::size_t output_pending = 0;  // bytes queued and not yet written
   bool backlog = false;      // whole commands wait in the input for a later pass
   // A command that must wait (PunkBuster writing its file) holds the
   // connection's later commands, not the loop, until `resume_at`.
@@ -102,6 +123,9 @@ long MillisecondsToNextDeadline(ConnectionClock::time_point now);
 // pending output went beyond the cap (it is then closed at the end of the
 // pass).
 bool QueueClientOutput(int fd, const void* data, std::size_t length);
+// As QueueClientOutput for bytes that stay shared: the connection keeps a
+// reference to them while they drain, not a copy.
+bool QueueClientBytes(int fd, const SharedBytes& bytes);
 // Holds the connection on `fd` for `delay`: its next commands wait (unread
 // and unserved) until then, when `then` runs, while the loop serves
 // everyone else.

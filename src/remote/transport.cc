@@ -203,7 +203,7 @@ struct FileIdentity {
 
 struct CachedFrame {
   FileIdentity identity;
-  std::vector<unsigned char> bytes;
+  SharedBytes bytes;  // shared with the connections still sending it
 };
 CachedFrame g_last_frame;
 
@@ -220,9 +220,10 @@ FileIdentity IdentityOf(const std::string& path) {
 }
 
 // The frame of the file at `path` through `send` (SendAll, or the
-// session's output buffer): compressed once, handed over in one piece.
-template <typename Send>
-bool SendFileThrough(const std::string& path, int socket, Send send) {
+// session's output buffer): compressed once, handed over in one piece; a
+// kept frame goes through `send_shared`, which need not copy it.
+template <typename Send, typename SendShared>
+bool SendFileThrough(const std::string& path, int socket, Send send, SendShared send_shared) {
   auto abort = [&] {
     int saved = LastError();
     unsigned char marker[4];
@@ -239,7 +240,7 @@ bool SendFileThrough(const std::string& path, int socket, Send send) {
   }
   FileIdentity identity = IdentityOf(path);
   if (identity.cacheable && identity == g_last_frame.identity) {
-    if (!send(g_last_frame.bytes.data(), g_last_frame.bytes.size())) return FailSend(path, peer);
+    if (!send_shared(g_last_frame.bytes)) return FailSend(path, peer);
     return true;
   }
   std::size_t length = 0;
@@ -262,7 +263,10 @@ bool SendFileThrough(const std::string& path, int socket, Send send) {
   // The file may have changed while it was read: kept only when it did not.
   if (identity.cacheable && identity == IdentityOf(path) && static_cast<std::size_t>(identity.size) == length) {
     g_last_frame.identity = identity;
-    g_last_frame.bytes.assign(packed.bytes.get(), packed.bytes.get() + packed.size);
+    g_last_frame.bytes = std::make_shared<const std::vector<unsigned char>>(
+        packed.bytes.get(), packed.bytes.get() + packed.size);
+    if (!send_shared(g_last_frame.bytes)) return FailSend(path, peer);
+    return true;
   }
   if (!send(packed.bytes.get(), packed.size)) return FailSend(path, peer);
   return true;
@@ -298,15 +302,19 @@ bool StoreEmpty(const std::string& path) {
 }  // namespace
 
 bool SendFile(const std::string& path, int socket) {
-  return SendFileThrough(path, socket, [socket](const void* data, std::size_t length) {
-    return SendAll(socket, data, length);
-  });
+  return SendFileThrough(
+      path, socket,
+      [socket](const void* data, std::size_t length) { return SendAll(socket, data, length); },
+      [socket](const SharedBytes& bytes) { return SendAll(socket, bytes->data(), bytes->size()); });
 }
 
 bool QueueFile(const std::string& path, int socket) {
-  return SendFileThrough(path, socket, [socket](const void* data, std::size_t length) {
-    return QueueClientOutput(socket, data, length);
-  });
+  return SendFileThrough(
+      path, socket,
+      [socket](const void* data, std::size_t length) {
+        return QueueClientOutput(socket, data, length);
+      },
+      [socket](const SharedBytes& bytes) { return QueueClientBytes(socket, bytes); });
 }
 
 bool StoreFileFrame(const std::string& path, std::string_view frame, int socket) {

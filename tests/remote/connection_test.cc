@@ -5,13 +5,16 @@
 
 #include <poll.h>
 
+#include <deque>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "remote/command_parser.h"
 #include "remote/connection.h"
+#include "remote/transport.h"
 #include "support/remote_client.h"
 
 using korvclient::Frame;
@@ -113,40 +116,78 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   EXPECT_EQ(frame.needed, 4u + 12 + 84);
 }
 
-// A peer that reads nothing: what its socket does not take waits in the
-// connection's output, written 256 KiB at a time as the socket allows,
-// every byte in order.
-class ConnectionOutput : public korvtest::LogFixture {};
-
-TEST_F(ConnectionOutput, PendingOutputIsWrittenInPiecesAndInOrder) {
-  int port = 0;
-  int listener = korvtest::BindLoopback(false, 0, &port);
-  korvclient::Client peer;
-  ASSERT_TRUE(peer.Connect(port));
-  AcceptConnection(listener);
-  int fd = -1;
-  for (int i = 3; i < 1024 && fd < 0; ++i) fd = FindConnection(i) != nullptr ? i : -1;
-  ASSERT_GE(fd, 0);
-  int small = 16 * 1024;
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  std::string data(1 << 20, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 / 251);
-  ASSERT_TRUE(QueueClientOutput(fd, data.data(), data.size()));
-  ClientConnection* c = FindConnection(fd);
-  EXPECT_GT(c->output.size() - c->output_sent, data.size() / 2);
-  std::string got;
-  for (int round = 0; got.size() < data.size() && round < 100000; ++round) {
-    std::size_t before = c->output.size() - c->output_sent;
-    ASSERT_TRUE(FlushConnection(fd));
-    EXPECT_LE(before - (c->output.size() - c->output_sent), kWritePerPass);
-    pollfd readable{peer.fd(), POLLIN, 0};
-    char buffer[65536];
-    ssize_t n = ::poll(&readable, 1, 100) > 0 ? ::recv(peer.fd(), buffer, sizeof buffer, 0) : 0;
-    if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+// Peers that read nothing for a while: what their sockets do not take waits
+// in the connection's output, written at most kWritePerPass at a time, every
+// byte in order; shared bytes are referenced by each connection, not copied.
+class ConnectionOutput : public korvtest::LogFixture {
+ protected:
+  // Accepts `peer` as a connection with a small send buffer; its descriptor,
+  // the highest in the table.
+  int Accept(korvclient::Client& peer) {
+    int port = 0;
+    int listener = korvtest::BindLoopback(false, 0, &port);
+    EXPECT_TRUE(peer.Connect(port));
+    AcceptConnection(listener);
+    ::close(listener);
+    int fd = -1;
+    for (int i = 1023; i >= 3 && fd < 0; --i) fd = FindConnection(i) != nullptr ? i : -1;
+    int small = 16 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    return fd;
   }
-  EXPECT_EQ(got, data);
+};
+
+// Two clients download a large file, which is then replaced, and download
+// it again: both connections refer to the one kept frame of each version
+// rather than to copies, and each peer gets every byte in order.
+TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
+  korvclient::Client peers[2];
+  int fds[2] = {Accept(peers[0]), Accept(peers[1])};
+  std::string data;
+  for (int i = 0; data.size() < 1'000'000; ++i) data += "\"Player " + std::to_string(i * 7919) + "\"\n";
+  std::string changed = "X" + data.substr(1);
+  korvtest::WriteFile(dir_ / "bans.con", data);
+  for (int fd : fds) ASSERT_TRUE(QueueClientOutput(fd, "head", 4) && QueueFile(dir_ / "bans.con", fd));
+  korvtest::WriteFile(dir_ / "new.con", changed);
+  ASSERT_EQ(std::rename((dir_ / "new.con").c_str(), (dir_ / "bans.con").c_str()), 0);
+  for (int fd : fds) ASSERT_TRUE(QueueFile(dir_ / "bans.con", fd) && QueueClientOutput(fd, "tail", 4));
+  const std::deque<OutputChunk>& first = FindConnection(fds[0])->output;
+  const std::deque<OutputChunk>& second = FindConnection(fds[1])->output;
+  ASSERT_EQ(first.size(), 3u);
+  ASSERT_EQ(second.size(), 3u);
+  EXPECT_EQ(first[0].shared, second[0].shared);
+  EXPECT_EQ(first[1].shared, second[1].shared);
+  EXPECT_NE(first[0].shared, first[1].shared);
+  const std::string expected = "head" + EncodeFrame(data) + EncodeFrame(changed) + "tail";
+  std::string got[2];
+  for (int round = 0; round < 20000 && got[0].size() + got[1].size() < 2 * expected.size(); ++round) {
+    for (int p = 0; p < 2; ++p) {
+      std::size_t before = FindConnection(fds[p])->output_pending;
+      ASSERT_TRUE(FlushConnection(fds[p]));
+      EXPECT_LE(before - FindConnection(fds[p])->output_pending, kWritePerPass);
+      pollfd readable{peers[p].fd(), POLLIN, 0};
+      if (::poll(&readable, 1, 10) > 0) got[p] += korvtest::TcpPair::Drain(peers[p].fd());
+    }
+  }
+  EXPECT_TRUE(got[0] == expected && got[1] == expected)
+      << got[0].size() << " and " << got[1].size() << " of " << expected.size() << " bytes";
+  for (int fd : fds) CloseConnection(fd);
+}
+
+// A single reply may go beyond the cap when nothing else is pending; more
+// output for a peer that reads nothing closes it, and lets go of its bytes.
+TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
+  korvclient::Client peer;
+  int fd = Accept(peer);
+  SharedBytes big = std::make_shared<const std::vector<unsigned char>>(kMaxPendingOutput + kWritePerPass);
+  ASSERT_TRUE(QueueClientBytes(fd, big));
+  std::size_t pending = FindConnection(fd)->output_pending;
+  EXPECT_FALSE(QueueClientOutput(fd, "x", 1));
+  EXPECT_EQ(LastError(), ENOBUFS);
+  EXPECT_TRUE(FindConnection(fd)->closing);
+  EXPECT_EQ(big.use_count(), 1);
+  EXPECT_TRUE(korvtest::Has(Log(), " is not reading: " + std::to_string(pending + 1) + " bytes"));
   CloseConnection(fd);
-  ::close(listener);
 }
 
 }  // namespace
