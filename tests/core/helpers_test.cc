@@ -151,6 +151,8 @@ TEST_F(HelpersTest, APipeIsNoSocketAndDescriptorZeroIsAnOrdinaryOne) {
   ASSERT_EQ(::pipe(ends), 0);
   EXPECT_FALSE(SendAll(ends[1], "x", 1));
   EXPECT_EQ(LastError(), ENOTSOCK);
+  char none = 0;  // nothing to move succeeds without touching the descriptor
+  EXPECT_TRUE(SendAll(ends[1], &none, 0) && ReceiveAll(ends[0], &none, 0));
   for (int fd : ends) ::close(fd);
   int input = ::dup(0);  // with standard input closed, 0 is an ordinary descriptor
   { UniqueFd zero(0); }

@@ -18,7 +18,7 @@ namespace {
 
 // A server binary that records its arguments (one per line) and sleeps.
 constexpr const char kRecordingServer[] =
-    "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"$a\"; done > args.txt\nexec sleep 1000000\n";
+    "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"$a\"; done > args.txt\necho $$ >> standin.pids\nexec sleep 1000000\n";
 
 class LaunchTest : public ::testing::Test {
  protected:

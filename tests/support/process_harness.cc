@@ -36,7 +36,18 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // Stand-in servers the daemon started here outlive a daemon that was
+  // killed: each wrote its pid to standin.pids before becoming a sleep.
   std::error_code ignored;
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->path().filename() != kStandInPids) continue;
+    std::ifstream pids(it->path());
+    for (pid_t pid; pids >> pid;) {
+      if (pid > 1 && ReadFile("/proc/" + std::to_string(pid) + "/cmdline").starts_with("sleep"))
+        ::kill(pid, SIGKILL);
+    }
+  }
   std::filesystem::remove_all(path_, ignored);
 }
 
@@ -52,7 +63,7 @@ void MakeServerDir(const std::string& dir) {
   // directory is enough.
   std::filesystem::create_directories(dir + "/mods/bf1942/archives/bf1942/levels");
   WriteFile(dir + "/mods/bf1942/init.con", "");
-  WriteFile(dir + "/bf1942_lnxded", "#!/bin/sh\nexec sleep 1000000\n");
+  WriteFile(dir + "/bf1942_lnxded", kStandInServer);
   ::chmod((dir + "/bf1942_lnxded").c_str(), 0755);
 }
 

@@ -59,6 +59,11 @@ inline int BindLoopback(bool udp, int port, int* bound) {
 // A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
 int FreePort(bool udp = false);
 
+// The stand-in server: notes its pid in standin.pids (in the directory it
+// runs in), which TempDir's clean-up reads to end it, then sleeps.
+inline constexpr char kStandInPids[] = "standin.pids";
+inline constexpr char kStandInServer[] = "#!/bin/sh\necho $$ >> standin.pids\nexec sleep 1000000\n";
+
 // Lays out the minimal server installation the daemon's start-up checks
 // need: bf1942_lnxded (a script that sleeps), mods/bf1942/init.con and an
 // empty mods/bf1942/archives/bf1942/levels directory.
