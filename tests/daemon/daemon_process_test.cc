@@ -1,5 +1,4 @@
-// The real korvd binary: usage and errors, -kill, a first start's files,
-// the log, and ending on a signal.
+// The real korvd binary: usage, errors, -kill, a first start's files, the log, signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 

@@ -1,5 +1,4 @@
-// The command-line scanner: options, server arguments and commands, stray
-// words, refusals.
+// The command-line scanner: options, server arguments, commands, stray words, refusals.
 #include "daemon/options.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The daemon's settings start-up as a process: korvane.con on a first and a
-// second start, the mod and map lists, and the starts that must end.
+// The daemon's settings start-up as a process: korvane.con, mod and map lists, refused starts.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -1,6 +1,4 @@
-// The real daemon under faults: its game server hung, a client gone in the
-// middle of an upload, a full disk under the settings and a read-only
-// server directory.
+// The real daemon under faults: a hung game server, a vanished uploader, a full or read-only disk.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>

@@ -1,6 +1,4 @@
-// The four files clients change, saved by the daemon's own save functions
-// under faults: killed (SIGKILL) at random moments while saving in a loop,
-// and a full disk (a tiny tmpfs in a private mount namespace).
+// The four client-changed files saved under SIGKILL at random moments and on a full disk.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>

@@ -1,8 +1,4 @@
-// One whole working session of the daemon: the game server started with
-// it, two clients logged in, a file uploaded, a kick, a ban, the server
-// stopped, then SIGTERM. scripts/check-hardened.sh runs it with the daemon
-// under valgrind (KORV_TEST_WRAPPER), whose error exit status 99 the end
-// of the test would show.
+// One whole working session; scripts/check-hardened.sh runs it under valgrind (exit status 99).
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -1,7 +1,4 @@
-// A scripted stand-in for the daemon's remote service: it accepts one client
-// on 127.0.0.1, and a test script reads and writes raw bytes through the
-// tests' own wire kit (support/remote_client.h), so the client's bytes are
-// checked independently of the daemon's and korvctl's code.
+// A scripted stand-in for the daemon's remote service, speaking through the tests' own wire kit.
 #pragma once
 
 #include <poll.h>

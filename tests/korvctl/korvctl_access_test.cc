@@ -1,6 +1,4 @@
-// korvctl refuses commands by the shared access rule (checked against the
-// rules written out in tests/remote/dispatch_test.cc) before it sends them,
-// and names what an account lacks in words.
+// korvctl refuses by the shared access rule before sending, and names what an account lacks.
 #include <gtest/gtest.h>
 
 #include "korvctl/protocol.h"

@@ -1,9 +1,4 @@
-// korvctl against the real daemon (and gamesim as its game server) over
-// loopback: a settings round trip, queued commands seen by a second client,
-// chat lines in watch, and the ban commands on both roads: with the game
-// server stopped the daemon edits the game's ban files itself; with gamesim
-// running it tells the game, which keeps its own files. The refusals and their exit statuses are shown
-// against a scripted daemon; kick and say against the real game elsewhere.
+// korvctl against the real daemon and gamesim: settings, queued commands, watch, both ban roads.
 #include <gtest/gtest.h>
 #include <signal.h>
 

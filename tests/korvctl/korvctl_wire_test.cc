@@ -1,5 +1,4 @@
-// korvctl against a scripted daemon: the login blocks, command bytes, file
-// frames and notifications on the wire, refusals and their exit statuses.
+// korvctl against a scripted daemon: its bytes on the wire, refusals and exit statuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -1,7 +1,4 @@
-// korvweb's HTTP handlers against a scripted daemon: login results in
-// words, the cookie and the token, refusals that never reach the daemon,
-// the bytes of a kick, the notification stream, idle expiry, and the login
-// slow-down.
+// korvweb's HTTP handlers against a scripted daemon: logins, token, refusals, stream, expiry.
 #include <gtest/gtest.h>
 #include <httplib.h>
 

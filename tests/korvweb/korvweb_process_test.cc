@@ -1,7 +1,4 @@
-// korvweb between a browser and the real daemon, with gamesim as the game
-// server: the players, a kick and a say reach the game, a chat line reaches
-// the page's stream, a setting lands in korvane.con, a lesser account is
-// refused; then the same in headless chromium.
+// korvweb between a browser and the real daemon with gamesim, then the same in headless chromium.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>

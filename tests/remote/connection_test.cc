@@ -1,6 +1,4 @@
-// The session input parser fed a recorded stream whole, a byte at a time
-// and in random splits: the same commands in the same order every time,
-// and hostile lengths refused as soon as their header is in.
+// The session input parser fed whole, byte-wise and randomly split streams, and hostile lengths.
 #include <gtest/gtest.h>
 
 #include <poll.h>

@@ -1,5 +1,4 @@
-// Queued commands against a stand-in console and status port, with two
-// client sessions on loopback: slot 1 "alice", slot 2 "bob".
+// Queued commands against a stand-in console, with sessions slot 1 "alice" and slot 2 "bob".
 #pragma once
 
 #include <cstdio>

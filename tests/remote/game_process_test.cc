@@ -1,6 +1,4 @@
-// The daemon with gamesim as its game server and a protocol client: the
-// status line and game address come back as replies, a settings upload
-// reaches the running server, and hostile command contents are survived.
+// The daemon with gamesim and a protocol client: replies, settings upload, hostile contents.
 #include <gtest/gtest.h>
 
 #include <poll.h>

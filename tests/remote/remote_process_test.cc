@@ -1,6 +1,4 @@
-// The real daemon over loopback with a client speaking the protocol: login
-// results and their log lines, the session limit, access refusals, bogus
-// codes, file transfers, notifications and the handshake deadline.
+// The real daemon over loopback with a protocol client: logins, limits, refusals, transfers.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>

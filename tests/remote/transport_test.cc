@@ -1,5 +1,4 @@
-// The file frame byte for byte, and the receiver's refusal to touch the
-// target file unless the whole frame arrived intact.
+// The file frame byte for byte; the target is touched only when the whole frame arrived intact.
 #include "remote/transport.h"
 
 #include <lzo/lzo1x.h>

@@ -1,6 +1,4 @@
-// The console keys a login reads back from the game server, in the order
-// they are asked, written out once for the tests (apart from the daemon's
-// settings table and from the simulator's key table).
+// The console keys a login reads back from the game server, in the order they are asked.
 #pragma once
 
 #include <string>

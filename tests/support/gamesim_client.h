@@ -1,5 +1,4 @@
-// The real daemon of a process test, on a server directory of its own,
-// with gamesim as its game server when the test wants one.
+// The real daemon of a process test, on a server directory of its own, optionally with gamesim.
 #pragma once
 
 #include <map>

@@ -1,5 +1,4 @@
-// korvane.con for process tests: the first-start defaults with chosen keys
-// replaced.
+// korvane.con for process tests: the first-start defaults with chosen keys replaced.
 #pragma once
 
 #include <map>

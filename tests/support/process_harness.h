@@ -1,5 +1,4 @@
-// Helpers for process-level tests: temporary directories, free loopback
-// ports, starting programs from build/ and stopping them by pid.
+// Process-test helpers: temporary directories, loopback ports, programs run by pid.
 #pragma once
 
 #include <arpa/inet.h>

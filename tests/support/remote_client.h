@@ -1,9 +1,4 @@
-// The tests' own kit for the remote-administration wire, written from the
-// protocol alone so that a fault in the daemon's or korvctl's codec cannot
-// hide behind a shared one: byte packing, RC4, login blocks, file frames,
-// notifications, and a client with blocking sockets and receive timeouts.
-// The scripted daemon of the korvctl tests and the console stand-in use
-// the same byte helpers. Header-only so benchmarks can use it too.
+// The tests' own wire kit, written from the protocol alone so no codec fault hides; header-only.
 #pragma once
 
 #include <arpa/inet.h>
