@@ -60,7 +60,6 @@ TEST(DaemonProcess, FirstStartCreatesFilesAndEndsOnSigterm) {
   EXPECT_TRUE(Has(log, " : Korvane v2.0 beta 4g\r\n"));
   EXPECT_TRUE(Has(log, " : Started under Linux "));
   EXPECT_TRUE(Has(log, "WARNING: PunkBuster is not installed on this server."));
-  // The foreground echo carries the same lines.
   EXPECT_TRUE(Has(ReadFile(run.Out()), "Listening on"));
 
   run.daemon.Signal(SIGTERM);

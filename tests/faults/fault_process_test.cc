@@ -49,13 +49,11 @@ TEST_F(FaultProcessTest, HungServerHoldsTheLoopOnlyBriefly) {
   ASSERT_TRUE(admin.WaitNotification(kFailed)) << Log();
   EXPECT_TRUE(Has(Log(), " : Couldn't kick player Mike! The command failed.\r\n"));
   EXPECT_TRUE(Has(Log(), " : Couldn't send message to console! Connection timed out (110)\r\n"));
-  // Still stopped, and the other client is served.
   other.Command(0xBABE0016);
   EXPECT_TRUE(other.ReadFrame());
   ::kill(server, SIGKILL);
 }
 
-// A client gone half-way through an upload changes nothing.
 TEST_F(FaultProcessTest, ClientGoneMidUploadLeavesTheFile) {
   Start("", {});
   const std::string path = Settings() + "/announcements.con";

@@ -102,7 +102,6 @@ TEST_F(SaveFaultsTest, KilledWhileSavingLeavesTheOldOrTheNewFile) {
       changed += text == file.new_text;
     }
   }
-  // The kills landed at different points of the loop.
   EXPECT_GT(changed, 0);
   EXPECT_LT(changed, runs * 4);
 }
@@ -127,7 +126,6 @@ TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
                            "Couldn't open server banlist file! ",
                            "Couldn't open event schedule file! "})
     EXPECT_TRUE(Has(log, line + ErrorText(ENOSPC)));
-  // No temporary file was left behind in the full directory.
   for (auto& entry : std::filesystem::directory_iterator(settings_))
     EXPECT_EQ(entry.path().filename().string().rfind(".korvd-", 0), std::string::npos);
   ::umount2(settings_.c_str(), MNT_DETACH);

@@ -43,7 +43,6 @@ class FakeDaemon {
   }
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
-  // Everything read from the client so far.
   const std::string& received() const { return peer_.received(); }
 
   // Exactly n bytes (nothing on close or after 10 seconds).
@@ -61,9 +60,7 @@ class FakeDaemon {
   // A command code; for text commands then the text with its length.
   std::optional<std::uint32_t> ReadCode() { return peer_.ReceiveU32(); }
   std::optional<std::string> ReadText() { return peer_.ReadReply(); }
-  // One frame, checked and unpacked.
   std::optional<std::string> ReadFrame() { return peer_.ReadFrame(); }
-  // Waits until the client closes its side.
   void WaitClosed() { peer_.WaitClosed(true); }
 
  private:
@@ -73,7 +70,6 @@ class FakeDaemon {
   std::thread thread_;
 };
 
-// Runs build/korvctl against the fake daemon's port with the given words.
 inline int RunCtl(const FakeDaemon& daemon, std::vector<std::string> words, std::string* output,
                   const std::string& work_dir = "/tmp") {
   return korvtest::RunToEnd(korvtest::KorvctlArgv(daemon.port(), words, "2"), work_dir, output);

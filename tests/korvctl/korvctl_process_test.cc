@@ -25,7 +25,6 @@ constexpr char kPlayers[] =
 
 class KorvctlProcess : public ::testing::Test {
  protected:
-  // Starts the daemon; with `start_game` it launches the game too.
   void StartDaemon(bool start_game) {
     run_.env = {"GAMESIM_VERBOSE=1"};
     std::vector<std::string> options{"-exit", "-nodelay"};
@@ -68,10 +67,8 @@ TEST_F(KorvctlProcess, SettingsRoundTripAndQueuedCommands) {
       Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Renamed by korvctl\"\n"));
   ASSERT_EQ(Ctl({"get", "settings", "-o", "-"}, &output), 0);
   EXPECT_TRUE(Has(output, "game.serverName \"Renamed by korvctl\"\n"));
-  // The other client hears of it.
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
   EXPECT_TRUE(Has(ReadFile(watched), "settings changed\n"));
-  // Queued commands report their notifications, seen by a second client.
   Process queue_watch;
   std::string queued = game_.dir / "queue_watch.txt";
   StartWatch(&queue_watch, queued, {"--json", "--count", "2"});

@@ -27,7 +27,6 @@ TEST(KorvctlWire, LoginSendsEncipheredBlocksAndVersionThenReportsAccess) {
   FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x41, false); d.WaitClosed(); });
   std::string output;
   EXPECT_EQ(RunCtl(daemon, {"whoami"}, &output), 0) << output;
-  // The login's bytes are the documented example's, below.
   EXPECT_TRUE(Has(output, "SgfiatMpbuhc"));
   EXPECT_TRUE(Has(output, "Server running: no"));
   EXPECT_FALSE(Has(output, "secret"));
@@ -258,7 +257,6 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
   std::string output;
   EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), 0) << output;
   EXPECT_EQ(ReadFile(target), rotation);
-  // Nothing but the target is left in the directory.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()), 1);
   // Files that hold passwords are created readable by their owner only.
@@ -422,7 +420,6 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   EXPECT_EQ(korvtest::RunToEnd({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent",
                                 ctl, "-p", "1", "status"}, "/tmp", &output), 2);
   EXPECT_TRUE(Has(output, "no user name"));
-  // No daemon on the port at all.
   EXPECT_EQ(korvtest::RunToEnd({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a",
                                 "--password", "b", "ping"}, "/tmp", &output), 3);
 }

@@ -134,7 +134,6 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(web.Post("/api/action/nope", json::object())->status, 404);
   auto sent = web.Post("/api/action/kick", {{"id", 3}, {"reason", "camping"}});
   ASSERT_EQ(sent->status, 200) << sent->body;
-  // The notification that follows reaches the page's stream.
   korvtest::WaitUntil([&] { return web.app().sessions().All()[0]->last_seq() != 0; });
   auto events = web.app().sessions().All()[0]->EventsAfter(0, 0);
   ASSERT_EQ(events.size(), 1u);
@@ -166,7 +165,6 @@ TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {
   EXPECT_EQ(expired->status, 401);
   EXPECT_TRUE(Has(expired->body, "expired after being idle")) << expired->body;
   EXPECT_EQ(web.app().sessions().size(), 0u);
-  // The daemon sees its session hang up.
   EXPECT_TRUE(korvtest::WaitUntil([&] { return closed.load(); }));
 }
 

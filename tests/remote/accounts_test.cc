@@ -132,7 +132,6 @@ TEST_F(AccountsTest, LoginResultsAndInGameSenders) {
   EXPECT_EQ(CheckUserLogin("just", "four", &access), kLoginNoAccounts);
   std::remove(Path().c_str());
   EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
-  // In-game senders use their account.
   WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
   EXPECT_EQ(SenderUserName(0xFF01), "mod");
   EXPECT_EQ(SenderAddress(0xFF01), "game");
@@ -164,7 +163,6 @@ TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSe
                            "User users at 127.0.0.1:4001 added user account Maps."})
     EXPECT_TRUE(Has(log, line)) << line;
   EXPECT_FALSE(Has(log, "deleted user account"));
-  // The saved file holds the merged table.
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
   WriteAccounts("root,pw,,4294967295,1\na,pw,,64,1\nb,pw,,1,1\nc,pw,,64,1\n");

@@ -28,7 +28,6 @@ struct Seen {
   bool operator==(const Seen&) const = default;
 };
 
-// Parses `input` delivered in the given pieces, as the loop would.
 std::vector<Seen> Parse(const std::string& input, const std::vector<std::size_t>& cuts,
                         std::uint32_t access) {
   std::vector<Seen> seen;

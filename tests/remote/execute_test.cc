@@ -82,7 +82,6 @@ TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 paused the server."));
   EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 unpaused the server."));
 
-  // With the server stopped the next map is only recorded.
   g_manager.server.server_running = false;
   Run(0xB00B000C, "kursk GPM_CQ bf1942", 0);
   EXPECT_TRUE(Sent().empty());

@@ -54,7 +54,6 @@ TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
   auto address = admin->ReadReply();
   ASSERT_TRUE(address);
   EXPECT_EQ(*address, std::to_string(run_->game.game_port) + ",0" + std::string(1, '\0'));
-  // A settings upload reaches the running server as console commands.
   auto mod = LoggedIn("mod", "pw");
   admin->Command(0xBABE0000);
   auto settings = admin->ReadFrame();

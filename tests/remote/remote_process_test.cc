@@ -82,7 +82,6 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   EXPECT_EQ(run_.Login(again, "Maps", "PW").result, 6);  // no bit 14
   EXPECT_TRUE(WaitForText(Log(), "with access sgfiatMpbuhc."));
 
-  // A client that leaves frees its slot with a line of its own.
   std::string address = maps->Address();
   maps.reset();
   EXPECT_TRUE(WaitForText(Log(), "Client at " + address + " has disconnected."));
@@ -115,11 +114,9 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   EXPECT_TRUE(WaitForText(Log(), "Client at " + extra.Address() +
                                      " failed to authenticate! Maximum number of connected "
                                      "clients (16) has been reached."));
-  // The sixteenth client is served like the first.
   EXPECT_TRUE(clients[15]->KeepAlive());
   EXPECT_TRUE(clients[0]->KeepAlive());
 
-  // Disconnecting client 2 (slot 2) through the queue frees its slot.
   clients[0]->CommandText(0xBABE0024, "2");
   EXPECT_EQ(clients[1]->Receive(8), korvclient::Notice(3));
   EXPECT_TRUE(clients[1]->WaitClosed());
@@ -159,7 +156,6 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABE0033 from client at " + address + "!"));
   maps->Command(0xBABDFFFF);
   EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABDFFFF from client at " + address + "!"));
-  // Administrator-only codes are refused to every other mask.
   maps->Command(0xBABE0029);
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE0029!"));
   EXPECT_TRUE(maps->KeepAlive());
@@ -187,7 +183,6 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
     noisy->Send(garbage);
     noisy.reset();
   }
-  // An absurd announced length ends the connection.
   admin->Send(korvclient::U32(0xBABE002E) + korvclient::U32(0x7FFFFFFF));
   EXPECT_TRUE(admin->WaitClosed());
   EXPECT_TRUE(WaitForText(Log(), "The text of 2147483647 bytes is too long."));
@@ -220,7 +215,6 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   Client relog;
   EXPECT_EQ(run_.Login(relog, "admin", "newsecret").result, 0);
 
-  // SIGHUP reloads the accounts and tells every client.
   run_.daemon.Signal(SIGHUP);
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
 }
@@ -272,7 +266,6 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   admin->Command(0xBABE0030);
   auto whole = admin->ReadFrame();
   EXPECT_EQ(whole, ReadFile(Log()));
-  // A long one arrives as its last 32768 bytes.
   std::string filler;
   while (filler.size() < 50000) filler += "filler line " + std::to_string(filler.size()) + "\r\n";
   std::string before = ReadFile(Log());
@@ -301,7 +294,6 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   EXPECT_EQ(watcher->Receive(8), korvclient::Notice(9));
   EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
                                      " tried to start the server but it is already running."));
-  // A client logging in now learns that the server runs.
   Client late;
   EXPECT_EQ(run_.Login(late, "admin", "Secret").running, 1);
 
@@ -312,7 +304,6 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   EXPECT_TRUE(watcher->WaitNotification(0xBEEF000A));
   EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
                                      " tried to stop the server but it is already stopped."));
-  // Without bit 12 neither is allowed.
   watcher->Command(0xBABE001A);
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
 }

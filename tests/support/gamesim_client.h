@@ -55,16 +55,13 @@ struct DaemonRun {
   // Starts the daemon with `extra` options; true once it listens (or at
   // once without `listening`).
   bool Start(const std::vector<std::string>& extra = {}, bool listening = true);
-  // Waits for the console link to the game server.
   bool Connected() const;
   std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);
-  // Connects `client` and logs in, whatever the answer.
   korvclient::LoginReply Login(korvclient::Client& client, const std::string& user,
                                const std::string& password, unsigned char version = 0x20) {
     client.Connect(port, 30);
     return client.Login(user, password, version);
   }
-  // Runs korvctl against the daemon as admin.
   int Ctl(const std::vector<std::string>& words, std::string* output) const;
   // The pids of game servers running from this directory.
   std::vector<int> GamePids() const;

@@ -9,7 +9,6 @@
 
 namespace korvtest {
 
-// The defaults' file with each named key's line set to "key value".
 inline std::string KorvaneCon(const std::map<std::string, std::string>& values) {
   std::istringstream in(kFirstStartFile);
   std::string out, line;

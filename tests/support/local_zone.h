@@ -28,7 +28,6 @@ class LocalZone {
   std::optional<std::string> old_;
 };
 
-// Seconds since the epoch of a UTC date and time.
 inline std::time_t Utc(int year, int month, int day, int hour, int minute, int second = 0) {
   std::tm tm{};
   tm.tm_year = year - 1900;

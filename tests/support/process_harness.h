@@ -16,7 +16,6 @@
 
 namespace korvtest {
 
-// Path of a program built in build/ ("korvd", "gamesim", "korvctl").
 std::string BuildPath(const std::string& program);
 std::string SourcePath(const std::string& relative);
 
@@ -106,16 +105,12 @@ inline std::vector<std::string> KorvctlArgv(int port, const std::vector<std::str
   argv.insert(argv.end(), words.begin(), words.end());
   return argv;
 }
-// Reads a whole file ("" when missing).
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
-// Polls `done` until it holds; false on timeout.
 bool WaitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
-// Waits until the file contains `needle`; false on timeout.
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
-// Passes when `text` holds `piece`; a failure shows the whole text.
 inline ::testing::AssertionResult Has(const std::string& text, const std::string& piece) {
   if (text.find(piece) != std::string::npos)
     return ::testing::AssertionSuccess() << "found " << piece;
@@ -126,7 +121,6 @@ inline int Count(const std::string& text, const std::string& needle) {
   for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
 }
-// Waits until something accepts TCP connections on 127.0.0.1:port.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Gives this process, and the programs it starts from now on, a mount

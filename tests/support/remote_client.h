@@ -18,7 +18,6 @@
 
 namespace korvclient {
 
-// The key shared with the daemon, read from the key file of the tree.
 inline std::string& Key() {
   static std::string key;
   return key;
@@ -113,7 +112,6 @@ inline std::string Notice(std::uint32_t n, const std::optional<std::string>& tex
          std::string(1, '\0');
 }
 
-// What the daemon answered to a login.
 struct LoginReply {
   int result = -1;            // -1 when the connection failed first
   std::uint32_t access = 0;
@@ -160,7 +158,6 @@ class Client {
   }
 
   int fd() const { return fd_; }
-  // Everything received so far.
   const std::string& received() const { return received_; }
 
   bool Send(const std::string& bytes) {
@@ -252,7 +249,6 @@ class Client {
     }
   }
 
-  // A reply: a length and that many bytes.
   std::optional<std::string> ReadReply() {
     auto length = ReceiveU32();
     if (!length || *length > (1u << 20)) return std::nullopt;
