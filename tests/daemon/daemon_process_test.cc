@@ -70,8 +70,7 @@ TEST(DaemonProcess, FirstStartCreatesFilesAndEndsOnSigterm) {
   EXPECT_NE(log.find(" : Exited\r\n", exiting), std::string::npos);
 }
 
-// A relative -path and a new overlay: the log is in the new overlay's logs
-// folder from the first run on.
+// A relative -path and a new overlay: the log is in its logs folder from the first run.
 TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
   TempDir dir;
   MakeServerDir(dir / "srv");

@@ -34,8 +34,7 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 60, 500), 30), 500);
 }
 
-// SIGINT ends a wait on a peer that sends a login byte by byte at once,
-// not when the login's deadline runs out.
+// SIGINT ends a wait on a byte-by-byte login at once, not at the login's deadline.
 TEST(MainLoopProcess, SigintEndsTheWaitOnAPeer) {
   gamesimtest::DaemonRun run;
   MakeServerDir(run.dir());

@@ -33,8 +33,7 @@ class FaultProcessTest : public ::testing::Test {
   std::unique_ptr<gamesimtest::DaemonRun> run_;
 };
 
-// A stopped (hung) server costs each console exchange the console's own time
-// limit and no more: clients are served between them.
+// A hung server costs each console exchange its time limit only; clients are served between.
 TEST_F(FaultProcessTest, HungServerHoldsTheLoopOnlyBriefly) {
   Start(kPlayers, {"-start"});
   ASSERT_TRUE(run_->Connected()) << Log();
@@ -71,8 +70,7 @@ TEST_F(FaultProcessTest, ClientGoneMidUploadLeavesTheFile) {
   EXPECT_EQ(ReadFile(path), "Old news\n");
 }
 
-// Uploads of the four files onto a full disk: each is refused to its
-// uploader with the reason logged, and each file keeps its old version.
+// Uploads onto a full disk: refused with the reason logged, each file keeps its old version.
 TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
   if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
   Start("", {});
@@ -111,8 +109,7 @@ TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
   ::umount2(Settings().c_str(), MNT_DETACH);
 }
 
-// A server directory the daemon cannot write to ends the start with one
-// clear line and exit status 1.
+// An unwritable server directory ends the start with one clear line and status 1.
 TEST_F(FaultProcessTest, ReadOnlyServerDirectoryRefusesTheStart) {
   if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
   gamesimtest::GameDir game;

@@ -35,8 +35,7 @@ class SaveFaultsTest : public LogFixture {
     std::filesystem::create_directories(settings_);
     g_manager.core.settings_dir = settings_;
   }
-  // Each save with the old and the new state, keeping what it wrote; the
-  // files end in their old version.
+  // Each save with the old and the new state; the files end in their old version.
   std::vector<SavedFile> Files() {
     std::vector<SavedFile> files = {
         {settings_ + "/korvane.con",
@@ -71,8 +70,7 @@ class SaveFaultsTest : public LogFixture {
     }
     return files;
   }
-  // What a file holds: its bytes, or for the account list (its fields are
-  // scrambled anew on each save) the password that loads from it.
+  // A file's bytes, or for the accounts (scrambled anew each save) the password it loads.
   static std::string Contents(const SavedFile& file) {
     if (file.path != UserAccessPath()) return ReadFile(file.path);
     if (!LoadUserAccounts(file.path)) return "unreadable";
@@ -109,8 +107,7 @@ TEST_F(SaveFaultsTest, KilledWhileSavingLeavesTheOldOrTheNewFile) {
 TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
   std::vector<SavedFile> files = Files();
   if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
-  // Beside the four files, a list that ends just short of a page boundary:
-  // part of an appended row would fit.
+  // Plus a list just short of a page boundary, where part of an appended row would fit.
   std::vector<std::pair<std::string, std::string>> old = {{"partial.con", std::string(4000, 'r')}};
   for (SavedFile& file : files)
     old.emplace_back(std::filesystem::path(file.path).filename(), ReadFile(file.path));

@@ -48,8 +48,7 @@ class FakeDaemon {
   // Exactly n bytes (nothing on close or after 10 seconds).
   std::optional<std::string> Read(std::size_t n) { return peer_.Receive(n); }
   void Write(const std::string& bytes) { peer_.Send(bytes); }
-  // The accepting side of the login: takes the two 32-byte blocks and the
-  // version byte, answers result 0, `mask`, version 0x20 and `running`.
+  // Takes the login blocks and version; answers 0, `mask`, version 0x20 and `running`.
   bool Accept(std::uint32_t mask = 0xFFFFFFFF, bool running = true) {
     if (!Read(64)) return false;
     Write(std::string(1, '\0') + U32(mask) + std::string(1, '\x20'));

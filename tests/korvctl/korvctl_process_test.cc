@@ -162,8 +162,7 @@ TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   EXPECT_EQ(Game(), "");
   EXPECT_EQ(List(), "");
   EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.removeAddressFromBanList 10.0.0.5"));
-  // Without PunkBuster the GUID cannot be lifted: the unban fails, yet
-  // the address the game dropped leaves the daemon's list.
+  // Without PunkBuster the unban fails, yet the dropped address leaves the daemon's list.
   ASSERT_EQ(Ctl({"ban", "--address", "10.0.0.7", "spam"}, &out), 0) << out;
   EXPECT_TRUE(Has(List(), "\"[unknown]\",10.0.0.7,*,*,\"admin\","));
   EXPECT_EQ(Ctl({"unban", "--address", "10.0.0.7", "--guid", kKey}, &out), 1) << out;

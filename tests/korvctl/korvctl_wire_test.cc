@@ -13,8 +13,7 @@ using namespace korvtest;
 
 std::string Block(const std::string& text) { return korvclient::Block(text, ClientKey()); }
 
-// A daemon that logs the client in, answers command `code` (any code when
-// 0) with `answer` and waits for the client's hang-up, or hangs up itself.
+// Logs in, answers `code` (any when 0) with `answer`, then waits for the hang-up or hangs up.
 Script Answering(std::uint32_t code, std::string answer, bool hang_up = false) {
   return [=](FakeDaemon& d) {
     d.Accept();
@@ -65,9 +64,7 @@ TEST(KorvctlWire, DocumentedExamplesAreWhatGoesOnTheWire) {
   EXPECT_EQ(daemon.received().substr(106), Hex("32 00 BE BA 0A 00 BE BA "));
 }
 
-// Each answer to the login blocks: its exit status and words. A peer that
-// then says nothing is a timeout, not a hang; one that hangs up after the
-// result means the sync failed.
+// A silent peer after the blocks is a timeout; a hang-up after the result a failed sync.
 TEST(KorvctlWire, LoginRefusalsMismatchAndSilentPeers) {
   struct Case {
     std::string answer;
@@ -296,8 +293,7 @@ TEST(KorvctlWire, UploadFramesAreExactAndVerified) {
   EXPECT_EQ(GetU32(head, 0), bans.size());
   EXPECT_EQ(got, bans);
 
-  // An empty file is the bare length 0; a daemon that kept something else
-  // makes the upload fail.
+  // An empty file is the bare length 0; a daemon that kept something else fails it.
   FakeDaemon second([&](FakeDaemon& d) {
     d.Accept();
     empty_bytes = d.Read(8).value_or("");
@@ -310,8 +306,7 @@ TEST(KorvctlWire, UploadFramesAreExactAndVerified) {
   EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
   EXPECT_TRUE(Has(output, "did not keep"));
 
-  // Settings are read back by value: quotes, '_' for blanks and the form of
-  // a number may differ; a value the daemon did not take may not.
+  // Read back by value: quotes, '_' for blanks, number forms may differ; values may not.
   WriteFile(dir / "mine.con", "game.serverName Renamed\ngame.serverPort 14568\n"
                               "manager.welcomeMessage 0 \"Hi there\"\nadmin.ratio 0.5\n");
   for (bool taken : {true, false}) {
@@ -351,8 +346,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
       << output;
 }
 
-// watch names every notification, and the cause of moderation's kicks and
-// bans, in words and as fields.
+// watch names every notification and moderation's causes, in words and as fields.
 TEST(KorvctlWire, WatchNamesEveryNotification) {
   const std::vector<std::tuple<bool, std::string, std::string>> cases{
       {false, Notice(0x04) + Notice(0x26, "Alice: gg") + Notice(0x1E, "") + Notice(0x20, "Bob"),

@@ -122,8 +122,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_FALSE(Has(login->body, "secret"));
   EXPECT_EQ(session["allowed"]["kick"], true);
   EXPECT_EQ(session["allowed"]["stop"], false);
-  // No token, a foreign content type, bad input and a refused command: none
-  // of them sends a byte.
+  // No token, a foreign content type, bad input, a refused command: none sends a byte.
   EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", "x"}}, false)->status, 403);
   auto refused = web.Post("/api/action/stop", json::object());
   EXPECT_EQ(refused->status, 403);

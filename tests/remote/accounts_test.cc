@@ -97,8 +97,7 @@ TEST_F(AccountsTest, EncipheredFieldsAndPlainLinesRewrittenEncipheredAndAnUnread
   EXPECT_EQ(Find(name31)->password, "Secret");
   EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
-  // A file that cannot be read fails the load, and the plain lines read so
-  // far are not written back over it.
+  // An unreadable file fails the load, and the plain lines so far are not written over it.
   std::filesystem::remove(Path());
   std::filesystem::create_directories(Path());
   EXPECT_FALSE(LoadUserAccounts(Path()));
@@ -221,8 +220,7 @@ TEST_F(AccountsTest, SetUserPasswordChangesOneExactRow) {
   ASSERT_TRUE(SetUserPassword("ann", "fresh"));
   std::uint32_t access = 0;
   EXPECT_EQ(CheckUserLogin("Ann", "old", &access), kLoginAccepted);
-  // The table changes with the file: a save of the table (as an upload
-  // does) must not bring the old password back.
+  // A save of the table (as an upload does) must not bring the old password back.
   ASSERT_TRUE(SaveUserAccounts(Path()));
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(g_manager.remote.accounts[1].password, "fresh");

@@ -96,8 +96,7 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   EXPECT_EQ(text.kind, UnitKind::kTextTooLong);
   EXPECT_EQ(text.text_length, 65537u);
   EXPECT_EQ(ParseCommandUnit(U32(0xBABE002E) + U32(65536), kAdmin).kind, UnitKind::kIncomplete);
-  // A plain length beyond 64 MiB, or a packed length beyond what LZO can
-  // make of the plain one.
+  // A plain length beyond 64 MiB, or a packed one beyond what LZO can make of it.
   EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32((64u << 20) + 1) + U32(10) + U32(0), kAdmin)
                 .kind, UnitKind::kFrameTooLarge);
   EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67 + 1) + U32(0), kAdmin)
@@ -118,8 +117,7 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
 // byte in order; shared bytes are referenced by each connection, not copied.
 class ConnectionOutput : public korvtest::LogFixture {
  protected:
-  // Accepts `peer` as a connection with a small send buffer; its descriptor,
-  // the highest in the table.
+  // `peer` as a connection with a small send buffer, the highest descriptor in the table.
   int Accept(korvclient::Client& peer) {
     int port = 0;
     int listener = korvtest::BindLoopback(false, 0, &port);
@@ -171,8 +169,7 @@ TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   for (int fd : fds) CloseConnection(fd);
 }
 
-// A single reply may go beyond the cap when nothing else is pending; more
-// output for a peer that reads nothing closes it, and lets go of its bytes.
+// One reply may pass the cap when nothing else waits; more for a non-reader closes it.
 TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   korvclient::Client peer;
   int fd = Accept(peer);

@@ -84,8 +84,7 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
   }
   // The daemon itself may run everything in range.
   EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
-  // The queued code of every queued command (n -> queued n) and which carry
-  // a text; 6 and 7 are ignored, the rest run at once.
+  // n -> queued n, and whether it carries a text; 6 and 7 are ignored, the rest run at once.
   const std::map<int, std::pair<std::uint32_t, bool>> queued{
       {4, {0x1E, false}},  {5, {0x1F, false}},  {28, {0x09, false}}, {30, {0x0A, true}},
       {31, {0x0B, false}}, {32, {0x0C, true}},  {33, {0x0D, true}},  {34, {0x0E, false}},

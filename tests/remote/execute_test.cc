@@ -61,8 +61,7 @@ TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat)
   EXPECT_FALSE(Has(Log(), "said '*Welcome"));
   EXPECT_EQ(Received(1), Notice(0x24));
 
-  // A line break must not reach the console as a command of its own, nor
-  // a quote end the message's argument.
+  // No line break may make a console command of its own, nor a quote end the argument.
   Run(0xB00B0018, "hi\n\"quit");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.serverMessage \"hi 'quit\""}));
   EXPECT_EQ(Received(1), Notice(0x25));

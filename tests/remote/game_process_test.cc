@@ -69,8 +69,7 @@ TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
       << ReadFile(run_->game.dir / "message.log");
 }
 
-// PunkBuster is given a second to write its settings before they are sent:
-// the client that asked waits, everyone else is served meanwhile.
+// PunkBuster gets a second to write its settings: the asker waits, others are served.
 class PunkBusterProcessTest : public GameProcessTest {
   std::string Extra() override { return "punkbuster 1\n"; }
 };
@@ -92,10 +91,7 @@ TEST_F(PunkBusterProcessTest, ConfigDownloadWaitsForTheFileWithoutHoldingOthers)
 }
 
 
-// Well-formed commands with hostile contents: random codes of the table,
-// random texts, and uploads of random settings-like lines, sometimes
-// corrupt. The daemon keeps running and serving. KORV_FUZZ_SEED and
-// KORV_FUZZ_ROUNDS choose another run.
+// Hostile contents in well-formed commands; KORV_FUZZ_SEED and KORV_FUZZ_ROUNDS vary the run.
 TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing) {
   const char* seed_text = std::getenv("KORV_FUZZ_SEED");
   const char* rounds_text = std::getenv("KORV_FUZZ_ROUNDS");
@@ -118,9 +114,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
     }
     return text;
   };
-  // Upload codes take a frame; 0x12 (accounts) and the codes that start,
-  // stop or disconnect are left out so the run keeps its login and starts no
-  // process of its own.
+  // Uploads take a frame; accounts, start, stop and disconnect are left out to keep the login.
   const std::vector<std::uint32_t> uploads = {0xBABE0001, 0xBABE0003, 0xBABE000B, 0xBABE0010,
                                               0xBABE0014, 0xBABE0017, 0xBABE0019};
   const std::vector<std::uint32_t> left_out = {0xBABE0012, 0xBABE001A, 0xBABE001B, 0xBABE0024,

@@ -125,8 +125,7 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
                                      "."));
   auto replacement = LoggedIn("admin", "Secret");
 
-  // The client list shows the slots in order; a client that has not sent a
-  // command yet shows "*", the others their ctime text and an empty line.
+  // Slots in order; a client without a command yet shows "*", the others ctime and an empty line.
   replacement->Command(0xBABE000D);
   auto list = replacement->ReadFrame();
   ASSERT_TRUE(list);
@@ -161,8 +160,7 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   EXPECT_TRUE(maps->KeepAlive());
   maps->Command(0xBABE000A);  // the map rotation, an empty file
   EXPECT_EQ(maps->ReadFrame(), "");
-  // Commands sent in one burst are served in turns, with no further bytes
-  // from the client to wake the loop: every one is answered, in order.
+  // A burst is served in turns with no further bytes to wake the loop, all in order.
   std::string burst, answers;
   for (int i = 0; i < 300; ++i) {
     burst += korvclient::U32(kKeepAlive);
@@ -219,8 +217,7 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
 }
 
-// On leaving, a client that still sends something is waited for until it
-// hangs up; what it sends is discarded.
+// On leaving, a client that still sends is waited for until it hangs up.
 TEST_F(RemoteProcessTest, LeavingWaitsForAClientThatStillTalks) {
   StartDaemon();
   auto client = LoggedIn("admin", "Secret");
@@ -308,9 +305,7 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
 }
 
-// Peers that stall, trickle, flood the handshake or never read: a logged-in
-// bystander is served while they do, and each limit ends only the peer it
-// concerns, with its log line.
+// Each peer limit ends only its peer, with its log line; a bystander is served meanwhile.
 
 TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   StartDaemon();
@@ -322,8 +317,7 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   // A ban list upload whose frame stops after its header and two bytes.
   std::string frame = korvclient::Frame(std::string(5000, 'b'));
   trickler->Send(korvclient::U32(0xBABE0010) + frame.substr(0, 14));
-  // The bystander is served while both are still pending, before either
-  // limit has acted.
+  // The bystander is served before either limit has acted.
   EXPECT_TRUE(bystander->KeepAlive(false));
   std::string log = ReadFile(Log());
   EXPECT_EQ(log.find("Connection timed out"), std::string::npos);
@@ -340,8 +334,7 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
 }
 
 TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
-  // A ban list LZO cannot shrink: four unread copies are far beyond the
-  // output cap.
+  // A ban list LZO cannot shrink: four unread copies are far beyond the output cap.
   std::string bans(10u << 20, '\0');
   std::mt19937 random(7);
   for (char& c : bans) c = static_cast<char>(random());
@@ -370,8 +363,7 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
   EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " is not reading: "));
   EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " has disconnected."));
-  // The others are served, the whole list included, and what the daemon
-  // answers after the list arrives after it.
+  // The others are served, the whole list included, and later answers follow it.
   EXPECT_TRUE(bystander->KeepAlive(false));
   bystander->Command(0xBABE000F);
   bystander->Command(0xBABE0032);

@@ -11,8 +11,7 @@
 
 namespace gamesimtest {
 
-// A server directory with gamesim installed as bf1942_lnxded, its settings
-// files filled with free loopback ports, and a scenario file.
+// A server directory with gamesim as bf1942_lnxded, free loopback ports and a scenario.
 struct GameDir {
   korvtest::TempDir dir;
   int console_port = 0;
@@ -23,18 +22,14 @@ struct GameDir {
   std::string out() const { return dir / "out.txt"; }
   void WriteScenario(const std::string& text) const;
 };
-// gamesim's files plus what the daemon needs to manage it: the levels
-// directory, a one-map rotation and a korvane.con pointing at the game's
-// ports and console, with `settings` replacing or adding keys.
+// Adds the levels directory, a one-map rotation and a korvane.con for the game, plus `settings`.
 void LayOutForDaemon(GameDir* game, const std::string& scenario,
                      const std::map<std::string, std::string>& settings = {});
 // Starts it as the daemon does: from the directory, leading a new session.
 bool StartGame(const GameDir& game, korvtest::Process* process,
                const std::vector<std::string>& extra_args = {});
 
-// korvd on `game.dir` (laid out by the test: LayOutForDaemon or
-// korvtest::MakeServerDir) at a free port; the destructor ends it with
-// SIGTERM and kills whatever game server is left.
+// korvd on `game.dir` at a free port; the destructor sends SIGTERM and kills any game left.
 struct DaemonRun {
   GameDir game;
   korvtest::Process daemon;
@@ -52,8 +47,7 @@ struct DaemonRun {
   std::string LogPath() const { return game.dir / "korvd.log"; }
   std::string Log() const { return korvtest::ReadFile(LogPath()); }
   std::string Out() const { return game.dir / "korvd-out.txt"; }
-  // Starts the daemon with `extra` options; true once it listens (or at
-  // once without `listening`).
+  // True once it listens (at once without `listening`).
   bool Start(const std::vector<std::string>& extra = {}, bool listening = true);
   bool Connected() const;
   std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);

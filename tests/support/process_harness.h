@@ -33,9 +33,7 @@ class TempDir {
   std::string path_;
 };
 
-// A socket bound to 127.0.0.1:port (0 picks a free port), listening when it
-// is TCP; *bound gets the port. Returns -1 when the bind fails. Inline, as
-// the benchmarks use the stand-ins without this file's library.
+// A socket on 127.0.0.1:port (0: any), listening when TCP; -1 if the bind fails. Inline for bench.
 inline int BindLoopback(bool udp, int port, int* bound) {
   int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
   int one = 1;
@@ -57,18 +55,14 @@ inline int BindLoopback(bool udp, int port, int* bound) {
 // A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
 int FreePort(bool udp = false);
 
-// The stand-in server: notes its pid in standin.pids (in the directory it
-// runs in), which TempDir's clean-up reads to end it, then sleeps.
+// The stand-in server notes its pid in standin.pids, which TempDir's clean-up ends.
 inline constexpr char kStandInPids[] = "standin.pids";
 inline constexpr char kStandInServer[] = "#!/bin/sh\necho $$ >> standin.pids\nexec sleep 1000000\n";
 
-// Lays out the minimal server installation the daemon's start-up checks
-// need: bf1942_lnxded (a script that sleeps), mods/bf1942/init.con and an
-// empty mods/bf1942/archives/bf1942/levels directory.
+// The minimal server installation the daemon's start-up checks need.
 void MakeServerDir(const std::string& dir);
 
-// A child process started with its output sent to a file. The destructor
-// kills it (SIGKILL) and reaps it if it is still running.
+// A child process with its output in a file; the destructor SIGKILLs and reaps it.
 class Process {
  public:
   Process() = default;
@@ -76,15 +70,13 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  // Starts `argv[0]` in `work_dir` with stdout and stderr written to
-  // `output_file`. Returns false if fork failed.
+  // Starts argv in `work_dir` with stdout and stderr to `output_file`; false if fork failed.
   bool Start(const std::vector<std::string>& argv, const std::string& work_dir,
              const std::string& output_file);
   pid_t pid() const { return pid_; }
   bool running();
   void Signal(int signal);
-  // Waits for the exit; returns the exit status, 128 + signal when killed,
-  // or -1 on timeout (the process then keeps running).
+  // The exit status, 128 + signal when killed, or -1 on timeout (still running).
   int Wait(std::chrono::milliseconds timeout);
 
  private:
@@ -92,8 +84,7 @@ class Process {
   int status_ = -1;
 };
 
-// Runs a program to the end and returns its exit status; its standard
-// output goes to *output.
+// Runs a program to the end with its stdout in *output; returns its exit status.
 int RunToEnd(const std::vector<std::string>& argv, const std::string& work_dir,
              std::string* output, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
@@ -123,11 +114,9 @@ inline int Count(const std::string& text, const std::string& needle) {
 }
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Gives this process, and the programs it starts from now on, a mount
-// namespace of its own; false where mounting is not allowed.
+// A mount namespace for this process and its later children; false where not allowed.
 bool PrivateMounts();
-// Mounts a 64 KiB tmpfs over `dir` (in a private namespace), writes the
-// files (name, contents) into it and fills what room is left.
+// A 64 KiB tmpfs over `dir` (private namespace) holding `files`, the rest filled.
 bool MountFullDisk(const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& files);
 

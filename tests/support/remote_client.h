@@ -71,9 +71,7 @@ inline std::uint32_t Adler32(const std::string& data) {
                      reinterpret_cast<const unsigned char*>(data.data()), data.size());
 }
 
-// A frame as the protocol lays it out: plain length, packed length,
-// Adler-32 of the packed bytes, the LZO1X-1 data; an empty file is the
-// bare length 0.
+// Plain length, packed length, Adler-32 of the packed bytes, LZO1X-1 data; empty: bare 0.
 inline std::string Frame(const std::string& plain) {
   if (plain.empty()) return U32(0);
   std::vector<unsigned char> packed(plain.size() + plain.size() / 16 + 64 + 3);
@@ -96,8 +94,7 @@ inline std::optional<std::string> Unpack(const std::string& packed, std::size_t 
   return plain;
 }
 
-// The game console's packet of strings: the count, then per string its
-// length with the zero, the bytes and the zero.
+// The console's packet: the count, then per string its length with the zero, bytes, zero.
 inline std::string ConsolePacket(const std::vector<std::string>& strings) {
   std::string out = U32(static_cast<std::uint32_t>(strings.size()));
   for (const std::string& s : strings)
@@ -189,8 +186,7 @@ class Client {
     return GetU32(*bytes);
   }
 
-  // True when the peer closed the connection: at once, or with `drain`
-  // after whatever it still sends.
+  // True when the peer closed: at once, or with `drain` after what it still sends.
   bool WaitClosed(bool drain = false) {
     char byte;
     ssize_t got;
