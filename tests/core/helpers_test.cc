@@ -77,7 +77,6 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   ASSERT_TRUE(ReplaceFileContents(path, "new\n"));
   EXPECT_EQ(ReadFile(path), "new\n");
   EXPECT_EQ(Mode(path), 0640u);
-  // A target in a missing directory fails and leaves nothing behind.
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
   std::string fresh = dir_ / "s/korvane.con";
@@ -188,7 +187,6 @@ TEST_F(HelpersTest, DottedAddressesKeyhashesAndHex) {
   EXPECT_EQ(ParseDottedIp("127.0.0.1"), 0x7F000001u);
   EXPECT_EQ(ParseDottedIp(nullptr), 0u);
   EXPECT_EQ(ParseDottedIp("garbage"), 0u);
-  // Only the first 15 characters count.
   EXPECT_EQ(ParseDottedIp("111.222.111.2229"), ParseDottedIp("111.222.111.222"));
   EXPECT_EQ(FormatDottedIp(0xC0A80102u), "192.168.1.2");
   EXPECT_EQ(FormatDottedIp(0), "0.0.0.0");

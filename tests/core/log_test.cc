@@ -51,7 +51,6 @@ TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
 }
 
 
-// Rotated logs in the directory, oldest first.
 std::vector<std::string> RotatedLogs(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {

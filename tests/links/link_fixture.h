@@ -1,5 +1,4 @@
-// Shared pieces of the link and transport tests: a state reset that sends
-// the log into a temporary directory, and loopback socket pairs.
+// Shared pieces of the link and transport tests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,7 +19,6 @@
 
 namespace korvtest {
 
-// Resets the daemon state and logs into a fresh directory.
 class LogFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,7 +70,6 @@ struct TcpPair {
     if (a >= 0) ::close(a);
     if (b >= 0) ::close(b);
   }
-  // Everything readable on `fd` right now.
   static std::string Drain(int fd) {
     std::string out;
     char buffer[65536];

@@ -1,5 +1,4 @@
-// Status replies: reassembly of segments, their order checks, the size cap,
-// the missing "final", key lookup and the search for the status port.
+// Status replies: reassembly, order checks, size cap, key lookup, port search.
 #include "links/status_query.h"
 
 #include <pthread.h>
@@ -25,8 +24,7 @@ class StatusQueryTest : public LogFixture {
   }
 };
 
-// A signal during the wait (a child ending, say) is no timeout: the wait
-// goes on for the reply.
+// A signal during the wait (a child ending, say) is no timeout.
 TEST_F(StatusQueryTest, AnInterruptedWaitGoesOn) {
   struct sigaction action {}, old {};
   action.sa_handler = [](int) {};
@@ -163,7 +161,6 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   EXPECT_TRUE(Has(log, "DEBUG: Testing status port 23000 ..."));
   EXPECT_TRUE(Has(log, "DEBUG: Identified server status port (23000)."));
 
-  // The configured port is taken when it answers with the game port.
   g_manager.links.status_port = 0;
   configured.set_replies({"\\hostport\\14567\\queryid\\1.1\\final\\"});
   ASSERT_TRUE(IdentifyStatusPort());

@@ -1,5 +1,4 @@
-// Finding, adopting and stopping a running game server (gamesim) from the
-// real daemon.
+// Finding, adopting and stopping a running gamesim from the real daemon.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -16,8 +15,7 @@ namespace {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
-  // Runs the daemon on the game directory until its listening line (or its
-  // end) and returns the log.
+  // Runs the daemon until its listening line (or its end); returns the log.
   std::string RunDaemon(std::vector<std::string> extra, int* status = nullptr) {
     extra.push_back("-debug");
     run_.Start(extra, false);
