@@ -1,8 +1,6 @@
 // Ban stores on both roads, expiry, verification, syncs, clearing, queued commands.
 #include "bans/bans.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "bans/ban_file.h"

@@ -2,7 +2,6 @@
 #include "core/helpers.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

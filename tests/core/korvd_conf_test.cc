@@ -1,8 +1,6 @@
 // korvd.conf: defaults without the file, each section's keys, warnings.
 #include "core/korvd_conf.h"
 
-#include <gtest/gtest.h>
-
 #include "links/link_fixture.h"
 
 using korvtest::Has;

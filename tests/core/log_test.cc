@@ -1,8 +1,6 @@
 // korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <algorithm>
 #include <ctime>
@@ -49,7 +47,6 @@ TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
     return;
   }
 }
-
 
 std::vector<std::string> RotatedLogs(const std::string& dir) {
   std::vector<std::string> names;

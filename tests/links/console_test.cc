@@ -6,7 +6,6 @@
 #include "core/helpers.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {

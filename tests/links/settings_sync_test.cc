@@ -6,7 +6,6 @@
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "settings/settings_table.h"
 
 namespace korvtest {
 namespace {

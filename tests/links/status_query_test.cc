@@ -10,7 +10,6 @@
 
 #include "core/helpers.h"
 #include "links/link_fixture.h"
-#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {

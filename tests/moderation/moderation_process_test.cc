@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "support/gamesim_client.h"
-#include "support/process_harness.h"
 
 using namespace korvtest;
 

@@ -1,8 +1,6 @@
 // The schedule file, the tick's warnings and window, start/stop and waiting events.
 #include "schedule/schedule.h"
 
-#include <gtest/gtest.h>
-
 #include "core/helpers.h"
 #include "core/protocol.h"
 #include "links/console.h"

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "support/gamesim_client.h"
-#include "support/process_harness.h"
 
 using namespace korvtest;
 using gamesimtest::GameDir;

@@ -9,7 +9,6 @@
 
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
-#include "support/process_harness.h"
 
 using namespace korvtest;
 

@@ -1,8 +1,6 @@
 // The server-matching rules over synthetic process tables.
 #include "server/process_finder.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 
 #include "links/link_fixture.h"

@@ -10,9 +10,7 @@
 #include <unistd.h>
 
 #include "core/helpers.h"
-
 #include "support/gamesim_client.h"
-#include "support/process_harness.h"
 
 namespace korvtest {
 namespace {

@@ -5,7 +5,6 @@
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
 #include "server/metrics.h"
