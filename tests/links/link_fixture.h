@@ -32,9 +32,8 @@ class LogFixture : public ::testing::Test {
   TempDir dir_;
 };
 
-// Makes the daemon state point at a stand-in server: a running server whose
-// console listens on `console_port` for `user`/`password` and whose status
-// port is `status_port`, on 127.0.0.1, with smart balance off.
+// Points the daemon state at stand-ins on 127.0.0.1: a running server whose console takes
+// `user`/`password`, and whose status port is `status_port`; smart balance off.
 inline void PointAtStandIns(int console_port, int status_port, const std::string& user,
                             const std::string& password) {
   g_manager.server.server_running = true;

@@ -72,7 +72,6 @@ TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {
   EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
   EXPECT_EQ(LastError(), 0);
   EXPECT_FALSE(FileExists(path()));
-  // No numplayers: nothing written, reported as an invalid argument.
   Report(Game("S"));
   EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
   EXPECT_EQ(LastError(), 22);

@@ -58,7 +58,6 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBla
   Setting(kSetConsolePort).value = 70000;
   Setting(kSetEnableRemoteConsole).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());  // the console port only counts when enabled
-  // Default passwords on an Internet server.
   SetUp();
   Setting(kSetServerInternet).value = 1;
   Setting(kSetEnableRemoteAdmin).value = 1;
