@@ -160,7 +160,6 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   ASSERT_TRUE(ExpireTimedBansAt(g_now + 3));
   EXPECT_FALSE(Has(List(), "\"P2\""));
   EXPECT_TRUE(Has(List(), "\"P3\""));
-  EXPECT_TRUE(Has(List(), "\"P1\""));
 }
 
 TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {

@@ -146,13 +146,12 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   g_manager.core.debug = true;
   ASSERT_TRUE(IdentifyStatusPort());
   EXPECT_EQ(g_manager.links.status_port, 23000u);
-  std::string log = Log();
-  EXPECT_TRUE(
-      Has(log, "DEBUG: Testing configured port (" + std::to_string(configured.port()) + ")..."));
-  EXPECT_TRUE(Has(log, "DEBUG: Server is not using the configured status port! (" +
-                           std::to_string(configured.port()) + ")."));
-  EXPECT_TRUE(Has(log, "DEBUG: Testing status port 23000 ..."));
-  EXPECT_TRUE(Has(log, "DEBUG: Identified server status port (23000)."));
+  const std::string port = std::to_string(configured.port());
+  for (const std::string& line : {"Testing configured port (" + port + ")...",
+                                  "Server is not using the configured status port! (" + port + ").",
+                                  std::string("Testing status port 23000 ..."),
+                                  std::string("Identified server status port (23000).")})
+    EXPECT_TRUE(Has(Log(), " : DEBUG: " + line + "\r\n")) << line;
 
   g_manager.links.status_port = 0;
   configured.set_replies({"\\hostport\\14567\\queryid\\1.1\\final\\"});

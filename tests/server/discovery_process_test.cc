@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "support/gamesim_client.h"
 
@@ -22,7 +21,6 @@ class DiscoveryTest : public ::testing::Test {
     if (status != nullptr) *status = run_.daemon.Wait(std::chrono::seconds(10));
     return run_.Log();
   }
-  std::string Log() { return run_.LogPath(); }
   gamesimtest::DaemonRun run_{""};
   GameDir& game_ = run_.game;
   Process& server_ = run_.server;
@@ -48,7 +46,7 @@ TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
 
   game_.WriteScenario("ignore-quit\n");
   std::filesystem::remove(game_.out());
-  std::filesystem::remove(Log());
+  std::filesystem::remove(run_.LogPath());
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   log = RunDaemon({"-stop"}, &status);
   EXPECT_TRUE(Has(log, "Terminating server with extreme prejudice!"));
