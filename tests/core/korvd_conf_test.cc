@@ -1,8 +1,6 @@
 // korvd.conf: defaults without the file, each section's keys, warnings.
 #include "core/korvd_conf.h"
 
-#include <gtest/gtest.h>
-
 #include "links/link_fixture.h"
 
 using korvtest::Has;
@@ -16,11 +14,11 @@ class KorvdConfTest : public korvtest::LogFixture {};
 TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedAbout) {
   KorvdConf conf;
   ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
-  EXPECT_EQ(conf.log_keep_rotated, 100);
-  EXPECT_EQ(conf.log_repeat_threshold, 100);
-  EXPECT_EQ(conf.metrics_textfile, "");
-  EXPECT_EQ(conf.hang_seconds, 0);
-  EXPECT_EQ(conf.loop_cooldown_seconds, 0);
+  auto values = [&conf] {
+    return std::tie(conf.log_keep_rotated, conf.log_repeat_threshold, conf.metrics_textfile,
+                    conf.hang_seconds, conf.loop_cooldown_seconds, conf.restart_when_empty_seconds);
+  };
+  EXPECT_EQ(values(), std::make_tuple(100, 100, "", 0, 0, 0));
   EXPECT_EQ(ReadFile(dir_ / "korvd.log"), "");
 
   WriteFile(dir_ / "korvd.conf",
@@ -29,13 +27,8 @@ TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedA
             "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\nhang_seconds = 90\n"
             "loop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n");
   ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
-  EXPECT_EQ(conf.log_keep_rotated, 17);
-  EXPECT_EQ(conf.log_repeat_threshold, 0);
+  EXPECT_EQ(values(), std::make_tuple(17, 0, "/var/lib/node exporter/korvd.prom", 90, 300, 900));
   EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
-  EXPECT_EQ(conf.metrics_textfile, "/var/lib/node exporter/korvd.prom");
-  EXPECT_EQ(conf.hang_seconds, 90);
-  EXPECT_EQ(conf.loop_cooldown_seconds, 300);
-  EXPECT_EQ(conf.restart_when_empty_seconds, 900);
   EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
   std::string log = ReadFile(dir_ / "korvd.log");
   for (const char* line :

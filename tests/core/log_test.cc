@@ -1,8 +1,6 @@
 // korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <algorithm>
 #include <ctime>
@@ -50,8 +48,6 @@ TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
   }
 }
 
-
-// Rotated logs in the directory, oldest first.
 std::vector<std::string> RotatedLogs(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {

@@ -1,6 +1,4 @@
-// The console link against a stand-in console: the request and login bytes,
-// chat lines taken out of answers, the key request's continuation rule,
-// refusals, dropped links and hostile answers.
+// The console link against a stand-in console.
 #include "links/console.h"
 
 #include <unistd.h>
@@ -8,13 +6,10 @@
 #include "core/helpers.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 
 namespace korvtest {
 namespace {
-
-std::vector<std::string> NoOutput(const std::vector<std::string>&) { return {}; }
 
 class ConsoleTest : public LogFixture {
  protected:
@@ -22,7 +17,7 @@ class ConsoleTest : public LogFixture {
     LogFixture::SetUp();
     status_ = std::make_unique<UdpResponder>(
         std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<FakeConsole>("ab", "secret", NoOutput);
+    console_ = std::make_unique<FakeConsole>("ab", "secret", Replies());
     PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
   }
   void TearDown() override {
@@ -70,15 +65,13 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_FALSE(Has(Log(), "Connected"));
 
-  // A failed synchronisation drops the link with its own error.
   g_manager.server.console_password = "secret";
-  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  console_->set_answer(Replies({kDropLink}));
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrPlayerList);
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(console_->logins(), 1);
 
-  // A zero address or port is refused before any connection is tried.
   for (SettingIndex zeroed : {kSetServerIp, kSetConsolePort}) {
     PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
     Setting(zeroed).value = 0;
@@ -93,10 +86,8 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
   ASSERT_TRUE(ConsoleConnect());
   TcpPair client;
   g_manager.remote.sessions[3].socket = client.a;
-  console_->set_answer([](const std::vector<std::string>&) {
-    // A bare "##--" carries an empty line.
-    return std::vector<std::string>{"A", "##--xHello all", "##other", "##--", "B"};
-  });
+  // A bare "##--" carries an empty line.
+  console_->set_answer(Replies({"A", "##--xHello all", "##other", "##--", "B"}));
   EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
   EXPECT_EQ(console_->requests().back(),
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
@@ -109,10 +100,8 @@ TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
 
 TEST_F(ConsoleTest, KeyRequestJoinsOneContinuation) {
   ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer([](const std::vector<std::string>&) {
-    return std::vector<std::string>{"first", ">", "", "#a", "b-cont", "c", "#d",
-                                    "#e",    "xf", "xg", "##--chat"};
-  });
+  console_->set_answer(
+      Replies({"first", ">", "", "#a", "b-cont", "c", "#d", "#e", "xf", "xg", "##--chat"}));
   EXPECT_EQ(ConsoleRunKey(0), "#a-cont\nc\n#d\n#ef\nxg\n");
   EXPECT_EQ(console_->requests().back(),
             (std::vector<std::string>{"ConsoleRun 0", std::string(1, '\0')}));
@@ -121,7 +110,7 @@ TEST_F(ConsoleTest, KeyRequestJoinsOneContinuation) {
 
 TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  console_->set_answer(Replies({kDropLink}));
   EXPECT_FALSE(ConsoleSend("game.listPlayers"));
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(g_manager.links.status_port, 0u);
@@ -135,7 +124,7 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   EXPECT_FALSE(ConsoleRunKey(0));
   EXPECT_TRUE(Has(Log(), "Couldn't send character 0x00 to console! Not connected."));
 
-  console_->set_answer(NoOutput);
+  console_->set_answer(Replies());
   g_manager.links.status_port = status_->port();
   ASSERT_TRUE(ConsoleConnect());
   EXPECT_EQ(ConsoleSend("admin.kickPlayer %i", 4), "");
@@ -149,11 +138,9 @@ TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
   };
   for (const std::string& raw : answers) {
     g_manager.links.status_port = status_->port();
-    console_->set_answer(NoOutput);
+    console_->set_answer(Replies());
     ASSERT_TRUE(ConsoleConnect());
-    console_->set_answer([raw](const std::vector<std::string>&) {
-      return std::vector<std::string>{kRaw, raw};
-    });
+    console_->set_answer(Replies({kRaw, raw}));
     EXPECT_FALSE(ConsoleSend("game.listPlayers"));
     EXPECT_FALSE(g_manager.links.console_connected);
   }
@@ -167,7 +154,7 @@ TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {
   ASSERT_EQ(::chdir(work.path().c_str()), 0);
   ASSERT_TRUE(ConsoleConnect());
   g_manager.core.message_log = true;
-  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{"1200"}; });
+  console_->set_answer(Replies({"1200"}));
   EXPECT_EQ(ConsoleSend("admin.timeLimit"), "1200\n");
   std::string log = ReadFile(work / "message.log");
   ASSERT_EQ(::chdir(old_dir), 0);

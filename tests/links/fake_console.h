@@ -1,6 +1,4 @@
-// A stand-in for the game server's remote console: sends a fixed login key,
-// checks the scrambled credentials and answers every packet of strings
-// through a function the test gives, from a thread of its own.
+// A stand-in for the game server's remote console, on a thread of its own.
 #pragma once
 
 #include <arpa/inet.h>
@@ -27,8 +25,7 @@ namespace korvtest {
 inline const std::string kDropLink = "\x01drop";
 inline const std::string kRaw = "\x01raw";
 
-// The 29 live values a server gives for the settings read after a login,
-// in the order they are asked for.
+// The 29 live values of the settings read after a login, in asking order.
 inline std::vector<std::string> LiveSettingLines() {
   return {"0",   "CTLanT1", "1200", "0",   "15",  "5",   "10", "0.50", "1.0", "1.0",
           "1.0", "0.00",    "0.00", "0",   "0",   "3",   "0.0", "1",   "1",   "1",
@@ -122,8 +119,7 @@ class FakeConsole {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(strings);
-        // The settings read after a login are answered unless the test
-        // wants otherwise (answer_sync = false).
+        // answer_sync = false leaves the settings read unanswered.
         if (answer_sync_ && strings.size() > 30 && strings[1] == "admin.bandwidthChokeLimit") {
           answer = LiveSettingLines();
         } else {
@@ -159,5 +155,10 @@ class FakeConsole {
   std::vector<std::vector<std::string>> requests_;
   std::thread thread_;
 };
+
+// A console answer that gives the same lines to every request.
+inline FakeConsole::Answer Replies(std::vector<std::string> lines = {}) {
+  return [lines](const std::vector<std::string>&) { return lines; };
+}
 
 }  // namespace korvtest

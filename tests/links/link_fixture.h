@@ -1,5 +1,4 @@
-// Shared pieces of the link and transport tests: a state reset that sends
-// the log into a temporary directory, and loopback socket pairs.
+// Shared pieces of the link and transport tests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,7 +19,6 @@
 
 namespace korvtest {
 
-// Resets the daemon state and logs into a fresh directory.
 class LogFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,9 +32,8 @@ class LogFixture : public ::testing::Test {
   TempDir dir_;
 };
 
-// Makes the daemon state point at a stand-in server: a running server whose
-// console listens on `console_port` for `user`/`password` and whose status
-// port is `status_port`, on 127.0.0.1, with smart balance off.
+// Points the daemon state at stand-ins on 127.0.0.1: a running server whose console takes
+// `user`/`password`, and whose status port is `status_port`; smart balance off.
 inline void PointAtStandIns(int console_port, int status_port, const std::string& user,
                             const std::string& password) {
   g_manager.server.server_running = true;
@@ -72,7 +69,6 @@ struct TcpPair {
     if (a >= 0) ::close(a);
     if (b >= 0) ::close(b);
   }
-  // Everything readable on `fd` right now.
   static std::string Drain(int fd) {
     std::string out;
     char buffer[65536];

@@ -1,5 +1,4 @@
-// Live settings read after a login and changes pushed to the server: unit
-// conversions, the line formats, and the snapshot that decides what is sent.
+// Live settings read after a login and changes pushed to the server.
 #include "links/settings_sync.h"
 
 #include "core/helpers.h"
@@ -7,7 +6,6 @@
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "settings/settings_table.h"
 
 namespace korvtest {
 namespace {
@@ -18,8 +16,7 @@ class SyncTest : public LogFixture {
     LogFixture::SetUp();
     status_ = std::make_unique<UdpResponder>(
         std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<FakeConsole>(
-        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+    console_ = std::make_unique<FakeConsole>("u", "p", Replies());
     PointAtStandIns(console_->port(), status_->port(), "u", "p");
     TakeSettingsSnapshot();
   }
@@ -38,20 +35,18 @@ class SyncTest : public LogFixture {
 
 TEST_F(SyncTest, LiveValuesAreConverted) {
   ASSERT_TRUE(ConsoleConnect()) << ErrorText(LastError());
-  EXPECT_EQ(SettingValue(kSetGameTime), 20);                // 1200 seconds
-  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFire), 50);     // 0.50
-  EXPECT_EQ(SettingValue(kSetSoldierFriendlyFireOnSplash), 100);
+  EXPECT_EQ((std::vector{SettingValue(kSetGameTime), SettingValue(kSetSoldierFriendlyFire),
+                         SettingValue(kSetSoldierFriendlyFireOnSplash), SettingValue(kSetVoteMapMajority),
+                         SettingValue(kSetTkToKick), SettingValue(kSetCrosshairCenterpoint)}),
+            (std::vector{20, 50, 100, 60, 3, 1}));  // from "1200", "0.50", "1.0", "0.60", "3", "1"
   EXPECT_EQ(SettingText(kSetMaxConnectionType), "CTLanT1");
-  EXPECT_EQ(SettingValue(kSetVoteMapMajority), 60);         // Hundredths 0.60
-  EXPECT_EQ(SettingValue(kSetTkToKick), 3);
-  EXPECT_EQ(SettingValue(kSetCrosshairCenterpoint), 1);
   EXPECT_EQ(g_manager.settings.snapshot[kSetGameTime].value, 20);
 
   // Rounds and ticket ratio come from the last status report.
   g_manager.links.status_report = "\\Number Of Rounds\\5\\Ticket Ratio\\150\\final\\";
   ASSERT_TRUE(SyncSettingsFromServer(g_manager.links.status_report));
-  EXPECT_EQ(SettingValue(kSetNumberOfRounds), 5);
-  EXPECT_EQ(SettingValue(kSetTicketRatio), 150);
+  EXPECT_EQ((std::vector{SettingValue(kSetNumberOfRounds), SettingValue(kSetTicketRatio)}),
+            (std::vector{5, 150}));
   EXPECT_EQ(g_manager.settings.snapshot[kSetTicketRatio].value, 150);
 }
 
@@ -70,21 +65,19 @@ TEST_F(SyncTest, ShortAnswerFailsTheLogin) {
 
 TEST_F(SyncTest, ChangedRowsArePushedOnce) {
   ASSERT_TRUE(ConsoleConnect());
-  std::size_t before = console_->requests().size();
-  EXPECT_TRUE(PushSettingChanges());  // nothing differs: nothing is sent
-  EXPECT_EQ(console_->requests().size(), before);
+  auto sends_nothing = [this] {
+    std::size_t before = console_->requests().size();
+    return PushSettingChanges() && console_->requests().size() == before;
+  };
+  EXPECT_TRUE(sends_nothing());  // nothing differs
 
   Setting(kSetTicketRatio).value = 150;
   ASSERT_TRUE(PushSettingChanges());
   EXPECT_EQ(LastCommand(), std::vector<std::string>{"admin.setTicketRatio 1.5"});
   EXPECT_EQ(g_manager.settings.snapshot[kSetTicketRatio].value, 150);
-  before = console_->requests().size();
-  EXPECT_TRUE(PushSettingChanges());
-  EXPECT_EQ(console_->requests().size(), before);
-
+  EXPECT_TRUE(sends_nothing());
   Setting(kSetAutoKickPing).value = 1;  // the daemon's own: never pushed
-  EXPECT_TRUE(PushSettingChanges());
-  EXPECT_EQ(console_->requests().size(), before);
+  EXPECT_TRUE(sends_nothing());
 
   Setting(kSetGameTime).value = 25;
   Setting(kSetSoldierFriendlyFire).value = 100;
@@ -109,12 +102,12 @@ TEST_F(SyncTest, ChangedRowsArePushedOnce) {
 
 TEST_F(SyncTest, FailedPushIsSentAgainLater) {
   ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{kDropLink}; });
+  console_->set_answer(Replies({kDropLink}));
   Setting(kSetScoreLimit).value = 40;
   EXPECT_FALSE(PushSettingChanges());
   EXPECT_NE(g_manager.settings.snapshot[kSetScoreLimit].value, 40);
   EXPECT_FALSE(PushSettingChanges());  // the link is down now
-  console_->set_answer([](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+  console_->set_answer(Replies());
   g_manager.links.status_port = status_->port();
   ASSERT_TRUE(ConsoleConnect());
   Setting(kSetScoreLimit).value = 40;  // the login read the server's value back

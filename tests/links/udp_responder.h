@@ -1,5 +1,4 @@
-// A stand-in for the game server's status port: answers every datagram it
-// receives with a fixed list of datagrams, from a thread of its own.
+// A stand-in status port answering each datagram with fixed datagrams.
 #pragma once
 
 #include <arpa/inet.h>

@@ -10,7 +10,6 @@ namespace {
 
 class AnnouncementsTest : public ModerationFixture {
  protected:
-  // Rows queued by `ticks` steps.
   Rows Run(int ticks) {
     Rows texts;
     for (int i = 0; i < ticks; ++i) {

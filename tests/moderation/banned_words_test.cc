@@ -33,7 +33,6 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
   Load("");
   EXPECT_FALSE(NameHasBannedWord("noob"));
   EXPECT_FALSE(FindBannedWord("Global Zed: noob"));
-  // A failed load keeps the list it had.
   Load("zz\n");
   std::remove((dir_ / "bannedwords.con").c_str());
   EXPECT_FALSE(LoadBannedWords());
@@ -74,7 +73,6 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
   ASSERT_TRUE(WatchChatLine("Global Carl: noob"));
   ASSERT_TRUE(WatchChatLine("Global Carl: noob"));
   EXPECT_EQ(TakeQueue(), Rows(2, warning("Carl")));
-  // Lines without a known speaker or without ": " do nothing.
   EXPECT_FALSE(WatchChatLine("Global Nobody: noob"));
   EXPECT_FALSE(WatchChatLine("Global Carl noob"));
   EXPECT_TRUE(WatchChatLine("Global Carl: clean"));

@@ -45,8 +45,7 @@ TEST_F(InGameTest, MapCommandsNeedAnAccountWithTheMapsLetter) {
                                "0A@FF01 wake GPM_CQ bf1942", "0C@FF01 kursk GPM_CTF xpack1",
                                "0E@FF01 ", "17 [KORV] !runnext requires Maps page access"}));
 
-  // Deactivated accounts, unknown speakers and players without an account
-  // are ignored with a debug line only.
+  // Deactivated accounts, unknown speakers and players without one: a debug line only.
   for (const char* line : {"Global Off: !restart", "Global Ghost: !restart", "Global Bob: !restart",
                            "Global Bob: restart", "Global Bob !restart"})
     EXPECT_FALSE(HandleInGameCommand(line)) << line;

@@ -22,7 +22,6 @@ class ModerationFixture : public LogFixture {
     g_manager.core.settings_dir = dir_.path();
     g_manager.core.debug = true;
   }
-  // Adds a player with known figures to the end of the table.
   PlayerRecord& AddPlayer(int id, const std::string& name, int score = 0, int ping = 50,
                           const std::string& keyhash = kHash) {
     PlayerRecord* row = &g_manager.links.players[0];

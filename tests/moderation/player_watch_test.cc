@@ -17,8 +17,7 @@ class PlayerWatchTest : public ModerationFixture {
     status_ = std::make_unique<UdpResponder>(
         std::vector<std::string>{"\\hostport\\" + std::to_string(SettingValue(kSetServerPort)) +
                                  "\\numplayers\\0\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<FakeConsole>(
-        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+    console_ = std::make_unique<FakeConsole>("u", "p", Replies());
     PointAtStandIns(console_->port(), 0, "u", "p");
     Setting(kSetBanInBfAndPb).value = 0;
     Setting(kSetGameSpyLanPort).value = status_->port();
@@ -33,7 +32,6 @@ class PlayerWatchTest : public ModerationFixture {
     if (g_manager.links.console_connected) ConsoleDisconnect();
     ModerationFixture::TearDown();
   }
-  // The chat lines sent to the console since the last call.
   Rows Said() {
     Rows out;
     auto requests = console_->requests();
@@ -72,7 +70,6 @@ TEST_F(PlayerWatchTest, EachCauseKicksOnceInPrecedenceAndTheRowPositionIsHeld) {
                            ") at 10.0.0.2 for banned word in player name."));
   EXPECT_TRUE(Has(log, std::string("Auto-kicked Mi\"nus (") + kHash + ") at 10.0.0.3 for minus-score (-6)."));
   EXPECT_TRUE(Has(ReadFile(AdminLogPath()), ",\"auto\",1000,Berlin,kick,0,banned word in name"));
-  // Without a console the watch does not run.
   ConsoleDisconnect();
   g_manager.links.players[0].score = "-25";
   EXPECT_FALSE(PlayerWatch(1000));

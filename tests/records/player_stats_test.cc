@@ -1,12 +1,9 @@
 // The statistics CSV: exact lines, hostile values, empty and part-way snapshots.
 #include "records/player_stats.h"
 
-#include <gtest/gtest.h>
-
 #include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "settings/settings_table.h"
 #include "support/local_zone.h"
 
 namespace korvtest {
@@ -75,7 +72,6 @@ TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {
   EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
   EXPECT_EQ(LastError(), 0);
   EXPECT_FALSE(FileExists(path()));
-  // No numplayers: nothing written, reported as an invalid argument.
   Report(Game("S"));
   EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
   EXPECT_EQ(LastError(), 22);

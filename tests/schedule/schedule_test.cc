@@ -1,8 +1,6 @@
 // The schedule file, the tick's warnings and window, start/stop and waiting events.
 #include "schedule/schedule.h"
 
-#include <gtest/gtest.h>
-
 #include "core/helpers.h"
 #include "core/protocol.h"
 #include "links/console.h"
@@ -53,7 +51,6 @@ class ScheduleTest : public LogFixture {
     WriteFile(path_, text);
     ASSERT_TRUE(LoadSchedule(path_));
   }
-  // The texts queued with the code, emptying the queue.
   std::vector<std::string> Queued(std::uint32_t code = kCmdServerMessage) {
     std::vector<std::string> texts;
     for (const QueuedCommand& c : g_manager.remote.queue)
@@ -75,7 +72,6 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
             "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
             "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
   EXPECT_EQ(Queued(kCmdNotifyAll), std::vector<std::string>{"-1091633137"});
-  // A missing file leaves the table as it was.
   EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
   EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
   EXPECT_EQ(Schedule().events[0].time, 1000u);
@@ -115,7 +111,6 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmpt
   EXPECT_FALSE(ScheduleTick());
   g_now = kEightPm + 86400;
   EXPECT_TRUE(ScheduleTick());
-  // With -noadmin the warnings are chat.
   g_manager.core.admin_message_style = 0;
   g_now = kEightPm - 100;
   ScheduleTick();
@@ -202,9 +197,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
 
 TEST_F(ScheduleTest, WaitingEventFiresAtTheStatusTickAfterTheGameEnds) {
   UdpResponder status({});
-  FakeConsole console("u", "p", [](const std::vector<std::string>&) {
-    return std::vector<std::string>{};
-  });
+  FakeConsole console("u", "p", Replies());
   auto report = [&](const std::string& mode) {
     status.set_replies({"\\gamemode\\" + mode + "\\numplayers\\0\\queryid\\1.1\\final\\"});
   };

@@ -1,13 +1,10 @@
-// Finding, adopting and stopping a running game server (gamesim) from the
-// real daemon.
+// Finding, adopting and stopping a running gamesim from the real daemon.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "support/gamesim_client.h"
-#include "support/process_harness.h"
 
 using namespace korvtest;
 using gamesimtest::GameDir;
@@ -16,8 +13,7 @@ namespace {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
-  // Runs the daemon on the game directory until its listening line (or its
-  // end) and returns the log.
+  // Runs the daemon until its listening line (or its end); returns the log.
   std::string RunDaemon(std::vector<std::string> extra, int* status = nullptr) {
     extra.push_back("-debug");
     run_.Start(extra, false);
@@ -25,7 +21,6 @@ class DiscoveryTest : public ::testing::Test {
     if (status != nullptr) *status = run_.daemon.Wait(std::chrono::seconds(10));
     return run_.Log();
   }
-  std::string Log() { return run_.LogPath(); }
   gamesimtest::DaemonRun run_{""};
   GameDir& game_ = run_.game;
   Process& server_ = run_.server;
@@ -51,7 +46,7 @@ TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
 
   game_.WriteScenario("ignore-quit\n");
   std::filesystem::remove(game_.out());
-  std::filesystem::remove(Log());
+  std::filesystem::remove(run_.LogPath());
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
   log = RunDaemon({"-stop"}, &status);
   EXPECT_TRUE(Has(log, "Terminating server with extreme prejudice!"));

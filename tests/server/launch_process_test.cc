@@ -1,5 +1,4 @@
-// Launching the game server from the real daemon: the pre-launch refusals,
-// the files written for the server, and the exact argument vector.
+// Launching the game server from the real daemon.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,7 +9,6 @@
 
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
-#include "support/process_harness.h"
 
 using namespace korvtest;
 
@@ -28,7 +26,6 @@ class LaunchTest : public ::testing::Test {
     WriteFile(run_.Settings("servermaplist.con"),
               "game.setIdleLevel bocage\ngame.addLevel berlin ctf\n");
   }
-  // Settings that pass every pre-launch check, with `changes` applied.
   void WriteSettings(std::map<std::string, std::string> changes = {}) {
     std::map<std::string, std::string> values = {
         {"game.serverName", "\"Test Server\""},
@@ -39,7 +36,6 @@ class LaunchTest : public ::testing::Test {
     for (const auto& [key, value] : changes) values[key] = value;
     WriteFile(run_.Settings("korvane.con"), KorvaneCon(values));
   }
-  // Starts the daemon with -start and waits for the launch outcome line.
   std::string StartDaemon(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), "-start");
     run_.Start(extra, false);
@@ -54,7 +50,6 @@ class LaunchTest : public ::testing::Test {
   std::string server_ = run_.dir();
 };
 
-// With the remote console disabled the server still starts, with a warning.
 TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
   WriteSettings({{"manager.enableRemoteConsole", "0"}});
   std::string log = StartDaemon({"+dedicated", "1", "+statusMonitor", "1", "+maxPlayers", "16"});
@@ -88,10 +83,6 @@ TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
   EXPECT_EQ(out.find("Korvane v2.0 beta 4g", first + 1), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // Descriptor links of a process ("" for those that cannot be read).
 std::vector<std::string> DescriptorLinks(pid_t pid) {
   std::vector<std::string> links;
@@ -111,11 +102,8 @@ std::string StatusField(pid_t pid, const std::string& name) {
   return status.substr(at, status.find('\n', at) - at);
 }
 
-// -daemon -start: the daemon detaches before it starts the server, so the
-// server is the running daemon's child; both have /dev/null as descriptors
-// 0 to 2, the server holds none of the daemon's sockets, and neither
-// creates files that others may write. With -exit the server leaves
-// politely on "quit" when the daemon ends, and nothing of it is left.
+// -daemon -start: the server is the detached daemon's child, both on /dev/null, no shared
+// sockets, no files others may write; with -exit the server leaves on "quit".
 TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
   gamesimtest::DaemonRun run("");
   std::string pid_file = run.dir() + "/korvd.pid";

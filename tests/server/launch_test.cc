@@ -1,7 +1,6 @@
 // The pre-launch checks and the server's argument vector.
 #include "server/launch.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +11,6 @@
 #include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "server/process_finder.h"
-#include "settings/settings_table.h"
-#include "support/process_harness.h"
 
 namespace {
 
@@ -61,7 +58,6 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBla
   Setting(kSetConsolePort).value = 70000;
   Setting(kSetEnableRemoteConsole).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());  // the console port only counts when enabled
-  // Default passwords on an Internet server.
   SetUp();
   Setting(kSetServerInternet).value = 1;
   Setting(kSetEnableRemoteAdmin).value = 1;

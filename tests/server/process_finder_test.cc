@@ -1,8 +1,6 @@
 // The server-matching rules over synthetic process tables.
 #include "server/process_finder.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 
 #include "links/link_fixture.h"
@@ -31,7 +29,6 @@ class FinderTest : public korvtest::LogFixture {
     LogFixture::SetUp();
     g_manager.core.server_dir = "/srv/bf";
   }
-  // Whether a match was found, and the pid it left.
   static std::pair<bool, pid_t> Match(const std::vector<ProcessEntry>& table, pid_t pid) {
     bool found = MatchServerProcess(table, &pid, InServerDir);
     return {found, pid};

@@ -1,9 +1,7 @@
-// The real daemon supervising gamesim: renicing, the console login, crash
-// detection with -restart and the restart loop.
+// The real daemon supervising gamesim.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <filesystem>
 #include <map>
 
 #include <poll.h>
@@ -12,9 +10,7 @@
 #include <unistd.h>
 
 #include "core/helpers.h"
-
 #include "support/gamesim_client.h"
-#include "support/process_harness.h"
 
 namespace korvtest {
 namespace {
@@ -44,8 +40,6 @@ class SupervisionTest : public ::testing::Test {
   std::vector<std::string> env_;   // e.g. {"NAME=value"}
 };
 
-// The version warning and the reconnection after a dropped link are shown
-// against stand-ins with the ticks driven by hand.
 TEST_F(SupervisionTest, RenicedHungServerIsLoggedAndRestartedAndHealthFollowsIt) {
   conf_ = "[supervision]\nhang_seconds = 5\n";
   Start(kPlayers, {"-restart", "-priority", "5"});
@@ -64,7 +58,6 @@ TEST_F(SupervisionTest, RenicedHungServerIsLoggedAndRestartedAndHealthFollowsIt)
   EXPECT_EQ(Count(log, " : Connected\r\n"), 2) << log;
   EXPECT_EQ(Count(log, "Server is hung"), 1) << log;
   EXPECT_EQ(Health(&out), 0) << out;
-  // Without a server, health fails and says why.
   run_->daemon.Signal(SIGTERM);
   run_->daemon.Wait(20s);
   for (int pid : run_->GamePids()) ::kill(pid, SIGKILL);

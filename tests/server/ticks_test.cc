@@ -5,7 +5,6 @@
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
-#include "settings/settings_table.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
 #include "server/metrics.h"
@@ -19,8 +18,7 @@ class StatusTickTest : public LogFixture {
   void SetUp() override {
     LogFixture::SetUp();
     status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
-    console_ = std::make_unique<FakeConsole>(
-        "u", "p", [](const std::vector<std::string>&) { return std::vector<std::string>{}; });
+    console_ = std::make_unique<FakeConsole>("u", "p", Replies());
     korvtest::PointAtStandIns(console_->port(), 0, "u", "p");
     Setting(kSetBanInBfAndPb).value = 0;
     Report("\\numplayers\\0");
@@ -57,7 +55,6 @@ TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
   EXPECT_EQ(console_->requests().back()[0], "ConsoleRun 0");
   EXPECT_EQ(QueuedCommandCount(), 0);
 
-  // Without a usable console nothing is queued.
   ConsoleDisconnect();
   g_manager.server.console_user.clear();
   StatusMonitorTick();
@@ -96,7 +93,6 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   for (int i = 0; i < 100; ++i) StatusMonitorTick();
   EXPECT_EQ(QueuedCommandCount(), 0);
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
-  // A player on the server resets the count.
   for (int i = 0; i < 50; ++i) StatusMonitorTick();
   Report("\\numplayers\\1");
   StatusMonitorTick();
@@ -158,7 +154,6 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   EXPECT_EQ(Log().find(warning, log.find(warning) + 1), std::string::npos);
 }
 
-// Crash handling with a server pid that no longer exists.
 class CrashTickTest : public LogFixture {
  protected:
   void SetUp() override {
@@ -179,7 +174,6 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndQuickCrashesCountTowardTheRestartLoop) 
   EXPECT_TRUE(std::any_of(g_manager.remote.queue.begin(), g_manager.remote.queue.end(), [](auto& c) {
     return c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
   }));
-  // With -restart, quick crashes count toward the restart loop.
   g_manager.server.server_running = true;
   g_manager.core.restart = true;
   g_manager.server.last_start_time = std::time(nullptr) - 10;
@@ -204,9 +198,7 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndQuickCrashesCountTowardTheRestartLoop) 
 std::time_t g_now = 0;
 std::time_t FakeNow() { return g_now; }
 
-// A restart loop with a cool-down: each loop in a row doubles the wait up
-// to the cap, the retry comes exactly when the wait is over, and a launch
-// that is refused waits for the next cool-down.
+// A restart loop with a cool-down that doubles up to the cap; a refused launch waits again.
 TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   g_now = 1000000;
   SetSupervisionClock(FakeNow);
@@ -253,8 +245,7 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   SetSupervisionClock(nullptr);
 }
 
-// Hang detection counts from the last answer or the start, whichever is
-// later, reports once, and leaves the server alone without -restart.
+// Hang detection counts from the last answer or the start, whichever is later.
 TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   g_manager.core.conf.hang_seconds = 30;
   g_manager.server.last_start_time = 1000;

@@ -1,8 +1,7 @@
-// The korvane.con that a first start writes from the table's defaults.
 #pragma once
 
-// korvane.con as the defaults imply it: every row in table order, texts in
-// empty quotes, the pause switch absent because it is off.
+// korvane.con from the defaults: every row in table order, texts in empty quotes,
+// the pause switch absent because it is off.
 constexpr const char* kFirstStartFile =
     "game.serverName \"\"\ngame.serverDedicated 1\ngame.serverIP 0.0.0.0\n"
     "manager.bindAllIntefaces 0\ngame.serverPort 14567\nmanager.consolePort 4711\n"

@@ -59,7 +59,6 @@ TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
                    "  game.serverMaxPlayers 16\r\n"));
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
-  // An absent switch is off.
   EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetToggleGamePause}), (std::vector{16, 15000, 0}));
   EXPECT_TRUE(Load("admin.toggleGamePause\n"));
   EXPECT_EQ(SettingValue(kSetToggleGamePause), 1);
@@ -142,8 +141,7 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   EXPECT_EQ(SettingValue(kSetServerMaxPlayers), 16);
 }
 
-// Every welcome line counts, wherever it stands; without any the message is
-// emptied. (Saving it shows in the round trip and the server's file.)
+// Every welcome line counts, wherever it stands; without any the message is emptied.
 TEST_F(SettingsFiles, WelcomeLinesAllCountAndAnAbsentMessageIsEmptied) {
   EXPECT_TRUE(Load("game.setServerWelcomeMessage 0 \"Line_zero\"\ngame.serverName \"x\"\n"
                    "game.setServerWelcomeMessage 1 \"Line one\"\n"));

@@ -19,7 +19,6 @@ class SettingsFixture : public korvtest::LogFixture {
 
   std::string Path(const std::string& name) const { return dir_ / name; }
 
-  // The messages logged since the last call, without their time stamps.
   std::vector<std::string> TakeLog() {
     std::string text = korvtest::ReadFile(dir_ / "korvd.log");
     std::vector<std::string> lines;

@@ -13,12 +13,13 @@ using Lines = std::vector<std::string>;
 
 class SettingsTable : public SettingsFixture {
  protected:
-  // Parses one value and returns what was logged.
   Lines Parse(int index, const std::string& rest) {
     TakeLog();
     ParseSettingValue(index, rest);
     return TakeLog();
   }
+  int Value(int index, const std::string& rest) { ParseSettingValue(index, rest); return SettingValue(index); }
+  std::string Text(int index, const std::string& rest) { ParseSettingValue(index, rest); return SettingText(index); }
   std::string Line(int index) {
     std::string out;
     WriteSettingLine(&out, SettingName(index), index);
@@ -70,8 +71,7 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   }
 }
 
-// What a push sends without reading it back. (What a login reads back, the
-// units and the hidden passwords show in the console, sync and audit tests.)
+// What a push sends without reading it back.
 TEST_F(SettingsTable, OnlyTheStartDelayAndThePauseArePushedWithoutReadBack) {
   std::vector<std::string> pushed;
   for (int i = 0; i < kSettingCount; ++i)
@@ -117,14 +117,11 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
       EXPECT_EQ(SettingValue(index), Setting(index).default_value) << index << " " << word;
     }
   }
-  ParseSettingValue(kSetKickback, "1e30");
-  EXPECT_EQ(SettingValue(kSetKickback), 0);
-  ParseSettingValue(kSetGravity, "1e30");  // read as atol reads it
-  EXPECT_EQ(SettingValue(kSetGravity), 1);
-  ParseSettingValue(kSetServerIp, "300.1.2.3.4.5.6.7.8.9");
-  EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "0.1.2.3");
-  ParseSettingValue(kSetServerIp, "");
-  EXPECT_EQ(SettingValue(kSetServerIp), 0);
+  EXPECT_EQ(Value(kSetKickback, "1e30"), 0);
+  EXPECT_EQ(Value(kSetGravity, "1e30"), 1);  // read as atol reads it
+  EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(Value(kSetServerIp, "300.1.2.3.4.5.6.7.8.9"))),
+            "0.1.2.3");
+  EXPECT_EQ(Value(kSetServerIp, ""), 0);
 }
 
 TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
@@ -142,25 +139,20 @@ TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
   EXPECT_EQ(SettingText(kSetServerPassword), "");
   EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Lines{});
   EXPECT_EQ(SettingText(kSetServerName), "  My Server ");
-  ParseSettingValue(kSetServerName, "\"" + std::string(100, 'x') + "\"");
-  EXPECT_EQ(SettingText(kSetServerName), std::string(32, 'x'));
-  ParseSettingValue(kSetStatFilePath, std::string(2000, 'p'));
-  EXPECT_EQ(SettingText(kSetStatFilePath), std::string(324, 'p'));
+  EXPECT_EQ(Text(kSetServerName, "\"" + std::string(100, 'x') + "\""), std::string(32, 'x'));
+  EXPECT_EQ(Text(kSetStatFilePath, std::string(2000, 'p')), std::string(324, 'p'));
   // A control character could end a line of the game's files early.
-  ParseSettingValue(kSetServerName, "\"a\rgame.serverPassword x\"");
-  EXPECT_EQ(SettingText(kSetServerName), "a game.serverPassword x");
+  EXPECT_EQ(Text(kSetServerName, "\"a\rgame.serverPassword x\""), "a game.serverPassword x");
   // Line 0 keeps 62 characters, later lines 63; the whole stays within 324.
   ParseSettingValue(kSetWelcomeMessage, "0 \"" + std::string(80, 'a') + "\"");
-  ParseSettingValue(kSetWelcomeMessage, "5 \"ignored\"");
-  EXPECT_EQ(SettingText(kSetWelcomeMessage), std::string(62, 'a') + "\r\n");
+  EXPECT_EQ(Text(kSetWelcomeMessage, "5 \"ignored\""), std::string(62, 'a') + "\r\n");
   for (int n = 1; n <= 4; ++n)
     ParseSettingValue(kSetWelcomeMessage, std::to_string(n) + " \"" + std::string(80, 'b') + "\"");
   const std::string& text = SettingText(kSetWelcomeMessage);
   EXPECT_EQ(text.size(), 64u + 3 * 65 + 63);
   EXPECT_EQ(text.substr(text.size() - 63), std::string(63, 'b'));
   // Three more characters would pass 324: the line is dropped, "\r\n" fits.
-  ParseSettingValue(kSetWelcomeMessage, "1 \"ccc\"");
-  EXPECT_EQ(SettingText(kSetWelcomeMessage).size(), 324u);
+  EXPECT_EQ(Text(kSetWelcomeMessage, "1 \"ccc\"").size(), 324u);
 }
 
 }  // namespace
