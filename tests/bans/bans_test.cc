@@ -77,9 +77,10 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
   EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4,5.6.7.8", "", "", "op", 1, 0, "r"));
   EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
   std::string reason = std::string(1000, 'x') + "\n\"evil\",9.9.9.9,*,*,\"op\",0,0,forged";
-  ASSERT_TRUE(BanPlayer("E\"v\ne", -1, "2.2.2.2", "", "", "o\"p", 7, 0, reason.c_str()));
-  EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n\"E'v e\",2.2.2.2,*,*,\"o'p\",7,0," +
-                        std::string(255, 'x') + "\n");
+  const std::string name = "E\"v\ne" + std::string(40, 'n');
+  ASSERT_TRUE(BanPlayer(name.c_str(), -1, "2.2.2.2", "", "", "o\"p", 7, 0, reason.c_str()));
+  EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n\"E'v e" + std::string(26, 'n') +
+                        "\",2.2.2.2,*,*,\"o'p\",7,0," + std::string(255, 'x') + "\n");
 }
 
 TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadingWould) {

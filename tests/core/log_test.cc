@@ -33,18 +33,21 @@ TEST_F(LogTest, LinesHaveTimestampAndCrLfEscapedControlsAndALimit) {
 }
 
 TEST_F(LogTest, RepeatedLinesPastTheThresholdAreCounted) {
-  g_manager.core.conf.log_repeat_threshold = 3;
-  for (int attempt = 0; attempt < 3; ++attempt) {  // a minute may turn meanwhile
-    std::filesystem::remove(dir_ / "korvd.log");
-    std::time_t minute = std::time(nullptr) / 60;
-    for (int i = 0; i < 7; ++i) LogMessage(6, "Client sent junk");
-    LogMessage(6, "other");
-    if (std::time(nullptr) / 60 != minute) continue;
-    std::string text = std::regex_replace(ReadFile(dir_ / "korvd.log"),
-                                          std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : )"), "");
-    EXPECT_EQ(text, "Client sent junk\r\nClient sent junk\r\nClient sent junk\r\n"
-                    "last message repeated 4 times\r\nother\r\n");
-    return;
+  std::string junk = "Client sent junk\r\n";
+  for (int threshold : {3, 0}) {  // 0 counts nothing
+    g_manager.core.conf.log_repeat_threshold = threshold;
+    for (int attempt = 0; attempt < 3; ++attempt) {  // a minute may turn meanwhile
+      std::filesystem::remove(dir_ / "korvd.log");
+      std::time_t minute = std::time(nullptr) / 60;
+      for (int i = 0; i < 7; ++i) LogMessage(6, "Client sent junk");
+      LogMessage(6, "other");
+      if (std::time(nullptr) / 60 != minute) continue;
+      std::string text = std::regex_replace(ReadFile(dir_ / "korvd.log"),
+                                            std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : )"), "");
+      EXPECT_EQ(text, threshold == 0 ? junk + junk + junk + junk + junk + junk + junk + "other\r\n"
+                                     : junk + junk + junk + "last message repeated 4 times\r\nother\r\n");
+      break;
+    }
   }
 }
 

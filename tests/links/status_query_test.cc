@@ -106,6 +106,8 @@ TEST_F(StatusQueryTest, SilenceIsTimedOut) {
     EXPECT_FALSE(StatusQuery(port, "\\status\\"));
     EXPECT_EQ(LastError(), EINVAL) << port;
   }
+  EXPECT_FALSE(StatusQuery(65535, "\\status\\"));  // the highest port is asked
+  EXPECT_NE(LastError(), EINVAL);
 }
 
 TEST_F(StatusQueryTest, OverlongReplyIsCutAtTheCap) {

@@ -173,6 +173,7 @@ TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
 TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   korvclient::Client peer;
   int fd = Accept(peer);
+  EXPECT_FALSE(InputWaiting());  // an idle connection lets the loop wait
   SharedBytes big = std::make_shared<const std::vector<unsigned char>>(kMaxPendingOutput + kWritePerPass);
   ASSERT_TRUE(QueueClientBytes(fd, big));
   std::size_t pending = FindConnection(fd)->output_pending;
