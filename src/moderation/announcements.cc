@@ -54,7 +54,7 @@ bool AnnouncementStep() {
   }
   if (!wanted && std::ferror(file.get())) return ReadFailed();
   if (wanted) {
-    std::string text = "*" + wanted->substr(0, wanted->find_first_of("\r\n"));
+    std::string text = wanted->substr(0, wanted->find_first_of("\r\n")).insert(0, 1, '*');
     QueueCommand(kCmdSayToAll, CutText(text, kAnnouncementMax).c_str(), 0, 0);
     ++state.next_announcement;
   } else {

@@ -140,7 +140,8 @@ TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   int fds[2] = {Accept(peers[0]), Accept(peers[1])};
   std::string data;
   for (int i = 0; data.size() < 1'000'000; ++i) data += "\"Player " + std::to_string(i * 7919) + "\"\n";
-  std::string changed = "X" + data.substr(1);
+  std::string changed = data;
+  changed[0] = 'X';
   korvtest::WriteFile(dir_ / "bans.con", data);
   for (int fd : fds) ASSERT_TRUE(QueueClientOutput(fd, "head", 4) && QueueFile(dir_ / "bans.con", fd));
   korvtest::WriteFile(dir_ / "new.con", changed);
