@@ -27,6 +27,8 @@ constexpr ConfRow kRows[] = {
     {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
     {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+    {"remote", "send_bytes_per_second", 0, INT64_MAX / 2,
+     &KorvdConf::remote_send_bytes_per_second},
     {"supervision", "hang_seconds", 0, 86400, &KorvdConf::hang_seconds},
     {"supervision", "loop_cooldown_seconds", 0, 604800, &KorvdConf::loop_cooldown_seconds},
     {"supervision", "loop_cooldown_max_seconds", 1, 604800,

@@ -21,6 +21,13 @@ struct KorvdConf {
   // writes none.
   std::string metrics_textfile;
 
+  /* [remote] */
+  // Bytes a second written to any one client connection, in bursts of up to
+  // a few milliseconds' worth: a client that downloads without pause cannot
+  // take the daemon's whole CPU from the ticks and the other clients.
+  // 0 = no limit.
+  std::int64_t remote_send_bytes_per_second = 64LL * 1024 * 1024;
+
   /* [supervision] (each 0 = off) */
   // A running server whose console and status port both stay silent this
   // long is hung: logged, and with -restart stopped and started again.

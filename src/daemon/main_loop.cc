@@ -85,6 +85,7 @@ bool DiscardFromLeavingClient(int fd) {
 // still pending for them and discarding what they still send.
 void TakeLeaveOfClients() {
   CloseHandshakes();
+  PaceOutput(false);  // what is still pending goes out as fast as each client takes it
   for (int slot = 1; slot < kSessionSlots; ++slot) {
     if (Remote().sessions[slot].socket != 0) NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
   }
@@ -153,6 +154,7 @@ long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock:
 
 int RunMainLoop() {
   TickTimers timers;
+  PaceOutput(true);
   SetLoopRunning(true);
   OpenWakePipe();
   NotifyServiceReady();

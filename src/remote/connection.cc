@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -31,6 +32,21 @@ constexpr std::size_t kMaxAddressText = 21;
 // while handlers open and close other connections.
 std::map<int, ClientConnection> g_connections;
 std::uint64_t g_next_serial = 1;
+bool g_paced = true;
+
+std::int64_t SendRate() { return g_paced ? Core().conf.remote_send_bytes_per_second : 0; }
+
+// Bytes the connection may write now: one piece at most, and what its pace allows.
+std::size_t WriteBudget(ClientConnection& c, ConnectionClock::time_point now) {
+  return std::min(kWritePerPass, c.pace.Allowed(now, SendRate()));
+}
+
+// Pending output waits while its pace allows less than a piece (or than
+// what is left): no writes of a few bytes at a time.
+bool PaceHolds(ClientConnection& c, ConnectionClock::time_point now) {
+  return c.output_pending > 0 &&
+         c.pace.Allowed(now, SendRate()) < std::min(c.output_pending, kWritePerPass);
+}
 
 bool InHandshake(const ClientConnection& c) { return c.stage != ConnectionStage::kSession; }
 
@@ -150,6 +166,7 @@ bool WriteOutput(ClientConnection& c, std::size_t budget) {
     if (sent > 0) {
       chunk.sent += static_cast<std::size_t>(sent);
       c.output_pending -= static_cast<std::size_t>(sent);
+      c.pace.Spend(static_cast<std::size_t>(sent));
       budget -= static_cast<std::size_t>(sent);
       continue;
     }
@@ -175,7 +192,7 @@ bool Enqueue(ClientConnection& c, const char* bytes, std::size_t length, const S
   }
   std::size_t done = 0;
   if (c.output_pending == 0) {
-    std::size_t first = std::min(length, kWritePerPass);
+    std::size_t first = std::min(length, WriteBudget(c, ConnectionClock::now()));
     while (done < first) {
       ssize_t sent = ::send(c.fd, bytes + done, first - done, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent > 0) {
@@ -186,6 +203,7 @@ bool Enqueue(ClientConnection& c, const char* bytes, std::size_t length, const S
       if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       return FailWithErrno();
     }
+    c.pace.Spend(done);
     if (done == length) return true;
   }
   c.output_pending += length - done;
@@ -214,6 +232,37 @@ ConnectionClock::time_point FlushDeadline(const ClientConnection& c) {
 }
 
 }  // namespace
+
+std::size_t OutputPace::Burst(std::int64_t rate) {
+  auto burst = static_cast<std::size_t>(rate / 1000 * kPaceBurstMilliseconds);
+  return std::max(kWritePerPass, burst);
+}
+
+std::size_t OutputPace::Allowed(ConnectionClock::time_point now, std::int64_t rate) {
+  if (rate <= 0) return SIZE_MAX;
+  const double burst = static_cast<double>(Burst(rate));
+  if (!started_) {
+    started_ = true;
+    allowance_ = burst;
+    updated_ = now;
+  } else if (now > updated_) {
+    double earned = std::chrono::duration<double>(now - updated_).count() * static_cast<double>(rate);
+    allowance_ = std::min(burst, allowance_ + earned);
+    updated_ = now;
+  }
+  return static_cast<std::size_t>(allowance_);
+}
+
+void OutputPace::Spend(std::size_t bytes) {
+  allowance_ = std::max(0.0, allowance_ - static_cast<double>(bytes));
+}
+
+ConnectionClock::time_point OutputPace::ReadyAt(std::size_t bytes, std::int64_t rate) const {
+  double missing = static_cast<double>(bytes) - allowance_;
+  if (rate <= 0 || missing <= 0) return updated_;
+  auto wait = std::chrono::duration<double>(missing / static_cast<double>(rate));
+  return updated_ + std::chrono::ceil<ConnectionClock::duration>(wait);
+}
 
 ClientConnection* FindConnection(int fd) {
   auto found = g_connections.find(fd);
@@ -375,8 +424,9 @@ void HoldConnection(int fd, std::chrono::milliseconds delay, std::function<void(
 
 int WatchPendingOutput(fd_set* set) {
   int highest = -1;
-  for (const auto& [fd, c] : g_connections) {
-    if (c.output_pending > 0) {
+  const auto now = ConnectionClock::now();
+  for (auto& [fd, c] : g_connections) {
+    if (c.output_pending > 0 && !PaceHolds(c, now)) {
       FD_SET(fd, set);
       highest = fd;
     }
@@ -384,10 +434,17 @@ int WatchPendingOutput(fd_set* set) {
   return highest;
 }
 
+void PaceOutput(bool on) { g_paced = on; }
+
 long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
   bool any = false;
   ConnectionClock::time_point next{};
-  for (const auto& [fd, c] : g_connections) {
+  for (auto& [fd, c] : g_connections) {
+    if (PaceHolds(c, now)) {
+      auto at = c.pace.ReadyAt(std::min(c.output_pending, kWritePerPass), SendRate());
+      if (!any || at < next) next = at;
+      any = true;
+    }
     ConnectionClock::time_point at;
     if (c.closing) {
       at = c.flush_first ? FlushDeadline(c) : now;
@@ -447,5 +504,5 @@ void CloseHandshakes() {
 
 bool FlushConnection(int fd) {
   ClientConnection* c = FindConnection(fd);
-  return c != nullptr && WriteOutput(*c, kWritePerPass);
+  return c != nullptr && WriteOutput(*c, WriteBudget(*c, ConnectionClock::now()));
 }

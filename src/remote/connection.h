@@ -38,6 +38,9 @@ inline constexpr std::size_t kReadPerPass = 1u << 20;
 // microseconds on loopback, so that a command arriving meanwhile is not kept
 // waiting behind a long write.
 inline constexpr std::size_t kWritePerPass = 64u << 10;
+// A paced connection may write up to this many milliseconds' worth of its
+// rate at once (and never less than one write piece).
+inline constexpr int kPaceBurstMilliseconds = 4;
 // Commands run for one connection in one pass: a client that sends
 // thousands at once is served in turns, so the ticks and the other clients
 // are not kept waiting behind it.
@@ -57,6 +60,24 @@ struct OutputChunk {
     return shared ? reinterpret_cast<const char*>(shared->data()) : own.data();
   }
   std::size_t size() const { return shared ? shared->size() : own.size(); }
+};
+
+// The bytes a connection may write now, at `rate` bytes a second (0 = no
+// limit): a bucket that fills with the rate up to one burst and empties
+// with every write.
+class OutputPace {
+ public:
+  // What may go out at `now`.
+  std::size_t Allowed(ConnectionClock::time_point now, std::int64_t rate);
+  void Spend(std::size_t bytes);
+  // The moment `bytes` may go out, as of the last Allowed().
+  ConnectionClock::time_point ReadyAt(std::size_t bytes, std::int64_t rate) const;
+  static std::size_t Burst(std::int64_t rate);
+
+ private:
+  bool started_ = false;
+  double allowance_ = 0;
+  ConnectionClock::time_point updated_{};
 };
 
 enum class ConnectionStage {
@@ -81,6 +102,7 @@ struct ClientConnection {
   std::size_t unit_needed = 0;  // its length once known, for its time limit
   std::deque<OutputChunk> output;
   std::size_t output_pending = 0;  // bytes queued and not yet written
+  OutputPace pace;
   bool backlog = false;      // whole commands wait in the input for a later pass
   // A command that must wait (PunkBuster writing its file) holds the
   // connection's later commands, not the loop, until `resume_at`.
@@ -111,10 +133,14 @@ void AcceptConnection(int listen_socket);
 void ServeConnection(int fd, bool readable, bool writable);
 // Closes what timed out or overflowed, and what was marked closing.
 void CheckConnections(ConnectionClock::time_point now);
-// Adds every connection with pending output to `set`; returns the highest
-// descriptor added, -1 for none.
+// Adds every connection with pending output that its pace lets write to
+// `set`; returns the highest descriptor added, -1 for none.
 int WatchPendingOutput(fd_set* set);
-// Milliseconds until the nearest deadline, -1 when none runs.
+// Writes at the rate of korvd.conf when `on` (the default); when off, as
+// fast as each client takes it (the daemon's leave).
+void PaceOutput(bool on);
+// Milliseconds until the nearest deadline (a time limit, a held command, a
+// paced connection's next write), -1 when none runs.
 long MillisecondsToNextDeadline(ConnectionClock::time_point now);
 
 // Appends bytes for the client on `fd`, writing at once what the socket

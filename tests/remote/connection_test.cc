@@ -186,4 +186,62 @@ TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   CloseConnection(fd);
 }
 
+// The bucket fills with the rate up to one burst, never less than a write
+// piece, and a rate of 0 sets no limit.
+TEST(OutputPaceTest, FillsWithTheRateUpToOneBurst) {
+  using std::chrono::milliseconds;
+  const ConnectionClock::time_point t0{};
+  EXPECT_EQ(OutputPace::Burst(1'000'000), kWritePerPass);
+  EXPECT_EQ(OutputPace::Burst(64 << 20), (64u << 20) / 1000 * kPaceBurstMilliseconds);
+  OutputPace pace;
+  EXPECT_EQ(pace.Allowed(t0, 0), SIZE_MAX);
+  EXPECT_EQ(pace.Allowed(t0, 1'000'000), kWritePerPass);  // a new connection starts full
+  pace.Spend(kWritePerPass + 100);
+  EXPECT_EQ(pace.Allowed(t0, 1'000'000), 0u);
+  EXPECT_EQ(pace.Allowed(t0 + milliseconds(10), 1'000'000), 10'000u);
+  EXPECT_EQ(pace.Allowed(t0 + milliseconds(5), 1'000'000), 10'000u);  // time never runs back
+  EXPECT_EQ(pace.ReadyAt(30'000, 1'000'000), t0 + milliseconds(30));
+  EXPECT_EQ(pace.ReadyAt(5'000, 1'000'000), t0 + milliseconds(10));
+  pace.Spend(4'000);
+  EXPECT_EQ(pace.Allowed(t0 + milliseconds(12), 1'000'000), 8'000u);
+  EXPECT_EQ(pace.Allowed(t0 + milliseconds(5000), 1'000'000), kWritePerPass);
+}
+
+// A paced download leaves the select set until its pace allows a piece, the
+// loop's wait ends when it does, and the peer never gets more than the rate
+// allows; the daemon's leave writes without a pace.
+TEST_F(ConnectionOutput, ADownloadGoesOutAtTheRateOfKorvdConf) {
+  constexpr std::int64_t kRate = 1 << 20;
+  g_manager.core.conf.remote_send_bytes_per_second = kRate;
+  korvclient::Client peer;
+  int fd = Accept(peer);
+  const auto start = ConnectionClock::now();
+  auto big = std::make_shared<const std::vector<unsigned char>>(1'000'000, 'b');
+  ASSERT_TRUE(QueueClientBytes(fd, big));
+  fd_set writable;
+  FD_ZERO(&writable);
+  std::size_t received = 0;
+  for (int round = 0; round < 50; ++round) {
+    pollfd readable{peer.fd(), POLLIN, 0};
+    if (::poll(&readable, 1, 5) > 0) received += korvtest::TcpPair::Drain(peer.fd()).size();
+    FD_ZERO(&writable);
+    if (WatchPendingOutput(&writable) == fd) {
+      ASSERT_TRUE(FlushConnection(fd));
+    }
+  }
+  double seconds = std::chrono::duration<double>(ConnectionClock::now() - start).count();
+  EXPECT_GT(received, 0u);
+  EXPECT_LE(received, kWritePerPass + static_cast<std::size_t>(seconds * kRate));
+  FindConnection(fd)->pace.Spend(SIZE_MAX);
+  FD_ZERO(&writable);
+  EXPECT_EQ(WatchPendingOutput(&writable), -1);
+  const long wait = MillisecondsToNextDeadline(ConnectionClock::now());
+  EXPECT_TRUE(wait >= 60 && wait <= 64) << wait;  // 64 KiB at 1 MiB/s, rounded up
+  PaceOutput(false);
+  EXPECT_EQ(WatchPendingOutput(&writable), fd);
+  EXPECT_GT(MillisecondsToNextDeadline(ConnectionClock::now()), 1000);  // only the handshake's
+  PaceOutput(true);
+  CloseConnection(fd);
+}
+
 }  // namespace
