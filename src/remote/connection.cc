@@ -150,6 +150,23 @@ void ProcessInput(int fd) {
   c->unit_needed = c->unit_pending ? needed : 0;
 }
 
+// Sends what the socket takes of `length` bytes, counted in *sent; false
+// with the last error set when the connection failed.
+bool SendWhatFits(int fd, const char* bytes, std::size_t length, std::size_t* sent) {
+  *sent = 0;
+  while (*sent < length) {
+    ssize_t n = ::send(fd, bytes + *sent, length - *sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      *sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    return FailWithErrno();
+  }
+  return true;
+}
+
 // Writes the front of the connection's output, at most `budget` bytes and
 // as much as the socket takes; false with the last error set when the
 // connection failed.
@@ -162,17 +179,14 @@ bool WriteOutput(ClientConnection& c, std::size_t budget) {
     }
     if (budget == 0) return true;  // the rest on a later pass
     std::size_t piece = std::min(budget, chunk.size() - chunk.sent);
-    ssize_t sent = ::send(c.fd, chunk.data() + chunk.sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      chunk.sent += static_cast<std::size_t>(sent);
-      c.output_pending -= static_cast<std::size_t>(sent);
-      c.pace.Spend(static_cast<std::size_t>(sent));
-      budget -= static_cast<std::size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    return FailWithErrno();
+    std::size_t sent = 0;
+    bool ok = SendWhatFits(c.fd, chunk.data() + chunk.sent, piece, &sent);
+    chunk.sent += sent;
+    c.output_pending -= sent;
+    c.pace.Spend(sent);
+    budget -= sent;
+    if (!ok) return false;
+    if (sent < piece) return true;  // the socket is full
   }
   return true;
 }
@@ -193,16 +207,7 @@ bool Enqueue(ClientConnection& c, const char* bytes, std::size_t length, const S
   std::size_t done = 0;
   if (c.output_pending == 0) {
     std::size_t first = std::min(length, WriteBudget(c, ConnectionClock::now()));
-    while (done < first) {
-      ssize_t sent = ::send(c.fd, bytes + done, first - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (sent > 0) {
-        done += static_cast<std::size_t>(sent);
-        continue;
-      }
-      if (sent < 0 && errno == EINTR) continue;
-      if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      return FailWithErrno();
-    }
+    if (!SendWhatFits(c.fd, bytes, first, &done)) return false;
     c.pace.Spend(done);
     if (done == length) return true;
   }
