@@ -4,29 +4,12 @@
 #include <unistd.h>
 
 #include "core/helpers.h"
-#include "links/fake_console.h"
-#include "links/link_fixture.h"
-#include "links/udp_responder.h"
+#include "links/stand_ins.h"
 
 namespace korvtest {
 namespace {
 
-class ConsoleTest : public LogFixture {
- protected:
-  void SetUp() override {
-    LogFixture::SetUp();
-    status_ = std::make_unique<UdpResponder>(
-        std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<FakeConsole>("ab", "secret", Replies());
-    PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
-  }
-  void TearDown() override {
-    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
-    LogFixture::TearDown();
-  }
-  std::unique_ptr<UdpResponder> status_;
-  std::unique_ptr<FakeConsole> console_;
-};
+using ConsoleTest = StandInTest;
 
 TEST(ConsoleRequestTest, LinesBecomeStrings) {
   auto s = [](const std::string& text) { return korvclient::U32(text.size() + 1) + text + '\0'; };
@@ -44,9 +27,9 @@ TEST_F(ConsoleTest, LoginScramblesAndSynchronises) {
                          korvclient::U32(7);
   for (int i = 0; i < 6; ++i) expected += char("secret"[i] ^ k[i]);
   expected += '\0';
-  EXPECT_EQ(console_->login_bytes(), expected);
+  EXPECT_EQ(console_.login_bytes(), expected);
   // The live settings, then the player list were fetched as part of the login.
-  auto requests = console_->requests();
+  auto requests = console_.requests();
   ASSERT_EQ(requests.size(), 2u);
   ASSERT_EQ(requests[0].size(), 31u);
   EXPECT_EQ(requests[0][1], "admin.bandwidthChokeLimit");
@@ -66,51 +49,48 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   EXPECT_FALSE(Has(Log(), "Connected"));
 
   g_manager.server.console_password = "secret";
-  console_->set_answer(Replies({kDropLink}));
+  console_.set_answer(Replies({kDropLink}));
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrPlayerList);
   EXPECT_FALSE(g_manager.links.console_connected);
-  EXPECT_EQ(console_->logins(), 1);
+  EXPECT_EQ(console_.logins(), 1);
 
   for (SettingIndex zeroed : {kSetServerIp, kSetConsolePort}) {
-    PointAtStandIns(console_->port(), status_->port(), "ab", "secret");
+    PointAtStandIns(console_.port(), status_.port(), "ab", "secret");
     Setting(zeroed).value = 0;
     EXPECT_FALSE(ConsoleConnect());
   }
   EXPECT_TRUE(Has(Log(), "Couldn't connect to console, IP address is zero!\r\n"));
   EXPECT_TRUE(Has(Log(), "Couldn't connect to console, port address is zero!\r\n"));
-  EXPECT_EQ(console_->logins(), 1);
+  EXPECT_EQ(console_.logins(), 1);
 }
 
-TEST_F(ConsoleTest, ChatLinesAreTakenOutAndFannedOut) {
+TEST_F(ConsoleTest, ChatLinesAreTakenOutAndKeyRequestsJoinAContinuation) {
   ASSERT_TRUE(ConsoleConnect());
   TcpPair client;
   g_manager.remote.sessions[3].socket = client.a;
   // A bare "##--" carries an empty line.
-  console_->set_answer(Replies({"A", "##--xHello all", "##other", "##--", "B"}));
+  console_.set_answer(Replies({"A", "##--xHello all", "##other", "##--", "B"}));
   EXPECT_EQ(ConsoleSend("admin.serverMessage \"%s\"", "hi"), "A\nB\n");
-  EXPECT_EQ(console_->requests().back(),
+  EXPECT_EQ(console_.requests().back(),
             (std::vector<std::string>{"ConsoleMessage 0", "admin.serverMessage \"hi\"", "\r"}));
   EXPECT_TRUE(Has(Log(), " : # Hello all  \r\n"));
   EXPECT_EQ(TcpPair::Drain(client.b),
             korvclient::U32(0xBEEF0026) + korvclient::U32(10) + std::string("Hello all\0", 10) +
                 korvclient::U32(0xBEEF0026) + korvclient::U32(1) + std::string(1, '\0'));
   g_manager.remote.sessions[3].socket = 0;
-}
-
-TEST_F(ConsoleTest, KeyRequestJoinsOneContinuation) {
-  ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer(
+  // A key request joins one continuation line.
+  console_.set_answer(
       Replies({"first", ">", "", "#a", "b-cont", "c", "#d", "#e", "xf", "xg", "##--chat"}));
   EXPECT_EQ(ConsoleRunKey(0), "#a-cont\nc\n#d\n#ef\nxg\n");
-  EXPECT_EQ(console_->requests().back(),
+  EXPECT_EQ(console_.requests().back(),
             (std::vector<std::string>{"ConsoleRun 0", std::string(1, '\0')}));
   EXPECT_EQ(ConsoleRunKey('k'), "");  // only the fetch key collects output
 }
 
 TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer(Replies({kDropLink}));
+  console_.set_answer(Replies({kDropLink}));
   EXPECT_FALSE(ConsoleSend("game.listPlayers"));
   EXPECT_FALSE(g_manager.links.console_connected);
   EXPECT_EQ(g_manager.links.status_port, 0u);
@@ -124,11 +104,11 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
   EXPECT_FALSE(ConsoleRunKey(0));
   EXPECT_TRUE(Has(Log(), "Couldn't send character 0x00 to console! Not connected."));
 
-  console_->set_answer(Replies());
-  g_manager.links.status_port = status_->port();
+  console_.set_answer(Replies());
+  g_manager.links.status_port = status_.port();
   ASSERT_TRUE(ConsoleConnect());
   EXPECT_EQ(ConsoleSend("admin.kickPlayer %i", 4), "");
-  EXPECT_EQ(console_->logins(), 2);
+  EXPECT_EQ(console_.logins(), 2);
 }
 
 TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
@@ -137,10 +117,10 @@ TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
       korvclient::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
   };
   for (const std::string& raw : answers) {
-    g_manager.links.status_port = status_->port();
-    console_->set_answer(Replies());
+    g_manager.links.status_port = status_.port();
+    console_.set_answer(Replies());
     ASSERT_TRUE(ConsoleConnect());
-    console_->set_answer(Replies({kRaw, raw}));
+    console_.set_answer(Replies({kRaw, raw}));
     EXPECT_FALSE(ConsoleSend("game.listPlayers"));
     EXPECT_FALSE(g_manager.links.console_connected);
   }
@@ -154,7 +134,7 @@ TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {
   ASSERT_EQ(::chdir(work.path().c_str()), 0);
   ASSERT_TRUE(ConsoleConnect());
   g_manager.core.message_log = true;
-  console_->set_answer(Replies({"1200"}));
+  console_.set_answer(Replies({"1200"}));
   EXPECT_EQ(ConsoleSend("admin.timeLimit"), "1200\n");
   std::string log = ReadFile(work / "message.log");
   ASSERT_EQ(::chdir(old_dir), 0);

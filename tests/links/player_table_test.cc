@@ -4,10 +4,7 @@
 #include <unistd.h>
 
 #include "core/helpers.h"
-#include "links/console.h"
-#include "links/fake_console.h"
-#include "links/link_fixture.h"
-#include "links/udp_responder.h"
+#include "links/stand_ins.h"
 
 namespace korvtest {
 namespace {
@@ -36,23 +33,14 @@ TEST(PlayerLineTest, ParsesTheListLine) {
   }
 }
 
-class PlayerListTest : public LogFixture {
+class PlayerListTest : public StandInTest {
  protected:
   void SetUp() override {
-    LogFixture::SetUp();
-    status_ = std::make_unique<UdpResponder>(std::vector<std::string>{});
-    console_ = std::make_unique<FakeConsole>("u", "p", [this](const std::vector<std::string>& r) {
-      return Answer(r);
-    });
-    korvtest::PointAtStandIns(console_->port(), 0, "u", "p");
+    StandInTest::SetUp();
+    console_.set_answer([this](const std::vector<std::string>& r) { return Answer(r); });
     Setting(kSetBanInBfAndPb).value = 0;
     Serve({}, {});
-    g_manager.links.status_port = status_->port();
     ASSERT_TRUE(ConsoleConnect());
-  }
-  void TearDown() override {
-    ConsoleDisconnect();
-    LogFixture::TearDown();
   }
   // Runs on the console's thread: list lines for game.listPlayers only.
   std::vector<std::string> Answer(const std::vector<std::string>& request) {
@@ -82,20 +70,18 @@ class PlayerListTest : public LogFixture {
                       std::string(32, 'a' + i % 6));
     }
     lines.insert(lines.end(), extra_lines.begin(), extra_lines.end());
-    status_->set_replies({report + "\\final\\"});
+    status_.set_replies({report + "\\final\\"});
     std::lock_guard<std::mutex> lock(mutex_);
     lines_ = lines;
   }
   std::vector<std::vector<std::string>> CommandsSent() {
     std::vector<std::vector<std::string>> out;
-    for (const auto& r : console_->requests()) {
+    for (const auto& r : console_.requests()) {
       if (r.size() > 1 && r[1] != "game.listPlayers" && r[1] != "admin.bandwidthChokeLimit")
         out.push_back(r);
     }
     return out;
   }
-  std::unique_ptr<UdpResponder> status_;
-  std::unique_ptr<FakeConsole> console_;
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };
@@ -128,14 +114,14 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   g_manager.core.debug = true;
   Serve({{"Anna", 1, "4"}, {"Mike", 2, "12"}, {"Evil\\ping_1\\999\\score_1\\-50", 1, "5"}}, {});
   ASSERT_TRUE(GetPlayerList());
-  const PlayerRecord* mike = FindPlayerById(2);
-  ASSERT_NE(mike, nullptr);
-  EXPECT_FALSE(mike->figures_known);
-  EXPECT_EQ(mike->team, "[unknown]");
-  EXPECT_EQ(mike->ping + mike->score + mike->kills + mike->deaths, "");
-  EXPECT_FALSE(FindPlayerById(3)->figures_known);  // not found under its listed name
-  EXPECT_TRUE(FindPlayerById(1)->figures_known);
-  EXPECT_EQ(FindPlayerById(1)->score, "4");
+  auto figures = [](int id) {
+    const PlayerRecord* p = FindPlayerById(id);
+    return std::to_string(p->figures_known) + "|" + p->team + "|" + p->ping + p->score +
+           p->kills + p->deaths;
+  };
+  // Evil is not found under its listed name.
+  EXPECT_EQ(figures(1) + "," + figures(2) + "," + figures(3),
+            "1|axis|12345472,0|[unknown]|,0||");
   EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "0 / 1 / 3|0 / 4 / 4");
   std::string log = Log();
   const std::string line =
@@ -145,7 +131,7 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
 }
 
-TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
+TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {
   g_manager.core.debug = true;
   Serve({{"Mike", 2, "1"}}, {"garbage"});
   g_manager.links.team_counts = "old";
@@ -158,9 +144,7 @@ TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecords) {
   EXPECT_TRUE(GetPlayerList());
   EXPECT_EQ(PlayerCount(), 0);
   EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
-}
-
-TEST_F(PlayerListTest, MoreThanSixtyFourListedAreNotStored) {
+  // More than 64 listed are not stored.
   std::vector<std::string> lines;
   for (int i = 0; i < 80; ++i)
     lines.push_back("Id:" + std::to_string(i) + " - p" + std::to_string(i) +
@@ -208,11 +192,9 @@ TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
 TEST_F(PlayerListTest, LookupsAndRemoval) {
   Serve({{"Mike", 2, "1"}, {"Mikey", 1, "1"}, {"Anna", 1, "1"}}, {});
   ASSERT_TRUE(GetPlayerList());
-  EXPECT_EQ(FindPlayerByName("mike"), -1);
-  EXPECT_EQ(FindPlayerByName("mikey"), 2);
-  EXPECT_EQ(FindPlayerByName("NN"), 3);
-  EXPECT_EQ(FindPlayerByName("zed"), -1);
-  EXPECT_EQ(FindPlayerByName(""), -1);
+  EXPECT_EQ((std::vector{FindPlayerByName("mike"), FindPlayerByName("mikey"), FindPlayerByName("NN"),
+                         FindPlayerByName("zed"), FindPlayerByName("")}),
+            (std::vector{-1, 2, 3, -1, -1}));
   EXPECT_EQ(PlayerAddressById(2), "10.0.0.2");
   EXPECT_EQ(PlayerKeyhashById(3), std::string(32, 'c'));
   EXPECT_EQ(PlayerNameById(0), "[unknown]");  // free slots hold id 0

@@ -2,35 +2,22 @@
 #include "links/settings_sync.h"
 
 #include "core/helpers.h"
-#include "links/console.h"
-#include "links/fake_console.h"
-#include "links/link_fixture.h"
-#include "links/udp_responder.h"
+#include "links/stand_ins.h"
 
 namespace korvtest {
 namespace {
 
-class SyncTest : public LogFixture {
+class SyncTest : public StandInTest {
  protected:
   void SetUp() override {
-    LogFixture::SetUp();
-    status_ = std::make_unique<UdpResponder>(
-        std::vector<std::string>{"\\numplayers\\0\\queryid\\1.1\\final\\"});
-    console_ = std::make_unique<FakeConsole>("u", "p", Replies());
-    PointAtStandIns(console_->port(), status_->port(), "u", "p");
+    StandInTest::SetUp();
     TakeSettingsSnapshot();
-  }
-  void TearDown() override {
-    if (g_manager.links.console_connected) ConsoleDisconnect();
-    LogFixture::TearDown();
   }
   // The command lines of the last request (without channel and "\r").
   std::vector<std::string> LastCommand() {
-    std::vector<std::string> r = console_->requests().back();
+    std::vector<std::string> r = console_.requests().back();
     return std::vector<std::string>(r.begin() + 1, r.end() - 1);
   }
-  std::unique_ptr<UdpResponder> status_;
-  std::unique_ptr<FakeConsole> console_;
 };
 
 TEST_F(SyncTest, LiveValuesAreConverted) {
@@ -51,8 +38,8 @@ TEST_F(SyncTest, LiveValuesAreConverted) {
 }
 
 TEST_F(SyncTest, ShortAnswerFailsTheLogin) {
-  console_->set_answer_sync(false);
-  console_->set_answer([](const std::vector<std::string>& r) {
+  console_.set_answer_sync(false);
+  console_.set_answer([](const std::vector<std::string>& r) {
     return r.size() > 30 ? std::vector<std::string>{"1", "2", "3"} : std::vector<std::string>{};
   });
   Setting(kSetBandwidthChokeLimit).text = "16";
@@ -66,8 +53,8 @@ TEST_F(SyncTest, ShortAnswerFailsTheLogin) {
 TEST_F(SyncTest, ChangedRowsArePushedOnce) {
   ASSERT_TRUE(ConsoleConnect());
   auto sends_nothing = [this] {
-    std::size_t before = console_->requests().size();
-    return PushSettingChanges() && console_->requests().size() == before;
+    std::size_t before = console_.requests().size();
+    return PushSettingChanges() && console_.requests().size() == before;
   };
   EXPECT_TRUE(sends_nothing());  // nothing differs
 
@@ -102,13 +89,13 @@ TEST_F(SyncTest, ChangedRowsArePushedOnce) {
 
 TEST_F(SyncTest, FailedPushIsSentAgainLater) {
   ASSERT_TRUE(ConsoleConnect());
-  console_->set_answer(Replies({kDropLink}));
+  console_.set_answer(Replies({kDropLink}));
   Setting(kSetScoreLimit).value = 40;
   EXPECT_FALSE(PushSettingChanges());
   EXPECT_NE(g_manager.settings.snapshot[kSetScoreLimit].value, 40);
   EXPECT_FALSE(PushSettingChanges());  // the link is down now
-  console_->set_answer(Replies());
-  g_manager.links.status_port = status_->port();
+  console_.set_answer(Replies());
+  g_manager.links.status_port = status_.port();
   ASSERT_TRUE(ConsoleConnect());
   Setting(kSetScoreLimit).value = 40;  // the login read the server's value back
   ASSERT_TRUE(PushSettingChanges());
