@@ -19,11 +19,8 @@ using nlohmann::json;
 class WebHarness {
  public:
   explicit WebHarness(int daemon_port) {
-    korvweb::Config config;
-    config.daemon_port = daemon_port;
-    config.idle_seconds = 600;
-    config.daemon_timeout_ms = 3000;
     korvweb::InitSettingsForm();
+    korvweb::Config config{.daemon_port = daemon_port, .idle_seconds = 600, .daemon_timeout_ms = 3000};
     app_ = std::make_unique<korvweb::App>(config, [this] { return now.load(); });
     app_->Register(server_);
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -126,8 +123,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_TRUE(Has(cookie, "; SameSite=Strict")) << cookie;
   json session = json::parse(login->body);
   EXPECT_FALSE(Has(login->body, "secret"));
-  EXPECT_EQ(session["allowed"]["kick"], true);
-  EXPECT_EQ(session["allowed"]["stop"], false);
+  EXPECT_EQ((json{session["allowed"]["kick"], session["allowed"]["stop"]}), (json{true, false}));
   // No token, a foreign content type, bad input, a refused command: none sends a byte.
   EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", "x"}}, false)->status, 403);
   auto refused = web.Post("/api/action/stop", json::object());

@@ -48,11 +48,7 @@ class PlayerListTest : public StandInTest {
     return {};
   }
   // Players as (name, team, score); the report lists them in reverse order.
-  struct P {
-    std::string name;
-    int team;
-    std::string score;
-  };
+  struct P { std::string name; int team; std::string score; };
   void Serve(const std::vector<P>& players, const std::vector<std::string>& extra_lines) {
     std::string report = "\\numplayers\\" + std::to_string(players.size()) + "\\queryid\\1.1";
     std::vector<std::string> lines;
@@ -82,6 +78,18 @@ class PlayerListTest : public StandInTest {
     }
     return out;
   }
+  // Each player's "known|team|score|kills|deaths|ping|guid"; "none" for an id not stored.
+  static std::string Figures(std::initializer_list<int> ids) {
+    std::string out;
+    for (int id : ids) {
+      const PlayerRecord* p = FindPlayerById(id);
+      out += (out.empty() ? "" : " ") +
+             (p == nullptr ? "none" : std::to_string(p->figures_known) + "|" + p->team + "|" +
+                                          p->score + "|" + p->kills + "|" + p->deaths + "|" +
+                                          p->ping + "|" + p->pb_guid);
+    }
+    return out;
+  }
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };
@@ -91,17 +99,11 @@ TEST_F(PlayerListTest, JoinsListAndReportByName) {
         {"Id:9 - Bot is an AI bot", "Id:8 - Ghost is remote ip: 10.9.9.9:1",
          "Id:10 - is an AI bot is remote ip: 10.9.9.8:1"});
   ASSERT_TRUE(GetPlayerList());
-  auto figures = [](const PlayerRecord* p) {
-    return p->team + "|" + p->score + "|" + p->kills + "|" + p->deaths + "|" + p->ping + "|" + p->pb_guid;
-  };
-  ASSERT_NE(FindPlayerById(1), nullptr);
-  EXPECT_EQ(figures(FindPlayerById(1)), "allied|12|7|2|12345|[unknown]");
-  EXPECT_EQ(FindPlayerById(1)->keyhash, std::string(32, 'a'));
-  EXPECT_EQ(figures(FindPlayerById(2)), "axis|1234|7|2|12345|[unknown]");
-  EXPECT_EQ(FindPlayerById(3)->team, "[unknown]");
-  ASSERT_NE(FindPlayerById(8), nullptr);  // listed, not in the report
-  EXPECT_EQ(figures(FindPlayerById(8)), "|||||");
-  EXPECT_EQ(FindPlayerById(9), nullptr);  // bots are skipped
+  // Ghost (8) is listed, not in the report; bots (9) are skipped.
+  EXPECT_EQ(Figures({1, 2, 3, 8, 9}),
+            "1|allied|12|7|2|12345|[unknown] 1|axis|1234|7|2|12345|[unknown] "
+            "1|[unknown]|-3|7|2|12345|[unknown] 0|||||| none");
+  EXPECT_EQ(PlayerKeyhashById(1), std::string(32, 'a'));
   EXPECT_EQ(PlayerNameById(10), "is an AI bot");  // a player who calls himself so is not
   EXPECT_EQ(PlayerCount(), 5);
   EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores,
@@ -114,14 +116,8 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   g_manager.core.debug = true;
   Serve({{"Anna", 1, "4"}, {"Mike", 2, "12"}, {"Evil\\ping_1\\999\\score_1\\-50", 1, "5"}}, {});
   ASSERT_TRUE(GetPlayerList());
-  auto figures = [](int id) {
-    const PlayerRecord* p = FindPlayerById(id);
-    return std::to_string(p->figures_known) + "|" + p->team + "|" + p->ping + p->score +
-           p->kills + p->deaths;
-  };
   // Evil is not found under its listed name.
-  EXPECT_EQ(figures(1) + "," + figures(2) + "," + figures(3),
-            "1|axis|12345472,0|[unknown]|,0||");
+  EXPECT_EQ(Figures({1, 2, 3}), "1|axis|4|7|2|12345|[unknown] 0|[unknown]|||||[unknown] 0||||||");
   EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "0 / 1 / 3|0 / 4 / 4");
   std::string log = Log();
   const std::string line =
