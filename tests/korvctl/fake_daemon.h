@@ -69,9 +69,17 @@ class FakeDaemon {
   std::thread thread_;
 };
 
-inline int RunCtl(const FakeDaemon& daemon, std::vector<std::string> words, std::string* output,
-                  const std::string& work_dir = "/tmp") {
-  return korvtest::RunToEnd(korvtest::KorvctlArgv(daemon.port(), words, "2"), work_dir, output);
+// The program's output, once it ended with `status`.
+inline std::string RunTool(const std::vector<std::string>& argv, int status,
+                       const std::string& work_dir = "/tmp") {
+  std::string output;
+  EXPECT_EQ(korvtest::RunToEnd(argv, work_dir, &output), status) << argv.back() << ": " << output;
+  return output;
+}
+
+inline std::string RunCtl(const FakeDaemon& daemon, std::vector<std::string> words, int status,
+                          const std::string& work_dir = "/tmp") {
+  return RunTool(korvtest::KorvctlArgv(daemon.port(), words, "2"), status, work_dir);
 }
 
 }  // namespace korvctltest

@@ -41,8 +41,7 @@ TEST(KorvctlWire, DocumentedExamplesAreWhatGoesOnTheWire) {
     if (d.ReadCode() == 0xBABE000Au) d.Write(Frame("game.addLevel berlin\n"));
     d.WaitClosed();
   });
-  std::string output;
-  EXPECT_EQ(RunCtl(daemon, {"put", "rotation"}, &output, dir.path()), 0) << output;
+  RunCtl(daemon, {"put", "rotation"}, 0, dir.path());
   const std::string user = Hex(
       "75 87 7D 06 D9 2D 6F 72 22 96 0F 57 22 64 46 16 17 D5 F0 11 39 C3 D2 38 AB 7D 54 6C 9A 79 A1 14 ");
   const std::string password = Hex(
@@ -79,8 +78,7 @@ TEST(KorvctlWire, LoginRefusalsMismatchAndSilentPeers) {
       d.Write(c.answer);
       if (c.wait) d.WaitClosed();
     });
-    std::string output;
-    EXPECT_EQ(RunCtl(daemon, {"status"}, &output), c.status) << c.words << ": " << output;
+    const std::string output = RunCtl(daemon, {"status"}, c.status);
     EXPECT_TRUE(Has(output, c.words));
     EXPECT_FALSE(Has(output, "secret"));
   }
@@ -141,9 +139,7 @@ TEST(KorvctlWire, CommandsCarryTheirExactTextsAndReportOutcomes) {
       d.Write(c.answer);
       d.WaitClosed();
     });
-    std::string output;
-    EXPECT_EQ(RunCtl(daemon, c.words, &output), c.status) << c.words[0] << ": " << output;
-    EXPECT_TRUE(Has(output, c.shown)) << output;
+    EXPECT_TRUE(Has(RunCtl(daemon, c.words, c.status), c.shown));
     EXPECT_EQ(code, c.code) << c.words[0];
     EXPECT_EQ(text, c.text ? *c.text + '\0' : "") << c.words[0];
   }
@@ -158,11 +154,9 @@ TEST(KorvctlWire, PasswordTravelsEncipheredAsHex) {
     d.Write(Notice(0x14));
     d.WaitClosed();
   });
-  std::string output;
-  std::vector<std::string> argv{"/usr/bin/env", "KORV_NEW_PASSWORD=n3w-pass",
-                                korvtest::BuildPath("korvctl"), "-p", daemon.port_text(), "-u",
-                                "admin", "--password", "secret", "password"};
-  EXPECT_EQ(korvtest::RunToEnd(argv, "/tmp", &output), 0) << output;
+  const std::string output =
+      RunTool({"/usr/bin/env", "KORV_NEW_PASSWORD=n3w-pass", korvtest::BuildPath("korvctl"), "-p",
+           daemon.port_text(), "-u", "admin", "--password", "secret", "password"}, 0);
   ASSERT_EQ(text.size(), 65u);
   std::string cipher;
   for (std::size_t i = 0; i < 64; i += 2) {
@@ -193,21 +187,18 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
   };
   for (const Case& c : bad) {
     FakeDaemon daemon(Answering(0xBABE000A, c.answer, true));
-    std::string output;
-    EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), c.status) << output;
-    EXPECT_TRUE(Has(output, c.words));
+    EXPECT_TRUE(Has(RunCtl(daemon, {"get", "rotation", "-o", target}, c.status), c.words));
     EXPECT_EQ(ReadFile(target), "old contents\n");
   }
   // A notification that the daemon sent before the frame is set aside.
   FakeDaemon daemon(Answering(0xBABE000A, Notice(0x26, "chat") + Frame(rotation)));
-  std::string output;
-  EXPECT_EQ(RunCtl(daemon, {"get", "rotation", "-o", target}, &output), 0) << output;
+  RunCtl(daemon, {"get", "rotation", "-o", target}, 0);
   EXPECT_EQ(ReadFile(target), rotation);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()), 1);
   // Files that hold passwords are created readable by their owner only.
   FakeDaemon users(Answering(0xBABE0011, Frame("A1B2,C3D4,E5F6,512,1\n")));
-  EXPECT_EQ(RunCtl(users, {"get", "users"}, &output, dir.path()), 0) << output;
+  RunCtl(users, {"get", "users"}, 0, dir.path());
   struct stat info {};
   ASSERT_EQ(::stat((dir / "useraccess.con").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -219,7 +210,6 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
   TempDir dir;
   WriteFile(dir / "empty.con", "");
   std::string empty_bytes;
-  std::string output;
   // An empty file is the bare length 0; a daemon that kept something else fails it.
   FakeDaemon kept([&](FakeDaemon& d) {
     d.Accept();
@@ -229,9 +219,8 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
     if (d.ReadCode() == 0xBABE0016u) d.Write(Frame("* old announcement\n"));
     d.WaitClosed();
   });
-  EXPECT_EQ(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, &output), 1);
+  EXPECT_TRUE(Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
   EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
-  EXPECT_TRUE(Has(output, "did not keep"));
 
   // Read back by value: quotes, '_' for blanks, number forms may differ; values may not.
   WriteFile(dir / "mine.con", "game.serverName Renamed\ngame.serverPort 14568\n"
@@ -247,10 +236,9 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
                     "\nmanager.welcomeMessage 0 \"Hi_there\"\nadmin.ratio 0.50\nother 1\n"));
       d.WaitClosed();
     });
-    EXPECT_EQ(RunCtl(daemon, {"put", "settings", "-i", dir / "mine.con"}, &output), taken ? 0 : 1)
-        << output;
+    const std::string output = RunCtl(daemon, {"put", "settings", "-i", dir / "mine.con"}, !taken);
+    EXPECT_EQ(Has(output, "game.serverPort is 14567, not 14568"), !taken) << output;
   }
-  EXPECT_TRUE(Has(output, "game.serverPort is 14567, not 14568"));
 }
 
 TEST(KorvctlWire, JsonOutputCarriesEveryField) {
@@ -258,8 +246,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
       "\"Fun, \"Server\"\",10.0.0.1:14567,-- of 32,berlin GPM_CQ bf1942,berlin GPM_CQ bf1942,"
       "??,Stopped,?,Disconnected,??,??,??,??,??,0 / 0 / 0,0 / 0 / 0,??,?? / ??,Not installed,";
   FakeDaemon daemon(Answering(0xBABE0015, U32(line.size() + 1) + line + std::string(1, '\0')));
-  std::string output;
-  ASSERT_EQ(RunCtl(daemon, {"--json", "status"}, &output), 0) << output;
+  std::string output = RunCtl(daemon, {"--json", "status"}, 0);
   EXPECT_EQ(output.rfind("{\"ok\":true,", 0), 0u) << output;
   for (const char* member :
        {"\"server_name\":\"Fun, \\\"Server\\\"\"", "\"address\":\"10.0.0.1:14567\"",
@@ -268,7 +255,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
     EXPECT_TRUE(Has(output, member)) << member << "\n" << output;
   EXPECT_TRUE(Has(output, "\"raw\":\"\\\"Fun, \\\"Server\\\"\\\",10.0.0.1:14567,"));
   FakeDaemon refused([](FakeDaemon& d) { d.Read(64); d.Write(std::string(1, '\2')); });
-  EXPECT_EQ(RunCtl(refused, {"--json", "ping"}, &output), 12);
+  output = RunCtl(refused, {"--json", "ping"}, 12);
   EXPECT_EQ(output.rfind("{\"ok\":false,\"command\":\"ping\",\"exit\":12,\"error\":", 0), 0u)
       << output;
 }
@@ -288,20 +275,16 @@ TEST(KorvctlWire, WatchNamesEveryNotification) {
        "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"}};
   for (const auto& [json, notices, shown] : cases) {
     FakeDaemon daemon(Answering(0, notices + Notice(0x03)));
-    std::string output;
-    EXPECT_EQ(RunCtl(daemon, json ? std::vector<std::string>{"--json", "watch"}
-                                  : std::vector<std::string>{"watch"}, &output), 3);
-    EXPECT_TRUE(Has(output, shown));
+    EXPECT_TRUE(Has(RunCtl(daemon, json ? std::vector<std::string>{"--json", "watch"}
+                                        : std::vector<std::string>{"watch"}, 3), shown));
   }
 }
 
 TEST(KorvctlUsage, BadWordsAndCredentials) {
-  std::string output;
   const std::string ctl = korvtest::BuildPath("korvctl");
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "frobnicate"}, "/tmp", &output), 2);
-  EXPECT_TRUE(Has(output, "unknown subcommand 'frobnicate'"));
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "--port", "99999", "status"}, "/tmp", &output), 2);
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "--timeout"}, "/tmp", &output), 2);
+  EXPECT_TRUE(Has(RunTool({ctl, "frobnicate"}, 2), "unknown subcommand 'frobnicate'"));
+  RunTool({ctl, "--port", "99999", "status"}, 2);
+  RunTool({ctl, "--timeout"}, 2);
   // Word checks happen after the login, before anything is sent.
   const std::vector<std::vector<std::string>> bad{
       {"kick", "Bob", "reason"}, {"kick", "3"}, {"say", std::string(256, 'x')},
@@ -309,7 +292,7 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
       {"disconnect", "17"}, {"unban", "--name", "Bob"}};
   for (const auto& words : bad) {
     FakeDaemon daemon([](FakeDaemon& d) { d.Accept(); d.WaitClosed(); });
-    EXPECT_EQ(RunCtl(daemon, words, &output), 2) << words[0] << ": " << output;
+    RunCtl(daemon, words, 2);
     EXPECT_EQ(daemon.received().size(), 65u) << words[0];
   }
 
@@ -317,22 +300,20 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   TempDir dir;
   WriteFile(dir / "credentials", "# korvctl\nuser = filed\npassword = from file\n");
   ::chmod((dir / "credentials").c_str(), 0644);
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "--credentials", dir / "credentials", "status"}, "/tmp",
-                               &output), 2);
-  EXPECT_TRUE(Has(output, "readable only by you"));
+  EXPECT_TRUE(Has(RunTool({ctl, "--credentials", dir / "credentials", "status"}, 2),
+                  "readable only by you"));
   ::chmod((dir / "credentials").c_str(), 0600);
   FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x41, false); d.WaitClosed(); });
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "-p", daemon.port_text(), "--credentials",
-                                dir / "credentials", "whoami"}, "/tmp", &output), 0) << output;
+  const std::string output =
+      RunTool({ctl, "-p", daemon.port_text(), "--credentials", dir / "credentials", "whoami"}, 0);
   EXPECT_EQ(daemon.received().substr(0, 64), Block("filed") + Block("from file"));
   EXPECT_TRUE(Has(output, "SgfiatMpbuhc"));
   EXPECT_TRUE(Has(output, "Server running: no"));
   EXPECT_FALSE(Has(output, "from file"));
-  EXPECT_EQ(korvtest::RunToEnd({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent",
-                                ctl, "-p", "1", "status"}, "/tmp", &output), 2);
-  EXPECT_TRUE(Has(output, "no user name"));
-  EXPECT_EQ(korvtest::RunToEnd({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a",
-                                "--password", "b", "ping"}, "/tmp", &output), 3);
+  EXPECT_TRUE(Has(RunTool({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent", ctl,
+                       "-p", "1", "status"}, 2),
+                  "no user name"));
+  RunTool({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a", "--password", "b", "ping"}, 3);
 }
 
 }  // namespace
