@@ -73,9 +73,10 @@ TEST_F(KorvctlProcess, SettingsRoundTripAndQueuedCommands) {
   EXPECT_EQ(Ctl({"idle-map", "wake"}), "idle map set: wake\n");
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/servermaplist.con"), "game.setIdleLevel wake"));
   std::string output = Ctl({"--json", "ban-name", "Cheater"});
-  const std::string banned = R"({"code":"BEEF002C","event":"name_banned","name":"player name banned","data":"Cheater"})";
-  EXPECT_EQ(output, R"({"ok":true,"command":"ban-name","message":"player name banned: Cheater","event":)" +
-                        banned + "}\n");
+  const std::string banned =
+      R"({"code":"BEEF002C","event":"name_banned","name":"player name banned","data":"Cheater"})";
+  EXPECT_EQ(output, R"({"ok":true,"command":"ban-name","message":"player name banned: Cheater",)"
+                    R"("event":)" + banned + "}\n");
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/bannedwords.con"), "$Cheater\n"));
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
   const std::string watched_lines = ReadFile(watched);

@@ -155,8 +155,8 @@ TEST(KorvctlWire, PasswordTravelsEncipheredAsHex) {
     d.WaitClosed();
   });
   const std::string output =
-      RunTool({"/usr/bin/env", "KORV_NEW_PASSWORD=n3w-pass", korvtest::BuildPath("korvctl"), "-p",
-           daemon.port_text(), "-u", "admin", "--password", "secret", "password"}, 0);
+      RunTool({"/usr/bin/env", "KORV_NEW_PASSWORD=n3w-pass", korvtest::BuildPath("korvctl"),
+               "-p", daemon.port_text(), "-u", "admin", "--password", "secret", "password"}, 0);
   ASSERT_EQ(text.size(), 65u);
   std::string cipher;
   for (std::size_t i = 0; i < 64; i += 2) {
@@ -219,7 +219,8 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
     if (d.ReadCode() == 0xBABE0016u) d.Write(Frame("* old announcement\n"));
     d.WaitClosed();
   });
-  EXPECT_TRUE(Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
+  EXPECT_TRUE(
+      Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
   EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
 
   // Read back by value: quotes, '_' for blanks, number forms may differ; values may not.
@@ -310,10 +311,11 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   EXPECT_TRUE(Has(output, "SgfiatMpbuhc"));
   EXPECT_TRUE(Has(output, "Server running: no"));
   EXPECT_FALSE(Has(output, "from file"));
-  EXPECT_TRUE(Has(RunTool({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent", ctl,
-                       "-p", "1", "status"}, 2),
+  EXPECT_TRUE(Has(RunTool({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent",
+                           ctl, "-p", "1", "status"}, 2),
                   "no user name"));
-  RunTool({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a", "--password", "b", "ping"}, 3);
+  RunTool({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a", "--password", "b", "ping"},
+          3);
 }
 
 }  // namespace

@@ -140,8 +140,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].json,
             R"({"code":3203334176,"key":"player_kicked","text":"Bob","words":"player kicked: Bob"})");
-  auto logout = web.Post("/api/logout", json::object());
-  EXPECT_EQ(logout->status, 200);
+  EXPECT_EQ(web.Post("/api/logout", json::object())->status, 200);
   EXPECT_EQ(web.Get("/api/session")->status, 401);
   EXPECT_EQ(kick_code, 0xBABE0023u);
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
