@@ -95,20 +95,15 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                    "physics.gravity -7\nadmin.toggleGamePause\ngame.serverPassword \"pw\"\n"
                    "manager.consolePassword \"S3cret\"\ngame.serverReservedPassword \"r\"\n",
                    kAllGroups, 16));
-  EXPECT_EQ(TakeLog(),
-            (Lines{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
-                 "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
-                 "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
-                 "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
-                 "[********].",
-                 "User alice at 10.0.0.9:5000 changed physics.gravity from 4 to 7.",
-                 "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 1.0 to "
-                 "1.5.",
-                 "User alice at 10.0.0.9:5000 changed manager.consolePassword from [********] "
-                 "to [********].",
-                 "User alice at 10.0.0.9:5000 changed game.serverReservedPassword from "
-                 "[********] to [********].",
-                 "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
+  Lines changes = {"game.serverName from [Old] to [New]", "game.serverIP from 0.0.0.0 to 1.2.3.4",
+                   "game.serverMaxPlayers from 32 to 20",
+                   "game.serverPassword from [********] to [********]", "physics.gravity from 4 to 7",
+                   "admin.spawnDelayPenaltyForTK from 1.0 to 1.5",
+                   "manager.consolePassword from [********] to [********]",
+                   "game.serverReservedPassword from [********] to [********]",
+                   "admin.toggleGamePause from 0 to 1"};
+  for (std::string& line : changes) line = "User alice at 10.0.0.9:5000 changed " + line + ".";
+  EXPECT_EQ(TakeLog(), changes);
   EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
   EXPECT_EQ(TakeLog(), Lines{});
