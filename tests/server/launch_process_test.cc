@@ -94,12 +94,9 @@ std::vector<std::string> DescriptorLinks(pid_t pid) {
   return links;
 }
 
-std::string StatusField(pid_t pid, const std::string& name) {
+unsigned Umask(pid_t pid) {
   std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
-  std::size_t at = status.find("\n" + name + ":\t");
-  if (at == std::string::npos) return "";
-  at += name.size() + 3;
-  return status.substr(at, status.find('\n', at) - at);
+  return std::stoul(status.substr(status.find("\nUmask:\t") + 8), nullptr, 8);
 }
 
 // -daemon -start: the server is the detached daemon's child, both on /dev/null, no shared
@@ -129,7 +126,7 @@ TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
                                                 std::to_string(fd)),
                   "/dev/null");
       }
-      EXPECT_NE(std::stoi(StatusField(pid, "Umask"), nullptr, 8) & 02, 0) << pid;
+      EXPECT_NE(Umask(pid) & 02, 0u) << pid;
     }
     for (const std::string& link : DescriptorLinks(daemon)) {
       if (link.rfind("socket:", 0) == 0 || link.rfind("pipe:", 0) == 0) {

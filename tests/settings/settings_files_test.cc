@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "core/helpers.h"
+#include "daemon/hooks.h"
 #include "first_start_golden.h"
 #include "settings_fixture.h"
 
@@ -107,6 +108,18 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
   EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
   EXPECT_EQ(TakeLog(), Lines{});
+}
+
+// With the daemon's hooks the audit names the client of a real session slot only.
+TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
+  InstallSubsystemHooks();
+  g_manager.remote.sessions[kSessionSlots - 1].user_name = "ann";
+  g_manager.remote.sessions[kSessionSlots - 1].address = "10.0.0.9:2000";
+  EXPECT_TRUE(Load("game.serverPort 15017\n", kAllGroups, kSessionSlots));
+  EXPECT_EQ(TakeLog(), Lines{});
+  EXPECT_TRUE(Load("game.serverPort 15016\n", kAllGroups, kSessionSlots - 1));
+  EXPECT_EQ(TakeLog(),
+            Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
