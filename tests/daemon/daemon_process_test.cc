@@ -14,18 +14,15 @@ namespace {
 
 std::string Korvd() { return BuildPath("korvd"); }
 
-TEST(DaemonProcess, UsageAndCommandLineErrors) {
+// Refused command lines and installations end the start; a relative -path and a new overlay
+// start, with the log in the overlay's logs folder from the first run.
+TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOverlay) {
   TempDir dir;
   std::string out;
   EXPECT_EQ(RunToEnd({Korvd(), "-path", "-daemon"}, dir.path(), &out), 1);
   EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
   EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
   EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
-}
-
-TEST(DaemonProcess, MissingInstallationEndsTheStart) {
-  TempDir dir;
-  std::string out;
   EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"),
                   "Couldn't find server binary in " + dir.path() +
@@ -34,11 +31,7 @@ TEST(DaemonProcess, MissingInstallationEndsTheStart) {
   WriteFile(dir / "bf1942_lnxded", "");
   EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Couldn't detect a valid BF1942 mod folder!"));
-}
 
-// A relative -path and a new overlay: the log is in its logs folder from the first run.
-TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
-  TempDir dir;
   MakeServerDir(dir / "srv");
   std::string overlay = dir / "new-overlay";
   Process korvd;
