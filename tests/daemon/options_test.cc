@@ -44,16 +44,18 @@ TEST_F(OptionsTest, UsageStartsWithBannerAndBlankLine) {
   EXPECT_FALSE(Has(out.output, "-debug"));
 }
 
-TEST_F(OptionsTest, OptionNamesIgnoreCaseAndSetFlags) {
+TEST_F(OptionsTest, OptionNamesIgnoreCaseSetFlagsAndDaemonClearsStatusMonitor) {
   ScanOutcome out = Scan({"-DAEMON", "-Restart", "-exit", "-quit", "-adminlog", "-debug",
                           "-statuslog", "-messagelog", "-reuseaddr", "-noadmin", "-nodelay",
-                          "-start", "-stop", "-port", "15000", "-unknown"});
+                          "-start", "-stop", "-port", "15000", "+statusMonitor", "1", "-unknown"});
   EXPECT_FALSE(out.exit_now);
   EXPECT_TRUE(core().daemon && core().restart && core().exit_stops_server && core().quit);
   EXPECT_TRUE(core().admin_log && core().debug && core().status_log && core().message_log);
   EXPECT_TRUE(core().reuse_address && core().start && core().stop);
-  EXPECT_EQ(std::tuple(core().admin_message_style, core().kick_delay, core().listen_port),
-            std::tuple(0, 0, 15000));
+  // -daemon clears the status monitor.
+  EXPECT_EQ(std::tuple(core().admin_message_style, core().kick_delay, core().listen_port,
+                       core().status_monitor),
+            std::tuple(0, 0, 15000, 0));
 }
 
 TEST_F(OptionsTest, StrayWordSwallowsTheNextArgument) {
@@ -68,7 +70,9 @@ TEST_F(OptionsTest, StrayWordSwallowsTheNextArgument) {
 }
 
 TEST_F(OptionsTest, ServerArgumentsAndCommands) {
-  Scan({"+maxPlayers", "32", "+dedicated", "1", "@game.gameSpyPort", "23000", "@admin.x", "y"});
+  Scan({"+maxPlayers", "32", "+statusMonitor", "1", "+dedicated", "1", "@game.gameSpyPort",
+        "23000", "@admin.x", "y"});
+  EXPECT_EQ(core().status_monitor, 1);
   EXPECT_EQ(core().server_args, " +maxPlayers 32 +dedicated 1");
   EXPECT_EQ(core().server_commands, "game.gameSpyPort 23000\nadmin.x y\n");
   ASSERT_EQ(core().pending_port_commands.size(), 1u);
@@ -130,14 +134,6 @@ TEST_F(OptionsTest, SyslogFacilities) {
   EXPECT_EQ(core().syslog_facility, LOG_LOCAL7);
   EXPECT_TRUE(core().syslog);
   closelog();
-}
-
-TEST_F(OptionsTest, DaemonClearsStatusMonitor) {
-  Scan({"-daemon", "+statusMonitor", "1"});
-  EXPECT_EQ(core().status_monitor, 0);
-  SetUp();
-  Scan({"+statusMonitor", "1"});
-  EXPECT_EQ(core().status_monitor, 1);
 }
 
 TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
