@@ -25,6 +25,7 @@ class LaunchTest : public ::testing::Test {
     WriteFile(server_ + "/bf1942_lnxded", kRecordingServer);
     WriteFile(run_.Settings("servermaplist.con"),
               "game.setIdleLevel bocage\ngame.addLevel berlin ctf\n");
+    WriteSettings();
   }
   void WriteSettings(std::map<std::string, std::string> changes = {}) {
     std::map<std::string, std::string> values = {
@@ -60,7 +61,6 @@ TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
 }
 
 TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
-  WriteSettings();
   WriteFile(run_.Settings("servermaplist.con"), "");
   std::string log = StartDaemon();
   EXPECT_TRUE(Has(log,
@@ -72,7 +72,6 @@ TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
 }
 
 TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
-  WriteSettings();
   ::chmod((server_ + "/bf1942_lnxded").c_str(), 0644);
   std::string log = StartDaemon();
   EXPECT_TRUE(Has(log, "Server started\r\n"));
