@@ -1,8 +1,9 @@
-// The real korvd binary: usage, errors, -kill, a first start's files, the log, signals.
+// The real korvd binary: usage, errors, -kill, a relative path, signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "support/gamesim_client.h"
 #include "support/process_harness.h"
@@ -13,20 +14,15 @@ namespace {
 
 std::string Korvd() { return BuildPath("korvd"); }
 
-TEST(DaemonProcess, UsageAndCommandLineErrors) {
+// Refused command lines and installations end the start; a relative -path and a new overlay
+// start, with the log in the overlay's logs folder from the first run.
+TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOverlay) {
   TempDir dir;
   std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-?"}, dir.path(), &out), 0);
-  EXPECT_EQ(out.rfind("Korvane v2.0 beta 4g\n\nUsage: korvd", 0), 0u);
   EXPECT_EQ(RunToEnd({Korvd(), "-path", "-daemon"}, dir.path(), &out), 1);
   EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
   EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
   EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
-}
-
-TEST(DaemonProcess, MissingInstallationEndsTheStart) {
-  TempDir dir;
-  std::string out;
   EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"),
                   "Couldn't find server binary in " + dir.path() +
@@ -35,44 +31,7 @@ TEST(DaemonProcess, MissingInstallationEndsTheStart) {
   WriteFile(dir / "bf1942_lnxded", "");
   EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Couldn't detect a valid BF1942 mod folder!"));
-}
 
-TEST(DaemonProcess, FirstStartCreatesFilesAndEndsOnSigterm) {
-  gamesimtest::DaemonRun run;
-  run.loopback = false;
-  MakeServerDir(run.dir());
-  WriteFile(run.Settings("kicklist.con"), "old kicks\n");
-  WriteFile(run.Settings("serversettings.con"), "stale\n");
-  ASSERT_TRUE(run.Start({"-pid", run.dir() + "/k.pid"}));
-  EXPECT_TRUE(Has(run.Log(), "Listening on 0.0.0.0:" + std::to_string(run.port)));
-  for (const char* name :
-       {"korvane.con", "servermaplist.con", "serversettings.con", "serverautoexec.con",
-        "banlist.con", "serverbanlist.con", "useraccess.con", "serverschedule.con",
-        "announcements.con", "bannedwords.con", "maps.con", "mods.con"}) {
-    EXPECT_TRUE(std::filesystem::exists(run.Settings(name))) << name;
-  }
-  EXPECT_TRUE(std::filesystem::exists(run.dir() + "/pb/pbbans.dat"));
-  EXPECT_EQ(ReadFile(run.Settings("playermenu.con")), "Kick|kick\nBan|ban\n");
-  EXPECT_EQ(ReadFile(run.Settings("serversettings.con")), "");
-  EXPECT_FALSE(std::filesystem::exists(run.Settings("kicklist.con")));
-  EXPECT_EQ(ReadFile(run.dir() + "/k.pid"), std::to_string(run.daemon.pid()));
-  std::string log = run.Log();
-  EXPECT_TRUE(Has(log, " : Korvane v2.0 beta 4g\r\n"));
-  EXPECT_TRUE(Has(log, " : Started under Linux "));
-  EXPECT_TRUE(Has(log, "WARNING: PunkBuster is not installed on this server."));
-  EXPECT_TRUE(Has(ReadFile(run.Out()), "Listening on"));
-
-  run.daemon.Signal(SIGTERM);
-  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
-  log = run.Log();
-  std::size_t exiting = log.find("Exiting due to signal (15).\r\n");
-  ASSERT_NE(exiting, std::string::npos);
-  EXPECT_NE(log.find(" : Exited\r\n", exiting), std::string::npos);
-}
-
-// A relative -path and a new overlay: the log is in its logs folder from the first run.
-TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
-  TempDir dir;
   MakeServerDir(dir / "srv");
   std::string overlay = dir / "new-overlay";
   Process korvd;
@@ -83,8 +42,9 @@ TEST(DaemonProcess, RelativePathAndNewOverlayPath) {
   EXPECT_TRUE(std::filesystem::exists(overlay + "/settings/korvane.con"));
 }
 
-// SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM.
-TEST(DaemonProcess, SighupKeepsItRunningAndKillSendsSigterm) {
+// SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a
+// wait on a byte-by-byte login at once, not at the login's deadline.
+TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAPeer) {
   gamesimtest::DaemonRun run;
   MakeServerDir(run.dir());
   std::string pid_file = run.dir() + "/korvd.pid";
@@ -106,6 +66,14 @@ TEST(DaemonProcess, SighupKeepsItRunningAndKillSendsSigterm) {
                      &out),
             1);
   EXPECT_TRUE(Has(run.Log(), "Couldn't bind server socket! "));
+  korvclient::Client peer;
+  ASSERT_TRUE(peer.Connect(run.port));
+  ASSERT_TRUE(peer.Send("\x05"));  // the first byte of a length
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  run.daemon.Signal(SIGINT);
+  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
+  EXPECT_FALSE(Has(run.Log(), "timed out"));
+  EXPECT_TRUE(Has(run.Log(), "Exiting due to signal (2)."));
 }
 
 }  // namespace

@@ -1,14 +1,7 @@
-// The loop's tick timers and its reaction to a signal.
+// The loop's tick timers.
 #include "daemon/main_loop.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-
-#include <thread>
-
-#include "support/gamesim_client.h"
-
-using namespace korvtest;
 
 namespace {
 
@@ -32,22 +25,6 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 34, 1), 30), 0);
   timers.last_status = start + 70;  // the supervision tick is due first
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 60, 500), 30), 500);
-}
-
-// SIGINT ends a wait on a byte-by-byte login at once, not at the login's deadline.
-TEST(MainLoopProcess, SigintEndsTheWaitOnAPeer) {
-  gamesimtest::DaemonRun run;
-  MakeServerDir(run.dir());
-  ASSERT_TRUE(run.Start());
-  korvclient::Client peer;
-  ASSERT_TRUE(peer.Connect(run.port));
-  ASSERT_TRUE(peer.Send("\x05"));  // the first byte of a length
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  run.daemon.Signal(SIGINT);
-  EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
-  std::string log = run.Log();
-  EXPECT_FALSE(Has(log, "timed out"));
-  EXPECT_TRUE(Has(log, "Exiting due to signal (2)."));
 }
 
 }  // namespace

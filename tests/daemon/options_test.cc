@@ -5,7 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <initializer_list>
+#include <filesystem>
 #include <vector>
 
 #include "daemon/manager_state.h"
@@ -22,7 +22,7 @@ class OptionsTest : public ::testing::Test {
     SetCommandLineDefaults();
     g_manager.core.server_dir = dir_.path();
   }
-  ScanOutcome Scan(std::initializer_list<const char*> words) {
+  ScanOutcome Scan(const std::vector<const char*>& words) {
     args_.assign(1, std::string("korvd"));
     for (const char* word : words) args_.emplace_back(word);
     pointers_.clear();
@@ -37,25 +37,25 @@ class OptionsTest : public ::testing::Test {
 
 TEST_F(OptionsTest, UsageStartsWithBannerAndBlankLine) {
   ScanOutcome out = Scan({"-?"});
-  EXPECT_TRUE(out.exit_now);
-  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(std::pair(out.exit_now, out.status), std::pair(true, 0));
   EXPECT_EQ(out.output.rfind("Korvane v2.0 beta 4g\n\nUsage: korvd [-path <path>]", 0), 0u);
   EXPECT_TRUE(Has(out.output, "     \t-nodelay\tkicks/bans players without a delay\n"));
   EXPECT_EQ(out.output.substr(out.output.size() - 2), "\n\n");
   EXPECT_FALSE(Has(out.output, "-debug"));
 }
 
-TEST_F(OptionsTest, OptionNamesIgnoreCaseAndSetFlags) {
+TEST_F(OptionsTest, OptionNamesIgnoreCaseSetFlagsAndDaemonClearsStatusMonitor) {
   ScanOutcome out = Scan({"-DAEMON", "-Restart", "-exit", "-quit", "-adminlog", "-debug",
                           "-statuslog", "-messagelog", "-reuseaddr", "-noadmin", "-nodelay",
-                          "-start", "-stop", "-port", "15000", "-unknown"});
+                          "-start", "-stop", "-port", "15000", "+statusMonitor", "1", "-unknown"});
   EXPECT_FALSE(out.exit_now);
   EXPECT_TRUE(core().daemon && core().restart && core().exit_stops_server && core().quit);
   EXPECT_TRUE(core().admin_log && core().debug && core().status_log && core().message_log);
   EXPECT_TRUE(core().reuse_address && core().start && core().stop);
-  EXPECT_EQ(core().admin_message_style, 0);
-  EXPECT_EQ(core().kick_delay, 0);
-  EXPECT_EQ(core().listen_port, 15000);
+  // -daemon clears the status monitor.
+  EXPECT_EQ(std::tuple(core().admin_message_style, core().kick_delay, core().listen_port,
+                       core().status_monitor),
+            std::tuple(0, 0, 15000, 0));
 }
 
 TEST_F(OptionsTest, StrayWordSwallowsTheNextArgument) {
@@ -70,7 +70,9 @@ TEST_F(OptionsTest, StrayWordSwallowsTheNextArgument) {
 }
 
 TEST_F(OptionsTest, ServerArgumentsAndCommands) {
-  Scan({"+maxPlayers", "32", "+dedicated", "1", "@game.gameSpyPort", "23000", "@admin.x", "y"});
+  Scan({"+maxPlayers", "32", "+statusMonitor", "1", "+dedicated", "1", "@game.gameSpyPort",
+        "23000", "@admin.x", "y"});
+  EXPECT_EQ(core().status_monitor, 1);
   EXPECT_EQ(core().server_args, " +maxPlayers 32 +dedicated 1");
   EXPECT_EQ(core().server_commands, "game.gameSpyPort 23000\nadmin.x y\n");
   ASSERT_EQ(core().pending_port_commands.size(), 1u);
@@ -87,15 +89,13 @@ TEST_F(OptionsTest, ServerArgumentsStopGrowingAtTheirLimit) {
 }
 
 TEST_F(OptionsTest, MissingOrOptionLikeValuesAreRefused) {
-  EXPECT_EQ(Scan({"-path"}).output, ">>> Error: -path requires an argument!\n");
-  EXPECT_EQ(Scan({"-path", "-daemon"}).output, ">>> Error: -path requires an argument!\n");
-  EXPECT_EQ(Scan({"-path", "."}).output, ">>> Error: -path requires an argument!\n");
-  EXPECT_EQ(Scan({"-pid", "."}).output, ">>> Error: -pid requires an argument!\n");
-  EXPECT_EQ(Scan({"-port", "+x"}).output, ">>> Error: -port requires an argument!\n");
-  EXPECT_EQ(Scan({"-ip", "@x"}).output, ">>> Error: -ip requires an argument!\n");
-  EXPECT_EQ(Scan({"+statusMonitor"}).output,
-            ">>> Error: +statusMonitor requires an argument!\n");
-  EXPECT_EQ(Scan({"@game.x"}).output, ">>> Error: game.x requires an argument!\n");
+  const std::vector<std::vector<const char*>> refused = {
+      {"-path"}, {"-path", "-daemon"}, {"-path", "."}, {"-pid", "."}, {"-port", "+x"},
+      {"-ip", "@x"}, {"+statusMonitor"}, {"@game.x"}};
+  for (const auto& words : refused) {
+    std::string name = words[0][0] == '@' ? words[0] + 1 : words[0];
+    EXPECT_EQ(Scan(words).output, ">>> Error: " + name + " requires an argument!\n");
+  }
   ScanOutcome out = Scan({"-priority"});
   EXPECT_EQ(out.output, ">>> Error: -priority requires an argument!\n");
   EXPECT_EQ(out.status, 1);
@@ -120,14 +120,11 @@ TEST_F(OptionsTest, PathsAreCutAndLoseOneTrailingSlash) {
 
 TEST_F(OptionsTest, OverlayPathGetsSlashLogsDirAndSettings) {
   std::string overlay = dir_ / "overlay";
-  korvtest::WriteFile(dir_ / "placeholder", "");
   ::mkdir(overlay.c_str(), 0755);
   Scan({"+overlayPath", overlay.c_str()});
-  EXPECT_EQ(core().overlay_path, overlay + "/");
-  EXPECT_EQ(core().settings_dir, overlay + "/settings");
-  EXPECT_TRUE(korvtest::ReadFile(overlay + "/logs").empty());
-  struct stat info;
-  EXPECT_EQ(::stat((overlay + "/logs").c_str(), &info), 0);
+  EXPECT_EQ(std::pair(core().overlay_path, core().settings_dir),
+            std::pair(overlay + "/", overlay + "/settings"));
+  EXPECT_TRUE(std::filesystem::is_directory(overlay + "/logs"));
 }
 
 TEST_F(OptionsTest, SyslogFacilities) {
@@ -139,14 +136,6 @@ TEST_F(OptionsTest, SyslogFacilities) {
   closelog();
 }
 
-TEST_F(OptionsTest, DaemonClearsStatusMonitor) {
-  Scan({"-daemon", "+statusMonitor", "1"});
-  EXPECT_EQ(core().status_monitor, 0);
-  SetUp();
-  Scan({"+statusMonitor", "1"});
-  EXPECT_EQ(core().status_monitor, 1);
-}
-
 TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
   EXPECT_EQ(Scan({"-kill"}).output, ">>> Error: -kill requires -pid!\n");
   std::string pid_file = dir_ / "k.pid";
@@ -156,9 +145,6 @@ TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
   korvtest::WriteFile(pid_file, "");
   EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
             ">>> Error: Couldn't read pid file: " + pid_file + "!\n");
-  korvtest::WriteFile(pid_file, "junk\n");
-  EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
-            ">>> Error: Pid file contains an invalid pid! (0)\n");
   // Only a korvd process is signalled: never another program...
   korvtest::Process other;
   ASSERT_TRUE(other.Start({"/bin/sleep", "30"}, dir_.path(), dir_ / "sleep.txt"));
@@ -168,9 +154,10 @@ TEST_F(OptionsTest, KillNeedsPidFileAndAValidPid) {
   ASSERT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
             ">>> Error: Pid " + std::to_string(other.pid()) + " is not a korvd process!\n");
   EXPECT_TRUE(other.running());
-  // ...nor a process group, nor every process (-1), nor init.
-  for (const char* pid : {"-2147483647", "-1", "1"}) {
-    korvtest::WriteFile(pid_file, pid);
+  // ...nor a process group, nor every process (-1), nor init; junk reads as 0.
+  for (auto [text, pid] : {std::pair{"-2147483647", "-2147483647"}, {"-1", "-1"}, {"1", "1"},
+                           {"junk\n", "0"}}) {
+    korvtest::WriteFile(pid_file, text);
     EXPECT_EQ(Scan({"-kill", "-pid", pid_file.c_str()}).output,
               std::string(">>> Error: Pid file contains an invalid pid! (") + pid + ")\n");
   }

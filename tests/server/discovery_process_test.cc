@@ -26,16 +26,15 @@ class DiscoveryTest : public ::testing::Test {
   Process& server_ = run_.server;
 };
 
-TEST_F(DiscoveryTest, AdoptsTheLeaderOfItsOwnDirectory) {
+// A daemon adopts the server of its own directory and leaves it running when it ends; with
+// -stop it asks the server to quit over its console first, and kills only one that ignores it.
+TEST_F(DiscoveryTest, AdoptsItsServerAndStopOptionStopsItAndExitsWithoutListening) {
   ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
-  std::string log = RunDaemon({});
-  EXPECT_TRUE(Has(log, "Server is already running, monitoring enabled.\r\n"));
-}
-
-// -stop asks the server to quit over its console first; only a server that
-// ignores it is killed.
-TEST_F(DiscoveryTest, StopOptionStopsTheServerAndExitsWithoutListening) {
-  ASSERT_TRUE(gamesimtest::StartGame(game_, &server_));
+  EXPECT_TRUE(Has(RunDaemon({}), "Server is already running, monitoring enabled.\r\n"));
+  run_.daemon.Signal(SIGTERM);
+  ASSERT_EQ(run_.daemon.Wait(std::chrono::seconds(10)), 15);
+  ASSERT_TRUE(server_.running());
+  std::filesystem::remove(run_.LogPath());
   int status = -1;
   std::string log = RunDaemon({"-stop"}, &status);
   EXPECT_EQ(status, 0);

@@ -25,6 +25,7 @@ class LaunchTest : public ::testing::Test {
     WriteFile(server_ + "/bf1942_lnxded", kRecordingServer);
     WriteFile(run_.Settings("servermaplist.con"),
               "game.setIdleLevel bocage\ngame.addLevel berlin ctf\n");
+    WriteSettings();
   }
   void WriteSettings(std::map<std::string, std::string> changes = {}) {
     std::map<std::string, std::string> values = {
@@ -60,7 +61,6 @@ TEST_F(LaunchTest, ArgumentVectorWithoutOverlayAndWithServerArguments) {
 }
 
 TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
-  WriteSettings();
   WriteFile(run_.Settings("servermaplist.con"), "");
   std::string log = StartDaemon();
   EXPECT_TRUE(Has(log,
@@ -72,7 +72,6 @@ TEST_F(LaunchTest, EmptyRotationAndStartMapRules) {
 }
 
 TEST_F(LaunchTest, UnexecutableBinaryIsReportedByTheChild) {
-  WriteSettings();
   ::chmod((server_ + "/bf1942_lnxded").c_str(), 0644);
   std::string log = StartDaemon();
   EXPECT_TRUE(Has(log, "Server started\r\n"));
@@ -94,12 +93,9 @@ std::vector<std::string> DescriptorLinks(pid_t pid) {
   return links;
 }
 
-std::string StatusField(pid_t pid, const std::string& name) {
+unsigned Umask(pid_t pid) {
   std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
-  std::size_t at = status.find("\n" + name + ":\t");
-  if (at == std::string::npos) return "";
-  at += name.size() + 3;
-  return status.substr(at, status.find('\n', at) - at);
+  return std::stoul(status.substr(status.find("\nUmask:\t") + 8), nullptr, 8);
 }
 
 // -daemon -start: the server is the detached daemon's child, both on /dev/null, no shared
@@ -129,7 +125,7 @@ TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
                                                 std::to_string(fd)),
                   "/dev/null");
       }
-      EXPECT_NE(std::stoi(StatusField(pid, "Umask"), nullptr, 8) & 02, 0) << pid;
+      EXPECT_NE(Umask(pid) & 02, 0u) << pid;
     }
     for (const std::string& link : DescriptorLinks(daemon)) {
       if (link.rfind("socket:", 0) == 0 || link.rfind("pipe:", 0) == 0) {
@@ -140,7 +136,6 @@ TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
   ::kill(daemon, SIGTERM);
   EXPECT_TRUE(WaitForText(log, "Exited", std::chrono::seconds(20)));
   std::string text = run.Log();
-  EXPECT_TRUE(Has(text, "Server started via command-line option."));
   EXPECT_FALSE(Has(text, "Terminating server with extreme prejudice!"));
   EXPECT_TRUE(Has(text, "Server stopped\r\n"));
   EXPECT_EQ(run.GamePids(), std::vector<int>{});

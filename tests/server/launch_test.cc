@@ -74,10 +74,6 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBla
   Setting(kSetServerInternet).value = 0;
   EXPECT_TRUE(PassesPreLaunchChecks());
   g_manager.core.status_monitor = 0;
-  g_manager.core.server_args = " +dedicated 1";
-  EXPECT_EQ(ServerArgumentVector("/srv/bf/bf1942_lnxded"),
-            (std::vector<std::string>{"/srv/bf/bf1942_lnxded", "+statusMonitor", "0",
-                                      "+dedicated", "1"}));
   g_manager.core.overlay_path = "/ov/";
   g_manager.core.server_args = "  +a   b ";
   EXPECT_EQ(ServerArgumentVector("/my dir/bf1942_lnxded"),

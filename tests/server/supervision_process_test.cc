@@ -51,7 +51,6 @@ TEST_F(SupervisionTest, RenicedHungServerIsLoggedAndRestartedAndHealthFollowsIt)
   for (int pid : run_->GamePids()) ::kill(pid, SIGSTOP);
   ASSERT_TRUE(WaitForText(LogPath(), "Auto-restart is enabled, restarting the hung server.", 40s))
       << Log();
-  EXPECT_TRUE(Has(Log(), " : Server is hung: no answer from its console or status port for "));
   WaitUntil([&] { return Count(Log(), " : Connected\r\n") >= 2; }, 15s);
   std::string log = Log();
   EXPECT_EQ(Count(log, " : Server started\r\n"), 2) << log;

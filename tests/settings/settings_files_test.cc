@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "core/helpers.h"
+#include "daemon/hooks.h"
 #include "first_start_golden.h"
 #include "settings_fixture.h"
 
@@ -95,23 +96,30 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
                    "physics.gravity -7\nadmin.toggleGamePause\ngame.serverPassword \"pw\"\n"
                    "manager.consolePassword \"S3cret\"\ngame.serverReservedPassword \"r\"\n",
                    kAllGroups, 16));
-  EXPECT_EQ(TakeLog(),
-            (Lines{"User alice at 10.0.0.9:5000 changed game.serverName from [Old] to [New].",
-                 "User alice at 10.0.0.9:5000 changed game.serverIP from 0.0.0.0 to 1.2.3.4.",
-                 "User alice at 10.0.0.9:5000 changed game.serverMaxPlayers from 32 to 20.",
-                 "User alice at 10.0.0.9:5000 changed game.serverPassword from [********] to "
-                 "[********].",
-                 "User alice at 10.0.0.9:5000 changed physics.gravity from 4 to 7.",
-                 "User alice at 10.0.0.9:5000 changed admin.spawnDelayPenaltyForTK from 1.0 to "
-                 "1.5.",
-                 "User alice at 10.0.0.9:5000 changed manager.consolePassword from [********] "
-                 "to [********].",
-                 "User alice at 10.0.0.9:5000 changed game.serverReservedPassword from "
-                 "[********] to [********].",
-                 "User alice at 10.0.0.9:5000 changed admin.toggleGamePause from 0 to 1."}));
+  Lines changes = {"game.serverName from [Old] to [New]", "game.serverIP from 0.0.0.0 to 1.2.3.4",
+                   "game.serverMaxPlayers from 32 to 20",
+                   "game.serverPassword from [********] to [********]", "physics.gravity from 4 to 7",
+                   "admin.spawnDelayPenaltyForTK from 1.0 to 1.5",
+                   "manager.consolePassword from [********] to [********]",
+                   "game.serverReservedPassword from [********] to [********]",
+                   "admin.toggleGamePause from 0 to 1"};
+  for (std::string& line : changes) line = "User alice at 10.0.0.9:5000 changed " + line + ".";
+  EXPECT_EQ(TakeLog(), changes);
   EXPECT_EQ(SettingText(kSetConsolePassword), "S3cret");
   EXPECT_TRUE(Load("game.serverName \"Again\"\n"));  // the daemon's own load
   EXPECT_EQ(TakeLog(), Lines{});
+}
+
+// With the daemon's hooks the audit names the client of a real session slot only.
+TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
+  InstallSubsystemHooks();
+  g_manager.remote.sessions[kSessionSlots - 1].user_name = "ann";
+  g_manager.remote.sessions[kSessionSlots - 1].address = "10.0.0.9:2000";
+  EXPECT_TRUE(Load("game.serverPort 15017\n", kAllGroups, kSessionSlots));
+  EXPECT_EQ(TakeLog(), Lines{});
+  EXPECT_TRUE(Load("game.serverPort 15016\n", kAllGroups, kSessionSlots - 1));
+  EXPECT_EQ(TakeLog(),
+            Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
@@ -217,9 +225,7 @@ TEST_F(ServerFiles, ServerSettingsAndAutoexecFilesWithUnitsGravityAndPause) {
   Setting(kSetGravityEnabled).value = 1;
   Setting(kSetToggleGamePause).value = 1;
   ASSERT_TRUE(WriteServerAutoexec(Path("ae.con")));
-  std::string with_gravity = ReadFile(Path("ae.con"));
-  EXPECT_TRUE(Has(with_gravity, "admin.delayBeforeStartingGame 20\nphysics.gravity -4\n"));
-  EXPECT_EQ(with_gravity.substr(with_gravity.size() - 22), "admin.toggleGamePause\n");
+  EXPECT_EQ(ReadFile(Path("ae.con")), head + "physics.gravity -4\n" + kTail + "admin.toggleGamePause\n");
 }
 
 TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
