@@ -68,8 +68,7 @@ TEST(AccessLetters, LettersAdminAndSubsets) {
 TEST_F(AccountsTest, EncipheredFieldsAndPlainLinesRewrittenEncipheredAndAnUnreadableFile) {
   std::string one = EncipherField("alice", 32);
   std::string two = EncipherField("alice", 32);
-  ASSERT_EQ(one.size(), 64u);
-  EXPECT_TRUE(std::regex_match(one, std::regex("[0-9A-F]{64}")));
+  ASSERT_TRUE(std::regex_match(one, std::regex("[0-9A-F]{64}")));
   // Equal values share the enciphered bytes up to the zero byte, the padding after it differs.
   EXPECT_EQ(one.substr(0, 12), two.substr(0, 12));
   EXPECT_NE(one.substr(12), two.substr(12));
@@ -86,16 +85,16 @@ TEST_F(AccountsTest, EncipheredFieldsAndPlainLinesRewrittenEncipheredAndAnUnread
                 "bob,pw,,4294967295,x\n"
                 "broken,line\n");
   ASSERT_EQ(Names(), (std::vector<std::string>{name31, "bob"}));
-  EXPECT_EQ(Find("bob")->access, 0xFFFFFFFFu);
-  EXPECT_EQ(Find("bob")->active, 0);  // "x" reads as 0
+  EXPECT_EQ(std::tie(Find("bob")->access, Find("bob")->active),
+            std::make_tuple(0xFFFFFFFFu, 0));  // "x" reads as 0
   std::string file = ReadFile(Path());
   EXPECT_TRUE(std::regex_match(
       file, std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},(65,1|4294967295,0)\n){2}")))
       << file;
   SetUp();
   ASSERT_TRUE(LoadUserAccounts(Path()));
-  EXPECT_EQ(Find(name31)->password, "Secret");
-  EXPECT_EQ(Find(name31)->key_hash, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(std::tie(Find(name31)->password, Find(name31)->key_hash),
+            std::make_tuple("Secret", "0123456789abcdef0123456789abcdef"));
   EXPECT_EQ(ReadFile(Path()), file);  // nothing plain left: not rewritten
   // An unreadable file fails the load, and the plain lines so far are not written over it.
   std::filesystem::remove(Path());
@@ -132,11 +131,10 @@ TEST_F(AccountsTest, LoginResultsAndInGameSenders) {
   std::remove(Path().c_str());
   EXPECT_EQ(CheckUserLogin("Admin", "Secret", &access), kLoginNoAccounts);
   WriteAccounts("root,pw,,4294967295,1\nmod,pw,,128,1\n");
-  EXPECT_EQ(SenderUserName(0xFF01), "mod");
-  EXPECT_EQ(SenderAddress(0xFF01), "game");
-  EXPECT_EQ(SenderAccess(0xFF01), 0x80u);
-  EXPECT_EQ(SenderUserName(0xFF00 + 100), "[unknown]");
-  EXPECT_EQ(SenderAccess(0xFF00 + 100), 0u);
+  EXPECT_EQ(std::make_tuple(SenderUserName(0xFF01), SenderAddress(0xFF01), SenderAccess(0xFF01)),
+            std::make_tuple("mod", "game", 0x80u));
+  EXPECT_EQ(std::make_tuple(SenderUserName(0xFF64), SenderAccess(0xFF64)),
+            std::make_tuple("[unknown]", 0u));
   EXPECT_EQ(SenderAddress(17), "[unknown]");
   EXPECT_EQ(SenderAccess(0xFFFFFFFF), 0u);
 }
@@ -152,16 +150,15 @@ TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSe
                                  "grab,pw,,131584,1\n" + "root,pw,,512,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 1));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
-  EXPECT_EQ(Find("users")->password, "new");
-  EXPECT_EQ(Find("root")->access, 0xFFFFFFFFu);
-  std::string log = Log();
+  EXPECT_EQ(std::tie(Find("users")->password, Find("root")->access),
+            std::make_tuple("new", 0xFFFFFFFFu));
   for (const char* line : {"SECURITY ALERT! User users at 127.0.0.1:4001 attempted to grant access "
                            "they don't have to account grab!",
                            "SECURITY ALERT! User users at 127.0.0.1:4001 attempted to update a user "
                            "account root that has greater access!",
                            "User users at 127.0.0.1:4001 added user account Maps."})
-    EXPECT_TRUE(Has(log, line)) << line;
-  EXPECT_FALSE(Has(log, "deleted user account"));
+    EXPECT_TRUE(Has(Log(), line)) << line;
+  EXPECT_FALSE(Has(Log(), "deleted user account"));
   ASSERT_TRUE(LoadUserAccounts(Path()));
   EXPECT_EQ(Names(), (std::vector<std::string>{"root", "users", "maps", "Maps"}));
   WriteAccounts("root,pw,,4294967295,1\na,pw,,64,1\nb,pw,,1,1\nc,pw,,64,1\n");
@@ -189,15 +186,13 @@ TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsKeepTheFileAndUploadsWarn) {
   WriteAccounts(lines);
   WriteFile(dir_ / "up.con", lines + "x1,p,,1,1\nx2,p,,1,1\nx3,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
-  EXPECT_EQ(Names().size(), 100u);
-  EXPECT_EQ(Names().back(), "x1");
+  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(100u, "x1"));
   EXPECT_TRUE(Has(Log(), "WARNING: The user account table is full (100 accounts)! 2 uploaded "
                          "account(s) were dropped."));
   // Deleting from a full table moves every later row up, the last one too.
   WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
-  EXPECT_EQ(Names().size(), 99u);
-  EXPECT_EQ(Names().back(), "x1");
+  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(99u, "x1"));
 }
 
 TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
@@ -250,12 +245,10 @@ TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
     WriteFile(dir_ / "up.con", file);
     Connect(1, "boss", static_cast<std::uint32_t>(random()));
     ApplyUserAccountUpload(dir_ / "up.con", 1);
-    bool ended = false;
-    for (const UserAccount& a : g_manager.remote.accounts) {
-      if (a.user_name.empty()) ended = true;
-      ASSERT_TRUE(!ended || a.user_name.empty());
-      ASSERT_LE(a.user_name.size(), 31u);
-    }
+    const auto& rows = g_manager.remote.accounts;
+    auto named = [](const UserAccount& a) { return !a.user_name.empty(); };
+    ASSERT_TRUE(std::is_partitioned(rows.begin(), rows.end(), named));
+    for (const UserAccount& a : rows) ASSERT_LE(a.user_name.size(), 31u);
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -20,10 +19,9 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   QueueCommand(0xB00B0017, long_text.c_str(), 3, 0);
   QueueCommand(0xB00B0018, nullptr, 0, 0);
   const auto& queue = g_manager.remote.queue;
-  EXPECT_EQ(std::strlen(queue[0].text), 255u);
-  EXPECT_EQ(queue[0].sender, 3u);
-  EXPECT_EQ(queue[1].code, 0xB00B0018u);
-  EXPECT_EQ(queue[1].text[0], '\0');
+  auto row = [](const QueuedCommand& c) { return std::tuple(c.code, std::string(c.text), c.sender); };
+  EXPECT_EQ(row(queue[0]), std::tuple(0xB00B0017u, long_text.substr(0, 255), 3u));
+  EXPECT_EQ(row(queue[1]), std::tuple(0xB00B0018u, "", 0u));
   EXPECT_EQ(QueuedCommandCount(), 2);
   g_manager.remote.queue = {};
   for (int i = 0; i < 33; ++i) QueueCommand(0xB00B0040 + i, nullptr, 0, 0);
@@ -48,8 +46,7 @@ TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
   EXPECT_EQ(ran, "65 66 68 69 ");
   const auto& queue = g_manager.remote.queue;
   ASSERT_EQ(QueuedCommandCount(), 2);
-  EXPECT_EQ(queue[0].code, 0xB00B0043u);
-  EXPECT_EQ(queue[1].code, 0xB00B0041u);
+  EXPECT_EQ(std::pair(queue[0].code, queue[1].code), std::pair(0xB00B0043u, 0xB00B0041u));
   RunQueuedCommandsAt(now + 100);
   SetCommandRunner(nullptr);
   EXPECT_EQ(ran, "65 66 68 69 67 65 ");

@@ -20,13 +20,7 @@ using korvclient::U32;
 
 namespace {
 
-struct Seen {
-  UnitKind kind;
-  std::uint32_t code;
-  std::string text;
-  std::string frame;
-  bool operator==(const Seen&) const = default;
-};
+using Seen = std::tuple<UnitKind, std::uint32_t, std::string, std::string>;  // code, text, frame
 
 std::vector<Seen> Parse(const std::string& input, const std::vector<std::size_t>& cuts,
                         std::uint32_t access) {
@@ -39,7 +33,7 @@ std::vector<Seen> Parse(const std::string& input, const std::vector<std::size_t>
     for (;;) {
       CommandUnit unit = ParseCommandUnit(buffer, access);
       if (unit.kind == UnitKind::kIncomplete) return;
-      seen.push_back({unit.kind, unit.code, unit.text, std::string(unit.frame)});
+      seen.emplace_back(unit.kind, unit.code, unit.text, std::string(unit.frame));
       buffer.erase(0, unit.consumed);
     }
   };
@@ -93,28 +87,21 @@ TEST(CommandParser, TheSameCommandsWholeByteByByteAndInRandomSplits) {
 TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   constexpr std::uint32_t kAdmin = 0xFFFFFFFF;
   CommandUnit text = ParseCommandUnit(U32(0xBABE002E) + U32(65537), kAdmin);
-  EXPECT_EQ(text.kind, UnitKind::kTextTooLong);
-  EXPECT_EQ(text.text_length, 65537u);
+  EXPECT_EQ(std::pair(text.kind, text.text_length), std::pair(UnitKind::kTextTooLong, 65537u));
   EXPECT_EQ(ParseCommandUnit(U32(0xBABE002E) + U32(65536), kAdmin).kind, UnitKind::kIncomplete);
-  // A plain length beyond 64 MiB, or a packed one beyond what LZO can make of it.
-  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32((64u << 20) + 1) + U32(10) + U32(0), kAdmin)
-                .kind, UnitKind::kFrameTooLarge);
-  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67 + 1) + U32(0), kAdmin)
-                .kind, UnitKind::kFrameTooLarge);
-  // The limits themselves are allowed: the frame waits for its bytes.
-  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(64u << 20) + U32(10) + U32(0), kAdmin).kind,
-            UnitKind::kIncomplete);
-  EXPECT_EQ(ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67) + U32(0), kAdmin).kind,
-            UnitKind::kIncomplete);
-  CommandUnit frame = ParseCommandUnit(U32(0xBABE0001) + U32(16) + U32(16 + 1 + 67) + U32(0),
-                                       kAdmin);
-  EXPECT_EQ(frame.kind, UnitKind::kIncomplete);
-  EXPECT_EQ(frame.needed, 4u + 12 + 84);
+  // A plain length beyond 64 MiB, or a packed one beyond what LZO can make of it; the limits
+  // themselves are allowed: the frame waits for its bytes.
+  auto frame = [](std::uint32_t plain, std::uint32_t packed) {
+    return ParseCommandUnit(U32(0xBABE0001) + U32(plain) + U32(packed) + U32(0), kAdmin);
+  };
+  EXPECT_EQ(frame((64u << 20) + 1, 10).kind, UnitKind::kFrameTooLarge);
+  EXPECT_EQ(frame(16, 16 + 1 + 67 + 1).kind, UnitKind::kFrameTooLarge);
+  EXPECT_EQ(frame(64u << 20, 10).kind, UnitKind::kIncomplete);
+  CommandUnit limit = frame(16, 16 + 1 + 67);
+  EXPECT_EQ(std::pair(limit.kind, limit.needed), std::pair(UnitKind::kIncomplete, std::size_t{4 + 12 + 84}));
 }
 
-// Peers that read nothing for a while: what their sockets do not take waits
-// in the connection's output, written at most kWritePerPass at a time, every
-// byte in order; shared bytes are referenced by each connection, not copied.
+// Peers that read slowly or not at all: what their sockets do not take waits in the output.
 class ConnectionOutput : public korvtest::LogFixture {
  protected:
   // `peer` as a connection with a small send buffer, the highest descriptor in the table.
@@ -149,10 +136,9 @@ TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   for (int fd : fds) ASSERT_TRUE(QueueFile(dir_ / "bans.con", fd) && QueueClientOutput(fd, "tail", 4));
   const std::deque<OutputChunk>& first = FindConnection(fds[0])->output;
   const std::deque<OutputChunk>& second = FindConnection(fds[1])->output;
-  ASSERT_EQ(first.size(), 3u);
-  ASSERT_EQ(second.size(), 3u);
-  EXPECT_EQ(first[0].shared, second[0].shared);
-  EXPECT_EQ(first[1].shared, second[1].shared);
+  ASSERT_EQ(std::pair(first.size(), second.size()), (std::pair<std::size_t, std::size_t>(3, 3)));
+  EXPECT_EQ(std::pair(first[0].shared, first[1].shared),
+            std::pair(second[0].shared, second[1].shared));
   EXPECT_NE(first[0].shared, first[1].shared);
   const std::string expected = "head" + EncodeFrame(data) + EncodeFrame(changed) + "tail";
   std::string got[2];

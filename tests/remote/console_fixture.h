@@ -67,6 +67,7 @@ class ConsoleFixture : public LogFixture {
   }
   // What session `slot` received since the last call.
   std::string Received(int slot = 1) { return TcpPair::Drain(pairs_[slot - 1].b); }
+  std::pair<std::string, std::string> ReceivedBoth() { return {Received(1), Received(2)}; }
 
   std::unique_ptr<UdpResponder> status_;
   std::unique_ptr<FakeConsole> console_;

@@ -23,8 +23,7 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_EQ(Sent(), (std::vector<std::string>{"pb_sv_kick 4 1 team killing", "admin.kickPlayer 3"}));
   EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 kicked player Mike (" + std::string(korvtest::kMikeHash) +
                              ") at 10.0.0.5 for team killing."));
-  EXPECT_EQ(Received(1), Notice(0x20, "Mike"));
-  EXPECT_EQ(Received(2), Notice(0x20, "Mike"));
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x20, "Mike"), Notice(0x20, "Mike")));
   std::string admin_log = korvtest::ReadFile(AdminLogPath());
   EXPECT_TRUE(Has(admin_log, "\"Mike\",10.0.0.5,")) << admin_log;
   EXPECT_TRUE(Has(admin_log, ",berlin,kick,0,team killing\n")) << admin_log;
@@ -34,15 +33,13 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_TRUE(Has(Log(), "Couldn't kick player [unknown]! The command failed."));
   EXPECT_FALSE(Has(Log(), "kicked player [unknown]"));
   EXPECT_EQ(korvtest::ReadFile(AdminLogPath()), admin_log);
-  EXPECT_EQ(Received(1), Notice(0x01));
-  EXPECT_EQ(Received(2), "");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
 
   g_manager.links.punkbuster_enabled = false;
   fail_ = "admin.kickPlayer";
   Run(0xB00B000F, "3,again");
   EXPECT_TRUE(Has(Log(), "Couldn't kick player Mike! The command failed."));
-  EXPECT_EQ(Received(1), Notice(0x01));
-  EXPECT_EQ(Received(2), "");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
 }
 
 TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {
@@ -52,8 +49,7 @@ TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat)
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"" + std::string(40, 'a') + "\"",
                                               "game.sayAll \"" + std::string(40, 'b') + "\""}));
   EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 said '" + text + "'."));
-  EXPECT_EQ(Received(1), Notice(0x24));
-  EXPECT_EQ(Received(2), "");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x24), std::string()));
 
   Run(0xB00B0017, "*Welcome to the server");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"game.sayAll \"*Welcome" + blank + "to" + blank +
@@ -86,8 +82,7 @@ TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
   EXPECT_TRUE(Has(Log(), "User operator at console changed the next map to kursk GPM_CQ bf1942."));
-  Received(1);
-  Received(2);
+  ReceivedBoth();
   Run(0xB00B0013, "First");  // a missing file is created
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "$First\n");
   korvtest::WriteFile(dir_ / "bannedwords.con", "noob");
@@ -99,25 +94,22 @@ TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   std::filesystem::create_directory(dir_ / "bannedwords.con");
   Received(1);
   Run(0xB00B0013, "Third");
-  EXPECT_EQ(Received(1), Notice(0x01));
-  EXPECT_EQ(Received(2), "");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
   std::filesystem::remove(dir_ / "bannedwords.con");
   korvtest::WriteFile(dir_ / "servermaplist.con", "game.setIdleLevel old\nother\n");
+  const std::string idle = "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712";
   Run(0xB00B000D, "idle GPM_CQ bf1942\nadmin.enableRemoteConsole evil evil 4712");
-  EXPECT_EQ(g_manager.core.idle_map, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712");
-  EXPECT_EQ(korvtest::ReadFile(dir_ / "servermaplist.con"),
-            "game.setIdleLevel idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712\nother\n");
+  EXPECT_EQ(g_manager.core.idle_map, idle);
+  EXPECT_EQ(korvtest::ReadFile(dir_ / "servermaplist.con"), "game.setIdleLevel " + idle + "\nother\n");
   Run(0xB00B000D, "");
   EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 cleared the idle map."));
-  EXPECT_EQ(Received(2), Notice(0x1E, "idle GPM_CQ bf1942 admin.enableRemoteConsole evil evil 4712") +
-                            Notice(0x1E, ""));
+  EXPECT_EQ(Received(2), Notice(0x1E, idle) + Notice(0x1E, ""));
   // A rotation file that cannot be rewritten changes and announces nothing.
   std::remove((dir_ / "servermaplist.con").c_str());
   Received(1);
   Run(0xB00B000D, "kursk GPM_CQ bf1942");
   EXPECT_EQ(g_manager.core.idle_map, "");
-  EXPECT_EQ(Received(1), Notice(0x01));
-  EXPECT_EQ(Received(2), "");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
   EXPECT_TRUE(Has(Log(), "Couldn't open " + (dir_ / "servermaplist.con") + "! "));
 }
 

@@ -23,19 +23,19 @@ class RemoteProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     MakeServerDir(run_.dir());
-    WriteFile(Settings("useraccess.con"),
-              "admin,Secret,,4294967295,1\n"
-              "maps,pw,,64,1\n"             // M only
-              "users,pw,,512,1\n"           // U only
-              "off,pw,,1,0\n"
-              "zero,pw,,0,1\n"
-              "multi,pw,,18432,1\n"        // C and bit 14
-              "group0,pw,,1,1\n"
-              "starter,pw,,4096,1\n");
+    WriteFile(Settings("useraccess.con"),  // maps: M only, users: U only, multi: C and bit 14
+              "admin,Secret,,4294967295,1\nmaps,pw,,64,1\nusers,pw,,512,1\noff,pw,,1,0\n"
+              "zero,pw,,0,1\nmulti,pw,,18432,1\ngroup0,pw,,1,1\nstarter,pw,,4096,1\n");
   }
   void StartDaemon() { ASSERT_TRUE(run_.Start()); }
   std::string Settings(const std::string& name) { return run_.Settings(name); }
   std::string Log() { return run_.LogPath(); }
+  bool Logged(const std::string& text) { return WaitForText(Log(), text); }
+  // The line of a refused login, with "SECURITY ALERT! " before it when `alert`.
+  bool Refused(const Client& c, const std::string& reason, bool alert = false) {
+    return Logged((alert ? "SECURITY ALERT! Client at " : "Client at ") + c.Address() +
+                  " failed to authenticate! " + reason);
+  }
   std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
     return run_.LoggedIn(user, password);
   }
@@ -44,28 +44,16 @@ class RemoteProcessTest : public ::testing::Test {
 
 TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   StartDaemon();
-  struct Case {
-    const char* user;
-    const char* password;
-    int result;
-    const char* reason;  // after "... failed to authenticate! "
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, const char*, int, const char*> cases[] = {
       {"nobody", "pw", 1, "Bad username (nobody)."},
       {"admin", "typo", 2, "Bad password (********) for user account (admin)."},
       {"off", "pw", 3, "User account (off) is inactive."},
-      {"zero", "pw", 4, nullptr},
-  };
-  for (const Case& c : cases) {
+      {"zero", "pw", 4, nullptr}};
+  for (const auto& [user, password, result, reason] : cases) {
     Client client;
-    korvclient::LoginReply reply = run_.Login(client, c.user, c.password);
-    EXPECT_EQ(reply.result, c.result) << c.user;
-    EXPECT_TRUE(reply.closed_after) << c.user;
-    if (c.reason != nullptr) {
-      std::string line = "SECURITY ALERT! Client at ";
-      line.append(client.Address()).append(" failed to authenticate! ").append(c.reason);
-      EXPECT_TRUE(WaitForText(Log(), line)) << line;
-    }
+    korvclient::LoginReply reply = run_.Login(client, user, password);
+    EXPECT_EQ(std::tie(reply.result, reply.closed_after), std::make_tuple(result, true)) << user;
+    EXPECT_TRUE(reason == nullptr || Refused(client, reason, true)) << user;
   }
   EXPECT_FALSE(Has(ReadFile(Log()), "typo") || Has(ReadFile(Log()), "zero"));
 
@@ -73,18 +61,17 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   korvclient::LoginReply reply = run_.Login(*admin, "ADMIN", "secret");
   EXPECT_EQ(std::tie(reply.result, reply.access, reply.version, reply.running),
             std::make_tuple(0, 0xFFFFFFFFu, 0x20, 0));
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + admin->Address() +
-                                     " connected as user ADMIN with access -- admin --."));
+  EXPECT_TRUE(Logged("Client at " + admin->Address() +
+                     " connected as user ADMIN with access -- admin --."));
   EXPECT_TRUE(admin->KeepAlive());
 
   auto maps = LoggedIn("maps", "pw");
   Client again;
   EXPECT_EQ(run_.Login(again, "Maps", "PW").result, 6);  // no bit 14
-  EXPECT_TRUE(WaitForText(Log(), "with access sgfiatMpbuhc."));
-
+  EXPECT_TRUE(Logged("with access sgfiatMpbuhc."));
   std::string address = maps->Address();
   maps.reset();
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + address + " has disconnected."));
+  EXPECT_TRUE(Logged("Client at " + address + " has disconnected."));
   auto back = LoggedIn("maps", "pw");
 
   // A different protocol version is refused after the mask and version.
@@ -92,17 +79,14 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   reply = run_.Login(old, "users", "pw", 0x21);
   EXPECT_EQ(std::tie(reply.access, reply.version, reply.closed_after),
             std::make_tuple(0x200u, 0x20, true));
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + old.Address() +
-                                     " failed to authenticate! Client is using a different "
-                                     "protocol version."));
+  EXPECT_TRUE(Refused(old, "Client is using a different protocol version."));
   EXPECT_FALSE(Has(ReadFile(Log()), "Couldn't authenticate client!"));
 
   // The file is read at every login: without accounts nobody gets in.
   WriteFile(Settings("useraccess.con"), "");
   Client late;
   EXPECT_EQ(run_.Login(late, "admin", "Secret").result, 5);
-  EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! Client at " + late.Address() +
-                                     " failed to authenticate! No remote access is permitted."));
+  EXPECT_TRUE(Refused(late, "No remote access is permitted.", true));
 }
 
 TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
@@ -111,18 +95,15 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   for (int i = 0; i < 16; ++i) clients.push_back(LoggedIn("multi", "pw"));
   Client extra;
   EXPECT_EQ(run_.Login(extra, "admin", "Secret").result, 7);
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + extra.Address() +
-                                     " failed to authenticate! Maximum number of connected "
-                                     "clients (16) has been reached."));
+  EXPECT_TRUE(Refused(extra, "Maximum number of connected clients (16) has been reached."));
   EXPECT_TRUE(clients[15]->KeepAlive());
   EXPECT_TRUE(clients[0]->KeepAlive());
 
   clients[0]->CommandText(0xBABE0024, "2");
   EXPECT_EQ(clients[1]->Receive(8), korvclient::Notice(3));
   EXPECT_TRUE(clients[1]->WaitClosed());
-  EXPECT_TRUE(WaitForText(Log(), "User multi at " + clients[0]->Address() +
-                                     " disconnected client multi at " + clients[1]->Address() +
-                                     "."));
+  EXPECT_TRUE(Logged("User multi at " + clients[0]->Address() + " disconnected client multi at " +
+                     clients[1]->Address() + "."));
   auto replacement = LoggedIn("admin", "Secret");
 
   // Slots in order; a client without a command yet shows "*", the others ctime and an empty line.
@@ -132,10 +113,9 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   EXPECT_EQ(list->rfind("\"multi\",1," + clients[0]->Address() + ",Connected,", 0), 0u);
   EXPECT_TRUE(std::regex_search(*list, std::regex("^[^\n]*Connected,[A-Z][a-z]{2} [A-Z][a-z]{2} .*\n\n")))
       << *list;
-  EXPECT_NE(list->find("\"admin\",2," + replacement->Address() + ",Connected,*\n"),
-            std::string::npos);
-  EXPECT_NE(list->find("\"multi\",3," + clients[2]->Address() + ",Connected,*\n"),
-            std::string::npos);
+  for (const std::string& row : {"\"admin\",2," + replacement->Address() + ",Connected,*\n",
+                                 "\"multi\",3," + clients[2]->Address() + ",Connected,*\n"})
+    EXPECT_TRUE(Has(*list, row)) << row;
 }
 
 TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession) {
@@ -148,15 +128,15 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   WriteFile(Settings("maps.con"), "bf1942,berlin,1\n");
   auto maps = LoggedIn("maps", "pw");
   std::string address = maps->Address();
-  maps->Command(0xBABE000C);
-  EXPECT_TRUE(WaitForText(Log(), "SECURITY ALERT! Client at " + address +
-                                     " does not have access to command BABE000C!"));
-  maps->Command(0xBABE0033);
-  EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABE0033 from client at " + address + "!"));
-  maps->Command(0xBABDFFFF);
-  EXPECT_TRUE(WaitForText(Log(), "Received bogus command BABDFFFF from client at " + address + "!"));
-  maps->Command(0xBABE0029);
-  EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE0029!"));
+  for (const auto& [code, line] : std::vector<std::pair<std::uint32_t, std::string>>{
+           {0xBABE000C, "SECURITY ALERT! Client at " + address +
+                            " does not have access to command BABE000C!"},
+           {0xBABE0033, "Received bogus command BABE0033 from client at " + address + "!"},
+           {0xBABDFFFF, "Received bogus command BABDFFFF from client at " + address + "!"},
+           {0xBABE0029, "does not have access to command BABE0029!"}}) {
+    maps->Command(code);
+    EXPECT_TRUE(Logged(line)) << line;
+  }
   EXPECT_TRUE(maps->KeepAlive());
   maps->Command(0xBABE000A);  // the map rotation, an empty file
   EXPECT_EQ(maps->ReadFrame(), "");
@@ -174,16 +154,13 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   for (int round = 0; round < 3; ++round) {
     auto noisy = LoggedIn("multi", "pw");
     std::string garbage;
-    for (int i = 0; i < 3000; ++i) {
-      garbage += (i % 4 == 3 && random() % 2) ? static_cast<char>(0xBA)
-                                               : static_cast<char>(random() % 256);
-    }
+    for (int i = 0; i < 3000; ++i)
+      garbage += (i % 4 == 3 && random() % 2) ? '\xBA' : static_cast<char>(random() % 256);
     noisy->Send(garbage);
-    noisy.reset();
   }
   admin->Send(korvclient::U32(0xBABE002E) + korvclient::U32(0x7FFFFFFF));
   EXPECT_TRUE(admin->WaitClosed());
-  EXPECT_TRUE(WaitForText(Log(), "The text of 2147483647 bytes is too long."));
+  EXPECT_TRUE(Logged("The text of 2147483647 bytes is too long."));
   EXPECT_TRUE(maps->KeepAlive());
   EXPECT_TRUE(run_.daemon.running());
 }
@@ -195,13 +172,11 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   users->Command(0xBABE0011);
   auto listing = users->ReadFrame();
   ASSERT_TRUE(listing);  // what it holds is the export's, shown in the account tests
-  std::string upload = *listing + "helper,pw,,512,1\n" + "boss,pw,,4294967295,1\n";
   users->Command(0xBABE0012);
-  users->SendFrame(upload);
+  users->SendFrame(*listing + "helper,pw,,512,1\nboss,pw,,4294967295,1\n");
   auto note = admin->WaitNotification(0xBEEF000E);
   EXPECT_TRUE(note && note->data.empty());
-  std::string address = users->Address();
-  EXPECT_TRUE(WaitForText(Log(), "User users at " + address + " updated the user list."));
+  EXPECT_TRUE(Logged("User users at " + users->Address() + " updated the user list."));
   EXPECT_FALSE(std::filesystem::exists(run_.dir() + "/useraccess.con"));
   Client helper;
   EXPECT_EQ(run_.Login(helper, "helper", "pw").result, 0);
@@ -244,12 +219,11 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   EXPECT_LT(own->size(), all->size());
   // The upload tries a group-0 text, a group-0 setting that applies only
   // at server start (needs bit 15) and a setting of another group.
-  std::string upload = std::regex_replace(*all, std::regex("game.serverName \"\""),
-                                          "game.serverName \"Renamed\"");
-  upload = std::regex_replace(upload, std::regex("game.serverSpawnTime 15"),
-                              "game.serverSpawnTime 20");
-  upload = std::regex_replace(upload, std::regex("game.serverMaxPlayers 32"),
-                              "game.serverMaxPlayers 40");
+  std::string upload = *all;
+  for (const auto& [from, to] : {std::pair{"game.serverName \"\"", "game.serverName \"Renamed\""},
+                                 {"game.serverSpawnTime 15", "game.serverSpawnTime 20"},
+                                 {"game.serverMaxPlayers 32", "game.serverMaxPlayers 40"}})
+    upload = std::regex_replace(upload, std::regex(from), to);
   group0->Command(0xBABE0001);
   group0->SendFrame(upload);
   EXPECT_EQ(admin->Receive(8), korvclient::Notice(0x0B));
@@ -263,13 +237,12 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   admin->Command(0xBABE0030);
   auto whole = admin->ReadFrame();
   EXPECT_EQ(whole, ReadFile(Log()));
-  std::string filler;
-  while (filler.size() < 50000) filler += "filler line " + std::to_string(filler.size()) + "\r\n";
-  std::string before = ReadFile(Log());
-  WriteFile(Log(), before + filler);
+  std::string log = ReadFile(Log());
+  while (log.size() < 80000) log += "filler line " + std::to_string(log.size()) + "\r\n";
+  WriteFile(Log(), log);
   admin->Command(0xBABE0030);
   auto excerpt = admin->ReadFrame();
-  std::string log = ReadFile(Log());
+  log = ReadFile(Log());
   EXPECT_EQ(excerpt, log.substr(log.size() - 32768));
 }
 
@@ -283,30 +256,27 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   StartDaemon();
   auto watcher = LoggedIn("maps", "pw");
   auto starter = LoggedIn("starter", "pw");
-  std::string address = starter->Address();
+  std::string by = "User starter at " + starter->Address();
   starter->Command(0xBABE001A);
   EXPECT_EQ(watcher->Receive(8), korvclient::Notice(4)) << ReadFile(Log());
-  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " started the server."));
+  EXPECT_TRUE(Logged(by + " started the server."));
   starter->Command(0xBABE001A);
   EXPECT_EQ(watcher->Receive(8), korvclient::Notice(9));
-  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
-                                     " tried to start the server but it is already running."));
+  EXPECT_TRUE(Logged(by + " tried to start the server but it is already running."));
   Client late;
   EXPECT_EQ(run_.Login(late, "admin", "Secret").running, 1);
 
   starter->Command(0xBABE001B);
   ASSERT_TRUE(watcher->WaitNotification(0xBEEF0005));
-  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address + " stopped the server."));
+  EXPECT_TRUE(Logged(by + " stopped the server."));
   starter->Command(0xBABE001B);
   EXPECT_TRUE(watcher->WaitNotification(0xBEEF000A));
-  EXPECT_TRUE(WaitForText(Log(), "User starter at " + address +
-                                     " tried to stop the server but it is already stopped."));
+  EXPECT_TRUE(Logged(by + " tried to stop the server but it is already stopped."));
   watcher->Command(0xBABE001A);
-  EXPECT_TRUE(WaitForText(Log(), "does not have access to command BABE001A!"));
+  EXPECT_TRUE(Logged("does not have access to command BABE001A!"));
 }
 
 // Each peer limit ends only its peer, with its log line; a bystander is served meanwhile.
-
 TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   StartDaemon();
   auto bystander = LoggedIn("admin", "Secret");
@@ -320,16 +290,15 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   // The bystander is served before either limit has acted.
   EXPECT_TRUE(bystander->KeepAlive(false));
   std::string log = ReadFile(Log());
-  EXPECT_EQ(log.find("Connection timed out"), std::string::npos);
-  EXPECT_EQ(log.find("updated the banlist."), std::string::npos);
+  EXPECT_FALSE(Has(log, "Connection timed out") || Has(log, "updated the banlist."));
 
   EXPECT_TRUE(silent.WaitClosed());
   EXPECT_TRUE(trickler->WaitClosed());
-  EXPECT_TRUE(WaitForText(Log(), "Couldn't authenticate client! Connection timed out"));
+  EXPECT_TRUE(Logged("Couldn't authenticate client! Connection timed out"));
   std::string address = trickler->Address();
-  EXPECT_TRUE(WaitForText(Log(), "Couldn't receive command from client at " + address +
-                                     "! Connection timed out"));
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + address + " has disconnected."));
+  EXPECT_TRUE(Logged("Couldn't receive command from client at " + address +
+                     "! Connection timed out"));
+  EXPECT_TRUE(Logged("Client at " + address + " has disconnected."));
   EXPECT_TRUE(bystander->KeepAlive(false));
 }
 
@@ -350,19 +319,17 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   // The oldest eight gave way to the newest; the bystander still logs in.
   EXPECT_TRUE(flood[0]->WaitClosed());
   EXPECT_TRUE(flood[7]->WaitClosed());
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + flood[7]->Address() +
-                                     " failed to authenticate! Too many clients (32) are in "
-                                     "the handshake."));
+  EXPECT_TRUE(Refused(*flood[7], "Too many clients (32) are in the handshake."));
   auto second = LoggedIn("admin", "Secret");  // the ninth oldest gives way to it, the tenth stays
   EXPECT_TRUE(second->KeepAlive(false));
   EXPECT_TRUE(flood[8]->WaitClosed());
-  EXPECT_EQ(ReadFile(Log()).find(flood[9]->Address()), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(Log()), flood[9]->Address()));
 
   Client deaf;
   ASSERT_EQ(run_.Login(deaf, "admin", "Secret").result, 0);
   for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " is not reading: "));
-  EXPECT_TRUE(WaitForText(Log(), "Client at " + deaf.Address() + " has disconnected."));
+  EXPECT_TRUE(Logged("Client at " + deaf.Address() + " is not reading: "));
+  EXPECT_TRUE(Logged("Client at " + deaf.Address() + " has disconnected."));
   // The others are served, the whole list included, and later answers follow it.
   EXPECT_TRUE(bystander->KeepAlive(false));
   bystander->Command(0xBABE000F);

@@ -11,8 +11,6 @@
 namespace korvtest {
 namespace {
 
-using korvclient::Adler32;
-using korvclient::GetU32;
 
 class TransportTest : public LogFixture {
  protected:
@@ -21,30 +19,22 @@ class TransportTest : public LogFixture {
     ASSERT_EQ(lzo_init(), LZO_E_OK);
   }
   std::string Path(const std::string& name) { return dir_ / name; }
-  std::string Receive(const std::string& name, const std::string& wire, bool* ok) {
-    ::send(pair_.a, wire.data(), wire.size(), 0);
-    *ok = ReceiveFile(Path(name), pair_.b);
-    return ReadFile(Path(name));
+  // `wire` received into t.con, which held "old": whether it was taken, and what t.con holds.
+  std::pair<bool, std::string> Receive(const std::string& wire, TcpPair* pair = nullptr) {
+    if (pair == nullptr) pair = &pair_;
+    WriteFile(Path("t.con"), "old");
+    ::send(pair->a, wire.data(), wire.size(), 0);
+    bool ok = ReceiveFile(Path("t.con"), pair->b);
+    return {ok, ReadFile(Path("t.con"))};
   }
   TcpPair pair_;
 };
 
 TEST_F(TransportTest, FrameLayoutAndMarkers) {
   EXPECT_EQ(EncodeFrame(""), std::string(4, '\0'));
+  // Plain length, packed length, Adler-32 of the packed bytes, then the LZO1X-1 data.
   std::string text = "game.serverName \"Test\"\ngame.serverName \"Test\"\n";
-  std::string frame = EncodeFrame(text);
-  ASSERT_GT(frame.size(), 12u);
-  EXPECT_EQ(GetU32(frame, 0), text.size());
-  EXPECT_EQ(GetU32(frame, 4), frame.size() - 12);
-  std::string packed = frame.substr(12);
-  EXPECT_EQ(GetU32(frame, 8), Adler32(packed));
-  std::string plain(text.size(), '\0');
-  lzo_uint length = plain.size();
-  ASSERT_EQ(lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed.data()),
-                                  packed.size(), reinterpret_cast<unsigned char*>(plain.data()),
-                                  &length, nullptr),
-            LZO_E_OK);
-  EXPECT_EQ(plain, text);
+  EXPECT_EQ(EncodeFrame(text), korvclient::Frame(text));
 }
 
 TEST_F(TransportTest, SendFileWritesFramesAndAbortMarker) {
@@ -71,8 +61,7 @@ TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
     std::thread sender([&] { sent = SendFile(Path("source.bin"), pair_.a); });
     bool received = ReceiveFile(Path("sub/dir/target.bin"), pair_.b);
     sender.join();
-    EXPECT_TRUE(sent);
-    EXPECT_TRUE(received);
+    EXPECT_EQ(std::pair(sent, received), std::pair(true, true));
     EXPECT_EQ(ReadFile(Path("sub/dir/target.bin")), data);
   };
   WriteFile(Path("source.bin"), data);
@@ -89,10 +78,7 @@ TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
 }
 
 TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
-  WriteFile(Path("t.con"), "old");
-  bool ok = false;
-  EXPECT_EQ(Receive("t.con", std::string(4, '\0'), &ok), "");
-  EXPECT_TRUE(ok);
+  EXPECT_EQ(Receive(std::string(4, '\0')), std::pair(true, std::string()));
   // The same frame kept whole by the command reader.
   WriteFile(Path("t.con"), "old");
   EXPECT_TRUE(StoreFileFrame(Path("t.con"), std::string(4, '\0'), pair_.b));
@@ -108,38 +94,27 @@ TEST_F(TransportTest, DamagedFramesLeaveTheFileUntouched) {
   // 1000 bytes may pack into 1000 + 1000 / 16 + 67 at worst: read, then refused.
   std::string worst = korvclient::U32(1000) + korvclient::U32(1129) + korvclient::U32(1);
   worst += std::string(1129, 'x');
-  struct Case {
-    std::string wire;
-    std::int32_t error;
-  } cases[] = {{"\xBE\xBA\xEF\xBE", kErrFrame14},
-               {bad_sum, kErrFrame13},
-               {worst, kErrFrame13},
-               {bad_length, kErrFrame12}};
-  for (const Case& c : cases) {
-    WriteFile(Path("t.con"), "old");
-    bool ok = true;
-    EXPECT_EQ(Receive("t.con", c.wire, &ok), "old");
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(LastError(), c.error);
+  const std::pair<std::string, std::int32_t> cases[] = {
+      {"\xBE\xBA\xEF\xBE", kErrFrame14}, {bad_sum, kErrFrame13}, {worst, kErrFrame13},
+      {bad_length, kErrFrame12}};
+  for (const auto& [wire, error] : cases) {
+    EXPECT_EQ(Receive(wire), std::pair(false, std::string("old")));
+    EXPECT_EQ(LastError(), error);
     EXPECT_TRUE(Has(Log(), "Couldn't receive " + Path("t.con") + " from peer at 127.0.0.1! " +
-                               ErrorText(c.error) + "\r\n"));
+                               ErrorText(error) + "\r\n"));
   }
 }
 
 TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
-  struct Case {
-    std::uint32_t plain;
-    std::uint32_t packed;
-  } cases[] = {{(64u << 20) + 1, 100}, {1000, 1130}, {0xFFFFFFF0u, 0xFFFFFFF0u}};
-  for (const Case& c : cases) {
+  using korvclient::U32;
+  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+      {(64u << 20) + 1, 100}, {1000, 1130}, {0xFFFFFFF0u, 0xFFFFFFF0u}};
+  for (const auto& [plain, packed] : cases) {
     TcpPair pair;
-    WriteFile(Path("t.con"), "old");
     // The frame is followed by bytes that must not be read as commands.
-    std::string wire = korvclient::U32(c.plain) + korvclient::U32(c.packed) + korvclient::U32(1) + korvclient::U32(0xBABE0001);
-    ::send(pair.a, wire.data(), wire.size(), 0);
-    EXPECT_FALSE(ReceiveFile(Path("t.con"), pair.b));
+    EXPECT_EQ(Receive(U32(plain) + U32(packed) + U32(1) + U32(0xBABE0001), &pair),
+              std::pair(false, std::string("old")));
     EXPECT_EQ(LastError(), ENOMEM);
-    EXPECT_EQ(ReadFile(Path("t.con")), "old");
     char byte;
     EXPECT_EQ(::recv(pair.b, &byte, 1, 0), 0);  // the daemon's side is shut
   }
