@@ -29,6 +29,12 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't queue command B00B0060, the queue is full!\r\n"));
   QueueCommandOnce(0xB00B0000, nullptr, 0, 0);
   EXPECT_TRUE(Has(Log(), "Couldn't queue command B00B0000! The queue is full.\r\n"));
+  // The first of a full queue runs: the others move up and the last slot is freed.
+  for (int i = 1; i < kQueueSlots; ++i) g_manager.remote.queue[i].due = INT64_MAX;
+  SetCommandRunner([](const QueuedCommand&) {});
+  RunQueuedCommandsAt(std::time(nullptr));
+  SetCommandRunner(nullptr);
+  EXPECT_EQ(std::pair(queue[30].code, queue[31].code), std::pair(0xB00B005Fu, 0u));
 }
 
 TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
