@@ -108,15 +108,16 @@ TEST_F(ConsoleTest, DroppedLinkStaysDownUntilReconnected) {
 }
 
 TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
-  const std::string answers[] = {
-      korvclient::U32(1) + korvclient::U32(0xFFFFFFF0u),        // one huge string
-      korvclient::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0'),  // endless empty strings
+  const std::vector<std::string> answers[] = {
+      {kRaw, korvclient::U32(1) + korvclient::U32(0xFFFFFFF0u)},          // one huge string
+      {kRaw, korvclient::U32(0x7FFFFFFF) + std::string(64 * 1024, '\0')},  // endless empty strings
+      {kRaw, korvclient::U32(2) + korvclient::U32(3) + "abc", kDropLink},  // cut short
   };
-  for (const std::string& raw : answers) {
+  for (const std::vector<std::string>& raw : answers) {
     g_manager.links.status_port = status_.port();
     console_.set_answer(Replies());
     ASSERT_TRUE(ConsoleConnect());
-    console_.set_answer(Replies({kRaw, raw}));
+    console_.set_answer(Replies(raw));
     EXPECT_FALSE(ConsoleSend("game.listPlayers"));
     EXPECT_FALSE(g_manager.links.console_connected);
   }

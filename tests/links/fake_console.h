@@ -21,7 +21,7 @@
 namespace korvtest {
 
 // An answer of {kDropLink} closes the connection instead; {kRaw, bytes}
-// sends the bytes as they are.
+// sends the bytes as they are, and {kRaw, bytes, kDropLink} then closes it.
 inline const std::string kDropLink = "\x01drop";
 inline const std::string kRaw = "\x01raw";
 
@@ -129,6 +129,7 @@ class FakeConsole {
       if (!answer.empty() && answer[0] == kDropLink) return;
       std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : korvclient::ConsolePacket(answer);
       ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (answer.size() == 3 && answer[0] == kRaw && answer[2] == kDropLink) return;
     }
   }
   void Serve() {
