@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include "core/helpers.h"
 #include "links/stand_ins.h"
 
@@ -122,6 +124,16 @@ TEST_F(ConsoleTest, HostileAnswersDropTheLink) {
     EXPECT_FALSE(g_manager.links.console_connected);
   }
   EXPECT_TRUE(Has(Log(), "Couldn't send message to console! " + ErrorText(EMSGSIZE)));
+}
+
+// SIGTERM or SIGINT while the loop runs: no wait on a silent console holds the daemon up.
+TEST_F(ConsoleTest, AnEndingDaemonStopsWaitingOnASilentConsole) {
+  ASSERT_TRUE(ConsoleConnect());
+  console_.set_answer(Replies({kRaw, ""}));
+  g_manager.core.loop_running = true;
+  g_manager.core.caught_signal = SIGINT;
+  EXPECT_FALSE(ConsoleSend("game.listPlayers"));
+  EXPECT_EQ(LastError(), EINTR);
 }
 
 TEST_F(ConsoleTest, MessageLogHoldsRequestsAndResponses) {
