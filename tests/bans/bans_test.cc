@@ -243,6 +243,20 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(Received(), Notice(0x0D) + Notice(0x01));
 }
 
+// Clearing on a running server empties PunkBuster's list only while bans go there too.
+TEST_F(BanConsoleTest, ClearEmptiesPunkBusterOnlyWhenBansGoThere) {
+  g_manager.links.punkbuster_enabled = true;
+  for (int both : {1, 0}) {
+    Setting(kSetBanInBfAndPb).value = both;
+    WriteFile(ServerBanListPath(), "\"A\",1.1.1.1,*,*,\"op\",1,0,r\n");
+    Run(kCmdClearBans, "", 1);
+    EXPECT_EQ(List(), "");
+    std::vector<std::string> sent{"admin.clearBanList"};
+    if (both) sent.push_back("pb_sv_banempty");
+    EXPECT_EQ(Sent(), sent);
+  }
+}
+
 TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
   g_manager.core.admin_log = true;
   g_manager.core.kick_delay = 0;

@@ -125,6 +125,8 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
       "concerned are unknown.\r\n";
   EXPECT_TRUE(Has(log, line));
   EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
+  EXPECT_TRUE(Has(log, "DEBUG: Couldn't determine index of player Evil\\ping_1"));
+  EXPECT_FALSE(Has(log, "index of player Anna"));
 }
 
 TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {

@@ -193,6 +193,8 @@ TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsKeepTheFileAndUploadsWarn) {
   WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
   EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(99u, "x1"));
+  const std::string log = Log();
+  EXPECT_EQ(log.find("table is full"), log.rfind("table is full"));  // nothing dropped, no warning
 }
 
 TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {

@@ -172,6 +172,20 @@ TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   CloseConnection(fd);
 }
 
+// A reply to a peer that reset the connection is a failure, not queued output.
+TEST_F(ConnectionOutput, AReplyToAResetPeerFails) {
+  korvclient::Client peer;
+  int fd = Accept(peer);
+  linger abort{1, 0};
+  ::setsockopt(peer.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  peer.Close();
+  pollfd reset{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&reset, 1, 5000), 1);
+  EXPECT_FALSE(QueueClientOutput(fd, "reply", 5));
+  EXPECT_EQ(FindConnection(fd)->output_pending, 0u);
+  CloseConnection(fd);
+}
+
 // The bucket fills with the rate up to one burst, never less than a write
 // piece, and a rate of 0 sets no limit.
 TEST(OutputPaceTest, FillsWithTheRateUpToOneBurst) {

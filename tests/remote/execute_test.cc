@@ -42,6 +42,21 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
 }
 
+// PunkBuster's settings are saved and loaded only where PunkBuster runs.
+TEST_F(ExecuteTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
+  Run(kCmdSavePunkBuster, "");
+  EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled."));
+  EXPECT_EQ(Sent(), std::vector<std::string>{});
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
+  g_manager.links.punkbuster_enabled = true;
+  Run(kCmdSavePunkBuster, "");
+  Run(kCmdLoadPunkBuster, "");
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"pb_sv_writecfg", "pb_sv_load pbsv.cfg"}));
+  EXPECT_TRUE(Has(Log(), "PunkBuster settings have been saved to pbsv.cfg."));
+  EXPECT_TRUE(Has(Log(), "PunkBuster settings have been loaded from pbsv.cfg."));
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x17) + Notice(0x18), std::string()));
+}
+
 TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {
   std::string text = std::string(40, 'a') + " " + std::string(40, 'b');
   Run(0xB00B0017, text);
