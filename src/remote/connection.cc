@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <optional>
 
 #include "core/core_state.h"
 #include "core/helpers.h"
@@ -442,31 +443,25 @@ int WatchPendingOutput(fd_set* set) {
 void PaceOutput(bool on) { g_paced = on; }
 
 long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
-  bool any = false;
-  ConnectionClock::time_point next{};
+  std::optional<ConnectionClock::time_point> next;
+  auto consider = [&next](ConnectionClock::time_point at) {
+    if (!next || at < *next) next = at;
+  };
   for (auto& [fd, c] : g_connections) {
-    if (PaceHolds(c, now)) {
-      auto at = c.pace.ReadyAt(std::min(c.output_pending, kWritePerPass), SendRate());
-      if (!any || at < next) next = at;
-      any = true;
-    }
-    ConnectionClock::time_point at;
+    if (PaceHolds(c, now))
+      consider(c.pace.ReadyAt(std::min(c.output_pending, kWritePerPass), SendRate()));
     if (c.closing) {
-      at = c.flush_first ? FlushDeadline(c) : now;
+      consider(c.flush_first ? FlushDeadline(c) : now);
     } else if (c.held) {
-      at = c.resume_at;
+      consider(c.resume_at);
     } else if (InHandshake(c)) {
-      at = HandshakeDeadline(c);
+      consider(HandshakeDeadline(c));
     } else if (c.unit_pending) {
-      at = UnitDeadline(c);
-    } else {
-      continue;
+      consider(UnitDeadline(c));
     }
-    if (!any || at < next) next = at;
-    any = true;
   }
-  if (!any) return -1;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+  if (!next) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count();
   return std::max<long>(static_cast<long>(left), 0) + 1;
 }
 
