@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 
 for page in man/*.[0-9]; do
   mandoc -T lint -W warning "$page"
+  # Rendered, an optional part closes before the next one opens: no
+  # "idle-map [map, restart-map]".
+  if nested=$(MANWIDTH=200 man -l "$page" 2>/dev/null | grep -E '\[[^]]*\['); then
+    echo "check-ops: $page renders nested brackets: $nested" >&2; exit 1
+  fi
 done
 
 stage=$(mktemp -d)
@@ -26,6 +31,9 @@ done
 unit=$stage/usr/local/lib/systemd/system/korvd@.service
 grep -q '^ExecStart=/usr/local/sbin/korvd -path ' "$unit" ||
   { echo "check-ops: the unit does not run the installed daemon" >&2; exit 1; }
+
+grep -q '^SuccessExitStatus=15 2$' "$unit" ||
+  { echo "check-ops: a stop (exit status 15) would leave the unit failed" >&2; exit 1; }
 
 # verify wants the programs the unit runs where the unit names them.
 mkdir -p "$stage/root/etc/systemd/system"
