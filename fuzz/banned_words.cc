@@ -1,6 +1,7 @@
 // bannedwords.con, then chat lines and player names checked against it.
 #include "fuzz_support.h"
 #include "moderation/banned_words.h"
+#include "moderation/moderation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   korvfuzz::ResetState();
@@ -11,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   korvfuzz::ForEachLine(input.ConsumeRemainingBytesAsString(), [](std::string_view line) {
     NameHasBannedWord(line);
     FindBannedWord(line);
-    ChatSpeaker(line);
+    ClaimedSpeaker(line);
+    FindChatSpeaker(line);
     WatchChatLine(std::string(line));
   });
   return 0;

@@ -2,24 +2,24 @@
 // with their audit lines, admin-log rows and notifications.
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bans/ban_text.h"
 #include "bans/bans.h"
 #include "bans/bans_state.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/protocol.h"
+#include "core/server_state.h"
 #include "links/links_state.h"
 #include "remote/execute.h"
 #include "remote/session.h"
 
 namespace {
-
-constexpr char kBanSeparator = static_cast<char>(0xFF);
-constexpr int kBanTextFields = 7;
 
 std::string_view Text(const QueuedCommand& command) {
   return std::string_view(command.text, strnlen(command.text, sizeof command.text));
@@ -54,19 +54,36 @@ std::string ExpiryText(std::time_t expiry) {
   return buffer;
 }
 
-// "id\xffname\xffaddress\xffkeyhash\xffguid\xffduration\xffreason\xff".
+// The id a ban may act on: the text's own while the game still gives it to
+// the player the text names, else -1 so that only the text's address,
+// keyhash and GUID are banned (whoever holds the id now is left alone).
+std::int32_t BannableId(const BanText& ban) {
+  if (ban.id == -1 || !Server().server_running || !Links().console_connected) return ban.id;
+  TargetState state = CheckTarget(CommandTarget{ban.id, ban.name, ban.keyhash}, nullptr);
+  if (state == TargetState::kSame) return ban.id;
+  if (state == TargetState::kUnknown) {
+    LogMessage(6, "WARNING: Couldn't tell who holds player id %i! Banning player %s by address, "
+               "keyhash and GUID alone.", ban.id, ban.name.c_str());
+  } else {
+    LogMessage(6, "WARNING: Player id %i no longer holds player %s! Banning him by address, "
+               "keyhash and GUID alone.", ban.id, ban.name.c_str());
+  }
+  return -1;
+}
+
+// "id\xffname\xffaddress\xffkeyhash\xffguid\xffduration\xffreason\xff" (ban_text.h).
 void BanCommand(const QueuedCommand& command) {
-  std::vector<std::string> f = SplitFields(Text(command), kBanSeparator, kBanTextFields, false);
-  if (f.size() < kBanTextFields) {
-    LogMessage(6, "Couldn't ban player! The ban command holds %zu of its %i fields.", f.size(),
+  int found = 0;
+  std::optional<BanText> ban = ReadBanText(Text(command), &found);
+  if (!ban) {
+    LogMessage(6, "Couldn't ban player! The ban command holds %i of its %i fields.", found,
                kBanTextFields);
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
-  const std::int32_t id = ParseInt(f[0]);
-  if (Core().debug) LogMessage(6, "DEBUG: Banned player id %i.", id);
-  const std::string& name = f[1];
-  const std::int32_t duration = ParseInt(f[5]);
+  if (Core().debug) LogMessage(6, "DEBUG: Banned player id %i.", ban->id);
+  const std::string& name = ban->name;
+  const std::int32_t duration = ban->duration;
   const std::time_t now = BanNow();
   if (duration < 0) {
     LogMessage(6, "Couldn't ban player %s! A ban of %i seconds would have expired already.",
@@ -76,9 +93,12 @@ void BanCommand(const QueuedCommand& command) {
   }
   const std::time_t expiry = duration == 0 ? 0 : now + duration;
   const std::string admin = SenderUserName(command.sender);
-  const std::string& reason = f[6];
-  if (!BanPlayer(name.c_str(), id, f[2].c_str(), f[3].c_str(), f[4].c_str(), admin.c_str(), now,
-                 expiry, reason.c_str())) {
+  const std::string& reason = ban->reason;
+  const std::string& player_address = ban->address;
+  const std::string& keyhash = ban->keyhash;
+  const std::string& guid = ban->guid;
+  if (!BanPlayer(name.c_str(), BannableId(*ban), player_address.c_str(), keyhash.c_str(),
+                 guid.c_str(), admin.c_str(), now, expiry, reason.c_str())) {
     LogMessage(6, "Couldn't ban player %s! The command failed.", name.c_str());
     NotifyIssuer(command, kNotifyFailed);
     return;
@@ -86,15 +106,15 @@ void BanCommand(const QueuedCommand& command) {
   const std::string address = SenderAddress(command.sender);
   if (expiry != 0) {
     LogMessage(6, "User %s at %s banned player %s (%s) until %sfor %s.", admin.c_str(),
-               address.c_str(), name.c_str(), f[3].c_str(), ExpiryText(expiry).c_str(),
+               address.c_str(), name.c_str(), keyhash.c_str(), ExpiryText(expiry).c_str(),
                reason.c_str());
   } else {
     LogMessage(6, "User %s at %s banned player %s (%s) permanently for %s.", admin.c_str(),
-               address.c_str(), name.c_str(), f[3].c_str(), reason.c_str());
+               address.c_str(), name.c_str(), keyhash.c_str(), reason.c_str());
   }
   std::string map = StatusValue(Links().status_report, "mapname").value_or("");
-  AppendAdminLog(name.c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str(), admin.c_str(),
-                 static_cast<std::uint32_t>(now), map.c_str(), "ban",
+  AppendAdminLog(name.c_str(), player_address.c_str(), keyhash.c_str(), guid.c_str(),
+                 admin.c_str(), static_cast<std::uint32_t>(now), map.c_str(), "ban",
                  static_cast<std::uint32_t>(expiry), reason.c_str());
   NotifyAllClientsText(kNotifyPlayerBanned, name, 0);
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);

@@ -12,6 +12,7 @@
 #include "core/protocol.h"
 #include "links/player_table.h"
 #include "moderation/game_messages.h"
+#include "moderation/moderation.h"
 #include "moderation/moderation_state.h"
 #include "moderation/player_watch.h"
 #include "remote/command_queue.h"
@@ -23,7 +24,6 @@ namespace {
 constexpr std::size_t kLineBuffer = 1024;
 constexpr std::size_t kEntryMax = 1024;
 constexpr std::size_t kChatMax = 1023;
-constexpr std::size_t kSpeakerMax = 32;
 constexpr std::size_t kWarningNameMax = 31;
 constexpr int kWarningsBeforeKick = 2;
 
@@ -99,32 +99,18 @@ std::optional<std::string> FindBannedWord(std::string_view line) {
   return found;
 }
 
-std::optional<std::string> ChatSpeaker(std::string_view line) {
-  std::size_t blank = line.find(' ');
-  std::size_t colon = line.find(": ");
-  if (blank == std::string_view::npos || colon == std::string_view::npos) return std::nullopt;
-  std::size_t start = blank + 1;
-  std::string_view speaker = start <= colon ? line.substr(start, colon - start) : "";
-  return CutText(speaker, kSpeakerMax);
-}
-
-const PlayerRecord* FindSpeaker(std::string_view speaker) {
-  for (const PlayerRecord& record : Links().players) {
-    if (record.name.empty()) break;
-    if (EqualNoCase(record.name, speaker)) return &record;
-  }
-  return nullptr;
-}
-
 namespace {
 
 // Counts one more offence of the player; ids outside the table have no
 // record and count as a first offence every time.
-int CountOffence(const PlayerRecord& player, const std::string& speaker) {
+// The name is compared exactly (as the speaker was found), and as the
+// record holds it: a name longer than the record would never count twice.
+int CountOffence(const PlayerRecord& player) {
   if (!IsTableablePlayerId(player.id)) return 1;
   ChatWarning& record = MutableModeration().warnings[static_cast<std::size_t>(player.id)];
-  if (!EqualNoCase(record.name, speaker)) {
-    record.name = CutText(speaker, kWarningNameMax);
+  std::string name = CutText(player.name, kWarningNameMax);
+  if (record.name != name) {
+    record.name = name;
     record.count = 1;
   } else {
     ++record.count;
@@ -133,10 +119,9 @@ int CountOffence(const PlayerRecord& player, const std::string& speaker) {
 }
 
 void BanForWords(const PlayerRecord& player, const std::string& name, const std::string& word) {
-  PlayerRecord named = player;
-  named.name = name;
-  QueueCommand(kCmdBanPlayer, BanCommandText(named, 0, "too many kicks for banned words").c_str(),
-               0, KickDelay());
+  std::optional<std::string> text = BanCommandText(player, 0, "too many kicks for banned words");
+  if (!text) return;
+  QueueCommand(kCmdBanPlayer, text->c_str(), 0, KickDelay());
   QueueGameMessage(std::string(kTag) + " Banned " + name + " for using banned words", 0);
   NotifyAllClientsText(kNotifyAutoBanWords, name, 0);
   LogMessage(6, "Auto-banned %s (%s) at %s for using banned words in chat messages (%s).",
@@ -144,8 +129,7 @@ void BanForWords(const PlayerRecord& player, const std::string& name, const std:
 }
 
 void KickForWords(const PlayerRecord& player, const std::string& name, const std::string& word) {
-  std::string command = "admin.kickPlayer " + std::to_string(player.id);
-  QueueCommand(kCmdRawConsole, command.c_str(), 0, KickDelay());
+  QueueKick(player);
   QueueGameMessage(std::string(kTag) + " Kicking " + name + " for using banned words", 0);
   NotifyAllClientsText(kNotifyAutoKickWord, name, 0);
   LogMessage(6, "Auto-kicked %s (%s) at %s for using banned words in chat messages (%s).",
@@ -162,26 +146,26 @@ bool WatchChatLine(const std::string& line) {
   std::optional<std::string> word = FindBannedWord(line);
   if (!Moderation().banned_words) return false;
   if (!word) return true;
-  std::optional<std::string> speaker = ChatSpeaker(line);
-  if (!speaker) return false;
-  const PlayerRecord* found = FindSpeaker(*speaker);
-  if (found == nullptr) {
+  std::optional<std::string> claimed = ClaimedSpeaker(line);
+  if (!claimed) return false;
+  std::optional<ChatSpeaker> speaker = FindChatSpeaker(line);
+  if (!speaker) {
     if (Core().debug)
       LogMessage(6, "DEBUG: Couldn't kick player for banned word! Could not determine player %s id.",
-                 speaker->c_str());
+                 claimed->c_str());
     return false;
   }
-  PlayerRecord player = *found;  // the row may go below
-  if (CountOffence(player, *speaker) <= kWarningsBeforeKick) {
-    QueueGameMessage(std::string(kTag) + " " + *speaker + " do not use the word " + *word +
-                         " in chat",
+  const PlayerRecord& player = speaker->player;  // a copy: the row may go below
+  const std::string& name = player.name;
+  if (CountOffence(player) <= kWarningsBeforeKick) {
+    QueueGameMessage(std::string(kTag) + " " + name + " do not use the word " + *word + " in chat",
                      0);
     return true;
   }
   if (SettingValue(kSetAutoBan) != 0 && AutoBan(player.address.c_str(), player.keyhash.c_str())) {
-    BanForWords(player, *speaker, *word);
+    BanForWords(player, name, *word);
   } else {
-    KickForWords(player, *speaker, *word);
+    KickForWords(player, name, *word);
   }
   return true;
 }

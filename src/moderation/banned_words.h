@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "links/links_state.h"
-
 // Reads bannedwords.con into the list. False when the file cannot be opened
 // (the previous list stays) or read (the entries read so far stay), logged.
 bool LoadBannedWords();
@@ -18,12 +16,8 @@ bool NameHasBannedWord(std::string_view name);
 // The first entry (lower case) that the line contains, case ignored; '$'
 // entries count as plain words here. None without a list or a match.
 std::optional<std::string> FindBannedWord(std::string_view line);
-// One chat line (without its "##-- "): warns the speaker twice, then kicks
-// or, with AutoBan, bans him. False when a banned word was found but the
-// speaker could not be tied to a player.
+// One chat line (without its "##-- "): warns the speaker (FindChatSpeaker
+// of moderation.h) twice, then kicks or, with AutoBan, bans him by his id.
+// False when a banned word was found but the speaker could not be tied to
+// one listed player.
 bool WatchChatLine(const std::string& line);
-// The speaker of a chat line: after its first blank up to the first ": ",
-// cut at 32 characters. None when the line has no blank or no ": ".
-std::optional<std::string> ChatSpeaker(std::string_view line);
-// The player-table row of the speaker (exact name, case ignored), or null.
-const PlayerRecord* FindSpeaker(std::string_view speaker);

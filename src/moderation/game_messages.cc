@@ -2,11 +2,12 @@
 // in-game commands and the player menu.
 #include "moderation/game_messages.h"
 
-#include <cstdio>
 #include <optional>
 
+#include "bans/ban_text.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
+#include "core/log.h"
 #include "core/protocol.h"
 #include "remote/command_queue.h"
 
@@ -17,28 +18,24 @@ void QueueGameMessage(const std::string& text, std::uint32_t sender) {
   QueueCommand(code, text.c_str(), sender, 0);
 }
 
-namespace {
-
-// A field of the ban text never holds the separator itself, so a name
-// cannot shift the fields behind it.
-std::string Field(const std::string& text) {
-  std::string field = text;
-  for (char& c : field)
-    if (c == '\xff') c = '?';
-  return field;
+std::optional<std::string> BanCommandText(const PlayerRecord& player, std::int32_t duration,
+                                          const std::string& reason) {
+  std::optional<std::string> text = WriteBanText(BanText{player.id, player.name, player.address,
+                                                         player.keyhash, player.pb_guid, duration,
+                                                         reason});
+  if (!text)
+    LogMessage(6, "Couldn't ban player %s! The ban command cannot hold his address, keyhash and "
+               "GUID.", player.name.c_str());
+  return text;
 }
 
-}  // namespace
+CommandTarget TargetOf(const PlayerRecord& player) {
+  return CommandTarget{player.id, player.name, player.keyhash};
+}
 
-std::string BanCommandText(const PlayerRecord& player, std::int32_t duration,
-                           const std::string& reason) {
-  char text[kQueuedTextSize];
-  std::snprintf(text, sizeof text, "%i\xff%s\xff%s\xff%s\xff%s\xff%i\xff%s\xff",
-                static_cast<int>(player.id), Field(player.name).c_str(),
-                Field(player.address).c_str(), Field(player.keyhash).c_str(),
-                Field(player.pb_guid).c_str(), static_cast<int>(duration),
-                Field(reason).c_str());
-  return text;
+void QueueKick(const PlayerRecord& player) {
+  std::string command = "admin.kickPlayer " + std::to_string(player.id);
+  QueueCommandFor(kCmdRawConsole, command.c_str(), 0, KickDelay(), TargetOf(player));
 }
 
 std::string CurrentMapName() {

@@ -11,8 +11,8 @@
 #include "core/log.h"
 #include "core/protocol.h"
 #include "links/player_table.h"
-#include "moderation/banned_words.h"
 #include "moderation/game_messages.h"
+#include "moderation/moderation.h"
 #include "remote/command_queue.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
@@ -113,18 +113,25 @@ std::string ConsoleWord(std::string_view value) {
   return quote ? "\"" + clean + "\"" : clean;
 }
 
-void RunKickOrBan(const MenuItem& item, const PlayerRecord& target, std::uint32_t origin) {
-  std::string reason = item.text ? *item.text : "unknown reason";
+void Announce(const MenuItem& item, const PlayerRecord& target, std::uint32_t origin) {
   if (item.text)
     QueueGameMessage(std::string(kTag) + " " + target.name + (item.ban ? " banned for " : " kicked for ") +
                          *item.text,
                      origin);
+}
+
+// A ban that could not be queued is not announced.
+void RunKickOrBan(const MenuItem& item, const PlayerRecord& target, std::uint32_t origin) {
+  std::string reason = item.text ? *item.text : "unknown reason";
   if (item.ban) {
-    QueueCommand(kCmdBanPlayer, BanCommandText(target, item.duration, reason).c_str(), origin,
-                 KickDelay());
+    std::optional<std::string> text = BanCommandText(target, item.duration, reason);
+    if (!text) return;
+    Announce(item, target, origin);
+    QueueCommand(kCmdBanPlayer, text->c_str(), origin, KickDelay());
   } else {
+    Announce(item, target, origin);
     std::string text = std::to_string(target.id) + "," + reason + ",";
-    QueueCommand(kCmdKickPlayer, text.c_str(), origin, KickDelay());
+    QueueCommandFor(kCmdKickPlayer, text.c_str(), origin, KickDelay(), TargetOf(target));
   }
 }
 
@@ -139,7 +146,8 @@ int LookUpMenuItem(std::string_view command) {
     for (;;) {
       std::size_t end = line.find_first_of("[]", at);
       std::string_view piece = std::string_view(line).substr(at, end == std::string::npos ? end : end - at);
-      if (EqualNoCase(piece, command)) return n;
+      // Nothing between two brackets is no id: "!" alone must not run an item.
+      if (!piece.empty() && EqualNoCase(piece, command)) return n;
       if (end == std::string::npos) break;
       at = end + 1;
     }
@@ -190,49 +198,60 @@ bool RunMenuItem(std::int32_t target, int number, std::uint32_t origin) {
 namespace {
 
 struct ChatCommand {
-  std::string speaker;
+  PlayerRecord speaker;
   std::string word;               // without its '!'
   std::vector<std::string> args;  // at most three
 };
 
-std::optional<ChatCommand> ParseChatCommand(const std::string& line) {
-  std::size_t colon = line.find(": ");
-  if (colon == std::string::npos) return std::nullopt;
-  std::vector<std::string> words = SplitWords(std::string_view(line).substr(colon + 2), " ");
+// The command of a message: its first word, which begins with '!', and up
+// to three arguments.
+std::optional<ChatCommand> ParseChatCommand(std::string_view message) {
+  std::vector<std::string> words = SplitWords(message, " ");
   if (words.empty() || words[0][0] != '!') return std::nullopt;
   ChatCommand command;
-  command.speaker = ChatSpeaker(line).value_or("");
   command.word = words[0].substr(1);
   for (std::size_t i = 1; i < words.size() && i <= 3; ++i) command.args.push_back(words[i]);
   return command;
 }
 
-// The account slot of the speaker; none (with a debug line) when he may
-// not use in-game commands.
-std::optional<int> AuthoriseSpeaker(const std::string& speaker) {
-  const bool debug = Core().debug;
-  const PlayerRecord* player = FindSpeaker(speaker);
-  if (player == nullptr) {
-    if (debug)
+// The command of a line and its speaker, a listed player. A line whose
+// speaker is no (single) listed player runs nothing; when it looks like a
+// command, a debug line says so.
+std::optional<ChatCommand> ReadChatLine(const std::string& line) {
+  std::optional<ChatSpeaker> speaker = FindChatSpeaker(line);
+  if (!speaker) {
+    std::size_t colon = line.find(": ");
+    std::optional<std::string> claimed = ClaimedSpeaker(line);
+    if (Core().debug && claimed && ParseChatCommand(std::string_view(line).substr(colon + 2)))
       LogMessage(6, "DEBUG: Couldn't determine player %s keyhash! Ignoring in-game admin command.",
-                 speaker.c_str());
+                 claimed->c_str());
     return std::nullopt;
   }
+  std::optional<ChatCommand> command = ParseChatCommand(speaker->message);
+  if (command) command->speaker = speaker->player;
+  return command;
+}
+
+// The account slot of the speaker; none (with a debug line) when he may
+// not use in-game commands.
+std::optional<int> AuthoriseSpeaker(const PlayerRecord& player) {
+  const bool debug = Core().debug;
+  const char* name = player.name.c_str();
   // A player without a known keyhash never matches an account.
-  bool known = !player->keyhash.empty() && !EqualNoCase(player->keyhash, "[unknown]");
+  bool known = !player.keyhash.empty() && !EqualNoCase(player.keyhash, "[unknown]");
   for (int slot = 0; known && slot < kMaxAccounts; ++slot) {
     const UserAccount& account = Remote().accounts[static_cast<std::size_t>(slot)];
     if (account.user_name.empty()) break;
-    if (!EqualNoCase(account.key_hash, player->keyhash)) continue;
+    if (!EqualNoCase(account.key_hash, player.keyhash)) continue;
     if (account.active != 0) return slot;
     if (debug)
       LogMessage(6, "DEBUG: Player %s user account is deactivated! Ignoring in-game admin command.",
-                 speaker.c_str());
+                 name);
     return std::nullopt;
   }
   if (debug)
     LogMessage(6, "DEBUG: Player %s is not authorised to use in-game admin! Ignoring in-game admin command.",
-               speaker.c_str());
+               name);
   return std::nullopt;
 }
 
@@ -293,7 +312,7 @@ bool RunMenuCommand(const ChatCommand& command, int item, std::uint32_t origin) 
 }  // namespace
 
 bool HandleInGameCommand(const std::string& line) {
-  std::optional<ChatCommand> command = ParseChatCommand(line);
+  std::optional<ChatCommand> command = ReadChatLine(line);
   if (!command) return false;
   if (EqualNoCase(command->word, "nextmap")) {
     std::optional<std::string> level = CurrentLevelText(false, Remote().start_map);

@@ -9,7 +9,9 @@
 #include <vector>
 
 // Handles one chat line (without its "##-- "): true when a command was
-// accepted and queued. Refusals are answered in the game chat.
+// accepted and queued. Refusals are answered in the game chat. Only a
+// speaker that FindChatSpeaker (moderation.h) names is heard, nextmap
+// included; kicks are queued for their target (QueueCommandFor).
 bool HandleInGameCommand(const std::string& line);
 // The number (from 1) of the first player-menu line that answers to the
 // command id, case ignored; 0 for none or when the file cannot be read.

@@ -66,8 +66,7 @@ void LogKick(Cause cause, const PlayerRecord& p) {
 // Kicks the player (a copy: the row leaves the table at the end).
 void Kick(Cause cause, const PlayerRecord& player, std::time_t now) {
   CauseTexts texts = TextsOf(cause);
-  std::string command = "admin.kickPlayer " + std::to_string(player.id);
-  QueueCommand(kCmdRawConsole, command.c_str(), 0, KickDelay());
+  QueueKick(player);
   SendServerMessage(std::string(kTag) + " Kicking " + player.name + " for " + texts.chat);
   NotifyAllClientsText(texts.notice, player.name, 0);
   LogKick(cause, player);
@@ -80,9 +79,10 @@ void Kick(Cause cause, const PlayerRecord& player, std::time_t now) {
 }
 
 void BanForScore(const PlayerRecord& player) {
-  QueueCommand(kCmdBanPlayer,
-               BanCommandText(player, 0, "Banned for too many minus-score kicks.").c_str(), 0,
-               KickDelay());
+  std::optional<std::string> text =
+      BanCommandText(player, 0, "Banned for too many minus-score kicks.");
+  if (!text) return;
+  QueueCommand(kCmdBanPlayer, text->c_str(), 0, KickDelay());
   SendServerMessage(std::string(kTag) + " Banned " + player.name + " for too many minus-score kicks");
   NotifyAllClientsText(kNotifyAutoBanScore, player.name, 0);
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);

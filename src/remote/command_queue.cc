@@ -12,7 +12,8 @@ namespace {
 
 bool QueueIsFull() { return Remote().queue[kQueueSlots - 1].code != 0; }
 
-void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
+void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, int delay,
+                   const std::optional<CommandTarget>& target) {
   for (QueuedCommand& slot : MutableRemote().queue) {
     if (slot.code != 0) continue;
     slot.code = code;
@@ -20,6 +21,7 @@ void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, i
     if (text != nullptr) std::strncpy(slot.text, text, sizeof slot.text - 1);
     slot.sender = sender;
     slot.due = static_cast<std::int64_t>(std::time(nullptr)) + delay;
+    slot.target = target;
     return;
   }
 }
@@ -27,12 +29,17 @@ void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, i
 }  // namespace
 
 bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay) {
+  return QueueCommandFor(code, text, sender, delay, std::nullopt);
+}
+
+bool QueueCommandFor(std::uint32_t code, const char* text, std::uint32_t sender, int delay,
+                     const std::optional<CommandTarget>& target) {
   if (QueueIsFull()) {
     LogMessage(6, "DEBUG: Couldn't queue command %.8lX, the queue is full!",
                static_cast<unsigned long>(code));
     return true;
   }
-  PutInFreeSlot(code, text, sender, delay);
+  PutInFreeSlot(code, text, sender, delay, target);
   return true;
 }
 
@@ -45,7 +52,7 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
   for (const QueuedCommand& slot : Remote().queue) {
     if (slot.code == code) return true;
   }
-  PutInFreeSlot(code, text, sender, delay);
+  PutInFreeSlot(code, text, sender, delay, std::nullopt);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
 #include "core/protocol.h"
 #include "remote/remote_state.h"
@@ -12,6 +13,11 @@
 // Queues a command due `delay` seconds from now. A full queue drops it with
 // a log line. Always true.
 bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
+// As QueueCommand, for a command that acts on one player: when it runs,
+// it is carried out only while the game still gives target->id to that
+// player (execute.cc checks). No target: not checked.
+bool QueueCommandFor(std::uint32_t code, const char* text, std::uint32_t sender, int delay,
+                     const std::optional<CommandTarget>& target);
 // As QueueCommand, but only when no slot already holds the same code.
 bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
 // Runs every command that is due, in queue order; called on every loop pass.

@@ -170,11 +170,37 @@ void RestartMap(const QueuedCommand& command) {
   NotifyAllClients(kNotifyMapRestarted, nullptr, 0, 0);
 }
 
+bool Known(const std::string& value) { return !value.empty() && !EqualNoCase(value, "[unknown]"); }
+
+// A kick that carries its target runs only while the target still holds
+// the id; otherwise it is dropped with a line that says why.
+bool TargetStillHere(const QueuedCommand& command) {
+  if (!command.target) return true;
+  const CommandTarget& target = *command.target;
+  PlayerRecord holder;
+  TargetState state = CheckTarget(target, &holder);
+  if (state == TargetState::kSame) return true;
+  if (state == TargetState::kOther) {
+    LogMessage(6, "Couldn't kick player %s (%s)! Player id %i now belongs to %s (%s).",
+               target.name.c_str(), target.keyhash.c_str(), target.id, holder.name.c_str(),
+               holder.keyhash.c_str());
+  } else if (state == TargetState::kGone) {
+    LogMessage(6, "Couldn't kick player %s! Player id %i is no longer on the server.",
+               target.name.c_str(), target.id);
+  } else {
+    LogMessage(6, "Couldn't kick player %s! The player list could not be read.",
+               target.name.c_str());
+  }
+  NotifyIssuer(command, kNotifyFailed);
+  return false;
+}
+
 // "id,reason": PunkBuster kicks first when it runs, then the game.
 void KickPlayer(const QueuedCommand& command) {
   std::string_view text = Text(command);
   std::int32_t id = ParseInt(text);
   if (Core().debug) LogMessage(6, "DEBUG: Kicked player id %i.", id);
+  if (!TargetStillHere(command)) return;
   std::string name = PlayerNameById(id);
   std::string address = PlayerAddressById(id);
   std::string keyhash = PlayerKeyhashById(id);
@@ -250,6 +276,7 @@ void ServerMessage(const QueuedCommand& command) {
 // The text goes to the console as it is, never as a format, and as one
 // line: the audit line must not carry a line of its own.
 void RawConsole(const QueuedCommand& command) {
+  if (!TargetStillHere(command)) return;
   std::string text = OneLine(Text(command));
   if (!ConsoleOrFail(command, text, "Couldn't send server message! The command failed.")) return;
   Issuer issuer(command.sender);
@@ -404,6 +431,25 @@ const ExecRow* FindRow(std::uint32_t code) {
 }
 
 }  // namespace
+
+TargetState CheckTarget(const CommandTarget& target, PlayerRecord* holder) {
+  std::optional<std::string> list = ConsoleSend("game.listPlayers");
+  if (!list) return TargetState::kUnknown;
+  std::string_view rest = *list;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    PlayerRecord record;
+    // Bots and lines that do not parse hold no player who could be kicked.
+    if (!ParsePlayerLine(line, &record) || record.id != target.id) continue;
+    if (holder != nullptr) *holder = record;
+    bool same_key = !Known(target.keyhash) || !Known(record.keyhash) ||
+                    EqualNoCase(target.keyhash, record.keyhash);
+    return record.name == target.name && same_key ? TargetState::kSame : TargetState::kOther;
+  }
+  return TargetState::kGone;
+}
 
 std::vector<std::string> SplitIntoPieces(std::string_view text, char separator) {
   std::vector<std::string> pieces;

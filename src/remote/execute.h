@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "links/links_state.h"
 #include "remote/remote_state.h"
 
 void ExecuteCommand(const QueuedCommand& command);
@@ -19,6 +20,14 @@ bool IsExecutableCode(std::uint32_t code);
 // earlier handler of the same code; false when all 16 places are taken.
 using QueuedHandler = void (*)(const QueuedCommand&);
 bool InstallQueuedHandler(std::uint32_t code, QueuedHandler handler);
+
+// Who holds player id target.id now, as the game lists its players afresh
+// ("game.listPlayers"): kSame when it is the target (the same name, and the
+// same keyhash where both are known), kOther when someone else, kGone when
+// nobody, kUnknown when the list cannot be had. `holder` (if given) gets
+// the listed player's name, id, address and keyhash.
+enum class TargetState { kSame, kOther, kGone, kUnknown };
+TargetState CheckTarget(const CommandTarget& target, PlayerRecord* holder);
 
 // Cuts a chat or message text into pieces of at most 63 characters for the
 // console: when more remains, the cut goes before the last `separator`

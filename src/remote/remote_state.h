@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "core/protocol.h"
@@ -34,12 +35,22 @@ struct ClientSession {
   std::time_t last_command_at = 0;  // moment of the last accepted command, 0 until one
 };
 
+// The player a delayed kick is meant for. By the time it runs the game may
+// have given his id to someone else, so it runs only while the id still
+// holds the same name and, where both are known, the same keyhash.
+struct CommandTarget {
+  std::int32_t id = -1;
+  std::string name;
+  std::string keyhash;
+};
+
 // One slot of the deferred command queue. A code of 0 marks a free slot.
 struct QueuedCommand {
   std::uint32_t code = 0;
   char text[kQueuedTextSize] = {};
   std::uint32_t sender = 0;
   std::int64_t due = 0;
+  std::optional<CommandTarget> target;  // none: the command is not checked
 };
 
 struct RemoteState {

@@ -278,6 +278,13 @@ TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
   EXPECT_FALSE(Has(List(), "8.8.8.8"));
   EXPECT_EQ(Received(), Notice(0x01) + Notice(0x01));
 
+  // A text longer than the queue's buffer loses the end of its reason, not the ban.
+  const std::string reason(400, 'r');
+  Run(kCmdBanPlayer, "-1\xffLong\xff" "7.7.7.7\xff\xff\xff" "0\xff" + reason + "\xff", 1);
+  EXPECT_TRUE(Has(List(), "\"Long\",7.7.7.7,*,*,\"alice\",1700000000,0,rrrr"));
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Long () permanently for rrr"));
+  EXPECT_EQ(Received(), Notice(0x21, "Long") + Notice(0x0D));
+
   Run(kCmdRemoveBan, "Joe,9.9.9.9", 0xFF00);
   EXPECT_FALSE(Has(List(), "Joe"));
   EXPECT_TRUE(Has(Log(), "removed ban on player Joe ()."));

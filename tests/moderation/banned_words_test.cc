@@ -1,8 +1,12 @@
 // Banned words: the list, the name check, and the chat watch's warnings, kicks and bans.
 #include "moderation/banned_words.h"
 
+#include <algorithm>
+
+#include "moderation/ingame_commands.h"
 #include "moderation/moderation.h"
 #include "moderation/moderation_fixture.h"
+#include "remote/console_fixture.h"
 
 namespace korvtest {
 namespace {
@@ -26,9 +30,9 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
   // Only the first 1023 characters count, whatever their bytes.
   EXPECT_FALSE(FindBannedWord("Global X: " + std::string(5000, '\xff') + "noob"));
   EXPECT_EQ(FindBannedWord(std::string("Global X: a\0noob", 16)), "noob");
-  EXPECT_FALSE(ChatSpeaker("Global Bob says noob"));
-  EXPECT_EQ(ChatSpeaker("Global " + std::string(40, 'n') + ": hi"), std::string(32, 'n'));
-  EXPECT_EQ(ChatSpeaker("Global: x"), "");  // no blank before the ": "
+  EXPECT_FALSE(ClaimedSpeaker("Global Bob says noob"));
+  EXPECT_EQ(ClaimedSpeaker("Global " + std::string(40, 'n') + ": hi"), std::string(32, 'n'));
+  EXPECT_EQ(ClaimedSpeaker("Global: x"), "");  // no blank before the ": "
 
   Load("");
   EXPECT_FALSE(NameHasBannedWord("noob"));
@@ -92,6 +96,118 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
                                "17 [KORV] Banned Dan for using banned words"}));
   EXPECT_TRUE(Has(Log(), std::string("Auto-banned Dan (") + kHash + ") at 10.0.0.8 for "
                          "using banned words in chat messages (noob)."));
+}
+
+// The chat watch warns and kicks the listed player whose whole name begins
+// the line: "Bob: x" saying a banned word is not Bob.
+TEST_F(BannedWordsTest, TheSpeakerIsTheWholeListedNameNotTheTextBeforeTheFirstColon) {
+  Load("noob\n");
+  Setting(kSetAutoKickWord).value = 1;
+  AddPlayer(4, "Bob");
+  AddPlayer(6, "Bob: x");
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(WatchChatLine("Global Bob: x: noob"));
+  EXPECT_EQ(TakeQueue(), (Rows{"18 [KORV] Bob: x do not use the word noob in chat",
+                               "18 [KORV] Bob: x do not use the word noob in chat",
+                               "19+12 admin.kickPlayer 6",
+                               "18 [KORV] Kicking Bob: x for using banned words"}));
+  EXPECT_EQ(g_manager.links.players[0].name, "Bob");
+  EXPECT_EQ(g_manager.links.players[1].name, "");
+  // Two players who share a name: neither is warned for the other.
+  AddPlayer(7, "Bob");
+  EXPECT_FALSE(WatchChatLine("Global Bob: noob"));
+  EXPECT_TRUE(TakeQueue().empty());
+  EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't kick player for banned word! Could not determine player Bob id."));
+}
+
+// Chat lines against the stand-in console, whose game gives id 3 to Mike.
+class DelayedKickTest : public ConsoleFixture {
+ protected:
+  void SetUp() override {
+    ConsoleFixture::SetUp();
+    g_manager.core.kick_delay = 1;
+    WriteFile(dir_ / "bannedwords.con", "noob\n");
+    ASSERT_TRUE(LoadBannedWords());
+    Setting(kSetAutoKickWord).value = 1;
+    for (const char* file : {"/banlist.con", "/serverbanlist.con", "/pb/pbbans.dat"})
+      CreateFileWithDirs(dir_.path() + file, 2);
+  }
+  // A row of the player table as the last refresh left it.
+  void Listed(int row, int id, const std::string& name, const std::string& keyhash) {
+    PlayerRecord& record = g_manager.links.players[static_cast<std::size_t>(row)];
+    record = PlayerRecord{};
+    record.id = id;
+    record.name = name;
+    record.address = "10.0.0.9";
+    record.keyhash = keyhash;
+    record.pb_guid = "[unknown]";
+  }
+  void SayThrice(const std::string& line) {
+    for (int i = 0; i < 3; ++i) ModerateChatLine(line);
+  }
+  std::vector<std::string> RunDue() {
+    Sent();
+    RunQueuedCommandsAt(std::time(nullptr) + 13);
+    return Sent();
+  }
+  static bool Holds(const std::vector<std::string>& sent, const std::string& line) {
+    return std::find(sent.begin(), sent.end(), line) != sent.end();
+  }
+};
+
+const std::string kOtherHash(32, 'f');
+
+// Bob, kicked for his words, left before the delay ran out and Mike got
+// his id: Mike stays. Mike kicked for his own words goes.
+TEST_F(DelayedKickTest, AKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
+  Listed(0, 3, "Bob", kOtherHash);
+  SayThrice("Global Bob: noob");
+  std::vector<std::string> sent = RunDue();
+  EXPECT_FALSE(Holds(sent, "admin.kickPlayer 3"));
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player Bob (" + kOtherHash + ")! Player id 3 now belongs to Mike ("
+                             + std::string(kMikeHash) + ")."));
+  // The same name under another keyhash is another player too.
+  Listed(0, 3, "Mike", kOtherHash);
+  g_manager.moderation.warnings[3] = {};
+  SayThrice("Global Mike: noob");
+  EXPECT_FALSE(Holds(RunDue(), "admin.kickPlayer 3"));
+
+  Listed(0, 3, "Mike", kMikeHash);
+  g_manager.moderation.warnings[3] = {};
+  SayThrice("Global Mike: noob");
+  EXPECT_TRUE(Holds(RunDue(), "admin.kickPlayer 3"));
+  // A player gone with nobody after him: nothing to kick.
+  Listed(0, 5, "Gone", kOtherHash);
+  SayThrice("Global Gone: noob");
+  EXPECT_FALSE(Holds(RunDue(), "admin.kickPlayer 5"));
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player Gone! Player id 5 is no longer on the server."));
+}
+
+// The player menu's kick goes the same way.
+TEST_F(DelayedKickTest, AMenuKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
+  g_manager.remote.accounts[0] = {"plain", "pw", std::string(32, 'c'), 0x80, 1};
+  Listed(0, 1, "Plain", std::string(32, 'c'));
+  Listed(1, 3, "Bob", kOtherHash);
+  WriteFile(dir_ / "playermenu.con", "Kick [k]|kick\n");
+  EXPECT_TRUE(HandleInGameCommand("Global Plain: !k .3"));
+  std::vector<std::string> sent = RunDue();
+  EXPECT_FALSE(Holds(sent, "admin.kickPlayer 3")) << ::testing::PrintToString(sent);
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player Bob ("));
+}
+
+// A ban due after its delay acts on the banned player's own address and
+// keyhash, never on the id someone else holds now.
+TEST_F(DelayedKickTest, ABanDueAfterItsDelayLeavesTheNextHolderOfTheIdAlone) {
+  Setting(kSetAutoBan).value = 1;
+  Setting(kSetAutoBanValue).value = 1;
+  Setting(kSetServerInternet).value = 1;
+  Listed(0, 3, "Bob", kOtherHash);
+  SayThrice("Global Bob: noob");
+  std::vector<std::string> sent = RunDue();
+  EXPECT_FALSE(Holds(sent, "admin.banPlayerKey 3")) << ::testing::PrintToString(sent);
+  EXPECT_TRUE(Holds(sent, "admin.addAddressToBanList 10.0.0.9"));
+  EXPECT_TRUE(Holds(sent, "admin.addKeyToBanList " + kOtherHash));
+  EXPECT_TRUE(Has(Log(), "WARNING: Player id 3 no longer holds player Bob!"));
+  EXPECT_TRUE(Has(ReadFile(dir_ / "serverbanlist.con"), "\"Bob\",10.0.0.9," + kOtherHash + ","));
 }
 
 }  // namespace

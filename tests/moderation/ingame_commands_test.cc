@@ -1,6 +1,8 @@
 // In-game "!" commands and the player menu: access, map commands, targets, actions.
 #include "moderation/ingame_commands.h"
 
+#include <algorithm>
+
 #include "moderation/moderation_fixture.h"
 #include "moderation/player_watch.h"
 
@@ -36,7 +38,7 @@ TEST_F(InGameTest, MapCommandsNeedAnAccountWithTheMapsLetter) {
   EXPECT_FALSE(HandleInGameCommand("Global Plain: !change wake"));
   EXPECT_FALSE(HandleInGameCommand("Global Admin: !change"));
   EXPECT_TRUE(HandleInGameCommand("Global Admin: !CHANGE wake"));
-  EXPECT_TRUE(HandleInGameCommand("Global admin: !setnext kursk GPM_CTF xpack1 extra"));
+  EXPECT_TRUE(HandleInGameCommand("Global Admin: !setnext kursk GPM_CTF xpack1 extra"));
   EXPECT_TRUE(HandleInGameCommand("Global Admin: !restart"));
   g_manager.core.admin_message_style = 0;  // -noadmin feedback is chat
   EXPECT_FALSE(HandleInGameCommand("Global Plain: !runnext"));
@@ -88,6 +90,74 @@ TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
   EXPECT_EQ(BuildMenuConsoleCommand("say %NAME %guid %keyhash %bfid", 3),
             "say aquit guid3 0123456789abcdef0123456789abcdef 3");
   EXPECT_EQ(BuildMenuConsoleCommand("say %name", 70), "say [unknown]");
+}
+
+// The speaker is the listed player whose whole name begins the line, not
+// whatever stands before its first ": ".
+TEST_F(InGameTest, APlayerNamedAfterAnAdminAndACommandRunsNothing) {
+  AddPlayer(5, "Admin: !restart x", 0, 50, "dddddddddddddddddddddddddddddddd");
+  AddPlayer(6, "Plain: !k .3", 0, 50, "dddddddddddddddddddddddddddddddd");
+  EXPECT_FALSE(HandleInGameCommand("Global Admin: !restart x: hello"));
+  EXPECT_FALSE(HandleInGameCommand("Global Plain: !k .3: hello"));  // the menu item bans
+  EXPECT_TRUE(TakeQueue().empty());
+  // A real administrator whose name holds ": " is heard.
+  AddPlayer(7, "Ad: min", 0, 50, kAdminHash);
+  EXPECT_TRUE(HandleInGameCommand("Global Ad: min: !restart"));
+  EXPECT_EQ(TakeQueue(), Rows{"0E@FF01 "});
+  // Nobody listed speaks for an unlisted name.
+  EXPECT_FALSE(HandleInGameCommand("Global Ghost: Admin: !restart"));
+  EXPECT_TRUE(TakeQueue().empty());
+}
+
+// Names are matched exactly: another case is another player, and a name
+// two listed players share speaks for neither.
+TEST_F(InGameTest, NamesMatchExactlyAndASharedNameRunsNothing) {
+  AddPlayer(5, "ADMIN", 0, 50, "dddddddddddddddddddddddddddddddd");
+  EXPECT_FALSE(HandleInGameCommand("Global ADMIN: !restart"));
+  EXPECT_FALSE(HandleInGameCommand("Global admin: !restart"));
+  EXPECT_TRUE(TakeQueue().empty());
+  EXPECT_TRUE(Has(Log(), "DEBUG: Player ADMIN is not authorised to use in-game admin!"));
+  EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't determine player admin keyhash!"));
+  AddPlayer(8, "Plain", 0, 50, "dddddddddddddddddddddddddddddddd");
+  EXPECT_FALSE(HandleInGameCommand("Global Plain: !k .3"));
+  EXPECT_TRUE(TakeQueue().empty());
+}
+
+// "!" alone is no command id, though the empty piece between "][" is there.
+TEST_F(InGameTest, AnExclamationMarkAloneRunsNoMenuItem) {
+  EXPECT_EQ(LookUpMenuItem(""), 0);
+  EXPECT_FALSE(HandleInGameCommand("Global Plain: !"));
+  EXPECT_EQ(TakeQueue(), Rows{"18 [KORV] Command id  is not valid"});
+  // The last line has no line break to end its last piece.
+  WriteFile(dir_ / "playermenu.con", "Kick|kick\nHi [hi] \"welcome\"|\nTk [tk]");
+  EXPECT_EQ(LookUpMenuItem(""), 0);
+  EXPECT_EQ(LookUpMenuItem("tk"), 3);
+}
+
+// A menu ban whose reason would overflow the ban text keeps every field;
+// one whose text cannot be made is neither queued nor announced.
+TEST_F(InGameTest, AMenuBanWithALongReasonStillBans) {
+  const std::string reason(240, 'r');
+  WriteFile(dir_ / "playermenu.con", "Long [lb] \"" + reason + "\"|ban\n");
+  EXPECT_TRUE(HandleInGameCommand("Global Plain: !lb .3"));
+  Rows queued = TakeQueue();
+  ASSERT_EQ(queued.size(), 2u);
+  EXPECT_EQ(queued[0], "18@FF02 " + ("[KORV] Bob banned for " + reason).substr(0, 255));
+  const std::string head = "10@FF02+12 ";
+  ASSERT_EQ(queued[1].rfind(head, 0), 0u);
+  std::string text = queued[1].substr(head.size());
+  EXPECT_LE(text.size(), 255u);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\xff'), 7);
+  std::string fields = Fields({"3", "Bob", "10.0.0.4", kHash, "guid3", "0", ""});
+  fields.pop_back();
+  EXPECT_EQ(text.substr(0, fields.size()), fields);
+  EXPECT_EQ(text.substr(fields.size()), std::string(255 - fields.size() - 1, 'r') + "\xff");
+
+  g_manager.links.players[3].keyhash = std::string(300, 'k');
+  EXPECT_TRUE(HandleInGameCommand("Global Plain: !lb .3"));
+  EXPECT_TRUE(TakeQueue().empty());
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player Bob! The ban command cannot hold his address, "
+                         "keyhash and GUID."));
 }
 
 }  // namespace
