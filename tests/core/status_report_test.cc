@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -70,6 +71,26 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
   EXPECT_TRUE(index.Ambiguous("team_1"));
   EXPECT_TRUE(index.Ambiguous("playername_0"));
   EXPECT_FALSE(index.Ambiguous("playername_2"));
+}
+
+// Any mix of keys, names and backslashes: every value found is text of the
+// report itself.
+TEST(StatusReportTest, RandomReportsGiveValuesFromTheirOwnText) {
+  const char* words[] = {"hostname", "numplayers", "playername_0", "team_0", "queryid",
+                         "final",    "x",          "",             "ping_1", "hostport"};
+  std::mt19937 random(28);
+  for (int round = 0; round < 2000; ++round) {
+    std::string report;
+    for (int n = random() % 16; n > 0; --n) report += std::string("\\") + words[random() % 10];
+    StatusReportIndex index(report);
+    for (const char* key : words) {
+      std::optional<std::string_view> value = index.Get(key);
+      if (!value || value->empty()) continue;
+      ASSERT_TRUE(value->data() >= report.data() &&
+                  value->data() + value->size() <= report.data() + report.size())
+          << report;
+    }
+  }
 }
 
 }  // namespace
