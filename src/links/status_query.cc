@@ -32,7 +32,11 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::duration kReplyBudget = std::chrono::seconds(2);  // a query's, and a pass's
 constexpr std::uint32_t kProbeRanges[][2] = {{23000, 23009}, {22000, 22010}};
 
-bool PassHasWaitLeft() { return Links().status_wait_left > Clock::duration::zero(); }
+// Waits end to the millisecond: what a timed-out wait leaves over is no
+// time to ask the server anything.
+constexpr Clock::duration kLeastWait = std::chrono::milliseconds(10);
+
+bool PassHasWaitLeft() { return Links().status_wait_left >= kLeastWait; }
 
 // Takes what a query waited off what its pass has left.
 void SpendPassWait(Clock::duration waited) {
