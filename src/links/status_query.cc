@@ -225,9 +225,8 @@ bool IdentifyStatusPort() {
       return false;
     }
     const int port = static_cast<int>(ports[i]);
-    if (debug)
-      LogMessage(6, i == 0 ? "DEBUG: Testing configured port (%i)..." : "DEBUG: Testing status port %i ...",
-                 port);
+    if (debug && i == 0) LogMessage(6, "DEBUG: Testing configured port (%i)...", port);
+    if (debug && i > 0) LogMessage(6, "DEBUG: Testing status port %i ...", port);
     bool answered = false;
     if (PortServesGame(ports[i], expected, &answered)) {
       found = ports[i];

@@ -45,7 +45,8 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
     Values values;
   } cases[] = {
       {"\\hostname\\My\\Server" + game + "\\playername_0\\Evil\\x\\team_0\\1\\ping_0\\50" + tail,
-       {"hostname", "hostport", "numplayers", "playername_0", "team_0", "ping_0", "queryid", "final"},
+       {"hostname", "hostport", "numplayers", "playername_0", "team_0", "ping_0", "queryid",
+        "final"},
        {"My\\Server", "14567", "3", "Evil\\x", "1", "50", "4.1", ""}},
       {"\\hostname\\final" + game + "\\playername_0\\queryid\\team_0\\1" + tail,
        {"hostname", "playername_0", "team_0", "final", "queryid"},
@@ -60,8 +61,8 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
        {"a\\numplayers\\99\\hostport\\1", "3", "14567", "b\\hostport\\2\\numplayers\\98", "2"}},
       // A player's key inside a name is no one's: that player and the
       // name holding it are unknown, the others stand.
-      {"\\hostname\\h" + game + "\\playername_0\\c\\team_1\\1\\team_0\\2\\playername_1\\d\\team_1\\2" +
-           "\\playername_2\\e\\f\\team_2\\1" + tail,
+      {"\\hostname\\h" + game + "\\playername_0\\c\\team_1\\1\\team_0\\2" +
+           "\\playername_1\\d\\team_1\\2\\playername_2\\e\\f\\team_2\\1" + tail,
        {"playername_0", "team_0", "playername_1", "team_1", "playername_2", "team_2"},
        {{}, "2", {}, {}, "e\\f", "1"}},
   };

@@ -132,7 +132,8 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   ASSERT_TRUE(GetPlayerList()) << Log();
   EXPECT_EQ(Figures({1, 2, 3}), "1|axis|4|7|2|12345|[unknown] 1|allied|12|7|2|12345|[unknown] "
                                 "1|axis|5|7|2|12345|[unknown]");
-  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "1 / 2 / 3|12 / 9 / 21");
+  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores,
+            "1 / 2 / 3|12 / 9 / 21");
 }
 
 TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {
