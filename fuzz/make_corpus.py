@@ -62,7 +62,12 @@ seeds = {
                    b'Team Guest: darn it\nGlobal Boss: !pb 7\n'],
     'status_report': [b'\x01\x1b\\hostname\\x\\queryid\\7.1\x25\\numplayers\\12\\queryid\\7.2\\final\\',
                       b'\x00\x60\\hostport\\14567\\mapname\\wake\\gametype\\conquest\\player_0\\Bob'
-                      b'\\numplayers\\1\\queryid\\1.1\\final\\'],
+                      b'\\numplayers\\1\\queryid\\1.1\\final\\',
+                      # one datagram (backslashes doubled for the data provider) whose
+                      # server and player names hold backslashes
+                      b'\x01' + b'\\hostname\\My\\Server\\hostport\\14567\\numplayers\\1'
+                      b'\\playername_0\\Evil\\x\\team_0\\1\\queryid\\1.1\\final\\'
+                      .replace(b'\\', b'\\\\') + b'\\n'],
     'console_stream': [b'\x00' + b'K' * 10 + b'\x01' + answer('game.serverName', 'x') +
                        answer('Id:1 - Bob is remote ip: 10.0.0.1:14567 hash:' + guid) +
                        answer('ok') + answer('x', '#line', 'wrapped') + answer('##--Global Bob: hi'),

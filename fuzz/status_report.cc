@@ -11,6 +11,7 @@
 #include "fuzz_support.h"
 #include "content/map_text.h"
 #include "core/helpers.h"
+#include "core/status_report.h"
 #include "links/settings_sync.h"
 #include "links/status_query.h"
 
@@ -62,8 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!report) return 0;
   for (const char* key : {"hostport", "mapname", "gametype", "numplayers", "player_0"})
     StatusValue(*report, key);
-  std::string_view rest = *report;
-  for (int i = 0; i < 64 && !rest.empty(); ++i) TakeStatusField(rest);
+  StatusReportIndex index(*report);
+  for (const char* key : {"hostname", "playername_0", "ping_1", "queryid", "final"}) {
+    std::optional<std::string_view> value = index.Get(key);
+    // A value is text of the report itself, never longer than the cap.
+    if (value && !value->empty() &&
+        (value->size() > 1023 || value->data() < report->data() ||
+         value->data() + value->size() > report->data() + report->size()))
+      std::abort();
+  }
   g_manager.server.server_running = running;
   SyncSettingsFromServer(*report);
   CurrentMapText(true, *report);

@@ -535,21 +535,3 @@ bool ReadLineBounded(std::FILE* file, std::size_t limit, std::string* line) {
   }
   return !line->empty();
 }
-
-std::optional<std::string> StatusValue(std::string_view report, std::string_view key) {
-  constexpr std::size_t kMaxValue = 1023;
-  if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
-  while (!report.empty()) {
-    std::string_view found = TakeStatusField(report);
-    std::string_view value = TakeStatusField(report);
-    if (found == key) return std::string(value.substr(0, kMaxValue));
-  }
-  return std::nullopt;
-}
-
-std::string_view TakeStatusField(std::string_view& rest) {
-  std::size_t end = rest.find('\\');
-  std::string_view field = rest.substr(0, end);
-  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-  return field;
-}

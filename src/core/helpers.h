@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/status_report.h"  // StatusValue
+
 // The daemon's own error codes, stored in the last error beside errno values.
 enum DaemonError : std::int32_t {
   kErrProtocolVersion = 30001,
@@ -182,14 +184,6 @@ inline void AppendCountedText(std::string& out, std::string_view text) {
   out.append(text);
   out.push_back('\0');
 }
-
-// A status report is "\\key\\value\\key\\value...". StatusValue reads it as
-// pairs (keys at even places, so a value is never taken for a key): the
-// value of the first such key, case kept, cut to 1023 characters. None when
-// the key is missing.
-std::optional<std::string> StatusValue(std::string_view report, std::string_view key);
-// Takes the next backslash-separated field off the front of `rest`.
-std::string_view TakeStatusField(std::string_view& rest);
 
 // Copies at most `max_chars` characters of `text` (cut to fit a buffer).
 std::string CutText(std::string_view text, std::size_t max_chars);

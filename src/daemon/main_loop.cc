@@ -20,6 +20,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/wake.h"
+#include "links/status_query.h"
 #include "remote/command_queue.h"
 #include "remote/connection.h"
 #include "remote/session.h"
@@ -184,6 +185,7 @@ int RunMainLoop() {
       break;
     }
     const auto pass_start = std::chrono::steady_clock::now();
+    StartStatusPass();
     if (DrainWakePipe(&ready)) --count;
     LogCaughtDebugLines();
     if (Core().server_exit_code != -1) {

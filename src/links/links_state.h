@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,10 @@ struct LinksState {
   /* Status port */
   std::string status_report;  // the last reply, at most 32767 bytes
   std::uint32_t status_port = 0;
+  // Waiting on the status port left to this pass of the main loop; no
+  // bound until the loop starts its first pass.
+  std::chrono::steady_clock::duration status_wait_left = std::chrono::steady_clock::duration::max();
+  std::size_t probe_resume = 0;  // where port identification goes on
 
   /* Player table, filled from slot 0 without gaps */
   std::array<PlayerRecord, kMaxPlayers> players{};

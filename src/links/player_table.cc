@@ -6,11 +6,10 @@
 
 #include <algorithm>
 #include <iterator>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "core/helpers.h"
 #include "core/log.h"
+#include "core/status_report.h"
 #include "core/core_state.h"
 #include "links/links_state.h"
 #include "links/console.h"
@@ -34,44 +33,15 @@ void Debug(const char* text) {
   if (Core().debug) LogMessage(6, "%s", text);
 }
 
-// The report's keys and values, read once for the join. Keys stand at
-// even places, so a value is never taken for a key. A name holding
-// backslashes can still add pairs of its own: a key that comes more than
-// once is ambiguous, and the first occurrence counts only for the keys of
-// the server itself.
-class ReportIndex {
- public:
-  explicit ReportIndex(std::string_view report) {
-    if (!report.empty() && report[0] == '\\') report.remove_prefix(1);
-    while (!report.empty()) {
-      std::string_view key = TakeStatusField(report);
-      std::string_view value = TakeStatusField(report);
-      // Every segment carries its own queryid.
-      if (!values_.emplace(key, value.substr(0, 1023)).second && key != "queryid" &&
-          repeated_.insert(key).second && first_repeated_.empty())
-        first_repeated_ = key;
-    }
+// True when one of the keys of report index `i` is ambiguous (a name
+// holding backslashes repeats it).
+bool AmbiguousPlayer(const StatusReportIndex& index, int i) {
+  std::string n = std::to_string(i);
+  for (const char* key : {"playername_", "team_", "score_", "kills_", "deaths_", "ping_"}) {
+    if (index.Ambiguous(key + n)) return true;
   }
-  std::optional<std::string_view> Get(const std::string& key) const {
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-  }
-  // True when one of the keys of report index `i` comes more than once.
-  bool Ambiguous(int i) const {
-    std::string n = std::to_string(i);
-    for (const char* key : {"playername_", "team_", "score_", "kills_", "deaths_", "ping_"}) {
-      if (repeated_.count(key + n) != 0) return true;
-    }
-    return false;
-  }
-  std::string_view first_repeated() const { return first_repeated_; }
-
- private:
-  std::unordered_map<std::string_view, std::string_view> values_;
-  std::unordered_set<std::string_view> repeated_;
-  std::string_view first_repeated_;
-};
+  return false;
+}
 
 struct TeamTotals {
   int axis = 0;
@@ -81,14 +51,14 @@ struct TeamTotals {
   long allied_score = 0;
 };
 
-std::string Field(const ReportIndex& index, const char* key, int i, std::size_t max) {
+std::string Field(const StatusReportIndex& index, const char* key, int i, std::size_t max) {
   std::optional<std::string_view> value = index.Get(key + std::to_string(i));
   return value ? CutText(*value, max) : std::string();
 }
 
 // Takes team and figures from the report for the player; false when the
 // name is not among its first `reported` players.
-bool JoinWithReport(const ReportIndex& index, int reported, PlayerRecord& record,
+bool JoinWithReport(const StatusReportIndex& index, int reported, PlayerRecord& record,
                     TeamTotals& totals) {
   int found = -1;
   for (int i = 0; i < reported && found < 0; ++i) {
@@ -96,7 +66,7 @@ bool JoinWithReport(const ReportIndex& index, int reported, PlayerRecord& record
     if (name && *name == record.name) found = i;
   }
   if (found < 0) return false;
-  if (index.Ambiguous(found)) {
+  if (AmbiguousPlayer(index, found)) {
     // Team and figures are unknown; the player counts only as listed.
     record.team = kUnknown;
     record.pb_guid = kUnknown;
@@ -250,12 +220,12 @@ bool GetPlayerList() {
     return false;
   }
   // The report stays valid: nothing below queries the status port again.
-  ReportIndex index(links.status_report);
-  if (!index.first_repeated().empty() && Core().debug)
+  StatusReportIndex index(links.status_report);
+  if (!index.first_ambiguous().empty() && Core().debug)
     LogMessage(6,
                "DEBUG: Status report holds the key %.64s more than once! The figures of the "
                "players concerned are unknown.",
-               std::string(index.first_repeated()).c_str());
+               std::string(index.first_ambiguous()).c_str());
   std::optional<std::string_view> numplayers = index.Get("numplayers");
   if (!numplayers) {
     Debug("DEBUG: Couldn't find \"numplayers\" in status!");

@@ -9,13 +9,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/helpers.h"
+#include "core/status_report.h"
 #include "core/wake.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -26,8 +29,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kReplyBudget = std::chrono::seconds(2);
+constexpr Clock::duration kReplyBudget = std::chrono::seconds(2);  // a query's, and a pass's
 constexpr std::uint32_t kProbeRanges[][2] = {{23000, 23009}, {22000, 22010}};
+
+// Waits end to the millisecond: what a timed-out wait leaves over is no
+// time to ask the server anything.
+constexpr Clock::duration kLeastWait = std::chrono::milliseconds(10);
+
+bool PassHasWaitLeft() { return Links().status_wait_left >= kLeastWait; }
+
+// Takes what a query waited off what its pass has left.
+void SpendPassWait(Clock::duration waited) {
+  Clock::duration& left = MutableLinks().status_wait_left;
+  if (left != Clock::duration::max()) left -= waited;
+}
 
 // Opens the socket, ties it to the server's address and port (so that only
 // the server's datagrams are read, and a closed port shows as refused at
@@ -69,28 +84,23 @@ struct SegmentTrailer {
   bool final = false;
 };
 
-// Reads the segment's pairs from its end, so that a value holding
-// backslashes (a player's name) shifts nothing behind it: the server's own
-// keys come last and are found as keys, never in a name.
+// The "final" pair is read from the segment's end; the queryid is the
+// segment's last one that stands as a key. So a name holding backslashes,
+// or called "queryid" or "final", shifts nothing and passes for nothing.
 SegmentTrailer ReadTrailer(std::string_view segment) {
   SegmentTrailer trailer;
-  bool last_pair = true;
-  while (!segment.empty()) {
-    std::size_t cut = segment.rfind('\\');
-    std::string_view value = cut == std::string_view::npos ? segment : segment.substr(cut + 1);
-    segment = cut == std::string_view::npos ? std::string_view() : segment.substr(0, cut);
-    cut = segment.rfind('\\');
-    std::string_view key = cut == std::string_view::npos ? segment : segment.substr(cut + 1);
-    segment = cut == std::string_view::npos ? std::string_view() : segment.substr(0, cut);
-    if (last_pair && key == "final") {
+  std::size_t cut = segment.rfind('\\');
+  if (cut != std::string_view::npos) {
+    std::size_t key = cut == 0 ? std::string_view::npos : segment.rfind('\\', cut - 1);
+    std::size_t start = key == std::string_view::npos ? 0 : key + 1;
+    if (segment.substr(start, cut - start) == "final") {
       trailer.final = true;
-    } else if (key == "queryid") {
-      std::size_t dot = value.find('.');
-      if (dot != std::string_view::npos) trailer.number = ParseLong(value.substr(dot + 1));
-      return trailer;
+      segment = segment.substr(0, key == std::string_view::npos ? 0 : key);
     }
-    last_pair = false;
   }
+  std::optional<std::string_view> id = StatusReportIndex(segment).Get("queryid");
+  std::size_t dot = id ? id->find('.') : std::string_view::npos;
+  if (dot != std::string_view::npos) trailer.number = ParseLong(id->substr(dot + 1));
   return trailer;
 }
 
@@ -109,8 +119,8 @@ void AppendStatusLog(const std::string& report) {
 // Outcome of collecting the segments of one reply.
 enum class Collect { kDone, kTimedOut, kFailed };
 
-Collect CollectSegments(int fd, std::string& report, bool* final) {
-  auto deadline = Clock::now() + kReplyBudget;
+Collect CollectSegments(int fd, std::string& report, bool* final, Clock::duration budget) {
+  auto deadline = Clock::now() + budget;
   long segments = 0;
   char buffer[kStatusReportMax + 1];
   for (;;) {
@@ -166,11 +176,19 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
     SetLastError(EINVAL);
     return std::nullopt;
   }
+  if (!PassHasWaitLeft()) {
+    SetLastError(ETIMEDOUT);
+    return std::nullopt;
+  }
   UniqueFd udp;
   if (!SendQuery(udp, port, query)) return std::nullopt;
   report.clear();
   bool final = false;
-  switch (CollectSegments(udp.get(), report, &final)) {
+  const Clock::time_point started = Clock::now();
+  Collect collected = CollectSegments(udp.get(), report, &final,
+                                      std::min(kReplyBudget, Links().status_wait_left));
+  SpendPassWait(Clock::now() - started);
+  switch (collected) {
     case Collect::kFailed:
       return std::nullopt;
     case Collect::kTimedOut:
@@ -188,29 +206,37 @@ std::optional<std::string> StatusQuery(std::uint32_t port, const char* query) {
   return report;
 }
 
+void StartStatusPass() { MutableLinks().status_wait_left = kReplyBudget; }
+
 bool IdentifyStatusPort() {
   const bool debug = Core().debug;
   std::string expected = std::to_string(static_cast<std::uint32_t>(SettingValue(kSetServerPort)));
-  std::uint32_t configured = static_cast<std::uint32_t>(
-      SettingValue(SettingValue(kSetServerInternet) == 1 ? kSetGameSpyPort : kSetGameSpyLanPort));
-  if (debug) LogMessage(6, "DEBUG: Testing configured port (%i)...", static_cast<int>(configured));
-  bool answered = false;
-  std::uint32_t found = 0;
-  if (PortServesGame(configured, expected, &answered)) {
-    found = configured;
-  } else if (answered && debug) {
-    LogMessage(6, "DEBUG: Server is not using the configured status port! (%i).",
-               static_cast<int>(configured));
-  }
+  std::vector<std::uint32_t> ports = {static_cast<std::uint32_t>(
+      SettingValue(SettingValue(kSetServerInternet) == 1 ? kSetGameSpyPort : kSetGameSpyLanPort))};
   for (const auto& range : kProbeRanges) {
-    for (std::uint32_t port = range[0]; found == 0 && port <= range[1]; ++port) {
-      if (debug) LogMessage(6, "DEBUG: Testing status port %i ...", static_cast<int>(port));
-      if (PortServesGame(port, expected, &answered)) found = port;
+    for (std::uint32_t port = range[0]; port <= range[1]; ++port) ports.push_back(port);
+  }
+  LinksState& links = MutableLinks();
+  std::uint32_t found = 0;
+  std::size_t i = links.probe_resume < ports.size() ? links.probe_resume : 0;
+  for (; i < ports.size() && found == 0; ++i) {
+    if (!PassHasWaitLeft()) {
+      links.probe_resume = i;  // the next connect goes on from here
+      return false;
+    }
+    const int port = static_cast<int>(ports[i]);
+    if (debug && i == 0) LogMessage(6, "DEBUG: Testing configured port (%i)...", port);
+    if (debug && i > 0) LogMessage(6, "DEBUG: Testing status port %i ...", port);
+    bool answered = false;
+    if (PortServesGame(ports[i], expected, &answered)) {
+      found = ports[i];
+    } else if (i == 0 && answered && debug) {
+      LogMessage(6, "DEBUG: Server is not using the configured status port! (%i).", port);
     }
   }
+  links.probe_resume = 0;
   if (found == 0) return false;
-  MutableLinks().status_port = found;
+  links.status_port = found;
   if (debug) LogMessage(6, "DEBUG: Identified server status port (%i).", static_cast<int>(found));
   return true;
 }
-

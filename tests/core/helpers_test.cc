@@ -226,17 +226,4 @@ TEST_F(HelpersTest, Rc4MatchesPublishedVectors) {
   EXPECT_STREQ(reinterpret_cast<char*>(untouched), "abc");
 }
 
-TEST_F(HelpersTest, StatusReportValuesAreReadAsPairs) {
-  std::vector<std::optional<std::string>> values;
-  for (const char* key : {"numplayers", "hostname", "final", "maxplayers", "HOSTNAME"})
-    values.push_back(StatusValue("\\hostname\\x\\numplayers\\12\\final\\", key));
-  EXPECT_EQ(values, (std::vector<std::optional<std::string>>{"12", "x", "", {}, {}}));
-  EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
-            std::string(1023, 'v'));
-  EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
-  EXPECT_EQ(StatusValue("\\playername_0\\numplayers\\numplayers\\3", "numplayers"), "3");
-  EXPECT_EQ(StatusValue("\\hostname\\final", "final"), std::nullopt);
-  EXPECT_EQ(StatusValue("", "a"), std::nullopt);
-}
-
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(PlayerListTest, JoinsListAndReportByName) {
             "1 / 1 / 5|12 / 1234 / 1246");
 }
 
-// A name that holds backslashes repeats another player's keys: that
+// A name that holds backslashes may repeat another player's keys: that
 // player's figures are unknown, never the injected ones; the rest stands.
 TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   g_manager.core.debug = true;
@@ -121,12 +121,19 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "0 / 1 / 3|0 / 4 / 4");
   std::string log = Log();
   const std::string line =
-      " : DEBUG: Status report holds the key score_1 more than once! The figures of the players "
+      " : DEBUG: Status report holds the key ping_1 more than once! The figures of the players "
       "concerned are unknown.\r\n";
   EXPECT_TRUE(Has(log, line));
   EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
   EXPECT_TRUE(Has(log, "DEBUG: Couldn't determine index of player Evil\\ping_1"));
   EXPECT_FALSE(Has(log, "index of player Anna"));
+  // A backslash of a name's own repeats no key: everyone's figures stand.
+  Serve({{"Anna", 1, "4"}, {"Mike", 2, "12"}, {"Evil\\x", 1, "5"}}, {});
+  ASSERT_TRUE(GetPlayerList()) << Log();
+  EXPECT_EQ(Figures({1, 2, 3}), "1|axis|4|7|2|12345|[unknown] 1|allied|12|7|2|12345|[unknown] "
+                                "1|axis|5|7|2|12345|[unknown]");
+  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores,
+            "1 / 2 / 3|12 / 9 / 21");
 }
 
 TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {

@@ -157,5 +157,37 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   EXPECT_EQ(g_manager.links.status_port, 0u);
 }
 
+// The queries of one pass wait 2 seconds in all: once a reply without its
+// final segment has used them, the pass asks nothing more, and port
+// identification goes on in the next pass from the port it came to.
+TEST_F(StatusQueryTest, OnePassWaitsTwoSecondsInAll) {
+  UdpResponder slow({"\\hostport\\14567\\queryid\\1.1"});
+  UdpResponder good({"\\numplayers\\0\\queryid\\1.1\\final\\"});
+  // Port 23000 may hear other programs' probes too: only the log tells.
+  UdpResponder probed({"\\hostport\\14567\\queryid\\1.1\\final\\"}, 23000);
+  if (!probed.ok()) GTEST_SKIP() << "port 23000 is taken";
+  Setting(kSetServerPort).value = 14567;
+  Setting(kSetServerInternet).value = 1;
+  Setting(kSetGameSpyPort).value = slow.port();
+  g_manager.core.debug = true;
+  const std::string probe = "DEBUG: Testing status port 23000 ...";
+  StartStatusPass();
+  EXPECT_FALSE(StatusQuery(slow.port(), "\\status\\"));
+  EXPECT_FALSE(StatusQuery(good.port(), "\\status\\"));
+  EXPECT_EQ(LastError(), ETIMEDOUT);
+  EXPECT_FALSE(IdentifyStatusPort());
+  EXPECT_EQ(slow.queries().size() * 10 + good.queries().size(), 10u);
+  StartStatusPass();
+  EXPECT_TRUE(StatusQuery(good.port(), "\\status\\"));
+  EXPECT_FALSE(IdentifyStatusPort());  // the configured port takes what is left
+  EXPECT_EQ(slow.queries().size(), 2u);
+  EXPECT_FALSE(Has(Log(), probe));
+  StartStatusPass();
+  ASSERT_TRUE(IdentifyStatusPort());
+  EXPECT_EQ(g_manager.links.status_port, 23000u);
+  EXPECT_EQ(slow.queries().size(), 2u);
+  EXPECT_TRUE(Has(Log(), probe));
+}
+
 }  // namespace
 }  // namespace korvtest
