@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "core/helpers.h"
 #include "settings/first_start_golden.h"
 #include "support/gamesim_client.h"
 
@@ -109,6 +110,41 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   std::filesystem::create_directory_symlink(levels, levels);
   EXPECT_EQ(RunToEnd(argv, server_, &out), 1);
   EXPECT_TRUE(Has(out, "Couldn't determine available maps!"));
+}
+
+// A FIFO or device among the files start-up reads is skipped with a warning: the files the
+// start needs end it with their message, the others leave it listening. The banned words are
+// loaded after the schedule.
+TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
+  std::string out;
+  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
+                                   std::to_string(FreePort()), "-debug"};
+  auto skipped = [&](const std::string& name) {
+    return "WARNING: Skipped " + Settings(name) + ", which is not a regular file.";
+  };
+  const std::pair<const char*, std::string> fatal[] = {
+      {"korvane.con", "Couldn't load settings file! " + ErrorText(EINVAL)},
+      {"useraccess.con", "Couldn't load user file! "},
+      {"serverschedule.con", "Couldn't load schedule file! " + ErrorText(EISDIR)}};
+  for (const auto& [name, message] : fatal) {
+    std::filesystem::remove(Settings(name));  // made by the start before
+    if (name == std::string("korvane.con")) ::mkfifo(Settings(name).c_str(), 0644);
+    if (name == std::string("useraccess.con")) ::symlink("/dev/zero", Settings(name).c_str());
+    if (name == std::string("serverschedule.con")) std::filesystem::create_directory(Settings(name));
+    EXPECT_EQ(RunToEnd(argv, server_, &out), 1) << name;
+    EXPECT_TRUE(Has(out, skipped(name))) << out;
+    EXPECT_TRUE(Has(out, message)) << out;
+    std::filesystem::remove(Settings(name));
+  }
+  EXPECT_FALSE(Has(out, "DEBUG: Loaded banned words"));
+  std::filesystem::remove(Settings("bannedwords.con"));
+  std::filesystem::remove(Settings("servermaplist.con"));
+  ::symlink("/dev/zero", Settings("bannedwords.con").c_str());
+  ::mkfifo(Settings("korvd.conf").c_str(), 0644);
+  ::mkfifo(Settings("servermaplist.con").c_str(), 0644);
+  out = StartAndStop({});
+  for (const char* name : {"bannedwords.con", "korvd.conf", "servermaplist.con"})
+    EXPECT_TRUE(Has(out, skipped(name))) << name;
 }
 
 }  // namespace
