@@ -75,7 +75,17 @@ struct RotatedLog {
   std::int64_t size;
 };
 
-// Removes the oldest rotated logs beyond the caps of korvd.conf.
+// Rotated logs by age: the minute in the name, then the suffix.
+bool Older(const RotatedLog& a, const RotatedLog& b) {
+  int order = a.name.compare(0, kStampLength, b.name, 0, kStampLength);
+  return order != 0 ? order < 0 : a.suffix < b.suffix;
+}
+
+// Removes rotated logs beyond the caps of korvd.conf, oldest first, so that
+// a flood of lines cannot take what matters with it: the logs of earlier
+// runs go first, for either cap; this run's logs go only for the byte cap
+// (or, without one, the count cap), and never the first, which holds this
+// run's start-up lines.
 void PruneRotatedLogs(const std::string& directory) {
   const KorvdConf& conf = Core().conf;
   if (conf.log_keep_rotated == 0 && conf.log_keep_rotated_bytes == 0) return;
@@ -92,19 +102,31 @@ void PruneRotatedLogs(const std::string& directory) {
     }
     ::closedir(dir);
   }
-  std::sort(logs.begin(), logs.end(), [](const RotatedLog& a, const RotatedLog& b) {
-    int order = a.name.compare(0, kStampLength, b.name, 0, kStampLength);
-    return order != 0 ? order < 0 : a.suffix < b.suffix;
-  });
+  std::sort(logs.begin(), logs.end(), Older);
+  const std::string& first_name = Core().log_first_rotated;
+  RotatedLog first{first_name, RotatedSuffix(first_name.c_str()), 0};
   std::size_t count = logs.size();
-  for (const RotatedLog& oldest : logs) {
-    bool too_many = conf.log_keep_rotated > 0 && count > static_cast<std::size_t>(conf.log_keep_rotated);
-    bool too_big = conf.log_keep_rotated_bytes > 0 && total > conf.log_keep_rotated_bytes;
-    if (!too_many && !too_big) break;
-    if (::unlink((directory + "/" + oldest.name).c_str()) != 0) continue;
-    --count;
-    total -= oldest.size;
+  for (bool this_run : {false, true}) {
+    for (const RotatedLog& oldest : logs) {
+      bool earlier = first_name.empty() || Older(oldest, first);
+      if (earlier == this_run || oldest.name == first_name) continue;
+      bool too_many =
+          conf.log_keep_rotated > 0 && count > static_cast<std::size_t>(conf.log_keep_rotated);
+      bool too_big = conf.log_keep_rotated_bytes > 0 && total > conf.log_keep_rotated_bytes;
+      if (this_run && conf.log_keep_rotated_bytes > 0) too_many = false;
+      if (!too_many && !too_big) break;
+      if (::unlink((directory + "/" + oldest.name).c_str()) != 0) continue;
+      --count;
+      total -= oldest.size;
+    }
   }
+}
+
+// Notes this run's first rotated log, then prunes.
+void Rotated(const std::string& directory, const std::string& target) {
+  std::string& first = MutableCore().log_first_rotated;
+  if (first.empty()) first = target.substr(target.rfind('/') + 1);
+  PruneRotatedLogs(directory);
 }
 
 // Moves the full log aside under its minute's name, or that name with
@@ -119,7 +141,7 @@ void RotateLog(const std::string& path, const struct tm& local) {
     if (n != 0) target.append(".").append(std::to_string(n));
     target += ".log";
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-      PruneRotatedLogs(directory);
+      Rotated(directory, target);
       return;
     }
     if (errno == EEXIST) continue;
@@ -128,7 +150,7 @@ void RotateLog(const std::string& path, const struct tm& local) {
     // either.
     if (::link(path.c_str(), target.c_str()) == 0) {
       ::unlink(path.c_str());
-      PruneRotatedLogs(directory);
+      Rotated(directory, target);
       return;
     }
     if (errno != EEXIST) return;
