@@ -250,7 +250,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents, Fil
 }
 
 bool AppendToFile(const std::string& path, std::string_view text) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  // Non-blocking, so that a FIFO in the file's place cannot hold the daemon.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
   struct stat before;
   if (fd.get() < 0 || ::fstat(fd.get(), &before) != 0) {
     SetLastError(errno);

@@ -178,14 +178,18 @@ void WriteLine(int level, const struct tm& local, const std::string& text) {
     return;
   }
   std::string path = LogFilePath();
-  if (std::FILE* file = std::fopen(path.c_str(), "a+b")) {
-    std::fseek(file, 0, SEEK_END);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    std::fprintf(file, "%s", line.c_str());
-    std::fclose(file);
+  // Non-blocking: a FIFO in the log's place (a logger reading it, or none)
+  // takes what fits and never holds the daemon; only a file is rotated.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  0666);
+  if (fd < 0) return;
+  if (::write(fd, line.data(), line.size()) < 0) {
+    // Nowhere to report it: the line is lost.
   }
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && info.st_size >= kRotateSize) RotateLog(path, local);
+  bool full = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= kRotateSize;
+  ::close(fd);
+  if (full) RotateLog(path, local);
 }
 
 }  // namespace
@@ -248,17 +252,16 @@ void AppendAdminLog(const char* player, const char* address, const char* keyhash
                 OrUnknown(address), OrUnknown(keyhash), OrUnknown(guid), OrUnknown(admin),
                 static_cast<unsigned long>(bantime), OrUnknown(map), OrUnknown(action),
                 static_cast<unsigned long>(expires), OrUnknown(reason));
-  std::string path = AdminLogPath();
-  std::FILE* file = std::fopen(path.c_str(), "at");
-  if (file == nullptr) return;
+  std::string text = std::string(row) + "\n";
+  // Non-blocking, as the log: a FIFO in its place never holds the daemon.
+  int fd = ::open(AdminLogPath().c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+  if (fd < 0) return;
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && info.st_size == 0) {
-    std::fputs("player, address, keyhash, guid, admin, bantime, map, action, expires, reason\n",
-               file);
-  } else {
-    std::fseek(file, 0, SEEK_END);
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+    text = "player, address, keyhash, guid, admin, bantime, map, action, expires, reason\n" + text;
+  if (::write(fd, text.data(), text.size()) < 0) {
+    // Lost, as a log line that cannot be written is.
   }
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  std::fprintf(file, "%s\n", row);
-  std::fclose(file);
+  ::close(fd);
 }

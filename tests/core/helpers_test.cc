@@ -157,6 +157,8 @@ TEST_F(HelpersTest, ReadersRefuseFifosDevicesDirectoriesAndFilesPastTheCap) {
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! " +
                                                     ErrorText(EINVAL) + "\r\n"));
   EXPECT_FALSE(ReplaceLinesInFile(zero, "x", "y"));
+  EXPECT_FALSE(AppendToFile(fifo, "x\n"));  // nobody reads it: refused, not waited on
+  EXPECT_EQ(LastError(), ENXIO);
   EXPECT_EQ(ReadWholeFile(big, 9), std::nullopt);
   EXPECT_EQ(LastError(), EFBIG);
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"),

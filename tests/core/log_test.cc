@@ -1,6 +1,10 @@
 // korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <algorithm>
 #include <ctime>
@@ -101,6 +105,25 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndThisRunsFirstLogOutlivesTheC
   EXPECT_EQ(RotatedLogs(dir_.path()), (std::vector{rotated[0], RotatedLogs(dir_.path()).back()}));
   EXPECT_TRUE(Has(ReadFile(dir_ / rotated[0]), " : 0 rrr"));
   EXPECT_LT(ReadFile(dir_ / "korvd.log").size(), 512000u);
+}
+
+// A FIFO in the place of the log or the admin log, with nobody reading it, loses the lines
+// and never holds the daemon.
+TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
+  for (const char* name : {"korvd.log", "adminlog.csv"})
+    ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0644), 0);
+  g_manager.core.admin_log = true;
+  std::string line(1000, 'f');
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(20);
+    for (int i = 0; i < 100; ++i) LogMessage(6, "%i %s", i, line.c_str());
+    AppendAdminLog("Bob", "1.2.3.4", "", nullptr, "auto", 1000, "berlin", "kick", 0, "x");
+    _exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(LogTest, AdminLogHeaderOnceAndUnknownFields) {
