@@ -74,7 +74,8 @@ std::vector<std::string> RotatedLogs(const std::string& dir) {
 // the line that crossed the limit. The caps take earlier runs' logs first; this run's go only
 // for the byte cap, and never the first, which holds the start-up lines.
 TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndThisRunsFirstLogOutlivesTheCaps) {
-  for (const char* earlier : {"2001-01-01-00-00.log", "2001-01-01-00-00.1.log", "2001-01-02-00-00.log"})
+  for (const char* earlier :
+       {"2001-01-01-00-00.log", "2001-01-01-00-00.1.log", "2001-01-02-00-00.log"})
     korvtest::WriteFile(dir_ / earlier, "earlier run\r\n");
   std::string chunk(900, 'r');
   std::uintmax_t written = 0;

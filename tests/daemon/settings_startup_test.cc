@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 
 #include "core/helpers.h"
 #include "settings/first_start_golden.h"
@@ -122,26 +123,28 @@ TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
   auto skipped = [&](const std::string& name) {
     return "WARNING: Skipped " + Settings(name) + ", which is not a regular file.";
   };
-  const std::pair<const char*, std::string> fatal[] = {
-      {"korvane.con", "Couldn't load settings file! " + ErrorText(EINVAL)},
-      {"useraccess.con", "Couldn't load user file! "},
-      {"serverschedule.con", "Couldn't load schedule file! " + ErrorText(EISDIR)}};
-  for (const auto& [name, message] : fatal) {
+  using Make = void (*)(const std::string&);
+  Make fifo = [](const std::string& path) { ::mkfifo(path.c_str(), 0644); };
+  Make zero = [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); };
+  Make folder = [](const std::string& path) { std::filesystem::create_directory(path); };
+  const std::tuple<const char*, Make, std::string> fatal[] = {
+      {"korvane.con", fifo, "Couldn't load settings file! " + ErrorText(EINVAL)},
+      {"useraccess.con", zero, "Couldn't load user file! " + ErrorText(EINVAL)},
+      {"serverschedule.con", folder, "Couldn't load schedule file! " + ErrorText(EISDIR)}};
+  for (const auto& [name, make, message] : fatal) {
     std::filesystem::remove(Settings(name));  // made by the start before
-    if (name == std::string("korvane.con")) ::mkfifo(Settings(name).c_str(), 0644);
-    if (name == std::string("useraccess.con")) ::symlink("/dev/zero", Settings(name).c_str());
-    if (name == std::string("serverschedule.con")) std::filesystem::create_directory(Settings(name));
+    make(Settings(name));
     EXPECT_EQ(RunToEnd(argv, server_, &out), 1) << name;
     EXPECT_TRUE(Has(out, skipped(name))) << out;
     EXPECT_TRUE(Has(out, message)) << out;
     std::filesystem::remove(Settings(name));
   }
   EXPECT_FALSE(Has(out, "DEBUG: Loaded banned words"));
-  std::filesystem::remove(Settings("bannedwords.con"));
-  std::filesystem::remove(Settings("servermaplist.con"));
-  ::symlink("/dev/zero", Settings("bannedwords.con").c_str());
-  ::mkfifo(Settings("korvd.conf").c_str(), 0644);
-  ::mkfifo(Settings("servermaplist.con").c_str(), 0644);
+  for (auto [name, make] : {std::pair{"bannedwords.con", zero}, {"korvd.conf", fifo},
+                            {"servermaplist.con", fifo}}) {
+    std::filesystem::remove(Settings(name));
+    make(Settings(name));
+  }
   out = StartAndStop({});
   for (const char* name : {"bannedwords.con", "korvd.conf", "servermaplist.con"})
     EXPECT_TRUE(Has(out, skipped(name))) << name;
