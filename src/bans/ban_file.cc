@@ -126,7 +126,7 @@ void KeepLinesWithout(std::string_view text, std::string_view key, std::string* 
 // Drops every line holding `key` and replaces the file atomically, with the
 // messages of the line replacement every daemon file edit uses.
 bool RemoveLinesHolding(const std::string& path, std::string_view key) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
@@ -317,7 +317,7 @@ bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::strin
 }
 
 bool BanFileContains(const std::string& path, std::string_view text) {
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());

@@ -181,7 +181,7 @@ using ClearedSets = ClearedValues[3];
 // Reads serverbanlist.con whole; logs "Couldn't open banlist file! %s" or
 // "Couldn't read banlist file! %s" and gives false on failure.
 bool ReadServerBanList(const std::string& path, std::string* text) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -194,6 +195,20 @@ std::optional<std::string> MapNameOf(const char* entry) {
   return map.substr(0, map.find(".rfa"));
 }
 
+// The file name of `map`'s archive in the levels directory `levels`:
+// "<map>.rfa", or an archive whose name differs from it only in case
+// (Tobruk.RFA); none when neither is there.
+std::optional<std::string> FindArchive(const std::string& levels, const std::string& map) {
+  std::string name = map + ".rfa";
+  if (FileExists(levels + name)) return name;
+  UniqueDir dir(::opendir(levels.c_str()));
+  if (!dir) return std::nullopt;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) return std::string(entry->d_name);
+  }
+  return std::nullopt;
+}
+
 // Appends the maps.con lines of one mod. False when its levels directory
 // cannot be opened.
 bool ScanModMaps(const std::string& mod, std::string* lines) {
@@ -217,13 +232,18 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
     std::optional<std::string> map = MapNameOf(entry->d_name);
     if (!map) continue;
     std::uint32_t mask = 0;
-    std::string base = server + "/mods/bf1942" + kLevelsDir + "/" + *map + ".rfa";
-    if (!base_mod && FileExists(base)) {
-      std::optional<std::uint32_t> modes = DetectGameTypes(base);
+    std::string base_levels = server + "/mods/bf1942" + kLevelsDir + "/";
+    std::optional<std::string> base = base_mod ? std::nullopt : FindArchive(base_levels, *map);
+    if (base) {
+      std::optional<std::uint32_t> modes = DetectGameTypes(base_levels + *base);
       if (!modes) continue;
       mask = *modes;
     }
-    std::optional<std::uint32_t> own = DetectGameTypes(levels + *map + ".rfa");
+    // The archive is opened by its own name, whatever its case; the map is
+    // listed under its lower-case name.
+    std::string own_name = *map + ".rfa";
+    if (strcasecmp(entry->d_name, own_name.c_str()) == 0) own_name = entry->d_name;
+    std::optional<std::uint32_t> own = DetectGameTypes(levels + own_name);
     if (!own) continue;
     mask |= *own;
     if (mask != 0) {
@@ -263,7 +283,7 @@ bool WriteModsFile(const std::string& path) {
 
 bool WriteMapsFile(const std::string& path) {
   std::string mods_path = Core().settings_dir + "/mods.con";
-  UniqueFile mods(std::fopen(mods_path.c_str(), "rt"));
+  UniqueFile mods = OpenRegularStream(mods_path);
   if (!mods) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open %s file! %s", mods_path.c_str(), ErrorText(LastError()).c_str());
@@ -292,17 +312,17 @@ bool WriteMapsFile(const std::string& path) {
 }
 
 std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
-  // Non-blocking: a FIFO named like an archive must not hold the daemon.
-  UniqueFd fd(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // Archives are large; only their directory is read, so no size cap.
+  UniqueFd fd = OpenRegularFile(archive_path, std::numeric_limits<std::size_t>::max());
   struct stat info;
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't open %s file! %s", archive_path.c_str(),
-               ErrorText(LastError()).c_str());
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    LogMessage(6, "WARNING: Skipped %s, which is not a regular file.", archive_path.c_str());
+    // A FIFO, device or directory in an archive's place was already named
+    // in a warning.
+    if (errno != EINVAL && errno != EISDIR) {
+      SetLastError(errno);
+      LogMessage(6, "Couldn't open %s file! %s", archive_path.c_str(),
+                 ErrorText(LastError()).c_str());
+    }
     return std::nullopt;
   }
   ArchiveReader reader(fd.get(), static_cast<std::uint64_t>(info.st_size));

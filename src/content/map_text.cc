@@ -105,7 +105,7 @@ std::optional<std::string> CurrentLevelText(bool code_form, std::string_view sta
   }
   std::string path = Core().settings_dir +
                      (Server().server_running ? "/maplist.con" : "/servermaplist.con");
-  UniqueFile file(std::fopen(path.c_str(), "rt"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open map list file! %s", ErrorText(LastError()).c_str());

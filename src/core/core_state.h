@@ -77,6 +77,9 @@ struct CoreState : CoreOptions {
 
   /* Log */
   LogRepeat log_repeat;
+  // The first log this run rotated (it holds the start-up lines); rotated
+  // logs named before it are earlier runs'. "" until the first rotation.
+  std::string log_first_rotated;
 
   /* korvd.conf (defaults without the file) */
   KorvdConf conf;

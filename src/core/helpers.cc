@@ -250,7 +250,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents, Fil
 }
 
 bool AppendToFile(const std::string& path, std::string_view text) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  // Non-blocking, so that a FIFO in the file's place cannot hold the daemon.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
   struct stat before;
   if (fd.get() < 0 || ::fstat(fd.get(), &before) != 0) {
     SetLastError(errno);
@@ -269,36 +270,71 @@ bool AppendToFile(const std::string& path, std::string_view text) {
   return true;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
+namespace {
+
+// Stores `error` as errno and the last error, for a refused open.
+UniqueFd RefuseOpen(int error) {
+  SetLastError(error);
+  errno = error;
+  return UniqueFd();
+}
+
+}  // namespace
+
+UniqueFd OpenRegularFile(const std::string& path, std::size_t max_bytes) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return RefuseOpen(errno);
+  if (!S_ISREG(info.st_mode)) {
+    if (HaveLog())
+      LogMessage(6, "WARNING: Skipped %s, which is not a regular file.", path.c_str());
+    return RefuseOpen(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > max_bytes) {
+    if (HaveLog())
+      LogMessage(6, "WARNING: Skipped %s, which is larger than %zu bytes.", path.c_str(),
+                 max_bytes);
+    return RefuseOpen(EFBIG);
+  }
+  return fd;
+}
+
+UniqueFile OpenRegularStream(const std::string& path, std::size_t max_bytes) {
+  UniqueFd fd = OpenRegularFile(path, max_bytes);
+  if (fd.get() < 0) return UniqueFile();
+  UniqueFile file(::fdopen(fd.get(), "r"));
   if (!file) {
     FailWithErrno();
-    return std::nullopt;
+    return UniqueFile();
   }
+  fd.Release();
+  return file;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+  UniqueFd fd = OpenRegularFile(path, max_bytes);
+  if (fd.get() < 0) return std::nullopt;
   std::string data;
   char chunk[8192];
   for (;;) {
-    std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (got > 0) {
-      if (data.size() + got > max_bytes) {
-        SetLastError(EFBIG);
-        return std::nullopt;
-      }
-      data.append(chunk, got);
+    ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      FailWithErrno();
+      return std::nullopt;
     }
-    if (got < sizeof chunk) {
-      if (std::ferror(file.get())) {
-        FailWithErrno();
-        return std::nullopt;
-      }
-      break;
+    if (got == 0) return data;
+    // A file that grows while it is read is still cut at the cap.
+    if (data.size() + static_cast<std::size_t>(got) > max_bytes) {
+      SetLastError(EFBIG);
+      return std::nullopt;
     }
+    data.append(chunk, static_cast<std::size_t>(got));
   }
-  return data;
 }
 
 bool CopyFile(const std::string& source, const std::string& target) {
-  UniqueFile in(std::fopen(source.c_str(), "rb"));
+  UniqueFile in = OpenRegularStream(source);
   if (!in) {
     SetLastError(errno);
     if (HaveLog())
@@ -335,7 +371,7 @@ bool CopyFile(const std::string& source, const std::string& target) {
 }
 
 bool ReplaceLinesInFile(const std::string& path, std::string_view key, const char* replacement) {
-  UniqueFile in(std::fopen(path.c_str(), "rt"));
+  UniqueFile in = OpenRegularStream(path);
   if (!in) {
     SetLastError(errno);
     if (HaveLog())

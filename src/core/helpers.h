@@ -110,9 +110,24 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents,
 // file never ends in half a line. False with the last error set.
 bool AppendToFile(const std::string& path, std::string_view text);
 
-// Reads a whole file, refusing files larger than `max_bytes` (EFBIG).
+// The most bytes a daemon file is read to, unless its reader says otherwise.
+inline constexpr std::size_t kMaxReadBytes = 64u << 20;
+
+// Opens a file the daemon reads. The open does not block, so that a FIFO in
+// the file's place cannot hold the daemon, and only a regular file of at
+// most `max_bytes` is taken; anything else is closed again with
+// "WARNING: Skipped %s, which is not a regular file." or "WARNING: Skipped
+// %s, which is larger than %zu bytes." logged. Empty on failure, with errno
+// and the last error set (EISDIR for a directory, EINVAL for a FIFO, device
+// or socket, EFBIG for a file too large, else the open's own error).
+UniqueFd OpenRegularFile(const std::string& path, std::size_t max_bytes = kMaxReadBytes);
+// The same as a stream, for the readers that take a file line by line.
+UniqueFile OpenRegularStream(const std::string& path, std::size_t max_bytes = kMaxReadBytes);
+
+// Reads a whole file, refusing files larger than `max_bytes` (EFBIG) and
+// anything but a regular file, as OpenRegularFile does.
 std::optional<std::string> ReadWholeFile(const std::string& path,
-                                         std::size_t max_bytes = 64u << 20);
+                                         std::size_t max_bytes = kMaxReadBytes);
 
 // Copies source to target (the target is replaced as ReplaceFileContents
 // does). Logs its own failure messages; false on failure.

@@ -88,13 +88,13 @@ int OnEntry(void* user, const char* section, const char* key, const char* value)
 std::string KorvdConfPath() { return Core().settings_dir + "/korvd.conf"; }
 
 bool LoadKorvdConf(const std::string& path, KorvdConf* conf) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) {
+  UniqueFile file = OpenRegularStream(path);
+  if (!file) {
     if (errno == ENOENT) return true;
     return FailWithErrno();
   }
-  int result = ini_parse_file(file, OnEntry, conf);
-  std::fclose(file);
+  int result = ini_parse_file(file.get(), OnEntry, conf);
+  file.reset();
   if (result > 0)
     LogMessage(6, "WARNING: korvd.conf: line %i cannot be read; it was skipped.", result);
   return true;

@@ -75,7 +75,17 @@ struct RotatedLog {
   std::int64_t size;
 };
 
-// Removes the oldest rotated logs beyond the caps of korvd.conf.
+// Rotated logs by age: the minute in the name, then the suffix.
+bool Older(const RotatedLog& a, const RotatedLog& b) {
+  int order = a.name.compare(0, kStampLength, b.name, 0, kStampLength);
+  return order != 0 ? order < 0 : a.suffix < b.suffix;
+}
+
+// Removes rotated logs beyond the caps of korvd.conf, oldest first, so that
+// a flood of lines cannot take what matters with it: the logs of earlier
+// runs go first, for either cap; this run's logs go only for the byte cap
+// (or, without one, the count cap), and never the first, which holds this
+// run's start-up lines.
 void PruneRotatedLogs(const std::string& directory) {
   const KorvdConf& conf = Core().conf;
   if (conf.log_keep_rotated == 0 && conf.log_keep_rotated_bytes == 0) return;
@@ -92,19 +102,31 @@ void PruneRotatedLogs(const std::string& directory) {
     }
     ::closedir(dir);
   }
-  std::sort(logs.begin(), logs.end(), [](const RotatedLog& a, const RotatedLog& b) {
-    int order = a.name.compare(0, kStampLength, b.name, 0, kStampLength);
-    return order != 0 ? order < 0 : a.suffix < b.suffix;
-  });
+  std::sort(logs.begin(), logs.end(), Older);
+  const std::string& first_name = Core().log_first_rotated;
+  RotatedLog first{first_name, RotatedSuffix(first_name.c_str()), 0};
   std::size_t count = logs.size();
-  for (const RotatedLog& oldest : logs) {
-    bool too_many = conf.log_keep_rotated > 0 && count > static_cast<std::size_t>(conf.log_keep_rotated);
-    bool too_big = conf.log_keep_rotated_bytes > 0 && total > conf.log_keep_rotated_bytes;
-    if (!too_many && !too_big) break;
-    if (::unlink((directory + "/" + oldest.name).c_str()) != 0) continue;
-    --count;
-    total -= oldest.size;
+  for (bool this_run : {false, true}) {
+    for (const RotatedLog& oldest : logs) {
+      bool earlier = first_name.empty() || Older(oldest, first);
+      if (earlier == this_run || oldest.name == first_name) continue;
+      bool too_many =
+          conf.log_keep_rotated > 0 && count > static_cast<std::size_t>(conf.log_keep_rotated);
+      bool too_big = conf.log_keep_rotated_bytes > 0 && total > conf.log_keep_rotated_bytes;
+      if (this_run && conf.log_keep_rotated_bytes > 0) too_many = false;
+      if (!too_many && !too_big) break;
+      if (::unlink((directory + "/" + oldest.name).c_str()) != 0) continue;
+      --count;
+      total -= oldest.size;
+    }
   }
+}
+
+// Notes this run's first rotated log, then prunes.
+void Rotated(const std::string& directory, const std::string& target) {
+  std::string& first = MutableCore().log_first_rotated;
+  if (first.empty()) first = target.substr(target.rfind('/') + 1);
+  PruneRotatedLogs(directory);
 }
 
 // Moves the full log aside under its minute's name, or that name with
@@ -119,7 +141,7 @@ void RotateLog(const std::string& path, const struct tm& local) {
     if (n != 0) target.append(".").append(std::to_string(n));
     target += ".log";
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-      PruneRotatedLogs(directory);
+      Rotated(directory, target);
       return;
     }
     if (errno == EEXIST) continue;
@@ -128,7 +150,7 @@ void RotateLog(const std::string& path, const struct tm& local) {
     // either.
     if (::link(path.c_str(), target.c_str()) == 0) {
       ::unlink(path.c_str());
-      PruneRotatedLogs(directory);
+      Rotated(directory, target);
       return;
     }
     if (errno != EEXIST) return;
@@ -156,14 +178,18 @@ void WriteLine(int level, const struct tm& local, const std::string& text) {
     return;
   }
   std::string path = LogFilePath();
-  if (std::FILE* file = std::fopen(path.c_str(), "a+b")) {
-    std::fseek(file, 0, SEEK_END);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    std::fprintf(file, "%s", line.c_str());
-    std::fclose(file);
+  // Non-blocking: a FIFO in the log's place (a logger reading it, or none)
+  // takes what fits and never holds the daemon; only a file is rotated.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  0666);
+  if (fd < 0) return;
+  if (::write(fd, line.data(), line.size()) < 0) {
+    // Nowhere to report it: the line is lost.
   }
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && info.st_size >= kRotateSize) RotateLog(path, local);
+  bool full = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= kRotateSize;
+  ::close(fd);
+  if (full) RotateLog(path, local);
 }
 
 }  // namespace
@@ -226,17 +252,16 @@ void AppendAdminLog(const char* player, const char* address, const char* keyhash
                 OrUnknown(address), OrUnknown(keyhash), OrUnknown(guid), OrUnknown(admin),
                 static_cast<unsigned long>(bantime), OrUnknown(map), OrUnknown(action),
                 static_cast<unsigned long>(expires), OrUnknown(reason));
-  std::string path = AdminLogPath();
-  std::FILE* file = std::fopen(path.c_str(), "at");
-  if (file == nullptr) return;
+  std::string text = std::string(row) + "\n";
+  // Non-blocking, as the log: a FIFO in its place never holds the daemon.
+  int fd = ::open(AdminLogPath().c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+  if (fd < 0) return;
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && info.st_size == 0) {
-    std::fputs("player, address, keyhash, guid, admin, bantime, map, action, expires, reason\n",
-               file);
-  } else {
-    std::fseek(file, 0, SEEK_END);
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+    text = "player, address, keyhash, guid, admin, bantime, map, action, expires, reason\n" + text;
+  if (::write(fd, text.data(), text.size()) < 0) {
+    // Lost, as a log line that cannot be written is.
   }
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  std::fprintf(file, "%s\n", row);
-  std::fclose(file);
+  ::close(fd);
 }

@@ -25,6 +25,16 @@ struct TickState {
 
   /* Metrics file: a failed write is logged once until one succeeds */
   bool metrics_write_failed = false;
+  // The bans last counted in each ban store (daemon, game, PunkBuster) and
+  // the file they were counted in; counted again only when it changes.
+  struct BanCount {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;  // -1 = not counted yet
+    std::int64_t mtime_ns = 0;
+    double bans = 0;
+  };
+  BanCount ban_counts[3];
 
   // Seconds since the epoch for supervision; std::time unless a test
   // drives it.

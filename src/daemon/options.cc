@@ -75,8 +75,6 @@ struct Scan {
   }
 };
 
-
-// The start directory, "." when it cannot be told.
 // The options being scanned: a copy of the core's, handed back through
 // ApplyOptions after every argument, so that the log follows -debug and
 // -syslog at once.
@@ -85,24 +83,30 @@ CoreOptions& Opt() {
   return options;
 }
 
+// The start directory, "." when it cannot be told.
 std::string StartDirectory() {
   char cwd[PATH_MAX];
   return ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
 }
 
-// A relative -path is taken from the start directory at once: the daemon
-// changes directory when it detaches and builds every path from this one.
-void SetPath(Scan&, const char* value) {
+// Relative paths of -path, -pid and +overlayPath are taken from the start
+// directory at once: the daemon changes directory when it detaches, and
+// the game server is handed the overlay path from its own directory.
+std::string FromStartDirectory(const char* value) {
   std::string path = value;
-  if (path[0] != '/') path = StartDirectory() + "/" + path;
-  path = CutText(path, kMaxPathText);
+  if (path.empty() || path[0] != '/') path = StartDirectory() + "/" + path;
+  return CutText(path, kMaxPathText);
+}
+
+void SetPath(Scan&, const char* value) {
+  std::string path = FromStartDirectory(value);
   if (!path.empty() && path.back() == '/') path.pop_back();
   Opt().server_dir = path;
 }
 
 void SetPidFile(Scan&, const char* value) {
   Opt().pid_file = true;
-  Opt().pid_file_path = CutText(value, kMaxPathText);
+  Opt().pid_file_path = FromStartDirectory(value);
 }
 
 void SetSyslog(Scan& scan, const char* value) {
@@ -117,8 +121,8 @@ void SetSyslog(Scan& scan, const char* value) {
 }
 
 void SetOverlayPath(Scan&, const char* value) {
-  std::string path = CutText(value, kMaxPathText);
-  if (path.empty() || path.back() != '/') path += '/';
+  std::string path = FromStartDirectory(value);
+  if (path.back() != '/') path += '/';
   Opt().overlay_path = path;
   ::mkdir((path + "logs").c_str(), 0755);
 }
@@ -266,11 +270,11 @@ bool IsKorvdProcess(int pid) {
 
 void ReadPidAndKill(Scan& scan) {
   const std::string& path = Opt().pid_file_path;
-  std::FILE* file = std::fopen(path.c_str(), "rt");
-  if (file == nullptr) return scan.Exit(1, ">>> Error: Couldn't open pid file: " + path + "!\n");
+  UniqueFile file = OpenRegularStream(path);
+  if (!file) return scan.Exit(1, ">>> Error: Couldn't open pid file: " + path + "!\n");
   std::string line;
-  bool read = ReadLineBounded(file, 1024, &line);
-  std::fclose(file);
+  bool read = ReadLineBounded(file.get(), 1024, &line);
+  file.reset();
   if (!read) return scan.Exit(1, ">>> Error: Couldn't read pid file: " + path + "!\n");
   int pid = ParseInt(line);
   char text[1200];

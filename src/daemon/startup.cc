@@ -170,7 +170,6 @@ void WritePidFile() {
   if (!Core().pid_file) return;
   char text[32];
   std::snprintf(text, sizeof text, "%i", static_cast<int>(::getpid()));
-  CreateFileWithDirs(Core().pid_file_path, 0);
   if (!ReplaceFileContents(Core().pid_file_path, text)) {
     LogMessage(6, "Couldn't write PID file to %s! %s", Core().pid_file_path.c_str(),
                ErrorText(LastError()).c_str());
@@ -304,10 +303,9 @@ bool RunStartupSequence() {
   CheckModFolder();
   if (std::optional<std::string> fatal = PrepareSettings()) EndStart(*fatal);
   LoadAccountsOrEnd();
-  LoadBannedWords();
-  // The schedule is loaded here, before the snapshot is taken.
   LoadScheduleOrEnd();
   TakeSettingsSnapshot();
+  LoadBannedWords();
   InitSessionTable();
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();

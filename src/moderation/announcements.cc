@@ -36,7 +36,7 @@ bool AnnouncementStep() {
     return true;
   std::string path = Core().settings_dir + "/announcements.con";
   CreateFileWithDirs(path, 1);
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open announcements file! %s", ErrorText(LastError()).c_str());

@@ -53,7 +53,7 @@ bool WalkEntries(const std::string& list, Visit visit) {
 }  // namespace
 
 bool LoadBannedWords() {
-  UniqueFile file(std::fopen(BannedWordsPath().c_str(), "r"));
+  UniqueFile file = OpenRegularStream(BannedWordsPath());
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open banned words file! %s", ErrorText(LastError()).c_str());

@@ -59,7 +59,7 @@ void MenuFileFailed(const char* verb) {
 // Line `number` of the menu as read with the line buffer (line break kept);
 // none when the file cannot be read or is shorter.
 std::optional<std::string> ReadMenuLine(int number) {
-  UniqueFile file(std::fopen(MenuPath().c_str(), "r"));
+  UniqueFile file = OpenRegularStream(MenuPath());
   if (!file) return MenuFileFailed("open"), std::nullopt;
   std::string line;
   for (int n = 1; ReadLineBounded(file.get(), kLineBuffer, &line); ++n)
@@ -138,7 +138,7 @@ void RunKickOrBan(const MenuItem& item, const PlayerRecord& target, std::uint32_
 }  // namespace
 
 int LookUpMenuItem(std::string_view command) {
-  UniqueFile file(std::fopen(MenuPath().c_str(), "r"));
+  UniqueFile file = OpenRegularStream(MenuPath());
   if (!file) return MenuFileFailed("open"), 0;
   std::string line;
   for (int n = 1; ReadLineBounded(file.get(), kLineBuffer, &line); ++n) {

@@ -161,7 +161,7 @@ namespace {
 // file cannot be read (logged).
 std::optional<int> CountKicks(const std::string& path, const std::string& identity) {
   CreateFileWithDirs(path, 1);
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open KickList.con! %s", ErrorText(LastError()).c_str());

@@ -84,7 +84,7 @@ void LogReadFailure() {
 }
 
 UniqueFile OpenForReading(const std::string& path) {
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogOpenFailure();

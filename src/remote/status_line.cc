@@ -134,7 +134,7 @@ bool GetServerStatusString(std::string* line) {
 void WriteLogExcerpt(const std::string& path) {
   UniqueFile out(std::fopen(path.c_str(), "wb"));
   if (!out) return LogErrno("Couldn't open temp file!");
-  UniqueFile log(std::fopen(LogFilePath().c_str(), "rb"));
+  UniqueFile log = OpenRegularStream(LogFilePath());
   if (!log) return LogErrno("Couldn't open log file!");
   if (std::fseek(log.get(), 0, SEEK_END) != 0) return LogErrno("Couldn't seek log file!");
   long size = std::ftell(log.get());

@@ -136,7 +136,7 @@ void SendAbort(int socket) {
 // end; files beyond the frame limit are refused (EFBIG). `*length` is the
 // number of bytes actually read.
 Block ReadFrameSource(const std::string& path, std::size_t* length) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     FailWithErrno();
     return Block();

@@ -158,7 +158,7 @@ void ClearPending() {
 }  // namespace
 
 bool LoadSchedule(const std::string& path) {
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open event schedule file! %s", ErrorText(LastError()).c_str());

@@ -243,10 +243,7 @@ bool LookForRunningServer() {
   ServerState& server = MutableServer();
   if (FileExists("bf1942.pid")) {
     std::string line;
-    if (std::FILE* file = std::fopen("bf1942.pid", "rt")) {
-      ReadLineBounded(file, 1024, &line);
-      std::fclose(file);
-    }
+    if (UniqueFile file = OpenRegularStream("bf1942.pid")) ReadLineBounded(file.get(), 1024, &line);
     server.server_pid = static_cast<pid_t>(ParseLong(line));
   } else {
     server.server_pid = -1;

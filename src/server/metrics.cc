@@ -1,6 +1,8 @@
 // Writing the metrics file on every status tick.
 #include "server/metrics.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -45,7 +47,7 @@ class MetricsText {
 };
 
 // Lines of a ban store that hold a ban (blank and ';' comment lines do not).
-double BanLines(const std::string& path) {
+double CountBanLines(const std::string& path) {
   std::optional<std::string> text = ReadWholeFile(path);
   if (!text) return 0;
   double count = 0;
@@ -54,6 +56,31 @@ double BanLines(const std::string& path) {
     if (first != std::string_view::npos && line[first] != ';') ++count;
   }
   return count;
+}
+
+// The bans of store `store`, counted again only when its file's size,
+// modification time or inode differ from the last count: a large list
+// would otherwise be read on every status tick. A file that is missing or
+// not a regular file holds none and is not opened.
+double BanLines(int store, const std::string& path) {
+  TickState::BanCount& last = MutableTicks().ban_counts[store];
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    last = TickState::BanCount{};
+    return 0;
+  }
+  TickState::BanCount now{static_cast<std::uint64_t>(info.st_dev),
+                          static_cast<std::uint64_t>(info.st_ino),
+                          static_cast<std::int64_t>(info.st_size),
+                          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                              info.st_mtim.tv_nsec,
+                          last.bans};
+  if (now.device != last.device || now.inode != last.inode || now.size != last.size ||
+      now.mtime_ns != last.mtime_ns) {
+    now.bans = CountBanLines(path);
+  }
+  last = now;
+  return now.bans;
 }
 
 // A number the last status report holds, or 0.
@@ -112,9 +139,9 @@ std::string FormatMetrics(std::time_t now, std::int64_t now_ms) {
   ServerFigures(m, now);
   ClientFigures(m);
   m.Head("korvd_bans", "gauge", "Bans in each ban store.");
-  m.Sample("korvd_bans", "store=\"daemon\"", BanLines(ServerBanListPath()));
-  m.Sample("korvd_bans", "store=\"game\"", BanLines(GameBanListPath()));
-  m.Sample("korvd_bans", "store=\"punkbuster\"", BanLines(PunkBusterBanPath()));
+  m.Sample("korvd_bans", "store=\"daemon\"", BanLines(0, ServerBanListPath()));
+  m.Sample("korvd_bans", "store=\"game\"", BanLines(1, GameBanListPath()));
+  m.Sample("korvd_bans", "store=\"punkbuster\"", BanLines(2, PunkBusterBanPath()));
   m.One("korvd_main_loop_longest_pass_seconds", "gauge",
         "Longest pass of the main loop over the last minute or two.",
         static_cast<double>(LongestRecentLoopPassMs(now_ms)) / 1000.0);

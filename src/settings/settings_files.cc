@@ -301,7 +301,7 @@ bool ReadSettingsFile(std::FILE* file, const std::string& path, std::uint32_t gr
 }  // namespace
 
 bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller) {
-  UniqueFile file(std::fopen(path.c_str(), "rt"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open settings file! %s", ErrorText(LastError()).c_str());
@@ -384,7 +384,7 @@ bool WriteServerAutoexec(const std::string& path) {
 
 std::optional<std::string> ReadConValue(const std::string& path, std::string_view key,
                                         std::size_t size) {
-  UniqueFile file(std::fopen(path.c_str(), "rt"));
+  UniqueFile file = OpenRegularStream(path);
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open file %s! %s", path.c_str(), ErrorText(LastError()).c_str());

@@ -105,15 +105,16 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped)
   AddMap("bf1942", "empty.rfa", {"bf1942/levels/empty/init.con"});
   AddMap("dc", "berlin.rfa", {Entry("berlin", "CTF")});
   AddMap("dc", "Stalingrad.RFA", {Entry("stalingrad", "tdm")});
+  AddMap("bf1942", "STALINGRAD.rfa", {Entry("stalingrad", "conquest")});
   WriteFile(Levels("dc") + "notes.txt", "x");
   WriteFile(Path("settings/mods.con"), "bf1942\ndc\n\nignored\n");
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(SortedLines(ReadFile(Path("settings/maps.con"))),
-            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "dc,berlin,5"}));
-  // The capitalised archive is opened under its lower-case name and left out.
-  EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Levels("dc") + "stalingrad.rfa file! " +
-                           ErrorText(ENOENT)});
+            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "bf1942,stalingrad,1", "dc,berlin,5",
+                   "dc,stalingrad,9"}));
+  // Capitalised archives are opened by their own names, in the mod and in the base game.
+  EXPECT_EQ(TakeLog(), Lines{});
   std::filesystem::remove_all(Path("mods"));
   AddMod("bf1942", true, true);
   AddMap("bf1942", "wake.rfa", {Entry("wake", "conquest")});

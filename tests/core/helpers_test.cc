@@ -135,8 +135,35 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailedAndCopiesReportT
   EXPECT_EQ(ReadFile(dir_ / "sub/dst.con"), std::string(20000, 'q'));
   EXPECT_FALSE(CopyFile(dir_ / "nope.con", dir_ / "dst2.con"));
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
-  EXPECT_FALSE(CopyFile(dir_.path(), dir_ / "dst3.con"));  // a directory opens, then fails
-  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't read source file! "));
+}
+
+// Readers take regular files only, opened without blocking and within a size cap: a FIFO, a
+// device or a directory in a file's place is named in a warning and refused at once.
+TEST_F(HelpersTest, ReadersRefuseFifosDevicesDirectoriesAndFilesPastTheCap) {
+  std::string fifo = dir_ / "fifo.con", zero = dir_ / "zero.con", big = dir_ / "big.con";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+  WriteFile(big, "0123456789");
+  for (auto [path, error] : {std::pair{fifo, EINVAL}, {zero, EINVAL}, {dir_.path(), EISDIR}}) {
+    EXPECT_EQ(ReadWholeFile(path), std::nullopt);
+    EXPECT_EQ(LastError(), error);
+    EXPECT_FALSE(OpenRegularStream(path));
+    EXPECT_EQ(std::pair(errno, LastError()), std::pair(error, error));
+    EXPECT_EQ(korvtest::Count(ReadFile(dir_ / "korvd.log"),
+                              " : WARNING: Skipped " + path + ", which is not a regular file.\r\n"),
+              2);
+  }
+  EXPECT_FALSE(CopyFile(fifo, dir_ / "copy.con"));
+  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! " +
+                                                    ErrorText(EINVAL) + "\r\n"));
+  EXPECT_FALSE(ReplaceLinesInFile(zero, "x", "y"));
+  EXPECT_FALSE(AppendToFile(fifo, "x\n"));  // nobody reads it: refused, not waited on
+  EXPECT_EQ(LastError(), ENXIO);
+  EXPECT_EQ(ReadWholeFile(big, 9), std::nullopt);
+  EXPECT_EQ(LastError(), EFBIG);
+  EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"),
+                  " : WARNING: Skipped " + big + ", which is larger than 9 bytes.\r\n"));
+  EXPECT_EQ(ReadWholeFile(big, 10), "0123456789");
 }
 
 TEST_F(HelpersTest, APipeIsNoSocketAndDescriptorZeroIsAnOrdinaryOne) {

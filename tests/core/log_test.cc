@@ -1,6 +1,10 @@
 // korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <algorithm>
 #include <ctime>
@@ -66,9 +70,13 @@ std::vector<std::string> RotatedLogs(const std::string& dir) {
   return names;
 }
 
-// Three rotations in one minute keep three files (none replaces another),
-// each rotated at the line that crossed the limit; the cap drops the oldest.
-TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
+// Three rotations in one minute keep three files (none replaces another), each rotated at
+// the line that crossed the limit. The caps take earlier runs' logs first; this run's go only
+// for the byte cap, and never the first, which holds the start-up lines.
+TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndThisRunsFirstLogOutlivesTheCaps) {
+  for (const char* earlier :
+       {"2001-01-01-00-00.log", "2001-01-01-00-00.1.log", "2001-01-02-00-00.log"})
+    korvtest::WriteFile(dir_ / earlier, "earlier run\r\n");
   std::string chunk(900, 'r');
   std::uintmax_t written = 0;
   int line = 0;
@@ -77,7 +85,8 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
     written += std::to_string(line).size() + 1 + chunk.size() + 24;
   }
   std::vector<std::string> rotated = RotatedLogs(dir_.path());
-  ASSERT_EQ(rotated.size(), 3u);
+  ASSERT_EQ(rotated.size(), 6u);
+  rotated.erase(rotated.begin(), rotated.begin() + 3);
   std::uintmax_t kept = std::filesystem::file_size(dir_ / "korvd.log");
   for (const std::string& name : rotated) {
     EXPECT_GE(std::filesystem::file_size(dir_ / name), 512000u);
@@ -90,9 +99,32 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndKeepsTheCap) {
   g_manager.core.conf.log_keep_rotated = 2;
   for (; line < 2300; ++line) LogMessage(6, "%i %s", line, chunk.c_str());
   std::vector<std::string> left = RotatedLogs(dir_.path());
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_EQ(left[0], rotated[2]);
+  ASSERT_EQ(left.size(), 4u);
+  EXPECT_EQ(std::vector(left.begin(), left.begin() + 3), rotated);
+  g_manager.core.conf.log_keep_rotated_bytes = 1100000;
+  for (; line < 2900; ++line) LogMessage(6, "%i %s", line, chunk.c_str());
+  EXPECT_EQ(RotatedLogs(dir_.path()), (std::vector{rotated[0], RotatedLogs(dir_.path()).back()}));
+  EXPECT_TRUE(Has(ReadFile(dir_ / rotated[0]), " : 0 rrr"));
   EXPECT_LT(ReadFile(dir_ / "korvd.log").size(), 512000u);
+}
+
+// A FIFO in the place of the log or the admin log, with nobody reading it, loses the lines
+// and never holds the daemon.
+TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
+  for (const char* name : {"korvd.log", "adminlog.csv"})
+    ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0644), 0);
+  g_manager.core.admin_log = true;
+  std::string line(1000, 'f');
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(20);
+    for (int i = 0; i < 100; ++i) LogMessage(6, "%i %s", i, line.c_str());
+    AppendAdminLog("Bob", "1.2.3.4", "", nullptr, "auto", 1000, "berlin", "kick", 0, "x");
+    _exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(LogTest, AdminLogHeaderOnceAndUnknownFields) {

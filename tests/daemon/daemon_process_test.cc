@@ -36,10 +36,48 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
   std::string overlay = dir / "new-overlay";
   Process korvd;
   ASSERT_TRUE(korvd.Start({Korvd(), "-path", "srv", "-port", std::to_string(FreePort()),
-                           "+overlayPath", overlay},
+                           "+overlayPath", overlay, "-pid", "nodir/sub/k.pid"},
                           dir.path(), dir / "out.txt"));
   EXPECT_TRUE(WaitForText(overlay + "/logs/korvd.log", "Listening on")) << ReadFile(dir / "out.txt");
   EXPECT_TRUE(std::filesystem::exists(overlay + "/settings/korvane.con"));
+  // A pid file's missing directories are not made.
+  EXPECT_TRUE(Has(ReadFile(overlay + "/logs/korvd.log"),
+                  "Couldn't write PID file to " + dir.path() + "/nodir/sub/k.pid! "));
+  EXPECT_FALSE(std::filesystem::exists(dir / "nodir"));
+}
+
+// The pids of the korvd processes whose command line holds `word`.
+std::vector<pid_t> KorvdPidsWith(const std::string& word) {
+  std::vector<pid_t> pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string cmdline = ReadFile(entry.path() / "cmdline");
+    if (Has(cmdline, Korvd() + '\0') && Has(cmdline, '\0' + word + '\0'))
+      pids.push_back(std::atoi(entry.path().filename().c_str()));
+  }
+  return pids;
+}
+
+// Detached, the daemon keeps a relative overlay path and pid file where the start directory
+// has them, not under the server directory it moves to.
+TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
+  TempDir dir;
+  MakeServerDir(dir / "srv");
+  std::string port = std::to_string(FreePort());
+  std::string out;
+  ASSERT_EQ(RunToEnd({Korvd(), "-path", "srv", "-port", port, "+overlayPath", "ov", "-daemon",
+                      "-pid", "ov/korvd.pid"},
+                     dir.path(), &out),
+            0);
+  EXPECT_TRUE(WaitForPort(std::stoi(port)));
+  EXPECT_TRUE(WaitForText(dir / "ov/logs/korvd.log", "Listening on"));
+  std::vector<pid_t> daemons = KorvdPidsWith(port);
+  ASSERT_EQ(daemons.size(), 1u);
+  EXPECT_EQ(ReadFile(dir / "ov/korvd.pid"), std::to_string(daemons[0]));
+  EXPECT_TRUE(std::filesystem::exists(dir / "ov/settings/useraccess.con"));
+  ::kill(daemons[0], SIGTERM);
+  EXPECT_TRUE(WaitForText(dir / "ov/logs/korvd.log", "Exited"));
+  for (pid_t pid : KorvdPidsWith(port)) ::kill(pid, SIGKILL);
+  EXPECT_FALSE(std::filesystem::exists(dir / "srv/ov"));
 }
 
 // SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "daemon/manager_state.h"
@@ -111,8 +112,10 @@ TEST_F(OptionsTest, PathsAreCutAndLoseOneTrailingSlash) {
   // A relative path is taken from the start directory at once.
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  Scan({"-path", "tmp/x/"});
-  EXPECT_EQ(core().server_dir, std::string(cwd) + "/tmp/x");
+  Scan({"-path", "tmp/x/", "-pid", "tmp/y/k.pid", "+overlayPath", "no-such-dir/ov"});
+  EXPECT_EQ(std::tuple(core().server_dir, core().pid_file_path, core().overlay_path),
+            std::tuple(std::string(cwd) + "/tmp/x", std::string(cwd) + "/tmp/y/k.pid",
+                       std::string(cwd) + "/no-such-dir/ov/"));
   std::string huge = "/" + std::string(5000, 'p');
   Scan({"-path", huge.c_str()});
   EXPECT_EQ(core().server_dir.size(), 4095u);

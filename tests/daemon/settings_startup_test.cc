@@ -4,7 +4,9 @@
 
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 
+#include "core/helpers.h"
 #include "settings/first_start_golden.h"
 #include "support/gamesim_client.h"
 
@@ -109,6 +111,43 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   std::filesystem::create_directory_symlink(levels, levels);
   EXPECT_EQ(RunToEnd(argv, server_, &out), 1);
   EXPECT_TRUE(Has(out, "Couldn't determine available maps!"));
+}
+
+// A FIFO or device among the files start-up reads is skipped with a warning: the files the
+// start needs end it with their message, the others leave it listening. The banned words are
+// loaded after the schedule.
+TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
+  std::string out;
+  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
+                                   std::to_string(FreePort()), "-debug"};
+  auto skipped = [&](const std::string& name) {
+    return "WARNING: Skipped " + Settings(name) + ", which is not a regular file.";
+  };
+  using Make = void (*)(const std::string&);
+  Make fifo = [](const std::string& path) { ::mkfifo(path.c_str(), 0644); };
+  Make zero = [](const std::string& path) { ::symlink("/dev/zero", path.c_str()); };
+  Make folder = [](const std::string& path) { std::filesystem::create_directory(path); };
+  const std::tuple<const char*, Make, std::string> fatal[] = {
+      {"korvane.con", fifo, "Couldn't load settings file! " + ErrorText(EINVAL)},
+      {"useraccess.con", zero, "Couldn't load user file! " + ErrorText(EINVAL)},
+      {"serverschedule.con", folder, "Couldn't load schedule file! " + ErrorText(EISDIR)}};
+  for (const auto& [name, make, message] : fatal) {
+    std::filesystem::remove(Settings(name));  // made by the start before
+    make(Settings(name));
+    EXPECT_EQ(RunToEnd(argv, server_, &out), 1) << name;
+    EXPECT_TRUE(Has(out, skipped(name))) << out;
+    EXPECT_TRUE(Has(out, message)) << out;
+    std::filesystem::remove(Settings(name));
+  }
+  EXPECT_FALSE(Has(out, "DEBUG: Loaded banned words"));
+  for (auto [name, make] : {std::pair{"bannedwords.con", zero}, {"korvd.conf", fifo},
+                            {"servermaplist.con", fifo}}) {
+    std::filesystem::remove(Settings(name));
+    make(Settings(name));
+  }
+  out = StartAndStop({});
+  for (const char* name : {"bannedwords.con", "korvd.conf", "servermaplist.con"})
+    EXPECT_TRUE(Has(out, skipped(name))) << name;
 }
 
 }  // namespace

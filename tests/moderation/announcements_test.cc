@@ -41,13 +41,13 @@ TEST_F(AnnouncementsTest, LinesInOrderThenTheBuiltInLineAndMissingOrUnopenableFi
   EXPECT_EQ(SettingValue(kSetAutoAnnounce), 0);
   EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! "));
   EXPECT_TRUE(Has(Log(), "Auto-announce has been disabled."));
-  // A file that opens but cannot be read (a directory) queues nothing.
+  // A directory in the file's place is skipped and queues nothing.
   Setting(kSetAutoAnnounce).value = 1;
   g_manager.core.settings_dir = dir_ / "sub";
   std::filesystem::create_directories(dir_ / "sub/announcements.con");
   EXPECT_FALSE(AnnouncementStep());
   EXPECT_EQ(TakeQueue(), Rows{});
-  EXPECT_TRUE(Has(Log(), "Couldn't read announcements file! Is a directory (21)\r\n"));
+  EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! Is a directory (21)\r\n"));
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST_F(AccountsTest, EncipheredFieldsAndPlainLinesRewrittenEncipheredAndAnUnread
   std::filesystem::remove(Path());
   std::filesystem::create_directories(Path());
   EXPECT_FALSE(LoadUserAccounts(Path()));
-  EXPECT_TRUE(Has(Log(), " : Couldn't read user access file! "));
+  EXPECT_TRUE(Has(Log(), " : Couldn't open user access file! Is a directory (21)\r\n"));
   EXPECT_TRUE(std::filesystem::is_directory(Path()));
 }
 

@@ -1,6 +1,11 @@
 // The status and supervision ticks against stand-ins, crash handling, metrics.
 #include "server/ticks.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "core/helpers.h"
 #include "links/console.h"
 #include "links/fake_console.h"
@@ -269,6 +274,33 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   EXPECT_TRUE(Has(FormatMetrics(1000, 180000), "_longest_pass_seconds 0.007\n"));
   EXPECT_TRUE(Has(FormatMetrics(1000, 240000), "_longest_pass_seconds 0\n"));
   EXPECT_TRUE(Has(text, "\nkorvd_server_up 1\n"));
+}
+
+// A ban store is counted again only when its size, time or inode changes; a FIFO or
+// device in its place counts nothing and holds nothing up.
+TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
+  g_manager.core.settings_dir = dir_.path();
+  std::string list = dir_ / "serverbanlist.con";
+  auto bans = [] {
+    std::string text = FormatMetrics(1000, 0);
+    std::size_t at = text.find("korvd_bans{store=\"daemon\"} ");
+    return text.substr(at + 27, text.find('\n', at) - at - 27);
+  };
+  WriteFile(list, "a\n;c\nb\n");
+  EXPECT_EQ(bans(), "2");
+  struct stat before {};
+  ::stat(list.c_str(), &before);
+  WriteFile(list, "a\n;c\n;\n");  // the same inode and size
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ::utimensat(AT_FDCWD, list.c_str(), times, 0);
+  ASSERT_EQ(bans(), "2");
+  times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+  ::utimensat(AT_FDCWD, list.c_str(), times, 0);
+  EXPECT_EQ(bans(), "1");
+  std::filesystem::remove(list);
+  std::filesystem::create_symlink("/dev/zero", list);
+  ASSERT_EQ(::mkfifo((dir_ / "banlist.con").c_str(), 0644), 0);
+  EXPECT_EQ(bans(), "0");
 }
 
 }  // namespace
