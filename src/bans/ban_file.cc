@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <unordered_set>
 
 #include "bans/bans_state.h"
 #include "core/core_state.h"
@@ -63,29 +61,6 @@ bool AppendLine(const std::string& path, const std::string& line) {
   return false;
 }
 
-// Keys grouped by length and last character, so that a line is searched
-// only where a key of that group could end.
-class KeyIndex {
- public:
-  explicit KeyIndex(const std::vector<std::string>& keys) {
-    for (const std::string& key : keys) {
-      if (!key.empty()) groups_[{key.size(), key.back()}].insert(key);
-    }
-  }
-  bool Matches(std::string_view line) const {
-    for (const auto& [shape, set] : groups_) {
-      const auto [length, last] = shape;
-      for (std::size_t end = length; end <= line.size(); ++end) {
-        if (line[end - 1] == last && set.count(line.substr(end - length, length)) != 0) return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  std::map<std::pair<std::size_t, char>, std::unordered_set<std::string_view>> groups_;
-};
-
 // Reads an open file to its end; false on a read error.
 bool ReadAll(std::FILE* file, std::string* text) {
   char chunk[65536];
@@ -94,59 +69,11 @@ bool ReadAll(std::FILE* file, std::string* text) {
   return std::ferror(file) == 0;
 }
 
-// Appends to `kept` the lines of `text` (as SplitBanLines cuts them) that do
-// not hold `key`. Lines are found from the key's occurrences, so a large
-// file with few matches costs one search and one copy.
-void KeepLinesWithout(std::string_view text, std::string_view key, std::string* kept) {
-  if (key.find('\n') != std::string_view::npos) {
-    for (std::string_view line : SplitBanLines(text))
-      if (line.find(key) == std::string_view::npos) kept->append(line);
-    return;
-  }
-  std::size_t copied = 0;
-  for (;;) {
-    const void* hit = ::memmem(text.data() + copied, text.size() - copied, key.data(), key.size());
-    if (hit == nullptr) break;
-    const std::size_t at = static_cast<const char*>(hit) - text.data();
-    const std::size_t feed_before = text.rfind('\n', at);
-    const std::size_t start = feed_before == std::string_view::npos ? 0 : feed_before + 1;
-    const std::size_t feed = text.find('\n', at);
-    const std::size_t end = feed == std::string_view::npos ? text.size() : feed + 1;
-    kept->append(text.substr(copied, start - copied));
-    // A line longer than one read is several lines to the readers.
-    if (end - start > kBanLineLimit - 1) {
-      for (std::string_view piece : SplitBanLines(text.substr(start, end - start)))
-        if (piece.find(key) == std::string_view::npos) kept->append(piece);
-    }
-    copied = end;
-  }
-  kept->append(text.substr(copied));
-}
-
-// Drops every line holding `key` and replaces the file atomically, with the
-// messages of the line replacement every daemon file edit uses.
-bool RemoveLinesHolding(const std::string& path, std::string_view key) {
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  std::string text;
-  if (!ReadAll(file.get(), &text)) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  file.reset();
-  std::string kept;
-  kept.reserve(text.size());
-  KeepLinesWithout(text, key, &kept);
-  if (!ReplaceFileContents(path, kept)) {
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  return true;
+bool RemoveOne(const std::string& path, BanKind kind, const char* value) {
+  if (IsUnknownValue(value)) return false;
+  BanLineValues values;
+  values.Add(kind, value);
+  return RemoveBanLines(path, values);
 }
 
 }  // namespace
@@ -279,41 +206,70 @@ bool AppendGuidBan(const char* guid) {
          AppendLine(PunkBusterBanPath(), GuidBanLine(guid, BanNow()));
 }
 
-bool RemoveAddressBan(const char* address) {
-  return !IsUnknownValue(address) &&
-         RemoveLinesHolding(GameBanListPath(), std::string(address) + ":");
-}
-bool RemoveKeyBan(const char* keyhash) {
-  return !IsUnknownValue(keyhash) && RemoveLinesHolding(GameBanListPath(), keyhash);
-}
-bool RemoveGuidBan(const char* guid) {
-  return !IsUnknownValue(guid) && RemoveLinesHolding(PunkBusterBanPath(), guid);
+std::string_view BannedValue(std::string_view line, BanKind kind) {
+  if (kind == BanKind::kGuid) return FindGuidWord(line);
+  std::string_view command, value;
+  if (!SplitBanCommand(line, &command, &value)) return {};
+  if (kind == BanKind::kKey) return EqualNoCase(command, "admin.addKeyToBanList") ? value : "";
+  if (!EqualNoCase(command, "admin.addAddressToBanList")) return {};
+  return value.substr(0, value.find(':'));
 }
 
-bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys) {
-  // A few keys (one unban) are searched for one after another; removing
-  // whole lines keeps the later passes' lines where the first pass had
-  // them. Many keys (an expiry batch) are looked up line by line.
-  constexpr std::size_t kSearchedOneByOne = 4;
-  std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) return false;
-  std::string kept;
-  kept.reserve(text->size());
-  if (keys.size() <= kSearchedOneByOne) {
-    for (const std::string& key : keys) {
-      if (key.empty()) continue;
-      kept.clear();
-      KeepLinesWithout(*text, key, &kept);
-      text->swap(kept);
-    }
-    kept.swap(*text);
-  } else {
-    KeyIndex index(keys);
-    for (std::string_view line : SplitBanLines(*text)) {
-      if (!index.Matches(line)) kept.append(line);
-    }
+void BanLineValues::Add(BanKind kind, std::string_view value) {
+  std::string lower(value);
+  LowerCase(lower);
+  if (!lower.empty()) values_[static_cast<int>(kind)].insert(std::move(lower));
+}
+
+bool BanLineValues::empty() const {
+  return values_[0].empty() && values_[1].empty() && values_[2].empty();
+}
+
+bool BanLineValues::Matches(std::string_view line, std::string* scratch) const {
+  for (int kind = 0; kind < 3; ++kind) {
+    if (values_[kind].empty()) continue;
+    std::string_view value = BannedValue(line, static_cast<BanKind>(kind));
+    if (value.empty()) continue;
+    scratch->assign(value);
+    LowerCase(*scratch);
+    if (values_[kind].count(*scratch) != 0) return true;
   }
-  return ReplaceFileContents(path, kept);
+  return false;
+}
+
+bool RemoveAddressBan(const char* address) {
+  return RemoveOne(GameBanListPath(), BanKind::kAddress, address);
+}
+bool RemoveKeyBan(const char* keyhash) { return RemoveOne(GameBanListPath(), BanKind::kKey, keyhash); }
+bool RemoveGuidBan(const char* guid) { return RemoveOne(PunkBusterBanPath(), BanKind::kGuid, guid); }
+
+bool RemoveBanLines(const std::string& path, const BanLineValues& values) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  std::string text;
+  if (!ReadAll(file.get(), &text)) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  file.reset();
+  // Lines are cut as the readers cut them, so a line longer than one read
+  // is several lines here too.
+  std::string kept;
+  kept.reserve(text.size());
+  std::string scratch;
+  for (std::string_view line : SplitBanLines(text))
+    if (!values.Matches(line, &scratch)) kept.append(line);
+  if (kept.size() == text.size()) return true;  // nothing to drop
+  if (!ReplaceFileContents(path, kept)) {
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
 }
 
 bool BanFileContains(const std::string& path, std::string_view text) {

@@ -29,11 +29,6 @@ std::optional<std::string> ReadList(const std::string& path, const char* failure
   return text;
 }
 
-// The address of a banlist.con value: up to its first ':' or line feed.
-std::string_view AddressOfValue(std::string_view value) {
-  return value.substr(0, value.find_first_of(":\n"));
-}
-
 // A value read from a game store may go into a row only if it keeps the
 // row's shape.
 bool FitsRow(std::string_view value) {
@@ -181,16 +176,13 @@ bool VerifyServerBansListed() {
   ListedBans listed;
   bool held = true;
   for (std::string_view line : SplitBanLines(*text)) {
-    std::string_view command, value;
-    if (!SplitBanCommand(line, &command, &value)) continue;
-    if (EqualNoCase(command, "admin.addAddressToBanList")) {
-      std::string_view address = AddressOfValue(value);
-      if (!address.empty() && (!listed.Holds(0, address, &held) || !held)) {
+    if (std::string_view address = BannedValue(line, BanKind::kAddress); !address.empty()) {
+      if (!listed.Holds(0, address, &held) || !held) {
         DebugMarker(3);
         return false;
       }
-    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
-      if (!listed.Holds(1, value, &held) || !held) {
+    } else if (std::string_view key = BannedValue(line, BanKind::kKey); !key.empty()) {
+      if (!listed.Holds(1, key, &held) || !held) {
         DebugMarker(4);
         return false;
       }
@@ -240,13 +232,10 @@ bool SyncFromServerBanList() {
   if (!game) return false;
   std::string rows;
   for (std::string_view line : SplitBanLines(*game)) {
-    std::string_view command, value;
-    if (!SplitBanCommand(line, &command, &value)) continue;
-    if (EqualNoCase(command, "admin.addAddressToBanList")) {
-      std::string_view address = AddressOfValue(value);
-      if (FitsRow(address)) rows += ImportedRow(address, "*", "*");
-    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
-      if (FitsRow(value)) rows += ImportedRow("*", value, "*");
+    if (std::string_view address = BannedValue(line, BanKind::kAddress); FitsRow(address)) {
+      rows += ImportedRow(address, "*", "*");
+    } else if (std::string_view key = BannedValue(line, BanKind::kKey); FitsRow(key)) {
+      rows += ImportedRow("*", key, "*");
     }
   }
   if (Core().punkbuster_installed) {

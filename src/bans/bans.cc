@@ -110,43 +110,42 @@ void UnbanThroughConsole(UnbanRequest* request) {
   }
 }
 
-// One identity from its file; `done` tells that a batch already removed it.
-void UnbanFromFile(UnbanRequest* request, int i, bool done) {
+// One identity from its file; `failure` is the file's error text, empty
+// when the file dropped its lines.
+void NoteFileResult(UnbanRequest* request, int i, const std::string& failure) {
   const std::string& value = request->values[i];
   if (value.empty()) return;
-  if (!done) {
-    done = i == kAddress ? RemoveAddressBan(value.c_str())
-           : i == kKeyhash ? RemoveKeyBan(value.c_str())
-                           : RemoveGuidBan(value.c_str());
-  }
-  if (done) {
+  if (failure.empty()) {
     NoteRemoved(request, i);
   } else {
     Note(request, std::string("Couldn't unban ") + kIdentityFailWord[i] + " " + value + "! " +
-                      ErrorText(LastError()));
+                      failure);
     request->ok = false;
   }
 }
 
-// The file road for many unbans: banlist.con and pb/pbbans.dat are each
-// rewritten once for all of them; a file that fails so is edited one
-// value at a time, as single unbans would.
+// The error text of a failed removal, empty when it succeeded.
+std::string RemovalFailure(const std::string& path, const BanLineValues& values) {
+  if (values.empty() || RemoveBanLines(path, values)) return "";
+  return ErrorText(LastError());
+}
+
+// The file road: banlist.con and pb/pbbans.dat are each rewritten once for
+// all the unbans, dropping only the lines that ban exactly their values.
 void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
-  std::vector<std::string> game_keys;
-  std::vector<std::string> pb_keys;
+  BanLineValues game;
+  BanLineValues pb;
   for (const UnbanRequest& r : requests) {
-    if (!r.values[kAddress].empty()) game_keys.push_back(r.values[kAddress] + ":");
-    if (!r.values[kKeyhash].empty()) game_keys.push_back(r.values[kKeyhash]);
-    if (!r.values[kGuid].empty()) pb_keys.push_back(r.values[kGuid]);
+    game.Add(BanKind::kAddress, r.values[kAddress]);
+    game.Add(BanKind::kKey, r.values[kKeyhash]);
+    pb.Add(BanKind::kGuid, r.values[kGuid]);
   }
-  bool game_done = !game_keys.empty() &&
-                   RemoveLinesHoldingAny(GameBanListPath(), game_keys);
-  bool pb_done = !pb_keys.empty() &&
-                 RemoveLinesHoldingAny(PunkBusterBanPath(), pb_keys);
+  const std::string game_failure = RemovalFailure(GameBanListPath(), game);
+  const std::string pb_failure = RemovalFailure(PunkBusterBanPath(), pb);
   for (UnbanRequest& r : requests) {
-    UnbanFromFile(&r, kAddress, game_done);
-    UnbanFromFile(&r, kKeyhash, game_done);
-    UnbanFromFile(&r, kGuid, pb_done);
+    NoteFileResult(&r, kAddress, game_failure);
+    NoteFileResult(&r, kKeyhash, game_failure);
+    NoteFileResult(&r, kGuid, pb_failure);
   }
 }
 

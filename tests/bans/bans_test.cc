@@ -83,7 +83,7 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
                         "\",2.2.2.2,*,*,\"o'p\",7,0," + std::string(255, 'x') + "\n");
 }
 
-TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadingWould) {
+TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsOnlyLinesBanningExactlyIt) {
   std::string key(kKey);
   WriteFile(ServerBanListPath(), "\"A\",*," + key + ",*,\"op\",1,0,r\n"
                                  "\"B\",3.3.3.3," + key + ",*,\"op\",2,0,r\n"
@@ -100,24 +100,32 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadin
   EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
   EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
-  // The rewrites copy untouched rows and lines as they stand, yet give the
-  // bytes a line-by-line reading with a 1023-character buffer would.
-  WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" +
-                                   std::string(1023, 'y') + "10.0.0.1:0\n" +
-                                   std::string(1020, 'z') + "10.0.0.1:0\n"  // split by the read
-                                   "admin.addKeyToBanList " + key + " Perm\n"
-                                   "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
+  // Only lines that ban exactly the value go (the command and the value
+  // compared without case): not 110.0.0.1 or 10.0.0.11, not a key that
+  // holds "a", not a comment. A line longer than one read is two lines to
+  // every reader, and its tail may be a ban line of its own.
+  const std::string kept = "admin.addAddressToBanList 110.0.0.1:0 Perm\n"
+                           "admin.addAddressToBanList 10.0.0.11:0 Perm\n"
+                           "admin.addKeyToBanList " + key + " Perm\n"
+                           ";admin.addKeyToBanList a Perm\n";
+  WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" + kept +
+                                   "ADMIN.ADDKEYTOBANLIST A Perm\n" + std::string(1023, 'y') +
+                                   "admin.addKeyToBanList a Perm\n");
   WriteFile(ServerBanListPath(), "\"\"Ann\",,5.5.5.5,*,*,\"op\",1,0,r\n"
-                                 "\"Bo\",10.0.0.1," + key + ",*,\"op\",2,0,r\n"
-                                 "\"Cy\",6.6.6.6,*,*,\"op\",3,0,r,extra\n"
+                                 "\"Bo\",10.0.0.1,a,*,\"op\",2,0,r\n"
+                                 "\"Cy\",110.0.0.1," + key + ",*,\"op\",3,0,r,extra\n"
                                  "\"Di\",7.7.7.7,*,*,\"op\",4,0,r");
-  ASSERT_TRUE(UnbanPlayer("Bo", "10.0.0.1", key.c_str(), ""));
-  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n"
-                    "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
-  EXPECT_EQ(List(), "\"Ann\",5.5.5.5,*,*,\"op\",1,0,r\n\"Cy\",6.6.6.6,*,*,\"op\",3,0,r\n"
-                    "\"Di\",7.7.7.7,*,*,\"op\",4,0,r\n");
+  ASSERT_TRUE(UnbanPlayer("Bo", "10.0.0.1", "a", ""));
+  EXPECT_EQ(Game(), kept + std::string(1023, 'y'));
+  EXPECT_EQ(List(), "\"Ann\",5.5.5.5,*,*,\"op\",1,0,r\n\"Cy\",110.0.0.1," + key +
+                        ",*,\"op\",3,0,r\n\"Di\",7.7.7.7,*,*,\"op\",4,0,r\n");
   ASSERT_TRUE(RemoveAddressBan("10.0.0.11"));
-  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n");
+  EXPECT_EQ(Game(), kept.substr(0, 43) + kept.substr(86) + std::string(1023, 'y'));
+  const std::string other(32, '0');
+  WriteFile(PunkBusterBanPath(), GuidBanLine(kGuid, 0) + GuidBanLine(other, 0));
+  ASSERT_TRUE(RemoveGuidBan("fedcba98"));
+  ASSERT_TRUE(RemoveGuidBan("FEDCBA9876543210FEDCBA9876543210"));
+  EXPECT_EQ(Pb(), "\r\n" + GuidBanLine(other, 0));
 }
 
 TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
