@@ -2,6 +2,7 @@
 #include "bans/ban_file.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -63,10 +64,25 @@ bool AppendLine(const std::string& path, const std::string& line) {
 
 // Reads an open file to its end; false on a read error.
 bool ReadAll(std::FILE* file, std::string* text) {
+  struct stat st{};
+  if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
+    text->reserve(static_cast<std::size_t>(st.st_size));
   char chunk[65536];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
   return std::ferror(file) == 0;
+}
+
+// ASCII case folding without the locale: every line of a ban store is
+// folded on an unban.
+char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool IsCommand(std::string_view word, std::string_view command) {
+  if (word.size() != command.size()) return false;
+  if (word == command) return true;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (Fold(word[i]) != Fold(command[i])) return false;
+  return true;
 }
 
 bool RemoveOne(const std::string& path, BanKind kind, const char* value) {
@@ -173,8 +189,18 @@ std::string_view FindGuidWord(std::string_view line) {
 }
 
 bool SplitBanCommand(std::string_view line, std::string_view* command, std::string_view* value) {
-  std::string_view rest = line;
-  return NextToken(rest, " \t\r\n", command) && NextToken(rest, " \t\r\n", value);
+  // Every unban reads each line of banlist.con through here: plain loops.
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  auto next_word = [&](std::string_view* word) {
+    std::size_t start = 0;
+    while (start < line.size() && blank(line[start])) ++start;
+    std::size_t end = start;
+    while (end < line.size() && !blank(line[end])) ++end;
+    *word = line.substr(start, end - start);
+    line.remove_prefix(end);
+    return end > start;
+  };
+  return next_word(command) && next_word(value);
 }
 
 bool IsUnknownValue(const char* value) {
@@ -217,24 +243,35 @@ std::string_view BannedValue(std::string_view line, BanKind kind) {
 
 void BanLineValues::Add(BanKind kind, std::string_view value) {
   std::string lower(value);
-  LowerCase(lower);
-  if (!lower.empty()) values_[static_cast<int>(kind)].insert(std::move(lower));
+  for (char& c : lower) c = Fold(c);
+  if (lower.empty()) return;
+  if (lower.size() < 64) lengths_[static_cast<int>(kind)] |= std::uint64_t{1} << lower.size();
+  values_[static_cast<int>(kind)].insert(std::move(lower));
 }
 
 bool BanLineValues::empty() const {
   return values_[0].empty() && values_[1].empty() && values_[2].empty();
 }
 
+bool BanLineValues::Holds(BanKind kind, std::string_view value, std::string* scratch) const {
+  const std::unordered_set<std::string>& set = values_[static_cast<int>(kind)];
+  const std::size_t length = value.size();
+  if (length == 0 || length >= 64 || (lengths_[static_cast<int>(kind)] >> length & 1) == 0)
+    return false;
+  scratch->resize(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) (*scratch)[i] = Fold(value[i]);
+  return set.count(*scratch) != 0;
+}
+
 bool BanLineValues::Matches(std::string_view line, std::string* scratch) const {
-  for (int kind = 0; kind < 3; ++kind) {
-    if (values_[kind].empty()) continue;
-    std::string_view value = BannedValue(line, static_cast<BanKind>(kind));
-    if (value.empty()) continue;
-    scratch->assign(value);
-    LowerCase(*scratch);
-    if (values_[kind].count(*scratch) != 0) return true;
-  }
-  return false;
+  if (Holds(BanKind::kGuid, values_[2].empty() ? "" : FindGuidWord(line), scratch)) return true;
+  if (values_[0].empty() && values_[1].empty()) return false;
+  // One reading of the line serves both kinds.
+  std::string_view command, value;
+  if (!SplitBanCommand(line, &command, &value)) return false;
+  if (IsCommand(command, "admin.addKeyToBanList")) return Holds(BanKind::kKey, value, scratch);
+  return IsCommand(command, "admin.addAddressToBanList") &&
+         Holds(BanKind::kAddress, value.substr(0, value.find(':')), scratch);
 }
 
 bool RemoveAddressBan(const char* address) {
@@ -259,12 +296,20 @@ bool RemoveBanLines(const std::string& path, const BanLineValues& values) {
   file.reset();
   // Lines are cut as the readers cut them, so a line longer than one read
   // is several lines here too.
+  // The lines between dropped ones are copied in runs.
   std::string kept;
-  kept.reserve(text.size());
   std::string scratch;
-  for (std::string_view line : SplitBanLines(text))
-    if (!values.Matches(line, &scratch)) kept.append(line);
-  if (kept.size() == text.size()) return true;  // nothing to drop
+  const char* run = text.data();
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    std::string_view line = NextBanLine(rest);
+    if (!values.Matches(line, &scratch)) continue;
+    if (kept.empty()) kept.reserve(text.size());
+    kept.append(run, static_cast<std::size_t>(line.data() - run));
+    run = line.data() + line.size();
+  }
+  if (run == text.data()) return true;  // nothing to drop
+  kept.append(run, static_cast<std::size_t>(text.data() + text.size() - run));
   if (!ReplaceFileContents(path, kept)) {
     LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
     return false;

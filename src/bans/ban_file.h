@@ -102,7 +102,11 @@ class BanLineValues {
   bool Matches(std::string_view line, std::string* scratch) const;
 
  private:
+  bool Holds(BanKind kind, std::string_view value, std::string* scratch) const;
   std::unordered_set<std::string> values_[3];
+  // Bit n is set when a value of n characters is held; longer values are
+  // never banned (the identities a ban list holds are shorter).
+  std::uint64_t lengths_[3] = {0, 0, 0};
 };
 
 // Drop the lines that ban exactly the value from banlist.con (an address
