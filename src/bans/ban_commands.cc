@@ -12,6 +12,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/protocol.h"
+#include "core/server_state.h"
 #include "links/links_state.h"
 #include "remote/execute.h"
 #include "remote/session.h"
@@ -130,6 +131,14 @@ void VerifyCommand(const QueuedCommand& command) {
 }
 
 void SyncToCommand(const QueuedCommand& command) {
+  // The running game keeps its ban list in memory and writes banlist.con
+  // itself: a copy into the files now would be lost, not applied.
+  if (Server().server_running) {
+    LogMessage(6, "Couldn't sync to the server banlist! The game server is running and keeps "
+                  "its own banlist; stop the server first.");
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
   if (!SyncToServerBanList()) {
     LogMessage(6, "Couldn't sync to the server banlist! %s", ErrorText(LastError()).c_str());
     NotifyIssuer(command, kNotifyFailed);

@@ -1,6 +1,7 @@
 // Whole-list operations on the ban stores: verification both ways, the
 // sync in either direction and clearing.
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -203,6 +204,10 @@ bool VerifyServerBansListed() {
 }
 
 bool SyncToServerBanList() {
+  if (Server().server_running) {
+    SetLastError(EBUSY);  // the running game would overwrite the files
+    return false;
+  }
   std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
   if (!text) return false;
   const bool punkbuster = Core().punkbuster_installed;

@@ -35,7 +35,8 @@ bool VerifyGameBansListed();
 // 1 when every ban of the game's stores is in serverbanlist.con.
 bool VerifyServerBansListed();
 // Rewrites banlist.con (and pb/pbbans.dat with PunkBuster installed) from
-// serverbanlist.con, every ban permanent. 1 on success.
+// serverbanlist.con, every ban permanent. 1 on success; 0 with EBUSY and
+// no file touched while the game server runs (it keeps its own list).
 bool SyncToServerBanList();
 // Rebuilds serverbanlist.con from the game's stores ("[unknown]" names,
 // "operator" admins, no times, "unknown reason"). 1 on success.

@@ -249,6 +249,12 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
   // The unban's list was rewritten all the same; the clear only failed.
   EXPECT_EQ(Received(), Notice(0x0D) + Notice(0x01));
+  // The running game keeps its own list: a copy into its file is refused.
+  Run(kCmdSyncToServerBans, "", 1);
+  EXPECT_TRUE(Has(Log(), "Couldn't sync to the server banlist! The game server is running and "
+                         "keeps its own banlist; stop the server first."));
+  EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
+  EXPECT_EQ(Received(), Notice(0x01));
 }
 
 // Clearing on a running server empties PunkBuster's list only while bans go there too.
