@@ -169,4 +169,5 @@ void InstallBanCommands() {
   InstallQueuedHandler(kCmdVerifyBans, VerifyCommand);
   InstallQueuedHandler(kCmdSyncToServerBans, SyncToCommand);
   InstallQueuedHandler(kCmdSyncFromServerBans, SyncFromCommand);
+  InstallQueuedHandler(kCmdExpireBans, [](const QueuedCommand&) { ContinueTimedBanExpiry(); });
 }

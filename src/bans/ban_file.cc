@@ -158,8 +158,8 @@ std::string_view BanIdentity(std::string_view field) {
   return !field.empty() && field[0] == '*' ? std::string_view() : field;
 }
 
-std::uint64_t BanExpiry(const BanEntry& entry) {
-  std::int64_t value = ParseLong(entry.expiry);
+std::uint64_t BanExpiry(std::string_view expiry) {
+  std::int64_t value = ParseLong(expiry);
   return value < 0 ? 0 : static_cast<std::uint64_t>(value);
 }
 

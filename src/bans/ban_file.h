@@ -55,8 +55,8 @@ void AppendBanRow(std::string& out, const std::string_view fields[8]);
 std::string FormatBanEntry(const BanEntry& entry);
 // An identity field of a row: empty for "*" (anything beginning with it).
 std::string_view BanIdentity(std::string_view field);
-// The expiry of a row, 0 when it is not a number.
-std::uint64_t BanExpiry(const BanEntry& entry);
+// The expiry of a row from its field, 0 when it is not a number.
+std::uint64_t BanExpiry(std::string_view expiry);
 
 // Splits a file's text into lines as fgets with a 1024-byte buffer would:
 // at most 1023 characters each, the line feed kept when it fits.

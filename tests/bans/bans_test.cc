@@ -148,7 +148,8 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   seed();
   for (std::string_view line : SplitBanLines(list)) {
     std::optional<BanEntry> row = ParseBanEntry(line);
-    if (row && BanExpiry(*row) != 0 && BanExpiry(*row) <= static_cast<std::uint64_t>(g_now))
+    const std::uint64_t expiry = row ? BanExpiry(row->expiry) : 0;
+    if (expiry != 0 && expiry <= static_cast<std::uint64_t>(g_now))
       UnbanPlayer(row->name.c_str(), row->address.c_str(), row->keyhash.c_str(), row->guid.c_str());
   }
   const std::string one_by_one_list = List();
@@ -169,6 +170,56 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   ASSERT_TRUE(ExpireTimedBansAt(g_now + 3));
   EXPECT_FALSE(Has(List(), "\"P2\""));
   EXPECT_TRUE(Has(List(), "\"P3\""));
+}
+
+// A mass expiry goes in slices of 1000 bans, one a pass; the next slice is
+// queued for the loop's next pass, and a big slice sums up its lifted
+// identities in one line while every ban keeps its own.
+TEST_F(BanFilesTest, MassExpiryGoesInSlicesQueuedOneAPass) {
+  std::string list = "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n";
+  std::string game;
+  for (int i = 0; i < 1003; ++i) {
+    const std::string address = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+    list += "\"P" + std::to_string(i) + "\"," + address + ",*,*,\"op\",1," +
+            std::to_string(g_now - 1) + ",r\n";
+    game += AddressBanLine(address);
+  }
+  WriteFile(ServerBanListPath(), list);
+  WriteFile(GameBanListPath(), game);
+  g_manager.links.console_connected = true;
+  ASSERT_TRUE(ExpireTimedBansAt(g_now));
+  EXPECT_EQ(List(), "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n" + list.substr(list.find("\"P1000\"")));
+  EXPECT_EQ(Game(), game.substr(game.find("10.0.3.232:")  - 26));
+  EXPECT_TRUE(Has(Log(), "Removing 1000 expired timed-bans: their 1000 address, keyhash and GUID "
+                         "bans were lifted without a line each."));
+  EXPECT_TRUE(Has(Log(), "Removed timed-ban on player P999 (*), the ban has expired."));
+  EXPECT_FALSE(Has(Log(), "Ban removed on address"));
+  const auto& queue = g_manager.remote.queue;
+  EXPECT_EQ(std::pair(queue[0].code, queue[1].code), std::pair(kCmdExpireBans, 0u));
+  g_manager.remote.queue = {};
+  korvtest::RunCommand(kCmdExpireBans, "", 0);  // lifts at the ban clock's time
+  EXPECT_EQ(List(), "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n");
+  EXPECT_EQ(Game(), "");
+  EXPECT_TRUE(Has(Log(), "Ban removed on address 10.0.3.234."));
+  EXPECT_EQ(queue[0].code, 0u);
+
+  // Bans a store refuses stay due; the rest of the round passes over them.
+  std::filesystem::remove(PunkBusterBanPath());
+  list.clear();
+  for (int i = 0; i < 1001; ++i) {
+    char guid[33];
+    std::snprintf(guid, sizeof guid, "%032x", i);
+    list += "\"G\",*,*," + std::string(guid) + ",\"op\",1," + std::to_string(g_now) + ",r\n";
+  }
+  WriteFile(ServerBanListPath(), list + "\"A\",9.9.9.9,*,*,\"op\",1,1,r\n");
+  WriteFile(GameBanListPath(), AddressBanLine("9.9.9.9"));
+  ASSERT_TRUE(ExpireTimedBansAt(g_now));
+  EXPECT_EQ(queue[0].code, kCmdExpireBans);
+  g_manager.remote.queue = {};
+  korvtest::RunCommand(kCmdExpireBans, "", 0);
+  EXPECT_EQ(List(), list);
+  EXPECT_EQ(Game(), "");
+  EXPECT_EQ(queue[0].code, 0u);
 }
 
 TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
