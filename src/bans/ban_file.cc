@@ -236,8 +236,8 @@ std::string_view BannedValue(std::string_view line, BanKind kind) {
   if (kind == BanKind::kGuid) return FindGuidWord(line);
   std::string_view command, value;
   if (!SplitBanCommand(line, &command, &value)) return {};
-  if (kind == BanKind::kKey) return EqualNoCase(command, "admin.addKeyToBanList") ? value : "";
-  if (!EqualNoCase(command, "admin.addAddressToBanList")) return {};
+  if (kind == BanKind::kKey) return IsCommand(command, "admin.addKeyToBanList") ? value : "";
+  if (!IsCommand(command, "admin.addAddressToBanList")) return {};
   return value.substr(0, value.find(':'));
 }
 
