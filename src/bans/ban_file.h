@@ -92,17 +92,18 @@ enum class BanKind { kAddress = 0, kKey = 1, kGuid = 2 };
 // case), the GUID of a pb/pbbans.dat line. Empty when the line bans none.
 std::string_view BannedValue(std::string_view line, BanKind kind);
 
-// Values whose ban lines a removal drops, by kind, matched whole and
-// without regard to case.
+// Values of each kind, matched whole and without regard to case: those
+// whose ban lines a removal drops, or whose rows an unban clears.
 class BanLineValues {
  public:
   void Add(BanKind kind, std::string_view value);
   bool empty() const;
   // True when the line bans one of the values.
   bool Matches(std::string_view line, std::string* scratch) const;
+  // True when `value` is one of the values of that kind.
+  bool Holds(BanKind kind, std::string_view value, std::string* scratch) const;
 
  private:
-  bool Holds(BanKind kind, std::string_view value, std::string* scratch) const;
   std::unordered_set<std::string> values_[3];
   // Bit n is set when a value of n characters is held; longer values are
   // never banned (the identities a ban list holds are shorter).

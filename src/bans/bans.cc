@@ -151,33 +151,9 @@ void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
   }
 }
 
-// Values whose bans the stores dropped, for one identity, matched without
-// regard to case. A single unban holds one value, compared in place; the
-// expiry of many bans looks each row's value up in a set.
-class ClearedValues {
- public:
-  void Add(std::string value) {
-    LowerCase(value);
-    if (set_.insert(value).second) list_.push_back(std::move(value));
-  }
-  bool empty() const { return list_.empty(); }
-  bool Contains(std::string_view value, std::string* scratch) const {
-    if (list_.size() <= kCompareInPlace) {
-      for (const std::string& cleared : list_)
-        if (EqualNoCase(value, cleared)) return true;
-      return false;
-    }
-    scratch->assign(value);
-    LowerCase(*scratch);
-    return set_.count(*scratch) != 0;
-  }
-
- private:
-  static constexpr std::size_t kCompareInPlace = 8;
-  std::vector<std::string> list_;
-  std::unordered_set<std::string> set_;
-};
-using ClearedSets = ClearedValues[3];
+// The values whose bans the stores dropped, by identity, matched whole
+// and without regard to case.
+using ClearedSets = BanLineValues;
 
 // Reads serverbanlist.con whole; logs "Couldn't open banlist file! %s" or
 // "Couldn't read banlist file! %s" and gives false on failure.
@@ -229,7 +205,7 @@ bool RewriteServerBanList(const ClearedSets& cleared, const std::string* read = 
         std::string_view& value = f[1 + i];
         if (BanIdentity(value).empty()) {
           ++gone;
-        } else if (!cleared[i].empty() && cleared[i].Contains(value, &scratch)) {
+        } else if (cleared.Holds(static_cast<BanKind>(i), value, &scratch)) {
           value = "*";
           ++gone;
           keep_as_is = false;
@@ -255,7 +231,7 @@ bool RewriteServerBanList(const ClearedSets& cleared, const std::string* read = 
 
 void AddCleared(const UnbanRequest& request, ClearedSets& cleared) {
   for (int i = 0; i < 3; ++i) {
-    if (request.removed[i]) cleared[i].Add(request.values[i]);
+    if (request.removed[i]) cleared.Add(static_cast<BanKind>(i), request.values[i]);
   }
 }
 
