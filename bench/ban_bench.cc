@@ -1,7 +1,8 @@
 // Ban-list speed with the server stopped (the file road): the expiry of
-// 1% of a large serverbanlist.con in one check, and one ban plus unban of
-// one identity against one atomic rewrite of the list. Rows default to
-// 100,000; pass another number as argument.
+// 1% of a large serverbanlist.con, pass by pass (each pass lifts one slice
+// and queues the next), and one ban plus unban of one identity against one
+// atomic rewrite of the list. Rows default to 100,000; pass another number
+// as argument, and "all" after it to let every row expire.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,14 +33,15 @@ std::string Address(int i) {
          std::to_string(i & 255);
 }
 
-// `rows` bans with a key and an address each; every hundredth has expired.
-void Seed(const std::string& dir, int rows) {
+// `rows` bans with a key and an address each; every hundredth has expired,
+// or every one with `all`.
+void Seed(const std::string& dir, int rows, bool all) {
   std::string list;
   std::string game;
   char key[40];
   for (int i = 0; i < rows; ++i) {
     std::snprintf(key, sizeof key, "%032x", i * 2654435761u);
-    unsigned long expiry = i % 100 == 0 ? kNow - 10 : i % 3 == 0 ? 0 : kNow + 86400;
+    unsigned long expiry = all || i % 100 == 0 ? kNow - 10 : i % 3 == 0 ? 0 : kNow + 86400;
     list += "\"Player " + std::to_string(i) + "\"," + Address(i) + "," + key + ",*,\"admin\"," +
             std::to_string(kNow - 3600) + "," + std::to_string(expiry) + ",team killing\n";
     game += AddressBanLine(Address(i)) + KeyBanLine(key);
@@ -52,6 +54,7 @@ void Seed(const std::string& dir, int rows) {
 
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const bool all = argc > 2 && std::string(argv[2]) == "all";
   std::string dir = std::filesystem::temp_directory_path() / ("ban_bench." + std::to_string(::getpid()));
   std::filesystem::create_directories(dir + "/pb");
   ResetManagerState();
@@ -63,11 +66,21 @@ int main(int argc, char** argv) {
   g_manager.links.console_connected = true;  // expiry runs; the server is stopped
   SetBanClock(BenchClock);
   CreateFileWithDirs(dir + "/pb/pbbans.dat", 2);
-  Seed(dir, rows);
+  Seed(dir, rows, all);
   const std::uintmax_t bytes = std::filesystem::file_size(dir + "/serverbanlist.con");
 
+  // The loop runs the queued next slice on its next pass; here the passes
+  // follow one another at once.
+  int passes = 0;
+  double longest = 0;
   auto start = Clock::now();
-  ExpireTimedBansAt(kNow);
+  do {
+    g_manager.remote.queue = {};
+    auto pass = Clock::now();
+    ExpireTimedBansAt(kNow);
+    longest = std::max(longest, Seconds(pass));
+    ++passes;
+  } while (g_manager.remote.queue[0].code == kCmdExpireBans);
   const double expiry = Seconds(start);
 
   // The machine may be shared: each figure is the best of a few rounds.
@@ -84,8 +97,9 @@ int main(int argc, char** argv) {
     ban_unban = std::min(ban_unban, Seconds(start));
   }
 
-  std::printf("rows %d (%ju bytes), %d expired\n", rows, bytes, (rows + 99) / 100);
-  std::printf("expiry check        %8.3f s (goal at most 1 s)\n", expiry);
+  std::printf("rows %d (%ju bytes), %d expired\n", rows, bytes, all ? rows : (rows + 99) / 100);
+  std::printf("expiry, all passes  %8.3f s in %d pass(es)\n", expiry, passes);
+  std::printf("longest pass        %8.3f s (goal at most 1 s)\n", longest);
   std::printf("one atomic rewrite  %8.3f s (best of %d)\n", rewrite, kRounds);
   std::printf("ban + unban         %8.3f s (best of %d) = %.2f rewrites (goal at most 5)\n",
               ban_unban, kRounds, rewrite > 0 ? ban_unban / rewrite : 0.0);

@@ -150,6 +150,14 @@ void VerifyCommand(const QueuedCommand& command) {
 }
 
 void SyncToCommand(const QueuedCommand& command) {
+  // The running game keeps its ban list in memory and writes banlist.con
+  // itself: a copy into the files now would be lost, not applied.
+  if (Server().server_running) {
+    LogMessage(6, "Couldn't sync to the server banlist! The game server is running and keeps "
+                  "its own banlist; stop the server first.");
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
   if (!SyncToServerBanList()) {
     LogMessage(6, "Couldn't sync to the server banlist! %s", ErrorText(LastError()).c_str());
     NotifyIssuer(command, kNotifyFailed);
@@ -180,4 +188,5 @@ void InstallBanCommands() {
   InstallQueuedHandler(kCmdVerifyBans, VerifyCommand);
   InstallQueuedHandler(kCmdSyncToServerBans, SyncToCommand);
   InstallQueuedHandler(kCmdSyncFromServerBans, SyncFromCommand);
+  InstallQueuedHandler(kCmdExpireBans, [](const QueuedCommand&) { ContinueTimedBanExpiry(); });
 }

@@ -2,12 +2,11 @@
 #include "bans/ban_file.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <unordered_set>
 
 #include "bans/bans_state.h"
 #include "core/core_state.h"
@@ -63,90 +62,34 @@ bool AppendLine(const std::string& path, const std::string& line) {
   return false;
 }
 
-// Keys grouped by length and last character, so that a line is searched
-// only where a key of that group could end.
-class KeyIndex {
- public:
-  explicit KeyIndex(const std::vector<std::string>& keys) {
-    for (const std::string& key : keys) {
-      if (!key.empty()) groups_[{key.size(), key.back()}].insert(key);
-    }
-  }
-  bool Matches(std::string_view line) const {
-    for (const auto& [shape, set] : groups_) {
-      const auto [length, last] = shape;
-      for (std::size_t end = length; end <= line.size(); ++end) {
-        if (line[end - 1] == last && set.count(line.substr(end - length, length)) != 0) return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  std::map<std::pair<std::size_t, char>, std::unordered_set<std::string_view>> groups_;
-};
-
 // Reads an open file to its end; false on a read error.
 bool ReadAll(std::FILE* file, std::string* text) {
+  struct stat st{};
+  if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
+    text->reserve(static_cast<std::size_t>(st.st_size));
   char chunk[65536];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
   return std::ferror(file) == 0;
 }
 
-// Appends to `kept` the lines of `text` (as SplitBanLines cuts them) that do
-// not hold `key`. Lines are found from the key's occurrences, so a large
-// file with few matches costs one search and one copy.
-void KeepLinesWithout(std::string_view text, std::string_view key, std::string* kept) {
-  if (key.find('\n') != std::string_view::npos) {
-    for (std::string_view line : SplitBanLines(text))
-      if (line.find(key) == std::string_view::npos) kept->append(line);
-    return;
-  }
-  std::size_t copied = 0;
-  for (;;) {
-    const void* hit = ::memmem(text.data() + copied, text.size() - copied, key.data(), key.size());
-    if (hit == nullptr) break;
-    const std::size_t at = static_cast<const char*>(hit) - text.data();
-    const std::size_t feed_before = text.rfind('\n', at);
-    const std::size_t start = feed_before == std::string_view::npos ? 0 : feed_before + 1;
-    const std::size_t feed = text.find('\n', at);
-    const std::size_t end = feed == std::string_view::npos ? text.size() : feed + 1;
-    kept->append(text.substr(copied, start - copied));
-    // A line longer than one read is several lines to the readers.
-    if (end - start > kBanLineLimit - 1) {
-      for (std::string_view piece : SplitBanLines(text.substr(start, end - start)))
-        if (piece.find(key) == std::string_view::npos) kept->append(piece);
-    }
-    copied = end;
-  }
-  kept->append(text.substr(copied));
+// ASCII case folding without the locale: every line of a ban store is
+// folded on an unban.
+char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool IsCommand(std::string_view word, std::string_view command) {
+  if (word.size() != command.size()) return false;
+  if (word == command) return true;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (Fold(word[i]) != Fold(command[i])) return false;
+  return true;
 }
 
-// Drops every line holding `key` and replaces the file atomically, with the
-// messages of the line replacement every daemon file edit uses.
-bool RemoveLinesHolding(const std::string& path, std::string_view key) {
-  UniqueFile file = OpenRegularStream(path);
-  if (!file) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  std::string text;
-  if (!ReadAll(file.get(), &text)) {
-    SetLastError(errno);
-    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  file.reset();
-  std::string kept;
-  kept.reserve(text.size());
-  KeepLinesWithout(text, key, &kept);
-  if (!ReplaceFileContents(path, kept)) {
-    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
-    return false;
-  }
-  return true;
+bool RemoveOne(const std::string& path, BanKind kind, const char* value) {
+  if (IsUnknownValue(value)) return false;
+  BanLineValues values;
+  values.Add(kind, value);
+  return RemoveBanLines(path, values);
 }
 
 }  // namespace
@@ -215,8 +158,8 @@ std::string_view BanIdentity(std::string_view field) {
   return !field.empty() && field[0] == '*' ? std::string_view() : field;
 }
 
-std::uint64_t BanExpiry(const BanEntry& entry) {
-  std::int64_t value = ParseLong(entry.expiry);
+std::uint64_t BanExpiry(std::string_view expiry) {
+  std::int64_t value = ParseLong(expiry);
   return value < 0 ? 0 : static_cast<std::uint64_t>(value);
 }
 
@@ -246,8 +189,18 @@ std::string_view FindGuidWord(std::string_view line) {
 }
 
 bool SplitBanCommand(std::string_view line, std::string_view* command, std::string_view* value) {
-  std::string_view rest = line;
-  return NextToken(rest, " \t\r\n", command) && NextToken(rest, " \t\r\n", value);
+  // Every unban reads each line of banlist.con through here: plain loops.
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  auto next_word = [&](std::string_view* word) {
+    std::size_t start = 0;
+    while (start < line.size() && blank(line[start])) ++start;
+    std::size_t end = start;
+    while (end < line.size() && !blank(line[end])) ++end;
+    *word = line.substr(start, end - start);
+    line.remove_prefix(end);
+    return end > start;
+  };
+  return next_word(command) && next_word(value);
 }
 
 bool IsUnknownValue(const char* value) {
@@ -279,41 +232,89 @@ bool AppendGuidBan(const char* guid) {
          AppendLine(PunkBusterBanPath(), GuidBanLine(guid, BanNow()));
 }
 
-bool RemoveAddressBan(const char* address) {
-  return !IsUnknownValue(address) &&
-         RemoveLinesHolding(GameBanListPath(), std::string(address) + ":");
-}
-bool RemoveKeyBan(const char* keyhash) {
-  return !IsUnknownValue(keyhash) && RemoveLinesHolding(GameBanListPath(), keyhash);
-}
-bool RemoveGuidBan(const char* guid) {
-  return !IsUnknownValue(guid) && RemoveLinesHolding(PunkBusterBanPath(), guid);
+std::string_view BannedValue(std::string_view line, BanKind kind) {
+  if (kind == BanKind::kGuid) return FindGuidWord(line);
+  std::string_view command, value;
+  if (!SplitBanCommand(line, &command, &value)) return {};
+  if (kind == BanKind::kKey) return IsCommand(command, "admin.addKeyToBanList") ? value : "";
+  if (!IsCommand(command, "admin.addAddressToBanList")) return {};
+  return value.substr(0, value.find(':'));
 }
 
-bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys) {
-  // A few keys (one unban) are searched for one after another; removing
-  // whole lines keeps the later passes' lines where the first pass had
-  // them. Many keys (an expiry batch) are looked up line by line.
-  constexpr std::size_t kSearchedOneByOne = 4;
-  std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) return false;
-  std::string kept;
-  kept.reserve(text->size());
-  if (keys.size() <= kSearchedOneByOne) {
-    for (const std::string& key : keys) {
-      if (key.empty()) continue;
-      kept.clear();
-      KeepLinesWithout(*text, key, &kept);
-      text->swap(kept);
-    }
-    kept.swap(*text);
-  } else {
-    KeyIndex index(keys);
-    for (std::string_view line : SplitBanLines(*text)) {
-      if (!index.Matches(line)) kept.append(line);
-    }
+void BanLineValues::Add(BanKind kind, std::string_view value) {
+  std::string lower(value);
+  for (char& c : lower) c = Fold(c);
+  if (lower.empty()) return;
+  if (lower.size() < 64) lengths_[static_cast<int>(kind)] |= std::uint64_t{1} << lower.size();
+  values_[static_cast<int>(kind)].insert(std::move(lower));
+}
+
+bool BanLineValues::empty() const {
+  return values_[0].empty() && values_[1].empty() && values_[2].empty();
+}
+
+bool BanLineValues::Holds(BanKind kind, std::string_view value, std::string* scratch) const {
+  const std::unordered_set<std::string>& set = values_[static_cast<int>(kind)];
+  const std::size_t length = value.size();
+  if (length == 0 || length >= 64 || (lengths_[static_cast<int>(kind)] >> length & 1) == 0)
+    return false;
+  scratch->resize(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) (*scratch)[i] = Fold(value[i]);
+  return set.count(*scratch) != 0;
+}
+
+bool BanLineValues::Matches(std::string_view line, std::string* scratch) const {
+  if (Holds(BanKind::kGuid, values_[2].empty() ? "" : FindGuidWord(line), scratch)) return true;
+  if (values_[0].empty() && values_[1].empty()) return false;
+  // One reading of the line serves both kinds.
+  std::string_view command, value;
+  if (!SplitBanCommand(line, &command, &value)) return false;
+  if (IsCommand(command, "admin.addKeyToBanList")) return Holds(BanKind::kKey, value, scratch);
+  return IsCommand(command, "admin.addAddressToBanList") &&
+         Holds(BanKind::kAddress, value.substr(0, value.find(':')), scratch);
+}
+
+bool RemoveAddressBan(const char* address) {
+  return RemoveOne(GameBanListPath(), BanKind::kAddress, address);
+}
+bool RemoveKeyBan(const char* keyhash) { return RemoveOne(GameBanListPath(), BanKind::kKey, keyhash); }
+bool RemoveGuidBan(const char* guid) { return RemoveOne(PunkBusterBanPath(), BanKind::kGuid, guid); }
+
+bool RemoveBanLines(const std::string& path, const BanLineValues& values) {
+  UniqueFile file = OpenRegularStream(path);
+  if (!file) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
   }
-  return ReplaceFileContents(path, kept);
+  std::string text;
+  if (!ReadAll(file.get(), &text)) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  file.reset();
+  // Lines are cut as the readers cut them, so a line longer than one read
+  // is several lines here too.
+  // The lines between dropped ones are copied in runs.
+  std::string kept;
+  std::string scratch;
+  const char* run = text.data();
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    std::string_view line = NextBanLine(rest);
+    if (!values.Matches(line, &scratch)) continue;
+    if (kept.empty()) kept.reserve(text.size());
+    kept.append(run, static_cast<std::size_t>(line.data() - run));
+    run = line.data() + line.size();
+  }
+  if (run == text.data()) return true;  // nothing to drop
+  kept.append(run, static_cast<std::size_t>(text.data() + text.size() - run));
+  if (!ReplaceFileContents(path, kept)) {
+    LogMessage(6, "Couldn't open %s! %s", path.c_str(), ErrorText(LastError()).c_str());
+    return false;
+  }
+  return true;
 }
 
 bool BanFileContains(const std::string& path, std::string_view text) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 // Longest texts a row stores: longer names, admins and reasons are cut;
@@ -54,8 +55,8 @@ void AppendBanRow(std::string& out, const std::string_view fields[8]);
 std::string FormatBanEntry(const BanEntry& entry);
 // An identity field of a row: empty for "*" (anything beginning with it).
 std::string_view BanIdentity(std::string_view field);
-// The expiry of a row, 0 when it is not a number.
-std::uint64_t BanExpiry(const BanEntry& entry);
+// The expiry of a row from its field, 0 when it is not a number.
+std::uint64_t BanExpiry(std::string_view expiry);
 
 // Splits a file's text into lines as fgets with a 1024-byte buffer would:
 // at most 1023 characters each, the line feed kept when it fits.
@@ -83,16 +84,43 @@ std::string AddressBanLine(std::string_view address);
 std::string KeyBanLine(std::string_view keyhash);
 std::string GuidBanLine(std::string_view guid, std::time_t when);
 
-// Drop every line that holds the value ("address:" for addresses) from
-// banlist.con or pb/pbbans.dat, rewriting the file atomically. False for an
-// unknown value or when the rewrite failed (logged by the rewrite).
+// Which identity a ban line bans.
+enum class BanKind { kAddress = 0, kKey = 1, kGuid = 2 };
+// The value a line of a ban store bans, of that kind: the address of an
+// "admin.addAddressToBanList" line (its value up to the first ':'), the
+// value of an "admin.addKeyToBanList" line (commands compared without
+// case), the GUID of a pb/pbbans.dat line. Empty when the line bans none.
+std::string_view BannedValue(std::string_view line, BanKind kind);
+
+// Values of each kind, matched whole and without regard to case: those
+// whose ban lines a removal drops, or whose rows an unban clears.
+class BanLineValues {
+ public:
+  void Add(BanKind kind, std::string_view value);
+  bool empty() const;
+  // True when the line bans one of the values.
+  bool Matches(std::string_view line, std::string* scratch) const;
+  // True when `value` is one of the values of that kind.
+  bool Holds(BanKind kind, std::string_view value, std::string* scratch) const;
+
+ private:
+  std::unordered_set<std::string> values_[3];
+  // Bit n is set when a value of n characters is held; longer values are
+  // never banned (the identities a ban list holds are shorter).
+  std::uint64_t lengths_[3] = {0, 0, 0};
+};
+
+// Drop the lines that ban exactly the value from banlist.con (an address
+// line for that address, a key line for that key) or pb/pbbans.dat (a line
+// with that GUID); every other line stays as it is. The file is rewritten
+// atomically. False for an unknown value or when the file could not be
+// read ("Couldn't open %s! %s", "Couldn't read %s! %s") or rewritten
+// ("Couldn't open %s! %s"), last error set.
 bool RemoveAddressBan(const char* address);
 bool RemoveKeyBan(const char* keyhash);
 bool RemoveGuidBan(const char* guid);
-// Drops every line holding any of `keys` in one atomic rewrite. False with
-// the last error set when the file could not be read or replaced; logs
-// nothing (the caller falls back to one removal at a time).
-bool RemoveLinesHoldingAny(const std::string& path, const std::vector<std::string>& keys);
+// The same for many values in one rewrite of the file.
+bool RemoveBanLines(const std::string& path, const BanLineValues& values);
 
 // True when a line of the file that does not begin with ';' holds the
 // text. Logs "Couldn't open banlist file! %s" or "Couldn't read banlist

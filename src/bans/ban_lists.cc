@@ -1,6 +1,7 @@
 // Whole-list operations on the ban stores: verification both ways, the
 // sync in either direction and clearing.
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,11 +28,6 @@ std::optional<std::string> ReadList(const std::string& path, const char* failure
   std::optional<std::string> text = ReadWholeFile(path);
   if (!text) LogMessage(6, "%s %s", failure, ErrorText(LastError()).c_str());
   return text;
-}
-
-// The address of a banlist.con value: up to its first ':' or line feed.
-std::string_view AddressOfValue(std::string_view value) {
-  return value.substr(0, value.find_first_of(":\n"));
 }
 
 // A value read from a game store may go into a row only if it keeps the
@@ -181,16 +177,13 @@ bool VerifyServerBansListed() {
   ListedBans listed;
   bool held = true;
   for (std::string_view line : SplitBanLines(*text)) {
-    std::string_view command, value;
-    if (!SplitBanCommand(line, &command, &value)) continue;
-    if (EqualNoCase(command, "admin.addAddressToBanList")) {
-      std::string_view address = AddressOfValue(value);
-      if (!address.empty() && (!listed.Holds(0, address, &held) || !held)) {
+    if (std::string_view address = BannedValue(line, BanKind::kAddress); !address.empty()) {
+      if (!listed.Holds(0, address, &held) || !held) {
         DebugMarker(3);
         return false;
       }
-    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
-      if (!listed.Holds(1, value, &held) || !held) {
+    } else if (std::string_view key = BannedValue(line, BanKind::kKey); !key.empty()) {
+      if (!listed.Holds(1, key, &held) || !held) {
         DebugMarker(4);
         return false;
       }
@@ -211,6 +204,10 @@ bool VerifyServerBansListed() {
 }
 
 bool SyncToServerBanList() {
+  if (Server().server_running) {
+    SetLastError(EBUSY);  // the running game would overwrite the files
+    return false;
+  }
   std::optional<std::string> text = ReadList(ServerBanListPath(), "Couldn't open banlist file!");
   if (!text) return false;
   const bool punkbuster = Core().punkbuster_installed;
@@ -240,13 +237,10 @@ bool SyncFromServerBanList() {
   if (!game) return false;
   std::string rows;
   for (std::string_view line : SplitBanLines(*game)) {
-    std::string_view command, value;
-    if (!SplitBanCommand(line, &command, &value)) continue;
-    if (EqualNoCase(command, "admin.addAddressToBanList")) {
-      std::string_view address = AddressOfValue(value);
-      if (FitsRow(address)) rows += ImportedRow(address, "*", "*");
-    } else if (EqualNoCase(command, "admin.addKeyToBanList")) {
-      if (FitsRow(value)) rows += ImportedRow("*", value, "*");
+    if (std::string_view address = BannedValue(line, BanKind::kAddress); FitsRow(address)) {
+      rows += ImportedRow(address, "*", "*");
+    } else if (std::string_view key = BannedValue(line, BanKind::kKey); FitsRow(key)) {
+      rows += ImportedRow("*", key, "*");
     }
   }
   if (Core().punkbuster_installed) {

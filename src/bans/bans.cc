@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <unordered_set>
@@ -19,6 +20,7 @@
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"
+#include "remote/command_queue.h"
 #include "remote/session.h"
 #include "settings/settings_table.h"
 
@@ -110,73 +112,48 @@ void UnbanThroughConsole(UnbanRequest* request) {
   }
 }
 
-// One identity from its file; `done` tells that a batch already removed it.
-void UnbanFromFile(UnbanRequest* request, int i, bool done) {
+// One identity from its file; `failure` is the file's error text, empty
+// when the file dropped its lines.
+void NoteFileResult(UnbanRequest* request, int i, const std::string& failure) {
   const std::string& value = request->values[i];
   if (value.empty()) return;
-  if (!done) {
-    done = i == kAddress ? RemoveAddressBan(value.c_str())
-           : i == kKeyhash ? RemoveKeyBan(value.c_str())
-                           : RemoveGuidBan(value.c_str());
-  }
-  if (done) {
+  if (failure.empty()) {
     NoteRemoved(request, i);
   } else {
     Note(request, std::string("Couldn't unban ") + kIdentityFailWord[i] + " " + value + "! " +
-                      ErrorText(LastError()));
+                      failure);
     request->ok = false;
   }
 }
 
-// The file road for many unbans: banlist.con and pb/pbbans.dat are each
-// rewritten once for all of them; a file that fails so is edited one
-// value at a time, as single unbans would.
+// The error text of a failed removal, empty when it succeeded.
+std::string RemovalFailure(const std::string& path, const BanLineValues& values) {
+  if (values.empty() || RemoveBanLines(path, values)) return "";
+  return ErrorText(LastError());
+}
+
+// The file road: banlist.con and pb/pbbans.dat are each rewritten once for
+// all the unbans, dropping only the lines that ban exactly their values.
 void UnbanFromFiles(std::vector<UnbanRequest>& requests) {
-  std::vector<std::string> game_keys;
-  std::vector<std::string> pb_keys;
+  BanLineValues game;
+  BanLineValues pb;
   for (const UnbanRequest& r : requests) {
-    if (!r.values[kAddress].empty()) game_keys.push_back(r.values[kAddress] + ":");
-    if (!r.values[kKeyhash].empty()) game_keys.push_back(r.values[kKeyhash]);
-    if (!r.values[kGuid].empty()) pb_keys.push_back(r.values[kGuid]);
+    game.Add(BanKind::kAddress, r.values[kAddress]);
+    game.Add(BanKind::kKey, r.values[kKeyhash]);
+    pb.Add(BanKind::kGuid, r.values[kGuid]);
   }
-  bool game_done = !game_keys.empty() &&
-                   RemoveLinesHoldingAny(GameBanListPath(), game_keys);
-  bool pb_done = !pb_keys.empty() &&
-                 RemoveLinesHoldingAny(PunkBusterBanPath(), pb_keys);
+  const std::string game_failure = RemovalFailure(GameBanListPath(), game);
+  const std::string pb_failure = RemovalFailure(PunkBusterBanPath(), pb);
   for (UnbanRequest& r : requests) {
-    UnbanFromFile(&r, kAddress, game_done);
-    UnbanFromFile(&r, kKeyhash, game_done);
-    UnbanFromFile(&r, kGuid, pb_done);
+    NoteFileResult(&r, kAddress, game_failure);
+    NoteFileResult(&r, kKeyhash, game_failure);
+    NoteFileResult(&r, kGuid, pb_failure);
   }
 }
 
-// Values whose bans the stores dropped, for one identity, matched without
-// regard to case. A single unban holds one value, compared in place; the
-// expiry of many bans looks each row's value up in a set.
-class ClearedValues {
- public:
-  void Add(std::string value) {
-    LowerCase(value);
-    if (set_.insert(value).second) list_.push_back(std::move(value));
-  }
-  bool empty() const { return list_.empty(); }
-  bool Contains(std::string_view value, std::string* scratch) const {
-    if (list_.size() <= kCompareInPlace) {
-      for (const std::string& cleared : list_)
-        if (EqualNoCase(value, cleared)) return true;
-      return false;
-    }
-    scratch->assign(value);
-    LowerCase(*scratch);
-    return set_.count(*scratch) != 0;
-  }
-
- private:
-  static constexpr std::size_t kCompareInPlace = 8;
-  std::vector<std::string> list_;
-  std::unordered_set<std::string> set_;
-};
-using ClearedSets = ClearedValues[3];
+// The values whose bans the stores dropped, by identity, matched whole
+// and without regard to case.
+using ClearedSets = BanLineValues;
 
 // Reads serverbanlist.con whole; logs "Couldn't open banlist file! %s" or
 // "Couldn't read banlist file! %s" and gives false on failure.
@@ -205,11 +182,13 @@ bool ReadServerBanList(const std::string& path, std::string* text) {
 // every row, rows left without identities and lines that are no rows are
 // dropped. Rows that stay as they are written are copied in runs, so a
 // large list with few changes costs little more than its copy. The
-// replacement is atomic.
-bool RewriteServerBanList(const ClearedSets& cleared) {
+// replacement is atomic. `read` is the list as the caller has just read
+// it, when it has.
+bool RewriteServerBanList(const ClearedSets& cleared, const std::string* read = nullptr) {
   const std::string path = ServerBanListPath();
-  std::string text;
-  if (!ReadServerBanList(path, &text)) return false;
+  std::string own;
+  if (read == nullptr && !ReadServerBanList(path, &own)) return false;
+  const std::string& text = read != nullptr ? *read : own;
   std::string out;
   out.reserve(text.size());
   std::string scratch;
@@ -226,7 +205,7 @@ bool RewriteServerBanList(const ClearedSets& cleared) {
         std::string_view& value = f[1 + i];
         if (BanIdentity(value).empty()) {
           ++gone;
-        } else if (!cleared[i].empty() && cleared[i].Contains(value, &scratch)) {
+        } else if (cleared.Holds(static_cast<BanKind>(i), value, &scratch)) {
           value = "*";
           ++gone;
           keep_as_is = false;
@@ -252,7 +231,7 @@ bool RewriteServerBanList(const ClearedSets& cleared) {
 
 void AddCleared(const UnbanRequest& request, ClearedSets& cleared) {
   for (int i = 0; i < 3; ++i) {
-    if (request.removed[i]) cleared[i].Add(request.values[i]);
+    if (request.removed[i]) cleared.Add(static_cast<BanKind>(i), request.values[i]);
   }
 }
 
@@ -347,6 +326,88 @@ void RememberList(const struct stat& st, std::uint64_t next_expiry) {
   bans.next_expiry = next_expiry;
 }
 
+// The bans one expiry pass lifts: at most kExpirySliceBans, and on the
+// console road only as many as kExpiryConsoleBudget allows; whatever is
+// left is lifted by the next pass. A slice of more than kExpiryDetailed
+// bans logs the identities it lifted as one line; every ban keeps its own
+// "Removed timed-ban" line and every failure its message.
+constexpr std::size_t kExpirySliceBans = 1000;
+constexpr auto kExpiryConsoleBudget = std::chrono::milliseconds(100);
+constexpr std::size_t kExpiryDetailed = 20;
+
+struct ExpirySlice {
+  std::vector<UnbanRequest> requests;
+  std::vector<std::string> keyhashes;  // as the rows give them, for the log
+};
+
+// Takes the due bans of the list into the slice, in list order, after the
+// first `skip` of them, and the earliest expiry still ahead into
+// `next_expiry`. True when more bans are due than the slice holds.
+bool CollectDueBans(std::string_view text, std::time_t now, std::size_t skip,
+                    ExpirySlice* slice, std::uint64_t* next_expiry) {
+  std::string_view f[8];
+  while (!text.empty()) {
+    std::string_view line = NextBanLine(text);
+    if (!ParseBanFields(line, f)) continue;
+    const std::uint64_t expiry = BanExpiry(f[6]);
+    if (expiry == 0) continue;
+    if (expiry > static_cast<std::uint64_t>(now)) {
+      if (*next_expiry == 0 || expiry < *next_expiry) *next_expiry = expiry;
+      continue;
+    }
+    if (slice->requests.size() == kExpirySliceBans) return true;
+    const std::string name(f[0]), address(f[1]), keyhash(f[2]), guid(f[3]);
+    const char* values[3] = {address.c_str(), keyhash.c_str(), guid.c_str()};
+    UnbanRequest request;
+    if (!PrepareUnban(name.c_str(), values, &request)) continue;
+    if (skip > 0) {
+      --skip;
+      continue;
+    }
+    slice->requests.push_back(std::move(request));
+    slice->keyhashes.push_back(keyhash);
+  }
+  return false;
+}
+
+// Lifts the slice's bans through the console until its time is spent or the
+// link drops; the bans not tried leave the slice. True when some were left.
+bool LiftThroughConsole(ExpirySlice* slice) {
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t tried = 0;
+  for (UnbanRequest& request : slice->requests) {
+    if (tried > 0 && (!Links().console_connected ||
+                      std::chrono::steady_clock::now() - start >= kExpiryConsoleBudget))
+      break;
+    UnbanThroughConsole(&request);
+    ++tried;
+  }
+  const bool left = tried < slice->requests.size();
+  slice->requests.resize(tried);
+  slice->keyhashes.resize(tried);
+  return left;
+}
+
+void LogExpiries(const ExpirySlice& slice, bool rewritten) {
+  const bool detailed = slice.requests.size() <= kExpiryDetailed;
+  if (!detailed) {
+    std::size_t lifted = 0;
+    for (const UnbanRequest& request : slice.requests)
+      for (bool removed : request.removed) lifted += removed ? 1 : 0;
+    LogMessage(6, "Removing %zu expired timed-bans: their %zu address, keyhash and GUID bans "
+                  "were lifted without a line each.",
+               slice.requests.size(), lifted);
+  }
+  for (std::size_t i = 0; i < slice.requests.size(); ++i) {
+    const UnbanRequest& request = slice.requests[i];
+    for (const std::string& message : request.messages)
+      if (detailed || message.starts_with("Couldn't")) LogMessage(6, "%s", message.c_str());
+    if (rewritten && request.ok)
+      LogMessage(6, "Removed timed-ban on player %s (%s), the ban has expired.",
+                 request.name.c_str(), slice.keyhashes[i].c_str());
+  }
+}
+
 }  // namespace
 
 bool BanPlayer(const char* name_in, std::int32_t player_id, const char* address,
@@ -420,7 +481,12 @@ bool UnbanPlayer(const char* name, const char* address, const char* keyhash, con
   return requests[0].ok;
 }
 
-bool ExpireTimedBansAt(std::time_t now) {
+namespace {
+
+// One slice of the expiry; `skip` due bans at the head of the list are
+// left alone (they failed earlier in this round).
+bool ExpireSlice(std::time_t now, std::size_t skip) {
+  MutableBans().expiry_skip = 0;
   if (!Links().console_connected) return false;
   const std::string path = ServerBanListPath();
   struct stat st{};
@@ -432,44 +498,44 @@ bool ExpireTimedBansAt(std::time_t now) {
     LogMessage(6, "Couldn't open banlist file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  std::vector<UnbanRequest> requests;
-  std::vector<std::string> keyhashes;  // as the rows give them, for the log
+  ExpirySlice slice;
   std::uint64_t next_expiry = 0;
-  for (std::string_view line : SplitBanLines(*text)) {
-    std::optional<BanEntry> entry = ParseBanEntry(line);
-    if (!entry) continue;
-    std::uint64_t expiry = BanExpiry(*entry);
-    if (expiry == 0) continue;
-    if (expiry > static_cast<std::uint64_t>(now)) {
-      if (next_expiry == 0 || expiry < next_expiry) next_expiry = expiry;
-      continue;
-    }
-    const char* values[3] = {entry->address.c_str(), entry->keyhash.c_str(), entry->guid.c_str()};
-    UnbanRequest request;
-    if (!PrepareUnban(entry->name.c_str(), values, &request)) continue;
-    requests.push_back(std::move(request));
-    keyhashes.push_back(entry->keyhash);
-  }
-  if (requests.empty()) {
-    if (have_stat) RememberList(st, next_expiry);
+  bool more = CollectDueBans(*text, now, skip, &slice, &next_expiry);
+  if (slice.requests.empty()) {
+    if (have_stat && skip == 0) RememberList(st, next_expiry);
     return true;
   }
   if (Server().server_running) {
-    for (UnbanRequest& request : requests) UnbanThroughConsole(&request);
+    more = LiftThroughConsole(&slice) || more;
   } else {
-    UnbanFromFiles(requests);
+    UnbanFromFiles(slice.requests);
   }
   ClearedSets cleared;
-  for (const UnbanRequest& request : requests) AddCleared(request, cleared);
-  const bool rewritten = RewriteServerBanList(cleared);
-  for (std::size_t i = 0; i < requests.size(); ++i) {
-    LogNotes(requests[i]);
-    if (rewritten && requests[i].ok)
-      LogMessage(6, "Removed timed-ban on player %s (%s), the ban has expired.",
-                 requests[i].name.c_str(), keyhashes[i].c_str());
+  std::size_t failed = 0;
+  for (const UnbanRequest& request : slice.requests) {
+    AddCleared(request, cleared);
+    failed += request.ok ? 0 : 1;
   }
-  if (rewritten) NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  // Nothing else writes the list while the slice runs: the text read
+  // above is still the file.
+  const bool rewritten = RewriteServerBanList(cleared, &*text);
+  LogExpiries(slice, rewritten);
+  if (!rewritten) return true;  // the next tick tries the list again
+  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  // The next slice follows on the loop's next pass. The bans a store
+  // refused stay in the list, due; the rest of this round passes over them
+  // and the next tick tries them again.
+  if (more) {
+    MutableBans().expiry_skip = skip + failed;
+    QueueCommandOnce(kCmdExpireBans, nullptr, 0, 0);
+  }
   return true;
 }
+
+}  // namespace
+
+bool ExpireTimedBansAt(std::time_t now) { return ExpireSlice(now, 0); }
+
+void ContinueTimedBanExpiry() { ExpireSlice(BanNow(), Bans().expiry_skip); }
 
 bool ExpireTimedBans() { return ExpireTimedBansAt(BanNow()); }

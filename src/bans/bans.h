@@ -23,19 +23,26 @@ bool BanPlayer(const char* name, std::int32_t player_id, const char* address,
 // 1 when every store tried dropped its ban and the list was rewritten.
 bool UnbanPlayer(const char* name, const char* address, const char* keyhash, const char* guid);
 
-// Lifts every ban whose expiry is not later than `now`, as one unban after
-// another would, but rewriting each file once. 0 when the console is not
-// connected or the list cannot be read; 1 otherwise.
+// Lifts the bans whose expiry is not later than `now`, as one unban after
+// another would, but rewriting each file once. One call lifts at most 1000
+// bans (on the console road, at most what 100 ms allow) and queues
+// kCmdExpireBans for the rest, whose handler ContinueTimedBanExpiry lifts
+// the next slice on the loop's next pass; a ban a store refused stays due
+// and waits for the next tick. 0 when the console is not connected or the
+// list cannot be read; 1 otherwise.
 bool ExpireTimedBansAt(std::time_t now);
 // The same at the ban clock's time; run by the supervision tick.
 bool ExpireTimedBans();
+// The next slice of the expiry, at the ban clock's time.
+void ContinueTimedBanExpiry();
 
 // 1 when every ban of serverbanlist.con is in the game's stores.
 bool VerifyGameBansListed();
 // 1 when every ban of the game's stores is in serverbanlist.con.
 bool VerifyServerBansListed();
 // Rewrites banlist.con (and pb/pbbans.dat with PunkBuster installed) from
-// serverbanlist.con, every ban permanent. 1 on success.
+// serverbanlist.con, every ban permanent. 1 on success; 0 with EBUSY and
+// no file touched while the game server runs (it keeps its own list).
 bool SyncToServerBanList();
 // Rebuilds serverbanlist.con from the game's stores ("[unknown]" names,
 // "operator" admins, no times, "unknown reason"). 1 on success.

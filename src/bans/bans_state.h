@@ -2,6 +2,7 @@
 // what the expiry check remembers of the list it last read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -15,6 +16,10 @@ struct BansState {
   std::int64_t list_size = -1;
   std::uint64_t list_inode = 0;
   std::uint64_t next_expiry = 0;  // 0 = no timed ban in that list
+
+  /* A mass expiry, slice by slice: the due bans the next slice passes
+     over, because the stores refused them earlier in the same round */
+  std::size_t expiry_skip = 0;
 };
 
 // The ban lists' section of the daemon's state (the one instance).

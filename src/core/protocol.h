@@ -130,6 +130,9 @@ inline constexpr std::uint32_t kCmdScreenshot = 0xB00B001B;
 inline constexpr std::uint32_t kCmdSavePunkBuster = 0xB00B001E;
 inline constexpr std::uint32_t kCmdLoadPunkBuster = 0xB00B001F;
 inline constexpr std::uint32_t kCmdReloadAccounts = 0xB00B0020;
+// The daemon's own: the next slice of timed-ban expiry, queued when more
+// bans are due than one pass lifts. No client command maps to it.
+inline constexpr std::uint32_t kCmdExpireBans = 0xB00B0021;
 
 /* Client command codes 0xBABE0000 + n */
 

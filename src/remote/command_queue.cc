@@ -1,10 +1,12 @@
 // The deferred command queue: packed slots, run when due.
 #include "remote/command_queue.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 
 #include "core/log.h"
+#include "core/wake.h"
 #include "remote/remote_state.h"
 #include "remote/execute.h"
 
@@ -59,6 +61,17 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 namespace {
 
 CommandRunner g_runner = ExecuteCommand;
+PassClock::time_point (*g_pass_clock)() = PassClock::now;
+
+// How long one run of the queue may go on starting commands; a command
+// already started runs to its end.
+constexpr std::chrono::milliseconds kPassBudget{100};
+
+bool AnyDue(std::time_t now) {
+  for (const QueuedCommand& slot : Remote().queue)
+    if (slot.code != 0 && slot.due <= static_cast<std::int64_t>(now)) return true;
+  return false;
+}
 
 // A command that fails in an unforeseen way must not end the daemon: it is
 // logged and dropped. Its sender is not disconnected, because by now its
@@ -81,25 +94,34 @@ void RunContained(const QueuedCommand& command) {
 
 void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : ExecuteCommand; }
 
+void SetPassClock(PassClock::time_point (*clock)()) { g_pass_clock = clock ? clock : PassClock::now; }
+
 void RunQueuedCommandsAt(std::time_t now) {
   auto& queue = MutableRemote().queue;
   // Every command queued before this pass that is due runs now, in queue
   // order: the one that moves up into a freed slot is examined in its turn,
   // so a burst of messages keeps its order. Commands queued while these run
   // land behind them and wait for the next pass, so none can keep a pass
-  // going by queueing itself again.
+  // going by queueing itself again. Once the pass has run commands for
+  // kPassBudget the rest wait too, in order, and the loop's next wait is
+  // cut short so that they follow at once.
+  const PassClock::time_point start = g_pass_clock();
+  bool ran = false;
   int left = QueuedCommandCount();
   for (int i = 0; i < kQueueSlots && left > 0; --left) {
     if (queue[i].code == 0 || queue[i].due > static_cast<std::int64_t>(now)) {
       ++i;
       continue;
     }
+    if (ran && g_pass_clock() - start >= kPassBudget) break;
+    ran = true;
     // Run a copy: the command may queue further commands while it runs.
     QueuedCommand command = queue[i];
     for (int k = i; k < kQueueSlots - 1; ++k) queue[k] = queue[k + 1];
     queue[kQueueSlots - 1] = QueuedCommand{};
     RunContained(command);
   }
+  if (AnyDue(now)) WakeMainLoop();
 }
 
 void RunQueuedCommands() { RunQueuedCommandsAt(std::time(nullptr)); }

@@ -2,6 +2,7 @@
 // goes through, whoever asks for it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -20,7 +21,11 @@ bool QueueCommandFor(std::uint32_t code, const char* text, std::uint32_t sender,
                      const std::optional<CommandTarget>& target);
 // As QueueCommand, but only when no slot already holds the same code.
 bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
-// Runs every command that is due, in queue order; called on every loop pass.
+// Runs the commands that are due, in queue order; called on every loop
+// pass. A run starts no further command once it has run commands for
+// 100 ms: those stay queued, in order, and the main loop is woken so that
+// its next wait ends at once. Any command due at the end of a run (one
+// queued while it ran too) wakes the loop the same way.
 void RunQueuedCommands();
 // Runs with an explicit clock (for tests).
 void RunQueuedCommandsAt(std::time_t now);
@@ -29,5 +34,9 @@ void RunQueuedCommandsAt(std::time_t now);
 // logged and the queue goes on.
 using CommandRunner = void (*)(const QueuedCommand&);
 void SetCommandRunner(CommandRunner runner);
+// The clock that measures a run's time: steady_clock unless a test drives
+// it (nullptr puts it back).
+using PassClock = std::chrono::steady_clock;
+void SetPassClock(PassClock::time_point (*clock)());
 // Number of occupied slots.
 int QueuedCommandCount();

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <span>
 
+#include "core/banned_name.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -333,9 +334,14 @@ void LoadPunkBusterConfig(const QueuedCommand& command) {
 }
 
 // Adds "$name" to bannedwords.con, creating the file when it is missing. A
-// line break in the name would add lines of its own, so breaks become blanks.
+// name the file cannot hold whole is refused.
 void BanPlayerName(const QueuedCommand& command) {
-  std::string name = OneLine(Text(command));
+  const std::string name(Text(command));
+  if (!BannableName(name)) {
+    LogMessage(6, "Couldn't ban player name %s! %s", name.c_str(), kUnbannableNameText);
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
   std::string path = Core().settings_dir + "/bannedwords.con";
   std::optional<std::string> words = ReadWholeFile(path);
   if (!words && LastError() == ENOENT) words.emplace();

@@ -83,7 +83,7 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
                         "\",2.2.2.2,*,*,\"o'p\",7,0," + std::string(255, 'x') + "\n");
 }
 
-TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadingWould) {
+TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsOnlyLinesBanningExactlyIt) {
   std::string key(kKey);
   WriteFile(ServerBanListPath(), "\"A\",*," + key + ",*,\"op\",1,0,r\n"
                                  "\"B\",3.3.3.3," + key + ",*,\"op\",2,0,r\n"
@@ -100,24 +100,32 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndRewritesAsALineByLineReadin
   EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
   EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
-  // The rewrites copy untouched rows and lines as they stand, yet give the
-  // bytes a line-by-line reading with a 1023-character buffer would.
-  WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" +
-                                   std::string(1023, 'y') + "10.0.0.1:0\n" +
-                                   std::string(1020, 'z') + "10.0.0.1:0\n"  // split by the read
-                                   "admin.addKeyToBanList " + key + " Perm\n"
-                                   "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
+  // Only lines that ban exactly the value go (the command and the value
+  // compared without case): not 110.0.0.1 or 10.0.0.11, not a key that
+  // holds "a", not a comment. A line longer than one read is two lines to
+  // every reader, and its tail may be a ban line of its own.
+  const std::string kept = "admin.addAddressToBanList 110.0.0.1:0 Perm\n"
+                           "admin.addAddressToBanList 10.0.0.11:0 Perm\n"
+                           "admin.addKeyToBanList " + key + " Perm\n"
+                           ";admin.addKeyToBanList a Perm\n";
+  WriteFile(GameBanListPath(), "admin.addAddressToBanList 10.0.0.1:0 Perm\n" + kept +
+                                   "ADMIN.ADDKEYTOBANLIST A Perm\n" + std::string(1023, 'y') +
+                                   "admin.addKeyToBanList a Perm\n");
   WriteFile(ServerBanListPath(), "\"\"Ann\",,5.5.5.5,*,*,\"op\",1,0,r\n"
-                                 "\"Bo\",10.0.0.1," + key + ",*,\"op\",2,0,r\n"
-                                 "\"Cy\",6.6.6.6,*,*,\"op\",3,0,r,extra\n"
+                                 "\"Bo\",10.0.0.1,a,*,\"op\",2,0,r\n"
+                                 "\"Cy\",110.0.0.1," + key + ",*,\"op\",3,0,r,extra\n"
                                  "\"Di\",7.7.7.7,*,*,\"op\",4,0,r");
-  ASSERT_TRUE(UnbanPlayer("Bo", "10.0.0.1", key.c_str(), ""));
-  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n"
-                    "admin.addAddressToBanList 10.0.0.11:0 Perm\n");
-  EXPECT_EQ(List(), "\"Ann\",5.5.5.5,*,*,\"op\",1,0,r\n\"Cy\",6.6.6.6,*,*,\"op\",3,0,r\n"
-                    "\"Di\",7.7.7.7,*,*,\"op\",4,0,r\n");
+  ASSERT_TRUE(UnbanPlayer("Bo", "10.0.0.1", "a", ""));
+  EXPECT_EQ(Game(), kept + std::string(1023, 'y'));
+  EXPECT_EQ(List(), "\"Ann\",5.5.5.5,*,*,\"op\",1,0,r\n\"Cy\",110.0.0.1," + key +
+                        ",*,\"op\",3,0,r\n\"Di\",7.7.7.7,*,*,\"op\",4,0,r\n");
   ASSERT_TRUE(RemoveAddressBan("10.0.0.11"));
-  EXPECT_EQ(Game(), std::string(1023, 'y') + std::string(1020, 'z') + "10.0.0.1:0\n");
+  EXPECT_EQ(Game(), kept.substr(0, 43) + kept.substr(86) + std::string(1023, 'y'));
+  const std::string other(32, '0');
+  WriteFile(PunkBusterBanPath(), GuidBanLine(kGuid, 0) + GuidBanLine(other, 0));
+  ASSERT_TRUE(RemoveGuidBan("fedcba98"));
+  ASSERT_TRUE(RemoveGuidBan("FEDCBA9876543210FEDCBA9876543210"));
+  EXPECT_EQ(Pb(), "\r\n" + GuidBanLine(other, 0));
 }
 
 TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
@@ -140,7 +148,8 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   seed();
   for (std::string_view line : SplitBanLines(list)) {
     std::optional<BanEntry> row = ParseBanEntry(line);
-    if (row && BanExpiry(*row) != 0 && BanExpiry(*row) <= static_cast<std::uint64_t>(g_now))
+    const std::uint64_t expiry = row ? BanExpiry(row->expiry) : 0;
+    if (expiry != 0 && expiry <= static_cast<std::uint64_t>(g_now))
       UnbanPlayer(row->name.c_str(), row->address.c_str(), row->keyhash.c_str(), row->guid.c_str());
   }
   const std::string one_by_one_list = List();
@@ -161,6 +170,56 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   ASSERT_TRUE(ExpireTimedBansAt(g_now + 3));
   EXPECT_FALSE(Has(List(), "\"P2\""));
   EXPECT_TRUE(Has(List(), "\"P3\""));
+}
+
+// A mass expiry goes in slices of 1000 bans, one a pass; the next slice is
+// queued for the loop's next pass, and a big slice sums up its lifted
+// identities in one line while every ban keeps its own.
+TEST_F(BanFilesTest, MassExpiryGoesInSlicesQueuedOneAPass) {
+  std::string list = "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n";
+  std::string game;
+  for (int i = 0; i < 1003; ++i) {
+    const std::string address = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+    list += "\"P" + std::to_string(i) + "\"," + address + ",*,*,\"op\",1," +
+            std::to_string(g_now - 1) + ",r\n";
+    game += AddressBanLine(address);
+  }
+  WriteFile(ServerBanListPath(), list);
+  WriteFile(GameBanListPath(), game);
+  g_manager.links.console_connected = true;
+  ASSERT_TRUE(ExpireTimedBansAt(g_now));
+  EXPECT_EQ(List(), "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n" + list.substr(list.find("\"P1000\"")));
+  EXPECT_EQ(Game(), game.substr(game.find("10.0.3.232:")  - 26));
+  EXPECT_TRUE(Has(Log(), "Removing 1000 expired timed-bans: their 1000 address, keyhash and GUID "
+                         "bans were lifted without a line each."));
+  EXPECT_TRUE(Has(Log(), "Removed timed-ban on player P999 (*), the ban has expired."));
+  EXPECT_FALSE(Has(Log(), "Ban removed on address"));
+  const auto& queue = g_manager.remote.queue;
+  EXPECT_EQ(std::pair(queue[0].code, queue[1].code), std::pair(kCmdExpireBans, 0u));
+  g_manager.remote.queue = {};
+  korvtest::RunCommand(kCmdExpireBans, "", 0);  // lifts at the ban clock's time
+  EXPECT_EQ(List(), "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n");
+  EXPECT_EQ(Game(), "");
+  EXPECT_TRUE(Has(Log(), "Ban removed on address 10.0.3.234."));
+  EXPECT_EQ(queue[0].code, 0u);
+
+  // Bans a store refuses stay due; the rest of the round passes over them.
+  std::filesystem::remove(PunkBusterBanPath());
+  list.clear();
+  for (int i = 0; i < 1001; ++i) {
+    char guid[33];
+    std::snprintf(guid, sizeof guid, "%032x", i);
+    list += "\"G\",*,*," + std::string(guid) + ",\"op\",1," + std::to_string(g_now) + ",r\n";
+  }
+  WriteFile(ServerBanListPath(), list + "\"A\",9.9.9.9,*,*,\"op\",1,1,r\n");
+  WriteFile(GameBanListPath(), AddressBanLine("9.9.9.9"));
+  ASSERT_TRUE(ExpireTimedBansAt(g_now));
+  EXPECT_EQ(queue[0].code, kCmdExpireBans);
+  g_manager.remote.queue = {};
+  korvtest::RunCommand(kCmdExpireBans, "", 0);
+  EXPECT_EQ(List(), list);
+  EXPECT_EQ(Game(), "");
+  EXPECT_EQ(queue[0].code, 0u);
 }
 
 TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
@@ -241,6 +300,12 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
   // The unban's list was rewritten all the same; the clear only failed.
   EXPECT_EQ(Received(), Notice(0x0D) + Notice(0x01));
+  // The running game keeps its own list: a copy into its file is refused.
+  Run(kCmdSyncToServerBans, "", 1);
+  EXPECT_TRUE(Has(Log(), "Couldn't sync to the server banlist! The game server is running and "
+                         "keeps its own banlist; stop the server first."));
+  EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
+  EXPECT_EQ(Received(), Notice(0x01));
 }
 
 // Clearing on a running server empties PunkBuster's list only while bans go there too.

@@ -51,7 +51,7 @@ class SaveFaultsTest : public LogFixture {
         {ServerBanListPath(),
          [](bool next) {
            // A ban appends its row; the old version drops it again.
-           bool ok = RemoveLinesHoldingAny(ServerBanListPath(), {"10.0.0.5"});
+           bool ok = ReplaceLinesInFile(ServerBanListPath(), "10.0.0.5", nullptr);
            return next ? BanPlayer("Mike", -1, "10.0.0.5", "0123456789abcdef0123456789abcdef", "",
                             "admin", 1000, 0, "cheating")
                        : ok;

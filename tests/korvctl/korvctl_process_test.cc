@@ -150,6 +150,8 @@ TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   EXPECT_EQ(Game(), "admin.addAddressToBanList 10.0.0.5:0 Perm\n");
   EXPECT_TRUE(Has(List(), "\"Mike\",10.0.0.5,*,*,\"admin\","));
   Ctl({"verify-bans"});
+  // The running game keeps its own list: a copy into its file is refused.
+  EXPECT_TRUE(Has(Ctl({"push-bans"}, 1), "command failed"));
   Ctl({"unban", "--name", "Mike", "--address", "10.0.0.5"});
   EXPECT_EQ(Game(), "");
   EXPECT_EQ(List(), "");

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/banned_name.h"
 #include "korvctl/fake_daemon.h"
 
 namespace korvctltest {
@@ -290,12 +291,16 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   const std::vector<std::vector<std::string>> bad{
       {"kick", "Bob", "reason"}, {"kick", "3"}, {"say", std::string(256, 'x')},
       {"map"}, {"get", "nothing"}, {"put", "log"}, {"ban", "4"}, {"next-map", "now"},
-      {"disconnect", "17"}, {"unban", "--name", "Bob"}};
+      {"disconnect", "17"}, {"unban", "--name", "Bob"}, {"ban-name", "Bad,Guy"},
+      {"ban-name", "Bad\nGuy"}};
   for (const auto& words : bad) {
     FakeDaemon daemon([](FakeDaemon& d) { d.Accept(); d.WaitClosed(); });
     RunCtl(daemon, words, 2);
     EXPECT_EQ(daemon.received().size(), 65u) << words[0];
   }
+  // The daemon's refusal, in its words.
+  FakeDaemon refusing([](FakeDaemon& d) { d.Accept(); d.WaitClosed(); });
+  EXPECT_TRUE(Has(RunCtl(refusing, {"ban-name", "Bad,Guy"}, 2), kUnbannableNameText));
 
   // A credentials file others may read is refused; an owner-only one works.
   TempDir dir;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <nlohmann/json.hpp>
 
+#include "core/banned_name.h"
 #include "korvctl/fake_daemon.h"
 #include "korvweb/app.h"
 #include "korvweb/settings_form.h"
@@ -133,6 +134,9 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", std::string(201, 'a')}})->status, 400);
   EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", "a\nb"}})->status, 400);
   EXPECT_EQ(web.Post("/api/action/nope", json::object())->status, 404);
+  auto name = web.Post("/api/action/ban_name", {{"text", "Bad,Guy"}});
+  EXPECT_EQ(name->status, 400);
+  EXPECT_TRUE(Has(name->body, kUnbannableNameText)) << name->body;
   auto sent = web.Post("/api/action/kick", {{"id", 3}, {"reason", "camping"}});
   ASSERT_EQ(sent->status, 200) << sent->body;
   korvtest::WaitUntil([&] { return web.app().sessions().All()[0]->last_seq() != 0; });

@@ -2,10 +2,12 @@
 #include "remote/command_queue.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <stdexcept>
 #include <string>
 
+#include "core/wake.h"
 #include "links/link_fixture.h"
 
 namespace {
@@ -57,6 +59,45 @@ TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
   SetCommandRunner(nullptr);
   EXPECT_EQ(ran, "65 66 68 69 67 65 ");
   EXPECT_EQ(QueuedCommandCount(), 1);
+}
+
+// True once the loop's wake-up pipe was written to; empties it.
+bool LoopWoken() {
+  pollfd wake{WakePipeFd(), POLLIN, 0};
+  if (::poll(&wake, 1, 0) != 1) return false;
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(WakePipeFd(), &ready);
+  return DrainWakePipe(&ready);
+}
+
+TEST_F(CommandQueueTest, ARunStopsStartingCommandsAfter100MsAndWakesTheLoopForTheRest) {
+  static PassClock::time_point clock{};
+  static std::string ran;
+  ran.clear();
+  SetPassClock([] { return clock; });
+  SetCommandRunner([](const QueuedCommand& command) {  // each takes 60 ms
+    ran += std::to_string(command.code & 0xFF) + " ";
+    clock += std::chrono::milliseconds(60);
+  });
+  OpenWakePipe();
+  ASSERT_GE(WakePipeFd(), 0);
+  LoopWoken();
+  for (std::uint32_t code : {0xB00B0041u, 0xB00B0042u, 0xB00B0043u, 0xB00B0044u})
+    QueueCommand(code, nullptr, 0, 0);
+  QueueCommand(0xB00B0045, nullptr, 0, 100);
+  const std::time_t now = std::time(nullptr);
+  RunQueuedCommandsAt(now);
+  EXPECT_EQ(ran, "65 66 ");
+  const auto& queue = g_manager.remote.queue;
+  EXPECT_EQ(std::tuple(queue[0].code, queue[1].code, queue[2].code),
+            std::tuple(0xB00B0043u, 0xB00B0044u, 0xB00B0045u));
+  EXPECT_TRUE(LoopWoken());
+  RunQueuedCommandsAt(now);
+  EXPECT_EQ(ran, "65 66 67 68 ");
+  EXPECT_FALSE(LoopWoken());  // what is left is not due yet
+  SetPassClock(nullptr);
+  SetCommandRunner(nullptr);
 }
 
 TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {

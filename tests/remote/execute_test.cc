@@ -101,9 +101,17 @@ TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B0013, "First");  // a missing file is created
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "$First\n");
   korvtest::WriteFile(dir_ / "bannedwords.con", "noob");
-  Run(0xB00B0013, "Bad\nName");
+  Run(0xB00B0013, "Bad Name");
   EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "noob\n$Bad Name\n");
   EXPECT_EQ(Received(2), Notice(0x2C, "First") + Notice(0x2C, "Bad Name"));
+  // A name the file cannot hold whole would ban its pieces as words.
+  Received(1);
+  for (const char* name : {"Bad,Guy", "Bad\nGuy", "Bad\rGuy", ""}) Run(0xB00B0013, name, 1);
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player name Bad,Guy! A banned player name may not be empty "
+                         "or hold a comma or a line break."));
+  EXPECT_EQ(korvtest::ReadFile(dir_ / "bannedwords.con"), "noob\n$Bad Name\n");
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01) + Notice(0x01) + Notice(0x01) + Notice(0x01),
+                                      std::string()));
   // A file that cannot be read bans nothing and tells only the issuer.
   std::remove((dir_ / "bannedwords.con").c_str());
   std::filesystem::create_directory(dir_ / "bannedwords.con");

@@ -71,7 +71,9 @@ const std::array kSubcommands{
                "appears in the messages.",
                C(0x26), RunQueued, UnbanText, {kNotifyBanRemoved, 0}},
     Subcommand{"ban-name", "ban-name NAME", "ban a player name",
-               "Adds NAME to the banned words as a banned player name.", C(0x28), RunQueued,
+               "Adds NAME to the banned words as a banned player name. A name that is empty\n"
+               "or holds a comma or a line break is refused, as the daemon refuses it.",
+               C(0x28), RunQueued,
                NameText, {kNotifyNameBanned, 0}},
     Subcommand{"clear-bans", "clear-bans", "clear every ban list",
                "Clears the daemon's ban list and the game's (and PunkBuster's) ban lists.",

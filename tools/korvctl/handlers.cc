@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "core/banned_name.h"
 #include "core/helpers.h"
 #include "files.h"
 #include "texts.h"
@@ -96,8 +97,12 @@ bool ChatText(Context& c, std::string* t, std::string* e) { return AllWords(c, t
 bool ConsoleText(Context& c, std::string* t, std::string* e) {
   return AllWords(c, t, e, "console command");
 }
+// The daemon's own check: a name bannedwords.con cannot hold whole is
+// refused here with the daemon's words.
 bool NameText(Context& c, std::string* t, std::string* e) {
-  return AllWords(c, t, e, "player name");
+  *t = JoinWords(c.options.words);
+  if (!BannableName(*t)) return *e = kUnbannableNameText, false;
+  return CheckText(*t, e);
 }
 bool ScreenshotText(Context& c, std::string* t, std::string* e) {
   return AllWords(c, t, e, "player (as pb_sv_getss takes it)");

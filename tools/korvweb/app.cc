@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/banned_name.h"
 #include "korvctl/ban_list.h"
 #include "korvctl/texts.h"
 #include "korvweb/json_text.h"
@@ -31,7 +32,7 @@ using SessionPtr = std::shared_ptr<WebSession>;
 constexpr std::uint32_t C(std::uint32_t n) { return kClientBase + n; }
 constexpr std::uint32_t kKeepAlive = C(0x32);
 
-enum class Args { kNone, kText, kMap, kIdleMap, kKick, kBan, kUnban, kSlot };
+enum class Args { kNone, kText, kName, kMap, kIdleMap, kKick, kBan, kUnban, kSlot };
 
 struct WebAction {
   std::string_view name;
@@ -46,7 +47,7 @@ constexpr WebAction kActions[] = {
     {"idle_map", C(0x21), Args::kIdleMap},   {"restart_map", C(0x22), Args::kNone},
     {"kick", C(0x23), Args::kKick},          {"disconnect", C(0x24), Args::kSlot},
     {"ban", C(0x25), Args::kBan},            {"unban", C(0x26), Args::kUnban},
-    {"clear_bans", C(0x27), Args::kNone},    {"ban_name", C(0x28), Args::kText},
+    {"clear_bans", C(0x27), Args::kNone},    {"ban_name", C(0x28), Args::kName},
     {"verify_bans", C(0x29), Args::kNone},   {"push_bans", C(0x2A), Args::kNone},
     {"pull_bans", C(0x2B), Args::kNone},     {"say", C(0x2C), Args::kText},
     {"message", C(0x2D), Args::kText},       {"console", C(0x2E), Args::kText},
@@ -161,6 +162,12 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
   switch (args) {
     case Args::kNone: return true;
     case Args::kText: return TextField(body, "text", 255, true, "", text, error);
+    case Args::kName:
+      // The daemon's own check and words come first.
+      if (body.contains("text") && body["text"].is_string() &&
+          !BannableName(body["text"].get<std::string>()))
+        return *error = kUnbannableNameText, false;
+      return TextField(body, "text", 255, true, "", text, error);
     case Args::kMap: return TextField(body, "map", 255, true, " ", text, error);
     case Args::kIdleMap: return TextField(body, "map", 255, false, " ", text, error);
     case Args::kSlot:
