@@ -1,13 +1,22 @@
 // The status and supervision ticks against stand-ins, crash handling, metrics.
 #include "server/ticks.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
 #include "core/helpers.h"
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
+#include "schedule/schedule.h"
+#include "server/launch.h"
 #include "server/metrics.h"
+#include "server/process_finder.h"
 #include "server/supervision.h"
 
 namespace korvtest {
@@ -269,6 +278,65 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   EXPECT_TRUE(Has(FormatMetrics(1000, 180000), "_longest_pass_seconds 0.007\n"));
   EXPECT_TRUE(Has(FormatMetrics(1000, 240000), "_longest_pass_seconds 0\n"));
   EXPECT_TRUE(Has(text, "\nkorvd_server_up 1\n"));
+}
+
+std::time_t g_schedule_now = 0;
+
+// A scheduled restart that waited for the end of the game, with the real
+// launcher and process finder: the stand-in server is a script that takes
+// a second before it becomes the findable server binary, as a server under
+// load may. The supervision tick right after each start must not take the
+// fresh child for a crash, and the pause before the start holds nothing.
+TEST_F(CrashTickTest, OwnFreshServerIsNoCrashAcrossAScheduledRestart) {
+  const TempDir& dir = dir_;
+  std::string settings = dir / "mods/bf1942/settings";
+  MakeServerDir(dir.path());
+  std::filesystem::copy_file("/bin/sleep", dir / "bf1942_lnxded.bin");
+  WriteFile(dir / "bf1942_lnxded", "#!/bin/sh\nsleep 1\nexec ./bf1942_lnxded.bin 1000\n");
+  WriteFile(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(settings + "/evening.con", "game.serverName Evening\n");
+  WriteFile(settings + "/serverschedule.con",
+            "1000,start wait,daily," + settings + "/evening.con," + settings +
+                "/servermaplist.con,1\n");
+  g_manager.core.settings_dir = settings;
+  g_manager.server.server_running = false;
+  Setting(kSetServerName).text = "Sim";
+  Setting(kSetServerIp).value = 0x7F000001;
+  Setting(kSetEnableRemoteConsole).value = 0;
+  Setting(kSetEnableRemoteAdmin).value = 0;
+  ASSERT_TRUE(LoadSchedule(settings + "/serverschedule.con"));
+  std::vector<pid_t> started;
+  auto start = [&] {
+    ASSERT_TRUE(g_manager.server.server_running);
+    started.push_back(g_manager.server.server_pid);
+    SupervisionTick();  // at once, before the child has become the server
+    EXPECT_FALSE(Has(Log(), "Server has crashed"));
+    EXPECT_TRUE(g_manager.server.server_running);
+  };
+  ASSERT_TRUE(StartServer());
+  start();
+  pid_t found = started[0];
+  EXPECT_TRUE(WaitUntil([&] { return FindServerProcess(&found); }));
+  g_schedule_now = 1000 + 1;
+  SetScheduleClock([] { return g_schedule_now; });
+  EXPECT_FALSE(ScheduleTick());  // waits for the end of the game
+  NoteGameEnded();
+  StatusMonitorTick();  // fires: the old server is stopped
+  EXPECT_TRUE(Has(Log(), "Restarting server per scheduled event."));
+  EXPECT_FALSE(g_manager.server.server_running);
+  SupervisionTick();
+  g_schedule_now += 3;
+  StatusMonitorTick();  // the pause is over: the new server starts
+  start();
+  EXPECT_EQ(Count(Log(), " : Server started\r\n"), 2);
+  EXPECT_EQ(::waitpid(started[0], nullptr, WNOHANG), -1);  // the old one was reaped
+  EXPECT_EQ(::kill(started[1], 0), 0);
+  // The stop ends the new server although it is not findable yet.
+  EXPECT_TRUE(StopServer(false));
+  EXPECT_EQ(::waitpid(started[1], nullptr, WNOHANG), -1);
+  SetScheduleClock(nullptr);
+  for (pid_t pid : started)
+    if (::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
 }
 
 }  // namespace
