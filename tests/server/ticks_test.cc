@@ -2,7 +2,6 @@
 #include "server/ticks.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
