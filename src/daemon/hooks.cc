@@ -40,5 +40,5 @@ void InstallSubsystemHooks() {
   InstallBanCommands();
   SetBannedWordsReloader(LoadBannedWords);
   SetScheduleServerControl(StartServer, StopServer);
-  SetScheduleReloader(LoadSchedule);
+  SetScheduleAcceptor(AcceptUploadedSchedule);
 }

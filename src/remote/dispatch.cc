@@ -39,7 +39,7 @@ namespace {
 // client's start or stop fails while none is installed.
 bool (*g_start_server)() = nullptr;
 bool (*g_stop_server)(bool crash_handling) = nullptr;
-bool (*g_reload_schedule)(const std::string& path) = nullptr;
+bool (*g_accept_schedule)(const std::string& uploaded, const std::string& path) = nullptr;
 
 std::string SettingsFile(const char* name) { return Core().settings_dir + "/" + name; }
 std::string ServerFile(const char* name) { return Core().server_dir + "/" + name; }
@@ -173,11 +173,18 @@ void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule
 
 void ScheduleUp(const CommandContext& c) {
   std::string path = SettingsFile("serverschedule.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) {
+  // Stored beside the schedule and checked before it replaces it.
+  std::string uploaded = path + ".upload";
+  if (!StoreFileFrame(uploaded, c.frame, c.socket)) {
     UploadFailed(c);
     return;
   }
-  if (g_reload_schedule != nullptr) g_reload_schedule(path);
+  bool accepted = g_accept_schedule != nullptr ? g_accept_schedule(uploaded, path)
+                                               : std::rename(uploaded.c_str(), path.c_str()) == 0;
+  if (!accepted) {
+    UploadFailed(c);
+    return;
+  }
   NotifyAllClients(kNotifyScheduleChanged, nullptr, 0, c.slot);
   LogUserAction(c, "updated the event schedule.");
 }
@@ -369,7 +376,9 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
 }
 
 void SetBannedWordsReloader(bool (*reload)()) { g_reload_banned_words = reload; }
-void SetScheduleReloader(bool (*reload)(const std::string& path)) { g_reload_schedule = reload; }
+void SetScheduleAcceptor(bool (*accept)(const std::string& uploaded, const std::string& path)) {
+  g_accept_schedule = accept;
+}
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);

@@ -32,9 +32,10 @@ void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
 // Installs what reloads the banned words after an upload of
 // bannedwords.con (moderation's LoadBannedWords).
 void SetBannedWordsReloader(bool (*reload)());
-// Installs what reloads the schedule after a client uploaded its file
-// (the schedule's LoadSchedule).
-void SetScheduleReloader(bool (*reload)(const std::string& path));
+// Installs what checks a schedule a client uploaded and then puts it in
+// place of the schedule file and loads it, or refuses it (the schedule's
+// AcceptUploadedSchedule).
+void SetScheduleAcceptor(bool (*accept)(const std::string& uploaded, const std::string& path));
 
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);

@@ -2,10 +2,11 @@
 #include "schedule/schedule.h"
 
 #include <strings.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,18 +32,9 @@ constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
 bool (*g_start)() = nullptr;
 bool (*g_stop)(bool crash_handling) = nullptr;
-void (*g_wait)(unsigned seconds) = nullptr;
 std::time_t (*g_clock)() = nullptr;
 
 std::time_t Now() { return g_clock != nullptr ? g_clock() : std::time(nullptr); }
-
-void Wait(unsigned seconds) {
-  if (g_wait != nullptr) {
-    g_wait(seconds);
-  } else {
-    ::sleep(seconds);
-  }
-}
 
 bool IsStart(const ScheduleEvent& e) { return ::strncasecmp(e.action.c_str(), "start", 5) == 0; }
 
@@ -110,17 +102,44 @@ void QueueAnnouncement(bool start, const char* when) {
   QueueCommand(Core().admin_message_style == 1 ? kCmdServerMessage : kCmdSayToAll, text, 0, 0);
 }
 
-void QueueWarning(bool start, double diff) {
-  if (diff > 120 && diff <= 180) {
-    QueueAnnouncement(start, "in three minutes");
-  } else if (diff > 60 && diff <= 120) {
-    QueueAnnouncement(start, "in two minutes");
-  } else if (diff > 0 && diff <= 60) {
-    QueueAnnouncement(start, "in one minute or less");
-  }
+// The three-, two- and one-minute warnings before the occurrence `next`,
+// each once.
+void WarnOnce(ScheduleEvent& e, bool start, std::time_t next, std::time_t now) {
+  static const char* const kWhen[] = {"", "in one minute or less", "in two minutes",
+                                      "in three minutes"};
+  double diff = std::difftime(next, now);
+  int minutes = diff <= 0 || diff > 180 ? 0 : diff > 120 ? 3 : diff > 60 ? 2 : 1;
+  if (minutes == 0 || (e.warned_for == next && e.warned_minutes == minutes)) return;
+  e.warned_for = next;
+  e.warned_minutes = minutes;
+  QueueAnnouncement(start, kWhen[minutes]);
+}
+
+// Event files are read by the daemon and the maplist is copied over the
+// rotation that clients download: only regular files inside the settings
+// directory will do ("*" stands for none). Empty when the path is fine,
+// else why it is not.
+std::string EventFileProblem(const std::string& path) {
+  if (path.empty() || path == "*") return {};
+  char resolved[PATH_MAX];
+  char dir[PATH_MAX];
+  struct stat info;
+  if (::realpath(path.c_str(), resolved) == nullptr ||
+      ::realpath(Core().settings_dir.c_str(), dir) == nullptr ||
+      std::strncmp(resolved, dir, std::strlen(dir)) != 0 || resolved[std::strlen(dir)] != '/' ||
+      ::stat(resolved, &info) != 0 || !S_ISREG(info.st_mode))
+    return "The file " + path + " is not a regular file in the settings directory.";
+  return {};
 }
 
 bool FireStartEvent(const ScheduleEvent& e) {
+  // A file edited by hand is checked here too.
+  for (const std::string* file : {&e.settings_file, &e.maplist_file}) {
+    if (std::string problem = EventFileProblem(*file); !problem.empty()) {
+      LogMessage(6, "Couldn't execute scheduled start event! %s", problem.c_str());
+      return false;
+    }
+  }
   // "*" stands for no file: a start event needs both.
   const std::string& settings = e.settings_file;
   if (settings.empty() || settings == "*" || !LoadSettings(settings, kAllGroups, 0)) {
@@ -139,11 +158,73 @@ bool FireStartEvent(const ScheduleEvent& e) {
   if (Server().server_running) {
     LogMessage(6, "Restarting server per scheduled event.");
     if (g_stop != nullptr) g_stop(false);
-    Wait(kRestartPause);
-  } else {
-    LogMessage(6, "Starting server per scheduled event.");
+    // The start follows the pause at a later status tick: the loop goes on
+    // meanwhile.
+    MutableSchedule().start_at = Now() + kRestartPause;
+    return true;
   }
-  if (g_start != nullptr) g_start();
+  LogMessage(6, "Starting server per scheduled event.");
+  // A restart's start still to come launches it with these settings.
+  if (Schedule().start_at == 0 && g_start != nullptr) g_start();
+  return true;
+}
+
+// The start of a scheduled restart, once its pause is over; dropped when
+// the server was started meanwhile.
+void RunRestartStart() {
+  ScheduleState& s = MutableSchedule();
+  if (s.start_at == 0 || Now() < s.start_at) return;
+  s.start_at = 0;
+  if (!Server().server_running && g_start != nullptr) g_start();
+}
+
+// Where the tick's look at the schedule begins: where the last tick ended,
+// so that an event due between two ticks fires once however they are
+// spaced; on the first tick, or after the clock jumped by more than two
+// periods, one period back.
+std::time_t LookFrom(std::time_t now, int period) {
+  std::time_t last = Schedule().looked_until;
+  if (last != 0 && last >= now - 2 * period && last <= now + 2 * period) return last;
+  return now - period;
+}
+
+void LogDebugEvent(int slot, std::time_t now, std::time_t instant, const char* result) {
+  if (Core().debug)
+    LogMessage(6, "DEBUG: Event %i, clock=%lu, event=%lu, diff=%.0f, result=%s", slot,
+               static_cast<unsigned long>(now), static_cast<unsigned long>(instant),
+               std::difftime(instant, now), result);
+}
+
+// Carries out one occurrence that fell due; true when it fired at once.
+bool RunDueEvent(int slot, std::time_t instant, std::time_t now) {
+  const ScheduleEvent& e = Schedule().events[slot];
+  bool start = IsStart(e);
+  const bool running = Server().server_running;
+  bool wait = e.action.find("wait") != std::string::npos && running;
+  // With restart_when_empty_seconds, a restart while players are on
+  // waits for an empty server, at most that long.
+  std::int64_t empty_wait = Core().conf.restart_when_empty_seconds;
+  if (!wait && start && running && empty_wait > 0 && PlayerCount() > 0) {
+    if (Schedule().pending_time == e.time) return false;  // waiting already
+    ScheduleState& s = MutableSchedule();
+    s.pending_time = e.time;
+    s.pending_server_pid = Server().server_pid;
+    s.empty_deadline = now + static_cast<std::time_t>(empty_wait);
+    LogMessage(6, "Scheduled restart waits for an empty server (%i players on, at most %li "
+               "seconds).", PlayerCount(), static_cast<long>(empty_wait));
+    return false;
+  }
+  if (wait) {
+    // A later waiting event replaces the pending one.
+    ScheduleState& s = MutableSchedule();
+    s.pending_time = e.time;
+    s.pending_server_pid = Server().server_pid;
+    QueueAnnouncement(start, "at the end of this game");
+    LogDebugEvent(slot, now, instant, "skipped");
+    return false;
+  }
+  LogDebugEvent(slot, now, instant, "fired");
+  FireEvent(e.time);
   return true;
 }
 
@@ -197,6 +278,31 @@ bool LoadSchedule(const std::string& path) {
   return true;
 }
 
+bool AcceptUploadedSchedule(const std::string& uploaded, const std::string& path) {
+  const auto before = Schedule().events;
+  bool accepted = LoadSchedule(uploaded);
+  for (int i = 0; accepted && i < kScheduleSlots && Schedule().events[i].time != 0; ++i) {
+    const ScheduleEvent& e = Schedule().events[i];
+    for (const std::string* file : {&e.settings_file, &e.maplist_file}) {
+      std::string problem = EventFileProblem(*file);
+      if (problem.empty()) continue;
+      LogMessage(6, "Couldn't update the event schedule! %s", problem.c_str());
+      accepted = false;
+      break;
+    }
+  }
+  if (accepted && std::rename(uploaded.c_str(), path.c_str()) != 0) {
+    SetLastError(errno);
+    LogMessage(6, "Couldn't open event schedule file! %s", ErrorText(LastError()).c_str());
+    accepted = false;
+  }
+  if (!accepted) {
+    MutableSchedule().events = before;  // the schedule in force stays
+    std::remove(uploaded.c_str());
+  }
+  return accepted;
+}
+
 bool SaveSchedule(const std::string& path) {
   std::string text;
   for (const ScheduleEvent& e : Schedule().events) {
@@ -218,54 +324,31 @@ bool SaveSchedule(const std::string& path) {
 }
 
 bool ScheduleTick() {
-  std::time_t now = Now();
-  std::tm today{};
-  localtime_r(&now, &today);
-  const bool running = Server().server_running;
+  const std::time_t now = Now();
   const int period = SettingValue(kSetMonitorTimerPeriod);
-  const bool debug = Core().debug;
+  const std::time_t from = LookFrom(now, period);
+  MutableSchedule().looked_until = std::max(from, now);
+  // Every occurrence after `from` up to now is due; they run in time order.
+  std::vector<std::pair<std::time_t, int>> due;
   for (int i = 0; i < kScheduleSlots; ++i) {
-    const ScheduleEvent& e = Schedule().events[i];
+    ScheduleEvent& e = MutableSchedule().events[i];
     if (e.time == 0) break;
     int code = DayCode(e.day);
-    if (e.enabled == 0 || code == kDayNever || !DayAdmits(code, today.tm_wday)) continue;
-    bool start = IsStart(e);
-    bool wait = e.action.find("wait") != std::string::npos && running;
-    std::time_t instant = EventInstant(e.time, code, now);
-    double diff = std::difftime(instant, now);
-    if (running && !wait) QueueWarning(start, diff);
-    bool due = diff <= 0 && diff > -period;
-    // With restart_when_empty_seconds, a restart while players are on
-    // waits for an empty server, at most that long.
-    std::int64_t empty_wait = Core().conf.restart_when_empty_seconds;
-    if (due && !wait && start && running && empty_wait > 0 && PlayerCount() > 0) {
-      if (Schedule().pending_time == e.time) continue;  // waiting already
-      ScheduleState& s = MutableSchedule();
-      s.pending_time = e.time;
-      s.pending_server_pid = Server().server_pid;
-      s.empty_deadline = now + static_cast<std::time_t>(empty_wait);
-      LogMessage(6, "Scheduled restart waits for an empty server (%i players on, at most %li "
-                 "seconds).", PlayerCount(), static_cast<long>(empty_wait));
+    if (e.enabled == 0 || code == kDayNever) continue;
+    std::time_t instant = NextFiring(e.time, code, from + 1);
+    if (instant != 0 && instant <= now) {
+      due.emplace_back(instant, i);
       continue;
     }
-    if (due && !wait) {
-      if (debug)
-        LogMessage(6, "DEBUG: Event %i, clock=%lu, event=%lu, diff=%.0f, result=fired", i,
-                   static_cast<unsigned long>(now), static_cast<unsigned long>(instant), diff);
-      FireEvent(e.time);
-      return true;
-    }
-    if (due) {
-      ScheduleState& s = MutableSchedule();
-      s.pending_time = e.time;
-      s.pending_server_pid = Server().server_pid;
-      QueueAnnouncement(start, "at the end of this game");
-    }
-    if (debug)
-      LogMessage(6, "DEBUG: Event %i, clock=%lu, event=%lu, diff=%.0f, result=skipped", i,
-                 static_cast<unsigned long>(now), static_cast<unsigned long>(instant), diff);
+    std::time_t next = NextFiring(e.time, code, now + 1);
+    bool wait = e.action.find("wait") != std::string::npos;
+    if (next != 0 && Server().server_running && !wait) WarnOnce(e, IsStart(e), next, now);
+    LogDebugEvent(i, now, next, "skipped");
   }
-  return false;
+  std::sort(due.begin(), due.end());
+  bool fired = false;
+  for (const auto& [instant, slot] : due) fired = RunDueEvent(slot, instant, now) || fired;
+  return fired;
 }
 
 bool FireEvent(std::uint32_t time) {
@@ -278,6 +361,7 @@ bool FireEvent(std::uint32_t time) {
     if (!FireStartEvent(*e)) return false;
   } else {
     LogMessage(6, "Stopping server per scheduled event.");
+    MutableSchedule().start_at = 0;  // a restart's start still to come is off
     if (g_stop != nullptr) g_stop(false);
   }
   int code = DayCode(e->day);
@@ -287,6 +371,7 @@ bool FireEvent(std::uint32_t time) {
 }
 
 void RunPendingEvent() {
+  RunRestartStart();
   const ScheduleState& s = Schedule();
   if (s.pending_time != 0 && s.empty_deadline != 0) {
     bool empty = PlayerCount() == 0;
@@ -320,5 +405,4 @@ void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling)
   g_start = start;
   g_stop = stop;
 }
-void SetScheduleWait(void (*wait)(unsigned seconds)) { g_wait = wait; }
 void SetScheduleClock(std::time_t (*now)()) { g_clock = now; }

@@ -18,26 +18,31 @@
 bool LoadSchedule(const std::string& path);
 // Writes the table, "*" for an empty path. False (logged) on failure.
 bool SaveSchedule(const std::string& path);
+// A schedule a client uploaded to `uploaded`: it replaces the file at
+// `path` and is loaded when every event names its files as "*" or as
+// regular files inside the settings directory. Otherwise it is removed and
+// the refusal logged; false then.
+bool AcceptUploadedSchedule(const std::string& uploaded, const std::string& path);
 
-// Runs at the start of every supervision tick: queues the warnings of the
-// events due within three minutes, fires an event whose time came within
-// the last supervision period, and lets an event that waits for the end of
-// the game become the pending one. True when an event fired.
+// Runs at the start of every supervision tick: queues each warning of the
+// events due within three minutes once, fires in time order every event
+// whose time came since the last tick (one supervision period back on the
+// first), and lets an event that waits for the end of the game become the
+// pending one. True when an event fired.
 bool ScheduleTick();
 // Carries out the event with this time; true when it was carried out.
 bool FireEvent(std::uint32_t time);
 
 // The status tick's step for the pending event: it fires once the game has
 // ended, or at once when the server's process is no longer the one it
-// began waiting with.
+// began waiting with. A scheduled restart's start also runs here, once the
+// 3-second pause after its stop is over.
 void RunPendingEvent();
 // The status report shows the end of the game.
 void NoteGameEnded();
 
 // What starts and stops the game server (the launcher's StartServer and
-// StopServer, installed by the daemon) and the pause between the stop and
-// the start of a restart (3 seconds; tests install their own).
+// StopServer, installed by the daemon).
 void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
-void SetScheduleWait(void (*wait)(unsigned seconds));
 // The clock the tick reads (std::time unless tests install another).
 void SetScheduleClock(std::time_t (*now)());

@@ -23,6 +23,10 @@ struct ScheduleEvent {
   std::string settings_file; // loaded by a start event
   std::string maplist_file;  // copied over servermaplist.con by a start event
   std::int32_t enabled = 0;  // a one-shot event is disabled once it fired
+  // Not in the file: the occurrence last warned about, and the minutes of
+  // that warning (3, 2 or 1), so that each warning goes out once.
+  std::time_t warned_for = 0;
+  int warned_minutes = 0;
 };
 
 struct ScheduleState {
@@ -36,6 +40,14 @@ struct ScheduleState {
   // A restart waiting for an empty server fires at the latest then (0 =
   // the pending event waits for the end of the game instead).
   std::time_t empty_deadline = 0;
+
+  /* Progress of the tick */
+  // The schedule has looked up to this instant: an event fires when it
+  // falls after it (0 = no tick yet).
+  std::time_t looked_until = 0;
+  // A scheduled restart stopped the server; it starts again at this
+  // instant (0 = none).
+  std::time_t start_at = 0;
 };
 
 // The schedule's section of the daemon's state (the one instance).

@@ -215,7 +215,7 @@ bool StopServer(bool crash_handling) {
   if (ConsoleSend("quit")) ::sleep(kQuitWaitSeconds);  // time to leave politely
 
   pid_t pid = Server().server_pid;
-  if (pid > 0 && FindServerProcess(&pid)) {
+  if (pid > 0 && (FindServerProcess(&pid) || ServerChildRunning(pid))) {
     LogMessage(6, "Terminating server with extreme prejudice!\n");
     if (::kill(pid, SIGKILL) != 0) {
       SetLastError(errno);
@@ -231,6 +231,13 @@ bool StopServer(bool crash_handling) {
   LogMessage(6, "Server stopped");
   QueueNotification(kNotifyServerStopped);
   return true;
+}
+
+bool ServerChildRunning(pid_t pid) {
+  if (pid <= 0) return false;
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
 }
 
 void ReapServerChildren() {

@@ -1,6 +1,8 @@
 // Launching and stopping the game server.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,11 @@ bool StopServer(bool crash_handling);
 // overlay path when there is one, then the server arguments, split at runs
 // of blanks.
 std::vector<std::string> ServerArgumentVector(const std::string& binary);
+
+// True while `pid` is a child the daemon started that has not ended:
+// its own fresh server, also before the process table shows it as the
+// server (between fork and exec). Leaves an ended child to be reaped.
+bool ServerChildRunning(pid_t pid);
 
 // Reaps the children that have ended, without waiting, and records the
 // exit code (or the signal) of the last one for the main loop. Safe in a

@@ -214,7 +214,9 @@ void SupervisionTick() {
   ServerState& server = MutableServer();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;
-  bool found = FindServerProcess(&pid);
+  // The daemon's own child that has not ended is no crash, even before
+  // the process table shows it as the server.
+  bool found = FindServerProcess(&pid) || ServerChildRunning(pid);
   if (found) {
     server.server_pid = pid;
   } else {

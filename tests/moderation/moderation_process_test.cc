@@ -28,6 +28,14 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   ASSERT_TRUE(client->WaitNotification(0xBEEF000F));
   EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
             "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
+  // Event files outside the settings directory are refused; the schedule stays.
+  client->Command(0xBABE0014);
+  client->SendFrame("2000,start,daily,/dev/zero,/dev/zero,1\n");
+  ASSERT_TRUE(client->WaitNotification(0xBEEF0001));
+  EXPECT_TRUE(Has(ReadFile(log), "Couldn't update the event schedule! The file /dev/zero is not "
+                                 "a regular file in the settings directory."));
+  EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
+            "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
   client->Command(0xBABE0019);
   client->SendFrame("noob\n");
   ASSERT_TRUE(WaitForText(log, "updated the banned words."));

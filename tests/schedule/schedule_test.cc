@@ -1,6 +1,10 @@
 // The schedule file, the tick's warnings and window, start/stop and waiting events.
 #include "schedule/schedule.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "core/helpers.h"
 #include "core/protocol.h"
 #include "links/console.h"
@@ -14,7 +18,7 @@ namespace korvtest {
 namespace {
 
 std::time_t g_now = 0;
-std::vector<std::string> g_calls;  // "start", "stop", "wait 3"
+std::vector<std::string> g_calls;  // "start", "stop"
 
 // Wednesday 5 June 2024, 20:00 CEST, and a stored 20:00 of another year.
 const std::time_t kEightPm = Utc(2024, 6, 5, 18, 0);
@@ -26,9 +30,9 @@ class ScheduleTest : public LogFixture {
     LogFixture::SetUp();
     g_manager.core.settings_dir = dir_ / "settings";
     path_ = g_manager.core.settings_dir + "/serverschedule.con";
+    CreateFileWithDirs(path_, 0);
     g_calls.clear();
     SetScheduleClock([] { return g_now; });
-    SetScheduleWait([](unsigned s) { g_calls.push_back("wait " + std::to_string(s)); });
     SetScheduleServerControl(
         [] {
           g_calls.push_back("start");
@@ -43,13 +47,13 @@ class ScheduleTest : public LogFixture {
   }
   void TearDown() override {
     SetScheduleClock(nullptr);
-    SetScheduleWait(nullptr);
     LogFixture::TearDown();
   }
   void Load(const std::string& text) {
     CreateFileWithDirs(path_, 0);
     WriteFile(path_, text);
     ASSERT_TRUE(LoadSchedule(path_));
+    g_manager.schedule.looked_until = 0;  // the next tick is a first one
   }
   std::vector<std::string> Queued(std::uint32_t code = kCmdServerMessage) {
     std::vector<std::string> texts;
@@ -86,13 +90,24 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
   }
 }
 
-TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmptyServer) {
-  WriteFile(dir_ / "s.con", "game.serverName Evening\n");
-  WriteFile(dir_ / "m.con", "bf1942/levels/wake conquest\n");
-  Load(kStored + ",start,daily," + dir_ / "s.con" + "," + dir_ / "m.con" + ",1\n");
+// The restart's start follows 3 seconds after its stop, at a status tick.
+void FinishRestart() {
+  g_now += 2;
+  RunPendingEvent();
+  EXPECT_EQ(g_calls, std::vector<std::string>{"stop"});
+  g_now += 1;
+  RunPendingEvent();
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "start"}));
+  g_calls.clear();
+}
+
+TEST_F(ScheduleTest, RestartWarnsOnceAtEachMinuteFiresWithinOnePeriodAndWaitsForAnEmptyServer) {
+  WriteFile(dir_ / "settings/s.con", "game.serverName Evening\n");
+  WriteFile(dir_ / "settings/m.con", "bf1942/levels/wake conquest\n");
+  Load(kStored + ",start,daily," + dir_ / "settings/s.con" + "," + dir_ / "settings/m.con" + ",1\n");
   const std::pair<int, const char*> ticks[] = {
       {-181, nullptr}, {-180, "three minutes"}, {-120, "two minutes"},
-      {-61, "two minutes"}, {-60, "one minute or less"}, {-1, "one minute or less"}};
+      {-61, nullptr}, {-60, "one minute or less"}, {-1, nullptr}};
   for (const auto& [offset, when] : ticks) {
     g_now = kEightPm + offset;
     EXPECT_FALSE(ScheduleTick());
@@ -103,14 +118,15 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmpt
   EXPECT_TRUE(g_calls.empty());
   g_now = kEightPm + 29;  // within the 30-second period
   EXPECT_TRUE(ScheduleTick());
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "wait 3", "start"}));
+  FinishRestart();
   EXPECT_TRUE(Has(Log(), "Restarting server per scheduled event."));
   EXPECT_EQ(SettingText(kSetServerName), "Evening");
   EXPECT_EQ(ReadFile(dir_ / "settings/servermaplist.con"), "bf1942/levels/wake conquest\n");
-  g_now = kEightPm + 30;  // one period late is too late
+  g_now = kEightPm + 30;  // fired once
   EXPECT_FALSE(ScheduleTick());
   g_now = kEightPm + 86400;
   EXPECT_TRUE(ScheduleTick());
+  FinishRestart();
   g_manager.core.admin_message_style = 0;
   g_now = kEightPm - 100;
   ScheduleTick();
@@ -118,8 +134,8 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmpt
   g_calls.clear();
   // With restart_when_empty_seconds a due restart waits while players are on:
   // until the server is empty, or at the latest until the deadline.
-  WriteFile(dir_ / "s.con", "game.serverName Evening\n");
-  Load(kStored + ",start,daily," + dir_ / "s.con" + "," + path_ + ",1\n");
+  WriteFile(dir_ / "settings/s.con", "game.serverName Evening\n");
+  Load(kStored + ",start,daily," + dir_ / "settings/s.con" + "," + path_ + ",1\n");
   g_manager.core.conf.restart_when_empty_seconds = 600;
   g_manager.links.players[0].name = "Mike";
   for (std::time_t day : {kEightPm, kEightPm + 86400}) {
@@ -135,8 +151,7 @@ TEST_F(ScheduleTest, RestartWarnsThreeTimesFiresWithinOnePeriodAndWaitsForAnEmpt
     if (day == kEightPm) g_manager.links.players[0].name.clear();
     g_now = day + 601;
     RunPendingEvent();
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "wait 3", "start"}));
-    g_calls.clear();
+    FinishRestart();
     g_manager.links.players[0].name = "Mike";
   }
   EXPECT_TRUE(Has(Log(), "The server is empty: the scheduled restart goes ahead."));
@@ -162,9 +177,9 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
 
   // Start events need both files: "*" refuses, the server is untouched and the event stays enabled.
   g_calls.clear();
-  WriteFile(dir_ / "s.con", "game.serverName Night\n");
+  WriteFile(dir_ / "settings/s.con", "game.serverName Night\n");
   Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +
-       dir_ / "s.con" + ",*,1\n");
+       dir_ / "settings/s.con" + ",*,1\n");
   EXPECT_TRUE(ScheduleTick());
   EXPECT_TRUE(Has(Log(), "Couldn't execute scheduled start event! Couldn't load the specified "
                          "server settings file *."));
@@ -175,7 +190,8 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
   EXPECT_EQ(Schedule().events[1].enabled, 1);
   // The rotation itself as the maplist is not copied; a stopped server starts.
   g_manager.server.server_running = false;
-  Load(at + ",start,none," + dir_ / "s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
+  WriteFile(dir_ / "settings/servermaplist.con", "");
+  Load(at + ",start,none," + dir_ / "settings/s.con" + "," + dir_ / "settings/servermaplist.con,1\n");
   EXPECT_TRUE(FireEvent(saturday));
   EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
   g_manager.core.debug = true;
@@ -193,6 +209,67 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
   }
   EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, "
                          "result=fired"));
+}
+
+// Every event due in a window fires, in time order: two lines at one time,
+// and lines out of order (midnight: see the supervision tick's tests).
+TEST_F(ScheduleTest, EventsDueInOneWindowFireInTimeOrder) {
+  std::string at = std::to_string(kEightPm), before = std::to_string(kEightPm - 1);
+  std::string start = ",start,none," + dir_ / "settings/s.con" + "," + path_ + ",1\n";
+  WriteFile(dir_ / "settings/s.con", "game.serverName Evening\n");
+  for (const std::string& lines : {at + ",stop,none,*,*,1\n" + at + start,
+                                   at + start + before + ",stop,none,*,*,1\n"}) {
+    Load(lines);
+    g_now = kEightPm + 5;
+    EXPECT_TRUE(ScheduleTick());
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "start"})) << lines;
+    EXPECT_EQ(Schedule().events[0].enabled + Schedule().events[1].enabled, 0);
+    g_calls.clear();
+  }
+}
+
+// Event files must be regular files in the settings directory: anything
+// else is refused when the event fires, and at upload.
+TEST_F(ScheduleTest, EventFilesOutsideTheSettingsDirectoryAreRefused) {
+  std::string settings = dir_ / "settings";
+  WriteFile(settings + "/s.con", "game.serverName Evening\n");
+  WriteFile(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(dir_ / "outside.con", "game.serverName Outside\n");
+  std::filesystem::create_symlink("/etc/os-release", settings + "/release.con");
+  std::string at = std::to_string(kEightPm);
+  for (const std::string& bad : {dir_ / "outside.con", settings + "/release.con"}) {
+    Load(at + ",start,daily," + bad + "," + settings + "/s.con,1\n" + std::to_string(kEightPm + 1) +
+         ",start,daily," + settings + "/s.con," + bad + ",1\n");
+    EXPECT_FALSE(FireEvent(kEightPm));
+    EXPECT_FALSE(FireEvent(kEightPm + 1));
+    EXPECT_EQ(Count(Log(), "Couldn't execute scheduled start event! The file " + bad +
+                               " is not a regular file in the settings directory."), 2);
+  }
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(SettingText(kSetServerName), "");
+  EXPECT_EQ(ReadFile(settings + "/servermaplist.con"), "game.addLevel berlin GPM_CQ bf1942\n");
+
+  ::mkfifo((settings + "/fifo.con").c_str(), 0600);
+  Load(at + ",stop,daily,*,*,1\n");
+  const std::pair<std::string, std::string> uploads[] = {
+      {"/dev/zero", "/dev/zero"}, {settings + "/fifo.con", "*"}, {"*", settings + "/missing.con"}};
+  for (const auto& [file, shown] : uploads) {
+    std::string line = at + ",start,daily," + file + "," + shown + ",1\n";
+    WriteFile(path_ + ".upload", "1,stop,daily,*,*,1\n" + line);
+    EXPECT_FALSE(AcceptUploadedSchedule(path_ + ".upload", path_)) << file;
+    std::string named = file == "*" ? shown : file;
+    EXPECT_TRUE(Has(Log(), "Couldn't update the event schedule! The file " + named +
+                               " is not a regular file in the settings directory."));
+    EXPECT_FALSE(FileExists(path_ + ".upload"));
+  }
+  EXPECT_EQ(ReadFile(path_), at + ",stop,daily,*,*,1\n");
+  EXPECT_EQ(Schedule().events[0].day, "daily");
+  EXPECT_EQ(Schedule().events[1].time, 0u);
+  std::string good = at + ",start,daily," + settings + "/s.con,*,1\n";
+  WriteFile(path_ + ".upload", good);
+  EXPECT_TRUE(AcceptUploadedSchedule(path_ + ".upload", path_));
+  EXPECT_EQ(ReadFile(path_), good);
+  EXPECT_EQ(Schedule().events[0].settings_file, settings + "/s.con");
 }
 
 TEST_F(ScheduleTest, WaitingEventFiresAtTheStatusTickAfterTheGameEnds) {

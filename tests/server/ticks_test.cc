@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 
@@ -12,8 +14,12 @@
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
 #include "remote/command_queue.h"
+#include "schedule/schedule.h"
+#include "server/launch.h"
 #include "server/metrics.h"
+#include "server/process_finder.h"
 #include "server/supervision.h"
+#include "support/local_zone.h"
 
 namespace korvtest {
 namespace {
@@ -301,6 +307,93 @@ TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   std::filesystem::create_symlink("/dev/zero", list);
   ASSERT_EQ(::mkfifo((dir_ / "banlist.con").c_str(), 0644), 0);
   EXPECT_EQ(bans(), "0");
+}
+
+std::time_t g_schedule_now = 0;
+
+// The schedule with the real launcher and process finder. The stand-in
+// server is a script that takes a second before it becomes the findable
+// server binary, as a server under load may: the supervision tick right
+// after each start must not take the fresh child for a crash.
+TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRestart) {
+  LocalZone zone(kBerlinRules);
+  const TempDir& dir = dir_;
+  std::string settings = dir / "mods/bf1942/settings";
+  MakeServerDir(dir.path());
+  std::filesystem::copy_file("/bin/sleep", dir / "bf1942_lnxded.bin");
+  WriteFile(dir / "bf1942_lnxded", "#!/bin/sh\nsleep 1\nexec ./bf1942_lnxded.bin 1000\n");
+  WriteFile(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
+  WriteFile(settings + "/evening.con", "game.serverName Evening\n");
+  // Two events at 23:59:58 (loaded as :58 and :59) and a restart at 00:01
+  // that waits for the end of the game.
+  std::string files = "," + settings + "/evening.con," + settings + "/servermaplist.con,1\n";
+  std::string late = std::to_string(Utc(2001, 1, 1, 22, 59, 58));
+  WriteFile(settings + "/serverschedule.con", late + ",stop,daily,*,*,1\n" + late +
+                                                  ",start,daily" + files +
+                                                  std::to_string(Utc(2001, 1, 1, 23, 1)) +
+                                                  ",start wait,daily" + files);
+  g_manager.core.settings_dir = settings;
+  g_manager.server.server_running = false;
+  Setting(kSetServerName).text = "Sim";
+  Setting(kSetServerIp).value = 0x7F000001;
+  Setting(kSetEnableRemoteConsole).value = 0;
+  Setting(kSetEnableRemoteAdmin).value = 0;
+  Setting(kSetMonitorTimerPeriod).value = 10;
+  ASSERT_TRUE(LoadSchedule(settings + "/serverschedule.con"));
+  g_schedule_now = Utc(2024, 6, 5, 21, 56, 53);  // 23:56:53 summer time
+  SetScheduleClock([] { return g_schedule_now; });
+  std::vector<pid_t> started;
+  struct EndAll {  // every server started here, also when an assertion ends the test early
+    std::vector<pid_t>& pids;
+    ~EndAll() {
+      SetScheduleClock(nullptr);
+      for (pid_t pid : pids)
+        if (::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } end_all{started};
+  auto supervise = [&] {
+    if (g_manager.server.server_running &&
+        (started.empty() || started.back() != g_manager.server.server_pid))
+      started.push_back(g_manager.server.server_pid);
+    SupervisionTick();
+    EXPECT_FALSE(Has(Log(), "Server has crashed"));
+  };
+  ASSERT_TRUE(StartServer());
+  supervise();  // at once, before the child has become the server
+  pid_t found = started[0];
+  EXPECT_TRUE(WaitUntil([&] { return FindServerProcess(&found); }));
+  std::vector<std::string> said;
+  for (; g_schedule_now <= Utc(2024, 6, 5, 22, 0, 3); g_schedule_now += 10) {
+    supervise();
+    for (const QueuedCommand& c : g_manager.remote.queue)
+      if (c.code == kCmdServerMessage) said.push_back(c.text);
+    g_manager.remote.queue = {};
+  }
+  supervise();  // the midnight restart started a second server
+  const std::string soon = "[KORV] Server is scheduled to ";
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      soon + "stop in three minutes!", soon + "restart in three minutes!",
+                      soon + "stop in two minutes!", soon + "restart in two minutes!",
+                      soon + "stop in one minute or less!", soon + "restart in one minute or less!"}));
+  EXPECT_EQ(started.size(), 2u);
+  EXPECT_EQ(SettingText(kSetServerName), "Evening");
+  g_schedule_now = Utc(2024, 6, 5, 22, 1, 5);
+  supervise();  // waits for the end of the game
+  NoteGameEnded();
+  StatusMonitorTick();  // fires: the server is stopped
+  EXPECT_FALSE(g_manager.server.server_running);
+  supervise();
+  g_schedule_now += 3;
+  StatusMonitorTick();  // the pause is over: the server starts again
+  supervise();
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_EQ(Count(Log(), " : Server started\r\n"), 3);
+  EXPECT_EQ(Count(Log(), " : Restarting server per scheduled event.\r\n"), 1);
+  for (pid_t old : {started[0], started[1]}) EXPECT_EQ(::waitpid(old, nullptr, WNOHANG), -1);
+  EXPECT_EQ(::kill(started[2], 0), 0);
+  // A stop ends the new server although it is not findable yet.
+  EXPECT_TRUE(StopServer(false));
+  EXPECT_EQ(::waitpid(started[2], nullptr, WNOHANG), -1);
 }
 
 }  // namespace
