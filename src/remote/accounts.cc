@@ -300,7 +300,8 @@ std::string DecodeField(std::string_view field, std::size_t size, bool* plain) {
   return CutText(std::string_view(reinterpret_cast<const char*>(buffer.data()), length), size - 1);
 }
 
-int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access) {
+int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access,
+                   std::string* account_name) {
   std::string path = UserAccessPath();
   std::vector<std::string> tokens;
   {
@@ -319,6 +320,7 @@ int CheckUserLogin(std::string_view user, std::string_view password, std::uint32
   if (!scan.any_row) return kLoginNoAccounts;
   if (!scan.found) return kLoginBadUser;
   *access = scan.access;
+  if (account_name != nullptr) *account_name = scan.name;
   return kLoginAccepted;
 }
 

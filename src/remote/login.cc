@@ -87,7 +87,8 @@ std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
   std::string user = LoginText(input);
   std::string password = LoginText(input.substr(kLoginBlockSize));
   std::uint32_t access = 0;
-  int result = CheckUserLogin(user, password, &access);
+  std::string account_name;
+  int result = CheckUserLogin(user, password, &access, &account_name);
   int slot = FirstFreeSlot();
   if (slot < 0) result = kLoginServerFull;
   constexpr std::size_t used = 2 * kLoginBlockSize;
@@ -102,7 +103,10 @@ std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
   c.stage = ConnectionStage::kVersion;
   c.slot = slot;
   c.access = access;
-  c.user = std::move(user);  // an accepted name has at most 31 characters
+  // The session carries the account's own spelling of the name, whatever
+  // case the client typed: commands that find the account by its name
+  // (changing one's own password) compare it exactly.
+  c.user = std::move(account_name);
   return used;
 }
 

@@ -61,9 +61,14 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   korvclient::LoginReply reply = run_.Login(*admin, "ADMIN", "secret");
   EXPECT_EQ(std::tie(reply.result, reply.access, reply.version, reply.running),
             std::make_tuple(0, 0xFFFFFFFFu, 0x20, 0));
+  // The session carries the account's spelling: changing its own password finds the account.
   EXPECT_TRUE(Logged("Client at " + admin->Address() +
-                     " connected as user ADMIN with access -- admin --."));
+                     " connected as user admin with access -- admin --."));
   EXPECT_TRUE(admin->KeepAlive());
+  admin->CommandText(0xBABE002F, "Changed");
+  EXPECT_EQ(admin->ReadNotification()->code, 0xBEEF0014u);
+  Client changed;
+  EXPECT_EQ(run_.Login(changed, "admin", "changed").result, 0);
 
   auto maps = LoggedIn("maps", "pw");
   Client again;
@@ -85,7 +90,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   // The file is read at every login: without accounts nobody gets in.
   WriteFile(Settings("useraccess.con"), "");
   Client late;
-  EXPECT_EQ(run_.Login(late, "admin", "Secret").result, 5);
+  EXPECT_EQ(run_.Login(late, "admin", "Changed").result, 5);
   EXPECT_TRUE(Refused(late, "No remote access is permitted.", true));
 }
 
