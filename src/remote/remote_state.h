@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "core/protocol.h"
 
@@ -45,6 +46,9 @@ struct QueuedCommand {
 struct RemoteState {
   /* User accounts, in file order without gaps */
   std::array<UserAccount, kMaxAccounts> accounts{};
+  // Rows of useraccess.con after the table's last: they log in (the login
+  // check reads the file) and every rewrite of the file keeps them.
+  std::vector<UserAccount> accounts_beyond_table;
 
   /* Generator of the padding of enciphered account fields */
   std::array<std::uint32_t, kRngWords> rng_state{};
