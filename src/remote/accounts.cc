@@ -486,18 +486,18 @@ bool MergeUploadedAccount(AccountList& list, const UserAccount& row, std::uint32
   return true;
 }
 
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string Lowered(std::string text) {
+  LowerCase(text);
   return text;
 }
 
 void DeleteMissingAccounts(std::vector<UserAccount>& all,
                            const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
   std::unordered_set<std::string> listed;
-  for (const std::string& name : uploaded_names) listed.insert(LowerCase(name));
+  for (const std::string& name : uploaded_names) listed.insert(Lowered(name));
   std::uint32_t have = SenderAccess(sender);
   std::erase_if(all, [&](const UserAccount& account) {
-    if (listed.count(LowerCase(account.user_name)) > 0 || !AccessIsSubset(have, account.access))
+    if (listed.count(Lowered(account.user_name)) > 0 || !AccessIsSubset(have, account.access))
       return false;
     LogMessage(6, "User %s at %s deleted user account %s.", SenderUserName(sender).c_str(),
                SenderAddress(sender).c_str(), account.user_name.c_str());
