@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -63,6 +64,25 @@ std::vector<std::string_view> ChoiceTokens(std::string_view list) {
 }
 
 }  // namespace
+
+std::string EscapeControlText(std::string_view text, std::size_t max_length) {
+  std::string out;
+  for (char c : text) {
+    if (out.size() >= max_length) break;
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte == '\r' || byte == '\n' || byte == 0x80) {
+      out += ' ';
+    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      if (out.size() + 4 > max_length) break;
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -160,6 +160,13 @@ std::optional<std::string> ChoiceLabel(std::string_view list, std::string_view v
 // Equal texts without regard to case.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
+// Text as it may safely reach a file or a terminal: line breaks and 0x80
+// (the game's blank) become blanks, tab stays, every other control
+// character is shown as \xHH. At most `max_length` characters, never half
+// an escape.
+std::string EscapeControlText(std::string_view text,
+                              std::size_t max_length = std::string_view::npos);
+
 // Signed value in any base from 2 (digits above 9 are lower-case letters).
 std::string FormatInteger(std::int32_t value, int base);
 

@@ -29,6 +29,7 @@ constexpr ConfRow kRows[] = {
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
     {"remote", "send_bytes_per_second", 0, INT64_MAX / 2,
      &KorvdConf::remote_send_bytes_per_second},
+    {"remote", "stall_seconds", 1, 3600, &KorvdConf::remote_stall_seconds},
     {"supervision", "hang_seconds", 0, 86400, &KorvdConf::hang_seconds},
     {"supervision", "loop_cooldown_seconds", 0, 604800, &KorvdConf::loop_cooldown_seconds},
     {"supervision", "loop_cooldown_max_seconds", 1, 604800,

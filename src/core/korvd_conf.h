@@ -27,6 +27,9 @@ struct KorvdConf {
   // take the daemon's whole CPU from the ticks and the other clients.
   // 0 = no limit.
   std::int64_t remote_send_bytes_per_second = 64LL * 1024 * 1024;
+  // Seconds a logged-in client may leave a command unfinished without
+  // sending a byte more; a slow but steady upload never runs into it.
+  std::int64_t remote_stall_seconds = 2;
 
   /* [supervision] (each 0 = off) */
   // A running server whose console and status port both stay silent this

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/core_state.h"
+#include "core/helpers.h"
 #include "core/server_state.h"
 
 namespace {
@@ -29,26 +30,9 @@ const char* OrUnknown(const char* text) {
   return (text == nullptr || text[0] == '\0') ? "[unknown]" : text;
 }
 
-// The message as it may reach a file or a terminal: line breaks and 0x80
-// become blanks, tab stays, every other control character is shown as
-// \xHH. At most kLineMax characters, never half an escape.
-std::string CleanText(const char* message) {
-  std::string text;
-  for (const char* p = message; *p != '\0' && text.size() < kLineMax; ++p) {
-    unsigned char byte = static_cast<unsigned char>(*p);
-    if (byte == '\r' || byte == '\n' || byte == 0x80) {
-      text += ' ';
-    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      if (text.size() + 4 > kLineMax) break;
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      text += escape;
-    } else {
-      text += static_cast<char>(byte);
-    }
-  }
-  return text;
-}
+// The message as it may reach a file or a terminal, at most kLineMax
+// characters.
+std::string CleanText(const char* message) { return EscapeControlText(message, kLineMax); }
 
 // A rotated log's name: the stamp, an optional ".N" and ".log". Returns
 // the suffix number (0 without one), or -1 when the name is no rotated log.

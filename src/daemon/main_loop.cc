@@ -82,9 +82,11 @@ bool DiscardFromLeavingClient(int fd) {
   return false;
 }
 
-// Waits up to 5 seconds at a time for clients to hang up, writing what is
-// still pending for them and discarding what they still send.
+// Waits up to 5 seconds in all for clients to hang up, writing what is
+// still pending for them and discarding what they still send: a client that
+// keeps sending cannot hold the daemon's end.
 void TakeLeaveOfClients() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLeaveSeconds);
   CloseHandshakes();
   PaceOutput(false);  // what is still pending goes out as fast as each client takes it
   for (int slot = 1; slot < kSessionSlots; ++slot) {
@@ -100,7 +102,11 @@ void TakeLeaveOfClients() {
     fd_set writable;
     FD_ZERO(&writable);
     WatchPendingOutput(&writable);
-    timeval timeout{kLeaveSeconds, 0};
+    auto left = std::chrono::ceil<std::chrono::microseconds>(deadline -
+                                                            std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    timeval timeout{static_cast<time_t>(left.count() / 1000000),
+                    static_cast<suseconds_t>(left.count() % 1000000)};
     if (::select(FD_SETSIZE, &ready, &writable, nullptr, &timeout) <= 0) break;
     for (int fd = 0; fd < FD_SETSIZE; ++fd) {
       if (FD_ISSET(fd, &writable) && FD_ISSET(fd, &clients)) FlushConnection(fd);

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/helpers.h"
@@ -31,6 +34,9 @@ constexpr std::size_t kKeyHashSize = 33;
 constexpr std::size_t kLineLimit = 1024;
 constexpr std::size_t kMaxAccountFile = 4u << 20;
 constexpr char kLetters[] = "SGFIATMPBUHC";
+// Accounts an upload may leave in the file, the rows beyond the table
+// included: the file stays one that a login reads at once.
+constexpr std::size_t kMaxAccountsKept = 10000;
 
 // The five comma-separated fields of one row (the fifth runs to the end).
 struct Row {
@@ -300,7 +306,8 @@ std::string DecodeField(std::string_view field, std::size_t size, bool* plain) {
   return CutText(std::string_view(reinterpret_cast<const char*>(buffer.data()), length), size - 1);
 }
 
-int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access) {
+int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access,
+                   std::string* account_name) {
   std::string path = UserAccessPath();
   std::vector<std::string> tokens;
   {
@@ -319,10 +326,35 @@ int CheckUserLogin(std::string_view user, std::string_view password, std::uint32
   if (!scan.any_row) return kLoginNoAccounts;
   if (!scan.found) return kLoginBadUser;
   *access = scan.access;
+  if (account_name != nullptr) *account_name = scan.name;
   return kLoginAccepted;
 }
 
 namespace {
+
+// The table followed by the rows beyond it: the accounts of the file.
+std::vector<UserAccount> AllAccounts() {
+  std::vector<UserAccount> all(Remote().accounts.begin(), Remote().accounts.begin() + AccountCount());
+  all.insert(all.end(), Remote().accounts_beyond_table.begin(),
+             Remote().accounts_beyond_table.end());
+  return all;
+}
+
+// Keeps the rows after the table's last (the table itself holds the first).
+void KeepBeyondTable(const std::vector<UserAccount>& all) {
+  auto& beyond = MutableRemote().accounts_beyond_table;
+  beyond.clear();
+  if (all.size() > static_cast<std::size_t>(kMaxAccounts))
+    beyond.assign(all.begin() + kMaxAccounts, all.end());
+}
+
+// The table holds 100 accounts; the rows after them still log in (the login
+// check reads the file) and survive every rewrite of the file.
+void WarnBeyondTable(const std::string& path, std::size_t count) {
+  if (count <= static_cast<std::size_t>(kMaxAccounts)) return;
+  LogMessage(6, "WARNING: %s holds %i user accounts! Only the first %i are loaded; the others "
+             "stay in the file.", path.c_str(), static_cast<int>(count), kMaxAccounts);
+}
 
 // Writes accounts enciphered, one line each. False (logged) on failure.
 bool WriteAccountLines(const std::string& path, std::span<const UserAccount> accounts) {
@@ -342,6 +374,7 @@ bool LoadUserAccounts(const std::string& path) {
   UniqueFile file = OpenForReading(path);
   if (!file) return false;
   for (UserAccount& account : MutableRemote().accounts) account = UserAccount{};
+  MutableRemote().accounts_beyond_table.clear();
   std::vector<std::string> tokens;
   bool read_ok = ReadTokens(file.get(), &tokens);
   file.reset();
@@ -361,18 +394,14 @@ bool LoadUserAccounts(const std::string& path) {
     LogReadFailure();
     return false;
   }
-  // The table holds 100 accounts; the rows after them still log in (the
-  // login check reads the file) and must survive a rewrite of the file.
-  if (rows.size() > static_cast<std::size_t>(kMaxAccounts)) {
-    LogMessage(6, "WARNING: %s holds %i user accounts! Only the first %i are loaded; the others "
-               "stay in the file.", path.c_str(), static_cast<int>(rows.size()), kMaxAccounts);
-  }
+  KeepBeyondTable(rows);
+  WarnBeyondTable(path, rows.size());
   if (plain) WriteAccountLines(path, rows);
   return true;
 }
 
 bool SaveUserAccounts(const std::string& path) {
-  return WriteAccountLines(path, std::span(Remote().accounts).first(AccountCount()));
+  return WriteAccountLines(path, AllAccounts());
 }
 
 bool SetUserPassword(std::string_view user, std::string_view password_field) {
@@ -408,19 +437,28 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   // The table changes with the file: a later save of the table (an upload
   // of the account list) must not bring the old password back.
   bool plain = false;
+  std::string password = DecodeField(password_field, kPasswordSize, &plain);
   for (int i = 0; i < AccountCount(); ++i) {
     UserAccount& account = MutableRemote().accounts[i];
-    if (account.user_name == user) account.password = DecodeField(password_field, kPasswordSize, &plain);
+    if (account.user_name == user) account.password = password;
   }
+  for (UserAccount& account : MutableRemote().accounts_beyond_table)
+    if (account.user_name == user) account.password = password;
   return true;
 }
 
 namespace {
 
-// Stores one uploaded account under the sender's access (steps a to e).
-// Returns false when the table had no room for a new account.
-bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
-  auto& accounts = MutableRemote().accounts;
+// The accounts of the file while an upload merges into them, found by
+// their exact names.
+struct AccountList {
+  std::vector<UserAccount> rows;
+  std::unordered_map<std::string, std::size_t> by_name;
+};
+
+// Stores one uploaded account in the list under the sender's access (steps
+// a to e). False when the list had no room for a new account.
+bool MergeUploadedAccount(AccountList& list, const UserAccount& row, std::uint32_t sender) {
   std::string name = SenderUserName(sender);
   const char* who = name.c_str();
   std::string address = SenderAddress(sender);
@@ -430,39 +468,41 @@ bool MergeUploadedAccount(const UserAccount& row, std::uint32_t sender) {
                "account %s!", who, address.c_str(), row.user_name.c_str());
     return true;
   }
-  int count = AccountCount();
-  int index = 0;
-  while (index < count && accounts[index].user_name != row.user_name) ++index;
-  if (index < count && !AccessIsSubset(have, accounts[index].access)) {
+  auto found = list.by_name.find(row.user_name);
+  if (found != list.by_name.end() && !AccessIsSubset(have, list.rows[found->second].access)) {
     LogMessage(6, "SECURITY ALERT! User %s at %s attempted to update a user account %s that has "
                "greater access!", who, address.c_str(), row.user_name.c_str());
     return true;
   }
-  if (index == count) {
-    if (count == kMaxAccounts) return false;
-    LogMessage(6, "User %s at %s added user account %s.", who, address.c_str(),
-               row.user_name.c_str());
+  if (found != list.by_name.end()) {
+    list.rows[found->second] = row;
+    return true;
   }
-  accounts[index] = row;
+  if (list.rows.size() >= kMaxAccountsKept) return false;
+  LogMessage(6, "User %s at %s added user account %s.", who, address.c_str(),
+             row.user_name.c_str());
+  list.by_name.emplace(row.user_name, list.rows.size());
+  list.rows.push_back(row);
   return true;
 }
 
-void DeleteMissingAccounts(const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
-  auto& accounts = MutableRemote().accounts;
+std::string Lowered(std::string text) {
+  LowerCase(text);
+  return text;
+}
+
+void DeleteMissingAccounts(std::vector<UserAccount>& all,
+                           const std::vector<std::string>& uploaded_names, std::uint32_t sender) {
+  std::unordered_set<std::string> listed;
+  for (const std::string& name : uploaded_names) listed.insert(Lowered(name));
   std::uint32_t have = SenderAccess(sender);
-  int index = 0;
-  while (index < AccountCount()) {
-    bool listed = false;
-    for (const std::string& name : uploaded_names) listed = listed || EqualNoCase(name, accounts[index].user_name);
-    if (listed || !AccessIsSubset(have, accounts[index].access)) {
-      ++index;
-      continue;
-    }
+  std::erase_if(all, [&](const UserAccount& account) {
+    if (listed.count(Lowered(account.user_name)) > 0 || !AccessIsSubset(have, account.access))
+      return false;
     LogMessage(6, "User %s at %s deleted user account %s.", SenderUserName(sender).c_str(),
-               SenderAddress(sender).c_str(), accounts[index].user_name.c_str());
-    for (int k = index; k < kMaxAccounts - 1; ++k) accounts[k] = accounts[k + 1];
-    accounts[kMaxAccounts - 1] = UserAccount{};
-  }
+               SenderAddress(sender).c_str(), account.user_name.c_str());
+    return true;
+  });
 }
 
 }  // namespace
@@ -477,6 +517,11 @@ bool ApplyUserAccountUpload(const std::string& path, std::uint32_t sender) {
       return false;
     }
   }
+  // The merge runs over every account of the file, the rows beyond the
+  // table too; the table then holds the first 100, as after a load.
+  AccountList list;
+  list.rows = AllAccounts();
+  for (std::size_t i = 0; i < list.rows.size(); ++i) list.by_name.emplace(list.rows[i].user_name, i);
   std::vector<std::string> names;
   int dropped = 0;
   for (const std::string& line : lines) {
@@ -487,13 +532,18 @@ bool ApplyUserAccountUpload(const std::string& path, std::uint32_t sender) {
     names.push_back(account.user_name);
     // An empty name would end the table and hide every account after it.
     if (account.user_name.empty()) continue;
-    if (!MergeUploadedAccount(account, sender)) ++dropped;
+    if (!MergeUploadedAccount(list, account, sender)) ++dropped;
   }
   if (dropped > 0) {
     LogMessage(6, "WARNING: The user account table is full (%i accounts)! %i uploaded account(s) "
-               "were dropped.", kMaxAccounts, dropped);
+               "were dropped.", static_cast<int>(kMaxAccountsKept), dropped);
   }
-  DeleteMissingAccounts(names, sender);
+  std::vector<UserAccount>& all = list.rows;
+  DeleteMissingAccounts(all, names, sender);
+  auto& table = MutableRemote().accounts;
+  for (std::size_t i = 0; i < table.size(); ++i) table[i] = i < all.size() ? all[i] : UserAccount{};
+  KeepBeyondTable(all);
+  WarnBeyondTable(UserAccessPath(), all.size());
   return SaveUserAccounts(UserAccessPath());
 }
 

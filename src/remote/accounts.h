@@ -18,8 +18,11 @@ std::string AccessLettersText(std::uint32_t mask);
 bool AccessIsSubset(std::uint32_t have, std::uint32_t want);
 
 // Checks a login against useraccess.con in the settings directory (the file,
-// not the table). On kLoginAccepted *access holds the account's mask.
-int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access);
+// not the table). On kLoginAccepted *access holds the account's mask and
+// *account_name, when given, the name as the account spells it (a login
+// ignores case).
+int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access,
+                   std::string* account_name = nullptr);
 
 // Fills the account table from the file, rewriting it enciphered when it
 // held plain fields. False when it cannot be opened or read (logged).

@@ -22,6 +22,7 @@
 #include "remote/command_parser.h"
 #include "remote/command_queue.h"
 #include "remote/dispatch.h"
+#include "remote/login_penalty.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
 
@@ -51,13 +52,14 @@ bool PaceHolds(ClientConnection& c, ConnectionClock::time_point now) {
 
 bool InHandshake(const ClientConnection& c) { return c.stage != ConnectionStage::kSession; }
 
-bool PeerAddressText(int fd, std::string* text) {
+bool PeerAddressText(int fd, std::string* text, std::uint32_t* ip) {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
     return FailWithErrno();
+  *ip = ntohl(peer.sin_addr.s_addr);
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%s:%u", FormatDottedIp(ntohl(peer.sin_addr.s_addr)).c_str(),
+  std::snprintf(buffer, sizeof buffer, "%s:%u", FormatDottedIp(*ip).c_str(),
                 static_cast<unsigned>(ntohs(peer.sin_port)));
   *text = CutText(buffer, kMaxAddressText);
   return true;
@@ -104,7 +106,6 @@ void ProcessInput(int fd) {
   std::string input = std::move(c->input);
   c->input.clear();
   std::size_t at = 0;
-  std::size_t needed = 0;
   int units = 0;
   bool backlog = false;
   while (at < input.size()) {
@@ -120,10 +121,7 @@ void ProcessInput(int fd) {
       at += used;
     } else {
       CommandUnit unit = ParseCommandUnit(rest, Remote().sessions[c->slot].access);
-      if (unit.kind == UnitKind::kIncomplete) {
-        needed = unit.needed;
-        break;
-      }
+      if (unit.kind == UnitKind::kIncomplete) break;
       c->unit_pending = false;
       ++units;
       RunUnit(*c, unit);
@@ -145,10 +143,8 @@ void ProcessInput(int fd) {
     c->unit_pending = false;
   } else if (!c->unit_pending) {
     c->unit_pending = true;
-    c->unit_started = ConnectionClock::now();
+    c->unit_progress = ConnectionClock::now();
   }
-  // Once a frame's length is known its time limit grows with it.
-  c->unit_needed = c->unit_pending ? needed : 0;
 }
 
 // Sends what the socket takes of `length` bytes, counted in *sent; false
@@ -223,13 +219,46 @@ bool Enqueue(ClientConnection& c, const char* bytes, std::size_t length, const S
   return true;
 }
 
+// An unfinished command fails only when its bytes stop coming: a large
+// upload over a slow link takes as long as it needs.
 ConnectionClock::time_point UnitDeadline(const ClientConnection& c) {
-  auto extra = static_cast<long>(c.unit_needed / kFrameBytesPerSecond);
-  return c.unit_started + std::chrono::seconds(kCommandSeconds + extra);
+  return c.unit_progress + std::chrono::seconds(Core().conf.remote_stall_seconds);
 }
 
 ConnectionClock::time_point HandshakeDeadline(const ClientConnection& c) {
-  return c.accepted + std::chrono::seconds(kHandshakeSeconds);
+  return c.handshake_deadline;
+}
+
+// The oldest connection in the handshake, from `ip` only when `same_ip`.
+ClientConnection* OldestHandshake(bool same_ip, std::uint32_t ip) {
+  ClientConnection* oldest = nullptr;
+  for (auto& [other, c] : g_connections) {
+    if (!InHandshake(c) || c.closing || (same_ip && c.ip != ip)) continue;
+    if (oldest == nullptr || c.accepted < oldest->accepted) oldest = &c;
+  }
+  return oldest;
+}
+
+int HandshakesFrom(std::uint32_t ip) {
+  int count = 0;
+  for (const auto& [fd, c] : g_connections) count += InHandshake(c) && !c.closing && c.ip == ip;
+  return count;
+}
+
+// Makes room for one more connection in the handshake: the oldest of the
+// same address gives way when the address has its share, else the oldest
+// of all when every place is taken.
+void MakeRoomForHandshake(std::uint32_t ip, ConnectionClock::time_point now) {
+  if (HandshakesFrom(ip) >= kMaxHandshakesPerAddress) {
+    ClientConnection* oldest = OldestHandshake(true, ip);
+    NoteDroppedLogin(ip, now);
+    CloseConnection(oldest->fd);
+  } else if (HandshakeCount() >= kMaxHandshakes) {
+    ClientConnection* oldest = OldestHandshake(false, 0);
+    LogMessage(6, "Client at %s failed to authenticate! Too many clients (%i) are in the "
+               "handshake.", oldest->address.c_str(), kMaxHandshakes);
+    CloseConnection(oldest->fd);
+  }
 }
 
 // A refused handshake gets its last bytes out within this.
@@ -301,29 +330,22 @@ void AcceptConnection(int listen_socket) {
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::string address;
-  if (!PeerAddressText(fd, &address)) {
+  std::uint32_t ip = 0;
+  if (!PeerAddressText(fd, &address, &ip)) {
     LogMessage(6, "Couldn't authenticate client! %s", ErrorText(LastError()).c_str());
     ::close(fd);
     return;
   }
-  if (HandshakeCount() >= kMaxHandshakes) {
-    ClientConnection* oldest = nullptr;
-    for (auto& [other, c] : g_connections) {
-      if (InHandshake(c) && !c.closing && (oldest == nullptr || c.accepted < oldest->accepted))
-        oldest = &c;
-    }
-    if (oldest != nullptr) {
-      LogMessage(6, "Client at %s failed to authenticate! Too many clients (%i) are in the "
-                 "handshake.", oldest->address.c_str(), kMaxHandshakes);
-      CloseConnection(oldest->fd);
-    }
-  }
+  const auto now = ConnectionClock::now();
+  MakeRoomForHandshake(ip, now);
   ClientConnection& c = g_connections[fd];
   c = ClientConnection{};
   c.fd = fd;
   c.serial = g_next_serial++;
   c.address = address;
-  c.accepted = ConnectionClock::now();
+  c.ip = ip;
+  c.accepted = now;
+  c.handshake_deadline = now + std::chrono::seconds(kHandshakeSeconds);
   WatchSocket(fd);
 }
 
@@ -352,6 +374,7 @@ void ServeConnection(int fd, bool readable, bool writable) {
     ended = true;
     break;
   }
+  if (total > 0) c->unit_progress = ConnectionClock::now();
   std::uint64_t serial = c->serial;
   ProcessInput(fd);
   if (!ended || !Alive(fd, serial)) return;
@@ -379,6 +402,7 @@ void ServeBacklogs() {
 }
 
 void CheckConnections(ConnectionClock::time_point now) {
+  CheckLoginPenalties(now);
   std::vector<int> ended;
   std::vector<int> resumed;
   for (auto& [fd, c] : g_connections) {
@@ -411,6 +435,8 @@ void CheckConnections(ConnectionClock::time_point now) {
     std::uint64_t serial = c->serial;
     c->held = false;
     c->on_resume = nullptr;
+    // A login that waited for its address's penalty gets its whole time now.
+    if (InHandshake(*c)) c->handshake_deadline = now + std::chrono::seconds(kHandshakeSeconds);
     if (then) then();
     // The commands that arrived meanwhile are served on the next passes.
     if (Alive(fd, serial)) FindConnection(fd)->backlog = !FindConnection(fd)->input.empty();

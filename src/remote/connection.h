@@ -24,10 +24,9 @@ inline constexpr int kHandshakeSeconds = 5;
 // Connections allowed in the handshake at once; a new one beyond it drops
 // the oldest.
 inline constexpr int kMaxHandshakes = 32;
-// A command (code, text and frame) must arrive within this, plus a second
-// for every 64 KiB of its frame.
-inline constexpr int kCommandSeconds = 5;
-inline constexpr std::size_t kFrameBytesPerSecond = 64 * 1024;
+// The same from one address: a new one beyond it drops the oldest of that
+// address (counted in the summary of its failed logins, not logged alone).
+inline constexpr int kMaxHandshakesPerAddress = 8;
 // Output a session may leave unread: above the largest file the daemon
 // sends. A single reply may exceed it only when nothing else is pending.
 inline constexpr std::size_t kMaxPendingOutput = 16u << 20;
@@ -91,15 +90,19 @@ struct ClientConnection {
   std::uint64_t serial = 0;  // tells a reused descriptor from its old owner
   ConnectionStage stage = ConnectionStage::kLogin;
   std::string address;  // "a.b.c.d:port"
+  std::uint32_t ip = 0;  // the peer's IPv4 address, host order
   ConnectionClock::time_point accepted;
+  // The handshake must end by then: 5 seconds from the accept, or from the
+  // end of a wait that failed logins from its address imposed.
+  ConnectionClock::time_point handshake_deadline;
   int slot = -1;  // the session's slot, reserved from the accepted login on
   std::uint32_t access = 0;
   std::string user;
   std::string input;
-  // The moment the first byte of an unfinished command arrived.
+  // An unfinished command, and the moment its bytes last arrived: it fails
+  // when none arrive for the stall time of korvd.conf.
   bool unit_pending = false;
-  ConnectionClock::time_point unit_started;
-  std::size_t unit_needed = 0;  // its length once known, for its time limit
+  ConnectionClock::time_point unit_progress;
   std::deque<OutputChunk> output;
   std::size_t output_pending = 0;  // bytes queued and not yet written
   OutputPace pace;

@@ -10,6 +10,7 @@
 #include "remote/client_key.h"
 #include "remote/session.h"
 #include "remote/connection.h"
+#include "remote/login_penalty.h"
 
 namespace {
 
@@ -84,17 +85,27 @@ std::size_t TransportFailed(ClientConnection& c, std::size_t used) {
 // access mask and the daemon's protocol version.
 std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
   if (input.size() < 2 * kLoginBlockSize) return 0;
+  // After repeated failures from its address a login waits before it is
+  // even checked: a guess that gives up early has learnt nothing.
+  const auto now = ConnectionClock::now();
+  const auto allowed_at = LoginAllowedAt(c.ip, now);
+  if (allowed_at > now) {
+    HoldConnection(c.fd, std::chrono::ceil<std::chrono::milliseconds>(allowed_at - now), nullptr);
+    return 0;
+  }
   std::string user = LoginText(input);
   std::string password = LoginText(input.substr(kLoginBlockSize));
   std::uint32_t access = 0;
-  int result = CheckUserLogin(user, password, &access);
+  std::string account_name;
+  int result = CheckUserLogin(user, password, &access, &account_name);
   int slot = FirstFreeSlot();
   if (slot < 0) result = kLoginServerFull;
   constexpr std::size_t used = 2 * kLoginBlockSize;
   if (!SendByte(c.fd, static_cast<unsigned char>(result))) return TransportFailed(c, used);
   if (result != kLoginAccepted) {
     if (result != kLoginServerFull) ++MutableRemote().failed_logins;
-    LogRefusal(result, c.address, user);
+    bool guess = result == kLoginBadUser || result == kLoginBadPassword;
+    if (!guess || NoteFailedLogin(c.ip, now)) LogRefusal(result, c.address, user);
     return Refuse(c, used);
   }
   if (!SendU32To(c.fd, access) || !SendByte(c.fd, kProtocolVersion))
@@ -102,7 +113,10 @@ std::size_t ServeLogin(ClientConnection& c, std::string_view input) {
   c.stage = ConnectionStage::kVersion;
   c.slot = slot;
   c.access = access;
-  c.user = std::move(user);  // an accepted name has at most 31 characters
+  // The session carries the account's own spelling of the name, whatever
+  // case the client typed: commands that find the account by its name
+  // (changing one's own password) compare it exactly.
+  c.user = std::move(account_name);
   return used;
 }
 

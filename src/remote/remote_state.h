@@ -3,10 +3,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "core/protocol.h"
 
@@ -53,9 +56,24 @@ struct QueuedCommand {
   std::optional<CommandTarget> target;  // none: the command is not checked
 };
 
+// Failed logins from one client address (see login_penalty.h).
+struct LoginSource {
+  int failures = 0;
+  std::chrono::steady_clock::time_point last_failure{};
+  std::chrono::steady_clock::time_point allowed_at{};  // the next login is checked then
+  // Counted since the last line about the address, and when the next may be logged.
+  int unlogged_failures = 0;
+  int dropped = 0;
+  std::chrono::steady_clock::time_point counted_since{};
+  std::chrono::steady_clock::time_point next_summary{};
+};
+
 struct RemoteState {
   /* User accounts, in file order without gaps */
   std::array<UserAccount, kMaxAccounts> accounts{};
+  // Rows of useraccess.con after the table's last: they log in (the login
+  // check reads the file) and every rewrite of the file keeps them.
+  std::vector<UserAccount> accounts_beyond_table;
 
   /* Generator of the padding of enciphered account fields */
   std::array<std::uint32_t, kRngWords> rng_state{};
@@ -63,6 +81,10 @@ struct RemoteState {
 
   /* Sessions */
   std::array<ClientSession, kSessionSlots> sessions{};
+
+  /* Failed logins by client address (IPv4, host order) */
+  std::unordered_map<std::uint32_t, LoginSource> login_sources;
+  std::chrono::steady_clock::time_point next_penalty_sweep{};
 
   /* What clients and the ticks change about the game in progress */
   std::string start_map;       // map to begin with on the next launch

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -112,6 +113,30 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
   EXPECT_FALSE(Has(run.Log(), "timed out"));
   EXPECT_TRUE(Has(run.Log(), "Exiting due to signal (2)."));
+}
+
+// A client that keeps trickling bytes cannot hold the daemon's leave past its 5 seconds.
+TEST(DaemonProcess, SigtermEndsTheDaemonWhileAClientKeepsSending) {
+  gamesimtest::DaemonRun run;
+  MakeServerDir(run.dir());
+  WriteFile(run.Settings("useraccess.con"), "admin,secret,,4294967295,1\n");
+  ASSERT_TRUE(run.Start());
+  auto admin = run.LoggedIn("admin", "secret");
+  ASSERT_TRUE(admin);
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    const std::string keep_alive = korvclient::U32(0xBABE0032);
+    for (int i = 0; !stop; ++i) {
+      if (!admin->Send(keep_alive.substr(i % 4, 1))) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  run.daemon.Signal(SIGTERM);
+  int status = run.daemon.Wait(std::chrono::seconds(30));
+  stop = true;
+  trickle.join();
+  EXPECT_EQ(status, 15);
+  EXPECT_TRUE(Has(run.Log(), "Exited"));
 }
 
 }  // namespace

@@ -274,11 +274,28 @@ TEST(KorvctlWire, WatchNamesEveryNotification) {
        "\"data\":\"Noob\",\"player\":\"Noob\",\"action\":\"kick\",\"by\":\"auto\",\"cause\":"
        "\"banned word\"}"},
       {true, Notice(0x20, "Bob"),
-       "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"}};
+       "\"player\":\"Bob\",\"action\":\"kick\",\"by\":\"admin\",\"cause\":null}"},
+      // Control bytes from the game reach a terminal escaped, and JSON exact.
+      {false, Notice(0x26, "X: \x1b]0;owned\x07\x1b[2J"), "console: X: \\x1b]0;owned\\x07\\x1b[2J\n"},
+      {true, Notice(0x26, "X: \x1b]0;owned\x07\x1b[2J"),
+       "\"data\":\"X: \\u001b]0;owned\\u0007\\u001b[2J\""}};
   for (const auto& [json, notices, shown] : cases) {
     FakeDaemon daemon(Answering(0, notices + Notice(0x03)));
     EXPECT_TRUE(Has(RunCtl(daemon, json ? std::vector<std::string>{"--json", "watch"}
                                         : std::vector<std::string>{"watch"}, 3), shown));
+  }
+}
+
+// A player named with control bytes is listed escaped, and exact in JSON.
+TEST(KorvctlWire, PlayerNamesWithControlBytesAreEscapedOnTheTerminal) {
+  const std::string list = Frame("\"Ev\x1b[2J\x1b]0;x\x07il\",4,1,10,2,3,50,10.0.0.9,"
+                                 "0123456789abcdef0123456789abcdef,[unknown]\n");
+  for (bool json : {false, true}) {
+    FakeDaemon daemon(Answering(0xBABE000C, list));
+    const std::string output = RunCtl(daemon, json ? std::vector<std::string>{"--json", "players"}
+                                                   : std::vector<std::string>{"players"}, 0);
+    EXPECT_TRUE(Has(output, json ? "\"Ev\\u001b[2J\\u001b]0;x\\u0007il\"" : "Ev\\x1b[2J\\x1b]0;x\\x07il  "));
+    EXPECT_EQ(output.find('\x1b'), std::string::npos);
   }
 }
 

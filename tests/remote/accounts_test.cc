@@ -170,31 +170,45 @@ TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSe
   EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account c.\r\n"));
 }
 
-TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsKeepTheFileAndUploadsWarn) {
+// Rows beyond the table's 100 stay in the file through loads and uploads alike, and still log
+// in; a deletion moves the next one into the table, as a load of the file would.
+TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsAndUploadsKeepTheFile) {
   std::string lines;
   for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");
   WriteAccounts(lines);  // plain rows: the file is rewritten enciphered
   EXPECT_EQ(Names().size(), 100u);
-  EXPECT_TRUE(Has(Log(), "WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
-                                               "are loaded; the others stay in the file."));
+  const std::string warning = "WARNING: " + Path() + " holds 102 user accounts! Only the first 100 "
+                              "are loaded; the others stay in the file.";
+  EXPECT_EQ(korvtest::Count(Log(), warning), 1);
   EXPECT_TRUE(std::regex_match(ReadFile(Path()),
                                std::regex("([0-9A-F]{64},[0-9A-F]{64},[0-9A-F]{66},1,1\n){102}")));
   std::uint32_t access = 0;
   EXPECT_EQ(CheckUserLogin("u101", "p", &access), kLoginAccepted);
 
-  lines.resize(lines.find("u99,"));
-  WriteAccounts(lines);
-  WriteFile(dir_ / "up.con", lines + "x1,p,,1,1\nx2,p,,1,1\nx3,p,,1,1\n");
+  // A download uploaded unchanged changes nothing; new rows join those beyond the table.
+  ASSERT_TRUE(ExportUserAccounts(dir_ / "up.con", 0));
+  WriteFile(dir_ / "up.con", ReadFile(dir_ / "up.con") + "x1,p,,1,1\n");
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
-  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(100u, "x1"));
-  EXPECT_TRUE(Has(Log(), "WARNING: The user account table is full (100 accounts)! 2 uploaded "
-                         "account(s) were dropped."));
-  // Deleting from a full table moves every later row up, the last one too.
-  WriteFile(dir_ / "up.con", lines.substr(lines.find('\n') + 1) + "x1,p,,1,1\n");
+  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(100u, "u99"));
+  EXPECT_EQ(CheckUserLogin("u101", "p", &access), kLoginAccepted);
+  EXPECT_EQ(CheckUserLogin("x1", "p", &access), kLoginAccepted);
+  EXPECT_FALSE(Has(Log(), "deleted") || Has(Log(), "dropped"));
+  // Deleting u0 and u101 moves u100 into the table.
+  lines.replace(0, lines.find('\n') + 1, "");
+  lines.replace(lines.find("u101,"), 9, "x1,p,,1,1\n");
+  WriteFile(dir_ / "up.con", lines);
   ASSERT_TRUE(ApplyUserAccountUpload(dir_ / "up.con", 0));
-  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(99u, "x1"));
-  const std::string log = Log();
-  EXPECT_EQ(log.find("table is full"), log.rfind("table is full"));  // nothing dropped, no warning
+  EXPECT_EQ(std::tuple(Names().size(), Names().back()), std::tuple(100u, "u100"));
+  ASSERT_TRUE(SetUserPassword("u100", "q"));
+  EXPECT_EQ(Find("u100")->password, "q");
+  EXPECT_EQ(korvtest::Count(Log(), "holds 101 user accounts"), 1);
+  EXPECT_EQ(CheckUserLogin("x1", "p", &access), kLoginAccepted);
+  ASSERT_TRUE(LoadUserAccounts(Path()));
+  EXPECT_EQ(std::tuple(Names().size(), Names().front(), Names().back()),
+            std::tuple(100u, "u1", "u100"));
+  // A new password beyond the table survives the next save of the table.
+  ASSERT_TRUE(SetUserPassword("x1", "q") && SaveUserAccounts(Path()));
+  EXPECT_EQ(CheckUserLogin("x1", "q", &access), kLoginAccepted);
 }
 
 TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <thread>
 
 #include "support/gamesim_client.h"
 #include "support/korvane_con.h"
@@ -61,9 +62,14 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   korvclient::LoginReply reply = run_.Login(*admin, "ADMIN", "secret");
   EXPECT_EQ(std::tie(reply.result, reply.access, reply.version, reply.running),
             std::make_tuple(0, 0xFFFFFFFFu, 0x20, 0));
+  // The session carries the account's spelling: changing its own password finds the account.
   EXPECT_TRUE(Logged("Client at " + admin->Address() +
-                     " connected as user ADMIN with access -- admin --."));
+                     " connected as user admin with access -- admin --."));
   EXPECT_TRUE(admin->KeepAlive());
+  admin->CommandText(0xBABE002F, "Changed");
+  EXPECT_EQ(admin->ReadNotification()->code, 0xBEEF0014u);
+  Client changed;
+  EXPECT_EQ(run_.Login(changed, "admin", "changed").result, 0);
 
   auto maps = LoggedIn("maps", "pw");
   Client again;
@@ -85,7 +91,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   // The file is read at every login: without accounts nobody gets in.
   WriteFile(Settings("useraccess.con"), "");
   Client late;
-  EXPECT_EQ(run_.Login(late, "admin", "Secret").result, 5);
+  EXPECT_EQ(run_.Login(late, "admin", "Changed").result, 5);
   EXPECT_TRUE(Refused(late, "No remote access is permitted.", true));
 }
 
@@ -302,6 +308,60 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   EXPECT_TRUE(bystander->KeepAlive(false));
 }
 
+// An upload that keeps coming, however slowly, is never cut off; korvd.conf sets the stall time.
+TEST_F(RemoteProcessTest, ASlowButSteadyUploadIsNeverCutOff) {
+  WriteFile(Settings("korvd.conf"), "[remote]\nstall_seconds = 3\n");
+  StartDaemon();
+  auto admin = LoggedIn("admin", "Secret");
+  std::string bans;
+  for (int i = 0; bans.size() < 40000; ++i) bans += "\"Player " + std::to_string(i * 7919) + "\"\n";
+  const std::string upload = korvclient::U32(0xBABE0010) + korvclient::Frame(bans);
+  const std::size_t piece = upload.size() / 28 + 1;  // seven seconds at four pieces a second
+  for (std::size_t at = 0; at < upload.size(); at += piece) {
+    ASSERT_TRUE(admin->Send(upload.substr(at, piece)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  EXPECT_TRUE(Logged("updated the banlist."));
+  EXPECT_EQ(ReadFile(Settings("serverbanlist.con")), bans);
+  EXPECT_FALSE(Has(ReadFile(Log()), "timed out") || Has(ReadFile(Log()), "WARNING: korvd.conf"));
+}
+
+// After three failures an address's logins wait, doubling, before they are checked; its
+// failures are logged in summary and its unfinished logins capped, while the logged-in
+// clients and other addresses are served at once.
+TEST_F(RemoteProcessTest, GuessesFromOneAddressAreSlowedAndSummarised) {
+  StartDaemon();
+  auto bystander = LoggedIn("admin", "Secret");
+  auto guess = [this](Client& c) {
+    return c.Connect(run_.port, 30, "127.0.0.9") && c.Send(korvclient::Block("admin") +
+                                                           korvclient::Block("guess"));
+  };
+  for (int i = 0; i < 5; ++i) {  // the fifth waits a second
+    Client c;
+    ASSERT_TRUE(guess(c));
+    EXPECT_EQ(c.Receive(1), std::string(1, '\2')) << i;
+  }
+  Client slowed;  // waits two seconds
+  ASSERT_TRUE(guess(slowed));
+  EXPECT_TRUE(bystander->KeepAlive(false));
+  Client other;
+  EXPECT_EQ(run_.Login(other, "admin", "Secret").result, 0);
+  pollfd answer{slowed.fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&answer, 1, 0), 0);
+  EXPECT_EQ(slowed.Receive(1), std::string(1, '\2'));
+  EXPECT_EQ(Count(ReadFile(Log()), "Bad password (********) for user account (admin)."), 3);
+  EXPECT_TRUE(Logged("SECURITY ALERT! 1 more failed login(s) from clients at 127.0.0.9 in 1 "
+                     "second(s) (0 connection(s) dropped)! Their logins are slowed down."));
+  std::vector<std::unique_ptr<Client>> unfinished;
+  for (int i = 0; i < 9; ++i) {
+    unfinished.push_back(std::make_unique<Client>());
+    ASSERT_TRUE(unfinished.back()->Connect(run_.port, 10, "127.0.0.11"));
+  }
+  EXPECT_TRUE(unfinished[0]->WaitClosed());
+  EXPECT_TRUE(Logged("SECURITY ALERT! 0 more failed login(s) from clients at 127.0.0.11 in 1 "
+                     "second(s) (1 connection(s) dropped)!"));
+}
+
 TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   // A ban list LZO cannot shrink: four unread copies are far beyond the output cap.
   std::string bans(10u << 20, '\0');
@@ -311,10 +371,10 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   StartDaemon();
   auto bystander = LoggedIn("admin", "Secret");
 
-  std::vector<std::unique_ptr<Client>> flood;
+  std::vector<std::unique_ptr<Client>> flood;  // eight from each of five addresses
   for (int i = 0; i < 40; ++i) {
     flood.push_back(std::make_unique<Client>());
-    ASSERT_TRUE(flood.back()->Connect(run_.port));
+    ASSERT_TRUE(flood.back()->Connect(run_.port, 10, ("127.0.0." + std::to_string(2 + i % 5)).c_str()));
   }
   // The oldest eight gave way to the newest; the bystander still logs in.
   EXPECT_TRUE(flood[0]->WaitClosed());

@@ -129,13 +129,18 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  bool Connect(int port, int timeout_seconds = 10) {
+  // From `source` (another loopback address such as 127.0.0.2) when given.
+  bool Connect(int port, int timeout_seconds = 10, const char* source = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     timeval tv{timeout_seconds, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     int on = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_in address{};
+    address.sin_family = AF_INET;
+    if (source != nullptr && (::inet_pton(AF_INET, source, &address.sin_addr) != 1 ||
+                              ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0))
+      return false;
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -271,7 +276,9 @@ class Client {
     sockaddr_in local{};
     socklen_t length = sizeof local;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
-    return "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+    char ip[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &local.sin_addr, ip, sizeof ip);
+    return std::string(ip) + ":" + std::to_string(ntohs(local.sin_port));
   }
 
   // A keep-alive answered next (exact) or after other notices (!exact).

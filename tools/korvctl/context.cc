@@ -19,7 +19,7 @@ void PrintFailure(Context& context, int status, const std::string& message) {
     std::cout << "{\"ok\":false,\"command\":" << JsonString(context.command)
               << ",\"exit\":" << status << ",\"error\":" << JsonString(message) << "}\n";
   else
-    std::cerr << "korvctl: " << message << "\n";
+    std::cerr << "korvctl: " << TerminalText(message) << "\n";
 }
 
 int Fail(Context& context, int status, const std::string& message) {
@@ -37,7 +37,7 @@ int Succeed(Context& context, const std::string& message, const std::string& jso
     std::cout << "{\"ok\":true,\"command\":" << JsonString(context.command)
               << ",\"message\":" << JsonString(message) << json_members << "}\n";
   else if (!message.empty())
-    std::cout << message << "\n";
+    std::cout << TerminalText(message) << "\n";
   return kExitOk;
 }
 

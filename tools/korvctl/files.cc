@@ -198,7 +198,8 @@ int RunGet(Context& context, const Subcommand&) {
     if (context.options.json)
       return Succeed(context, "", ",\"bytes\":" + std::to_string(plain.size()) +
                                       ",\"content\":" + JsonString(plain));
-    std::cout << plain << std::flush;
+    // Into a pipe or a file the content goes exact; a terminal gets it escaped.
+    std::cout << (::isatty(STDOUT_FILENO) ? TerminalText(plain) : plain) << std::flush;
     return kExitOk;
   }
   // Written beside the target and renamed over it, so a failed download

@@ -318,7 +318,7 @@ int RunWatch(Context& context, const Subcommand&) {
     if (context.options.json)
       std::cout << NoticeJson(notice) << "\n" << std::flush;
     else
-      std::cout << DescribeNotice(notice) << "\n" << std::flush;
+      std::cout << TerminalText(DescribeNotice(notice)) << "\n" << std::flush;
     if (notice.code == kNotifyDisconnect) return Fail(context, kExitConnection,
                                                       "the daemon disconnected this client");
     if (NoticeName(notice.code).empty()) status = kExitProtocol;
@@ -428,7 +428,7 @@ int RunRaw(Context& context, const Subcommand&) {
     if (context.options.json)
       json += (first ? "" : ",") + NoticeJson(notice);
     else
-      std::cout << DescribeNotice(notice) << "\n";
+      std::cout << TerminalText(DescribeNotice(notice)) << "\n";
   }
   char text[48];
   std::snprintf(text, sizeof text, "sent %08X", code);

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdio>
 
+#include "core/helpers.h"
+
 namespace korvctl {
 namespace {
 
@@ -179,7 +181,32 @@ std::string JsonObject(const Fields& fields) {
   return out + "}";
 }
 
-std::string FormatFields(const Fields& fields) {
+namespace {
+
+// Texts from the game (player names, chat) shown on a terminal: control
+// characters escaped, so that none can move the cursor, retitle or clear it.
+Fields ForTerminal(const Fields& fields) {
+  Fields shown;
+  for (const auto& [label, value] : fields)
+    shown.emplace_back(EscapeControlText(label), EscapeControlText(value));
+  return shown;
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.find('\n', at), text.size());
+    out += EscapeControlText(text.substr(at, end - at));
+    if (end < text.size()) out += '\n';
+    at = end + 1;
+  }
+  return out;
+}
+
+std::string FormatFields(const Fields& raw) {
+  const Fields fields = ForTerminal(raw);
   std::size_t width = 0;
   for (const auto& field : fields) width = std::max(width, field.first.size());
   std::string out;
@@ -188,8 +215,10 @@ std::string FormatFields(const Fields& fields) {
   return out;
 }
 
-std::string FormatTable(const std::vector<Fields>& rows) {
-  if (rows.empty()) return "";
+std::string FormatTable(const std::vector<Fields>& raw) {
+  if (raw.empty()) return "";
+  std::vector<Fields> rows;
+  for (const Fields& row : raw) rows.push_back(ForTerminal(row));
   std::vector<std::size_t> widths;
   for (const auto& field : rows[0]) widths.push_back(field.first.size());
   for (const Fields& row : rows)

@@ -29,6 +29,12 @@ std::string JsonObject(const Fields& fields);
 // Labels such as "Round time left" as keys ("round_time_left").
 std::string JsonKey(std::string_view label);
 
+// Text for a terminal: its lines kept, every other control character
+// escaped as the daemon's log does (\x1b), so that no text from the game
+// can move the cursor, retitle or clear the terminal. Tables, fields and
+// notices are always written so; --json keeps every text exact.
+std::string TerminalText(std::string_view text);
+
 // Rows as a table with a header line and columns padded to fit.
 std::string FormatTable(const std::vector<Fields>& rows);
 // Fields as "label: value" lines with the labels aligned.
