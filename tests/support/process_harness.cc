@@ -4,9 +4,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -180,6 +182,38 @@ bool WaitForPort(int port, std::chrono::milliseconds timeout) {
 bool PrivateMounts() {
   return ::unshare(CLONE_NEWNS) == 0 &&
          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+namespace {
+
+bool WriteProcFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path);
+  return static_cast<bool>(out << text << std::flush);
+}
+
+// Without root, a user namespace in which this user is root comes first.
+bool UnshareNetwork() {
+  if (::unshare(CLONE_NEWNET) == 0) return true;
+  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+  return ::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
+         WriteProcFile("/proc/self/setgroups", "deny") &&
+         WriteProcFile("/proc/self/uid_map", "0 " + uid + " 1") &&
+         WriteProcFile("/proc/self/gid_map", "0 " + gid + " 1");
+}
+
+}  // namespace
+
+bool PrivateNetwork() {
+  if (!UnshareNetwork()) return false;
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ifreq request{};
+  std::snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+  bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
+  up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  ::close(fd);
+  return up;
 }
 
 bool MountFullDisk(const std::string& dir,

@@ -116,6 +116,10 @@ bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seco
 
 // A mount namespace for this process and its later children; false where not allowed.
 bool PrivateMounts();
+// A network namespace of its own for this process and its later children,
+// with loopback up: the game's fixed ports (23000, 22000, 14567, 4711) are
+// then this test's alone. False where not allowed.
+bool PrivateNetwork();
 // A 64 KiB tmpfs over `dir` (private namespace) holding `files`, the rest filled.
 bool MountFullDisk(const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& files);
