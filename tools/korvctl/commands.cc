@@ -84,7 +84,8 @@ const std::array kSubcommands{
                C(0x29), RunQueued, nullptr, {kNotifyBansInSync, 0}, 0, kNotifyBansNotInSync},
     Subcommand{"push-bans", "push-bans", "copy the daemon's ban list into the game's ban lists",
                "Rewrites the game's and PunkBuster's ban lists from the daemon's list; the\n"
-               "game server reads them at its next start.",
+               "game server reads them at its next start. Refused while the server runs (it\n"
+               "keeps its own ban list then): stop it first.",
                C(0x2A), RunQueued, nullptr, {kNotifyBansInSync, 0}},
     Subcommand{"pull-bans", "pull-bans", "rebuild the daemon's ban list from the game's",
                "Rebuilds the daemon's ban list from the game's ban lists; names, admins, times\n"
