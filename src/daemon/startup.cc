@@ -270,7 +270,10 @@ bool OpenListenSocket() {
   int on = 1;
   if (::ioctl(fd, FIONBIO, &on) != 0)
     EndStart("Couldn't change server socket mode to non-blocking! " + Errno());
-  if (Core().reuse_address && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+  // Always: a quick restart binds the port that the last run's connections
+  // still hold (TIME-WAIT). A port that another socket listens on is
+  // refused all the same, with -reuseaddr or without.
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
     EndStart("Couldn't set socket reuse-address option! " + Errno());
   struct linger linger {};
   if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &linger, sizeof linger) != 0) {
@@ -309,7 +312,10 @@ bool RunStartupSequence() {
   InitSessionTable();
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
-  if (start) StartServerFromCommandLine();
+  // The socket comes before the launch: a start that cannot listen ends
+  // without leaving a server behind.
   WritePidFile();
-  return OpenListenSocket();
+  if (!OpenListenSocket()) return false;
+  if (start) StartServerFromCommandLine();
+  return true;
 }

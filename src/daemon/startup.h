@@ -1,6 +1,6 @@
 // The start-up sequence after the command line: installation checks, the
-// daemon's files, loading what is stored, detaching, the pid file and the
-// listening socket.
+// daemon's files, loading what is stored, detaching, the pid file, the
+// listening socket and, last, the launch of the server with -start.
 #pragma once
 
 // Installs the signal handlers (before anything else).

@@ -115,6 +115,30 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   EXPECT_TRUE(Has(run.Log(), "Exiting due to signal (2)."));
 }
 
+// A start that cannot bind its port launches no server. A restart at once on the port that the
+// last run's connections still hold (TIME-WAIT) listens and starts the server.
+TEST(DaemonProcess, StartThatCannotBindLeavesNoServerAndAQuickRestartListens) {
+  gamesimtest::DaemonRun run("");
+  run.keep_port = true;
+  ASSERT_TRUE(run.Start());
+  std::string out;
+  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port), "-ip",
+                      "127.0.0.1", "-start"},
+                     run.dir(), &out),
+            1);
+  EXPECT_TRUE(Has(out, " : Couldn't bind server socket! Address already in use"));
+  EXPECT_EQ(run.GamePids(), std::vector<int>{}) << out;
+  {
+    korvclient::Client refused;  // the daemon ends this connection itself
+    EXPECT_NE(run.Login(refused, "admin", "wrong").result, 0);
+  }
+  run.daemon.Signal(SIGTERM);
+  ASSERT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
+  ASSERT_TRUE(run.Start({"-start", "-exit"}, false));
+  EXPECT_TRUE(WaitForPort(run.port)) << run.Log();
+  EXPECT_TRUE(run.Connected()) << run.Log();
+}
+
 // A client that keeps trickling bytes cannot hold the daemon's leave past its 5 seconds.
 TEST(DaemonProcess, SigtermEndsTheDaemonWhileAClientKeepsSending) {
   gamesimtest::DaemonRun run;
