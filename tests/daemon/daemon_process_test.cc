@@ -24,7 +24,10 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
   EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
   EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
   EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
+  // An unknown option is ignored with a warning, on the terminal and in the log.
+  EXPECT_EQ(RunToEnd({Korvd(), "-restrat", "-path", dir.path()}, dir.path(), &out), 1);
+  EXPECT_TRUE(Has(out, " : WARNING: Ignored unknown option -restrat.\r\n"));
+  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), " : WARNING: Ignored unknown option -restrat.\r\n"));
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"),
                   "Couldn't find server binary in " + dir.path() +
                       "! Use -path to specify server directory and/or verify bf1942_lnxded "
@@ -66,11 +69,13 @@ TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
   std::string port = std::to_string(FreePort());
   std::string out;
   ASSERT_EQ(RunToEnd({Korvd(), "-path", "srv", "-port", port, "+overlayPath", "ov", "-daemon",
-                      "-pid", "ov/korvd.pid"},
+                      "-pid", "ov/korvd.pid", "-exitt"},
                      dir.path(), &out),
             0);
+  EXPECT_EQ(out, "WARNING: Ignored unknown option -exitt.\n");
   EXPECT_TRUE(WaitForPort(std::stoi(port)));
   EXPECT_TRUE(WaitForText(dir / "ov/logs/korvd.log", "Listening on"));
+  EXPECT_TRUE(Has(ReadFile(dir / "ov/logs/korvd.log"), " : WARNING: Ignored unknown option -exitt."));
   std::vector<pid_t> daemons = KorvdPidsWith(port);
   ASSERT_EQ(daemons.size(), 1u);
   EXPECT_EQ(ReadFile(dir / "ov/korvd.pid"), std::to_string(daemons[0]));
