@@ -18,6 +18,7 @@
 #include "daemon/manager_state.h"
 #include "daemon/service_notify.h"
 #include "core/helpers.h"
+#include "core/korvd_conf.h"
 #include "core/log.h"
 #include "core/wake.h"
 #include "links/status_query.h"
@@ -58,8 +59,10 @@ bool HandleCaughtSignal() {
     LogMessage(6, "DEBUG: Caught %s!\n", name);
   }
   if (signal == SIGHUP) {
-    QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
     ClearCaughtSignal();
+    LogMessage(6, "Caught SIGHUP, reloading korvd.conf and the user accounts.");
+    ReloadKorvdConf();
+    QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
     return false;
   }
   LogMessage(6, "Exiting due to signal (%i).", signal);

@@ -86,15 +86,19 @@ TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
   EXPECT_FALSE(std::filesystem::exists(dir / "srv/ov"));
 }
 
-// SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a
+// SIGHUP reloads korvd.conf and the accounts and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a
 // wait on a byte-by-byte login at once, not at the login's deadline.
 TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAPeer) {
   gamesimtest::DaemonRun run;
   MakeServerDir(run.dir());
   std::string pid_file = run.dir() + "/korvd.pid";
   ASSERT_TRUE(run.Start({"-pid", pid_file, "-debug"}));
+  WriteFile(run.Settings("korvd.conf"), "[supervision]\nhang_seconds = 60\n");
   run.daemon.Signal(SIGHUP);
-  ASSERT_TRUE(WaitForText(run.LogPath(), "DEBUG: Caught SIGHUP!"));
+  ASSERT_TRUE(WaitForText(run.LogPath(), " : Reloaded user file.\r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : DEBUG: Caught SIGHUP! \r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : Caught SIGHUP, reloading korvd.conf and the user accounts.\r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : korvd.conf: [supervision] hang_seconds = 60 (was 0), in effect now.\r\n"));
   EXPECT_TRUE(run.daemon.running());
   EXPECT_FALSE(Has(run.Log(), "Exiting"));
   std::string out;
