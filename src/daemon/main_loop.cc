@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -47,6 +48,16 @@ void LogCaughtDebugLines() {
   if (Core().caught_sigchld) {
     ClearCaughtSigchld();
     if (Core().debug) LogMessage(6, "DEBUG: Caught SIGCHLD!\n");
+  }
+}
+
+// How the game server ended: its exit code, or the signal that killed it.
+void LogServerEnd() {
+  int code = Core().server_exit_code;
+  if (Core().server_end_by_signal) {
+    LogMessage(6, "Server terminated by signal %i (%s).", code, strsignal(code));
+  } else {
+    LogMessage(6, "Server terminated with exit code %i.", code);
   }
 }
 
@@ -198,8 +209,7 @@ int RunMainLoop() {
     if (DrainWakePipe(&ready)) --count;
     LogCaughtDebugLines();
     if (Core().server_exit_code != -1) {
-      LogMessage(6, "Server terminated with exit code %i.",
-                 static_cast<int>(Core().server_exit_code));
+      LogServerEnd();
       // The supervision tick runs on this very pass to notice a crash at
       // once; not when the server that ended is one the daemon stopped and
       // has already replaced (a restart), whose successor may not have
