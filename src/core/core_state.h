@@ -45,7 +45,7 @@ struct CoreOptions {
   bool admin_log = false;     // -adminlog
   bool status_log = false;    // -statuslog
   bool message_log = false;   // -messagelog
-  bool reuse_address = false; // -reuseaddr
+  bool reuse_address = false; // -reuseaddr (SO_REUSEADDR is set always)
   bool exit_stops_server = false;  // -exit
   bool stop = false;          // -stop
   bool start = false;         // -start

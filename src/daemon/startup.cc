@@ -317,9 +317,9 @@ bool RunStartupSequence(const std::vector<std::string>& ignored_options) {
   InitSessionTable();
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
+  WritePidFile();
   // The socket comes before the launch: a start that cannot listen ends
   // without leaving a server behind.
-  WritePidFile();
   if (!OpenListenSocket()) return false;
   if (start) StartServerFromCommandLine();
   return true;
