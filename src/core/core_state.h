@@ -45,7 +45,7 @@ struct CoreOptions {
   bool admin_log = false;     // -adminlog
   bool status_log = false;    // -statuslog
   bool message_log = false;   // -messagelog
-  bool reuse_address = false; // -reuseaddr
+  bool reuse_address = false; // -reuseaddr (SO_REUSEADDR is set always)
   bool exit_stops_server = false;  // -exit
   bool stop = false;          // -stop
   bool start = false;         // -start
@@ -93,6 +93,7 @@ struct CoreState : CoreOptions {
   volatile std::sig_atomic_t caught_signal = 0;
   volatile std::sig_atomic_t server_exit_code = -1;
   volatile std::sig_atomic_t ended_server_pid = 0;  // the child whose end that is
+  volatile std::sig_atomic_t server_end_by_signal = 0;  // the exit code is a signal number
   volatile std::sig_atomic_t caught_sigchld = 0;
   bool loop_running = false;
 
@@ -125,7 +126,9 @@ void UnwatchSocket(int fd);
 void UnwatchAllSockets();
 // What the signal handlers and the child reaper record for the main loop.
 void RecordCaughtSignal(int signal);
-void RecordChildEnd(int exit_code, int pid);  // also marks SIGCHLD as caught
+// The child's exit status, or with `by_signal` the signal that ended it;
+// also marks SIGCHLD as caught.
+void RecordChildEnd(int exit_code, int pid, bool by_signal);
 void RecordSigchld();
 void SetServerExitCode(int code);    // -1 once reported
 void ClearCaughtSigchld();

@@ -84,6 +84,30 @@ int OnEntry(void* user, const char* section, const char* key, const char* value)
   return 1;
 }
 
+void LogChange(const char* section, const char* key, const std::string& now,
+               const std::string& was) {
+  LogMessage(6, "korvd.conf: [%s] %s = %.512s (was %.512s), in effect now.", section, key,
+             now.c_str(), was.c_str());
+}
+
+// Logs every setting that differs between the two; returns how many.
+int LogChanges(const KorvdConf& before, const KorvdConf& after) {
+  int changed = 0;
+  for (const ConfRow& row : kRows) {
+    if (before.*row.field == after.*row.field) continue;
+    LogChange(row.section, row.key, std::to_string(after.*row.field),
+              std::to_string(before.*row.field));
+    ++changed;
+  }
+  for (const TextRow& row : kTextRows) {
+    if (before.*row.field == after.*row.field) continue;
+    LogChange(row.section, row.key, "\"" + after.*row.field + "\"",
+              "\"" + before.*row.field + "\"");
+    ++changed;
+  }
+  return changed;
+}
+
 }  // namespace
 
 std::string KorvdConfPath() { return Core().settings_dir + "/korvd.conf"; }
@@ -98,5 +122,18 @@ bool LoadKorvdConf(const std::string& path, KorvdConf* conf) {
   file.reset();
   if (result > 0)
     LogMessage(6, "WARNING: korvd.conf: line %i cannot be read; it was skipped.", result);
+  return true;
+}
+
+bool ReloadKorvdConf() {
+  KorvdConf conf;
+  if (!LoadKorvdConf(KorvdConfPath(), &conf)) {
+    LogMessage(6, "Couldn't reload korvd.conf, the settings in force stay! %s",
+               ErrorText(LastError()).c_str());
+    return false;
+  }
+  int changed = LogChanges(Core().conf, conf);
+  SetKorvdConf(conf);
+  LogMessage(6, "Reloaded korvd.conf: %i setting(s) changed.", changed);
   return true;
 }

@@ -52,3 +52,9 @@ bool LoadKorvdConf(const std::string& path, KorvdConf* conf);
 
 // korvd.conf in the settings directory.
 std::string KorvdConfPath();
+
+// Reads korvd.conf afresh (on SIGHUP): a key taken out of the file returns
+// to its default. Each setting that changes is logged and takes effect at
+// once, as every key is read where it is used. A file that cannot be read
+// is logged and the settings in force stay. False in that case.
+bool ReloadKorvdConf();

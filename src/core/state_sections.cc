@@ -33,9 +33,10 @@ void WatchSocket(int fd) { FD_SET(fd, &g_core.master_set); }
 void UnwatchSocket(int fd) { FD_CLR(fd, &g_core.master_set); }
 void UnwatchAllSockets() { FD_ZERO(&g_core.master_set); }
 void RecordCaughtSignal(int signal) { g_core.caught_signal = signal; }
-void RecordChildEnd(int exit_code, int pid) {
+void RecordChildEnd(int exit_code, int pid, bool by_signal) {
   g_core.server_exit_code = exit_code;
   g_core.ended_server_pid = pid;
+  g_core.server_end_by_signal = by_signal ? 1 : 0;
   g_core.caught_sigchld = 1;
 }
 void RecordSigchld() { g_core.caught_sigchld = 1; }

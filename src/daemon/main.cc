@@ -19,6 +19,6 @@ int main(int argc, char** argv) {
     if (scan.status == 0 && !scan.output.empty()) return 0;
     std::exit(scan.status);
   }
-  if (!RunStartupSequence()) return 0;
+  if (!RunStartupSequence(scan.ignored)) return 0;
   std::exit(RunMainLoop());
 }

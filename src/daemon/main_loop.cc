@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "daemon/manager_state.h"
 #include "daemon/service_notify.h"
 #include "core/helpers.h"
+#include "core/korvd_conf.h"
 #include "core/log.h"
 #include "core/wake.h"
 #include "links/status_query.h"
@@ -49,6 +51,16 @@ void LogCaughtDebugLines() {
   }
 }
 
+// How the game server ended: its exit code, or the signal that killed it.
+void LogServerEnd() {
+  int code = Core().server_exit_code;
+  if (Core().server_end_by_signal) {
+    LogMessage(6, "Server terminated by signal %i (%s).", code, strsignal(code));
+  } else {
+    LogMessage(6, "Server terminated with exit code %i.", code);
+  }
+}
+
 // Reacts to a recorded signal; true when the loop must end.
 bool HandleCaughtSignal() {
   int signal = Core().caught_signal;
@@ -58,8 +70,10 @@ bool HandleCaughtSignal() {
     LogMessage(6, "DEBUG: Caught %s!\n", name);
   }
   if (signal == SIGHUP) {
-    QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
     ClearCaughtSignal();
+    LogMessage(6, "Caught SIGHUP, reloading korvd.conf and the user accounts.");
+    ReloadKorvdConf();
+    QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
     return false;
   }
   LogMessage(6, "Exiting due to signal (%i).", signal);
@@ -195,8 +209,7 @@ int RunMainLoop() {
     if (DrainWakePipe(&ready)) --count;
     LogCaughtDebugLines();
     if (Core().server_exit_code != -1) {
-      LogMessage(6, "Server terminated with exit code %i.",
-                 static_cast<int>(Core().server_exit_code));
+      LogServerEnd();
       // The supervision tick runs on this very pass to notice a crash at
       // once; not when the server that ended is one the daemon stopped and
       // has already replaced (a restart), whose successor may not have

@@ -21,6 +21,9 @@ extern const char kLicenseText[];
 
 namespace {
 
+// An unknown option is reported with at most this many characters.
+constexpr std::size_t kMaxIgnoredOptionText = 255;
+
 constexpr const char kUsage[] =
     "Usage: korvd [-path <path>] [-ip <ip>] [-port <port>] [-pid <file>] [-daemon] [-start] [-stop]\n"
     "       [-restart] [-priority <#>] [-syslog <#>] [-reuseaddr] [-exit] [-quit] [-kill] [-adminlog]\n"
@@ -233,7 +236,12 @@ void ScanServerCommand(Scan& scan, int argc, char** argv, int& i) {
 
 void ScanOption(Scan& scan, int argc, char** argv, int& i) {
   const OptionRow* row = FindOption(argv[i]);
-  if (row == nullptr) return;  // unknown options are ignored silently
+  if (row == nullptr) {
+    // Ignored, as ever, but reported once the log is settled: a typo must
+    // not turn an option off unnoticed.
+    scan.outcome.ignored.push_back(CutText(argv[i], kMaxIgnoredOptionText));
+    return;
+  }
   const char* value = nullptr;
   if (row->rule != ValueRule::kNone) {
     value = (i + 1 < argc) ? argv[i + 1] : nullptr;
@@ -297,6 +305,14 @@ void ReadPidAndKill(Scan& scan) {
 }
 
 }  // namespace
+
+void ReportIgnoredOptions(const std::vector<std::string>& ignored) {
+  for (const std::string& option : ignored) {
+    if (Core().daemon) std::printf("WARNING: Ignored unknown option %s.\n", option.c_str());
+    LogMessage(6, "WARNING: Ignored unknown option %s.", option.c_str());
+  }
+  std::fflush(stdout);
+}
 
 const char* UsageText() { return kUsage; }
 const char* LicenseText() { return kLicenseText; }

@@ -98,20 +98,23 @@ void LogDebugSettings() {
   }
 }
 
+// The overlay's folders come first: its logs folder, made when the option
+// was read, needs an overlay that exists, and the first lines of a new
+// overlay's log must not be lost.
+void CreateOverlay() {
+  if (Core().overlay_path.empty()) return;
+  if (::mkdir(Core().overlay_path.c_str(), 0755) != 0 && errno != EEXIST)
+    EndStart("Couldn't create overlayPath directory! " + Errno());
+  if (::mkdir((Core().overlay_path + "settings").c_str(), 0755) != 0 && errno != EEXIST)
+    EndStart("Couldn't create overlayPath Settings directory! " + Errno());
+  ::mkdir((Core().overlay_path + "logs").c_str(), 0755);
+}
+
 void CheckInstallation() {
   const std::string& dir = Core().server_dir;
   if (!FileExists(dir + "/bf1942_lnxded")) {
     EndStart("Couldn't find server binary in " + dir +
              "! Use -path to specify server directory and/or verify bf1942_lnxded link exists.");
-  }
-  if (!Core().overlay_path.empty()) {
-    if (::mkdir(Core().overlay_path.c_str(), 0755) != 0 && errno != EEXIST)
-      EndStart("Couldn't create overlayPath directory! " + Errno());
-    if (::mkdir((Core().overlay_path + "settings").c_str(), 0755) != 0 && errno != EEXIST)
-      EndStart("Couldn't create overlayPath Settings directory! " + Errno());
-    // The logs folder made when the option was read needs an overlay that
-    // exists: a new overlay gets it now.
-    ::mkdir((Core().overlay_path + "logs").c_str(), 0755);
   }
   SetPunkBusterInstalled(FileExists(dir + "/pb/pbsv.so"));
   if (!Core().punkbuster_installed) {
@@ -270,7 +273,10 @@ bool OpenListenSocket() {
   int on = 1;
   if (::ioctl(fd, FIONBIO, &on) != 0)
     EndStart("Couldn't change server socket mode to non-blocking! " + Errno());
-  if (Core().reuse_address && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+  // Always: a quick restart binds the port that the last run's connections
+  // still hold (TIME-WAIT). A port that another socket listens on is
+  // refused all the same, with -reuseaddr or without.
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
     EndStart("Couldn't set socket reuse-address option! " + Errno());
   struct linger linger {};
   if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &linger, sizeof linger) != 0) {
@@ -293,8 +299,10 @@ bool OpenListenSocket() {
   return true;
 }
 
-bool RunStartupSequence() {
+bool RunStartupSequence(const std::vector<std::string>& ignored_options) {
+  CreateOverlay();
   InitCompressionAndSystem();
+  ReportIgnoredOptions(ignored_options);
   LoadOwnSettings();
   LogDebugSettings();
   CheckInstallation();
@@ -309,7 +317,10 @@ bool RunStartupSequence() {
   InitSessionTable();
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
-  if (start) StartServerFromCommandLine();
   WritePidFile();
-  return OpenListenSocket();
+  // The socket comes before the launch: a start that cannot listen ends
+  // without leaving a server behind.
+  if (!OpenListenSocket()) return false;
+  if (start) StartServerFromCommandLine();
+  return true;
 }

@@ -1,16 +1,20 @@
 // The start-up sequence after the command line: installation checks, the
-// daemon's files, loading what is stored, detaching, the pid file and the
-// listening socket.
+// daemon's files, loading what is stored, detaching, the pid file, the
+// listening socket and, last, the launch of the server with -start.
 #pragma once
+
+#include <string>
+#include <vector>
 
 // Installs the signal handlers (before anything else).
 void InstallSignalHandlers();
 
-// Runs the start-up steps in order. Returns normally when the main loop may
+// Runs the start-up steps in order; the options the command line ignored
+// are reported right after the banner. Returns normally when the main loop may
 // begin; every fatal step logs its message and exits with status 1 (or the
 // status the step names). Returns false only when the process should end
 // with status 0 without a message of its own (the linger option failing).
-bool RunStartupSequence();
+bool RunStartupSequence(const std::vector<std::string>& ignored_options);
 
 // Detaches from the terminal: two forks around setsid, SIGHUP ignored,
 // descriptors closed, working directory = the server directory.

@@ -395,6 +395,7 @@ void ReloadAccounts(const QueuedCommand&) {
     LogMessage(6, "Couldn't reload user file! %s", ErrorText(LastError()).c_str());
     return;
   }
+  LogMessage(6, "Reloaded user file.");
   NotifyAllClients(kNotifyUsersChanged, nullptr, 0, 0);
 }
 

@@ -131,9 +131,9 @@ bool PrepareServerFiles(const std::string& binary) {
 // Keeps how a reaped child ended for the main loop, which reports it.
 void RecordServerEnd(int status, pid_t pid) {
   if (WIFEXITED(status)) {
-    RecordChildEnd(WEXITSTATUS(status), pid);
+    RecordChildEnd(WEXITSTATUS(status), pid, false);
   } else if (WIFSIGNALED(status)) {
-    RecordChildEnd(WTERMSIG(status), pid);
+    RecordChildEnd(WTERMSIG(status), pid, true);
   } else {
     RecordSigchld();
   }

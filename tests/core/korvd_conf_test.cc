@@ -1,6 +1,8 @@
 // korvd.conf: defaults without the file, each section's keys, warnings.
 #include "core/korvd_conf.h"
 
+#include <filesystem>
+
 #include "links/link_fixture.h"
 
 using korvtest::Has;
@@ -40,6 +42,34 @@ TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedA
         "line 9 cannot be read; it was skipped.",
         "[supervision] loop_cooldown_max_seconds = \"0\" is not a number from 1 to 604800"})
     EXPECT_TRUE(Has(log, std::string(" : WARNING: korvd.conf: ") + line)) << line;
+}
+
+// SIGHUP's reload: each change is logged, a key taken out returns to its default, and a file
+// that cannot be read keeps the settings in force.
+TEST_F(KorvdConfTest, ReloadLogsEachChangeAndKeepsTheSettingsWhenTheFileCannotBeRead) {
+  g_manager.core.settings_dir = dir_.path();
+  WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[metrics]\ntextfile = /m.prom\n");
+  ASSERT_TRUE(ReloadKorvdConf());
+  WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[log]\nrepeat_threshold = 5\n");
+  ASSERT_TRUE(ReloadKorvdConf());
+  std::filesystem::remove(dir_ / "korvd.conf");
+  std::filesystem::create_directory(dir_ / "korvd.conf");
+  EXPECT_FALSE(ReloadKorvdConf());
+  const KorvdConf& conf = g_manager.core.conf;
+  EXPECT_EQ(std::tie(conf.hang_seconds, conf.log_repeat_threshold, conf.metrics_textfile),
+            std::make_tuple(90, 5, ""));
+  std::string log = ReadFile(dir_ / "korvd.log"), texts;
+  for (std::size_t at = 0; (at = log.find(" : ", at)) != std::string::npos; at += 3)
+    texts += log.substr(at + 3, log.find("\r\n", at) - at - 3) + "\n";
+  EXPECT_EQ(texts,
+            "korvd.conf: [supervision] hang_seconds = 90 (was 0), in effect now.\n"
+            "korvd.conf: [metrics] textfile = \"/m.prom\" (was \"\"), in effect now.\n"
+            "Reloaded korvd.conf: 2 setting(s) changed.\n"
+            "korvd.conf: [log] repeat_threshold = 5 (was 100), in effect now.\n"
+            "korvd.conf: [metrics] textfile = \"\" (was \"/m.prom\"), in effect now.\n"
+            "Reloaded korvd.conf: 2 setting(s) changed.\n"
+            "WARNING: Skipped " + dir_ / "korvd.conf" + ", which is not a regular file.\n"
+            "Couldn't reload korvd.conf, the settings in force stay! Is a directory (21)\n");
 }
 
 }  // namespace

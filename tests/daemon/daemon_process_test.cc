@@ -24,7 +24,10 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
   EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
   EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
   EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
+  // An unknown option is ignored with a warning, on the terminal and in the log.
+  EXPECT_EQ(RunToEnd({Korvd(), "-restrat", "-path", dir.path()}, dir.path(), &out), 1);
+  EXPECT_TRUE(Has(out, " : WARNING: Ignored unknown option -restrat.\r\n"));
+  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), " : WARNING: Ignored unknown option -restrat.\r\n"));
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"),
                   "Couldn't find server binary in " + dir.path() +
                       "! Use -path to specify server directory and/or verify bf1942_lnxded "
@@ -66,11 +69,13 @@ TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
   std::string port = std::to_string(FreePort());
   std::string out;
   ASSERT_EQ(RunToEnd({Korvd(), "-path", "srv", "-port", port, "+overlayPath", "ov", "-daemon",
-                      "-pid", "ov/korvd.pid"},
+                      "-pid", "ov/korvd.pid", "-exitt"},
                      dir.path(), &out),
             0);
+  EXPECT_EQ(out, "WARNING: Ignored unknown option -exitt.\n");
   EXPECT_TRUE(WaitForPort(std::stoi(port)));
   EXPECT_TRUE(WaitForText(dir / "ov/logs/korvd.log", "Listening on"));
+  EXPECT_TRUE(Has(ReadFile(dir / "ov/logs/korvd.log"), " : WARNING: Ignored unknown option -exitt."));
   std::vector<pid_t> daemons = KorvdPidsWith(port);
   ASSERT_EQ(daemons.size(), 1u);
   EXPECT_EQ(ReadFile(dir / "ov/korvd.pid"), std::to_string(daemons[0]));
@@ -81,15 +86,19 @@ TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
   EXPECT_FALSE(std::filesystem::exists(dir / "srv/ov"));
 }
 
-// SIGHUP is caught and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a
+// SIGHUP reloads korvd.conf and the accounts and the daemon goes on; -kill then ends it with SIGTERM. SIGINT ends a
 // wait on a byte-by-byte login at once, not at the login's deadline.
 TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAPeer) {
   gamesimtest::DaemonRun run;
   MakeServerDir(run.dir());
   std::string pid_file = run.dir() + "/korvd.pid";
   ASSERT_TRUE(run.Start({"-pid", pid_file, "-debug"}));
+  WriteFile(run.Settings("korvd.conf"), "[supervision]\nhang_seconds = 60\n");
   run.daemon.Signal(SIGHUP);
-  ASSERT_TRUE(WaitForText(run.LogPath(), "DEBUG: Caught SIGHUP!"));
+  ASSERT_TRUE(WaitForText(run.LogPath(), " : Reloaded user file.\r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : DEBUG: Caught SIGHUP! \r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : Caught SIGHUP, reloading korvd.conf and the user accounts.\r\n"));
+  EXPECT_TRUE(Has(run.Log(), " : korvd.conf: [supervision] hang_seconds = 60 (was 0), in effect now.\r\n"));
   EXPECT_TRUE(run.daemon.running());
   EXPECT_FALSE(Has(run.Log(), "Exiting"));
   std::string out;
@@ -113,6 +122,30 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
   EXPECT_FALSE(Has(run.Log(), "timed out"));
   EXPECT_TRUE(Has(run.Log(), "Exiting due to signal (2)."));
+}
+
+// A start that cannot bind its port launches no server. A restart at once on the port that the
+// last run's connections still hold (TIME-WAIT) listens and starts the server.
+TEST(DaemonProcess, StartThatCannotBindLeavesNoServerAndAQuickRestartListens) {
+  gamesimtest::DaemonRun run("");
+  run.keep_port = true;
+  ASSERT_TRUE(run.Start());
+  std::string out;
+  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port), "-ip",
+                      "127.0.0.1", "-start"},
+                     run.dir(), &out),
+            1);
+  EXPECT_TRUE(Has(out, " : Couldn't bind server socket! Address already in use"));
+  EXPECT_EQ(run.GamePids(), std::vector<int>{}) << out;
+  {
+    korvclient::Client refused;  // the daemon ends this connection itself
+    EXPECT_NE(run.Login(refused, "admin", "wrong").result, 0);
+  }
+  run.daemon.Signal(SIGTERM);
+  ASSERT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
+  ASSERT_TRUE(run.Start({"-start", "-exit"}, false));
+  EXPECT_TRUE(WaitForPort(run.port)) << run.Log();
+  EXPECT_TRUE(run.Connected()) << run.Log();
 }
 
 // A client that keeps trickling bytes cannot hold the daemon's leave past its 5 seconds.

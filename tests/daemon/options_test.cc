@@ -50,6 +50,7 @@ TEST_F(OptionsTest, OptionNamesIgnoreCaseSetFlagsAndDaemonClearsStatusMonitor) {
                           "-statuslog", "-messagelog", "-reuseaddr", "-noadmin", "-nodelay",
                           "-start", "-stop", "-port", "15000", "+statusMonitor", "1", "-unknown"});
   EXPECT_FALSE(out.exit_now);
+  EXPECT_EQ(out.ignored, std::vector<std::string>{"-unknown"});
   EXPECT_TRUE(core().daemon && core().restart && core().exit_stops_server && core().quit);
   EXPECT_TRUE(core().admin_log && core().debug && core().status_log && core().message_log);
   EXPECT_TRUE(core().reuse_address && core().start && core().stop);

@@ -85,9 +85,16 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   EXPECT_STREQ(message, "READY=1");
   EXPECT_TRUE(Has(Log(), "Listening on "));  // ready only once it listens
 
-  // Three quick crashes, two restarts, then the restart loop holds.
+  // Three quick crashes, two restarts, then the restart loop holds. A crash by a signal is
+  // told from an exit code; the servers started after this change of scenario exit with 3.
+  ASSERT_TRUE(WaitForText(LogPath(), " : Server terminated by signal 11 (Segmentation fault).\r\n",
+                          20s)) << Log();
+  run_->game.WriteScenario("crash 2 3\n");
   ASSERT_TRUE(WaitForText(metrics, "\nkorvd_restart_loop 1\n", 40s)) << Log();
   std::string log = Log();
+  int by_signal = Count(log, " : Server terminated by signal 11 (Segmentation fault).\r\n");
+  int by_code = Count(log, " : Server terminated with exit code 3.\r\n");
+  EXPECT_TRUE(by_signal >= 1 && by_code >= 1 && by_signal + by_code == 3) << log;
   EXPECT_EQ(Count(log, " : Server has crashed\r\n"), 3) << log;
   EXPECT_EQ(Count(log, " : Auto-restart is enabled, restarting the server.\r\n"), 2);
   EXPECT_EQ(Count(log, " : Server started\r\n"), 3);

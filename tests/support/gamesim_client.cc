@@ -76,7 +76,7 @@ DaemonRun::~DaemonRun() {
 
 bool DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
   korvclient::LoadKey(korvtest::SourcePath("src/remote/client.key"));
-  port = korvtest::FreePort();
+  if (!keep_port || port == 0) port = korvtest::FreePort();
   std::vector<std::string> argv;
   if (!env.empty()) argv.push_back("/usr/bin/env");
   argv.insert(argv.end(), env.begin(), env.end());

@@ -36,6 +36,7 @@ struct DaemonRun {
   korvtest::Process server;          // gamesim when the test starts it itself
   int port = 0;
   bool loopback = true;              // passes -ip 127.0.0.1
+  bool keep_port = false;            // a further Start listens on the same port
   std::vector<std::string> env;      // NAME=value words for /usr/bin/env
 
   DaemonRun() = default;
