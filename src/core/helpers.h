@@ -104,6 +104,9 @@ bool CreateFileWithDirs(const std::string& path, int mode,
 // error set (from the target when it was tried); the temporary is removed.
 bool ReplaceFileContents(const std::string& path, std::string_view contents,
                          FileAccess access = FileAccess::kKeep);
+// The same without the line about the temporary file, for a writer that
+// logs its failures itself and would otherwise repeat that line.
+bool ReplaceFileContentsQuietly(const std::string& path, std::string_view contents);
 
 // Appends `text` to the file at `path` (created when missing). A write that
 // fails part-way (a full disk) cuts the file back to its old length, so the
