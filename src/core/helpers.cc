@@ -182,7 +182,15 @@ bool CreateFileWithDirs(const std::string& path_in, int mode, FileAccess access)
     }
   }
   if (mode == 1) {
-    if (FileExists(path)) return true;
+    if (FileExists(path)) {
+      // A secrets file left readable by all (by hand or by an older start)
+      // is narrowed too, not only a new one.
+      if (access == FileAccess::kOwnerOnly) {
+        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (file.get() >= 0) ::fchmod(file.get(), 0600);
+      }
+      return true;
+    }
   } else if (mode != 2) {
     return true;
   }

@@ -91,7 +91,8 @@ enum class FileAccess { kKeep, kOwnerOnly };
 
 // Creates the missing directories of an absolute path, then the file:
 // mode 1 creates it if missing, 2 creates or truncates it, other modes only
-// make directories. False when the file could not be opened (last error set).
+// make directories. With kOwnerOnly the file is made 0600, also when mode 1
+// finds it. False when the file could not be opened (last error set).
 bool CreateFileWithDirs(const std::string& path, int mode,
                         FileAccess access = FileAccess::kKeep);
 
