@@ -182,7 +182,15 @@ bool CreateFileWithDirs(const std::string& path_in, int mode, FileAccess access)
     }
   }
   if (mode == 1) {
-    if (FileExists(path)) return true;
+    if (FileExists(path)) {
+      // A secrets file left readable by all (by hand or by an older start)
+      // is narrowed too, not only a new one.
+      if (access == FileAccess::kOwnerOnly) {
+        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (file.get() >= 0) ::fchmod(file.get(), 0600);
+      }
+      return true;
+    }
   } else if (mode != 2) {
     return true;
   }
@@ -219,7 +227,7 @@ ReplaceFailure WriteInPlace(const std::string& path, std::string_view contents,
 }
 
 ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
-                           FileAccess access) {
+                           FileAccess access, bool quiet) {
   std::string directory = DirectoryOf(path);
   std::string temp = directory + "/.korvd-XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
@@ -232,7 +240,7 @@ ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
     ReplaceFailure result = WriteInPlace(path, contents, access);
     if (result == ReplaceFailure::kOpen) {
       int target_error = LastError();
-      if (HaveLog())
+      if (HaveLog() && !quiet)
         LogMessage(6, "Couldn't create a temporary file in %s! %s", directory.c_str(),
                    ErrorText(temp_error).c_str());
       SetLastError(target_error);
@@ -266,7 +274,11 @@ ReplaceFailure ReplaceFile(const std::string& path, std::string_view contents,
 }  // namespace
 
 bool ReplaceFileContents(const std::string& path, std::string_view contents, FileAccess access) {
-  return ReplaceFile(path, contents, access) == ReplaceFailure::kNone;
+  return ReplaceFile(path, contents, access, false) == ReplaceFailure::kNone;
+}
+
+bool ReplaceFileContentsQuietly(const std::string& path, std::string_view contents) {
+  return ReplaceFile(path, contents, FileAccess::kKeep, true) == ReplaceFailure::kNone;
 }
 
 bool AppendToFile(const std::string& path, std::string_view text) {
@@ -379,7 +391,7 @@ bool CopyFile(const std::string& source, const std::string& target) {
     }
   }
   CreateFileWithDirs(target, 0);
-  ReplaceFailure failure = ReplaceFile(target, data, FileAccess::kKeep);
+  ReplaceFailure failure = ReplaceFile(target, data, FileAccess::kKeep, false);
   if (failure == ReplaceFailure::kOpen) {
     if (HaveLog())
       LogMessage(6, "Couldn't open target con file! %s",

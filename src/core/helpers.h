@@ -91,7 +91,8 @@ enum class FileAccess { kKeep, kOwnerOnly };
 
 // Creates the missing directories of an absolute path, then the file:
 // mode 1 creates it if missing, 2 creates or truncates it, other modes only
-// make directories. False when the file could not be opened (last error set).
+// make directories. With kOwnerOnly the file is made 0600, also when mode 1
+// finds it. False when the file could not be opened (last error set).
 bool CreateFileWithDirs(const std::string& path, int mode,
                         FileAccess access = FileAccess::kKeep);
 
@@ -104,6 +105,9 @@ bool CreateFileWithDirs(const std::string& path, int mode,
 // error set (from the target when it was tried); the temporary is removed.
 bool ReplaceFileContents(const std::string& path, std::string_view contents,
                          FileAccess access = FileAccess::kKeep);
+// The same without the line about the temporary file, for a writer that
+// logs its failures itself and would otherwise repeat that line.
+bool ReplaceFileContentsQuietly(const std::string& path, std::string_view contents);
 
 // Appends `text` to the file at `path` (created when missing). A write that
 // fails part-way (a full disk) cuts the file back to its old length, so the

@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/core_state.h"
@@ -141,7 +144,43 @@ void RotateLog(const std::string& path, const struct tm& local) {
   }
 }
 
-// Writes one cleaned message to the log file or syslog and echoes it.
+// True when standard output is the journal's stream: systemd names its
+// device and inode in JOURNAL_STREAM.
+bool StdoutIsJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  struct stat info;
+  return stream != nullptr && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+         ::fstat(STDOUT_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
+// The journal's priority of a line, from how it begins: failures, crashes,
+// hangs and restart loops are errors, warnings and security alerts
+// warnings, debug lines debug, the rest information.
+int JournalPriority(const std::string& text) {
+  static constexpr std::pair<std::string_view, int> kPrefixes[] = {
+      {"Couldn't ", LOG_ERR},
+      {"Could't ", LOG_ERR},
+      {"Select() returned an error!", LOG_ERR},
+      {"Server has crashed", LOG_ERR},
+      {"Server is hung", LOG_ERR},
+      {"Server is in a restart loop", LOG_ERR},
+      {"WARNING: ", LOG_WARNING},
+      {"SECURITY ALERT! ", LOG_WARNING},
+      {"Invalid value ", LOG_WARNING},
+      {"Server terminated ", LOG_WARNING},
+      {"Terminating server with extreme prejudice!", LOG_WARNING},
+      {"DEBUG: ", LOG_DEBUG},
+  };
+  for (const auto& [prefix, priority] : kPrefixes)
+    if (text.starts_with(prefix)) return priority;
+  return LOG_INFO;
+}
+
+// Writes one cleaned message to the log file or syslog and echoes it. Under
+// systemd the echo goes to the journal with a "<N>" priority and without
+// the timestamp the journal adds itself, also while a server runs.
 void WriteLine(int level, const struct tm& local, const std::string& text) {
   const CoreState& core = Core();
   char stamp[64];
@@ -150,8 +189,12 @@ void WriteLine(int level, const struct tm& local, const std::string& text) {
   if (line.size() > kLineMax) line.resize(kLineMax);
   if (!core.syslog) line += "\r\n";
 
+  bool journal = !core.daemon && StdoutIsJournal();
   bool echo = !core.daemon && (!Server().server_running || core.status_monitor == 0);
-  if (echo) {
+  if (journal) {
+    std::printf("<%d>%s\n", JournalPriority(text), text.substr(0, kLineMax).c_str());
+    std::fflush(stdout);
+  } else if (echo) {
     if (core.syslog) std::printf("%s : ", stamp);
     std::printf("%s", line.c_str());
     std::fflush(stdout);

@@ -8,6 +8,8 @@
 // Writes one message: a "%F %H:%M:%S : text\r\n" line in korvd.log (rotated
 // at 512000 bytes) or the bare text to syslog, echoed on standard output in
 // the foreground. Line breaks and 0x80 bytes in the text become blanks.
+// When standard output is the journal (JOURNAL_STREAM), the echo is the
+// text with a "<N>" priority prefix taken from how the text begins.
 void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The same for helpers that take a format of their own and pass it on.
 void LogMessageV(int level, const char* format, va_list args) __attribute__((format(printf, 2, 0)));

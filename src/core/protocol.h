@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <string_view>
 
 /* Handshake and frames */
 
@@ -173,8 +174,8 @@ inline constexpr CommandRow kCommandRows[] = {
      kCmdSavePunkBuster, false},
     {0xBABE0005, "load PunkBuster settings", kAccessPunkBuster, false, kQueue,
      kCmdLoadPunkBuster, false},
-    {0xBABE0006, "reserved", 0, true, kIgnore, 0, false},
-    {0xBABE0007, "reserved", 0, true, kIgnore, 0, false},
+    {0xBABE0006, "reserved 6", 0, true, kIgnore, 0, false},
+    {0xBABE0007, "reserved 7", 0, true, kIgnore, 0, false},
     {0xBABE0008, "mods download", kM, false, kNow, 0, false},
     {0xBABE0009, "maps download", kM, false, kNow, 0, false},
     {0xBABE000A, "rotation download", kM, false, kNow, 0, false},
@@ -228,6 +229,15 @@ constexpr bool RowsAreInCodeOrder() {
   return true;
 }
 static_assert(RowsAreInCodeOrder(), "one row per code, in code order");
+
+// The names label the metrics' series, one series per command.
+constexpr bool NamesAreUnique() {
+  for (std::size_t i = 0; i < std::size(kCommandRows); ++i)
+    for (std::size_t j = i + 1; j < std::size(kCommandRows); ++j)
+      if (std::string_view(kCommandRows[i].name) == kCommandRows[j].name) return false;
+  return true;
+}
+static_assert(NamesAreUnique(), "every command has a name of its own");
 }  // namespace protocol_rows
 
 // The whole table, one row per code from 0xBABE0000 to 0xBABE0032.

@@ -23,8 +23,9 @@ struct TickState {
   std::int64_t last_answer_time = 0;
   bool hang_reported = false;
 
-  /* Metrics file: a failed write is logged once until one succeeds */
-  bool metrics_write_failed = false;
+  /* Metrics file: a failed write is logged once until the error changes or
+     a write succeeds */
+  int metrics_write_error = 0;  // the last write's error, 0 after a success
   // The bans last counted in each ban store (daemon, game, PunkBuster) and
   // the file they were counted in; counted again only when it changes.
   struct BanCount {

@@ -567,7 +567,8 @@ bool ExportUserAccounts(const std::string& path, std::uint32_t sender) {
     contents += JoinRow(*row);
   }
   CreateFileWithDirs(path, 0);
-  if (!ReplaceFileContents(path, contents)) {
+  // The rows hold passwords, enciphered with a key every client carries.
+  if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogOpenFailure();
     return false;
   }

@@ -155,7 +155,7 @@ void AccountsDown(const CommandContext& c) {
 
 void AccountsUp(const CommandContext& c) {
   std::string path = ServerFile("useraccess.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) {
+  if (!StoreFileFrame(path, c.frame, c.socket, FileAccess::kOwnerOnly)) {
     UploadFailed(c);
     return;
   }
@@ -294,7 +294,7 @@ void SettingsDown(const CommandContext& c) {
 // the stored settings, reaches the running server and its autoexec file.
 void SettingsUp(const CommandContext& c) {
   std::string path = ServerFile("korvane.con");
-  if (!StoreFileFrame(path, c.frame, c.socket)) {
+  if (!StoreFileFrame(path, c.frame, c.socket, FileAccess::kOwnerOnly)) {
     UploadFailed(c);
     return;
   }

@@ -275,7 +275,7 @@ bool SendFileThrough(const std::string& path, int socket, Send send, SendShared 
 // Checks and unpacks a frame's packed bytes into the file at `path`.
 bool StorePacked(const std::string& path, const std::string& peer, std::uint32_t plain_length,
                  std::uint32_t checksum, const unsigned char* packed,
-                 std::uint32_t packed_length) {
+                 std::uint32_t packed_length, FileAccess access) {
   if (Adler(packed, packed_length) != checksum) {
     SetLastError(kErrFrame13);
     return FailReceive(path, peer);
@@ -290,13 +290,13 @@ bool StorePacked(const std::string& path, const std::string& peer, std::uint32_t
   }
   CreateFileWithDirs(path, 0);
   std::string_view contents(reinterpret_cast<const char*>(plain.get()), plain_length);
-  if (!ReplaceFileContents(path, contents)) return FailReceive(path, peer);
+  if (!ReplaceFileContents(path, contents, access)) return FailReceive(path, peer);
   return true;
 }
 
-bool StoreEmpty(const std::string& path) {
+bool StoreEmpty(const std::string& path, FileAccess access) {
   CreateFileWithDirs(path, 0);
-  return ReplaceFileContents(path, "");
+  return ReplaceFileContents(path, "", access);
 }
 
 }  // namespace
@@ -317,7 +317,8 @@ bool QueueFile(const std::string& path, int socket) {
       [socket](const SharedBytes& bytes) { return QueueClientBytes(socket, bytes); });
 }
 
-bool StoreFileFrame(const std::string& path, std::string_view frame, int socket) {
+bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
+                    FileAccess access) {
   bool have_peer = false;
   std::string peer = PeerAddress(socket, &have_peer);
   if (frame.size() < 4) {  // a frame header refused before its bytes were kept
@@ -330,13 +331,13 @@ bool StoreFileFrame(const std::string& path, std::string_view frame, int socket)
     SetLastError(kErrFrame14);
     return FailReceive(path, peer);
   }
-  if (plain_length == 0) return StoreEmpty(path);
+  if (plain_length == 0) return StoreEmpty(path, access);
   if (frame.size() < 12 || frame.size() - 12 != LoadU32(bytes + 4)) {
     SetLastError(kErrFrame12);
     return FailReceive(path, peer);
   }
   return StorePacked(path, peer, plain_length, LoadU32(bytes + 8), bytes + 12,
-                     static_cast<std::uint32_t>(frame.size() - 12));
+                     static_cast<std::uint32_t>(frame.size() - 12), access);
 }
 
 bool ReceiveFile(const std::string& path, int socket) {
@@ -353,7 +354,7 @@ bool ReceiveFile(const std::string& path, int socket) {
     SetLastError(kErrFrame14);
     return FailReceive(path, peer);
   }
-  if (plain_length == 0) return StoreEmpty(path);
+  if (plain_length == 0) return StoreEmpty(path, FileAccess::kKeep);
   std::uint32_t packed_length = 0;
   std::uint32_t checksum = 0;
   if (!ReceiveU32(socket, &packed_length) || !ReceiveU32(socket, &checksum))
@@ -371,5 +372,6 @@ bool ReceiveFile(const std::string& path, int socket) {
   Block packed = Allocate(packed_length);
   if (!packed) return FailReceive(path, peer);
   if (!ReceiveAll(socket, packed.get(), packed_length)) return FailReceive(path, peer);
-  return StorePacked(path, peer, plain_length, checksum, packed.get(), packed_length);
+  return StorePacked(path, peer, plain_length, checksum, packed.get(), packed_length,
+                     FileAccess::kKeep);
 }

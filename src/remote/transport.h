@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/helpers.h"
 #include "core/protocol.h"
 #include "core/socket_io.h"
 
@@ -24,8 +25,10 @@ bool ReceiveFile(const std::string& path, int socket);
 bool QueueFile(const std::string& path, int socket);
 // Stores a whole frame taken from a session's input into `path`, with the
 // same checks and log lines as ReceiveFile; a frame shorter than 4 bytes
-// stands for a header refused for its absurd lengths.
-bool StoreFileFrame(const std::string& path, std::string_view frame, int socket);
+// stands for a header refused for its absurd lengths. A file that holds
+// passwords is stored with kOwnerOnly.
+bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
+                    FileAccess access = FileAccess::kKeep);
 
 // The byte layout of a frame for `data` (for clients and tests).
 std::string EncodeFrame(const std::string& data);

@@ -153,10 +153,10 @@ void WriteMetricsFile() {
   if (path.empty()) return;
   auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::system_clock::now().time_since_epoch()).count();
-  bool written = ReplaceFileContents(path, FormatMetrics(SupervisionNow(), now_ms));
-  TickState& ticks = MutableTicks();
-  if (!written && !ticks.metrics_write_failed)
-    LogMessage(6, "Couldn't write metrics file %s! %s", path.c_str(),
-               ErrorText(LastError()).c_str());
-  ticks.metrics_write_failed = !written;
+  bool written = ReplaceFileContentsQuietly(path, FormatMetrics(SupervisionNow(), now_ms));
+  int error = written ? 0 : LastError();
+  int& last = MutableTicks().metrics_write_error;
+  if (error != 0 && error != last)
+    LogMessage(6, "Couldn't write metrics file %s! %s", path.c_str(), ErrorText(error).c_str());
+  last = error;
 }

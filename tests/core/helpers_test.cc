@@ -74,7 +74,8 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   EXPECT_EQ(Mode(path), 0640u);
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
-  // Owner-only files are made so, and a readable one is narrowed when recreated or replaced.
+  // Owner-only files are made so, and a readable one is narrowed when
+  // recreated, replaced or merely found.
   std::string old = dir_ / "useraccess.con";
   WriteFile(old, "x");
   ::chmod(old.c_str(), 0644);
@@ -85,7 +86,11 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
               CreateFileWithDirs(dir_ / "s/korvane.con", 1, FileAccess::kOwnerOnly) &&
               ReplaceFileContents(dir_ / "new.con", "z", FileAccess::kOwnerOnly));
   modes.insert(modes.end(), {Mode(old), Mode(dir_ / "s/korvane.con"), Mode(dir_ / "new.con")});
-  EXPECT_EQ(modes, std::vector<unsigned>(4, 0600u));
+  ::chmod(old.c_str(), 0644);
+  ASSERT_TRUE(CreateFileWithDirs(old, 1, FileAccess::kOwnerOnly));
+  modes.push_back(Mode(old));
+  EXPECT_EQ(modes, std::vector<unsigned>(5, 0600u));
+  EXPECT_EQ(ReadFile(old), "y");
 }
 
 // A settings directory that refuses new files while its files stay

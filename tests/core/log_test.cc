@@ -1,6 +1,7 @@
 // korvd.log lines, repeats, rotation and adminlog.csv.
 #include "core/log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,6 +126,54 @@ TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Under systemd (standard output is the stream JOURNAL_STREAM names) every
+// line reaches standard output with its priority and without the stamp, also
+// while a server runs; on another stream the echo is the terminal's as ever.
+// korvd.log keeps its lines either way.
+TEST_F(LogTest, JournalLinesCarryTheirPriorityAndNoStamp) {
+  const std::pair<const char*, int> lines[] = {
+      {"Couldn't bind server socket! Address already in use (98)", 3},
+      {"Server has crashed", 3},
+      {"Server is hung: no answer from its console or status port for 30 seconds.", 3},
+      {"Server is in a restart loop, disabling auto-restart.", 3},
+      {"WARNING: Skipped x, which is not a regular file.", 4},
+      {"SECURITY ALERT! Client at 1.2.3.4 failed to authenticate!", 4},
+      {"Server terminated with exit code 1.", 4},
+      {"DEBUG: a", 7},
+      {"Connected", 6},
+      {"User Couldn't at 1.2.3.4 logged in.", 6},
+  };
+  std::string out = dir_ / "stdout";
+  pid_t child = ::fork();
+  if (child == 0) {
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    struct stat info {};
+    if (::dup2(fd, STDOUT_FILENO) < 0 || ::fstat(fd, &info) != 0) _exit(1);
+    std::string stream = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    g_manager.core.daemon = false;
+    g_manager.server.server_running = true;
+    g_manager.core.status_monitor = 1;
+    for (const auto& [line, priority] : lines) LogMessage(6, "%s", line);
+    ::setenv("JOURNAL_STREAM", (stream + "1").c_str(), 1);
+    LogMessage(6, "Suppressed while the server has the terminal");
+    g_manager.server.server_running = false;
+    LogMessage(6, "Exited");
+    _exit(0);
+  }
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  std::string journal;
+  std::string file;
+  for (const auto& [line, priority] : lines) {
+    journal += "<" + std::to_string(priority) + ">" + line + "\n";
+    file += std::string(" : ") + line + "\r\n";
+  }
+  std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+  EXPECT_EQ(std::regex_replace(ReadFile(out), stamp, ""), journal + " : Exited\r\n");
+  EXPECT_EQ(std::regex_replace(ReadFile(dir_ / "korvd.log"), stamp, ""),
+            file + " : Suppressed while the server has the terminal\r\n : Exited\r\n");
 }
 
 TEST_F(LogTest, AdminLogHeaderOnceAndUnknownFields) {

@@ -50,7 +50,9 @@ class SettingsStartup : public ::testing::Test {
 TEST_F(SettingsStartup, FirstStartWritesDefaultsEndsOnSigtermAndSecondStartFillsRequiredTexts) {
   // An older start left this one readable by all, and lists the daemon replaces.
   WriteFile(Settings("serverautoexec.con"), "admin.enableRemoteAdmin pw\n");
-  ::chmod(Settings("serverautoexec.con").c_str(), 0644);
+  WriteFile(Settings("useraccess.con"), "");
+  for (const char* name : {"serverautoexec.con", "useraccess.con"})
+    ::chmod(Settings(name).c_str(), 0644);
   WriteFile(Settings("kicklist.con"), "old kicks\n");
   WriteFile(Settings("serversettings.con"), "stale\n");
   run_.loopback = false;

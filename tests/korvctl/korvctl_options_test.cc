@@ -19,19 +19,19 @@ TEST(KorvctlOptions, DefaultsOptionsAnywhereAndTheWordsOfTheSubcommand) {
   std::string error;
   ASSERT_TRUE(korvctl::ParseOptions({"status"}, &o, &error));
   EXPECT_EQ(Parsed(o), Parsed(Options{"127.0.0.1", 14667, {}, {}, {}, 10000, false, false, false,
-                                      false, "status", {}}));
+                                      false, false, "status", {}}));
   o = Options{};
   ASSERT_TRUE(korvctl::ParseOptions({"--port=15000", "ban", "-H", "localhost", "--reason", "x",
                                      "-t", "3", "--json", "--", "-u", "name"},
                                     &o, &error));
-  EXPECT_EQ(Parsed(o), Parsed(Options{"localhost", 15000, {}, {}, {}, 3000, true, false, true, true,
-                                      "ban", {"--reason", "x", "-u", "name"}}));
+  EXPECT_EQ(Parsed(o), Parsed(Options{"localhost", 15000, {}, {}, {}, 3000, true, false, false, true,
+                                      true, "ban", {"--reason", "x", "-u", "name"}}));
   // The file fills only what the command line left open.
   ASSERT_TRUE(korvctl::ParseCredentials("# korvctl\n user = filed \npassword=a = b\n\nport = 99\n"
                                         "host = otherhost\n",
                                         &o, &error));
   EXPECT_EQ(Parsed(o), Parsed(Options{"localhost", 15000, "filed", "a = b", {}, 3000, true, false,
-                                      true, true, "ban", {"--reason", "x", "-u", "name"}}));
+                                      false, true, true, "ban", {"--reason", "x", "-u", "name"}}));
 }
 
 TEST(KorvctlOptions, RefusalsSayWhatIsWrong) {

@@ -221,6 +221,8 @@ TEST_F(AccountsTest, ExportShowsOnlyGrantableAccounts) {
       << out;
   ASSERT_TRUE(ExportUserAccounts(dir_ / "all.con", 0));
   EXPECT_EQ(ReadFile(dir_ / "all.con"), ReadFile(Path()));
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(dir_ / "all.con").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   std::string upper = Path();
   upper.replace(upper.size() - 14, 14, "UserAccess.CON");
   EXPECT_FALSE(ExportUserAccounts(upper, 0));

@@ -3,6 +3,7 @@
 
 #include <lzo/lzo1x.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "core/helpers.h"
@@ -77,12 +78,17 @@ TEST_F(TransportTest, RoundTripOfLargeFileIntoNewDirectory) {
   round_trip();
 }
 
-TEST_F(TransportTest, ZeroLengthEmptiesTheFile) {
+TEST_F(TransportTest, ZeroLengthEmptiesTheFileAndPasswordUploadsAreOwnerOnly) {
   EXPECT_EQ(Receive(std::string(4, '\0')), std::pair(true, std::string()));
   // The same frame kept whole by the command reader.
   WriteFile(Path("t.con"), "old");
   EXPECT_TRUE(StoreFileFrame(Path("t.con"), std::string(4, '\0'), pair_.b));
   EXPECT_EQ(ReadFile(Path("t.con")), "");
+  // An upload that holds passwords is stored for the owner alone.
+  namespace fs = std::filesystem;
+  fs::permissions(Path("t.con"), fs::perms::all);
+  EXPECT_TRUE(StoreFileFrame(Path("t.con"), EncodeFrame("pw"), pair_.b, FileAccess::kOwnerOnly));
+  EXPECT_EQ(fs::status(Path("t.con")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(TransportTest, DamagedFramesLeaveTheFileUntouched) {

@@ -104,9 +104,13 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   WriteFile(sockets / "parse.py",
             "import sys\n"
             "from prometheus_client.parser import text_string_to_metric_families\n"
+            "seen = set()\n"
             "for f in text_string_to_metric_families(open(sys.argv[1]).read()):\n"
             "  for s in f.samples:\n"
-            "    print(f.type, s.name, ','.join(k+'='+v for k,v in sorted(s.labels.items())), s.value)\n");
+            "    labels = ','.join(k+'='+v for k,v in sorted(s.labels.items()))\n"
+            "    if (s.name, labels) in seen: sys.exit('duplicate series ' + s.name + ' ' + labels)\n"
+            "    seen.add((s.name, labels))\n"
+            "    print(f.type, s.name, labels, s.value)\n");
   std::string parsed;
   ASSERT_EQ(RunToEnd({"/usr/bin/python3", sockets / "parse.py", metrics}, "/", &parsed), 0)
       << parsed;
@@ -115,6 +119,7 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   EXPECT_TRUE(Has(parsed, "gauge korvd_restart_loop  1.0\n"));
   EXPECT_TRUE(Has(parsed, "gauge korvd_server_up  0.0\n"));
   EXPECT_TRUE(Has(parsed, "counter korvd_commands_total command=change_map 0.0\n"));
+  EXPECT_EQ(Count(parsed, "counter korvd_commands_total "), 51);  // one series per command
   EXPECT_TRUE(Has(parsed, "gauge korvd_bans store=game 1.0\n"));
   EXPECT_TRUE(Has(parsed, "gauge korvd_main_loop_longest_pass_seconds "));
 }

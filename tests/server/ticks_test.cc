@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "core/helpers.h"
 #include "links/console.h"
@@ -307,6 +308,45 @@ TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   std::filesystem::create_symlink("/dev/zero", list);
   ASSERT_EQ(::mkfifo((dir_ / "banlist.con").c_str(), 0644), 0);
   EXPECT_EQ(bans(), "0");
+}
+
+// A metrics write that keeps failing is logged once, and again only when
+// its error changes or after a write that succeeded; a directory that
+// refuses the temporary file adds no line of its own on every tick. Root
+// ignores permissions, so that write runs in a child as nobody.
+TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
+  std::string dir = dir_ / "textfile";
+  g_manager.core.conf.metrics_textfile = dir + "/korvd.prom";
+  auto writes = [] {
+    for (int i = 0; i < 3; ++i) WriteMetricsFile();
+  };
+  writes();  // no directory
+  WriteFile(dir, "");
+  writes();  // a file in its place
+  std::filesystem::remove(dir);
+  ::mkdir(dir.c_str(), 0555);
+  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(LogFilePath().c_str(), 0666);
+  if (::geteuid() == 0) {
+    pid_t child = ::fork();
+    if (child == 0) {
+      if (::setgid(65534) == 0 && ::setuid(65534) == 0) writes();
+      _exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+  } else {
+    writes();
+  }
+  ::chmod(dir.c_str(), 0755);
+  WriteMetricsFile();
+  EXPECT_TRUE(Has(ReadFile(dir + "/korvd.prom"), "\nkorvd_server_up 1\n"));
+  std::filesystem::remove_all(dir);
+  writes();
+  std::string line = " : Couldn't write metrics file " + dir + "/korvd.prom! ";
+  std::string expected;
+  for (int error : {ENOENT, ENOTDIR, EACCES, ENOENT}) expected += line + ErrorText(error) + "\r\n";
+  std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+  EXPECT_EQ(std::regex_replace(Log(), stamp, ""), expected);
 }
 
 std::time_t g_schedule_now = 0;

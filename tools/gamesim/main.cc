@@ -11,10 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console_server.h"
@@ -28,23 +30,60 @@
 namespace gamesim {
 namespace {
 
+constexpr char kUsage[] =
+    "Usage: gamesim [+name value ...]\n"
+    "       gamesim --help | --version\n"
+    "\n"
+    "Plays the game server for korvd: copied into a server directory as\n"
+    "bf1942_lnxded and started there, it reads the game's settings files, opens\n"
+    "the remote console and the status port, plays the scenario file\n"
+    "(GAMESIM_SCENARIO, default gamesim.scenario in the current directory) and\n"
+    "ends on the console command \"quit\".\n"
+    "  +overlayPath PATH  the settings are in PATH/settings\n"
+    "  +statusMonitor N   as the game server takes it; other +name value pairs\n"
+    "                     are accepted and ignored\n"
+    "  --help             this help\n"
+    "  --version          the name and version\n";
+
 struct Options {
   int status_monitor = 0;
   std::string overlay_path;
+  std::string option;  // the first word beginning with '-', if any
 };
 
 Options ParseArguments(int argc, char** argv) {
   Options options;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "+statusMonitor") == 0) {
-      options.status_monitor = ParseInt(argv[++i]);
-    } else if (std::strcmp(argv[i], "+overlayPath") == 0) {
-      options.overlay_path = argv[++i];
-    } else if (argv[i][0] == '+') {
-      ++i;  // other "+name value" pairs are accepted and not needed here
+  for (int i = 1; i < argc; ++i) {
+    std::string_view word = argv[i];
+    if (word.starts_with('-')) {
+      options.option = word;
+      break;
     }
+    if (!word.starts_with('+') || i + 1 >= argc) continue;  // ignored, as the game does
+    const char* value = argv[++i];
+    if (word == "+statusMonitor") {
+      options.status_monitor = ParseInt(value);
+    } else if (word == "+overlayPath") {
+      options.overlay_path = value;
+    }  // other "+name value" pairs are accepted and not needed here
   }
   return options;
+}
+
+// The answer to --help, --version or an unknown option; none when the
+// command line asks for a server.
+std::optional<int> AnswerOption(const std::string& option) {
+  if (option.empty()) return std::nullopt;
+  if (option == "--help" || option == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (option == "--version") {
+    std::printf("gamesim %s\n", KORV_VERSION);
+    return 0;
+  }
+  std::fprintf(stderr, "gamesim: unknown option %s\n%s", option.c_str(), kUsage);
+  return 2;
 }
 
 std::string SettingsDirectory(const std::string& server_dir, const Options& options) {
@@ -117,9 +156,10 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int Run(int argc, char** argv) {
+  Options options = ParseArguments(argc, argv);
+  if (std::optional<int> status = AnswerOption(options.option)) return *status;
   ::signal(SIGPIPE, SIG_IGN);
   auto start = std::chrono::steady_clock::now();
-  Options options = ParseArguments(argc, argv);
   char cwd[4096];
   if (::getcwd(cwd, sizeof cwd) == nullptr) return 1;
   std::string server_dir = cwd;

@@ -189,7 +189,8 @@ constexpr std::string_view kGlobalOptions =
     "                          ~/.config/korvctl/credentials; must be mode 600)\n"
     "    -t, --timeout SECONDS wait at most this long for any answer (default 10)\n"
     "    --json                machine-readable output\n"
-    "    -h, --help            this help, or the page of a subcommand\n";
+    "    -h, --help            this help, or the page of a subcommand\n"
+    "    --version             the name and version\n";
 
 constexpr std::string_view kExitTable =
     "    0   success\n"

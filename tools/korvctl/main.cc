@@ -22,5 +22,9 @@ int main(int argc, char** argv) {
       std::cerr << "korvctl: " << error << "\nsee korvctl --help\n";
     return korvctl::kExitUsage;
   }
+  if (options.version) {
+    std::cout << "korvctl " KORV_VERSION "\n";
+    return korvctl::kExitOk;
+  }
   return korvctl::RunKorvctl(options);
 }

@@ -77,6 +77,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       if (options->subcommand.empty() && i + 1 < args.size()) options->subcommand = args[++i];
     } else if (word == "-h" || word == "--help") {
       options->help = true;
+    } else if (word == "--version") {
+      options->version = true;
     } else if (word == "--json") {
       options->json = true;
     } else if (Matches(word, "--host") || word == "-H") {

@@ -18,6 +18,7 @@ struct Options {
   int timeout_ms = 10000;
   bool json = false;
   bool help = false;
+  bool version = false;
   bool host_given = false;
   bool port_given = false;
   std::string subcommand;

@@ -21,10 +21,16 @@ void OnSignal(int) { g_stop = 1; }
 int main(int argc, char** argv) {
   korvweb::Config config;
   std::string error;
-  if (!korvweb::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &config, &error)) {
-    if (error.empty()) return std::fputs(korvweb::kUsage, stdout), 0;
-    std::fprintf(stderr, "korvweb: %s\n%s", error.c_str(), korvweb::kUsage);
-    return 2;
+  switch (korvweb::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &config, &error)) {
+    case korvweb::Request::kHelp:
+      return std::fputs(korvweb::kUsage, stdout), 0;
+    case korvweb::Request::kVersion:
+      return std::printf("korvweb %s\n", KORV_VERSION), 0;
+    case korvweb::Request::kError:
+      std::fprintf(stderr, "korvweb: %s\n%s", error.c_str(), korvweb::kUsage);
+      return 2;
+    case korvweb::Request::kServe:
+      break;
   }
   // One malloc arena: the workers mostly wait, and an arena per thread
   // would cost resident memory for nothing.

@@ -9,6 +9,7 @@ namespace korvweb {
 const char kUsage[] =
     "Usage: korvweb [--listen HOST:PORT] [--daemon HOST:PORT] [--config FILE]\n"
     "               [--idle-minutes N] [--max-sessions N] [--timeout SECONDS]\n"
+    "       korvweb --help | --version\n"
     "\n"
     "Serves the web console of korvd: each administrator logs in with a korvd\n"
     "account and the browser session drives a daemon session of its own.\n"
@@ -19,7 +20,9 @@ const char kUsage[] =
     "                       --config win)\n"
     "  --idle-minutes N     a session without a request for N minutes ends (30)\n"
     "  --max-sessions N     browser sessions served at once (32)\n"
-    "  --timeout SECONDS    longest wait for the daemon's answer (5)\n";
+    "  --timeout SECONDS    longest wait for the daemon's answer (5)\n"
+    "  --help               this help\n"
+    "  --version            the name and version\n";
 
 namespace {
 
@@ -85,22 +88,23 @@ bool LoadConfigFile(const std::string& path, Config* config, std::string* error)
   return true;
 }
 
-bool ParseOptions(const std::vector<std::string>& words, Config* config, std::string* error) {
+Request ParseOptions(const std::vector<std::string>& words, Config* config, std::string* error) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (word == "-h" || word == "--help") return error->clear(), false;
+    if (word == "-h" || word == "--help") return Request::kHelp;
+    if (word == "--version") return Request::kVersion;
     if (!word.starts_with("--") || i + 1 >= words.size()) {
       *error = word.starts_with("--") ? word + " needs a value" : "unexpected word " + word;
-      return false;
+      return Request::kError;
     }
     const std::string& value = words[++i];
     if (word == "--config") {
-      if (!LoadConfigFile(value, config, error)) return false;
+      if (!LoadConfigFile(value, config, error)) return Request::kError;
     } else if (!Apply(word.substr(2), value, config, error)) {
-      return false;
+      return Request::kError;
     }
   }
-  return true;
+  return Request::kServe;
 }
 
 }  // namespace korvweb

@@ -9,9 +9,12 @@
 
 namespace korvweb {
 
-// Fills `config` from the words after the program name; false with a
-// message in `error` (empty when --help asked for the usage).
-bool ParseOptions(const std::vector<std::string>& words, Config* config, std::string* error);
+// What a command line asks for.
+enum class Request { kServe, kHelp, kVersion, kError };
+
+// Fills `config` from the words after the program name; kError with a
+// message in `error`.
+Request ParseOptions(const std::vector<std::string>& words, Config* config, std::string* error);
 // Applies one config file; false with the file's line in `error`.
 bool LoadConfigFile(const std::string& path, Config* config, std::string* error);
 // HOST:PORT into its parts; false when malformed.
