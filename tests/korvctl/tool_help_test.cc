@@ -17,8 +17,9 @@ TEST(ToolHelp, HelpAndVersionPrintOnStandardOutputAndExitZero) {
   const std::pair<std::string, std::string> tools[] = {
       {"gamesim", "Usage: gamesim "}, {"korvctl", "NAME\n    korvctl "}, {"korvweb", "Usage: korvweb "}};
   for (const auto& [tool, usage] : tools) {
+    const std::string binary = BuildPath(tool);
     auto run = [&](const std::string& option, std::string* out) {
-      return RunToEnd({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>/dev/null", BuildPath(tool), option},
+      return RunToEnd({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>/dev/null", binary, option},
                       dir.path(), out, 10s);
     };
     std::string help, shown;
