@@ -83,10 +83,15 @@ class PlayerListTest : public StandInTest {
     std::string out;
     for (int id : ids) {
       const PlayerRecord* p = FindPlayerById(id);
-      out += (out.empty() ? "" : " ") +
-             (p == nullptr ? "none" : std::to_string(p->figures_known) + "|" + p->team + "|" +
-                                          p->score + "|" + p->kills + "|" + p->deaths + "|" +
-                                          p->ping + "|" + p->pb_guid);
+      // Appends, not a chain of +: GCC 12's -Wrestrict misreads the chain at -O3.
+      if (!out.empty()) out.append(" ");
+      if (p == nullptr) {
+        out.append("none");
+        continue;
+      }
+      out.append(std::to_string(p->figures_known));
+      for (const std::string* field : {&p->team, &p->score, &p->kills, &p->deaths, &p->ping, &p->pb_guid})
+        out.append("|").append(*field);
     }
     return out;
   }
