@@ -114,7 +114,12 @@ TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
   pid_t daemon = std::stoi(ReadFile(pid_file));
   ASSERT_GT(daemon, 1);
   std::string daemon_id = std::to_string(daemon);
-  pid_t server = std::atoi(ReadFile("/proc/" + daemon_id + "/task/" + daemon_id + "/children").c_str());
+  // The daemon listens before it launches the server, so the child may come a moment later.
+  pid_t server = 0;
+  WaitUntil([&] {
+    server = std::atoi(ReadFile("/proc/" + daemon_id + "/task/" + daemon_id + "/children").c_str());
+    return server > 1;
+  });
   EXPECT_GT(server, 1) << ReadFile(log);
   if (server > 1) {
     ASSERT_TRUE(WaitForText(log, "Connected\r\n", std::chrono::seconds(20)));
