@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build pkg-config liblzo2-dev libproc2-dev libinih-dev libgtest-dev libgmock-dev qstat procps util-linux clang libclang-rt-dev valgrind)
+packages=(g++ cmake ninja-build ccache pkg-config liblzo2-dev libproc2-dev libinih-dev libgtest-dev libgmock-dev qstat procps util-linux clang libclang-rt-dev valgrind)
 # korvweb: its HTTP and JSON libraries, and the headless browser its page test drives.
 packages+=(libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev nlohmann-json3-dev chromium chromium-driver python3-selenium)
 # operations: systemd, man pages, metrics parser and the Debian package.
