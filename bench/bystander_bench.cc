@@ -78,7 +78,7 @@ Result Measure(Client& bystander, std::chrono::milliseconds duration) {
   auto end = Clock::now() + duration;
   while (Clock::now() < end) {
     auto start = Clock::now();
-    bystander.Command(0xBABE0032);
+    bystander.Command(kClientKeepAlive);
     auto n = bystander.WaitNotification(0xBEEF002E);
     if (!n) {
       ++result.lost;
@@ -233,7 +233,7 @@ std::atomic<long> g_downloads{0};
 void DownloadBansFlatOut(Client& reader, const std::atomic<bool>& stop) {
   std::vector<char> buffer(4u << 20);
   while (!stop) {
-    reader.Command(0xBABE000F);
+    reader.Command(kClientBanListDownload);
     auto packed = FrameHeader(reader);
     if (!packed) {
       std::fprintf(stderr, "(g): the download failed\n");
@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
          auto trickler = LoggedIn(port);
          if (!trickler) return;
          std::string frame = korvclient::Frame(std::string(100000, 'b'));
-         trickler->Send(U32(0xBABE0010));
+         trickler->Send(U32(kClientBanListUpload));
          for (std::size_t i = 0; i < frame.size() && !stop; ++i) {
            trickler->Send(frame.substr(i, 1));
            SecondOrStop(stop);
@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
          auto reader = LoggedIn(port);
          if (!reader) return;
          while (!stop) {
-           reader->Command(0xBABE000F);
+           reader->Command(kClientBanListDownload);
            auto packed = FrameHeader(*reader);
            if (!packed) return;
            for (std::uint32_t left = *packed; left > 0;) {
@@ -353,13 +353,13 @@ int main(int argc, char** argv) {
          auto deaf = LoggedIn(port);
          auto noisy = LoggedIn(port);
          if (!deaf || !noisy) return;
-         deaf->Command(0xBABE000F);  // fills its socket buffers, then notifications pile up
+         deaf->Command(kClientBanListDownload);  // fills its socket buffers, then notifications pile up
          std::thread drain([&] {
            while (noisy->ReadNotification()) {
            }
          });
          while (!stop) {
-           noisy->Command(0xBABE001A);  // "already running", to every client
+           noisy->Command(kClientStartServer);  // "already running", to every client
            std::this_thread::sleep_for(std::chrono::milliseconds(2));
          }
          noisy->Close();

@@ -1,4 +1,4 @@
-// Keep-alive round trips: 16 logged-in clients each send 0xBABE0032 as fast
+// Keep-alive round trips: 16 logged-in clients each send kClientKeepAlive as fast
 // as 0xBEEF002E comes back, against bare loopback echoes measured in the
 // same run: one serving each client on its own thread, one serving all 16
 // from a single select() loop as the daemon does. Prints median and 99th
@@ -116,7 +116,7 @@ std::vector<double> BareLoopback(int connections, int rounds, bool one_loop) {
       client.Connect(port);
       for (int r = 0; r < rounds; ++r) {
         auto start = Clock::now();
-        client.Send(korvclient::U32(0xBABE0032));
+        client.Send(korvclient::U32(kClientKeepAlive));
         client.Receive(8);
         times[i].push_back(
             std::chrono::duration<double, std::micro>(Clock::now() - start).count());
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
       threads.emplace_back([&, i] {
         for (int r = 0; r < rounds; ++r) {
           auto start = Clock::now();
-          clients[i]->Command(0xBABE0032);
+          clients[i]->Command(kClientKeepAlive);
           auto reply = clients[i]->Receive(8);
           if (!reply || korvclient::GetU32(*reply) != 0xBEEF002E) {
             ++lost;

@@ -10,6 +10,12 @@ root = os.path.dirname(os.path.abspath(__file__))
 src = os.path.dirname(root)
 
 
+# The client command codes by name, as the protocol header declares them.
+CLIENT = {name: int(value, 16) for name, value in re.findall(
+    r'std::uint32_t kClient(\w+) = (0xBABE00[0-9A-F]{2});',
+    open(os.path.join(src, 'src/core/protocol.h')).read())}
+
+
 def u32(n):
     return struct.pack('<I', n)
 
@@ -73,11 +79,11 @@ seeds = {
                        answer('ok') + answer('x', '#line', 'wrapped') + answer('##--Global Bob: hi'),
                        b'\x01' + b'K' * 10 + b'\x01' + answer('x') + answer('Id:1 - Bob is remote') +
                        answer('') + answer('x', '12: abcd' + guid + '(W) Bob')],
-    'client_stream': [block('admin') + block('secret') + b'\x20' + u32(0xBABE0032) +
-                      u32(0xBABE002C) + u32(6) + b'hello\0' + u32(0xBABE0010) +
-                      frame(b'"A",1.1.1.1,*,*,"op",1,0,r\n') + u32(0xBABE0014) + u32(0) +
-                      u32(0xBABE0024) + u32(2) + b'3\0',
-                      block('viewer') + block('look') + b'\x20' + u32(0xBABE0029) + u32(0xBABE0033),
+    'client_stream': [block('admin') + block('secret') + b'\x20' + u32(CLIENT['KeepAlive']) +
+                      u32(CLIENT['SayToAll']) + u32(6) + b'hello\0' + u32(CLIENT['BanListUpload']) +
+                      frame(b'"A",1.1.1.1,*,*,"op",1,0,r\n') + u32(CLIENT['ScheduleUpload']) + u32(0) +
+                      u32(CLIENT['DisconnectClient']) + u32(2) + b'3\0',
+                      block('viewer') + block('look') + b'\x20' + u32(CLIENT['VerifyBanLists']) + u32(CLIENT['KeepAlive'] + 1),
                       block('admin') + block('wrong')],
 }
 

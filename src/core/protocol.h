@@ -138,7 +138,58 @@ inline constexpr std::uint32_t kCmdExpireBans = 0xB00B0021;
 /* Client command codes 0xBABE0000 + n */
 
 inline constexpr std::uint32_t kClientBase = 0xBABE0000;
-inline constexpr std::uint32_t kClientLast = 0xBABE0032;
+inline constexpr std::uint32_t kClientSettingsDownload = 0xBABE0000;
+inline constexpr std::uint32_t kClientSettingsUpload = 0xBABE0001;
+inline constexpr std::uint32_t kClientPbCfgDownload = 0xBABE0002;
+inline constexpr std::uint32_t kClientPbCfgUpload = 0xBABE0003;
+inline constexpr std::uint32_t kClientSavePunkBuster = 0xBABE0004;
+inline constexpr std::uint32_t kClientLoadPunkBuster = 0xBABE0005;
+inline constexpr std::uint32_t kClientReserved6 = 0xBABE0006;
+inline constexpr std::uint32_t kClientReserved7 = 0xBABE0007;
+inline constexpr std::uint32_t kClientModsDownload = 0xBABE0008;
+inline constexpr std::uint32_t kClientMapsDownload = 0xBABE0009;
+inline constexpr std::uint32_t kClientRotationDownload = 0xBABE000A;
+inline constexpr std::uint32_t kClientRotationUpload = 0xBABE000B;
+inline constexpr std::uint32_t kClientPlayerListDownload = 0xBABE000C;
+inline constexpr std::uint32_t kClientClientListDownload = 0xBABE000D;
+inline constexpr std::uint32_t kClientPlayerMenuDownload = 0xBABE000E;
+inline constexpr std::uint32_t kClientBanListDownload = 0xBABE000F;
+inline constexpr std::uint32_t kClientBanListUpload = 0xBABE0010;
+inline constexpr std::uint32_t kClientAccountsDownload = 0xBABE0011;
+inline constexpr std::uint32_t kClientAccountsUpload = 0xBABE0012;
+inline constexpr std::uint32_t kClientScheduleDownload = 0xBABE0013;
+inline constexpr std::uint32_t kClientScheduleUpload = 0xBABE0014;
+inline constexpr std::uint32_t kClientStatusLine = 0xBABE0015;
+inline constexpr std::uint32_t kClientAnnouncementsDownload = 0xBABE0016;
+inline constexpr std::uint32_t kClientAnnouncementsUpload = 0xBABE0017;
+inline constexpr std::uint32_t kClientBannedWordsDownload = 0xBABE0018;
+inline constexpr std::uint32_t kClientBannedWordsUpload = 0xBABE0019;
+inline constexpr std::uint32_t kClientStartServer = 0xBABE001A;
+inline constexpr std::uint32_t kClientStopServer = 0xBABE001B;
+inline constexpr std::uint32_t kClientTogglePause = 0xBABE001C;
+inline constexpr std::uint32_t kClientGameAddress = 0xBABE001D;
+inline constexpr std::uint32_t kClientChangeMap = 0xBABE001E;
+inline constexpr std::uint32_t kClientNextMap = 0xBABE001F;
+inline constexpr std::uint32_t kClientSetNextMap = 0xBABE0020;
+inline constexpr std::uint32_t kClientSetIdleMap = 0xBABE0021;
+inline constexpr std::uint32_t kClientRestartMap = 0xBABE0022;
+inline constexpr std::uint32_t kClientKickPlayer = 0xBABE0023;
+inline constexpr std::uint32_t kClientDisconnectClient = 0xBABE0024;
+inline constexpr std::uint32_t kClientBanPlayer = 0xBABE0025;
+inline constexpr std::uint32_t kClientRemoveBan = 0xBABE0026;
+inline constexpr std::uint32_t kClientClearBanLists = 0xBABE0027;
+inline constexpr std::uint32_t kClientBanPlayerName = 0xBABE0028;
+inline constexpr std::uint32_t kClientVerifyBanLists = 0xBABE0029;
+inline constexpr std::uint32_t kClientSyncToServerBanList = 0xBABE002A;
+inline constexpr std::uint32_t kClientSyncFromServerBanList = 0xBABE002B;
+inline constexpr std::uint32_t kClientSayToAll = 0xBABE002C;
+inline constexpr std::uint32_t kClientServerMessage = 0xBABE002D;
+inline constexpr std::uint32_t kClientRawConsoleCommand = 0xBABE002E;
+inline constexpr std::uint32_t kClientChangeOwnPassword = 0xBABE002F;
+inline constexpr std::uint32_t kClientLogDownload = 0xBABE0030;
+inline constexpr std::uint32_t kClientScreenshot = 0xBABE0031;
+inline constexpr std::uint32_t kClientKeepAlive = 0xBABE0032;
+inline constexpr std::uint32_t kClientLast = kClientKeepAlive;
 
 enum class CommandKind : std::uint8_t {
   kImmediate,  // served at once by the daemon
@@ -166,59 +217,59 @@ constexpr std::uint32_t kA = kAccessA, kT = kAccessT, kM = kAccessM, kP = kAcces
                         kB = kAccessB, kU = kAccessU, kH = kAccessH, kC = kAccessC;
 
 inline constexpr CommandRow kCommandRows[] = {
-    {0xBABE0000, "settings download", 0, false, kNow, 0, false},
-    {0xBABE0001, "settings upload", 0, false, kNow, 0, false},
-    {0xBABE0002, "pbsv.cfg download", kAccessPunkBuster, false, kNow, 0, false},
-    {0xBABE0003, "pbsv.cfg upload", kAccessPunkBuster, false, kNow, 0, false},
-    {0xBABE0004, "save PunkBuster settings", kAccessPunkBuster, false, kQueue,
+    {kClientSettingsDownload, "settings download", 0, false, kNow, 0, false},
+    {kClientSettingsUpload, "settings upload", 0, false, kNow, 0, false},
+    {kClientPbCfgDownload, "pbsv.cfg download", kAccessPunkBuster, false, kNow, 0, false},
+    {kClientPbCfgUpload, "pbsv.cfg upload", kAccessPunkBuster, false, kNow, 0, false},
+    {kClientSavePunkBuster, "save PunkBuster settings", kAccessPunkBuster, false, kQueue,
      kCmdSavePunkBuster, false},
-    {0xBABE0005, "load PunkBuster settings", kAccessPunkBuster, false, kQueue,
+    {kClientLoadPunkBuster, "load PunkBuster settings", kAccessPunkBuster, false, kQueue,
      kCmdLoadPunkBuster, false},
-    {0xBABE0006, "reserved 6", 0, true, kIgnore, 0, false},
-    {0xBABE0007, "reserved 7", 0, true, kIgnore, 0, false},
-    {0xBABE0008, "mods download", kM, false, kNow, 0, false},
-    {0xBABE0009, "maps download", kM, false, kNow, 0, false},
-    {0xBABE000A, "rotation download", kM, false, kNow, 0, false},
-    {0xBABE000B, "rotation upload", kM, false, kNow, 0, false},
-    {0xBABE000C, "player list download", kP, false, kNow, 0, false},
-    {0xBABE000D, "client list download", kC, false, kNow, 0, false},
-    {0xBABE000E, "player menu download", kP, false, kNow, 0, false},
-    {0xBABE000F, "ban list download", kB, false, kNow, 0, false},
-    {0xBABE0010, "ban list upload", kB, false, kNow, 0, false},
-    {0xBABE0011, "accounts download", kU, false, kNow, 0, false},
-    {0xBABE0012, "accounts upload", kU, false, kNow, 0, false},
-    {0xBABE0013, "schedule download", kH, false, kNow, 0, false},
-    {0xBABE0014, "schedule upload", kH, false, kNow, 0, false},
-    {0xBABE0015, "status line", kT, false, kNow, 0, false},
-    {0xBABE0016, "announcements download", kA, false, kNow, 0, false},
-    {0xBABE0017, "announcements upload", kA, false, kNow, 0, false},
-    {0xBABE0018, "banned words download", kP | kA, false, kNow, 0, false},
-    {0xBABE0019, "banned words upload", kP | kA, false, kNow, 0, false},
-    {0xBABE001A, "start server", kAccessPower, false, kNow, 0, false},
-    {0xBABE001B, "stop server", kAccessPower, false, kNow, 0, false},
-    {0xBABE001C, "toggle pause", kAccessPower, false, kQueue, kCmdTogglePause, false},
-    {0xBABE001D, "game address", kP, false, kNow, 0, false},
-    {0xBABE001E, "change map", kM, false, kQueue, kCmdChangeMap, true},
-    {0xBABE001F, "next map", kM, false, kQueue, kCmdNextMap, false},
-    {0xBABE0020, "set next map", kM, false, kQueue, kCmdSetNextMap, true},
-    {0xBABE0021, "set idle map", kM, false, kQueue, kCmdSetIdleMap, true},
-    {0xBABE0022, "restart map", kM, false, kQueue, kCmdRestartMap, false},
-    {0xBABE0023, "kick player", kP, false, kQueue, kCmdKickPlayer, true},
-    {0xBABE0024, "disconnect client", kC, false, kQueue, kCmdDisconnectClient, true},
-    {0xBABE0025, "ban player", kP | kB, false, kQueue, kCmdBanPlayer, true},
-    {0xBABE0026, "remove ban", kB, false, kQueue, kCmdRemoveBan, true},
-    {0xBABE0027, "clear ban lists", kB, false, kQueue, kCmdClearBans, false},
-    {0xBABE0028, "ban player name", kP, false, kQueue, kCmdBanPlayerName, true},
-    {0xBABE0029, "verify ban lists", 0, true, kQueue, kCmdVerifyBans, false},
-    {0xBABE002A, "sync to server ban list", 0, true, kQueue, kCmdSyncToServerBans, false},
-    {0xBABE002B, "sync from server ban list", 0, true, kQueue, kCmdSyncFromServerBans, false},
-    {0xBABE002C, "say to all", 0, false, kQueue, kCmdSayToAll, true},
-    {0xBABE002D, "server message", 0, false, kQueue, kCmdServerMessage, true},
-    {0xBABE002E, "raw console command", kAccessConsole, false, kQueue, kCmdRawConsole, true},
-    {0xBABE002F, "change own password", 0, false, kQueue, kCmdChangePassword, true},
-    {0xBABE0030, "log download", kAccessLog, false, kNow, 0, false},
-    {0xBABE0031, "screenshot", kP, false, kQueue, kCmdScreenshot, true},
-    {0xBABE0032, "keep-alive", 0, false, kNow, 0, false},
+    {kClientReserved6, "reserved 6", 0, true, kIgnore, 0, false},
+    {kClientReserved7, "reserved 7", 0, true, kIgnore, 0, false},
+    {kClientModsDownload, "mods download", kM, false, kNow, 0, false},
+    {kClientMapsDownload, "maps download", kM, false, kNow, 0, false},
+    {kClientRotationDownload, "rotation download", kM, false, kNow, 0, false},
+    {kClientRotationUpload, "rotation upload", kM, false, kNow, 0, false},
+    {kClientPlayerListDownload, "player list download", kP, false, kNow, 0, false},
+    {kClientClientListDownload, "client list download", kC, false, kNow, 0, false},
+    {kClientPlayerMenuDownload, "player menu download", kP, false, kNow, 0, false},
+    {kClientBanListDownload, "ban list download", kB, false, kNow, 0, false},
+    {kClientBanListUpload, "ban list upload", kB, false, kNow, 0, false},
+    {kClientAccountsDownload, "accounts download", kU, false, kNow, 0, false},
+    {kClientAccountsUpload, "accounts upload", kU, false, kNow, 0, false},
+    {kClientScheduleDownload, "schedule download", kH, false, kNow, 0, false},
+    {kClientScheduleUpload, "schedule upload", kH, false, kNow, 0, false},
+    {kClientStatusLine, "status line", kT, false, kNow, 0, false},
+    {kClientAnnouncementsDownload, "announcements download", kA, false, kNow, 0, false},
+    {kClientAnnouncementsUpload, "announcements upload", kA, false, kNow, 0, false},
+    {kClientBannedWordsDownload, "banned words download", kP | kA, false, kNow, 0, false},
+    {kClientBannedWordsUpload, "banned words upload", kP | kA, false, kNow, 0, false},
+    {kClientStartServer, "start server", kAccessPower, false, kNow, 0, false},
+    {kClientStopServer, "stop server", kAccessPower, false, kNow, 0, false},
+    {kClientTogglePause, "toggle pause", kAccessPower, false, kQueue, kCmdTogglePause, false},
+    {kClientGameAddress, "game address", kP, false, kNow, 0, false},
+    {kClientChangeMap, "change map", kM, false, kQueue, kCmdChangeMap, true},
+    {kClientNextMap, "next map", kM, false, kQueue, kCmdNextMap, false},
+    {kClientSetNextMap, "set next map", kM, false, kQueue, kCmdSetNextMap, true},
+    {kClientSetIdleMap, "set idle map", kM, false, kQueue, kCmdSetIdleMap, true},
+    {kClientRestartMap, "restart map", kM, false, kQueue, kCmdRestartMap, false},
+    {kClientKickPlayer, "kick player", kP, false, kQueue, kCmdKickPlayer, true},
+    {kClientDisconnectClient, "disconnect client", kC, false, kQueue, kCmdDisconnectClient, true},
+    {kClientBanPlayer, "ban player", kP | kB, false, kQueue, kCmdBanPlayer, true},
+    {kClientRemoveBan, "remove ban", kB, false, kQueue, kCmdRemoveBan, true},
+    {kClientClearBanLists, "clear ban lists", kB, false, kQueue, kCmdClearBans, false},
+    {kClientBanPlayerName, "ban player name", kP, false, kQueue, kCmdBanPlayerName, true},
+    {kClientVerifyBanLists, "verify ban lists", 0, true, kQueue, kCmdVerifyBans, false},
+    {kClientSyncToServerBanList, "sync to server ban list", 0, true, kQueue, kCmdSyncToServerBans, false},
+    {kClientSyncFromServerBanList, "sync from server ban list", 0, true, kQueue, kCmdSyncFromServerBans, false},
+    {kClientSayToAll, "say to all", 0, false, kQueue, kCmdSayToAll, true},
+    {kClientServerMessage, "server message", 0, false, kQueue, kCmdServerMessage, true},
+    {kClientRawConsoleCommand, "raw console command", kAccessConsole, false, kQueue, kCmdRawConsole, true},
+    {kClientChangeOwnPassword, "change own password", 0, false, kQueue, kCmdChangePassword, true},
+    {kClientLogDownload, "log download", kAccessLog, false, kNow, 0, false},
+    {kClientScreenshot, "screenshot", kP, false, kQueue, kCmdScreenshot, true},
+    {kClientKeepAlive, "keep-alive", 0, false, kNow, 0, false},
 };
 static_assert(std::size(kCommandRows) == kClientLast - kClientBase + 1);
 

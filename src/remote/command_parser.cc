@@ -56,8 +56,8 @@ bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
 
 bool IsUploadCommand(std::uint32_t code) {
   switch (code) {
-    case 0xBABE0001: case 0xBABE0003: case 0xBABE000B: case 0xBABE0010:
-    case 0xBABE0012: case 0xBABE0014: case 0xBABE0017: case 0xBABE0019:
+    case kClientSettingsUpload: case kClientPbCfgUpload: case kClientRotationUpload: case kClientBanListUpload:
+    case kClientAccountsUpload: case kClientScheduleUpload: case kClientAnnouncementsUpload: case kClientBannedWordsUpload:
       return true;
     default:
       return false;

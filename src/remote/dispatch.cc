@@ -248,20 +248,20 @@ struct HandlerRow {
 };
 
 constexpr HandlerRow kHandlers[] = {
-    {0xBABE0000, SettingsDown},      {0xBABE0001, SettingsUp},
-    {0xBABE0002, PbConfigDown},      {0xBABE0003, PbConfigUp},
-    {0xBABE0008, ModsDown},          {0xBABE0009, MapsDown},
-    {0xBABE000A, RotationDown},      {0xBABE000B, RotationUp},
-    {0xBABE000C, PlayerListDown},    {0xBABE000D, ClientListDown},
-    {0xBABE000E, PlayerMenuDown},    {0xBABE000F, BanListDown},
-    {0xBABE0010, BanListUp},         {0xBABE0011, AccountsDown},
-    {0xBABE0012, AccountsUp},        {0xBABE0013, ScheduleDown},
-    {0xBABE0014, ScheduleUp},        {0xBABE0015, StatusReply},
-    {0xBABE0016, AnnouncementsDown}, {0xBABE0017, AnnouncementsUp},
-    {0xBABE0018, BannedWordsDown},   {0xBABE0019, BannedWordsUp},
-    {0xBABE001A, StartServerCommand}, {0xBABE001B, StopServerCommand},
-    {0xBABE001D, GameAddressReply},  {0xBABE0030, LogDown},
-    {0xBABE0032, KeepAlive},
+    {kClientSettingsDownload, SettingsDown},      {kClientSettingsUpload, SettingsUp},
+    {kClientPbCfgDownload, PbConfigDown},      {kClientPbCfgUpload, PbConfigUp},
+    {kClientModsDownload, ModsDown},          {kClientMapsDownload, MapsDown},
+    {kClientRotationDownload, RotationDown},      {kClientRotationUpload, RotationUp},
+    {kClientPlayerListDownload, PlayerListDown},    {kClientClientListDownload, ClientListDown},
+    {kClientPlayerMenuDownload, PlayerMenuDown},    {kClientBanListDownload, BanListDown},
+    {kClientBanListUpload, BanListUp},         {kClientAccountsDownload, AccountsDown},
+    {kClientAccountsUpload, AccountsUp},        {kClientScheduleDownload, ScheduleDown},
+    {kClientScheduleUpload, ScheduleUp},        {kClientStatusLine, StatusReply},
+    {kClientAnnouncementsDownload, AnnouncementsDown}, {kClientAnnouncementsUpload, AnnouncementsUp},
+    {kClientBannedWordsDownload, BannedWordsDown},   {kClientBannedWordsUpload, BannedWordsUp},
+    {kClientStartServer, StartServerCommand}, {kClientStopServer, StopServerCommand},
+    {kClientGameAddress, GameAddressReply},  {kClientLogDownload, LogDown},
+    {kClientKeepAlive, KeepAlive},
 };
 
 constexpr CommandHandler HandlerOf(std::uint32_t code) {

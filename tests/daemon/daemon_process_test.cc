@@ -158,7 +158,7 @@ TEST(DaemonProcess, SigtermEndsTheDaemonWhileAClientKeepsSending) {
   ASSERT_TRUE(admin);
   std::atomic<bool> stop{false};
   std::thread trickle([&] {
-    const std::string keep_alive = korvclient::U32(0xBABE0032);
+    const std::string keep_alive = korvclient::U32(kClientKeepAlive);
     for (int i = 0; !stop; ++i) {
       if (!admin->Send(keep_alive.substr(i % 4, 1))) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));

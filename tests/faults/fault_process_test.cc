@@ -44,11 +44,11 @@ TEST_F(FaultProcessTest, HungServerHoldsTheLoopOnlyBriefly) {
   ASSERT_FALSE(pids.empty());
   int server = pids[0];
   ::kill(server, SIGSTOP);
-  admin.CommandText(0xBABE0023, "3,camping");
+  admin.CommandText(kClientKickPlayer, "3,camping");
   ASSERT_TRUE(admin.WaitNotification(kFailed)) << Log();
   EXPECT_TRUE(Has(Log(), " : Couldn't kick player Mike! The command failed.\r\n"));
   EXPECT_TRUE(Has(Log(), " : Couldn't send message to console! Connection timed out (110)\r\n"));
-  other.Command(0xBABE0016);
+  other.Command(kClientAnnouncementsDownload);
   EXPECT_TRUE(other.ReadFrame());
   ::kill(server, SIGKILL);
 }
@@ -61,11 +61,11 @@ TEST_F(FaultProcessTest, ClientGoneMidUploadLeavesTheFile) {
     Client admin;
     Login(&admin);
     std::string frame = korvclient::Frame(std::string(5000, 'n'));
-    ASSERT_TRUE(admin.Command(0xBABE0017) && admin.Send(frame.substr(0, frame.size() / 2)));
+    ASSERT_TRUE(admin.Command(kClientAnnouncementsUpload) && admin.Send(frame.substr(0, frame.size() / 2)));
   }
   Client again;
   Login(&again);
-  again.Command(0xBABE0016);
+  again.Command(kClientAnnouncementsDownload);
   EXPECT_EQ(again.ReadFrame(), "Old news\n");
   EXPECT_EQ(ReadFile(path), "Old news\n");
 }
@@ -80,12 +80,12 @@ TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
     std::string text;
     const char* error;
   } uploads[] = {
-      {"korvane.con", 0xBABE0001, "game.serverName \"Full\"\n", "Couldn't open settings file! "},
-      {"useraccess.con", 0xBABE0012, "admin,Secret,,4294967295,1\nann,pw,,1,1\n",
+      {"korvane.con", kClientSettingsUpload, "game.serverName \"Full\"\n", "Couldn't open settings file! "},
+      {"useraccess.con", kClientAccountsUpload, "admin,Secret,,4294967295,1\nann,pw,,1,1\n",
        "Couldn't open user access file! "},
-      {"serverbanlist.con", 0xBABE0010, "Ann,10.0.0.6,*,*,admin,900,0,spam\n",
+      {"serverbanlist.con", kClientBanListUpload, "Ann,10.0.0.6,*,*,admin,900,0,spam\n",
        "Couldn't receive "},
-      {"serverschedule.con", 0xBABE0014, "1000,stop,daily,*,*,1\n", "Couldn't receive "},
+      {"serverschedule.con", kClientScheduleUpload, "1000,stop,daily,*,*,1\n", "Couldn't receive "},
   };
   std::vector<std::string> old;
   std::vector<std::pair<std::string, std::string>> files;

@@ -35,13 +35,13 @@ TEST(ScenarioProcess, LoginUploadKickBanStopThenSigterm) {
   ASSERT_EQ(admin.Login("admin", "Secret").result, 0);
   ASSERT_TRUE(mod.Connect(port, 60));
   ASSERT_EQ(mod.Login("mod", "pw").result, 0);
-  ASSERT_TRUE(admin.Command(0xBABE0017) && admin.SendFrame("Welcome\nNo camping\n"));
+  ASSERT_TRUE(admin.Command(kClientAnnouncementsUpload) && admin.SendFrame("Welcome\nNo camping\n"));
   ASSERT_TRUE(WaitForText(game.settings() + "/announcements.con", "No camping", wait));
-  mod.CommandText(0xBABE0023, "3,camping");
+  mod.CommandText(kClientKickPlayer, "3,camping");
   ASSERT_TRUE(admin.WaitNotification(0xBEEF0020)) << ReadFile(log);
-  admin.CommandText(0xBABE0025, "4\xff" "Ann\xff" "10.0.0.6\xff\xff\xff" "0\xff" "cheating\xff");
+  admin.CommandText(kClientBanPlayer, "4\xff" "Ann\xff" "10.0.0.6\xff\xff\xff" "0\xff" "cheating\xff");
   ASSERT_TRUE(admin.WaitNotification(0xBEEF0021)) << ReadFile(log);
-  admin.Command(0xBABE001B);
+  admin.Command(kClientStopServer);
   ASSERT_TRUE(WaitForText(log, "Server stopped", wait)) << ReadFile(log);
 
   daemon.Signal(SIGTERM);

@@ -39,7 +39,7 @@ TEST(KorvctlWire, DocumentedExamplesAreWhatGoesOnTheWire) {
     d.Read(4 + 37);
     d.Read(4);
     d.Write(Notice(0x2E));
-    if (d.ReadCode() == 0xBABE000Au) d.Write(Frame("game.addLevel berlin\n"));
+    if (d.ReadCode() == kClientRotationDownload) d.Write(Frame("game.addLevel berlin\n"));
     d.WaitClosed();
   });
   RunCtl(daemon, {"put", "rotation"}, 0, dir.path());
@@ -95,35 +95,35 @@ TEST(KorvctlWire, CommandsCarryTheirExactTextsAndReportOutcomes) {
   const std::string kicked = "3,team killing";
   const std::vector<Case> cases{
       // Other clients' news (a chat line) is passed over.
-      {kick, 0xBABE0023, kicked, Notice(0x26, "Alice: hi") + Notice(0x20, "Bob"), 0,
+      {kick, kClientKickPlayer, kicked, Notice(0x26, "Alice: hi") + Notice(0x20, "Bob"), 0,
        "player kicked: Bob"},
-      {kick, 0xBABE0023, kicked, Notice(0x01), 1, "command failed"},
-      {kick, 0xBABE0023, kicked, Notice(0x07), 5, "unknown notification BEEF0007"},
-      {kick, 0xBABE0023, kicked, U32(0x12345678) + U32(0), 5, "12345678"},
-      {kick, 0xBABE0023, kicked, Notice(0x03), 3, "disconnected this client"},
-      {kick, 0xBABE0023, kicked, "", 4, "no outcome from the daemon within 2 seconds"},
-      {{"say", "hello", "all"}, 0xBABE002C, "hello all", Notice(0x24, "x"), 0, ""},
-      {{"message", "--", "-restart soon"}, 0xBABE002D, "-restart soon", Notice(0x25, "x"), 0, ""},
-      {{"console", "game.sayAll", "\"x\""}, 0xBABE002E, "game.sayAll \"x\"", Notice(0x02, "x"), 0,
+      {kick, kClientKickPlayer, kicked, Notice(0x01), 1, "command failed"},
+      {kick, kClientKickPlayer, kicked, Notice(0x07), 5, "unknown notification BEEF0007"},
+      {kick, kClientKickPlayer, kicked, U32(0x12345678) + U32(0), 5, "12345678"},
+      {kick, kClientKickPlayer, kicked, Notice(0x03), 3, "disconnected this client"},
+      {kick, kClientKickPlayer, kicked, "", 4, "no outcome from the daemon within 2 seconds"},
+      {{"say", "hello", "all"}, kClientSayToAll, "hello all", Notice(0x24, "x"), 0, ""},
+      {{"message", "--", "-restart soon"}, kClientServerMessage, "-restart soon", Notice(0x25, "x"), 0, ""},
+      {{"console", "game.sayAll", "\"x\""}, kClientRawConsoleCommand, "game.sayAll \"x\"", Notice(0x02, "x"), 0,
        ""},
-      {{"map", "berlin"}, 0xBABE001E, "berlin", Notice(0x1B, "x"), 0, ""},
-      {{"idle-map"}, 0xBABE0021, "", Notice(0x1E, "x"), 0, ""},
-      {{"unban", "--name", "Bob", "--keyhash", "abc"}, 0xBABE0026, "Bob,,abc,", Notice(0x22, "x"),
+      {{"map", "berlin"}, kClientChangeMap, "berlin", Notice(0x1B, "x"), 0, ""},
+      {{"idle-map"}, kClientSetIdleMap, "", Notice(0x1E, "x"), 0, ""},
+      {{"unban", "--name", "Bob", "--keyhash", "abc"}, kClientRemoveBan, "Bob,,abc,", Notice(0x22, "x"),
        0, ""},
       {{"ban", "--address", "1.2.3.4", "--name", "Bob", "--duration", "2h", "cheating"},
-       0xBABE0025, "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF",
+       kClientBanPlayer, "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF",
        Notice(0x21, "x"), 0, ""},
       // A ban by id takes the identities from the player list.
-      {{"ban", "4", "aimbot"}, 0xBABE0025,
+      {{"ban", "4", "aimbot"}, kClientBanPlayer,
        "4\xFF" "Bob, the 2nd\xFF" "10.0.0.9\xFF" "0123456789abcdef0123456789abcdef\xFF"
        "[unknown]\xFF" "0\xFF" "aimbot\xFF", Notice(0x21, "Bob, the 2nd"), 0,
        "player banned: Bob, the 2nd"},
-      {{"start"}, 0xBABE001A, {}, Notice(0x04), 0, ""},
-      {{"start"}, 0xBABE001A, {}, Notice(0x09), 7, ""},
-      {{"stop"}, 0xBABE001B, {}, Notice(0x05), 0, ""},
-      {{"stop"}, 0xBABE001B, {}, Notice(0x0A), 7, ""},
-      {{"pause"}, 0xBABE001C, {}, Notice(0x1A), 0, ""},
-      {{"verify-bans"}, 0xBABE0029, {}, Notice(0x16), 1, ""},
+      {{"start"}, kClientStartServer, {}, Notice(0x04), 0, ""},
+      {{"start"}, kClientStartServer, {}, Notice(0x09), 7, ""},
+      {{"stop"}, kClientStopServer, {}, Notice(0x05), 0, ""},
+      {{"stop"}, kClientStopServer, {}, Notice(0x0A), 7, ""},
+      {{"pause"}, kClientTogglePause, {}, Notice(0x1A), 0, ""},
+      {{"verify-bans"}, kClientVerifyBanLists, {}, Notice(0x16), 1, ""},
   };
   for (const Case& c : cases) {
     std::optional<std::uint32_t> code;
@@ -131,7 +131,7 @@ TEST(KorvctlWire, CommandsCarryTheirExactTextsAndReportOutcomes) {
     FakeDaemon daemon([&](FakeDaemon& d) {
       d.Accept();
       code = d.ReadCode();
-      if (code == 0xBABE000Cu) {
+      if (code == kClientPlayerListDownload) {
         d.Write(Frame("\"Bob, the 2nd\",4,1,10,2,3,50,10.0.0.9,"
                       "0123456789abcdef0123456789abcdef,[unknown]\n"));
         code = d.ReadCode();
@@ -150,7 +150,7 @@ TEST(KorvctlWire, PasswordTravelsEncipheredAsHex) {
   std::string text;
   FakeDaemon daemon([&](FakeDaemon& d) {
     d.Accept();
-    if (d.ReadCode() != 0xBABE002Fu) return;
+    if (d.ReadCode() != kClientChangeOwnPassword) return;
     text = d.ReadText().value_or("");
     d.Write(Notice(0x14));
     d.WaitClosed();
@@ -187,18 +187,18 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
       {U32(1000) + U32(5000) + U32(0), 5, "impossible size"},
   };
   for (const Case& c : bad) {
-    FakeDaemon daemon(Answering(0xBABE000A, c.answer, true));
+    FakeDaemon daemon(Answering(kClientRotationDownload, c.answer, true));
     EXPECT_TRUE(Has(RunCtl(daemon, {"get", "rotation", "-o", target}, c.status), c.words));
     EXPECT_EQ(ReadFile(target), "old contents\n");
   }
   // A notification that the daemon sent before the frame is set aside.
-  FakeDaemon daemon(Answering(0xBABE000A, Notice(0x26, "chat") + Frame(rotation)));
+  FakeDaemon daemon(Answering(kClientRotationDownload, Notice(0x26, "chat") + Frame(rotation)));
   RunCtl(daemon, {"get", "rotation", "-o", target}, 0);
   EXPECT_EQ(ReadFile(target), rotation);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()), 1);
   // Files that hold passwords are created readable by their owner only.
-  FakeDaemon users(Answering(0xBABE0011, Frame("A1B2,C3D4,E5F6,512,1\n")));
+  FakeDaemon users(Answering(kClientAccountsDownload, Frame("A1B2,C3D4,E5F6,512,1\n")));
   RunCtl(users, {"get", "users"}, 0, dir.path());
   struct stat info {};
   ASSERT_EQ(::stat((dir / "useraccess.con").c_str(), &info), 0);
@@ -217,12 +217,12 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
     empty_bytes = d.Read(8).value_or("");
     d.Write(Notice(0x2E));
     d.ReadCode();  // the keep-alive
-    if (d.ReadCode() == 0xBABE0016u) d.Write(Frame("* old announcement\n"));
+    if (d.ReadCode() == kClientAnnouncementsDownload) d.Write(Frame("* old announcement\n"));
     d.WaitClosed();
   });
   EXPECT_TRUE(
       Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
-  EXPECT_EQ(empty_bytes, U32(0xBABE0017) + U32(0));
+  EXPECT_EQ(empty_bytes, U32(kClientAnnouncementsUpload) + U32(0));
 
   // Read back by value: quotes, '_' for blanks, number forms may differ; values may not.
   WriteFile(dir / "mine.con", "game.serverName Renamed\ngame.serverPort 14568\n"
@@ -230,9 +230,9 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
   for (bool taken : {true, false}) {
     FakeDaemon daemon([&](FakeDaemon& d) {
       d.Accept();
-      if (d.ReadCode() != 0xBABE0001u || !d.ReadFrame() || d.ReadCode() != 0xBABE0032u) return;
+      if (d.ReadCode() != kClientSettingsUpload || !d.ReadFrame() || d.ReadCode() != kClientKeepAlive) return;
       d.Write(Notice(0x2E));
-      if (d.ReadCode() != 0xBABE0000u) return;
+      if (d.ReadCode() != kClientSettingsDownload) return;
       d.Write(Frame(std::string("game.serverName \"Renamed\"\ngame.serverPort ") +
                     (taken ? "14568" : "14567") +
                     "\nmanager.welcomeMessage 0 \"Hi_there\"\nadmin.ratio 0.50\nother 1\n"));
@@ -247,7 +247,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
   const std::string line =
       "\"Fun, \"Server\"\",10.0.0.1:14567,-- of 32,berlin GPM_CQ bf1942,berlin GPM_CQ bf1942,"
       "??,Stopped,?,Disconnected,??,??,??,??,??,0 / 0 / 0,0 / 0 / 0,??,?? / ??,Not installed,";
-  FakeDaemon daemon(Answering(0xBABE0015, U32(line.size() + 1) + line + std::string(1, '\0')));
+  FakeDaemon daemon(Answering(kClientStatusLine, U32(line.size() + 1) + line + std::string(1, '\0')));
   std::string output = RunCtl(daemon, {"--json", "status"}, 0);
   EXPECT_EQ(output.rfind("{\"ok\":true,", 0), 0u) << output;
   for (const char* member :
@@ -291,7 +291,7 @@ TEST(KorvctlWire, PlayerNamesWithControlBytesAreEscapedOnTheTerminal) {
   const std::string list = Frame("\"Ev\x1b[2J\x1b]0;x\x07il\",4,1,10,2,3,50,10.0.0.9,"
                                  "0123456789abcdef0123456789abcdef,[unknown]\n");
   for (bool json : {false, true}) {
-    FakeDaemon daemon(Answering(0xBABE000C, list));
+    FakeDaemon daemon(Answering(kClientPlayerListDownload, list));
     const std::string output = RunCtl(daemon, json ? std::vector<std::string>{"--json", "players"}
                                                    : std::vector<std::string>{"players"}, 0);
     EXPECT_TRUE(Has(output, json ? "\"Ev\\u001b[2J\\u001b]0;x\\u0007il\"" : "Ev\\x1b[2J\\x1b]0;x\\x07il  "));

@@ -146,7 +146,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
             R"({"code":3203334176,"key":"player_kicked","text":"Bob","words":"player kicked: Bob"})");
   EXPECT_EQ(web.Post("/api/logout", json::object())->status, 200);
   EXPECT_EQ(web.Get("/api/session")->status, 401);
-  EXPECT_EQ(kick_code, 0xBABE0023u);
+  EXPECT_EQ(kick_code, kClientKickPlayer);
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
 }
 

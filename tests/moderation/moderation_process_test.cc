@@ -23,20 +23,20 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   ASSERT_TRUE(run.Connected());
   // An uploaded schedule with a time twice is reloaded, rewritten with the
   // time moved on and announced to every client, the uploader included.
-  client->Command(0xBABE0014);
+  client->Command(kClientScheduleUpload);
   client->SendFrame("1000,stop,daily,*,*,0\n1000,start,none,*,*,0\n");
   ASSERT_TRUE(client->WaitNotification(0xBEEF000F));
   EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
             "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
   // Event files outside the settings directory are refused; the schedule stays.
-  client->Command(0xBABE0014);
+  client->Command(kClientScheduleUpload);
   client->SendFrame("2000,start,daily,/dev/zero,/dev/zero,1\n");
   ASSERT_TRUE(client->WaitNotification(0xBEEF0001));
   EXPECT_TRUE(Has(ReadFile(log), "Couldn't update the event schedule! The file /dev/zero is not "
                                  "a regular file in the settings directory."));
   EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
             "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
-  client->Command(0xBABE0019);
+  client->Command(kClientBannedWordsUpload);
   client->SendFrame("noob\n");
   ASSERT_TRUE(WaitForText(log, "updated the banned words."));
   game.WriteScenario(players + "chat Bob: you noob\nchat Bob: noob again\nchat Bob: NOOB\n");

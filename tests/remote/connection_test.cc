@@ -47,25 +47,25 @@ TEST(CommandParser, TheSameCommandsWholeByteByByteAndInRandomSplits) {
   std::string payload(3000, 'r');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7919 % 251);
   std::string frame = Frame(payload);
-  std::string stream = U32(0xBABE0032) +                                    // keep-alive
-                       U32(0xBABE002C) + U32(6) + std::string("hello\0", 6) +  // say to all
-                       U32(0xBABE002E) + U32(300) + std::string(300, 'x') +    // excess dropped
-                       U32(0xBABE0010) + frame +                               // ban list upload
-                       U32(0xBABE0014) + U32(0) +                              // empty file
-                       U32(0xBABE0017) + U32(0xBEEFBABE) +                     // abort marker
-                       U32(0xBABE0033) +                                       // bogus
-                       U32(0xBABE0029) +                                       // admin only
-                       U32(0xBABE0024) + U32(2) + std::string("3\0", 2);
+  std::string stream = U32(kClientKeepAlive) +                                    // keep-alive
+                       U32(kClientSayToAll) + U32(6) + std::string("hello\0", 6) +  // say to all
+                       U32(kClientRawConsoleCommand) + U32(300) + std::string(300, 'x') +    // excess dropped
+                       U32(kClientBanListUpload) + frame +                               // ban list upload
+                       U32(kClientScheduleUpload) + U32(0) +                              // empty file
+                       U32(kClientAnnouncementsUpload) + U32(0xBEEFBABE) +                     // abort marker
+                       U32((kClientLast + 1)) +                                       // bogus
+                       U32(kClientVerifyBanLists) +                                       // admin only
+                       U32(kClientDisconnectClient) + U32(2) + std::string("3\0", 2);
   const std::vector<Seen> expected = {
-      {UnitKind::kCommand, 0xBABE0032, "", ""},
-      {UnitKind::kCommand, 0xBABE002C, std::string("hello\0", 6), ""},
-      {UnitKind::kCommand, 0xBABE002E, std::string(255, 'x'), ""},
-      {UnitKind::kCommand, 0xBABE0010, "", frame},
-      {UnitKind::kCommand, 0xBABE0014, "", U32(0)},
-      {UnitKind::kCommand, 0xBABE0017, "", U32(0xBEEFBABE)},
-      {UnitKind::kBogus, 0xBABE0033, "", ""},
-      {UnitKind::kNoAccess, 0xBABE0029, "", ""},
-      {UnitKind::kCommand, 0xBABE0024, std::string("3\0", 2), ""},
+      {UnitKind::kCommand, kClientKeepAlive, "", ""},
+      {UnitKind::kCommand, kClientSayToAll, std::string("hello\0", 6), ""},
+      {UnitKind::kCommand, kClientRawConsoleCommand, std::string(255, 'x'), ""},
+      {UnitKind::kCommand, kClientBanListUpload, "", frame},
+      {UnitKind::kCommand, kClientScheduleUpload, "", U32(0)},
+      {UnitKind::kCommand, kClientAnnouncementsUpload, "", U32(0xBEEFBABE)},
+      {UnitKind::kBogus, (kClientLast + 1), "", ""},
+      {UnitKind::kNoAccess, kClientVerifyBanLists, "", ""},
+      {UnitKind::kCommand, kClientDisconnectClient, std::string("3\0", 2), ""},
   };
   constexpr std::uint32_t kMask = 0x7FFFFFFF;  // everything but administrator-only codes
   EXPECT_EQ(Parse(stream, {}, kMask), expected);
@@ -86,13 +86,13 @@ TEST(CommandParser, TheSameCommandsWholeByteByByteAndInRandomSplits) {
 
 TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   constexpr std::uint32_t kAdmin = 0xFFFFFFFF;
-  CommandUnit text = ParseCommandUnit(U32(0xBABE002E) + U32(65537), kAdmin);
+  CommandUnit text = ParseCommandUnit(U32(kClientRawConsoleCommand) + U32(65537), kAdmin);
   EXPECT_EQ(std::pair(text.kind, text.text_length), std::pair(UnitKind::kTextTooLong, 65537u));
-  EXPECT_EQ(ParseCommandUnit(U32(0xBABE002E) + U32(65536), kAdmin).kind, UnitKind::kIncomplete);
+  EXPECT_EQ(ParseCommandUnit(U32(kClientRawConsoleCommand) + U32(65536), kAdmin).kind, UnitKind::kIncomplete);
   // A plain length beyond 64 MiB, or a packed one beyond what LZO can make of it; the limits
   // themselves are allowed: the frame waits for its bytes.
   auto frame = [](std::uint32_t plain, std::uint32_t packed) {
-    return ParseCommandUnit(U32(0xBABE0001) + U32(plain) + U32(packed) + U32(0), kAdmin);
+    return ParseCommandUnit(U32(kClientSettingsUpload) + U32(plain) + U32(packed) + U32(0), kAdmin);
   };
   EXPECT_EQ(frame((64u << 20) + 1, 10).kind, UnitKind::kFrameTooLarge);
   EXPECT_EQ(frame(16, 16 + 1 + 67 + 1).kind, UnitKind::kFrameTooLarge);

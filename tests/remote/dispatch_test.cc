@@ -14,7 +14,7 @@
 
 namespace {
 
-// The bits any of which admits code 0xBABE0000 + n; 0: every user, kAdmin: administrators only.
+// The bits any of which admits code kClientSettingsDownload + n; 0: every user, kAdmin: administrators only.
 constexpr std::uint32_t kAdmin = 0xFFFFFFFF;
 constexpr std::uint32_t kNeed[51] = {
     0,      0,      0x20000, 0x20000, 0x20000, 0x20000, kAdmin, kAdmin,   // 0-7
@@ -41,7 +41,7 @@ class DispatchTest : public ::testing::Test {
 TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCodeAndText) {
   ASSERT_EQ(CommandTable().size(), 51u);
   for (int n = 0; n < 51; ++n) {
-    std::uint32_t code = 0xBABE0000 + n, need = kNeed[n];
+    std::uint32_t code = kClientSettingsDownload + n, need = kNeed[n];
     SCOPED_TRACE(n);
     EXPECT_TRUE(Allowed(0xFFFFFFFF, code));
     EXPECT_FALSE(Allowed(0, code));
@@ -55,10 +55,10 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
     }
     EXPECT_FALSE(Allowed(0x7FFFFFFF & ~need, code));
   }
-  for (std::uint32_t code : {0xBABDFFFFu, 0xBABE0033u, 0u, 0xBEEF0001u})
+  for (std::uint32_t code : {0xBABDFFFFu, (kClientLast + 1), 0u, 0xBEEF0001u})
     EXPECT_FALSE(Allowed(0xFFFFFFFF, code));
   // The daemon itself may run everything in range.
-  EXPECT_TRUE(HasCommandAccess(0, 0xBABE002B));
+  EXPECT_TRUE(HasCommandAccess(0, kClientSyncFromServerBanList));
   // n -> queued n, and whether it carries a text; 6 and 7 are ignored, the rest run at once.
   const std::map<int, std::pair<std::uint32_t, bool>> queued{
       {4, {0x1E, false}},  {5, {0x1F, false}},  {28, {0x09, false}}, {30, {0x0A, true}},
@@ -68,7 +68,7 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
       {43, {0x16, false}}, {44, {0x17, true}},  {45, {0x18, true}},  {46, {0x19, true}},
       {47, {0x1A, true}},  {49, {0x1B, true}}};
   for (const CommandRow& row : CommandTable()) {
-    int n = static_cast<int>(row.code - 0xBABE0000);
+    int n = static_cast<int>(row.code - kClientSettingsDownload);
     SCOPED_TRACE(n);
     auto it = queued.find(n);
     bool q = it != queued.end();

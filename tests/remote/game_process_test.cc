@@ -43,19 +43,19 @@ class GameProcessTest : public ::testing::Test {
 TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
   auto admin = LoggedIn("admin", "Secret");
   const std::string port = std::to_string(run_->game.game_port);
-  admin->Command(0xBABE0015);
+  admin->Command(kClientStatusLine);
   auto line = admin->ReadReply();
   ASSERT_TRUE(line);
   EXPECT_EQ(line->rfind("\"Test Server\",127.0.0.1:" + port + ",", 0), 0u) << *line;
   EXPECT_TRUE(Has(*line, ",Running,?,Connected,")) << *line;
   EXPECT_EQ(line->back(), '\0');
-  admin->Command(0xBABE001D);
+  admin->Command(kClientGameAddress);
   EXPECT_EQ(admin->ReadReply(), port + ",0" + std::string(1, '\0'));
   auto mod = LoggedIn("mod", "pw");
-  admin->Command(0xBABE0000);
+  admin->Command(kClientSettingsDownload);
   auto settings = admin->ReadFrame();
   ASSERT_TRUE(settings);
-  admin->Command(0xBABE0001);
+  admin->Command(kClientSettingsUpload);
   admin->SendFrame(std::regex_replace(*settings, std::regex("game.serverSpawnTime \\d+"),
                                       "game.serverSpawnTime 42"));
   EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
@@ -72,9 +72,9 @@ TEST_F(PunkBusterProcessTest, ConfigDownloadWaitsForTheFileWithoutHoldingOthers)
   ASSERT_TRUE(WaitForText(Log(), "DEBUG: Detected server version"));
   auto admin = LoggedIn("admin", "Secret");
   auto mod = LoggedIn("mod", "pw");
-  admin->Command(0xBABE0002);
-  admin->Command(0xBABE0032);  // served after the file
-  mod->Command(0xBABE0032);
+  admin->Command(kClientPbCfgDownload);
+  admin->Command(kClientKeepAlive);  // served after the file
+  mod->Command(kClientKeepAlive);
   ASSERT_TRUE(mod->WaitNotification(0xBEEF002E));
   pollfd waiting{admin->fd(), POLLIN, 0};
   EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the file came before the other client was served";
@@ -105,10 +105,10 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
     return text;
   };
   // Uploads take a frame; accounts, start, stop and disconnect are left out to keep the login.
-  const std::vector<std::uint32_t> uploads = {0xBABE0001, 0xBABE0003, 0xBABE000B, 0xBABE0010,
-                                              0xBABE0014, 0xBABE0017, 0xBABE0019};
-  const std::vector<std::uint32_t> left_out = {0xBABE0012, 0xBABE001A, 0xBABE001B, 0xBABE0024,
-                                               0xBABE002F};
+  const std::vector<std::uint32_t> uploads = {kClientSettingsUpload, kClientPbCfgUpload, kClientRotationUpload, kClientBanListUpload,
+                                              kClientScheduleUpload, kClientAnnouncementsUpload, kClientBannedWordsUpload};
+  const std::vector<std::uint32_t> left_out = {kClientAccountsUpload, kClientStartServer, kClientStopServer, kClientDisconnectClient,
+                                               kClientChangeOwnPassword};
   auto admin = LoggedIn("admin", "Secret");
   int fd = admin->fd();
   std::thread drain([fd] {
@@ -116,7 +116,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
     while (::recv(fd, buffer, sizeof buffer, 0) > 0) continue;
   });
   for (int round = 0; round < rounds; ++round) {
-    std::uint32_t code = 0xBABE0000 + static_cast<std::uint32_t>(pick(0x33));
+    std::uint32_t code = kClientSettingsDownload + static_cast<std::uint32_t>(pick(0x33));
     if (std::find(left_out.begin(), left_out.end(), code) != left_out.end()) continue;
     bool text = false;
     for (const CommandRow& row : CommandTable()) text = text || (row.code == code && row.text);
@@ -138,7 +138,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
   auto check = LoggedIn("admin", "Secret");
   EXPECT_TRUE(check->KeepAlive());
   // Last, a hostile account upload; the daemon still answers a handshake.
-  check->Command(0xBABE0012);
+  check->Command(kClientAccountsUpload);
   std::string accounts;
   for (int line = 0; line < 30; ++line) accounts += garbage(200) + "\n";
   check->SendFrame(accounts);

@@ -18,7 +18,7 @@ using korvclient::Client;
 
 namespace {
 
-constexpr std::uint32_t kKeepAlive = 0xBABE0032;
+constexpr std::uint32_t kKeepAlive = kClientKeepAlive;
 
 class RemoteProcessTest : public ::testing::Test {
  protected:
@@ -66,7 +66,7 @@ TEST_F(RemoteProcessTest, LoginResultsAndTheirLogLines) {
   EXPECT_TRUE(Logged("Client at " + admin->Address() +
                      " connected as user admin with access -- admin --."));
   EXPECT_TRUE(admin->KeepAlive());
-  admin->CommandText(0xBABE002F, "Changed");
+  admin->CommandText(kClientChangeOwnPassword, "Changed");
   EXPECT_EQ(admin->ReadNotification()->code, 0xBEEF0014u);
   Client changed;
   EXPECT_EQ(run_.Login(changed, "admin", "changed").result, 0);
@@ -105,7 +105,7 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   EXPECT_TRUE(clients[15]->KeepAlive());
   EXPECT_TRUE(clients[0]->KeepAlive());
 
-  clients[0]->CommandText(0xBABE0024, "2");
+  clients[0]->CommandText(kClientDisconnectClient, "2");
   EXPECT_EQ(clients[1]->Receive(8), korvclient::Notice(3));
   EXPECT_TRUE(clients[1]->WaitClosed());
   EXPECT_TRUE(Logged("User multi at " + clients[0]->Address() + " disconnected client multi at " +
@@ -113,7 +113,7 @@ TEST_F(RemoteProcessTest, SeventeenthClientIsRefusedAndSlotsAreReused) {
   auto replacement = LoggedIn("admin", "Secret");
 
   // Slots in order; a client without a command yet shows "*", the others ctime and an empty line.
-  replacement->Command(0xBABE000D);
+  replacement->Command(kClientClientListDownload);
   auto list = replacement->ReadFrame();
   ASSERT_TRUE(list);
   EXPECT_EQ(list->rfind("\"multi\",1," + clients[0]->Address() + ",Connected,", 0), 0u);
@@ -128,23 +128,23 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   StartDaemon();
   // An overlong text is dropped and the stream stays in step.
   auto admin = LoggedIn("admin", "Secret");
-  admin->CommandText(0xBABE002E, std::string(5000, 'a'));
+  admin->CommandText(kClientRawConsoleCommand, std::string(5000, 'a'));
   EXPECT_TRUE(admin->KeepAlive(false));
   EXPECT_FALSE(Has(ReadFile(Log()), "Received bogus command"));
   WriteFile(Settings("maps.con"), "bf1942,berlin,1\n");
   auto maps = LoggedIn("maps", "pw");
   std::string address = maps->Address();
   for (const auto& [code, line] : std::vector<std::pair<std::uint32_t, std::string>>{
-           {0xBABE000C, "SECURITY ALERT! Client at " + address +
+           {kClientPlayerListDownload, "SECURITY ALERT! Client at " + address +
                             " does not have access to command BABE000C!"},
-           {0xBABE0033, "Received bogus command BABE0033 from client at " + address + "!"},
+           {(kClientLast + 1), "Received bogus command BABE0033 from client at " + address + "!"},
            {0xBABDFFFF, "Received bogus command BABDFFFF from client at " + address + "!"},
-           {0xBABE0029, "does not have access to command BABE0029!"}}) {
+           {kClientVerifyBanLists, "does not have access to command BABE0029!"}}) {
     maps->Command(code);
     EXPECT_TRUE(Logged(line)) << line;
   }
   EXPECT_TRUE(maps->KeepAlive());
-  maps->Command(0xBABE000A);  // the map rotation, an empty file
+  maps->Command(kClientRotationDownload);  // the map rotation, an empty file
   EXPECT_EQ(maps->ReadFrame(), "");
   // A burst is served in turns with no further bytes to wake the loop, all in order.
   std::string burst, answers;
@@ -164,7 +164,7 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
       garbage += (i % 4 == 3 && random() % 2) ? '\xBA' : static_cast<char>(random() % 256);
     noisy->Send(garbage);
   }
-  admin->Send(korvclient::U32(0xBABE002E) + korvclient::U32(0x7FFFFFFF));
+  admin->Send(korvclient::U32(kClientRawConsoleCommand) + korvclient::U32(0x7FFFFFFF));
   EXPECT_TRUE(admin->WaitClosed());
   EXPECT_TRUE(Logged("The text of 2147483647 bytes is too long."));
   EXPECT_TRUE(maps->KeepAlive());
@@ -175,10 +175,10 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   StartDaemon();
   auto users = LoggedIn("users", "pw");
   auto admin = LoggedIn("admin", "Secret");
-  users->Command(0xBABE0011);
+  users->Command(kClientAccountsDownload);
   auto listing = users->ReadFrame();
   ASSERT_TRUE(listing);  // what it holds is the export's, shown in the account tests
-  users->Command(0xBABE0012);
+  users->Command(kClientAccountsUpload);
   users->SendFrame(*listing + "helper,pw,,512,1\nboss,pw,,4294967295,1\n");
   auto note = admin->WaitNotification(0xBEEF000E);
   EXPECT_TRUE(note && note->data.empty());
@@ -188,7 +188,7 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   EXPECT_EQ(run_.Login(helper, "helper", "pw").result, 0);
 
   // Changing one's own password tells the issuer and then everyone.
-  admin->CommandText(0xBABE002F, "NewSecret");
+  admin->CommandText(kClientChangeOwnPassword, "NewSecret");
   ASSERT_TRUE(admin->WaitNotification(0xBEEF0014));
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
   Client relog;
@@ -215,9 +215,9 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   StartDaemon();
   auto admin = LoggedIn("admin", "Secret");
   auto group0 = LoggedIn("group0", "pw");
-  admin->Command(0xBABE0000);
+  admin->Command(kClientSettingsDownload);
   auto all = admin->ReadFrame();
-  group0->Command(0xBABE0000);
+  group0->Command(kClientSettingsDownload);
   auto own = group0->ReadFrame();
   ASSERT_TRUE(all && own);
   EXPECT_NE(own->find("game.serverName "), std::string::npos);
@@ -230,7 +230,7 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
                                  {"game.serverSpawnTime 15", "game.serverSpawnTime 20"},
                                  {"game.serverMaxPlayers 32", "game.serverMaxPlayers 40"}})
     upload = std::regex_replace(upload, std::regex(from), to);
-  group0->Command(0xBABE0001);
+  group0->Command(kClientSettingsUpload);
   group0->SendFrame(upload);
   EXPECT_EQ(admin->Receive(8), korvclient::Notice(0x0B));
   EXPECT_TRUE(group0->KeepAlive());  // the uploader is not told
@@ -240,13 +240,13 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
     EXPECT_TRUE(Has(stored, line));
   EXPECT_FALSE(std::filesystem::exists(run_.dir() + "/korvane.con"));
   // The log arrives whole while short, then as its last 32768 bytes.
-  admin->Command(0xBABE0030);
+  admin->Command(kClientLogDownload);
   auto whole = admin->ReadFrame();
   EXPECT_EQ(whole, ReadFile(Log()));
   std::string log = ReadFile(Log());
   while (log.size() < 80000) log += "filler line " + std::to_string(log.size()) + "\r\n";
   WriteFile(Log(), log);
-  admin->Command(0xBABE0030);
+  admin->Command(kClientLogDownload);
   auto excerpt = admin->ReadFrame();
   log = ReadFile(Log());
   EXPECT_EQ(excerpt, log.substr(log.size() - 32768));
@@ -263,22 +263,22 @@ TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
   auto watcher = LoggedIn("maps", "pw");
   auto starter = LoggedIn("starter", "pw");
   std::string by = "User starter at " + starter->Address();
-  starter->Command(0xBABE001A);
+  starter->Command(kClientStartServer);
   EXPECT_EQ(watcher->Receive(8), korvclient::Notice(4)) << ReadFile(Log());
   EXPECT_TRUE(Logged(by + " started the server."));
-  starter->Command(0xBABE001A);
+  starter->Command(kClientStartServer);
   EXPECT_EQ(watcher->Receive(8), korvclient::Notice(9));
   EXPECT_TRUE(Logged(by + " tried to start the server but it is already running."));
   Client late;
   EXPECT_EQ(run_.Login(late, "admin", "Secret").running, 1);
 
-  starter->Command(0xBABE001B);
+  starter->Command(kClientStopServer);
   ASSERT_TRUE(watcher->WaitNotification(0xBEEF0005));
   EXPECT_TRUE(Logged(by + " stopped the server."));
-  starter->Command(0xBABE001B);
+  starter->Command(kClientStopServer);
   EXPECT_TRUE(watcher->WaitNotification(0xBEEF000A));
   EXPECT_TRUE(Logged(by + " tried to stop the server but it is already stopped."));
-  watcher->Command(0xBABE001A);
+  watcher->Command(kClientStartServer);
   EXPECT_TRUE(Logged("does not have access to command BABE001A!"));
 }
 
@@ -292,7 +292,7 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   auto trickler = LoggedIn("admin", "Secret");
   // A ban list upload whose frame stops after its header and two bytes.
   std::string frame = korvclient::Frame(std::string(5000, 'b'));
-  trickler->Send(korvclient::U32(0xBABE0010) + frame.substr(0, 14));
+  trickler->Send(korvclient::U32(kClientBanListUpload) + frame.substr(0, 14));
   // The bystander is served before either limit has acted.
   EXPECT_TRUE(bystander->KeepAlive(false));
   std::string log = ReadFile(Log());
@@ -315,7 +315,7 @@ TEST_F(RemoteProcessTest, ASlowButSteadyUploadIsNeverCutOff) {
   auto admin = LoggedIn("admin", "Secret");
   std::string bans;
   for (int i = 0; bans.size() < 40000; ++i) bans += "\"Player " + std::to_string(i * 7919) + "\"\n";
-  const std::string upload = korvclient::U32(0xBABE0010) + korvclient::Frame(bans);
+  const std::string upload = korvclient::U32(kClientBanListUpload) + korvclient::Frame(bans);
   const std::size_t piece = upload.size() / 28 + 1;  // seven seconds at four pieces a second
   for (std::size_t at = 0; at < upload.size(); at += piece) {
     ASSERT_TRUE(admin->Send(upload.substr(at, piece)));
@@ -387,13 +387,13 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
 
   Client deaf;
   ASSERT_EQ(run_.Login(deaf, "admin", "Secret").result, 0);
-  for (int i = 0; i < 4; ++i) deaf.Command(0xBABE000F);
+  for (int i = 0; i < 4; ++i) deaf.Command(kClientBanListDownload);
   EXPECT_TRUE(Logged("Client at " + deaf.Address() + " is not reading: "));
   EXPECT_TRUE(Logged("Client at " + deaf.Address() + " has disconnected."));
   // The others are served, the whole list included, and later answers follow it.
   EXPECT_TRUE(bystander->KeepAlive(false));
-  bystander->Command(0xBABE000F);
-  bystander->Command(0xBABE0032);
+  bystander->Command(kClientBanListDownload);
+  bystander->Command(kClientKeepAlive);
   EXPECT_TRUE(bystander->ReadFrame() == bans);
   EXPECT_EQ(bystander->Receive(8), korvclient::U32(0xBEEF002E) + korvclient::U32(0));
 }

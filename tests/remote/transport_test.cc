@@ -118,7 +118,7 @@ TEST_F(TransportTest, AbsurdLengthsAreRefusedAndTheConnectionEnds) {
   for (const auto& [plain, packed] : cases) {
     TcpPair pair;
     // The frame is followed by bytes that must not be read as commands.
-    EXPECT_EQ(Receive(U32(plain) + U32(packed) + U32(1) + U32(0xBABE0001), &pair),
+    EXPECT_EQ(Receive(U32(plain) + U32(packed) + U32(1) + U32(kClientSettingsUpload), &pair),
               std::pair(false, std::string("old")));
     EXPECT_EQ(LastError(), ENOMEM);
     char byte;

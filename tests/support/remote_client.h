@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "core/protocol.h"
+
 namespace korvclient {
 
 inline std::string& Key() {
@@ -283,7 +285,7 @@ class Client {
 
   // A keep-alive answered next (exact) or after other notices (!exact).
   bool KeepAlive(bool exact = true) {
-    Command(0xBABE0032);
+    Command(kClientKeepAlive);
     if (exact) return Receive(8) == U32(0xBEEF002E) + U32(0);
     auto n = WaitNotification(0xBEEF002E);
     return n && n->data.empty();

@@ -168,7 +168,7 @@ const std::array kSubcommands{
                "N notifications or DURATION. With --json each is one JSON object per line.",
                0, RunWatch},
     Subcommand{"raw", "raw CODE [TEXT]", "send any command code and show what comes back",
-               "Sends command CODE (0 to 0x32, or 0xBABE0000 + n) with TEXT when given, and\n"
+               "Sends command CODE (0 to 0x32, or kClientSettingsDownload + n) with TEXT when given, and\n"
                "prints the notifications that arrive before the answer to a keep-alive sent\n"
                "after it. Meant for the codes that have no subcommand (6 and 7).",
                0, RunRaw},
