@@ -74,7 +74,9 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
     CommandKind kind = q                    ? CommandKind::kQueued
                        : n == 6 || n == 7 ? CommandKind::kIgnored
                                           : CommandKind::kImmediate;
-    EXPECT_EQ(std::tuple(row.kind, row.text), std::tuple(kind, q && it->second.second));
+    // A file frame follows the eight uploads: 1, 3, 11, 16, 18, 20, 23 and 25.
+    bool upload = n == 1 || n == 3 || n == 11 || n == 16 || n == 18 || n == 20 || n == 23 || n == 25;
+    EXPECT_EQ(std::tuple(row.kind, row.text, row.upload), std::tuple(kind, q && it->second.second, upload));
     if (q) { EXPECT_EQ(row.queued, 0xB00B0000 + it->second.first); }
   }
 }
