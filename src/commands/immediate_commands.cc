@@ -5,36 +5,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "content/content_discovery.h"
+#include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/core_state.h"
 #include "core/server_state.h"
-#include "links/links_state.h"
-#include "remote/remote_state.h"
 #include "links/console.h"
+#include "links/links_state.h"
 #include "links/player_table.h"
+#include "links/settings_sync.h"
 #include "links/status_query.h"
+#include "moderation/banned_words.h"
 #include "records/client_lists.h"
 #include "remote/accounts.h"
 #include "remote/connection.h"
-#include "remote/command_queue.h"
+#include "remote/remote_state.h"
 #include "remote/session.h"
 #include "remote/status_line.h"
 #include "remote/transport.h"
-#include "settings/settings_files.h"
-#include "links/settings_sync.h"
-#include "moderation/banned_words.h"
 #include "schedule/schedule.h"
 #include "server/launch.h"
+#include "settings/settings_files.h"
 #include "settings/settings_table.h"
 
 namespace {
