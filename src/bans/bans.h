@@ -50,6 +50,3 @@ bool SyncFromServerBanList();
 // Clears the lists as `sender` ordered, with its audit line; a failing
 // console command or file is reported to that sender.
 void ClearBanLists(std::uint32_t sender);
-
-// Gives the queued ban command codes their handlers.
-void InstallBanCommands();

@@ -4,12 +4,10 @@
 
 #include <string>
 
-#include "bans/bans.h"
+#include "commands/command_table.h"
 #include "core/protocol.h"
 #include "links/console.h"
-#include "moderation/banned_words.h"
 #include "moderation/moderation.h"
-#include "remote/dispatch.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
 #include "schedule/schedule.h"
@@ -35,10 +33,7 @@ void FanOutChatLine(const std::string& line) {
 
 void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
-  SetServerControl(StartServer, StopServer);
+  InstallCommandTable();
   SetCallerNamer(NameSessionCaller);
-  InstallBanCommands();
-  SetBannedWordsReloader(LoadBannedWords);
   SetScheduleServerControl(StartServer, StopServer);
-  SetScheduleAcceptor(AcceptUploadedSchedule);
 }

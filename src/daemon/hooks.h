@@ -2,7 +2,8 @@
 // daemon installs them all here.
 #pragma once
 
-// Installs every hook: the console's chat lines go to the remote clients,
-// the clients' start and stop reach the launcher, the settings' audit
-// names the client of a session slot.
+// Installs every hook: the console's chat lines go to the remote clients
+// and the moderation, the connections and the command queue run commands
+// by the command table, the schedule's events reach the launcher, the
+// settings' audit names the client of a session slot.
 void InstallSubsystemHooks();

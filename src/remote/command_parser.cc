@@ -54,16 +54,6 @@ bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
 
 }  // namespace
 
-bool IsUploadCommand(std::uint32_t code) {
-  switch (code) {
-    case kClientSettingsUpload: case kClientPbCfgUpload: case kClientRotationUpload: case kClientBanListUpload:
-    case kClientAccountsUpload: case kClientScheduleUpload: case kClientAnnouncementsUpload: case kClientBannedWordsUpload:
-      return true;
-    default:
-      return false;
-  }
-}
-
 CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access) {
   if (input.size() < 4) return Incomplete(0);
   CommandUnit unit;
@@ -92,7 +82,7 @@ CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access) {
     unit.text.assign(input.substr(8, kept));
     unit.consumed = end;
   }
-  if (IsUploadCommand(unit.code) && !ParseFrame(input, unit.consumed, &unit)) return unit;
+  if (row->upload && !ParseFrame(input, unit.consumed, &unit)) return unit;
   unit.kind = UnitKind::kCommand;
   return unit;
 }

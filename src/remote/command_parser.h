@@ -36,8 +36,5 @@ struct CommandUnit {
   std::size_t needed = 0;
 };
 
-// True for the commands whose code is followed by a file frame.
-bool IsUploadCommand(std::uint32_t code);
-
 // The first unit of `input` from a session whose account mask is `access`.
 CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access);

@@ -8,7 +8,6 @@
 #include "core/log.h"
 #include "core/wake.h"
 #include "remote/remote_state.h"
-#include "remote/execute.h"
 
 namespace {
 
@@ -60,7 +59,8 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 
 namespace {
 
-CommandRunner g_runner = ExecuteCommand;
+// The command table's runner, installed at start-up.
+CommandRunner g_runner = nullptr;
 PassClock::time_point (*g_pass_clock)() = PassClock::now;
 
 // How long one run of the queue may go on starting commands; a command
@@ -80,7 +80,7 @@ void RunContained(const QueuedCommand& command) {
   // A copy of the reason: the exception is gone once its handler ends.
   std::string why = "unknown failure";
   try {
-    g_runner(command);
+    if (g_runner != nullptr) g_runner(command);
     return;
   } catch (const std::exception& failure) {
     why = failure.what();
@@ -92,7 +92,7 @@ void RunContained(const QueuedCommand& command) {
 
 }  // namespace
 
-void SetCommandRunner(CommandRunner runner) { g_runner = runner ? runner : ExecuteCommand; }
+void SetCommandRunner(CommandRunner runner) { g_runner = runner; }
 
 void SetPassClock(PassClock::time_point (*clock)()) { g_pass_clock = clock ? clock : PassClock::now; }
 

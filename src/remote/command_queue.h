@@ -16,7 +16,7 @@
 bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
 // As QueueCommand, for a command that acts on one player: when it runs,
 // it is carried out only while the game still gives target->id to that
-// player (execute.cc checks). No target: not checked.
+// player (its handler checks). No target: not checked.
 bool QueueCommandFor(std::uint32_t code, const char* text, std::uint32_t sender, int delay,
                      const std::optional<CommandTarget>& target);
 // As QueueCommand, but only when no slot already holds the same code.
@@ -29,9 +29,9 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 void RunQueuedCommands();
 // Runs with an explicit clock (for tests).
 void RunQueuedCommandsAt(std::time_t now);
-// The procedure that runs each due command: ExecuteCommand unless another
-// is installed (nullptr puts ExecuteCommand back). Whatever it throws is
-// logged and the queue goes on.
+// The procedure that runs each due command: the command table's runner,
+// which the daemon installs at start-up (with none, due commands leave the
+// queue unrun). Whatever it throws is logged and the queue goes on.
 using CommandRunner = void (*)(const QueuedCommand&);
 void SetCommandRunner(CommandRunner runner);
 // The clock that measures a run's time: steady_clock unless a test drives

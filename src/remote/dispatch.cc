@@ -1,384 +1,51 @@
-// The client command table and the dispatcher.
+// The checks in front of the command table: the sender's session, bogus
+// and refused codes, oversized texts and frames.
 #include "remote/dispatch.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <string>
 
-#include "content/content_discovery.h"
-#include "core/helpers.h"
 #include "core/log.h"
-#include "core/core_state.h"
-#include "core/server_state.h"
-#include "links/links_state.h"
-#include "remote/remote_state.h"
-#include "links/console.h"
-#include "links/player_table.h"
-#include "links/status_query.h"
-#include "records/client_lists.h"
-#include "remote/accounts.h"
 #include "remote/connection.h"
-#include "remote/command_queue.h"
+#include "remote/remote_state.h"
 #include "remote/session.h"
-#include "remote/status_line.h"
-#include "remote/transport.h"
-#include "settings/settings_files.h"
-#include "links/settings_sync.h"
-#include "settings/settings_table.h"
 
 namespace {
 
-// The launcher's start and stop, installed by the daemon at start-up; a
-// client's start or stop fails while none is installed.
-bool (*g_start_server)() = nullptr;
-bool (*g_stop_server)(bool crash_handling) = nullptr;
-bool (*g_accept_schedule)(const std::string& uploaded, const std::string& path) = nullptr;
+CommandHandler g_dispatcher = nullptr;
 
-std::string SettingsFile(const char* name) { return Core().settings_dir + "/" + name; }
-std::string ServerFile(const char* name) { return Core().server_dir + "/" + name; }
-
-void SendSettingsFile(const CommandContext& c, const char* name) {
-  QueueFile(SettingsFile(name), c.socket);
+void Dispatch(const CommandContext& c) {
+  if (g_dispatcher != nullptr) g_dispatcher(c);
 }
 
-// Sends a copy made for this client, then removes it.
-void SendAndDelete(const CommandContext& c, const std::string& path) {
-  QueueFile(path, c.socket);
-  std::remove(path.c_str());
-}
-
-// Logs "User <user> at <address> <action>".
-void LogUserAction(const CommandContext& c, const char* action) {
-  LogMessage(6, "User %s at %s %s", c.user.c_str(), c.address.c_str(), action);
-}
-
-// An upload that could not be stored (a broken frame, a full disk) is
-// already logged; the uploader is told that its command failed.
-bool UploadFailed(const CommandContext& c) {
-  NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
-  return false;
-}
-
-// Receives a settings-directory file; on success tells the other clients
-// and logs the change.
-bool ReceiveSettingsFile(const CommandContext& c, const char* name, std::uint32_t notification,
-                         const char* action) {
-  if (!StoreFileFrame(SettingsFile(name), c.frame, c.socket)) return UploadFailed(c);
-  NotifyAllClients(notification, nullptr, 0, c.slot);
-  LogUserAction(c, action);
-  return true;
-}
-
-/* Handlers of the immediate commands */
-
-// The running PunkBuster writes its settings out first and is given a
-// second for it: the client's later commands wait that second, the loop
-// does not.
-void PbConfigDown(const CommandContext& c) {
-  std::string path = ServerFile("pb/pbsv.cfg");
-  int socket = c.socket;
-  if (Links().console_connected && Links().punkbuster_enabled &&
-      ConsoleSend("pb_sv_writecfg")) {
-    HoldConnection(socket, std::chrono::seconds(1), [path, socket] { QueueFile(path, socket); });
-    return;
-  }
-  QueueFile(path, socket);
-}
-
-void PbConfigUp(const CommandContext& c) {
-  if (StoreFileFrame(ServerFile("pb/pbsv.cfg"), c.frame, c.socket))
-    LogUserAction(c, "updated the PunkBuster server config.");
-  else
-    UploadFailed(c);
-}
-
-void ModsDown(const CommandContext& c) {
-  WriteModsFile(SettingsFile("mods.con"));
-  SendSettingsFile(c, "mods.con");
-}
-
-void MapsDown(const CommandContext& c) {
-  WriteMapsFile(SettingsFile("maps.con"));
-  SendSettingsFile(c, "maps.con");
-}
-void RotationDown(const CommandContext& c) { SendSettingsFile(c, "servermaplist.con"); }
-
-void RotationUp(const CommandContext& c) {
-  if (!ReceiveSettingsFile(c, "servermaplist.con", kNotifyRotationChanged,
-                           "updated the map rotation."))
-    return;
-  struct stat info;
-  if (::stat(SettingsFile("servermaplist.con").c_str(), &info) == 0 && info.st_size == 0)
-    LogMessage(6, "WARNING: User %s at %s saved an empty map rotation!", c.user.c_str(),
-               c.address.c_str());
-}
-
-void PlayerListDown(const CommandContext& c) {
-  std::string path = ServerFile("playerlist.con");
-  GetPlayerList();
-  WritePlayerListFile(path);
-  SendAndDelete(c, path);
-}
-
-void ClientListDown(const CommandContext& c) {
-  std::string path = ServerFile("clientlist.con");
-  std::vector<ClientListRow> clients;
-  for (int slot = 1; slot < kSessionSlots; ++slot) {
-    const ClientSession& session = Remote().sessions[slot];
-    if (session.socket != 0)
-      clients.push_back({slot, session.user_name, session.address, session.last_command_at});
-  }
-  WriteClientListFile(path, clients);
-  SendAndDelete(c, path);
-}
-
-void PlayerMenuDown(const CommandContext& c) { SendSettingsFile(c, "playermenu.con"); }
-void BanListDown(const CommandContext& c) { SendSettingsFile(c, "serverbanlist.con"); }
-
-void BanListUp(const CommandContext& c) {
-  ReceiveSettingsFile(c, "serverbanlist.con", kNotifyBanListChanged,
-                      "updated the banlist.");
-}
-
-void AccountsDown(const CommandContext& c) {
-  std::string path = ServerFile("useraccess.con");
-  ExportUserAccounts(path, static_cast<std::uint32_t>(c.slot));
-  SendAndDelete(c, path);
-}
-
-void AccountsUp(const CommandContext& c) {
-  std::string path = ServerFile("useraccess.con");
-  if (!StoreFileFrame(path, c.frame, c.socket, FileAccess::kOwnerOnly)) {
-    UploadFailed(c);
-    return;
-  }
-  bool merged = ApplyUserAccountUpload(path, static_cast<std::uint32_t>(c.slot));
-  std::remove(path.c_str());
-  if (!merged) {
-    UploadFailed(c);
-    return;
-  }
-  NotifyAllClients(kNotifyUsersChanged, nullptr, 0, c.slot);
-  LogUserAction(c, "updated the user list.");
-}
-
-void ScheduleDown(const CommandContext& c) { SendSettingsFile(c, "serverschedule.con"); }
-
-void ScheduleUp(const CommandContext& c) {
-  std::string path = SettingsFile("serverschedule.con");
-  // Stored beside the schedule and checked before it replaces it.
-  std::string uploaded = path + ".upload";
-  if (!StoreFileFrame(uploaded, c.frame, c.socket)) {
-    UploadFailed(c);
-    return;
-  }
-  bool accepted = g_accept_schedule != nullptr ? g_accept_schedule(uploaded, path)
-                                               : std::rename(uploaded.c_str(), path.c_str()) == 0;
-  if (!accepted) {
-    UploadFailed(c);
-    return;
-  }
-  NotifyAllClients(kNotifyScheduleChanged, nullptr, 0, c.slot);
-  LogUserAction(c, "updated the event schedule.");
-}
-
-void AnnouncementsDown(const CommandContext& c) { SendSettingsFile(c, "announcements.con"); }
-
-void AnnouncementsUp(const CommandContext& c) {
-  ReceiveSettingsFile(c, "announcements.con", kNotifyAnnouncementsChanged,
-                      "updated the announcements.");
-}
-
-void BannedWordsDown(const CommandContext& c) { SendSettingsFile(c, "bannedwords.con"); }
-
-bool (*g_reload_banned_words)() = nullptr;
-
-void BannedWordsUp(const CommandContext& c) {
-  if (!StoreFileFrame(SettingsFile("bannedwords.con"), c.frame, c.socket)) {
-    UploadFailed(c);
-    return;
-  }
-  if (g_reload_banned_words != nullptr) g_reload_banned_words();
-  NotifyAllClients(kNotifyBannedWordsChanged, nullptr, 0, c.slot);
-  LogUserAction(c, "updated the banned words.");
-}
-
-// The log itself when it is small enough, else its last 32768 bytes. The
-// excerpt goes to a private temporary file: a fixed name in /tmp could be
-// planted as a link to a file the daemon would then overwrite.
-void LogDown(const CommandContext& c) {
-  std::string log = LogFilePath();
-  struct stat info;
-  if (::stat(log.c_str(), &info) == 0 && info.st_size <= kLogExcerptSize) {
-    QueueFile(log, c.socket);
-    return;
-  }
-  char temp[] = "/tmp/korvd.log.XXXXXX";
-  int fd = ::mkstemp(temp);
-  if (fd < 0) {
-    QueueFile(temp, c.socket);  // sends the abort marker and logs why
-    return;
-  }
-  ::close(fd);
-  WriteLogExcerpt(temp);
-  SendAndDelete(c, temp);
-}
-
-void KeepAlive(const CommandContext& c) { NotifyClient(kNotifyKeepAlive, c.slot, nullptr, 0); }
-
-void SettingsDown(const CommandContext& c);
-void SettingsUp(const CommandContext& c);
-void StatusReply(const CommandContext& c);
-void StartServerCommand(const CommandContext& c);
-void StopServerCommand(const CommandContext& c);
-void GameAddressReply(const CommandContext& c);
-
-/* The handler of every immediate command */
-
-struct HandlerRow {
-  std::uint32_t code;
-  CommandHandler handler;
-};
-
-constexpr HandlerRow kHandlers[] = {
-    {kClientSettingsDownload, SettingsDown},      {kClientSettingsUpload, SettingsUp},
-    {kClientPbCfgDownload, PbConfigDown},      {kClientPbCfgUpload, PbConfigUp},
-    {kClientModsDownload, ModsDown},          {kClientMapsDownload, MapsDown},
-    {kClientRotationDownload, RotationDown},      {kClientRotationUpload, RotationUp},
-    {kClientPlayerListDownload, PlayerListDown},    {kClientClientListDownload, ClientListDown},
-    {kClientPlayerMenuDownload, PlayerMenuDown},    {kClientBanListDownload, BanListDown},
-    {kClientBanListUpload, BanListUp},         {kClientAccountsDownload, AccountsDown},
-    {kClientAccountsUpload, AccountsUp},        {kClientScheduleDownload, ScheduleDown},
-    {kClientScheduleUpload, ScheduleUp},        {kClientStatusLine, StatusReply},
-    {kClientAnnouncementsDownload, AnnouncementsDown}, {kClientAnnouncementsUpload, AnnouncementsUp},
-    {kClientBannedWordsDownload, BannedWordsDown},   {kClientBannedWordsUpload, BannedWordsUp},
-    {kClientStartServer, StartServerCommand}, {kClientStopServer, StopServerCommand},
-    {kClientGameAddress, GameAddressReply},  {kClientLogDownload, LogDown},
-    {kClientKeepAlive, KeepAlive},
-};
-
-constexpr CommandHandler HandlerOf(std::uint32_t code) {
-  for (const HandlerRow& row : kHandlers)
-    if (row.code == code) return row.handler;
-  return nullptr;
-}
-
-// Every immediate command has a handler, and only those.
-constexpr bool HandlersMatchTheTable() {
-  for (const CommandRow& row : CommandTable()) {
-    bool immediate = row.kind == CommandKind::kImmediate;
-    if (immediate != (HandlerOf(row.code) != nullptr)) return false;
+// Logs why a unit that is not a whole command is refused; false for all of
+// them but a frame too large, which its handler still refuses itself.
+bool Admissible(int slot, const CommandUnit& unit, const std::string& address) {
+  switch (unit.kind) {
+    case UnitKind::kIncomplete:
+      return false;
+    case UnitKind::kBogus:
+      LogMessage(6, "Received bogus command %.8lX from client at %s!",
+                 static_cast<unsigned long>(unit.code), address.c_str());
+      return false;
+    case UnitKind::kNoAccess:
+      LogMessage(6, "SECURITY ALERT! Client at %s does not have access to command %.8lX!",
+                 address.c_str(), static_cast<unsigned long>(unit.code));
+      return false;
+    case UnitKind::kTextTooLong:
+      LogMessage(6, "Couldn't receive command from client at %s! The text of %lu bytes is too "
+                 "long.", address.c_str(), static_cast<unsigned long>(unit.text_length));
+      DropSession(slot);
+      return false;
+    case UnitKind::kFrameTooLarge:
+    case UnitKind::kCommand:
+      break;
   }
   return true;
-}
-static_assert(HandlersMatchTheTable());
-
-/* Commands served by other subsystems' procedures */
-
-// The settings of the session's groups only: the access mask is the group
-// mask (bit 15 admits the settings that apply at server start).
-void SettingsDown(const CommandContext& c) {
-  std::string path = ServerFile("korvane.con");
-  SaveSettings(path, c.access);
-  SendAndDelete(c, path);
-}
-
-// An upload changes only the groups the uploader may change, then becomes
-// the stored settings, reaches the running server and its autoexec file.
-void SettingsUp(const CommandContext& c) {
-  std::string path = ServerFile("korvane.con");
-  if (!StoreFileFrame(path, c.frame, c.socket, FileAccess::kOwnerOnly)) {
-    UploadFailed(c);
-    return;
-  }
-  LoadSettings(path, c.access, c.slot);
-  std::remove(path.c_str());
-  // Settings that cannot be stored (a full disk) are not taken: the table
-  // goes back to the stored file, the server keeps what it has.
-  if (!SaveSettings(SettingsFile("korvane.con"), kAllGroups)) {
-    LoadSettings(SettingsFile("korvane.con"), kAllGroups, kNoCaller);
-    UploadFailed(c);
-    return;
-  }
-  if (Server().server_running) PushSettingChanges();
-  WriteServerAutoexec(SettingsFile("serverautoexec.con"));
-  NotifyAllClients(kNotifySettingsChanged, nullptr, 0, c.slot);
-}
-
-// The reply of a command that has nothing to say: a length of 0.
-void SendNoReply(const CommandContext& c) {
-  unsigned char zero[4] = {};
-  QueueClientOutput(c.socket, zero, sizeof zero);
-}
-
-// A reply: the length of the text with its zero, then the text.
-void SendReply(const CommandContext& c, const std::string& text) {
-  std::string reply;
-  AppendCountedText(reply, text);
-  QueueClientOutput(c.socket, reply.data(), reply.size());
-}
-
-void StatusReply(const CommandContext& c) {
-  std::string line;
-  if (GetServerStatusString(&line)) {
-    SendReply(c, line);
-  } else {
-    SendNoReply(c);
-  }
-}
-
-void StartServerCommand(const CommandContext& c) {
-  if (Server().server_running) {
-    NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
-    LogUserAction(c, "tried to start the server but it is already running.");
-  } else if (g_start_server != nullptr && g_start_server()) {
-    LogUserAction(c, "started the server.");
-  } else {
-    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
-  }
-}
-
-void StopServerCommand(const CommandContext& c) {
-  if (!Server().server_running) {
-    NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
-    LogUserAction(c, "tried to stop the server but it is already stopped.");
-  } else if (g_stop_server != nullptr && g_stop_server(false)) {
-    LogUserAction(c, "stopped the server.");
-  } else {
-    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
-  }
-}
-
-// "hostport,flag" of the running server, the flag 1 on an Internet server.
-void GameAddressReply(const CommandContext& c) {
-  std::optional<std::string> port;
-  if (Server().server_running && Links().status_port != 0)
-    port = StatusValue(Links().status_report, "hostport");
-  if (!port) {
-    SendNoReply(c);
-    return;
-  }
-  SendReply(c, *port + "," + (SettingValue(kSetServerInternet) != 0 ? "1" : "0"));
 }
 
 }  // namespace
 
-void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
-  g_start_server = start;
-  g_stop_server = stop;
-}
-
-void SetBannedWordsReloader(bool (*reload)()) { g_reload_banned_words = reload; }
-void SetScheduleAcceptor(bool (*accept)(const std::string& uploaded, const std::string& path)) {
-  g_accept_schedule = accept;
-}
+void SetCommandDispatcher(CommandHandler dispatcher) { g_dispatcher = dispatcher; }
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);
@@ -388,6 +55,7 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
   // Slot 0 is the console's own: it sends no client commands.
   if (slot < 1 || slot >= kSessionSlots) return false;
   CommandContext c;
+  c.code = unit.code;
   c.slot = slot;
   c.socket = Remote().sessions[slot].socket;
   c.address = Remote().sessions[slot].address;
@@ -396,47 +64,20 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
                c.address.c_str());
     return false;
   }
-  std::uint32_t code = unit.code;
-  switch (unit.kind) {
-    case UnitKind::kIncomplete:
-      return false;
-    case UnitKind::kBogus:
-      LogMessage(6, "Received bogus command %.8lX from client at %s!",
-                 static_cast<unsigned long>(code), c.address.c_str());
-      return false;
-    case UnitKind::kNoAccess:
-      LogMessage(6, "SECURITY ALERT! Client at %s does not have access to command %.8lX!",
-                 c.address.c_str(), static_cast<unsigned long>(code));
-      return false;
-    case UnitKind::kTextTooLong:
-      LogMessage(6, "Couldn't receive command from client at %s! The text of %lu bytes is too "
-                 "long.", c.address.c_str(), static_cast<unsigned long>(unit.text_length));
-      DropSession(slot);
-      return false;
-    case UnitKind::kFrameTooLarge:
-    case UnitKind::kCommand:
-      break;
-  }
-  const CommandRow* row = FindCommandRow(code);
+  if (!Admissible(slot, unit, c.address)) return false;
   c.user = SenderUserName(static_cast<std::uint32_t>(slot));
   c.access = SenderAccess(static_cast<std::uint32_t>(slot));
-  c.frame = unit.frame;
   if (unit.kind == UnitKind::kFrameTooLarge) {
     // The rest of such a frame cannot be skipped safely: the handler logs the
     // refusal and the session ends, so its bytes are never read as commands.
-    c.frame = std::string_view();
-    if (CommandHandler handler = HandlerOf(code); handler != nullptr) handler(c);
+    Dispatch(c);
     MarkClosing(c.socket, false);
     return false;
   }
-  char text[kCommandTextSize] = {};
-  std::memcpy(text, unit.text.data(), std::min(unit.text.size(), sizeof text - 1));
-  CountCommandServed(code);
-  if (row->kind == CommandKind::kQueued) {
-    QueueCommand(row->queued, row->text ? text : nullptr, static_cast<std::uint32_t>(slot), 0);
-  } else if (CommandHandler handler = HandlerOf(code); handler != nullptr) {
-    handler(c);
-  }
+  c.text = unit.text;
+  c.frame = unit.frame;
+  CountCommandServed(unit.code);
+  Dispatch(c);
   // A handler may have lost the connection and freed the slot.
   if (Remote().sessions[slot].socket == c.socket)
     MutableRemote().sessions[slot].last_command_at = std::time(nullptr);

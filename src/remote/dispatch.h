@@ -1,6 +1,7 @@
-// The handlers of the client commands (their codes and access rules are in
-// core/protocol.h) and the dispatcher the main loop calls for a readable
-// session.
+// The checks every client command passes before it is served: the session
+// it came from, its code and access (core/protocol.h), its text and frame.
+// What serves an accepted command is the daemon's command table, which the
+// daemon installs here at start-up.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +14,15 @@
 
 // What a session sent with the command and who it is.
 struct CommandContext {
+  std::uint32_t code = 0;
   int slot = 0;
   int socket = 0;
   std::string user;
   std::string address;
   std::uint32_t access = 0;
+  // The command's text as the queue keeps it (at most 255 bytes); empty
+  // for a command without one.
+  std::string_view text;
   // An upload's whole frame from the session's input; empty when its header
   // was refused.
   std::string_view frame;
@@ -25,17 +30,9 @@ struct CommandContext {
 
 using CommandHandler = void (*)(const CommandContext&);
 
-// Installs the launcher's start and stop (StartServer, StopServer) that
-// the clients' start and stop commands call.
-void SetServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
-
-// Installs what reloads the banned words after an upload of
-// bannedwords.con (moderation's LoadBannedWords).
-void SetBannedWordsReloader(bool (*reload)());
-// Installs what checks a schedule a client uploaded and then puts it in
-// place of the schedule file and loads it, or refuses it (the schedule's
-// AcceptUploadedSchedule).
-void SetScheduleAcceptor(bool (*accept)(const std::string& uploaded, const std::string& path));
+// Installs what serves every accepted command (the command table's
+// dispatcher); until then accepted commands do nothing.
+void SetCommandDispatcher(CommandHandler dispatcher);
 
 // True when the sender may run the code (see the table in core/protocol.h).
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code);

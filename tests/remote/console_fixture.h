@@ -8,7 +8,7 @@
 #include "links/fake_console.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
-#include "remote/execute.h"
+#include "commands/command_table.h"
 #include "remote/session.h"
 
 namespace korvtest {
@@ -20,7 +20,7 @@ inline void RunCommand(std::uint32_t code, const std::string& text, std::uint32_
   command.code = code;
   std::snprintf(command.text, sizeof command.text, "%s", text.c_str());
   command.sender = sender;
-  ExecuteCommand(command);
+  RunQueuedCommand(command);
 }
 
 class ConsoleFixture : public LogFixture {

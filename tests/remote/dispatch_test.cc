@@ -1,4 +1,4 @@
-// The command table's access rules and queued codes, written out once; chat pieces.
+// The command table's access rules and queued codes, written out once.
 #include "remote/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <map>
 
 #include "daemon/manager_state.h"
-#include "remote/execute.h"
 #include "remote/session.h"
 
 namespace {
@@ -75,7 +74,9 @@ TEST_F(DispatchTest, EveryCodeFollowsItsAccessRuleAndQueuedCommandsHaveTheirCode
     CommandKind kind = q                    ? CommandKind::kQueued
                        : n == 6 || n == 7 ? CommandKind::kIgnored
                                           : CommandKind::kImmediate;
-    EXPECT_EQ(std::tuple(row.kind, row.text), std::tuple(kind, q && it->second.second));
+    // A file frame follows the eight uploads: 1, 3, 11, 16, 18, 20, 23 and 25.
+    bool upload = n == 1 || n == 3 || n == 11 || n == 16 || n == 18 || n == 20 || n == 23 || n == 25;
+    EXPECT_EQ(std::tuple(row.kind, row.text, row.upload), std::tuple(kind, q && it->second.second, upload));
     if (q) { EXPECT_EQ(row.queued, 0xB00B0000 + it->second.first); }
   }
 }
@@ -91,20 +92,6 @@ TEST_F(DispatchTest, NotifyingAFreeSlotWritesNowhere) {
   char byte;
   EXPECT_EQ(::recv(pair[1], &byte, 1, MSG_DONTWAIT), -1);
   for (int fd : {saved, pair[0], pair[1]}) ::close(fd);
-}
-
-TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
-  const char blank = static_cast<char>(0x80);
-  const std::string b(1, blank), a63(63, 'a'), a37(37, 'a');
-  using Pieces = std::vector<std::string>;
-  EXPECT_EQ(SplitIntoPieces(std::string(100, 'a'), blank), (Pieces{a63, a37}));
-  std::string words = std::string(40, 'a') + b + std::string(30, 'b') + b + "end";
-  EXPECT_EQ(SplitIntoPieces(words, blank), (Pieces{std::string(40, 'a'), std::string(30, 'b') + b + "end"}));
-  // A separator at index 63 ends a full piece and is dropped; one at index 0 does not count.
-  EXPECT_EQ(SplitIntoPieces(a63 + b + "d", blank), (Pieces{a63, "d"}));
-  EXPECT_EQ(SplitIntoPieces(b + std::string(99, 'a'), blank), (Pieces{b + std::string(62, 'a'), a37}));
-  EXPECT_EQ(SplitIntoPieces(a63, blank), Pieces{a63});
-  EXPECT_EQ(SplitIntoPieces("", blank), Pieces{""});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Carries out one queued command. Each code the daemon knows has one row in
-// the table in execute.cc; a code without a row does nothing.
+// What the command handlers share: who issued a queued command, telling
+// him, its text, whether a player is still the one a command was meant for,
+// and chat cut into pieces the game accepts.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +11,18 @@
 #include "links/links_state.h"
 #include "remote/remote_state.h"
 
-void ExecuteCommand(const QueuedCommand& command);
+// Who asked, for the audit lines.
+struct Issuer {
+  std::string user;
+  std::string address;
+  explicit Issuer(std::uint32_t sender);
+};
 
-// True when the code has a row in the execution table.
-bool IsExecutableCode(std::uint32_t code);
+// Tells the issuer; the daemon itself and in-game senders have no session.
+void NotifyIssuer(const QueuedCommand& command, std::uint32_t code);
 
-// Gives a queued code a handler that lives in a higher layer (bans,
-// moderation, schedule); the top installs these at start-up. Replaces an
-// earlier handler of the same code; false when all 16 places are taken.
-using QueuedHandler = void (*)(const QueuedCommand&);
-bool InstallQueuedHandler(std::uint32_t code, QueuedHandler handler);
+// The command's text, up to its zero.
+std::string_view QueuedText(const QueuedCommand& command);
 
 // Who holds player id target.id now, as the game lists its players afresh
 // ("game.listPlayers"): kSame when it is the target (the same name, and the

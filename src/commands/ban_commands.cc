@@ -1,5 +1,7 @@
 // The queued ban commands: ban, unban, clear, verify and the two syncs,
 // with their audit lines, admin-log rows and notifications.
+#include "commands/handlers.h"
+
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -10,26 +12,16 @@
 #include "bans/ban_text.h"
 #include "bans/bans.h"
 #include "bans/bans_state.h"
+#include "commands/command_support.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
 #include "links/links_state.h"
-#include "remote/execute.h"
 #include "remote/session.h"
 
 namespace {
-
-std::string_view Text(const QueuedCommand& command) {
-  return std::string_view(command.text, strnlen(command.text, sizeof command.text));
-}
-
-// The daemon itself and in-game senders have no session to tell.
-void NotifyIssuer(const QueuedCommand& command, std::uint32_t code) {
-  if (command.sender >= 1 && command.sender <= static_cast<std::uint32_t>(kMaxClients))
-    NotifyClient(code, static_cast<int>(command.sender), nullptr, 0);
-}
 
 // Fields of a text, each ended by `separator`; a text with fewer endings
 // than `count` gives fewer fields.
@@ -71,10 +63,14 @@ std::int32_t BannableId(const BanText& ban) {
   return -1;
 }
 
+}  // namespace
+
+namespace handlers {
+
 // "id\xffname\xffaddress\xffkeyhash\xffguid\xffduration\xffreason\xff" (ban_text.h).
 void BanCommand(const QueuedCommand& command) {
   int found = 0;
-  std::optional<BanText> ban = ReadBanText(Text(command), &found);
+  std::optional<BanText> ban = ReadBanText(QueuedText(command), &found);
   if (!ban) {
     LogMessage(6, "Couldn't ban player! The ban command holds %i of its %i fields.", found,
                kBanTextFields);
@@ -122,7 +118,7 @@ void BanCommand(const QueuedCommand& command) {
 
 // "name,address,keyhash,guid"; a missing field is empty.
 void UnbanCommand(const QueuedCommand& command) {
-  std::vector<std::string> f = SplitFields(Text(command), ',', 4, true);
+  std::vector<std::string> f = SplitFields(QueuedText(command), ',', 4, true);
   f.resize(4);
   if (!UnbanPlayer(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str())) {
     NotifyIssuer(command, kNotifyFailed);
@@ -179,14 +175,6 @@ void SyncFromCommand(const QueuedCommand& command) {
   NotifyIssuer(command, kNotifyBansInSync);
 }
 
-}  // namespace
+void ExpireBansCommand(const QueuedCommand&) { ContinueTimedBanExpiry(); }
 
-void InstallBanCommands() {
-  InstallQueuedHandler(kCmdBanPlayer, BanCommand);
-  InstallQueuedHandler(kCmdRemoveBan, UnbanCommand);
-  InstallQueuedHandler(kCmdClearBans, ClearCommand);
-  InstallQueuedHandler(kCmdVerifyBans, VerifyCommand);
-  InstallQueuedHandler(kCmdSyncToServerBans, SyncToCommand);
-  InstallQueuedHandler(kCmdSyncFromServerBans, SyncFromCommand);
-  InstallQueuedHandler(kCmdExpireBans, [](const QueuedCommand&) { ContinueTimedBanExpiry(); });
-}
+}  // namespace handlers

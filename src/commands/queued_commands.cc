@@ -1,75 +1,33 @@
-// The table of queued command codes and their handlers.
-#include "remote/execute.h"
+// The handlers of the queued commands: the game's pause and maps, kicks,
+// chat and messages, raw console commands, screenshots, PunkBuster's
+// settings, banned names, passwords and the daemon's own notices.
+#include "commands/handlers.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <span>
 
+#include "commands/command_support.h"
 #include "core/banned_name.h"
+#include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
-#include "core/core_state.h"
 #include "core/server_state.h"
 #include "core/tick_state.h"
-#include "links/links_state.h"
-#include "remote/remote_state.h"
 #include "links/console.h"
+#include "links/links_state.h"
 #include "links/player_table.h"
 #include "links/status_query.h"
 #include "remote/accounts.h"
-#include "remote/command_queue.h"
+#include "remote/remote_state.h"
 #include "remote/session.h"
 #include "settings/settings_files.h"
 
 namespace {
 
-constexpr std::size_t kPieceLength = 63;
 constexpr char kChatBlank = static_cast<char>(0x80);
-
-using Handler = void (*)(const QueuedCommand&);
-
-struct ExecRow {
-  std::uint32_t code;
-  Handler handler;
-};
-
-// Who asked, for the audit lines.
-struct Issuer {
-  std::string user;
-  std::string address;
-  explicit Issuer(std::uint32_t sender)
-      : user(SenderUserName(sender)), address(SenderAddress(sender)) {}
-};
-
-// Tells the issuer; the daemon itself and in-game senders have no session.
-void NotifyIssuer(const QueuedCommand& command, std::uint32_t code) {
-  if (command.sender >= 1 && command.sender <= static_cast<std::uint32_t>(kMaxClients))
-    NotifyClient(code, static_cast<int>(command.sender), nullptr, 0);
-}
-
-std::string_view Text(const QueuedCommand& command) {
-  return std::string_view(command.text, strnlen(command.text, sizeof command.text));
-}
-
-void NotifyAllCommand(const QueuedCommand& command) {
-  auto code = static_cast<std::uint32_t>(ParseLong(Text(command)));
-  NotifyAllClients(code, nullptr, 0, 0);
-}
-
-void DisconnectClient(const QueuedCommand& command) {
-  int slot = ParseInt(Text(command));
-  if (slot < 1 || slot > kMaxClients) return;
-  const ClientSession& target = Remote().sessions[slot];
-  if (target.socket == 0) return;
-  NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s disconnected client %s at %s.", issuer.user.c_str(),
-             issuer.address.c_str(), target.user_name.c_str(), target.address.c_str());
-  DropSession(slot);
-}
 
 // Texts from clients go into console commands between quotes; a line break
 // would start a console command of its own.
@@ -114,65 +72,6 @@ bool ConsoleOrFail(const QueuedCommand& command, const std::string& console, con
 
 bool PunkBusterEnabled() { return Links().punkbuster_enabled; }
 
-void TogglePause(const QueuedCommand& command) {
-  if (!ConsoleOrFail(command, "admin.toggleGamePause", "Couldn't pause game! The command failed."))
-    return;
-  Issuer issuer(command.sender);
-  const bool paused = Remote().server_paused;
-  LogMessage(6, paused ? "User %s at %s unpaused the server." : "User %s at %s paused the server.",
-             issuer.user.c_str(), issuer.address.c_str());
-  NotifyAllClients(paused ? kNotifyUnpaused : kNotifyPaused, nullptr, 0, 0);
-  MarkServerPaused(!paused);
-}
-
-void ChangeMap(const QueuedCommand& command) {
-  std::string map = OneLine(Text(command));
-  if (!Console("admin.changeMap " + map)) {
-    LogMessage(6, "Couldn't change to map %s! The command failed.", map.c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s changed the map to %s.", issuer.user.c_str(),
-             issuer.address.c_str(), map.c_str());
-  NotifyAllClientsText(kNotifyMapChanged, map, 0);
-}
-
-void RunNextMap(const QueuedCommand& command) {
-  if (!ConsoleOrFail(command, "admin.runNextLevel", "Couldn't run next map! The command failed."))
-    return;
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s changed to the next map in the rotation.", issuer.user.c_str(),
-             issuer.address.c_str());
-  NotifyAllClients(kNotifyNextMapRun, nullptr, 0, 0);
-}
-
-// While the server is stopped only the start map is recorded.
-void SetNextMap(const QueuedCommand& command) {
-  std::string map = OneLine(Text(command));
-  if (Server().server_running && !Console("admin.setNextLevel " + map)) {
-    LogMessage(6, "Couldn't set next map to %s! The command failed.", map.c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s changed the next map to %s.", issuer.user.c_str(),
-             issuer.address.c_str(), map.c_str());
-  NotifyAllClientsText(kNotifyNextMapSet, map, 0);
-  SetStartMap(CutText(map, kMaxMapText));
-}
-
-void RestartMap(const QueuedCommand& command) {
-  if (!ConsoleOrFail(command, "admin.restartMap", "Couldn't restart map! The command failed."))
-    return;
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s restarted the current map.", issuer.user.c_str(),
-             issuer.address.c_str());
-  NotifyAllClients(kNotifyMapRestarted, nullptr, 0, 0);
-}
-
-bool Known(const std::string& value) { return !value.empty() && !EqualNoCase(value, "[unknown]"); }
-
 // A kick that carries its target runs only while the target still holds
 // the id; otherwise it is dropped with a line that says why.
 bool TargetStillHere(const QueuedCommand& command) {
@@ -196,9 +95,103 @@ bool TargetStillHere(const QueuedCommand& command) {
   return false;
 }
 
+// Sends the pieces of a text, each as `command "piece"`; false after the
+// first failed piece.
+bool SendPieces(const std::vector<std::string>& pieces, const char* command) {
+  for (const std::string& piece : pieces) {
+    if (!ConsoleSend("%s \"%s\"", command, piece.c_str())) return false;
+  }
+  return true;
+}
+
+bool PunkBusterReachable(const QueuedCommand& command, const char* refusal) {
+  if (Links().console_connected && PunkBusterEnabled()) return true;
+  LogMessage(6, "%s", refusal);
+  NotifyIssuer(command, kNotifyFailed);
+  return false;
+}
+
+}  // namespace
+
+namespace handlers {
+
+void NotifyAllCommand(const QueuedCommand& command) {
+  auto code = static_cast<std::uint32_t>(ParseLong(QueuedText(command)));
+  NotifyAllClients(code, nullptr, 0, 0);
+}
+
+void DisconnectClient(const QueuedCommand& command) {
+  int slot = ParseInt(QueuedText(command));
+  if (slot < 1 || slot > kMaxClients) return;
+  const ClientSession& target = Remote().sessions[slot];
+  if (target.socket == 0) return;
+  NotifyClient(kNotifyDisconnect, slot, nullptr, 0);
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s disconnected client %s at %s.", issuer.user.c_str(),
+             issuer.address.c_str(), target.user_name.c_str(), target.address.c_str());
+  DropSession(slot);
+}
+
+void TogglePause(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.toggleGamePause", "Couldn't pause game! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  const bool paused = Remote().server_paused;
+  LogMessage(6, paused ? "User %s at %s unpaused the server." : "User %s at %s paused the server.",
+             issuer.user.c_str(), issuer.address.c_str());
+  NotifyAllClients(paused ? kNotifyUnpaused : kNotifyPaused, nullptr, 0, 0);
+  MarkServerPaused(!paused);
+}
+
+void ChangeMap(const QueuedCommand& command) {
+  std::string map = OneLine(QueuedText(command));
+  if (!Console("admin.changeMap " + map)) {
+    LogMessage(6, "Couldn't change to map %s! The command failed.", map.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed the map to %s.", issuer.user.c_str(),
+             issuer.address.c_str(), map.c_str());
+  NotifyAllClientsText(kNotifyMapChanged, map, 0);
+}
+
+void RunNextMap(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.runNextLevel", "Couldn't run next map! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed to the next map in the rotation.", issuer.user.c_str(),
+             issuer.address.c_str());
+  NotifyAllClients(kNotifyNextMapRun, nullptr, 0, 0);
+}
+
+// While the server is stopped only the start map is recorded.
+void SetNextMap(const QueuedCommand& command) {
+  std::string map = OneLine(QueuedText(command));
+  if (Server().server_running && !Console("admin.setNextLevel " + map)) {
+    LogMessage(6, "Couldn't set next map to %s! The command failed.", map.c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s changed the next map to %s.", issuer.user.c_str(),
+             issuer.address.c_str(), map.c_str());
+  NotifyAllClientsText(kNotifyNextMapSet, map, 0);
+  SetStartMap(CutText(map, kMaxMapText));
+}
+
+void RestartMap(const QueuedCommand& command) {
+  if (!ConsoleOrFail(command, "admin.restartMap", "Couldn't restart map! The command failed."))
+    return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s restarted the current map.", issuer.user.c_str(),
+             issuer.address.c_str());
+  NotifyAllClients(kNotifyMapRestarted, nullptr, 0, 0);
+}
+
 // "id,reason": PunkBuster kicks first when it runs, then the game.
 void KickPlayer(const QueuedCommand& command) {
-  std::string_view text = Text(command);
+  std::string_view text = QueuedText(command);
   std::int32_t id = ParseInt(text);
   if (Core().debug) LogMessage(6, "DEBUG: Kicked player id %i.", id);
   if (!TargetStillHere(command)) return;
@@ -231,18 +224,9 @@ void KickPlayer(const QueuedCommand& command) {
   NotifyAllClientsText(kNotifyPlayerKicked, name, 0);
 }
 
-// Sends the pieces of a text, each as `command "piece"`; false after the
-// first failed piece.
-bool SendPieces(const std::vector<std::string>& pieces, const char* command) {
-  for (const std::string& piece : pieces) {
-    if (!ConsoleSend("%s \"%s\"", command, piece.c_str())) return false;
-  }
-  return true;
-}
-
 // Chat goes out with blanks as 0x80 bytes, in pieces the game accepts.
 void SayToAll(const QueuedCommand& command) {
-  std::string text = MessageLine(Text(command));
+  std::string text = MessageLine(QueuedText(command));
   for (char& c : text) {
     if (c == ' ') c = kChatBlank;
   }
@@ -260,7 +244,7 @@ void SayToAll(const QueuedCommand& command) {
 }
 
 void ServerMessage(const QueuedCommand& command) {
-  std::string text = MessageLine(Text(command));
+  std::string text = MessageLine(QueuedText(command));
   for (char& c : text) {
     if (c == kChatBlank) c = ' ';
   }
@@ -278,7 +262,7 @@ void ServerMessage(const QueuedCommand& command) {
 // line: the audit line must not carry a line of its own.
 void RawConsole(const QueuedCommand& command) {
   if (!TargetStillHere(command)) return;
-  std::string text = OneLine(Text(command));
+  std::string text = OneLine(QueuedText(command));
   if (!ConsoleOrFail(command, text, "Couldn't send server message! The command failed.")) return;
   Issuer issuer(command.sender);
   LogMessage(6, "User %s at %s issued console command '%s'.", issuer.user.c_str(),
@@ -287,7 +271,7 @@ void RawConsole(const QueuedCommand& command) {
 }
 
 void Screenshot(const QueuedCommand& command) {
-  std::string player = OneLine(Text(command));
+  std::string player = OneLine(QueuedText(command));
   if (!PunkBusterEnabled()) {
     LogMessage(6, "Couldn't take player screenshot! PunkBuster is not enabled.");
     NotifyIssuer(command, kNotifyFailed);
@@ -300,13 +284,6 @@ void Screenshot(const QueuedCommand& command) {
   LogMessage(6, "User %s at %s requested a screenshot of player %s.", issuer.user.c_str(),
              issuer.address.c_str(), player.c_str());
   NotifyIssuer(command, kNotifyScreenshotSent);
-}
-
-bool PunkBusterReachable(const QueuedCommand& command, const char* refusal) {
-  if (Links().console_connected && PunkBusterEnabled()) return true;
-  LogMessage(6, "%s", refusal);
-  NotifyIssuer(command, kNotifyFailed);
-  return false;
 }
 
 void SavePunkBusterConfig(const QueuedCommand& command) {
@@ -336,7 +313,7 @@ void LoadPunkBusterConfig(const QueuedCommand& command) {
 // Adds "$name" to bannedwords.con, creating the file when it is missing. A
 // name the file cannot hold whole is refused.
 void BanPlayerName(const QueuedCommand& command) {
-  const std::string name(Text(command));
+  const std::string name(QueuedText(command));
   if (!BannableName(name)) {
     LogMessage(6, "Couldn't ban player name %s! %s", name.c_str(), kUnbannableNameText);
     NotifyIssuer(command, kNotifyFailed);
@@ -363,7 +340,7 @@ void BanPlayerName(const QueuedCommand& command) {
 
 // Sets or clears the idle map, in memory and in the map rotation file.
 void SetIdleMap(const QueuedCommand& command) {
-  std::string map = CutText(OneLine(Text(command)), kMaxIdleMapText);
+  std::string map = CutText(OneLine(QueuedText(command)), kMaxIdleMapText);
   // The rewrite logs its own failure; nothing changed, so nothing is announced.
   if (!SetConValue(Core().settings_dir + "/servermaplist.con", "game.setIdleLevel", map)) {
     NotifyIssuer(command, kNotifyFailed);
@@ -382,13 +359,15 @@ void SetIdleMap(const QueuedCommand& command) {
 }
 
 void ChangeOwnPassword(const QueuedCommand& command) {
-  if (!SetUserPassword(SenderUserName(command.sender), Text(command))) {
+  if (!SetUserPassword(SenderUserName(command.sender), QueuedText(command))) {
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
   NotifyIssuer(command, kNotifyPasswordChanged);
   NotifyAllClients(kNotifyUsersChanged, nullptr, 0, 0);
 }
+
+void ReconnectConsoleCommand(const QueuedCommand&) { ReconnectConsole(); }
 
 void ReloadAccounts(const QueuedCommand&) {
   if (!LoadUserAccounts(UserAccessPath())) {
@@ -399,96 +378,4 @@ void ReloadAccounts(const QueuedCommand&) {
   NotifyAllClients(kNotifyUsersChanged, nullptr, 0, 0);
 }
 
-// One row per queued code the daemon carries out.
-constexpr ExecRow kExecRows[] = {
-    {kCmdConsoleReconnect, [](const QueuedCommand&) { ReconnectConsole(); }},
-    {kCmdNotifyAll, NotifyAllCommand},
-    {kCmdDisconnectClient, DisconnectClient},
-    {kCmdTogglePause, TogglePause},
-    {kCmdChangeMap, ChangeMap},
-    {kCmdNextMap, RunNextMap},
-    {kCmdSetNextMap, SetNextMap},
-    {kCmdSetIdleMap, SetIdleMap},
-    {kCmdRestartMap, RestartMap},
-    {kCmdKickPlayer, KickPlayer},
-    {kCmdBanPlayerName, BanPlayerName},
-    {kCmdSayToAll, SayToAll},
-    {kCmdServerMessage, ServerMessage},
-    {kCmdRawConsole, RawConsole},
-    {kCmdChangePassword, ChangeOwnPassword},
-    {kCmdScreenshot, Screenshot},
-    {kCmdSavePunkBuster, SavePunkBusterConfig},
-    {kCmdLoadPunkBuster, LoadPunkBusterConfig},
-    {kCmdReloadAccounts, ReloadAccounts},
-};
-
-// Rows that higher layers (bans, moderation, schedule) install at start-up.
-constexpr std::size_t kMaxInstalledRows = 16;
-ExecRow g_installed_rows[kMaxInstalledRows] = {};
-
-const ExecRow* FindRow(std::uint32_t code) {
-  if (code == 0) return nullptr;
-  for (const ExecRow& row : std::span(kExecRows)) {
-    if (row.code == code && row.handler != nullptr) return &row;
-  }
-  for (const ExecRow& row : g_installed_rows) {
-    if (row.code == code && row.handler != nullptr) return &row;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-TargetState CheckTarget(const CommandTarget& target, PlayerRecord* holder) {
-  std::optional<std::string> list = ConsoleSend("game.listPlayers");
-  if (!list) return TargetState::kUnknown;
-  std::string_view rest = *list;
-  while (!rest.empty()) {
-    std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    PlayerRecord record;
-    // Bots and lines that do not parse hold no player who could be kicked.
-    if (!ParsePlayerLine(line, &record) || record.id != target.id) continue;
-    if (holder != nullptr) *holder = record;
-    bool same_key = !Known(target.keyhash) || !Known(record.keyhash) ||
-                    EqualNoCase(target.keyhash, record.keyhash);
-    return record.name == target.name && same_key ? TargetState::kSame : TargetState::kOther;
-  }
-  return TargetState::kGone;
-}
-
-std::vector<std::string> SplitIntoPieces(std::string_view text, char separator) {
-  std::vector<std::string> pieces;
-  while (text.size() > kPieceLength) {
-    std::size_t cut = 0;
-    for (std::size_t i = kPieceLength; i >= 1 && cut == 0; --i) {
-      if (text[i] == separator) cut = i;
-    }
-    if (cut == 0) {
-      pieces.emplace_back(text.substr(0, kPieceLength));
-      text.remove_prefix(kPieceLength);
-    } else {
-      pieces.emplace_back(text.substr(0, cut));
-      text.remove_prefix(cut + 1);
-    }
-  }
-  pieces.emplace_back(text);
-  return pieces;
-}
-
-bool IsExecutableCode(std::uint32_t code) { return FindRow(code) != nullptr; }
-
-bool InstallQueuedHandler(std::uint32_t code, QueuedHandler handler) {
-  for (ExecRow& row : g_installed_rows) {
-    if (row.code == code || row.code == 0) {
-      row = {code, handler};
-      return true;
-    }
-  }
-  return false;
-}
-
-void ExecuteCommand(const QueuedCommand& command) {
-  if (const ExecRow* row = FindRow(command.code)) row->handler(command);
-}
+}  // namespace handlers

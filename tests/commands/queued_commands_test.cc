@@ -1,5 +1,5 @@
 // Queued commands against a stand-in console: console lines, audits, notifications.
-#include "remote/execute.h"
+#include "commands/command_support.h"
 
 #include <filesystem>
 
@@ -12,9 +12,9 @@ namespace {
 using korvclient::Notice;
 using korvtest::Has;
 
-class ExecuteTest : public korvtest::ConsoleFixture {};
+class QueuedCommandTest : public korvtest::ConsoleFixture {};
 
-TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
+TEST_F(QueuedCommandTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   g_manager.core.admin_log = true;
   g_manager.links.punkbuster_enabled = true;
   GetPlayerList();
@@ -43,7 +43,7 @@ TEST_F(ExecuteTest, KickSendsPunkBusterFirstAndTellsEveryone) {
 }
 
 // PunkBuster's settings are saved and loaded only where PunkBuster runs.
-TEST_F(ExecuteTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
+TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
   Run(kCmdSavePunkBuster, "");
   EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled."));
   EXPECT_EQ(Sent(), std::vector<std::string>{});
@@ -57,7 +57,7 @@ TEST_F(ExecuteTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) 
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x17) + Notice(0x18), std::string()));
 }
 
-TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {
+TEST_F(QueuedCommandTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {
   std::string text = std::string(40, 'a') + " " + std::string(40, 'b');
   Run(0xB00B0017, text);
   std::string blank(1, static_cast<char>(0x80));
@@ -82,7 +82,7 @@ TEST_F(ExecuteTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat)
   EXPECT_EQ(Received(1), Notice(0x02));
 }
 
-TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
+TEST_F(QueuedCommandTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B000A, "berlin GPM_CQ bf1942");
   Run(0xB00B0009, "", 2);
   Run(0xB00B0009, "", 2);
@@ -134,6 +134,20 @@ TEST_F(ExecuteTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   EXPECT_EQ(g_manager.core.idle_map, "");
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
   EXPECT_TRUE(Has(Log(), "Couldn't open " + (dir_ / "servermaplist.con") + "! "));
+}
+
+TEST(ChatPieces, CutAtTheLastBlankWithinSixtyThreeCharacters) {
+  const char blank = static_cast<char>(0x80);
+  const std::string b(1, blank), a63(63, 'a'), a37(37, 'a');
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(SplitIntoPieces(std::string(100, 'a'), blank), (Pieces{a63, a37}));
+  std::string words = std::string(40, 'a') + b + std::string(30, 'b') + b + "end";
+  EXPECT_EQ(SplitIntoPieces(words, blank), (Pieces{std::string(40, 'a'), std::string(30, 'b') + b + "end"}));
+  // A separator at index 63 ends a full piece and is dropped; one at index 0 does not count.
+  EXPECT_EQ(SplitIntoPieces(a63 + b + "d", blank), (Pieces{a63, "d"}));
+  EXPECT_EQ(SplitIntoPieces(b + std::string(99, 'a'), blank), (Pieces{b + std::string(62, 'a'), a37}));
+  EXPECT_EQ(SplitIntoPieces(a63, blank), Pieces{a63});
+  EXPECT_EQ(SplitIntoPieces("", blank), Pieces{""});
 }
 
 }  // namespace
