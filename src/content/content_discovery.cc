@@ -30,6 +30,9 @@ constexpr std::uint32_t kEntryDataBytes = 24;
 constexpr std::uint32_t kMaxEntries = 65536;
 constexpr std::size_t kModLineLimit = 31;  // a mod name has at most 30 characters
 
+// Every game type is a file "<MODE>.CON" in a "GAMETYPES" directory of the
+// archive. An entry can only be one when a slash stands just before the
+// file name; that one byte is looked at first, since nearly no entry is.
 struct ModePattern {
   std::string_view suffix;
   std::uint32_t bit;
@@ -41,6 +44,7 @@ constexpr std::array<ModePattern, 5> kModePatterns = {{
     {"/GAMETYPES/TDM.CON", kModeTdm},
     {"/GAMETYPES/OBJECTIVEMODE.CON", kModeObjective},
 }};
+constexpr std::size_t kFileOffset = std::string_view("/GAMETYPES").size();
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -60,16 +64,18 @@ class ArchiveReader {
     return true;
   }
   bool ReadU32(std::uint32_t* value) {
-    unsigned char bytes[4];
-    if (!Read(bytes, 4)) return false;
-    *value = LoadU32(bytes);
+    const char* bytes = Take(4);
+    if (bytes == nullptr) return false;
+    *value = LoadU32(reinterpret_cast<const unsigned char*>(bytes));
     return true;
   }
-  bool Read(void* out, std::size_t length) {
-    if (!Ensure(length)) return false;
-    std::memcpy(out, buffer_.data() + begin_, length);
-    Consume(length);
-    return true;
+  // The next `length` bytes, in place in the buffer until the next call;
+  // null at the end of the file.
+  const char* Take(std::size_t length) {
+    if (!Ensure(length)) return nullptr;
+    const char* bytes = reinterpret_cast<const char*>(buffer_.data() + begin_);
+    begin_ += length;
+    return bytes;
   }
   bool Skip(std::uint64_t length) {
     if (Remaining() < length) return false;
@@ -85,7 +91,6 @@ class ArchiveReader {
 
  private:
   std::uint64_t Remaining() const { return (size_ - pos_) + (end_ - begin_); }
-  void Consume(std::size_t length) { begin_ += length; }
   // Makes `length` bytes available in the buffer, or fails at the end.
   bool Ensure(std::size_t length) {
     if (end_ - begin_ >= length) return true;
@@ -114,19 +119,15 @@ class ArchiveReader {
   std::size_t end_ = 0;
 };
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         strncasecmp(text.data() + text.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
-}
-
 std::uint32_t ModesOfEntry(std::string_view name) {
   // The name ends at its first NUL, as the archive's C strings do.
   name = name.substr(0, name.find('\0'));
-  std::uint32_t mask = 0;
   for (const ModePattern& pattern : kModePatterns) {
-    if (EndsWithNoCase(name, pattern.suffix)) mask |= pattern.bit;
+    if (name.size() < pattern.suffix.size()) continue;
+    std::string_view tail = name.substr(name.size() - pattern.suffix.size());
+    if (tail[kFileOffset] == '/' && EqualNoCase(tail, pattern.suffix)) return pattern.bit;
   }
-  return mask;
+  return 0;
 }
 
 void LogScanFailure(const std::string& path) {
@@ -330,7 +331,6 @@ std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
   std::uint32_t count = 0;
   if (!reader.ReadU32(&directory) || !reader.Seek(directory) || !reader.ReadU32(&count)) return 0;
   std::uint32_t mask = 0;
-  char name[kMaxEntryName];
   if (count > kMaxEntries) {
     LogMessage(6, "WARNING: %s claims %u entries, reading the first %u.", archive_path.c_str(),
                count, kMaxEntries);
@@ -343,7 +343,8 @@ std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
       if (!reader.Skip(std::uint64_t{length} + kEntryDataBytes)) break;
       continue;
     }
-    if (!reader.Read(name, length)) break;
+    const char* name = reader.Take(length);
+    if (name == nullptr) break;
     mask |= ModesOfEntry(std::string_view(name, length));
     if (!reader.Skip(kEntryDataBytes)) break;
   }
