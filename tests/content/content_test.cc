@@ -201,6 +201,13 @@ TEST_F(Content, AnEntryIsAGameTypeOnlyByItsWholeFileNameInAGametypesDirectory) {
     WriteFile(Path("a.rfa"), Archive({name}));
     EXPECT_EQ(DetectGameTypes(Path("a.rfa")), mask) << name;
   }
+  // A directory far larger than one read, its entries straddling reads.
+  std::vector<std::string> many;
+  for (int i = 0; i < 5000; ++i) many.push_back("a/objects/" + std::string(i % 97, 'o') + ".con");
+  many[2500] = Entry("a", "coop");
+  many.back() = Entry("a", "tdm");
+  WriteFile(Path("a.rfa"), Archive(many));
+  EXPECT_EQ(DetectGameTypes(Path("a.rfa")), kModeCoop | kModeTdm);
 }
 
 TEST_F(Content, CurrentMapFromTheReportAndStartingLevelFromStartMapOrMapList) {
