@@ -60,15 +60,14 @@ class ArchiveReader {
 
   // Reads the 32-bit value at `offset` by itself, the buffer untouched: the
   // archive's header, whose directory lies elsewhere.
-  bool ReadU32At(std::uint64_t offset, std::uint32_t* value) const {
+  std::optional<std::uint32_t> ReadU32At(std::uint64_t offset) const {
     unsigned char bytes[4];
     ssize_t got;
     do {
       got = ::pread(fd_, bytes, sizeof bytes, static_cast<off_t>(offset));
     } while (got < 0 && errno == EINTR);
-    if (got != sizeof bytes) return false;
-    *value = LoadU32(bytes);
-    return true;
+    if (got != sizeof bytes) return std::nullopt;
+    return LoadU32(bytes);
   }
   bool Seek(std::uint64_t offset) {
     if (offset > size_) return false;
@@ -388,10 +387,9 @@ std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
     return std::nullopt;
   }
   ArchiveReader reader(fd.get(), static_cast<std::uint64_t>(info.st_size));
-  std::uint32_t directory = 0;
+  std::optional<std::uint32_t> directory = reader.ReadU32At(0);
   std::uint32_t count = 0;
-  if (!reader.ReadU32At(0, &directory) || !reader.Seek(directory) || !reader.ReadU32(&count))
-    return 0;
+  if (!directory || !reader.Seek(*directory) || !reader.ReadU32(&count)) return 0;
   if (count > kMaxEntries) {
     LogMessage(6, "WARNING: %s claims %u entries, reading the first %u.", archive_path.c_str(),
                count, kMaxEntries);
