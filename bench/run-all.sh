@@ -12,7 +12,7 @@
 # Each benchmark reports its figures to this table on lines of the form
 # "result<TAB>NAME<TAB>FIGURE<TAB>GOAL<TAB>UNIT" (GOAL "-": no goal).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 build=${KORV_BUILD:-build}
 quick=0
 faults=0
