@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "../tests/support/remote_client.h"
+#include "bench_result.h"
 #include "bench_server.h"
 
 using korvbench::Write;
@@ -375,6 +376,8 @@ int main(int argc, char** argv) {
   double base_p99 = 0;
   bool met = true;
   bool judged = false, on_time = true;
+  int lost = 0;
+  double largest_gap = 0;
   std::string chosen = argc > 3 ? argv[3] : "abcdefg";
   for (const Scenario& scenario : scenarios) {
     if (scenario.name[1] != 'a' && chosen.find(scenario.name[1]) == std::string::npos) continue;
@@ -389,6 +392,10 @@ int main(int argc, char** argv) {
     if (scenario.name[1] != 'a' && (ratio > 2 || r.lost > 0)) met = false;
     std::printf("%-28s round trips %6zu  median %8.1f us  p99 %8.1f us  lost %d  p99 ratio %.2fx\n",
                 scenario.name, r.micros.size(), Percentile(r.micros, 0.5), p99, r.lost, ratio);
+    lost += r.lost;
+    if (scenario.name[1] != 'a')
+      korvbench::PrintResult((std::string("bystander p99 / (a), ") + scenario.name).c_str(), ratio,
+                             2, "x");
     double seconds = std::chrono::duration<double>(to - from).count();
     double cpu = CpuSeconds(pid) - cpu_from;
     std::printf("%-28s daemon busy %.0f%% of the time", "", 100 * cpu / seconds);
@@ -402,6 +409,7 @@ int main(int argc, char** argv) {
       judged = true;
       bool late = gap > kTickPeriod + 1;
       if (late) on_time = false;
+      largest_gap = std::max(largest_gap, gap);
       verdict = late ? "ticks LATE" : "ticks on time";
     }
     std::printf("%-28s status ticks: largest gap %5.2f s  %.2fx the 3 s period  %s\n", "", gap,
@@ -411,6 +419,8 @@ int main(int argc, char** argv) {
               met ? "met" : "NOT met");
   std::printf("goal, ticks on time (no gap over 3 s + 1 s): %s\n",
               !judged ? "too short to judge" : on_time ? "met" : "NOT met");
+  korvbench::PrintResult("bystander round trips lost", lost, 0, "");
+  if (judged) korvbench::PrintResult("status ticks, largest gap", largest_gap, kTickPeriod + 1, "s");
   bystander.reset();
   stop_all();
   std::filesystem::remove_all(dir);

@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "bench_result.h"
+
 namespace {
 
 long ResidentKiB(pid_t pid) {
@@ -82,5 +84,7 @@ int main(int argc, char** argv) {
   std::printf("idle korvd over %d s: peak resident %.2f MiB (goal 4 MiB, ratio %.2f), "
               "CPU %.3f%% (goal 0.1%%, ratio %.2f)\n",
               seconds, rss_mib, rss_mib / 4.0, cpu_percent, cpu_percent / 0.1);
+  korvbench::PrintResult("idle korvd, peak resident", rss_mib, 4, "MiB");
+  korvbench::PrintResult("idle korvd, CPU", cpu_percent, 0.1, "%");
   return 0;
 }

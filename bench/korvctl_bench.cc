@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_result.h"
 #include "bench_server.h"
 
 extern char** environ;
@@ -97,5 +98,6 @@ int main() {
   std::printf("korvctl ping (start, login, keep-alive, exit), %d runs: median %.2f ms, "
               "p90 %.2f ms, mean %.2f ms\n",
               kRuns, ms[kRuns / 2], ms[kRuns * 9 / 10], total / kRuns);
+  korvbench::PrintResult("korvctl ping, median", ms[kRuns / 2], korvbench::kNoGoal, "ms");
   return 0;
 }

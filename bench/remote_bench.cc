@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "../tests/support/remote_client.h"
+#include "bench_result.h"
 #include "bench_server.h"
 
 using korvbench::Write;
@@ -214,13 +215,17 @@ int main(int argc, char** argv) {
   Report("bare, 16 clients, threads", bare16);
   Report("bare, 16 clients, one loop", bare_loop);
   Report("bare loopback, 1 client", bare1);
-  auto ratios = [&](const char* name, const std::vector<double>& bare) {
-    std::printf("ratio to %s: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n", name,
-                Percentile(all, 0.5) / Percentile(bare, 0.5),
-                Percentile(all, 0.99) / Percentile(bare, 0.99));
+  auto ratios = [&](const char* name, const char* row, const std::vector<double>& bare) {
+    double median = Percentile(all, 0.5) / Percentile(bare, 0.5);
+    double p99 = Percentile(all, 0.99) / Percentile(bare, 0.99);
+    std::printf("ratio to %s: median %.2fx (goal <= 2), p99 %.2fx (goal <= 10)\n", name, median,
+                p99);
+    korvbench::PrintResult((std::string("keep-alive median / ") + row).c_str(), median, 2, "x");
+    korvbench::PrintResult((std::string("keep-alive p99 / ") + row).c_str(), p99, 10, "x");
   };
-  ratios("bare, a thread per client", bare16);
-  ratios("bare, one select() loop  ", bare_loop);
+  ratios("bare, a thread per client", "threads", bare16);
+  ratios("bare, one select() loop  ", "one loop", bare_loop);
+  korvbench::PrintResult("keep-alives lost", lost.load(), 0, "");
   clients.clear();
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);

@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 #include "core/helpers.h"
 #include "core/log.h"
@@ -30,6 +31,9 @@ constexpr std::uint32_t kEntryDataBytes = 24;
 constexpr std::uint32_t kMaxEntries = 65536;
 constexpr std::size_t kModLineLimit = 31;  // a mod name has at most 30 characters
 
+// Every game type is a file "<MODE>.CON" in a "GAMETYPES" directory of the
+// archive, and each mode's name ends in a letter of its own. An entry is
+// compared whole only with the mode whose letter stands before its ".CON".
 struct ModePattern {
   std::string_view suffix;
   std::uint32_t bit;
@@ -41,6 +45,7 @@ constexpr std::array<ModePattern, 5> kModePatterns = {{
     {"/GAMETYPES/TDM.CON", kModeTdm},
     {"/GAMETYPES/OBJECTIVEMODE.CON", kModeObjective},
 }};
+constexpr std::size_t kLetterFromEnd = std::string_view("T.CON").size();
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -53,6 +58,17 @@ class ArchiveReader {
  public:
   ArchiveReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
 
+  // Reads the 32-bit value at `offset` by itself, the buffer untouched: the
+  // archive's header, whose directory lies elsewhere.
+  std::optional<std::uint32_t> ReadU32At(std::uint64_t offset) const {
+    unsigned char bytes[4];
+    ssize_t got;
+    do {
+      got = ::pread(fd_, bytes, sizeof bytes, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got != sizeof bytes) return std::nullopt;
+    return LoadU32(bytes);
+  }
   bool Seek(std::uint64_t offset) {
     if (offset > size_) return false;
     pos_ = offset;
@@ -60,16 +76,17 @@ class ArchiveReader {
     return true;
   }
   bool ReadU32(std::uint32_t* value) {
-    unsigned char bytes[4];
-    if (!Read(bytes, 4)) return false;
-    *value = LoadU32(bytes);
+    std::string_view bytes = Fill(4);
+    if (bytes.size() < 4) return false;
+    *value = LoadU32(reinterpret_cast<const unsigned char*>(bytes.data()));
+    begin_ += 4;
     return true;
   }
-  bool Read(void* out, std::size_t length) {
-    if (!Ensure(length)) return false;
-    std::memcpy(out, buffer_.data() + begin_, length);
-    Consume(length);
-    return true;
+  // The bytes buffered from the current position, at least `length` of
+  // them unless the file (or a read) ends first; valid until the next call.
+  std::string_view Fill(std::size_t length) {
+    if (end_ - begin_ < length) Refill(length);
+    return {reinterpret_cast<const char*>(buffer_.data()) + begin_, end_ - begin_};
   }
   bool Skip(std::uint64_t length) {
     if (Remaining() < length) return false;
@@ -85,46 +102,75 @@ class ArchiveReader {
 
  private:
   std::uint64_t Remaining() const { return (size_ - pos_) + (end_ - begin_); }
-  void Consume(std::size_t length) { begin_ += length; }
-  // Makes `length` bytes available in the buffer, or fails at the end.
-  bool Ensure(std::size_t length) {
-    if (end_ - begin_ >= length) return true;
-    if (Remaining() < length || length > buffer_.size()) return false;
+  void Refill(std::size_t length) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
-    while (end_ < length) {
+    while (end_ < length && pos_ < size_) {
       std::size_t want = buffer_.size() - end_;
       if (size_ - pos_ < want) want = static_cast<std::size_t>(size_ - pos_);
-      if (want == 0) return false;
       ssize_t got = ::pread(fd_, buffer_.data() + end_, want, static_cast<off_t>(pos_));
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
+      if (got <= 0) return;
       end_ += static_cast<std::size_t>(got);
       pos_ += static_cast<std::uint64_t>(got);
     }
-    return true;
   }
 
   int fd_;
   std::uint64_t size_;
   std::uint64_t pos_ = 0;  // file position of buffer_[end_]
-  std::array<unsigned char, 65536> buffer_{};
+  std::array<unsigned char, 65536> buffer_;  // holds only bytes read
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
 };
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         strncasecmp(text.data() + text.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
-}
-
 std::uint32_t ModesOfEntry(std::string_view name) {
   // The name ends at its first NUL, as the archive's C strings do.
   name = name.substr(0, name.find('\0'));
-  std::uint32_t mask = 0;
+  if (name.size() < kLetterFromEnd) return 0;
+  // Clearing bit 5 turns a lower-case letter into its capital.
+  char letter = static_cast<char>(name[name.size() - kLetterFromEnd] & ~0x20);
   for (const ModePattern& pattern : kModePatterns) {
-    if (EndsWithNoCase(name, pattern.suffix)) mask |= pattern.bit;
+    const std::string_view& suffix = pattern.suffix;
+    if (letter != suffix[suffix.size() - kLetterFromEnd]) continue;
+    bool whole = name.size() >= suffix.size() &&
+                 EqualNoCase(name.substr(name.size() - suffix.size()), suffix);
+    return whole ? pattern.bit : 0;
+  }
+  return 0;
+}
+
+// The modes named by `count` directory entries, each a 32-bit name length,
+// the name and its data bytes. Entries are read in place from the buffer,
+// which is refilled whenever it may hold less than one whole entry; the
+// modes found so far count when the directory runs past the end.
+std::uint32_t ModesOfDirectory(ArchiveReader* reader, std::uint32_t count) {
+  constexpr std::size_t kLongestEntry = 4 + kMaxEntryName + kEntryDataBytes;
+  std::uint32_t mask = 0;
+  std::string_view window;  // buffered bytes; `used` of them are read
+  std::size_t used = 0;
+  for (; count > 0; --count) {
+    if (window.size() - used < kLongestEntry) {
+      reader->Skip(used);
+      window = reader->Fill(kLongestEntry);
+      used = 0;
+    }
+    std::string_view rest = window.substr(used);
+    if (rest.size() < 4) break;
+    std::uint32_t length = LoadU32(reinterpret_cast<const unsigned char*>(rest.data()));
+    if (length > kMaxEntryName) {
+      // Skipped unread: no game type has so long a name.
+      reader->Skip(used + 4);
+      window = {};
+      used = 0;
+      if (!reader->Skip(std::uint64_t{length} + kEntryDataBytes)) break;
+      continue;
+    }
+    if (rest.size() - 4 < length) break;
+    mask |= ModesOfEntry(rest.substr(4, length));
+    if (rest.size() - 4 - length < kEntryDataBytes) break;
+    used += 4 + length + kEntryDataBytes;
   }
   return mask;
 }
@@ -209,9 +255,22 @@ std::optional<std::string> FindArchive(const std::string& levels, const std::str
   return std::nullopt;
 }
 
+// The modes of the base game's archives read so far in one scan, by path:
+// every mod map takes those of the base map of the same name, and each base
+// archive is read once however many mods have that map.
+using ModesByArchive = std::unordered_map<std::string, std::uint32_t>;
+
+std::optional<std::uint32_t> BaseArchiveModes(const std::string& path, ModesByArchive* known) {
+  auto found = known->find(path);
+  if (found != known->end()) return found->second;
+  std::optional<std::uint32_t> modes = DetectGameTypes(path);
+  if (modes) known->emplace(path, *modes);
+  return modes;
+}
+
 // Appends the maps.con lines of one mod. False when its levels directory
 // cannot be opened.
-bool ScanModMaps(const std::string& mod, std::string* lines) {
+bool ScanModMaps(const std::string& mod, ModesByArchive* base_modes, std::string* lines) {
   const std::string& server = Core().server_dir;
   std::string levels = server + "/mods/" + mod + kLevelsDir + "/";
   if (Core().debug) LogMessage(6, "DEBUG: WriteMapsFile: path=%s\n", levels.c_str());
@@ -235,7 +294,7 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
     std::string base_levels = server + "/mods/bf1942" + kLevelsDir + "/";
     std::optional<std::string> base = base_mod ? std::nullopt : FindArchive(base_levels, *map);
     if (base) {
-      std::optional<std::uint32_t> modes = DetectGameTypes(base_levels + *base);
+      std::optional<std::uint32_t> modes = BaseArchiveModes(base_levels + *base, base_modes);
       if (!modes) continue;
       mask = *modes;
     }
@@ -243,7 +302,8 @@ bool ScanModMaps(const std::string& mod, std::string* lines) {
     // listed under its lower-case name.
     std::string own_name = *map + ".rfa";
     if (strcasecmp(entry->d_name, own_name.c_str()) == 0) own_name = entry->d_name;
-    std::optional<std::uint32_t> own = DetectGameTypes(levels + own_name);
+    std::optional<std::uint32_t> own = base_mod ? BaseArchiveModes(levels + own_name, base_modes)
+                                                : DetectGameTypes(levels + own_name);
     if (!own) continue;
     mask |= *own;
     if (mask != 0) {
@@ -291,11 +351,12 @@ bool WriteMapsFile(const std::string& path) {
   }
   std::string lines;
   std::string mod;
+  ModesByArchive base_modes;
   bool ok = true;
   while (ReadLineBounded(mods.get(), kModLineLimit, &mod)) {
     while (!mod.empty() && (mod.back() == '\n' || mod.back() == '\r')) mod.pop_back();
     if (mod.empty()) break;
-    if (!ScanModMaps(mod, &lines)) {
+    if (!ScanModMaps(mod, &base_modes, &lines)) {
       ok = false;
       break;
     }
@@ -326,26 +387,14 @@ std::optional<std::uint32_t> DetectGameTypes(const std::string& archive_path) {
     return std::nullopt;
   }
   ArchiveReader reader(fd.get(), static_cast<std::uint64_t>(info.st_size));
-  std::uint32_t directory = 0;
+  std::optional<std::uint32_t> directory = reader.ReadU32At(0);
   std::uint32_t count = 0;
-  if (!reader.ReadU32(&directory) || !reader.Seek(directory) || !reader.ReadU32(&count)) return 0;
-  std::uint32_t mask = 0;
-  char name[kMaxEntryName];
+  if (!directory || !reader.Seek(*directory) || !reader.ReadU32(&count)) return 0;
   if (count > kMaxEntries) {
     LogMessage(6, "WARNING: %s claims %u entries, reading the first %u.", archive_path.c_str(),
                count, kMaxEntries);
     count = kMaxEntries;
   }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t length = 0;
-    if (!reader.ReadU32(&length)) break;
-    if (length > kMaxEntryName) {
-      if (!reader.Skip(std::uint64_t{length} + kEntryDataBytes)) break;
-      continue;
-    }
-    if (!reader.Read(name, length)) break;
-    mask |= ModesOfEntry(std::string_view(name, length));
-    if (!reader.Skip(kEntryDataBytes)) break;
-  }
-  return mask;
+  return ModesOfDirectory(&reader, count);
 }
+

@@ -179,6 +179,37 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
   EXPECT_EQ(TakeLog(), Lines{"Couldn't open " + Path("none.rfa") + " file! " + ErrorText(ENOENT)});
 }
 
+TEST_F(Content, AnEntryIsAGameTypeOnlyByItsWholeFileNameInAGametypesDirectory) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::uint32_t> cases[] = {
+      {"/gametypes/ctf.con", kModeCtf},
+      {"a/GameTypes/ObjectiveMode.Con", kModeObjective},
+      {"a/gametypes/conquest.con\0"s, kModeConquest},
+      {"a/gametypes/coop.con\0/gametypes/tdm.con"s, kModeCoop},  // the name ends at its NUL
+      {"a/gametypes/tdm.con\0junk"s, kModeTdm},
+      {"a/gametypes/tdm\0.con"s, 0},
+      {"gametypes/ctf.con", 0},
+      {"a/oldgametypes/ctf.con", 0},
+      {"a/gametypes/x/ctf.con", 0},
+      {"a/gametypes/xctf.con", 0},
+      {"a/gametypes/ctf.co", 0},
+      {"a/gametypes/ctf.conx", 0},
+      {"a/gametypes/conquest.cox", 0},
+      {"a/gametypez/conquest.con", 0},
+  };
+  for (const auto& [name, mask] : cases) {
+    WriteFile(Path("a.rfa"), Archive({name}));
+    EXPECT_EQ(DetectGameTypes(Path("a.rfa")), mask) << name;
+  }
+  // A directory far larger than one read, its entries straddling reads.
+  std::vector<std::string> many;
+  for (int i = 0; i < 5000; ++i) many.push_back("a/objects/" + std::string(i % 97, 'o') + ".con");
+  many[2500] = Entry("a", "coop");
+  many.back() = Entry("a", "tdm");
+  WriteFile(Path("a.rfa"), Archive(many));
+  EXPECT_EQ(DetectGameTypes(Path("a.rfa")), kModeCoop | kModeTdm);
+}
+
 TEST_F(Content, CurrentMapFromTheReportAndStartingLevelFromStartMapOrMapList) {
   const std::string report =
       "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
