@@ -109,6 +109,19 @@ TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndThisRunsFirstLogOutlivesTheC
   EXPECT_LT(ReadFile(dir_ / "korvd.log").size(), 512000u);
 }
 
+// The line that brings the log to 512,000 bytes, exactly, is the last one of the rotated file.
+TEST_F(LogTest, TheLogRotatesWhenItReaches512000Bytes) {
+  std::string pad(972, 'p');  // with the stamp and CR LF: 1,000 bytes a line
+  for (int i = 0; i < 511; ++i) LogMessage(6, "%03d %s", i, pad.c_str());
+  LogMessage(6, "%s", std::string(951, 'q').c_str());
+  ASSERT_EQ(std::filesystem::file_size(dir_ / "korvd.log"), 511975u);
+  EXPECT_TRUE(RotatedLogs(dir_.path()).empty());
+  LogMessage(6, "y");
+  std::vector<std::string> rotated = RotatedLogs(dir_.path());
+  ASSERT_EQ(rotated.size(), 1u);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / rotated[0]), 512000u);
+}
+
 // A FIFO in the place of the log or the admin log, with nobody reading it, loses the lines
 // and never holds the daemon.
 TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
