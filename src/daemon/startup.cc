@@ -225,6 +225,8 @@ void StartServerFromCommandLine() {
   }
 }
 
+}  // namespace
+
 void LoadOwnSettings() {
   KorvdConf conf = Core().conf;
   bool conf_loaded = LoadKorvdConf(KorvdConfPath(), &conf);
@@ -234,8 +236,6 @@ void LoadOwnSettings() {
                ErrorText(LastError()).c_str());
   }
 }
-
-}  // namespace
 
 void InstallSignalHandlers() {
   sigset_t pipe_set;

@@ -16,6 +16,10 @@ void InstallSignalHandlers();
 // with status 0 without a message of its own (the linger option failing).
 bool RunStartupSequence(const std::vector<std::string>& ignored_options);
 
+// Reads korvd.conf over the defaults; a file that cannot be read is
+// logged with a WARNING and the defaults hold.
+void LoadOwnSettings();
+
 // Detaches from the terminal: two forks around setsid, SIGHUP ignored,
 // descriptors closed, working directory = the server directory.
 void Daemonize();
