@@ -3,7 +3,8 @@
 # systemd unit verifies, and `cmake --install` lays out every file. Needs a
 # configured build/ (scripts/setup.sh). With KORV_CHECK_DEB=1 it also builds
 # the Debian package (about 2.5 minutes on two cores) and checks its contents,
-# its maintainer scripts and conffile, and that lintian finds no error.
+# its maintainer scripts and conffile, and that lintian finds no error (or
+# checks the package KORV_DEB names instead of building one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +12,13 @@ for page in man/*.[0-9]; do
   mandoc -T lint -W warning "$page"
   # Rendered, an optional part closes before the next one opens: no
   # "idle-map [map, restart-map]".
-  if nested=$(MANWIDTH=200 man -l "$page" 2>/dev/null | grep -E '\[[^]]*\['); then
+  rendered=$(MANWIDTH=200 man -l "$page" 2>/dev/null)
+  if nested=$(grep -E '\[[^]]*\[' <<<"$rendered"); then
     echo "check-ops: $page renders nested brackets: $nested" >&2; exit 1
+  fi
+  # Nor does a part open on one line and close on another, or never.
+  if unbalanced=$(awk '{ if (gsub(/\[/, "[") != gsub(/\]/, "]")) print }' <<<"$rendered" | grep .); then
+    echo "check-ops: $page renders unbalanced brackets: $unbalanced" >&2; exit 1
   fi
 done
 
@@ -52,8 +58,11 @@ SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no \
   "$stage/root/etc/systemd/system/korvd@demo.service"
 
 if [ "${KORV_CHECK_DEB:-0}" = 1 ]; then
-  # build-deb.sh fails on any lintian error.
-  deb=$(scripts/build-deb.sh "$stage/dist" | tail -1)
+  deb=${KORV_DEB:-$(scripts/build-deb.sh "$stage/dist" | tail -1)}
+  # Clean: no error and no warning either.
+  if command -v lintian >/dev/null && ! lintian --fail-on error,warning "$deb"; then
+    echo "check-ops: lintian finds fault with the package" >&2; exit 1
+  fi
   contents=$(dpkg-deb -c "$deb")
   for file in usr/sbin/korvd usr/bin/korvctl usr/bin/gamesim lib/systemd/system/korvd@.service \
               usr/share/man/man8/korvd.8.gz usr/share/man/man1/korvctl.1.gz \

@@ -73,6 +73,9 @@ constexpr CheckedFile kCheckedFiles[] = {
 int RunConfigCheck(const std::vector<std::string>& ignored_options) {
   ReportIgnoredOptions(ignored_options);
   int before = Core().check_problems;
+  for (auto missing : {MissingServerBinary, MissingModFolder}) {
+    if (std::optional<std::string> fault = missing()) LogMessage(6, "%s", fault->c_str());
+  }
   LoadOwnSettings();
   InitSettings();
   for (const CheckedFile& file : kCheckedFiles) {

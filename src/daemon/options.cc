@@ -127,7 +127,7 @@ void SetOverlayPath(Scan&, const char* value) {
   std::string path = FromStartDirectory(value);
   if (path.back() != '/') path += '/';
   Opt().overlay_path = path;
-  ::mkdir((path + "logs").c_str(), 0755);
+  if (!Opt().check_only) ::mkdir((path + "logs").c_str(), 0755);
 }
 
 void PrintUsage(Scan& scan, const char*) {

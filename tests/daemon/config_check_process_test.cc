@@ -61,7 +61,10 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
     std::function<void(const std::string& path)> make;
     std::string message;
   };
+  auto remove = [](const std::string& path) { fs::remove(path); };
   const std::vector<Fault> faults{
+      {"../../../bf1942_lnxded", remove, "Couldn't find server binary in " + srv + "! "},
+      {"../init.con", remove, "Couldn't detect a valid BF1942 mod folder!\n"},
       {"korvane.con",
        [&](const std::string& path) { WriteFile(path, KorvaneCon({{"game.serverPort", "80"}})); },
        "Invalid value of 80 detected for setting game.serverPort, using default 14567.\n"},
