@@ -8,8 +8,8 @@
 #   scripts/try-package.sh [korvd_VERSION_ARCH.deb]
 #
 # Without a package it builds one (scripts/build-deb.sh, a few minutes).
-# Needs root, mmdebstrap, unshare and the Debian mirror (about a minute with
-# a built package). systemd cannot run as PID 1 in the root: the unit's
+# Needs root, mmdebstrap, unshare and the Debian mirror; with a built
+# package it takes 40 to 100 seconds, most of it making the root. systemd cannot run as PID 1 in the root: the unit's
 # lines are run by hand, in private PID, mount and network namespaces, so
 # the instance's fixed ports touch nothing outside.
 set -euo pipefail
