@@ -73,6 +73,8 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
       {"serverschedule.con", replace_by_dir, "Couldn't open event schedule file! "},
       {"korvd.conf", [](const std::string& path) { WriteFile(path, "[log]\nkeep = 1\n"); },
        "WARNING: korvd.conf: unknown setting [log] keep ignored.\n"},
+      {"banlist.con", [](const std::string& path) { fs::create_symlink(path, path); },
+       "Couldn't read " + settings + "/banlist.con! "},
       {"serverbanlist.con", [](const std::string& path) { WriteFile(path, "\n\"Bob\",1.2\n"); },
        "WARNING: " + settings + "/serverbanlist.con line 2 is no ban row; the ban lists pass "
        "over it.\n"},
