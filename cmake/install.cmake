@@ -9,6 +9,9 @@ set(KORVD_SERVER_ROOT "/srv/korvd" CACHE PATH
 set(KORVD_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the unit files go, relative to the prefix (or absolute)")
 set(KORVD_SBIN "${CMAKE_INSTALL_FULL_SBINDIR}")
+# The node exporter's textfile directory for the instances' metrics files.
+set(KORVD_METRICS_DIR "/var/lib/korvd/metrics" CACHE PATH
+    "Directory the korvd@ instances may write their metrics files to")
 
 configure_file(${CMAKE_SOURCE_DIR}/packaging/systemd/korvd@.service.in
                ${CMAKE_BINARY_DIR}/packaging/korvd@.service @ONLY)

@@ -49,6 +49,10 @@ struct CoreOptions {
   bool exit_stops_server = false;  // -exit
   bool stop = false;          // -stop
   bool start = false;         // -start
+  // -t: the configuration check loads what a start loads, prints what is
+  // wrong and writes no file (the file writers and the log leave the disk
+  // alone).
+  bool check_only = false;
   std::int32_t status_monitor = 0;  // +statusMonitor value
   std::uint32_t ip_option = 0;      // -ip, applied after the settings load
 
@@ -80,6 +84,8 @@ struct CoreState : CoreOptions {
   // The first log this run rotated (it holds the start-up lines); rotated
   // logs named before it are earlier runs'. "" until the first rotation.
   std::string log_first_rotated;
+  // Lines at warning level or worse printed while check_only is set.
+  int check_problems = 0;
 
   /* korvd.conf (defaults without the file) */
   KorvdConf conf;

@@ -168,7 +168,10 @@ int JournalPriority(const std::string& text) {
       {"Server is in a restart loop", LOG_ERR},
       {"WARNING: ", LOG_WARNING},
       {"SECURITY ALERT! ", LOG_WARNING},
-      {"Invalid value ", LOG_WARNING},
+      // A value out of its range; a required text that korvane.con leaves
+      // empty ("Invalid value detected ...") takes its default at every
+      // start and is information.
+      {"Invalid value of ", LOG_WARNING},
       {"Server terminated ", LOG_WARNING},
       {"Terminating server with extreme prejudice!", LOG_WARNING},
       {"DEBUG: ", LOG_DEBUG},
@@ -190,6 +193,15 @@ void WriteLine(int level, const struct tm& local, const std::string& text) {
   if (!core.syslog) line += "\r\n";
 
   bool journal = !core.daemon && StdoutIsJournal();
+  if (core.check_only) {
+    // The check prints the bare text and counts what is wrong.
+    int priority = JournalPriority(text);
+    if (journal) std::printf("<%d>", priority);
+    std::printf("%s\n", text.substr(0, kLineMax).c_str());
+    std::fflush(stdout);
+    if (priority <= LOG_WARNING) ++MutableCore().check_problems;
+    return;
+  }
   bool echo = !core.daemon && (!Server().server_running || core.status_monitor == 0);
   if (journal) {
     std::printf("<%d>%s\n", JournalPriority(text), text.substr(0, kLineMax).c_str());

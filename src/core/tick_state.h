@@ -26,6 +26,9 @@ struct TickState {
   /* Metrics file: a failed write is logged once until the error changes or
      a write succeeds */
   int metrics_write_error = 0;  // the last write's error, 0 after a success
+  // The file the last successful write made ("" for none): removed when
+  // [metrics] textfile changes, so that no stale figures stay behind.
+  std::string metrics_file_written;
   // The bans last counted in each ban store (daemon, game, PunkBuster) and
   // the file they were counted in; counted again only when it changes.
   struct BanCount {

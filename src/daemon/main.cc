@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/core_state.h"
+#include "daemon/config_check.h"
 #include "daemon/main_loop.h"
 #include "daemon/manager_state.h"
 #include "daemon/options.h"
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
     if (scan.status == 0 && !scan.output.empty()) return 0;
     std::exit(scan.status);
   }
+  if (Core().check_only) return RunConfigCheck(scan.ignored);
   if (!RunStartupSequence(scan.ignored)) return 0;
   std::exit(RunMainLoop());
 }

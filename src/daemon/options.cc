@@ -127,7 +127,7 @@ void SetOverlayPath(Scan&, const char* value) {
   std::string path = FromStartDirectory(value);
   if (path.back() != '/') path += '/';
   Opt().overlay_path = path;
-  ::mkdir((path + "logs").c_str(), 0755);
+  if (!Opt().check_only) ::mkdir((path + "logs").c_str(), 0755);
 }
 
 void PrintUsage(Scan& scan, const char*) {
@@ -163,6 +163,7 @@ constexpr OptionRow kOptions[] = {
     {"-adminlog", ValueRule::kNone, [](Scan&, const char*) { Opt().admin_log = true; }},
     {"-statuslog", ValueRule::kNone, [](Scan&, const char*) { Opt().status_log = true; }},
     {"-messagelog", ValueRule::kNone, [](Scan&, const char*) { Opt().message_log = true; }},
+    {"-t", ValueRule::kNone, [](Scan&, const char*) { Opt().check_only = true; }},
     {"+statusMonitor", ValueRule::kPlain,
      [](Scan&, const char* v) { Opt().status_monitor = ParseInt(v); }},
     {"+overlayPath", ValueRule::kPlain, SetOverlayPath},
@@ -348,6 +349,8 @@ ScanOutcome ScanArguments(int argc, char** argv) {
   if (scan.outcome.exit_now) return scan.outcome;
 
   if (Opt().status_monitor != 0 && Opt().daemon) Opt().status_monitor = 0;
+  // The configuration check stops nothing: -kill is left to a real run.
+  if (Opt().check_only) Opt().kill = false;
   if (Opt().kill && !Opt().pid_file) {
     scan.Exit(1, ">>> Error: -kill requires -pid!\n");
     return scan.outcome;

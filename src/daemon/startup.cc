@@ -112,10 +112,7 @@ void CreateOverlay() {
 
 void CheckInstallation() {
   const std::string& dir = Core().server_dir;
-  if (!FileExists(dir + "/bf1942_lnxded")) {
-    EndStart("Couldn't find server binary in " + dir +
-             "! Use -path to specify server directory and/or verify bf1942_lnxded link exists.");
-  }
+  if (std::optional<std::string> fault = MissingServerBinary()) EndStart(*fault);
   SetPunkBusterInstalled(FileExists(dir + "/pb/pbsv.so"));
   if (!Core().punkbuster_installed) {
     LogMessage(6, "WARNING: PunkBuster is not installed on this server. All PunkBuster commands "
@@ -162,8 +159,7 @@ void EmptyServerFiles() {
 }
 
 void CheckModFolder() {
-  if (!FileExists(Core().server_dir + "/mods/bf1942/init.con"))
-    EndStart("Couldn't detect a valid BF1942 mod folder!");
+  if (std::optional<std::string> fault = MissingModFolder()) EndStart(*fault);
   if (FileExists("/tmp/Battlefield 1942/mods/bf1942/settings/maplist.con"))
     LogMessage(6, "WARNING: \"Battlefield 1942\" folder exists in /tmp directory!");
   std::remove((Core().settings_dir + "/kicklist.con").c_str());
@@ -225,6 +221,20 @@ void StartServerFromCommandLine() {
   }
 }
 
+}  // namespace
+
+std::optional<std::string> MissingServerBinary() {
+  const std::string& dir = Core().server_dir;
+  if (FileExists(dir + "/bf1942_lnxded")) return std::nullopt;
+  return "Couldn't find server binary in " + dir +
+         "! Use -path to specify server directory and/or verify bf1942_lnxded link exists.";
+}
+
+std::optional<std::string> MissingModFolder() {
+  if (FileExists(Core().server_dir + "/mods/bf1942/init.con")) return std::nullopt;
+  return "Couldn't detect a valid BF1942 mod folder!";
+}
+
 void LoadOwnSettings() {
   KorvdConf conf = Core().conf;
   bool conf_loaded = LoadKorvdConf(KorvdConfPath(), &conf);
@@ -234,8 +244,6 @@ void LoadOwnSettings() {
                ErrorText(LastError()).c_str());
   }
 }
-
-}  // namespace
 
 void InstallSignalHandlers() {
   sigset_t pipe_set;

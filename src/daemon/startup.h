@@ -3,6 +3,7 @@
 // listening socket and, last, the launch of the server with -start.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,15 @@ void InstallSignalHandlers();
 // status the step names). Returns false only when the process should end
 // with status 0 without a message of its own (the linger option failing).
 bool RunStartupSequence(const std::vector<std::string>& ignored_options);
+
+// The message that ends a start in a server directory without the server
+// binary, or without the base mod's folder; none when it is there.
+std::optional<std::string> MissingServerBinary();
+std::optional<std::string> MissingModFolder();
+
+// Reads korvd.conf over the defaults; a file that cannot be read is
+// logged with a WARNING and the defaults hold.
+void LoadOwnSettings();
 
 // Detaches from the terminal: two forks around setsid, SIGHUP ignored,
 // descriptors closed, working directory = the server directory.

@@ -2,6 +2,7 @@
 #include "server/metrics.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -150,11 +151,19 @@ std::string FormatMetrics(std::time_t now, std::int64_t now_ms) {
 
 void WriteMetricsFile() {
   const std::string& path = Core().conf.metrics_textfile;
+  // A path changed or cleared on SIGHUP: the exporter must not go on
+  // serving the figures of the file written before.
+  std::string& written_path = MutableTicks().metrics_file_written;
+  if (!written_path.empty() && written_path != path) {
+    ::unlink(written_path.c_str());
+    written_path.clear();
+  }
   if (path.empty()) return;
   auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::system_clock::now().time_since_epoch()).count();
   bool written = ReplaceFileContentsQuietly(path, FormatMetrics(SupervisionNow(), now_ms));
   int error = written ? 0 : LastError();
+  if (written) written_path = path;
   int& last = MutableTicks().metrics_write_error;
   if (error != 0 && error != last)
     LogMessage(6, "Couldn't write metrics file %s! %s", path.c_str(), ErrorText(error).c_str());

@@ -349,6 +349,25 @@ TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
   EXPECT_EQ(std::regex_replace(Log(), stamp, ""), expected);
 }
 
+// A textfile path changed or cleared on reload removes the file written
+// before; a file the daemon never wrote stays.
+TEST_F(CrashTickTest, MetricsFileOfAnEarlierPathIsRemoved) {
+  std::string first = dir_ / "first.prom";
+  std::string second = dir_ / "second.prom";
+  std::string foreign = dir_ / "foreign.prom";
+  WriteFile(foreign, "x 1\n");
+  g_manager.core.conf.metrics_textfile = first;
+  WriteMetricsFile();
+  ASSERT_TRUE(std::filesystem::exists(first));
+  for (const std::string& path : {second, std::string(), foreign}) {
+    g_manager.core.conf.metrics_textfile = path;
+    WriteMetricsFile();
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_EQ(std::filesystem::exists(second), path == second);
+  }
+  EXPECT_TRUE(Has(ReadFile(foreign), "\nkorvd_server_up 1\n"));
+}
+
 std::time_t g_schedule_now = 0;
 
 // The schedule with the real launcher and process finder. The stand-in
