@@ -21,6 +21,7 @@
 
 #include "core/helpers.h"
 #include "texts.h"
+#include "wire/file_frame.h"
 
 namespace korvctl {
 namespace {

@@ -20,6 +20,7 @@
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/settings_form.h"
+#include "wire/file_frame.h"
 
 namespace korvweb {
 namespace {
@@ -456,7 +457,7 @@ class Routes {
         return true;
       }
       if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
-          !session.link.Send(korvctl::EncodeFileFrame(text)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(text)) || !Confirm(session))
         return false;
       Reply(res, 200, {{"saved", file->name}});
       return true;
@@ -485,7 +486,7 @@ class Routes {
         return true;
       }
       if (!session.link.Send(korvctl::EncodeCommand(kSettingsUp)) ||
-          !session.link.Send(korvctl::EncodeFileFrame(updated)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(updated)) || !Confirm(session))
         return false;
       Reply(res, 200, {{"saved", body["values"].size()}});
       return true;
