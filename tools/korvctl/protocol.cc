@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "core/helpers.h"
-#include "remote/client_key.h"
+#include "core/client_key.h"
+#include "wire/account_line.h"
 
 namespace korvctl {
 namespace {
@@ -101,18 +102,9 @@ std::optional<std::string> PasswordField(std::string_view password) {
   std::random_device seed;
   std::mt19937 random(seed() ^ static_cast<unsigned>(
                                    std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::string block(kLoginBlockSize, '0');
-  for (char& c : block) c = static_cast<char>('0' + random() % 74);
-  block.replace(0, password.size(), password);
-  block[password.size()] = '\0';
-  std::string cipher = Enciphered(block);
-  std::string hex;
-  char digits[3];
-  for (unsigned char c : cipher) {
-    std::snprintf(digits, sizeof digits, "%02X", c);
-    hex += digits;
-  }
-  return hex;
+  std::string padding(kAccountPasswordSize, '0');
+  for (char& c : padding) c = static_cast<char>('0' + random() % 74);
+  return EncipherAccountField(password, kAccountPasswordSize, padding);
 }
 
 std::string EncodeCommand(std::uint32_t code) {

@@ -20,6 +20,7 @@
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/settings_form.h"
+#include "wire/account_line.h"
 #include "wire/file_frame.h"
 
 namespace korvweb {
@@ -229,17 +230,14 @@ json AccountsJson(std::string_view text) {
   json array = json::array();
   while (!text.empty()) {
     std::size_t end = text.find('\n');
-    std::string line(text.substr(0, end));
+    std::optional<AccountRow> row = SplitAccountRow(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1)
-      parts.push_back(line.substr(start, comma - start));
-    parts.push_back(line.substr(start));
-    if (parts.size() != 5) continue;
-    std::uint32_t mask = static_cast<std::uint32_t>(std::strtoul(parts[3].c_str(), nullptr, 10));
-    array.push_back({{"user", Utf8(parts[0])}, {"keyhash", Utf8(parts[2])},
-                     {"access", korvctl::AccessLetters(mask)}, {"enabled", parts[4] == "1"}});
+    if (!row) continue;
+    bool plain = false;
+    UserAccount account = DecodeAccountRow(*row, &plain);
+    array.push_back({{"user", Utf8(account.user_name)}, {"keyhash", Utf8(account.key_hash)},
+                     {"access", korvctl::AccessLetters(account.access)},
+                     {"enabled", account.active != 0}});
   }
   return array;
 }
