@@ -49,8 +49,9 @@ std::uint32_t ParseAccessMask(std::string_view text) {
 
 std::string DecodeAccountField(std::string_view field, std::size_t size, bool* plain) {
   if (field.size() != 2 * size || !IsHexString(field)) {
+    // A plain text ends at a NUL, as an enciphered one does.
     *plain = true;
-    return CutText(field, size - 1);
+    return CutText(field.substr(0, field.find('\0')), size - 1);
   }
   std::vector<unsigned char> buffer(size);
   for (std::size_t i = 0; i < size; ++i)

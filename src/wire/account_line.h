@@ -38,8 +38,8 @@ std::string JoinAccountRow(const AccountRow& row);
 // The access field: an unsigned decimal as "%lu" reads it, kept to 32 bits.
 std::uint32_t ParseAccessMask(std::string_view text);
 // Reads a field of a buffer of `size` bytes: deciphered when it is exactly
-// 2 * size hex digits, else taken as plain text cut to size - 1. *plain is
-// set when the field was plain.
+// 2 * size hex digits, else taken as plain text up to a NUL and cut to
+// size - 1. *plain is set when the field was plain.
 std::string DecodeAccountField(std::string_view field, std::size_t size, bool* plain);
 // The account a row holds; *plain is set when any text field was plain.
 UserAccount DecodeAccountRow(const AccountRow& row, bool* plain);

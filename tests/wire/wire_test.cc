@@ -122,9 +122,9 @@ TEST(WireAccountLine, EncipheredRowsReadBackAndKorvctlsPasswordFieldDeciphers) {
   UserAccount read = DecodeAccountRow(*row, &plain);
   EXPECT_EQ((std::tuple{read.user_name, read.password, read.key_hash, read.access, read.active, plain}),
             (std::tuple{std::string("Alice"), std::string("pw"), std::string(32, 'h'), 4128u, 1, false}));
-  read = DecodeAccountRow(*SplitAccountRow("bob,secret,,4294967295,x,y"), &plain);
-  EXPECT_EQ((std::tuple{read.user_name, read.access, read.active, plain}),
-            (std::tuple{std::string("bob"), 4294967295u, 0, true}));
+  read = DecodeAccountRow(*SplitAccountRow(std::string_view("bob,sec\0ret,,4294967295,x,y", 27)), &plain);
+  EXPECT_EQ((std::tuple{read.user_name, read.password, read.access, read.active, plain}),
+            (std::tuple{std::string("bob"), std::string("sec"), 4294967295u, 0, true}));
   EXPECT_FALSE(SplitAccountRow("a,b,c,d"));
   std::optional<std::string> field = korvctl::PasswordField("n3w pass");
   ASSERT_TRUE(field);
