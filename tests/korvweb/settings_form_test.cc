@@ -62,6 +62,17 @@ TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
       << error;
 }
 
+// The form reads a line as the daemon does: blanks before the key, a text
+// up to its closing quote. A change replaces that very line.
+TEST_F(SettingsForm, LinesAreReadAsTheDaemonReadsThem) {
+  const char file[] = "  game.serverPort 14568\ngame.serverName \"Sim\"x\"\n";
+  json server = korvweb::SettingsFormJson(file)["groups"][0]["settings"];
+  EXPECT_EQ((json{server[0]["value"], server[1]["value"]}), (json{"Sim", "14568"})) << server;
+  std::string updated, error;
+  EXPECT_TRUE(korvweb::ApplySettingChanges(file, {{"game.serverPort", "20000"}}, &updated, &error));
+  EXPECT_EQ(updated, "game.serverPort 20000\ngame.serverName \"Sim\"x\"\n") << error;
+}
+
 TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
   const std::pair<json, std::string> cases[] = {
       {{{"game.serverPort", "1023"}}, "game.serverPort must be a number from 1024 to 65535 in steps of 1"},

@@ -20,8 +20,9 @@ namespace {
 using T = SettingType;
 
 struct Line {
-  std::string key;   // as written
-  std::string rest;  // after the blank
+  std::string text;  // as written, without its line end
+  std::string key;   // its first word, as the daemon reads it
+  std::string rest;  // after that word's blank
 };
 
 std::vector<Line> SplitLines(std::string_view text) {
@@ -31,9 +32,8 @@ std::vector<Line> SplitLines(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     while (!line.empty() && (line.back() == '\r')) line.remove_suffix(1);
-    std::size_t blank = line.find(' ');
-    lines.push_back({std::string(line.substr(0, blank)),
-                     blank == std::string_view::npos ? "" : std::string(line.substr(blank + 1))});
+    SettingLineParts parts = SplitSettingLine(line);
+    lines.push_back({std::string(line), std::string(parts.key), std::string(parts.rest)});
   }
   return lines;
 }
@@ -45,12 +45,6 @@ std::optional<int> RowOf(std::string_view key) {
       return i;
   }
   return std::nullopt;
-}
-
-std::string Unquote(std::string_view text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-    text = text.substr(1, text.size() - 2);
-  return std::string(text);
 }
 
 const char* KindName(T type) {
@@ -196,7 +190,7 @@ bool FormatLines(int index, const std::string& key, const std::string& value,
         return *rule = "must be at most 5 lines, the first of at most 62 characters and the "
                        "others of at most 63, without double quotes, underscores or empty lines",
                false;
-      for (const Line& part : parts) lines->push_back(part.key + " " + part.rest);
+      for (const Line& part : parts) lines->push_back(part.text);
       return true;
     }
     case T::kChoice:
@@ -228,7 +222,9 @@ nlohmann::json SettingsFormJson(std::string_view korvane) {
     if (Setting(*index).type == T::kWelcomeText) {
       welcome[*index].push_back(line);
     } else {
-      values[*index] = Setting(*index).type == T::kText ? Unquote(line.rest) : line.rest;
+      values[*index] = Setting(*index).type == T::kText
+                           ? std::string(SettingValueReader(line.rest).NextQuoted().value_or(""))
+                           : line.rest;
     }
   }
   for (auto& [index, pieces] : welcome) values[index] = WelcomeFormText(pieces);
@@ -270,8 +266,7 @@ bool ApplySettingChanges(std::string_view korvane, const nlohmann::json& changes
       written[*index] = true;
       continue;
     }
-    if (line.key.empty() && line.rest.empty()) continue;
-    *updated += line.key + (line.rest.empty() && line.key.size() ? "" : " ") + line.rest + "\n";
+    if (!line.text.empty()) *updated += line.text + "\n";
   }
   return true;
 }
