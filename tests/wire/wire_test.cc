@@ -2,6 +2,7 @@
 // byte for byte where the bytes are fixed, and hostile input fails cleanly.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 
 #include "korvctl/ban_list.h"
@@ -129,8 +130,14 @@ TEST(WireAccountLine, EncipheredRowsReadBackAndKorvctlsPasswordFieldDeciphers) {
   std::optional<std::string> field = korvctl::PasswordField("n3w pass");
   ASSERT_TRUE(field);
   plain = false;
-  EXPECT_EQ(DecodeAccountField(*field, kAccountPasswordSize, &plain), "n3w pass");
-  EXPECT_FALSE(plain);
+  std::string lower = *field + "," + *field;
+  for (std::size_t i = 65; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+  const std::string key = EncipherAccountField("k", kAccountKeyHashSize, "");
+  const std::string both = lower + "," + key + ",1,1";
+  row = SplitAccountRow(both);
+  read = DecodeAccountRow(*row, &plain);
+  EXPECT_EQ((std::tuple{read.user_name, read.password, read.key_hash, plain}),
+            (std::tuple{std::string("n3w pass"), std::string("n3w pass"), std::string("k"), false}));
 }
 
 TEST(WireFileFrame, FramesUnpackToTheirTextAndDamageIsNamed) {
