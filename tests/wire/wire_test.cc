@@ -10,6 +10,7 @@
 #include "korvctl/schedule_view.h"
 #include "wire/account_line.h"
 #include "wire/ban_row.h"
+#include "wire/ban_text.h"
 #include "wire/file_frame.h"
 #include "wire/schedule_line.h"
 #include "wire/setting_line.h"
@@ -63,6 +64,26 @@ TEST(WireBanRow, WrittenRowsReadBackAsWritten) {
   std::string long_line = std::string(1030, 'a') + "\nb";
   EXPECT_EQ(SplitBanLines(long_line), (std::vector<std::string_view>{
       std::string_view(long_line).substr(0, 1023), std::string_view(long_line).substr(1023, 8), "b"}));
+}
+
+// A client's ban text is the daemon's, byte for byte; what the daemon would
+// change (a 0xFF inside, a reason cut to fit) a client refuses.
+TEST(WireBanText, ClientsWriteTheDaemonsTextOrNone) {
+  const BanText ban{-1, "Bob", "1.2.3.4", "", "", 7200, "cheating"};
+  EXPECT_EQ(WriteWholeBanText(ban), "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF");
+  EXPECT_EQ(WriteWholeBanText(ban), WriteBanText(ban));
+  BanText full = ban;
+  full.reason = std::string(233, 'r');  // one more than fits
+  std::optional<std::string> cut = WriteBanText(full);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->size(), 255u);
+  EXPECT_EQ(WriteWholeBanText(full), std::nullopt);
+  full.reason.resize(232);
+  EXPECT_EQ(WriteWholeBanText(full), cut);
+  BanText marked = ban;
+  marked.name = "B\xFFob";
+  EXPECT_EQ(WriteWholeBanText(marked), std::nullopt);
+  EXPECT_EQ(ReadBanText(*WriteBanText(marked), nullptr)->name, "B?ob");
 }
 
 // The welcome message: the daemon's lines, byte for byte, and what it reads back.

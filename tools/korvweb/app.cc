@@ -21,6 +21,7 @@
 #include "korvweb/page.h"
 #include "korvweb/settings_form.h"
 #include "wire/account_line.h"
+#include "wire/ban_text.h"
 #include "wire/file_frame.h"
 
 namespace korvweb {
@@ -205,10 +206,12 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
         return false;
       if (id < 0 && b.empty() && c.empty() && d.empty())
         return *error = "a ban needs a player id, an address, a key hash or a GUID", false;
-      *text = std::to_string(id) + '\xFF' + a + '\xFF' + b + '\xFF' + c + '\xFF' + d + '\xFF' +
-              std::to_string(duration) + '\xFF' + reason + '\xFF';
-      if (text->size() > 255) return *error = "the ban's fields are longer than 255 bytes together", false;
-      return true;
+      if (std::optional<std::string> ban = WriteWholeBanText(
+              {static_cast<std::int32_t>(id), a, b, c, d, static_cast<std::int32_t>(duration), reason})) {
+        *text = *ban;
+        return true;
+      }
+      return *error = "the ban's fields are longer than 255 bytes together", false;
   }
   return false;
 }
