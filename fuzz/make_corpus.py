@@ -93,6 +93,8 @@ seeds = {
                            b'5,stop,daily,' + b'p' * 1010 + b',*,1\n7,STOP,d,*,*,7\0,junk\n'],
     'wire_account_line': [b'Admin,Secret,,4294967295,1\n' + b'A' * 64 + b',' + b'0' * 64 +
                           b',,4128,x,y\nshort,row\n'],
+    'wire_ban_text': [u32(0xFFFFFFFF) + u32(7200) + b'\x03Bob\x071.2.3.4\x00\x00\x08cheating' +
+                      b'-1\xffBob\xff1.2.3.4\xff\xff\xff7200\xffcheating\xff'],
     'wire_file_frame': [u32(5) + u32(7) + u32(0) + b'\x16hello\x11\x00\x00', b'korvane.con text\n' * 8],
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/protocol.h"
 #include "wire/ban_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
