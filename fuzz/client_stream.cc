@@ -13,7 +13,7 @@
 #include "fuzz_support.h"
 #include "core/helpers.h"
 #include "core/protocol.h"
-#include "remote/client_key.h"
+#include "core/client_key.h"
 #include "remote/connection.h"
 #include "remote/session.h"
 

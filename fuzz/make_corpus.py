@@ -85,6 +85,17 @@ seeds = {
                       u32(CLIENT['DisconnectClient']) + u32(2) + b'3\0',
                       block('viewer') + block('look') + b'\x20' + u32(CLIENT['VerifyBanLists']) + u32(CLIENT['KeepAlive'] + 1),
                       block('admin') + block('wrong')],
+    'wire_ban_row': [b'"Bob",1.2.3.4,*,*,"op",5,0,\r\n"Eve",10.1.1.1,*,*,"op",0,50,aim, bot\n',
+                     b'"' + b'a' * 1030 + b'",2.2.2.2,k,*,"op",1,0,r\n'],
+    'wire_setting_line': [b'k 0 "Hi_there"\nk 1 "second"\nk 4 "' + b'x' * 70 + b'"\nk 2 ""\n',
+                          b'k 4 "' + b'y' * 63 + b'"\nk 1 "z"\n'],
+    'wire_schedule_line': [b'4294967295,start wait,sun,*,maps/a.con,1\r\n5,stop,daily,*,*,0\n',
+                           b'5,stop,daily,' + b'p' * 1010 + b',*,1\n7,STOP,d,*,*,7\0,junk\n'],
+    'wire_account_line': [b'Admin,Secret,,4294967295,1\n' + b'A' * 64 + b',' + b'0' * 64 +
+                          b',,4128,x,y\nshort,row\n'],
+    'wire_ban_text': [u32(0xFFFFFFFF) + u32(7200) + b'\x03Bob\x071.2.3.4\x00\x00\x08cheating' +
+                      b'-1\xffBob\xff1.2.3.4\xff\xff\xff7200\xffcheating\xff'],
+    'wire_file_frame': [u32(5) + u32(7) + u32(0) + b'\x16hello\x11\x00\x00', b'korvane.con text\n' * 8],
 }
 
 for target, inputs in seeds.items():

@@ -1,35 +1,8 @@
-// The text of the queued ban command (0xB00B0010): seven fields, each ended
-// by the byte 0xFF. Every ban the daemon queues is written here, and the
-// ban command reads it here, so the two always agree.
+// The ban command's text (wire/ban_text.h), which the daemon queues in a
+// command slot: the text's bound is the slot's.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <string_view>
+#include "remote/remote_state.h"
+#include "wire/ban_text.h"
 
-inline constexpr char kBanSeparator = static_cast<char>(0xFF);
-inline constexpr int kBanTextFields = 7;
-
-struct BanText {
-  std::int32_t id = -1;  // the game's player id, -1 when not on the server
-  std::string name;
-  std::string address;
-  std::string keyhash;
-  std::string guid;
-  std::int32_t duration = 0;  // seconds, 0 = permanent
-  std::string reason;
-};
-
-// The text in field order, at most kQueuedTextSize - 1 bytes so that the
-// queue never cuts it: a byte 0xFF inside a field becomes '?', and a text
-// that would be too long loses the end of its reason, then of its name,
-// never a field. None when the id, identities and duration alone do not
-// fit (an identity cut short would ban someone else).
-std::optional<std::string> WriteBanText(const BanText& ban);
-
-// Reads the fields. A text that fills the queue's buffer was cut there: an
-// unended last field is then the reason as far as it goes. None when a
-// field is missing; `found` (if given) is set to the number of fields read.
-std::optional<BanText> ReadBanText(std::string_view text, int* found);
+static_assert(kQueuedTextSize == kCommandTextSize);

@@ -23,43 +23,18 @@
 #include "core/log.h"
 #include "core/core_state.h"
 #include "remote/remote_state.h"
-#include "remote/client_key.h"
+#include "core/client_key.h"
 #include "remote/session.h"
+#include "wire/account_line.h"
 
 namespace {
 
-constexpr std::size_t kNameSize = 32;
-constexpr std::size_t kPasswordSize = 32;
-constexpr std::size_t kKeyHashSize = 33;
 constexpr std::size_t kLineLimit = 1024;
 constexpr std::size_t kMaxAccountFile = 4u << 20;
 constexpr char kLetters[] = "SGFIATMPBUHC";
 // Accounts an upload may leave in the file, the rows beyond the table
 // included: the file stays one that a login reads at once.
 constexpr std::size_t kMaxAccountsKept = 10000;
-
-// The five comma-separated fields of one row (the fifth runs to the end).
-struct Row {
-  std::string_view fields[5];
-};
-
-std::optional<Row> SplitRow(std::string_view token) {
-  Row row;
-  for (int i = 0; i < 4; ++i) {
-    std::size_t comma = token.find(',');
-    if (comma == std::string_view::npos) return std::nullopt;
-    row.fields[i] = token.substr(0, comma);
-    token.remove_prefix(comma + 1);
-  }
-  row.fields[4] = token;
-  return row;
-}
-
-// An unsigned decimal as "%lu" reads it, kept to 32 bits.
-std::uint32_t ParseMask(std::string_view text) {
-  std::string copy(text.substr(0, 64));
-  return static_cast<std::uint32_t>(std::strtoul(copy.c_str(), nullptr, 10));
-}
 
 // Reads the file as whitespace-separated tokens. False on a read error
 // (last error set); a missing file is reported by the caller.
@@ -96,13 +71,6 @@ UniqueFile OpenForReading(const std::string& path) {
     LogOpenFailure();
   }
   return file;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::uint32_t RotateLeft(std::uint32_t x, int bits) { return (x << bits) | (x >> (32 - bits)); }
@@ -144,34 +112,6 @@ int AccountCount() {
   return count;
 }
 
-UserAccount DecodeAccount(const Row& row, bool* plain) {
-  UserAccount account;
-  account.user_name = DecodeField(row.fields[0], kNameSize, plain);
-  account.password = DecodeField(row.fields[1], kPasswordSize, plain);
-  account.key_hash = DecodeField(row.fields[2], kKeyHashSize, plain);
-  account.access = ParseMask(row.fields[3]);
-  account.active = ParseInt(row.fields[4]);
-  return account;
-}
-
-std::string FormatAccountLine(const UserAccount& account) {
-  char numbers[48];
-  std::snprintf(numbers, sizeof numbers, ",%lu,%i\n", static_cast<unsigned long>(account.access),
-                static_cast<int>(account.active));
-  return EncipherField(account.user_name, kNameSize) + "," +
-         EncipherField(account.password, kPasswordSize) + "," +
-         EncipherField(account.key_hash, kKeyHashSize) + numbers;
-}
-
-std::string JoinRow(const Row& row) {
-  std::string line;
-  for (int i = 0; i < 5; ++i) {
-    line.append(row.fields[i]);
-    line.push_back(i < 4 ? ',' : '\n');
-  }
-  return line;
-}
-
 // Reads whole lines of up to 1024 bytes without their line ends. False on
 // a read error (last error set).
 bool ReadLines(std::FILE* file, std::vector<std::string>* lines) {
@@ -200,11 +140,11 @@ struct LoginScan {
 void ScanLoginRows(const std::vector<std::string>& tokens, std::string_view user,
                    std::string_view password, LoginScan* scan) {
   for (const std::string& token : tokens) {
-    std::optional<Row> row = SplitRow(token);
+    std::optional<AccountRow> row = SplitAccountRow(token);
     if (!row) continue;
     scan->any_row = true;
-    std::string name = DecodeField(row->fields[0], kNameSize, &scan->plain);
-    std::string pass = DecodeField(row->fields[1], kPasswordSize, &scan->plain);
+    std::string name = DecodeAccountField(row->fields[0], kAccountNameSize, &scan->plain);
+    std::string pass = DecodeAccountField(row->fields[1], kAccountPasswordSize, &scan->plain);
     if (!EqualNoCase(name, user)) continue;
     if (!EqualNoCase(pass, password)) {
       scan->result = kLoginBadPassword;
@@ -214,7 +154,7 @@ void ScanLoginRows(const std::vector<std::string>& tokens, std::string_view user
       scan->result = kLoginDisabled;
       return;
     }
-    scan->access = ParseMask(row->fields[3]);
+    scan->access = ParseAccessMask(row->fields[3]);
     if (scan->access == 0) {
       scan->result = kLoginNoAccess;
       return;
@@ -278,32 +218,7 @@ std::string RandomPadding(std::size_t n) {
 }
 
 std::string EncipherField(std::string_view value, std::size_t size) {
-  std::vector<unsigned char> buffer(size, 0);
-  std::string padding = RandomPadding(size);
-  std::memcpy(buffer.data(), padding.data(), padding.size());
-  std::string cut = CutText(value, size - 1);
-  std::memcpy(buffer.data(), cut.c_str(), cut.size() + 1);
-  Rc4Crypt(buffer.data(), size, kClientKey, kClientKeySize);
-  std::string hex;
-  char digits[3];
-  for (unsigned char byte : buffer) {
-    std::snprintf(digits, sizeof digits, "%02hX", static_cast<unsigned short>(byte));
-    hex += digits;
-  }
-  return hex;
-}
-
-std::string DecodeField(std::string_view field, std::size_t size, bool* plain) {
-  if (field.size() != 2 * size || !IsHexString(field)) {
-    *plain = true;
-    return CutText(field, size - 1);
-  }
-  std::vector<unsigned char> buffer(size);
-  for (std::size_t i = 0; i < size; ++i)
-    buffer[i] = static_cast<unsigned char>(HexValue(field[2 * i]) * 16 + HexValue(field[2 * i + 1]));
-  Rc4Crypt(buffer.data(), size, kClientKey, kClientKeySize);
-  std::size_t length = strnlen(reinterpret_cast<const char*>(buffer.data()), size);
-  return CutText(std::string_view(reinterpret_cast<const char*>(buffer.data()), length), size - 1);
+  return EncipherAccountField(value, size, RandomPadding(size));
 }
 
 int CheckUserLogin(std::string_view user, std::string_view password, std::uint32_t* access,
@@ -359,7 +274,7 @@ void WarnBeyondTable(const std::string& path, std::size_t count) {
 // Writes accounts enciphered, one line each. False (logged) on failure.
 bool WriteAccountLines(const std::string& path, std::span<const UserAccount> accounts) {
   std::string contents;
-  for (const UserAccount& account : accounts) contents += FormatAccountLine(account);
+  for (const UserAccount& account : accounts) contents += FormatAccountLine(account, RandomPadding);
   CreateFileWithDirs(path, 0);
   if (!ReplaceFileContents(path, contents, FileAccess::kOwnerOnly)) {
     LogOpenFailure();
@@ -381,9 +296,9 @@ bool LoadUserAccounts(const std::string& path) {
   bool plain = false;
   std::vector<UserAccount> rows;
   for (const std::string& token : tokens) {
-    std::optional<Row> row = SplitRow(token);
+    std::optional<AccountRow> row = SplitAccountRow(token);
     if (!row) continue;
-    UserAccount account = DecodeAccount(*row, &plain);
+    UserAccount account = DecodeAccountRow(*row, &plain);
     // An empty name would end the table and hide the accounts after it.
     if (account.user_name.empty()) continue;
     if (rows.size() < static_cast<std::size_t>(kMaxAccounts))
@@ -419,14 +334,14 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   std::string contents;
   bool changed = false;
   for (const std::string& token : tokens) {
-    std::optional<Row> row = SplitRow(token);
+    std::optional<AccountRow> row = SplitAccountRow(token);
     if (!row) continue;
     bool plain = false;
-    if (DecodeField(row->fields[0], kNameSize, &plain) == user) {
+    if (DecodeAccountField(row->fields[0], kAccountNameSize, &plain) == user) {
       row->fields[1] = password_field;
       changed = true;
     }
-    contents += JoinRow(*row);
+    contents += JoinAccountRow(*row);
   }
   // Nothing to change means the account is gone: the password did not change.
   if (!changed) return false;
@@ -437,7 +352,7 @@ bool SetUserPassword(std::string_view user, std::string_view password_field) {
   // The table changes with the file: a later save of the table (an upload
   // of the account list) must not bring the old password back.
   bool plain = false;
-  std::string password = DecodeField(password_field, kPasswordSize, &plain);
+  std::string password = DecodeAccountField(password_field, kAccountPasswordSize, &plain);
   for (int i = 0; i < AccountCount(); ++i) {
     UserAccount& account = MutableRemote().accounts[i];
     if (account.user_name == user) account.password = password;
@@ -525,10 +440,10 @@ bool ApplyUserAccountUpload(const std::string& path, std::uint32_t sender) {
   std::vector<std::string> names;
   int dropped = 0;
   for (const std::string& line : lines) {
-    std::optional<Row> row = SplitRow(line);
+    std::optional<AccountRow> row = SplitAccountRow(line);
     if (!row) continue;
     bool plain = false;
-    UserAccount account = DecodeAccount(*row, &plain);
+    UserAccount account = DecodeAccountRow(*row, &plain);
     names.push_back(account.user_name);
     // An empty name would end the table and hide every account after it.
     if (account.user_name.empty()) continue;
@@ -561,10 +476,10 @@ bool ExportUserAccounts(const std::string& path, std::uint32_t sender) {
   std::uint32_t have = SenderAccess(sender);
   std::string contents;
   for (const std::string& line : lines) {
-    std::optional<Row> row = SplitRow(line);
+    std::optional<AccountRow> row = SplitAccountRow(line);
     if (!row) continue;
-    if (have != kAdminMask && !AccessIsSubset(have, ParseMask(row->fields[3]))) continue;
-    contents += JoinRow(*row);
+    if (have != kAdminMask && !AccessIsSubset(have, ParseAccessMask(row->fields[3]))) continue;
+    contents += JoinAccountRow(*row);
   }
   CreateFileWithDirs(path, 0);
   // The rows hold passwords, enciphered with a key every client carries.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/protocol.h"
+#include "wire/account_line.h"
 
 inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
 
@@ -41,13 +42,13 @@ bool ExportUserAccounts(const std::string& path, std::uint32_t sender);
 // Path of useraccess.con in the settings directory.
 std::string UserAccessPath();
 
-// Enciphered form of a field: the buffer of `size` bytes padded, RC4 under
-// the client key, as upper-case hex digits.
+// Enciphered form of a field: the buffer of `size` bytes over the daemon's
+// random padding, RC4 under the client key, as upper-case hex digits.
 std::string EncipherField(std::string_view value, std::size_t size);
-// Reads a field of a buffer of `size` bytes: deciphered when it is exactly
-// 2 * size hex digits, else taken as plain text cut to size - 1. *plain is
-// set when the field was plain.
-std::string DecodeField(std::string_view field, std::size_t size, bool* plain);
+// Reads a field of a buffer of `size` bytes (see DecodeAccountField).
+inline std::string DecodeField(std::string_view field, std::size_t size, bool* plain) {
+  return DecodeAccountField(field, size, plain);
+}
 
 // min(n, 32) padding characters from the daemon's generator.
 std::string RandomPadding(std::size_t n);

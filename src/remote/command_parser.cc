@@ -4,10 +4,9 @@
 #include <algorithm>
 
 #include "core/helpers.h"
+#include "wire/file_frame.h"
 
 namespace {
-
-constexpr std::size_t kFrameHeader = 12;
 
 std::uint32_t U32At(std::string_view input, std::size_t at) {
   return LoadU32(reinterpret_cast<const unsigned char*>(input.data() + at));
@@ -28,20 +27,18 @@ bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
   std::uint32_t plain = U32At(input, at);
   std::size_t length = 4;
   if (plain != 0 && plain != kFrameAbort) {
-    if (input.size() < at + kFrameHeader) {
+    if (input.size() < at + kFrameHeaderSize) {
       *unit = Incomplete(0);
       return false;
     }
     std::uint32_t packed = U32At(input, at + 4);
-    // Absurd lengths are refused before anything is kept: LZO never expands
-    // data beyond this bound.
-    std::uint64_t worst = static_cast<std::uint64_t>(plain) + plain / 16 + 64 + 3;
-    if (plain > kFrameMaxPlain || packed > worst) {
+    // Absurd lengths are refused before anything is kept.
+    if (!FrameLengthsFit(plain, packed)) {
       unit->kind = UnitKind::kFrameTooLarge;
       unit->consumed = input.size();
       return false;
     }
-    length = kFrameHeader + packed;
+    length = kFrameHeaderSize + packed;
   }
   if (input.size() < at + length) {
     *unit = Incomplete(at + length);

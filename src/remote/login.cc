@@ -7,7 +7,7 @@
 #include "core/server_state.h"
 #include "remote/remote_state.h"
 #include "remote/accounts.h"
-#include "remote/client_key.h"
+#include "core/client_key.h"
 #include "remote/session.h"
 #include "remote/connection.h"
 #include "remote/login_penalty.h"

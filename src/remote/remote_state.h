@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/protocol.h"
+#include "wire/account_line.h"
 
 inline constexpr int kSessionSlots = 17;  // slot 0 is the daemon itself
 inline constexpr int kMaxClients = 16;
@@ -19,15 +20,6 @@ inline constexpr int kQueueSlots = 32;
 inline constexpr std::size_t kQueuedTextSize = 256;
 inline constexpr int kMaxAccounts = 100;
 inline constexpr int kRngWords = 533;
-
-// One row of the account table. An empty user name ends the table.
-struct UserAccount {
-  std::string user_name;  // at most 31 characters
-  std::string password;   // at most 31 characters
-  std::string key_hash;   // at most 32 characters
-  std::uint32_t access = 0;
-  std::int32_t active = 0;  // 0 = disabled for the in-game check
-};
 
 // One slot of the session table. A socket of 0 marks a free slot.
 struct ClientSession {
@@ -69,7 +61,8 @@ struct LoginSource {
 };
 
 struct RemoteState {
-  /* User accounts, in file order without gaps */
+  /* User accounts, in file order without gaps; an empty user name ends the
+     table */
   std::array<UserAccount, kMaxAccounts> accounts{};
   // Rows of useraccess.con after the table's last: they log in (the login
   // check reads the file) and every rewrite of the file keeps them.

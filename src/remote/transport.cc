@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <arpa/inet.h>
-#include <lzo/lzo1x.h>
 #include <sys/select.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -20,10 +19,10 @@
 #include "core/socket_io.h"
 #include "core/log.h"
 #include "remote/connection.h"
+#include "wire/file_frame.h"
+#include "wire/span_reader.h"
 
 namespace {
-
-constexpr std::size_t kWorkMemory = 65536;
 
 std::string PeerAddress(int socket, bool* ok) {
   sockaddr_in peer{};
@@ -31,11 +30,6 @@ std::string PeerAddress(int socket, bool* ok) {
   *ok = ::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
   if (!*ok) return "0.0.0.0";
   return FormatDottedIp(ntohl(peer.sin_addr.s_addr));
-}
-
-std::uint32_t Adler(const unsigned char* data, std::size_t length) {
-  lzo_uint32_t sum = lzo_adler32(0, nullptr, 0);
-  return lzo_adler32(sum, data, static_cast<lzo_uint>(length));
 }
 
 // A block of memory for a frame or a file, mapped for the one transfer and
@@ -97,20 +91,13 @@ struct Packed {
 // Compresses `length` bytes into a frame; false with the last error set
 // (12 without memory, 30012 on a compression error).
 bool PackFrame(const unsigned char* plain, std::size_t length, Packed* out) {
-  constexpr std::size_t kHeader = 12;
-  out->bytes = Allocate(kHeader + length + length / 64 + 19);
-  Block work = Allocate(kWorkMemory);
+  out->bytes = Allocate(kFrameHeaderSize + MaxPackedLength(length));
+  Block work = Allocate(kFrameWorkMemory);
   if (!out->bytes || !work) return false;
-  lzo_uint packed_length = length + length / 64 + 19;
-  if (lzo1x_1_compress(plain, length, out->bytes.get() + kHeader, &packed_length, work.get()) !=
-      LZO_E_OK) {
+  if (!PackFileFrame({plain, length}, out->bytes.get(), work.get(), &out->size)) {
     SetLastError(kErrFrame12);
     return false;
   }
-  StoreU32(out->bytes.get(), static_cast<std::uint32_t>(length));
-  StoreU32(out->bytes.get() + 4, static_cast<std::uint32_t>(packed_length));
-  StoreU32(out->bytes.get() + 8, Adler(out->bytes.get() + kHeader, packed_length));
-  out->size = kHeader + packed_length;
   return true;
 }
 
@@ -171,14 +158,6 @@ void EndConnection(int socket) {
 }
 
 }  // namespace
-
-std::string EncodeFrame(const std::string& data) {
-  if (data.empty()) return std::string(4, '\0');
-  Packed packed;
-  if (!PackFrame(reinterpret_cast<const unsigned char*>(data.data()), data.size(), &packed))
-    return std::string("\xBE\xBA\xEF\xBE", 4);
-  return std::string(reinterpret_cast<const char*>(packed.bytes.get()), packed.size);
-}
 
 namespace {
 
@@ -273,23 +252,17 @@ bool SendFileThrough(const std::string& path, int socket, Send send, SendShared 
 }
 
 // Checks and unpacks a frame's packed bytes into the file at `path`.
-bool StorePacked(const std::string& path, const std::string& peer, std::uint32_t plain_length,
-                 std::uint32_t checksum, const unsigned char* packed,
-                 std::uint32_t packed_length, FileAccess access) {
-  if (Adler(packed, packed_length) != checksum) {
-    SetLastError(kErrFrame13);
-    return FailReceive(path, peer);
-  }
-  Block plain = Allocate(plain_length);
+bool StorePacked(const std::string& path, const std::string& peer, const FrameHeader& header,
+                 const unsigned char* packed, FileAccess access) {
+  Block plain = Allocate(header.plain_length);
   if (!plain) return FailReceive(path, peer);
-  lzo_uint out_length = plain_length;
-  int result = lzo1x_decompress_safe(packed, packed_length, plain.get(), &out_length, nullptr);
-  if (result != LZO_E_OK || out_length != plain_length) {
-    SetLastError(kErrFrame12);
+  FrameFault fault = UnpackFrameData(header, {packed, header.packed_length}, plain.get());
+  if (fault != FrameFault::kNone) {
+    SetLastError(fault == FrameFault::kChecksum ? kErrFrame13 : kErrFrame12);
     return FailReceive(path, peer);
   }
   CreateFileWithDirs(path, 0);
-  std::string_view contents(reinterpret_cast<const char*>(plain.get()), plain_length);
+  std::string_view contents(reinterpret_cast<const char*>(plain.get()), header.plain_length);
   if (!ReplaceFileContents(path, contents, access)) return FailReceive(path, peer);
   return true;
 }
@@ -321,23 +294,25 @@ bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
                     FileAccess access) {
   bool have_peer = false;
   std::string peer = PeerAddress(socket, &have_peer);
-  if (frame.size() < 4) {  // a frame header refused before its bytes were kept
+  SpanReader reader(frame);
+  FrameHeader header;
+  if (!reader.GetU32(&header.plain_length)) {  // a frame header refused before its bytes were kept
     SetLastError(ENOMEM);
     return FailReceive(path, peer);
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(frame.data());
-  std::uint32_t plain_length = LoadU32(bytes);
-  if (plain_length == kFrameAbort) {
+  if (header.plain_length == kFrameAbort) {
     SetLastError(kErrFrame14);
     return FailReceive(path, peer);
   }
-  if (plain_length == 0) return StoreEmpty(path, access);
-  if (frame.size() < 12 || frame.size() - 12 != LoadU32(bytes + 4)) {
+  if (header.plain_length == 0) return StoreEmpty(path, access);
+  std::string_view packed;
+  if (!reader.GetU32(&header.packed_length) || !reader.GetU32(&header.checksum) ||
+      !reader.GetBytes(header.packed_length, &packed) || reader.remaining() != 0) {
     SetLastError(kErrFrame12);
     return FailReceive(path, peer);
   }
-  return StorePacked(path, peer, plain_length, LoadU32(bytes + 8), bytes + 12,
-                     static_cast<std::uint32_t>(frame.size() - 12), access);
+  return StorePacked(path, peer, header, reinterpret_cast<const unsigned char*>(packed.data()),
+                     access);
 }
 
 bool ReceiveFile(const std::string& path, int socket) {
@@ -348,30 +323,26 @@ bool ReceiveFile(const std::string& path, int socket) {
     SendAbort(socket);
     return FailReceive(path, peer);
   }
-  std::uint32_t plain_length = 0;
-  if (!ReceiveU32(socket, &plain_length)) return FailReceive(path, peer);
-  if (plain_length == kFrameAbort) {
+  FrameHeader header;
+  if (!ReceiveU32(socket, &header.plain_length)) return FailReceive(path, peer);
+  if (header.plain_length == kFrameAbort) {
     SetLastError(kErrFrame14);
     return FailReceive(path, peer);
   }
-  if (plain_length == 0) return StoreEmpty(path, FileAccess::kKeep);
-  std::uint32_t packed_length = 0;
-  std::uint32_t checksum = 0;
-  if (!ReceiveU32(socket, &packed_length) || !ReceiveU32(socket, &checksum))
+  if (header.plain_length == 0) return StoreEmpty(path, FileAccess::kKeep);
+  if (!ReceiveU32(socket, &header.packed_length) || !ReceiveU32(socket, &header.checksum))
     return FailReceive(path, peer);
   // Absurd lengths are refused before any allocation: nothing this daemon
-  // exchanges comes near them, and LZO never expands data beyond its bound.
-  std::uint64_t worst = static_cast<std::uint64_t>(plain_length) + plain_length / 16 + 64 + 3;
-  if (plain_length > kFrameMaxPlain || packed_length > worst) {
+  // exchanges comes near them.
+  if (!FrameLengthsFit(header.plain_length, header.packed_length)) {
     // The rest of such a frame cannot be skipped safely; ending the
     // connection keeps its bytes from being read as commands.
     EndConnection(socket);
     SetLastError(ENOMEM);
     return FailReceive(path, peer);
   }
-  Block packed = Allocate(packed_length);
+  Block packed = Allocate(header.packed_length);
   if (!packed) return FailReceive(path, peer);
-  if (!ReceiveAll(socket, packed.get(), packed_length)) return FailReceive(path, peer);
-  return StorePacked(path, peer, plain_length, checksum, packed.get(), packed_length,
-                     FileAccess::kKeep);
+  if (!ReceiveAll(socket, packed.get(), header.packed_length)) return FailReceive(path, peer);
+  return StorePacked(path, peer, header, packed.get(), FileAccess::kKeep);
 }

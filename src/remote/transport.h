@@ -10,7 +10,7 @@
 #include "core/helpers.h"
 #include "core/protocol.h"
 #include "core/socket_io.h"
-
+#include "wire/file_frame.h"
 
 // Sends the file at `path` as one frame (an abort marker when it cannot be
 // read). Logs "Couldn't send ..." and returns false on failure.
@@ -31,4 +31,4 @@ bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
                     FileAccess access = FileAccess::kKeep);
 
 // The byte layout of a frame for `data` (for clients and tests).
-std::string EncodeFrame(const std::string& data);
+inline std::string EncodeFrame(const std::string& data) { return EncodeFileFrame(data); }

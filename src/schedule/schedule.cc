@@ -24,10 +24,10 @@
 #include "remote/command_queue.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"
+#include "wire/schedule_line.h"
 
 namespace {
 
-constexpr std::size_t kLineLimit = 1024;  // a line is read into 1024 bytes
 constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
 bool (*g_start)() = nullptr;
@@ -36,7 +36,7 @@ std::time_t (*g_clock)() = nullptr;
 
 std::time_t Now() { return g_clock != nullptr ? g_clock() : std::time(nullptr); }
 
-bool IsStart(const ScheduleEvent& e) { return ::strncasecmp(e.action.c_str(), "start", 5) == 0; }
+bool IsStart(const ScheduleEvent& e) { return IsStartAction(e.action); }
 
 // Reads the rest of an over-long line, so that its tail is not taken for
 // a line of its own.
@@ -44,39 +44,6 @@ void SkipRestOfLine(std::FILE* file) {
   int c;
   while ((c = std::fgetc(file)) != EOF && c != '\n') {
   }
-}
-
-// Cuts "time,action,day,settings,maplist,enabled"; false when a field is
-// missing or empty, or the time is not a number of 1 to 32 bits.
-bool ParseEventLine(std::string line, ScheduleEvent* e) {
-  // A line ends at a NUL: what follows could never be written back.
-  line.erase(std::min(line.find('\0'), line.size()));
-  TrimLineEnd(line);
-  std::vector<std::string_view> fields;
-  std::string_view rest = line;
-  for (int i = 0; i < 5; ++i) {
-    std::size_t comma = rest.find(',');
-    if (comma == std::string_view::npos) return false;
-    fields.push_back(rest.substr(0, comma));
-    rest.remove_prefix(comma + 1);
-  }
-  fields.push_back(rest);
-  for (std::string_view field : fields)
-    if (field.empty()) return false;
-  std::string time_text(fields[0]);
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long time = std::strtoull(time_text.c_str(), &end, 10);
-  if (errno != 0 || end == time_text.c_str() || time == 0 || time_text[0] == '-' ||
-      time > std::numeric_limits<std::uint32_t>::max())
-    return false;
-  e->time = static_cast<std::uint32_t>(time);
-  e->action = CutText(fields[1], kMaxActionText);
-  e->day = CutText(fields[2], kMaxDayText);
-  e->settings_file = CutText(fields[3], kMaxEventPath);
-  e->maplist_file = CutText(fields[4], kMaxEventPath);
-  e->enabled = ParseInt(fields[5]);
-  return true;
 }
 
 bool TimeTaken(const ScheduleState& s, int count, std::uint32_t time) {
@@ -200,7 +167,7 @@ bool RunDueEvent(int slot, std::time_t instant, std::time_t now) {
   const ScheduleEvent& e = Schedule().events[slot];
   bool start = IsStart(e);
   const bool running = Server().server_running;
-  bool wait = e.action.find("wait") != std::string::npos && running;
+  bool wait = WaitsForGameEnd(e.action) && running;
   // With restart_when_empty_seconds, a restart while players are on
   // waits for an empty server, at most that long.
   std::int64_t empty_wait = Core().conf.restart_when_empty_seconds;
@@ -250,12 +217,12 @@ bool LoadSchedule(const std::string& path) {
   int count = 0;
   bool moved = false;
   std::string line;
-  while (count < kScheduleSlots && ReadLineBounded(file.get(), kLineLimit, &line)) {
+  while (count < kScheduleSlots && ReadLineBounded(file.get(), kScheduleLineLimit, &line)) {
     if (line.empty() || line.back() != '\n') {
       if (!std::feof(file.get())) SkipRestOfLine(file.get());
     }
     ScheduleEvent e;
-    if (!ParseEventLine(line, &e)) continue;
+    if (!ParseScheduleLine(line, &e)) continue;
     while (TimeTaken(s, count, e.time)) {
       ++e.time;
       moved = true;
@@ -307,13 +274,7 @@ bool SaveSchedule(const std::string& path) {
   std::string text;
   for (const ScheduleEvent& e : Schedule().events) {
     if (e.time == 0) break;
-    char line[kLineLimit + 2 * kMaxEventPath];
-    std::snprintf(line, sizeof line, "%lu,%s,%s,%s,%s,%i\n", static_cast<unsigned long>(e.time),
-                  e.action.c_str(), e.day.c_str(),
-                  e.settings_file.empty() ? "*" : e.settings_file.c_str(),
-                  e.maplist_file.empty() ? "*" : e.maplist_file.c_str(),
-                  static_cast<int>(e.enabled));
-    text += line;
+    text += FormatScheduleLine(e);
   }
   CreateFileWithDirs(path, 0);
   if (!ReplaceFileContents(path, text)) {
@@ -341,7 +302,7 @@ bool ScheduleTick() {
       continue;
     }
     std::time_t next = NextFiring(e.time, code, now + 1);
-    bool wait = e.action.find("wait") != std::string::npos;
+    bool wait = WaitsForGameEnd(e.action);
     if (next != 0 && Server().server_running && !wait) WarnOnce(e, IsStart(e), next, now);
     LogDebugEvent(i, now, next, "skipped");
   }

@@ -9,22 +9,16 @@
 #include <ctime>
 #include <string>
 
-inline constexpr int kScheduleSlots = 64;
-inline constexpr std::size_t kMaxActionText = 19;
-inline constexpr std::size_t kMaxDayText = 15;
-inline constexpr std::size_t kMaxEventPath = 4095;
+#include "wire/schedule_line.h"
 
-// One scheduled event. The time is also its key (unique in the table); a
-// time of 0 marks an empty slot and ends the table.
-struct ScheduleEvent {
-  std::uint32_t time = 0;    // seconds since the epoch; repeating: its time of day counts
-  std::string action;        // "start..." starts or restarts, anything else stops
-  std::string day;           // day keyword (see core/event_times.h)
-  std::string settings_file; // loaded by a start event
-  std::string maplist_file;  // copied over servermaplist.con by a start event
-  std::int32_t enabled = 0;  // a one-shot event is disabled once it fired
-  // Not in the file: the occurrence last warned about, and the minutes of
-  // that warning (3, 2 or 1), so that each warning goes out once.
+inline constexpr int kScheduleSlots = 64;
+
+// One scheduled event: a line of the file, and what the tick notes of it.
+// The time is also its key (unique in the table); a time of 0 marks an
+// empty slot and ends the table.
+struct ScheduleEvent : ScheduleLine {
+  // The occurrence last warned about, and the minutes of that warning (3,
+  // 2 or 1), so that each warning goes out once.
   std::time_t warned_for = 0;
   int warned_minutes = 0;
 };

@@ -16,6 +16,7 @@
 #include "core/core_state.h"
 #include "settings/settings_state.h"
 #include "settings/settings_table.h"
+#include "wire/setting_line.h"
 
 namespace {
 
@@ -42,40 +43,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 void StripLineEnd(std::string& line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-}
-
-// The first blank-separated word of a line and what follows its blank.
-struct KeyAndRest {
-  std::string_view key;
-  std::string_view rest;
-};
-KeyAndRest SplitKey(std::string_view line) {
-  std::size_t start = line.find_first_not_of(' ');
-  if (start == std::string_view::npos) return {};
-  line.remove_prefix(start);
-  std::size_t blank = line.find(' ');
-  if (blank == std::string_view::npos) return {line, {}};
-  return {line.substr(0, blank), line.substr(blank + 1)};
-}
-
-// The welcome message as numbered lines: blanks become '_', the text is
-// split at runs of line ends, and at most five pieces are written.
-void WriteWelcomeLines(std::string* out, std::string_view key, const std::string& text) {
-  std::string copy = CutText(text, kMaxSettingText);
-  for (char& c : copy) {
-    if (c == ' ') c = '_';
-  }
-  std::size_t pos = 0;
-  for (int number = 0; number < 5; ++number) {
-    pos = copy.find_first_not_of("\r\n", pos);
-    if (pos == std::string::npos) break;
-    std::size_t end = copy.find_first_of("\r\n", pos);
-    std::string_view piece = std::string_view(copy).substr(pos, end - pos);
-    Appendf(out, "%.*s %i \"%.*s\"\n", static_cast<int>(key.size()), key.data(), number,
-            static_cast<int>(std::min<std::size_t>(piece.size(), 63)), piece.data());
-    if (end == std::string::npos) break;
-    pos = end;
-  }
 }
 
 // Integer rows written under an "admin" console key take the console's
@@ -111,7 +78,7 @@ void WriteEntryLine(std::string* out, std::string_view key, const SettingEntry& 
       Appendf(out, "%s \"%s\"\n", k, row.text.c_str());
       break;
     case SettingType::kWelcomeText:
-      WriteWelcomeLines(out, key, row.text);
+      AppendWelcomeLines(out, key, row.text);
       break;
     case SettingType::kInteger:
       WriteIntegerLine(out, key, row);
@@ -271,7 +238,7 @@ bool ReadSettingsFile(std::FILE* file, const std::string& path, std::uint32_t gr
   std::string line;
   std::size_t overlong = 0;
   while (NextSettingsLine(file, &line, &overlong)) {
-    KeyAndRest parts = SplitKey(line);
+    SettingLineParts parts = SplitSettingLine(line);
     int index = rows.Find(parts.key);
     if (index < 0) continue;
     found->any_known = true;
@@ -393,7 +360,7 @@ std::optional<std::string> ReadConValue(const std::string& path, std::string_vie
   std::string line;
   while (ReadLineBounded(file.get(), kLineLimit, &line)) {
     StripLineEnd(line);
-    KeyAndRest parts = SplitKey(line);
+    SettingLineParts parts = SplitSettingLine(line);
     if (parts.rest.empty() || !EqualNoCase(parts.key, key)) continue;
     return CutText(parts.rest, size > 0 ? size - 1 : 0);
   }

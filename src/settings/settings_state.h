@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/setting_line.h"
+
 inline constexpr int kSettingCount = 83;
-inline constexpr std::size_t kMaxSettingText = 324;
 
 // Kinds of setting value; the numbers are those the table and clients use.
 enum class SettingType : std::uint32_t {

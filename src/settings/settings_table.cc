@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/core_state.h"
 #include "settings/settings_state.h"
+#include "wire/setting_line.h"
 
 namespace {
 
@@ -192,52 +193,8 @@ constexpr bool ConsoleColumnsFit() {
 }
 static_assert(ConsoleColumnsFit());
 
-// Walks the value part of a settings line the way the file format reads it.
-class ValueCursor {
- public:
-  explicit ValueCursor(std::string_view rest) : rest_(rest) {}
-
-  // The next run of characters up to a blank; none when only blanks remain.
-  std::optional<std::string_view> NextWord() {
-    SkipBlanks();
-    if (rest_.empty()) return std::nullopt;
-    std::size_t end = rest_.find(' ');
-    std::string_view word = rest_.substr(0, end);
-    rest_.remove_prefix(word.size());  // the blank goes with the next SkipBlanks
-    return word;
-  }
-
-  // The text after any double quotes up to the next double quote or the
-  // end; an empty text (such as "") counts as missing.
-  std::optional<std::string_view> NextQuoted() {
-    SkipBlanks();
-    while (!rest_.empty() && rest_.front() == '"') rest_.remove_prefix(1);
-    std::size_t end = rest_.find('"');
-    std::string_view text = rest_.substr(0, end);
-    rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
-    if (text.empty()) return std::nullopt;
-    return text;
-  }
-
- private:
-  void SkipBlanks() {
-    while (!rest_.empty() && rest_.front() == ' ') rest_.remove_prefix(1);
-  }
-  std::string_view rest_;
-};
-
 bool InRange(const SettingEntry& row, std::int64_t value) {
   return value >= row.minimum && value <= row.maximum;
-}
-
-// Blanks instead of control characters, so a text can never end a line of
-// the game's files early.
-std::string CleanText(std::string_view text, std::size_t max_chars) {
-  std::string out = CutText(text, max_chars);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return out;
 }
 
 std::string DefaultChoice(const SettingEntry& row) {
@@ -294,7 +251,7 @@ void ParseScaled(int index, SettingEntry& row, std::optional<std::string_view> w
 void ParseText(int index, SettingEntry& row, std::optional<std::string_view> text) {
   if (text) {
     std::size_t limit = row.maximum < 0 ? 0 : static_cast<std::size_t>(row.maximum);
-    row.text = CleanText(*text, std::min(limit, kMaxSettingText));
+    row.text = CleanSettingText(*text, std::min(limit, kMaxSettingText));
   } else if (row.default_value == 0) {
     row.text.clear();
   } else {
@@ -304,28 +261,8 @@ void ParseText(int index, SettingEntry& row, std::optional<std::string_view> tex
   }
 }
 
-// One numbered line of the welcome message; lines come as 0, 1, 2, 3, 4.
-void ParseWelcomeLine(SettingEntry& row, ValueCursor& cursor) {
-  std::optional<std::string_view> number = cursor.NextWord();
-  if (!number) return;
-  std::optional<std::string_view> quoted = cursor.NextQuoted();
-  if (!quoted) return;
-  std::int32_t line_number = ParseInt(*number);
-  if (line_number > 4) return;
-  std::string line = CleanText(*quoted, 63);
-  for (char& c : line) {
-    if (c == '_') c = ' ';
-  }
-  if (line_number == 0) {
-    row.text = CutText(line, 62);
-  } else if (row.text.size() + line.size() <= kMaxSettingText) {
-    row.text += line;
-  }
-  if (line_number <= 3 && row.text.size() + 2 <= kMaxSettingText) row.text += "\r\n";
-}
-
 void ParseChoice(int index, SettingEntry& row, std::optional<std::string_view> word) {
-  if (word) row.text = CleanText(*word, kMaxSettingText);
+  if (word) row.text = CleanSettingText(*word, kMaxSettingText);
   if (word && ChoiceLabel(row.default_text, row.text)) return;
   std::string fallback = DefaultChoice(row);
   LogMessage(6, "Invalid value of %s detected for setting %s, using default %s.",
@@ -405,7 +342,7 @@ const char* SettingName(int index) {
 void ParseSettingValue(int index, std::string_view rest) {
   if (index < 0 || index >= kSettingCount) return;
   SettingEntry& row = Setting(index);
-  ValueCursor cursor(rest);
+  SettingValueReader cursor(rest);
   switch (row.type) {
     case T::kAction:
       row.value = 1;
@@ -418,7 +355,7 @@ void ParseSettingValue(int index, std::string_view rest) {
       ParseText(index, row, cursor.NextQuoted());
       break;
     case T::kWelcomeText:
-      ParseWelcomeLine(row, cursor);
+      ReadWelcomeLine(rest, &row.text);
       break;
     case T::kNegativeInteger:
       ParseNegative(index, row, cursor.NextWord());

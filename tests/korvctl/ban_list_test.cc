@@ -9,9 +9,10 @@ TEST(KorvctlBans, RowsAreReadAsTheDaemonReadsThem) {
   const std::string text = "\"Eve\",10.1.1.1,*,*,\"op\",0,50,aim, bot\r\n"
                            "\"Bob\",1.2.3.4,*,*,\"op\",5,9\n"
                            "\"" + std::string(1030, 'a') + "\",2.2.2.2,k,*,\"op\",1,0,r\n"
-                           "\"Max\",*,*,g,\"op\",99999999999999999999,-7,\"x\"";
+                           "\"Max\",*,*,g,\"op\",99999999999999999999,-7,\"x\"\n"
+                           "\"Bob\",1.2.3.4,*,*,\"op\",5,0,\r\n";
   std::vector<korvctl::Fields> rows = korvctl::ParseBanList(text, 100);
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0][0].second, "Eve");
   EXPECT_EQ(rows[0][3].second, "-");         // no GUID banned
   EXPECT_EQ(rows[0][5].second, "-");         // an imported row has no ban time
@@ -23,6 +24,8 @@ TEST(KorvctlBans, RowsAreReadAsTheDaemonReadsThem) {
   EXPECT_EQ(rows[1][6].second, "never");
   EXPECT_EQ(rows[2][9].second, "0");         // not a time: permanent
   EXPECT_EQ(rows[2][7].second, "\"x\"");
+  // A reason ends only at a comma or a line feed: "\r" is a reason, and the row a ban.
+  EXPECT_EQ((std::pair{rows[3][0].second, rows[3][7].second}), (std::pair<std::string, std::string>{"Bob", "\r"}));
 }
 
 }  // namespace

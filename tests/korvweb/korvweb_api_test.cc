@@ -9,6 +9,7 @@
 #include "korvctl/fake_daemon.h"
 #include "korvweb/app.h"
 #include "korvweb/settings_form.h"
+#include "remote/accounts.h"
 
 namespace korvwebtest {
 namespace {
@@ -148,6 +149,25 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(web.Get("/api/session")->status, 401);
   EXPECT_EQ(kick_code, kClientKickPlayer);
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
+}
+
+// The accounts view shows what the daemon's rows hold (enciphered or plain),
+// never the password.
+TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReads) {
+  const std::string rows = EncipherField("alice", 32) + "," + EncipherField("pw", 32) + "," +
+                           EncipherField("k1", 33) + ",4128,1\nbob,pw2,,4294967295,0\nshort,row\n";
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    ASSERT_TRUE(d.Accept());
+    if (d.ReadCode() == kClientAccountsDownload) d.Write(korvclient::Frame(rows));
+    d.WaitClosed();
+  });
+  WebHarness web(daemon.port());
+  ASSERT_EQ(web.Login("admin", "secret")->status, 200);
+  auto accounts = web.Get("/api/file/accounts");
+  ASSERT_EQ(accounts->status, 200) << accounts->body;
+  EXPECT_EQ(json::parse(accounts->body)["rows"], json::parse(R"([
+      {"user": "alice", "keyhash": "k1", "access": "sgfiaTmpbuhc +power", "enabled": true},
+      {"user": "bob", "keyhash": "", "access": "-- admin --", "enabled": false}])"));
 }
 
 TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {

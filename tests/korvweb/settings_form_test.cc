@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "korvweb/settings_form.h"
+#include "settings/settings_table.h"
 
 namespace korvwebtest {
 namespace {
 
 using nlohmann::json;
+
+constexpr char kWelcomeRule[] =
+    "game.setServerWelcomeMessage must be at most 5 lines, the first of at most 62 characters "
+    "and the others of at most 63, without double quotes, underscores or empty lines";
 
 constexpr char kFile[] =
     "game.serverName \"Sim\"\n"
@@ -57,6 +62,17 @@ TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
       << error;
 }
 
+// The form reads a line as the daemon does: blanks before the key, a text
+// up to its closing quote. A change replaces that very line.
+TEST_F(SettingsForm, LinesAreReadAsTheDaemonReadsThem) {
+  const char file[] = "  game.serverPort 14568\ngame.serverName \"Sim\"x\"\n";
+  json server = korvweb::SettingsFormJson(file)["groups"][0]["settings"];
+  EXPECT_EQ((json{server[0]["value"], server[1]["value"]}), (json{"Sim", "14568"})) << server;
+  std::string updated, error;
+  EXPECT_TRUE(korvweb::ApplySettingChanges(file, {{"game.serverPort", "20000"}}, &updated, &error));
+  EXPECT_EQ(updated, "game.serverPort 20000\ngame.serverName \"Sim\"x\"\n") << error;
+}
+
 TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
   const std::pair<json, std::string> cases[] = {
       {{{"game.serverPort", "1023"}}, "game.serverPort must be a number from 1024 to 65535 in steps of 1"},
@@ -67,7 +83,7 @@ TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
       {{{"game.serverName", "a\"b"}}, "game.serverName must be at most 32 characters without double quotes or control characters"},
       {{{"game.serverName", std::string(33, 'x')}}, "game.serverName must be at most 32 characters without double quotes or control characters"},
       {{{"game.serverBandwidthChokeLimit", "9"}}, "game.serverBandwidthChokeLimit must be one of the listed choices"},
-      {{{"game.setServerWelcomeMessage", "1\n2\n3\n4\n5\n6"}}, "game.setServerWelcomeMessage must be at most 5 lines of at most 63 characters without double quotes"},
+      {{{"game.setServerWelcomeMessage", "1\n2\n3\n4\n5\n6"}}, kWelcomeRule},
       {{{"game.serverMaxPlayers", "10"}}, "the setting game.serverMaxPlayers is not one this account may change"},
       {{{"no.such", "1"}}, "the setting no.such is not one this account may change"},
       {{{"game.serverPort", 20000}}, "the value of game.serverPort must be a text"},
@@ -77,6 +93,32 @@ TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
     std::string error;
     EXPECT_EQ(Apply(changes, &error), "") << changes.dump();
     EXPECT_EQ(error, message) << changes.dump();
+  }
+}
+
+// A welcome message the form writes reads back in the daemon as the very
+// text the page sent; one it could not keep whole is refused.
+TEST_F(SettingsForm, WelcomeLinesReadBackInTheDaemonAsSent) {
+  const std::string x62(62, 'x'), x63(63, 'x');
+  const std::pair<std::string, bool> cases[] = {
+      {x62, true},      {x63, false},      {"a\n" + x63, true}, {"a\n" + x63 + "y", false},
+      {"a\n\nb", false}, {"a_b", false}, {"1\n2\n3\n4\n5", true}, {"a\"b", false}};
+  const std::string key = "game.setServerWelcomeMessage ";
+  for (const auto& [value, taken] : cases) {
+    std::string error;
+    std::string_view updated = Apply({{"game.setServerWelcomeMessage", value}}, &error);
+    EXPECT_EQ(error, taken ? "" : kWelcomeRule) << value;
+    if (!taken) continue;
+    Setting(kSetWelcomeMessage).text.clear();
+    for (std::size_t at = 0; (at = updated.find(key, at)) != std::string_view::npos;) {
+      const std::size_t end = updated.find('\n', at);
+      ParseSettingValue(kSetWelcomeMessage, updated.substr(at + key.size(), end - at - key.size()));
+      at = end;
+    }
+    std::string held = SettingText(kSetWelcomeMessage);
+    for (std::size_t at; (at = held.find("\r\n")) != std::string::npos;) held.replace(at, 2, "\n");
+    if (held.ends_with('\n')) held.pop_back();
+    EXPECT_EQ(held, value);
   }
 }
 

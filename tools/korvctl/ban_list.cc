@@ -5,30 +5,10 @@
 #include <string>
 
 #include "context.h"
+#include "wire/ban_row.h"
 
 namespace korvctl {
 namespace {
-
-// strtok's step, as the daemon reads the list: leading delimiters skipped,
-// the token up to the next delimiter, which is consumed.
-bool Token(std::string_view& rest, std::string_view delimiters, std::string_view* token) {
-  std::size_t start = rest.find_first_not_of(delimiters);
-  if (start == std::string_view::npos) return false;
-  rest.remove_prefix(start);
-  std::size_t end = rest.find_first_of(delimiters);
-  *token = rest.substr(0, end);
-  rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-  return true;
-}
-
-std::time_t Seconds(std::string_view text) {
-  std::time_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9' || value > 100000000000LL) break;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
 
 std::string LocalTime(std::time_t when) {
   char text[32] = "?";
@@ -39,27 +19,20 @@ std::string LocalTime(std::time_t when) {
 }
 
 std::string Identity(std::string_view field) {
-  return field.empty() || field[0] == '*' ? "-" : std::string(field);
+  return BanIdentity(field).empty() ? "-" : std::string(field);
 }
 
 }  // namespace
 
 std::vector<Fields> ParseBanList(std::string_view text, std::time_t now) {
-  static constexpr std::string_view kDelims[8] = {"\"", ",", ",", ",", "\"", ",", ",", ",\r\n"};
   std::vector<Fields> rows;
   while (!text.empty()) {
     // The daemon reads 1023 characters at a time: the rest of a longer
     // line is a line of its own, and may be a ban it honours.
-    std::size_t feed = text.find('\n');
-    std::string_view line = text.substr(0, feed == std::string_view::npos ? text.size() : feed + 1);
-    if (line.size() > 1023) line = line.substr(0, 1023);
-    text.remove_prefix(line.size());
-    std::string_view f[8];
-    bool whole = true;
-    for (int i = 0; i < 8 && whole; ++i) whole = Token(line, kDelims[i], &f[i]);
-    if (!whole) continue;
-    const std::time_t banned = Seconds(f[5]);
-    const std::time_t expiry = Seconds(f[6]);
+    std::string_view f[kBanRowFields];
+    if (!ParseBanFields(NextBanLine(text), f)) continue;
+    const auto banned = static_cast<std::time_t>(BanExpiry(f[5]));
+    const auto expiry = static_cast<std::time_t>(BanExpiry(f[6]));
     std::string expires = "never";
     if (expiry != 0) expires = LocalTime(expiry) + (expiry <= now ? " (due)" : "");
     rows.push_back(Fields{{"Player", std::string(f[0])},

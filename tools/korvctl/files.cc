@@ -21,6 +21,8 @@
 
 #include "core/helpers.h"
 #include "texts.h"
+#include "wire/file_frame.h"
+#include "wire/setting_line.h"
 
 namespace korvctl {
 namespace {
@@ -112,7 +114,8 @@ struct KeyLines {
   std::vector<std::string> values;  // in file order
 };
 
-// The lines of a settings file by key (case-insensitive).
+// The lines of a settings file by key (case-insensitive), keyed as the
+// daemon reads them.
 std::map<std::string, KeyLines> SettingLines(std::string_view file) {
   std::map<std::string, KeyLines> lines;
   while (!file.empty()) {
@@ -120,15 +123,14 @@ std::map<std::string, KeyLines> SettingLines(std::string_view file) {
     std::string_view line = file.substr(0, end);
     file = end == std::string_view::npos ? std::string_view() : file.substr(end + 1);
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
-    std::size_t blank = line.find(' ');
-    std::string key(line.substr(0, blank));
+    SettingLineParts parts = SplitSettingLine(line);
+    if (parts.key.empty()) continue;
+    std::string key(parts.key);
     std::string lower = key;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     KeyLines& entry = lines[lower];
     if (entry.key.empty()) entry.key = key;
-    entry.values.push_back(
-        NormalSettingValue(blank == std::string_view::npos ? "" : line.substr(blank + 1)));
+    entry.values.push_back(NormalSettingValue(parts.rest));
   }
   return lines;
 }

@@ -4,9 +4,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -15,6 +17,7 @@
 #include "core/helpers.h"
 #include "files.h"
 #include "texts.h"
+#include "wire/ban_text.h"
 
 namespace korvctl {
 
@@ -357,16 +360,17 @@ int RunBan(Context& context, const Subcommand& row) {
     return Fail(context, kExitUsage,
                 "ban needs a player id or at least one of --address, --keyhash and --guid");
   }
-  std::string text = std::to_string(id);
-  text += '\xFF';
-  for (const std::string& field : fields) text += field + '\xFF';
-  text += std::to_string(*duration) + '\xFF' + reason + '\xFF';
   for (std::size_t i = 0; i < 4; ++i)
-    if (fields[i].find('\xFF') != std::string::npos)
+    if (fields[i].find(kBanSeparator) != std::string::npos)
       return Fail(context, kExitUsage, "the " + std::string(kNames[i]) + " may not hold the byte 0xFF");
-  if (reason.find('\xFF') != std::string::npos || !CheckText(text, &error))
-    return Fail(context, kExitUsage, error.empty() ? "the reason may not hold the byte 0xFF" : error);
-  if (!context.link.Send(EncodeTextCommand(row.code, text))) return LinkFailed(context);
+  if (reason.find(kBanSeparator) != std::string::npos)
+    return Fail(context, kExitUsage, "the reason may not hold the byte 0xFF");
+  const BanText ban{id, fields[0], fields[1], fields[2], fields[3],
+                    static_cast<std::int32_t>(std::min<long>(*duration, INT32_MAX)), reason};
+  std::optional<std::string> text = WriteWholeBanText(ban);
+  if (!text) return Fail(context, kExitUsage, "the ban's fields are longer than 255 bytes together");
+  if (!CheckText(*text, &error)) return Fail(context, kExitUsage, error);
+  if (!context.link.Send(EncodeTextCommand(row.code, *text))) return LinkFailed(context);
   Notice notice;
   const std::uint32_t wanted[] = {kNotifyFailed, kNotifyPlayerBanned};
   if (int status = WaitFor(context, wanted, &notice); status != kExitOk) return status;

@@ -14,6 +14,8 @@
 #include <cstring>
 
 #include "core/helpers.h"
+#include "wire/file_frame.h"
+#include "wire/span_reader.h"
 
 namespace korvctl {
 namespace {
@@ -148,7 +150,7 @@ bool Link::ReadExact(std::size_t length, std::string* out, int wait_ms) {
 bool Link::ReadU32(std::uint32_t* value, int wait_ms) {
   std::string bytes;
   if (!ReadExact(4, &bytes, wait_ms)) return false;
-  Reader reader(bytes);
+  SpanReader reader(bytes);
   return reader.GetU32(value);
 }
 
@@ -250,19 +252,24 @@ bool Link::ReadFrame(std::string* plain) {
   if (plain_length == 0) return true;
   if (plain_length == kFrameAbort)
     return Fail(kExitFailed, "the daemon could not send the file (it aborted the transfer)");
-  std::uint32_t packed_length = 0;
-  std::uint32_t checksum = 0;
-  if (!ReadU32(&packed_length, timeout_ms_) || !ReadU32(&checksum, timeout_ms_)) return false;
-  if (plain_length > kFrameMaxPlain || packed_length > MaxPackedLength(plain_length))
+  FrameHeader header;
+  header.plain_length = plain_length;
+  if (!ReadU32(&header.packed_length, timeout_ms_) || !ReadU32(&header.checksum, timeout_ms_))
+    return false;
+  if (!FrameLengthsFit(plain_length, header.packed_length))
     return Fail(kExitProtocol, "the daemon announced a file frame of impossible size (" +
                                    std::to_string(plain_length) + " bytes, " +
-                                   std::to_string(packed_length) + " packed)");
+                                   std::to_string(header.packed_length) + " packed)");
   std::string packed;
-  if (!ReadExact(packed_length, &packed, timeout_ms_)) return false;
-  std::string reason;
-  if (!DecodeFrameData(plain_length, checksum, packed, plain, &reason))
-    return Fail(kExitProtocol, reason);
-  return true;
+  if (!ReadExact(header.packed_length, &packed, timeout_ms_)) return false;
+  switch (UnpackFrameText(header, packed, plain)) {
+    case FrameFault::kNone: return true;
+    case FrameFault::kChecksum:
+      return Fail(kExitProtocol, "the file frame's checksum does not match its data");
+    case FrameFault::kData:
+      return Fail(kExitProtocol, "the file frame's data does not unpack to its announced length");
+  }
+  return false;
 }
 
 }  // namespace korvctl

@@ -2,8 +2,6 @@
 // rule in words and the notification names.
 #include "protocol.h"
 
-#include <lzo/lzo1x.h>
-
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +9,8 @@
 #include <vector>
 
 #include "core/helpers.h"
-#include "remote/client_key.h"
+#include "core/client_key.h"
+#include "wire/account_line.h"
 
 namespace korvctl {
 namespace {
@@ -85,23 +84,10 @@ std::string Enciphered(std::string block) {
   return block;
 }
 
-std::uint32_t Adler(std::string_view data) {
-  lzo_uint32_t sum = lzo_adler32(0, nullptr, 0);
-  return lzo_adler32(sum, reinterpret_cast<const unsigned char*>(data.data()), data.size());
-}
-
 }  // namespace
 
 void PutU32(std::string* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-bool Reader::GetU32(std::uint32_t* value) {
-  if (remaining() < 4) return false;
-  *value = 0;
-  for (int i = 3; i >= 0; --i) *value = (*value << 8) | bytes_[pos_ + i];
-  pos_ += 4;
-  return true;
 }
 
 std::optional<std::string> LoginBlock(std::string_view text) {
@@ -116,18 +102,9 @@ std::optional<std::string> PasswordField(std::string_view password) {
   std::random_device seed;
   std::mt19937 random(seed() ^ static_cast<unsigned>(
                                    std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::string block(kLoginBlockSize, '0');
-  for (char& c : block) c = static_cast<char>('0' + random() % 74);
-  block.replace(0, password.size(), password);
-  block[password.size()] = '\0';
-  std::string cipher = Enciphered(block);
-  std::string hex;
-  char digits[3];
-  for (unsigned char c : cipher) {
-    std::snprintf(digits, sizeof digits, "%02X", c);
-    hex += digits;
-  }
-  return hex;
+  std::string padding(kAccountPasswordSize, '0');
+  for (char& c : padding) c = static_cast<char>('0' + random() % 74);
+  return EncipherAccountField(password, kAccountPasswordSize, padding);
 }
 
 std::string EncodeCommand(std::uint32_t code) {
@@ -143,51 +120,6 @@ std::string EncodeTextCommand(std::uint32_t code, std::string_view text) {
   out.append(text);
   out.push_back('\0');
   return out;
-}
-
-std::string EncodeFileFrame(std::string_view plain) {
-  std::string out;
-  if (plain.empty()) {
-    PutU32(&out, 0);
-    return out;
-  }
-  std::vector<unsigned char> packed(plain.size() + plain.size() / 64 + 19);
-  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-  lzo_uint packed_length = packed.size();
-  if (lzo1x_1_compress(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
-                       packed.data(), &packed_length, work.data()) != LZO_E_OK) {
-    PutU32(&out, kFrameAbort);
-    return out;
-  }
-  std::string_view data(reinterpret_cast<const char*>(packed.data()), packed_length);
-  PutU32(&out, static_cast<std::uint32_t>(plain.size()));
-  PutU32(&out, static_cast<std::uint32_t>(packed_length));
-  PutU32(&out, Adler(data));
-  out.append(data);
-  return out;
-}
-
-std::uint64_t MaxPackedLength(std::uint32_t plain_length) {
-  return static_cast<std::uint64_t>(plain_length) + plain_length / 16 + 64 + 3;
-}
-
-bool DecodeFrameData(std::uint32_t plain_length, std::uint32_t checksum, std::string_view packed,
-                     std::string* plain, std::string* reason) {
-  if (Adler(packed) != checksum) {
-    *reason = "the file frame's checksum does not match its data";
-    return false;
-  }
-  plain->assign(plain_length, '\0');
-  lzo_uint out_length = plain_length;
-  int result = lzo1x_decompress_safe(reinterpret_cast<const unsigned char*>(packed.data()),
-                                     packed.size(), reinterpret_cast<unsigned char*>(plain->data()),
-                                     &out_length, nullptr);
-  if (result != LZO_E_OK || out_length != plain_length) {
-    *reason = "the file frame's data does not unpack to its announced length";
-    plain->clear();
-    return false;
-  }
-  return true;
 }
 
 std::string AccessNeeded(std::uint32_t code) {

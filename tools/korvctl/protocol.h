@@ -1,7 +1,8 @@
 // The client side of the remote-administration protocol (its codes and the
 // access rule are shared with the daemon in core/protocol.h): the login
 // blocks, the command and file encodings, the access rule in words, the
-// notifications in words and a bounded reader for untrusted bytes.
+// notifications in words. Frames and untrusted bytes are read with the
+// wire codecs the daemon uses (wire/file_frame.h, wire/span_reader.h).
 #pragma once
 
 #include <cstddef>
@@ -22,20 +23,6 @@ inline constexpr std::uint32_t kMaxReply = 1u << 16;
 // Little-endian 32-bit number appended to `out`.
 void PutU32(std::string* out, std::uint32_t value);
 
-// Reads untrusted bytes; each call consumes only on success.
-class Reader {
- public:
-  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  explicit Reader(std::string_view bytes)
-      : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) {}
-  std::size_t remaining() const { return bytes_.size() - pos_; }
-  bool GetU32(std::uint32_t* value);
-
- private:
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
-};
-
 // The 32-byte login block: the text, its terminating zero, zero padding,
 // enciphered with RC4 under the client key. Texts longer than 31 characters
 // have no block.
@@ -49,16 +36,6 @@ std::optional<std::string> PasswordField(std::string_view password);
 // terminating zero) and the text with its zero.
 std::string EncodeCommand(std::uint32_t code);
 std::string EncodeTextCommand(std::uint32_t code, std::string_view text);
-
-// A whole file as one frame: plain length, compressed length, Adler-32 of
-// the compressed bytes, the LZO1X-1 data. An empty file is the bare length 0.
-std::string EncodeFileFrame(std::string_view plain);
-// Checks and unpacks the data of a frame whose header was read; false with
-// a reason when the checksum, the compressed data or the length is wrong.
-bool DecodeFrameData(std::uint32_t plain_length, std::uint32_t checksum,
-                     std::string_view packed, std::string* plain, std::string* reason);
-// Largest compressed length a frame of `plain_length` bytes can need.
-std::uint64_t MaxPackedLength(std::uint32_t plain_length);
 
 // What the account lacks for `code`, in words ("the P (players) letter").
 std::string AccessNeeded(std::uint32_t code);

@@ -20,6 +20,9 @@
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/settings_form.h"
+#include "wire/account_line.h"
+#include "wire/ban_text.h"
+#include "wire/file_frame.h"
 
 namespace korvweb {
 namespace {
@@ -203,10 +206,12 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
         return false;
       if (id < 0 && b.empty() && c.empty() && d.empty())
         return *error = "a ban needs a player id, an address, a key hash or a GUID", false;
-      *text = std::to_string(id) + '\xFF' + a + '\xFF' + b + '\xFF' + c + '\xFF' + d + '\xFF' +
-              std::to_string(duration) + '\xFF' + reason + '\xFF';
-      if (text->size() > 255) return *error = "the ban's fields are longer than 255 bytes together", false;
-      return true;
+      if (std::optional<std::string> ban = WriteWholeBanText(
+              {static_cast<std::int32_t>(id), a, b, c, d, static_cast<std::int32_t>(duration), reason})) {
+        *text = *ban;
+        return true;
+      }
+      return *error = "the ban's fields are longer than 255 bytes together", false;
   }
   return false;
 }
@@ -228,17 +233,14 @@ json AccountsJson(std::string_view text) {
   json array = json::array();
   while (!text.empty()) {
     std::size_t end = text.find('\n');
-    std::string line(text.substr(0, end));
+    std::optional<AccountRow> row = SplitAccountRow(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1)
-      parts.push_back(line.substr(start, comma - start));
-    parts.push_back(line.substr(start));
-    if (parts.size() != 5) continue;
-    std::uint32_t mask = static_cast<std::uint32_t>(std::strtoul(parts[3].c_str(), nullptr, 10));
-    array.push_back({{"user", Utf8(parts[0])}, {"keyhash", Utf8(parts[2])},
-                     {"access", korvctl::AccessLetters(mask)}, {"enabled", parts[4] == "1"}});
+    if (!row) continue;
+    bool plain = false;
+    UserAccount account = DecodeAccountRow(*row, &plain);
+    array.push_back({{"user", Utf8(account.user_name)}, {"keyhash", Utf8(account.key_hash)},
+                     {"access", korvctl::AccessLetters(account.access)},
+                     {"enabled", account.active != 0}});
   }
   return array;
 }
@@ -456,7 +458,7 @@ class Routes {
         return true;
       }
       if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
-          !session.link.Send(korvctl::EncodeFileFrame(text)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(text)) || !Confirm(session))
         return false;
       Reply(res, 200, {{"saved", file->name}});
       return true;
@@ -485,7 +487,7 @@ class Routes {
         return true;
       }
       if (!session.link.Send(korvctl::EncodeCommand(kSettingsUp)) ||
-          !session.link.Send(korvctl::EncodeFileFrame(updated)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(updated)) || !Confirm(session))
         return false;
       Reply(res, 200, {{"saved", body["values"].size()}});
       return true;

@@ -12,6 +12,7 @@
 
 #include "korvweb/json_text.h"
 #include "settings/settings_table.h"
+#include "wire/setting_line.h"
 
 namespace korvweb {
 namespace {
@@ -19,8 +20,9 @@ namespace {
 using T = SettingType;
 
 struct Line {
-  std::string key;   // as written
-  std::string rest;  // after the blank
+  std::string text;  // as written, without its line end
+  std::string key;   // its first word, as the daemon reads it
+  std::string rest;  // after that word's blank
 };
 
 std::vector<Line> SplitLines(std::string_view text) {
@@ -30,9 +32,8 @@ std::vector<Line> SplitLines(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     while (!line.empty() && (line.back() == '\r')) line.remove_suffix(1);
-    std::size_t blank = line.find(' ');
-    lines.push_back({std::string(line.substr(0, blank)),
-                     blank == std::string_view::npos ? "" : std::string(line.substr(blank + 1))});
+    SettingLineParts parts = SplitSettingLine(line);
+    lines.push_back({std::string(line), std::string(parts.key), std::string(parts.rest)});
   }
   return lines;
 }
@@ -44,12 +45,6 @@ std::optional<int> RowOf(std::string_view key) {
       return i;
   }
   return std::nullopt;
-}
-
-std::string Unquote(std::string_view text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-    text = text.substr(1, text.size() - 2);
-  return std::string(text);
 }
 
 const char* KindName(T type) {
@@ -110,6 +105,20 @@ nlohmann::json RowJson(int index, const std::string& value) {
   return json;
 }
 
+// The welcome message the daemon reads from its lines, as the page shows
+// it: lines parted by "\n".
+std::string WelcomeFormText(const std::vector<Line>& lines) {
+  std::string text;
+  for (const Line& line : lines) ReadWelcomeLine(line.rest, &text);
+  std::string shown;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text.compare(at, 2, "\r\n") == 0) ++at;
+    shown += text[at];
+  }
+  if (shown.ends_with('\n')) shown.pop_back();
+  return shown;
+}
+
 bool ParseNumber(const std::string& text, double* number) {
   if (text.empty() || text.size() > 24) return false;
   char* end = nullptr;
@@ -168,24 +177,20 @@ bool FormatLines(int index, const std::string& key, const std::string& value,
       lines->push_back(key + " \"" + value + "\"");
       return true;
     case T::kWelcomeText: {
-      std::vector<std::string> parts;
-      std::string_view rest = value;
-      while (true) {
-        std::size_t end = rest.find('\n');
-        parts.emplace_back(rest.substr(0, end));
-        if (end == std::string_view::npos) break;
-        rest = rest.substr(end + 1);
-      }
-      bool fits = value.size() <= kMaxSettingText && parts.size() <= 5;
-      for (std::string& part : parts) {
-        if (part.size() > 63 || !PlainText(part)) fits = false;
-        for (char& c : part) if (c == ' ') c = '_';
-      }
-      if (!fits)
-        return *rule = "must be at most 5 lines of at most 63 characters without double quotes", false;
-      if (value.empty()) return true;
-      for (std::size_t i = 0; i < parts.size(); ++i)
-        lines->push_back(key + " " + std::to_string(i) + " \"" + parts[i] + "\"");
+      // Written as the daemon writes it, and taken only if the daemon reads
+      // back the very text the page sent.
+      std::string text;
+      for (char c : value) text += c == '\n' ? "\r\n" : std::string(1, c);
+      std::string written;
+      AppendWelcomeLines(&written, key, text);
+      std::string_view sent = value;
+      while (sent.ends_with('\n')) sent.remove_suffix(1);
+      std::vector<Line> parts = SplitLines(written);
+      if (WelcomeFormText(parts) != sent)
+        return *rule = "must be at most 5 lines, the first of at most 62 characters and the "
+                       "others of at most 63, without double quotes, underscores or empty lines",
+               false;
+      for (const Line& part : parts) lines->push_back(part.text);
       return true;
     }
     case T::kChoice:
@@ -210,26 +215,19 @@ void InitSettingsForm() { InitSettings(); }
 
 nlohmann::json SettingsFormJson(std::string_view korvane) {
   std::map<int, std::string> values;
-  std::map<int, std::map<int, std::string>> welcome;
+  std::map<int, std::vector<Line>> welcome;
   for (const Line& line : SplitLines(korvane)) {
     std::optional<int> index = RowOf(line.key);
     if (!index || Setting(*index).type == T::kAction) continue;
     if (Setting(*index).type == T::kWelcomeText) {
-      std::size_t blank = line.rest.find(' ');
-      int number = std::atoi(line.rest.c_str());
-      std::string piece = Unquote(blank == std::string::npos ? "" : line.rest.substr(blank + 1));
-      for (char& c : piece) if (c == '_') c = ' ';
-      welcome[*index][number] = piece;
-      values[*index];
+      welcome[*index].push_back(line);
     } else {
-      values[*index] = Setting(*index).type == T::kText ? Unquote(line.rest) : line.rest;
+      values[*index] = Setting(*index).type == T::kText
+                           ? std::string(SettingValueReader(line.rest).NextQuoted().value_or(""))
+                           : line.rest;
     }
   }
-  for (auto& [index, pieces] : welcome) {
-    std::string text;
-    for (auto& [number, piece] : pieces) text += (text.empty() ? "" : "\n") + piece;
-    values[index] = text;
-  }
+  for (auto& [index, pieces] : welcome) values[index] = WelcomeFormText(pieces);
   nlohmann::json groups = nlohmann::json::array();
   for (std::uint32_t group = 0; group < 5; ++group) {
     nlohmann::json rows = nlohmann::json::array();
@@ -268,8 +266,7 @@ bool ApplySettingChanges(std::string_view korvane, const nlohmann::json& changes
       written[*index] = true;
       continue;
     }
-    if (line.key.empty() && line.rest.empty()) continue;
-    *updated += line.key + (line.rest.empty() && line.key.size() ? "" : " ") + line.rest + "\n";
+    if (!line.text.empty()) *updated += line.text + "\n";
   }
   return true;
 }

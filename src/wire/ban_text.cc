@@ -1,15 +1,15 @@
 // Writing and reading the ban command text.
-#include "bans/ban_text.h"
+#include "wire/ban_text.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "core/helpers.h"
-#include "remote/remote_state.h"
+#include "core/protocol.h"
 
 namespace {
 
-constexpr std::size_t kTextMax = kQueuedTextSize - 1;
+constexpr std::size_t kTextMax = kCommandTextSize - 1;
 
 // A field never holds the separator itself, so a name cannot shift the
 // fields behind it.
@@ -71,4 +71,13 @@ std::optional<BanText> ReadBanText(std::string_view text, int* found) {
   ban.duration = ParseInt(fields[5]);
   ban.reason = fields[6];
   return ban;
+}
+
+std::optional<std::string> WriteWholeBanText(const BanText& ban) {
+  std::optional<std::string> text = WriteBanText(ban);
+  std::optional<BanText> read = text ? ReadBanText(*text, nullptr) : std::nullopt;
+  if (!read || read->name != ban.name || read->address != ban.address ||
+      read->keyhash != ban.keyhash || read->guid != ban.guid || read->reason != ban.reason)
+    return std::nullopt;
+  return text;
 }

@@ -1,0 +1,208 @@
+// The shared codecs: what one program writes, the other reads back the same,
+// byte for byte where the bytes are fixed, and hostile input fails cleanly.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <random>
+
+#include "korvctl/ban_list.h"
+#include "korvctl/protocol.h"
+#include "korvctl/schedule_view.h"
+#include "wire/account_line.h"
+#include "wire/ban_row.h"
+#include "wire/ban_text.h"
+#include "wire/file_frame.h"
+#include "wire/schedule_line.h"
+#include "wire/setting_line.h"
+#include "wire/span_reader.h"
+
+namespace {
+
+std::string Fields(const BanEntry& e) {
+  return e.name + "|" + e.address + "|" + e.keyhash + "|" + e.guid + "|" + e.admin + "|" +
+         e.ban_time + "|" + e.expiry + "|" + e.reason;
+}
+
+// Random rows over the characters that delimit fields: the daemon's reading
+// and korvctl's listing agree on which lines are bans and what they hold.
+TEST(WireBanRow, KorvctlListsExactlyTheRowsTheDaemonReads) {
+  std::mt19937 random(29);
+  const std::string alphabet = "\"\",,,,\r\n*ab5 ";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int i = random() % 40; i > 0; --i) text += alphabet[random() % alphabet.size()];
+    std::vector<std::string> daemon;
+    std::string_view rest = text;
+    while (!rest.empty())
+      if (auto e = ParseBanEntry(NextBanLine(rest))) daemon.push_back(e->name + "|" + e->reason);
+    std::vector<std::string> listed;
+    for (const auto& row : korvctl::ParseBanList(text, 0)) listed.push_back(row[0].second + "|" + row[7].second);
+    ASSERT_EQ(listed, daemon) << text;
+  }
+}
+
+TEST(WireBanRow, WrittenRowsReadBackAsWritten) {
+  const BanEntry entries[] = {
+      {"Bob", "1.2.3.4", "*", "*", "op", "5", "0", "aim bot"},
+      {"A b", "*", std::string(32, 'k'), std::string(32, 'g'), "web", "1700000000", "1700000600", "x\r"},
+  };
+  for (const BanEntry& entry : entries) {
+    const std::string row = FormatBanEntry(entry);
+    std::optional<BanEntry> read = ParseBanEntry(row);
+    ASSERT_TRUE(read) << row;
+    EXPECT_EQ(Fields(*read), Fields(entry));
+    std::string_view f[kBanRowFields];
+    ASSERT_TRUE(ParseBanFields(row, f));
+    EXPECT_TRUE(IsBanRowAsWritten(row, f));
+    EXPECT_FALSE(IsBanRowAsWritten(" " + row, f));
+  }
+  EXPECT_EQ(FormatBanEntry(entries[0]), "\"Bob\",1.2.3.4,*,*,\"op\",5,0,aim bot\n");
+  // Missing fields, a reason-less row: no ban.
+  for (const char* line : {"", "\"Bob\",1.2.3.4,*,*,\"op\",5,0,\n", "\"Bob\",1.2.3.4"})
+    EXPECT_FALSE(ParseBanEntry(line)) << line;
+  EXPECT_EQ((std::pair{BanExpiry("-7"), BanExpiry("12x")}), (std::pair<std::uint64_t, std::uint64_t>{0, 12}));
+  std::string long_line = std::string(1030, 'a') + "\nb";
+  EXPECT_EQ(SplitBanLines(long_line), (std::vector<std::string_view>{
+      std::string_view(long_line).substr(0, 1023), std::string_view(long_line).substr(1023, 8), "b"}));
+}
+
+// A client's ban text is the daemon's, byte for byte; what the daemon would
+// change (a 0xFF inside, a reason cut to fit) a client refuses.
+TEST(WireBanText, ClientsWriteTheDaemonsTextOrNone) {
+  const BanText ban{-1, "Bob", "1.2.3.4", "", "", 7200, "cheating"};
+  EXPECT_EQ(WriteWholeBanText(ban), "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF");
+  EXPECT_EQ(WriteWholeBanText(ban), WriteBanText(ban));
+  BanText full = ban;
+  full.reason = std::string(233, 'r');  // one more than fits
+  std::optional<std::string> cut = WriteBanText(full);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->size(), 255u);
+  EXPECT_EQ(WriteWholeBanText(full), std::nullopt);
+  full.reason.resize(232);
+  EXPECT_EQ(WriteWholeBanText(full), cut);
+  BanText marked = ban;
+  marked.name = "B\xFFob";
+  EXPECT_EQ(WriteWholeBanText(marked), std::nullopt);
+  EXPECT_EQ(ReadBanText(*WriteBanText(marked), nullptr)->name, "B?ob");
+}
+
+// The welcome message: the daemon's lines, byte for byte, and what it reads back.
+TEST(WireSettingLine, WelcomeLinesRoundTrip) {
+  std::string out;
+  AppendWelcomeLines(&out, "k", "Hi there\r\n\r\nsecond\n" + std::string(70, 'x'));
+  EXPECT_EQ(out, "k 0 \"Hi_there\"\nk 1 \"second\"\nk 2 \"" + std::string(63, 'x') + "\"\n");
+  std::string text = "old";
+  for (std::string_view rest = out; !rest.empty();) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(line.size() + 1);
+    ReadWelcomeLine(SplitSettingLine(line).rest, &text);
+  }
+  EXPECT_EQ(text, "Hi there\r\nsecond\r\n" + std::string(63, 'x') + "\r\n");
+  // Line 0 reads back 62 characters; a line without text or past 4 changes nothing.
+  text.clear();
+  for (std::string rest : {"0 \"" + std::string(63, 'y') + "\"", std::string("1 \"\""), std::string("5 \"z\""), std::string("4 \"a\tb\"")})
+    ReadWelcomeLine(rest, &text);
+  EXPECT_EQ(text, std::string(62, 'y') + "\r\na b");
+  EXPECT_EQ((std::pair{SplitSettingLine("  key  value").key, SplitSettingLine("  key  value").rest}),
+            (std::pair<std::string_view, std::string_view>{"key", " value"}));
+  SettingValueReader reader("  \"\"quoted text\" word");
+  EXPECT_EQ(reader.NextQuoted(), "quoted text");
+  EXPECT_EQ(reader.NextWord(), "word");
+  EXPECT_EQ(reader.NextWord(), std::nullopt);
+}
+
+TEST(WireScheduleLine, SavedLinesReadBackAndKorvctlShowsThem) {
+  ScheduleLine event{{}, "start wait", "sun", "", "maps/a.con", 1};
+  event.time = 4294967295u;
+  const std::string line = FormatScheduleLine(event);
+  EXPECT_EQ(line, "4294967295,start wait,sun,*,maps/a.con,1\n");
+  ScheduleLine read;
+  ASSERT_TRUE(ParseScheduleLine(line, &read));
+  EXPECT_EQ(FormatScheduleLine(read), "4294967295,start wait,sun,*,maps/a.con,1\n");
+  EXPECT_TRUE(IsStartAction(read.action) && WaitsForGameEnd(read.action));
+  EXPECT_EQ(korvctl::ScheduleRows(line, 0)[0][0].second, "4294967295");
+  for (const char* bad : {"4294967296,stop,sun,*,*,1", "0,stop,sun,*,*,1", "-1,stop,sun,*,*,1",
+                          "5,stop,sun,*,*,", "5,,sun,*,*,1", "5,stop,sun,*,*"})
+    EXPECT_FALSE(ParseScheduleLine(bad, &read)) << bad;
+  ASSERT_TRUE(ParseScheduleLine(std::string("5,stop,") + std::string(30, 'd') + ",*,*,1\r\n", &read));
+  EXPECT_EQ(read.day, std::string(15, 'd'));
+  ASSERT_TRUE(ParseScheduleLine(std::string("5,STOP,d,*,*,7\0,junk", 20), &read));
+  EXPECT_EQ((std::pair{read.enabled, IsStartAction("sta")}), (std::pair{7, false}));
+}
+
+std::string FixedPadding(std::size_t size) { return std::string(size, 'Q'); }
+
+TEST(WireAccountLine, EncipheredRowsReadBackAndKorvctlsPasswordFieldDeciphers) {
+  UserAccount account{"Alice", "pw", std::string(40, 'h'), 4128, 1};
+  const std::string line = FormatAccountLine(account, FixedPadding);
+  EXPECT_EQ(line.size(), 64u + 1 + 64 + 1 + 66 + 1 + 6 + 1);
+  EXPECT_TRUE(line.ends_with(",4128,1\n")) << line;
+  std::optional<AccountRow> row = SplitAccountRow(std::string_view(line).substr(0, line.size() - 1));
+  ASSERT_TRUE(row);
+  EXPECT_EQ(JoinAccountRow(*row), line);
+  bool plain = false;
+  UserAccount read = DecodeAccountRow(*row, &plain);
+  EXPECT_EQ((std::tuple{read.user_name, read.password, read.key_hash, read.access, read.active, plain}),
+            (std::tuple{std::string("Alice"), std::string("pw"), std::string(32, 'h'), 4128u, 1, false}));
+  read = DecodeAccountRow(*SplitAccountRow(std::string_view("bob,sec\0ret,,4294967295,x,y", 27)), &plain);
+  EXPECT_EQ((std::tuple{read.user_name, read.password, read.access, read.active, plain}),
+            (std::tuple{std::string("bob"), std::string("sec"), 4294967295u, 0, true}));
+  EXPECT_FALSE(SplitAccountRow("a,b,c,d"));
+  std::optional<std::string> field = korvctl::PasswordField("n3w pass");
+  ASSERT_TRUE(field);
+  plain = false;
+  std::string lower = *field + "," + *field;
+  for (std::size_t i = 65; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+  const std::string key = EncipherAccountField("k", kAccountKeyHashSize, "");
+  const std::string both = lower + "," + key + ",1,1";
+  row = SplitAccountRow(both);
+  read = DecodeAccountRow(*row, &plain);
+  EXPECT_EQ((std::tuple{read.user_name, read.password, read.key_hash, plain}),
+            (std::tuple{std::string("n3w pass"), std::string("n3w pass"), std::string("k"), false}));
+}
+
+TEST(WireFileFrame, FramesUnpackToTheirTextAndDamageIsNamed) {
+  EXPECT_EQ(EncodeFileFrame(""), std::string(4, '\0'));
+  const std::string text = std::string(5000, 'a') + "tail\n";
+  const std::string frame = EncodeFileFrame(text);
+  SpanReader reader(frame);
+  FrameHeader header;
+  std::string_view packed;
+  ASSERT_TRUE(reader.GetU32(&header.plain_length) && reader.GetU32(&header.packed_length) &&
+              reader.GetU32(&header.checksum) && reader.GetBytes(header.packed_length, &packed));
+  EXPECT_EQ(reader.remaining(), 0u);
+  EXPECT_EQ(header.plain_length, text.size());
+  std::string plain;
+  EXPECT_EQ(UnpackFrameText(header, packed, &plain), FrameFault::kNone);
+  EXPECT_EQ(plain, text);
+  FrameHeader longer = header;
+  ++longer.plain_length;
+  EXPECT_EQ(UnpackFrameText(longer, packed, &plain), FrameFault::kData);
+  EXPECT_EQ(plain, "");
+  ++header.checksum;
+  EXPECT_EQ(UnpackFrameText(header, packed, &plain), FrameFault::kChecksum);
+  EXPECT_EQ((std::vector{FrameLengthsFit(kFrameMaxPlain, MaxPackedLength(kFrameMaxPlain)),
+                         FrameLengthsFit(kFrameMaxPlain + 1, 0), FrameLengthsFit(16, 84),
+                         FrameLengthsFit(16, 85)}),
+            (std::vector{true, false, true, false}));
+}
+
+TEST(WireSpanReader, FailedReadsConsumeNothing) {
+  const std::string bytes = std::string("\x05\0\0\0ab\0cd", 9) + std::string("\x01\0\0", 3);
+  SpanReader reader(bytes);
+  std::string_view text;
+  std::uint32_t value = 0;
+  EXPECT_FALSE(reader.GetCountedText(4, &text));
+  EXPECT_EQ(reader.remaining(), 12u);
+  ASSERT_TRUE(reader.GetCountedText(5, &text));
+  EXPECT_EQ(text, "ab");
+  EXPECT_FALSE(reader.GetU32(&value));
+  EXPECT_FALSE(reader.GetBytes(4, &text));
+  EXPECT_FALSE(reader.GetCountedText(100, &text));
+  EXPECT_EQ(reader.Rest(), std::string_view("\x01\0\0", 3));
+  SpanReader zero(std::string_view("\0\0\0\0", 4));
+  EXPECT_FALSE(zero.GetCountedText(100, &text));
+  EXPECT_EQ(zero.remaining(), 4u);
+}
+
+}  // namespace
