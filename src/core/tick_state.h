@@ -37,10 +37,6 @@ struct TickState {
   };
   BanCount ban_counts[3];
 
-  // Seconds since the epoch for supervision; std::time unless a test
-  // drives it.
-  std::time_t (*clock)() = nullptr;
-
   /* Maps */
   std::string current_map;  // as the server last reported it
 

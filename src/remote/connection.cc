@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -128,7 +129,7 @@ void ProcessInput(int fd) {
       at += unit.consumed;
       // What the command queued runs before the session's next command, as
       // when each command had a pass of the loop to itself.
-      if (QueuedCommandCount() > 0) RunQueuedCommands();
+      if (QueuedCommandCount() > 0) RunQueuedCommands(ClockNow());
     }
     if (!Alive(fd, serial)) return;
     c = FindConnection(fd);

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "core/clock.h"
 #include "core/log.h"
 #include "remote/connection.h"
 #include "remote/remote_state.h"
@@ -80,6 +81,6 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
   Dispatch(c);
   // A handler may have lost the connection and freed the slot.
   if (Remote().sessions[slot].socket == c.socket)
-    MutableRemote().sessions[slot].last_command_at = std::time(nullptr);
+    MutableRemote().sessions[slot].last_command_at = ClockNow();
   return true;
 }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/event_times.h"
 #include "core/helpers.h"
@@ -32,9 +33,6 @@ constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
 bool (*g_start)() = nullptr;
 bool (*g_stop)(bool crash_handling) = nullptr;
-std::time_t (*g_clock)() = nullptr;
-
-std::time_t Now() { return g_clock != nullptr ? g_clock() : std::time(nullptr); }
 
 bool IsStart(const ScheduleEvent& e) { return ::strncasecmp(e.action.c_str(), "start", 5) == 0; }
 
@@ -160,7 +158,7 @@ bool FireStartEvent(const ScheduleEvent& e) {
     if (g_stop != nullptr) g_stop(false);
     // The start follows the pause at a later status tick: the loop goes on
     // meanwhile.
-    MutableSchedule().start_at = Now() + kRestartPause;
+    MutableSchedule().start_at = ClockNow() + kRestartPause;
     return true;
   }
   LogMessage(6, "Starting server per scheduled event.");
@@ -171,9 +169,9 @@ bool FireStartEvent(const ScheduleEvent& e) {
 
 // The start of a scheduled restart, once its pause is over; dropped when
 // the server was started meanwhile.
-void RunRestartStart() {
+void RunRestartStart(std::time_t now) {
   ScheduleState& s = MutableSchedule();
-  if (s.start_at == 0 || Now() < s.start_at) return;
+  if (s.start_at == 0 || now < s.start_at) return;
   s.start_at = 0;
   if (!Server().server_running && g_start != nullptr) g_start();
 }
@@ -323,8 +321,7 @@ bool SaveSchedule(const std::string& path) {
   return true;
 }
 
-bool ScheduleTick() {
-  const std::time_t now = Now();
+bool ScheduleTick(std::time_t now) {
   const int period = SettingValue(kSetMonitorTimerPeriod);
   const std::time_t from = LookFrom(now, period);
   MutableSchedule().looked_until = std::max(from, now);
@@ -370,13 +367,13 @@ bool FireEvent(std::uint32_t time) {
   return true;
 }
 
-void RunPendingEvent() {
-  RunRestartStart();
+void RunPendingEvent(std::time_t now) {
+  RunRestartStart(now);
   const ScheduleState& s = Schedule();
   if (s.pending_time != 0 && s.empty_deadline != 0) {
     bool empty = PlayerCount() == 0;
     bool replaced = Server().server_pid != s.pending_server_pid;
-    if (!empty && !replaced && Now() < s.empty_deadline) return;
+    if (!empty && !replaced && now < s.empty_deadline) return;
     std::uint32_t time = s.pending_time;
     ClearPending();
     LogMessage(6, empty ? "The server is empty: the scheduled restart goes ahead."
@@ -405,4 +402,3 @@ void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling)
   g_start = start;
   g_stop = stop;
 }
-void SetScheduleClock(std::time_t (*now)()) { g_clock = now; }

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -17,7 +16,6 @@
 #include "core/tick_state.h"
 #include "links/links_state.h"
 #include "remote/remote_state.h"
-#include "server/supervision.h"
 
 namespace {
 
@@ -148,12 +146,10 @@ std::string FormatMetrics(std::time_t now, std::int64_t now_ms) {
   return m.text();
 }
 
-void WriteMetricsFile() {
+void WriteMetricsFile(std::time_t now) {
   const std::string& path = Core().conf.metrics_textfile;
   if (path.empty()) return;
-  auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::chrono::system_clock::now().time_since_epoch()).count();
-  bool written = ReplaceFileContentsQuietly(path, FormatMetrics(SupervisionNow(), now_ms));
+  bool written = ReplaceFileContentsQuietly(path, FormatMetrics(now, std::int64_t{now} * 1000));
   int error = written ? 0 : LastError();
   int& last = MutableTicks().metrics_write_error;
   if (error != 0 && error != last)
