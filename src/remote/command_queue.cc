@@ -60,8 +60,6 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 
 namespace {
 
-// The command table's runner, installed at start-up.
-CommandRunner g_runner = nullptr;
 
 // How long one run of the queue may go on starting commands; a command
 // already started runs to its end.
@@ -80,7 +78,7 @@ void RunContained(const QueuedCommand& command) {
   // A copy of the reason: the exception is gone once its handler ends.
   std::string why = "unknown failure";
   try {
-    if (g_runner != nullptr) g_runner(command);
+    if (Remote().command_runner != nullptr) Remote().command_runner(command);
     return;
   } catch (const std::exception& failure) {
     why = failure.what();
@@ -92,7 +90,7 @@ void RunContained(const QueuedCommand& command) {
 
 }  // namespace
 
-void SetCommandRunner(CommandRunner runner) { g_runner = runner; }
+void SetCommandRunner(CommandRunner runner) { MutableRemote().command_runner = runner; }
 
 void RunQueuedCommands(std::time_t now) {
   auto& queue = MutableRemote().queue;

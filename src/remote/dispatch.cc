@@ -12,10 +12,8 @@
 
 namespace {
 
-CommandHandler g_dispatcher = nullptr;
-
 void Dispatch(const CommandContext& c) {
-  if (g_dispatcher != nullptr) g_dispatcher(c);
+  if (Remote().dispatcher != nullptr) Remote().dispatcher(c);
 }
 
 // Logs why a unit that is not a whole command is refused; false for all of
@@ -46,7 +44,7 @@ bool Admissible(int slot, const CommandUnit& unit, const std::string& address) {
 
 }  // namespace
 
-void SetCommandDispatcher(CommandHandler dispatcher) { g_dispatcher = dispatcher; }
+void SetCommandDispatcher(CommandHandler dispatcher) { MutableRemote().dispatcher = dispatcher; }
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);

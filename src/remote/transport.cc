@@ -375,3 +375,5 @@ bool ReceiveFile(const std::string& path, int socket) {
   return StorePacked(path, peer, plain_length, checksum, packed.get(), packed_length,
                      FileAccess::kKeep);
 }
+
+void ForgetCachedFrame() { g_last_frame = CachedFrame{}; }

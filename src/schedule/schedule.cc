@@ -31,8 +31,6 @@ namespace {
 constexpr std::size_t kLineLimit = 1024;  // a line is read into 1024 bytes
 constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
-bool (*g_start)() = nullptr;
-bool (*g_stop)(bool crash_handling) = nullptr;
 
 bool IsStart(const ScheduleEvent& e) { return ::strncasecmp(e.action.c_str(), "start", 5) == 0; }
 
@@ -155,7 +153,7 @@ bool FireStartEvent(const ScheduleEvent& e) {
   }
   if (Server().server_running) {
     LogMessage(6, "Restarting server per scheduled event.");
-    if (g_stop != nullptr) g_stop(false);
+    if (Schedule().stop_server != nullptr) Schedule().stop_server(false);
     // The start follows the pause at a later status tick: the loop goes on
     // meanwhile.
     MutableSchedule().start_at = ClockNow() + kRestartPause;
@@ -163,7 +161,7 @@ bool FireStartEvent(const ScheduleEvent& e) {
   }
   LogMessage(6, "Starting server per scheduled event.");
   // A restart's start still to come launches it with these settings.
-  if (Schedule().start_at == 0 && g_start != nullptr) g_start();
+  if (Schedule().start_at == 0 && Schedule().start_server != nullptr) Schedule().start_server();
   return true;
 }
 
@@ -173,7 +171,7 @@ void RunRestartStart(std::time_t now) {
   ScheduleState& s = MutableSchedule();
   if (s.start_at == 0 || now < s.start_at) return;
   s.start_at = 0;
-  if (!Server().server_running && g_start != nullptr) g_start();
+  if (!Server().server_running && Schedule().start_server != nullptr) Schedule().start_server();
 }
 
 // Where the tick's look at the schedule begins: where the last tick ended,
@@ -359,7 +357,7 @@ bool FireEvent(std::uint32_t time) {
   } else {
     LogMessage(6, "Stopping server per scheduled event.");
     MutableSchedule().start_at = 0;  // a restart's start still to come is off
-    if (g_stop != nullptr) g_stop(false);
+    if (Schedule().stop_server != nullptr) Schedule().stop_server(false);
   }
   int code = DayCode(e->day);
   if (code == kDayNever) return false;
@@ -399,6 +397,6 @@ void NoteGameEnded() {
 }
 
 void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
-  g_start = start;
-  g_stop = stop;
+  MutableSchedule().start_server = start;
+  MutableSchedule().stop_server = stop;
 }

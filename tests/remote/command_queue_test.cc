@@ -36,7 +36,6 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   for (int i = 1; i < kQueueSlots; ++i) g_manager.remote.queue[i].due = INT64_MAX;
   SetCommandRunner([](const QueuedCommand&) {});
   RunQueuedCommands(ClockNow());
-  SetCommandRunner(nullptr);
   EXPECT_EQ(std::pair(queue[30].code, queue[31].code), std::pair(0xB00B005Fu, 0u));
 }
 
@@ -57,7 +56,6 @@ TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
   ASSERT_EQ(QueuedCommandCount(), 2);
   EXPECT_EQ(std::pair(queue[0].code, queue[1].code), std::pair(0xB00B0043u, 0xB00B0041u));
   RunQueuedCommands(now + 100);
-  SetCommandRunner(nullptr);
   EXPECT_EQ(ran, "65 66 68 69 67 65 ");
   EXPECT_EQ(QueuedCommandCount(), 1);
 }
@@ -83,7 +81,6 @@ TEST_F(CommandQueueTest, ARunStopsStartingCommandsAfter100MsAndWakesTheLoopForTh
   });
   OpenWakePipe();
   ASSERT_GE(WakePipeFd(), 0);
-  LoopWoken();
   for (std::uint32_t code : {0xB00B0041u, 0xB00B0042u, 0xB00B0043u, 0xB00B0044u})
     QueueCommand(code, nullptr, 0, 0);
   QueueCommand(0xB00B0045, nullptr, 0, 100);
@@ -97,7 +94,6 @@ TEST_F(CommandQueueTest, ARunStopsStartingCommandsAfter100MsAndWakesTheLoopForTh
   RunQueuedCommands(now);
   EXPECT_EQ(ran, "65 66 67 68 ");
   EXPECT_FALSE(LoopWoken());  // what is left is not due yet
-  SetCommandRunner(nullptr);
 }
 
 TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
@@ -111,7 +107,6 @@ TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
   QueueCommand(0xB00B0042, nullptr, 0, 0);
   RunQueuedCommands(ClockNow());
   RunQueuedCommands(ClockNow());
-  SetCommandRunner(nullptr);
   EXPECT_EQ(ran, "66 ");
   EXPECT_TRUE(Has(Log(), "Couldn't run command B00B0041! basic_string::substr.\r\n"));
 }

@@ -38,11 +38,6 @@ class StatusTickTest : public LogFixture {
     g_manager.links.status_port = status_->port();
     g_manager.remote.sessions[2].socket = client_.a;
   }
-  void TearDown() override {
-    g_manager.remote.sessions[2].socket = 0;
-    if (g_manager.links.console_connected) ConsoleDisconnect();
-    LogFixture::TearDown();
-  }
   void Report(const std::string& fields) {
     status_->set_replies({fields + "\\queryid\\1.1\\final\\"});
   }
