@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 
 struct BansState {
   /* Expiry check: the list as last read, and its earliest expiry */

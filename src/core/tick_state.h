@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 inline constexpr std::size_t kMaxMapText = 127;

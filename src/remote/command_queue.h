@@ -10,9 +10,9 @@
 #include "remote/remote_state.h"
 
 
-// Queues a command due `delay` seconds from now (with no delay, due at
-// once, on the next run of the queue whatever its time). A full queue drops it with
-// a log line. Always true.
+// Queues a command due `delay` seconds from now (with no delay, due on the
+// next run of the queue, whatever time that run was given). A full queue
+// drops it with a log line. Always true.
 bool QueueCommand(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
 // As QueueCommand, for a command that acts on one player: when it runs,
 // it is carried out only while the game still gives target->id to that
@@ -21,9 +21,10 @@ bool QueueCommandFor(std::uint32_t code, const char* text, std::uint32_t sender,
                      const std::optional<CommandTarget>& target);
 // As QueueCommand, but only when no slot already holds the same code.
 bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender, int delay);
-// Runs the commands that are due at `now`, in queue order; called on every
-// loop pass with the pass's time. A run starts no further command once it has run commands for
-// 100 ms: those stay queued, in order, and the main loop is woken so that
+// Runs the commands that are due at `now` (the time of the loop's pass), in
+// queue order; called on every loop pass. A run starts no further command
+// once it has run commands for 100 ms (by the one clock's steady reading):
+// those stay queued, in order, and the main loop is woken so that
 // its next wait ends at once. Any command due at the end of a run (one
 // queued while it ran too) wakes the loop the same way.
 void RunQueuedCommands(std::time_t now);
