@@ -14,6 +14,7 @@
 #include "bans/bans.h"
 #include "bans/bans_state.h"
 #include "bench_result.h"
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "daemon/manager_state.h"
 #include "settings/settings_table.h"
@@ -23,7 +24,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::time_t kNow = 1700000000;
 constexpr int kRounds = 5;
-std::time_t BenchClock() { return kNow; }
+std::int64_t BenchClock() { return std::int64_t{kNow} * 1000; }
 
 double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
   g_manager.core.server_dir = dir;
   g_manager.core.settings_dir = dir;
   g_manager.links.console_connected = true;  // expiry runs; the server is stopped
-  SetBanClock(BenchClock);
+  SetClockForTests(BenchClock);
   CreateFileWithDirs(dir + "/pb/pbbans.dat", 2);
   Seed(dir, rows, all);
   const std::uintmax_t bytes = std::filesystem::file_size(dir + "/serverbanlist.con");

@@ -2,6 +2,7 @@
 // command handler, with playermenu.con behind the menu commands. Two
 // players are on the server, one of them an administrator; what the
 // commands queue is run as the loop would.
+#include "core/clock.h"
 #include "fuzz_support.h"
 #include "moderation/ingame_commands.h"
 #include "moderation/moderation.h"
@@ -47,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BuildMenuConsoleCommand(line, 7);
   });
   for (int number = 1; number <= 3; ++number) RunMenuItem(7, number, 0);
-  RunQueuedCommandsAt(std::time(nullptr) + 3600);
+  RunQueuedCommands(ClockNow() + 3600);
   return 0;
 }

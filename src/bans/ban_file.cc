@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bans/bans_state.h"
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -122,7 +122,7 @@ bool AppendKeyBan(const char* keyhash) {
 }
 bool AppendGuidBan(const char* guid) {
   return !IsUnknownValue(guid) &&
-         AppendLine(PunkBusterBanPath(), GuidBanLine(guid, BanNow()));
+         AppendLine(PunkBusterBanPath(), GuidBanLine(guid, ClockNow()));
 }
 
 std::string_view BannedValue(std::string_view line, BanKind kind) {

@@ -9,7 +9,7 @@
 
 #include "bans/ban_file.h"
 #include "bans/bans.h"
-#include "bans/bans_state.h"
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -213,7 +213,7 @@ bool SyncToServerBanList() {
   const bool punkbuster = Core().punkbuster_installed;
   std::string game;
   std::string pb;
-  const std::time_t now = BanNow();
+  const std::time_t now = ClockNow();
   for (std::string_view line : SplitBanLines(*text)) {
     std::optional<BanEntry> entry = ParseBanEntry(line);
     if (!entry) continue;

@@ -12,6 +12,7 @@
 
 #include "bans/ban_file.h"
 #include "bans/bans_state.h"
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -536,6 +537,4 @@ bool ExpireSlice(std::time_t now, std::size_t skip) {
 
 bool ExpireTimedBansAt(std::time_t now) { return ExpireSlice(now, 0); }
 
-void ContinueTimedBanExpiry() { ExpireSlice(BanNow(), Bans().expiry_skip); }
-
-bool ExpireTimedBans() { return ExpireTimedBansAt(BanNow()); }
+void ContinueTimedBanExpiry() { ExpireSlice(ClockNow(), Bans().expiry_skip); }

@@ -31,9 +31,7 @@ bool UnbanPlayer(const char* name, const char* address, const char* keyhash, con
 // and waits for the next tick. 0 when the console is not connected or the
 // list cannot be read; 1 otherwise.
 bool ExpireTimedBansAt(std::time_t now);
-// The same at the ban clock's time; run by the supervision tick.
-bool ExpireTimedBans();
-// The next slice of the expiry, at the ban clock's time.
+// The next slice of the expiry, at the clock's time.
 void ContinueTimedBanExpiry();
 
 // 1 when every ban of serverbanlist.con is in the game's stores.

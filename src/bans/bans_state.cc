@@ -1,4 +1,4 @@
-// The ban lists' state section and their clock.
+// The ban lists' state section.
 #include "bans/bans_state.h"
 
 namespace {
@@ -7,7 +7,3 @@ BansState g_bans;
 
 const BansState& Bans() { return g_bans; }
 BansState& MutableBans() { return g_bans; }
-
-std::time_t BanNow() { return g_bans.clock != nullptr ? g_bans.clock() : std::time(nullptr); }
-
-void SetBanClock(std::time_t (*clock)()) { g_bans.clock = clock; }

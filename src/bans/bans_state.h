@@ -1,15 +1,11 @@
-// Fields of the ban lists: the clock every timed ban is measured by, and
-// what the expiry check remembers of the list it last read.
+// Fields of the ban lists: what the expiry check remembers of the list it
+// last read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 
 struct BansState {
-  // Seconds since the epoch; std::time unless a test drives it.
-  std::time_t (*clock)() = nullptr;
-
   /* Expiry check: the list as last read, and its earliest expiry */
   bool list_known = false;
   std::int64_t list_mtime_ns = 0;
@@ -26,8 +22,3 @@ struct BansState {
 const BansState& Bans();
 // Written only inside src/bans/.
 BansState& MutableBans();
-
-// The one clock of bans and their expiry.
-std::time_t BanNow();
-// Drives that clock (nullptr puts std::time back).
-void SetBanClock(std::time_t (*clock)());

@@ -11,8 +11,8 @@
 
 #include "bans/ban_text.h"
 #include "bans/bans.h"
-#include "bans/bans_state.h"
 #include "commands/command_support.h"
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -80,7 +80,7 @@ void BanCommand(const QueuedCommand& command) {
   if (Core().debug) LogMessage(6, "DEBUG: Banned player id %i.", ban->id);
   const std::string& name = ban->name;
   const std::int32_t duration = ban->duration;
-  const std::time_t now = BanNow();
+  const std::time_t now = ClockNow();
   if (duration < 0) {
     LogMessage(6, "Couldn't ban player %s! A ban of %i seconds would have expired already.",
                name.c_str(), duration);

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "commands/command_support.h"
+#include "core/clock.h"
 #include "core/banned_name.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
@@ -201,7 +202,7 @@ void KickPlayer(const QueuedCommand& command) {
   std::string guid = PlayerGuidById(id);
   std::size_t comma = text.find(',');
   std::string reason = comma == std::string_view::npos ? "" : OneLine(text.substr(comma + 1));
-  std::time_t now = std::time(nullptr);
+  std::time_t now = ClockNow();
   bool ok = !PunkBusterEnabled() || Console(Printf("pb_sv_kick %i 1 %s", id + 1, reason.c_str()));
   std::optional<std::string> answer;
   if (ok) answer = ConsoleSend("admin.kickPlayer %i", id);

@@ -90,6 +90,9 @@ struct CoreState : CoreOptions {
   /* korvd.conf (defaults without the file) */
   KorvdConf conf;
 
+  /* The clock a test set (core/clock.h), nullptr for the system's */
+  std::int64_t (*test_clock)() = nullptr;
+
   /* Installation facts */
   bool punkbuster_installed = false;
 

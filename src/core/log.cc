@@ -1,4 +1,5 @@
 // korvd.log with size rotation, syslog mode, and adminlog.csv.
+#include "core/clock.h"
 #include "core/log.h"
 
 #include <dirent.h>
@@ -251,7 +252,7 @@ void LogMessage(int level, const char* format, ...) {
 
 void LogMessageV(int level, const char* format, va_list args) {
   if (format == nullptr || format[0] == '\0') return;
-  std::time_t now = std::time(nullptr);
+  std::time_t now = ClockNow();
   struct tm local;
   localtime_r(&now, &local);
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 inline constexpr std::size_t kMaxMapText = 127;
@@ -39,10 +38,6 @@ struct TickState {
     double bans = 0;
   };
   BanCount ban_counts[3];
-
-  // Seconds since the epoch for supervision; std::time unless a test
-  // drives it.
-  std::time_t (*clock)() = nullptr;
 
   /* Maps */
   std::string current_map;  // as the server last reported it

@@ -29,6 +29,13 @@ void OpenWakePipe() {
   if (Core().caught_signal != 0 || Core().caught_sigchld != 0) WakeMainLoop();
 }
 
+void CloseWakePipe() {
+  for (int& fd : g_wake_pipe) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
 int WakePipeFd() { return g_wake_pipe[0]; }
 
 bool DrainWakePipe(fd_set* ready) {

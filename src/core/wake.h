@@ -8,6 +8,9 @@
 // is noticed on the first pass.
 void OpenWakePipe();
 
+// Closes the pipe (the state record's reset); OpenWakePipe opens it again.
+void CloseWakePipe();
+
 // The read end of the pipe, -1 when it could not be opened.
 int WakePipeFd();
 

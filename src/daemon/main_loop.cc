@@ -18,6 +18,7 @@
 
 #include "daemon/manager_state.h"
 #include "daemon/service_notify.h"
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "core/korvd_conf.h"
 #include "core/log.h"
@@ -151,12 +152,12 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   int ran = 0;
   if (now >= timers.last_status + kStatusPeriod) {
     timers.last_status = now;
-    StatusMonitorTick();
+    StatusMonitorTick(now);
     ran |= 1;
   }
   if (now >= timers.last_supervision + supervision_period) {
     timers.last_supervision = now;
-    SupervisionTick();
+    SupervisionTick(now);
     ran |= 2;
   }
   return ran;
@@ -189,8 +190,7 @@ int RunMainLoop() {
     // The wait ends at the nearest handshake or command deadline, and never
     // later than the next tick, so that a burst of traffic cannot push a
     // tick one whole wait behind its time.
-    long wait_ms = MillisecondsToNextTick(timers, std::chrono::system_clock::now(),
-                                          SupervisionPeriod());
+    long wait_ms = MillisecondsToNextTick(timers, WallNow(), SupervisionPeriod());
     wait_ms = std::min(wait_ms, kSelectSeconds * 1000L);
     long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
     if (deadline_ms >= 0) wait_ms = std::min(wait_ms, deadline_ms);
@@ -204,7 +204,9 @@ int RunMainLoop() {
       LogMessage(6, "Select() returned an error! %s", ErrorText(LastError()).c_str());
       break;
     }
-    const auto pass_start = std::chrono::steady_clock::now();
+    // The one reading of the clock for the work of this pass.
+    const std::time_t now = ClockNow();
+    const auto pass_start = SteadyNow();
     StartStatusPass();
     if (DrainWakePipe(&ready)) --count;
     LogCaughtDebugLines();
@@ -223,8 +225,8 @@ int RunMainLoop() {
       }
     }
     if (HandleCaughtSignal()) break;
-    RunDueTicks(timers, std::time(nullptr), SupervisionPeriod());
-    RunQueuedCommands();
+    RunDueTicks(timers, now, SupervisionPeriod());
+    RunQueuedCommands(now);
     if (count > 0) {
       // A client closed earlier in this pass (by a queued disconnect or a
       // failed notification) may see its descriptor number reused by a
@@ -242,14 +244,14 @@ int RunMainLoop() {
           ServeConnection(fd, readable, can_write);
         }
       }
-      RunQueuedCommands();
+      RunQueuedCommands(now);
     }
     ServeBacklogs();
     CheckConnections(ConnectionClock::now());
     NoteLoopPass(std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::system_clock::now().time_since_epoch()).count(),
+                     WallNow().time_since_epoch()).count(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - pass_start).count());
+                     SteadyNow() - pass_start).count());
   }
   SetLoopRunning(false);
   NotifyServiceStopping();

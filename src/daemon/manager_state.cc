@@ -1,13 +1,24 @@
 // The daemon's state record over the sections' instances.
 #include "daemon/manager_state.h"
 
+#include "core/helpers.h"
+#include "core/wake.h"
 #include "daemon/hooks.h"
+#include "remote/connection.h"
+#include "remote/transport.h"
 
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
                        MutableLinks(),  MutableTicks(),  MutableSettings(),
                        MutableBans(),  MutableModeration(), MutableSchedule()};
 
 void ResetManagerState() {
+  // What lives beside the sections goes first: descriptors are closed, not
+  // just forgotten.
+  CloseAllConnections();
+  ForgetCachedFrame();
+  CloseConsoleSocket();
+  CloseWakePipe();
+  SetLastError(0);
   g_manager.core = CoreState{};
   g_manager.server = ServerState{};
   g_manager.remote = RemoteState{};

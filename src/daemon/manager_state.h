@@ -28,6 +28,8 @@ struct ManagerState {
 
 extern ManagerState g_manager;
 
-// Puts every field of every section back to its initial value and installs
-// the hooks between subsystems (for tests and start-up).
+// Puts every field of every section back to its initial value, closes the
+// client connections, the console socket and the wake-up pipe, drops the
+// cached file frame and the last error, and installs the hooks between
+// subsystems (for tests and start-up).
 void ResetManagerState();

@@ -32,10 +32,6 @@ constexpr std::size_t kKeyLength = 10;
 constexpr std::size_t kCommandMax = 2047;
 constexpr char kChatPrefix[] = "##--";
 
-// Who hears the console's chat lines (the remote clients' fan-out, which
-// the daemon installs at start-up); none until then.
-void (*g_chat_line_listener)(const std::string& line) = nullptr;
-
 int& Socket() { return MutableLinks().console_socket; }
 
 void CloseSocket() {
@@ -63,7 +59,7 @@ void AppendMessageLog(const char* label, std::string_view bytes) {
 // only queue commands, so console exchanges never nest.
 void HandleChatLine(const std::string& text) {
   LogMessage(6, "# %s\r\n", text.c_str());
-  if (g_chat_line_listener != nullptr) g_chat_line_listener(text);
+  if (Links().chat_line_listener != nullptr) Links().chat_line_listener(text);
 }
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
@@ -165,7 +161,7 @@ constexpr SyncStep kSyncSteps[] = {
 }  // namespace
 
 void SetChatLineListener(void (*listener)(const std::string& line)) {
-  g_chat_line_listener = listener;
+  MutableLinks().chat_line_listener = listener;
 }
 
 std::string EncodeConsoleRequest(std::string_view channel_string, std::string_view text) {

@@ -1,6 +1,8 @@
 // The one instance of the links' state section.
 #include "links/links_state.h"
 
+#include <unistd.h>
+
 namespace {
 LinksState g_section;
 }  // namespace
@@ -12,6 +14,11 @@ int TakeConsoleSocket() {
   int fd = g_section.console_socket;
   g_section.console_socket = -1;
   return fd;
+}
+
+void CloseConsoleSocket() {
+  int fd = TakeConsoleSocket();
+  if (fd >= 0) ::close(fd);
 }
 
 void SetServerVersion(double version) { g_section.server_version = version; }

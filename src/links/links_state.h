@@ -53,6 +53,10 @@ struct LinksState {
   std::string team_scores;  // "allied / axis / both"
   bool smart_balance_engaged = false;
 
+  // Who hears the console's chat lines (the remote clients' fan-out, which
+  // the daemon installs at start-up); none until then.
+  void (*chat_line_listener)(const std::string& line) = nullptr;
+
   /* What the server told about itself; cleared with the console link */
   double server_version = 0.0;  // detected from the status reply, 0 = unknown
   bool punkbuster_enabled = false;
@@ -63,6 +67,9 @@ struct LinksState {
 const LinksState& Links();
 // Written only inside src/links/; other folders use the functions offered here.
 LinksState& MutableLinks();
+
+// Closes the console socket without a word (the state record's reset).
+void CloseConsoleSocket();
 
 // A new server was launched: its status port is identified again and the
 // status tick logs in to its console.

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "core/status_report.h"
 #include "core/wake.h"
@@ -107,7 +108,7 @@ SegmentTrailer ReadTrailer(std::string_view segment) {
 void AppendStatusLog(const std::string& report) {
   std::FILE* file = std::fopen("status.log", "ab");
   if (file == nullptr) return;
-  std::time_t now = std::time(nullptr);
+  std::time_t now = ClockNow();
   struct tm local;
   localtime_r(&now, &local);
   char stamp[64];

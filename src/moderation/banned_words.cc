@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -135,7 +136,7 @@ void KickForWords(const PlayerRecord& player, const std::string& name, const std
   LogMessage(6, "Auto-kicked %s (%s) at %s for using banned words in chat messages (%s).",
              name.c_str(), player.keyhash.c_str(), player.address.c_str(), word.c_str());
   AppendAdminLog(name.c_str(), player.address.c_str(), player.keyhash.c_str(),
-                 player.pb_guid.c_str(), "auto", static_cast<std::uint32_t>(std::time(nullptr)),
+                 player.pb_guid.c_str(), "auto", static_cast<std::uint32_t>(ClockNow()),
                  CurrentMapName().c_str(), "kick", 0, "banned words in chat messages");
   RemovePlayerById(player.id);
 }

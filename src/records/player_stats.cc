@@ -110,9 +110,7 @@ bool Put(std::FILE* file, const std::string& text) {
 
 }  // namespace
 
-bool LogPlayerStats(const std::string& path) { return LogPlayerStatsAt(path, std::time(nullptr)); }
-
-bool LogPlayerStatsAt(const std::string& path, std::time_t now) {
+bool LogPlayerStats(const std::string& path, std::time_t now) {
   std::optional<std::string> status = StatusQuery(Links().status_port, "\\status\\");
   if (!status) {
     if (Core().debug)

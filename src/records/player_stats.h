@@ -10,7 +10,6 @@
 // when the whole snapshot was written. False otherwise, with the last
 // error 0 when there was nothing to log (nobody on the server), 22 when
 // the status lacked a key (the lines written so far stay), errno when the
-// file could not be opened or written, or the status query's error.
-bool LogPlayerStats(const std::string& path);
-// As LogPlayerStats, dated with `now` (local time).
-bool LogPlayerStatsAt(const std::string& path, std::time_t now);
+// file could not be opened or written, or the status query's error. The
+// snapshot is dated with `now` (local time).
+bool LogPlayerStats(const std::string& path, std::time_t now);

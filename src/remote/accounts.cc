@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -203,9 +204,9 @@ bool AccessIsSubset(std::uint32_t have, std::uint32_t want) {
 }
 
 std::string RandomPadding(std::size_t n) {
-  RngMix(static_cast<std::uint32_t>(std::time(nullptr)));
+  RngMix(static_cast<std::uint32_t>(ClockNow()));
   RngMix(static_cast<std::uint32_t>(::getpid()));
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  std::srand(static_cast<unsigned>(ClockNow()));
   RngMix(static_cast<std::uint32_t>(std::floor(std::rand() * 65535.0 / 2147483648.0) + 1));
   RngSkip(10);
   std::string text;

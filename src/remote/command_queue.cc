@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "core/clock.h"
 #include "core/log.h"
 #include "core/wake.h"
 #include "remote/remote_state.h"
@@ -21,7 +22,7 @@ void PutInFreeSlot(std::uint32_t code, const char* text, std::uint32_t sender, i
     std::memset(slot.text, 0, sizeof slot.text);
     if (text != nullptr) std::strncpy(slot.text, text, sizeof slot.text - 1);
     slot.sender = sender;
-    slot.due = static_cast<std::int64_t>(std::time(nullptr)) + delay;
+    slot.due = delay == 0 ? 0 : static_cast<std::int64_t>(ClockNow()) + delay;
     slot.target = target;
     return;
   }
@@ -59,9 +60,6 @@ bool QueueCommandOnce(std::uint32_t code, const char* text, std::uint32_t sender
 
 namespace {
 
-// The command table's runner, installed at start-up.
-CommandRunner g_runner = nullptr;
-PassClock::time_point (*g_pass_clock)() = PassClock::now;
 
 // How long one run of the queue may go on starting commands; a command
 // already started runs to its end.
@@ -80,7 +78,7 @@ void RunContained(const QueuedCommand& command) {
   // A copy of the reason: the exception is gone once its handler ends.
   std::string why = "unknown failure";
   try {
-    if (g_runner != nullptr) g_runner(command);
+    if (Remote().command_runner != nullptr) Remote().command_runner(command);
     return;
   } catch (const std::exception& failure) {
     why = failure.what();
@@ -92,11 +90,9 @@ void RunContained(const QueuedCommand& command) {
 
 }  // namespace
 
-void SetCommandRunner(CommandRunner runner) { g_runner = runner; }
+void SetCommandRunner(CommandRunner runner) { MutableRemote().command_runner = runner; }
 
-void SetPassClock(PassClock::time_point (*clock)()) { g_pass_clock = clock ? clock : PassClock::now; }
-
-void RunQueuedCommandsAt(std::time_t now) {
+void RunQueuedCommands(std::time_t now) {
   auto& queue = MutableRemote().queue;
   // Every command queued before this pass that is due runs now, in queue
   // order: the one that moves up into a freed slot is examined in its turn,
@@ -105,7 +101,7 @@ void RunQueuedCommandsAt(std::time_t now) {
   // going by queueing itself again. Once the pass has run commands for
   // kPassBudget the rest wait too, in order, and the loop's next wait is
   // cut short so that they follow at once.
-  const PassClock::time_point start = g_pass_clock();
+  const auto start = SteadyNow();
   bool ran = false;
   int left = QueuedCommandCount();
   for (int i = 0; i < kQueueSlots && left > 0; --left) {
@@ -113,7 +109,7 @@ void RunQueuedCommandsAt(std::time_t now) {
       ++i;
       continue;
     }
-    if (ran && g_pass_clock() - start >= kPassBudget) break;
+    if (ran && SteadyNow() - start >= kPassBudget) break;
     ran = true;
     // Run a copy: the command may queue further commands while it runs.
     QueuedCommand command = queue[i];
@@ -123,8 +119,6 @@ void RunQueuedCommandsAt(std::time_t now) {
   }
   if (AnyDue(now)) WakeMainLoop();
 }
-
-void RunQueuedCommands() { RunQueuedCommandsAt(std::time(nullptr)); }
 
 int QueuedCommandCount() {
   int count = 0;

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -33,10 +34,10 @@ constexpr std::size_t kMaxAddressText = 21;
 // Accepted connections by descriptor. A std::map keeps references stable
 // while handlers open and close other connections.
 std::map<int, ClientConnection> g_connections;
-std::uint64_t g_next_serial = 1;
-bool g_paced = true;
 
-std::int64_t SendRate() { return g_paced ? Core().conf.remote_send_bytes_per_second : 0; }
+std::int64_t SendRate() {
+  return Remote().output_paced ? Core().conf.remote_send_bytes_per_second : 0;
+}
 
 // Bytes the connection may write now: one piece at most, and what its pace allows.
 std::size_t WriteBudget(ClientConnection& c, ConnectionClock::time_point now) {
@@ -128,7 +129,7 @@ void ProcessInput(int fd) {
       at += unit.consumed;
       // What the command queued runs before the session's next command, as
       // when each command had a pass of the loop to itself.
-      if (QueuedCommandCount() > 0) RunQueuedCommands();
+      if (QueuedCommandCount() > 0) RunQueuedCommands(ClockNow());
     }
     if (!Alive(fd, serial)) return;
     c = FindConnection(fd);
@@ -341,7 +342,7 @@ void AcceptConnection(int listen_socket) {
   ClientConnection& c = g_connections[fd];
   c = ClientConnection{};
   c.fd = fd;
-  c.serial = g_next_serial++;
+  c.serial = MutableRemote().next_connection_serial++;
   c.address = address;
   c.ip = ip;
   c.accepted = now;
@@ -466,7 +467,7 @@ int WatchPendingOutput(fd_set* set) {
   return highest;
 }
 
-void PaceOutput(bool on) { g_paced = on; }
+void PaceOutput(bool on) { MutableRemote().output_paced = on; }
 
 long MillisecondsToNextDeadline(ConnectionClock::time_point now) {
   std::optional<ConnectionClock::time_point> next;
@@ -519,6 +520,11 @@ void CloseConnection(int fd) {
   ::close(fd);
   if (fd < FD_SETSIZE) UnwatchSocket(fd);
   g_connections.erase(fd);
+}
+
+void CloseAllConnections() {
+  for (const auto& [fd, c] : g_connections) ::close(fd);
+  g_connections.clear();
 }
 
 void CloseHandshakes() {

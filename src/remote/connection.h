@@ -165,6 +165,9 @@ void MarkClosing(int fd, bool flush_first);
 // Closes the descriptor, takes it out of the select set and forgets its
 // connection (the session slot is the caller's).
 void CloseConnection(int fd);
+// Closes every connection's socket and forgets them all, without a word
+// (the state record's reset).
+void CloseAllConnections();
 // Acts on the handshake bytes at the start of `input` (the login blocks,
 // then the version byte); returns the bytes used, 0 when more are needed.
 std::size_t ServeHandshake(ClientConnection& c, std::string_view input);

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "core/clock.h"
 #include "core/log.h"
 #include "remote/connection.h"
 #include "remote/remote_state.h"
@@ -11,10 +12,8 @@
 
 namespace {
 
-CommandHandler g_dispatcher = nullptr;
-
 void Dispatch(const CommandContext& c) {
-  if (g_dispatcher != nullptr) g_dispatcher(c);
+  if (Remote().dispatcher != nullptr) Remote().dispatcher(c);
 }
 
 // Logs why a unit that is not a whole command is refused; false for all of
@@ -45,7 +44,7 @@ bool Admissible(int slot, const CommandUnit& unit, const std::string& address) {
 
 }  // namespace
 
-void SetCommandDispatcher(CommandHandler dispatcher) { g_dispatcher = dispatcher; }
+void SetCommandDispatcher(CommandHandler dispatcher) { MutableRemote().dispatcher = dispatcher; }
 
 bool HasCommandAccess(std::uint32_t sender, std::uint32_t code) {
   return MaskAdmitsCommand(SenderAccess(sender), code);
@@ -80,6 +79,6 @@ bool RunClientCommand(int slot, const CommandUnit& unit) {
   Dispatch(c);
   // A handler may have lost the connection and freed the slot.
   if (Remote().sessions[slot].socket == c.socket)
-    MutableRemote().sessions[slot].last_command_at = std::time(nullptr);
+    MutableRemote().sessions[slot].last_command_at = ClockNow();
   return true;
 }

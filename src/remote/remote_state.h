@@ -60,6 +60,8 @@ struct LoginSource {
   std::chrono::steady_clock::time_point next_summary{};
 };
 
+struct CommandContext;
+
 struct RemoteState {
   /* User accounts, in file order without gaps; an empty user name ends the
      table */
@@ -85,6 +87,16 @@ struct RemoteState {
 
   /* Deferred command queue, kept packed: occupied slots first */
   std::array<QueuedCommand, kQueueSlots> queue{};
+
+  /* What serves an accepted client command and runs a due queued one: the
+     command table's dispatcher and runner, installed at start-up */
+  void (*dispatcher)(const CommandContext&) = nullptr;
+  void (*command_runner)(const QueuedCommand&) = nullptr;
+
+  /* Connections (kept by remote/connection.cc, closed by
+     CloseAllConnections): their output pace, and the next one's serial */
+  bool output_paced = true;
+  std::uint64_t next_connection_serial = 1;
 
   /* Counters since the daemon started (for the metrics file) */
   std::array<std::uint64_t, kClientLast - kClientBase + 1> commands_served{};  // by code

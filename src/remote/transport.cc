@@ -346,3 +346,5 @@ bool ReceiveFile(const std::string& path, int socket) {
   if (!ReceiveAll(socket, packed.get(), header.packed_length)) return FailReceive(path, peer);
   return StorePacked(path, peer, header, packed.get(), FileAccess::kKeep);
 }
+
+void ForgetCachedFrame() { g_last_frame = CachedFrame{}; }

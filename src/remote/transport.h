@@ -30,5 +30,9 @@ bool QueueFile(const std::string& path, int socket);
 bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
                     FileAccess access = FileAccess::kKeep);
 
+// Drops the frame kept of the last large file sent (the state record's
+// reset).
+void ForgetCachedFrame();
+
 // The byte layout of a frame for `data` (for clients and tests).
 inline std::string EncodeFrame(const std::string& data) { return EncodeFileFrame(data); }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/event_times.h"
 #include "core/helpers.h"
@@ -30,11 +31,6 @@ namespace {
 
 constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
-bool (*g_start)() = nullptr;
-bool (*g_stop)(bool crash_handling) = nullptr;
-std::time_t (*g_clock)() = nullptr;
-
-std::time_t Now() { return g_clock != nullptr ? g_clock() : std::time(nullptr); }
 
 bool IsStart(const ScheduleEvent& e) { return IsStartAction(e.action); }
 
@@ -124,25 +120,25 @@ bool FireStartEvent(const ScheduleEvent& e) {
   }
   if (Server().server_running) {
     LogMessage(6, "Restarting server per scheduled event.");
-    if (g_stop != nullptr) g_stop(false);
+    if (Schedule().stop_server != nullptr) Schedule().stop_server(false);
     // The start follows the pause at a later status tick: the loop goes on
     // meanwhile.
-    MutableSchedule().start_at = Now() + kRestartPause;
+    MutableSchedule().start_at = ClockNow() + kRestartPause;
     return true;
   }
   LogMessage(6, "Starting server per scheduled event.");
   // A restart's start still to come launches it with these settings.
-  if (Schedule().start_at == 0 && g_start != nullptr) g_start();
+  if (Schedule().start_at == 0 && Schedule().start_server != nullptr) Schedule().start_server();
   return true;
 }
 
 // The start of a scheduled restart, once its pause is over; dropped when
 // the server was started meanwhile.
-void RunRestartStart() {
+void RunRestartStart(std::time_t now) {
   ScheduleState& s = MutableSchedule();
-  if (s.start_at == 0 || Now() < s.start_at) return;
+  if (s.start_at == 0 || now < s.start_at) return;
   s.start_at = 0;
-  if (!Server().server_running && g_start != nullptr) g_start();
+  if (!Server().server_running && Schedule().start_server != nullptr) Schedule().start_server();
 }
 
 // Where the tick's look at the schedule begins: where the last tick ended,
@@ -284,8 +280,7 @@ bool SaveSchedule(const std::string& path) {
   return true;
 }
 
-bool ScheduleTick() {
-  const std::time_t now = Now();
+bool ScheduleTick(std::time_t now) {
   const int period = SettingValue(kSetMonitorTimerPeriod);
   const std::time_t from = LookFrom(now, period);
   MutableSchedule().looked_until = std::max(from, now);
@@ -323,7 +318,7 @@ bool FireEvent(std::uint32_t time) {
   } else {
     LogMessage(6, "Stopping server per scheduled event.");
     MutableSchedule().start_at = 0;  // a restart's start still to come is off
-    if (g_stop != nullptr) g_stop(false);
+    if (Schedule().stop_server != nullptr) Schedule().stop_server(false);
   }
   int code = DayCode(e->day);
   if (code == kDayNever) return false;
@@ -331,13 +326,13 @@ bool FireEvent(std::uint32_t time) {
   return true;
 }
 
-void RunPendingEvent() {
-  RunRestartStart();
+void RunPendingEvent(std::time_t now) {
+  RunRestartStart(now);
   const ScheduleState& s = Schedule();
   if (s.pending_time != 0 && s.empty_deadline != 0) {
     bool empty = PlayerCount() == 0;
     bool replaced = Server().server_pid != s.pending_server_pid;
-    if (!empty && !replaced && Now() < s.empty_deadline) return;
+    if (!empty && !replaced && now < s.empty_deadline) return;
     std::uint32_t time = s.pending_time;
     ClearPending();
     LogMessage(6, empty ? "The server is empty: the scheduled restart goes ahead."
@@ -363,7 +358,6 @@ void NoteGameEnded() {
 }
 
 void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling)) {
-  g_start = start;
-  g_stop = stop;
+  MutableSchedule().start_server = start;
+  MutableSchedule().stop_server = stop;
 }
-void SetScheduleClock(std::time_t (*now)()) { g_clock = now; }

@@ -29,7 +29,7 @@ bool AcceptUploadedSchedule(const std::string& uploaded, const std::string& path
 // whose time came since the last tick (one supervision period back on the
 // first), and lets an event that waits for the end of the game become the
 // pending one. True when an event fired.
-bool ScheduleTick();
+bool ScheduleTick(std::time_t now);
 // Carries out the event with this time; true when it was carried out.
 bool FireEvent(std::uint32_t time);
 
@@ -37,12 +37,10 @@ bool FireEvent(std::uint32_t time);
 // ended, or at once when the server's process is no longer the one it
 // began waiting with. A scheduled restart's start also runs here, once the
 // 3-second pause after its stop is over.
-void RunPendingEvent();
+void RunPendingEvent(std::time_t now);
 // The status report shows the end of the game.
 void NoteGameEnded();
 
 // What starts and stops the game server (the launcher's StartServer and
 // StopServer, installed by the daemon).
 void SetScheduleServerControl(bool (*start)(), bool (*stop)(bool crash_handling));
-// The clock the tick reads (std::time unless tests install another).
-void SetScheduleClock(std::time_t (*now)());

@@ -42,6 +42,10 @@ struct ScheduleState {
   // A scheduled restart stopped the server; it starts again at this
   // instant (0 = none).
   std::time_t start_at = 0;
+
+  /* What starts and stops the game server (installed by the daemon) */
+  bool (*start_server)() = nullptr;
+  bool (*stop_server)(bool crash_handling) = nullptr;
 };
 
 // The schedule's section of the daemon's state (the one instance).

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -202,7 +203,7 @@ bool StartServer() {
   QueueNotification(kNotifyServerStarted);
   MutableServer().server_pid = child;
   SetStartMap("");
-  MutableServer().last_start_time = std::time(nullptr);
+  MutableServer().last_start_time = ClockNow();
   MutableServer().server_running = true;
   ForgetLinksOfOldServer();
   return true;

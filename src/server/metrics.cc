@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -18,7 +17,6 @@
 #include "core/tick_state.h"
 #include "links/links_state.h"
 #include "remote/remote_state.h"
-#include "server/supervision.h"
 
 namespace {
 
@@ -149,7 +147,7 @@ std::string FormatMetrics(std::time_t now, std::int64_t now_ms) {
   return m.text();
 }
 
-void WriteMetricsFile() {
+void WriteMetricsFile(std::time_t now) {
   const std::string& path = Core().conf.metrics_textfile;
   // A path changed or cleared on SIGHUP: the exporter must not go on
   // serving the figures of the file written before.
@@ -159,9 +157,7 @@ void WriteMetricsFile() {
     written_path.clear();
   }
   if (path.empty()) return;
-  auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::chrono::system_clock::now().time_since_epoch()).count();
-  bool written = ReplaceFileContentsQuietly(path, FormatMetrics(SupervisionNow(), now_ms));
+  bool written = ReplaceFileContentsQuietly(path, FormatMetrics(now, std::int64_t{now} * 1000));
   int error = written ? 0 : LastError();
   if (written) written_path = path;
   int& last = MutableTicks().metrics_write_error;

@@ -11,6 +11,6 @@
 std::string FormatMetrics(std::time_t now, std::int64_t now_ms);
 
 // With [metrics] textfile set in korvd.conf, replaces that file atomically
-// with FormatMetrics. A failed write is logged once until the error changes
+// with FormatMetrics as of `now`. A failed write is logged once until the error changes
 // or a write succeeds: the status tick would repeat it every 3 seconds.
-void WriteMetricsFile();
+void WriteMetricsFile(std::time_t now);

@@ -25,12 +25,6 @@ std::int64_t CooldownSeconds(int loops) {
 
 }  // namespace
 
-std::time_t SupervisionNow() {
-  return Ticks().clock != nullptr ? Ticks().clock() : std::time(nullptr);
-}
-
-void SetSupervisionClock(std::time_t (*clock)()) { MutableTicks().clock = clock; }
-
 void NoteServerAnswered(std::time_t now) {
   TickState& ticks = MutableTicks();
   ticks.last_answer_time = now;

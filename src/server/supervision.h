@@ -4,11 +4,6 @@
 
 #include <ctime>
 
-// Seconds since the epoch as supervision sees them: std::time unless a
-// test drives the clock (nullptr puts std::time back).
-std::time_t SupervisionNow();
-void SetSupervisionClock(std::time_t (*clock)());
-
 // The console or the status port answered: the server is not hung.
 void NoteServerAnswered(std::time_t now);
 

@@ -54,9 +54,9 @@ bool QuietStatusError(int error) {
 
 // Statistics once per end of a round: a failed snapshot is tried again at
 // the next tick that still shows the end.
-void LogRoundStats() {
+void LogRoundStats(std::time_t now) {
   if (SettingValue(kSetStatCollection) == 0 || Ticks().round_stats_logged) return;
-  if (LogPlayerStats(SettingText(kSetStatFilePath))) {
+  if (LogPlayerStats(SettingText(kSetStatFilePath), now)) {
     LogMessage(6, "Player stats logged to CSV file.");
     MutableTicks().round_stats_logged = true;
   } else if (LastError() != 0) {
@@ -64,14 +64,14 @@ void LogRoundStats() {
   }
 }
 
-void FollowGameMode(const std::string& report) {
+void FollowGameMode(const std::string& report, std::time_t now) {
   std::optional<std::string> mode = StatusValue(report, "gamemode");
   if (!mode) return;
   TickState& ticks = MutableTicks();
   if (EqualNoCase(*mode, "end")) {
     // The round is over: the next launch starts on the rotation again.
     SetStartMap("");
-    LogRoundStats();
+    LogRoundStats(now);
     NoteGameEnded();
     return;
   }
@@ -142,9 +142,8 @@ void AdjustPriority() {
 
 // The server is gone: tell the clients, clean up and restart it unless
 // restarts are off or it keeps dying within a minute of its start.
-void HandleCrash() {
+void HandleCrash(std::time_t now) {
   ServerState& server = MutableServer();
-  std::time_t now = SupervisionNow();
   MutableTicks().last_crash_time = now;
   ++MutableTicks().crashes_total;
   LogMessage(6, "Server has crashed");
@@ -166,26 +165,26 @@ void HandleCrash() {
   StartServer();
 }
 
-void StatusChecks() {
+void StatusChecks(std::time_t now) {
   const LinksState& links = Links();
   const bool running = Server().server_running;
   if (ConsoleUsable()) {
     if (links.console_connected) {
       // The console login of this run was the server's first answer.
       if (Ticks().last_answer_time < Server().last_start_time)
-        NoteServerAnswered(SupervisionNow());
+        NoteServerAnswered(now);
       // keeps the link alive and picks up chat
-      if (ConsoleRunKey(0)) NoteServerAnswered(SupervisionNow());
+      if (ConsoleRunKey(0)) NoteServerAnswered(now);
     } else if (running) {
       QueueCommandOnce(kCmdConsoleReconnect, nullptr, 0, 0);
     }
   }
-  RunPendingEvent();
+  RunPendingEvent(now);
   // Without the console link, the status port alone shows a server alive.
   if (Core().conf.hang_seconds > 0 && running && !links.console_connected &&
       StatusQuery(links.status_port, "\\info\\"))
-    NoteServerAnswered(SupervisionNow());
-  if (CheckForHang(SupervisionNow())) return;
+    NoteServerAnswered(now);
+  if (CheckForHang(now)) return;
   if (!Server().server_running || !links.console_connected) return;
   std::optional<std::string> report = StatusQuery(links.status_port, "\\info\\");
   if (!report) {
@@ -194,23 +193,23 @@ void StatusChecks() {
       LogMessage(6, "Couldn't get server status! %s", ErrorText(error).c_str());
     return;
   }
-  NoteServerAnswered(SupervisionNow());
-  FollowGameMode(*report);
+  NoteServerAnswered(now);
+  FollowGameMode(*report, now);
   WatchIdleServer(*report);
   DetectServer(*report);
 }
 
 }  // namespace
 
-void StatusMonitorTick() {
-  StatusChecks();
-  WriteMetricsFile();
+void StatusMonitorTick(std::time_t now) {
+  StatusChecks(now);
+  WriteMetricsFile(now);
 }
 
-void SupervisionTick() {
+void SupervisionTick(std::time_t now) {
   // The weekly schedule runs first; an event it fires at once ends the tick.
-  if (ScheduleTick()) return;
-  if (RetryAfterCooldown(SupervisionNow())) return;
+  if (ScheduleTick(now)) return;
+  if (RetryAfterCooldown(now)) return;
   ServerState& server = MutableServer();
   if (!server.server_running) return;
   pid_t pid = server.server_pid;
@@ -220,7 +219,7 @@ void SupervisionTick() {
   if (found) {
     server.server_pid = pid;
   } else {
-    HandleCrash();
+    HandleCrash(now);
   }
   if (found) AdjustPriority();
   std::string map = CurrentMapText(true, Links().status_report);
@@ -229,8 +228,8 @@ void SupervisionTick() {
     if (!GetPlayerList()) LogMessage(6, "Couldn't auto-refresh player list!");
     // Timed-ban expiry, announcements and the player watch, in that order,
     // on the table just refreshed (or the old one).
-    ExpireTimedBans();
+    ExpireTimedBansAt(now);
     if (SettingValue(kSetAutoAnnounce) != 0) AnnouncementStep();
-    PlayerWatch(std::time(nullptr));
+    PlayerWatch(now);
   }
 }

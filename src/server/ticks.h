@@ -3,5 +3,8 @@
 // tick (console upkeep, status query, pauses, idle map, version).
 #pragma once
 
-void SupervisionTick();
-void StatusMonitorTick();
+#include <ctime>
+
+// Both run at `now`, the time of the main loop's pass.
+void SupervisionTick(std::time_t now);
+void StatusMonitorTick(std::time_t now);

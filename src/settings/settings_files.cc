@@ -20,9 +20,6 @@
 
 namespace {
 
-// Names the remote client in a session slot; installed by the daemon.
-bool (*g_caller_namer)(int slot, CallerName* name) = nullptr;
-
 constexpr std::size_t kLineLimit = 1024;
 constexpr int kMaxGroup = 11;
 
@@ -154,7 +151,9 @@ void ResolveBalanceConflict() {
 
 }  // namespace
 
-void SetCallerNamer(bool (*namer)(int slot, CallerName* name)) { g_caller_namer = namer; }
+void SetCallerNamer(bool (*namer)(int slot, CallerName* name)) {
+  MutableSettings().caller_namer = namer;
+}
 
 void WriteSettingLine(std::string* out, std::string_view key, int index) {
   if (index < 0 || index >= kSettingCount) return;
@@ -282,7 +281,8 @@ bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller)
   std::ungetc(first, file.get());
   // Every client slot is audited (slot 0 is the daemon's own session).
   CallerName who;
-  bool audit = caller >= 0 && g_caller_namer != nullptr && g_caller_namer(caller, &who);
+  auto namer = Settings().caller_namer;
+  bool audit = caller >= 0 && namer != nullptr && namer(caller, &who);
   std::vector<SettingEntry> old_rows(Settings().table.begin(),
                                      Settings().table.end());
   // One pass reads the file, whatever its size; the rows then take their

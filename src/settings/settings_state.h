@@ -67,6 +67,8 @@ struct SettingEntry {
   std::string_view report_key;     // kFromReport: the status report's key
 };
 
+struct CallerName;
+
 struct SettingsState {
   /* The table: what the administrators want */
   std::array<SettingEntry, kSettingCount> table{};
@@ -78,6 +80,10 @@ struct SettingsState {
   /* Content discovery: mod directories without contentcrc32.con, joined
      by "," in directory order; rebuilt by every WriteModsFile */
   std::string unpure_mods;
+
+  // Names the client of a session slot for the audit of settings changes
+  // (installed by the daemon); none until then.
+  bool (*caller_namer)(int slot, CallerName* name) = nullptr;
 };
 
 // The settings' section of the daemon's state (the one instance).

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "core/clock.h"
 #include "bans/ban_file.h"
 #include "bans/bans_state.h"
 #include "core/helpers.h"
@@ -19,7 +20,7 @@ using korvtest::WriteFile;
 constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
 constexpr char kGuid[] = "fedcba9876543210fedcba9876543210";
 std::time_t g_now = 1700000000;
-std::time_t TestClock() { return g_now; }
+std::int64_t TestClock() { return std::int64_t{g_now} * 1000; }
 
 std::string List() { return ReadFile(ServerBanListPath()); }
 std::string Game() { return ReadFile(GameBanListPath()); }
@@ -27,7 +28,7 @@ std::string Pb() { return ReadFile(PunkBusterBanPath()); }
 
 void SetUpBanFiles(const std::string& dir) {
   g_manager.core.settings_dir = dir;
-  SetBanClock(TestClock);
+  SetClockForTests(TestClock);
   for (const char* file : {"/banlist.con", "/serverbanlist.con", "/pb/pbbans.dat"})
     CreateFileWithDirs(dir + file, 2);
 }

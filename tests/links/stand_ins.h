@@ -14,10 +14,6 @@ class StandInTest : public LogFixture {
     LogFixture::SetUp();
     PointAtStandIns(console_.port(), status_.port(), "ab", "secret");
   }
-  void TearDown() override {
-    ConsoleDisconnect();
-    LogFixture::TearDown();
-  }
   UdpResponder status_{{"\\numplayers\\0\\queryid\\1.1\\final\\"}};
   FakeConsole console_{"ab", "secret", Replies()};
 };

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/clock.h"
 #include "moderation/ingame_commands.h"
 #include "moderation/moderation.h"
 #include "moderation/moderation_fixture.h"
@@ -146,7 +147,7 @@ class DelayedKickTest : public ConsoleFixture {
   }
   std::vector<std::string> RunDue() {
     Sent();
-    RunQueuedCommandsAt(std::time(nullptr) + 13);
+    RunQueuedCommands(ClockNow() + 13);
     return Sent();
   }
   static bool Holds(const std::vector<std::string>& sent, const std::string& line) {

@@ -27,11 +27,6 @@ class PlayerWatchTest : public ModerationFixture {
     g_manager.remote.sessions[2].socket = client_.a;
     g_manager.core.admin_log = true;
   }
-  void TearDown() override {
-    g_manager.remote.sessions[2].socket = 0;
-    if (g_manager.links.console_connected) ConsoleDisconnect();
-    ModerationFixture::TearDown();
-  }
   Rows Said() {
     Rows out;
     auto requests = console_->requests();

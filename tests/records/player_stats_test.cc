@@ -49,7 +49,7 @@ class PlayerStatsTest : public LogFixture {
 TEST_F(PlayerStatsTest, RoundEndWritesHeadersGameAndPlayers) {
   Report("\\numplayers\\2" + Game("My \"Best\", Server\r\nx") + Player(0, "Mike", 1) +
          Player(1, "Bo,b \"2\"", 0));
-  ASSERT_TRUE(LogPlayerStatsAt(path(), now_));
+  ASSERT_TRUE(LogPlayerStats(path(), now_));
   std::string game =
       "2024-06-05,18:04:09,\"My 'Best', Server  x\",Wake,conquest,3,1200,0,57\n"
       "\"Mike\",Axis,12,7,3,45,10.0.0.5,0123456789abcdef0123456789abcdef,"
@@ -60,7 +60,7 @@ TEST_F(PlayerStatsTest, RoundEndWritesHeadersGameAndPlayers) {
   // comma outside the quoted columns cannot shift them.
   Report("\\numplayers\\1" + Game("S") + Player(0, "Mike", 2));
   g_manager.links.players[0].address = "1,2";
-  ASSERT_TRUE(LogPlayerStatsAt(path(), now_));
+  ASSERT_TRUE(LogPlayerStats(path(), now_));
   EXPECT_EQ(ReadFile(path()).substr(sizeof kHeaders - 1 + game.size()),
             "2024-06-05,18:04:09,\"S\",Wake,conquest,3,1200,0,57\n"
             "\"Mike\",Allies,12,7,3,45,1;2,0123456789abcdef0123456789abcdef,"
@@ -69,16 +69,16 @@ TEST_F(PlayerStatsTest, RoundEndWritesHeadersGameAndPlayers) {
 
 TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {
   Report("\\numplayers\\0" + Game("S"));
-  EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
+  EXPECT_FALSE(LogPlayerStats(path(), now_));
   EXPECT_EQ(LastError(), 0);
   EXPECT_FALSE(FileExists(path()));
   Report(Game("S"));
-  EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
+  EXPECT_FALSE(LogPlayerStats(path(), now_));
   EXPECT_EQ(LastError(), 22);
   // A missing key of the second player leaves the lines before it.
   g_manager.core.debug = true;
   Report("\\numplayers\\2" + Game("S") + Player(0, "Mike", 1) + "\\playername_1\\Al");
-  EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
+  EXPECT_FALSE(LogPlayerStats(path(), now_));
   EXPECT_EQ(LastError(), 22);
   EXPECT_TRUE(Has(Log(), "DEBUG: LogPlayerStats: Couldn't get \"team_1\"!"));
   std::string text = ReadFile(path());
@@ -86,7 +86,7 @@ TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {
   EXPECT_TRUE(Has(text, "\"Mike\",Axis,"));
   // A missing game key ends before the game line.
   Report("\\numplayers\\1\\hostname\\S");
-  EXPECT_FALSE(LogPlayerStatsAt(path(), now_));
+  EXPECT_FALSE(LogPlayerStats(path(), now_));
   EXPECT_TRUE(Has(Log(), "DEBUG: LogPlayerStats: Couldn't get \"mapname\"!"));
   EXPECT_EQ(ReadFile(path()), text);
 }

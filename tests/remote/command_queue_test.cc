@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/clock.h"
 #include "core/wake.h"
 #include "links/link_fixture.h"
 
@@ -34,8 +35,7 @@ TEST_F(CommandQueueTest, TextIsCutTo255AndThe33rdCommandIsDroppedWithItsLine) {
   // The first of a full queue runs: the others move up and the last slot is freed.
   for (int i = 1; i < kQueueSlots; ++i) g_manager.remote.queue[i].due = INT64_MAX;
   SetCommandRunner([](const QueuedCommand&) {});
-  RunQueuedCommandsAt(std::time(nullptr));
-  SetCommandRunner(nullptr);
+  RunQueuedCommands(ClockNow());
   EXPECT_EQ(std::pair(queue[30].code, queue[31].code), std::pair(0xB00B005Fu, 0u));
 }
 
@@ -46,18 +46,22 @@ TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
     ran += std::to_string(command.code & 0xFF) + " ";
     if (command.code == 0xB00B0041) QueueCommand(0xB00B0041, nullptr, 0, 0);  // queues itself
   });
-  std::time_t now = std::time(nullptr);
+  // The pass read the clock a second before these were queued: those
+  // without delay run all the same.
+  SetClockForTests([] { return std::int64_t{1700000001000}; });
+  const std::time_t now = 1700000000;
   for (std::uint32_t code : {0xB00B0041u, 0xB00B0042u, 0xB00B0044u, 0xB00B0045u})
     QueueCommand(code, nullptr, 0, 0);
   QueueCommand(0xB00B0043, nullptr, 0, 100);
-  RunQueuedCommandsAt(now);
+  RunQueuedCommands(now);
   EXPECT_EQ(ran, "65 66 68 69 ");
   const auto& queue = g_manager.remote.queue;
   ASSERT_EQ(QueuedCommandCount(), 2);
   EXPECT_EQ(std::pair(queue[0].code, queue[1].code), std::pair(0xB00B0043u, 0xB00B0041u));
-  RunQueuedCommandsAt(now + 100);
-  SetCommandRunner(nullptr);
-  EXPECT_EQ(ran, "65 66 68 69 67 65 ");
+  RunQueuedCommands(now + 100);
+  EXPECT_EQ(ran, "65 66 68 69 65 ");
+  RunQueuedCommands(now + 101);
+  EXPECT_EQ(ran, "65 66 68 69 65 67 65 ");
   EXPECT_EQ(QueuedCommandCount(), 1);
 }
 
@@ -72,32 +76,29 @@ bool LoopWoken() {
 }
 
 TEST_F(CommandQueueTest, ARunStopsStartingCommandsAfter100MsAndWakesTheLoopForTheRest) {
-  static PassClock::time_point clock{};
+  static std::int64_t clock_ms = 1700000000000;
   static std::string ran;
   ran.clear();
-  SetPassClock([] { return clock; });
+  SetClockForTests([] { return clock_ms; });
   SetCommandRunner([](const QueuedCommand& command) {  // each takes 60 ms
     ran += std::to_string(command.code & 0xFF) + " ";
-    clock += std::chrono::milliseconds(60);
+    clock_ms += 60;
   });
   OpenWakePipe();
   ASSERT_GE(WakePipeFd(), 0);
-  LoopWoken();
   for (std::uint32_t code : {0xB00B0041u, 0xB00B0042u, 0xB00B0043u, 0xB00B0044u})
     QueueCommand(code, nullptr, 0, 0);
   QueueCommand(0xB00B0045, nullptr, 0, 100);
-  const std::time_t now = std::time(nullptr);
-  RunQueuedCommandsAt(now);
+  const std::time_t now = ClockNow();
+  RunQueuedCommands(now);
   EXPECT_EQ(ran, "65 66 ");
   const auto& queue = g_manager.remote.queue;
   EXPECT_EQ(std::tuple(queue[0].code, queue[1].code, queue[2].code),
             std::tuple(0xB00B0043u, 0xB00B0044u, 0xB00B0045u));
   EXPECT_TRUE(LoopWoken());
-  RunQueuedCommandsAt(now);
+  RunQueuedCommands(now);
   EXPECT_EQ(ran, "65 66 67 68 ");
   EXPECT_FALSE(LoopWoken());  // what is left is not due yet
-  SetPassClock(nullptr);
-  SetCommandRunner(nullptr);
 }
 
 TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
@@ -109,9 +110,8 @@ TEST_F(CommandQueueTest, ACommandThatThrowsIsLoggedAndTheQueueGoesOn) {
   });
   QueueCommand(0xB00B0041, nullptr, 0, 0);
   QueueCommand(0xB00B0042, nullptr, 0, 0);
-  RunQueuedCommandsAt(std::time(nullptr));
-  RunQueuedCommandsAt(std::time(nullptr));
-  SetCommandRunner(nullptr);
+  RunQueuedCommands(ClockNow());
+  RunQueuedCommands(ClockNow());
   EXPECT_EQ(ran, "66 ");
   EXPECT_TRUE(Has(Log(), "Couldn't run command B00B0041! basic_string::substr.\r\n"));
 }

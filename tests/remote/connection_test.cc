@@ -153,7 +153,6 @@ TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   }
   EXPECT_TRUE(got[0] == expected && got[1] == expected)
       << got[0].size() << " and " << got[1].size() << " of " << expected.size() << " bytes";
-  for (int fd : fds) CloseConnection(fd);
 }
 
 // One reply may pass the cap when nothing else waits; more for a non-reader closes it.
@@ -169,7 +168,6 @@ TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   EXPECT_TRUE(FindConnection(fd)->closing);
   EXPECT_EQ(big.use_count(), 1);
   EXPECT_TRUE(korvtest::Has(Log(), " is not reading: " + std::to_string(pending + 1) + " bytes"));
-  CloseConnection(fd);
 }
 
 // A reply to a peer that reset the connection is a failure, not queued output.
@@ -183,7 +181,6 @@ TEST_F(ConnectionOutput, AReplyToAResetPeerFails) {
   ASSERT_EQ(::poll(&reset, 1, 5000), 1);
   EXPECT_FALSE(QueueClientOutput(fd, "reply", 5));
   EXPECT_EQ(FindConnection(fd)->output_pending, 0u);
-  CloseConnection(fd);
 }
 
 // The bucket fills with the rate up to one burst, never less than a write
@@ -240,8 +237,6 @@ TEST_F(ConnectionOutput, ADownloadGoesOutAtTheRateOfKorvdConf) {
   PaceOutput(false);
   EXPECT_EQ(WatchPendingOutput(&writable), fd);
   EXPECT_GT(MillisecondsToNextDeadline(ConnectionClock::now()), 1000);  // only the handshake's
-  PaceOutput(true);
-  CloseConnection(fd);
 }
 
 }  // namespace

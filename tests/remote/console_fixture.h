@@ -49,10 +49,6 @@ class ConsoleFixture : public LogFixture {
     ASSERT_TRUE(ConsoleConnect());
     Sent();
   }
-  void TearDown() override {
-    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
-    LogFixture::TearDown();
-  }
   void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 1) {
     RunCommand(code, text, sender);
   }

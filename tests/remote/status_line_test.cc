@@ -29,10 +29,6 @@ class StatusLineTest : public korvtest::LogFixture {
     Setting(kSetServerPort).value = 14567;
     Setting(kSetSmartBalance).value = 0;
   }
-  void TearDown() override {
-    if (g_manager.links.console_socket >= 0) ::close(g_manager.links.console_socket);
-    LogFixture::TearDown();
-  }
   void ConnectConsole(const std::string& report) {
     status_ = std::make_unique<korvtest::UdpResponder>(std::vector<std::string>{report});
     console_ = std::make_unique<FakeConsole>("ab", "secret", [](const auto& request) {

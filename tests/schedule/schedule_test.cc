@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "core/protocol.h"
 #include "links/console.h"
@@ -32,7 +33,7 @@ class ScheduleTest : public LogFixture {
     path_ = g_manager.core.settings_dir + "/serverschedule.con";
     CreateFileWithDirs(path_, 0);
     g_calls.clear();
-    SetScheduleClock([] { return g_now; });
+    SetClockForTests([] { return std::int64_t{g_now} * 1000; });
     SetScheduleServerControl(
         [] {
           g_calls.push_back("start");
@@ -44,10 +45,6 @@ class ScheduleTest : public LogFixture {
           return true;
         });
     g_manager.server.server_running = true;
-  }
-  void TearDown() override {
-    SetScheduleClock(nullptr);
-    LogFixture::TearDown();
   }
   void Load(const std::string& text) {
     CreateFileWithDirs(path_, 0);
@@ -93,10 +90,10 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
 // The restart's start follows 3 seconds after its stop, at a status tick.
 void FinishRestart() {
   g_now += 2;
-  RunPendingEvent();
+  RunPendingEvent(g_now);
   EXPECT_EQ(g_calls, std::vector<std::string>{"stop"});
   g_now += 1;
-  RunPendingEvent();
+  RunPendingEvent(g_now);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "start"}));
   g_calls.clear();
 }
@@ -110,26 +107,26 @@ TEST_F(ScheduleTest, RestartWarnsOnceAtEachMinuteFiresWithinOnePeriodAndWaitsFor
       {-61, nullptr}, {-60, "one minute or less"}, {-1, nullptr}};
   for (const auto& [offset, when] : ticks) {
     g_now = kEightPm + offset;
-    EXPECT_FALSE(ScheduleTick());
+    EXPECT_FALSE(ScheduleTick(g_now));
     std::vector<std::string> expected;
     if (when) expected.push_back(std::string("[KORV] Server is scheduled to restart in ") + when + "!");
     EXPECT_EQ(Queued(), expected) << offset;
   }
   EXPECT_TRUE(g_calls.empty());
   g_now = kEightPm + 29;  // within the 30-second period
-  EXPECT_TRUE(ScheduleTick());
+  EXPECT_TRUE(ScheduleTick(g_now));
   FinishRestart();
   EXPECT_TRUE(Has(Log(), "Restarting server per scheduled event."));
   EXPECT_EQ(SettingText(kSetServerName), "Evening");
   EXPECT_EQ(ReadFile(dir_ / "settings/servermaplist.con"), "bf1942/levels/wake conquest\n");
   g_now = kEightPm + 30;  // fired once
-  EXPECT_FALSE(ScheduleTick());
+  EXPECT_FALSE(ScheduleTick(g_now));
   g_now = kEightPm + 86400;
-  EXPECT_TRUE(ScheduleTick());
+  EXPECT_TRUE(ScheduleTick(g_now));
   FinishRestart();
   g_manager.core.admin_message_style = 0;
   g_now = kEightPm - 100;
-  ScheduleTick();
+  ScheduleTick(g_now);
   EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
   g_calls.clear();
   // With restart_when_empty_seconds a due restart waits while players are on:
@@ -140,17 +137,17 @@ TEST_F(ScheduleTest, RestartWarnsOnceAtEachMinuteFiresWithinOnePeriodAndWaitsFor
   g_manager.links.players[0].name = "Mike";
   for (std::time_t day : {kEightPm, kEightPm + 86400}) {
     g_now = day + 1;
-    EXPECT_FALSE(ScheduleTick());
-    EXPECT_FALSE(ScheduleTick());  // once only
+    EXPECT_FALSE(ScheduleTick(g_now));
+    EXPECT_FALSE(ScheduleTick(g_now));  // once only
     std::string log = Log(), line = "Scheduled restart waits for an empty server (1 players on, "
                                     "at most 600 seconds).";
     EXPECT_EQ(log.find(line, log.find(line) + 1) == std::string::npos, day == kEightPm);
     g_now = day + 599;
-    RunPendingEvent();
+    RunPendingEvent(g_now);
     EXPECT_TRUE(g_calls.empty());
     if (day == kEightPm) g_manager.links.players[0].name.clear();
     g_now = day + 601;
-    RunPendingEvent();
+    RunPendingEvent(g_now);
     FinishRestart();
     g_manager.links.players[0].name = "Mike";
   }
@@ -167,12 +164,12 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
                                                {"Saturday", true}, {"none", true}};
   for (const auto& [day, fires] : days) {
     Load(at + ",stop," + day + ",*,*,1\n");
-    EXPECT_EQ(ScheduleTick(), fires) << day;
+    EXPECT_EQ(ScheduleTick(g_now), fires) << day;
   }
   // The one-shot is disabled and never fires again; the file is not touched.
   EXPECT_EQ(Schedule().events[0].enabled, 0);
   EXPECT_TRUE(Has(Log(), "Stopping server per scheduled event."));
-  EXPECT_FALSE(ScheduleTick());
+  EXPECT_FALSE(ScheduleTick(g_now));
   EXPECT_EQ(ReadFile(path_), at + ",stop,none,*,*,1\n");
 
   // Start events need both files: "*" refuses, the server is untouched and the event stays enabled.
@@ -180,7 +177,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
   WriteFile(dir_ / "settings/s.con", "game.serverName Night\n");
   Load(at + ",start,daily,*,*,1\n" + std::to_string(saturday + 1) + ",start,none," +
        dir_ / "settings/s.con" + ",*,1\n");
-  EXPECT_TRUE(ScheduleTick());
+  EXPECT_TRUE(ScheduleTick(g_now));
   EXPECT_TRUE(Has(Log(), "Couldn't execute scheduled start event! Couldn't load the specified "
                          "server settings file *."));
   EXPECT_FALSE(FireEvent(saturday + 1));
@@ -204,7 +201,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
   for (const auto& [night, expected] : nights) {
     std::vector<std::time_t> fired;
     for (g_now = night; g_now < night + 6 * 3600; g_now += 30)
-      if (ScheduleTick()) fired.push_back(g_now);
+      if (ScheduleTick(g_now)) fired.push_back(g_now);
     EXPECT_EQ(fired, std::vector<std::time_t>{expected});
   }
   EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, "
@@ -221,7 +218,7 @@ TEST_F(ScheduleTest, EventsDueInOneWindowFireInTimeOrder) {
                                    at + start + before + ",stop,none,*,*,1\n"}) {
     Load(lines);
     g_now = kEightPm + 5;
-    EXPECT_TRUE(ScheduleTick());
+    EXPECT_TRUE(ScheduleTick(g_now));
     EXPECT_EQ(g_calls, (std::vector<std::string>{"stop", "start"})) << lines;
     EXPECT_EQ(Schedule().events[0].enabled + Schedule().events[1].enabled, 0);
     g_calls.clear();
@@ -285,22 +282,22 @@ TEST_F(ScheduleTest, WaitingEventFiresAtTheStatusTickAfterTheGameEnds) {
   ASSERT_TRUE(ConsoleConnect());
   Load(kStored + ",start wait,daily,*,*,1\n");
   g_now = kEightPm + 5;
-  EXPECT_FALSE(ScheduleTick());
+  EXPECT_FALSE(ScheduleTick(g_now));
   EXPECT_EQ(Queued(), std::vector<std::string>{
                           "[KORV] Server is scheduled to restart at the end of this game!"});
-  StatusMonitorTick();
+  StatusMonitorTick(g_now);
   report("end");
-  StatusMonitorTick();  // sees the end
+  StatusMonitorTick(g_now);  // sees the end
   EXPECT_FALSE(Has(Log(), "maplist file"));
-  StatusMonitorTick();  // 3 seconds later it fires (and "*" refuses it)
+  StatusMonitorTick(g_now);  // 3 seconds later it fires (and "*" refuses it)
   EXPECT_TRUE(Has(Log(), "Couldn't load the specified server settings file *."));
 
   // A waiting stop fires at once when the server's process changed.
   Load(kStored + ",stopwait,daily,*,*,1\n");
   report("playing");
-  ScheduleTick();
+  ScheduleTick(g_now);
   g_manager.server.server_pid = 78;
-  StatusMonitorTick();
+  StatusMonitorTick(g_now);
   EXPECT_EQ(g_calls, std::vector<std::string>{"stop"});
   ConsoleDisconnect();
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "core/clock.h"
 #include "core/helpers.h"
 #include "links/console.h"
 #include "links/fake_console.h"
@@ -37,11 +38,6 @@ class StatusTickTest : public LogFixture {
     g_manager.links.status_port = status_->port();
     g_manager.remote.sessions[2].socket = client_.a;
   }
-  void TearDown() override {
-    g_manager.remote.sessions[2].socket = 0;
-    if (g_manager.links.console_connected) ConsoleDisconnect();
-    LogFixture::TearDown();
-  }
   void Report(const std::string& fields) {
     status_->set_replies({fields + "\\queryid\\1.1\\final\\"});
   }
@@ -55,35 +51,35 @@ class StatusTickTest : public LogFixture {
 };
 
 TEST_F(StatusTickTest, QueuesOneReconnectAndKeepsTheLinkAlive) {
-  StatusMonitorTick();
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
+  StatusMonitorTick(ClockNow());
   EXPECT_TRUE(status_->queries().empty());  // without hang detection the port is not asked
   ASSERT_EQ(QueuedCommandCount(), 1);
   EXPECT_EQ(g_manager.remote.queue[0].code, kCmdConsoleReconnect);
-  RunQueuedCommands();
+  RunQueuedCommands(ClockNow());
   EXPECT_TRUE(g_manager.links.console_connected);
   std::size_t before = console_->requests().size();
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   ASSERT_EQ(console_->requests().size(), before + 1);
   EXPECT_EQ(console_->requests().back()[0], "ConsoleRun 0");
   EXPECT_EQ(QueuedCommandCount(), 0);
 
   ConsoleDisconnect();
   g_manager.server.console_user.clear();
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_EQ(QueuedCommandCount(), 0);
 }
 
 TEST_F(StatusTickTest, PauseIsAnnouncedOncePerChange) {
   Connect();
   Report("\\gamemode\\playing\\numplayers\\3");
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_EQ(TcpPair::Drain(client_.b), "");
   Report("\\gamemode\\PAUSE\\numplayers\\3");
-  for (int i = 0; i < 3; ++i) StatusMonitorTick();
+  for (int i = 0; i < 3; ++i) StatusMonitorTick(ClockNow());
   EXPECT_EQ(TcpPair::Drain(client_.b), korvclient::Notice(0x19));
   Report("\\gamemode\\playing\\numplayers\\3");
-  for (int i = 0; i < 3; ++i) StatusMonitorTick();
+  for (int i = 0; i < 3; ++i) StatusMonitorTick(ClockNow());
   EXPECT_EQ(TcpPair::Drain(client_.b), korvclient::Notice(0x1A));
 }
 
@@ -91,24 +87,24 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   Connect();
   g_manager.core.idle_map = "bf1942/maps/wake/conquest";
   g_manager.ticks.current_map = "bf1942/maps/berlin/conquest";
-  for (int i = 0; i < 99; ++i) StatusMonitorTick();
+  for (int i = 0; i < 99; ++i) StatusMonitorTick(ClockNow());
   EXPECT_EQ(QueuedCommandCount(), 0);
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   ASSERT_EQ(QueuedCommandCount(), 1);
   EXPECT_TRUE(Has(Log(), "Server is idle, changing to idle map combo bf1942/maps/wake/conquest."));
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
-  RunQueuedCommands();  // as the operator's
+  RunQueuedCommands(ClockNow());  // as the operator's
   EXPECT_TRUE(Has(Log(), "User operator at console changed the map to bf1942/maps/wake/conquest."));
 
   // Already on the idle map: nothing is queued, the count starts again.
   g_manager.remote.queue = {};
   g_manager.ticks.current_map = "BF1942/maps/wake/conquest";
-  for (int i = 0; i < 100; ++i) StatusMonitorTick();
+  for (int i = 0; i < 100; ++i) StatusMonitorTick(ClockNow());
   EXPECT_EQ(QueuedCommandCount(), 0);
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
-  for (int i = 0; i < 50; ++i) StatusMonitorTick();
+  for (int i = 0; i < 50; ++i) StatusMonitorTick(ClockNow());
   Report("\\numplayers\\1");
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
 }
 
@@ -123,20 +119,20 @@ TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
       "\\roundTime\\1200\\tickets1\\0\\tickets2\\5\\teamname_0\\Axis\\teamname_1\\Allies"
       "\\playername_0\\Mike\\team_0\\1\\score_0\\2\\kills_0\\1\\deaths_0\\0\\ping_0\\9";
   Report("\\gamemode\\end" + game);
-  StatusMonitorTick();  // collection is off
+  StatusMonitorTick(ClockNow());  // collection is off
   EXPECT_FALSE(FileExists(csv));
   Setting(kSetStatCollection).value = 1;
   Report("\\gamemode\\end\\numplayers\\1\\hostname\\S");
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_TRUE(Has(Log(), "Couldn't log player stats to CSV file! Invalid argument"));
   Report("\\gamemode\\end" + game);
-  for (int i = 0; i < 3; ++i) StatusMonitorTick();
+  for (int i = 0; i < 3; ++i) StatusMonitorTick(ClockNow());
   EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,cq,3,1200,0,5\n\"Mike\",Axis,2,1,0,9,"), 1);
   Report("\\gamemode\\playing" + game);
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   Report("\\gamemode\\end" + game);
-  StatusMonitorTick();
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
+  StatusMonitorTick(ClockNow());
   EXPECT_EQ(Count(ReadFile(csv), ",\"S\",Wake,"), 2);
   EXPECT_EQ(Count(Log(), "Player stats logged to CSV file."), 2);
 }
@@ -145,19 +141,19 @@ TEST_F(StatusTickTest, VersionWarningAndPunkBusterOncePerRun) {
   Connect();
   g_manager.core.debug = true;
   Report("\\numplayers\\1\\version\\v1.6\\sv_punkbuster\\1");
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_FLOAT_EQ(g_manager.links.server_version, 1.6f);
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
   EXPECT_FALSE(Has(Log(), "WARNING"));
   EXPECT_TRUE(Has(Log(), "DEBUG: PunkBuster is enabled."));
 
   Report("\\numplayers\\1\\version\\v1.61\\sv_punkbuster\\0");
-  StatusMonitorTick();  // the version is known: nothing is read again
+  StatusMonitorTick(ClockNow());  // the version is known: nothing is read again
   EXPECT_TRUE(g_manager.links.punkbuster_enabled);
   g_manager.links.server_version = 0.0f;
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_FALSE(g_manager.links.punkbuster_enabled);
-  StatusMonitorTick();
+  StatusMonitorTick(ClockNow());
   EXPECT_EQ(Count(Log(), " : WARNING: This version of Korvane is intended for BF v1.60 and may not "
                          "work correctly with this v1.61 server.\r\n"),
             1);
@@ -178,7 +174,7 @@ class CrashTickTest : public LogFixture {
     g_manager.server.server_pid = 999999;
     g_manager.server.last_start_time = started;
     g_manager.server.restart_counter = restart_counter;
-    SupervisionTick();
+    SupervisionTick(ClockNow());
   }
 };
 
@@ -193,14 +189,14 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndQuickCrashesCountTowardTheRestartLoop) 
     return c.code == kCmdNotifyAll && std::string(c.text) == "-1091633146";  // 0xBEEF0006
   }));
   g_manager.core.restart = true;
-  Crash(std::time(nullptr) - 10, 2);
+  Crash(ClockNow() - 10, 2);
   EXPECT_EQ(g_manager.server.restart_counter, 3);
   EXPECT_TRUE(Has(Log(), " : Server is in a restart loop, disabling auto-restart.\r\n"));
   EXPECT_FALSE(Has(Log(), "Auto-restart is enabled"));
 
   // A crash long after the start does not count, and the restart begins
   // on the map that was being played.
-  Crash(std::time(nullptr) - 100, 0);
+  Crash(ClockNow() - 100, 0);
   EXPECT_EQ(g_manager.server.restart_counter, 0);
   EXPECT_TRUE(Has(Log(), " : Auto-restart is enabled, restarting the server.\r\n"));
   // (The launch itself is refused here: no address is configured.)
@@ -208,12 +204,12 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndQuickCrashesCountTowardTheRestartLoop) 
 }
 
 std::time_t g_now = 0;
-std::time_t FakeNow() { return g_now; }
+std::int64_t FakeNow() { return std::int64_t{g_now} * 1000; }
 
 // A restart loop with a cool-down that doubles up to the cap; a refused launch waits again.
 TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   g_now = 1000000;
-  SetSupervisionClock(FakeNow);
+  SetClockForTests(FakeNow);
   g_manager.core.restart = true;
   g_manager.core.conf.loop_cooldown_seconds = 100;
   g_manager.core.conf.loop_cooldown_max_seconds = 250;
@@ -224,11 +220,11 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   EXPECT_TRUE(g_manager.ticks.restart_loop);
   EXPECT_EQ(g_manager.ticks.crashes_total, 1u);
   g_now += 99;
-  SupervisionTick();
+  SupervisionTick(ClockNow());
   EXPECT_FALSE(Has(Log(), "cool-down is over"));
   EXPECT_TRUE(Has(FormatMetrics(g_now, 0), "\nkorvd_restart_loop_retry_seconds 1\n"));
   g_now += 1;
-  SupervisionTick();
+  SupervisionTick(ClockNow());
   EXPECT_TRUE(Has(Log(), " : Restart-loop cool-down is over, starting the server again.\r\n"));
   EXPECT_EQ(g_manager.server.restart_counter, 0);
   EXPECT_EQ(g_manager.ticks.restarts_total, 1u);
@@ -247,7 +243,6 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   EXPECT_FALSE(g_manager.ticks.restart_loop);
   RetryAfterCooldown(g_now + 61);
   EXPECT_EQ(g_manager.ticks.loop_cooldowns, 0);
-  SetSupervisionClock(nullptr);
 }
 
 // Hang detection counts from the last answer or the start, whichever is later.
@@ -318,7 +313,7 @@ TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
   std::string dir = dir_ / "textfile";
   g_manager.core.conf.metrics_textfile = dir + "/korvd.prom";
   auto writes = [] {
-    for (int i = 0; i < 3; ++i) WriteMetricsFile();
+    for (int i = 0; i < 3; ++i) WriteMetricsFile(ClockNow());
   };
   writes();  // no directory
   WriteFile(dir, "");
@@ -338,7 +333,7 @@ TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
     writes();
   }
   ::chmod(dir.c_str(), 0755);
-  WriteMetricsFile();
+  WriteMetricsFile(ClockNow());
   EXPECT_TRUE(Has(ReadFile(dir + "/korvd.prom"), "\nkorvd_server_up 1\n"));
   std::filesystem::remove_all(dir);
   writes();
@@ -400,12 +395,11 @@ TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRest
   Setting(kSetMonitorTimerPeriod).value = 10;
   ASSERT_TRUE(LoadSchedule(settings + "/serverschedule.con"));
   g_schedule_now = Utc(2024, 6, 5, 21, 56, 53);  // 23:56:53 summer time
-  SetScheduleClock([] { return g_schedule_now; });
+  SetClockForTests([] { return std::int64_t{g_schedule_now} * 1000; });
   std::vector<pid_t> started;
   struct EndAll {  // every server started here, also when an assertion ends the test early
     std::vector<pid_t>& pids;
     ~EndAll() {
-      SetScheduleClock(nullptr);
       for (pid_t pid : pids)
         if (::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
     }
@@ -414,7 +408,7 @@ TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRest
     if (g_manager.server.server_running &&
         (started.empty() || started.back() != g_manager.server.server_pid))
       started.push_back(g_manager.server.server_pid);
-    SupervisionTick();
+    SupervisionTick(ClockNow());
     EXPECT_FALSE(Has(Log(), "Server has crashed"));
   };
   ASSERT_TRUE(StartServer());
@@ -439,11 +433,11 @@ TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRest
   g_schedule_now = Utc(2024, 6, 5, 22, 1, 5);
   supervise();  // waits for the end of the game
   NoteGameEnded();
-  StatusMonitorTick();  // fires: the server is stopped
+  StatusMonitorTick(ClockNow());  // fires: the server is stopped
   EXPECT_FALSE(g_manager.server.server_running);
   supervise();
   g_schedule_now += 3;
-  StatusMonitorTick();  // the pause is over: the server starts again
+  StatusMonitorTick(ClockNow());  // the pause is over: the server starts again
   supervise();
   ASSERT_EQ(started.size(), 3u);
   EXPECT_EQ(Count(Log(), " : Server started\r\n"), 3);
