@@ -316,7 +316,7 @@ TEST_F(RemoteProcessTest, ASlowButSteadyUploadIsNeverCutOff) {
   std::string bans;
   for (int i = 0; bans.size() < 40000; ++i) bans += "\"Player " + std::to_string(i * 7919) + "\"\n";
   const std::string upload = korvclient::U32(kClientBanListUpload) + korvclient::Frame(bans);
-  const std::size_t piece = upload.size() / 28 + 1;  // seven seconds at four pieces a second
+  const std::size_t piece = upload.size() / 16 + 1;  // four seconds at four pieces a second
   for (std::size_t at = 0; at < upload.size(); at += piece) {
     ASSERT_TRUE(admin->Send(upload.substr(at, piece)));
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
