@@ -27,23 +27,34 @@ std::string Players() {
   return lines;
 }
 
-// quakestat's reading of a status port, its players sorted by name; null when it fails.
+// quakestat's reading of a status port; null when it fails.
 json Quakestat(int port) {
   std::string out;
   int status = RunToEnd({"/usr/bin/quakestat", "-gps", "127.0.0.1:" + std::to_string(port), "-R",
                          "-P", "-json", "-timeout", "10"},
                         "/", &out);
   json read = json::parse(out, nullptr, false);
-  if (status != 0 || !read.is_array() || read.size() != 1 || !read[0].contains("players")) {
-    ADD_FAILURE() << "quakestat: " << out;
-    return nullptr;
-  }
-  std::sort(read[0]["players"].begin(), read[0]["players"].end(),
-            [](const json& a, const json& b) { return a["name"] < b["name"]; });
-  return read[0];
+  if (status == 0 && read.is_array() && read.size() == 1 && read[0].contains("players"))
+    return read[0];
+  ADD_FAILURE() << "quakestat: " << out;
+  return nullptr;
 }
 
-// What quakestat reads of each player: "score" is the game's kills.
+// One "name|kills|deaths|team|ping" line per player, sorted (quakestat's "score" is the kills).
+std::string Rows(std::vector<std::string> rows) {
+  std::sort(rows.begin(), rows.end());
+  std::string text;
+  for (const std::string& row : rows) text += row + "\n";
+  return text;
+}
+std::string Rows(const json& players) {
+  std::vector<std::string> rows;
+  for (const json& p : players)
+    rows.push_back(p["name"].get<std::string>() + "|" + p["score"].dump() + "|" +
+                   p["deaths"].dump() + "|" + p["team"].dump() + "|" + p["ping"].dump());
+  return Rows(rows);
+}
+
 TEST(Quakestat, ReadsGamesimAsTheScenarioSetsIt) {
   if (::access("/usr/bin/quakestat", X_OK) != 0) GTEST_SKIP() << "no quakestat here";
   gamesimtest::GameDir game;
@@ -53,23 +64,20 @@ TEST(Quakestat, ReadsGamesimAsTheScenarioSetsIt) {
   ASSERT_TRUE(gamesimtest::StartGame(game, &server)) << ReadFile(game.out());
   json read = Quakestat(game.status_port);
   ASSERT_FALSE(read.is_null());
-  EXPECT_EQ(read["status"], "online");
-  EXPECT_EQ(read["name"], "Sand & <Dunes>");
-  EXPECT_EQ(read["map"], "Berlin");
-  EXPECT_EQ(read["gametype"], "conquest");
-  EXPECT_EQ(read["numplayers"], 12);
-  EXPECT_EQ(read["maxplayers"], 24);
-  json rules = read["rules"];
+  EXPECT_EQ(json({read["status"], read["name"], read["map"], read["gametype"], read["numplayers"],
+                  read["maxplayers"]}),
+            json({"online", "Sand & <Dunes>", "Berlin", "conquest", 12, 24}));
   for (const auto& [key, value] : std::map<std::string, std::string>{
            {"gamename", "bfield1942"}, {"gamever", "v1.61"}, {"version", "v1.61"},
            {"hostport", std::to_string(game.game_port)}, {"sv_punkbuster", "1"},
            {"gamemode", "openplaying"}, {"tickets1", "60"}})
-    EXPECT_EQ(rules.value(key, ""), value) << key;
-  json expected = json::array();
-  for (int i : {1, 10, 11, 12, 2, 3, 4, 5, 6, 7, 8, 9})
-    expected.push_back({{"name", "Player " + std::to_string(i)}, {"score", 20 + i},
-                        {"deaths", i % 5}, {"team", i % 2 + 1}, {"ping", 40 + i}});
-  EXPECT_EQ(read["players"], expected);
+    EXPECT_EQ(read["rules"].value(key, ""), value) << key;
+  std::vector<std::string> given;
+  for (int i = 1; i <= 12; ++i)
+    given.push_back("Player " + std::to_string(i) + "|" + std::to_string(20 + i) + "|" +
+                    std::to_string(i % 5) + "|" + std::to_string(i % 2 + 1) + "|" +
+                    std::to_string(40 + i));
+  EXPECT_EQ(Rows(read["players"]), Rows(given));
 }
 
 // The daemon identifies the status port by its "hostport" and reads the same players there.
@@ -85,23 +93,19 @@ TEST(Quakestat, ReadsThePortTheDaemonIdentifiedAsTheDaemonDoes) {
   ASSERT_EQ(run.Ctl({"get", "players", "-o", "-"}, &players), 0) << players;
   json read = Quakestat(port);
   ASSERT_FALSE(read.is_null());
-  // The daemon's rows as quakestat gives them: name, kills, deaths, team, ping.
-  json daemon = json::array();
-  for (std::size_t at = 0; at < players.size();) {
-    std::size_t end = players.find('\n', at);
-    std::vector<std::string> fields;
-    std::stringstream row(players.substr(at, end - at));
-    for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
-    at = end == std::string::npos ? players.size() : end + 1;
-    ASSERT_EQ(fields.size(), 10u) << players;
-    daemon.push_back({{"name", fields[0].substr(1, fields[0].size() - 2)},
-                      {"score", std::stoi(fields[4])}, {"deaths", std::stoi(fields[5])},
-                      {"team", fields[2] == "axis" ? 1 : 2}, {"ping", std::stoi(fields[6])}});
+  // The daemon's rows: "name",id,team,score,kills,deaths,ping,address,keyhash,guid.
+  std::vector<std::string> rows;
+  std::stringstream lines(players);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::stringstream row(line);
+    for (std::string field; std::getline(row, field, ',');) f.push_back(field);
+    ASSERT_EQ(f.size(), 10u) << players;
+    rows.push_back(f[0].substr(1, f[0].size() - 2) + "|" + f[4] + "|" + f[5] + "|" +
+                   (f[2] == "axis" ? "1" : "2") + "|" + f[6]);
   }
-  std::sort(daemon.begin(), daemon.end(),
-            [](const json& a, const json& b) { return a["name"] < b["name"]; });
-  EXPECT_EQ(daemon.size(), 12u);
-  EXPECT_EQ(daemon, read["players"]);
+  EXPECT_EQ(rows.size(), 12u);
+  EXPECT_EQ(Rows(rows), Rows(read["players"]));
 }
 
 }  // namespace
