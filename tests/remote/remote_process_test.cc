@@ -375,6 +375,9 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   for (int i = 0; i < 40; ++i) {
     flood.push_back(std::make_unique<Client>());
     ASSERT_TRUE(flood.back()->Connect(run_.port, 10, ("127.0.0." + std::to_string(2 + i % 5)).c_str()));
+    // One at a time: on a busy machine a full listen queue would hold connects back a second
+    // each, and the oldest would time out of the handshake before the newest came.
+    ASSERT_TRUE(WaitForAccepts(run_.port));
   }
   // The oldest eight gave way to the newest; the bystander still logs in.
   EXPECT_TRUE(flood[0]->WaitClosed());
