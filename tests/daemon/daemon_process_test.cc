@@ -145,7 +145,7 @@ TEST(DaemonProcess, StartThatCannotBindLeavesNoServerAndAQuickRestartListens) {
   ASSERT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 15);
   ASSERT_TRUE(run.Start({"-start", "-exit"}, false));
   EXPECT_TRUE(WaitForPort(run.port)) << run.Log();
-  EXPECT_TRUE(run.Connected()) << run.Log();
+  EXPECT_TRUE(WaitForText(run.LogPath(), " : Server started\r\n")) << run.Log();
 }
 
 // A client that keeps trickling bytes cannot hold the daemon's leave past its 5 seconds.

@@ -104,6 +104,7 @@ TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
     EXPECT_TRUE(Has(Log(), std::string(u.error)));
   }
   EXPECT_EQ(Count(Log(), "No space left on device (28)\r\n"), 4) << Log();
+  admin.Close();  // the daemon's leave then waits for nobody
   run_->daemon.Signal(SIGTERM);
   run_->daemon.Wait(20s);
   ::umount2(Settings().c_str(), MNT_DETACH);

@@ -44,7 +44,12 @@ TEST(ScenarioProcess, LoginUploadKickBanStopThenSigterm) {
   admin.Command(kClientStopServer);
   ASSERT_TRUE(WaitForText(log, "Server stopped", wait)) << ReadFile(log);
 
+  // Leaving, the daemon tells each client, which then hangs up as a real client does.
   daemon.Signal(SIGTERM);
+  for (Client* client : {&admin, &mod}) {
+    EXPECT_TRUE(client->WaitNotification(kNotifyDisconnect)) << ReadFile(log);
+    client->Close();
+  }
   EXPECT_EQ(daemon.Wait(wait), SIGTERM) << ReadFile(game.dir / "korvd-out.txt");
 }
 

@@ -1,6 +1,8 @@
 // The statistics CSV: exact lines, hostile values, empty and part-way snapshots.
 #include "records/player_stats.h"
 
+#include <unistd.h>
+
 #include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
@@ -65,6 +67,18 @@ TEST_F(PlayerStatsTest, RoundEndWritesHeadersGameAndPlayers) {
             "2024-06-05,18:04:09,\"S\",Wake,conquest,3,1200,0,57\n"
             "\"Mike\",Allies,12,7,3,45,1;2,0123456789abcdef0123456789abcdef,"
             "fedcba9876543210fedcba9876543210\n");
+  // Python's csv module reads every row with its nine columns and the names whole.
+  if (::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+  std::string rows;
+  ASSERT_EQ(RunToEnd({"/usr/bin/python3", "-c",
+                      "import csv, sys\n"
+                      "for r in csv.reader(open(sys.argv[1], newline='')): print(len(r), r[0], r[2], sep='|')",
+                      path()},
+                     "/", &rows),
+            0)
+      << rows;
+  EXPECT_EQ(rows, "9|date|server\n9|player|score\n9|2024-06-05|My 'Best', Server  x\n9|Mike|12\n"
+                  "9|Bo,b '2'|12\n9|2024-06-05|S\n9|Mike|12\n");
 }
 
 TEST_F(PlayerStatsTest, EmptyServerAndPartWayFailures) {

@@ -163,9 +163,10 @@ void WriteFile(const std::string& path, const std::string& contents) {
   out << contents;
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds poll) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(25)))
+  for (; !done(); std::this_thread::sleep_for(poll))
     if (std::chrono::steady_clock::now() >= deadline) return false;
   return true;
 }
@@ -177,6 +178,25 @@ bool WaitForText(const std::string& path, const std::string& needle,
 
 bool WaitForPort(int port, std::chrono::milliseconds timeout) {
   return WaitUntil([port] { return korvclient::Client().Connect(port); }, timeout);
+}
+
+bool WaitForAccepts(int port, std::chrono::milliseconds timeout) {
+  char local[8];
+  std::snprintf(local, sizeof local, ":%04X", port);
+  // A listener's line in /proc/net/tcp holds state 0A and its accept queue as rx_queue.
+  auto queued = [&local] {
+    std::istringstream table(ReadFile("/proc/net/tcp"));
+    for (std::string line; std::getline(table, line);) {
+      std::istringstream fields(line);
+      std::string slot, address, remote, state, queues;
+      fields >> slot >> address >> remote >> state >> queues;
+      if (state == "0A" && address.ends_with(local))
+        return std::strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
+    }
+    return -1L;
+  };
+  // Polled each millisecond: a flood of connections must not wait on the poll.
+  return WaitUntil([&] { return queued() == 0; }, timeout, std::chrono::milliseconds(1));
 }
 
 bool PrivateMounts() {

@@ -99,7 +99,8 @@ inline std::vector<std::string> KorvctlArgv(int port, const std::vector<std::str
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
 bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+               std::chrono::milliseconds timeout = std::chrono::seconds(10),
+               std::chrono::milliseconds poll = std::chrono::milliseconds(25));
 bool WaitForText(const std::string& path, const std::string& needle,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
 inline ::testing::AssertionResult Has(const std::string& text, const std::string& piece) {
@@ -113,6 +114,9 @@ inline int Count(const std::string& text, const std::string& needle) {
   return n;
 }
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Until the TCP listener on the port has accepted every connection made to it, so that
+// connections made one at a time never find its queue full.
+bool WaitForAccepts(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A mount namespace for this process and its later children; false where not allowed.
 bool PrivateMounts();
