@@ -352,11 +352,11 @@ TEST_F(CrashTickTest, MetricsFileOfAnEarlierPathIsRemoved) {
   std::string foreign = dir_ / "foreign.prom";
   WriteFile(foreign, "x 1\n");
   g_manager.core.conf.metrics_textfile = first;
-  WriteMetricsFile();
+  WriteMetricsFile(ClockNow());
   ASSERT_TRUE(std::filesystem::exists(first));
   for (const std::string& path : {second, std::string(), foreign}) {
     g_manager.core.conf.metrics_textfile = path;
-    WriteMetricsFile();
+    WriteMetricsFile(ClockNow());
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_EQ(std::filesystem::exists(second), path == second);
   }
