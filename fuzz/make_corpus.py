@@ -12,7 +12,7 @@ src = os.path.dirname(root)
 
 # The client command codes by name, as the protocol header declares them.
 CLIENT = {name: int(value, 16) for name, value in re.findall(
-    r'std::uint32_t kClient(\w+) = (0xBABE00[0-9A-F]{2});',
+    r'std::uint32_t kClient(\w+) = (0x[0-9A-F]{8});',
     open(os.path.join(src, 'src/core/protocol.h')).read())}
 
 
