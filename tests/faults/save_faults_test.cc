@@ -57,7 +57,7 @@ class SaveFaultsTest : public LogFixture {
                        : ok;
          }},
         {settings_ + "/serverschedule.con", [this](bool next) {
-           g_manager.schedule.events[0] = {1000, next ? "start" : "stop", "daily", "", "", 1};
+           g_manager.schedule.events[0] = {{1000, next ? "start" : "stop", "daily", "", "", 1}};
            return SaveSchedule(settings_ + "/serverschedule.con");
          }}};
     WriteFile(ServerBanListPath(), "Ann,10.0.0.6,*,*,admin,900,0,spam\n");
