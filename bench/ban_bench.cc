@@ -15,7 +15,7 @@
 #include "bans/bans_state.h"
 #include "bench_result.h"
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/files.h"
 #include "daemon/manager_state.h"
 #include "settings/settings_table.h"
 

@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "bench_result.h"
-#include "core/helpers.h"
+#include "core/files.h"
 #include "daemon/manager_state.h"
 #include "remote/transport.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "core/helpers.h"
+#include "core/rc4.h"
 #include "core/protocol.h"
 #include "core/client_key.h"
 #include "remote/connection.h"

@@ -1,7 +1,7 @@
 // serverschedule.con as loaded at start-up and on an upload, then saved
 // and loaded again: the saved file must load to the same file.
+#include "core/files.h"
 #include "fuzz_support.h"
-#include "core/helpers.h"
 #include "schedule/schedule.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

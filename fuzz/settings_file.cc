@@ -2,8 +2,8 @@
 // written back. A saved file may differ from the next one saved once (an
 // empty text takes its default when read back), but from then on loading
 // and saving must reach a fixed point.
+#include "core/files.h"
 #include "fuzz_support.h"
-#include "core/helpers.h"
 #include "settings/settings_files.h"
 
 namespace {

@@ -10,7 +10,6 @@
 
 #include "fuzz_support.h"
 #include "content/map_text.h"
-#include "core/helpers.h"
 #include "core/status_report.h"
 #include "links/settings_sync.h"
 #include "links/status_query.h"

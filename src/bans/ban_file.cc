@@ -10,8 +10,10 @@
 
 #include "core/clock.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "core/log.h"
+#include "core/unique_fd.h"
 
 namespace {
 

@@ -14,10 +14,11 @@
 #include "commands/command_support.h"
 #include "core/clock.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
+#include "core/status_report.h"
 #include "links/links_state.h"
 #include "remote/session.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "core/helpers.h"
+#include "core/text.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "remote/session.h"

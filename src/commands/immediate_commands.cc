@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "content/content_discovery.h"
+#include "core/byte_order.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
 #include "core/log.h"
 #include "core/server_state.h"
+#include "core/status_report.h"
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"

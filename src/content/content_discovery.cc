@@ -16,7 +16,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/last_error.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "settings/settings_state.h"

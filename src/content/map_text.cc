@@ -10,7 +10,12 @@
 #include <memory>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/choice_list.h"
+#include "core/files.h"
+#include "core/last_error.h"
+#include "core/status_report.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "core/server_state.h"

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "core/core_state.h"
-#include "core/helpers.h"
 #include "core/server_state.h"
+#include "core/text.h"
 
 namespace {
 

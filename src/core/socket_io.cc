@@ -6,7 +6,8 @@
 
 #include <cerrno>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/last_error.h"
 #include "core/wake.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <csignal>
 
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/log.h"
 
 namespace {

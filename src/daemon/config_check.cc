@@ -9,7 +9,8 @@
 
 #include "bans/ban_file.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "daemon/options.h"
 #include "daemon/startup.h"

@@ -19,7 +19,7 @@
 #include "daemon/manager_state.h"
 #include "daemon/service_notify.h"
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/korvd_conf.h"
 #include "core/log.h"
 #include "core/wake.h"

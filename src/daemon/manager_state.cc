@@ -1,7 +1,7 @@
 // The daemon's state record over the sections' instances.
 #include "daemon/manager_state.h"
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/wake.h"
 #include "daemon/hooks.h"
 #include "remote/connection.h"

@@ -13,8 +13,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
 #include "core/log.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "daemon/manager_state.h"
 
 extern const char kLicenseText[];

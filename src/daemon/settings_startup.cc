@@ -7,7 +7,7 @@
 #include "content/content_discovery.h"
 #include "daemon/manager_state.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"

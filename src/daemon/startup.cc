@@ -21,7 +21,10 @@
 #include <utility>
 
 #include "daemon/manager_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
+#include "core/text.h"
 #include "core/korvd_conf.h"
 #include "core/log.h"
 #include "daemon/main_loop.h"

@@ -13,7 +13,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "core/server_state.h"

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
+#include "core/text.h"
 #include "core/log.h"
 #include "core/status_report.h"
 #include "core/core_state.h"

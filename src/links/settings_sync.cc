@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/ids.h"
+#include "core/status_report.h"
+#include "core/text.h"
 #include "links/links_state.h"
 #include "settings/settings_state.h"
 #include "links/console.h"

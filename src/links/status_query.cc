@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/status_report.h"
 #include "core/wake.h"
 #include "core/log.h"

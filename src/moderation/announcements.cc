@@ -7,9 +7,12 @@
 #include <string>
 
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/protocol.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "moderation/moderation_state.h"
 #include "remote/command_queue.h"
 #include "settings/settings_table.h"

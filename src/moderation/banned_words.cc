@@ -8,9 +8,12 @@
 
 #include "core/clock.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/protocol.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "links/player_table.h"
 #include "moderation/game_messages.h"
 #include "moderation/moderation.h"

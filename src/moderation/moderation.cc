@@ -1,7 +1,7 @@
 // The chat-line entry of moderation and the speaker of a chat line.
 #include "moderation/moderation.h"
 
-#include "core/helpers.h"
+#include "core/text.h"
 #include "moderation/banned_words.h"
 #include "moderation/ingame_commands.h"
 #include "settings/settings_table.h"

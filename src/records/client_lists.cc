@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "core/log.h"
+#include "core/text.h"
 #include "links/links_state.h"
 
 namespace {

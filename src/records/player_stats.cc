@@ -9,8 +9,11 @@
 #include <string_view>
 
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/log.h"
+#include "core/status_report.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "links/links_state.h"
 #include "links/status_query.h"
 

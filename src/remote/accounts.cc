@@ -20,7 +20,10 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "remote/remote_state.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
 #include "wire/file_frame.h"
 
 namespace {

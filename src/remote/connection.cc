@@ -17,9 +17,11 @@
 
 #include "core/clock.h"
 #include "core/core_state.h"
-#include "core/helpers.h"
+#include "core/ids.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/socket_io.h"
+#include "core/text.h"
 #include "remote/command_parser.h"
 #include "remote/command_queue.h"
 #include "remote/dispatch.h"

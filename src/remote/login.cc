@@ -2,7 +2,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/last_error.h"
+#include "core/rc4.h"
 #include "core/log.h"
 #include "core/server_state.h"
 #include "remote/remote_state.h"

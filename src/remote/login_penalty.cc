@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "core/helpers.h"
+#include "core/ids.h"
 #include "core/log.h"
 #include "remote/remote_state.h"
 

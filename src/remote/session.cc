@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/last_error.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "remote/remote_state.h"

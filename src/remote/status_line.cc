@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "content/map_text.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
+#include "core/status_report.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "core/server_state.h"

@@ -15,7 +15,11 @@
 #include <string_view>
 #include <utility>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
+#include "core/unique_fd.h"
 #include "core/socket_io.h"
 #include "core/log.h"
 #include "remote/connection.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/helpers.h"
+#include "core/files.h"
 #include "core/protocol.h"
 #include "core/socket_io.h"
 #include "wire/file_frame.h"

@@ -13,7 +13,10 @@
 #include <ctime>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "core/server_state.h"

@@ -9,7 +9,8 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
+#include "core/text.h"
 #include "core/log.h"
 #include "core/core_state.h"
 

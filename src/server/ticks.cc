@@ -11,7 +11,9 @@
 #include <string>
 
 #include "bans/bans.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
+#include "core/status_report.h"
+#include "core/text.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "core/server_state.h"

@@ -11,7 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "settings/settings_state.h"

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <optional>
 
-#include "core/helpers.h"
+#include "core/choice_list.h"
+#include "core/ids.h"
+#include "core/text.h"
 #include "core/log.h"
 #include "core/core_state.h"
 #include "settings/settings_state.h"

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "core/client_key.h"
-#include "core/helpers.h"
+#include "core/ids.h"
+#include "core/rc4.h"
+#include "core/text.h"
 
 namespace {
 

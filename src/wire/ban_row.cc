@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/text.h"
 
 std::optional<BanEntry> ParseBanEntry(std::string_view line) {
   std::string_view f[kBanRowFields];

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/helpers.h"
 #include "core/protocol.h"
+#include "core/text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
 
 static_assert(kFrameWorkMemory >= LZO1X_1_MEM_COMPRESS);
 

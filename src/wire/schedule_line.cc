@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "core/helpers.h"
+#include "core/text.h"
 
 bool ParseScheduleLine(std::string_view text, ScheduleLine* e) {
   // A line ends at a NUL: what follows could never be written back.

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "core/helpers.h"
+#include "core/text.h"
 
 SettingLineParts SplitSettingLine(std::string_view line) {
   std::size_t start = line.find_first_not_of(' ');

@@ -1,7 +1,7 @@
 // The bounded reader's getters.
 #include "wire/span_reader.h"
 
-#include "core/helpers.h"
+#include "core/byte_order.h"
 
 std::string_view SpanReader::Rest() const {
   return std::string_view(reinterpret_cast<const char*>(bytes_.data()) + pos_, remaining());

@@ -6,7 +6,7 @@
 #include "core/clock.h"
 #include "bans/ban_file.h"
 #include "bans/bans_state.h"
-#include "core/helpers.h"
+#include "core/files.h"
 #include "links/player_table.h"
 #include "remote/console_fixture.h"
 

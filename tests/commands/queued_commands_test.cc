@@ -3,7 +3,6 @@
 
 #include <filesystem>
 
-#include "core/helpers.h"
 #include "links/player_table.h"
 #include "remote/console_fixture.h"
 

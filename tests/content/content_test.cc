@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "content/map_text.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "settings/settings_fixture.h"
 
 namespace {

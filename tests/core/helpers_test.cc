@@ -1,6 +1,4 @@
-// File and text helpers: error texts, files, addresses, hex, choices, integers, RC4.
-#include "core/helpers.h"
-
+// File and text procedures: error texts, files, addresses, hex, choices, integers, RC4.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,7 +7,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/choice_list.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/last_error.h"
+#include "core/rc4.h"
 #include "core/socket_io.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 #include "links/link_fixture.h"
 
 using korvtest::Has;

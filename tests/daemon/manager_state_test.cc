@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "core/wake.h"
 #include "remote/command_queue.h"
 #include "remote/connection.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "settings/first_start_golden.h"
 #include "support/gamesim_client.h"
 

@@ -10,8 +10,9 @@
 #include <random>
 
 #include "bans/ban_file.h"
-#include "core/helpers.h"
 #include "bans/bans.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "links/link_fixture.h"
 #include "remote/accounts.h"
 #include "schedule/schedule.h"

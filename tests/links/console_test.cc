@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "links/stand_ins.h"
 
 namespace korvtest {

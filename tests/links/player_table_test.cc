@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include "core/helpers.h"
 #include "links/stand_ins.h"
 
 namespace korvtest {

@@ -1,7 +1,7 @@
 // Live settings read after a login and changes pushed to the server.
 #include "links/settings_sync.h"
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "links/stand_ins.h"
 
 namespace korvtest {

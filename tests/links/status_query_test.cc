@@ -8,7 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
+#include "core/unique_fd.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "core/files.h"
 #include "moderation/moderation_fixture.h"
 
 namespace korvtest {

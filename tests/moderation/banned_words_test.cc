@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/clock.h"
+#include "core/files.h"
 #include "moderation/ingame_commands.h"
 #include "moderation/moderation.h"
 #include "moderation/moderation_fixture.h"

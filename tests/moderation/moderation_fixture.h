@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/helpers.h"
 #include "links/link_fixture.h"
 #include "remote/command_queue.h"
 #include "settings/settings_table.h"

@@ -3,7 +3,8 @@
 
 #include <unistd.h>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "links/link_fixture.h"
 #include "links/udp_responder.h"
 #include "support/local_zone.h"

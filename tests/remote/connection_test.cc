@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "links/link_fixture.h"
 #include "remote/command_parser.h"
 #include "remote/connection.h"

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <memory>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "links/link_fixture.h"
 
 namespace korvtest {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/files.h"
 #include "core/protocol.h"
 #include "links/console.h"
 #include "links/fake_console.h"

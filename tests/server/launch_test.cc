@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "links/link_fixture.h"
 #include "server/process_finder.h"
 

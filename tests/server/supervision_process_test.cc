@@ -9,7 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "core/helpers.h"
+#include "core/unique_fd.h"
 #include "support/gamesim_client.h"
 
 namespace korvtest {

@@ -10,7 +10,8 @@
 #include <regex>
 
 #include "core/clock.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/link_fixture.h"

@@ -5,7 +5,8 @@
 
 #include <cerrno>
 
-#include "core/helpers.h"
+#include "core/ids.h"
+#include "core/last_error.h"
 #include "daemon/hooks.h"
 #include "first_start_golden.h"
 #include "settings_fixture.h"

@@ -3,7 +3,8 @@
 
 #include <set>
 
-#include "core/helpers.h"
+#include "core/choice_list.h"
+#include "core/ids.h"
 #include "settings/settings_files.h"
 #include "settings_fixture.h"
 

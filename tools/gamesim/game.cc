@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/text.h"
 #include "note.h"
 
 namespace gamesim {

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "console_server.h"
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/ids.h"
+#include "core/text.h"
 #include "game.h"
 #include "note.h"
 #include "scenario.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "core/helpers.h"
+#include "core/text.h"
 
 namespace gamesim {
 

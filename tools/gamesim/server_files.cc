@@ -10,7 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/text.h"
 
 namespace gamesim {
 

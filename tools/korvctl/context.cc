@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "core/helpers.h"
+#include "core/text.h"
 #include "texts.h"
 
 namespace korvctl {

@@ -19,7 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 #include "texts.h"
 #include "wire/file_frame.h"
 #include "wire/setting_line.h"

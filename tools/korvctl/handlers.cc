@@ -14,7 +14,6 @@
 #include <iostream>
 
 #include "core/banned_name.h"
-#include "core/helpers.h"
 #include "files.h"
 #include "texts.h"
 #include "wire/ban_text.h"

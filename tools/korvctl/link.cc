@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/last_error.h"
 #include "wire/file_frame.h"
 #include "wire/span_reader.h"
 

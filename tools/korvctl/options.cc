@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/helpers.h"
+#include "core/files.h"
+#include "core/last_error.h"
 
 namespace korvctl {
 namespace {

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "core/helpers.h"
 #include "core/client_key.h"
+#include "core/rc4.h"
 #include "wire/account_line.h"
 
 namespace korvctl {

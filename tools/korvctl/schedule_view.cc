@@ -7,7 +7,6 @@
 #include <string>
 
 #include "core/event_times.h"
-#include "core/helpers.h"
 #include "wire/schedule_line.h"
 
 namespace korvctl {

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdio>
 
-#include "core/helpers.h"
+#include "core/text.h"
 
 namespace korvctl {
 namespace {

@@ -1,32 +1,29 @@
-// The daemon's small file and text procedures.
-#include "core/helpers.h"
+// Creating, replacing, appending to, opening, reading and copying the
+// daemon's files.
+#include "core/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 #include "core/core_state.h"
+#include "core/last_error.h"
 #include "core/log.h"
+#include "core/text.h"
 
-// The file helpers report failures in the daemon's log. The tools link these
-// helpers without the log and the daemon's state: the weak reference pulls
-// no log into them, and there the messages are dropped.
+// The file procedures report failures in the daemon's log. The tools link
+// them without the log and the daemon's state: the weak reference pulls no
+// log into them, and there the messages are dropped.
 #pragma weak LogMessage
 
 namespace {
 
 bool HaveLog() { return &LogMessage != nullptr; }
-
-// The last error of the calling procedure.
-std::int32_t g_last_error = 0;
 
 std::string DirectoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -50,105 +47,7 @@ bool WriteAllToFd(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Splits a choice list at every '/' and ','.
-std::vector<std::string_view> ChoiceTokens(std::string_view list) {
-  std::vector<std::string_view> tokens;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= list.size(); ++i) {
-    if (i == list.size() || list[i] == '/' || list[i] == ',') {
-      if (i > start) tokens.push_back(list.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return tokens;
-}
-
 }  // namespace
-
-std::string EscapeControlText(std::string_view text, std::size_t max_length) {
-  std::string out;
-  for (char c : text) {
-    if (out.size() >= max_length) break;
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte == '\r' || byte == '\n' || byte == 0x80) {
-      out += ' ';
-    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      if (out.size() + 4 > max_length) break;
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-void SetLastError(std::int32_t code) { g_last_error = code; }
-std::int32_t LastError() { return g_last_error; }
-bool FailWithErrno() {
-  SetLastError(errno);
-  return false;
-}
-
-std::string ErrorText(std::int32_t code) {
-  switch (code) {
-    case 30001:
-      return "Client and server are using different protocol versions.\n"
-             "Always use the same version of Korvane and Tillora.";
-    case 30002:
-      return "The server did not respond with a valid authentication code.\n"
-             "Ensure you are using the correct IP and port address to connect with Korvane.";
-    case 30003:
-      return "The specified username is invalid. Verify the username is correct and then try again.";
-    case 30004:
-      return "The specified password is invalid. Verify the password is correct and then try again.";
-    case 30005:
-      return "The specified user account is disabled. Ask your server administrator to enable "
-             "your account.";
-    case 30006:
-      return "No user accounts exist. At least one user account must exist to connect with "
-             "Korvane.";
-    case 30007: return "Tillora couldn't synchronise with Korvane.";
-    case 30008: return "The Remote Console username and/or password is invalid.";
-    case 30009: return "Korvane could not identify the server's status port.";
-    case 30010: return "Korvane couldn't get the settings from the server.";
-    case 30011: return "Korvane couldn't get the player list from the server.";
-    case 30015: return "There are no maps available to play with the current mod/game mode.";
-    case 30016: return "The keyhash is not 32 characters in length.";
-    case 30017: return "The keyhash is not a valid hexadecimal number.";
-    default: break;
-  }
-  char text[1024];
-  if (code >= 30001) {
-    std::snprintf(text, sizeof text, "An unknown error has occured. (%d)", code);
-  } else {
-    std::snprintf(text, sizeof text, "%s (%u)", std::strerror(code),
-                  static_cast<unsigned>(code));
-  }
-  return text;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
-bool UniqueFd::Close() {
-  return ::close(Release()) == 0;
-}
-
-void FileCloser::operator()(std::FILE* file) const { std::fclose(file); }
 
 bool FileExists(const char* path) {
   if (path == nullptr) return false;
@@ -447,153 +346,6 @@ bool ReplaceLinesInFile(const std::string& path, std::string_view key, const cha
     return false;
   }
   return true;
-}
-
-std::uint32_t ParseDottedIp(const char* text) {
-  if (text == nullptr) return 0;
-  std::string_view view(text, strnlen(text, 15));
-  std::uint32_t parts[4] = {0, 0, 0, 0};
-  std::size_t start = 0;
-  for (int i = 0; i < 4 && start <= view.size(); ++i) {
-    std::size_t dot = view.find('.', start);
-    std::string_view part =
-        view.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
-    std::int32_t value = ParseInt(part);
-    parts[i] = (value < 0 || value > 255) ? 0 : static_cast<std::uint32_t>(value);
-    if (dot == std::string_view::npos) break;
-    start = dot + 1;
-  }
-  return (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
-}
-
-std::string FormatDottedIp(std::uint32_t address) {
-  char text[sizeof "255.255.255.255"];
-  std::snprintf(text, sizeof text, "%i.%i.%i.%i", static_cast<int>(address >> 24),
-                static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                static_cast<int>(address & 0xFF));
-  return text;
-}
-
-bool IsHexString(std::string_view text) {
-  for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-bool CheckKeyhash(std::string_view text) {
-  if (text.size() != 32) {
-    SetLastError(kErrKeyhashLength);
-    return false;
-  }
-  if (!IsHexString(text)) {
-    SetLastError(kErrKeyhashDigits);
-    return false;
-  }
-  return true;
-}
-
-std::optional<std::string> ChoiceValue(std::string_view list, int n) {
-  std::vector<std::string_view> tokens = ChoiceTokens(list);
-  if (n < 1) return std::nullopt;
-  std::size_t index = 2 * static_cast<std::size_t>(n) - 2;
-  if (index >= tokens.size()) return std::nullopt;
-  return std::string(tokens[index]);
-}
-
-std::optional<std::string> ChoiceLabel(std::string_view list, std::string_view value) {
-  std::vector<std::string_view> tokens = ChoiceTokens(list);
-  for (std::size_t i = 0; i < tokens.size(); i += 2) {
-    if (EqualNoCase(tokens[i], value)) {
-      if (i + 1 < tokens.size()) return std::string(tokens[i + 1]);
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
-}
-
-std::string FormatInteger(std::int32_t value, int base) {
-  if (base < 2) base = 10;
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value)
-                                      : static_cast<std::uint32_t>(value);
-  std::string digits;
-  do {
-    std::uint32_t digit = magnitude % static_cast<std::uint32_t>(base);
-    digits += static_cast<char>(digit > 9 ? 'a' + (digit - 10) : '0' + digit);
-    magnitude /= static_cast<std::uint32_t>(base);
-  } while (magnitude != 0);
-  if (value < 0) digits += '-';
-  return std::string(digits.rbegin(), digits.rend());
-}
-
-char* UpperCase(char* text) {
-  for (char* p = text; p != nullptr && *p != '\0'; ++p)
-    *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-  return text;
-}
-
-char* LowerCase(char* text) {
-  for (char* p = text; p != nullptr && *p != '\0'; ++p)
-    *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  return text;
-}
-
-void UpperCase(std::string& text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-void LowerCase(std::string& text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-void Rc4Crypt(unsigned char* data, std::size_t length, const unsigned char* key,
-              std::size_t key_length) {
-  if (data == nullptr || length == 0 || key == nullptr || key_length == 0) return;
-  unsigned char state[256];
-  for (int i = 0; i < 256; ++i) state[i] = static_cast<unsigned char>(i);
-  unsigned j = 0;
-  for (unsigned i = 0; i < 256; ++i) {
-    j = (j + state[i] + key[i % key_length]) & 0xFF;
-    std::swap(state[i], state[j]);
-  }
-  unsigned x = 0;
-  unsigned y = 0;
-  for (std::size_t n = 0; n < length; ++n) {
-    x = (x + 1) & 0xFF;
-    y = (y + state[x]) & 0xFF;
-    std::swap(state[x], state[y]);
-    data[n] ^= state[(state[x] + state[y]) & 0xFF];
-  }
-}
-
-std::int64_t ParseLong(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    int digit = text[i] - '0';
-    if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
-std::int32_t ParseInt(std::string_view text) {
-  std::int64_t value = ParseLong(text);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<std::int32_t>(value);
-}
-
-std::string CutText(std::string_view text, std::size_t max_chars) {
-  return std::string(text.substr(0, max_chars));
-}
-
-void TrimLineEnd(std::string& line) {
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 
 bool ReadLineBounded(std::FILE* file, std::size_t limit, std::string* line) {
