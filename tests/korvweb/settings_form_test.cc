@@ -106,7 +106,7 @@ TEST_F(SettingsForm, WelcomeLinesReadBackInTheDaemonAsSent) {
   const std::string key = "game.setServerWelcomeMessage ";
   for (const auto& [value, taken] : cases) {
     std::string error;
-    std::string_view updated = Apply({{"game.setServerWelcomeMessage", value}}, &error);
+    const std::string updated = Apply({{"game.setServerWelcomeMessage", value}}, &error);
     EXPECT_EQ(error, taken ? "" : kWelcomeRule) << value;
     if (!taken) continue;
     Setting(kSetWelcomeMessage).text.clear();
