@@ -123,9 +123,10 @@ TEST_F(QueuedCommandTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B000D, "idle GPM_CQ bf1942\nadmin.enableRemoteConsole evil evil 4712");
   EXPECT_EQ(g_manager.core.idle_map, idle);
   EXPECT_EQ(korvtest::ReadFile(dir_ / "servermaplist.con"), "game.setIdleLevel " + idle + "\nother\n");
+  Run(0xB00B000D, std::string(200, 'm'));  // cut to the 127 characters the file holds
   Run(0xB00B000D, "");
   EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 cleared the idle map."));
-  EXPECT_EQ(Received(2), Notice(0x1E, idle) + Notice(0x1E, ""));
+  EXPECT_EQ(Received(2), Notice(0x1E, idle) + Notice(0x1E, std::string(127, 'm')) + Notice(0x1E, ""));
   // A rotation file that cannot be rewritten changes and announces nothing.
   std::remove((dir_ / "servermaplist.con").c_str());
   Received(1);
