@@ -150,11 +150,12 @@ void WatchPlayers(std::time_t now) {
   }
 }
 
-void PlayerWatch(std::time_t now) {
-  if (!On(kSetAutoKickWord) && !On(kSetAutoKickScore) && !On(kSetAutoKickPing)) return;
-  if (!Links().console_connected) return;
+bool PlayerWatch(std::time_t now) {
+  if (!On(kSetAutoKickWord) && !On(kSetAutoKickScore) && !On(kSetAutoKickPing)) return true;
+  if (!Links().console_connected) return false;
   if (!GetPlayerList()) LogMessage(6, "Couldn't update player list!");
   WatchPlayers(now);
+  return true;
 }
 
 namespace {

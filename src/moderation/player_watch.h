@@ -6,9 +6,9 @@
 #include <ctime>
 
 // The watch as the supervision tick runs it: nothing unless one of the
-// auto-kick settings is on and the console is up. Refreshes the player
-// table, then WatchPlayers.
-void PlayerWatch(std::time_t now);
+// auto-kick settings is on; false when the console is down. Refreshes the
+// player table, then WatchPlayers.
+bool PlayerWatch(std::time_t now);
 // One pass over the player table as it stands, at most one action per
 // player; the row of a kicked player leaves the table at once.
 void WatchPlayers(std::time_t now);

@@ -48,7 +48,7 @@ TEST_F(PlayerWatchTest, EachCauseKicksOnceInPrecedenceAndTheRowPositionIsHeld) {
   AddPlayer(1, "NoobKing", -30, 999);  // the name wins over score and ping
   AddPlayer(2, "Mi\"nus", -6, 999);    // the score wins over the ping
   AddPlayer(3, "Fine", -5, 499);
-  PlayerWatch(1000);  // every watch is off: not even the player list is asked for
+  EXPECT_TRUE(PlayerWatch(1000));  // every watch is off: not even the player list is asked for
   EXPECT_TRUE(Said().empty());
   EXPECT_TRUE(TakeQueue().empty());
   for (int s : {kSetAutoKickWord, kSetAutoKickScore, kSetAutoKickPing}) Setting(s).value = 1;
@@ -67,9 +67,10 @@ TEST_F(PlayerWatchTest, EachCauseKicksOnceInPrecedenceAndTheRowPositionIsHeld) {
                            ") at 10.0.0.2 for banned word in player name."));
   EXPECT_TRUE(Has(log, std::string("Auto-kicked Mi\"nus (") + kHash + ") at 10.0.0.3 for minus-score (-6)."));
   EXPECT_TRUE(Has(ReadFile(AdminLogPath()), ",\"auto\",1000,Berlin,kick,0,banned word in name"));
+  EXPECT_TRUE(PlayerWatch(1000));  // it ran
   ConsoleDisconnect();
   g_manager.links.players[0].score = "-25";
-  PlayerWatch(1000);
+  EXPECT_FALSE(PlayerWatch(1000));
   EXPECT_TRUE(TakeQueue().empty());
 }
 
