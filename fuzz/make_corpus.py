@@ -90,7 +90,9 @@ seeds = {
     'wire_setting_line': [b'k 0 "Hi_there"\nk 1 "second"\nk 4 "' + b'x' * 70 + b'"\nk 2 ""\n',
                           b'k 4 "' + b'y' * 63 + b'"\nk 1 "z"\n'],
     'wire_schedule_line': [b'4294967295,start wait,sun,*,maps/a.con,1\r\n5,stop,daily,*,*,0\n',
-                           b'5,stop,daily,' + b'p' * 1010 + b',*,1\n7,STOP,d,*,*,7\0,junk\n'],
+                           b'5,stop,daily,' + b'p' * 1010 + b',*,1\n7,STOP,d,*,*,7\0,junk\n',
+                           # 1,024 bytes with the line feed: the reader's cut takes only the feed
+                           b'5,stop,daily,' + b'p' * 1006 + b',*,1\n'],
     'wire_account_line': [b'Admin,Secret,,4294967295,1\n' + b'A' * 64 + b',' + b'0' * 64 +
                           b',,4128,x,y\nshort,row\n'],
     'wire_ban_text': [u32(0xFFFFFFFF) + u32(7200) + b'\x03Bob\x071.2.3.4\x00\x00\x08cheating' +
