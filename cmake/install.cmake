@@ -1,7 +1,8 @@
 # What `cmake --install` puts where: the daemon in sbin, the client and the
-# simulator in bin, the man pages, and the systemd template unit with its
-# sysusers and tmpfiles entries. The unit names the server directories
-# below KORVD_SERVER_ROOT, one directory per instance.
+# simulator in bin, the man pages, the systemd template unit with its
+# sysusers and tmpfiles entries, and the Prometheus alert rules. The unit
+# names the server directories below KORVD_SERVER_ROOT, one directory per
+# instance.
 include(GNUInstallDirs)
 
 set(KORVD_SERVER_ROOT "/srv/korvd" CACHE PATH
@@ -29,6 +30,8 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/korvd@.service DESTINATION ${KORVD_S
 install(FILES ${CMAKE_BINARY_DIR}/packaging/korvd.conf DESTINATION lib/tmpfiles.d)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/sysusers-korvd.conf DESTINATION lib/sysusers.d
         RENAME korvd.conf)
+install(FILES ${CMAKE_SOURCE_DIR}/contrib/prometheus/korvd-alerts.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/korvd/prometheus)
 install(FILES ${CMAKE_SOURCE_DIR}/scripts/make_demo_server.sh
         DESTINATION ${CMAKE_INSTALL_DATADIR}/korvd
         PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

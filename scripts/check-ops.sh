@@ -31,6 +31,7 @@ expected=(
   usr/local/share/man/man6/gamesim.6 usr/local/lib/systemd/system/korvd@.service
   usr/local/lib/sysusers.d/korvd.conf usr/local/lib/tmpfiles.d/korvd.conf
   usr/local/share/korvd/make_demo_server.sh
+  usr/local/share/korvd/prometheus/korvd-alerts.yml
 )
 for file in "${expected[@]}"; do
   [ -f "$stage/$file" ] || { echo "check-ops: $file was not installed" >&2; exit 1; }

@@ -40,7 +40,7 @@ constexpr ConfRow kRows[] = {
      &KorvdConf::restart_when_empty_seconds},
 };
 
-// Keys whose value is a text (a path), taken as it stands.
+// Keys whose value is a text (a path, a name), taken as it stands.
 struct TextRow {
   const char* section;
   const char* key;
@@ -49,6 +49,7 @@ struct TextRow {
 
 constexpr TextRow kTextRows[] = {
     {"metrics", "textfile", &KorvdConf::metrics_textfile},
+    {"metrics", "server", &KorvdConf::metrics_server},
 };
 
 // A whole decimal number, nothing before or after it.

@@ -20,6 +20,10 @@ struct KorvdConf {
   // File rewritten on every status tick in the Prometheus text format; ""
   // writes none.
   std::string metrics_textfile;
+  // The server="NAME" label of every series in that file, so that the files
+  // of many instances scraped together never collide; "" takes the base
+  // name of the server directory.
+  std::string metrics_server;
 
   /* [remote] */
   // Bytes a second written to any one client connection, in bursts of up to

@@ -12,6 +12,7 @@ struct TickState {
   std::int64_t last_crash_time = 0;  // 0 = none yet
   std::uint64_t crashes_total = 0;   // since the daemon started
   std::uint64_t restarts_total = 0;  // automatic restarts (after a crash or a hang)
+  std::uint64_t hangs_total = 0;     // hangs seen
 
   /* Restart loop and its cool-down (korvd.conf [supervision]) */
   bool restart_loop = false;        // auto-restart stopped by a restart loop
@@ -38,6 +39,10 @@ struct TickState {
     double bans = 0;
   };
   BanCount ban_counts[3];
+  // Whether the daemon's list and the game's stores held the same bans when
+  // they were last compared; compared again only when a count above changes.
+  bool bans_in_sync = true;
+  bool bans_compared = false;
 
   /* Maps */
   std::string current_map;  // as the server last reported it

@@ -43,6 +43,7 @@ bool CheckForHang(std::time_t now) {
   std::int64_t since = ticks.last_answer_time;
   if (now - since < limit) return false;
   ticks.hang_reported = true;
+  ++ticks.hangs_total;
   LogMessage(6, "Server is hung: no answer from its console or status port for %lli seconds.",
              static_cast<long long>(now - since));
   if (!Core().restart) {

@@ -18,20 +18,21 @@ TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedA
   ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
   auto values = [&conf] {
     return std::tie(conf.log_keep_rotated, conf.log_repeat_threshold, conf.metrics_textfile,
-                    conf.hang_seconds, conf.loop_cooldown_seconds, conf.restart_when_empty_seconds,
+                    conf.metrics_server, conf.hang_seconds, conf.loop_cooldown_seconds, conf.restart_when_empty_seconds,
                     conf.remote_send_bytes_per_second);
   };
-  EXPECT_EQ(values(), std::make_tuple(100, 100, "", 0, 0, 0, 64 << 20));
+  EXPECT_EQ(values(), std::make_tuple(100, 100, "", "", 0, 0, 0, 64 << 20));
   EXPECT_EQ(ReadFile(dir_ / "korvd.log"), "");
 
   WriteFile(dir_ / "korvd.conf",
             "; our own settings\n[log]\nkeep_rotated = 17\nrepeat_threshold=0\n"
             "keep_rotated_bytes = 12x\ncolour = blue\n[other]\nkeep_rotated = 9\nno equals sign\n"
-            "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\n[supervision]\nhang_seconds = 90\n"
+            "[metrics]\ntextfile = /var/lib/node exporter/korvd.prom\nserver = Fleet \"A\"\n[supervision]\nhang_seconds = 90\n"
             "loop_cooldown_seconds = 300\nloop_cooldown_max_seconds = 0\nrestart_when_empty_seconds = 900\n"
             "[remote]\nsend_bytes_per_second = 0\n");
   ASSERT_TRUE(LoadKorvdConf(dir_ / "korvd.conf", &conf));
-  EXPECT_EQ(values(), std::make_tuple(17, 0, "/var/lib/node exporter/korvd.prom", 90, 300, 900, 0));
+  EXPECT_EQ(values(),
+            std::make_tuple(17, 0, "/var/lib/node exporter/korvd.prom", "Fleet \"A\"", 90, 300, 900, 0));
   EXPECT_EQ(conf.log_keep_rotated_bytes, KorvdConf{}.log_keep_rotated_bytes);
   EXPECT_EQ(conf.loop_cooldown_max_seconds, 3600);  // 0 is refused: the cap stays
   std::string log = ReadFile(dir_ / "korvd.log");

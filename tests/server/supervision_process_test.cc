@@ -76,7 +76,8 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   env_ = {"NOTIFY_SOCKET=" + socket_path};
   listening_ = false;
   std::string metrics = sockets / "korvd.prom";
-  conf_ = "[metrics]\ntextfile = " + metrics + "\n";
+  // A name with what a label value must escape, and a byte it cannot hold.
+  conf_ = "[metrics]\ntextfile = " + metrics + "\nserver = Fleet \"A\" \\ \xc3\xa9\xff\n";
   Start("crash 1 SIGSEGV\n", {"-restart"});
   pollfd entry{listener.get(), POLLIN, 0};
   ASSERT_EQ(::poll(&entry, 1, 10000), 1);
@@ -90,7 +91,9 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   ASSERT_TRUE(WaitForText(LogPath(), " : Server terminated by signal 11 (Segmentation fault).\r\n",
                           20s)) << Log();
   run_->game.WriteScenario("crash 1 3\n");
-  ASSERT_TRUE(WaitForText(metrics, "\nkorvd_restart_loop 1\n", 40s)) << Log();
+  ASSERT_TRUE(WaitForText(
+      metrics, "\nkorvd_restart_loop{server=\"Fleet \\\"A\\\" \\\\ \xc3\xa9_\"} 1\n", 40s))
+      << Log();
   std::string log = Log();
   int by_signal = Count(log, " : Server terminated by signal 11 (Segmentation fault).\r\n");
   int by_code = Count(log, " : Server terminated with exit code 3.\r\n");
@@ -114,13 +117,16 @@ TEST_F(SupervisionTest, ReadyIsNotifiedAndMetricsParseAfterACrashAndARestart) {
   std::string parsed;
   ASSERT_EQ(RunToEnd({"/usr/bin/python3", sockets / "parse.py", metrics}, "/", &parsed), 0)
       << parsed;
-  EXPECT_TRUE(Has(parsed, "counter korvd_server_crashes_total  3.0\n"));
-  EXPECT_TRUE(Has(parsed, "counter korvd_server_restarts_total  2.0\n"));
-  EXPECT_TRUE(Has(parsed, "gauge korvd_restart_loop  1.0\n"));
-  EXPECT_TRUE(Has(parsed, "gauge korvd_server_up  0.0\n"));
-  EXPECT_TRUE(Has(parsed, "counter korvd_commands_total command=change_map 0.0\n"));
+  const std::string server = "server=Fleet \"A\" \\ \xc3\xa9_";
+  EXPECT_TRUE(Has(parsed, "counter korvd_server_crashes_total " + server + " 3.0\n"));
+  EXPECT_TRUE(Has(parsed, "counter korvd_server_restarts_total " + server + " 2.0\n"));
+  EXPECT_TRUE(Has(parsed, "gauge korvd_restart_loop " + server + " 1.0\n"));
+  EXPECT_TRUE(Has(parsed, "gauge korvd_server_up " + server + " 0.0\n"));
+  EXPECT_TRUE(Has(parsed, "counter korvd_commands_total command=change_map," + server + " 0.0\n"));
   EXPECT_EQ(Count(parsed, "counter korvd_commands_total "), 51);  // one series per command
-  EXPECT_TRUE(Has(parsed, "gauge korvd_bans store=game 1.0\n"));
+  EXPECT_EQ(Count(parsed, server), 70);  // every series
+  EXPECT_TRUE(Has(parsed, "gauge korvd_bans " + server + ",store=game 1.0\n"));
+  EXPECT_TRUE(Has(parsed, "gauge korvd_ban_stores_in_sync " + server + " 0.0\n"));
   EXPECT_TRUE(Has(parsed, "gauge korvd_main_loop_longest_pass_seconds "));
 }
 

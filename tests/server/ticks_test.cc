@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "core/clock.h"
 #include "core/files.h"
@@ -166,6 +167,7 @@ class CrashTickTest : public LogFixture {
   void SetUp() override {
     LogFixture::SetUp();
     g_manager.ticks.current_map = "wake GPM_TDM bf1942";
+    g_manager.core.conf.metrics_server = "s";
     g_manager.server.server_running = true;
     g_manager.server.server_pid = 999999;  // beyond any pid in use here
   }
@@ -223,7 +225,7 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   g_now += 99;
   SupervisionTick(ClockNow());
   EXPECT_FALSE(Has(Log(), "cool-down is over"));
-  EXPECT_TRUE(Has(FormatMetrics(g_now, 0), "\nkorvd_restart_loop_retry_seconds 1\n"));
+  EXPECT_TRUE(Has(FormatMetrics(g_now, 0), "\nkorvd_restart_loop_retry_seconds{server=\"s\"} 1\n"));
   g_now += 1;
   SupervisionTick(ClockNow());
   EXPECT_TRUE(Has(Log(), " : Restart-loop cool-down is over, starting the server again.\r\n"));
@@ -256,11 +258,14 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   EXPECT_FALSE(Has(Log(), "hung"));
   EXPECT_FALSE(CheckForHang(1040));
   EXPECT_FALSE(CheckForHang(1100));
+  EXPECT_TRUE(Has(FormatMetrics(1100, 0), "\nkorvd_server_hung{server=\"s\"} 1\n"));
   EXPECT_EQ(Count(Log(), " : Server is hung: no answer from its console or status port for 30 "
                          "seconds.\r\n"), 1);
   EXPECT_TRUE(Has(Log(), " : Auto-restart is disabled, the hung server is left running.\r\n"));
   NoteServerAnswered(1101);
   EXPECT_TRUE(Has(Log(), " : Server is answering again.\r\n"));
+  g_manager.core.restart = true;  // a hang that restarts the server counts too
+  EXPECT_TRUE(CheckForHang(1131));
   g_manager.core.conf.hang_seconds = 0;
   EXPECT_FALSE(CheckForHang(5000));
   ++g_manager.remote.failed_logins;
@@ -270,13 +275,50 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   std::string text = FormatMetrics(1000, 150000);
   EXPECT_TRUE(Has(text, "# HELP korvd_failed_logins_total Client logins refused.\n"
                         "# TYPE korvd_failed_logins_total counter\n"
-                        "korvd_failed_logins_total 1\n"));
-  EXPECT_TRUE(Has(text, "\nkorvd_commands_total{command=\"change_map\"} 2\n"));
-  EXPECT_TRUE(Has(text, "\nkorvd_main_loop_longest_pass_seconds 0.04\n"));
+                        "korvd_failed_logins_total{server=\"s\"} 1\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_commands_total{server=\"s\",command=\"change_map\"} 2\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_main_loop_longest_pass_seconds{server=\"s\"} 0.04\n"));
   // From the next minute on the older pass is forgotten; a minute later both are.
-  EXPECT_TRUE(Has(FormatMetrics(1000, 180000), "_longest_pass_seconds 0.007\n"));
-  EXPECT_TRUE(Has(FormatMetrics(1000, 240000), "_longest_pass_seconds 0\n"));
-  EXPECT_TRUE(Has(text, "\nkorvd_server_up 1\n"));
+  EXPECT_TRUE(Has(FormatMetrics(1000, 180000), "_longest_pass_seconds{server=\"s\"} 0.007\n"));
+  EXPECT_TRUE(Has(FormatMetrics(1000, 240000), "_longest_pass_seconds{server=\"s\"} 0\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_server_hung{server=\"s\"} 0\n"
+                        "# HELP korvd_server_hangs_total Server hangs seen.\n"
+                        "# TYPE korvd_server_hangs_total counter\n"
+                        "korvd_server_hangs_total{server=\"s\"} 2\n"));
+  EXPECT_TRUE(Has(text, "\nkorvd_metrics_timestamp_seconds{server=\"s\"} 1000\n"));
+}
+
+// The server label: [metrics] server, else the resolved base name of the server directory;
+// what a label value cannot hold becomes '_', cut to 128 bytes, '\\' and '"' escaped.
+TEST_F(CrashTickTest, EverySeriesCarriesTheServerLabelSanitisedAndEscaped) {
+  std::filesystem::create_directories(dir_ / "demo");
+  std::filesystem::create_symlink(dir_ / "demo", dir_ / "link");
+  const std::string a127(127, 'a');
+  const struct {
+    std::string name, dir, label;
+  } cases[] = {
+      {"", dir_ / "link", "demo"},
+      {"", dir_ / "demo/.", "demo"},
+      {"", "/", "/"},
+      {"Fleet \"A\" \\ \xc3\xa9\xff\x01\x7f", "/", "Fleet \\\"A\\\" \\\\ \xc3\xa9___"},
+      // overlong, surrogate, past U+10FFFF, then a four-byte character
+      {"\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x8e\xae", "/", "_________\xf0\x9f\x8e\xae"},
+      {a127 + "\xc3\xa9", "/", a127},
+      {std::string(200, 'b'), "/", std::string(128, 'b')},
+  };
+  for (const auto& c : cases) {
+    g_manager.core.conf.metrics_server = c.name;
+    g_manager.core.server_dir = c.dir;
+    std::istringstream text(FormatMetrics(1000, 0));
+    int samples = 0;
+    for (std::string line; std::getline(text, line);) {
+      if (line[0] == '#') continue;
+      ++samples;
+      EXPECT_EQ(line.substr(line.find('{'), c.label.size() + 10), "{server=\"" + c.label + "\"")
+          << line;
+    }
+    EXPECT_EQ(samples, 70);
+  }
 }
 
 // A ban store is counted again only when its size, time or inode changes; a FIFO or
@@ -286,8 +328,9 @@ TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   std::string list = dir_ / "serverbanlist.con";
   auto bans = [] {
     std::string text = FormatMetrics(1000, 0);
-    std::size_t at = text.find("korvd_bans{store=\"daemon\"} ");
-    return text.substr(at + 27, text.find('\n', at) - at - 27);
+    const std::string series = "korvd_bans{server=\"s\",store=\"daemon\"} ";
+    std::size_t at = text.find(series) + series.size();
+    return text.substr(at, text.find('\n', at) - at);
   };
   WriteFile(list, "a\n;c\nb\n");
   EXPECT_EQ(bans(), "2");
@@ -304,6 +347,27 @@ TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   std::filesystem::create_symlink("/dev/zero", list);
   ASSERT_EQ(::mkfifo((dir_ / "banlist.con").c_str(), 0644), 0);
   EXPECT_EQ(bans(), "0");
+}
+
+// Whether the stores hold the same bans, as the verify command finds, compared quietly when
+// one changes; a missing store holds none.
+TEST_F(CrashTickTest, MetricsTellWhetherTheBanStoresAreInSync) {
+  g_manager.core.settings_dir = dir_.path();
+  auto in_sync = [] {
+    return Has(FormatMetrics(1000, 0), "\nkorvd_ban_stores_in_sync{server=\"s\"} 1\n");
+  };
+  EXPECT_TRUE(in_sync());
+  const std::string key = "0123456789abcdef0123456789abcdef";
+  WriteFile(dir_ / "serverbanlist.con", "\"Mike\",*," + key + ",*,\"admin\",0,0,cheat\n");
+  EXPECT_FALSE(in_sync());
+  WriteFile(dir_ / "banlist.con", "admin.addKeyToBanList " + key + " Perm\n");
+  std::filesystem::create_directories(dir_ / "pb");
+  WriteFile(dir_ / "pb/pbbans.dat", "");
+  EXPECT_TRUE(in_sync());
+  WriteFile(dir_ / "banlist.con",
+            "admin.addKeyToBanList " + key + " Perm\nadmin.addAddressToBanList 10.0.0.9:0 Perm\n");
+  EXPECT_FALSE(in_sync());
+  EXPECT_EQ(Log(), "");
 }
 
 // A metrics write that keeps failing is logged once, and again only when
@@ -335,7 +399,7 @@ TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
   }
   ::chmod(dir.c_str(), 0755);
   WriteMetricsFile(ClockNow());
-  EXPECT_TRUE(Has(ReadFile(dir + "/korvd.prom"), "\nkorvd_server_up 1\n"));
+  EXPECT_TRUE(Has(ReadFile(dir + "/korvd.prom"), "\nkorvd_server_up{server=\"s\"} 1\n"));
   std::filesystem::remove_all(dir);
   writes();
   std::string line = " : Couldn't write metrics file " + dir + "/korvd.prom! ";
@@ -361,7 +425,7 @@ TEST_F(CrashTickTest, MetricsFileOfAnEarlierPathIsRemoved) {
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_EQ(std::filesystem::exists(second), path == second);
   }
-  EXPECT_TRUE(Has(ReadFile(foreign), "\nkorvd_server_up 1\n"));
+  EXPECT_TRUE(Has(ReadFile(foreign), "\nkorvd_server_up{server=\"s\"} 1\n"));
 }
 
 std::time_t g_schedule_now = 0;
