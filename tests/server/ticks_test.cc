@@ -364,6 +364,10 @@ TEST_F(CrashTickTest, MetricsTellWhetherTheBanStoresAreInSync) {
   std::filesystem::create_directories(dir_ / "pb");
   WriteFile(dir_ / "pb/pbbans.dat", "");
   EXPECT_TRUE(in_sync());
+  std::filesystem::remove(dir_ / "pb/pbbans.dat");  // now the bans elsewhere count
+  EXPECT_FALSE(in_sync());
+  WriteFile(dir_ / "pb/pbbans.dat", "");
+  EXPECT_TRUE(in_sync());
   WriteFile(dir_ / "banlist.con",
             "admin.addKeyToBanList " + key + " Perm\nadmin.addAddressToBanList 10.0.0.9:0 Perm\n");
   EXPECT_FALSE(in_sync());
