@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -21,7 +22,6 @@
 #include "core/tick_state.h"
 #include "links/links_state.h"
 #include "remote/remote_state.h"
-#include "server/process_finder.h"
 
 namespace {
 
@@ -67,12 +67,14 @@ std::string LabelValue(std::string_view text) {
   return value;
 }
 
-// The instance's name: [metrics] server, else the server directory's base
-// name ("/" for the root itself).
+// The instance's name: [metrics] server, else the base name of the server
+// directory as given, its "." and ".." taken out ("/" for the root itself).
+// A directory linked from elsewhere keeps the name of the link.
 std::string ServerName() {
   const std::string& name = Core().conf.metrics_server;
   if (!name.empty()) return name;
-  std::string dir = ResolvedPath(Core().server_dir);
+  std::string dir = std::filesystem::path(Core().server_dir).lexically_normal().string();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   std::string base = dir.substr(dir.find_last_of('/') + 1);
   return base.empty() ? dir : base;
 }

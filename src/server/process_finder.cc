@@ -76,6 +76,13 @@ void Debug(const char* format, ...) {
   va_end(args);
 }
 
+// The path with every symbolic link resolved, or as given when it cannot
+// be resolved.
+std::string Resolved(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+}
+
 // True when the process was started from the server directory: its
 // executable lies there, or it is the program the directory's
 // bf1942_lnxded links to and the process works in the directory. Both
@@ -89,18 +96,13 @@ bool StartedFromServerDir(const ProcessEntry& process, const std::string& exe,
 
 }  // namespace
 
-std::string ResolvedPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
 bool MatchServerProcess(const std::vector<ProcessEntry>& table, pid_t* pid,
                         std::string (*read_link)(pid_t pid, const char* link)) {
   if (pid == nullptr) return false;
   const CoreState& core = Core();
   const char* link = core.system_description.find("FreeBSD") != std::string::npos ? "file" : "exe";
-  const std::string dir = ResolvedPath(core.server_dir);
-  const std::string binary = ResolvedPath(core.server_dir + "/" + kBinaryName);
+  const std::string dir = Resolved(core.server_dir);
+  const std::string binary = Resolved(core.server_dir + "/" + kBinaryName);
   for (const ProcessEntry& process : table) {
     if (std::strncmp(process.command.c_str(), kBinaryName, kBinaryPrefix) != 0) continue;
     if (process.pid != process.session) {

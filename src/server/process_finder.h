@@ -15,10 +15,6 @@ struct ProcessEntry {
   std::vector<std::string> argv;  // command-line vector
 };
 
-// The path with every symbolic link, "." and ".." resolved, or as given
-// when it cannot be resolved.
-std::string ResolvedPath(const std::string& path);
-
 // Looks for the daemon's server: a session leader whose command name begins
 // with "bf1942_lnxded", whose executable lies in the server directory and
 // whose overlay path matches. `*pid` of -1 adopts the first match; a match
