@@ -109,6 +109,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         return false;
       }
       options->timeout_ms = static_cast<int>(number * 1000);
+      options->timeout_given = true;
+    } else if (Matches(word, "--fleet")) {
+      if (!TakeValue(args, &i, "--fleet", &value, error)) return false;
+      options->fleet_file = value;
     } else if (!options->subcommand.empty()) {
       options->words.push_back(word);  // the subcommand's own option
     } else {

@@ -24,6 +24,9 @@ struct Options {
   std::string subcommand;
   // The subcommand's own words and options, in order.
   std::vector<std::string> words;
+  bool timeout_given = false;
+  // --fleet FILE: the command runs against every daemon the file lists.
+  std::optional<std::string> fleet_file = std::nullopt;
 };
 
 // Parses argv; false with a message for a usage error.
