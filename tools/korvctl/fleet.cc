@@ -176,12 +176,6 @@ void VisitMember(const FleetMember& member, const Options& options, const FleetC
   if (visit.Budget()) command.run(visit);
 }
 
-std::string Trim(std::string_view text) {
-  std::size_t start = text.find_first_not_of(" \t\r");
-  if (start == std::string_view::npos) return "";
-  return std::string(text.substr(start, text.find_last_not_of(" \t\r") - start + 1));
-}
-
 std::string Where(const FleetMember& member) {
   return member.host + ":" + std::to_string(member.port);
 }
@@ -248,7 +242,7 @@ bool ParseFleet(const std::string& text, int default_port, std::vector<FleetMemb
   std::size_t start = 0;
   for (int number = 1; start < text.size(); ++number) {
     std::size_t end = std::min(text.find('\n', start), text.size());
-    std::string line = Trim(std::string_view(text).substr(start, end - start));
+    std::string line = text.substr(start, end - start);
     start = end + 1;
     line = Trim(line.substr(0, line.find('#')));
     if (line.empty()) continue;

@@ -43,6 +43,9 @@ bool ResolveCredentials(Options* options, std::string* error);
 // port; '#' starts a comment).
 bool ParseCredentials(const std::string& text, Options* options, std::string* error);
 
+// The text without leading and trailing blanks (spaces, tabs, CR).
+std::string Trim(const std::string& text);
+
 // A duration such as 90, 90s, 30m, 12h or 7d in seconds; none when invalid.
 std::optional<long> ParseDuration(const std::string& text);
 
