@@ -67,8 +67,8 @@ run() {
 }
 for command in status health players ping; do
   run "korvctl --fleet ($count) $command" --fleet "$work/fleet" "$command"
+  [ "$command" != status ] || head -3 "$work/out"
 done
-head -3 "$work/out"
 # A dead address (nothing listens) and a silent one (a port that accepts and
 # never answers) beside the live daemons.
 python3 -c 'import socket,time,sys
