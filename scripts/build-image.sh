@@ -65,9 +65,10 @@ mmdebstrap --quiet --variant=minbase \
 
 echo "build-image: $tag" >&2
 podman "${storage[@]}" import --quiet "$work/root.tar" "localhost/korvd-base:$version" >/dev/null
-container=$(buildah "${storage[@]}" from --quiet "localhost/korvd-base:$version")
 # The health check travels in the docker format only; podman and Docker
 # run it, Kubernetes and Nomad take their own checks (docs/fleet.md).
+export BUILDAH_FORMAT=docker
+container=$(buildah "${storage[@]}" from --quiet "localhost/korvd-base:$version")
 buildah "${storage[@]}" config \
   --user korvd --workingdir /srv/korvd/server --env HOME=/srv/korvd \
   --volume /srv/korvd/server \
