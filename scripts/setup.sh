@@ -12,6 +12,8 @@ packages+=(libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev nlohmann-json3
 packages+=(libsystemd-dev systemd mandoc python3-prometheus-client debhelper dpkg-dev fakeroot lintian)
 # monitoring: promtool for the alert rules' test, and the exporter and server of the chain test.
 packages+=(prometheus prometheus-node-exporter)
+# fleet: the Ansible role's syntax check.
+packages+=(ansible-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -8,6 +8,7 @@
 #include "context.h"
 #include "ban_list.h"
 #include "files.h"
+#include "fleet.h"
 #include "handlers.h"
 #include "schedule_view.h"
 
@@ -188,6 +189,11 @@ constexpr std::string_view kGlobalOptions =
     "    --credentials FILE    credentials file (default KORV_CREDENTIALS or\n"
     "                          ~/.config/korvctl/credentials; must be mode 600)\n"
     "    -t, --timeout SECONDS wait at most this long for any answer (default 10)\n"
+    "    --fleet FILE          run status, health, players, ping, whoami, say or\n"
+    "                          message against every daemon FILE lists (lines\n"
+    "                          \"name address[:port]\"), at once; one table, or one\n"
+    "                          JSON object per daemon; exit 1 when any failed; the\n"
+    "                          timeout is per daemon (default 5 with --fleet)\n"
     "    --json                machine-readable output\n"
     "    -h, --help            this help, or the page of a subcommand\n"
     "    --version             the name and version\n";
@@ -287,6 +293,7 @@ int RunKorvctl(Options& options) {
     std::cout << *SubcommandHelp(options.subcommand);
     return kExitOk;
   }
+  if (options.fleet_file) return RunFleet(options);
   std::string error;
   if (!ResolveCredentials(&options, &error)) return Fail(context, kExitUsage, error);
   context.link.set_timeout_ms(options.timeout_ms);

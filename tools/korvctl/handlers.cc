@@ -201,22 +201,27 @@ int RunStatus(Context& context, const Subcommand& row) {
   return kExitOk;
 }
 
+std::string FieldValue(const Fields& fields, std::string_view label) {
+  for (const auto& [key, value] : fields)
+    if (key == label) return value;
+  return "";
+}
+
+std::string Unhealthy(std::string_view line) {
+  Fields fields = ParseStatusLine(line);
+  if (line.empty()) return "the daemon could not build its status line";
+  if (FieldValue(fields, "Server") != "Running") return "the game server is not running";
+  if (FieldValue(fields, "Console") != "Connected") return "the game server's console is not connected";
+  return "";
+}
+
 int RunHealth(Context& context, const Subcommand& row) {
   std::string line;
   if (!context.link.Send(EncodeCommand(row.code)) || !context.link.ReadReply(&line))
     return LinkFailed(context);
-  Fields fields = ParseStatusLine(line);
-  auto field = [&fields](std::string_view label) {
-    for (const auto& [key, value] : fields)
-      if (key == label) return value;
-    return std::string();
-  };
-  std::string reason;
-  if (line.empty()) reason = "the daemon could not build its status line";
-  else if (field("Server") != "Running") reason = "the game server is not running";
-  else if (field("Console") != "Connected") reason = "the game server's console is not connected";
+  std::string reason = Unhealthy(line);
   if (!reason.empty()) return Fail(context, kExitFailed, "unhealthy: " + reason);
-  std::string players = field("Players");
+  std::string players = FieldValue(ParseStatusLine(line), "Players");
   return Succeed(context, "healthy: server running, console connected, " + players + " players",
                  ",\"players\":" + JsonString(players));
 }

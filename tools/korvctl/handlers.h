@@ -4,6 +4,7 @@
 #pragma once
 
 #include "context.h"
+#include "texts.h"
 
 namespace korvctl {
 
@@ -11,6 +12,11 @@ int RunQueued(Context& context, const Subcommand& row);
 int RunStatus(Context& context, const Subcommand& row);
 // One line: healthy only when the server runs with its console connected.
 int RunHealth(Context& context, const Subcommand& row);
+// Why a status line is not healthy; "" when the server runs with its
+// console connected.
+std::string Unhealthy(std::string_view line);
+// The value of the field with `label`; "" when there is none.
+std::string FieldValue(const Fields& fields, std::string_view label);
 int RunAddress(Context& context, const Subcommand& row);
 int RunList(Context& context, const Subcommand& row);
 int RunPing(Context& context, const Subcommand& row);

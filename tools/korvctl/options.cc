@@ -42,13 +42,6 @@ bool Matches(const std::string& word, const std::string& name) {
   return word == name || word.rfind(name + "=", 0) == 0;
 }
 
-std::string Trim(const std::string& text) {
-  std::size_t start = text.find_first_not_of(" \t\r");
-  if (start == std::string::npos) return "";
-  std::size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(start, end - start + 1);
-}
-
 std::string DefaultCredentialsPath() {
   if (const char* path = std::getenv("KORV_CREDENTIALS"); path && *path) return path;
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
@@ -59,6 +52,13 @@ std::string DefaultCredentialsPath() {
 }
 
 }  // namespace
+
+std::string Trim(const std::string& text) {
+  std::size_t start = text.find_first_not_of(" \t\r");
+  if (start == std::string::npos) return "";
+  std::size_t end = text.find_last_not_of(" \t\r");
+  return text.substr(start, end - start + 1);
+}
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   bool rest_are_words = false;
@@ -109,6 +109,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         return false;
       }
       options->timeout_ms = static_cast<int>(number * 1000);
+      options->timeout_given = true;
+    } else if (Matches(word, "--fleet")) {
+      if (!TakeValue(args, &i, "--fleet", &value, error)) return false;
+      options->fleet_file = value;
     } else if (!options->subcommand.empty()) {
       options->words.push_back(word);  // the subcommand's own option
     } else {

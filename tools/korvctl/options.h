@@ -24,6 +24,9 @@ struct Options {
   std::string subcommand;
   // The subcommand's own words and options, in order.
   std::vector<std::string> words;
+  bool timeout_given = false;
+  // --fleet FILE: the command runs against every daemon the file lists.
+  std::optional<std::string> fleet_file = std::nullopt;
 };
 
 // Parses argv; false with a message for a usage error.
@@ -39,6 +42,9 @@ bool ResolveCredentials(Options* options, std::string* error);
 // Parses "key = value" lines of a credentials file (user, password, host,
 // port; '#' starts a comment).
 bool ParseCredentials(const std::string& text, Options* options, std::string* error);
+
+// The text without leading and trailing blanks (spaces, tabs, CR).
+std::string Trim(const std::string& text);
 
 // A duration such as 90, 90s, 30m, 12h or 7d in seconds; none when invalid.
 std::optional<long> ParseDuration(const std::string& text);
