@@ -66,8 +66,7 @@ TEST(BanTextTest, LongReasonsAreCutAndTheFieldsKept) {
   EXPECT_FALSE(WriteBanText(long_key));
 }
 
-// A text the queue cut at its buffer is read with the reason it still holds;
-// a short text missing its last separator is refused as before.
+// A text the queue cut keeps its reason; a short one missing its last separator is refused.
 TEST(BanTextTest, TextsCutByTheQueueKeepTheirReason) {
   std::string whole = "3\xff" "Mike\xff" "10.0.0.5\xff\xff\xff" "0\xff" + std::string(400, 'r') + "\xff";
   std::string cut = whole.substr(0, kTextMax);

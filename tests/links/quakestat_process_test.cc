@@ -1,5 +1,4 @@
-// quakestat -gps, a status client written elsewhere, reads gamesim's status port and the port
-// the daemon found: gamesim answers as the game does, not only as our own reader expects.
+// quakestat, a status client written elsewhere, reads gamesim's port and the one the daemon found.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -124,8 +124,7 @@ TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
-  // 1022 characters and the line end fit the limit; a longer line is no
-  // setting, however it continues.
+  // 1022 characters and the line end fit; a longer line is no setting, however it continues.
   std::string fits = "game.serverName \"" + std::string(1004, 'n') + "\"";
   std::string over = "game.serverMaxPlayers 12" + std::string(999, ' ');
   std::string hidden = std::string(1023, '#') + "game.serverPort 2000";
