@@ -40,7 +40,6 @@ TEST(BanTextTest, WrittenTextsReadBackFieldForField) {
   EXPECT_EQ(ReadBanText(*WriteBanText(odd), nullptr)->name, "x?y");
 }
 
-// A long reason is cut, never a field; the text always fits the queue.
 TEST(BanTextTest, LongReasonsAreCutAndTheFieldsKept) {
   // The other fields and the seven separators take 60 bytes: 195 are left.
   for (std::size_t length : {194u, 195u, 196u, 300u, 5000u}) {

@@ -303,7 +303,6 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(Received(), Notice(0x01));
 }
 
-// Clearing on a running server empties PunkBuster's list only while bans go there too.
 TEST_F(BanConsoleTest, ClearEmptiesPunkBusterOnlyWhenBansGoThere) {
   g_manager.links.punkbuster_enabled = true;
   for (int both : {1, 0}) {

@@ -120,7 +120,6 @@ TEST_F(LogTest, TheLogRotatesWhenItReaches512000Bytes) {
   EXPECT_EQ(std::filesystem::file_size(dir_ / rotated[0]), 512000u);
 }
 
-// A FIFO nobody reads in the place of a log loses the lines and never holds the daemon.
 TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
   for (const char* name : {"korvd.log", "adminlog.csv"})
     ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0644), 0);

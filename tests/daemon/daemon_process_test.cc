@@ -143,7 +143,6 @@ TEST(DaemonProcess, StartThatCannotBindLeavesNoServerAndAQuickRestartListens) {
   EXPECT_TRUE(WaitForText(run.LogPath(), " : Server started\r\n")) << run.Log();
 }
 
-// A client that keeps trickling bytes cannot hold the daemon's leave past its 5 seconds.
 TEST(DaemonProcess, SigtermEndsTheDaemonWhileAClientKeepsSending) {
   gamesimtest::DaemonRun run;
   MakeServerDir(run.dir());

@@ -79,7 +79,6 @@ TEST(Quakestat, ReadsGamesimAsTheScenarioSetsIt) {
   EXPECT_EQ(Rows(read["players"]), Rows(given));
 }
 
-// The daemon identifies the status port by its "hostport" and reads the same players there.
 TEST(Quakestat, ReadsThePortTheDaemonIdentifiedAsTheDaemonDoes) {
   if (::access("/usr/bin/quakestat", X_OK) != 0) GTEST_SKIP() << "no quakestat here";
   gamesimtest::DaemonRun run(Players());

@@ -180,7 +180,6 @@ TEST_F(DelayedKickTest, AKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   EXPECT_TRUE(Has(Log(), "Couldn't kick player Gone! Player id 5 is no longer on the server."));
 }
 
-// The player menu's kick goes the same way.
 TEST_F(DelayedKickTest, AMenuKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   g_manager.remote.accounts[0] = {"plain", "pw", std::string(32, 'c'), 0x80, 1};
   Listed(0, 1, "Plain", std::string(32, 'c'));

@@ -168,7 +168,6 @@ TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSe
   EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account c.\r\n"));
 }
 
-// Rows beyond 100 stay in the file and log in; a deletion moves the next into the table.
 TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsAndUploadsKeepTheFile) {
   std::string lines;
   for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");

@@ -118,7 +118,6 @@ class ConnectionOutput : public korvtest::LogFixture {
   }
 };
 
-// Two downloads of a replaced file share each version's kept frame and get every byte in order.
 TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   korvclient::Client peers[2];
   int fds[2] = {Accept(peers[0]), Accept(peers[1])};
@@ -167,7 +166,6 @@ TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   EXPECT_TRUE(korvtest::Has(Log(), " is not reading: " + std::to_string(pending + 1) + " bytes"));
 }
 
-// A reply to a peer that reset the connection is a failure, not queued output.
 TEST_F(ConnectionOutput, AReplyToAResetPeerFails) {
   korvclient::Client peer;
   int fd = Accept(peer);

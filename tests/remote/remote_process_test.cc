@@ -197,7 +197,6 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
 }
 
-// On leaving, a client that still sends is waited for until it hangs up.
 TEST_F(RemoteProcessTest, LeavingWaitsForAClientThatStillTalks) {
   StartDaemon();
   auto client = LoggedIn("admin", "Secret");
@@ -306,7 +305,6 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   EXPECT_TRUE(bystander->KeepAlive(false));
 }
 
-// An upload that keeps coming, however slowly, is never cut off; korvd.conf sets the stall time.
 TEST_F(RemoteProcessTest, ASlowButSteadyUploadIsNeverCutOff) {
   WriteFile(Settings("korvd.conf"), "[remote]\nstall_seconds = 3\n");
   StartDaemon();
@@ -324,7 +322,6 @@ TEST_F(RemoteProcessTest, ASlowButSteadyUploadIsNeverCutOff) {
   EXPECT_FALSE(Has(ReadFile(Log()), "timed out") || Has(ReadFile(Log()), "WARNING: korvd.conf"));
 }
 
-// Failures slow their address down and are summarised; others are served at once.
 TEST_F(RemoteProcessTest, GuessesFromOneAddressAreSlowedAndSummarised) {
   StartDaemon();
   auto bystander = LoggedIn("admin", "Secret");

@@ -222,7 +222,6 @@ TEST_F(ScheduleTest, EventsDueInOneWindowFireInTimeOrder) {
   }
 }
 
-// Refused when the event fires and at upload.
 TEST_F(ScheduleTest, EventFilesOutsideTheSettingsDirectoryAreRefused) {
   std::string settings = dir_ / "settings";
   WriteFile(settings + "/s.con", "game.serverName Evening\n");

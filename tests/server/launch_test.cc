@@ -102,7 +102,6 @@ TEST_F(ServerChildTest, OnlyChildrenThatEndedAreReported) {
   EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1);  // reaped
 }
 
-// A server reached through symbolic links is found and its forced end recorded.
 TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
   const korvtest::TempDir& dir = dir_;
   std::string real = dir / "real";

@@ -72,7 +72,6 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   }
 }
 
-// What a push sends without reading it back.
 TEST_F(SettingsTable, OnlyTheStartDelayAndThePauseArePushedWithoutReadBack) {
   std::vector<std::string> pushed;
   for (int i = 0; i < kSettingCount; ++i)
