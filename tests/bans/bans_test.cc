@@ -72,7 +72,7 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
   EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n");
   EXPECT_EQ(Pb(), "");
 
-// Texts that would change a row's shape: identities are refused, the rest cut to one line.
+  // Texts that would change a row's shape: identities are refused, the rest cut to one line.
   EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4\nadmin.clearBanList", "", "", "op", 1, 0, "r"));
   EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4,5.6.7.8", "", "", "op", 1, 0, "r"));
   EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
@@ -100,7 +100,7 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsOnlyLinesBanningExactl
   EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
   EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
-// Only lines banning exactly the value go; an overlong line is two lines to every reader.
+  // Only lines banning exactly the value go; an overlong line is two lines to every reader.
   const std::string kept = "admin.addAddressToBanList 110.0.0.1:0 Perm\n"
                            "admin.addAddressToBanList 10.0.0.11:0 Perm\n"
                            "admin.addKeyToBanList " + key + " Perm\n"

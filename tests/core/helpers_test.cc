@@ -79,7 +79,7 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   EXPECT_EQ(Mode(path), 0640u);
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
-// Owner-only files are made so; a readable one is narrowed when recreated, replaced or found.
+  // Owner-only files are made so; a readable one is narrowed when recreated, replaced or found.
   std::string old = dir_ / "useraccess.con";
   WriteFile(old, "x");
   ::chmod(old.c_str(), 0644);
