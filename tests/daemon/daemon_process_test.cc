@@ -1,5 +1,6 @@
 // The real korvd binary: usage, errors, -kill, a relative path, signals.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <atomic>
@@ -163,6 +164,10 @@ TEST(DaemonProcess, SigtermEndsTheDaemonWhileAClientKeepsSending) {
   run.daemon.Signal(SIGTERM);
   EXPECT_TRUE(quitter->WaitNotification(kNotifyDisconnect));
   quitter->Close();
+  // The client that still talks is neither answered nor let go before the deadline.
+  EXPECT_TRUE(admin->WaitNotification(kNotifyDisconnect));
+  pollfd entry{admin->fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&entry, 1, 1000), 0);
   int status = run.daemon.Wait(std::chrono::seconds(30));
   stop = true;
   trickle.join();

@@ -197,18 +197,6 @@ TEST_F(RemoteProcessTest, AccountUploadNotifiesOthersAndPasswordChange) {
   EXPECT_TRUE(users->WaitNotification(0xBEEF000E));
 }
 
-TEST_F(RemoteProcessTest, LeavingWaitsForAClientThatStillTalks) {
-  StartDaemon();
-  auto client = LoggedIn("admin", "Secret");
-  run_.daemon.Signal(SIGTERM);
-  ASSERT_TRUE(client->WaitNotification(0xBEEF0003));
-  client->Command(kKeepAlive);
-  pollfd entry{client->fd(), POLLIN, 0};
-  EXPECT_EQ(::poll(&entry, 1, 1000), 0);  // neither answered nor closed
-  client->Close();
-  EXPECT_EQ(run_.daemon.Wait(std::chrono::seconds(10)), 15);
-}
-
 TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
   StartDaemon();
   auto admin = LoggedIn("admin", "Secret");
