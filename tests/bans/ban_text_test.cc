@@ -40,7 +40,6 @@ TEST(BanTextTest, WrittenTextsReadBackFieldForField) {
   EXPECT_EQ(ReadBanText(*WriteBanText(odd), nullptr)->name, "x?y");
 }
 
-// A long reason is cut, never a field; the text always fits the queue.
 TEST(BanTextTest, LongReasonsAreCutAndTheFieldsKept) {
   // The other fields and the seven separators take 60 bytes: 195 are left.
   for (std::size_t length : {194u, 195u, 196u, 300u, 5000u}) {
@@ -66,8 +65,7 @@ TEST(BanTextTest, LongReasonsAreCutAndTheFieldsKept) {
   EXPECT_FALSE(WriteBanText(long_key));
 }
 
-// A text the queue cut at its buffer is read with the reason it still holds;
-// a short text missing its last separator is refused as before.
+// A text the queue cut keeps its reason; a short one missing its last separator is refused.
 TEST(BanTextTest, TextsCutByTheQueueKeepTheirReason) {
   std::string whole = "3\xff" "Mike\xff" "10.0.0.5\xff\xff\xff" "0\xff" + std::string(400, 'r') + "\xff";
   std::string cut = whole.substr(0, kTextMax);

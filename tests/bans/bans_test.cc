@@ -72,8 +72,7 @@ TEST_F(BanFilesTest, StoppedServerBanRecordsOnlyWhatTheStoresTook) {
   EXPECT_EQ(List(), "\"Bob\",10.1.1.1,*,*,\"op\",100,0,cheat\n");
   EXPECT_EQ(Pb(), "");
 
-  // Texts that would change a row's shape: identities are refused, the
-  // rest is cut and kept on one line.
+  // Texts that would change a row's shape: identities are refused, the rest cut to one line.
   EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4\nadmin.clearBanList", "", "", "op", 1, 0, "r"));
   EXPECT_FALSE(BanPlayer("Eve", -1, "1.2.3.4,5.6.7.8", "", "", "op", 1, 0, "r"));
   EXPECT_FALSE(BanPlayer("Eve", -1, "", std::string(33, 'a').c_str(), "", "op", 1, 0, "r"));
@@ -101,10 +100,7 @@ TEST_F(BanFilesTest, UnbanClearsTheValueInEveryRowAndDropsOnlyLinesBanningExactl
   EXPECT_FALSE(UnbanPlayer("C", "4.4.4.4", "", kGuid));
   EXPECT_TRUE(Has(Log(), "Couldn't unban guid " + std::string(kGuid) + "! "));
   EXPECT_EQ(List(), "\"B\",3.3.3.3,*,*,\"op\",2,0,r\n");
-  // Only lines that ban exactly the value go (the command and the value
-  // compared without case): not 110.0.0.1 or 10.0.0.11, not a key that
-  // holds "a", not a comment. A line longer than one read is two lines to
-  // every reader, and its tail may be a ban line of its own.
+  // Only lines banning exactly the value go; an overlong line is two lines to every reader.
   const std::string kept = "admin.addAddressToBanList 110.0.0.1:0 Perm\n"
                            "admin.addAddressToBanList 10.0.0.11:0 Perm\n"
                            "admin.addKeyToBanList " + key + " Perm\n"
@@ -173,9 +169,7 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   EXPECT_TRUE(Has(List(), "\"P3\""));
 }
 
-// A mass expiry goes in slices of 1000 bans, one a pass; the next slice is
-// queued for the loop's next pass, and a big slice sums up its lifted
-// identities in one line while every ban keeps its own.
+// Slices of 1000 bans, one a pass, the next queued; a big slice logs its identities in one line.
 TEST_F(BanFilesTest, MassExpiryGoesInSlicesQueuedOneAPass) {
   std::string list = "\"Perm\",1.1.1.1,*,*,\"op\",1,0,r\n";
   std::string game;
@@ -309,7 +303,6 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
   EXPECT_EQ(Received(), Notice(0x01));
 }
 
-// Clearing on a running server empties PunkBuster's list only while bans go there too.
 TEST_F(BanConsoleTest, ClearEmptiesPunkBusterOnlyWhenBansGoThere) {
   g_manager.links.punkbuster_enabled = true;
   for (int both : {1, 0}) {

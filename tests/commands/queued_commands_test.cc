@@ -41,7 +41,6 @@ TEST_F(QueuedCommandTest, KickSendsPunkBusterFirstAndTellsEveryone) {
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
 }
 
-// PunkBuster's settings are saved and loaded only where PunkBuster runs.
 TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
   Run(kCmdSavePunkBuster, "");
   EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled."));

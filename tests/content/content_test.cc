@@ -149,8 +149,7 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
   EXPECT_EQ(detect(more), 5u);
   // The second entry's name runs past the end: only the first counts.
   EXPECT_EQ(detect(good.substr(0, good.size() - 30)), 1u);
-  // The directory ends right after the last name, before its data bytes:
-  // the name still counts; a directory that ends inside the count is empty.
+  // A directory ending right after the last name keeps it; one ending inside the count is empty.
   EXPECT_EQ(detect(good.substr(0, good.size() - 24)), 5u);
   EXPECT_EQ(detect(good.substr(0, 106)), 0u);
   // An over-long name length is skipped, a huge one ends the directory.

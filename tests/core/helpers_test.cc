@@ -79,8 +79,7 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   EXPECT_EQ(Mode(path), 0640u);
   EXPECT_FALSE(ReplaceFileContents(dir_ / "nodir/file", "x"));
   EXPECT_EQ(LastError(), ENOENT);
-  // Owner-only files are made so, and a readable one is narrowed when
-  // recreated, replaced or merely found.
+  // Owner-only files are made so; a readable one is narrowed when recreated, replaced or found.
   std::string old = dir_ / "useraccess.con";
   WriteFile(old, "x");
   ::chmod(old.c_str(), 0644);
@@ -98,9 +97,7 @@ TEST_F(HelpersTest, CreatedAndReplacedFilesModesAndOwnerOnlyPasswordFiles) {
   EXPECT_EQ(ReadFile(old), "y");
 }
 
-// A settings directory that refuses new files while its files stay
-// writable: writes go in place, and failures say what failed. Root ignores
-// permissions, so the writes then run in a child as nobody.
+// A directory refusing new files: writes go in place (as nobody: root ignores permissions).
 TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailedAndCopiesReportTheirSource) {
   std::string locked = dir_ / "locked";
   ::mkdir(locked.c_str(), 0555);
@@ -147,8 +144,7 @@ TEST_F(HelpersTest, LockedDirectoryWritesInPlaceOrSaysWhatFailedAndCopiesReportT
   EXPECT_TRUE(Has(ReadFile(dir_ / "korvd.log"), "Couldn't open source con file! "));
 }
 
-// Readers take regular files only, opened without blocking and within a size cap: a FIFO, a
-// device or a directory in a file's place is named in a warning and refused at once.
+// A FIFO, a device or a directory in a file's place is named in a warning and refused at once.
 TEST_F(HelpersTest, ReadersRefuseFifosDevicesDirectoriesAndFilesPastTheCap) {
   std::string fifo = dir_ / "fifo.con", zero = dir_ / "zero.con", big = dir_ / "big.con";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);

@@ -45,8 +45,7 @@ TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedA
     EXPECT_TRUE(Has(log, std::string(" : WARNING: korvd.conf: ") + line)) << line;
 }
 
-// SIGHUP's reload: each change is logged, a key taken out returns to its default, and a file
-// that cannot be read keeps the settings in force.
+// Each change is logged, a key taken out gets its default, an unreadable file changes nothing.
 TEST_F(KorvdConfTest, ReloadLogsEachChangeAndKeepsTheSettingsWhenTheFileCannotBeRead) {
   g_manager.core.settings_dir = dir_.path();
   WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[metrics]\ntextfile = /m.prom\n");

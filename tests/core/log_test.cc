@@ -71,9 +71,7 @@ std::vector<std::string> RotatedLogs(const std::string& dir) {
   return names;
 }
 
-// Three rotations in one minute keep three files (none replaces another), each rotated at
-// the line that crossed the limit. The caps take earlier runs' logs first; this run's go only
-// for the byte cap, and never the first, which holds the start-up lines.
+// Rotations never replace a file; the caps take earlier runs' logs first, never this run's first.
 TEST_F(LogTest, RotationNeverReplacesAnEarlierLogAndThisRunsFirstLogOutlivesTheCaps) {
   for (const char* earlier :
        {"2001-01-01-00-00.log", "2001-01-01-00-00.1.log", "2001-01-02-00-00.log"})
@@ -122,8 +120,6 @@ TEST_F(LogTest, TheLogRotatesWhenItReaches512000Bytes) {
   EXPECT_EQ(std::filesystem::file_size(dir_ / rotated[0]), 512000u);
 }
 
-// A FIFO in the place of the log or the admin log, with nobody reading it, loses the lines
-// and never holds the daemon.
 TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
   for (const char* name : {"korvd.log", "adminlog.csv"})
     ASSERT_EQ(::mkfifo((dir_ / name).c_str(), 0644), 0);
@@ -141,10 +137,7 @@ TEST_F(LogTest, AFifoInTheLogsPlaceNeverHoldsTheDaemon) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// Under systemd (standard output is the stream JOURNAL_STREAM names) every
-// line reaches standard output with its priority and without the stamp, also
-// while a server runs; on another stream the echo is the terminal's as ever.
-// korvd.log keeps its lines either way.
+// Under systemd lines reach standard output with their priority and no stamp; korvd.log as ever.
 TEST_F(LogTest, JournalLinesCarryTheirPriorityAndNoStamp) {
   const std::pair<const char*, int> lines[] = {
       {"Couldn't bind server socket! Address already in use (98)", 3},

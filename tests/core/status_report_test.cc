@@ -1,5 +1,4 @@
-// Status reports: keys found by name, values that hold backslashes, names
-// that look like keys.
+// Status reports: keys found by name, values holding backslashes, names that look like keys.
 #include "core/status_report.h"
 
 #include <gtest/gtest.h>
@@ -34,8 +33,6 @@ TEST(StatusReportTest, PlainReportsAndTheCap) {
             (Values{"Berlin", "ctf"}));
 }
 
-// A server's or player's name holds backslashes, or is a key's name: the
-// keys are still found, the names read whole.
 TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
   const std::string game = "\\gamename\\bfield1942\\gamever\\v1.6\\hostport\\14567\\numplayers\\3";
   const std::string tail = "\\queryid\\4.1\\final\\";
@@ -59,8 +56,7 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
            "\\playername_0\\b\\hostport\\2\\numplayers\\98\\team_0\\2" + tail,
        {"hostname", "numplayers", "hostport", "playername_0", "team_0"},
        {"a\\numplayers\\99\\hostport\\1", "3", "14567", "b\\hostport\\2\\numplayers\\98", "2"}},
-      // A player's key inside a name is no one's: that player and the
-      // name holding it are unknown, the others stand.
+      // A player's key inside a name: that player and that name are unknown.
       {"\\hostname\\h" + game + "\\playername_0\\c\\team_1\\1\\team_0\\2" +
            "\\playername_1\\d\\team_1\\2\\playername_2\\e\\f\\team_2\\1" + tail,
        {"playername_0", "team_0", "playername_1", "team_1", "playername_2", "team_2"},
@@ -74,8 +70,7 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
   EXPECT_FALSE(index.Ambiguous("playername_2"));
 }
 
-// Any mix of keys, names and backslashes: every value found is text of the
-// report itself.
+// Any mix of keys, names and backslashes: every value found is text of the report.
 TEST(StatusReportTest, RandomReportsGiveValuesFromTheirOwnText) {
   const char* words[] = {"hostname", "numplayers", "playername_0", "team_0", "queryid",
                          "final",    "x",          "",             "ping_1", "hostport"};

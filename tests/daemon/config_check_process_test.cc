@@ -25,10 +25,7 @@ std::string Snapshot(const std::string& dir) {
   return out;
 }
 
-// A good directory passes; each broken file fails the check with its own
-// message. The check writes nothing, also where a start would rewrite a
-// file (plain account fields, two events at one time) or create one (the
-// log, the files a first start makes).
+// Each broken file fails the check with its message; the check writes nothing at all.
 TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
   TempDir dir;
   std::string srv = dir / "srv";

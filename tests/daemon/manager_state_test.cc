@@ -1,5 +1,4 @@
-// The state record's reset: the one clock, and nothing a test leaves
-// behind (sockets, the wake-up pipe, hooks, the last error) survives it.
+// The state's reset: one clock, and nothing a test leaves behind survives it.
 #include "daemon/manager_state.h"
 
 #include <fcntl.h>

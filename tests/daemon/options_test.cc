@@ -84,8 +84,7 @@ TEST_F(OptionsTest, ServerArgumentsAndCommands) {
 TEST_F(OptionsTest, ServerArgumentsStopGrowingAtTheirLimit) {
   std::string big(1020, 'v');
   Scan({"+first", big.c_str(), "+second", "2", "-debug"});
-  // The collection is cut to its buffer; the second name no longer fits, so
-  // its value is met as a stray word and swallows "-debug".
+  // Cut to its buffer: the second name's value is a stray word and swallows "-debug".
   EXPECT_EQ(core().server_args, (" +first " + big).substr(0, 1023));
   EXPECT_FALSE(core().debug);
 }

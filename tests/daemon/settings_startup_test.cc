@@ -115,9 +115,7 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   EXPECT_TRUE(Has(out, "Couldn't determine available maps!"));
 }
 
-// A FIFO or device among the files start-up reads is skipped with a warning: the files the
-// start needs end it with their message, the others leave it listening. The banned words are
-// loaded after the schedule.
+// FIFOs and devices are skipped with a warning; banned words load after the schedule.
 TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
   std::string out;
   std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",

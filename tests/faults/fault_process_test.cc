@@ -110,7 +110,6 @@ TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
   ::umount2(Settings().c_str(), MNT_DETACH);
 }
 
-// An unwritable server directory ends the start with one clear line and status 1.
 TEST_F(FaultProcessTest, ReadOnlyServerDirectoryRefusesTheStart) {
   if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
   gamesimtest::GameDir game;

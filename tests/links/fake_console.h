@@ -20,8 +20,7 @@
 
 namespace korvtest {
 
-// An answer of {kDropLink} closes the connection instead; {kRaw, bytes}
-// sends the bytes as they are, and {kRaw, bytes, kDropLink} then closes it.
+// {kDropLink} closes the connection; {kRaw, bytes[, kDropLink]} sends bytes as they are.
 inline const std::string kDropLink = "\x01drop";
 inline const std::string kRaw = "\x01raw";
 

@@ -32,8 +32,7 @@ class LogFixture : public ::testing::Test {
   TempDir dir_;
 };
 
-// Points the daemon state at stand-ins on 127.0.0.1: a running server whose console takes
-// `user`/`password`, and whose status port is `status_port`; smart balance off.
+// Points the daemon at stand-ins on 127.0.0.1 (console `user`/`password`); smart balance off.
 inline void PointAtStandIns(int console_port, int status_port, const std::string& user,
                             const std::string& password) {
   g_manager.server.server_running = true;

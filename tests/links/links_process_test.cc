@@ -7,9 +7,7 @@
 namespace korvtest {
 namespace {
 
-// The game does not escape backslashes: the server's name and a player's
-// hold some, and still the console connects (the status port is found by
-// its "hostport") and every player's figures are read, the named one's too.
+// The game does not escape backslashes in names: the console still connects, all figures read.
 TEST(LinksProcess, BackslashesInServerAndPlayerNamesShiftNoKey) {
   gamesimtest::DaemonRun run(
       "lively 0\n"

@@ -114,8 +114,6 @@ TEST_F(PlayerListTest, JoinsListAndReportByName) {
             "1 / 1 / 5|12 / 1234 / 1246");
 }
 
-// A name that holds backslashes may repeat another player's keys: that
-// player's figures are unknown, never the injected ones; the rest stands.
 TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   g_manager.core.debug = true;
   Serve({{"Anna", 1, "4"}, {"Mike", 2, "12"}, {"Evil\\ping_1\\999\\score_1\\-50", 1, "5"}}, {});

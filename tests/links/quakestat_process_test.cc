@@ -1,5 +1,4 @@
-// quakestat -gps, a status client written elsewhere, reads gamesim's status port and the port
-// the daemon found: gamesim answers as the game does, not only as our own reader expects.
+// quakestat, a status client written elsewhere, reads gamesim's port and the one the daemon found.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -80,7 +79,6 @@ TEST(Quakestat, ReadsGamesimAsTheScenarioSetsIt) {
   EXPECT_EQ(Rows(read["players"]), Rows(given));
 }
 
-// The daemon identifies the status port by its "hostport" and reads the same players there.
 TEST(Quakestat, ReadsThePortTheDaemonIdentifiedAsTheDaemonDoes) {
   if (::access("/usr/bin/quakestat", X_OK) != 0) GTEST_SKIP() << "no quakestat here";
   gamesimtest::DaemonRun run(Players());

@@ -16,8 +16,7 @@
 namespace korvtest {
 namespace {
 
-// What a pass has left when a test waits out a silence or a missing final
-// segment: the whole two seconds are waited once, in OnePassWaitsTwoSecondsInAll.
+// A pass's budget for tests that wait out a silence (the full two seconds: OnePassWaits...).
 constexpr std::chrono::milliseconds kShortPass{500};
 
 class StatusQueryTest : public LogFixture {
@@ -54,8 +53,7 @@ TEST_F(StatusQueryTest, AnInterruptedWaitGoesOn) {
   EXPECT_EQ(report, reply);
 }
 
-// Names and values never count as keys: a player called "queryid" or
-// "final", a server name holding "\queryid\77.5" or an odd backslash.
+// A player called "queryid" or "final", or a name holding "\queryid\77.5", is no key.
 TEST_F(StatusQueryTest, SegmentsMakeOneReportAndNamesNeverPassForKeys) {
   const std::vector<std::string> cases[] = {
       {"\\hostname\\x\\queryid\\7.1", "\\numplayers\\12\\queryid\\7.2\\final\\"},
@@ -156,8 +154,7 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   ASSERT_TRUE(IdentifyStatusPort());
   EXPECT_EQ(g_manager.links.status_port, static_cast<std::uint32_t>(configured.port()));
 
-  // No port answers with the game port: nothing is identified (closed probe
-  // ports are refused at once on loopback).
+  // No port answers with the game port (closed probes are refused at once on loopback).
   g_manager.links.status_port = 0;
   configured.set_replies({"\\hostport\\1\\final\\"});
   probed.set_replies({"\\hostport\\1\\final\\"});
@@ -165,9 +162,7 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
   EXPECT_EQ(g_manager.links.status_port, 0u);
 }
 
-// The queries of one pass wait 2 seconds in all: once a reply without its
-// final segment has used them, the pass asks nothing more, and port
-// identification goes on in the next pass from the port it came to.
+// Once a reply without its final segment used the pass's 2 s, identification waits a pass.
 TEST_F(StatusQueryTest, OnePassWaitsTwoSecondsInAll) {
   if (!PrivateNetwork()) GTEST_SKIP() << "no private network namespace here";
   UdpResponder slow({"\\hostport\\14567\\queryid\\1.1"});

@@ -50,8 +50,7 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
   AddPlayer(5, "Ann");
   AddPlayer(200, "Far");  // ids outside 0-63 have no warning record:
   AddPlayer(-1, "Neg");   // every offence is a first one
-  // The chat hook watches words only while the setting is on; in-game
-  // commands are handled whatever it says.
+  // Words are watched only while the setting is on; in-game commands always.
   ModerateChatLine("Global Bob: noob");
   EXPECT_EQ(TakeQueue().size(), 0u);
   Setting(kSetAutoKickWord).value = 1;
@@ -100,8 +99,6 @@ TEST_F(BannedWordsTest, ListNamesChatWarningsKicksAndAutoBans) {
                          "using banned words in chat messages (noob)."));
 }
 
-// The chat watch warns and kicks the listed player whose whole name begins
-// the line: "Bob: x" saying a banned word is not Bob.
 TEST_F(BannedWordsTest, TheSpeakerIsTheWholeListedNameNotTheTextBeforeTheFirstColon) {
   Load("noob\n");
   Setting(kSetAutoKickWord).value = 1;
@@ -158,8 +155,7 @@ class DelayedKickTest : public ConsoleFixture {
 
 const std::string kOtherHash(32, 'f');
 
-// Bob, kicked for his words, left before the delay ran out and Mike got
-// his id: Mike stays. Mike kicked for his own words goes.
+// Bob, kicked for his words, left and Mike got his id: Mike stays, unless kicked himself.
 TEST_F(DelayedKickTest, AKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   Listed(0, 3, "Bob", kOtherHash);
   SayThrice("Global Bob: noob");
@@ -184,7 +180,6 @@ TEST_F(DelayedKickTest, AKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   EXPECT_TRUE(Has(Log(), "Couldn't kick player Gone! Player id 5 is no longer on the server."));
 }
 
-// The player menu's kick goes the same way.
 TEST_F(DelayedKickTest, AMenuKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   g_manager.remote.accounts[0] = {"plain", "pw", std::string(32, 'c'), 0x80, 1};
   Listed(0, 1, "Plain", std::string(32, 'c'));
@@ -196,8 +191,6 @@ TEST_F(DelayedKickTest, AMenuKickDueAfterItsDelaySparesTheNextHolderOfTheId) {
   EXPECT_TRUE(Has(Log(), "Couldn't kick player Bob ("));
 }
 
-// A ban due after its delay acts on the banned player's own address and
-// keyhash, never on the id someone else holds now.
 TEST_F(DelayedKickTest, ABanDueAfterItsDelayLeavesTheNextHolderOfTheIdAlone) {
   Setting(kSetAutoBan).value = 1;
   Setting(kSetAutoBanValue).value = 1;

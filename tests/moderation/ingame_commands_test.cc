@@ -92,8 +92,6 @@ TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
   EXPECT_EQ(BuildMenuConsoleCommand("say %name", 70), "say [unknown]");
 }
 
-// The speaker is the listed player whose whole name begins the line, not
-// whatever stands before its first ": ".
 TEST_F(InGameTest, APlayerNamedAfterAnAdminAndACommandRunsNothing) {
   AddPlayer(5, "Admin: !restart x", 0, 50, "dddddddddddddddddddddddddddddddd");
   AddPlayer(6, "Plain: !k .3", 0, 50, "dddddddddddddddddddddddddddddddd");
@@ -109,8 +107,6 @@ TEST_F(InGameTest, APlayerNamedAfterAnAdminAndACommandRunsNothing) {
   EXPECT_TRUE(TakeQueue().empty());
 }
 
-// Names are matched exactly: another case is another player, and a name
-// two listed players share speaks for neither.
 TEST_F(InGameTest, NamesMatchExactlyAndASharedNameRunsNothing) {
   AddPlayer(5, "ADMIN", 0, 50, "dddddddddddddddddddddddddddddddd");
   EXPECT_FALSE(HandleInGameCommand("Global ADMIN: !restart"));
@@ -134,8 +130,7 @@ TEST_F(InGameTest, AnExclamationMarkAloneRunsNoMenuItem) {
   EXPECT_EQ(LookUpMenuItem("tk"), 3);
 }
 
-// A menu ban whose reason would overflow the ban text keeps every field;
-// one whose text cannot be made is neither queued nor announced.
+// A ban text that cannot be made is neither queued nor announced.
 TEST_F(InGameTest, AMenuBanWithALongReasonStillBans) {
   const std::string reason(240, 'r');
   WriteFile(dir_ / "playermenu.con", "Long [lb] \"" + reason + "\"|ban\n");

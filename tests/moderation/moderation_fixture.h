@@ -36,8 +36,7 @@ class ModerationFixture : public LogFixture {
     row->figures_known = true;
     return *row;
   }
-  // The queued commands, emptying the queue, each as "CC[@sender][+12] text"
-  // (CC the code's last byte in hex; +12 when due about 12 seconds later).
+  // Queued commands (emptied) as "CC[@sender][+12] text", CC the code's last byte.
   std::vector<std::string> TakeQueue() {
     std::vector<std::string> rows;
     const std::int64_t now = std::time(nullptr);

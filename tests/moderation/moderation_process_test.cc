@@ -21,8 +21,7 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   std::string log = run.LogPath();
   auto client = run.LoggedIn("admin", "Secret");
   ASSERT_TRUE(run.Connected());
-  // An uploaded schedule with a time twice is reloaded, rewritten with the
-  // time moved on and announced to every client, the uploader included.
+  // A schedule with a time twice is rewritten with it moved on and announced to every client.
   client->Command(kClientScheduleUpload);
   client->SendFrame("1000,stop,daily,*,*,0\n1000,start,none,*,*,0\n");
   ASSERT_TRUE(client->WaitNotification(0xBEEF000F));

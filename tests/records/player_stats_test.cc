@@ -59,8 +59,7 @@ TEST_F(PlayerStatsTest, RoundEndWritesHeadersGameAndPlayers) {
       "fedcba9876543210fedcba9876543210\n"
       "\"Bo,b '2'\",unknown,12,7,3,45,[unknown],[unknown],[unknown]\n";
   EXPECT_EQ(ReadFile(path()), kHeaders + game);
-  // The next snapshot adds no headers; team 2 is the allied name, and a
-  // comma outside the quoted columns cannot shift them.
+  // No headers again; team 2 is allied; a comma outside the quoted columns shifts nothing.
   Report("\\numplayers\\1" + Game("S") + Player(0, "Mike", 2));
   g_manager.links.players[0].address = "1,2";
   ASSERT_TRUE(LogPlayerStats(path(), now_));

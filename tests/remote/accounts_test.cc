@@ -142,9 +142,7 @@ TEST_F(AccountsTest, LoginResultsAndInGameSenders) {
 TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSenderCouldGrant) {
   WriteAccounts("root,pw,,4294967295,1\nusers,pw,,512,1\nmaps,pw,,64,1\n");
   Connect(1, "users", 0x200);
-  // "Maps" differs from "maps" only in case: it is added and "maps" stays;
-  // "grab" asks for bit 17 and is refused; "root" is not in the upload but
-  // the uploader could not have granted it.
+  // "Maps" is added beside "maps"; "grab" (bit 17) is refused; "root" stays: not grantable.
   WriteFile(dir_ / "up.con", EncipherField("users", 32) + "," + EncipherField("new", 32) + "," +
                                  EncipherField("", 33) + ",512,1\n" + "Maps,pw2,,0,1\n" +
                                  "grab,pw,,131584,1\n" + "root,pw,,512,1\n");
@@ -170,8 +168,6 @@ TEST_F(AccountsTest, UploadRefusesGrantsMergesCaseSensitivelyAndDeletesWhatTheSe
   EXPECT_TRUE(Has(Log(), "User boss at 127.0.0.1:4002 deleted user account c.\r\n"));
 }
 
-// Rows beyond the table's 100 stay in the file through loads and uploads alike, and still log
-// in; a deletion moves the next one into the table, as a load of the file would.
 TEST_F(AccountsTest, BeyondOneHundredAccountsLoadsAndUploadsKeepTheFile) {
   std::string lines;
   for (int i = 0; i < 102; ++i) lines.append("u").append(std::to_string(i)).append(",p,,1,1\n");

@@ -46,8 +46,7 @@ TEST_F(CommandQueueTest, DueCommandsRunInQueueOrderAndNewOnesWaitAPass) {
     ran += std::to_string(command.code & 0xFF) + " ";
     if (command.code == 0xB00B0041) QueueCommand(0xB00B0041, nullptr, 0, 0);  // queues itself
   });
-  // The pass read the clock a second before these were queued: those
-  // without delay run all the same.
+  // The pass's clock is a second older than these: those without delay run all the same.
   SetClockForTests([] { return std::int64_t{1700000001000}; });
   const std::time_t now = 1700000000;
   for (std::uint32_t code : {0xB00B0041u, 0xB00B0042u, 0xB00B0044u, 0xB00B0045u})

@@ -89,8 +89,7 @@ TEST(CommandParser, AbsurdLengthsAreRefusedOnTheirHeader) {
   CommandUnit text = ParseCommandUnit(U32(kClientRawConsoleCommand) + U32(65537), kAdmin);
   EXPECT_EQ(std::pair(text.kind, text.text_length), std::pair(UnitKind::kTextTooLong, 65537u));
   EXPECT_EQ(ParseCommandUnit(U32(kClientRawConsoleCommand) + U32(65536), kAdmin).kind, UnitKind::kIncomplete);
-  // A plain length beyond 64 MiB, or a packed one beyond what LZO can make of it; the limits
-  // themselves are allowed: the frame waits for its bytes.
+  // Lengths past 64 MiB or past what LZO can pack are refused; the limits wait for their bytes.
   auto frame = [](std::uint32_t plain, std::uint32_t packed) {
     return ParseCommandUnit(U32(kClientSettingsUpload) + U32(plain) + U32(packed) + U32(0), kAdmin);
   };
@@ -119,9 +118,6 @@ class ConnectionOutput : public korvtest::LogFixture {
   }
 };
 
-// Two clients download a large file, which is then replaced, and download
-// it again: both connections refer to the one kept frame of each version
-// rather than to copies, and each peer gets every byte in order.
 TEST_F(ConnectionOutput, DownloadsShareTheKeptFrameAndGoOutWholeAndInOrder) {
   korvclient::Client peers[2];
   int fds[2] = {Accept(peers[0]), Accept(peers[1])};
@@ -170,7 +166,6 @@ TEST_F(ConnectionOutput, APeerThatNeverReadsIsDroppedAtTheCap) {
   EXPECT_TRUE(korvtest::Has(Log(), " is not reading: " + std::to_string(pending + 1) + " bytes"));
 }
 
-// A reply to a peer that reset the connection is a failure, not queued output.
 TEST_F(ConnectionOutput, AReplyToAResetPeerFails) {
   korvclient::Client peer;
   int fd = Accept(peer);
@@ -183,8 +178,7 @@ TEST_F(ConnectionOutput, AReplyToAResetPeerFails) {
   EXPECT_EQ(FindConnection(fd)->output_pending, 0u);
 }
 
-// The bucket fills with the rate up to one burst, never less than a write
-// piece, and a rate of 0 sets no limit.
+// The bucket fills up to one burst (at least a write piece); a rate of 0 is no limit.
 TEST(OutputPaceTest, FillsWithTheRateUpToOneBurst) {
   using std::chrono::milliseconds;
   const ConnectionClock::time_point t0{};
@@ -204,9 +198,7 @@ TEST(OutputPaceTest, FillsWithTheRateUpToOneBurst) {
   EXPECT_EQ(pace.Allowed(t0 + milliseconds(5000), 1'000'000), kWritePerPass);
 }
 
-// A paced download leaves the select set until its pace allows a piece, the
-// loop's wait ends when it does, and the peer never gets more than the rate
-// allows; the daemon's leave writes without a pace.
+// A paced download waits out of the select set; the leave writes without a pace.
 TEST_F(ConnectionOutput, ADownloadGoesOutAtTheRateOfKorvdConf) {
   constexpr std::int64_t kRate = 1 << 20;
   g_manager.core.conf.remote_send_bytes_per_second = kRate;

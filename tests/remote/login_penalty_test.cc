@@ -1,5 +1,4 @@
-// Failed logins by address: the free ones, the doubling wait and its cap, the summary lines,
-// and forgetting.
+// Failed logins by address: free ones, the doubling wait and cap, the summaries, forgetting.
 #include "remote/login_penalty.h"
 
 #include <gtest/gtest.h>

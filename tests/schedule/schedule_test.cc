@@ -129,8 +129,7 @@ TEST_F(ScheduleTest, RestartWarnsOnceAtEachMinuteFiresWithinOnePeriodAndWaitsFor
   ScheduleTick(g_now);
   EXPECT_EQ(Queued(kCmdSayToAll).size(), 1u);
   g_calls.clear();
-  // With restart_when_empty_seconds a due restart waits while players are on:
-  // until the server is empty, or at the latest until the deadline.
+  // With restart_when_empty_seconds a due restart waits for an empty server or the deadline.
   WriteFile(dir_ / "settings/s.con", "game.serverName Evening\n");
   Load(kStored + ",start,daily," + dir_ / "settings/s.con" + "," + path_ + ",1\n");
   g_manager.core.conf.restart_when_empty_seconds = 600;
@@ -193,8 +192,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
   EXPECT_TRUE(Has(Log(), "Starting server per scheduled event."));
   g_manager.core.debug = true;
   Load(std::to_string(Utc(2024, 1, 10, 1, 30)) + ",stop,daily,*,*,1\n");  // 02:30 CET
-  // Ticks every 30 seconds through both nights of change: 03:00 CEST in
-  // spring, the first 02:30 (CEST) in autumn.
+  // Ticks every 30 s through both nights of change (03:00 CEST, the first 02:30 CEST).
   const std::pair<std::time_t, std::time_t> nights[] = {
       {Utc(2024, 3, 30, 22, 0), Utc(2024, 3, 31, 1, 0)},
       {Utc(2024, 10, 26, 22, 0), Utc(2024, 10, 27, 0, 30)}};
@@ -208,8 +206,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
                          "result=fired"));
 }
 
-// Every event due in a window fires, in time order: two lines at one time,
-// and lines out of order (midnight: see the supervision tick's tests).
+// Two lines at one time and lines out of order (midnight: the supervision tick's tests).
 TEST_F(ScheduleTest, EventsDueInOneWindowFireInTimeOrder) {
   std::string at = std::to_string(kEightPm), before = std::to_string(kEightPm - 1);
   std::string start = ",start,none," + dir_ / "settings/s.con" + "," + path_ + ",1\n";
@@ -225,8 +222,6 @@ TEST_F(ScheduleTest, EventsDueInOneWindowFireInTimeOrder) {
   }
 }
 
-// Event files must be regular files in the settings directory: anything
-// else is refused when the event fires, and at upload.
 TEST_F(ScheduleTest, EventFilesOutsideTheSettingsDirectoryAreRefused) {
   std::string settings = dir_ / "settings";
   WriteFile(settings + "/s.con", "game.serverName Evening\n");

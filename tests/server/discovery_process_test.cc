@@ -26,8 +26,7 @@ class DiscoveryTest : public ::testing::Test {
   Process& server_ = run_.server;
 };
 
-// A daemon adopts the server of its own directory and leaves it running when it ends; with
-// -stop it asks the server to quit over its console first, and kills only one that ignores it.
+// The daemon adopts its server and leaves it running; -stop asks it to quit, kills only if ignored.
 TEST_F(DiscoveryTest, AdoptsItsServerAndStopOptionStopsItAndExitsWithoutListening) {
   // gamesim takes the game's fixed ports.
   if (!PrivateNetwork()) GTEST_SKIP() << "no private network namespace here";

@@ -98,8 +98,7 @@ unsigned Umask(pid_t pid) {
   return std::stoul(status.substr(status.find("\nUmask:\t") + 8), nullptr, 8);
 }
 
-// -daemon -start: the server is the detached daemon's child, both on /dev/null, no shared
-// sockets, no files others may write; with -exit the server leaves on "quit".
+// -daemon -start: the server is the detached daemon's child on /dev/null; -exit sends "quit".
 TEST(LaunchGamesim, DaemonModeDetachesFirstAndExitStopsTheServer) {
   gamesimtest::DaemonRun run("");
   std::string pid_file = run.dir() + "/korvd.pid";

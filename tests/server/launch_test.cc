@@ -102,8 +102,6 @@ TEST_F(ServerChildTest, OnlyChildrenThatEndedAreReported) {
   EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1);  // reaped
 }
 
-// A server reached through a symbolic link to its directory, whose binary
-// is itself a link, is found, and its forced end is recorded.
 TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
   const korvtest::TempDir& dir = dir_;
   std::string real = dir / "real";

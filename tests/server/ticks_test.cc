@@ -110,8 +110,7 @@ TEST_F(StatusTickTest, EmptyServerSwitchesToTheIdleMap) {
   EXPECT_EQ(g_manager.ticks.idle_count, 0u);
 }
 
-// Statistics are written once per end of a round while collection is on; a
-// snapshot that failed is tried again at the next tick that shows the end.
+// Written once per round end while collection is on; a failed snapshot is tried again.
 TEST_F(StatusTickTest, StatisticsOncePerRoundEnd) {
   Connect();
   const std::string csv = dir_ / "stats.csv";
@@ -197,8 +196,7 @@ TEST_F(CrashTickTest, CrashIsBroadcastAndQuickCrashesCountTowardTheRestartLoop) 
   EXPECT_TRUE(Has(Log(), " : Server is in a restart loop, disabling auto-restart.\r\n"));
   EXPECT_FALSE(Has(Log(), "Auto-restart is enabled"));
 
-  // A crash long after the start does not count, and the restart begins
-  // on the map that was being played.
+  // A crash long after the start does not count; the restart keeps the map being played.
   Crash(ClockNow() - 100, 0);
   EXPECT_EQ(g_manager.server.restart_counter, 0);
   EXPECT_TRUE(Has(Log(), " : Auto-restart is enabled, restarting the server.\r\n"));
@@ -236,8 +234,7 @@ TEST_F(CrashTickTest, RestartLoopIsTriedAgainAfterADoublingCooldown) {
   EXPECT_EQ(g_manager.ticks.loop_retry_at, g_now + 200);
   Crash(g_now - 10, 2);
   EXPECT_TRUE(Has(Log(), "trying again after a cool-down of 250 seconds."));  // the cap
-  // A server that someone starts meanwhile ends the wait, and once it has
-  // run past a minute the doubling starts over.
+  // A server started meanwhile ends the wait; after a minute's run the doubling starts over.
   g_manager.server.server_running = true;
   g_manager.server.last_start_time = g_now;
   g_manager.server.server_pid = ::getpid();
@@ -435,10 +432,7 @@ TEST_F(CrashTickTest, MetricsFileOfAnEarlierPathIsRemoved) {
 
 std::time_t g_schedule_now = 0;
 
-// The schedule with the real launcher and process finder. The stand-in
-// server is a script that takes a second before it becomes the findable
-// server binary, as a server under load may: the supervision tick right
-// after each start must not take the fresh child for a crash.
+// A stand-in server that takes a second to become findable: a fresh child is no crash.
 TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRestart) {
   LocalZone zone(kBerlinRules);
   const TempDir& dir = dir_;
@@ -448,8 +442,7 @@ TEST_F(CrashTickTest, ScheduleRunsTheRealServerThroughMidnightAndAnEndOfGameRest
   WriteFile(dir / "bf1942_lnxded", "#!/bin/sh\nsleep 1\nexec ./bf1942_lnxded.bin 1000\n");
   WriteFile(settings + "/servermaplist.con", "game.addLevel berlin GPM_CQ bf1942\n");
   WriteFile(settings + "/evening.con", "game.serverName Evening\n");
-  // Two events at 23:59:58 (loaded as :58 and :59) and a restart at 00:01
-  // that waits for the end of the game.
+  // Two events at 23:59:58 (loaded as :58 and :59), a restart at 00:01 waiting for the game's end.
   std::string files = "," + settings + "/evening.con," + settings + "/servermaplist.con,1\n";
   std::string late = std::to_string(Utc(2001, 1, 1, 22, 59, 58));
   WriteFile(settings + "/serverschedule.con", late + ",stop,daily,*,*,1\n" + late +

@@ -111,7 +111,6 @@ TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
   EXPECT_EQ(TakeLog(), Lines{});
 }
 
-// With the daemon's hooks the audit names the client of a real session slot only.
 TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
   InstallSubsystemHooks();
   g_manager.remote.sessions[kSessionSlots - 1].user_name = "ann";
@@ -124,8 +123,7 @@ TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
-  // 1022 characters and the line end fit the limit; a longer line is no
-  // setting, however it continues.
+  // 1022 characters and the line end fit; a longer line is no setting, however it continues.
   std::string fits = "game.serverName \"" + std::string(1004, 'n') + "\"";
   std::string over = "game.serverMaxPlayers 12" + std::string(999, ' ');
   std::string hidden = std::string(1023, '#') + "game.serverPort 2000";
@@ -151,7 +149,6 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   EXPECT_EQ(Values({kSetServerMaxPlayers}), std::vector{32});
 }
 
-// Every welcome line counts, wherever it stands; without any the message is emptied.
 TEST_F(SettingsFiles, WelcomeLinesAllCountAndAnAbsentMessageIsEmptied) {
   EXPECT_TRUE(Load("game.setServerWelcomeMessage 0 \"Line_zero\"\ngame.serverName \"x\"\n"
                    "game.setServerWelcomeMessage 1 \"Line one\"\n"));

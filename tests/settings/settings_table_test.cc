@@ -72,7 +72,6 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   }
 }
 
-// What a push sends without reading it back.
 TEST_F(SettingsTable, OnlyTheStartDelayAndThePauseArePushedWithoutReadBack) {
   std::vector<std::string> pushed;
   for (int i = 0; i < kSettingCount; ++i)
@@ -87,8 +86,7 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
     int value;
     std::string invalid;  // what the fallback message names, "" for none
   };
-  // Hundredths are truncated, but not below what single precision makes of
-  // the text: a saved 0.59 reads back as 0.59 (it used to lose one per load).
+  // Hundredths are truncated, but a saved 0.59 reads back as 0.59.
   const Case cases[] = {
       {kSetGravity, "20", 4, "-20 detected for setting physics.gravity, using default -4."},
       {kSetGravity, "9", 9, ""},

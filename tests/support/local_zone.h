@@ -8,8 +8,7 @@
 
 namespace korvtest {
 
-// Central European rules without the zone database: summer time from the
-// last Sunday of March 02:00 to the last Sunday of October 03:00.
+// Central European rules without the zone database (last Sundays of March and October).
 inline constexpr const char* kBerlinRules = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 class LocalZone {

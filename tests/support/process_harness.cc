@@ -38,8 +38,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  // Stand-in servers the daemon started here outlive a daemon that was
-  // killed: each wrote its pid to standin.pids before becoming a sleep.
+  // Stand-ins outlive a killed daemon: each wrote its pid to standin.pids.
   std::error_code ignored;
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
@@ -61,8 +60,7 @@ int FreePort(bool udp) {
 
 void MakeServerDir(const std::string& dir) {
   std::filesystem::create_directories(dir + "/mods/bf1942/settings");
-  // The daemon lists the base game's maps at start-up; an empty levels
-  // directory is enough.
+  // An empty levels directory is enough for the base game's map list.
   std::filesystem::create_directories(dir + "/mods/bf1942/archives/bf1942/levels");
   WriteFile(dir + "/mods/bf1942/init.con", "");
   WriteFile(dir + "/bf1942_lnxded", kStandInServer);
@@ -93,8 +91,7 @@ bool Process::Start(const std::vector<std::string>& argv, const std::string& wor
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    // KORV_TEST_WRAPPER names a command the daemon runs under (valgrind and
-    // its options, split on blanks).
+    // KORV_TEST_WRAPPER: a command (split on blanks) the daemon runs under, e.g. valgrind.
     std::vector<std::string> words;
     const char* wrapper = std::getenv("KORV_TEST_WRAPPER");
     bool daemon = argv[0].size() >= 6 && argv[0].compare(argv[0].size() - 6, 6, "/korvd") == 0;

@@ -114,15 +114,12 @@ inline int Count(const std::string& text, const std::string& needle) {
   return n;
 }
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-// Until the TCP listener on the port has accepted every connection made to it, so that
-// connections made one at a time never find its queue full.
+// Until the listener has accepted every connection made to it.
 bool WaitForAccepts(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A mount namespace for this process and its later children; false where not allowed.
 bool PrivateMounts();
-// A network namespace of its own for this process and its later children,
-// with loopback up: the game's fixed ports (23000, 22000, 14567, 4711) are
-// then this test's alone. False where not allowed.
+// A private network namespace with loopback up (the game's fixed ports); false where refused.
 bool PrivateNetwork();
 // A 64 KiB tmpfs over `dir` (private namespace) holding `files`, the rest filled.
 bool MountFullDisk(const std::string& dir,

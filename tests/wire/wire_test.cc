@@ -1,5 +1,4 @@
-// The shared codecs: what one program writes, the other reads back the same,
-// byte for byte where the bytes are fixed, and hostile input fails cleanly.
+// The shared codecs: written bytes read back the same, and hostile input fails cleanly.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -23,8 +22,7 @@ std::string Fields(const BanEntry& e) {
          e.ban_time + "|" + e.expiry + "|" + e.reason;
 }
 
-// Random rows over the characters that delimit fields: the daemon's reading
-// and korvctl's listing agree on which lines are bans and what they hold.
+// Random rows over the delimiters: the daemon and korvctl agree on which lines are bans.
 TEST(WireBanRow, KorvctlListsExactlyTheRowsTheDaemonReads) {
   std::mt19937 random(29);
   const std::string alphabet = "\"\",,,,\r\n*ab5 ";
@@ -66,8 +64,7 @@ TEST(WireBanRow, WrittenRowsReadBackAsWritten) {
       std::string_view(long_line).substr(0, 1023), std::string_view(long_line).substr(1023, 8), "b"}));
 }
 
-// A client's ban text is the daemon's, byte for byte; what the daemon would
-// change (a 0xFF inside, a reason cut to fit) a client refuses.
+// A client's ban text is the daemon's; what the daemon would change a client refuses.
 TEST(WireBanText, ClientsWriteTheDaemonsTextOrNone) {
   const BanText ban{-1, "Bob", "1.2.3.4", "", "", 7200, "cheating"};
   EXPECT_EQ(WriteWholeBanText(ban), "-1\xFF" "Bob\xFF" "1.2.3.4\xFF\xFF\xFF" "7200\xFF" "cheating\xFF");
