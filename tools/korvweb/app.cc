@@ -5,7 +5,10 @@
 // the text that follows as a new command).
 #include "korvweb/app.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <ctime>
 #include <httplib.h>
@@ -384,6 +387,10 @@ class Routes {
     }
     app_.throttle().Succeeded(client);
     app_.throttle().Succeeded(account);
+    // A command and its keep-alive go as two small writes: without this the
+    // second waits for the daemon's delayed acknowledgement of the first.
+    int one = 1;
+    ::setsockopt(session->link.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     session->link_fd = session->link.fd();
     session->id = RandomHex(32);
     session->token = RandomHex(32);
@@ -644,30 +651,31 @@ void App::Register(GateServer& server) {
   server.Post("/api/settings", bind(&Routes::PutSettings));
 }
 
-void App::Pump() {
+bool App::Pump() {
+  bool busy = false;
   for (const SessionPtr& session : sessions_.All()) {
     std::unique_lock lock(session->link_mutex, std::try_to_lock);
     if (lock.owns_lock()) session->DrainNotices();
+    busy = busy || !lock.owns_lock();
   }
   sessions_.ExpireIdle(now_(), config_.idle_seconds, config_.stream_grace_seconds);
+  return busy;
 }
 
 void App::RunPump(const std::atomic<bool>& stop, int period_ms) {
   while (!stop) {
+    // Every link is watched, held by a request or not, so that a
+    // notification goes to the pages the moment it comes.
     std::vector<pollfd> fds;
-    for (const SessionPtr& session : sessions_.All()) {
-      std::unique_lock lock(session->link_mutex, std::try_to_lock);
-      if (lock.owns_lock() && !session->link_lost && session->link.fd() >= 0)
-        fds.push_back({session->link.fd(), POLLIN, 0});
-    }
+    for (const SessionPtr& session : sessions_.All())
+      if (int fd = session->link_fd; fd >= 0 && !session->link_lost) fds.push_back({fd, POLLIN, 0});
     int ready = 0;
     if (fds.empty())
       std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
     else
       ready = ::poll(fds.data(), fds.size(), period_ms);
-    Pump();
     // A request that holds a link reads its bytes itself; do not spin on them.
-    if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (Pump() && ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 

@@ -43,8 +43,8 @@ class App {
   // The pool a request head goes to: logged-in ones have their own.
   Lane LaneOf(std::string_view head);
   // One pass of the pump: reads the notifications waiting on every daemon
-  // link and ends idle sessions.
-  void Pump();
+  // link and ends idle sessions. True when a request held a link.
+  bool Pump();
   // Runs Pump until `stop`, waking at most every `period_ms`.
   void RunPump(const std::atomic<bool>& stop, int period_ms);
   SessionStore& sessions() { return sessions_; }
