@@ -2,7 +2,9 @@
 #include <httplib.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -40,6 +42,15 @@ int main(int argc, char** argv) {
   korvweb::App app(config, korvweb::SteadySeconds);
   korvweb::GateLimits limits;
   limits.max_body = korvweb::kMaxBody;
+  // Connections that wait for their request head may take half of the
+  // descriptors korvweb may open; the rest stay for workers and daemon links.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    limits.max_waiting = std::min<std::size_t>(8192, files.rlim_cur / 2);
+  }
   // Each open page holds one stream worker with its notification stream.
   limits.stream_workers = config.max_sessions * korvweb::WebSession::kMaxStreams + 4;
   korvweb::GateServer server(limits, [&app](std::string_view head) { return app.LaneOf(head); });
