@@ -20,14 +20,14 @@ using nlohmann::json;
 
 class WebHarness {
  public:
-  explicit WebHarness(int daemon_port, korvweb::Config config = {}) {
+  explicit WebHarness(int daemon_port, korvweb::Config config = {}, korvweb::GateLimits limits = {}) {
     korvweb::InitSettingsForm();
     config.daemon_port = daemon_port;
     config.idle_seconds = 600;
     config.daemon_timeout_ms = 3000;
     app_ = std::make_unique<korvweb::App>(config, [this] { return now.load(); });
     server_ = std::make_unique<korvweb::GateServer>(
-        korvweb::GateLimits{}, [this](std::string_view head) { return app_->LaneOf(head); });
+        limits, [this](std::string_view head) { return app_->LaneOf(head); });
     app_->Register(*server_);
     port_ = server_->bind_to_any_port("127.0.0.1");
     listen_ = std::thread([this] { server_->listen_after_bind(); });
@@ -65,6 +65,7 @@ class WebHarness {
     return result;
   }
   korvweb::App& app() { return *app_; }
+  int port() const { return port_; }
   // Reads the session's event stream while `more` says so.
   void Stream(const std::function<bool(const std::string&)>& more) {
     client().Get("/api/events", httplib::Headers{{"Cookie", cookie}},
@@ -290,6 +291,35 @@ TEST(KorvwebApi, LostDaemonLinkEndsTheSessionInWords) {
     ASSERT_TRUE(lost) << path;
     EXPECT_EQ(lost->status, 401);
     EXPECT_EQ(json::parse(lost->body)["error"], "the daemon closed this session; log in again");
+  }
+}
+
+// Request heads are bounded in size and time, bodies in size however they
+// are sent; requests that follow one another on a connection are each served.
+TEST(KorvwebApi, RequestHeadsAndBodiesAreBoundedAndKeptAliveConnectionsServed) {
+  korvweb::GateLimits limits;
+  limits.head_ms = 300;
+  limits.max_head = 1024;
+  limits.max_body = 4096;
+  WebHarness web(1, {}, limits);
+  std::string chunks;
+  for (int i = 0; i < 3; ++i) chunks += "7d0\r\n" + std::string(2000, ' ') + "\r\n";
+  const std::string kPost = "POST /api/login HTTP/1.1\r\nContent-Type: application/json\r\n";
+  const std::pair<std::string, std::string> kCases[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\n", "HTTP/1.1 408"},
+      {"GET / HTTP/1.1\r\nX: " + std::string(2000, 'a') + "\r\n\r\n", "HTTP/1.1 431"},
+      {kPost + "Content-Length: 5000\r\n\r\n", "HTTP/1.1 413"},
+      {kPost + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", "HTTP/1.1 415"},
+      {kPost + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n",
+       "HTTP/1.1 413 Payload Too Large\r\n"},
+      {"GET /api/session HTTP/1.1\r\n\r\nGET /api/session HTTP/1.1\r\nConnection: close\r\n\r\n",
+       "not logged in\"}HTTP/1.1 401"}};
+  for (const auto& [request, answer] : kCases) {
+    korvclient::Client peer;
+    ASSERT_TRUE(peer.Connect(web.port()));
+    peer.Send(request);
+    EXPECT_TRUE(peer.WaitClosed(true));
+    EXPECT_TRUE(Has(peer.received(), answer)) << request.substr(0, 60);
   }
 }
 

@@ -20,8 +20,8 @@ namespace {
 constexpr int kWriteWaitMs = 5000;
 constexpr int kDrainMs = 2000;
 constexpr int kMaxPerConnection = 1000;
-// Chunk sizes and trailers around a chunked body of max_body bytes.
-constexpr std::size_t kChunkAllowance = 64 * 1024;
+// A body is measured as sent: chunk sizes and trailers may add this share.
+constexpr std::size_t kChunkShare = 64;
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -331,8 +331,9 @@ void GateServer::Dispatch(Conn conn) {
 }
 
 void GateServer::Serve(Conn conn) {
+  std::size_t head = conn.buffer.find("\r\n\r\n") + 4;
   GateStream stream(conn.fd, std::move(conn.buffer), NowMs() + limits_.body_ms,
-                    limits_.max_head + limits_.max_body + kChunkAllowance);
+                    head + limits_.max_body + limits_.max_body / kChunkShare);
   bool last = ++conn.served >= kMaxPerConnection || stopping_;
   bool closed = false;
   t_current = &stream;
