@@ -132,6 +132,7 @@ TEST(KorvwebApi, BadBodiesAreRefusedAndAnActionNeedsASession) {
   EXPECT_EQ(form->status, 400);
   EXPECT_TRUE(Has(form->body, "user is missing"));
   EXPECT_EQ(web.Post("/api/login", {{"user", std::string(32, 'u')}, {"password", "p"}})->status, 400);
+  EXPECT_EQ(httplib::Client("127.0.0.1", web.port()).Post("/api/login", "{}", "text/plain")->status, 415);
   auto kick = web.Post("/api/action/kick", {{"id", 1}});
   EXPECT_EQ(kick->status, 401);
   EXPECT_EQ(json::parse(kick->body), json::parse(R"({"error":"not logged in"})"));
