@@ -8,7 +8,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <httplib.h>
@@ -399,6 +401,7 @@ class Routes {
     session->server_running = session->link.server_running();
     session->Touch(app_.now());
     app_.sessions().Add(session);
+    app_.WakePump();
     res.set_header("Set-Cookie", std::string(kCookieName) + "=" + session->id +
                                      "; Path=/; HttpOnly; SameSite=Strict");
     Reply(res, 200, SessionJson(*session));
@@ -604,7 +607,19 @@ class Routes {
 }  // namespace
 
 App::App(Config config, NowFn now)
-    : config_(std::move(config)), now_(std::move(now)), sessions_(config_.max_sessions) {}
+    : config_(std::move(config)),
+      now_(std::move(now)),
+      sessions_(config_.max_sessions),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+App::~App() {
+  if (wake_ >= 0) ::close(wake_);
+}
+
+void App::WakePump() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
 
 std::string ClientAddress(const Request& req, const std::string& trusted_proxy) {
   std::size_t count = req.get_header_value_count("X-Forwarded-For");
@@ -666,14 +681,13 @@ void App::RunPump(const std::atomic<bool>& stop, int period_ms) {
   while (!stop) {
     // Every link is watched, held by a request or not, so that a
     // notification goes to the pages the moment it comes.
-    std::vector<pollfd> fds;
+    // A new session wakes it at once, to watch its link too.
+    std::vector<pollfd> fds{{wake_, POLLIN, 0}};
     for (const SessionPtr& session : sessions_.All())
       if (int fd = session->link_fd; fd >= 0 && !session->link_lost) fds.push_back({fd, POLLIN, 0});
-    int ready = 0;
-    if (fds.empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
-    else
-      ready = ::poll(fds.data(), fds.size(), period_ms);
+    int ready = ::poll(fds.data(), fds.size(), period_ms);
+    std::uint64_t count = 0;
+    if (ready > 0 && fds[0].revents != 0 && ::read(wake_, &count, sizeof count) > 0) --ready;
     // A request that holds a link reads its bytes itself; do not spin on them.
     if (Pump() && ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

@@ -38,6 +38,9 @@ std::string ClientAddress(const httplib::Request& req, const std::string& truste
 class App {
  public:
   App(Config config, NowFn now);
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
   // Installs every route on `server`.
   void Register(GateServer& server);
   // The pool a request head goes to: logged-in ones have their own.
@@ -47,6 +50,8 @@ class App {
   bool Pump();
   // Runs Pump until `stop`, waking at most every `period_ms`.
   void RunPump(const std::atomic<bool>& stop, int period_ms);
+  // Has the pump look at the sessions again now.
+  void WakePump();
   SessionStore& sessions() { return sessions_; }
   const Config& config() const { return config_; }
   std::int64_t now() const { return now_(); }
@@ -57,6 +62,7 @@ class App {
   NowFn now_;
   SessionStore sessions_;
   LoginThrottle throttle_;
+  int wake_;  // an eventfd the pump also waits on
 };
 
 }  // namespace korvweb
