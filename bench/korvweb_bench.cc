@@ -1,12 +1,15 @@
 // korvweb's figures: the time from a page's HTTP request (a kick) to its
-// command bytes at the daemon's port, and korvweb's resident memory with 5
-// logged-in sessions, each with its notification stream open, against a
-// minimal loopback responder; then the whole way, from a page's "say" to
-// the chat line at the game server, with the real daemon and gamesim.
+// command bytes at the daemon's port and to its answer, from a game chat
+// line the daemon sends to the page's notification stream, and korvweb's
+// resident memory with 5 logged-in sessions, each with its notification
+// stream open, against a minimal loopback responder; then the whole way,
+// from a page's "say" to its answer and to the chat line at the game
+// server, and a setting saved, with the real daemon and gamesim.
 // Argument: the number of actions (200).
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -21,11 +24,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "bench_result.h"
 #include "bench_server.h"
+#include "core/protocol.h"
 
 extern char** environ;
 
@@ -33,6 +38,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 std::atomic<std::int64_t> g_arrived{0};  // steady-clock ns of the last kick bytes
+std::atomic<int> g_first{-1};            // the first client's connection
+std::mutex g_send;                       // one writer at a time per connection
+
+void SendAll(int fd, const std::string& bytes) {
+  std::lock_guard lock(g_send);
+  [[maybe_unused]] ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
 
 bool ReadExact(int fd, char* out, std::size_t n) {
   while (n > 0) {
@@ -45,19 +57,35 @@ bool ReadExact(int fd, char* out, std::size_t n) {
 }
 
 // Accepts each client as administrator, then reads commands with their
-// texts and notes when a kick arrives.
+// texts, notes when a kick arrives, answers it and answers keep-alives.
 void Serve(int fd) {
   char buffer[300];
   const char accept_login[] = {0, '\xFF', '\xFF', '\xFF', '\xFF', 0x20};
   if (!ReadExact(fd, buffer, 64) || ::send(fd, accept_login, 6, 0) != 6 || !ReadExact(fd, buffer, 1) ||
       ::send(fd, "\1", 1, 0) != 1)
     return;
+  int none = -1;
+  g_first.compare_exchange_strong(none, fd);
+  int one = 1;  // as the daemon does
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   for (;;) {
-    if (!ReadExact(fd, buffer, 8)) return;
-    std::uint32_t length = static_cast<unsigned char>(buffer[4]) | static_cast<unsigned char>(buffer[5]) << 8;
+    if (!ReadExact(fd, buffer, 4)) return;
+    if (korvclient::GetU32(std::string(buffer, 4)) == kClientKeepAlive) {
+      SendAll(fd, korvclient::Notice(kNotifyKeepAlive - kNotifyBase));
+      continue;
+    }
+    if (!ReadExact(fd, buffer, 4)) return;
+    std::uint32_t length = static_cast<unsigned char>(buffer[0]) | static_cast<unsigned char>(buffer[1]) << 8;
     if (length > sizeof buffer || !ReadExact(fd, buffer, length)) return;
     g_arrived = Clock::now().time_since_epoch().count();
+    SendAll(fd, korvclient::Notice(kNotifyPlayerKicked - kNotifyBase, "Bob"));
   }
+}
+
+void PrintFigures(const char* what, std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  std::printf("%s: median %.3f ms, 99th %.3f ms, max %.3f ms (%zu runs)\n", what, ms[ms.size() / 2],
+              ms[ms.size() * 99 / 100], ms.back(), ms.size());
 }
 
 long ResidentKiB(pid_t pid) {
@@ -121,6 +149,8 @@ int SayToGameFigures(int runs) {
   int status = 1;
   if (connected && posix_spawn(&web, program.c_str(), nullptr, nullptr, web_args.data(), environ) == 0) {
     httplib::Client client("127.0.0.1", web_port);
+  client.set_tcp_nodelay(true);  // as browsers do
+    client.set_tcp_nodelay(true);  // as browsers do
     httplib::Headers session;
     for (int i = 0; i < 100 && session.empty(); ++i) {
       auto login = client.Post("/api/login", R"({"user":"bench","password":"pw"})", "application/json");
@@ -132,17 +162,31 @@ int SayToGameFigures(int runs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     }
-    std::vector<double> ms;
+    std::vector<double> ms, answered, saved;
     for (int i = 0; i < runs && !session.empty(); ++i) {
       auto start = Clock::now();
       std::string body = "{\"text\":\"bench-" + std::to_string(i) + "\"}";
       auto said = client.Post("/api/action/say", session, body, "application/json");
       if (!said || said->status != 200) break;
+      answered.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       while (heard_number != i && Clock::now() - start < std::chrono::seconds(5)) std::this_thread::yield();
       if (heard_number != i) break;
       ms.push_back((heard - start.time_since_epoch().count()) / 1e6);
     }
-    if (!ms.empty() && static_cast<int>(ms.size()) == runs) {
+    for (int i = 0; i < runs && !session.empty(); ++i) {
+      auto start = Clock::now();
+      std::string body = R"({"values":{"game.serverName":"bench )" + std::to_string(i) + "\"}}";
+      auto setting = client.Post("/api/settings", session, body, "application/json");
+      if (!setting || setting->status != 200) break;
+      saved.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    if (!ms.empty() && static_cast<int>(ms.size()) == runs && static_cast<int>(saved.size()) == runs) {
+      PrintFigures("say, HTTP request to its answer with the daemon's outcome (real daemon)", answered);
+      PrintFigures("setting saved, HTTP request to its answer (real daemon)", saved);
+      std::sort(answered.begin(), answered.end());
+      std::sort(saved.begin(), saved.end());
+      korvbench::PrintResult("korvweb say answered, median", answered[answered.size() / 2], 20, "ms");
+      korvbench::PrintResult("korvweb setting saved, median", saved[saved.size() / 2], 20, "ms");
       std::sort(ms.begin(), ms.end());
       std::printf("say, HTTP request to the chat line at gamesim (real daemon): median %.3f ms, "
                   "99th %.3f ms, max %.3f ms (%d runs; goal 50 ms)\n",
@@ -150,7 +194,8 @@ int SayToGameFigures(int runs) {
       korvbench::PrintResult("korvweb say to gamesim, max", ms.back(), 50, "ms");
       status = 0;
     } else {
-      std::fprintf(stderr, "say: %zu of %d actions reached gamesim\n", ms.size(), runs);
+      std::fprintf(stderr, "say: %zu of %d actions reached gamesim, %zu settings saved\n", ms.size(), runs,
+                   saved.size());
     }
     kill(web, SIGTERM);
     waitpid(web, nullptr, 0);
@@ -202,18 +247,50 @@ int main(int argc, char** argv) {
     }
   }
   if (sessions.empty()) return std::fprintf(stderr, "cannot log in to korvweb\n"), kill(pid, SIGTERM), 1;
-  std::vector<double> ms;
+  std::vector<double> ms, answered;
   for (int i = 0; i < runs; ++i) {
     std::int64_t before = g_arrived;
     auto start = Clock::now();
     client.Post("/api/action/kick", sessions[0], R"({"id":3,"reason":"bench"})", "application/json");
+    answered.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     while (g_arrived == before) std::this_thread::yield();
     ms.push_back((g_arrived - start.time_since_epoch().count()) / 1e6);
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("kick, HTTP request to command bytes at the daemon: median %.3f ms, 99th %.3f ms, max %.3f ms (%d runs)\n",
-              ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(), runs);
-  korvbench::PrintResult("korvweb kick to daemon, max", ms.back(), 50, "ms");
+  PrintFigures("kick, HTTP request to command bytes at the daemon", ms);
+  korvbench::PrintResult("korvweb kick to daemon, max", *std::max_element(ms.begin(), ms.end()), 50, "ms");
+  PrintFigures("kick, HTTP request to its answer with the daemon's outcome", answered);
+  std::sort(answered.begin(), answered.end());
+  korvbench::PrintResult("korvweb kick answered, median", answered[answered.size() / 2], 20, "ms");
+  // A game chat line from the daemon to the page's notification stream.
+  std::atomic<std::int64_t> seen{0};
+  std::atomic<int> seen_number{-1};
+  std::atomic<bool> streaming{false};
+  std::thread page([&, headers = sessions[0]] {
+    httplib::Client events("127.0.0.1", web_port);
+    events.Get("/api/events", headers, [&](const char* data, std::size_t length) {
+      std::string text(data, length);
+      streaming = true;
+      if (std::size_t at = text.find("bench-chat-"); at != std::string::npos) {
+        seen = Clock::now().time_since_epoch().count();
+        seen_number = std::atoi(text.c_str() + at + 11);
+      }
+      return seen_number < runs - 1;
+    });
+  });
+  while (!streaming) std::this_thread::yield();
+  std::vector<double> chat;
+  for (int i = 0; i < runs; ++i) {
+    auto start = Clock::now();
+    SendAll(g_first, korvclient::Notice(kNotifyConsoleLine - kNotifyBase, "Global Bob: bench-chat-" + std::to_string(i)));
+    while (seen_number != i && Clock::now() - start < std::chrono::seconds(5)) std::this_thread::yield();
+    if (seen_number != i) break;
+    chat.push_back((seen - start.time_since_epoch().count()) / 1e6);
+  }
+  page.join();
+  if (chat.empty()) return std::fprintf(stderr, "no chat line reached the page\n"), kill(pid, SIGTERM), 1;
+  PrintFigures("game chat line, daemon's notification to the page's stream", chat);
+  std::sort(chat.begin(), chat.end());
+  korvbench::PrintResult("korvweb chat line to page, median", chat[chat.size() / 2], 250, "ms");
   // Four more sessions, then every page's stream open.
   for (int i = 0; i < 4; ++i) {
     auto login = client.Post("/api/login", R"({"user":"bench","password":"bench"})", "application/json");

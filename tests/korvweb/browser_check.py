@@ -47,8 +47,8 @@ def login(user, password):
 try:
     driver.get(url)
     login("admin", "wrong")
-    wait.until(lambda d: "wrong password" in text_of("login-error"))
-    # A failed login makes the address wait a second.
+    wait.until(lambda d: "wrong user name or password" in text_of("login-error"))
+    # A failed login makes the client and the account wait a second.
     time.sleep(1.2)
     login("admin", "secret")
     wait.until(lambda d: d.find_elements(By.ID, "tab-players"))

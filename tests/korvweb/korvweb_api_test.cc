@@ -20,22 +20,27 @@ using nlohmann::json;
 
 class WebHarness {
  public:
-  explicit WebHarness(int daemon_port) {
+  explicit WebHarness(int daemon_port, korvweb::Config config = {}, korvweb::GateLimits limits = {}) {
     korvweb::InitSettingsForm();
-    korvweb::Config config{.daemon_port = daemon_port, .idle_seconds = 600, .daemon_timeout_ms = 3000};
+    config.daemon_port = daemon_port;
+    config.idle_seconds = 600;
+    config.daemon_timeout_ms = 3000;
     app_ = std::make_unique<korvweb::App>(config, [this] { return now.load(); });
-    app_->Register(server_);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    listen_ = std::thread([this] { server_.listen_after_bind(); });
+    server_ = std::make_unique<korvweb::GateServer>(
+        limits, [this](std::string_view head) { return app_->LaneOf(head); });
+    app_->Register(*server_);
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    listen_ = std::thread([this] { server_->listen_after_bind(); });
     pump_ = std::thread([this] { app_->RunPump(stop_, 20); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ~WebHarness() {
     stop_ = true;
     pump_.join();
-    for (auto& session : app_->sessions().All()) app_->sessions().Remove(session->id);
-    server_.stop();
+    for (auto& session : app_->sessions().All()) app_->sessions().Remove(session->id, nullptr);
+    server_->stop();
     listen_.join();
+    server_->Shutdown();
   }
   httplib::Result Post(const std::string& path, const json& body, bool with_token = true) {
     httplib::Headers headers{{"Cookie", cookie}};
@@ -45,8 +50,12 @@ class WebHarness {
   httplib::Result Get(const std::string& path) {
     return client().Get(path.c_str(), httplib::Headers{{"Cookie", cookie}});
   }
-  httplib::Result Login(const std::string& user, const std::string& password) {
-    auto result = client().Post("/api/login", json{{"user", user}, {"password", password}}.dump(),
+  // `forwarded`: the X-Forwarded-For a proxy would add.
+  httplib::Result Login(const std::string& user, const std::string& password,
+                        const std::string& forwarded = "") {
+    httplib::Headers headers;
+    if (!forwarded.empty()) headers.emplace("X-Forwarded-For", forwarded);
+    auto result = client().Post("/api/login", headers, json{{"user", user}, {"password", password}}.dump(),
                                 "application/json");
     if (result && result->status == 200) {
       std::string set = result->get_header_value("Set-Cookie");
@@ -56,6 +65,12 @@ class WebHarness {
     return result;
   }
   korvweb::App& app() { return *app_; }
+  int port() const { return port_; }
+  // Reads the session's event stream while `more` says so.
+  void Stream(const std::function<bool(const std::string&)>& more) {
+    client().Get("/api/events", httplib::Headers{{"Cookie", cookie}},
+                 [&](const char* data, std::size_t length) { return more(std::string(data, length)); });
+  }
 
   std::atomic<std::int64_t> now{1000};
   std::string cookie;
@@ -63,35 +78,66 @@ class WebHarness {
 
  private:
   httplib::Client client() { return httplib::Client("127.0.0.1", port_); }
-  httplib::Server server_;
+  std::unique_ptr<korvweb::GateServer> server_;
   std::unique_ptr<korvweb::App> app_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread listen_, pump_;
 };
 
-TEST(KorvwebApi, LoginRefusalIsShownInWordsAndSlowsTheAddressDown) {
-  FakeDaemon daemon([](FakeDaemon& d) {
-    d.Read(64);
-    d.Write(std::string(1, '\2'));
-  });
-  WebHarness web(daemon.port());
-  auto refused = web.Login("admin", "hunter2");
-  ASSERT_TRUE(refused);
-  EXPECT_EQ(refused->status, 401);
-  EXPECT_EQ(json::parse(refused->body)["result"], 2);
-  EXPECT_TRUE(Has(refused->body, "login refused: wrong password")) << refused->body;
-  EXPECT_FALSE(Has(refused->body, "hunter2"));
-  EXPECT_FALSE(refused->has_header("Set-Cookie"));
-  auto again = web.Login("admin", "hunter3");
-  EXPECT_EQ(again->status, 429);
-  EXPECT_TRUE(Has(again->body, "try again in 1 s")) << again->body;
-  // Bodies are checked first, and an action needs a session.
+// An unknown name and a wrong password read alike. Guesses slow down per
+// account and per client, the client as the trusted proxy names it.
+TEST(KorvwebApi, LoginRefusalsReadAlikeAndSlowGuessesPerAccountAndClient) {
+  std::vector<std::string> refusals;
+  for (char result : {'\1', '\2'}) {
+    auto daemon = std::make_unique<FakeDaemon>([result](FakeDaemon& d) {
+      d.Read(64);
+      d.Write(std::string(1, result));
+    });
+    korvweb::Config config;
+    config.trusted_proxy = "127.0.0.1";
+    WebHarness web(daemon->port(), config);
+    auto refused = web.Login("admin", "hunter2", "192.0.2.9, 10.0.0.1");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    EXPECT_FALSE(refused->has_header("Set-Cookie"));
+    refusals.push_back(refused->body);
+    daemon.reset();  // later logins that get past the throttle find no daemon
+    const std::pair<const char*, const char*> kTries[] = {
+        {"admin", "10.0.0.2"}, {"other", "10.0.0.1"}, {"other", "10.0.0.3"}};
+    std::vector<int> statuses;
+    for (auto [user, client] : kTries) statuses.push_back(web.Login(user, "x", client)->status);
+    EXPECT_EQ(statuses, (std::vector<int>{429, 429, 502}));
+    EXPECT_TRUE(Has(web.Login("admin", "x", "10.0.0.4")->body, "too many failed logins; try again in 1 s"));
+  }
+  EXPECT_EQ(refusals[0], refusals[1]);
+  EXPECT_EQ(json::parse(refusals[0]), json::parse(R"({"error":"login refused: wrong user name or password","result":2})"));
+  // Only the trusted proxy names the client, by the address it added last.
+  const std::tuple<const char*, const char*, const char*, const char*> kAddresses[] = {
+      {"127.0.0.1", "127.0.0.1", "1.2.3.4, 10.0.0.9", "10.0.0.9"},
+      {"127.0.0.1", "127.0.0.2", "10.0.0.9", "127.0.0.2"},
+      {"127.0.0.1", "127.0.0.1", "10.0.0.9; x", "127.0.0.1"},
+      {"", "127.0.0.1", "10.0.0.9", "127.0.0.1"}};
+  for (auto [proxy, peer, forwarded, client] : kAddresses) {
+    httplib::Request req;
+    req.remote_addr = peer;
+    req.headers.emplace("X-Forwarded-For", forwarded);
+    EXPECT_EQ(korvweb::ClientAddress(req, proxy), client) << forwarded;
+  }
+}
+
+TEST(KorvwebApi, BadBodiesAreRefusedAndAnActionNeedsASession) {
+  WebHarness web(1);
   auto form = web.Post("/api/login", json::object());
   EXPECT_EQ(form->status, 400);
   EXPECT_TRUE(Has(form->body, "user is missing"));
   EXPECT_EQ(web.Post("/api/login", {{"user", std::string(32, 'u')}, {"password", "p"}})->status, 400);
-  EXPECT_EQ(web.Post("/api/action/kick", {{"id", 1}})->status, 401);
+  EXPECT_EQ(httplib::Client("127.0.0.1", web.port()).Post("/api/login", "{}", "text/plain")->status, 415);
+  auto kick = web.Post("/api/action/kick", {{"id", 1}});
+  EXPECT_EQ(kick->status, 401);
+  EXPECT_EQ(json::parse(kick->body), json::parse(R"({"error":"not logged in"})"));
+  // Logging out without a session is no error.
+  EXPECT_EQ(web.Post("/api/logout", json::object())->body, R"({"ok":true,"words":"logged out"})");
 }
 
 TEST(KorvwebApi, ThrottleDoublesTheWaitAndForgetsOnSuccess) {
@@ -115,6 +161,13 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
     kick_code = d.ReadCode();
     kick_text = d.ReadText().value_or("");
     d.Write(korvclient::Notice(0x20, "Bob"));
+    // The keep-alive after each command; the second kick fails.
+    for (int kick = 0; kick < 2; ++kick) {
+      if (kick == 1 && (!d.ReadCode() || !d.ReadText())) return;
+      if (d.ReadCode() != kClientKeepAlive) return;
+      if (kick == 1) d.Write(korvclient::Notice(0x01));
+      d.Write(korvclient::Notice(0x2E));
+    }
     d.WaitClosed();
   });
   WebHarness web(daemon.port());
@@ -138,11 +191,15 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   auto name = web.Post("/api/action/ban_name", {{"text", "Bad,Guy"}});
   EXPECT_EQ(name->status, 400);
   EXPECT_TRUE(Has(name->body, kUnbannableNameText)) << name->body;
+  // Each answer carries the daemon's outcome: success in its words, or the refusal.
   auto sent = web.Post("/api/action/kick", {{"id", 3}, {"reason", "camping"}});
-  ASSERT_EQ(sent->status, 200) << sent->body;
-  korvtest::WaitUntil([&] { return web.app().sessions().All()[0]->last_seq() != 0; });
+  EXPECT_EQ(sent->body, R"({"ok":true,"sent":"kick","words":"player kicked: Bob"})");
+  auto failed = web.Post("/api/action/kick", {{"id", 4}, {"reason", "camping"}});
+  EXPECT_EQ(failed->status, 409);
+  EXPECT_EQ(failed->body,
+            R"x({"error":"the daemon reports: command failed (see its log)","ok":false,"sent":"kick"})x");
   auto events = web.app().sessions().All()[0]->EventsAfter(0, 0);
-  ASSERT_EQ(events.size(), 1u);
+  ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].json,
             R"({"code":3203334176,"key":"player_kicked","text":"Bob","words":"player kicked: Bob"})");
   EXPECT_EQ(web.Post("/api/logout", json::object())->status, 200);
@@ -185,11 +242,86 @@ TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {
   // Automatic refreshes (auto=1) are no activity of the administrator.
   EXPECT_EQ(web.Get("/api/session?auto=1")->status, 200);
   web.now += 1;
+  // Whether the sweep or the request ends it first, the page reads the same.
   auto expired = web.Get("/api/session");
   EXPECT_EQ(expired->status, 401);
-  EXPECT_TRUE(Has(expired->body, "expired after being idle")) << expired->body;
+  EXPECT_EQ(json::parse(expired->body), json::parse(R"({"error":"session expired; log in again","relogin":true})"));
   EXPECT_EQ(web.app().sessions().size(), 0u);
   EXPECT_TRUE(korvtest::WaitUntil([&] { return closed.load(); }));
+}
+
+// A page's stream that closes and is not reopened within the grace ends the
+// daemon session; a page reopening it in time keeps it. korvweb never holds
+// more daemon sessions than max_sessions, logins in progress included.
+TEST(KorvwebApi, ClosedPageReleasesItsDaemonSessionAndPlacesAreCapped) {
+  std::atomic<bool> closed{false};
+  FakeDaemon daemon([&](FakeDaemon& d) {
+    ASSERT_TRUE(d.Accept());
+    d.WaitClosed();
+    closed = true;
+  });
+  korvweb::Config config;
+  config.max_sessions = 1;
+  WebHarness web(daemon.port(), config);
+  ASSERT_EQ(web.Login("admin", "secret")->status, 200);
+  auto full = web.Login("other", "secret");
+  EXPECT_EQ(full->status, 503);
+  EXPECT_TRUE(Has(full->body, "korvweb already holds its maximum of 1 daemon sessions")) << full->body;
+  auto session = web.app().sessions().All()[0];
+  for (int page = 0; page < 2; ++page) {
+    web.Stream([](const std::string&) { return false; });
+    ASSERT_TRUE(korvtest::WaitUntil([&] { return session->PageGoneSince(web.now); }));
+    web.now += 29;
+    web.app().Pump();
+    EXPECT_EQ(web.app().sessions().size(), 1u);
+  }
+  web.now += 1;
+  web.app().Pump();
+  EXPECT_TRUE(korvtest::WaitUntil([&] { return closed.load(); }));
+  EXPECT_TRUE(Has(web.Get("/api/session")->body, "session expired"));
+}
+
+// A daemon that hangs up is told to the page at once, every time; nothing
+// waits on the lost link.
+TEST(KorvwebApi, LostDaemonLinkEndsTheSessionInWords) {
+  FakeDaemon daemon([&](FakeDaemon& d) { ASSERT_TRUE(d.Accept()); });
+  WebHarness web(daemon.port());
+  ASSERT_EQ(web.Login("admin", "secret")->status, 200);
+  for (const char* path : {"/api/status", "/api/status", "/api/settings"}) {
+    auto lost = web.Get(path);
+    ASSERT_TRUE(lost) << path;
+    EXPECT_EQ(lost->status, 401);
+    EXPECT_EQ(json::parse(lost->body)["error"], "the daemon closed this session; log in again");
+  }
+}
+
+// Request heads are bounded in size and time, bodies in size however they
+// are sent; requests that follow one another on a connection are each served.
+TEST(KorvwebApi, RequestHeadsAndBodiesAreBoundedAndKeptAliveConnectionsServed) {
+  korvweb::GateLimits limits;
+  limits.head_ms = 300;
+  limits.max_head = 1024;
+  limits.max_body = 4096;
+  WebHarness web(1, {}, limits);
+  std::string chunks;
+  for (int i = 0; i < 3; ++i) chunks += "7d0\r\n" + std::string(2000, ' ') + "\r\n";
+  const std::string kPost = "POST /api/login HTTP/1.1\r\nContent-Type: application/json\r\n";
+  const std::pair<std::string, std::string> kCases[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\n", "HTTP/1.1 408"},
+      {"GET / HTTP/1.1\r\nX: " + std::string(2000, 'a') + "\r\n\r\n", "HTTP/1.1 431"},
+      {kPost + "Content-Length: 5000\r\n\r\n", "HTTP/1.1 413"},
+      {kPost + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", "HTTP/1.1 415"},
+      {kPost + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n",
+       "HTTP/1.1 413 Payload Too Large\r\n"},
+      {"GET /api/session HTTP/1.1\r\n\r\nGET /api/session HTTP/1.1\r\nConnection: close\r\n\r\n",
+       "not logged in\"}HTTP/1.1 401"}};
+  for (const auto& [request, answer] : kCases) {
+    korvclient::Client peer;
+    ASSERT_TRUE(peer.Connect(web.port()));
+    peer.Send(request);
+    EXPECT_TRUE(peer.WaitClosed(true));
+    EXPECT_TRUE(Has(peer.received(), answer)) << request.substr(0, 60);
+  }
 }
 
 }  // namespace

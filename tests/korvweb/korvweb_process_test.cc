@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <nlohmann/json.hpp>
+#include <atomic>
 #include <thread>
 
 #include "support/gamesim_client.h"
@@ -15,7 +16,7 @@ namespace {
 using namespace korvtest;
 using nlohmann::json;
 
-constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\n";
+constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\nops,secret,,128,1\n";
 constexpr char kPlayers[] =
     "lively 0\n"
     "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
@@ -29,19 +30,27 @@ class KorvwebProcess : public ::testing::Test {
     ASSERT_TRUE(run_.Connected());
     web_port_ = korvtest::FreePort();
     ASSERT_TRUE(web_.Start({BuildPath("korvweb"), "--listen", "127.0.0.1:" + std::to_string(web_port_),
-                            "--daemon", "127.0.0.1:" + std::to_string(run_.port)},
+                            "--daemon", "127.0.0.1:" + std::to_string(run_.port), "--trusted-proxy",
+                            "127.0.0.1"},
                            game_.dir.path(), game_.dir / "korvweb-out.txt"));
     ASSERT_TRUE(korvtest::WaitForPort(web_port_));
   }
+  // SIGTERM ends korvweb whatever its connections are doing.
   void TearDown() override {
     web_.Signal(SIGTERM);
-    web_.Wait(std::chrono::seconds(20));
+    EXPECT_EQ(web_.Wait(std::chrono::seconds(20)), 0);
   }
   // Logs in; the cookie and token go into the headers of later requests.
-  httplib::Headers Login(httplib::Client& client, const std::string& user) {
-    auto result = client.Post("/api/login", json{{"user", user}, {"password", "secret"}}.dump(),
+  httplib::Headers Login(httplib::Client& client, const std::string& user, int status = 200,
+                         const std::string& password = "secret", const std::string& forwarded = "") {
+    httplib::Headers headers;
+    if (!forwarded.empty()) headers.emplace("X-Forwarded-For", forwarded);
+    auto result = client.Post("/api/login", headers, json{{"user", user}, {"password", password}}.dump(),
                               "application/json");
-    EXPECT_EQ(result->status, 200) << result->body;
+    EXPECT_EQ(result.error(), httplib::Error::Success);
+    if (!result) return {};
+    EXPECT_EQ(result->status, status) << result->body;
+    if (result->status != 200) return {};
     std::string cookie = result->get_header_value("Set-Cookie");
     return {{"Cookie", cookie.substr(0, cookie.find(';'))},
             {"X-Korv-Token", json::parse(result->body)["token"]}};
@@ -73,7 +82,10 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   auto kick = client.Post("/api/action/kick", admin, R"({"id":3,"reason":"camping"})", "application/json");
-  EXPECT_EQ(kick->status, 200) << kick->body;
+  EXPECT_EQ(kick->body, R"({"ok":true,"sent":"kick","words":"player kicked: Mike"})");
+  auto start = client.Post("/api/action/start", admin, "{}", "application/json");
+  EXPECT_EQ(start->status, 409);
+  EXPECT_EQ(json::parse(start->body)["error"], "start refused: the server is already running");
   EXPECT_TRUE(WaitForText(Messages(), "admin.kickPlayer 3")) << ReadFile(Messages());
   auto say = client.Post("/api/action/say", admin, R"({"text":"hello from the web"})", "application/json");
   EXPECT_EQ(say->status, 200);
@@ -85,6 +97,73 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
                              "application/json");
   EXPECT_EQ(setting->status, 200) << setting->body;
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Web Renamed\"\n"));
+}
+
+// The daemon drops korvweb's client: the page is told, at once, and logs in again.
+TEST_F(KorvwebProcess, LostDaemonLinkIsToldAndANewLoginWorks) {
+  httplib::Client client("127.0.0.1", web_port_);
+  client.set_read_timeout(20, 0);
+  httplib::Headers mod = Login(client, "mod");
+  std::string output;
+  ASSERT_EQ(run_.Ctl({"disconnect", "1"}, &output), 0) << output;
+  for (int i = 0; i < 2; ++i) {
+    auto lost = client.Get("/api/file/players", mod);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(json::parse(lost->body)["error"], "the daemon closed this session; log in again");
+  }
+  mod = Login(client, "mod");
+  EXPECT_EQ(client.Get("/api/file/players", mod)->status, 200);
+}
+
+// Connections that never finish their request, too many streams and an
+// endless chunked body deny a logged-in administrator nothing; guesses
+// slow down per account and per client as the trusted proxy names it.
+TEST_F(KorvwebProcess, HostileBrowsersDenyNoLoggedInAdministrator) {
+  httplib::Client client("127.0.0.1", web_port_);
+  client.set_read_timeout(20, 0);
+  httplib::Headers admin = Login(client, "admin");
+  std::vector<std::unique_ptr<korvclient::Client>> slow(60);
+  for (auto& peer : slow) {
+    peer = std::make_unique<korvclient::Client>();
+    ASSERT_TRUE(peer->Connect(web_port_));
+    peer->Send("GET / HTTP/1.1\r\nHost: korvweb\r\n");
+  }
+  std::atomic<bool> done{false};
+  std::thread drip([&] {
+    while (!done) {
+      for (auto& peer : slow) peer->Send("X-Slow: 1\r\n");
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+  });
+  // Streams past the limit end the session's oldest; requests go on.
+  std::atomic<int> ended{0};
+  std::vector<std::thread> streams;
+  for (int i = 0; i < 5; ++i)
+    streams.emplace_back([&] {
+      httplib::Client events("127.0.0.1", web_port_);
+      events.set_read_timeout(60, 0);
+      events.Get("/api/events", admin, [](const char*, std::size_t) { return true; });
+      ++ended;
+    });
+  EXPECT_TRUE(WaitUntil([&] { return ended == 2; }, std::chrono::seconds(30)));
+  EXPECT_EQ(client.Get("/api/file/players", admin)->status, 200);
+  // A guess behind the proxy slows down that client and account only.
+  Login(client, "mod", 401, "guess", "10.0.0.1");
+  Login(client, "ops", 200, "secret", "10.0.0.3");
+  // A chunked body is cut off at the limit.
+  korvclient::Client chunked;
+  ASSERT_TRUE(chunked.Connect(web_port_, 20));
+  chunked.Send("POST /api/login HTTP/1.1\r\nHost: korvweb\r\nContent-Type: application/json\r\n"
+               "Transfer-Encoding: chunked\r\n\r\n");
+  for (int i = 0; i < 40 && chunked.Send("10000\r\n" + std::string(0x10000, ' ') + "\r\n"); ++i) {
+  }
+  chunked.Send("0\r\n\r\n");
+  chunked.WaitClosed(true);
+  EXPECT_TRUE(Has(chunked.received(), "HTTP/1.1 413")) << chunked.received().substr(0, 200);
+  done = true;
+  drip.join();
+  EXPECT_EQ(client.Post("/api/logout", admin, "{}", "application/json")->status, 200);
+  for (auto& stream : streams) stream.join();
 }
 
 TEST_F(KorvwebProcess, HeadlessBrowserDrivesThePage) {

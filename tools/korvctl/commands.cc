@@ -65,7 +65,7 @@ const std::array kSubcommands{
                "the player list (when you may read it) unless given, or bans the identities\n"
                "given as options (player id -1). D is seconds or a number with s, m, h, d or\n"
                "w; 0 or none bans for ever.",
-               C(0x25), RunBan},
+               C(0x25), RunBan, nullptr, {kNotifyPlayerBanned, 0}},
     Subcommand{"unban", "unban [--name N] [--address A] [--keyhash K] [--guid G]",
                "lift a ban by address, key hash or GUID",
                "Removes the bans on the given identities from every ban list. The name only\n"
@@ -238,6 +238,12 @@ std::string Indent(std::string_view text) {
 }
 
 }  // namespace
+
+const Subcommand* SubcommandForCode(std::uint32_t code) {
+  for (const Subcommand& row : kSubcommands)
+    if (row.code == code && row.handler != nullptr && (row.ok[0] != 0 || row.already != 0)) return &row;
+  return nullptr;
+}
 
 std::string GeneralHelp() {
   std::string text =

@@ -16,4 +16,9 @@ int RunKorvctl(Options& options);
 std::string GeneralHelp();
 std::optional<std::string> SubcommandHelp(const std::string& name);
 
+struct Subcommand;
+// The subcommand that sends command `code` with the notifications that tell
+// its outcome (context.h); nullptr when none does.
+const Subcommand* SubcommandForCode(std::uint32_t code);
+
 }  // namespace korvctl

@@ -5,7 +5,12 @@
 // the text that follows as a new command).
 #include "korvweb/app.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <httplib.h>
@@ -16,6 +21,8 @@
 
 #include "core/banned_name.h"
 #include "korvctl/ban_list.h"
+#include "korvctl/commands.h"
+#include "korvctl/context.h"
 #include "korvctl/texts.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
@@ -91,8 +98,8 @@ void Error(Response& res, int status, const std::string& message) {
   Reply(res, status, {{"error", Utf8(message)}});
 }
 
-std::string CookieValue(const Request& req) {
-  std::string cookies = req.get_header_value("Cookie");
+// The session id in a Cookie header's value.
+std::string CookieIn(std::string_view cookies) {
   std::string_view rest = cookies;
   while (!rest.empty()) {
     std::size_t end = rest.find(';');
@@ -103,6 +110,15 @@ std::string CookieValue(const Request& req) {
     if (item.starts_with(prefix_text)) return std::string(item.substr(prefix_text.size()));
   }
   return "";
+}
+
+std::string CookieValue(const Request& req) { return CookieIn(req.get_header_value("Cookie")); }
+
+// The session is gone: the page says why and offers to log in again.
+void Relogin(Response& res, const char* why, const std::string& detail = "") {
+  json body{{"error", why}, {"relogin", true}};
+  if (!detail.empty()) body["detail"] = Utf8(detail);
+  Reply(res, 401, body);
 }
 
 bool ParseBody(const Request& req, Response& res, json* body) {
@@ -265,26 +281,41 @@ std::string Refusal(const std::string& what, std::uint32_t code) {
   return "refused: this account lacks " + korvctl::AccessNeeded(code) + ", which " + what + " needs";
 }
 
-// The link failed mid-exchange: the byte stream can no longer be trusted.
-void LinkFailed(WebSession& session, Response& res) {
-  session.link_lost = true;
-  session.Push(R"({"code":0,"key":"link_lost","words":)" +
-               JsonText("the connection to the daemon was lost: " + session.link.failure().message) + "}");
-  Error(res, 502, "the daemon session failed: " + session.link.failure().message +
-                      "; log in again");
-}
-
 // Sends a keep-alive and reads up to its answer, so what the daemon did
-// with the bytes before it has been done; notifications on the way go to
-// the page.
-bool Confirm(WebSession& session) {
+// with the bytes before it has been done (a queued command runs before the
+// daemon reads the next one); notifications on the way go to the page and
+// into `seen`.
+bool Confirm(WebSession& session, std::vector<korvctl::Notice>* seen = nullptr) {
   if (!session.link.Send(korvctl::EncodeCommand(kKeepAlive))) return false;
   for (;;) {
     korvctl::Notice notice;
     if (!session.link.ReadNotice(&notice, session.link.timeout_ms())) return false;
     if (notice.code == kNotifyKeepAlive) return true;
     session.Push(NoticeToJson(notice));
+    if (seen) seen->push_back(notice);
   }
+}
+
+// The daemon's answer to command `code` among the notifications it sent
+// before the keep-alive's, added to `body`: 200 with "ok" and its words, or
+// 409 with the refusal as "error".
+void ReplyOutcome(Response& res, json body, std::uint32_t code, const std::vector<korvctl::Notice>& seen) {
+  const korvctl::Subcommand* row = korvctl::SubcommandForCode(code);
+  std::string words = "done";
+  for (const korvctl::Notice& notice : seen) {
+    std::string refusal;
+    if (notice.code == kNotifyFailed) refusal = "the daemon reports: command failed (see its log)";
+    else if (row && notice.code != 0 && (notice.code == row->already || notice.code == row->not_ok))
+      refusal = korvctl::DescribeNotice(notice);
+    else if (row && notice.code != 0 && (notice.code == row->ok[0] || notice.code == row->ok[1]))
+      words = korvctl::DescribeNotice(notice);
+    if (!refusal.empty()) {
+      body.update({{"ok", false}, {"error", Utf8(refusal)}});
+      return Reply(res, 409, body);
+    }
+  }
+  body.update({{"ok", true}, {"words", Utf8(words)}});
+  Reply(res, 200, body);
 }
 
 class Routes {
@@ -294,15 +325,17 @@ class Routes {
   // The session of the request, or nullptr with the answer written. A
   // state-changing request must carry the session's token.
   SessionPtr Authenticate(const Request& req, Response& res, bool changes, bool touch) {
-    SessionPtr session = app_.sessions().Find(CookieValue(req));
+    std::string id = CookieValue(req);
+    SessionPtr session = app_.sessions().Find(id);
     std::int64_t now = app_.now();
     if (session && now - session->last_active() >= app_.config().idle_seconds) {
-      app_.sessions().Remove(session->id);
-      Error(res, 401, "the session expired after being idle; log in again");
-      return nullptr;
+      app_.sessions().Remove(session->id, kExpiredText);
+      session = nullptr;
     }
     if (!session) {
-      Error(res, 401, "not logged in");
+      // The idle sweep may have ended it a moment before: the same words.
+      const char* why = id.empty() ? nullptr : app_.sessions().EndedWhy(id);
+      why ? Relogin(res, why) : Error(res, 401, "not logged in");
       return nullptr;
     }
     if (changes && req.get_header_value(kTokenHeader) != session->token) {
@@ -321,62 +354,94 @@ class Routes {
     if (!TextField(body, "user", 31, true, "", &user, &error) ||
         !TextField(body, "password", 31, true, "", &password, &error))
       return Error(res, 400, error);
-    std::int64_t wait = app_.throttle().WaitLeft(req.remote_addr, app_.now());
+    // Guesses slow down per client and per account, so that neither many
+    // addresses nor many accounts speed them up.
+    const std::string client = ClientAddress(req, app_.config().trusted_proxy);
+    const std::string account = "user:" + user;
+    std::int64_t wait = std::max(app_.throttle().WaitLeft(client, app_.now()),
+                                 app_.throttle().WaitLeft(account, app_.now()));
     if (wait > 0)
-      return Error(res, 429, "too many failed logins from this address; try again in " +
-                                 std::to_string(wait) + " s");
+      return Error(res, 429, "too many failed logins; try again in " + std::to_string(wait) + " s");
+    if (!app_.sessions().Reserve())
+      return Error(res, 503, "korvweb already holds its maximum of " +
+                                 std::to_string(app_.config().max_sessions) +
+                                 " daemon sessions (max_sessions); log out elsewhere, or wait "
+                                 "for closed pages to be released");
     auto session = std::make_shared<WebSession>();
     session->link.set_timeout_ms(app_.config().daemon_timeout_ms);
-    if (!session->link.Connect(app_.config().daemon_host, app_.config().daemon_port))
-      return Error(res, 502, "cannot reach the daemon: " + session->link.failure().message);
-    bool accepted = session->link.Login(user, password);
+    bool accepted = session->link.Connect(app_.config().daemon_host, app_.config().daemon_port) &&
+                    session->link.Login(user, password);
     password.assign(password.size(), '\0');
     if (!accepted) {
+      app_.sessions().Unreserve();
       const korvctl::Failure& failure = session->link.failure();
       int result = failure.status - korvctl::kExitLoginBase;
-      if (result >= 1 && result <= 5) app_.throttle().Failed(req.remote_addr, app_.now());
-      return Reply(res, result >= 1 && result <= 7 ? 401 : 502,
-                   {{"error", Utf8(failure.message)}, {"result", result}});
+      if (result < 1 || result > 7)
+        return Error(res, 502, "cannot reach the daemon: " + failure.message);
+      if (result <= 5) {
+        app_.throttle().Failed(client, app_.now());
+        app_.throttle().Failed(account, app_.now());
+      }
+      // An unknown name and a wrong password read the same.
+      if (result == kLoginBadUser || result == kLoginBadPassword)
+        return Reply(res, 401, {{"error", "login refused: wrong user name or password"}, {"result", 2}});
+      return Reply(res, 401, {{"error", Utf8(failure.message)}, {"result", result}});
     }
-    app_.throttle().Succeeded(req.remote_addr);
+    app_.throttle().Succeeded(client);
+    app_.throttle().Succeeded(account);
+    // A command and its keep-alive go as two small writes: without this the
+    // second waits for the daemon's delayed acknowledgement of the first.
+    int one = 1;
+    ::setsockopt(session->link.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    session->link_fd = session->link.fd();
     session->id = RandomHex(32);
     session->token = RandomHex(32);
     session->user = user;
     session->access = session->link.access();
     session->server_running = session->link.server_running();
     session->Touch(app_.now());
-    if (!app_.sessions().Add(session))
-      return Error(res, 503, "korvweb already serves its maximum of sessions");
+    app_.sessions().Add(session);
+    app_.WakePump();
     res.set_header("Set-Cookie", std::string(kCookieName) + "=" + session->id +
                                      "; Path=/; HttpOnly; SameSite=Strict");
     Reply(res, 200, SessionJson(*session));
   }
 
+  // A session already gone is logged out all the same.
   void Logout(const Request& req, Response& res) {
-    SessionPtr session = Authenticate(req, res, true, false);
-    if (!session) return;
-    app_.sessions().Remove(session->id);
+    SessionPtr session = app_.sessions().Find(CookieValue(req));
+    if (session && req.get_header_value(kTokenHeader) != session->token)
+      return Error(res, 403, "the request lacks this session's token");
+    if (session) app_.sessions().Remove(session->id, nullptr);
     res.set_header("Set-Cookie", std::string(kCookieName) +
                                      "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
-    Reply(res, 200, {{"ok", true}});
+    Reply(res, 200, {{"ok", true}, {"words", "logged out"}});
   }
 
   void Session(const Request& req, Response& res) {
     if (SessionPtr session = Authenticate(req, res, false, true)) Reply(res, 200, SessionJson(*session));
   }
 
-  // Runs `work` with the link held; answers for a lost link.
+  // Runs `work` with the link held. A lost link ends the session and the
+  // page is told so; no request waits on another's longer than the daemon
+  // may take to answer.
   template <typename Work>
   void WithLink(const Request& req, Response& res, bool changes, Work work) {
     SessionPtr session = Authenticate(req, res, changes, true);
     if (!session) return;
-    std::lock_guard lock(session->link_mutex);
-    if (session->link_lost) {
-      app_.sessions().Remove(session->id);
-      return Error(res, 401, "the daemon ended this session; log in again");
+    std::unique_lock lock(session->link_mutex, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(app_.config().daemon_timeout_ms)))
+      return Error(res, 503, "the daemon has not yet answered this session's previous request; try again");
+    if (!session->link_lost && work(*session)) {
+      session->DrainNotices();
+      return;
     }
-    if (!work(*session)) return LinkFailed(*session, res);
-    session->DrainNotices();
+    // The link failed mid-exchange: its byte stream can no longer be trusted.
+    if (!session->link_lost) session->MarkLost();
+    std::string detail = session->link.failure().message;
+    lock.unlock();
+    app_.sessions().Remove(session->id, kDaemonClosedText);
+    Relogin(res, kDaemonClosedText, detail);
   }
 
   void Action(const Request& req, Response& res) {
@@ -396,8 +461,9 @@ class Routes {
       }
       std::string bytes = action->args == Args::kNone ? korvctl::EncodeCommand(action->code)
                                                       : korvctl::EncodeTextCommand(action->code, text);
-      if (!session.link.Send(bytes)) return false;
-      Reply(res, 200, {{"sent", action->name}});
+      std::vector<korvctl::Notice> seen;
+      if (!session.link.Send(bytes) || !Confirm(session, &seen)) return false;
+      ReplyOutcome(res, {{"sent", action->name}}, action->code, seen);
       return true;
     });
   }
@@ -457,10 +523,11 @@ class Routes {
         Error(res, 403, Refusal("this change", file->up));
         return true;
       }
+      std::vector<korvctl::Notice> seen;
       if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
-          !session.link.Send(EncodeFileFrame(text)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(text)) || !Confirm(session, &seen))
         return false;
-      Reply(res, 200, {{"saved", file->name}});
+      ReplyOutcome(res, {{"saved", file->name}}, file->up, seen);
       return true;
     });
   }
@@ -486,32 +553,41 @@ class Routes {
         Error(res, 400, error);
         return true;
       }
+      std::vector<korvctl::Notice> seen;
       if (!session.link.Send(korvctl::EncodeCommand(kSettingsUp)) ||
-          !session.link.Send(EncodeFileFrame(updated)) || !Confirm(session))
+          !session.link.Send(EncodeFileFrame(updated)) || !Confirm(session, &seen))
         return false;
-      Reply(res, 200, {{"saved", body["values"].size()}});
+      ReplyOutcome(res, {{"saved", body["values"].size()}}, kSettingsUp, seen);
       return true;
     });
   }
 
+  // The page's notification stream. It looks every second whether the
+  // page is still there, so that a closed page is noticed soon; what was
+  // pushed before the session ended still goes out.
   void Events(const Request& req, Response& res) {
     SessionPtr session = Authenticate(req, res, false, false);
     if (!session) return;
     std::uint64_t after = session->last_seq();
     std::string last = req.get_header_value("Last-Event-ID");
     if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
+    std::uint64_t stream = session->OpenStream();
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
-        "text/event-stream", [session, after](std::size_t, httplib::DataSink& sink) mutable {
-          std::vector<WebEvent> events = session->EventsAfter(after, 15000);
-          if (session->closed() || !sink.is_writable()) return false;
-          std::string out = events.empty() ? ": keep-alive\n\n" : "";
+        "text/event-stream",
+        [session, after, stream, quiet = -1](std::size_t, httplib::DataSink& sink) mutable {
+          std::vector<WebEvent> events = session->EventsAfter(after, quiet < 0 ? 0 : 1000, stream);
+          if (!sink.is_writable() || (events.empty() && !session->StreamWanted(stream))) return false;
+          std::string out;
+          if (events.empty() && (quiet < 0 || ++quiet >= 15)) out = ": keep-alive\n\n", quiet = 0;
           for (const WebEvent& event : events) {
             out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
             after = event.seq;
+            quiet = 0;
           }
-          return sink.write(out.data(), out.size());
-        });
+          return out.empty() || sink.write(out.data(), out.size());
+        },
+        [session, stream, &app = app_](bool) { session->CloseStream(stream, app.now()); });
   }
 
   void Page(const Request& req, Response& res) {
@@ -531,15 +607,52 @@ class Routes {
 }  // namespace
 
 App::App(Config config, NowFn now)
-    : config_(std::move(config)), now_(std::move(now)), sessions_(config_.max_sessions) {}
+    : config_(std::move(config)),
+      now_(std::move(now)),
+      sessions_(config_.max_sessions),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-void App::Register(httplib::Server& server) {
+App::~App() {
+  if (wake_ >= 0) ::close(wake_);
+}
+
+void App::WakePump() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+std::string ClientAddress(const Request& req, const std::string& trusted_proxy) {
+  std::size_t count = req.get_header_value_count("X-Forwarded-For");
+  if (trusted_proxy.empty() || req.remote_addr != trusted_proxy || count == 0) return req.remote_addr;
+  std::string forwarded = req.get_header_value("X-Forwarded-For", count - 1);
+  std::size_t comma = forwarded.rfind(',');
+  std::string last = forwarded.substr(comma == std::string::npos ? 0 : comma + 1);
+  std::erase(last, ' ');
+  if (last.empty() || last.size() > 45 ||
+      last.find_first_not_of("0123456789abcdefABCDEF.:") != std::string::npos)
+    return req.remote_addr;
+  return last;
+}
+
+Lane App::LaneOf(std::string_view head) {
+  std::string id = CookieIn(HeadValue(head, "Cookie"));
+  if (id.empty() || !sessions_.Find(id)) return Lane::kPublic;
+  return head.starts_with("GET /api/events") ? Lane::kStream : Lane::kSession;
+}
+
+void App::Register(GateServer& server) {
   auto routes = std::make_shared<Routes>(*this);
   using Handler = void (Routes::*)(const Request&, Response&);
   auto bind = [routes](Handler handler) {
     return [routes, handler](const Request& req, Response& res) { ((*routes).*handler)(req, res); };
   };
-  server.set_payload_max_length(kMaxBody + 4096);
+  // A body cut at its limit (sent in chunks, with no length to refuse
+  // beforehand) is answered here.
+  server.set_error_handler(httplib::Server::HandlerWithResponse([](const Request&, Response& res) {
+    if (!GateServer::BodyTooLarge()) return httplib::Server::HandlerResponse::Unhandled;
+    Error(res, 413, "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
+    return httplib::Server::HandlerResponse::Handled;
+  }));
   server.Get(R"(/|/index\.html|/app\.js|/style\.css)", bind(&Routes::Page));
   server.Post("/api/login", bind(&Routes::Login));
   server.Post("/api/logout", bind(&Routes::Logout));
@@ -553,30 +666,30 @@ void App::Register(httplib::Server& server) {
   server.Post("/api/settings", bind(&Routes::PutSettings));
 }
 
-void App::Pump() {
+bool App::Pump() {
+  bool busy = false;
   for (const SessionPtr& session : sessions_.All()) {
     std::unique_lock lock(session->link_mutex, std::try_to_lock);
     if (lock.owns_lock()) session->DrainNotices();
+    busy = busy || !lock.owns_lock();
   }
-  sessions_.ExpireIdle(now_(), config_.idle_seconds);
+  sessions_.ExpireIdle(now_(), config_.idle_seconds, config_.stream_grace_seconds);
+  return busy;
 }
 
 void App::RunPump(const std::atomic<bool>& stop, int period_ms) {
   while (!stop) {
-    std::vector<pollfd> fds;
-    for (const SessionPtr& session : sessions_.All()) {
-      std::unique_lock lock(session->link_mutex, std::try_to_lock);
-      if (lock.owns_lock() && !session->link_lost && session->link.fd() >= 0)
-        fds.push_back({session->link.fd(), POLLIN, 0});
-    }
-    int ready = 0;
-    if (fds.empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
-    else
-      ready = ::poll(fds.data(), fds.size(), period_ms);
-    Pump();
+    // Every link is watched, held by a request or not, so that a
+    // notification goes to the pages the moment it comes.
+    // A new session wakes it at once, to watch its link too.
+    std::vector<pollfd> fds{{wake_, POLLIN, 0}};
+    for (const SessionPtr& session : sessions_.All())
+      if (int fd = session->link_fd; fd >= 0 && !session->link_lost) fds.push_back({fd, POLLIN, 0});
+    int ready = ::poll(fds.data(), fds.size(), period_ms);
+    std::uint64_t count = 0;
+    if (ready > 0 && fds[0].revents != 0 && ::read(wake_, &count, sizeof count) > 0) --ready;
     // A request that holds a link reads its bytes itself; do not spin on them.
-    if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (Pump() && ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 

@@ -6,11 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "korvweb/http_gate.h"
 #include "korvweb/session.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace korvweb {
 
@@ -21,24 +18,40 @@ struct Config {
   int daemon_port = 14667;
   int idle_seconds = 1800;     // a session without a request for this long ends
   int daemon_timeout_ms = 5000;
-  std::size_t max_sessions = 32;
+  // Browser sessions at once, each one of the daemon's 16 client places.
+  std::size_t max_sessions = 8;
+  // A session whose page has had no event stream open for this long ends.
+  int stream_grace_seconds = 30;
+  // The reverse proxy whose X-Forwarded-For names the client ("" none).
+  std::string trusted_proxy;
 };
 
 inline constexpr char kCookieName[] = "korvweb_session";
 inline constexpr char kTokenHeader[] = "X-Korv-Token";
-// Request bodies above this are refused before they are parsed.
+// Request bodies above this are refused, however they are sent.
 inline constexpr std::size_t kMaxBody = 1u << 20;
+
+// The client of a request: the peer, or where the peer is the trusted
+// proxy, the last address its X-Forwarded-For names.
+std::string ClientAddress(const httplib::Request& req, const std::string& trusted_proxy);
 
 class App {
  public:
   App(Config config, NowFn now);
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
   // Installs every route on `server`.
-  void Register(httplib::Server& server);
+  void Register(GateServer& server);
+  // The pool a request head goes to: logged-in ones have their own.
+  Lane LaneOf(std::string_view head);
   // One pass of the pump: reads the notifications waiting on every daemon
-  // link and ends idle sessions.
-  void Pump();
+  // link and ends idle sessions. True when a request held a link.
+  bool Pump();
   // Runs Pump until `stop`, waking at most every `period_ms`.
   void RunPump(const std::atomic<bool>& stop, int period_ms);
+  // Has the pump look at the sessions again now.
+  void WakePump();
   SessionStore& sessions() { return sessions_; }
   const Config& config() const { return config_; }
   std::int64_t now() const { return now_(); }
@@ -49,6 +62,7 @@ class App {
   NowFn now_;
   SessionStore sessions_;
   LoginThrottle throttle_;
+  int wake_;  // an eventfd the pump also waits on
 };
 
 }  // namespace korvweb

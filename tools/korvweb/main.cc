@@ -2,7 +2,9 @@
 #include <httplib.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -12,10 +14,11 @@
 #include "korvweb/settings_form.h"
 
 namespace {
-httplib::Server* g_server = nullptr;
 // Only a flag, as in every handler; the watcher thread stops the server.
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
+// Once asked to stop, korvweb ends within this long whatever its workers do.
+constexpr auto kStopLimit = std::chrono::seconds(5);
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,30 +40,41 @@ int main(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 1);
   korvweb::InitSettingsForm();
   korvweb::App app(config, korvweb::SteadySeconds);
-  httplib::Server server;
-  // Each open page holds one worker with its notification stream; the
-  // others serve requests.
-  server.new_task_queue = [&config] {
-    return new httplib::ThreadPool(config.max_sessions + 8);
-  };
+  korvweb::GateLimits limits;
+  limits.max_body = korvweb::kMaxBody;
+  // Connections that wait for their request head may take half of the
+  // descriptors korvweb may open; the rest stay for workers and daemon links.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    limits.max_waiting = std::min<std::size_t>(8192, files.rlim_cur / 2);
+  }
+  // Each open page holds one stream worker with its notification stream.
+  limits.stream_workers = config.max_sessions * korvweb::WebSession::kMaxStreams + 4;
+  korvweb::GateServer server(limits, [&app](std::string_view head) { return app.LaneOf(head); });
   app.Register(server);
-  g_server = &server;
   struct sigaction action{};
   action.sa_handler = OnSignal;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false}, stopped{false};
   std::thread pump([&] { app.RunPump(stop, 200); });
   std::thread watcher([&] {
     while (!g_stop && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    for (auto& session : app.sessions().All()) app.sessions().Remove(session->id);
-    g_server->stop();
+    for (auto& session : app.sessions().All()) app.sessions().Remove(session->id, nullptr);
+    server.stop();
+    auto limit = std::chrono::steady_clock::now() + kStopLimit;
+    while (!stopped && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!stopped) std::_Exit(0);
   });
   if (!server.bind_to_port(config.listen_host.c_str(), config.listen_port)) {
     std::fprintf(stderr, "korvweb: cannot listen on %s:%d\n", config.listen_host.c_str(),
                  config.listen_port);
-    stop = true;
+    stop = stopped = true;
     watcher.join();
     pump.join();
     return 1;
@@ -70,7 +84,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   server.listen_after_bind();
   stop = true;
-  watcher.join();
   pump.join();
+  server.Shutdown();
+  stopped = true;
+  watcher.join();
   return 0;
 }

@@ -9,6 +9,7 @@ namespace korvweb {
 const char kUsage[] =
     "Usage: korvweb [--listen HOST:PORT] [--daemon HOST:PORT] [--config FILE]\n"
     "               [--idle-minutes N] [--max-sessions N] [--timeout SECONDS]\n"
+    "               [--stream-grace SECONDS] [--trusted-proxy ADDRESS]\n"
     "       korvweb --help | --version\n"
     "\n"
     "Serves the web console of korvd: each administrator logs in with a korvd\n"
@@ -16,11 +17,18 @@ const char kUsage[] =
     "  --listen HOST:PORT   where the page is served (default 127.0.0.1:8080)\n"
     "  --daemon HOST:PORT   the daemon's client port (default 127.0.0.1:14667)\n"
     "  --config FILE        key = value lines: listen, daemon, idle_minutes,\n"
-    "                       max_sessions, timeout_seconds (options given after\n"
-    "                       --config win)\n"
+    "                       max_sessions, timeout_seconds, stream_grace_seconds,\n"
+    "                       trusted_proxy (options given after --config win)\n"
     "  --idle-minutes N     a session without a request for N minutes ends (30)\n"
-    "  --max-sessions N     browser sessions served at once (32)\n"
+    "  --max-sessions N     browser sessions served at once, each holding one of\n"
+    "                       the daemon's 16 client places (8)\n"
     "  --timeout SECONDS    longest wait for the daemon's answer (5)\n"
+    "  --stream-grace SECONDS\n"
+    "                       a session whose page closed (its notification stream\n"
+    "                       gone and not reopened) ends after this long (30)\n"
+    "  --trusted-proxy ADDRESS\n"
+    "                       the reverse proxy in front of korvweb: only from it is\n"
+    "                       X-Forwarded-For believed, for slowing down login guesses\n"
     "  --help               this help\n"
     "  --version            the name and version\n";
 
@@ -44,6 +52,11 @@ bool Apply(const std::string& key, const std::string& value, Config* config, std
     if (Number(value, 1, 1000, &n)) return config->max_sessions = static_cast<std::size_t>(n), true;
   } else if (key == "timeout_seconds" || key == "timeout") {
     if (Number(value, 1, 600, &n)) return config->daemon_timeout_ms = static_cast<int>(n) * 1000, true;
+  } else if (key == "stream_grace_seconds" || key == "stream-grace") {
+    if (Number(value, 1, 24 * 3600, &n)) return config->stream_grace_seconds = static_cast<int>(n), true;
+  } else if (key == "trusted_proxy" || key == "trusted-proxy") {
+    if (!value.empty() && value.size() <= 45 && value.find_first_not_of("0123456789abcdefABCDEF.:") == std::string::npos)
+      return config->trusted_proxy = value, true;
   } else {
     *error = "unknown option " + key;
     return false;

@@ -1,5 +1,6 @@
 // korvweb's command line and its optional config file of "key = value"
-// lines (listen, daemon, idle_minutes, max_sessions, timeout_seconds).
+// lines (listen, daemon, idle_minutes, max_sessions, timeout_seconds,
+// stream_grace_seconds, trusted_proxy).
 #pragma once
 
 #include <string>

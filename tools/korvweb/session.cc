@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,18 +42,19 @@ bool WebSession::DrainNotices() {
       if (::poll(&entry, 1, 0) != 1) return true;
     }
     korvctl::Notice notice;
-    if (!link.ReadNotice(&notice, link.timeout_ms())) {
-      link_lost = true;
-      Push(R"({"code":0,"key":"link_lost","words":)" +
-           JsonText("the connection to the daemon was lost: " + link.failure().message) + "}");
-      return false;
-    }
+    if (!link.ReadNotice(&notice, link.timeout_ms())) return MarkLost(), false;
     Push(NoticeToJson(notice));
     if (notice.code == kNotifyDisconnect) {
       link_lost = true;
       return false;
     }
   }
+}
+
+void WebSession::MarkLost() {
+  link_lost = true;
+  Push(R"({"code":0,"key":"link_lost","words":)" +
+       JsonText("the connection to the daemon was lost: " + link.failure().message) + "}");
 }
 
 void WebSession::Push(const std::string& json) {
@@ -64,12 +66,14 @@ void WebSession::Push(const std::string& json) {
   event_cv_.notify_all();
 }
 
-std::vector<WebEvent> WebSession::EventsAfter(std::uint64_t after, int wait_ms) {
+std::vector<WebEvent> WebSession::EventsAfter(std::uint64_t after, int wait_ms, std::uint64_t stream) {
   std::unique_lock lock(event_mutex_);
-  auto ready = [&] { return closed_ || (!events_.empty() && events_.back().seq > after); };
+  auto unwanted = [&] {
+    return closed_ || (stream != 0 && std::find(streams_.begin(), streams_.end(), stream) == streams_.end());
+  };
+  auto ready = [&] { return unwanted() || (!events_.empty() && events_.back().seq > after); };
   event_cv_.wait_for(lock, std::chrono::milliseconds(wait_ms), ready);
   std::vector<WebEvent> out;
-  if (closed_) return out;
   for (const WebEvent& event : events_)
     if (event.seq > after) out.push_back(event);
   return out;
@@ -86,9 +90,10 @@ void WebSession::Close() {
     closed_ = true;
   }
   event_cv_.notify_all();
-  std::lock_guard lock(link_mutex);
-  link.Close();
-  link_lost = true;
+  // The daemon sees the end at once; the descriptor itself is closed with
+  // the link, once no request uses it.
+  int fd = link_fd.exchange(-1);
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
 
 bool WebSession::closed() {
@@ -96,11 +101,51 @@ bool WebSession::closed() {
   return closed_;
 }
 
-bool SessionStore::Add(std::shared_ptr<WebSession> session) {
+std::uint64_t WebSession::OpenStream() {
+  std::uint64_t stream = 0;
+  {
+    std::lock_guard lock(event_mutex_);
+    stream = next_stream_++;
+    streams_.push_back(stream);
+    had_stream_ = true;
+    while (streams_.size() > kMaxStreams) streams_.pop_front();
+  }
+  event_cv_.notify_all();
+  return stream;
+}
+
+void WebSession::CloseStream(std::uint64_t stream, std::int64_t now) {
+  std::lock_guard lock(event_mutex_);
+  std::erase(streams_, stream);
+  if (streams_.empty()) streams_gone_at_ = now;
+}
+
+bool WebSession::StreamWanted(std::uint64_t stream) {
+  std::lock_guard lock(event_mutex_);
+  return !closed_ && std::find(streams_.begin(), streams_.end(), stream) != streams_.end();
+}
+
+bool WebSession::PageGoneSince(std::int64_t since) {
+  std::lock_guard lock(event_mutex_);
+  return had_stream_ && streams_.empty() && streams_gone_at_ <= since;
+}
+
+bool SessionStore::Reserve() {
   std::lock_guard lock(mutex_);
-  if (sessions_.size() >= max_sessions_) return false;
-  sessions_[session->id] = std::move(session);
+  if (sessions_.size() + reserved_ >= max_sessions_) return false;
+  ++reserved_;
   return true;
+}
+
+void SessionStore::Unreserve() {
+  std::lock_guard lock(mutex_);
+  if (reserved_ > 0) --reserved_;
+}
+
+void SessionStore::Add(std::shared_ptr<WebSession> session) {
+  std::lock_guard lock(mutex_);
+  if (reserved_ > 0) --reserved_;
+  sessions_[session->id] = std::move(session);
 }
 
 std::shared_ptr<WebSession> SessionStore::Find(const std::string& id) {
@@ -109,7 +154,7 @@ std::shared_ptr<WebSession> SessionStore::Find(const std::string& id) {
   return found == sessions_.end() ? nullptr : found->second;
 }
 
-void SessionStore::Remove(const std::string& id) {
+void SessionStore::Remove(const std::string& id, const char* why) {
   std::shared_ptr<WebSession> session;
   {
     std::lock_guard lock(mutex_);
@@ -117,8 +162,22 @@ void SessionStore::Remove(const std::string& id) {
     if (found == sessions_.end()) return;
     session = found->second;
     sessions_.erase(found);
+    if (why != nullptr) {
+      if (ended_order_.size() >= kMaxEnded) {
+        ended_.erase(ended_order_.front());
+        ended_order_.pop_front();
+      }
+      ended_[id] = why;
+      ended_order_.push_back(id);
+    }
   }
   session->Close();
+}
+
+const char* SessionStore::EndedWhy(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  auto found = ended_.find(id);
+  return found == ended_.end() ? nullptr : found->second;
 }
 
 std::vector<std::shared_ptr<WebSession>> SessionStore::All() {
@@ -128,12 +187,16 @@ std::vector<std::shared_ptr<WebSession>> SessionStore::All() {
   return all;
 }
 
-int SessionStore::ExpireIdle(std::int64_t now, std::int64_t idle) {
-  std::vector<std::string> expired;
-  for (auto& session : All())
-    if (now - session->last_active() >= idle) expired.push_back(session->id);
-  for (const std::string& id : expired) Remove(id);
-  return static_cast<int>(expired.size());
+int SessionStore::ExpireIdle(std::int64_t now, std::int64_t idle, std::int64_t grace) {
+  int ended = 0;
+  for (auto& session : All()) {
+    const char* why = session->link_lost ? kDaemonClosedText
+                      : now - session->last_active() >= idle || session->PageGoneSince(now - grace)
+                          ? kExpiredText
+                          : nullptr;
+    if (why) Remove(session->id, why), ++ended;
+  }
+  return ended;
 }
 
 std::size_t SessionStore::size() {
