@@ -81,6 +81,14 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   game_.WriteScenario(std::string(kPlayers) + "chat Bob: hello from the game\n");
   stream.join();
   EXPECT_TRUE(Has(streamed, "\"key\":\"player_kicked\",\"text\":\"Mike\"")) << streamed;
+  // The map goes with the mode and mod picked; a schedule line the daemon would misread stays home.
+  auto map = client.Post("/api/action/change_map", admin, R"({"map":"el_alamein","mode":"GPM_CTF","mod":"bf1942"})",
+                         "application/json");
+  EXPECT_EQ(map->status, 200) << map->body;
+  EXPECT_TRUE(WaitForText(Messages(), "admin.changeMap el_alamein GPM_CTF bf1942")) << ReadFile(Messages());
+  auto schedule = client.Post("/api/file/schedule", admin, R"({"text":"restart daily at 04:00\n"})", "application/json");
+  EXPECT_EQ(schedule->status, 400);
+  EXPECT_TRUE(Has(schedule->body, "schedule line 1 lacks one of its six fields")) << schedule->body;
   auto setting = client.Post("/api/settings", admin, R"({"values":{"game.serverName":"Web Renamed"}})",
                              "application/json");
   EXPECT_EQ(setting->status, 200) << setting->body;

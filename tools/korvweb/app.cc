@@ -19,6 +19,7 @@
 #include "korvctl/texts.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
+#include "korvweb/schedule_form.h"
 #include "korvweb/settings_form.h"
 #include "wire/account_line.h"
 #include "wire/ban_text.h"
@@ -158,6 +159,20 @@ bool IntField(const json& body, const char* name, long low, long high, long fall
   return true;
 }
 
+// "map mode mod" as the game takes it; mode and mod default as the in-game
+// commands default them. An idle map may be empty: that clears it.
+bool MapText(const json& body, bool required, std::string* text, std::string* error) {
+  std::string mode, mod;
+  if (!TextField(body, "map", 127, required, " ", text, error) ||
+      !TextField(body, "mode", 32, false, " ", &mode, error) ||
+      !TextField(body, "mod", 64, false, " ", &mod, error))
+    return false;
+  if (!text->empty() && (!mode.empty() || !mod.empty()))
+    *text += " " + (mode.empty() ? "GPM_CQ" : mode) + " " + (mod.empty() ? "bf1942" : mod);
+  if (text->size() > 127) return *error = "the map, mode and mod are longer than 127 bytes together", false;
+  return true;
+}
+
 // The command text of an action from the request; false with a message.
 bool BuildText(Args args, const json& body, std::string* text, std::string* error) {
   std::string a, b, c, d, reason;
@@ -171,8 +186,9 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
           !BannableName(body["text"].get<std::string>()))
         return *error = kUnbannableNameText, false;
       return TextField(body, "text", 255, true, "", text, error);
-    case Args::kMap: return TextField(body, "map", 255, true, " ", text, error);
-    case Args::kIdleMap: return TextField(body, "map", 255, false, " ", text, error);
+    case Args::kMap:
+    case Args::kIdleMap:
+      return MapText(body, args == Args::kMap, text, error);
     case Args::kSlot:
       if (!IntField(body, "slot", 1, 16, 0, &id, error)) return false;
       if (id == 0) return *error = "slot is missing", false;
@@ -432,6 +448,7 @@ class Routes {
       else if (file->name == "clients") body["rows"] = RowsJson(korvctl::ParseClientList(text));
       else if (file->name == "bans") body["rows"] = RowsJson(korvctl::ParseBanList(text, std::time(nullptr)));
       else if (file->name == "accounts") body["rows"] = AccountsJson(text);
+      else if (file->name == "schedule") body["schedule"] = ScheduleJson(text, std::time(nullptr));
       if (file->name == "bans" || file->name != "accounts") body["text"] = Utf8(text);
       Reply(res, 200, body);
       return true;
@@ -451,6 +468,12 @@ class Routes {
       for (unsigned char c : text)
         if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F)
           return Error(res, 400, "the file holds a control character");
+    }
+    if (file->name == "schedule") {
+      // Built from the picked fields, or a text checked line by line as the daemon reads it.
+      if (body.contains("events") && !ScheduleTextFromEvents(body["events"], std::time(nullptr), &text, &error))
+        return Error(res, 400, error);
+      if (std::string problem = ScheduleTextProblem(text); !problem.empty()) return Error(res, 400, problem);
     }
     WithLink(req, res, true, [&](WebSession& session) {
       if (!MaskAdmitsCommand(session.access, file->up)) {

@@ -7,6 +7,8 @@ let session = null;
 let events = null;
 let picked = null;
 let settingsRows = [];
+let statusTimer = null;
+let pending = null;
 const kModes = ['GPM_CQ', 'GPM_COOP', 'GPM_CTF', 'GPM_TDM', 'GPM_OBJECTIVEMODE'];
 
 async function api(method, path, body) {
@@ -24,17 +26,58 @@ async function api(method, path, body) {
   return data;
 }
 
-function say(text, bad) {
-  const line = $('message');
-  line.textContent = text;
-  line.className = bad ? (text.startsWith('refused') ? 'refused' : 'error') : '';
+// An outcome shows beside what was clicked (after its row of buttons or its
+// table); without a place, on the message line.
+function outcomeFor(el) {
+  if (!el) return $('message');
+  const box = el.closest('.row, .buttons, table') || el;
+  let line = box.nextElementSibling;
+  if (!line || !line.classList.contains('outcome')) {
+    line = document.createElement('p');
+    line.className = 'outcome';
+    line.setAttribute('role', 'status');
+    box.after(line);
+  }
+  return line;
 }
 
-async function act(name, body) {
+function say(text, bad, el) {
+  const line = outcomeFor(el);
+  line.textContent = text;
+  line.classList.toggle('refused', !!bad && text.startsWith('refused'));
+  line.classList.toggle('error', !!bad && !text.startsWith('refused'));
+}
+
+// The notices that tell how each action ended; the daemon sends them once
+// it carried the command out (or could not).
+const kOutcome = {
+  start: ['server_started', 'already_running'], stop: ['server_stopped', 'already_stopped'],
+  pause: ['paused', 'unpaused'], change_map: ['map_changed'], next_map: ['next_map_started'],
+  set_next_map: ['next_map_set'], idle_map: ['idle_map_set'], restart_map: ['map_restarted'],
+  kick: ['player_kicked'], ban: ['player_banned'], unban: ['ban_removed'], clear_bans: ['bans_cleared'],
+  ban_name: ['name_banned'], verify_bans: ['bans_in_sync', 'bans_not_in_sync'],
+  push_bans: ['bans_in_sync', 'bans_not_in_sync'], pull_bans: ['bans_in_sync', 'bans_not_in_sync'],
+  say: ['chat_sent'], message: ['message_sent'], console: ['console_command_sent'],
+  screenshot: ['screenshot_requested'], pb_save: ['pb_saved'], pb_load: ['pb_loaded'],
+};
+const kBadOutcome = ['command_failed', 'already_running', 'already_stopped', 'bans_not_in_sync'];
+
+async function act(name, body, el) {
+  const words = name.replace(/_/g, ' ');
+  say(words + ': waiting for the daemon\u2026', false, el);
+  pending = kOutcome[name] ? { keys: kOutcome[name], line: outcomeFor(el) } : null;
   try {
-    await api('POST', '/api/action/' + name, body);
-    say('sent: ' + name.replace(/_/g, ' '));
-  } catch (e) { say(e.message, true); }
+    const data = await api('POST', '/api/action/' + name, body);
+    if (data.outcome || data.words) { pending = null; say(data.outcome || data.words, !!data.refused, el); }
+    else if (!pending) say(words + ': done', false, el);
+  } catch (e) { pending = null; say(e.message, true, el); }
+}
+
+function settle(event) {
+  if (!pending || !(pending.keys.includes(event.key) || event.key === 'command_failed')) return;
+  pending.line.textContent = event.words;
+  pending.line.classList.toggle('error', kBadOutcome.includes(event.key));
+  pending = null;
 }
 
 function cell(row, text) { const td = document.createElement('td'); td.textContent = text; row.appendChild(td); return td; }
@@ -69,9 +112,18 @@ $('logout').addEventListener('click', async () => {
   loggedOut('logged out');
 });
 
+// Nothing of the session stays on screen, nor in the tab order.
 function loggedOut(why) {
   session = null;
+  pending = picked = null;
   if (events) events.close();
+  clearInterval(statusTimer);
+  const main = $('console');
+  for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome')) el.textContent = '';
+  for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
+  $('message').textContent = '';
+  $('player-selected').textContent = 'Select a player';
+  bans = []; maps = []; settingsRows = []; scheduleEvents = [];
   $('console').hidden = true;
   $('logout').hidden = true;
   $('who').textContent = '';
@@ -92,7 +144,8 @@ function start(data) {
   events = new EventSource('/api/events');
   events.addEventListener('notice', (ev) => notice(JSON.parse(ev.data)));
   refreshAll();
-  setInterval(() => { if (session && allowed('status')) loadStatus(); }, 5000);
+  clearInterval(statusTimer);
+  statusTimer = setInterval(() => { if (session && allowed('status')) loadStatus(); }, 5000);
 }
 
 function buildTabs() {
@@ -112,6 +165,8 @@ function buildTabs() {
 }
 
 function show(id) {
+  for (const line of document.querySelectorAll('.outcome')) line.textContent = '';
+  $('message').textContent = '';
   for (const view of document.querySelectorAll('main > section'))
     view.style.display = view.id === id ? '' : 'none';
   for (const b of document.querySelectorAll('nav button')) b.classList.toggle('on', 'view-' + b.id.slice(4) === id);
@@ -120,8 +175,10 @@ function show(id) {
 // --- live events ---
 const kRefresh = {
   player_kicked: loadPlayers, player_banned: () => { loadPlayers(); loadBans(); }, ban_removed: loadBans,
-  bans_changed: loadBans, bans_cleared: loadBans, settings_changed: loadSettings,
+  bans_changed: loadBans, bans_cleared: loadBans, settings_changed: settingsChanged,
   rotation_changed: loadRotation, server_started: loadStatus, server_stopped: loadStatus,
+  schedule_changed: scheduleChanged, banned_words_changed: () => fileChanged('banned_words'),
+  announcements_changed: () => fileChanged('announcements'),
 };
 
 function notice(event) {
@@ -136,6 +193,7 @@ function notice(event) {
     while ($('chat').children.length > 500) $('chat').firstChild.remove();
   }
   if (event.key === 'link_lost' || event.key === 'disconnected') say(event.words, true);
+  settle(event);
   const again = kRefresh[event.key];
   if (again && session) again();
 }
@@ -170,37 +228,39 @@ async function loadPlayers() {
   } catch (e) { say(e.message, true); }
 }
 
-$('kick-button').addEventListener('click', () => {
-  if (!picked) return say('select a player first', true);
-  if (!$('player-reason').value) return say('give a reason', true);
-  act('kick', { id: Number(picked.id), reason: $('player-reason').value });
+$('kick-button').addEventListener('click', (ev) => {
+  const el = ev.currentTarget;
+  if (!picked) return say('select a player first', true, el);
+  if (!$('player-reason').value) return say('give a reason', true, el);
+  act('kick', { id: Number(picked.id), reason: $('player-reason').value }, el);
 });
-$('ban-button').addEventListener('click', () => {
-  if (!picked) return say('select a player first', true);
+$('ban-button').addEventListener('click', (ev) => {
+  const el = ev.currentTarget;
+  if (!picked) return say('select a player first', true, el);
   const duration = $('ban-duration').value;
-  if (!/^\d+$/.test(duration)) return say('the ban duration must be a number of seconds', true);
-  if (!$('player-reason').value) return say('give a reason', true);
+  if (!/^\d+$/.test(duration)) return say('the ban duration must be a number of seconds', true, el);
+  if (!$('player-reason').value) return say('give a reason', true, el);
   const clean = (v) => (v && v !== '[unknown]' && v !== '-') ? v : '';
   act('ban', { id: Number(picked.id), name: picked.name, address: clean(picked.address),
     keyhash: clean(picked.keyhash), guid: clean(picked.guid), duration: Number(duration),
-    reason: $('player-reason').value });
+    reason: $('player-reason').value }, el);
 });
-$('shot-button').addEventListener('click', () => {
-  if (!picked) return say('select a player first', true);
-  act('screenshot', { text: picked.name });
+$('shot-button').addEventListener('click', (ev) => {
+  if (!picked) return say('select a player first', true, ev.currentTarget);
+  act('screenshot', { text: picked.name }, ev.currentTarget);
 });
 $('say-form').addEventListener('submit', (ev) => {
   ev.preventDefault();
   const text = $('say-text').value;
   if (!text) return;
-  act('say', { text });
+  act('say', { text }, $('say-button'));
   $('say-text').value = '';
 });
-$('message-button').addEventListener('click', () => {
+$('message-button').addEventListener('click', (ev) => {
   const text = $('say-text').value;
-  if (text) { act('message', { text }); $('say-text').value = ''; }
+  if (text) { act('message', { text }, ev.currentTarget); $('say-text').value = ''; }
 });
-for (const b of document.querySelectorAll('[data-action]')) b.addEventListener('click', () => act(b.dataset.action));
+for (const b of document.querySelectorAll('[data-action]')) b.addEventListener('click', () => act(b.dataset.action, undefined, b));
 
 async function loadClients() {
   if (!allowed('get_clients')) return;
@@ -209,7 +269,7 @@ async function loadClients() {
     table($('clients'), data.rows, ['user', 'slot', 'address', 'state'], null, (r, tr) => {
       if (!allowed('disconnect')) return;
       const b = document.createElement('button'); b.textContent = 'Disconnect';
-      b.addEventListener('click', () => act('disconnect', { slot: Number(r.slot) }).then(loadClients));
+      b.addEventListener('click', () => act('disconnect', { slot: Number(r.slot) }, b).then(loadClients));
       cell(tr, '').appendChild(b);
     });
   } catch (e) { say(e.message, true); }
@@ -263,16 +323,18 @@ $('map-add').addEventListener('click', () => {
   const m = maps[$('map-pick').value];
   if (m && $('mode-pick').value) addRotationItem('game.addLevel ' + m[1] + ' ' + $('mode-pick').value + ' ' + m[0]);
 });
-$('rotation-save').addEventListener('click', async () => {
+$('rotation-save').addEventListener('click', async (ev) => {
+  const el = ev.currentTarget;
   const lines = [...$('rotation').children].map((li) => li.dataset.line).concat(rotationOther);
-  try { await api('POST', '/api/file/rotation', { text: lines.map((l) => l + '\n').join('') }); say('map rotation saved'); }
-  catch (e) { say(e.message, true); }
+  try { await api('POST', '/api/file/rotation', { text: lines.map((l) => l + '\n').join('') }); say('map rotation saved', false, el); }
+  catch (e) { say(e.message, true, el); }
 });
+// The map, with the game mode and the mod picked beside it.
 for (const b of document.querySelectorAll('[data-mapcmd]')) b.addEventListener('click', () => {
   const m = maps[$('map-pick').value];
-  if (m) act(b.dataset.mapcmd, { map: m[1] });
+  if (m) act(b.dataset.mapcmd, { map: m[1], mode: $('mode-pick').value, mod: m[0] }, b);
 });
-$('idle-clear').addEventListener('click', () => act('idle_map', { map: '' }));
+$('idle-clear').addEventListener('click', (ev) => act('idle_map', { map: '' }, ev.currentTarget));
 
 // --- settings ---
 async function loadSettings() {
@@ -339,17 +401,39 @@ function checkSetting(row, value) {
   }
   return '';
 }
-$('settings-save').addEventListener('click', async () => {
+// Another administrator saved: what is not being edited takes the new
+// value; an edited setting keeps the edit and is marked, and saving it asks.
+async function settingsChanged() {
+  if (!settingsRows.length) return loadSettings();
+  try {
+    const theirs = {};
+    for (const group of (await load('/api/settings')).groups)
+      for (const row of group.settings) theirs[row.key] = String(row.value);
+    for (const { row, input } of settingsRows) {
+      const now = theirs[row.key];
+      if (now === undefined || now === input.dataset.original) continue;
+      if (input.value === input.dataset.original) input.value = now;
+      else { input.classList.add('conflict'); input.title = 'another administrator set this to \u201c' + now + '\u201d'; }
+      input.dataset.original = now;
+    }
+  } catch (e) { say(e.message, true); }
+}
+$('settings-save').addEventListener('click', async (ev) => {
+  const el = ev.currentTarget;
   const values = {};
+  const overwritten = [];
   for (const { row, input } of settingsRows) {
     if (input.value === input.dataset.original) continue;
     const problem = checkSetting(row, input.value);
-    if (problem) { input.classList.add('bad'); return say(problem, true); }
+    if (problem) { input.classList.add('bad'); return say(problem, true, el); }
     values[row.key] = input.value;
+    if (input.classList.contains('conflict')) overwritten.push(row.key + ' (now \u201c' + input.dataset.original + '\u201d)');
   }
-  if (Object.keys(values).length === 0) return say('no setting was changed');
-  try { await api('POST', '/api/settings', { values }); say('settings saved'); loadSettings(); }
-  catch (e) { say(e.message, true); }
+  if (Object.keys(values).length === 0) return say('no setting was changed', false, el);
+  if (overwritten.length && !confirm('Another administrator changed ' + overwritten.join(', ') +
+      ' since you opened the settings. Save your values over theirs?')) return say('not saved', false, el);
+  try { await api('POST', '/api/settings', { values }); say('settings saved', false, el); loadSettings(); }
+  catch (e) { say(e.message, true, el); }
 });
 
 // --- bans ---
@@ -365,11 +449,75 @@ function showBans() {
     if (!allowed('unban')) return;
     const b = document.createElement('button'); b.textContent = 'Unban';
     const clean = (v) => (v && v !== '-') ? v : '';
-    b.addEventListener('click', () => act('unban', { name: r.player, address: clean(r.address), keyhash: clean(r.key_hash), guid: clean(r.guid) }));
+    b.addEventListener('click', () => act('unban', { name: r.player, address: clean(r.address), keyhash: clean(r.key_hash), guid: clean(r.guid) }, b));
     cell(tr, '').appendChild(b);
   });
 }
 $('ban-search').addEventListener('input', showBans);
+
+// --- schedule: built from the fields picked; korvweb writes the lines ---
+let scheduleEvents = [];
+let scheduleEdited = '';  // '', 'edited', or 'stale' once another admin saved meanwhile
+async function loadSchedule() {
+  if (!allowed('get_schedule')) return;
+  try {
+    const data = (await load('/api/file/schedule')).schedule;
+    $('schedule-zone').textContent = data.zone;
+    scheduleEvents = data.events;
+    scheduleEdited = '';
+    showSchedule();
+  } catch (e) { say(e.message, true); }
+}
+function scheduleChanged() {
+  if (!scheduleEdited) return loadSchedule();
+  scheduleEdited = 'stale';
+  say('another administrator changed the schedule meanwhile; saving will ask before overwriting it', true, $('schedule'));
+}
+const optionText = (select, value, fallback) =>
+  ([...$(select).options].find((o) => o.value === value.toLowerCase()) || { text: fallback }).text;
+function showSchedule() {
+  const rows = scheduleEvents.map((e) => ({
+    when: (e.day === 'none' ? 'once, on ' + e.date : optionText('ev-day', e.day, e.day)) + ' at ' + e.at,
+    action: optionText('ev-action', e.action, e.does || e.action),
+    files: [e.settings, e.maplist].filter(Boolean).join(', '),
+    'next firing': e.next || 'after saving' }));
+  table($('schedule'), rows, ['when', 'action', 'files', 'next firing'], null, (r, tr) => {
+    if (!allowed('put_schedule')) return;
+    const e = scheduleEvents[tr.rowIndex - 1];
+    const edited = () => { scheduleEdited = scheduleEdited || 'edited'; e.next = ''; showSchedule(); };
+    const label = document.createElement('label');
+    const on = document.createElement('input'); on.type = 'checkbox'; on.checked = !!e.enabled;
+    on.addEventListener('change', () => { e.enabled = on.checked ? 1 : 0; edited(); });
+    label.append(on, ' enabled');
+    const remove = document.createElement('button'); remove.type = 'button'; remove.textContent = 'Remove';
+    remove.addEventListener('click', () => { scheduleEvents.splice(scheduleEvents.indexOf(e), 1); edited(); });
+    cell(tr, '').append(label, ' ', remove);
+  });
+}
+$('ev-day').addEventListener('change', () => { $('ev-date').hidden = $('ev-day').value !== 'none'; });
+$('ev-add').addEventListener('click', (ev) => {
+  const el = ev.currentTarget;
+  const e = { action: $('ev-action').value, day: $('ev-day').value, at: $('ev-at').value, date: $('ev-date').value,
+    settings: $('ev-settings').value.trim(), maplist: $('ev-maplist').value.trim(), enabled: 1 };
+  if (!/^\d\d:\d\d$/.test(e.at)) return say('pick a time', true, el);
+  if (e.day === 'none' && !e.date) return say('pick the date of a one-time event', true, el);
+  if (e.action.startsWith('start') && (!e.settings || !e.maplist))
+    return say('a start event needs the settings file and the maplist it loads', true, el);
+  if (/[,\u0000-\u001f]/.test(e.settings + e.maplist)) return say('a file name may not hold a comma', true, el);
+  scheduleEvents.push(e);
+  scheduleEdited = scheduleEdited || 'edited';
+  showSchedule();
+  say('event added; save the schedule to keep it', false, el);
+});
+$('schedule-save').addEventListener('click', async (ev) => {
+  const el = ev.currentTarget;
+  if (scheduleEdited === 'stale' && !confirm('Another administrator changed the schedule since you opened it. Save yours over theirs?'))
+    return say('not saved', false, el);
+  const events = scheduleEvents.map((e) => ({ action: e.action, day: e.day, at: e.at, date: e.date,
+    settings: e.settings, maplist: e.maplist, enabled: !!e.enabled }));
+  try { await api('POST', '/api/file/schedule', { events }); say('schedule saved', false, el); loadSchedule(); }
+  catch (e) { say(e.message, true, el); }
+});
 
 // --- the rest: accounts, text files, log ---
 async function loadAccounts() {
@@ -383,19 +531,34 @@ async function loadTextFile(view) {
     const data = await load('/api/file/' + name);
     view.textContent = '';
     const area = document.createElement('textarea');
-    area.value = data.text;
+    area.value = area.dataset.original = data.text;
     area.id = 'text-' + name;
     view.appendChild(area);
     if (allowed('put_' + name)) {
       const b = document.createElement('button'); b.textContent = 'Save'; b.type = 'button';
       b.addEventListener('click', async () => {
-        try { await api('POST', '/api/file/' + name, { text: area.value }); say(view.dataset.title + ' saved'); }
-        catch (e) { say(e.message, true); }
+        if (area.dataset.stale && !confirm('Another administrator changed ' + view.dataset.title.toLowerCase() +
+            ' since you opened it. Save yours over theirs?')) return say('not saved', false, b);
+        try {
+          await api('POST', '/api/file/' + name, { text: area.value });
+          area.dataset.original = area.value;
+          delete area.dataset.stale;
+          say(view.dataset.title + ' saved', false, b);
+        } catch (e) { say(e.message, true, b); }
       });
       view.appendChild(b);
     }
   } catch (e) { say(e.message, true); }
 }
+// Another administrator saved the file: reload it unless it is being edited.
+function fileChanged(name) {
+  const area = $('text-' + name);
+  if (!area || area.value === area.dataset.original) return loadTextFile($('view-' + name));
+  area.dataset.stale = '1';
+  say('another administrator changed this file meanwhile; saving will ask before overwriting it', true,
+    area.nextElementSibling || area);
+}
+
 async function loadLog() {
   if (!allowed('get_log')) return;
   try { $('log').textContent = (await load('/api/file/log')).text; } catch (e) { say(e.message, true); }
@@ -403,6 +566,7 @@ async function loadLog() {
 
 function refreshAll() {
   loadStatus(); loadPlayers(); loadClients(); loadRotation(); loadSettings(); loadBans(); loadAccounts(); loadLog();
+  loadSchedule();
   for (const view of document.querySelectorAll('section[data-file]')) if (!view.hidden) loadTextFile(view);
 }
 
