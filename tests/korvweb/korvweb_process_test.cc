@@ -15,7 +15,7 @@ namespace {
 using namespace korvtest;
 using nlohmann::json;
 
-constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\n";
+constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\nother,secret,,4294967295,1\n";
 constexpr char kPlayers[] =
     "lively 0\n"
     "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"

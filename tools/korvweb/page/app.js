@@ -65,12 +65,14 @@ const kBadOutcome = ['command_failed', 'already_running', 'already_stopped', 'ba
 async function act(name, body, el) {
   const words = name.replace(/_/g, ' ');
   say(words + ': waiting for the daemon\u2026', false, el);
-  pending = kOutcome[name] ? { keys: kOutcome[name], line: outcomeFor(el) } : null;
+  // The notice may come before the answer does.
+  const awaited = pending = kOutcome[name] ? { keys: kOutcome[name], line: outcomeFor(el) } : null;
+  const done = (text, bad) => { if (pending === awaited) pending = null; say(text, bad, el); };
   try {
     const data = await api('POST', '/api/action/' + name, body);
-    if (data.outcome || data.words) { pending = null; say(data.outcome || data.words, !!data.refused, el); }
-    else if (!pending) say(words + ': done', false, el);
-  } catch (e) { pending = null; say(e.message, true, el); }
+    if (data.outcome || data.words) done(data.outcome || data.words, !!data.refused);
+    else if (!awaited) done(words + ': done');
+  } catch (e) { done(e.message, true); }
 }
 
 function settle(event) {
@@ -535,7 +537,7 @@ async function loadTextFile(view) {
     area.id = 'text-' + name;
     view.appendChild(area);
     if (allowed('put_' + name)) {
-      const b = document.createElement('button'); b.textContent = 'Save'; b.type = 'button';
+      const b = document.createElement('button'); b.textContent = 'Save'; b.type = 'button'; b.id = 'save-' + name;
       b.addEventListener('click', async () => {
         if (area.dataset.stale && !confirm('Another administrator changed ' + view.dataset.title.toLowerCase() +
             ' since you opened it. Save yours over theirs?')) return say('not saved', false, b);
