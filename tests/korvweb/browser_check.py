@@ -110,6 +110,15 @@ try:
     driver.find_element(By.ID, "player-reason").send_keys("camping")
     driver.find_element(By.ID, "kick-button").click()
     wait.until(lambda d: outcome_after("kick-button") == "player kicked: Mike")
+    # A ban asks first, with the name and the span picked.
+    wait.until(lambda d: "Mike" not in text_of("players"))
+    [r for r in driver.find_elements(By.CSS_SELECTOR, "#players tr") if "Bob" in r.text][0].click()
+    Select(driver.find_element(By.ID, "ban-duration")).select_by_visible_text("1 day")
+    driver.find_element(By.ID, "ban-button").click()
+    wait.until(expected_conditions.alert_is_present())
+    assert driver.switch_to.alert.text == "Ban Bob for 1 day?", driver.switch_to.alert.text
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: outcome_after("ban-button") == "player banned: Bob")
 
     tab("chat")
     assert outcome_after("kick-button") == ""

@@ -242,6 +242,8 @@ $('ban-button').addEventListener('click', (ev) => {
   const duration = $('ban-duration').value;
   if (!/^\d+$/.test(duration)) return say('the ban duration must be a number of seconds', true, el);
   if (!$('player-reason').value) return say('give a reason', true, el);
+  const span = $('ban-duration').selectedOptions[0].text;
+  if (!confirm('Ban ' + picked.name + ' for ' + span + '?')) return say('not banned', false, el);
   const clean = (v) => (v && v !== '[unknown]' && v !== '-') ? v : '';
   act('ban', { id: Number(picked.id), name: picked.name, address: clean(picked.address),
     keyhash: clean(picked.keyhash), guid: clean(picked.guid), duration: Number(duration),
@@ -262,7 +264,9 @@ $('message-button').addEventListener('click', (ev) => {
   const text = $('say-text').value;
   if (text) { act('message', { text }, ev.currentTarget); $('say-text').value = ''; }
 });
-for (const b of document.querySelectorAll('[data-action]')) b.addEventListener('click', () => act(b.dataset.action, undefined, b));
+for (const b of document.querySelectorAll('[data-action]')) b.addEventListener('click', () => {
+  if (!b.dataset.confirm || confirm(b.dataset.confirm)) act(b.dataset.action, undefined, b);
+});
 
 async function loadClients() {
   if (!allowed('get_clients')) return;
