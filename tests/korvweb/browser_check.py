@@ -17,6 +17,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support import expected_conditions
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
@@ -103,18 +104,16 @@ try:
     time.sleep(1.2)
     login("admin", "secret")
     wait.until(lambda d: d.find_elements(By.ID, "tab-players"))
+    wait.until(lambda d: " of " in text_of("summary") and "players" in text_of("summary"))
     tab("players")
     wait.until(lambda d: "Mike" in text_of("players"))
-    row = [r for r in driver.find_elements(By.CSS_SELECTOR, "#players tr") if "Mike" in r.text][0]
-    row.click()
     driver.find_element(By.ID, "player-reason").send_keys("camping")
-    driver.find_element(By.ID, "kick-button").click()
+    driver.find_element(By.CSS_SELECTOR, "[aria-label='Kick Mike']").click()
     wait.until(lambda d: outcome_after("kick-button") == "player kicked: Mike")
-    # A ban asks first, with the name and the span picked.
-    wait.until(lambda d: "Mike" not in text_of("players"))
-    [r for r in driver.find_elements(By.CSS_SELECTOR, "#players tr") if "Bob" in r.text][0].click()
+    # The player left: no longer selected. A ban asks first, with the name and the span picked.
+    wait.until(lambda d: "Mike" not in text_of("players") and text_of("player-selected") == "Select a player")
     Select(driver.find_element(By.ID, "ban-duration")).select_by_visible_text("1 day")
-    driver.find_element(By.ID, "ban-button").click()
+    driver.find_element(By.CSS_SELECTOR, "[aria-label='Ban Bob']").click()
     wait.until(expected_conditions.alert_is_present())
     assert driver.switch_to.alert.text == "Ban Bob for 1 day?", driver.switch_to.alert.text
     driver.switch_to.alert.accept()
@@ -127,7 +126,7 @@ try:
     # A later modification time, so gamesim notices the change at once.
     later = time.time() + 30
     os.utime(scenario, (later, later))
-    wait.until(lambda d: "Bob: hello from the game" in text_of("chat"))
+    wait.until(lambda d: "[all]Bob: hello from the game" in text_of("chat"))
 
     tab("maps")
     # The game directory has no levels to discover: the page is given one map, conquest or CTF.
@@ -171,12 +170,34 @@ try:
     wait.until(lambda d: "every day at 04:00" in text_of("schedule") and "after saving" not in text_of("schedule"))
     assert "04:00:00" in text_of("schedule"), text_of("schedule")
 
+    tab("bans")
+    for element_id, value in (("nb-address", "10.9.8.7"), ("nb-reason", "by hand")):
+        driver.find_element(By.ID, element_id).send_keys(value)
+    Select(driver.find_element(By.ID, "nb-duration")).select_by_visible_text("1 day")
+    driver.find_element(By.ID, "nb-add").click()
+    wait.until(expected_conditions.alert_is_present())
+    assert driver.switch_to.alert.text == "Ban 10.9.8.7 for 1 day?", driver.switch_to.alert.text
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: "10.9.8.7" in text_of("bans"))
+    expiry = [r for r in driver.find_elements(By.CSS_SELECTOR, "#bans tr") if "10.9.8.7" in r.text][0]
+    assert expiry.find_elements(By.TAG_NAME, "td")[6].text == "in 1 day", expiry.text
+    driver.find_element(By.ID, "ban-search").send_keys("10.9.8")
+    assert len(driver.find_elements(By.CSS_SELECTOR, "#bans tr")) == 2
+    driver.find_element(By.CSS_SELECTOR, "[data-action=verify_bans]").click()
+    wait.until(lambda d: "ban lists" in outcome_after("ban-search"))
+
+    tab("console")
+    driver.find_element(By.ID, "console-text").send_keys("admin.listPlayers\n")
+    wait.until(lambda d: outcome_after("console-send") == "console command sent")
+    driver.find_element(By.ID, "console-text").send_keys(Keys.ARROW_UP)
+    assert driver.find_element(By.ID, "console-text").get_attribute("value") == "admin.listPlayers"
+
     tab("accounts")
     wait.until(lambda d: "other" in text_of("accounts"))
     assert "admin" in text_of("accounts")
 
     driver.set_window_size(390, 844)
-    for view in ("players", "settings", "schedule", "bans"):
+    for view in ("players", "settings", "schedule", "bans", "console"):
         tab(view)
         assert fits_the_width(), view
     driver.set_window_size(1280, 900)

@@ -58,6 +58,7 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   httplib::Client client("127.0.0.1", web_port_);
   client.set_read_timeout(20, 0);
   httplib::Headers admin = Login(client, "admin");
+  EXPECT_EQ(client.Get("/favicon.svg")->get_header_value("Content-Type"), "image/svg+xml");
   auto players = client.Get("/api/file/players", admin);
   ASSERT_EQ(players->status, 200);
   EXPECT_EQ(json::parse(players->body)["rows"][0]["name"], "Mike") << players->body;

@@ -563,7 +563,7 @@ void App::Register(httplib::Server& server) {
     return [routes, handler](const Request& req, Response& res) { ((*routes).*handler)(req, res); };
   };
   server.set_payload_max_length(kMaxBody + 4096);
-  server.Get(R"(/|/index\.html|/app\.js|/style\.css)", bind(&Routes::Page));
+  server.Get(R"(/|/index\.html|/app\.js|/style\.css|/favicon\.svg)", bind(&Routes::Page));
   server.Post("/api/login", bind(&Routes::Login));
   server.Post("/api/logout", bind(&Routes::Logout));
   server.Get("/api/session", bind(&Routes::Session));

@@ -121,9 +121,10 @@ function loggedOut(why) {
   if (events) events.close();
   clearInterval(statusTimer);
   const main = $('console');
-  for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome')) el.textContent = '';
+  for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome, .words')) el.textContent = '';
+  consoleHistory.length = 0;
   for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
-  $('message').textContent = '';
+  $('message').textContent = $('summary').textContent = '';
   $('player-selected').textContent = 'Select a player';
   bans = []; maps = []; settingsRows = []; scheduleEvents = [];
   $('console').hidden = true;
@@ -147,7 +148,10 @@ function start(data) {
   events.addEventListener('notice', (ev) => notice(JSON.parse(ev.data)));
   refreshAll();
   clearInterval(statusTimer);
-  statusTimer = setInterval(() => { if (session && allowed('status')) loadStatus(); }, 5000);
+  statusTimer = setInterval(() => {
+    if (session && allowed('status')) loadStatus();
+    if (session && $('view-players').style.display !== 'none') loadPlayers();
+  }, 5000);
 }
 
 function buildTabs() {
@@ -188,25 +192,45 @@ function notice(event) {
   li.textContent = new Date().toLocaleTimeString() + ' ' + event.words;
   $('events').prepend(li);
   while ($('events').children.length > 200) $('events').lastChild.remove();
-  if (event.key === 'console') {
-    const line = document.createElement('li');
-    line.textContent = event.text;
-    $('chat').appendChild(line);
-    while ($('chat').children.length > 500) $('chat').firstChild.remove();
-  }
+  if (event.key === 'console') chatLine(event.text);
   if (event.key === 'link_lost' || event.key === 'disconnected') say(event.words, true);
   settle(event);
   const again = kRefresh[event.key];
   if (again && session) again();
 }
 
+// The game's lines as they come, with the time and a mark for team or
+// global chat; joins, leaves and team changes refresh the player table.
+function chatLine(text) {
+  const li = document.createElement('li');
+  const kind = /^(Global|Team|Event) /.exec(text);
+  const mark = document.createElement('span'); mark.className = 'mark';
+  mark.textContent = kind ? { Global: '[all]', Team: '[team]', Event: '' }[kind[1]] : '';
+  li.append(new Date().toLocaleTimeString() + ' ', mark, kind ? text.slice(kind[0].length) : text);
+  if (kind && kind[1] === 'Event') li.className = 'chat-event';
+  $('chat').appendChild(li);
+  while ($('chat').children.length > 500) $('chat').firstChild.remove();
+  if (kind && kind[1] === 'Event' && / (joined|left|changed|was kicked|disconnected)/.test(text)) playersChanged();
+}
+
 // --- views ---
 async function load(path) { return api('GET', path + (path.includes('?') ? '&' : '?') + 'auto=1'); }
+
+// "Running: 4 of 32 players on el_alamein GPM_CTF bf1942, round 12:40 left"
+function statusWords(f) {
+  const left = Number(f.round_time_left);
+  const round = f.round_time_left === 'Unlimited' ? ', no round limit'
+    : Number.isFinite(left) && f.round_time_left !== '' ? ', round ' + Math.floor(left / 60) + ':' + String(left % 60).padStart(2, '0') + ' left' : '';
+  const map = f.current_map && f.current_map !== '-' && f.current_map !== '??' ? ' on ' + f.current_map : '';
+  return (f.server || 'Unknown') + ': ' + (f.players || '?') + ' players' + map + round +
+    (f.team_counts ? ', teams ' + f.team_counts : '');
+}
 
 async function loadStatus() {
   if (!allowed('status')) return;
   try {
     const data = await load('/api/status');
+    $('status-words').textContent = $('summary').textContent = statusWords(data.fields);
     const dl = $('status-fields');
     dl.textContent = '';
     for (const [k, v] of Object.entries(data.fields)) {
@@ -217,18 +241,35 @@ async function loadStatus() {
   } catch (e) { say(e.message, true); }
 }
 
+function pickPlayer(r, tr) {
+  picked = r;
+  for (const row of $('players').rows) row.classList.toggle('picked', row === tr);
+  $('player-selected').textContent = 'Selected: ' + r.name + ' (id ' + r.id + ')';
+}
+
+// Each row carries its own kick, ban and screenshot buttons; a selected
+// player who left is no longer selected.
 async function loadPlayers() {
   if (!allowed('get_players')) return;
   try {
     const data = await load('/api/file/players');
-    table($('players'), data.rows, ['name', 'id', 'team', 'score', 'kills', 'deaths', 'ping', 'address'], (r, tr) => {
-      picked = r;
-      for (const row of $('players').rows) row.classList.remove('picked');
-      tr.classList.add('picked');
-      $('player-selected').textContent = 'Selected: ' + r.name + ' (id ' + r.id + ')';
+    const still = picked && data.rows.find((r) => r.id === picked.id && r.name === picked.name);
+    if (!still && picked) { picked = null; $('player-selected').textContent = 'Select a player'; }
+    table($('players'), data.rows, ['name', 'id', 'team', 'score', 'kills', 'deaths', 'ping', 'address'], pickPlayer, (r, tr) => {
+      if (still && r.id === still.id) pickPlayer(r, tr);
+      const td = cell(tr, '');
+      for (const [label, id] of [['Kick', 'kick-button'], ['Ban', 'ban-button'], ['Screenshot', 'shot-button']]) {
+        if ($(id).hidden) continue;
+        const b = document.createElement('button'); b.type = 'button'; b.textContent = label;
+        b.setAttribute('aria-label', label + ' ' + r.name);
+        b.addEventListener('click', (ev) => { ev.stopPropagation(); pickPlayer(r, tr); $(id).click(); });
+        td.append(b, ' ');
+      }
     });
   } catch (e) { say(e.message, true); }
 }
+let playersSoon = null;
+function playersChanged() { clearTimeout(playersSoon); playersSoon = setTimeout(loadPlayers, 300); }
 
 $('kick-button').addEventListener('click', (ev) => {
   const el = ev.currentTarget;
@@ -452,6 +493,9 @@ function showBans() {
   const term = $('ban-search').value.toLowerCase();
   const rows = bans.filter((b) => Object.values(b).some((v) => String(v).toLowerCase().includes(term)));
   table($('bans'), rows, ['player', 'address', 'key_hash', 'guid', 'banned_by', 'banned_at', 'expires', 'reason'], null, (r, tr) => {
+    const expires = tr.cells[6];
+    expires.textContent = untilWords(Number(r.expiry));
+    expires.title = r.expires;
     if (!allowed('unban')) return;
     const b = document.createElement('button'); b.textContent = 'Unban';
     const clean = (v) => (v && v !== '-') ? v : '';
@@ -460,6 +504,26 @@ function showBans() {
   });
 }
 $('ban-search').addEventListener('input', showBans);
+// "in 2 h", "in 3 days", "never"; the exact time shows on hover.
+function untilWords(expiry) {
+  if (!expiry) return 'never';
+  const s = expiry - Date.now() / 1000;
+  if (s <= 0) return 'expired';
+  for (const [span, unit] of [[86400, 'day'], [3600, 'h'], [60, 'min']])
+    if (s >= span * 0.99) { const n = Math.round(s / span); return 'in ' + n + ' ' + unit + (unit === 'day' && n > 1 ? 's' : ''); }
+  return 'in under a minute';
+}
+$('ban-add').addEventListener('submit', (ev) => {
+  ev.preventDefault();
+  const v = (id) => $(id).value.trim();
+  const el = $('nb-add');
+  if (!v('nb-address') && !v('nb-keyhash') && !v('nb-guid')) return say('a ban needs an address, a key hash or a GUID', true, el);
+  if (!v('nb-reason')) return say('give a reason', true, el);
+  const who = v('nb-name') || v('nb-address') || v('nb-keyhash') || v('nb-guid');
+  if (!confirm('Ban ' + who + ' for ' + $('nb-duration').selectedOptions[0].text + '?')) return say('not banned', false, el);
+  act('ban', { id: -1, name: v('nb-name'), address: v('nb-address'), keyhash: v('nb-keyhash'), guid: v('nb-guid'),
+    duration: Number($('nb-duration').value), reason: v('nb-reason') }, el);
+});
 
 // --- schedule: built from the fields picked; korvweb writes the lines ---
 let scheduleEvents = [];
@@ -523,6 +587,28 @@ $('schedule-save').addEventListener('click', async (ev) => {
     settings: e.settings, maplist: e.maplist, enabled: !!e.enabled }));
   try { await api('POST', '/api/file/schedule', { events }); say('schedule saved', false, el); loadSchedule(); }
   catch (e) { say(e.message, true, el); }
+});
+
+// --- console: raw game console commands, with the history on the arrow keys ---
+const consoleHistory = [];
+let consoleAt = 0;
+$('console-form').addEventListener('submit', (ev) => {
+  ev.preventDefault();
+  const text = $('console-text').value.trim();
+  if (!text) return;
+  consoleHistory.push(text);
+  consoleAt = consoleHistory.length;
+  const li = document.createElement('li');
+  li.textContent = new Date().toLocaleTimeString() + ' > ' + text;
+  $('console-history').prepend(li);
+  act('console', { text }, $('console-send'));
+  $('console-text').value = '';
+});
+$('console-text').addEventListener('keydown', (ev) => {
+  if (ev.key !== 'ArrowUp' && ev.key !== 'ArrowDown') return;
+  ev.preventDefault();
+  consoleAt = Math.max(0, Math.min(consoleHistory.length, consoleAt + (ev.key === 'ArrowUp' ? -1 : 1)));
+  $('console-text').value = consoleHistory[consoleAt] || '';
 });
 
 // --- the rest: accounts, text files, log ---
