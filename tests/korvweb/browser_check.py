@@ -148,9 +148,14 @@ try:
     assert "conflict" in name.get_attribute("class")
     driver.find_element(By.ID, "settings-save").click()
     wait.until(expected_conditions.alert_is_present())
-    assert "game.serverName" in driver.switch_to.alert.text
+    alert = driver.switch_to.alert.text
+    assert 'game.serverName: "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
+    assert "Another administrator changed game.serverName" in alert, alert
     driver.switch_to.alert.accept()
     wait.until(lambda d: outcome_after("settings-save") == "settings saved")
+    driver.find_element(By.ID, "settings-search").send_keys("maxplay")
+    assert driver.find_element(By.NAME, "game.serverMaxPlayers").is_displayed()
+    assert not driver.find_element(By.NAME, "game.serverPort").is_displayed()
 
     tab("banned_words")
     area = wait.until(lambda d: d.find_element(By.ID, "text-banned_words"))
@@ -195,6 +200,17 @@ try:
     tab("accounts")
     wait.until(lambda d: "other" in text_of("accounts"))
     assert "admin" in text_of("accounts")
+    driver.find_element(By.ID, "ac-user").send_keys("helper")
+    driver.find_element(By.ID, "ac-password").send_keys("pw")
+    for bit in (5, 7):
+        driver.find_element(By.ID, "ac-bit%d" % bit).click()
+    driver.find_element(By.ID, "ac-create").click()
+    wait.until(lambda d: outcome_after("ac-create") == "account helper created")
+    wait.until(lambda d: "sgfiaTmPbuhc" in text_of("accounts"))
+    driver.find_element(By.CSS_SELECTOR, "[aria-label='Delete helper']").click()
+    wait.until(expected_conditions.alert_is_present())
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: "helper" not in text_of("accounts"))
 
     driver.set_window_size(390, 844)
     for view in ("players", "settings", "schedule", "bans", "console"):

@@ -17,6 +17,7 @@
 #include "core/banned_name.h"
 #include "korvctl/ban_list.h"
 #include "korvctl/texts.h"
+#include "korvweb/account_form.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/schedule_form.h"
@@ -71,7 +72,7 @@ constexpr WebFile kFiles[] = {
     {"maps", C(0x09), 0},             {"mods", C(0x08), 0},
     {"schedule", C(0x13), C(0x14)},   {"announcements", C(0x16), C(0x17)},
     {"banned_words", C(0x18), C(0x19)}, {"log", C(0x30), 0},
-    {"accounts", C(0x11), 0},         {"player_menu", C(0x0E), 0},
+    {"accounts", C(0x11), C(0x12)},         {"player_menu", C(0x0E), 0},
 };
 constexpr std::uint32_t kSettingsDown = C(0x00), kSettingsUp = C(0x01), kStatusLine = C(0x15);
 
@@ -255,7 +256,7 @@ json AccountsJson(std::string_view text) {
     bool plain = false;
     UserAccount account = DecodeAccountRow(*row, &plain);
     array.push_back({{"user", Utf8(account.user_name)}, {"keyhash", Utf8(account.key_hash)},
-                     {"access", korvctl::AccessLetters(account.access)},
+                     {"access", korvctl::AccessLetters(account.access)}, {"mask", account.access},
                      {"enabled", account.active != 0}});
   }
   return array;
@@ -272,6 +273,7 @@ json SessionJson(const WebSession& session) {
   allowed["status"] = MaskAdmitsCommand(session.access, kStatusLine);
   return {{"user", Utf8(session.user)},
           {"access", korvctl::AccessLetters(session.access)},
+          {"mask", session.access},
           {"token", session.token},
           {"server_running", session.server_running},
           {"allowed", allowed}};
@@ -479,6 +481,16 @@ class Routes {
       if (!MaskAdmitsCommand(session.access, file->up)) {
         Error(res, 403, Refusal("this change", file->up));
         return true;
+      }
+      if (file->name == "accounts") {
+        // One account at a time, over the file as the daemon has it now.
+        std::string current, error;
+        if (!session.link.Send(korvctl::EncodeCommand(file->down)) || !session.link.ReadFrame(&current))
+          return false;
+        if (!ApplyAccountEdit(current, body, session.access, &text, &error)) {
+          Error(res, 400, error);
+          return true;
+        }
       }
       if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
           !session.link.Send(EncodeFileFrame(text)) || !Confirm(session))

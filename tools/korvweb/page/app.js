@@ -123,6 +123,7 @@ function loggedOut(why) {
   const main = $('console');
   for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome, .words')) el.textContent = '';
   consoleHistory.length = 0;
+  for (const label of $('ac-rights').querySelectorAll('label')) label.remove();
   for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
   $('message').textContent = $('summary').textContent = '';
   $('player-selected').textContent = 'Select a player';
@@ -184,7 +185,7 @@ const kRefresh = {
   bans_changed: loadBans, bans_cleared: loadBans, settings_changed: settingsChanged,
   rotation_changed: loadRotation, server_started: loadStatus, server_stopped: loadStatus,
   schedule_changed: scheduleChanged, banned_words_changed: () => fileChanged('banned_words'),
-  announcements_changed: () => fileChanged('announcements'),
+  announcements_changed: () => fileChanged('announcements'), users_changed: loadAccounts,
 };
 
 function notice(event) {
@@ -400,6 +401,11 @@ async function loadSettings() {
     }
   } catch (e) { say(e.message, true); }
 }
+$('settings-search').addEventListener('input', () => {
+  const term = $('settings-search').value.toLowerCase();
+  for (const { row, input } of settingsRows) input.parentNode.hidden = !row.key.toLowerCase().includes(term);
+  for (const set of $('settings-form').children) set.hidden = ![...set.querySelectorAll('label')].some((l) => !l.hidden);
+});
 function settingInput(row) {
   const label = document.createElement('label');
   const name = document.createElement('span');
@@ -477,8 +483,11 @@ $('settings-save').addEventListener('click', async (ev) => {
     if (input.classList.contains('conflict')) overwritten.push(row.key + ' (now \u201c' + input.dataset.original + '\u201d)');
   }
   if (Object.keys(values).length === 0) return say('no setting was changed', false, el);
-  if (overwritten.length && !confirm('Another administrator changed ' + overwritten.join(', ') +
-      ' since you opened the settings. Save your values over theirs?')) return say('not saved', false, el);
+  const diff = settingsRows.filter(({ input }) => input.value !== input.dataset.original)
+    .map(({ row, input }) => row.key + ': \u201c' + input.dataset.original + '\u201d \u2192 \u201c' + input.value + '\u201d');
+  const warning = overwritten.length ? '\n\nAnother administrator changed ' + overwritten.join(', ') +
+    ' since you opened the settings; your values replace theirs.' : '';
+  if (!confirm('Save these changes?\n' + diff.join('\n') + warning)) return say('not saved', false, el);
   try { await api('POST', '/api/settings', { values }); say('settings saved', false, el); loadSettings(); }
   catch (e) { say(e.message, true, el); }
 });
@@ -612,11 +621,71 @@ $('console-text').addEventListener('keydown', (ev) => {
 });
 
 // --- the rest: accounts, text files, log ---
+// --- accounts: the rights in words; the daemon's rule that nobody grants what they lack ---
+const kRights = ['S settings group 0', 'G settings group 1', 'F settings group 2', 'I settings group 3',
+  'A settings group 4, announcements, banned words', 'T status line', 'M maps and rotation', 'P players, kick, ban',
+  'B ban list', 'U user accounts', 'H schedule', 'C clients', 'start, stop and pause the server', "the daemon's log",
+  'log in twice at once', 'change restart-only settings', 'raw console commands', 'PunkBuster configuration'];
+const kAdmin = 4294967295;
+const mayGrant = (bit) => session.mask === kAdmin || (session.mask & (1 << bit)) !== 0;
+function rightsWords(mask) {
+  return mask === kAdmin ? 'administrator: every right' : kRights.filter((r, bit) => mask & (1 << bit)).join('; ');
+}
+function buildRights() {
+  const set = $('ac-rights');
+  set.querySelectorAll('label').forEach((l) => l.remove());
+  const box = (id, text, ok) => {
+    const label = document.createElement('label');
+    const input = document.createElement('input'); input.type = 'checkbox'; input.id = id; input.disabled = !ok;
+    label.append(input, ' ' + text);
+    set.appendChild(label);
+  };
+  box('ac-admin', 'administrator (every right)', session.mask === kAdmin);
+  kRights.forEach((text, bit) => box('ac-bit' + bit, text, mayGrant(bit)));
+}
+function rightsMask() {
+  if ($('ac-admin').checked) return kAdmin;
+  return kRights.reduce((mask, r, bit) => mask + ($('ac-bit' + bit).checked ? 2 ** bit : 0), 0);
+}
 async function loadAccounts() {
   if (!allowed('get_accounts')) return;
-  try { table($('accounts'), (await load('/api/file/accounts')).rows, ['user', 'access', 'enabled', 'keyhash']); }
-  catch (e) { say(e.message, true); }
+  try {
+    if (!$('ac-admin')) buildRights();
+    table($('accounts'), (await load('/api/file/accounts')).rows, ['user', 'access', 'enabled', 'keyhash'], null, (r, tr) => {
+      tr.cells[1].title = rightsWords(r.mask);
+      if (!allowed('put_accounts')) return;
+      const edit = document.createElement('button'); edit.type = 'button'; edit.textContent = 'Edit';
+      edit.setAttribute('aria-label', 'Edit ' + r.user);
+      edit.addEventListener('click', () => {
+        $('ac-user').value = r.user; $('ac-keyhash').value = r.keyhash; $('ac-password').value = '';
+        $('ac-enabled').checked = r.enabled;
+        $('ac-admin').checked = r.mask === kAdmin;
+        kRights.forEach((t, bit) => { $('ac-bit' + bit).checked = r.mask !== kAdmin && (r.mask & (1 << bit)) !== 0; });
+        $('ac-user').focus();
+      });
+      const remove = document.createElement('button'); remove.type = 'button'; remove.textContent = 'Delete';
+      remove.setAttribute('aria-label', 'Delete ' + r.user);
+      remove.addEventListener('click', () => {
+        if (confirm('Delete the account ' + r.user + '?')) accountEdit('delete', remove, { user: r.user });
+      });
+      cell(tr, '').append(edit, ' ', remove);
+    });
+  } catch (e) { say(e.message, true); }
 }
+async function accountEdit(op, el, body) {
+  try {
+    await api('POST', '/api/file/accounts', Object.assign({ op }, body));
+    say('account ' + body.user + ' ' + { create: 'created', update: 'saved', delete: 'deleted' }[op], false, el);
+    loadAccounts();
+  } catch (e) { say(e.message, true, el); }
+}
+for (const op of ['create', 'save']) $('ac-' + op).addEventListener('click', (ev) => {
+  const body = { user: $('ac-user').value.trim(), password: $('ac-password').value, keyhash: $('ac-keyhash').value.trim(),
+    mask: rightsMask(), enabled: $('ac-enabled').checked };
+  if (!body.user) return say('give a user name', true, ev.currentTarget);
+  accountEdit(op === 'save' ? 'update' : 'create', ev.currentTarget, body);
+  $('ac-password').value = '';
+});
 async function loadTextFile(view) {
   const name = view.dataset.file;
   try {
