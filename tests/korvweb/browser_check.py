@@ -212,9 +212,12 @@ try:
     driver.switch_to.alert.accept()
     wait.until(lambda d: "helper" not in text_of("accounts"))
 
+    # A phone: the tabs become a menu, and nothing scrolls sideways.
     driver.set_window_size(390, 844)
-    for view in ("players", "settings", "schedule", "bans", "console"):
-        tab(view)
+    wait.until(lambda d: d.find_element(By.ID, "tab-menu").is_displayed())
+    for view in ("players", "settings", "schedule", "bans", "console", "accounts"):
+        Select(driver.find_element(By.ID, "tab-menu")).select_by_value("view-" + view)
+        assert driver.find_element(By.ID, "view-" + view).is_displayed(), view
         assert fits_the_width(), view
     driver.set_window_size(1280, 900)
 

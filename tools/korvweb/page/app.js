@@ -155,9 +155,15 @@ function start(data) {
   }, 5000);
 }
 
+// Tabs on a wide screen, a menu on a narrow one.
 function buildTabs() {
   const nav = $('tabs');
   nav.textContent = '';
+  const menu = document.createElement('select');
+  menu.id = 'tab-menu';
+  menu.setAttribute('aria-label', 'View');
+  menu.addEventListener('change', () => show(menu.value));
+  nav.appendChild(menu);
   let first = null;
   for (const view of document.querySelectorAll('main > section')) {
     if (view.hidden) continue;
@@ -166,6 +172,7 @@ function buildTabs() {
     button.id = 'tab-' + view.id.slice(5);
     button.addEventListener('click', () => show(view.id));
     nav.appendChild(button);
+    menu.add(new Option(view.dataset.title, view.id));
     if (!first) first = view.id;
   }
   show(first);
@@ -176,7 +183,11 @@ function show(id) {
   $('message').textContent = '';
   for (const view of document.querySelectorAll('main > section'))
     view.style.display = view.id === id ? '' : 'none';
-  for (const b of document.querySelectorAll('nav button')) b.classList.toggle('on', 'view-' + b.id.slice(4) === id);
+  for (const b of document.querySelectorAll('nav button')) {
+    b.classList.toggle('on', 'view-' + b.id.slice(4) === id);
+    b.setAttribute('aria-pressed', 'view-' + b.id.slice(4) === id);
+  }
+  if ($('tab-menu')) $('tab-menu').value = id;
 }
 
 // --- live events ---
