@@ -212,6 +212,12 @@ try:
     driver.switch_to.alert.accept()
     wait.until(lambda d: "helper" not in text_of("accounts"))
 
+    # The log, searched: the admin's own actions under the admin's own name.
+    tab("log")
+    driver.find_element(By.ID, "log-search").send_keys("changed the map")
+    wait.until(lambda d: "User admin at" in text_of("log"))
+    assert all("changed the map" in line for line in text_of("log").split("\n")), text_of("log")
+
     # A phone: the tabs become a menu, and nothing scrolls sideways.
     driver.set_window_size(390, 844)
     wait.until(lambda d: d.find_element(By.ID, "tab-menu").is_displayed())

@@ -127,7 +127,7 @@ function loggedOut(why) {
   for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
   $('message').textContent = $('summary').textContent = '';
   $('player-selected').textContent = 'Select a player';
-  bans = []; maps = []; settingsRows = []; scheduleEvents = [];
+  bans = []; maps = []; logText = ''; settingsRows = []; scheduleEvents = [];
   $('console').hidden = true;
   $('logout').hidden = true;
   $('who').textContent = '';
@@ -152,6 +152,7 @@ function start(data) {
   statusTimer = setInterval(() => {
     if (session && allowed('status')) loadStatus();
     if (session && $('view-players').style.display !== 'none') loadPlayers();
+    if (session && $('view-log').style.display !== 'none' && $('log-follow').checked) loadLog();
   }, 5000);
 }
 
@@ -188,6 +189,7 @@ function show(id) {
     b.setAttribute('aria-pressed', 'view-' + b.id.slice(4) === id);
   }
   if ($('tab-menu')) $('tab-menu').value = id;
+  if (session && id === 'view-log') loadLog();
 }
 
 // --- live events ---
@@ -731,10 +733,18 @@ function fileChanged(name) {
     area.nextElementSibling || area);
 }
 
+// The log's end, newest line last; a search shows the matching lines only.
+let logText = '';
 async function loadLog() {
   if (!allowed('get_log')) return;
-  try { $('log').textContent = (await load('/api/file/log')).text; } catch (e) { say(e.message, true); }
+  try { logText = (await load('/api/file/log')).text; showLog(); } catch (e) { say(e.message, true); }
 }
+function showLog() {
+  const term = $('log-search').value.toLowerCase();
+  $('log').textContent = term ? logText.split('\n').filter((l) => l.toLowerCase().includes(term)).join('\n') : logText;
+  if ($('log-follow').checked) $('log').scrollTop = $('log').scrollHeight;
+}
+$('log-search').addEventListener('input', showLog);
 
 function refreshAll() {
   loadStatus(); loadPlayers(); loadClients(); loadRotation(); loadSettings(); loadBans(); loadAccounts(); loadLog();
