@@ -16,6 +16,7 @@ from urllib.parse import urlparse
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support import expected_conditions
@@ -36,7 +37,8 @@ options.binary_location = browser
 for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"):
     options.add_argument(flag)
 driver = webdriver.Chrome(service=Service(driver_path), options=options)
-wait = WebDriverWait(driver, 20)
+# Live tables are rebuilt under the test's hands: an element gone stale is looked up again.
+wait = WebDriverWait(driver, 20, ignored_exceptions=[StaleElementReferenceException])
 
 
 def text_of(element_id):
@@ -49,6 +51,10 @@ def login(user, password):
     driver.find_element(By.ID, "password").clear()
     driver.find_element(By.ID, "password").send_keys(password)
     driver.find_element(By.ID, "login-button").click()
+
+
+def click(css):
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, css).click() or True)
 
 
 def tab(name):
@@ -108,12 +114,12 @@ try:
     tab("players")
     wait.until(lambda d: "Mike" in text_of("players"))
     driver.find_element(By.ID, "player-reason").send_keys("camping")
-    driver.find_element(By.CSS_SELECTOR, "[aria-label='Kick Mike']").click()
+    click("[aria-label='Kick Mike']")
     wait.until(lambda d: outcome_after("kick-button") == "player kicked: Mike")
     # The player left: no longer selected. A ban asks first, with the name and the span picked.
     wait.until(lambda d: "Mike" not in text_of("players") and text_of("player-selected") == "Select a player")
     Select(driver.find_element(By.ID, "ban-duration")).select_by_visible_text("1 day")
-    driver.find_element(By.CSS_SELECTOR, "[aria-label='Ban Bob']").click()
+    click("[aria-label='Ban Bob']")
     wait.until(expected_conditions.alert_is_present())
     assert driver.switch_to.alert.text == "Ban Bob for 1 day?", driver.switch_to.alert.text
     driver.switch_to.alert.accept()
@@ -173,7 +179,7 @@ try:
     driver.find_element(By.ID, "schedule-save").click()
     wait.until(lambda d: outcome_after("schedule-save") == "schedule saved")
     wait.until(lambda d: "every day at 04:00" in text_of("schedule") and "after saving" not in text_of("schedule"))
-    assert "04:00:00" in text_of("schedule"), text_of("schedule")
+    assert "04:00:00" in text_of("schedule") and "in " in text_of("schedule"), text_of("schedule")
 
     tab("bans")
     for element_id, value in (("nb-address", "10.9.8.7"), ("nb-reason", "by hand")):
@@ -184,8 +190,8 @@ try:
     assert driver.switch_to.alert.text == "Ban 10.9.8.7 for 1 day?", driver.switch_to.alert.text
     driver.switch_to.alert.accept()
     wait.until(lambda d: "10.9.8.7" in text_of("bans"))
-    expiry = [r for r in driver.find_elements(By.CSS_SELECTOR, "#bans tr") if "10.9.8.7" in r.text][0]
-    assert expiry.find_elements(By.TAG_NAME, "td")[6].text == "in 1 day", expiry.text
+    wait.until(lambda d: [r.find_elements(By.TAG_NAME, "td")[6].text for r in d.find_elements(By.CSS_SELECTOR, "#bans tr")
+                          if "10.9.8.7" in r.text] == ["in 1 day"])
     driver.find_element(By.ID, "ban-search").send_keys("10.9.8")
     assert len(driver.find_elements(By.CSS_SELECTOR, "#bans tr")) == 2
     driver.find_element(By.CSS_SELECTOR, "[data-action=verify_bans]").click()
@@ -207,7 +213,7 @@ try:
     driver.find_element(By.ID, "ac-create").click()
     wait.until(lambda d: outcome_after("ac-create") == "account helper created")
     wait.until(lambda d: "sgfiaTmPbuhc" in text_of("accounts"))
-    driver.find_element(By.CSS_SELECTOR, "[aria-label='Delete helper']").click()
+    click("[aria-label='Delete helper']")
     wait.until(expected_conditions.alert_is_present())
     driver.switch_to.alert.accept()
     wait.until(lambda d: "helper" not in text_of("accounts"))

@@ -53,7 +53,10 @@ TEST(ScheduleForm, BuiltEventsReadBackAsPicked) {
   EXPECT_EQ(row(2), json::parse(R"(["stop", "none", "23:59", "", 0])"));
   EXPECT_EQ(read[2]["date"], "2030-02-03");
   EXPECT_EQ(read[1]["time"].get<std::uint32_t>(), read[0]["time"].get<std::uint32_t>() + 1);
-  EXPECT_EQ(read[2]["next"], "disabled");
+  EXPECT_EQ(json({read[2]["next"], read[2]["next_at"]}), json({"disabled", 0}));
+  // A daily event fires within the next day, at a whole minute.
+  std::int64_t next = read[0]["next_at"].get<std::int64_t>() - 1'900'000'000;
+  EXPECT_TRUE(next >= 0 && next <= 90'000 && (read[0]["next_at"].get<std::int64_t>() - read[0]["time"].get<std::int64_t>()) % 60 == 0) << next;
 
   const std::pair<const char*, const char*> refused[] = {
       {R"([{"action": "restart", "day": "daily", "at": "04:00"}])", "schedule line 1 has the action"},

@@ -90,7 +90,8 @@ json ScheduleJson(std::string_view text, std::time_t now) {
                       {"settings", PathJson(e.settings_file)}, {"maplist", PathJson(e.maplist_file)},
                       {"enabled", e.enabled}, {"at", LocalText(e.time, Shown::kTime)},
                       {"date", LocalText(e.time, Shown::kDate)}, {"does", word("action")},
-                      {"next", word("next")}});
+                      {"next", word("next")},
+                      {"next_at", e.enabled ? NextFiring(e.time, DayCode(e.day), now) : 0}});
     ++i;
   }
   return {{"zone", LocalText(now, Shown::kZone)}, {"events", events}};

@@ -13,7 +13,8 @@
 namespace korvweb {
 
 // {"zone":..., "events":[{"time", "action", "day", "settings", "maplist",
-// "enabled", "at" (HH:MM local), "date", "does", "next"}]} for the lines of
+// "enabled", "at" (HH:MM local), "date", "does", "next" in words, "next_at"
+// (seconds since the epoch, 0 for never)}]} for the lines of
 // serverschedule.con the daemon loads, in file order.
 nlohmann::json ScheduleJson(std::string_view text, std::time_t now);
 

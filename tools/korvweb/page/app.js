@@ -572,7 +572,7 @@ function showSchedule() {
     when: (e.day === 'none' ? 'once, on ' + e.date : optionText('ev-day', e.day, e.day)) + ' at ' + e.at,
     action: optionText('ev-action', e.action, e.does || e.action),
     files: [e.settings, e.maplist].filter(Boolean).join(', '),
-    'next firing': e.next || 'after saving' }));
+    'next firing': e.next_at ? untilWords(e.next_at) + ' (' + e.next + ')' : e.next || 'after saving' }));
   table($('schedule'), rows, ['when', 'action', 'files', 'next firing'], null, (r, tr) => {
     if (!allowed('put_schedule')) return;
     const e = scheduleEvents[tr.rowIndex - 1];
