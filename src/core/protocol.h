@@ -312,6 +312,14 @@ constexpr const CommandRow* FindCommandRow(std::uint32_t code) {
   return &protocol_rows::kCommandRows[code - kClientBase];
 }
 
+inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
+
+// True when every bit 0 to 17 of `want` is also set in `have`: what an
+// account may grant to another.
+constexpr bool AccessIsSubset(std::uint32_t have, std::uint32_t want) {
+  return (want & kAccessComparedBits & ~have) == 0;
+}
+
 // True when an account with `mask` may send `code`: never with mask 0 or
 // an unknown code, always with the administrator mask, else by the row.
 constexpr bool MaskAdmitsCommand(std::uint32_t mask, std::uint32_t code) {

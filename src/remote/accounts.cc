@@ -202,10 +202,6 @@ std::string AccessLettersText(std::uint32_t mask) {
   return text;
 }
 
-bool AccessIsSubset(std::uint32_t have, std::uint32_t want) {
-  return (want & kAccessComparedBits & ~have) == 0;
-}
-
 std::string RandomPadding(std::size_t n) {
   RngMix(static_cast<std::uint32_t>(ClockNow()));
   RngMix(static_cast<std::uint32_t>(::getpid()));

@@ -10,13 +10,9 @@
 #include "core/protocol.h"
 #include "wire/account_line.h"
 
-inline constexpr std::uint32_t kAccessComparedBits = 0x3FFFF;  // bits 0 to 17
-
 // "SgfiatMpbuhc" style letters for bits 0 to 11, "-- admin --" for the
 // administrator mask.
 std::string AccessLettersText(std::uint32_t mask);
-// True when every bit 0 to 17 of `want` is also set in `have`.
-bool AccessIsSubset(std::uint32_t have, std::uint32_t want);
 
 // Checks a login against useraccess.con in the settings directory (the file,
 // not the table). On kLoginAccepted *access holds the account's mask and

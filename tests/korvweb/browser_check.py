@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
 """Drives korvweb's page in headless chromium: a refused login in words,
-the players gamesim plays, a kick, a live chat line, a setting changed and a
-command refused to a lesser account. Exit 77 when no browser is installed.
-Arguments: URL SCENARIO_FILE PLAYERS_TEXT."""
+the players gamesim plays, a kick with its outcome beside the button, a live
+chat line, a map with its mode, a setting and the banned words edited while
+a second administrator saves, a schedule event built, a phone-wide window,
+nothing left after log out, and a lesser account refused. Exit 77 when no
+browser is installed. Arguments: URL SCENARIO_FILE PLAYERS_TEXT."""
+import http.client
+import json
 import os
 import shutil
 import sys
 import time
+from urllib.parse import urlparse
 
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support import expected_conditions
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     print("skipped: python3-selenium is not installed")
     sys.exit(77)
@@ -29,7 +37,8 @@ options.binary_location = browser
 for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"):
     options.add_argument(flag)
 driver = webdriver.Chrome(service=Service(driver_path), options=options)
-wait = WebDriverWait(driver, 20)
+# Live tables are rebuilt under the test's hands: an element gone stale is looked up again.
+wait = WebDriverWait(driver, 20, ignored_exceptions=[StaleElementReferenceException])
 
 
 def text_of(element_id):
@@ -44,44 +53,201 @@ def login(user, password):
     driver.find_element(By.ID, "login-button").click()
 
 
+def click(css):
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, css).click() or True)
+
+
+def tab(name):
+    driver.find_element(By.ID, "tab-" + name).click()
+
+
+def outcome_after(element_id):
+    """The outcome line shown beside the row, form or table holding the element."""
+    return driver.execute_script(
+        "const box = document.getElementById(arguments[0]).closest('.row, .buttons, table')"
+        " || document.getElementById(arguments[0]);"
+        "const line = box.nextElementSibling;"
+        "return line && line.classList.contains('outcome') ? line.textContent : '';", element_id)
+
+
+def file_has(path, text):
+    return os.path.exists(path) and text in open(path, errors="replace").read()
+
+
+def fits_the_width():
+    return driver.execute_script("return document.documentElement.scrollWidth <= window.innerWidth")
+
+
+class OtherAdmin:
+    """A second administrator, saving through the API while the page edits."""
+
+    def __init__(self):
+        self.base = urlparse(url)
+        answer, headers = self.request("/api/login", {"user": "other", "password": "secret"}, {})
+        self.headers = {"Cookie": headers["Set-Cookie"].split(";")[0], "X-Korv-Token": answer["token"]}
+
+    def request(self, path, body, headers):
+        connection = http.client.HTTPConnection(self.base.hostname, self.base.port, timeout=20)
+        connection.request("POST", path, json.dumps(body), dict(headers, **{"Content-Type": "application/json"}))
+        response = connection.getresponse()
+        data = response.read()
+        assert response.status == 200, (path, data)
+        return json.loads(data), response.headers
+
+    def post(self, path, body):
+        self.request(path, body, self.headers)
+
+
+messages = os.path.join(os.path.dirname(scenario), "message.log")
 try:
+    driver.set_window_size(1280, 900)
     driver.get(url)
+    # The console stays out of sight and out of the tab order until a login.
+    assert not driver.find_element(By.ID, "console").is_displayed()
     login("admin", "wrong")
     wait.until(lambda d: "wrong user name or password" in text_of("login-error"))
     # A failed login makes the client and the account wait a second.
     time.sleep(1.2)
     login("admin", "secret")
     wait.until(lambda d: d.find_elements(By.ID, "tab-players"))
-    driver.find_element(By.ID, "tab-players").click()
+    wait.until(lambda d: " of " in text_of("summary") and "players" in text_of("summary"))
+    tab("players")
     wait.until(lambda d: "Mike" in text_of("players"))
-    row = [r for r in driver.find_elements(By.CSS_SELECTOR, "#players tr") if "Mike" in r.text][0]
-    row.click()
     driver.find_element(By.ID, "player-reason").send_keys("camping")
-    driver.find_element(By.ID, "kick-button").click()
-    wait.until(lambda d: text_of("message") == "sent: kick")
+    click("[aria-label='Kick Mike']")
+    wait.until(lambda d: outcome_after("kick-button") == "player kicked: Mike")
+    # The player left: no longer selected. A ban asks first, with the name and the span picked.
+    wait.until(lambda d: "Mike" not in text_of("players") and text_of("player-selected") == "Select a player")
+    Select(driver.find_element(By.ID, "ban-duration")).select_by_visible_text("1 day")
+    click("[aria-label='Ban Bob']")
+    wait.until(expected_conditions.alert_is_present())
+    assert driver.switch_to.alert.text == "Ban Bob for 1 day?", driver.switch_to.alert.text
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: outcome_after("ban-button") == "player banned: Bob")
 
-    driver.find_element(By.ID, "tab-chat").click()
+    tab("chat")
+    assert outcome_after("kick-button") == ""
     with open(scenario, "w") as f:
         f.write(players + "chat Bob: hello from the game\n")
     # A later modification time, so gamesim notices the change at once.
     later = time.time() + 30
     os.utime(scenario, (later, later))
-    wait.until(lambda d: "Bob: hello from the game" in text_of("chat"))
+    wait.until(lambda d: "[all]Bob: hello from the game" in text_of("chat"))
 
-    driver.find_element(By.ID, "tab-settings").click()
+    tab("maps")
+    # The game directory has no levels to discover: the page is given one map, conquest or CTF.
+    driver.execute_script(
+        "maps = [['bf1942', 'el_alamein', '5']]; $('map-pick').add(new Option('el_alamein', 0)); pickModes();")
+    Select(driver.find_element(By.ID, "mode-pick")).select_by_value("GPM_CTF")
+    driver.find_element(By.CSS_SELECTOR, "[data-mapcmd=change_map]").click()
+    wait.until(lambda d: file_has(messages, "admin.changeMap el_alamein GPM_CTF bf1942"))
+
+    # Two administrators: the edited setting is kept and marked, the other one follows.
+    other = OtherAdmin()
+    tab("settings")
     name = driver.find_element(By.NAME, "game.serverName")
     name.clear()
     name.send_keys("Browser Renamed")
+    other.post("/api/settings", {"values": {"game.serverName": "Other Name", "game.serverMaxPlayers": "20"}})
+    wait.until(lambda d: d.find_element(By.NAME, "game.serverMaxPlayers").get_attribute("value") == "20")
+    assert name.get_attribute("value") == "Browser Renamed"
+    assert "conflict" in name.get_attribute("class")
     driver.find_element(By.ID, "settings-save").click()
-    wait.until(lambda d: text_of("message") == "settings saved")
+    wait.until(expected_conditions.alert_is_present())
+    alert = driver.switch_to.alert.text
+    assert 'game.serverName: "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
+    assert "Another administrator changed game.serverName" in alert, alert
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: outcome_after("settings-save") == "settings saved")
+    driver.find_element(By.ID, "settings-search").send_keys("maxplay")
+    assert driver.find_element(By.NAME, "game.serverMaxPlayers").is_displayed()
+    assert not driver.find_element(By.NAME, "game.serverPort").is_displayed()
+
+    tab("banned_words")
+    area = wait.until(lambda d: d.find_element(By.ID, "text-banned_words"))
+    area.send_keys("mine\n")
+    other.post("/api/file/banned_words", {"text": "theirs\n"})
+    wait.until(lambda d: "another administrator changed" in outcome_after("save-banned_words"))
+    driver.find_element(By.ID, "save-banned_words").click()
+    wait.until(expected_conditions.alert_is_present())
+    driver.switch_to.alert.dismiss()
+    wait.until(lambda d: "not saved" in outcome_after("save-banned_words"))
+
+    tab("schedule")
+    driver.find_element(By.ID, "ev-action").send_keys("Stop")
+    driver.find_element(By.ID, "ev-add").click()
+    driver.find_element(By.ID, "schedule-save").click()
+    wait.until(lambda d: outcome_after("schedule-save") == "schedule saved")
+    wait.until(lambda d: "every day at 04:00" in text_of("schedule") and "after saving" not in text_of("schedule"))
+    assert "04:00:00" in text_of("schedule") and "in " in text_of("schedule"), text_of("schedule")
+
+    tab("bans")
+    for element_id, value in (("nb-address", "10.9.8.7"), ("nb-reason", "by hand")):
+        driver.find_element(By.ID, element_id).send_keys(value)
+    Select(driver.find_element(By.ID, "nb-duration")).select_by_visible_text("1 day")
+    driver.find_element(By.ID, "nb-add").click()
+    wait.until(expected_conditions.alert_is_present())
+    assert driver.switch_to.alert.text == "Ban 10.9.8.7 for 1 day?", driver.switch_to.alert.text
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: "10.9.8.7" in text_of("bans"))
+    wait.until(lambda d: [r.find_elements(By.TAG_NAME, "td")[6].text for r in d.find_elements(By.CSS_SELECTOR, "#bans tr")
+                          if "10.9.8.7" in r.text] == ["in 1 day"])
+    driver.find_element(By.ID, "ban-search").send_keys("10.9.8")
+    assert len(driver.find_elements(By.CSS_SELECTOR, "#bans tr")) == 2
+    driver.find_element(By.CSS_SELECTOR, "[data-action=verify_bans]").click()
+    wait.until(lambda d: "ban lists" in outcome_after("ban-search"))
+
+    tab("console")
+    driver.find_element(By.ID, "console-text").send_keys("admin.listPlayers\n")
+    wait.until(lambda d: outcome_after("console-send") == "console command sent")
+    driver.find_element(By.ID, "console-text").send_keys(Keys.ARROW_UP)
+    assert driver.find_element(By.ID, "console-text").get_attribute("value") == "admin.listPlayers"
+
+    tab("accounts")
+    wait.until(lambda d: "other" in text_of("accounts"))
+    assert "admin" in text_of("accounts")
+    driver.find_element(By.ID, "ac-user").send_keys("helper")
+    driver.find_element(By.ID, "ac-password").send_keys("pw")
+    for bit in (5, 7):
+        driver.find_element(By.ID, "ac-bit%d" % bit).click()
+    driver.find_element(By.ID, "ac-create").click()
+    wait.until(lambda d: outcome_after("ac-create") == "account helper created")
+    wait.until(lambda d: "sgfiaTmPbuhc" in text_of("accounts"))
+    click("[aria-label='Delete helper']")
+    wait.until(expected_conditions.alert_is_present())
+    driver.switch_to.alert.accept()
+    wait.until(lambda d: "helper" not in text_of("accounts"))
+
+    # The log, searched: the admin's own actions under the admin's own name.
+    tab("log")
+    driver.find_element(By.ID, "log-search").send_keys("changed the map")
+    wait.until(lambda d: "User admin at" in text_of("log"))
+    assert all("changed the map" in line for line in text_of("log").split("\n")), text_of("log")
+
+    # A phone: the tabs become a menu, and nothing scrolls sideways.
+    driver.set_window_size(390, 844)
+    wait.until(lambda d: d.find_element(By.ID, "tab-menu").is_displayed())
+    for view in ("players", "settings", "schedule", "bans", "console", "accounts"):
+        Select(driver.find_element(By.ID, "tab-menu")).select_by_value("view-" + view)
+        assert driver.find_element(By.ID, "view-" + view).is_displayed(), view
+        assert fits_the_width(), view
+    driver.set_window_size(1280, 900)
 
     driver.find_element(By.ID, "logout").click()
     wait.until(lambda d: driver.find_element(By.ID, "login").is_displayed())
+    assert not driver.find_element(By.ID, "console").is_displayed()
+    for element_id in ("players", "chat", "tabs", "events", "settings-form", "schedule"):
+        assert text_of(element_id) == "", element_id
     login("mod", "secret")
     wait.until(lambda d: driver.find_element(By.ID, "console").is_displayed())
     assert not driver.find_element(By.CSS_SELECTOR, "[data-action=stop]").is_displayed()
+    assert not driver.find_elements(By.ID, "tab-schedule")
     driver.execute_script("act('stop')")
     wait.until(lambda d: text_of("message").startswith("refused: this account lacks"))
     print("browser check passed")
+except Exception:
+    print("events:", text_of("events"), "| message:", text_of("message"), "| outcomes:",
+          [e.get_attribute("textContent") for e in driver.find_elements(By.CLASS_NAME, "outcome")])
+    raise
 finally:
     driver.quit()

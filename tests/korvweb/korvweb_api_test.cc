@@ -223,8 +223,8 @@ TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReads) {
   auto accounts = web.Get("/api/file/accounts");
   ASSERT_EQ(accounts->status, 200) << accounts->body;
   EXPECT_EQ(json::parse(accounts->body)["rows"], json::parse(R"([
-      {"user": "alice", "keyhash": "k1", "access": "sgfiaTmpbuhc +power", "enabled": true},
-      {"user": "bob", "keyhash": "", "access": "-- admin --", "enabled": false}])"));
+      {"user": "alice", "keyhash": "k1", "access": "sgfiaTmpbuhc +power", "mask": 4128, "enabled": true},
+      {"user": "bob", "keyhash": "", "access": "-- admin --", "mask": 4294967295, "enabled": false}])"));
 }
 
 TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {

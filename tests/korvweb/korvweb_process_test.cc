@@ -16,7 +16,8 @@ namespace {
 using namespace korvtest;
 using nlohmann::json;
 
-constexpr char kAccounts[] = "admin,secret,,4294967295,1\nmod,secret,,128,1\nops,secret,,128,1\n";
+constexpr char kAccounts[] =
+    "admin,secret,,4294967295,1\nmod,secret,,128,1\nops,secret,,128,1\nother,secret,,4294967295,1\n";
 constexpr char kPlayers[] =
     "lively 0\n"
     "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
@@ -67,6 +68,7 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   httplib::Client client("127.0.0.1", web_port_);
   client.set_read_timeout(20, 0);
   httplib::Headers admin = Login(client, "admin");
+  EXPECT_EQ(client.Get("/favicon.svg")->get_header_value("Content-Type"), "image/svg+xml");
   auto players = client.Get("/api/file/players", admin);
   ASSERT_EQ(players->status, 200);
   EXPECT_EQ(json::parse(players->body)["rows"][0]["name"], "Mike") << players->body;
@@ -93,6 +95,14 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   game_.WriteScenario(std::string(kPlayers) + "chat Bob: hello from the game\n");
   stream.join();
   EXPECT_TRUE(Has(streamed, "\"key\":\"player_kicked\",\"text\":\"Mike\"")) << streamed;
+  // The map goes with the mode and mod picked; a schedule line the daemon would misread stays home.
+  auto map = client.Post("/api/action/change_map", admin, R"({"map":"el_alamein","mode":"GPM_CTF","mod":"bf1942"})",
+                         "application/json");
+  EXPECT_EQ(map->status, 200) << map->body;
+  EXPECT_TRUE(WaitForText(Messages(), "admin.changeMap el_alamein GPM_CTF bf1942")) << ReadFile(Messages());
+  auto schedule = client.Post("/api/file/schedule", admin, R"({"text":"restart daily at 04:00\n"})", "application/json");
+  EXPECT_EQ(schedule->status, 400);
+  EXPECT_TRUE(Has(schedule->body, "schedule line 1 lacks one of its six fields")) << schedule->body;
   auto setting = client.Post("/api/settings", admin, R"({"values":{"game.serverName":"Web Renamed"}})",
                              "application/json");
   EXPECT_EQ(setting->status, 200) << setting->body;

@@ -97,14 +97,18 @@ std::optional<std::string> LoginBlock(std::string_view text) {
   return Enciphered(block);
 }
 
-std::optional<std::string> PasswordField(std::string_view password) {
-  if (password.size() >= kLoginBlockSize) return std::nullopt;
+std::string PaddingText(std::size_t size) {
   std::random_device seed;
   std::mt19937 random(seed() ^ static_cast<unsigned>(
                                    std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::string padding(kAccountPasswordSize, '0');
+  std::string padding(size, '0');
   for (char& c : padding) c = static_cast<char>('0' + random() % 74);
-  return EncipherAccountField(password, kAccountPasswordSize, padding);
+  return padding;
+}
+
+std::optional<std::string> PasswordField(std::string_view password) {
+  if (password.size() >= kLoginBlockSize) return std::nullopt;
+  return EncipherAccountField(password, kAccountPasswordSize, PaddingText(kAccountPasswordSize));
 }
 
 std::string EncodeCommand(std::uint32_t code) {

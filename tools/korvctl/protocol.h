@@ -31,6 +31,9 @@ std::optional<std::string> LoginBlock(std::string_view text);
 // random padding with the password and its zero over the start, enciphered
 // under the client key and written as 64 upper-case hexadecimal digits.
 std::optional<std::string> PasswordField(std::string_view password);
+// `size` random padding characters of the enciphered account fields ('0'
+// to 'y'), as the daemon pads them.
+std::string PaddingText(std::size_t size);
 
 // One command: the code, and for text commands the length (counting the
 // terminating zero) and the text with its zero.

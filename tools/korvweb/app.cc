@@ -24,8 +24,10 @@
 #include "korvctl/commands.h"
 #include "korvctl/context.h"
 #include "korvctl/texts.h"
+#include "korvweb/account_form.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
+#include "korvweb/schedule_form.h"
 #include "korvweb/settings_form.h"
 #include "wire/account_line.h"
 #include "wire/ban_text.h"
@@ -77,7 +79,7 @@ constexpr WebFile kFiles[] = {
     {"maps", C(0x09), 0},             {"mods", C(0x08), 0},
     {"schedule", C(0x13), C(0x14)},   {"announcements", C(0x16), C(0x17)},
     {"banned_words", C(0x18), C(0x19)}, {"log", C(0x30), 0},
-    {"accounts", C(0x11), 0},         {"player_menu", C(0x0E), 0},
+    {"accounts", C(0x11), C(0x12)},         {"player_menu", C(0x0E), 0},
 };
 constexpr std::uint32_t kSettingsDown = C(0x00), kSettingsUp = C(0x01), kStatusLine = C(0x15);
 
@@ -174,6 +176,20 @@ bool IntField(const json& body, const char* name, long low, long high, long fall
   return true;
 }
 
+// "map mode mod" as the game takes it; mode and mod default as the in-game
+// commands default them. An idle map may be empty: that clears it.
+bool MapText(const json& body, bool required, std::string* text, std::string* error) {
+  std::string mode, mod;
+  if (!TextField(body, "map", 127, required, " ", text, error) ||
+      !TextField(body, "mode", 32, false, " ", &mode, error) ||
+      !TextField(body, "mod", 64, false, " ", &mod, error))
+    return false;
+  if (!text->empty() && (!mode.empty() || !mod.empty()))
+    *text += " " + (mode.empty() ? "GPM_CQ" : mode) + " " + (mod.empty() ? "bf1942" : mod);
+  if (text->size() > 127) return *error = "the map, mode and mod are longer than 127 bytes together", false;
+  return true;
+}
+
 // The command text of an action from the request; false with a message.
 bool BuildText(Args args, const json& body, std::string* text, std::string* error) {
   std::string a, b, c, d, reason;
@@ -187,8 +203,9 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
           !BannableName(body["text"].get<std::string>()))
         return *error = kUnbannableNameText, false;
       return TextField(body, "text", 255, true, "", text, error);
-    case Args::kMap: return TextField(body, "map", 255, true, " ", text, error);
-    case Args::kIdleMap: return TextField(body, "map", 255, false, " ", text, error);
+    case Args::kMap:
+    case Args::kIdleMap:
+      return MapText(body, args == Args::kMap, text, error);
     case Args::kSlot:
       if (!IntField(body, "slot", 1, 16, 0, &id, error)) return false;
       if (id == 0) return *error = "slot is missing", false;
@@ -255,7 +272,7 @@ json AccountsJson(std::string_view text) {
     bool plain = false;
     UserAccount account = DecodeAccountRow(*row, &plain);
     array.push_back({{"user", Utf8(account.user_name)}, {"keyhash", Utf8(account.key_hash)},
-                     {"access", korvctl::AccessLetters(account.access)},
+                     {"access", korvctl::AccessLetters(account.access)}, {"mask", account.access},
                      {"enabled", account.active != 0}});
   }
   return array;
@@ -272,6 +289,7 @@ json SessionJson(const WebSession& session) {
   allowed["status"] = MaskAdmitsCommand(session.access, kStatusLine);
   return {{"user", Utf8(session.user)},
           {"access", korvctl::AccessLetters(session.access)},
+          {"mask", session.access},
           {"token", session.token},
           {"server_running", session.server_running},
           {"allowed", allowed}};
@@ -498,6 +516,7 @@ class Routes {
       else if (file->name == "clients") body["rows"] = RowsJson(korvctl::ParseClientList(text));
       else if (file->name == "bans") body["rows"] = RowsJson(korvctl::ParseBanList(text, std::time(nullptr)));
       else if (file->name == "accounts") body["rows"] = AccountsJson(text);
+      else if (file->name == "schedule") body["schedule"] = ScheduleJson(text, std::time(nullptr));
       if (file->name == "bans" || file->name != "accounts") body["text"] = Utf8(text);
       Reply(res, 200, body);
       return true;
@@ -518,12 +537,28 @@ class Routes {
         if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F)
           return Error(res, 400, "the file holds a control character");
     }
+    if (file->name == "schedule") {
+      // Built from the picked fields, or a text checked line by line as the daemon reads it.
+      if (body.contains("events") && !ScheduleTextFromEvents(body["events"], std::time(nullptr), &text, &error))
+        return Error(res, 400, error);
+      if (std::string problem = ScheduleTextProblem(text); !problem.empty()) return Error(res, 400, problem);
+    }
     WithLink(req, res, true, [&](WebSession& session) {
       if (!MaskAdmitsCommand(session.access, file->up)) {
         Error(res, 403, Refusal("this change", file->up));
         return true;
       }
       std::vector<korvctl::Notice> seen;
+      if (file->name == "accounts") {
+        // One account at a time, over the file as the daemon has it now.
+        std::string current, error;
+        if (!session.link.Send(korvctl::EncodeCommand(file->down)) || !session.link.ReadFrame(&current))
+          return false;
+        if (!ApplyAccountEdit(current, body, session.access, &text, &error)) {
+          Error(res, 400, error);
+          return true;
+        }
+      }
       if (!session.link.Send(korvctl::EncodeCommand(file->up)) ||
           !session.link.Send(EncodeFileFrame(text)) || !Confirm(session, &seen))
         return false;
@@ -653,7 +688,7 @@ void App::Register(GateServer& server) {
     Error(res, 413, "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
     return httplib::Server::HandlerResponse::Handled;
   }));
-  server.Get(R"(/|/index\.html|/app\.js|/style\.css)", bind(&Routes::Page));
+  server.Get(R"(/|/index\.html|/app\.js|/style\.css|/favicon\.svg)", bind(&Routes::Page));
   server.Post("/api/login", bind(&Routes::Login));
   server.Post("/api/logout", bind(&Routes::Logout));
   server.Get("/api/session", bind(&Routes::Session));

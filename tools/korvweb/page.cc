@@ -14,6 +14,7 @@ const char* ContentTypeOf(std::string_view path) {
   if (path == "/" || path.ends_with(".html")) return "text/html; charset=utf-8";
   if (path.ends_with(".css")) return "text/css; charset=utf-8";
   if (path.ends_with(".js")) return "text/javascript; charset=utf-8";
+  if (path.ends_with(".svg")) return "image/svg+xml";
   return "application/octet-stream";
 }
 
