@@ -37,7 +37,10 @@ constexpr char kSetupQuery[] =
 
 FleetState& F() { return MutableFleet(); }
 
-std::chrono::steady_clock::time_point SteadyClock() { return std::chrono::steady_clock::now(); }
+// A connection or a query that gets no answer this long is given up (the
+// events it carried stay queued): a database cut off without a word would
+// otherwise hold the link until TCP gives up, hours later.
+constexpr auto kAnswerWait = std::chrono::seconds(30);
 
 void LinkDown(const std::string& why) {
   FleetState& f = F();
@@ -46,7 +49,7 @@ void LinkDown(const std::string& why) {
   f.query = FleetQuery::kNone;
   f.sending = 0;
   f.want_read = f.want_write = false;
-  f.retry_at = SteadyClock() + std::chrono::seconds(f.retry_seconds);
+  f.retry_at = SteadyNow() + std::chrono::seconds(f.retry_seconds);
   f.retry_seconds = static_cast<int>(
       std::min<std::int64_t>(f.retry_seconds * 2, Core().conf.fleet_retry_max_seconds));
   if (f.reported == -1) return;
@@ -87,6 +90,7 @@ void Send(const std::string& query, FleetQuery kind) {
   if (!PQsendQuery(F().conn.get(), query.c_str())) return LinkDownWithError();
   F().query = kind;
   F().phase = FleetPhase::kBusy;
+  F().waiting_since = SteadyNow();
   F().query_failed = false;
   Flush();
 }
@@ -148,7 +152,6 @@ void TakeFetchedRows(const PGresult* result) {
   for (int row = 0; row < rows && PQnfields(result) == 11; ++row) {
     FleetEvent e;
     e.id = Number(result, row, 0);
-    if (e.id <= LastKnownId()) continue;
     BanEvent& b = e.ban;
     b.unban = std::string(PQgetvalue(result, row, 1)) == "unban";
     std::string* texts[] = {&b.origin, &b.name, &b.address, &b.keyhash, &b.guid, &b.admin};
@@ -214,6 +217,7 @@ void StartConnect() {
   if (PQstatus(f.conn.get()) == CONNECTION_BAD) return LinkDownWithError();
   PQsetnonblocking(f.conn.get(), 1);
   f.phase = FleetPhase::kConnecting;
+  f.waiting_since = SteadyNow();
   f.want_write = true;
   f.want_read = false;
 }
@@ -329,7 +333,7 @@ void WatchFleet(fd_set* read, fd_set* write, long* wait_ms) {
   const FleetState& f = Fleet();
   if (f.database.empty()) return;
   if (f.phase == FleetPhase::kDown) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(f.retry_at - SteadyClock());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(f.retry_at - SteadyNow());
     *wait_ms = std::clamp<long>(static_cast<long>(left.count()), 0, *wait_ms);
     return;
   }
@@ -349,12 +353,16 @@ int ServeFleet(std::time_t now, fd_set* ready, fd_set* writable) {
     FD_CLR(fd, ready);
     FD_CLR(fd, writable);
   }
-  if (f.phase == FleetPhase::kDown && SteadyClock() >= f.retry_at) StartConnect();
+  if (f.phase == FleetPhase::kDown && SteadyNow() >= f.retry_at) StartConnect();
   if (f.phase == FleetPhase::kConnecting && ((readable && f.want_read) ||
                                              (can_write && f.want_write))) {
     PollConnect();
   } else if (f.phase == FleetPhase::kReady || f.phase == FleetPhase::kBusy) {
     ReadLink(readable, can_write);
+  }
+  if ((f.phase == FleetPhase::kConnecting || f.phase == FleetPhase::kBusy) &&
+      SteadyNow() - f.waiting_since >= kAnswerWait) {
+    LinkDown("The database did not answer within 30 seconds.");
   }
   ApplyInbox(now);
   if (f.phase == FleetPhase::kReady && !f.outbox.empty()) {

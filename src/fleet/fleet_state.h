@@ -47,6 +47,7 @@ struct FleetState {
   bool query_failed = false;
   std::string query_error;
   std::chrono::steady_clock::time_point retry_at{};
+  std::chrono::steady_clock::time_point waiting_since{};  // connecting or query sent
   int retry_seconds = 1;
   int reported = 0;  // what the log said last: 0 nothing, 1 up, -1 down
 

@@ -2,7 +2,6 @@
 // last applied id.
 #include "fleet/fleet_files.h"
 
-#include "fleet/fleet.h"
 
 #include "links/link_fixture.h"
 
@@ -81,40 +80,6 @@ TEST_F(FleetFilesTest, LastAppliedIdIsKeptAndAnUnreadableOneIsWarnedAbout) {
                          "applied again."));
   EXPECT_NE(NewFleetKey(), NewFleetKey());
   EXPECT_EQ(NewFleetKey().size(), 16u);
-}
-
-}  // namespace
-
-namespace {
-
-// The ban road's listener: this server's events queue up to the limit and
-// survive a restart; what came from the fleet is never sent again.
-TEST_F(FleetFilesTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) {
-  KorvdConf& conf = g_manager.core.conf;
-  conf.fleet_database = "hostaddr=127.0.0.1 port=1";
-  conf.fleet_server = "alpha";
-  conf.fleet_queue_limit = 2;
-  StartFleet();
-  BanEvent ban{.unban = false, .name = "Eve", .address = "*", .keyhash = "k", .guid = "*",
-               .admin = "sam", .ban_time = 5, .expiry = 0, .reason = "aimbot", .origin = ""};
-  QueueFleetEvent(ban);
-  ban.origin = "bravo";
-  QueueFleetEvent(ban);
-  ban.origin = "";
-  ban.unban = true;
-  QueueFleetEvent(ban);
-  QueueFleetEvent(ban);
-  std::string queue = ReadFile(dir_ / "fleetqueue.con");
-  EXPECT_EQ(korvtest::Count(queue, "\talpha\tEve\t*\tk\t*\tsam\t5\t0\taimbot\n"), 2) << queue;
-  EXPECT_EQ(queue.substr(0, 4) + queue.substr(queue.find('\n') + 1, 6), "ban\tunban\t");
-  EXPECT_TRUE(Has(Log(), "WARNING: Fleet: the queue holds 2 events already! The unban of player "
-                         "Eve stays on this server only."));
-  ASSERT_TRUE(SaveLastApplied(9));
-  g_manager.fleet = FleetState{};
-  StartFleet();
-  EXPECT_EQ(Fleet().outbox.size(), 2u);
-  EXPECT_TRUE(Has(Log(), "Fleet: sharing bans as server alpha; 2 event(s) queued, last event "
-                         "applied 9."));
 }
 
 }  // namespace
