@@ -2,7 +2,6 @@
 // last applied id.
 #include "fleet/fleet_files.h"
 
-
 #include "links/link_fixture.h"
 
 using korvtest::Has;

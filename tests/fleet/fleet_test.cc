@@ -32,7 +32,6 @@ namespace {
 TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) {
   KorvdConf& conf = g_manager.core.conf;
   conf.fleet_database = "hostaddr=127.0.0.1 port=1";
-  conf.fleet_server = "alpha";
   conf.fleet_queue_limit = 2;
   StartFleet();
   BanEvent ban{.unban = false, .name = "Eve", .address = "*", .keyhash = "k", .guid = "*",
