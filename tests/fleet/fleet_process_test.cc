@@ -143,9 +143,10 @@ TEST_F(FleetTest, BansTravelAcrossOutagesAndRestarts) {
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - banned_at)
                                          .count()));
+  ASSERT_TRUE(WaitForText(runs_[2]->LogPath(), "User admin@alpha at fleet server alpha banned "
+                          "player P1 (" + kK1 + ") permanently for cheating."));
   EXPECT_TRUE(Has(ReadFile(runs_[2]->Settings("serverbanlist.con")),
                   "\"P1\",*," + kK1 + ",*,\"admin@alpha\","));
-  EXPECT_TRUE(Has(runs_[2]->Log(), "User admin@alpha at fleet server alpha banned player P1 (" + kK1 + ") permanently for cheating."));
 
   // Charlie is down while alpha bans again.
   StopDaemon(2);
@@ -159,7 +160,7 @@ TEST_F(FleetTest, BansTravelAcrossOutagesAndRestarts) {
   ASSERT_TRUE(WaitForText(runs_[1]->LogPath(), "Fleet: Lost the database!", 30s));
   Ban(0, kK3);
   Ctl(1, {"unban", "--keyhash", kK1});
-  EXPECT_TRUE(Has(ReadFile(runs_[0]->Settings("fleetqueue.con")), "ban\t"));
+  EXPECT_TRUE(WaitForText(runs_[0]->Settings("fleetqueue.con"), "ban\t"));
   EXPECT_TRUE(Banned(0, kK1));
   ASSERT_TRUE(pg_.Start());
   ASSERT_TRUE(WaitBanned(1, kK3)) << runs_[1]->Log();
