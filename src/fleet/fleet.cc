@@ -103,9 +103,11 @@ std::string Literal(const std::string& text) {
   return result;
 }
 
+// The event goes out under the server's name of now, which a restart may
+// have changed since it was queued: fetched back, it must be known as its own.
 std::string InsertValues(const FleetEvent& e) {
   const BanEvent& b = e.ban;
-  std::string values = "(" + Literal(e.key) + ", " + Literal(b.origin) + ", to_timestamp(" +
+  std::string values = "(" + Literal(e.key) + ", " + Literal(Fleet().server) + ", to_timestamp(" +
                        std::to_string(e.at) + "), '" + (b.unban ? "unban" : "ban") + "'";
   for (const std::string* text : {&b.name, &b.address, &b.keyhash, &b.guid, &b.admin})
     values += ", " + Literal(*text);
