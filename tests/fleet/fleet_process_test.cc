@@ -177,6 +177,7 @@ TEST_F(FleetTest, BansTravelAcrossOutagesAndRestarts) {
   ASSERT_TRUE(WaitForText(runs_[2]->LogPath(), "User admin@bravo at fleet server bravo removed "
                           "ban on player  (" + kK1 + ")."));
   EXPECT_EQ(Count(runs_[2]->Log(), "removed ban on player"), 1);
+  EXPECT_EQ(Count(runs_[2]->Log(), "banned player P1 ("), 1);  // not again after the restart
 }
 
 }  // namespace
