@@ -107,8 +107,9 @@ std::string Literal(const std::string& text) {
 // have changed since it was queued: fetched back, it must be known as its own.
 std::string InsertValues(const FleetEvent& e) {
   const BanEvent& b = e.ban;
-  std::string values = "(" + Literal(e.key) + ", " + Literal(Fleet().server) + ", to_timestamp(" +
-                       std::to_string(e.at) + "), '" + (b.unban ? "unban" : "ban") + "'";
+  std::string values = "(";
+  values += Literal(e.key) + ", " + Literal(Fleet().server) + ", to_timestamp(" +
+            std::to_string(e.at) + "), '" + (b.unban ? "unban" : "ban") + "'";
   for (const std::string* text : {&b.name, &b.address, &b.keyhash, &b.guid, &b.admin})
     values += ", " + Literal(*text);
   values += ", " + std::to_string(b.ban_time) + ", " + std::to_string(b.expiry) + ", " +

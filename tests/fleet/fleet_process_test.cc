@@ -115,7 +115,7 @@ class FleetTest : public ::testing::Test {
     ASSERT_EQ(runs_[i]->Ctl(words, &out), 0) << out;
   }
   void Ban(int i, const std::string& key) {
-    Ctl(i, {"ban", "--keyhash", key, "--name", "P" + key.substr(0, 1), "cheating"});
+    Ctl(i, {"ban", "--keyhash", key, "--name", std::string("P").append(1, key[0]), "cheating"});
   }
   std::string BanList(int i) const { return ReadFile(runs_[i]->Settings("banlist.con")); }
   bool Banned(int i, const std::string& key) const {
