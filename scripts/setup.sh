@@ -9,6 +9,8 @@ packages=(g++ cmake ninja-build ccache pkg-config liblzo2-dev libproc2-dev libin
 # korvweb: its HTTP and JSON libraries, and the headless browser its page test drives.
 packages+=(libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev nlohmann-json3-dev chromium chromium-driver python3-selenium)
 # operations: systemd, man pages, metrics parser and the Debian package.
+# fleet: PostgreSQL client library, and the server its tests start.
+packages+=(libpq-dev postgresql)
 packages+=(libsystemd-dev systemd mandoc python3-prometheus-client debhelper dpkg-dev fakeroot lintian)
 # monitoring: promtool for the alert rules' test, and the exporter and server of the chain test.
 packages+=(prometheus prometheus-node-exporter)

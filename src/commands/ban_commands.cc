@@ -2,6 +2,8 @@
 // with their audit lines, admin-log rows and notifications.
 #include "commands/handlers.h"
 
+#include <strings.h>
+
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -11,6 +13,7 @@
 
 #include "bans/ban_text.h"
 #include "bans/bans.h"
+#include "commands/ban_road.h"
 #include "commands/command_support.h"
 #include "core/clock.h"
 #include "core/core_state.h"
@@ -21,6 +24,7 @@
 #include "core/status_report.h"
 #include "links/links_state.h"
 #include "remote/session.h"
+#include "wire/ban_row.h"
 
 namespace {
 
@@ -64,7 +68,59 @@ std::int32_t BannableId(const BanText& ban) {
   return -1;
 }
 
+// An identity as a ban list row holds it: "*" for none.
+std::string RowIdentity(const std::string& value) {
+  if (value.empty() || strcasecmp(value.c_str(), "[unknown]") == 0) return "*";
+  return value;
+}
+
+BanListener g_listener = nullptr;
+
+bool RunBan(const BanEvent& e, std::int32_t player_id, const std::string& where) {
+  const std::string address(BanIdentity(e.address));
+  const std::string keyhash(BanIdentity(e.keyhash));
+  const std::string guid(BanIdentity(e.guid));
+  const char* name = e.name.c_str();
+  if (!BanPlayer(name, player_id, address.c_str(), keyhash.c_str(), guid.c_str(),
+                 e.admin.c_str(), e.ban_time, e.expiry, e.reason.c_str())) {
+    LogMessage(6, "Couldn't ban player %s! The command failed.", name);
+    return false;
+  }
+  if (e.expiry != 0) {
+    LogMessage(6, "User %s at %s banned player %s (%s) until %sfor %s.", e.admin.c_str(),
+               where.c_str(), name, keyhash.c_str(), ExpiryText(e.expiry).c_str(),
+               e.reason.c_str());
+  } else {
+    LogMessage(6, "User %s at %s banned player %s (%s) permanently for %s.", e.admin.c_str(),
+               where.c_str(), name, keyhash.c_str(), e.reason.c_str());
+  }
+  std::string map = StatusValue(Links().status_report, "mapname").value_or("");
+  AppendAdminLog(name, address.c_str(), keyhash.c_str(), guid.c_str(), e.admin.c_str(),
+                 static_cast<std::uint32_t>(e.ban_time), map.c_str(), "ban",
+                 static_cast<std::uint32_t>(e.expiry), e.reason.c_str());
+  NotifyAllClientsText(kNotifyPlayerBanned, e.name, 0);
+  return true;
+}
+
+bool RunUnban(const BanEvent& e, const std::string& where) {
+  if (!UnbanPlayer(e.name.c_str(), e.address.c_str(), e.keyhash.c_str(), e.guid.c_str()))
+    return false;
+  LogMessage(6, "User %s at %s removed ban on player %s (%s).", e.admin.c_str(), where.c_str(),
+             e.name.c_str(), std::string(BanIdentity(e.keyhash)).c_str());
+  NotifyAllClientsText(kNotifyBanRemoved, e.name, 0);
+  return true;
+}
+
 }  // namespace
+
+bool RunBanEvent(const BanEvent& event, std::int32_t player_id, const std::string& where) {
+  if (!(event.unban ? RunUnban(event, where) : RunBan(event, player_id, where))) return false;
+  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  if (g_listener != nullptr) g_listener(event);
+  return true;
+}
+
+void SetBanListener(BanListener listener) { g_listener = listener; }
 
 namespace handlers {
 
@@ -79,57 +135,31 @@ void BanCommand(const QueuedCommand& command) {
     return;
   }
   if (Core().debug) LogMessage(6, "DEBUG: Banned player id %i.", ban->id);
-  const std::string& name = ban->name;
   const std::int32_t duration = ban->duration;
   const std::time_t now = ClockNow();
   if (duration < 0) {
     LogMessage(6, "Couldn't ban player %s! A ban of %i seconds would have expired already.",
-               name.c_str(), duration);
+               ban->name.c_str(), duration);
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
-  const std::time_t expiry = duration == 0 ? 0 : now + duration;
-  const std::string admin = SenderUserName(command.sender);
-  const std::string& reason = ban->reason;
-  const std::string& player_address = ban->address;
-  const std::string& keyhash = ban->keyhash;
-  const std::string& guid = ban->guid;
-  if (!BanPlayer(name.c_str(), BannableId(*ban), player_address.c_str(), keyhash.c_str(),
-                 guid.c_str(), admin.c_str(), now, expiry, reason.c_str())) {
-    LogMessage(6, "Couldn't ban player %s! The command failed.", name.c_str());
+  BanEvent event{.name = ban->name, .address = RowIdentity(ban->address),
+                 .keyhash = RowIdentity(ban->keyhash), .guid = RowIdentity(ban->guid),
+                 .admin = SenderUserName(command.sender), .ban_time = now,
+                 .expiry = duration == 0 ? 0 : now + duration, .reason = ban->reason, .origin = ""};
+  if (!RunBanEvent(event, BannableId(*ban), SenderAddress(command.sender)))
     NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  const std::string address = SenderAddress(command.sender);
-  if (expiry != 0) {
-    LogMessage(6, "User %s at %s banned player %s (%s) until %sfor %s.", admin.c_str(),
-               address.c_str(), name.c_str(), keyhash.c_str(), ExpiryText(expiry).c_str(),
-               reason.c_str());
-  } else {
-    LogMessage(6, "User %s at %s banned player %s (%s) permanently for %s.", admin.c_str(),
-               address.c_str(), name.c_str(), keyhash.c_str(), reason.c_str());
-  }
-  std::string map = StatusValue(Links().status_report, "mapname").value_or("");
-  AppendAdminLog(name.c_str(), player_address.c_str(), keyhash.c_str(), guid.c_str(),
-                 admin.c_str(), static_cast<std::uint32_t>(now), map.c_str(), "ban",
-                 static_cast<std::uint32_t>(expiry), reason.c_str());
-  NotifyAllClientsText(kNotifyPlayerBanned, name, 0);
-  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
 }
 
 // "name,address,keyhash,guid"; a missing field is empty.
 void UnbanCommand(const QueuedCommand& command) {
   std::vector<std::string> f = SplitFields(QueuedText(command), ',', 4, true);
   f.resize(4);
-  if (!UnbanPlayer(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str())) {
+  BanEvent event{.unban = true, .name = f[0], .address = RowIdentity(f[1]),
+                 .keyhash = RowIdentity(f[2]), .guid = RowIdentity(f[3]),
+                 .admin = SenderUserName(command.sender), .reason = "", .origin = ""};
+  if (!RunBanEvent(event, -1, SenderAddress(command.sender)))
     NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  LogMessage(6, "User %s at %s removed ban on player %s (%s).",
-             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str(),
-             f[0].c_str(), f[2].c_str());
-  NotifyAllClientsText(kNotifyBanRemoved, f[0], 0);
-  NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
 }
 
 void ClearCommand(const QueuedCommand& command) { ClearBanLists(command.sender); }

@@ -29,6 +29,8 @@ constexpr ConfRow kRows[] = {
     {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
     {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+    {"fleet", "queue_limit", 1, 1000000, &KorvdConf::fleet_queue_limit},
+    {"fleet", "retry_max_seconds", 1, 3600, &KorvdConf::fleet_retry_max_seconds},
     {"remote", "send_bytes_per_second", 0, INT64_MAX / 2,
      &KorvdConf::remote_send_bytes_per_second},
     {"remote", "stall_seconds", 1, 3600, &KorvdConf::remote_stall_seconds},
@@ -45,11 +47,14 @@ struct TextRow {
   const char* section;
   const char* key;
   std::string KorvdConf::*field;
+  bool secret = false;  // may hold a password: a change is logged without the value
 };
 
 constexpr TextRow kTextRows[] = {
-    {"metrics", "textfile", &KorvdConf::metrics_textfile},
-    {"metrics", "server", &KorvdConf::metrics_server},
+    {"metrics", "textfile", &KorvdConf::metrics_textfile, false},
+    {"metrics", "server", &KorvdConf::metrics_server, false},
+    {"fleet", "database", &KorvdConf::fleet_database, true},
+    {"fleet", "server", &KorvdConf::fleet_server, false},
 };
 
 // A whole decimal number, nothing before or after it.
@@ -104,8 +109,12 @@ int LogChanges(const KorvdConf& before, const KorvdConf& after) {
   }
   for (const TextRow& row : kTextRows) {
     if (before.*row.field == after.*row.field) continue;
-    LogChange(row.section, row.key, "\"" + after.*row.field + "\"",
-              "\"" + before.*row.field + "\"");
+    if (row.secret) {
+      LogChange(row.section, row.key, "(not shown)", "(not shown)");
+    } else {
+      LogChange(row.section, row.key, "\"" + after.*row.field + "\"",
+                "\"" + before.*row.field + "\"");
+    }
     ++changed;
   }
   return changed;

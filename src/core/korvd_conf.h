@@ -25,6 +25,19 @@ struct KorvdConf {
   // name of the server directory.
   std::string metrics_server;
 
+  /* [fleet] (off while database is "") */
+  // libpq connection string of the database the servers of a fleet share
+  // their bans through.
+  std::string fleet_database;
+  // This server's name in the fleet; "" = the server directory's base name.
+  std::string fleet_server;
+  // Events held in fleetqueue.con while the database is away; a ban made
+  // with the queue full stays on this server only (logged).
+  std::int64_t fleet_queue_limit = 1000;
+  // Longest wait between two attempts to reach the database; the first
+  // wait is one second, each failure doubles it.
+  std::int64_t fleet_retry_max_seconds = 30;
+
   /* [remote] */
   // Bytes a second written to any one client connection, in bursts of up to
   // a few milliseconds' worth: a client that downloads without pause cannot

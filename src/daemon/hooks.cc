@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "commands/ban_road.h"
 #include "commands/command_table.h"
 #include "core/protocol.h"
+#include "fleet/fleet.h"
 #include "links/console.h"
 #include "moderation/moderation.h"
 #include "remote/remote_state.h"
@@ -36,4 +38,5 @@ void InstallSubsystemHooks() {
   InstallCommandTable();
   SetCallerNamer(NameSessionCaller);
   SetScheduleServerControl(StartServer, StopServer);
+  SetBanListener(QueueFleetEvent);
 }

@@ -23,6 +23,7 @@
 #include "core/korvd_conf.h"
 #include "core/log.h"
 #include "core/wake.h"
+#include "fleet/fleet.h"
 #include "links/status_query.h"
 #include "remote/command_queue.h"
 #include "remote/connection.h"
@@ -74,6 +75,7 @@ bool HandleCaughtSignal() {
     ClearCaughtSignal();
     LogMessage(6, "Caught SIGHUP, reloading korvd.conf and the user accounts.");
     ReloadKorvdConf();
+    StartFleet();
     QueueCommand(kCmdReloadAccounts, nullptr, 0, 0);
     return false;
   }
@@ -194,6 +196,7 @@ int RunMainLoop() {
     wait_ms = std::min(wait_ms, kSelectSeconds * 1000L);
     long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
     if (deadline_ms >= 0) wait_ms = std::min(wait_ms, deadline_ms);
+    WatchFleet(&ready, &writable, &wait_ms);
     timeval timeout{wait_ms / 1000, static_cast<suseconds_t>((wait_ms % 1000) * 1000)};
     // Commands already read wait for their turn: look, but do not wait.
     if (InputWaiting()) timeout = timeval{0, 0};
@@ -227,6 +230,7 @@ int RunMainLoop() {
     if (HandleCaughtSignal()) break;
     RunDueTicks(timers, now, SupervisionPeriod());
     RunQueuedCommands(now);
+    count -= ServeFleet(now, &ready, &writable);
     if (count > 0) {
       // A client closed earlier in this pass (by a queued disconnect or a
       // failed notification) may see its descriptor number reused by a

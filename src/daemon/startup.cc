@@ -36,6 +36,7 @@
 #include "server/launch.h"
 #include "server/process_finder.h"
 #include "daemon/settings_startup.h"
+#include "fleet/fleet.h"
 #include "settings/settings_table.h"
 #include "moderation/banned_words.h"
 
@@ -326,6 +327,7 @@ bool RunStartupSequence(const std::vector<std::string>& ignored_options) {
   TakeSettingsSnapshot();
   LoadBannedWords();
   InitSessionTable();
+  StartFleet();
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
   WritePidFile();

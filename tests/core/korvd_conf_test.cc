@@ -48,7 +48,8 @@ TEST_F(KorvdConfTest, MissingFileKeepsDefaultsKeysAreReadAndBadEntriesAreWarnedA
 // Each change is logged, a key taken out gets its default, an unreadable file changes nothing.
 TEST_F(KorvdConfTest, ReloadLogsEachChangeAndKeepsTheSettingsWhenTheFileCannotBeRead) {
   g_manager.core.settings_dir = dir_.path();
-  WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[metrics]\ntextfile = /m.prom\n");
+  WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[metrics]\ntextfile = /m.prom\n"
+                                 "[fleet]\ndatabase = host=db password=s3cret\n");
   ASSERT_TRUE(ReloadKorvdConf());
   WriteFile(dir_ / "korvd.conf", "[supervision]\nhang_seconds = 90\n[log]\nrepeat_threshold = 5\n");
   ASSERT_TRUE(ReloadKorvdConf());
@@ -64,10 +65,12 @@ TEST_F(KorvdConfTest, ReloadLogsEachChangeAndKeepsTheSettingsWhenTheFileCannotBe
   EXPECT_EQ(texts,
             "korvd.conf: [supervision] hang_seconds = 90 (was 0), in effect now.\n"
             "korvd.conf: [metrics] textfile = \"/m.prom\" (was \"\"), in effect now.\n"
-            "Reloaded korvd.conf: 2 setting(s) changed.\n"
+            "korvd.conf: [fleet] database = (not shown) (was (not shown)), in effect now.\n"
+            "Reloaded korvd.conf: 3 setting(s) changed.\n"
             "korvd.conf: [log] repeat_threshold = 5 (was 100), in effect now.\n"
             "korvd.conf: [metrics] textfile = \"\" (was \"/m.prom\"), in effect now.\n"
-            "Reloaded korvd.conf: 2 setting(s) changed.\n"
+            "korvd.conf: [fleet] database = (not shown) (was (not shown)), in effect now.\n"
+            "Reloaded korvd.conf: 3 setting(s) changed.\n"
             "WARNING: Skipped " + dir_ / "korvd.conf" + ", which is not a regular file.\n"
             "Couldn't reload korvd.conf, the settings in force stay! Is a directory (21)\n");
 }
