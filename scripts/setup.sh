@@ -10,6 +10,8 @@ packages=(g++ cmake ninja-build ccache pkg-config liblzo2-dev libproc2-dev libin
 packages+=(libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev nlohmann-json3-dev chromium chromium-driver python3-selenium)
 # operations: systemd, man pages, metrics parser and the Debian package.
 packages+=(libsystemd-dev systemd mandoc python3-prometheus-client debhelper dpkg-dev fakeroot lintian)
+# player history: SQLite.
+packages+=(libsqlite3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

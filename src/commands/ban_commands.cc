@@ -19,6 +19,7 @@
 #include "core/protocol.h"
 #include "core/server_state.h"
 #include "core/status_report.h"
+#include "history/history.h"
 #include "links/links_state.h"
 #include "remote/session.h"
 
@@ -115,6 +116,10 @@ void BanCommand(const QueuedCommand& command) {
                  static_cast<std::uint32_t>(expiry), reason.c_str());
   NotifyAllClientsText(kNotifyPlayerBanned, name, 0);
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  // The daemon's own bans are AutoBan's: repeat offenders.
+  RecordAction(HistoryKind::kBan, name, player_address, keyhash,
+               command.sender == 0 ? "auto: AutoBan" : admin,
+               expiry == 0 ? reason : reason + " (for " + std::to_string(duration) + " s)", now);
 }
 
 // "name,address,keyhash,guid"; a missing field is empty.
@@ -130,6 +135,8 @@ void UnbanCommand(const QueuedCommand& command) {
              f[0].c_str(), f[2].c_str());
   NotifyAllClientsText(kNotifyBanRemoved, f[0], 0);
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  RecordAction(HistoryKind::kUnban, f[0], f[1], f[2], SenderUserName(command.sender), "",
+               ClockNow());
 }
 
 void ClearCommand(const QueuedCommand& command) { ClearBanLists(command.sender); }

@@ -29,6 +29,8 @@ constexpr ConfRow kRows[] = {
     {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
     {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+    {"history", "enabled", 0, 1, &KorvdConf::history_enabled},
+    {"history", "retention_days", 0, 36500, &KorvdConf::history_retention_days},
     {"remote", "send_bytes_per_second", 0, INT64_MAX / 2,
      &KorvdConf::remote_send_bytes_per_second},
     {"remote", "stall_seconds", 1, 3600, &KorvdConf::remote_stall_seconds},

@@ -5,8 +5,11 @@
 #include <string>
 
 #include "commands/command_table.h"
+#include "core/clock.h"
 #include "core/protocol.h"
+#include "history/history.h"
 #include "links/console.h"
+#include "links/player_table.h"
 #include "moderation/moderation.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
@@ -29,10 +32,13 @@ void FanOutChatLine(const std::string& line) {
   ModerateChatLine(line);
 }
 
+void RecordRefreshedPlayers() { RecordPlayersSeen(Links().players, ClockNow()); }
+
 }  // namespace
 
 void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
+  SetPlayerListListener(RecordRefreshedPlayers);
   InstallCommandTable();
   SetCallerNamer(NameSessionCaller);
   SetScheduleServerControl(StartServer, StopServer);

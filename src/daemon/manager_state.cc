@@ -9,7 +9,8 @@
 
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
                        MutableLinks(),  MutableTicks(),  MutableSettings(),
-                       MutableBans(),  MutableModeration(), MutableSchedule()};
+                       MutableBans(),  MutableModeration(), MutableSchedule(),
+                       MutableHistory()};
 
 void ResetManagerState() {
   // What lives beside the sections goes first: descriptors are closed, not
@@ -28,6 +29,7 @@ void ResetManagerState() {
   g_manager.bans = BansState{};
   g_manager.moderation = ModerationState{};
   g_manager.schedule = ScheduleState{};
+  g_manager.history = HistoryState{};  // closes the database
   UnwatchAllSockets();
   InstallSubsystemHooks();
 }

@@ -8,6 +8,7 @@
 #include "core/core_state.h"
 #include "core/server_state.h"
 #include "core/tick_state.h"
+#include "history/history_state.h"
 #include "links/links_state.h"
 #include "moderation/moderation_state.h"
 #include "remote/remote_state.h"
@@ -24,6 +25,7 @@ struct ManagerState {
   BansState& bans;
   ModerationState& moderation;
   ScheduleState& schedule;
+  HistoryState& history;
 };
 
 extern ManagerState g_manager;
