@@ -19,6 +19,8 @@ bool Known(const std::string& value) { return !value.empty() && !EqualNoCase(val
 
 }  // namespace
 
+std::string_view CommandText(const CommandContext& c) { return c.text.substr(0, c.text.find('\0')); }
+
 void SendReply(const CommandContext& c, const std::string& text) {
   std::string reply;
   AppendCountedText(reply, text);

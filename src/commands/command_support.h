@@ -19,6 +19,10 @@ struct Issuer {
   explicit Issuer(std::uint32_t sender);
 };
 
+// An immediate command's text up to its first zero (the client counts the
+// zero that ends it).
+std::string_view CommandText(const CommandContext& c);
+
 // Answers an immediate command: the length of the text with its zero,
 // then the text.
 void SendReply(const CommandContext& c, const std::string& text);
