@@ -10,6 +10,7 @@
 #include "core/core_state.h"
 #include "core/files.h"
 #include "core/log.h"
+#include "core/text.h"
 #include "history/history_db.h"
 #include "history/history_state.h"
 
@@ -35,6 +36,14 @@ const char* const kKindNames[] = {"warning", "kick", "ban", "unban", "note"};
 
 std::string Known(std::string_view value) {
   return value == "[unknown]" ? std::string() : std::string(value);
+}
+
+// Key hashes are hexadecimal: kept in lower case, so that a query in either
+// case finds them.
+std::string KnownKey(std::string_view keyhash) {
+  std::string key = Known(keyhash);
+  LowerCase(key);
+  return key;
 }
 
 HistoryWrite Write(HistoryWrite::Kind kind, std::string keyhash, std::string name,
@@ -67,6 +76,7 @@ void QueueProgress(const std::string& keyhash, OpenSession& s) {
   write.time = s.last_seen;
   write.seconds = s.last_seen - s.written_until;
   s.written_until = s.last_seen;
+  s.named = true;
   Queue(std::move(write));
 }
 
@@ -227,7 +237,7 @@ void RecordPlayersSeen(std::span<const PlayerRecord> players, std::time_t now) {
   auto& sessions = MutableHistory().sessions;
   std::set<std::string> seen;
   for (const PlayerRecord& player : players) {
-    std::string keyhash = Known(player.keyhash);
+    std::string keyhash = KnownKey(player.keyhash);
     if (player.name.empty() || keyhash.empty() || !seen.insert(keyhash).second) continue;
     auto it = sessions.find(keyhash);
     // A new name or address begins a new session.
@@ -259,7 +269,13 @@ void RecordAction(HistoryKind kind, std::string_view name, std::string_view addr
                   std::time_t when) {
   if (!HistoryOn()) return;
   HistoryWrite write =
-      Write(HistoryWrite::Kind::kAction, Known(keyhash), Known(name), Known(address));
+      Write(HistoryWrite::Kind::kAction, KnownKey(keyhash), Known(name), Known(address));
+  // Without a key hash, a player on the server now by address, else by name.
+  for (int by_name = 0; by_name < 2 && write.keyhash.empty(); ++by_name)
+    for (const auto& [key, session] : History().sessions)
+      if (by_name ? !write.name.empty() && session.name == write.name
+                  : !write.address.empty() && session.address == write.address)
+        write.keyhash = key;
   write.time = when;
   write.action = kKindNames[static_cast<int>(kind)];
   write.who = who;
@@ -289,7 +305,8 @@ HistoryReport QueryHistory(std::string_view query, std::time_t now) {
   if (HistoryOn()) {
     // What is running now shows as far as it went.
     for (auto& [keyhash, session] : MutableHistory().sessions)
-      if (session.last_seen > session.written_until) QueueProgress(keyhash, session);
+      if (session.last_seen > session.written_until || !session.named)
+        QueueProgress(keyhash, session);
     WriteBatch(now, true);
   }
   HistoryState& h = MutableHistory();
@@ -313,7 +330,7 @@ bool AddHistoryNote(std::string_view keyhash, std::string_view who, std::string_
     *error = "player history is off";
     return false;
   }
-  if (!h.db->KnowsKeyhash(keyhash, &known)) {
+  if (!h.db->KnowsKeyhash(KnownKey(keyhash), &known)) {
     *error = "the player history cannot be read: " + h.db->message();
     return false;
   }

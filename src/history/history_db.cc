@@ -12,24 +12,19 @@ namespace {
 constexpr const char* kSchema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
-    "CREATE TABLE IF NOT EXISTS players(id INTEGER PRIMARY KEY, keyhash TEXT NOT NULL UNIQUE "
-    "COLLATE NOCASE, guid TEXT NOT NULL, first_seen INTEGER NOT NULL, last_seen INTEGER NOT "
+    "CREATE TABLE IF NOT EXISTS players(id INTEGER PRIMARY KEY, keyhash TEXT NOT NULL UNIQUE, "
+    "guid TEXT NOT NULL, first_seen INTEGER NOT NULL, last_seen INTEGER NOT "
     "NULL, seconds INTEGER NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS players_by_last ON players(last_seen);"
-    "CREATE TABLE IF NOT EXISTS names(id INTEGER PRIMARY KEY, player INTEGER NOT NULL, name "
-    "TEXT NOT NULL, first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL, UNIQUE(player, "
-    "name));"
+    "CREATE TABLE IF NOT EXISTS names(player INTEGER NOT NULL, name TEXT NOT NULL, first_seen "
+    "INTEGER NOT NULL, last_seen INTEGER NOT NULL, PRIMARY KEY(player, name)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS names_by_name ON names(name);"
-    "CREATE INDEX IF NOT EXISTS names_by_last ON names(last_seen);"
-    "CREATE TABLE IF NOT EXISTS addresses(id INTEGER PRIMARY KEY, player INTEGER NOT NULL, "
-    "address TEXT NOT NULL, first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL, "
-    "UNIQUE(player, address));"
+    "CREATE TABLE IF NOT EXISTS addresses(player INTEGER NOT NULL, address TEXT NOT NULL, "
+    "first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL, PRIMARY KEY(player, address)) "
+    "WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS addresses_by_address ON addresses(address);"
-    "CREATE INDEX IF NOT EXISTS addresses_by_last ON addresses(last_seen);"
     "CREATE TABLE IF NOT EXISTS sessions(id INTEGER PRIMARY KEY, player INTEGER NOT NULL, "
     "start INTEGER NOT NULL, end INTEGER NOT NULL, name TEXT NOT NULL, address TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS sessions_by_player ON sessions(player, start);"
-    "CREATE INDEX IF NOT EXISTS sessions_by_end ON sessions(end);"
     "CREATE TABLE IF NOT EXISTS actions(id INTEGER PRIMARY KEY, player INTEGER, time INTEGER "
     "NOT NULL, kind TEXT NOT NULL, who TEXT NOT NULL, why TEXT NOT NULL, name TEXT NOT NULL, "
     "address TEXT NOT NULL);"
@@ -46,11 +41,17 @@ constexpr const char* kStatementText[] = {
     // A player acted on: created when unknown, else left as it is.
     "INSERT INTO players(keyhash, guid, first_seen, last_seen, seconds) VALUES(?1, '', ?2, ?2, 0) "
     "ON CONFLICT(keyhash) DO UPDATE SET keyhash = keyhash RETURNING id",
+    // A session's time: the player's last sight, time played and GUID.
+    "UPDATE players SET last_seen = max(last_seen, ?2), seconds = seconds + ?3, guid = CASE "
+    "WHEN ?4 <> '' THEN ?4 ELSE guid END WHERE keyhash = ?1 RETURNING id",
     "UPDATE players SET seconds = seconds + ?2 WHERE id = ?1",
-    "INSERT INTO names(player, name, first_seen, last_seen) VALUES(?1, ?2, ?3, ?3) "
-    "ON CONFLICT(player, name) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen)",
-    "INSERT INTO addresses(player, address, first_seen, last_seen) VALUES(?1, ?2, ?3, ?3) "
-    "ON CONFLICT(player, address) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen)",
+    // A session's name and address, from its start to its last sight.
+    "INSERT INTO names(player, name, first_seen, last_seen) VALUES(?1, ?2, ?3, ?4) "
+    "ON CONFLICT(player, name) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen), "
+    "first_seen = min(first_seen, excluded.first_seen)",
+    "INSERT INTO addresses(player, address, first_seen, last_seen) VALUES(?1, ?2, ?3, ?4) "
+    "ON CONFLICT(player, address) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen), "
+    "first_seen = min(first_seen, excluded.first_seen)",
     "INSERT INTO sessions(player, start, end, name, address) VALUES(?1, ?2, ?2, ?3, ?4)",
     "UPDATE sessions SET end = ?3 WHERE player = ?1 AND start = ?2",
     "SELECT player FROM addresses WHERE address = ?1 ORDER BY last_seen DESC LIMIT 1",
@@ -100,6 +101,7 @@ struct OneQuery {
 enum HistoryDb::Statement : int {
   kPlayerSeen,
   kPlayerActedOn,
+  kPlayerProgress,
   kAddSeconds,
   kNameSeen,
   kAddressSeen,
@@ -208,11 +210,17 @@ void HistoryDb::Rollback() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-// The player, its name and its address as seen at the write's time.
-bool HistoryDb::PlayerId(const HistoryWrite& w, bool seen, std::int64_t* id) {
-  if (!Run(kPlayerSeen, {w.keyhash, w.guid, w.time}, id)) return false;
-  if (!seen) return true;
-  return Run(kNameSeen, {*id, w.name, w.time}) && Run(kAddressSeen, {*id, w.address, w.time});
+// A session's progress: the player (created again if retention took it
+// meanwhile), then the session's name and address.
+bool HistoryDb::Progress(const HistoryWrite& w) {
+  std::int64_t id = 0;
+  if (!Run(kPlayerProgress, {w.keyhash, w.time, w.seconds, w.guid}, &id)) return false;
+  if (id == 0 && !(Run(kPlayerSeen, {w.keyhash, w.guid, w.time}, &id) &&
+                   Run(kAddSeconds, {id, w.seconds})))
+    return false;
+  return Run(kSessionEnd, {id, w.start, w.time}) &&
+         Run(kNameSeen, {id, w.name, w.start, w.time}) &&
+         Run(kAddressSeen, {id, w.address, w.start, w.time});
 }
 
 // The player an action is on: by key hash (recorded if new), else the last
@@ -228,10 +236,10 @@ bool HistoryDb::Apply(const HistoryWrite& w) {
   std::int64_t id = 0;
   switch (w.kind) {
     case HistoryWrite::Kind::kStart:
-      return PlayerId(w, true, &id) && Run(kSessionStart, {id, w.start, w.name, w.address});
+      return Run(kPlayerSeen, {w.keyhash, w.guid, w.time}, &id) &&
+             Run(kSessionStart, {id, w.start, w.name, w.address});
     case HistoryWrite::Kind::kProgress:
-      return PlayerId(w, true, &id) && Run(kAddSeconds, {id, w.seconds}) &&
-             Run(kSessionEnd, {id, w.start, w.time});
+      return Progress(w);
     case HistoryWrite::Kind::kAction:
       if (!ActionPlayer(w, &id)) return false;
       return Run(kActionInsert, {id == 0 ? Value::Null() : Value(id), w.time, w.action, w.who,
@@ -242,12 +250,15 @@ bool HistoryDb::Apply(const HistoryWrite& w) {
 
 bool HistoryDb::PruneSlice(std::int64_t cutoff, int limit, int* deleted) {
   static constexpr const char* kPrune[] = {
-      "DELETE FROM sessions WHERE id IN (SELECT id FROM sessions WHERE end < ?1 LIMIT ?2)",
+      // Sessions end in the order they began: the oldest are at the head.
+      "DELETE FROM sessions WHERE id IN (SELECT id FROM (SELECT id, end FROM sessions ORDER BY "
+      "id LIMIT ?2) WHERE end < ?1)",
       "DELETE FROM actions WHERE id IN (SELECT id FROM actions WHERE time < ?1 AND kind <> "
       "'note' LIMIT ?2)",
-      "DELETE FROM names WHERE id IN (SELECT id FROM names WHERE last_seen < ?1 LIMIT ?2)",
-      "DELETE FROM addresses WHERE id IN (SELECT id FROM addresses WHERE last_seen < ?1 LIMIT "
-      "?2)",
+      "DELETE FROM names WHERE (player, name) IN (SELECT player, name FROM names WHERE "
+      "last_seen < ?1 LIMIT ?2)",
+      "DELETE FROM addresses WHERE (player, address) IN (SELECT player, address FROM addresses "
+      "WHERE last_seen < ?1 LIMIT ?2)",
       "DELETE FROM players WHERE id IN (SELECT id FROM players p WHERE last_seen < ?1 AND NOT "
       "EXISTS (SELECT 1 FROM actions a WHERE a.player = p.id) AND NOT EXISTS (SELECT 1 FROM "
       "sessions s WHERE s.player = p.id) LIMIT ?2)",
@@ -310,7 +321,7 @@ bool HistoryDb::Matches(std::string_view query, std::vector<std::int64_t>* ids) 
   auto add = [ids](sqlite3_stmt* s) { ids->push_back(sqlite3_column_int64(s, 0)); };
   int code;
   if (IsKeyhash(query)) {
-    code = EachRow(db_, "SELECT id FROM players WHERE keyhash = ?1", query, 0, add);
+    code = EachRow(db_, "SELECT id FROM players WHERE keyhash = lower(?1)", query, 0, add);
   } else if (IsAddress(query)) {
     code = EachRow(db_, "SELECT player FROM addresses WHERE address = ?1 ORDER BY last_seen "
                         "DESC LIMIT 10", query, 0, add);
@@ -335,11 +346,11 @@ bool HistoryDb::ReadPlayer(std::int64_t id, HistoryPlayer* p) {
   });
   if (code == SQLITE_OK)
     code = EachRow(db_, "SELECT name, first_seen, last_seen FROM names WHERE player = ?1 ORDER "
-                        "BY last_seen DESC, id DESC LIMIT 50", {}, id,
+                        "BY last_seen DESC, first_seen DESC LIMIT 50", {}, id,
                    [p](sqlite3_stmt* s) { p->names.push_back(SeenRow(s)); });
   if (code == SQLITE_OK)
     code = EachRow(db_, "SELECT address, first_seen, last_seen FROM addresses WHERE player = ?1 "
-                        "ORDER BY last_seen DESC, id DESC LIMIT 50", {}, id,
+                        "ORDER BY last_seen DESC, first_seen DESC LIMIT 50", {}, id,
                    [p](sqlite3_stmt* s) { p->addresses.push_back(SeenRow(s)); });
   if (code == SQLITE_OK)
     code = EachRow(db_, "SELECT start, end, name, address FROM sessions WHERE player = ?1 ORDER "

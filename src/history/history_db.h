@@ -74,7 +74,7 @@ class HistoryDb {
   // *first_column gets the first column of its first row (0 when none).
   bool Run(Statement which, std::initializer_list<Value> values,
            std::int64_t* first_column = nullptr);
-  bool PlayerId(const HistoryWrite& write, bool seen, std::int64_t* id);
+  bool Progress(const HistoryWrite& write);
   bool ActionPlayer(const HistoryWrite& write, std::int64_t* id);
   bool Matches(std::string_view query, std::vector<std::int64_t>* ids);
   bool ReadPlayer(std::int64_t id, HistoryPlayer* player);

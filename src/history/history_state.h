@@ -42,6 +42,7 @@ struct OpenSession {
   std::int64_t start = 0;
   std::int64_t last_seen = 0;
   std::int64_t written_until = 0;  // the session's end as the database has it
+  bool named = false;  // its name and address are written (with its first progress)
 };
 
 struct HistoryState {
