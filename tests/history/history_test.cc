@@ -125,7 +125,9 @@ TEST_F(HistoryTest, NotesNeedAKnownPlayerAndOutliveTheRetention) {
   EXPECT_EQ(error, std::string("no player with the key hash ") + kBob + " was ever seen");
   Seen({Player("Bob", "10.0.0.5", kBob)}, kT0);
   Seen({Player("Bob", "10.0.0.5", kBob)}, kT0 + 30);
-  Seen({}, kT0 + 35);
+  // Three minutes without a refresh end the session where he was last seen.
+  FlushHistory(kT0 + 210);
+  Seen({Player("Bob", "10.0.0.5", kBob)}, kT0 + 300);
   RecordAction(HistoryKind::kKick, "Bob", "10.0.0.5", kBob, "admin", "spam", kT0 + 40);
   ASSERT_TRUE(AddHistoryNote(kBob, "admin", "watch him", kT0 + 50, &error)) << error;
   // A day's retention, three days on: everything but the note and its player goes.
@@ -134,7 +136,7 @@ TEST_F(HistoryTest, NotesNeedAKnownPlayerAndOutliveTheRetention) {
   HistoryPlayer bob;
   bob.keyhash = kBob;
   bob.first = kT0;
-  bob.last = kT0 + 30;
+  bob.last = kT0 + 300;
   bob.seconds = 30;
   bob.actions = {{kT0 + 50, "note", "admin", "watch him"}};
   EXPECT_EQ(Query(kBob, kT0 + 3 * 86400), std::vector{bob});
