@@ -69,8 +69,11 @@ void Queue(HistoryWrite write) {
 }
 
 // The session's time since it was last written, up to its last sight.
+// The first write of a session records it whole: a session shorter than a
+// checkpoint costs one write, not two.
 void QueueProgress(const std::string& keyhash, OpenSession& s) {
-  HistoryWrite write = Write(HistoryWrite::Kind::kProgress, keyhash, s.name, s.address);
+  HistoryWrite write = Write(s.named ? HistoryWrite::Kind::kProgress : HistoryWrite::Kind::kStart,
+                             keyhash, s.name, s.address);
   write.guid = s.guid;
   write.start = s.start;
   write.time = s.last_seen;
@@ -81,12 +84,8 @@ void QueueProgress(const std::string& keyhash, OpenSession& s) {
 }
 
 void StartSession(const PlayerRecord& player, const std::string& keyhash, std::time_t now) {
-  OpenSession s{player.name, player.address, Known(player.pb_guid), now, now, now};
-  HistoryWrite write = Write(HistoryWrite::Kind::kStart, keyhash, s.name, s.address);
-  write.guid = s.guid;
-  write.start = write.time = now;
-  Queue(std::move(write));
-  MutableHistory().sessions[keyhash] = std::move(s);
+  MutableHistory().sessions[keyhash] =
+      OpenSession{player.name, player.address, Known(player.pb_guid), now, now, now};
 }
 
 std::string BadName(std::time_t now) {
@@ -296,19 +295,23 @@ void FlushHistory(std::time_t now) {
   PruneIfDue(now);
 }
 
+// Writes the batch and the sessions running now as far as they went, so
+// that a query sees the players on the server too.
+void WriteEverything(std::time_t now) {
+  if (!HistoryOn()) return;
+  for (auto& [keyhash, session] : MutableHistory().sessions)
+    if (session.last_seen > session.written_until || !session.named)
+      QueueProgress(keyhash, session);
+  WriteBatch(now, true);
+}
+
 HistoryReport QueryHistory(std::string_view query, std::time_t now) {
   HistoryReport report;
   if (query.empty()) {
     report.error = "a name, key hash or address is needed";
     return report;
   }
-  if (HistoryOn()) {
-    // What is running now shows as far as it went.
-    for (auto& [keyhash, session] : MutableHistory().sessions)
-      if (session.last_seen > session.written_until || !session.named)
-        QueueProgress(keyhash, session);
-    WriteBatch(now, true);
-  }
+  WriteEverything(now);
   HistoryState& h = MutableHistory();
   if (!h.db) {
     report.error = "player history is off";
@@ -324,7 +327,7 @@ HistoryReport QueryHistory(std::string_view query, std::time_t now) {
 bool AddHistoryNote(std::string_view keyhash, std::string_view who, std::string_view note,
                     std::time_t now, std::string* error) {
   bool known = false;
-  if (HistoryOn()) WriteBatch(now, true);
+  WriteEverything(now);
   HistoryState& h = MutableHistory();
   if (!h.db) {
     *error = "player history is off";

@@ -37,9 +37,11 @@ constexpr const char* kSchema =
 
 // The statements, in the order of kStatementText.
 constexpr const char* kStatementText[] = {
-    // A player seen: created, or its last time and GUID brought up to date.
-    "INSERT INTO players(keyhash, guid, first_seen, last_seen, seconds) VALUES(?1, ?2, ?3, ?3, 0) "
-    "ON CONFLICT(keyhash) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen), "
+    // A player's session written first: the player created, or its times,
+    // time played and GUID brought up to date.
+    "INSERT INTO players(keyhash, guid, first_seen, last_seen, seconds) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(keyhash) DO UPDATE SET first_seen = min(first_seen, excluded.first_seen), "
+    "last_seen = max(last_seen, excluded.last_seen), seconds = seconds + excluded.seconds, "
     "guid = CASE WHEN excluded.guid <> '' THEN excluded.guid ELSE guid END RETURNING id",
     // A player acted on: created when unknown, else left as it is.
     "INSERT INTO players(keyhash, guid, first_seen, last_seen, seconds) VALUES(?1, '', ?2, ?2, 0) "
@@ -47,7 +49,6 @@ constexpr const char* kStatementText[] = {
     // A session's time: the player's last sight, time played and GUID.
     "UPDATE players SET last_seen = max(last_seen, ?2), seconds = seconds + ?3, guid = CASE "
     "WHEN ?4 <> '' THEN ?4 ELSE guid END WHERE keyhash = ?1 RETURNING id",
-    "UPDATE players SET seconds = seconds + ?2 WHERE id = ?1",
     // A session's name and address, from its start to its last sight.
     "INSERT INTO names(player, name, first_seen, last_seen) VALUES(?1, ?2, ?3, ?4) "
     "ON CONFLICT(player, name) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen), "
@@ -55,7 +56,7 @@ constexpr const char* kStatementText[] = {
     "INSERT INTO addresses(player, address, first_seen, last_seen) VALUES(?1, ?2, ?3, ?4) "
     "ON CONFLICT(player, address) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen), "
     "first_seen = min(first_seen, excluded.first_seen)",
-    "INSERT INTO sessions(player, start, end, name, address) VALUES(?1, ?2, ?2, ?3, ?4)",
+    "INSERT INTO sessions(player, start, end, name, address) VALUES(?1, ?2, ?3, ?4, ?5)",
     "UPDATE sessions SET end = ?3 WHERE player = ?1 AND start = ?2",
     "SELECT player FROM addresses WHERE address = ?1 ORDER BY last_seen DESC LIMIT 1",
     "SELECT player FROM names WHERE name = ?1 ORDER BY last_seen DESC LIMIT 1",
@@ -105,7 +106,6 @@ enum HistoryDb::Statement : int {
   kPlayerSeen,
   kPlayerActedOn,
   kPlayerProgress,
-  kAddSeconds,
   kNameSeen,
   kAddressSeen,
   kSessionStart,
@@ -213,16 +213,17 @@ void HistoryDb::Rollback() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-// A session's progress: the player (created again if retention took it
-// meanwhile), then the session's name and address.
+// A session's write: the player (created again when retention took it
+// meanwhile), the session, then its name and address.
 bool HistoryDb::Progress(const HistoryWrite& w) {
   std::int64_t id = 0;
-  if (!Run(kPlayerProgress, {w.keyhash, w.time, w.seconds, w.guid}, &id)) return false;
-  if (id == 0 && !(Run(kPlayerSeen, {w.keyhash, w.guid, w.time}, &id) &&
-                   Run(kAddSeconds, {id, w.seconds})))
+  bool first = w.kind == HistoryWrite::Kind::kStart;
+  if (!first && !Run(kPlayerProgress, {w.keyhash, w.time, w.seconds, w.guid}, &id)) return false;
+  if (id == 0 && !Run(kPlayerSeen, {w.keyhash, w.guid, w.start, w.time, w.seconds}, &id))
     return false;
-  return Run(kSessionEnd, {id, w.start, w.time}) &&
-         Run(kNameSeen, {id, w.name, w.start, w.time}) &&
+  bool session = first ? Run(kSessionStart, {id, w.start, w.time, w.name, w.address})
+                       : Run(kSessionEnd, {id, w.start, w.time});
+  return session && Run(kNameSeen, {id, w.name, w.start, w.time}) &&
          Run(kAddressSeen, {id, w.address, w.start, w.time});
 }
 
@@ -239,8 +240,6 @@ bool HistoryDb::Apply(const HistoryWrite& w) {
   std::int64_t id = 0;
   switch (w.kind) {
     case HistoryWrite::Kind::kStart:
-      return Run(kPlayerSeen, {w.keyhash, w.guid, w.time}, &id) &&
-             Run(kSessionStart, {id, w.start, w.name, w.address});
     case HistoryWrite::Kind::kProgress:
       return Progress(w);
     case HistoryWrite::Kind::kAction:

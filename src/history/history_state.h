@@ -17,8 +17,8 @@ struct HistoryDbCloser {
 // One write waiting in the batch.
 struct HistoryWrite {
   enum class Kind : std::uint8_t {
-    kStart,     // a session begins: the player, its name and address seen at `time`
-    kProgress,  // a session runs (or ended) up to `time`; `seconds` more played
+    kStart,     // a session from `start` to `time` (`seconds` played), written first
+    kProgress,  // a session written before runs (or ended) up to `time`; `seconds` more
     kAction,    // a warning, kick, ban, unban or note at `time`
   };
   Kind kind = Kind::kStart;
