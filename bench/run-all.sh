@@ -38,6 +38,7 @@ arguments() {
     korvweb_bench:1) echo 5 ;;
     remote_bench:1) echo 20 ;;
     transport_bench:1) echo 1 ;;
+    history_bench:1) echo 100 ;;
   esac
 }
 

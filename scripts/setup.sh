@@ -16,6 +16,8 @@ packages+=(libsystemd-dev systemd mandoc python3-prometheus-client debhelper dpk
 packages+=(prometheus prometheus-node-exporter)
 # fleet: the Ansible role's syntax check.
 packages+=(ansible-core)
+# player history: SQLite.
+packages+=(libsqlite3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

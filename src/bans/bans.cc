@@ -21,6 +21,7 @@
 #include "core/server_state.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "history/history.h"
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"
@@ -392,7 +393,7 @@ bool LiftThroughConsole(ExpirySlice* slice) {
   return left;
 }
 
-void LogExpiries(const ExpirySlice& slice, bool rewritten) {
+void LogExpiries(const ExpirySlice& slice, bool rewritten, std::time_t now) {
   const bool detailed = slice.requests.size() <= kExpiryDetailed;
   if (!detailed) {
     std::size_t lifted = 0;
@@ -406,9 +407,11 @@ void LogExpiries(const ExpirySlice& slice, bool rewritten) {
     const UnbanRequest& request = slice.requests[i];
     for (const std::string& message : request.messages)
       if (detailed || message.starts_with("Couldn't")) LogMessage(6, "%s", message.c_str());
-    if (rewritten && request.ok)
-      LogMessage(6, "Removed timed-ban on player %s (%s), the ban has expired.",
-                 request.name.c_str(), slice.keyhashes[i].c_str());
+    if (!rewritten || !request.ok) continue;
+    LogMessage(6, "Removed timed-ban on player %s (%s), the ban has expired.",
+               request.name.c_str(), slice.keyhashes[i].c_str());
+    RecordAction(HistoryKind::kUnban, request.name, request.values[kAddress],
+                 request.values[kKeyhash], "auto: expiry", "the timed ban ran out", now);
   }
 }
 
@@ -523,7 +526,7 @@ bool ExpireSlice(std::time_t now, std::size_t skip) {
   // Nothing else writes the list while the slice runs: the text read
   // above is still the file.
   const bool rewritten = RewriteServerBanList(cleared, &*text);
-  LogExpiries(slice, rewritten);
+  LogExpiries(slice, rewritten, now);
   if (!rewritten) return true;  // the next tick tries the list again
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
   // The next slice follows on the loop's next pass. The bans a store

@@ -22,6 +22,7 @@
 #include "core/protocol.h"
 #include "core/server_state.h"
 #include "core/status_report.h"
+#include "history/history.h"
 #include "links/links_state.h"
 #include "remote/session.h"
 #include "wire/ban_row.h"
@@ -113,9 +114,26 @@ bool RunUnban(const BanEvent& e, const std::string& where) {
 
 }  // namespace
 
+// The player history hears of every ban and unban carried out here; the
+// daemon's own bans (sender 0, "operator") are AutoBan's: repeat offenders.
+static void RecordInHistory(const BanEvent& event) {
+  auto given = [](const std::string& value) { return value == "*" ? std::string() : value; };
+  if (event.unban) {
+    RecordAction(HistoryKind::kUnban, event.name, given(event.address), given(event.keyhash),
+                 event.admin, "", ClockNow());
+    return;
+  }
+  std::string reason = event.reason;
+  if (event.expiry != 0)
+    reason += " (for " + std::to_string(event.expiry - event.ban_time) + " s)";
+  RecordAction(HistoryKind::kBan, event.name, given(event.address), given(event.keyhash),
+               event.admin == "operator" ? "auto: AutoBan" : event.admin, reason, event.ban_time);
+}
+
 bool RunBanEvent(const BanEvent& event, std::int32_t player_id, const std::string& where) {
   if (!(event.unban ? RunUnban(event, where) : RunBan(event, player_id, where))) return false;
   NotifyAllClients(kNotifyBanListChanged, nullptr, 0, 0);
+  RecordInHistory(event);
   if (g_listener != nullptr) g_listener(event);
   return true;
 }

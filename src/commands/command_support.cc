@@ -4,9 +4,11 @@
 #include <cstring>
 #include <optional>
 
+#include "core/byte_order.h"
 #include "core/text.h"
 #include "links/console.h"
 #include "links/player_table.h"
+#include "remote/connection.h"
 #include "remote/session.h"
 
 namespace {
@@ -16,6 +18,14 @@ constexpr std::size_t kPieceLength = 63;
 bool Known(const std::string& value) { return !value.empty() && !EqualNoCase(value, "[unknown]"); }
 
 }  // namespace
+
+std::string_view CommandText(const CommandContext& c) { return c.text.substr(0, c.text.find('\0')); }
+
+void SendReply(const CommandContext& c, const std::string& text) {
+  std::string reply;
+  AppendCountedText(reply, text);
+  QueueClientOutput(c.socket, reply.data(), reply.size());
+}
 
 Issuer::Issuer(std::uint32_t sender)
     : user(SenderUserName(sender)), address(SenderAddress(sender)) {}

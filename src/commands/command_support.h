@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "links/links_state.h"
+#include "remote/dispatch.h"
 #include "remote/remote_state.h"
 
 // Who asked, for the audit lines.
@@ -17,6 +18,14 @@ struct Issuer {
   std::string address;
   explicit Issuer(std::uint32_t sender);
 };
+
+// An immediate command's text up to its first zero (the client counts the
+// zero that ends it).
+std::string_view CommandText(const CommandContext& c);
+
+// Answers an immediate command: the length of the text with its zero,
+// then the text.
+void SendReply(const CommandContext& c, const std::string& text);
 
 // Tells the issuer; the daemon itself and in-game senders have no session.
 void NotifyIssuer(const QueuedCommand& command, std::uint32_t code);

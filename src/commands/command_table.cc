@@ -72,6 +72,8 @@ constexpr CommandEntry kClientCommands[] = {
     Now(kClientLogDownload, LogDown),
     Queued(kClientScreenshot, Screenshot),
     Now(kClientKeepAlive, KeepAlive),
+    Now(kClientPlayerHistory, PlayerHistoryReply),
+    Now(kClientHistoryNote, HistoryNoteReply),
 };
 
 constexpr DaemonCommandEntry kDaemonCommands[] = {

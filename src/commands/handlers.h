@@ -37,6 +37,10 @@ void GameAddressReply(const CommandContext& c);
 void LogDown(const CommandContext& c);
 void KeepAlive(const CommandContext& c);
 
+/* history_commands.cc */
+void PlayerHistoryReply(const CommandContext& c);
+void HistoryNoteReply(const CommandContext& c);
+
 /* queued_commands.cc */
 void NotifyAllCommand(const QueuedCommand& command);
 void DisconnectClient(const QueuedCommand& command);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_support.h"
 #include "content/content_discovery.h"
 #include "core/byte_order.h"
 #include "core/core_state.h"
@@ -78,12 +79,6 @@ void SendNoReply(const CommandContext& c) {
   QueueClientOutput(c.socket, zero, sizeof zero);
 }
 
-// A reply: the length of the text with its zero, then the text.
-void SendReply(const CommandContext& c, const std::string& text) {
-  std::string reply;
-  AppendCountedText(reply, text);
-  QueueClientOutput(c.socket, reply.data(), reply.size());
-}
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include "core/log.h"
 #include "core/server_state.h"
 #include "core/tick_state.h"
+#include "history/history.h"
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"
@@ -226,6 +227,7 @@ void KickPlayer(const QueuedCommand& command) {
                  issuer.user.c_str(), static_cast<std::uint32_t>(now), map.c_str(), "kick", 0,
                  reason.c_str());
   NotifyAllClientsText(kNotifyPlayerKicked, name, 0);
+  RecordAction(HistoryKind::kKick, name, address, keyhash, issuer.user, reason, now);
 }
 
 // Chat goes out with blanks as 0x80 bytes, in pieces the game accepts.

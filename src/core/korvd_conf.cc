@@ -31,6 +31,8 @@ constexpr ConfRow kRows[] = {
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
     {"fleet", "queue_limit", 1, 1000000, &KorvdConf::fleet_queue_limit},
     {"fleet", "retry_max_seconds", 1, 3600, &KorvdConf::fleet_retry_max_seconds},
+    {"history", "enabled", 0, 1, &KorvdConf::history_enabled},
+    {"history", "retention_days", 0, 36500, &KorvdConf::history_retention_days},
     {"remote", "send_bytes_per_second", 0, INT64_MAX / 2,
      &KorvdConf::remote_send_bytes_per_second},
     {"remote", "stall_seconds", 1, 3600, &KorvdConf::remote_stall_seconds},

@@ -16,6 +16,13 @@ struct KorvdConf {
   // counted ("last message repeated N times"). 0 = every line is written.
   std::int64_t log_repeat_threshold = 100;
 
+  /* [history] */
+  // Players seen and actions on them are kept in history.db (1) or not (0).
+  std::int64_t history_enabled = 1;
+  // Days a session, name, address or action is kept after it was last
+  // touched; notes stay. 0 = kept for ever.
+  std::int64_t history_retention_days = 365;
+
   /* [metrics] */
   // File rewritten on every status tick in the Prometheus text format; ""
   // writes none.

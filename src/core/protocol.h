@@ -200,7 +200,11 @@ inline constexpr std::uint32_t kClientChangeOwnPassword = 0xBABE002F;
 inline constexpr std::uint32_t kClientLogDownload = 0xBABE0030;
 inline constexpr std::uint32_t kClientScreenshot = 0xBABE0031;
 inline constexpr std::uint32_t kClientKeepAlive = 0xBABE0032;
-inline constexpr std::uint32_t kClientLast = kClientKeepAlive;
+// The player history: a query by name, key hash or address, answered with
+// its report (wire/history_text.h); and a note on a key hash.
+inline constexpr std::uint32_t kClientPlayerHistory = 0xBABE0033;
+inline constexpr std::uint32_t kClientHistoryNote = 0xBABE0034;
+inline constexpr std::uint32_t kClientLast = kClientHistoryNote;
 
 enum class CommandKind : std::uint8_t {
   kImmediate,  // served at once by the daemon
@@ -282,6 +286,8 @@ inline constexpr CommandRow kCommandRows[] = {
     {kClientLogDownload, "log download", kAccessLog, false, kNow, 0, false, false},
     {kClientScreenshot, "screenshot", kP, false, kQueue, kCmdScreenshot, true, false},
     {kClientKeepAlive, "keep-alive", 0, false, kNow, 0, false, false},
+    {kClientPlayerHistory, "player history", kP, false, kNow, 0, true, false},
+    {kClientHistoryNote, "history note", kP, false, kNow, 0, true, false},
 };
 static_assert(std::size(kCommandRows) == kClientLast - kClientBase + 1);
 
@@ -303,7 +309,7 @@ constexpr bool NamesAreUnique() {
 static_assert(NamesAreUnique(), "every command has a name of its own");
 }  // namespace protocol_rows
 
-// The whole table, one row per code from 0xBABE0000 to 0xBABE0032.
+// The whole table, one row per code from 0xBABE0000 to kClientLast.
 constexpr std::span<const CommandRow> CommandTable() { return protocol_rows::kCommandRows; }
 
 // The row of a client command code; nullptr outside the table.

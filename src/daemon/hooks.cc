@@ -6,9 +6,12 @@
 
 #include "commands/ban_road.h"
 #include "commands/command_table.h"
+#include "core/clock.h"
 #include "core/protocol.h"
 #include "fleet/fleet.h"
+#include "history/history.h"
 #include "links/console.h"
+#include "links/player_table.h"
 #include "moderation/moderation.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
@@ -31,10 +34,13 @@ void FanOutChatLine(const std::string& line) {
   ModerateChatLine(line);
 }
 
+void RecordRefreshedPlayers() { RecordPlayersSeen(Links().players, ClockNow()); }
+
 }  // namespace
 
 void InstallSubsystemHooks() {
   SetChatLineListener(FanOutChatLine);
+  SetPlayerListListener(RecordRefreshedPlayers);
   InstallCommandTable();
   SetCallerNamer(NameSessionCaller);
   SetScheduleServerControl(StartServer, StopServer);

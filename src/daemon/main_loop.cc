@@ -24,6 +24,7 @@
 #include "core/log.h"
 #include "core/wake.h"
 #include "fleet/fleet.h"
+#include "history/history.h"
 #include "links/status_query.h"
 #include "remote/command_queue.h"
 #include "remote/connection.h"
@@ -264,6 +265,7 @@ int RunMainLoop() {
   int status = Core().server_exit_code & 0xFF;
   TakeLeaveOfClients();
   if (Core().exit_stops_server) StopServer(false);
+  CloseHistory();
   int console = TakeConsoleSocket();
   DiscardAndClose(console);
   int listener = Core().listen_socket;

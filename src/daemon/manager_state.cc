@@ -10,7 +10,7 @@
 ManagerState g_manager{MutableCore(), MutableServer(), MutableRemote(),
                        MutableLinks(),  MutableTicks(),  MutableSettings(),
                        MutableBans(),  MutableModeration(), MutableSchedule(),
-                       MutableFleet()};
+                       MutableFleet(), MutableHistory()};
 
 void ResetManagerState() {
   // What lives beside the sections goes first: descriptors are closed, not
@@ -30,6 +30,7 @@ void ResetManagerState() {
   g_manager.moderation = ModerationState{};
   g_manager.schedule = ScheduleState{};
   g_manager.fleet = FleetState{};
+  g_manager.history = HistoryState{};  // closes the database
   UnwatchAllSockets();
   InstallSubsystemHooks();
 }

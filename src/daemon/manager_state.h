@@ -9,6 +9,7 @@
 #include "core/server_state.h"
 #include "core/tick_state.h"
 #include "fleet/fleet_state.h"
+#include "history/history_state.h"
 #include "links/links_state.h"
 #include "moderation/moderation_state.h"
 #include "remote/remote_state.h"
@@ -26,6 +27,7 @@ struct ManagerState {
   ModerationState& moderation;
   ScheduleState& schedule;
   FleetState& fleet;
+  HistoryState& history;
 };
 
 extern ManagerState g_manager;

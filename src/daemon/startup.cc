@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "daemon/manager_state.h"
+#include "core/clock.h"
 #include "core/files.h"
 #include "core/ids.h"
 #include "core/last_error.h"
@@ -29,6 +30,7 @@
 #include "core/log.h"
 #include "daemon/main_loop.h"
 #include "daemon/options.h"
+#include "history/history.h"
 #include "links/console.h"
 #include "remote/accounts.h"
 #include "remote/session.h"
@@ -331,6 +333,8 @@ bool RunStartupSequence(const std::vector<std::string>& ignored_options) {
   bool start = FindServerOrStop();
   if (Core().daemon) Daemonize();
   WritePidFile();
+  // After detaching: the database's descriptors must not be closed under it.
+  OpenHistory(ClockNow());
   // The socket comes before the launch: a start that cannot listen ends
   // without leaving a server behind.
   if (!OpenListenSocket()) return false;

@@ -56,6 +56,9 @@ struct LinksState {
   // Who hears the console's chat lines (the remote clients' fan-out, which
   // the daemon installs at start-up); none until then.
   void (*chat_line_listener)(const std::string& line) = nullptr;
+  // Who hears of every complete refresh of the player table (the player
+  // history, which the daemon installs at start-up); none until then.
+  void (*player_list_listener)() = nullptr;
 
   /* What the server told about itself; cleared with the console link */
   double server_version = 0.0;  // detected from the status reply, 0 = unknown

@@ -177,6 +177,10 @@ bool IsBotLine(std::string_view line) {
          line.find(kRemoteMarker) == std::string_view::npos;
 }
 
+void TellPlayerListListener() {
+  if (Links().player_list_listener != nullptr) Links().player_list_listener();
+}
+
 std::string LookUp(std::int32_t id, std::string PlayerRecord::*field) {
   const PlayerRecord* record = FindPlayerById(id);
   return record ? record->*field : kUnknown;
@@ -239,6 +243,7 @@ bool GetPlayerList() {
   TeamTotals totals;
   if (response->empty() || (*response)[0] == '\n') {
     WriteTeamTexts(totals);
+    TellPlayerListListener();
     return true;
   }
   std::string_view rest = *response;
@@ -259,8 +264,12 @@ bool GetPlayerList() {
   }
   WriteTeamTexts(totals);
   SmartBalance(totals);
-  return FetchPunkBusterGuids();
+  bool guids = FetchPunkBusterGuids();
+  TellPlayerListListener();
+  return guids;
 }
+
+void SetPlayerListListener(void (*listener)()) { MutableLinks().player_list_listener = listener; }
 
 const PlayerRecord* FindPlayerById(std::int32_t id) {
   for (const PlayerRecord& record : Links().players) {

@@ -21,6 +21,9 @@ inline bool IsTableablePlayerId(std::int32_t id) { return id >= 0 && id < kPlaye
 // is down, the status query or a console command fails, or a line does
 // not parse (the records parsed so far stay).
 bool GetPlayerList();
+// Installs who hears of every refresh that read the whole player list
+// (whether or not the GUIDs came after it).
+void SetPlayerListListener(void (*listener)());
 // Empties every slot.
 void ClearPlayerTable();
 

@@ -14,6 +14,7 @@
 #include "core/protocol.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "history/history.h"
 #include "links/player_table.h"
 #include "moderation/game_messages.h"
 #include "moderation/moderation.h"
@@ -141,6 +142,7 @@ void KickForWords(const PlayerRecord& player, const std::string& name, const std
   AppendAdminLog(name.c_str(), player.address.c_str(), player.keyhash.c_str(),
                  player.pb_guid.c_str(), "auto", static_cast<std::uint32_t>(ClockNow()),
                  CurrentMapName().c_str(), "kick", 0, "banned words in chat messages");
+  RecordAction(HistoryKind::kKick, player, "auto: banned words", "said " + word, ClockNow());
   RemovePlayerById(player.id);
 }
 
@@ -164,6 +166,8 @@ bool WatchChatLine(const std::string& line) {
   if (CountOffence(player) <= kWarningsBeforeKick) {
     QueueGameMessage(std::string(kTag) + " " + name + " do not use the word " + *word + " in chat",
                      0);
+    RecordAction(HistoryKind::kWarning, player, "auto: banned words", "said " + *word,
+                 ClockNow());
     return true;
   }
   if (SettingValue(kSetAutoBan) != 0 && AutoBan(player.address.c_str(), player.keyhash.c_str())) {

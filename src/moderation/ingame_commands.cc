@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "content/map_text.h"
+#include "core/clock.h"
 #include "core/core_state.h"
 #include "core/files.h"
 #include "core/last_error.h"
@@ -13,6 +14,7 @@
 #include "core/protocol.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "history/history.h"
 #include "links/player_table.h"
 #include "moderation/game_messages.h"
 #include "moderation/moderation.h"
@@ -190,7 +192,9 @@ bool RunMenuItem(std::int32_t target, int number, std::uint32_t origin) {
     if (target == -1 || item.global) {
       QueueGameMessage(std::string(kTag) + " " + *item.text, origin);
     } else if (!item.kick && !item.ban) {
+      // A message to one player is a warning.
       QueueGameMessage(std::string(kTag) + " " + player.name + " " + *item.text, origin);
+      RecordAction(HistoryKind::kWarning, player, SenderUserName(origin), *item.text, ClockNow());
     }
   }
   if (item.text && item.cmd)

@@ -14,6 +14,7 @@
 #include "core/protocol.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "history/history.h"
 #include "links/console.h"
 #include "links/player_table.h"
 #include "moderation/banned_words.h"
@@ -76,6 +77,10 @@ void Kick(Cause cause, const PlayerRecord& player, std::time_t now) {
   AppendAdminLog(player.name.c_str(), player.address.c_str(), player.keyhash.c_str(),
                  player.pb_guid.c_str(), "auto", static_cast<std::uint32_t>(now),
                  CurrentMapName().c_str(), "kick", 0, texts.admin_log);
+  std::string why = cause == Cause::kPing    ? "ping " + player.ping
+                    : cause == Cause::kScore ? "score " + player.score
+                                             : player.name;
+  RecordAction(HistoryKind::kKick, player, std::string("auto: ") + texts.admin_log, why, now);
   if (IsTableablePlayerId(player.id))
     MutableModeration().high_ping_counts[static_cast<std::size_t>(player.id)] = 0;
   RemovePlayerById(player.id);
@@ -95,7 +100,7 @@ void BanForScore(const PlayerRecord& player) {
 
 // A high ping counts once more; the check after the third count kicks.
 // Ids outside the table have no counter and are never kicked for ping.
-bool CheckPing(const PlayerRecord& player) {
+bool CheckPing(const PlayerRecord& player, std::time_t now) {
   if (!IsTableablePlayerId(player.id)) return false;
   std::uint8_t& count = MutableModeration().high_ping_counts[static_cast<std::size_t>(player.id)];
   std::int32_t limit = SettingValue(kSetAutoKickPingValue);
@@ -111,6 +116,8 @@ bool CheckPing(const PlayerRecord& player) {
                   player.name.c_str(), player.ping.c_str(), static_cast<unsigned long>(limit),
                   static_cast<int>(count));
     SendServerMessage(text);
+    RecordAction(HistoryKind::kWarning, player, "auto: high-ping",
+                 "ping " + player.ping + ", warning " + std::to_string(count), now);
   }
   return false;
 }
@@ -133,7 +140,7 @@ bool ExamineRow(const PlayerRecord& player, std::time_t now) {
     Kick(Cause::kScore, player, now);
     return true;
   }
-  if (On(kSetAutoKickPing) && CheckPing(player)) {
+  if (On(kSetAutoKickPing) && CheckPing(player, now)) {
     Kick(Cause::kPing, player, now);
     return true;
   }

@@ -18,6 +18,7 @@
 #include "core/core_state.h"
 #include "core/server_state.h"
 #include "core/tick_state.h"
+#include "history/history.h"
 #include "links/links_state.h"
 #include "core/protocol.h"
 #include "links/console.h"
@@ -205,6 +206,7 @@ void StatusChecks(std::time_t now) {
 
 void StatusMonitorTick(std::time_t now) {
   StatusChecks(now);
+  FlushHistory(now);
   WriteMetricsFile(now);
 }
 

@@ -137,7 +137,7 @@ TEST_F(RemoteProcessTest, RefusalsBogusCodesAndHostileBytesCostOnlyTheirSession)
   for (const auto& [code, line] : std::vector<std::pair<std::uint32_t, std::string>>{
            {kClientPlayerListDownload, "SECURITY ALERT! Client at " + address +
                             " does not have access to command BABE000C!"},
-           {(kClientLast + 1), "Received bogus command BABE0033 from client at " + address + "!"},
+           {(kClientLast + 1), "Received bogus command BABE0035 from client at " + address + "!"},
            {0xBABDFFFF, "Received bogus command BABDFFFF from client at " + address + "!"},
            {kClientVerifyBanLists, "does not have access to command BABE0029!"}}) {
     maps->Command(code);

@@ -5,12 +5,14 @@
 #include <random>
 
 #include "korvctl/ban_list.h"
+#include "korvctl/history.h"
 #include "korvctl/protocol.h"
 #include "korvctl/schedule_view.h"
 #include "wire/account_line.h"
 #include "wire/ban_row.h"
 #include "wire/ban_text.h"
 #include "wire/file_frame.h"
+#include "wire/history_text.h"
 #include "wire/schedule_line.h"
 #include "wire/setting_line.h"
 #include "wire/span_reader.h"
@@ -200,6 +202,54 @@ TEST(WireSpanReader, FailedReadsConsumeNothing) {
   SpanReader zero(std::string_view("\0\0\0\0", 4));
   EXPECT_FALSE(zero.GetCountedText(100, &text));
   EXPECT_EQ(zero.remaining(), 4u);
+}
+
+// A history report reads back whole whatever its texts hold; a long one is
+// cut at a line with "more"; korvctl's JSON keeps every text exact.
+TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
+  HistoryReport report;
+  HistoryPlayer p;
+  p.keyhash = "k";
+  p.guid = "";
+  p.first = 1;
+  p.last = -2;
+  p.seconds = 3;
+  p.names = {{"a\tb\\t\n\r\x01\xff", 4, 5}};
+  p.addresses = {{"10.0.0.1", 6, 7}};
+  p.sessions = {{8, 9, "n\t", ""}};
+  p.actions = {{10, "kick", "auto: high-ping", "ping\n900\\"}};
+  report.players = {p, HistoryPlayer{}};
+  std::string text = WriteHistoryReport(report);
+  EXPECT_TRUE(text.starts_with("history\nplayer\tk\t\t1\t-2\t3\nname\ta\\tb\\\\t\\n")) << text;
+  EXPECT_EQ(ReadHistoryReport(text), report);
+  EXPECT_TRUE(korvctl::HistoryJson(report).starts_with(
+            "[{\"keyhash\":\"k\",\"guid\":\"\",\"first_seen\":1,\"last_seen\":-2,\"seconds_played\":3,"
+            "\"names\":[{\"name\":\"a\\tb\\\\t\\n\\r\\u0001\\u00ff\",\"first_seen\":4,\"last_seen\":5}],"))
+      << korvctl::HistoryJson(report);
+  HistoryReport refused;
+  refused.error = "player history\tis off";
+  EXPECT_EQ(ReadHistoryReport(WriteHistoryReport(refused)), refused);
+  // Cut to fit: whole lines, then "more"; what is left reads back.
+  HistoryPlayer big = p;
+  big.actions.assign(100, {1, "note", "admin", std::string(40, 'w')});
+  std::string cut = WriteHistoryReport(HistoryReport{"", {big}, false}, 1000);
+  EXPECT_LE(cut.size(), 1000u);
+  EXPECT_GT(cut.size(), 930u);
+  EXPECT_TRUE(cut.ends_with("\nmore\n"));
+  std::optional<HistoryReport> read = ReadHistoryReport(cut);
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(read->more);
+  EXPECT_EQ(read->players[0].actions[0], big.actions[0]);
+  for (const char* bad : {"", "history\nname\tx\t1\t2\n", "history\nplayer\tk\tg\t1\t2\n",
+                          "history\nplayer\tk\tg\tx\t2\t3\n", "history\nplayer\tk\tg\t1\t2\t3 \n",
+                          "history\nplayer\tk\\q\tg\t1\t2\t3\n", "history\nplayer\tk\\",
+                          "history\nbogus\n", "error\tx\nmore\n", "more\n", "history\nmore\nmore\n",
+                          "History\n"})
+    EXPECT_FALSE(ReadHistoryReport(bad)) << bad;
+  std::string keyhash, note;
+  EXPECT_TRUE(ReadNoteText(WriteNoteText("k", "a b"), &keyhash, &note));
+  EXPECT_EQ(keyhash + "|" + note, "k|a b");
+  for (const char* bad : {"", "k", "k ", " note"}) EXPECT_FALSE(ReadNoteText(bad, &keyhash, &note));
 }
 
 }  // namespace

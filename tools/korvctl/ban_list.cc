@@ -10,14 +10,6 @@
 namespace korvctl {
 namespace {
 
-std::string LocalTime(std::time_t when) {
-  char text[32] = "?";
-  std::tm local{};
-  if (::localtime_r(&when, &local) != nullptr)
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 std::string Identity(std::string_view field) {
   return BanIdentity(field).empty() ? "-" : std::string(field);
 }

@@ -10,6 +10,7 @@
 #include "files.h"
 #include "fleet.h"
 #include "handlers.h"
+#include "history.h"
 #include "schedule_view.h"
 
 namespace korvctl {
@@ -147,6 +148,19 @@ const std::array kSubcommands{
                "the next time it fires, in this machine's local time zone (set TZ to see\n"
                "another). Disabled events and events that cannot fire say so.",
                C(0x13), RunSchedule},
+    Subcommand{"history", "history NAME|KEYHASH|ADDRESS",
+               "show what the daemon remembers of a player",
+               "Shows each player the query matches (a key hash of 32 hexadecimal digits, an\n"
+               "address, or a name or part of one; exact names first, at most 10 players):\n"
+               "key hash, GUID, first and last time seen, time played, every name and address\n"
+               "with first and last time, the latest sessions and the warnings, kicks, bans,\n"
+               "unbans and notes with who and why. --json gives the same with times as seconds\n"
+               "since the epoch and every text exact.",
+               kClientPlayerHistory, RunHistory},
+    Subcommand{"note", "note KEYHASH TEXT...", "add a note on a player to the history",
+               "Adds TEXT as a note, signed with your user name, to the history of the player\n"
+               "with the key hash KEYHASH. Fails when no such player was ever seen.",
+               kClientHistoryNote, RunNote},
     Subcommand{"get", "get FILE [-o PATH|-]", "download one of the daemon's files",
                "Downloads FILE and writes it to PATH (default: the file's own name in the\n"
                "current directory; - for standard output). The file is written beside the\n"

@@ -417,7 +417,7 @@ int RunRaw(Context& context, const Subcommand&) {
   char* end = nullptr;
   n = std::strtoul(words[0].c_str(), &end, 0);
   std::uint32_t code = n <= 0x32 ? kClientBase + static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n);
-  if (*end != '\0' || code < kClientBase || code > kClientLast)
+  if (*end != '\0' || code < kClientBase || code > kClientKeepAlive)
     return Fail(context, kExitUsage, "the code must be 0 to 0x32 or kClientSettingsDownload to kClientKeepAlive");
   if (IsFileCode(code)) return Fail(context, kExitUsage, "file transfers go through get and put");
   if (!MaskAdmitsCommand(context.link.access(), code))

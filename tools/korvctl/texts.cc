@@ -172,6 +172,14 @@ std::string JsonKey(std::string_view label) {
   return key;
 }
 
+std::string LocalTime(std::time_t when) {
+  char text[32] = "?";
+  std::tm local{};
+  if (::localtime_r(&when, &local) != nullptr)
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 std::string JsonObject(const Fields& fields) {
   std::string out = "{";
   for (const auto& [label, value] : fields) {

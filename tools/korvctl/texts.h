@@ -2,6 +2,7 @@
 // the player list and the client list; and the JSON and table writers.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +35,9 @@ std::string JsonKey(std::string_view label);
 // can move the cursor, retitle or clear the terminal. Tables, fields and
 // notices are always written so; --json keeps every text exact.
 std::string TerminalText(std::string_view text);
+
+// A time as "YYYY-MM-DD HH:MM:SS" in this machine's time zone.
+std::string LocalTime(std::time_t when);
 
 // Rows as a table with a header line and columns padded to fit.
 std::string FormatTable(const std::vector<Fields>& rows);
