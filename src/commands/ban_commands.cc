@@ -18,7 +18,7 @@
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "links/links_state.h"
 #include "remote/session.h"
 

@@ -16,7 +16,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/server_state.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"

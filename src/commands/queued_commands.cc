@@ -15,7 +15,7 @@
 #include "core/core_state.h"
 #include "core/files.h"
 #include "core/last_error.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/log.h"
 #include "core/server_state.h"

@@ -1,6 +1,6 @@
 // Status reports: keys found by name, values that hold backslashes, names
 // that look like keys.
-#include "core/status_report.h"
+#include "wire/status_report.h"
 
 #include <gtest/gtest.h>
 
