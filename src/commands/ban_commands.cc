@@ -64,6 +64,20 @@ std::int32_t BannableId(const BanText& ban) {
   return -1;
 }
 
+// A copy between the Korvane banlist and the server's, "to" or "from" it.
+void SyncBanLists(const QueuedCommand& command, bool (*sync)(), const char* direction) {
+  if (!sync()) {
+    LogMessage(6, "Couldn't sync %s the server banlist! %s", direction,
+               ErrorText(LastError()).c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  LogMessage(6, "User %s at %s synchronised %s the server banlist.",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str(),
+             direction);
+  NotifyIssuer(command, kNotifyBansInSync);
+}
+
 }  // namespace
 
 namespace handlers {
@@ -155,25 +169,11 @@ void SyncToCommand(const QueuedCommand& command) {
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
-  if (!SyncToServerBanList()) {
-    LogMessage(6, "Couldn't sync to the server banlist! %s", ErrorText(LastError()).c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  LogMessage(6, "User %s at %s synchronised to the server banlist.",
-             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
-  NotifyIssuer(command, kNotifyBansInSync);
+  SyncBanLists(command, SyncToServerBanList, "to");
 }
 
 void SyncFromCommand(const QueuedCommand& command) {
-  if (!SyncFromServerBanList()) {
-    LogMessage(6, "Couldn't sync from the server banlist! %s", ErrorText(LastError()).c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  LogMessage(6, "User %s at %s synchronised from the server banlist.",
-             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
-  NotifyIssuer(command, kNotifyBansInSync);
+  SyncBanLists(command, SyncFromServerBanList, "from");
 }
 
 void ExpireBansCommand(const QueuedCommand&) { ContinueTimedBanExpiry(); }
