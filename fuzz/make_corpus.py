@@ -97,6 +97,9 @@ seeds = {
                           b',,4128,x,y\nshort,row\n'],
     'wire_ban_text': [u32(0xFFFFFFFF) + u32(7200) + b'\x03Bob\x071.2.3.4\x00\x00\x08cheating' +
                       b'-1\xffBob\xff1.2.3.4\xff\xff\xff7200\xffcheating\xff'],
+    'wire_console_packet': [answer('ConsoleMessage 0', 'game.listPlayers', '\r'),
+                            u32(2) + u32(0) + u32(4) + b'a\0bc' + answer('x'),
+                            u32(3) + b'ad\0' + u32(5) + b'QRST\0'],
     'wire_file_frame': [u32(5) + u32(7) + u32(0) + b'\x16hello\x11\x00\x00', b'korvane.con text\n' * 8],
 }
 

@@ -10,7 +10,7 @@
 
 #include "fuzz_support.h"
 #include "content/map_text.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "links/settings_sync.h"
 #include "links/status_query.h"
 

@@ -2,7 +2,6 @@
 #include "bans/ban_file.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,17 +35,6 @@ bool AppendLine(const std::string& path, const std::string& line) {
   if (AppendToFile(path, line)) return true;
   LogMessage(6, "Couldn't open server banlist file! %s", ErrorText(LastError()).c_str());
   return false;
-}
-
-// Reads an open file to its end; false on a read error.
-bool ReadAll(std::FILE* file, std::string* text) {
-  struct stat st{};
-  if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
-    text->reserve(static_cast<std::size_t>(st.st_size));
-  char chunk[65536];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
-  return std::ferror(file) == 0;
 }
 
 // ASCII case folding without the locale: every line of a ban store is
@@ -183,7 +171,7 @@ bool RemoveBanLines(const std::string& path, const BanLineValues& values) {
     return false;
   }
   std::string text;
-  if (!ReadAll(file.get(), &text)) {
+  if (!ReadStream(file.get(), &text)) {
     SetLastError(errno);
     LogMessage(6, "Couldn't read %s! %s", path.c_str(), ErrorText(LastError()).c_str());
     return false;

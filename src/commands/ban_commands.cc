@@ -21,11 +21,11 @@
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
-#include "core/status_report.h"
 #include "history/history.h"
 #include "links/links_state.h"
 #include "remote/session.h"
 #include "wire/ban_row.h"
+#include "wire/status_report.h"
 
 namespace {
 
@@ -110,6 +110,20 @@ bool RunUnban(const BanEvent& e, const std::string& where) {
              e.name.c_str(), std::string(BanIdentity(e.keyhash)).c_str());
   NotifyAllClientsText(kNotifyBanRemoved, e.name, 0);
   return true;
+}
+
+// A copy between the Korvane banlist and the server's, "to" or "from" it.
+void SyncBanLists(const QueuedCommand& command, bool (*sync)(), const char* direction) {
+  if (!sync()) {
+    LogMessage(6, "Couldn't sync %s the server banlist! %s", direction,
+               ErrorText(LastError()).c_str());
+    NotifyIssuer(command, kNotifyFailed);
+    return;
+  }
+  LogMessage(6, "User %s at %s synchronised %s the server banlist.",
+             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str(),
+             direction);
+  NotifyIssuer(command, kNotifyBansInSync);
 }
 
 }  // namespace
@@ -203,25 +217,11 @@ void SyncToCommand(const QueuedCommand& command) {
     NotifyIssuer(command, kNotifyFailed);
     return;
   }
-  if (!SyncToServerBanList()) {
-    LogMessage(6, "Couldn't sync to the server banlist! %s", ErrorText(LastError()).c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  LogMessage(6, "User %s at %s synchronised to the server banlist.",
-             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
-  NotifyIssuer(command, kNotifyBansInSync);
+  SyncBanLists(command, SyncToServerBanList, "to");
 }
 
 void SyncFromCommand(const QueuedCommand& command) {
-  if (!SyncFromServerBanList()) {
-    LogMessage(6, "Couldn't sync from the server banlist! %s", ErrorText(LastError()).c_str());
-    NotifyIssuer(command, kNotifyFailed);
-    return;
-  }
-  LogMessage(6, "User %s at %s synchronised from the server banlist.",
-             SenderUserName(command.sender).c_str(), SenderAddress(command.sender).c_str());
-  NotifyIssuer(command, kNotifyBansInSync);
+  SyncBanLists(command, SyncFromServerBanList, "from");
 }
 
 void ExpireBansCommand(const QueuedCommand&) { ContinueTimedBanExpiry(); }

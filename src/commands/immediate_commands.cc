@@ -17,7 +17,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/server_state.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "links/console.h"
 #include "links/links_state.h"
 #include "links/player_table.h"
@@ -79,6 +79,36 @@ void SendNoReply(const CommandContext& c) {
   QueueClientOutput(c.socket, zero, sizeof zero);
 }
 
+
+// A start or a stop of the game server: the state it brings about, what
+// it does and what it says.
+struct ServerSwitch {
+  bool running;
+  bool (*act)();
+  std::uint32_t already;  // told to everyone when the server is so already
+  const char* tried;
+  const char* done;
+};
+
+bool StopServerNow() { return StopServer(false); }
+
+constexpr ServerSwitch kStartServer{true, StartServer, kNotifyAlreadyRunning,
+                                    "tried to start the server but it is already running.",
+                                    "started the server."};
+constexpr ServerSwitch kStopServer{false, StopServerNow, kNotifyAlreadyStopped,
+                                   "tried to stop the server but it is already stopped.",
+                                   "stopped the server."};
+
+void SwitchServer(const CommandContext& c, const ServerSwitch& to) {
+  if (Server().server_running == to.running) {
+    NotifyAllClients(to.already, nullptr, 0, 0);
+    LogUserAction(c, to.tried);
+  } else if (to.act()) {
+    LogUserAction(c, to.done);
+  } else {
+    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
+  }
+}
 
 }  // namespace
 
@@ -278,27 +308,9 @@ void StatusReply(const CommandContext& c) {
   }
 }
 
-void StartServerCommand(const CommandContext& c) {
-  if (Server().server_running) {
-    NotifyAllClients(kNotifyAlreadyRunning, nullptr, 0, 0);
-    LogUserAction(c, "tried to start the server but it is already running.");
-  } else if (StartServer()) {
-    LogUserAction(c, "started the server.");
-  } else {
-    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
-  }
-}
+void StartServerCommand(const CommandContext& c) { SwitchServer(c, kStartServer); }
 
-void StopServerCommand(const CommandContext& c) {
-  if (!Server().server_running) {
-    NotifyAllClients(kNotifyAlreadyStopped, nullptr, 0, 0);
-    LogUserAction(c, "tried to stop the server but it is already stopped.");
-  } else if (StopServer(false)) {
-    LogUserAction(c, "stopped the server.");
-  } else {
-    NotifyClient(kNotifyFailed, c.slot, nullptr, 0);
-  }
-}
+void StopServerCommand(const CommandContext& c) { SwitchServer(c, kStopServer); }
 
 // "hostport,flag" of the running server, the flag 1 on an Internet server.
 void GameAddressReply(const CommandContext& c) {

@@ -15,7 +15,7 @@
 #include "core/core_state.h"
 #include "core/files.h"
 #include "core/last_error.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/log.h"
 #include "core/server_state.h"
@@ -116,6 +116,55 @@ bool PunkBusterReachable(const QueuedCommand& command, const char* refusal) {
   return false;
 }
 
+// A map command without a text: one console command, then everyone is told.
+struct MapStep {
+  const char* console;
+  const char* failure;
+  const char* done;  // after "User %s at %s "
+  std::uint32_t notice;
+};
+
+constexpr MapStep kRunNextMap{"admin.runNextLevel", "Couldn't run next map! The command failed.",
+                              "changed to the next map in the rotation.", kNotifyNextMapRun};
+constexpr MapStep kRestartMap{"admin.restartMap", "Couldn't restart map! The command failed.",
+                              "restarted the current map.", kNotifyMapRestarted};
+
+void RunMapStep(const QueuedCommand& command, const MapStep& step) {
+  if (!ConsoleOrFail(command, step.console, step.failure)) return;
+  Issuer issuer(command.sender);
+  LogMessage(6, "User %s at %s %s", issuer.user.c_str(), issuer.address.c_str(), step.done);
+  NotifyAllClients(step.notice, nullptr, 0, 0);
+}
+
+// PunkBuster's own settings file, written out or read back by the game.
+struct PunkBusterConfigStep {
+  const char* refusal;  // not connected, or PunkBuster off
+  const char* console;
+  const char* failure;
+  const char* done;
+  std::uint32_t notice;
+};
+
+// The load's failure says "dump" too: clients match the texts as they are.
+constexpr PunkBusterConfigStep kSavePunkBusterConfig{
+    "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled.",
+    "pb_sv_writecfg", "Could't dump PunkBuster settings! The command failed.",
+    "PunkBuster settings have been saved to pbsv.cfg.", kNotifyPbSaved};
+constexpr PunkBusterConfigStep kLoadPunkBusterConfig{
+    "Could't load PunkBuster settings! Not connected or PunkBuster is not enabled.",
+    "pb_sv_load pbsv.cfg", "Could't dump PunkBuster settings! The command failed.",
+    "PunkBuster settings have been loaded from pbsv.cfg.", kNotifyPbLoaded};
+
+void RunPunkBusterConfigStep(const QueuedCommand& command, const PunkBusterConfigStep& step) {
+  if (!PunkBusterReachable(command, step.refusal)) return;
+  if (!Console(step.console)) {
+    LogMessage(6, "%s", step.failure);
+    return;
+  }
+  LogMessage(6, "%s", step.done);
+  NotifyIssuer(command, step.notice);
+}
+
 }  // namespace
 
 namespace handlers {
@@ -161,14 +210,7 @@ void ChangeMap(const QueuedCommand& command) {
   NotifyAllClientsText(kNotifyMapChanged, map, 0);
 }
 
-void RunNextMap(const QueuedCommand& command) {
-  if (!ConsoleOrFail(command, "admin.runNextLevel", "Couldn't run next map! The command failed."))
-    return;
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s changed to the next map in the rotation.", issuer.user.c_str(),
-             issuer.address.c_str());
-  NotifyAllClients(kNotifyNextMapRun, nullptr, 0, 0);
-}
+void RunNextMap(const QueuedCommand& command) { RunMapStep(command, kRunNextMap); }
 
 // While the server is stopped only the start map is recorded.
 void SetNextMap(const QueuedCommand& command) {
@@ -185,14 +227,7 @@ void SetNextMap(const QueuedCommand& command) {
   SetStartMap(CutText(map, kMaxMapText));
 }
 
-void RestartMap(const QueuedCommand& command) {
-  if (!ConsoleOrFail(command, "admin.restartMap", "Couldn't restart map! The command failed."))
-    return;
-  Issuer issuer(command.sender);
-  LogMessage(6, "User %s at %s restarted the current map.", issuer.user.c_str(),
-             issuer.address.c_str());
-  NotifyAllClients(kNotifyMapRestarted, nullptr, 0, 0);
-}
+void RestartMap(const QueuedCommand& command) { RunMapStep(command, kRestartMap); }
 
 // "id,reason": PunkBuster kicks first when it runs, then the game.
 void KickPlayer(const QueuedCommand& command) {
@@ -293,27 +328,11 @@ void Screenshot(const QueuedCommand& command) {
 }
 
 void SavePunkBusterConfig(const QueuedCommand& command) {
-  if (!PunkBusterReachable(command, "Could't dump PunkBuster settings! Not connected or "
-                                    "PunkBuster is not enabled."))
-    return;
-  if (!Console("pb_sv_writecfg")) {
-    LogMessage(6, "Could't dump PunkBuster settings! The command failed.");
-    return;
-  }
-  LogMessage(6, "PunkBuster settings have been saved to pbsv.cfg.");
-  NotifyIssuer(command, kNotifyPbSaved);
+  RunPunkBusterConfigStep(command, kSavePunkBusterConfig);
 }
 
 void LoadPunkBusterConfig(const QueuedCommand& command) {
-  if (!PunkBusterReachable(command, "Could't load PunkBuster settings! Not connected or "
-                                    "PunkBuster is not enabled."))
-    return;
-  if (!Console("pb_sv_load pbsv.cfg")) {
-    LogMessage(6, "Could't dump PunkBuster settings! The command failed.");
-    return;
-  }
-  LogMessage(6, "PunkBuster settings have been loaded from pbsv.cfg.");
-  NotifyIssuer(command, kNotifyPbLoaded);
+  RunPunkBusterConfigStep(command, kLoadPunkBusterConfig);
 }
 
 // Adds "$name" to bannedwords.con, creating the file when it is missing. A

@@ -13,7 +13,7 @@
 #include "core/choice_list.h"
 #include "core/files.h"
 #include "core/last_error.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "core/log.h"

@@ -267,6 +267,16 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
   }
 }
 
+bool ReadStream(std::FILE* file, std::string* text) {
+  struct stat st{};
+  if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0)
+    text->reserve(text->size() + static_cast<std::size_t>(st.st_size));
+  char chunk[65536];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
+  return std::ferror(file) == 0;
+}
+
 bool CopyFile(const std::string& source, const std::string& target) {
   UniqueFile in = OpenRegularStream(source);
   if (!in) {

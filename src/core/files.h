@@ -64,6 +64,10 @@ UniqueFile OpenRegularStream(const std::string& path, std::size_t max_bytes = kM
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t max_bytes = kMaxReadBytes);
 
+// Reads an open file to its end, appending to *text; false on a read error
+// (what was read before it stays in *text).
+bool ReadStream(std::FILE* file, std::string* text);
+
 // Copies source to target (the target is replaced as ReplaceFileContents
 // does). Logs its own failure messages; false on failure.
 bool CopyFile(const std::string& source, const std::string& target);

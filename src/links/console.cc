@@ -1,5 +1,5 @@
-// The console link. Both directions carry packets of strings: a 32-bit
-// count, then per string a 32-bit length (with its NUL) and the bytes.
+// The console link: the login, then one packet of strings each way per
+// exchange (wire/console_packet.h holds their format).
 #include "links/console.h"
 
 #include <arpa/inet.h>
@@ -12,8 +12,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
-#include "core/byte_order.h"
 #include "core/last_error.h"
 #include "core/log.h"
 #include "core/core_state.h"
@@ -25,11 +25,11 @@
 #include "links/status_query.h"
 #include "settings/settings_table.h"
 #include "links/settings_sync.h"
+#include "wire/console_packet.h"
 
 namespace {
 
 constexpr int kConnectWaitMs = 2000;
-constexpr std::size_t kKeyLength = 10;
 constexpr std::size_t kCommandMax = 2047;
 constexpr char kChatPrefix[] = "##--";
 
@@ -65,33 +65,38 @@ void HandleChatLine(const std::string& text) {
 
 bool IsChatLine(const std::string& text) { return text.rfind(kChatPrefix, 0) == 0; }
 
-// Receives one answer, handing each string to `take` as it arrives and
-// taking chat lines out at once. False with the last error set on a receive
-// failure or an answer beyond kMaxConsoleAnswer.
+// Strings of one answer: as many as its bytes could hold, the bytes
+// within kMaxConsoleAnswer, an empty string taken as it comes.
+constexpr ConsoleLimits kAnswerLimits = {
+    .max_strings = kMaxConsoleAnswer / 4,
+    .max_string = UINT32_MAX,
+    .max_bytes = kMaxConsoleAnswer,
+    .empty_strings = true,
+};
+
+// Receives one answer, reading the socket for exactly the bytes each field
+// needs, handing each string to `take` as it arrives and taking chat lines
+// out at once. False with the last error set on a receive failure or an
+// answer beyond kAnswerLimits.
 bool ReceiveAnswer(const std::function<void(int, const std::string&)>& take) {
-  std::uint32_t count = 0;
-  if (!ReceiveU32(Socket(), &count)) return false;
-  if (count > kMaxConsoleAnswer / 4) {  // more strings than the cap could hold
-    SetLastError(EMSGSIZE);
-    return false;
-  }
-  std::size_t total = 0;
-  std::string text;
-  for (std::uint32_t i = 1; i <= count; ++i) {
-    std::uint32_t length = 0;
-    if (!ReceiveU32(Socket(), &length)) return false;
-    total += 4 + static_cast<std::size_t>(length);
-    if (total > kMaxConsoleAnswer) {
+  ConsolePacketReader reader(kAnswerLimits);
+  std::string field;
+  while (!reader.done()) {
+    field.resize(reader.wanted());
+    if (!ReceiveAll(Socket(), field.data(), field.size())) return false;
+    SpanReader in(field);
+    std::string_view view;
+    ConsoleRead step = reader.Next(in, &view);
+    if (step == ConsoleRead::kMalformed) {
       SetLastError(EMSGSIZE);
       return false;
     }
-    text.resize(length);
-    if (!ReceiveAll(Socket(), text.data(), length)) return false;
-    text.resize(text.find('\0') == std::string::npos ? length : text.find('\0'));
+    if (step != ConsoleRead::kString) continue;
+    std::string text(view);
     if (IsChatLine(text)) {
       HandleChatLine(text.size() > 5 ? text.substr(5) : std::string());
     } else {
-      take(static_cast<int>(i), text);
+      take(static_cast<int>(reader.strings_read()), text);
     }
   }
   return true;
@@ -122,20 +127,13 @@ bool ConnectSocket() {
   return true;
 }
 
-bool SendScrambled(const std::string& text, const unsigned char* key) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    bytes.push_back(static_cast<char>(text[i] ^ key[i % kKeyLength]));
-  bytes.push_back('\0');
-  return SendU32(Socket(), static_cast<std::uint32_t>(bytes.size())) &&
-         SendAll(Socket(), bytes.data(), bytes.size());
-}
-
 bool Login() {
-  unsigned char key[kKeyLength];
+  unsigned char key[kConsoleKeyLength];
   unsigned char verdict = 0;
-  if (!ReceiveAll(Socket(), key, sizeof key) || !SendScrambled(Server().console_user, key) ||
-      !SendScrambled(Server().console_password, key) || !ReceiveAll(Socket(), &verdict, 1))
+  if (!ReceiveAll(Socket(), key, sizeof key)) return CloseWithError(LastError());
+  std::string login;
+  AppendConsoleLogin(login, Server().console_user, Server().console_password, key);
+  if (!SendAll(Socket(), login.data(), login.size()) || !ReceiveAll(Socket(), &verdict, 1))
     return CloseWithError(LastError());
   if (verdict == 0) return CloseWithError(kErrConsoleLogin);
   return true;
@@ -166,19 +164,16 @@ void SetChatLineListener(void (*listener)(const std::string& line)) {
 }
 
 std::string EncodeConsoleRequest(std::string_view channel_string, std::string_view text) {
-  std::string strings;
-  std::uint32_t count = 1;
-  AppendCountedText(strings, channel_string);
+  std::vector<std::string> strings{std::string(channel_string)};
   while (!text.empty()) {
     std::size_t end = text.find('\n');
-    AppendCountedText(strings, text.substr(0, end));
-    ++count;
+    strings.emplace_back(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
   }
-  AppendCountedText(strings, "\r");
+  strings.emplace_back("\r");
   std::string request;
-  AppendU32(request, count + 1);
-  return request + strings;
+  AppendConsolePacket(request, strings);
+  return request;
 }
 
 bool ConsoleConnect() {
@@ -282,12 +277,12 @@ std::optional<std::string> ConsoleRunKey(int character) {
     LogMessage(6, "Couldn't send character 0x%02x to console! Not connected.", character & 0xFF);
     return std::nullopt;
   }
+  // The key goes as a string of its own; the fetch key 0 is a bare NUL
+  // before the ending one.
+  const std::string strings[] = {"ConsoleRun " + std::to_string(Links().console_channel),
+                                 std::string(1, static_cast<char>(character))};
   std::string request;
-  AppendU32(request, 2);
-  AppendCountedText(request, "ConsoleRun " + std::to_string(Links().console_channel));
-  AppendU32(request, 2);
-  request.push_back(static_cast<char>(character));
-  request.push_back('\0');
+  AppendConsolePacket(request, strings);
   if (!SendAll(Socket(), request.data(), request.size())) {
     ConsoleLinkFailed();
     return std::nullopt;

@@ -10,7 +10,7 @@
 #include "core/last_error.h"
 #include "core/text.h"
 #include "core/log.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/core_state.h"
 #include "links/links_state.h"
 #include "links/console.h"

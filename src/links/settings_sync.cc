@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/ids.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "links/links_state.h"
 #include "settings/settings_state.h"

@@ -21,7 +21,7 @@
 #include "core/last_error.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/wake.h"
 #include "core/log.h"
 #include "core/core_state.h"

@@ -27,4 +27,4 @@ void StartStatusPass();
 // when Links().status_port is set afterwards. When the pass has no waiting
 // left, the search stops and the next call goes on from that port.
 bool IdentifyStatusPort();
-// Reports are read with StatusValue and StatusReportIndex (core/status_report.h).
+// Reports are read with StatusValue and StatusReportIndex (wire/status_report.h).

@@ -8,7 +8,7 @@
 #include "core/core_state.h"
 #include "core/log.h"
 #include "core/protocol.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "remote/command_queue.h"
 
 int KickDelay() { return Core().kick_delay == 1 ? kKickDelaySeconds : 0; }

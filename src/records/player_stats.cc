@@ -11,7 +11,7 @@
 #include "core/core_state.h"
 #include "core/last_error.h"
 #include "core/log.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "links/links_state.h"

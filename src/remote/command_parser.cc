@@ -1,16 +1,11 @@
-// The parser of a session's buffered input.
+// The parser of a session's buffered input, through the bounded reader:
+// a unit is taken only once all of its bytes are there.
 #include "remote/command_parser.h"
 
-#include <algorithm>
-
-#include "core/byte_order.h"
 #include "wire/file_frame.h"
+#include "wire/span_reader.h"
 
 namespace {
-
-std::uint32_t U32At(std::string_view input, std::size_t at) {
-  return LoadU32(reinterpret_cast<const unsigned char*>(input.data() + at));
-}
 
 CommandUnit Incomplete(std::size_t needed) {
   CommandUnit unit;
@@ -18,20 +13,25 @@ CommandUnit Incomplete(std::size_t needed) {
   return unit;
 }
 
-// Parses the frame that starts at `at`; fills unit.frame and consumed.
-bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
-  if (input.size() < at + 4) {
+// The bytes of `input` the reader has taken.
+std::size_t Used(std::string_view input, const SpanReader& in) {
+  return input.size() - in.remaining();
+}
+
+// Takes the frame at the reader; fills unit.frame and consumed.
+bool ParseFrame(std::string_view input, SpanReader& in, CommandUnit* unit) {
+  SpanReader header = in;  // the lengths are looked at before the frame is taken whole
+  std::uint32_t plain = 0, packed = 0, checksum = 0;
+  if (!header.GetU32(&plain)) {
     *unit = Incomplete(0);
     return false;
   }
-  std::uint32_t plain = U32At(input, at);
   std::size_t length = 4;
   if (plain != 0 && plain != kFrameAbort) {
-    if (input.size() < at + kFrameHeaderSize) {
+    if (!header.GetU32(&packed) || !header.GetU32(&checksum)) {
       *unit = Incomplete(0);
       return false;
     }
-    std::uint32_t packed = U32At(input, at + 4);
     // Absurd lengths are refused before anything is kept.
     if (!FrameLengthsFit(plain, packed)) {
       unit->kind = UnitKind::kFrameTooLarge;
@@ -40,22 +40,21 @@ bool ParseFrame(std::string_view input, std::size_t at, CommandUnit* unit) {
     }
     length = kFrameHeaderSize + packed;
   }
-  if (input.size() < at + length) {
-    *unit = Incomplete(at + length);
+  if (!in.GetBytes(length, &unit->frame)) {
+    *unit = Incomplete(Used(input, in) + length);
     return false;
   }
-  unit->frame = input.substr(at, length);
-  unit->consumed = at + length;
+  unit->consumed = Used(input, in);
   return true;
 }
 
 }  // namespace
 
 CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access) {
-  if (input.size() < 4) return Incomplete(0);
+  SpanReader in(input);
   CommandUnit unit;
-  unit.code = U32At(input, 0);
-  unit.consumed = 4;
+  if (!in.GetU32(&unit.code)) return Incomplete(0);
+  unit.consumed = Used(input, in);
   const CommandRow* row = FindCommandRow(unit.code);
   if (row == nullptr) {
     unit.kind = UnitKind::kBogus;
@@ -66,20 +65,18 @@ CommandUnit ParseCommandUnit(std::string_view input, std::uint32_t access) {
     return unit;
   }
   if (row->text) {
-    if (input.size() < 8) return Incomplete(0);
-    unit.text_length = U32At(input, 4);
+    std::string_view text;
+    if (!in.GetU32(&unit.text_length)) return Incomplete(0);
     if (unit.text_length > kMaxAnnouncedText) {
       unit.kind = UnitKind::kTextTooLong;
       unit.consumed = input.size();
       return unit;
     }
-    std::size_t end = 8 + static_cast<std::size_t>(unit.text_length);
-    if (input.size() < end) return Incomplete(end);
-    std::size_t kept = std::min<std::size_t>(unit.text_length, kCommandTextSize - 1);
-    unit.text.assign(input.substr(8, kept));
-    unit.consumed = end;
+    if (!in.GetBytes(unit.text_length, &text)) return Incomplete(Used(input, in) + unit.text_length);
+    unit.text.assign(text.substr(0, kCommandTextSize - 1));
+    unit.consumed = Used(input, in);
   }
-  if (row->upload && !ParseFrame(input, unit.consumed, &unit)) return unit;
+  if (row->upload && !ParseFrame(input, in, &unit)) return unit;
   unit.kind = UnitKind::kCommand;
   return unit;
 }

@@ -14,7 +14,7 @@
 #include "core/files.h"
 #include "core/ids.h"
 #include "core/last_error.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "core/log.h"

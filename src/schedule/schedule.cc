@@ -37,14 +37,6 @@ constexpr unsigned kRestartPause = 3;     // seconds between stop and start
 
 bool IsStart(const ScheduleEvent& e) { return IsStartAction(e.action); }
 
-// Reads the rest of an over-long line, so that its tail is not taken for
-// a line of its own.
-void SkipRestOfLine(std::FILE* file) {
-  int c;
-  while ((c = std::fgetc(file)) != EOF && c != '\n') {
-  }
-}
-
 bool TimeTaken(const ScheduleState& s, int count, std::uint32_t time) {
   for (int i = 0; i < count; ++i)
     if (s.events[i].time == time) return true;
@@ -202,6 +194,26 @@ void ClearPending() {
   s.empty_deadline = 0;
 }
 
+// Fills the table (cleared first) from a schedule's text; true when a time
+// was moved on to a free second.
+bool ReadScheduleText(std::string_view text) {
+  ScheduleState& s = MutableSchedule();
+  s.events = {};
+  int count = 0;
+  bool moved = false;
+  while (count < kScheduleSlots && !text.empty()) {
+    ScheduleEvent e;
+    if (!ParseScheduleLine(NextScheduleLine(text), &e)) continue;
+    while (TimeTaken(s, count, e.time)) {
+      ++e.time;
+      moved = true;
+    }
+    if (e.time == 0) continue;  // moved past the last second of 32 bits
+    s.events[count++] = std::move(e);
+  }
+  return moved;
+}
+
 }  // namespace
 
 bool LoadSchedule(const std::string& path) {
@@ -211,30 +223,15 @@ bool LoadSchedule(const std::string& path) {
     LogMessage(6, "Couldn't open event schedule file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  ScheduleState& s = MutableSchedule();
-  s.events = {};
-  int count = 0;
-  bool moved = false;
-  std::string line;
-  while (count < kScheduleSlots && ReadLineBounded(file.get(), kScheduleLineLimit, &line)) {
-    if (line.empty() || line.back() != '\n') {
-      if (!std::feof(file.get())) SkipRestOfLine(file.get());
-    }
-    ScheduleEvent e;
-    if (!ParseScheduleLine(line, &e)) continue;
-    while (TimeTaken(s, count, e.time)) {
-      ++e.time;
-      moved = true;
-    }
-    if (e.time == 0) continue;  // moved past the last second of 32 bits
-    s.events[count++] = std::move(e);
-  }
-  if (std::ferror(file.get())) {
-    SetLastError(errno != 0 ? errno : EIO);
+  std::string text;
+  const bool read = ReadStream(file.get(), &text);
+  if (!read) SetLastError(errno != 0 ? errno : EIO);
+  file.reset();
+  const bool moved = ReadScheduleText(text);
+  if (!read) {
     LogMessage(6, "Couldn't read event schedule file! %s", ErrorText(LastError()).c_str());
     return false;
   }
-  file.reset();
   if (moved) {
     SaveSchedule(path);
     QueueCommand(kCmdNotifyAll,

@@ -17,7 +17,7 @@
 #include "core/log.h"
 #include "core/protocol.h"
 #include "core/server_state.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/tick_state.h"
 #include "links/links_state.h"

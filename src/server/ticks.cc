@@ -12,7 +12,7 @@
 
 #include "bans/bans.h"
 #include "core/last_error.h"
-#include "core/status_report.h"
+#include "wire/status_report.h"
 #include "core/text.h"
 #include "core/log.h"
 #include "core/core_state.h"

@@ -64,45 +64,6 @@ void WriteIntegerLine(std::string* out, std::string_view key, const SettingEntry
   }
 }
 
-void WriteEntryLine(std::string* out, std::string_view key, const SettingEntry& row) {
-  std::string key_text(key);
-  const char* k = key_text.c_str();
-  long value = row.value;
-  switch (row.type) {
-    case SettingType::kAction:
-      if (row.value != 0) Appendf(out, "%s\n", k);
-      break;
-    case SettingType::kBoolean:
-      Appendf(out, "%s %li\n", k, value);
-      break;
-    case SettingType::kText:
-      Appendf(out, "%s \"%s\"\n", k, row.text.c_str());
-      break;
-    case SettingType::kWelcomeText:
-      AppendWelcomeLines(out, key, row.text);
-      break;
-    case SettingType::kInteger:
-      WriteIntegerLine(out, key, row);
-      break;
-    case SettingType::kNegativeInteger:
-      Appendf(out, "%s %li\n", k, -value);
-      break;
-    case SettingType::kHundredths:
-      Appendf(out, "%s %.2f\n", k, row.value / 100.0);
-      break;
-    case SettingType::kTenths:
-      Appendf(out, "%s %.1f\n", k, row.value / 10.0);
-      break;
-    case SettingType::kChoice:
-      Appendf(out, "%s %s\n", k, row.text.c_str());
-      break;
-    case SettingType::kAddress:
-      Appendf(out, "%s %s\n", k,
-              FormatDottedIp(static_cast<std::uint32_t>(row.value)).c_str());
-      break;
-  }
-}
-
 // Writes a whole file through a temporary copy; logs `message` with the
 // error text on failure. All three settings files hold passwords (the
 // console's, the game's and the reserved slots'), so only the owner reads them.
@@ -159,9 +120,48 @@ void SetCallerNamer(bool (*namer)(int slot, CallerName* name)) {
   MutableSettings().caller_namer = namer;
 }
 
+void WriteSettingEntryLine(std::string* out, std::string_view key, const SettingEntry& row) {
+  std::string key_text(key);
+  const char* k = key_text.c_str();
+  long value = row.value;
+  switch (row.type) {
+    case SettingType::kAction:
+      if (row.value != 0) Appendf(out, "%s\n", k);
+      break;
+    case SettingType::kBoolean:
+      Appendf(out, "%s %li\n", k, value);
+      break;
+    case SettingType::kText:
+      Appendf(out, "%s \"%s\"\n", k, row.text.c_str());
+      break;
+    case SettingType::kWelcomeText:
+      AppendWelcomeLines(out, key, row.text);
+      break;
+    case SettingType::kInteger:
+      WriteIntegerLine(out, key, row);
+      break;
+    case SettingType::kNegativeInteger:
+      Appendf(out, "%s %li\n", k, -value);
+      break;
+    case SettingType::kHundredths:
+      Appendf(out, "%s %.2f\n", k, row.value / 100.0);
+      break;
+    case SettingType::kTenths:
+      Appendf(out, "%s %.1f\n", k, row.value / 10.0);
+      break;
+    case SettingType::kChoice:
+      Appendf(out, "%s %s\n", k, row.text.c_str());
+      break;
+    case SettingType::kAddress:
+      Appendf(out, "%s %s\n", k,
+              FormatDottedIp(static_cast<std::uint32_t>(row.value)).c_str());
+      break;
+  }
+}
+
 void WriteSettingLine(std::string* out, std::string_view key, int index) {
   if (index < 0 || index >= kSettingCount) return;
-  WriteEntryLine(out, key, Setting(index));
+  WriteSettingEntryLine(out, key, Setting(index));
 }
 
 bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
@@ -323,10 +323,10 @@ bool WriteServerSettings(const std::string& path) {
       // address, which the daemon uses to reach it.
       SettingEntry any = row;
       any.value = 0;
-      WriteEntryLine(&contents, row.game_key, any);
+      WriteSettingEntryLine(&contents, row.game_key, any);
       continue;
     }
-    WriteEntryLine(&contents, row.game_key, row);
+    WriteSettingEntryLine(&contents, row.game_key, row);
   }
   const std::string& unpure = Settings().unpure_mods;
   if (!unpure.empty()) contents += "game.serverUnpureMods " + unpure + "\r\n";
@@ -348,7 +348,7 @@ bool WriteServerAutoexec(const std::string& path) {
     const SettingEntry& row = Setting(i);
     if (row.console_key.empty() || StartsWithNoCase(row.console_key, "manager")) continue;
     if (i == kSetGravity && SettingValue(kSetGravityEnabled) != 1) continue;
-    WriteEntryLine(&contents, row.console_key, row);
+    WriteSettingEntryLine(&contents, row.console_key, row);
   }
   return ReplaceWithMessage(path, contents, "Couldn't open server autoexec file!");
 }

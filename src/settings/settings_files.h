@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+struct SettingEntry;
+
 // Group mask bits: bits 0 to 11 select groups; this bit also reloads the
 // rows that take effect only when the game server starts.
 inline constexpr std::uint32_t kRestartOnlyBit = 0x8000;
@@ -29,6 +31,9 @@ void SetCallerNamer(bool (*namer)(int slot, CallerName* name));
 // Appends the row's line(s) under `key` to `out`, in the file format of its
 // kind; an Action row that is off writes nothing.
 void WriteSettingLine(std::string* out, std::string_view key, int index);
+// The same for a row that is not in the table (a value still to be checked
+// in, such as one a form sends).
+void WriteSettingEntryLine(std::string* out, std::string_view key, const SettingEntry& row);
 
 // Rewrites the file (atomically) with the rows of the selected groups under
 // their names. False when it cannot be written: last error set, logged.

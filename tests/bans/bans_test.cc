@@ -227,6 +227,13 @@ TEST_F(BanFilesTest, VerifySyncBothWaysAndClear) {
   EXPECT_TRUE(Has(Pb(), kGuid));
   EXPECT_TRUE(VerifyGameBansListed());
   EXPECT_TRUE(VerifyServerBansListed());
+  // A row cut after its guid is checked without its line end; a comment in a store holds nothing.
+  WriteFile(ServerBanListPath(), List() + "\"C\",*,*," + std::string(kGuid) + "\r\n");
+  EXPECT_TRUE(VerifyGameBansListed());
+  const std::string game = Game();
+  WriteFile(GameBanListPath(), ";" + game);
+  EXPECT_FALSE(VerifyGameBansListed());
+  WriteFile(GameBanListPath(), game);
   // The address must be a whole field of some row.
   WriteFile(ServerBanListPath(), "\"A\",10.1.1.10,*," + std::string(kGuid) + ",\"op\",1,0,r\n");
   EXPECT_FALSE(VerifyGameBansListed());

@@ -43,9 +43,11 @@ TEST_F(QueuedCommandTest, KickSendsPunkBusterFirstAndTellsEveryone) {
 
 TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
   Run(kCmdSavePunkBuster, "");
+  Run(kCmdLoadPunkBuster, "");
   EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled."));
+  EXPECT_TRUE(Has(Log(), "Could't load PunkBuster settings! Not connected or PunkBuster is not enabled."));
   EXPECT_EQ(Sent(), std::vector<std::string>{});
-  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01) + Notice(0x01), std::string()));
   g_manager.links.punkbuster_enabled = true;
   Run(kCmdSavePunkBuster, "");
   Run(kCmdLoadPunkBuster, "");
@@ -53,6 +55,29 @@ TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBuster
   EXPECT_TRUE(Has(Log(), "PunkBuster settings have been saved to pbsv.cfg."));
   EXPECT_TRUE(Has(Log(), "PunkBuster settings have been loaded from pbsv.cfg."));
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x17) + Notice(0x18), std::string()));
+  fail_ = "pb_sv_load";  // a failed load tells no one
+  Run(kCmdLoadPunkBuster, "");
+  EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! The command failed."));
+  EXPECT_EQ(ReceivedBoth(), std::pair(std::string(), std::string()));
+}
+
+// Commands that differ only by their texts: each says its own.
+TEST_F(QueuedCommandTest, MapStepsAndBanListCopiesSayTheirOwnTexts) {
+  Run(kCmdNextMap, "");
+  Run(kCmdRestartMap, "", 2);
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.runNextLevel", "admin.restartMap"}));
+  const std::string everyone = Notice(0x1C) + Notice(0x1F);
+  EXPECT_EQ(ReceivedBoth(), std::pair(everyone, everyone));
+  g_manager.server.server_running = false;
+  korvtest::WriteFile(dir_ / "serverbanlist.con", "");  // the game's banlist.con is missing
+  Run(kCmdSyncFromServerBans, "", 2);
+  Run(kCmdSyncToServerBans, "");
+  for (const char* line : {"User alice at 127.0.0.1:5001 changed to the next map in the rotation.",
+                           "User bob at 127.0.0.1:5002 restarted the current map.",
+                           "User alice at 127.0.0.1:5001 synchronised to the server banlist.",
+                           "Couldn't sync from the server banlist! "})
+    EXPECT_TRUE(Has(Log(), line)) << line;
+  EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x15), Notice(0x01)));
 }
 
 TEST_F(QueuedCommandTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAFormat) {

@@ -60,6 +60,9 @@ TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
             "physics.gravity -4\n"
             "game.serverKickback 1.50\n")
       << error;
+  // Numbers are written as the daemon writes the value it reads: no "-0.00".
+  updated = Apply({{"game.serverKickback", "-0.0000000001"}}, &error);
+  EXPECT_TRUE(updated.ends_with("\ngame.serverKickback 0.00\n")) << updated << error;
 }
 
 // The form reads a line as the daemon does: blanks before the key, a text

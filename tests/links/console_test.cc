@@ -52,7 +52,11 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   console_.set_answer(Replies({kDropLink}));
   EXPECT_FALSE(ConsoleConnect());
   EXPECT_EQ(LastError(), kErrPlayerList);
-  EXPECT_EQ(console_.logins(), 1);
+  console_.set_answer_sync(false);  // the settings read is the step that fails
+  g_manager.links.status_port = status_.port();
+  EXPECT_FALSE(ConsoleConnect());
+  EXPECT_EQ(LastError(), kErrServerSettings);
+  EXPECT_EQ(console_.logins(), 2);
 
   for (SettingIndex zeroed : {kSetServerIp, kSetConsolePort}) {
     PointAtStandIns(console_.port(), status_.port(), "ab", "secret");
@@ -61,7 +65,7 @@ TEST_F(ConsoleTest, RefusedLoginAndFailedSynchronisation) {
   }
   EXPECT_TRUE(Has(Log(), "Couldn't connect to console, IP address is zero!\r\n"));
   EXPECT_TRUE(Has(Log(), "Couldn't connect to console, port address is zero!\r\n"));
-  EXPECT_EQ(console_.logins(), 1);
+  EXPECT_EQ(console_.logins(), 2);
 }
 
 TEST_F(ConsoleTest, ChatLinesAreTakenOutAndKeyRequestsJoinAContinuation) {

@@ -266,5 +266,11 @@ TEST_F(AccountsTest, RandomFilesKeepTheTablePacked) {
   }
 }
 
+// An upload that cannot be read is refused and changes no account.
+TEST_F(AccountsTest, AnUnreadableUploadIsRefused) {
+  WriteAccounts("admin,pw,,1,1\n");
+  EXPECT_FALSE(ApplyUserAccountUpload(dir_ / "missing.con", 0));
+  EXPECT_EQ(Names(), std::vector<std::string>{"admin"});
+}
 
 }  // namespace

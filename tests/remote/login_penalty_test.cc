@@ -41,6 +41,11 @@ TEST_F(LoginPenaltyTest, WaitsDoubleUpToTheCapAndAreLoggedInSummary) {
   EXPECT_TRUE(Remote().login_sources.empty());
   EXPECT_TRUE(NoteFailedLogin(kAttacker, t0 + seconds(632)));
   EXPECT_LE(LoginAllowedAt(kAttacker, t0 + seconds(632)), t0 + seconds(632));
+  // An address with only free failures goes at the tenth quiet minute, not a sweep later.
+  NoteFailedLogin(kOther, t0 + seconds(700));
+  CheckLoginPenalties(t0 + seconds(1299));
+  CheckLoginPenalties(t0 + seconds(1300));
+  EXPECT_EQ(Remote().login_sources.count(kOther), 0u);
 }
 
 }  // namespace

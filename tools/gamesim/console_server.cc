@@ -23,6 +23,24 @@ void MakeNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NON
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// Caps on what a peer may announce; anything larger drops the connection.
+constexpr std::uint32_t kMaxLoginField = 256;
+constexpr ConsoleLimits kRequestLimits = {
+    .max_strings = 4096,
+    .max_string = 65536,
+    .max_bytes = 1u << 20,
+    .empty_strings = false,
+};
+
+// Drops what a reader has taken from the front of the input.
+void Consumed(std::string* in, const SpanReader& rest) { in->erase(0, in->size() - rest.remaining()); }
+
+std::string EncodePacket(const std::vector<std::string>& strings) {
+  std::string out;
+  AppendConsolePacket(out, strings);
+  return out;
+}
+
 }  // namespace
 
 ConsoleServer::~ConsoleServer() { CloseAll(); }
@@ -97,7 +115,8 @@ void ConsoleServer::Accept(Game* game) {
     static std::mt19937 random(static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count()));
     for (unsigned char& k : c.key) k = static_cast<unsigned char>(random() & 0xFF);
-    if (!game->faults().silent_console) c.out.assign(reinterpret_cast<char*>(c.key), kKeyLength);
+    if (!game->faults().silent_console)
+      c.out.assign(reinterpret_cast<char*>(c.key), kConsoleKeyLength);
     connections_.push_back(std::move(c));
   }
 }
@@ -108,7 +127,7 @@ void ConsoleServer::Read(Connection* c, Game* game) {
     ssize_t n = ::recv(c->fd, buffer, sizeof buffer, 0);
     if (n > 0) {
       c->in.append(buffer, static_cast<std::size_t>(n));
-      if (c->in.size() > kMaxPacketBytes + 8) {
+      if (c->in.size() > kRequestLimits.max_bytes + 8) {
         Say("console: dropping a connection that sent an oversized packet");
         c->dead = true;
         return;
@@ -127,13 +146,15 @@ void ConsoleServer::Serve(Connection* c, Game* game) {
   if (c->closing) return;
   if (!c->logged_in) {
     std::string user, password;
-    ParseResult r = TakeLogin(&c->in, c->key, &user, &password);
-    if (r == ParseResult::kNeedMore) return;
-    if (r == ParseResult::kMalformed) {
+    SpanReader in(c->in);
+    ConsoleRead r = ReadConsoleLogin(in, kMaxLoginField, c->key, &user, &password);
+    if (r == ConsoleRead::kNeedMore) return;
+    if (r == ConsoleRead::kMalformed) {
       Say("console: dropping a connection with a malformed login");
       c->dead = true;
       return;
     }
+    Consumed(&c->in, in);
     const ServerConfig& config = game->config();
     bool ok = !game->faults().refuse_login && user == config.console_user &&
               password == config.console_password;
@@ -148,9 +169,11 @@ void ConsoleServer::Serve(Connection* c, Game* game) {
   }
   for (;;) {
     std::vector<std::string> request;
-    ParseResult r = TakePacket(&c->in, &request);
-    if (r == ParseResult::kNeedMore) return;
-    if (r == ParseResult::kMalformed || !Answer(c, request, game)) {
+    SpanReader in(c->in);
+    ConsoleRead r = ReadConsolePacket(in, kRequestLimits, &request);
+    if (r == ConsoleRead::kNeedMore) return;
+    Consumed(&c->in, in);
+    if (r == ConsoleRead::kMalformed || !Answer(c, request, game)) {
       Say("console: dropping a connection that sent a malformed packet");
       c->dead = true;
       return;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "game.h"
-#include "wire.h"
+#include "wire/console_packet.h"
 
 namespace gamesim {
 
@@ -33,7 +33,7 @@ class ConsoleServer {
  private:
   struct Connection {
     int fd = -1;
-    unsigned char key[kKeyLength] = {};
+    unsigned char key[kConsoleKeyLength] = {};
     bool logged_in = false;
     bool closing = false;  // close once the output is sent
     bool dead = false;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "core/client_key.h"
 #include "core/rc4.h"
 #include "wire/account_line.h"
@@ -86,10 +87,6 @@ std::string Enciphered(std::string block) {
 
 }  // namespace
 
-void PutU32(std::string* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 std::optional<std::string> LoginBlock(std::string_view text) {
   if (text.size() >= kLoginBlockSize) return std::nullopt;
   std::string block(kLoginBlockSize, '\0');
@@ -113,16 +110,14 @@ std::optional<std::string> PasswordField(std::string_view password) {
 
 std::string EncodeCommand(std::uint32_t code) {
   std::string out;
-  PutU32(&out, code);
+  AppendU32(out, code);
   return out;
 }
 
 std::string EncodeTextCommand(std::uint32_t code, std::string_view text) {
   std::string out;
-  PutU32(&out, code);
-  PutU32(&out, static_cast<std::uint32_t>(text.size() + 1));
-  out.append(text);
-  out.push_back('\0');
+  AppendU32(out, code);
+  AppendCountedText(out, text);
   return out;
 }
 

@@ -20,9 +20,6 @@ namespace korvctl {
 inline constexpr std::uint32_t kMaxNoticeData = 1u << 16;
 inline constexpr std::uint32_t kMaxReply = 1u << 16;
 
-// Little-endian 32-bit number appended to `out`.
-void PutU32(std::string* out, std::uint32_t value);
-
 // The 32-byte login block: the text, its terminating zero, zero padding,
 // enciphered with RC4 under the client key. Texts longer than 31 characters
 // have no block.

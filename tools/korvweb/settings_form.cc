@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "korvweb/json_text.h"
+#include "settings/settings_files.h"
 #include "settings/settings_table.h"
 #include "wire/setting_line.h"
 
@@ -163,10 +164,13 @@ bool FormatLines(int index, const std::string& key, const std::string& value,
                       high, 1.0 / Scale(row.type));
         return *rule = text, false;
       }
-      if (row.type == T::kHundredths) std::snprintf(text, sizeof text, "%.2f", number);
-      else if (row.type == T::kTenths) std::snprintf(text, sizeof text, "%.1f", number);
-      else std::snprintf(text, sizeof text, "%.0f", number);
-      lines->push_back(key + " " + text);
+      // Written by the daemon's own writer, from the value the daemon holds.
+      SettingEntry entry = row;
+      entry.value = static_cast<std::int32_t>(row.type == T::kNegativeInteger ? -scaled : scaled);
+      std::string written;
+      WriteSettingEntryLine(&written, key, entry);
+      written.pop_back();  // its line end
+      lines->push_back(written);
       return true;
     }
     case T::kText:

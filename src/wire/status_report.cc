@@ -1,6 +1,6 @@
 // The status report's keys are found by name and by the report's structure
 // (a value lies between two keys), in a few linear passes over its fields.
-#include "core/status_report.h"
+#include "wire/status_report.h"
 
 #include <algorithm>
 #include <vector>

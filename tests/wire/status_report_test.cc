@@ -1,5 +1,5 @@
 // Status reports: keys found by name, values holding backslashes, names that look like keys.
-#include "core/status_report.h"
+#include "wire/status_report.h"
 
 #include <gtest/gtest.h>
 
