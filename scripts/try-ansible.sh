@@ -16,16 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-[ "$(id -u)" = 0 ] || { echo "try-ansible: needs root (chroot, namespaces)" >&2; exit 1; }
-command -v mmdebstrap >/dev/null || { echo "try-ansible: apt-get install mmdebstrap" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-deb=${1:-}
-if [ -z "$deb" ]; then
-  deb=$(scripts/build-deb.sh "$work/dist" | tail -1)
-fi
-root=$work/root
+name=try-ansible
+source scripts/try-start.sh "$@"
 
 # KORV_TRY_ROOT=DIR copies a root made before with the same mmdebstrap line
 # instead (a rerun then takes seconds, not minutes).

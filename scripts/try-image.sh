@@ -18,13 +18,9 @@
 # `podman run` to the first passing health check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ "$(id -u)" = 0 ] || { echo "try-image: needs root" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-deb=${1:-}
-if [ -z "$deb" ]; then
-  deb=$(scripts/build-deb.sh "$work/dist" | tail -1)
-fi
+
+name=try-image
+source scripts/try-start.sh "$@"
 # KORV_IMAGE_STORAGE=DIR keeps the storage (and the image) for a rerun.
 export KORV_IMAGE_STORAGE=${KORV_IMAGE_STORAGE:-$work/storage}
 storage=$KORV_IMAGE_STORAGE

@@ -15,16 +15,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-[ "$(id -u)" = 0 ] || { echo "try-package: needs root (chroot, namespaces)" >&2; exit 1; }
-command -v mmdebstrap >/dev/null || { echo "try-package: apt-get install mmdebstrap" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-deb=${1:-}
-if [ -z "$deb" ]; then
-  deb=$(scripts/build-deb.sh "$work/dist" | tail -1)
-fi
-root=$work/root
+name=try-package
+source scripts/try-start.sh "$@"
 
 echo "try-package: a fresh bookworm root"
 mmdebstrap --quiet --variant=minbase --include=systemd,procps bookworm "$root"
