@@ -412,13 +412,16 @@ async function loadSettings() {
       for (const row of group.settings) set.appendChild(settingInput(row));
       form.appendChild(set);
     }
+    filterSettings();
   } catch (e) { say(e.message, true); }
 }
-$('settings-search').addEventListener('input', () => {
+// The search holds across a reload of the form (another admin's save).
+function filterSettings() {
   const term = $('settings-search').value.toLowerCase();
   for (const { row, input } of settingsRows) input.parentNode.hidden = !row.key.toLowerCase().includes(term);
   for (const set of $('settings-form').children) set.hidden = ![...set.querySelectorAll('label')].some((l) => !l.hidden);
-});
+}
+$('settings-search').addEventListener('input', filterSettings);
 function settingInput(row) {
   const label = document.createElement('label');
   const name = document.createElement('span');
