@@ -17,6 +17,7 @@
 #include "core/banned_name.h"
 #include "korvctl/ban_list.h"
 #include "korvctl/texts.h"
+#include "korvweb/fleet_view.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/settings_form.h"
@@ -261,6 +262,14 @@ json SessionJson(const WebSession& session) {
           {"allowed", allowed}};
 }
 
+// The address of the fleet member `name`; false when there is none.
+bool FleetAddress(const std::vector<korvctl::FleetMember>& fleet, const std::string& name,
+                  std::string* host, int* port) {
+  for (const korvctl::FleetMember& member : fleet)
+    if (member.name == name) return *host = member.host, *port = member.port, true;
+  return false;
+}
+
 std::string Refusal(const std::string& what, std::uint32_t code) {
   return "refused: this account lacks " + korvctl::AccessNeeded(code) + ", which " + what + " needs";
 }
@@ -325,9 +334,14 @@ class Routes {
     if (wait > 0)
       return Error(res, 429, "too many failed logins from this address; try again in " +
                                  std::to_string(wait) + " s");
+    std::string host = app_.config().daemon_host, server;
+    int port = app_.config().daemon_port;
+    if (!TextField(body, "server", 255, false, "", &server, &error)) return Error(res, 400, error);
+    if (!server.empty() && !FleetAddress(app_.config().fleet, server, &host, &port))
+      return Error(res, 404, "no server " + server + " in the fleet");
     auto session = std::make_shared<WebSession>();
     session->link.set_timeout_ms(app_.config().daemon_timeout_ms);
-    if (!session->link.Connect(app_.config().daemon_host, app_.config().daemon_port))
+    if (!session->link.Connect(host, port))
       return Error(res, 502, "cannot reach the daemon: " + session->link.failure().message);
     bool accepted = session->link.Login(user, password);
     password.assign(password.size(), '\0');
@@ -495,23 +509,7 @@ class Routes {
   }
 
   void Events(const Request& req, Response& res) {
-    SessionPtr session = Authenticate(req, res, false, false);
-    if (!session) return;
-    std::uint64_t after = session->last_seq();
-    std::string last = req.get_header_value("Last-Event-ID");
-    if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream", [session, after](std::size_t, httplib::DataSink& sink) mutable {
-          std::vector<WebEvent> events = session->EventsAfter(after, 15000);
-          if (session->closed() || !sink.is_writable()) return false;
-          std::string out = events.empty() ? ": keep-alive\n\n" : "";
-          for (const WebEvent& event : events) {
-            out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
-            after = event.seq;
-          }
-          return sink.write(out.data(), out.size());
-        });
+    if (SessionPtr session = Authenticate(req, res, false, false)) StreamEvents(session, req, res);
   }
 
   void Page(const Request& req, Response& res) {
@@ -530,8 +528,32 @@ class Routes {
 
 }  // namespace
 
+void StreamEvents(std::shared_ptr<WebSession> session, const Request& req, Response& res) {
+  std::uint64_t after = session->last_seq();
+  std::string last = req.get_header_value("Last-Event-ID");
+  if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "text/event-stream", [session, after](std::size_t, httplib::DataSink& sink) mutable {
+        std::vector<WebEvent> events = session->EventsAfter(after, 15000);
+        if (session->closed() || !sink.is_writable()) return false;
+        std::string out = events.empty() ? ": keep-alive\n\n" : "";
+        for (const WebEvent& event : events) {
+          out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
+          after = event.seq;
+        }
+        return sink.write(out.data(), out.size());
+      });
+}
+
 App::App(Config config, NowFn now)
     : config_(std::move(config)), now_(std::move(now)), sessions_(config_.max_sessions) {}
+
+App::~App() = default;
+
+void App::CloseFleet() {
+  if (fleet_) fleet_->CloseAll();
+}
 
 void App::Register(httplib::Server& server) {
   auto routes = std::make_shared<Routes>(*this);
@@ -541,6 +563,11 @@ void App::Register(httplib::Server& server) {
   };
   server.set_payload_max_length(kMaxBody + 4096);
   server.Get(R"(/|/index\.html|/app\.js|/style\.css)", bind(&Routes::Page));
+  if (!config_.fleet.empty()) {
+    server.Get(R"(/fleet\.html|/fleet\.js|/fleet\.css)", bind(&Routes::Page));
+    fleet_ = std::make_unique<FleetView>(*this);
+    fleet_->Register(server, bind(&Routes::Login));
+  }
   server.Post("/api/login", bind(&Routes::Login));
   server.Post("/api/logout", bind(&Routes::Logout));
   server.Get("/api/session", bind(&Routes::Session));

@@ -4,12 +4,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "korvctl/fleet.h"
 #include "korvweb/session.h"
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace korvweb {
@@ -22,6 +27,7 @@ struct Config {
   int idle_seconds = 1800;     // a session without a request for this long ends
   int daemon_timeout_ms = 5000;
   std::size_t max_sessions = 32;
+  std::vector<korvctl::FleetMember> fleet = {};  // --fleet: the daemons of the fleet page
 };
 
 inline constexpr char kCookieName[] = "korvweb_session";
@@ -29,9 +35,16 @@ inline constexpr char kTokenHeader[] = "X-Korv-Token";
 // Request bodies above this are refused before they are parsed.
 inline constexpr std::size_t kMaxBody = 1u << 20;
 
+class FleetView;
+
+// Streams the session's events to the page (text/event-stream).
+void StreamEvents(std::shared_ptr<WebSession> session, const httplib::Request& req,
+                  httplib::Response& res);
+
 class App {
  public:
   App(Config config, NowFn now);
+  ~App();
   // Installs every route on `server`.
   void Register(httplib::Server& server);
   // One pass of the pump: reads the notifications waiting on every daemon
@@ -43,12 +56,15 @@ class App {
   const Config& config() const { return config_; }
   std::int64_t now() const { return now_(); }
   LoginThrottle& throttle() { return throttle_; }
+  // Ends the fleet page's sessions and streams (with --fleet).
+  void CloseFleet();
 
  private:
   Config config_;
   NowFn now_;
   SessionStore sessions_;
   LoginThrottle throttle_;
+  std::unique_ptr<FleetView> fleet_;
 };
 
 }  // namespace korvweb

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
   std::thread watcher([&] {
     while (!g_stop && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (auto& session : app.sessions().All()) app.sessions().Remove(session->id);
+    app.CloseFleet();
     g_server->stop();
   });
   if (!server.bind_to_port(config.listen_host.c_str(), config.listen_port)) {
