@@ -57,6 +57,10 @@ class KorvwebProcess : public ::testing::Test {
 TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   httplib::Client client("127.0.0.1", web_port_);
   client.set_read_timeout(20, 0);
+  // Without --fleet there is no fleet page and no member to name.
+  EXPECT_EQ(client.Get("/fleet.html")->status, 404);
+  EXPECT_EQ(client.Post("/api/login", R"({"user":"admin","password":"secret","server":"alpha"})",
+                        "application/json")->status, 404);
   httplib::Headers admin = Login(client, "admin");
   auto players = client.Get("/api/file/players", admin);
   ASSERT_EQ(players->status, 200);
@@ -165,6 +169,16 @@ TEST(KorvwebFleet, CardsInWordsLiveAndOneConsoleOpens) {
   // The card stays live through the console's own link.
   auto again = client.Get("/api/fleet", fleet_headers);
   EXPECT_EQ(json::parse(again->body)["cards"][0]["state"], "running") << again->body;
+  // Both sessions end and release alpha; then the page itself, in a browser when one is installed.
+  httplib::Headers console_headers{{"Cookie", console.substr(0, console.find(';'))},
+                                   {"X-Korv-Token", json::parse(open->body)["token"]}};
+  EXPECT_EQ(client.Post("/api/logout", console_headers, "{}", "application/json")->status, 200);
+  EXPECT_EQ(client.Post("/api/fleet/logout", fleet_headers, "{}", "application/json")->status, 200);
+  std::string output;
+  int status = RunToEnd({"/usr/bin/python3", SourcePath("tests/korvweb/fleet_browser_check.py"),
+                         "http://127.0.0.1:" + std::to_string(port) + "/fleet.html"},
+                        first.dir(), &output, std::chrono::seconds(60));
+  EXPECT_TRUE(status == 0 || status == 77) << output;
   web.Signal(SIGTERM);
   EXPECT_EQ(web.Wait(std::chrono::seconds(20)), 0);
 }

@@ -69,6 +69,8 @@ function start(data) {
   show(data.cards);
   events = new EventSource('/api/fleet/events');
   events.addEventListener('notice', (event) => show(JSON.parse(event.data).cards));
+  // A stream that ends may mean the session ended: ask, and show the login if so.
+  events.addEventListener('error', () => { api('GET', '/api/fleet?auto=1').catch(() => {}); });
 }
 
 function loggedOut(why) {
