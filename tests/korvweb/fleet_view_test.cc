@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "korvweb/fleet_view.h"
+#include "korvweb/options.h"
+#include "support/process_harness.h"
 
 namespace korvwebtest {
 namespace {
@@ -33,6 +35,21 @@ TEST(FleetCard, WordsHealthAndAlertsOfTheStatusLine) {
     EXPECT_EQ(card.health, c.health) << c.line;
     EXPECT_EQ(card.alerts, c.alerts) << c.line;
   }
+}
+
+// --fleet reads korvctl's fleet file; a bad one stops korvweb with its line.
+TEST(FleetCard, FleetOptionReadsTheFleetFile) {
+  korvtest::TempDir dir;
+  korvtest::WriteFile(dir / "good", "alpha 10.0.0.1\nbeta 10.0.0.2:14668\n");
+  korvtest::WriteFile(dir / "bad", "alpha\n");
+  korvweb::Config config;
+  std::string error;
+  ASSERT_EQ(korvweb::ParseOptions({"--fleet", dir / "good"}, &config, &error), korvweb::Request::kServe);
+  ASSERT_EQ(config.fleet.size(), 2u);
+  EXPECT_EQ(config.fleet[0].host + ":" + std::to_string(config.fleet[0].port), "10.0.0.1:14667");
+  EXPECT_EQ(config.fleet[1].port, 14668);
+  EXPECT_EQ(korvweb::ParseOptions({"--fleet", dir / "bad"}, &config, &error), korvweb::Request::kError);
+  EXPECT_EQ(error, "line 1 of the fleet file is not \"name address[:port]\"");
 }
 
 }  // namespace

@@ -254,9 +254,11 @@ void FleetView::Login(const httplib::Request& req, httplib::Response& res) {
   auto session = std::make_shared<FleetSession>();
   session->user = text("user");
   session->password = text("password");
+  auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F || c == 0xFF; };
   if (session->user.empty() || session->password.empty() || session->user.size() > 31 ||
-      session->password.size() > 31)
-    return Reply(res, 400, {{"error", "user and password (31 bytes at most) are needed"}});
+      session->password.size() > 31 || std::ranges::any_of(session->user + session->password, control))
+    return Reply(res, 400, {{"error", "a user and a password of at most 31 bytes, without control "
+                                      "characters, are needed"}});
   std::int64_t wait = app_.throttle().WaitLeft(req.remote_addr, app_.now());
   if (wait > 0)
     return Reply(res, 429, {{"error", "too many failed logins from this address; try again in " +

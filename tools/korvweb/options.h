@@ -1,5 +1,5 @@
 // korvweb's command line and its optional config file of "key = value"
-// lines (listen, daemon, idle_minutes, max_sessions, timeout_seconds).
+// lines (listen, daemon, idle_minutes, max_sessions, timeout_seconds, fleet).
 #pragma once
 
 #include <string>
