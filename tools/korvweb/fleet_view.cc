@@ -137,7 +137,10 @@ FleetCard Visit(FleetSession& session, FleetMemberView& view, int timeout_ms) {
     std::lock_guard lock(console->link_mutex);
     FleetCard card;
     if (!console->link_lost && ReadCard(console->link, &card)) return card;
+    // The console's link is broken: it says so to its page, and the next
+    // round logs the fleet in again.
     console->link_lost = true;
+    view.console.reset();
     return Unavailable("unreachable", console->link.failure().message);
   }
   if (!view.link) {
