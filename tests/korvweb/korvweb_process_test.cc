@@ -143,8 +143,10 @@ TEST(KorvwebFleet, CardsInWordsLiveAndOneConsoleOpens) {
   EXPECT_EQ(cards[1]["words"], "no access");
   EXPECT_EQ(cards[2]["words"], "unreachable");
   std::string cookie = login.get_header_value("Set-Cookie");
-  httplib::Headers fleet_headers{{"Cookie", cookie.substr(0, cookie.find(';'))},
+  // A browser sends the console's cookie beside it; another id is no session.
+  httplib::Headers fleet_headers{{"Cookie", "korvweb_session=x; " + cookie.substr(0, cookie.find(';'))},
                                  {"X-Korv-Token", json::parse(login.body)["token"]}};
+  EXPECT_EQ(client.Get("/api/fleet", {{"Cookie", "korvweb_fleet=" + std::string(64, '0')}})->status, 401);
   // A third player on alpha reaches the page over the fleet stream.
   std::string streamed;
   std::thread stream([&] {
