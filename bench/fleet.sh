@@ -3,7 +3,8 @@
 # gamesim pairs (default 20) on loopback, each on its own demo server
 # directory and ports, waits until every game server's console is
 # connected, then times korvctl --fleet status, health, players and ping
-# over all of them, and once more with one dead address added.
+# over all of them, and once more with one dead address added; then
+# korvweb --fleet over the same daemons: its resident memory and login time.
 #
 #   bench/fleet.sh [N]
 #
@@ -79,3 +80,34 @@ for _ in $(seq 100); do [ -e "$work/silent" ] && break; sleep 0.1; done
 { cat "$work/fleet"; echo "dead 127.0.0.1:29998"; echo "silent 127.0.0.1:29999"; } >"$work/fleet2"
 run "status, + a dead and a silent one, -t 2" --fleet "$work/fleet2" -t 2 status
 grep -E '^(dead|silent) ' "$work/out"
+
+# korvweb's resident memory with the fleet page over the live daemons (the
+# dead and silent ones left out): idle, then with one administrator logged
+# in to all of them and a few polls done.
+[ -x "$build/korvweb" ] || exit 0
+webport=29990
+"$build/korvweb" --listen 127.0.0.1:$webport --fleet "$work/fleet" >"$work/korvweb-out.txt" 2>&1 &
+web=$!
+pids+=($web)
+rss() { awk '/^VmRSS/ { printf "%.1f MiB", $2 / 1024 }' "/proc/$web/status"; }
+for _ in $(seq 100); do grep -q serving "$work/korvweb-out.txt" && break; sleep 0.1; done
+echo "fleet.sh: korvweb resident, idle with $count daemons in its fleet: $(rss)"
+python3 - "$webport" "$count" <<'PY'
+import json, sys, time, urllib.request
+port, count = sys.argv[1], int(sys.argv[2])
+base = "http://127.0.0.1:%s" % port
+request = urllib.request.Request(base + "/api/fleet/login", method="POST",
+    data=json.dumps({"user": "admin", "password": "changeme"}).encode(),
+    headers={"Content-Type": "application/json"})
+start = time.monotonic()
+with urllib.request.urlopen(request, timeout=60) as reply:
+    cookie = reply.headers["Set-Cookie"].split(";")[0]
+    cards = json.load(reply)["cards"]
+print("fleet.sh: korvweb fleet login to %d daemons: %d ms, %d running" % (
+    count, (time.monotonic() - start) * 1000, sum(card["state"] == "running" for card in cards)))
+time.sleep(6)  # three polls
+request = urllib.request.Request(base + "/api/fleet", headers={"Cookie": cookie})
+with urllib.request.urlopen(request, timeout=60) as reply:
+    print("fleet.sh: first card after the polls: %s" % json.load(reply)["cards"][0]["words"])
+PY
+echo "fleet.sh: korvweb resident, one fleet session on $count daemons: $(rss)"

@@ -67,6 +67,10 @@ class KorvwebProcess : public ::testing::Test {
 TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   httplib::Client client("127.0.0.1", web_port_);
   client.set_read_timeout(20, 0);
+  // Without --fleet there is no fleet page and no member to name.
+  EXPECT_EQ(client.Get("/fleet.html")->status, 404);
+  EXPECT_EQ(client.Post("/api/login", R"({"user":"admin","password":"secret","server":"alpha"})",
+                        "application/json")->status, 404);
   httplib::Headers admin = Login(client, "admin");
   EXPECT_EQ(client.Get("/favicon.svg")->get_header_value("Content-Type"), "image/svg+xml");
   auto players = client.Get("/api/file/players", admin);
@@ -186,6 +190,88 @@ TEST_F(KorvwebProcess, HeadlessBrowserDrivesThePage) {
   ASSERT_EQ(status, 0) << output << ReadFile(game_.dir / "korvweb-out.txt");
   EXPECT_TRUE(Has(ReadFile(Messages()), "admin.kickPlayer 3"));
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Browser Renamed\"\n"));
+}
+
+
+// One login over a fleet of two live daemons, one valid only on the first,
+// and an address where nothing listens; then a card opens its console.
+TEST(KorvwebFleet, CardsInWordsLiveAndOneConsoleOpens) {
+  // admin lacks the right to log in twice on alpha: the fleet hands its link over.
+  gamesimtest::DaemonRun first{kPlayers, {}, "admin,secret,,4294950911,1\n"};
+  gamesimtest::DaemonRun second{kPlayers, {}, "other,secret,,4294967295,1\n"};
+  ASSERT_TRUE(first.Start({"-exit", "-nodelay", "-start"}));
+  ASSERT_TRUE(second.Start({"-exit", "-nodelay", "-start"}));
+  ASSERT_TRUE(first.Connected() && second.Connected());
+  std::string fleet = first.game.dir / "fleet";
+  WriteFile(fleet, "# the test fleet\nalpha 127.0.0.1:" + std::to_string(first.port) +
+                       "\nbeta 127.0.0.1:" + std::to_string(second.port) + "\ndead 127.0.0.1:" +
+                       std::to_string(FreePort()) + "\n");
+  int port = FreePort();
+  korvtest::Process web;
+  ASSERT_TRUE(web.Start({BuildPath("korvweb"), "--listen", "127.0.0.1:" + std::to_string(port),
+                         "--fleet", fleet, "--timeout", "10"},
+                        first.dir(), first.game.dir / "korvweb-out.txt"));
+  ASSERT_TRUE(WaitForPort(port));
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(30, 0);
+  auto refused = client.Post("/api/fleet/login", R"({"user":"admin","password":"wrong"})", "application/json");
+  EXPECT_EQ(refused->status, 401) << refused->body;
+  httplib::Response login;
+  // The failed login slows this address down for a second.
+  ASSERT_TRUE(WaitUntil([&] {
+    login = *client.Post("/api/fleet/login", R"({"user":"admin","password":"secret"})", "application/json");
+    return login.status != 429;
+  }, std::chrono::seconds(10), std::chrono::milliseconds(200)));
+  ASSERT_EQ(login.status, 200) << login.body;
+  json cards = json::parse(login.body)["cards"];
+  ASSERT_EQ(cards.size(), 3u) << cards;
+  EXPECT_EQ(cards[0]["state"], "running") << cards[0];
+  EXPECT_TRUE(Has(cards[0]["words"], "Running, 2 of ")) << cards[0];
+  EXPECT_EQ(cards[0]["health"], "healthy");
+  EXPECT_EQ(cards[0]["names"], json({"Mike", "Bob"}));
+  EXPECT_EQ(cards[1]["words"], "no access");
+  EXPECT_EQ(cards[2]["words"], "unreachable");
+  std::string cookie = login.get_header_value("Set-Cookie");
+  // A browser sends the console's cookie beside it; another id is no session.
+  httplib::Headers fleet_headers{{"Cookie", "korvweb_session=x; " + cookie.substr(0, cookie.find(';'))},
+                                 {"X-Korv-Token", json::parse(login.body)["token"]}};
+  EXPECT_EQ(client.Get("/api/fleet", {{"Cookie", "korvweb_fleet=" + std::string(64, '0')}})->status, 401);
+  // A third player on alpha reaches the page over the fleet stream.
+  std::string streamed;
+  std::thread stream([&] {
+    httplib::Client events("127.0.0.1", port);
+    events.set_read_timeout(30, 0);
+    events.Get("/api/fleet/events", fleet_headers, [&](const char* data, std::size_t length) {
+      streamed.append(data, length);
+      return !Has(streamed, "\"Zed\"");
+    });
+  });
+  first.game.WriteScenario(std::string(kPlayers) + "player 5 1 0 0 0 50 10.0.0.7:23002 - - Zed\n");
+  stream.join();
+  EXPECT_TRUE(Has(streamed, "Running, 3 of ")) << streamed;
+  auto unknown = client.Post("/api/fleet/open", fleet_headers, R"({"server":"gamma"})", "application/json");
+  EXPECT_EQ(unknown->status, 404);
+  auto open = client.Post("/api/fleet/open", fleet_headers, R"({"server":"alpha"})", "application/json");
+  ASSERT_EQ(open->status, 200) << open->body;
+  std::string console = open->get_header_value("Set-Cookie");
+  auto players = client.Get("/api/file/players", {{"Cookie", console.substr(0, console.find(';'))}});
+  ASSERT_EQ(players->status, 200) << players->body;
+  EXPECT_EQ(json::parse(players->body)["rows"][2]["name"], "Zed") << players->body;
+  // The card stays live through the console's own link.
+  auto again = client.Get("/api/fleet", fleet_headers);
+  EXPECT_EQ(json::parse(again->body)["cards"][0]["state"], "running") << again->body;
+  // Both sessions end and release alpha; then the page itself, in a browser when one is installed.
+  httplib::Headers console_headers{{"Cookie", console.substr(0, console.find(';'))},
+                                   {"X-Korv-Token", json::parse(open->body)["token"]}};
+  EXPECT_EQ(client.Post("/api/logout", console_headers, "{}", "application/json")->status, 200);
+  EXPECT_EQ(client.Post("/api/fleet/logout", fleet_headers, "{}", "application/json")->status, 200);
+  std::string output;
+  int status = RunToEnd({"/usr/bin/python3", SourcePath("tests/korvweb/fleet_browser_check.py"),
+                         "http://127.0.0.1:" + std::to_string(port) + "/fleet.html"},
+                        first.dir(), &output, std::chrono::seconds(60));
+  EXPECT_TRUE(status == 0 || status == 77) << output;
+  web.Signal(SIGTERM);
+  EXPECT_EQ(web.Wait(std::chrono::seconds(20)), 0);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "korvctl/context.h"
 #include "korvctl/texts.h"
 #include "korvweb/account_form.h"
+#include "korvweb/fleet_view.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/schedule_form.h"
@@ -100,21 +101,7 @@ void Error(Response& res, int status, const std::string& message) {
   Reply(res, status, {{"error", Utf8(message)}});
 }
 
-// The session id in a Cookie header's value.
-std::string CookieIn(std::string_view cookies) {
-  std::string_view rest = cookies;
-  while (!rest.empty()) {
-    std::size_t end = rest.find(';');
-    std::string_view item = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-    std::string prefix_text = std::string(kCookieName) + "=";
-    if (item.starts_with(prefix_text)) return std::string(item.substr(prefix_text.size()));
-  }
-  return "";
-}
-
-std::string CookieValue(const Request& req) { return CookieIn(req.get_header_value("Cookie")); }
+std::string CookieValue(const Request& req) { return CookieIn(req.get_header_value("Cookie"), kCookieName); }
 
 // The session is gone: the page says why and offers to log in again.
 void Relogin(Response& res, const char* why, const std::string& detail = "") {
@@ -295,6 +282,14 @@ json SessionJson(const WebSession& session) {
           {"allowed", allowed}};
 }
 
+// The address of the fleet member `name`; false when there is none.
+bool FleetAddress(const std::vector<korvctl::FleetMember>& fleet, const std::string& name,
+                  std::string* host, int* port) {
+  for (const korvctl::FleetMember& member : fleet)
+    if (member.name == name) return *host = member.host, *port = member.port, true;
+  return false;
+}
+
 std::string Refusal(const std::string& what, std::uint32_t code) {
   return "refused: this account lacks " + korvctl::AccessNeeded(code) + ", which " + what + " needs";
 }
@@ -372,6 +367,12 @@ class Routes {
     if (!TextField(body, "user", 31, true, "", &user, &error) ||
         !TextField(body, "password", 31, true, "", &password, &error))
       return Error(res, 400, error);
+    // A console opened from the fleet page names its server.
+    std::string host = app_.config().daemon_host, server;
+    int port = app_.config().daemon_port;
+    if (!TextField(body, "server", 255, false, "", &server, &error)) return Error(res, 400, error);
+    if (!server.empty() && !FleetAddress(app_.config().fleet, server, &host, &port))
+      return Error(res, 404, "no server " + server + " in the fleet");
     // Guesses slow down per client and per account, so that neither many
     // addresses nor many accounts speed them up.
     const std::string client = ClientAddress(req, app_.config().trusted_proxy);
@@ -387,8 +388,7 @@ class Routes {
                                  "for closed pages to be released");
     auto session = std::make_shared<WebSession>();
     session->link.set_timeout_ms(app_.config().daemon_timeout_ms);
-    bool accepted = session->link.Connect(app_.config().daemon_host, app_.config().daemon_port) &&
-                    session->link.Login(user, password);
+    bool accepted = session->link.Connect(host, port) && session->link.Login(user, password);
     password.assign(password.size(), '\0');
     if (!accepted) {
       app_.sessions().Unreserve();
@@ -402,7 +402,7 @@ class Routes {
       }
       // An unknown name and a wrong password read the same.
       if (result == kLoginBadUser || result == kLoginBadPassword)
-        return Reply(res, 401, {{"error", "login refused: wrong user name or password"}, {"result", 2}});
+        return Reply(res, 401, {{"error", kLoginRefusedText}, {"result", 2}});
       return Reply(res, 401, {{"error", Utf8(failure.message)}, {"result", result}});
     }
     app_.throttle().Succeeded(client);
@@ -597,32 +597,9 @@ class Routes {
     });
   }
 
-  // The page's notification stream. It looks every second whether the
-  // page is still there, so that a closed page is noticed soon; what was
-  // pushed before the session ended still goes out.
+  // The page's notification stream.
   void Events(const Request& req, Response& res) {
-    SessionPtr session = Authenticate(req, res, false, false);
-    if (!session) return;
-    std::uint64_t after = session->last_seq();
-    std::string last = req.get_header_value("Last-Event-ID");
-    if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
-    std::uint64_t stream = session->OpenStream();
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [session, after, stream, quiet = -1](std::size_t, httplib::DataSink& sink) mutable {
-          std::vector<WebEvent> events = session->EventsAfter(after, quiet < 0 ? 0 : 1000, stream);
-          if (!sink.is_writable() || (events.empty() && !session->StreamWanted(stream))) return false;
-          std::string out;
-          if (events.empty() && (quiet < 0 || ++quiet >= 15)) out = ": keep-alive\n\n", quiet = 0;
-          for (const WebEvent& event : events) {
-            out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
-            after = event.seq;
-            quiet = 0;
-          }
-          return out.empty() || sink.write(out.data(), out.size());
-        },
-        [session, stream, &app = app_](bool) { session->CloseStream(stream, app.now()); });
+    if (SessionPtr session = Authenticate(req, res, false, false)) StreamEvents(session, app_, req, res);
   }
 
   void Page(const Request& req, Response& res) {
@@ -641,6 +618,31 @@ class Routes {
 
 }  // namespace
 
+// It looks every second whether the page is still there, so that a closed
+// page is noticed soon; what was pushed before the session ended still goes out.
+void StreamEvents(std::shared_ptr<WebSession> session, App& app, const Request& req, Response& res) {
+  std::uint64_t after = session->last_seq();
+  std::string last = req.get_header_value("Last-Event-ID");
+  if (!last.empty() && last.size() < 20) after = std::strtoull(last.c_str(), nullptr, 10);
+  std::uint64_t stream = session->OpenStream();
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "text/event-stream",
+      [session, after, stream, quiet = -1](std::size_t, httplib::DataSink& sink) mutable {
+        std::vector<WebEvent> events = session->EventsAfter(after, quiet < 0 ? 0 : 1000, stream);
+        if (!sink.is_writable() || (events.empty() && !session->StreamWanted(stream))) return false;
+        std::string out;
+        if (events.empty() && (quiet < 0 || ++quiet >= 15)) out = ": keep-alive\n\n", quiet = 0;
+        for (const WebEvent& event : events) {
+          out += "id: " + std::to_string(event.seq) + "\nevent: notice\ndata: " + event.json + "\n\n";
+          after = event.seq;
+          quiet = 0;
+        }
+        return out.empty() || sink.write(out.data(), out.size());
+      },
+      [session, stream, &app](bool) { session->CloseStream(stream, app.now()); });
+}
+
 App::App(Config config, NowFn now)
     : config_(std::move(config)),
       now_(std::move(now)),
@@ -651,9 +653,26 @@ App::~App() {
   if (wake_ >= 0) ::close(wake_);
 }
 
+void App::CloseFleet(bool wait) {
+  if (fleet_) fleet_->CloseAll(wait);
+}
+
 void App::WakePump() {
   std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+std::string CookieIn(std::string_view cookies, std::string_view name) {
+  std::string_view rest = cookies;
+  while (!rest.empty()) {
+    std::size_t end = rest.find(';');
+    std::string_view item = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    std::string prefix_text = std::string(name) + "=";
+    if (item.starts_with(prefix_text)) return std::string(item.substr(prefix_text.size()));
+  }
+  return "";
 }
 
 std::string ClientAddress(const Request& req, const std::string& trusted_proxy) {
@@ -669,10 +688,16 @@ std::string ClientAddress(const Request& req, const std::string& trusted_proxy) 
   return last;
 }
 
+// A logged-in console or fleet session never waits for the public
+// workers; the console's and the fleet's event streams have their own.
 Lane App::LaneOf(std::string_view head) {
-  std::string id = CookieIn(HeadValue(head, "Cookie"));
-  if (id.empty() || !sessions_.Find(id)) return Lane::kPublic;
-  return head.starts_with("GET /api/events") ? Lane::kStream : Lane::kSession;
+  std::string cookies = HeadValue(head, "Cookie");
+  std::string id = CookieIn(cookies, kCookieName), fleet_id = CookieIn(cookies, kFleetCookieName);
+  bool known = (!id.empty() && sessions_.Find(id)) ||
+               (fleet_ && !fleet_id.empty() && fleet_->Knows(fleet_id));
+  if (!known) return Lane::kPublic;
+  bool stream = head.starts_with("GET /api/events") || head.starts_with("GET /api/fleet/events");
+  return stream ? Lane::kStream : Lane::kSession;
 }
 
 void App::Register(GateServer& server) {
@@ -689,6 +714,11 @@ void App::Register(GateServer& server) {
     return httplib::Server::HandlerResponse::Handled;
   }));
   server.Get(R"(/|/index\.html|/app\.js|/style\.css|/favicon\.svg)", bind(&Routes::Page));
+  if (!config_.fleet.empty()) {
+    server.Get(R"(/fleet\.html|/fleet\.js|/fleet\.css)", bind(&Routes::Page));
+    fleet_ = std::make_unique<FleetView>(*this);
+    fleet_->Register(server, bind(&Routes::Login));
+  }
   server.Post("/api/login", bind(&Routes::Login));
   server.Post("/api/logout", bind(&Routes::Logout));
   server.Get("/api/session", bind(&Routes::Session));

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "korvctl/fleet.h"
 #include "korvweb/http_gate.h"
 #include "korvweb/session.h"
 
@@ -18,12 +21,14 @@ struct Config {
   int daemon_port = 14667;
   int idle_seconds = 1800;     // a session without a request for this long ends
   int daemon_timeout_ms = 5000;
-  // Browser sessions at once, each one of the daemon's 16 client places.
+  // Browser sessions at once, each one of the daemon's 16 client places. A
+  // fleet session counts as one: it holds at most one place on each daemon.
   std::size_t max_sessions = 8;
   // A session whose page has had no event stream open for this long ends.
   int stream_grace_seconds = 30;
   // The reverse proxy whose X-Forwarded-For names the client ("" none).
   std::string trusted_proxy;
+  std::vector<korvctl::FleetMember> fleet = {};  // --fleet: the daemons of the fleet page
 };
 
 inline constexpr char kCookieName[] = "korvweb_session";
@@ -34,6 +39,13 @@ inline constexpr std::size_t kMaxBody = 1u << 20;
 // The client of a request: the peer, or where the peer is the trusted
 // proxy, the last address its X-Forwarded-For names.
 std::string ClientAddress(const httplib::Request& req, const std::string& trusted_proxy);
+// The value of cookie `name` in a Cookie header's value ("" when absent).
+std::string CookieIn(std::string_view cookies, std::string_view name);
+
+// The words of a refused login, the same for an unknown user and a wrong password.
+inline constexpr char kLoginRefusedText[] = "login refused: wrong user name or password";
+
+class FleetView;
 
 class App {
  public:
@@ -56,6 +68,9 @@ class App {
   const Config& config() const { return config_; }
   std::int64_t now() const { return now_(); }
   LoginThrottle& throttle() { return throttle_; }
+  // Ends the fleet page's sessions and streams and stops its poller (with
+  // --fleet); with `wait`, also waits for the poller's round in progress.
+  void CloseFleet(bool wait = false);
 
  private:
   Config config_;
@@ -63,6 +78,12 @@ class App {
   SessionStore sessions_;
   LoginThrottle throttle_;
   int wake_;  // an eventfd the pump also waits on
+  std::unique_ptr<FleetView> fleet_;
 };
+
+// Streams the session's events to the page (text/event-stream) while the
+// stream is wanted; its end starts the page's grace.
+void StreamEvents(std::shared_ptr<WebSession> session, App& app, const httplib::Request& req,
+                  httplib::Response& res);
 
 }  // namespace korvweb

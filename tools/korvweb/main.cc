@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
   std::thread watcher([&] {
     while (!g_stop && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (auto& session : app.sessions().All()) app.sessions().Remove(session->id, nullptr);
+    app.CloseFleet();
     server.stop();
     auto limit = std::chrono::steady_clock::now() + kStopLimit;
     while (!stopped && std::chrono::steady_clock::now() < limit)
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
   stop = true;
   pump.join();
   server.Shutdown();
+  app.CloseFleet(true);
   stopped = true;
   watcher.join();
   return 0;

@@ -4,12 +4,15 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "core/files.h"
+
 namespace korvweb {
 
 const char kUsage[] =
     "Usage: korvweb [--listen HOST:PORT] [--daemon HOST:PORT] [--config FILE]\n"
     "               [--idle-minutes N] [--max-sessions N] [--timeout SECONDS]\n"
     "               [--stream-grace SECONDS] [--trusted-proxy ADDRESS]\n"
+    "               [--fleet FILE]\n"
     "       korvweb --help | --version\n"
     "\n"
     "Serves the web console of korvd: each administrator logs in with a korvd\n"
@@ -18,7 +21,7 @@ const char kUsage[] =
     "  --daemon HOST:PORT   the daemon's client port (default 127.0.0.1:14667)\n"
     "  --config FILE        key = value lines: listen, daemon, idle_minutes,\n"
     "                       max_sessions, timeout_seconds, stream_grace_seconds,\n"
-    "                       trusted_proxy (options given after --config win)\n"
+    "                       trusted_proxy, fleet (options given after --config win)\n"
     "  --idle-minutes N     a session without a request for N minutes ends (30)\n"
     "  --max-sessions N     browser sessions served at once, each holding one of\n"
     "                       the daemon's 16 client places (8)\n"
@@ -29,6 +32,10 @@ const char kUsage[] =
     "  --trusted-proxy ADDRESS\n"
     "                       the reverse proxy in front of korvweb: only from it is\n"
     "                       X-Forwarded-For believed, for slowing down login guesses\n"
+    "  --fleet FILE         also serve the fleet page /fleet.html: a card per daemon\n"
+    "                       of FILE (\"name address[:port]\" lines, as korvctl\n"
+    "                       --fleet reads), live, one login for all of them; a\n"
+    "                       fleet session takes one of the max-sessions places\n"
     "  --help               this help\n"
     "  --version            the name and version\n";
 
@@ -50,6 +57,11 @@ bool Apply(const std::string& key, const std::string& value, Config* config, std
     if (Number(value, 1, 24 * 60, &n)) return config->idle_seconds = static_cast<int>(n) * 60, true;
   } else if (key == "max_sessions" || key == "max-sessions") {
     if (Number(value, 1, 1000, &n)) return config->max_sessions = static_cast<std::size_t>(n), true;
+  } else if (key == "fleet") {
+    std::optional<std::string> text = ReadWholeFile(value, 1 << 20);
+    if (!text) return *error = "cannot read the fleet file " + value, false;
+    config->fleet.clear();
+    return korvctl::ParseFleet(*text, Config{}.daemon_port, &config->fleet, error);
   } else if (key == "timeout_seconds" || key == "timeout") {
     if (Number(value, 1, 600, &n)) return config->daemon_timeout_ms = static_cast<int>(n) * 1000, true;
   } else if (key == "stream_grace_seconds" || key == "stream-grace") {

@@ -1,6 +1,6 @@
 // korvweb's command line and its optional config file of "key = value"
 // lines (listen, daemon, idle_minutes, max_sessions, timeout_seconds,
-// stream_grace_seconds, trusted_proxy).
+// stream_grace_seconds, trusted_proxy, fleet).
 #pragma once
 
 #include <string>

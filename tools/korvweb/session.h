@@ -105,9 +105,9 @@ class SessionStore {
   // Ended sessions remembered, for the words their pages are given.
   static constexpr std::size_t kMaxEnded = 1024;
   explicit SessionStore(std::size_t max_sessions) : max_sessions_(max_sessions) {}
-  // Holds one of the max_sessions places for a login in progress, so that
-  // logins at once never open more daemon sessions than that; false when
-  // every place is taken.
+  // Holds one of the max_sessions places for a login in progress (or a
+  // fleet session, for as long as it lives), so that logins at once never
+  // open more daemon sessions than that; false when every place is taken.
   bool Reserve();
   void Unreserve();
   // Fills the place Reserve() held.
