@@ -84,8 +84,6 @@ TEST_F(FleetLinkTest, LastAppliedIdIsKeptAndAnUnreadableOneIsWarnedAbout) {
                          "applied again."));
 }
 
-// The ban road's listener: this server's events queue up to the limit and
-// survive a restart; what came from the fleet is never sent again.
 TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) {
   KorvdConf& conf = g_manager.core.conf;
   conf.fleet_database = "hostaddr=127.0.0.1 port=1";
@@ -128,9 +126,7 @@ void FleetPass() {
   ServeFleet(ClockNow(), &read, &write);
 }
 
-// A database that takes the connection and never answers is given up after
-// 30 seconds, logged once however often it happens, and tried again after
-// a wait that doubles.
+// Given up after 30 seconds, logged once however often, retried after a wait that doubles.
 TEST_F(FleetLinkTest, SilentDatabaseIsGivenUpLoggedOnceAndRetriedWithBackoff) {
   int port = 0;
   UniqueFd listener(korvtest::BindLoopback(false, 0, &port));  // never accepts

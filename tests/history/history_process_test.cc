@@ -1,7 +1,4 @@
-// The daemon with gamesim: a damaged history.db is replaced at start, an
-// administrator's kick and the ping auto-kick reach the player history with
-// who and why, korvctl shows them and adds notes, and reading the history
-// needs the P letter.
+// The daemon with gamesim: a damaged history.db replaced, kicks with who and why, notes, the P letter.
 #include <gtest/gtest.h>
 
 #include "support/gamesim_client.h"

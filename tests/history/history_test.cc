@@ -1,6 +1,4 @@
-// The player history on a temporary database: sessions, names, addresses
-// and time played, actions, queries, notes, retention, restarts, and a
-// damaged or unwritable file.
+// The player history on a temporary database.
 #include "history/history.h"
 
 #include <filesystem>

@@ -1,6 +1,4 @@
-// korvctl --fleet: the fleet file, then two live daemons, a dead address and
-// three silent ones in one run: the table, --json, the exit status, the
-// timeout per daemon, the daemons asked at once.
+// korvctl --fleet: the fleet file; two live daemons, a dead address and three silent ones in one run.
 #include "korvctl/fleet.h"
 
 #include <gtest/gtest.h>

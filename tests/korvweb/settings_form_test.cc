@@ -65,8 +65,7 @@ TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
   EXPECT_TRUE(updated.ends_with("\ngame.serverKickback 0.00\n")) << updated << error;
 }
 
-// The form reads a line as the daemon does: blanks before the key, a text
-// up to its closing quote. A change replaces that very line.
+// Blanks before the key, a text up to its closing quote; a change replaces that very line.
 TEST_F(SettingsForm, LinesAreReadAsTheDaemonReadsThem) {
   const char file[] = "  game.serverPort 14568\ngame.serverName \"Sim\"x\"\n";
   json server = korvweb::SettingsFormJson(file)["groups"][0]["settings"];
@@ -99,8 +98,7 @@ TEST_F(SettingsForm, RefusesWhatTheTableRefuses) {
   }
 }
 
-// A welcome message the form writes reads back in the daemon as the very
-// text the page sent; one it could not keep whole is refused.
+// A welcome message reads back in the daemon as sent; one it could not keep whole is refused.
 TEST_F(SettingsForm, WelcomeLinesReadBackInTheDaemonAsSent) {
   const std::string x62(62, 'x'), x63(63, 'x');
   const std::pair<std::string, bool> cases[] = {
