@@ -1,4 +1,5 @@
-// korvctl against the real daemon and gamesim: settings, queued commands, watch, both ban roads.
+// korvctl against the real daemon and gamesim: settings, queued commands, watch, both ban roads;
+// the tools' --help and --version.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -172,6 +173,30 @@ TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   EXPECT_TRUE(Has(ReadFile(watched), "Mike: hello from the game"));
   watch.Signal(SIGTERM);
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
+}
+
+using namespace std::chrono_literals;
+
+TEST(ToolHelp, HelpAndVersionPrintOnStandardOutputAndExitZero) {
+  std::string changelog = ReadFile(SourcePath("debian/changelog"));
+  std::string version = changelog.substr(7, changelog.find(')') - 7);  // "korvd (X) ..."
+  ASSERT_EQ(changelog.substr(0, 7), "korvd (");
+  TempDir dir;
+  const std::pair<std::string, std::string> tools[] = {
+      {"gamesim", "Usage: gamesim "}, {"korvctl", "NAME\n    korvctl "}, {"korvweb", "Usage: korvweb "}};
+  for (const auto& [tool, usage] : tools) {
+    const std::string binary = BuildPath(tool);
+    auto run = [&](const std::string& option, std::string* out) {
+      return RunToEnd({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>/dev/null", binary, option},
+                      dir.path(), out, 10s);
+    };
+    std::string help, shown;
+    EXPECT_EQ(run("--help", &help), 0) << tool;
+    EXPECT_EQ(help.substr(0, usage.size()), usage);
+    EXPECT_TRUE(Has(help, "--version"));
+    EXPECT_EQ(run("--version", &shown), 0) << tool;
+    EXPECT_EQ(shown, tool + " " + version + "\n");
+  }
 }
 
 }  // namespace
