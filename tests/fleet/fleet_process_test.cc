@@ -1,6 +1,4 @@
-// Three daemons sharing their bans through a PostgreSQL server that the
-// test runs itself: a ban reaches the others, the database goes away and
-// comes back, a daemon that was down catches up.
+// Three daemons sharing their bans through a PostgreSQL server the test runs itself.
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -22,8 +20,7 @@ using namespace std::chrono_literals;
 
 const std::string kPgBin = "/usr/lib/postgresql/15/bin/";
 
-// initdb and postgres refuse root: they run as the postgres user, in a
-// directory of the test's that this user owns.
+// initdb and postgres refuse root: they run as postgres, in a directory it owns.
 class PgServer {
  public:
   bool Init() {
@@ -81,9 +78,7 @@ const char* const kNames[] = {"alpha", "bravo", "charlie"};
 class FleetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!pg_.Init()) {
-      GTEST_SKIP() << "no PostgreSQL server to run";
-    }
+    if (!pg_.Init()) GTEST_SKIP() << "no PostgreSQL server to run";
     ASSERT_TRUE(pg_.Start());
   }
   // Daemon i, named alpha, bravo or charlie in the fleet; bravo runs gamesim.
@@ -107,9 +102,7 @@ class FleetTest : public ::testing::Test {
     ASSERT_GE(runs_[i]->daemon.Wait(20s), 0);
   }
   int Connects(int i) const { return Count(runs_[i]->Log(), "Fleet: connected to the database"); }
-  bool LinkUp(int i, int times) {
-    return WaitUntil([&] { return Connects(i) >= times; }, 60s);
-  }
+  bool LinkUp(int i, int times) { return WaitUntil([&] { return Connects(i) >= times; }, 60s); }
   void Ctl(int i, const std::vector<std::string>& words) {
     std::string out;
     ASSERT_EQ(runs_[i]->Ctl(words, &out), 0) << out;
@@ -118,9 +111,7 @@ class FleetTest : public ::testing::Test {
     Ctl(i, {"ban", "--keyhash", key, "--name", std::string("P").append(1, key[0]), "cheating"});
   }
   std::string BanList(int i) const { return ReadFile(runs_[i]->Settings("banlist.con")); }
-  bool Banned(int i, const std::string& key) const {
-    return Has(BanList(i), "admin.addKeyToBanList " + key);
-  }
+  bool Banned(int i, const std::string& key) const { return Has(BanList(i), "admin.addKeyToBanList " + key); }
   bool WaitBanned(int i, const std::string& key, bool banned = true) {
     return WaitUntil([&] { return Banned(i, key) == banned; }, 30s);
   }
@@ -156,8 +147,7 @@ TEST_F(FleetTest, BansTravelAcrossOutagesAndRestarts) {
   // The database goes away: alpha's ban and bravo's unban wait in their
   // queues and travel once it is back.
   ASSERT_TRUE(pg_.Stop());
-  ASSERT_TRUE(WaitForText(runs_[0]->LogPath(), "Fleet: Lost the database!", 30s));
-  ASSERT_TRUE(WaitForText(runs_[1]->LogPath(), "Fleet: Lost the database!", 30s));
+  for (int i : {0, 1}) ASSERT_TRUE(WaitForText(runs_[i]->LogPath(), "Fleet: Lost the database!", 30s));
   Ban(0, kK3);
   Ctl(1, {"unban", "--keyhash", kK1});
   EXPECT_TRUE(WaitForText(runs_[0]->Settings("fleetqueue.con"), "ban\t"));

@@ -85,8 +85,6 @@ class WebHarness {
   std::thread listen_, pump_;
 };
 
-// An unknown name and a wrong password read alike. Guesses slow down per
-// account and per client, the client as the trusted proxy names it.
 TEST(KorvwebApi, LoginRefusalsReadAlikeAndSlowGuessesPerAccountAndClient) {
   std::vector<std::string> refusals;
   for (char result : {'\1', '\2'}) {
@@ -173,9 +171,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   WebHarness web(daemon.port());
   auto login = web.Login("mod", "secret");
   ASSERT_EQ(login->status, 200) << login->body;
-  std::string cookie = login->get_header_value("Set-Cookie");
-  EXPECT_TRUE(Has(cookie, "; HttpOnly")) << cookie;
-  EXPECT_TRUE(Has(cookie, "; SameSite=Strict")) << cookie;
+  EXPECT_TRUE(Has(login->get_header_value("Set-Cookie"), "; HttpOnly; SameSite=Strict")) << web.cookie;
   json session = json::parse(login->body);
   EXPECT_FALSE(Has(login->body, "secret"));
   EXPECT_EQ((json{session["allowed"]["kick"], session["allowed"]["stop"]}), (json{true, false}));
@@ -184,9 +180,9 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   auto refused = web.Post("/api/action/stop", json::object());
   EXPECT_EQ(refused->status, 403);
   EXPECT_TRUE(Has(refused->body, "refused: this account lacks")) << refused->body;
-  EXPECT_EQ(web.Post("/api/action/kick", {{"id", "3x"}, {"reason", "x"}})->status, 400);
-  EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", std::string(201, 'a')}})->status, 400);
-  EXPECT_EQ(web.Post("/api/action/kick", {{"id", 3}, {"reason", "a\nb"}})->status, 400);
+  for (const json& kick : {json{{"id", "3x"}, {"reason", "x"}}, json{{"id", 3}, {"reason", std::string(201, 'a')}},
+                           json{{"id", 3}, {"reason", "a\nb"}}})
+    EXPECT_EQ(web.Post("/api/action/kick", kick)->status, 400) << kick;
   EXPECT_EQ(web.Post("/api/action/nope", json::object())->status, 404);
   auto name = web.Post("/api/action/ban_name", {{"text", "Bad,Guy"}});
   EXPECT_EQ(name->status, 400);
@@ -208,8 +204,7 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
 }
 
-// The accounts view shows what the daemon's rows hold (enciphered or plain),
-// never the password.
+// Enciphered or plain rows, never the password.
 TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReads) {
   const std::string rows = EncipherField("alice", 32) + "," + EncipherField("pw", 32) + "," +
                            EncipherField("k1", 33) + ",4128,1\nbob,pw2,,4294967295,0\nshort,row\n";
@@ -250,9 +245,7 @@ TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {
   EXPECT_TRUE(korvtest::WaitUntil([&] { return closed.load(); }));
 }
 
-// A page's stream that closes and is not reopened within the grace ends the
-// daemon session; a page reopening it in time keeps it. korvweb never holds
-// more daemon sessions than max_sessions, logins in progress included.
+// A page reopening its stream within the grace keeps the session; logins in progress count as places.
 TEST(KorvwebApi, ClosedPageReleasesItsDaemonSessionAndPlacesAreCapped) {
   std::atomic<bool> closed{false};
   FakeDaemon daemon([&](FakeDaemon& d) {
@@ -281,8 +274,6 @@ TEST(KorvwebApi, ClosedPageReleasesItsDaemonSessionAndPlacesAreCapped) {
   EXPECT_TRUE(Has(web.Get("/api/session")->body, "session expired"));
 }
 
-// A daemon that hangs up is told to the page at once, every time; nothing
-// waits on the lost link.
 TEST(KorvwebApi, LostDaemonLinkEndsTheSessionInWords) {
   FakeDaemon daemon([&](FakeDaemon& d) { ASSERT_TRUE(d.Accept()); });
   WebHarness web(daemon.port());
@@ -295,8 +286,6 @@ TEST(KorvwebApi, LostDaemonLinkEndsTheSessionInWords) {
   }
 }
 
-// Request heads are bounded in size and time, bodies in size however they
-// are sent; requests that follow one another on a connection are each served.
 TEST(KorvwebApi, RequestHeadsAndBodiesAreBoundedAndKeptAliveConnectionsServed) {
   korvweb::GateLimits limits;
   limits.head_ms = 300;

@@ -1,5 +1,4 @@
-// Two daemons' metrics files read by the node exporter's textfile collector,
-// scraped by Prometheus with the shipped alert rules, queried over its API.
+// Two daemons' metrics files through the node exporter into Prometheus with the shipped alert rules.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -18,8 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-// The `data` of a Prometheus API answer at `path` (with `query` posted when
-// given), null when it has none yet.
+// The `data` of an API answer (`query` posted when given), null when it has none yet.
 json ApiData(int port, const std::string& path, const std::string& query = "") {
   httplib::Client client("127.0.0.1", port);
   client.set_read_timeout(5, 0);

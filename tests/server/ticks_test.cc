@@ -286,8 +286,7 @@ TEST_F(CrashTickTest, HangIsReportedOnceWithoutRestartAndMetricsCount) {
   EXPECT_TRUE(Has(text, "\nkorvd_metrics_timestamp_seconds{server=\"s\"} 1000\n"));
 }
 
-// The server label: [metrics] server, else the base name of the server directory as given;
-// what a label value cannot hold becomes '_', cut to 128 bytes, '\\' and '"' escaped.
+// [metrics] server, else the server directory's base name as given; bad bytes become '_'.
 TEST_F(CrashTickTest, EverySeriesCarriesTheServerLabelSanitisedAndEscaped) {
   std::filesystem::create_directories(dir_ / "demo");
   std::filesystem::create_symlink(dir_ / "demo", dir_ / "link");
@@ -320,8 +319,7 @@ TEST_F(CrashTickTest, EverySeriesCarriesTheServerLabelSanitisedAndEscaped) {
   }
 }
 
-// A ban store is counted again only when its size, time or inode changes; a FIFO or
-// device in its place counts nothing and holds nothing up.
+// Counted again only when size, time or inode change; a FIFO or device counts nothing, holds nothing up.
 TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   g_manager.core.settings_dir = dir_.path();
   std::string list = dir_ / "serverbanlist.con";
@@ -348,8 +346,7 @@ TEST_F(CrashTickTest, MetricsCountABanFileOnlyWhenItChanges) {
   EXPECT_EQ(bans(), "0");
 }
 
-// Whether the stores hold the same bans, as the verify command finds, compared quietly when
-// one changes; a missing store holds none.
+// As the verify command finds, compared quietly; a missing store holds none.
 TEST_F(CrashTickTest, MetricsTellWhetherTheBanStoresAreInSync) {
   g_manager.core.settings_dir = dir_.path();
   auto in_sync = [] {
@@ -373,10 +370,7 @@ TEST_F(CrashTickTest, MetricsTellWhetherTheBanStoresAreInSync) {
   EXPECT_EQ(Log(), "");
 }
 
-// A metrics write that keeps failing is logged once, and again only when
-// its error changes or after a write that succeeded; a directory that
-// refuses the temporary file adds no line of its own on every tick. Root
-// ignores permissions, so that write runs in a child as nobody.
+// Again after a success too. Root ignores permissions: the unwritable directory is tried as nobody.
 TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
   std::string dir = dir_ / "textfile";
   g_manager.core.conf.metrics_textfile = dir + "/korvd.prom";
@@ -412,8 +406,7 @@ TEST_F(CrashTickTest, MetricsWriteFailureIsLoggedOncePerChange) {
   EXPECT_EQ(std::regex_replace(Log(), stamp, ""), expected);
 }
 
-// A textfile path changed or cleared on reload removes the file written
-// before; a file the daemon never wrote stays.
+// Changed or cleared on reload; a file the daemon never wrote stays.
 TEST_F(CrashTickTest, MetricsFileOfAnEarlierPathIsRemoved) {
   std::string first = dir_ / "first.prom";
   std::string second = dir_ / "second.prom";

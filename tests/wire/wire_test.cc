@@ -1,9 +1,12 @@
-// The shared codecs: written bytes read back the same, and hostile input fails cleanly.
+// The shared codecs (console packets and login, status reports among them): written bytes read
+// back the same, and hostile input fails cleanly.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <random>
+#include <vector>
 
+#include "core/byte_order.h"
 #include "korvctl/ban_list.h"
 #include "korvctl/history.h"
 #include "korvctl/protocol.h"
@@ -11,11 +14,13 @@
 #include "wire/account_line.h"
 #include "wire/ban_row.h"
 #include "wire/ban_text.h"
+#include "wire/console_packet.h"
 #include "wire/file_frame.h"
 #include "wire/history_text.h"
 #include "wire/schedule_line.h"
 #include "wire/setting_line.h"
 #include "wire/span_reader.h"
+#include "wire/status_report.h"
 
 namespace {
 
@@ -250,6 +255,183 @@ TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
   EXPECT_TRUE(ReadNoteText(WriteNoteText("k", "a b"), &keyhash, &note));
   EXPECT_EQ(keyhash + "|" + note, "k|a b");
   for (const char* bad : {"", "k", "k ", " note"}) EXPECT_FALSE(ReadNoteText(bad, &keyhash, &note));
+}
+
+using Values = std::vector<std::optional<std::string>>;
+
+Values Look(const std::string& report, std::initializer_list<const char*> keys) {
+  Values values;
+  for (const char* key : keys) values.push_back(StatusValue(report, key));
+  return values;
+}
+
+TEST(StatusReportTest, PlainReportsAndTheCap) {
+  EXPECT_EQ(Look("\\hostname\\x\\numplayers\\12\\final\\",
+                 {"numplayers", "hostname", "final", "maxplayers", "HOSTNAME"}),
+            (Values{"12", "x", "", {}, {}}));
+  EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
+            std::string(1023, 'v'));
+  EXPECT_EQ(StatusValue("\\hostname\\" + std::string(2000, 'v') + "\\a\\b\\final\\", "hostname"),
+            std::string(1023, 'v'));
+  EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
+  EXPECT_EQ(StatusValue("", "a"), std::nullopt);
+  EXPECT_EQ(StatusValue("\\", "a"), std::nullopt);
+  // Keys the daemon does not read stay keys of their own.
+  EXPECT_EQ(Look("\\mapname\\Berlin\\mapId\\BF1942\\gametype\\ctf\\final\\",
+                 {"mapname", "gametype"}),
+            (Values{"Berlin", "ctf"}));
+}
+
+TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
+  const std::string game = "\\gamename\\bfield1942\\gamever\\v1.6\\hostport\\14567\\numplayers\\3";
+  const std::string tail = "\\queryid\\4.1\\final\\";
+  struct Case {
+    std::string report;
+    std::initializer_list<const char*> keys;
+    Values values;
+  } cases[] = {
+      {"\\hostname\\My\\Server" + game + "\\playername_0\\Evil\\x\\team_0\\1\\ping_0\\50" + tail,
+       {"hostname", "hostport", "numplayers", "playername_0", "team_0", "ping_0", "queryid",
+        "final"},
+       {"My\\Server", "14567", "3", "Evil\\x", "1", "50", "4.1", ""}},
+      {"\\hostname\\final" + game + "\\playername_0\\queryid\\team_0\\1" + tail,
+       {"hostname", "playername_0", "team_0", "final", "queryid"},
+       {"final", "queryid", "1", "", "4.1"}},
+      {"\\hostname\\numplayers" + game + "\\playername_0\\numplayers\\team_0\\2" + tail,
+       {"hostname", "numplayers", "playername_0", "team_0"},
+       {"numplayers", "3", "numplayers", "2"}},
+      // Server keys inside names are names; the server's own come first.
+      {"\\hostname\\a\\numplayers\\99\\hostport\\1" + game +
+           "\\playername_0\\b\\hostport\\2\\numplayers\\98\\team_0\\2" + tail,
+       {"hostname", "numplayers", "hostport", "playername_0", "team_0"},
+       {"a\\numplayers\\99\\hostport\\1", "3", "14567", "b\\hostport\\2\\numplayers\\98", "2"}},
+      // A player's key inside a name: that player and that name are unknown.
+      {"\\hostname\\h" + game + "\\playername_0\\c\\team_1\\1\\team_0\\2" +
+           "\\playername_1\\d\\team_1\\2\\playername_2\\e\\f\\team_2\\1" + tail,
+       {"playername_0", "team_0", "playername_1", "team_1", "playername_2", "team_2"},
+       {{}, "2", {}, {}, "e\\f", "1"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Look(c.report, c.keys), c.values) << c.report;
+  StatusReportIndex index(cases[4].report);
+  EXPECT_EQ(index.first_ambiguous(), "team_1");
+  EXPECT_TRUE(index.Ambiguous("team_1"));
+  EXPECT_TRUE(index.Ambiguous("playername_0"));
+  EXPECT_FALSE(index.Ambiguous("playername_2"));
+}
+
+// Any mix of keys, names and backslashes: every value found is text of the report.
+TEST(StatusReportTest, RandomReportsGiveValuesFromTheirOwnText) {
+  const char* words[] = {"hostname", "numplayers", "playername_0", "team_0", "queryid",
+                         "final",    "x",          "",             "ping_1", "hostport"};
+  std::mt19937 random(28);
+  for (int round = 0; round < 2000; ++round) {
+    std::string report;
+    for (int n = random() % 16; n > 0; --n) report += std::string("\\") + words[random() % 10];
+    StatusReportIndex index(report);
+    for (const char* key : words) {
+      std::optional<std::string_view> value = index.Get(key);
+      if (!value || value->empty()) continue;
+      ASSERT_TRUE(value->data() >= report.data() &&
+                  value->data() + value->size() <= report.data() + report.size())
+          << report;
+    }
+  }
+}
+
+constexpr ConsoleLimits kLoose{.max_strings = 100, .max_string = 100, .max_bytes = 400, .empty_strings = true};
+
+std::string U32(std::uint32_t value) {
+  std::string out;
+  AppendU32(out, value);
+  return out;
+}
+
+// Reads `bytes` as a socket would deliver them: exactly what each field wants.
+std::vector<std::string> ReadByFields(const std::string& bytes, std::size_t* used) {
+  ConsolePacketReader reader(kLoose);
+  std::vector<std::string> strings;
+  SpanReader in(bytes);
+  while (!reader.done()) {
+    std::string_view field, text;
+    if (!in.GetBytes(reader.wanted(), &field)) break;
+    SpanReader one(field);
+    if (reader.Next(one, &text) == ConsoleRead::kString) strings.emplace_back(text);
+    EXPECT_EQ(one.remaining(), 0u);
+  }
+  *used = bytes.size() - in.remaining();
+  return strings;
+}
+
+TEST(WireConsolePacket, PacketsReadBackWholeOrByFieldsAndPartsWait) {
+  std::string out;
+  AppendConsolePacket(out, std::vector<std::string>{"ab", ""});
+  EXPECT_EQ(out, U32(2) + U32(3) + std::string("ab\0", 3) + U32(1) + std::string(1, '\0'));
+  std::mt19937 random(35);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> strings(random() % 5);
+    for (std::string& s : strings) s.assign(random() % 9, static_cast<char>('a' + random() % 26));
+    std::string bytes;
+    AppendConsolePacket(bytes, strings);
+    const std::string packet = bytes;
+    bytes += "next";
+    std::vector<std::string> whole, streamed;
+    SpanReader in(bytes);
+    ASSERT_EQ(ReadConsolePacket(in, kLoose, &whole), ConsoleRead::kDone);
+    std::size_t used = 0;
+    streamed = ReadByFields(bytes, &used);
+    EXPECT_EQ((std::tuple{whole, streamed, in.Rest(), used}),
+              (std::tuple{strings, strings, std::string_view("next"), packet.size()}));
+    SpanReader part(std::string_view(packet).substr(0, random() % packet.size()));
+    EXPECT_EQ(ReadConsolePacket(part, kLoose, &whole), ConsoleRead::kNeedMore);
+    EXPECT_EQ(part.Rest().data(), packet.data());
+  }
+}
+
+TEST(WireConsolePacket, LimitsAndInnerNuls) {
+  const ConsoleLimits strict{.max_strings = 2, .max_string = 4, .max_bytes = 15, .empty_strings = false};
+  using Strings = std::vector<std::string>;
+  const std::tuple<std::string, ConsoleRead, Strings> cases[] = {
+      {U32(3), ConsoleRead::kMalformed, {"old"}},                                 // too many strings
+      {U32(2) + U32(5), ConsoleRead::kMalformed, {"old"}},                        // too long a string
+      {U32(2) + U32(4) + "abc" + '\0' + U32(4), ConsoleRead::kMalformed, {"old"}},  // 16 bytes in all
+      {U32(2) + U32(4) + "abc" + '\0' + U32(3), ConsoleRead::kNeedMore, {"old"}},   // 15 would wait
+      {U32(1) + U32(0), ConsoleRead::kMalformed, {"old"}},                        // no empty strings
+      {U32(1) + U32(4) + std::string("a\0bc", 4), ConsoleRead::kDone, {"a"}},
+      {U32(0), ConsoleRead::kDone, {}},
+  };
+  for (const auto& [bytes, result, expected] : cases) {
+    Strings strings{"old"};
+    SpanReader in(bytes);
+    EXPECT_EQ(ReadConsolePacket(in, strict, &strings), result) << bytes.size();
+    EXPECT_EQ((std::pair{in.remaining(), strings}),
+              (std::pair{result == ConsoleRead::kDone ? 0 : bytes.size(), expected}));
+  }
+  std::vector<std::string> strings;
+  const std::string empties = U32(2) + U32(0) + U32(1) + '\0';
+  SpanReader empty(empties);
+  ASSERT_EQ(ReadConsolePacket(empty, kLoose, &strings), ConsoleRead::kDone);
+  EXPECT_EQ(strings, (std::vector<std::string>{"", ""}));
+}
+
+// A character equal to its key byte scrambles to a NUL, which must not cut the field.
+TEST(WireConsolePacket, LoginReadsBackThroughScrambledNuls) {
+  const unsigned char key[kConsoleKeyLength] = {'a', 2, 3, 4, 5, 6, 7, 8, 9, 'x'};
+  std::string login;
+  AppendConsoleLogin(login, "admin", "0123456789x", key);
+  EXPECT_EQ(login.substr(0, 6), U32(6) + '\0' + char('d' ^ 2));
+  std::string user, password;
+  const std::string sent = login + "rest";
+  SpanReader in(sent);
+  ASSERT_EQ(ReadConsoleLogin(in, 12, key, &user, &password), ConsoleRead::kDone);
+  EXPECT_EQ((std::tuple{user, password, in.Rest()}),
+            (std::tuple{std::string("admin"), std::string("0123456789x"), std::string_view("rest")}));
+  for (const auto& [bytes, result] : {std::pair{login, ConsoleRead::kMalformed},  // 12 bytes
+                                      std::pair{login.substr(0, 12), ConsoleRead::kNeedMore},
+                                      std::pair{U32(0), ConsoleRead::kMalformed}}) {
+    SpanReader hostile(bytes);
+    EXPECT_EQ(ReadConsoleLogin(hostile, 11, key, &user, &password), result);
+    EXPECT_EQ(hostile.remaining(), bytes.size());
+  }
 }
 
 }  // namespace
