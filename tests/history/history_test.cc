@@ -181,16 +181,14 @@ constexpr char kLag[] = "cccccccccccccccccccccccccccccccc";
 
 // The daemon with gamesim: kicks by an administrator and by the ping watch reach the
 // history with who and why.
-TEST(HistoryProcessTest, KicksByAnAdminAndByThePingWatchShowWithWhoAndWhy) {
+TEST(HistoryProcessTest, KicksByAnAdminAndByTheChatWatchShowWithWhoAndWhy) {
   const std::string players = std::string("lively 0\n") + "player 3 1 5 1 0 50 10.0.0.5:14567 " +
-                              kBob + " - Bob\nplayer 4 2 0 0 0 900 10.0.0.6:14567 " + kLag +
+                              kBob + " - Bob\nplayer 4 2 0 0 0 90 10.0.0.6:14567 " + kLag +
                               " - Lag\n";
-  gamesimtest::DaemonRun run(players,
-                             {{"manager.autoKickPing", "1"},
-                              {"manager.autoKickPingValue", "500"},
-                              {"manager.monitorTimerPeriod", "10"}},
+  gamesimtest::DaemonRun run(players, {{"manager.autoKickWord", "1"}},
                              "admin,secret,,4294967295,1\nviewer,secret,,32,1\n");
   WriteFile(run.Settings("history.db"), std::string(2048, 'x'));
+  WriteFile(run.Settings("bannedwords.con"), "noob\n");
   ASSERT_TRUE(gamesimtest::StartGame(run.game, &run.server));
   ASSERT_TRUE(run.Start({"-nodelay"}));
   ASSERT_TRUE(run.Connected());
@@ -198,15 +196,20 @@ TEST(HistoryProcessTest, KicksByAnAdminAndByThePingWatchShowWithWhoAndWhy) {
                                  run.Settings("history.db.bad-")));
   std::string out;
   ASSERT_EQ(run.Ctl({"kick", "3", "team", "killing"}, &out), 0) << out;
-  // Three high-ping checks warn, the fourth kicks.
-  ASSERT_TRUE(WaitForText(run.LogPath(), "Auto-kicked Lag", std::chrono::seconds(120)))
+  // Two warnings, then the third banned word kicks.
+  run.game.WriteScenario(players + "chat Lag: noob\nchat Lag: noob again\nchat Lag: NOOB\n");
+  ASSERT_TRUE(WaitForText(run.LogPath(), "Auto-kicked Lag", std::chrono::seconds(60)))
       << run.Log();
   ASSERT_EQ(run.Ctl({"--json", "history", kBob}, &out), 0) << out;
   EXPECT_TRUE(Has(out, ",\"kind\":\"kick\",\"who\":\"admin\",\"why\":\"team killing\"}"));
   EXPECT_TRUE(Has(out, "\"names\":[{\"name\":\"Bob\",\"first_seen\":"));
   EXPECT_TRUE(Has(out, ",\"name\":\"Bob\",\"address\":\"10.0.0.5\"}"));  // his session
   ASSERT_EQ(run.Ctl({"history", "lag"}, &out), 0) << out;
-  EXPECT_TRUE(Has(out, "kick    auto: high-ping  ping 900")) << out;
+  EXPECT_TRUE(Has(out, "auto: banned words") && Has(out, "said noob")) << out;
+  ASSERT_EQ(run.Ctl({"--json", "history", kLag}, &out), 0) << out;
+  EXPECT_EQ(Count(out, ",\"kind\":\"warning\",\"who\":\"auto: banned words\",\"why\":\"said noob\"}"), 2);
+  EXPECT_TRUE(Has(out, ",\"kind\":\"kick\",\"who\":\"auto: banned words\",\"why\":\"said noob\"}"))
+      << out;
   EXPECT_TRUE(Has(out, "10.0.0.6")) << out;
   ASSERT_EQ(run.Ctl({"note", kLag, "lags", "every", "evening"}, &out), 0) << out;
   ASSERT_EQ(run.Ctl({"--json", "history", kLag}, &out), 0) << out;
