@@ -103,7 +103,8 @@ bool FleetPlayers(Visit& visit) {
   visit.out.rows = ParsePlayerList(text);
   visit.out.row = {{"Players", std::to_string(visit.out.rows.size())}};
   std::string array;
-  for (const Fields& fields : visit.out.rows) array += (array.empty() ? "" : ",") + JsonObject(fields);
+  for (const Fields& fields : visit.out.rows)
+    array.append(array.empty() ? "" : ",").append(JsonObject(fields));
   visit.out.json = ",\"players\":[" + array + "]";
   return true;
 }

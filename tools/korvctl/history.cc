@@ -35,7 +35,7 @@ std::string PlayerBlock(const HistoryPlayer& p) {
                          {"First seen", LocalTime(p.first)},
                          {"Last seen", LocalTime(p.last)},
                          {"Time played", Played(p.seconds)}});
-    out += "\n" + SeenTable("Name", p.names) + "\n" + SeenTable("Address", p.addresses);
+    out.append("\n").append(SeenTable("Name", p.names)).append("\n").append(SeenTable("Address", p.addresses));
     std::vector<Fields> sessions;
     for (const HistorySession& s : p.sessions)
       sessions.push_back({{"Session start", LocalTime(s.start)},
@@ -43,13 +43,13 @@ std::string PlayerBlock(const HistoryPlayer& p) {
                           {"Played", Played(s.end - s.start)},
                           {"Name", s.name},
                           {"Address", s.address}});
-    if (!sessions.empty()) out += "\n" + FormatTable(sessions);
+    if (!sessions.empty()) out.append("\n").append(FormatTable(sessions));
   }
   std::vector<Fields> actions;
   for (const HistoryEntry& a : p.actions)
     actions.push_back({{"Time", LocalTime(a.time)}, {"Action", a.kind}, {"By", a.who},
                        {"Why", a.why}});
-  if (!actions.empty()) out += "\n" + FormatTable(actions);
+  if (!actions.empty()) out.append("\n").append(FormatTable(actions));
   return out;
 }
 
@@ -104,7 +104,7 @@ int Exchange(Context& context, std::uint32_t code, const std::string& text,
 std::string FormatHistory(const HistoryReport& report) {
   std::string out;
   for (const HistoryPlayer& player : report.players)
-    out += (out.empty() ? "" : "\n") + PlayerBlock(player);
+    out.append(out.empty() ? "" : "\n").append(PlayerBlock(player));
   if (report.more) out += "\n(more history than one answer holds: ask by key hash)\n";
   return out;
 }
@@ -112,7 +112,7 @@ std::string FormatHistory(const HistoryReport& report) {
 std::string HistoryJson(const HistoryReport& report) {
   std::string out = "[";
   for (const HistoryPlayer& player : report.players)
-    out += (out.size() > 1 ? "," : "") + PlayerJson(player);
+    out.append(out.size() > 1 ? "," : "").append(PlayerJson(player));
   return out + "]";
 }
 
