@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/files.h"
+#include "history/history.h"
 #include "links/console.h"
 #include "links/fake_console.h"
 #include "links/udp_responder.h"
@@ -85,6 +86,8 @@ TEST_F(PlayerWatchTest, HighPingWarnsThreeTimesAndKicksAtTheFourthCheck) {
   Setting(kSetHighPingWarnings).value = 1;
   g_manager.core.kick_delay = 0;
   g_manager.core.admin_message_style = 0;
+  g_manager.core.settings_dir = dir_.path();
+  OpenHistory(1000);
   AddPlayer(5, "Lag", 0, 500);
   AddPlayer(64, "Far", 0, 900);  // no counter: never kicked for ping
   WatchPlayers(1000);
@@ -96,6 +99,12 @@ TEST_F(PlayerWatchTest, HighPingWarnsThreeTimesAndKicksAtTheFourthCheck) {
   EXPECT_EQ(Said(), (Rows{warned + "1 times\"", warned + "1 times\"", warned + "2 times\"",
                           warned + "3 times\"", "game.sayAll \"[KORV] Kicking Lag for high-ping\""}));
   EXPECT_EQ(TakeQueue(), Rows{"19 admin.kickPlayer 5"});
+  Rows actions;  // the history hears of the warnings and the kick, by the watch's name
+  for (const HistoryWrite& w : g_manager.history.batch)
+    if (w.kind == HistoryWrite::Kind::kAction) actions.push_back(w.action + " " + w.who + ": " + w.why);
+  const std::string warning = "warning auto: high-ping: ping 500, warning ";
+  EXPECT_EQ(actions, (Rows{warning + "1", warning + "1", warning + "2", warning + "3",
+                           "kick auto: high-ping: ping 500"}));
   EXPECT_EQ(g_manager.moderation.high_ping_counts[5], 0);
   EXPECT_EQ(g_manager.links.players[0].name, "Far");
   // Figures not known from the status report are never acted on.
