@@ -8,35 +8,19 @@ browser is installed. Arguments: URL SCENARIO_FILE PLAYERS_TEXT."""
 import http.client
 import json
 import os
-import shutil
 import sys
 import time
 from urllib.parse import urlparse
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.common.exceptions import StaleElementReferenceException
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support import expected_conditions
-    from selenium.webdriver.support.ui import Select, WebDriverWait
-except ImportError:
-    print("skipped: python3-selenium is not installed")
-    sys.exit(77)
+from headless import start_driver
+from selenium.common.exceptions import StaleElementReferenceException
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 url, scenario, players = sys.argv[1], sys.argv[2], sys.argv[3]
-browser = shutil.which("chromium")
-driver_path = shutil.which("chromedriver")
-if not browser or not driver_path:
-    print("skipped: chromium or chromedriver is not installed")
-    sys.exit(77)
-
-options = webdriver.ChromeOptions()
-options.binary_location = browser
-for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"):
-    options.add_argument(flag)
-driver = webdriver.Chrome(service=Service(driver_path), options=options)
+driver = start_driver()
 # Live tables are rebuilt under the test's hands: an element gone stale is looked up again.
 wait = WebDriverWait(driver, 20, ignored_exceptions=[StaleElementReferenceException])
 
