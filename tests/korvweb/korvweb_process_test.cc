@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <atomic>
+#include <regex>
 #include <thread>
 
 #include "support/gamesim_client.h"
@@ -73,6 +74,15 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
                         "application/json")->status, 404);
   httplib::Headers admin = Login(client, "admin");
   EXPECT_EQ(client.Get("/favicon.svg")->get_header_value("Content-Type"), "image/svg+xml");
+  // The page names its files by their content, and those names may be kept for good.
+  std::string page = client.Get("/")->body;
+  std::smatch script;
+  ASSERT_TRUE(std::regex_search(page, script, std::regex(R"re(src="(/app\.[0-9a-f]{12}\.js)")re")));
+  auto hashed = client.Get(script[1].str());
+  EXPECT_EQ(hashed->body, client.Get("/app.js")->body);
+  EXPECT_EQ(hashed->get_header_value("Cache-Control"), "public, max-age=31536000, immutable");
+  EXPECT_EQ(client.Get("/app.js")->get_header_value("Cache-Control"), "no-cache");
+  EXPECT_EQ(client.Get("/app.000000000000.js")->status, 404);
   auto players = client.Get("/api/file/players", admin);
   ASSERT_EQ(players->status, 200);
   EXPECT_EQ(json::parse(players->body)["rows"][0]["name"], "Mike") << players->body;

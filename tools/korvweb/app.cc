@@ -608,7 +608,7 @@ class Routes {
     res.set_header("Content-Security-Policy",
                    "default-src 'self'; frame-ancestors 'none'; form-action 'self'");
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Cache-Control", "no-store");
+    res.set_header("Cache-Control", CacheControlOf(*file, req.path));
     res.set_content(reinterpret_cast<const char*>(file->data), file->size, ContentTypeOf(req.path));
   }
 
@@ -713,9 +713,10 @@ void App::Register(GateServer& server) {
     Error(res, 413, "the request body is larger than " + std::to_string(kMaxBody) + " bytes");
     return httplib::Server::HandlerResponse::Handled;
   }));
-  server.Get(R"(/|/index\.html|/app\.js|/style\.css|/favicon\.svg)", bind(&Routes::Page));
+  server.Get(R"(/|/index\.html|/(app|style|favicon)(\.[0-9a-f]{12})?\.(js|css|svg))",
+             bind(&Routes::Page));
   if (!config_.fleet.empty()) {
-    server.Get(R"(/fleet\.html|/fleet\.js|/fleet\.css)", bind(&Routes::Page));
+    server.Get(R"(/fleet\.html|/fleet(\.[0-9a-f]{12})?\.(js|css))", bind(&Routes::Page));
     fleet_ = std::make_unique<FleetView>(*this);
     fleet_->Register(server, bind(&Routes::Login));
   }
