@@ -2,8 +2,6 @@
 // application of the events other servers made.
 #include "fleet/fleet.h"
 
-#include <libpq-fe.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -15,6 +13,7 @@
 #include "core/wake.h"
 #include "fleet/fleet_files.h"
 #include "fleet/fleet_state.h"
+#include "fleet/pq_library.h"
 #include "links/links_state.h"
 
 namespace {
@@ -61,7 +60,7 @@ void LinkDown(const std::string& why) {
 // libpq's messages run over several lines: one line for the log.
 void LinkDownWithError() {
   std::string why;
-  for (const char* c = PQerrorMessage(F().conn.get()); *c != '\0'; ++c) {
+  for (const char* c = Pq().PQerrorMessage(F().conn.get()); *c != '\0'; ++c) {
     bool blank = *c == ' ' || *c == '\t' || *c == '\n' || *c == '\r';
     if (!blank) why += *c;
     else if (!why.empty() && why.back() != ' ') why += ' ';
@@ -81,13 +80,13 @@ void LinkUp() {
 }
 
 void Flush() {
-  int result = PQflush(F().conn.get());
+  int result = Pq().PQflush(F().conn.get());
   if (result < 0) return LinkDownWithError();
   F().want_write = result == 1;
 }
 
 void Send(const std::string& query, FleetQuery kind) {
-  if (!PQsendQuery(F().conn.get(), query.c_str())) return LinkDownWithError();
+  if (!Pq().PQsendQuery(F().conn.get(), query.c_str())) return LinkDownWithError();
   F().query = kind;
   F().phase = FleetPhase::kBusy;
   F().waiting_since = SteadyNow();
@@ -96,10 +95,10 @@ void Send(const std::string& query, FleetQuery kind) {
 }
 
 std::string Literal(const std::string& text) {
-  char* quoted = PQescapeLiteral(F().conn.get(), text.c_str(), text.size());
+  char* quoted = Pq().PQescapeLiteral(F().conn.get(), text.c_str(), text.size());
   if (quoted == nullptr) return "''";
   std::string result = quoted;
-  PQfreemem(quoted);
+  Pq().PQfreemem(quoted);
   return result;
 }
 
@@ -147,32 +146,32 @@ void SendFetch() {
 }
 
 std::int64_t Number(const PGresult* result, int row, int column) {
-  return std::strtoll(PQgetvalue(result, row, column), nullptr, 10);
+  return std::strtoll(Pq().PQgetvalue(result, row, column), nullptr, 10);
 }
 
 void TakeFetchedRows(const PGresult* result) {
-  const int rows = PQntuples(result);
-  for (int row = 0; row < rows && PQnfields(result) == 11; ++row) {
+  const int rows = Pq().PQntuples(result);
+  for (int row = 0; row < rows && Pq().PQnfields(result) == 11; ++row) {
     FleetEvent e;
     e.id = Number(result, row, 0);
     BanEvent& b = e.ban;
-    b.unban = std::string(PQgetvalue(result, row, 1)) == "unban";
+    b.unban = std::string(Pq().PQgetvalue(result, row, 1)) == "unban";
     std::string* texts[] = {&b.origin, &b.name, &b.address, &b.keyhash, &b.guid, &b.admin};
-    for (int i = 0; i < 6; ++i) *texts[i] = PQgetvalue(result, row, 2 + i);
+    for (int i = 0; i < 6; ++i) *texts[i] = Pq().PQgetvalue(result, row, 2 + i);
     b.ban_time = Number(result, row, 8);
     b.expiry = Number(result, row, 9);
-    b.reason = PQgetvalue(result, row, 10);
+    b.reason = Pq().PQgetvalue(result, row, 10);
     F().inbox.push_back(std::move(e));
   }
   if (rows == kFetchBatch) F().fetch_needed = true;
 }
 
 void TakeResult(PGresult* result) {
-  ExecStatusType status = PQresultStatus(result);
+  ExecStatusType status = Pq().PQresultStatus(result);
   if (status == PGRES_TUPLES_OK && F().query == FleetQuery::kFetch) TakeFetchedRows(result);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !F().query_failed) {
     F().query_failed = true;
-    F().query_error = PQresultErrorMessage(result);
+    F().query_error = Pq().PQresultErrorMessage(result);
   }
 }
 
@@ -196,29 +195,31 @@ void ReadLink(bool readable, bool writable) {
   PGconn* conn = F().conn.get();
   if (writable && F().want_write) Flush();
   if (F().phase == FleetPhase::kDown) return;
-  if (readable && !PQconsumeInput(conn)) return LinkDownWithError();
-  if (PQstatus(conn) == CONNECTION_BAD) return LinkDownWithError();
-  while (PGnotify* notify = PQnotifies(conn)) {
+  if (readable && !Pq().PQconsumeInput(conn)) return LinkDownWithError();
+  if (Pq().PQstatus(conn) == CONNECTION_BAD) return LinkDownWithError();
+  while (PGnotify* notify = Pq().PQnotifies(conn)) {
     F().fetch_needed = true;
-    PQfreemem(notify);
+    Pq().PQfreemem(notify);
   }
-  while (F().phase == FleetPhase::kBusy && !PQisBusy(conn)) {
-    PGresult* result = PQgetResult(conn);
+  while (F().phase == FleetPhase::kBusy && !Pq().PQisBusy(conn)) {
+    PGresult* result = Pq().PQgetResult(conn);
     if (result == nullptr) {
       QueryDone();
       break;
     }
     TakeResult(result);
-    PQclear(result);
+    Pq().PQclear(result);
   }
 }
 
 void StartConnect() {
   FleetState& f = F();
-  f.conn.reset(PQconnectStart(f.database.c_str()));
+  std::string error;
+  if (LoadPq(&error) == nullptr) return LinkDown(error);
+  f.conn.reset(Pq().PQconnectStart(f.database.c_str()));
   if (!f.conn) return LinkDown("Out of memory.");
-  if (PQstatus(f.conn.get()) == CONNECTION_BAD) return LinkDownWithError();
-  PQsetnonblocking(f.conn.get(), 1);
+  if (Pq().PQstatus(f.conn.get()) == CONNECTION_BAD) return LinkDownWithError();
+  Pq().PQsetnonblocking(f.conn.get(), 1);
   f.phase = FleetPhase::kConnecting;
   f.waiting_since = SteadyNow();
   f.want_write = true;
@@ -227,7 +228,7 @@ void StartConnect() {
 
 void PollConnect() {
   FleetState& f = F();
-  switch (PQconnectPoll(f.conn.get())) {
+  switch (Pq().PQconnectPoll(f.conn.get())) {
     case PGRES_POLLING_READING:
       f.want_read = true;
       f.want_write = false;
@@ -238,7 +239,7 @@ void PollConnect() {
       return;
     case PGRES_POLLING_OK:
       f.want_read = f.want_write = false;
-      PQsetnonblocking(f.conn.get(), 1);
+      Pq().PQsetnonblocking(f.conn.get(), 1);
       return Send(kSetupQuery, FleetQuery::kSetup);
     default:
       return LinkDownWithError();
@@ -279,7 +280,7 @@ void ApplyInbox(std::time_t now) {
 
 int SocketOf() {
   if (!Fleet().conn || Fleet().phase == FleetPhase::kDown) return -1;
-  int fd = PQsocket(Fleet().conn.get());
+  int fd = Pq().PQsocket(Fleet().conn.get());
   return fd >= 0 && fd < FD_SETSIZE ? fd : -1;
 }
 
