@@ -109,7 +109,7 @@ def check_words_ban_edit_and_phone():
     driver.find_element(By.ID, "be-save").click()
     wait.until(lambda d: "may not hold a comma" in outcome_after("be-save"))
     search("be-reason", "edited reason")
-    Select(driver.find_element(By.ID, "be-duration")).select_by_visible_text("1 week")
+    Select(driver.find_element(By.ID, "be-duration")).select_by_visible_text("ends in 1 week")
     driver.find_element(By.ID, "be-save").click()
     wait.until(lambda d: outcome_after("bans") == "ban saved: Bob, edited reason, ends in 1 week")
     bob = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#bans tr") if r.text.startswith("Bob")]

@@ -577,6 +577,7 @@ function openBanEdit(r, tr) {
   name.maxLength = 31; reason.maxLength = 120;
   const until = $('nb-duration').cloneNode(true); until.id = 'be-duration'; until.setAttribute('aria-label', 'Ends');
   until.prepend(new Option('keep its end (' + untilWords(Number(r.expiry)) + ')', ''));
+  for (const o of until.options) o.text = o.value === '' ? o.text : o.value === '0' ? 'never ends' : 'ends in ' + o.text;
   until.value = '';
   const save = document.createElement('button'); save.type = 'button'; save.textContent = 'Save ban'; save.id = 'be-save';
   const cancel = document.createElement('button'); cancel.type = 'button'; cancel.textContent = 'Cancel';
@@ -599,8 +600,8 @@ async function saveBanEdit(r, name, reason, until, el) {
     if (banEditing) banEditing.row.remove();
     banEditing = null;
     await loadBans();
-    say('ban saved: ' + (name || r.player) + ', ' + reason + ', ends ' +
-      (until.value === '' ? untilWords(Number(r.expiry)) : until.selectedOptions[0].text === 'ever' ? 'never' : 'in ' + until.selectedOptions[0].text), false, $('bans'));
+    say('ban saved: ' + (name || r.player) + ', ' + reason + ', ' +
+      (until.value === '' ? 'ends ' + untilWords(Number(r.expiry)) : until.selectedOptions[0].text), false, $('bans'));
   } catch (e) { say(e.message, true, el); }
 }
 $('ban-search').addEventListener('input', showBans);
