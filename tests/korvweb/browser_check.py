@@ -185,7 +185,7 @@ try:
     driver.find_element(By.ID, "settings-save").click()
     wait.until(expected_conditions.alert_is_present())
     alert = driver.switch_to.alert.text
-    assert 'game.serverName: "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
+    assert 'Server name (game.serverName): "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
     assert "Another administrator changed game.serverName" in alert, alert
     driver.switch_to.alert.accept()
     wait.until(lambda d: outcome_after("settings-save") == "settings saved")

@@ -523,7 +523,8 @@ $('settings-save').addEventListener('click', async (ev) => {
   }
   if (Object.keys(values).length === 0) return say('no setting was changed', false, el);
   const diff = settingsRows.filter(({ input }) => input.value !== input.dataset.original)
-    .map(({ row, input }) => row.key + ': \u201c' + input.dataset.original + '\u201d \u2192 \u201c' + input.value + '\u201d');
+    .map(({ row, input }) => (row.label || row.key) + ' (' + row.key + '): \u201c' + input.dataset.original + '\u201d \u2192 \u201c' +
+      input.value + '\u201d' + (row.restart_only ? ', at the next restart' : ''));
   const warning = overwritten.length ? '\n\nAnother administrator changed ' + overwritten.join(', ') +
     ' since you opened the settings; your values replace theirs.' : '';
   if (!confirm('Save these changes?\n' + diff.join('\n') + warning)) return say('not saved', false, el);
