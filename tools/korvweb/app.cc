@@ -218,7 +218,7 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
       return true;
     case Args::kBan:
       if (!IntField(body, "id", -1, 65535, -1, &id, error) ||
-          !IntField(body, "duration", 0, 10L * 366 * 86400, 0, &duration, error) ||
+          !IntField(body, "duration", 0, kMaxBanDuration, 0, &duration, error) ||
           !TextField(body, "name", 31, false, "", &a, error) ||
           !TextField(body, "address", 15, false, "", &b, error) ||
           !TextField(body, "keyhash", 32, false, "", &c, error) ||

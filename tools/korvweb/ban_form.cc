@@ -9,9 +9,6 @@ namespace {
 
 using nlohmann::json;
 
-// The longest ban the page offers, as for a new ban: ten years.
-constexpr std::int64_t kMaxDuration = 10LL * 366 * 86400;
-
 // A text of `edit`: at most `max` bytes, none of `forbidden` nor a control
 // character. False with the reason in `error`.
 bool Text(const json& edit, const char* name, std::size_t max, std::string_view forbidden,
@@ -51,9 +48,9 @@ bool ApplyBanEdit(std::string_view list, const json& edit, std::int64_t now, std
   if (edit.contains("duration") && !edit["duration"].is_null()) {
     const json& duration = edit["duration"];
     if (!duration.is_number_integer() || duration.get<std::int64_t>() < 0 ||
-        duration.get<std::int64_t>() > kMaxDuration)
+        duration.get<std::int64_t>() > kMaxBanDuration)
       return *error = "duration must be a number of seconds from 0 (never ends) to " +
-                      std::to_string(kMaxDuration), false;
+                      std::to_string(kMaxBanDuration), false;
     std::int64_t seconds = duration.get<std::int64_t>();
     expiry = std::to_string(seconds == 0 ? 0 : now + seconds);
   }

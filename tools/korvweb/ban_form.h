@@ -12,6 +12,9 @@
 
 namespace korvweb {
 
+// The longest ban the page offers, new or edited: ten years, in seconds.
+inline constexpr std::int64_t kMaxBanDuration = 10LL * 366 * 86400;
+
 // Applies `edit` ({"ban": {"address", "keyhash", "guid", "ban_time"}, "name",
 // "reason", "duration"}) to the downloaded list `list`: each row banning
 // exactly those identities, made at that time, takes the new name and reason

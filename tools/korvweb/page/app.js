@@ -127,7 +127,7 @@ function loggedOut(why) {
   for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
   $('message').textContent = $('summary').textContent = '';
   $('player-selected').textContent = 'Select a player';
-  bans = []; maps = []; banEditing = null; logText = ''; settingsRows = []; scheduleEvents = [];
+  bans = []; maps = []; logText = ''; settingsRows = []; scheduleEvents = [];
   $('console').hidden = true;
   $('logout').hidden = true;
   $('who').textContent = '';
@@ -555,11 +555,11 @@ function showBans() {
   });
 }
 // --- a ban edited in a row under it: name, reason, a new expiry ---
-let banEditing = null;  // { key, row } while a ban's edit row is open
+let banEditing = null;  // { key, row, token } while a ban's edit row is open in this session
 const banKey = (r) => [r.address, r.key_hash, r.guid, r.ban_time].join('|');
 function banEditButton(r, tr, actions) {
   if (!allowed('put_bans')) return;
-  if (banEditing && banEditing.key === banKey(r)) tr.after(banEditing.row);
+  if (banEditing && banEditing.key === banKey(r) && banEditing.token === session.token) tr.after(banEditing.row);
   const b = document.createElement('button'); b.type = 'button'; b.textContent = 'Edit';
   b.setAttribute('aria-label', 'Edit the ban of ' + r.player);
   b.addEventListener('click', () => openBanEdit(r, tr));
@@ -587,7 +587,7 @@ function openBanEdit(r, tr) {
   box.append(name, reason, until, save, cancel);
   td.appendChild(box); row.appendChild(td);
   tr.after(row);
-  banEditing = { key: banKey(r), row };
+  banEditing = { key: banKey(r), row, token: session.token };
   name.focus();
 }
 async function saveBanEdit(r, name, reason, until, el) {
