@@ -8,6 +8,7 @@ browser is installed. Arguments: URL SCENARIO_FILE PLAYERS_TEXT."""
 import http.client
 import json
 import os
+import re
 import sys
 import time
 from urllib.parse import urlparse
@@ -82,6 +83,51 @@ class OtherAdmin:
         self.request(path, body, self.headers)
 
 
+def check_words_ban_edit_and_phone():
+    """Settings in words and found by their help, Bob's ban edited in its row, the status and
+    the account in words, and on a phone each player inside the players card."""
+    def search(element_id, text):
+        driver.find_element(By.ID, element_id).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, text)
+
+    tab("settings")
+    search("settings-search", "anti-cheat")
+    wait.until(lambda d: not d.find_element(By.NAME, "game.serverMaxPlayers").is_displayed())
+    assert driver.find_element(By.NAME, "game.serverPunkBuster").is_displayed()
+    search("settings-search", "")
+    players = driver.find_element(By.NAME, "game.serverMaxPlayers").find_element(By.XPATH, "../..")
+    assert players.text == "Maximum players (players, 2 to 64) game.serverMaxPlayers\n" \
+        "How many players may be on the server at once.", players.text
+    assert players.find_element(By.CLASS_NAME, "restart").is_displayed()
+    assert "Server and network (S)" in text_of("settings-form")
+
+    tab("bans")
+    search("ban-search", "")
+    click("[aria-label='Edit the ban of Bob']")
+    reason = wait.until(lambda d: d.find_element(By.ID, "be-reason"))
+    reason.clear()
+    reason.send_keys("edited, twice")
+    driver.find_element(By.ID, "be-save").click()
+    wait.until(lambda d: "may not hold a comma" in outcome_after("be-save"))
+    search("be-reason", "edited reason")
+    Select(driver.find_element(By.ID, "be-duration")).select_by_visible_text("ends in 1 week")
+    driver.find_element(By.ID, "be-save").click()
+    wait.until(lambda d: outcome_after("bans") == "ban saved: Bob, edited reason, ends in 1 week")
+    bob = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#bans tr") if r.text.startswith("Bob")]
+    assert len(bob) == 1 and "in 7 days edited reason" in bob[0], bob
+
+    assert text_of("who") == "admin (administrator)", text_of("who")
+    assert re.search(r"players.*, Axis \d+ \u00b7 Allied \d+$", text_of("summary")), text_of("summary")
+    driver.set_window_size(390, 844)
+    Select(driver.find_element(By.ID, "tab-menu")).select_by_value("view-players")
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#players tr")) > 1)
+    assert driver.execute_script(
+        "const card = $('view-players'), box = card.getBoundingClientRect();"
+        "return [...card.querySelectorAll('#players td')].every((td) => td.getBoundingClientRect().right <= box.right)"
+        " && card.scrollWidth <= card.clientWidth"), "a player's row leaves its card"
+    assert fits_the_width()
+    driver.set_window_size(1280, 900)
+
+
 messages = os.path.join(os.path.dirname(scenario), "message.log")
 try:
     driver.set_window_size(1280, 900)
@@ -139,7 +185,7 @@ try:
     driver.find_element(By.ID, "settings-save").click()
     wait.until(expected_conditions.alert_is_present())
     alert = driver.switch_to.alert.text
-    assert 'game.serverName: "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
+    assert 'Server name (game.serverName): "Other Name" \u2192 "Browser Renamed"' in alert.replace("\u201c", '"').replace("\u201d", '"'), alert
     assert "Another administrator changed game.serverName" in alert, alert
     driver.switch_to.alert.accept()
     wait.until(lambda d: outcome_after("settings-save") == "settings saved")
@@ -207,6 +253,8 @@ try:
     driver.find_element(By.ID, "log-search").send_keys("changed the map")
     wait.until(lambda d: "User admin at" in text_of("log"))
     assert all("changed the map" in line for line in text_of("log").split("\n")), text_of("log")
+
+    check_words_ban_edit_and_phone()
 
     # A phone: the tabs become a menu, and nothing scrolls sideways.
     driver.set_window_size(390, 844)

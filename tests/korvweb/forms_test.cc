@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "korvweb/account_form.h"
+#include "korvweb/ban_form.h"
 #include "korvweb/schedule_form.h"
 #include "korvweb/settings_form.h"
 #include "settings/settings_table.h"
@@ -44,9 +45,12 @@ TEST_F(SettingsForm, RowsCarryKindsRangesChoicesAndRestartMarks) {
   EXPECT_EQ((json{server[0]["key"], server[0]["value"], server[0]["max_length"],
                   server[1]["restart_only"], server[1]["min"], server[2]["value"],
                   server[3]["choices"][1], gravity["value"], gravity["min"], gravity["max"],
-                  kickback["max"], kickback["step"]}),
+                  kickback["max"], kickback["step"], form["groups"][1]["name"], server[0]["label"],
+                  server[1]["label"], gravity["help"]}),
             json::parse(R"(["game.serverName", "Sim", 32, true, 1024, "Hello there\nsecond",
-                            {"key": "8", "label": "64 Kbps"}, "-4", -15, -1, 2.0, 0.01])"));
+                            {"key": "8", "label": "64 Kbps"}, "-4", -15, -1, 2.0, 0.01,
+                            "Game rules", "Server name", "Game port",
+                            "How hard gravity pulls (more negative pulls harder); used only while custom gravity is on."])"));
 }
 
 TEST_F(SettingsForm, ChangesRewriteOnlyTheirLines) {
@@ -174,6 +178,40 @@ TEST(AccountForm, NewAccountsAndResetPasswordsAreEnciphered) {
   std::string row = reset.substr(reset.rfind("player,"));
   account = DecodeAccountRow(*SplitAccountRow(row.substr(0, row.size() - 1)), &plain);
   EXPECT_EQ((json{account.user_name, account.password, account.access, account.active}), (json{"player", "new", 128, 1}));
+}
+
+// A ban's name, reason and expiry change in its own row, found by its identities and ban time;
+// every other line, rows that share an identity and lines that are no rows, stays as it was.
+TEST(BanForm, EditsTheRowOfOneBanAndRefusesWhatTheListWouldMisread) {
+  constexpr char kList[] =
+      "\"Bob\",10.0.0.5,*,*,\"admin\",1000,0,camping\n"
+      "junk line\r\n"
+      "\"Bob\",10.0.0.5,ab12,*,\"mod\",2000,9000,spam\n";
+  constexpr char kBob[] = R"("ban":{"address":"10.0.0.5","keyhash":"","guid":"","ban_time":1000})";
+  const std::pair<std::string, const char*> cases[] = {
+      {std::string("{") + kBob + R"(,"name":"Bobby","reason":"team killing","duration":3600})",
+       "\"Bobby\",10.0.0.5,*,*,\"admin\",1000,8600,team killing\n"
+       "junk line\r\n\"Bob\",10.0.0.5,ab12,*,\"mod\",2000,9000,spam\n"},
+      {R"({"ban":{"address":"10.0.0.5","keyhash":"ab12","ban_time":2000},"reason":"x","duration":null})",
+       "\"Bob\",10.0.0.5,*,*,\"admin\",1000,0,camping\njunk line\r\n"
+       "\"[unknown]\",10.0.0.5,ab12,*,\"mod\",2000,9000,x\n"},
+      {std::string("{") + kBob + R"(,"name":"B","reason":"x","duration":0})",
+       "\"B\",10.0.0.5,*,*,\"admin\",1000,0,x\njunk line\r\n\"Bob\",10.0.0.5,ab12,*,\"mod\",2000,9000,spam\n"},
+      {std::string("{") + kBob + R"(,"name":"B","reason":"a, b"})", "reason may not hold the character ,"},
+      {std::string("{") + kBob + R"(,"name":"B\"","reason":"x"})", "name may not hold the character \""},
+      {std::string("{") + kBob + R"(,"name":"B","reason":""})", "give a reason"},
+      {std::string("{") + kBob + R"(,"reason":"x","duration":-1})",
+       "duration must be a number of seconds from 0 (never ends) to 316224000"},
+      {R"({"ban":{"address":"10.0.0.5","ban_time":1001},"reason":"x"})",
+       "this ban is no longer in the daemon's list: it was lifted or changed meanwhile"},
+      {R"({"ban":{"address":"10.0.0.5"},"reason":"x"})", "ban_time is missing"},
+      {R"({"ban":{"ban_time":1000},"reason":"x"})", "name the ban by its address, key hash or GUID"},
+  };
+  for (const auto& [edit, expected] : cases) {
+    std::string updated, error;
+    bool ok = korvweb::ApplyBanEdit(kList, json::parse(edit), 5000, &updated, &error);
+    EXPECT_EQ(ok ? updated : error, expected) << edit;
+  }
 }
 
 TEST(ScheduleForm, RefusesEveryLineTheDaemonWouldMisread) {

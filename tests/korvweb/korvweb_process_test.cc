@@ -200,6 +200,7 @@ TEST_F(KorvwebProcess, HeadlessBrowserDrivesThePage) {
   ASSERT_EQ(status, 0) << output << ReadFile(game_.dir / "korvweb-out.txt");
   EXPECT_TRUE(Has(ReadFile(Messages()), "admin.kickPlayer 3"));
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Browser Renamed\"\n"));
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/serverbanlist.con"), ",edited reason\n"));
 }
 
 

@@ -25,6 +25,7 @@
 #include "korvctl/context.h"
 #include "korvctl/texts.h"
 #include "korvweb/account_form.h"
+#include "korvweb/ban_form.h"
 #include "korvweb/fleet_view.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
@@ -217,7 +218,7 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
       return true;
     case Args::kBan:
       if (!IntField(body, "id", -1, 65535, -1, &id, error) ||
-          !IntField(body, "duration", 0, 10L * 366 * 86400, 0, &duration, error) ||
+          !IntField(body, "duration", 0, kMaxBanDuration, 0, &duration, error) ||
           !TextField(body, "name", 31, false, "", &a, error) ||
           !TextField(body, "address", 15, false, "", &b, error) ||
           !TextField(body, "keyhash", 32, false, "", &c, error) ||
@@ -549,12 +550,14 @@ class Routes {
         return true;
       }
       std::vector<korvctl::Notice> seen;
-      if (file->name == "accounts") {
-        // One account at a time, over the file as the daemon has it now.
+      // One account or one ban at a time, over the file as the daemon has it now.
+      bool ban_edit = file->name == "bans" && body.contains("ban");
+      if (file->name == "accounts" || ban_edit) {
         std::string current, error;
         if (!session.link.Send(korvctl::EncodeCommand(file->down)) || !session.link.ReadFrame(&current))
           return false;
-        if (!ApplyAccountEdit(current, body, session.access, &text, &error)) {
+        if (ban_edit ? !ApplyBanEdit(current, body, std::time(nullptr), &text, &error)
+                     : !ApplyAccountEdit(current, body, session.access, &text, &error)) {
           Error(res, 400, error);
           return true;
         }

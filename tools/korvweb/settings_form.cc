@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "korvweb/json_text.h"
+#include "settings/setting_words.h"
 #include "settings/settings_files.h"
 #include "settings/settings_table.h"
 #include "wire/setting_line.h"
@@ -90,6 +91,8 @@ nlohmann::json RowJson(int index, const std::string& value) {
   nlohmann::json json{{"key", SettingName(index)},   {"kind", KindName(row.type)},
                       {"value", Utf8(value)},         {"restart_only", row.restart_only},
                       {"secret", row.secret},         {"group", row.group}};
+  const SettingWords& words = WordsOfSetting(index);
+  json.update({{"label", words.label}, {"unit", words.unit}, {"help", words.help}});
   if (row.type == T::kText || row.type == T::kWelcomeText) {
     json["max_length"] = row.maximum;
     json["required"] = row.type == T::kText && row.default_value != 0;
@@ -237,7 +240,7 @@ nlohmann::json SettingsFormJson(std::string_view korvane) {
     nlohmann::json rows = nlohmann::json::array();
     for (auto& [index, value] : values)
       if (Setting(index).group == group) rows.push_back(RowJson(index, value));
-    if (!rows.empty()) groups.push_back({{"group", group}, {"settings", rows}});
+    if (!rows.empty()) groups.push_back({{"group", group}, {"name", SettingGroupName(group)}, {"settings", rows}});
   }
   return {{"groups", groups}};
 }

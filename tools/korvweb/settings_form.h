@@ -13,8 +13,9 @@ namespace korvweb {
 // Fills the settings table with its compiled-in rows; once at start-up.
 void InitSettingsForm();
 
-// {"groups":[{"group":0,"settings":[{"key":..., "kind":..., "value":...,
-// ...}]}]} for the settings present in `korvane` (values in file units).
+// {"groups":[{"group":0,"name":"Server and network","settings":[{"key":...,
+// "label":..., "unit":..., "help":..., "kind":..., "value":..., ...}]}]} for
+// the settings present in `korvane` (values and ranges in file units).
 nlohmann::json SettingsFormJson(std::string_view korvane);
 
 // Replaces in `korvane` the lines of the settings named in `changes`

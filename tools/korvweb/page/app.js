@@ -140,7 +140,11 @@ function start(data) {
   $('login').hidden = true;
   $('console').hidden = false;
   $('logout').hidden = false;
-  $('who').textContent = session.user + ' [' + session.access + ']';
+  // The account once, with its rights in words on hover.
+  const admin = session.mask === kAdmin;
+  const [letters, ...extras] = session.access.split(' ');
+  $('who').textContent = session.user + ' (' + (admin ? 'administrator' : ['rights ' + letters.replace(/[a-z]/g, '')].concat(extras).join(' ')) + ')';
+  $('who').title = rightsWords(session.mask);
   for (const el of document.querySelectorAll('[data-need]')) el.hidden = !allowed(el.dataset.need);
   for (const el of document.querySelectorAll('[data-action]')) el.hidden = !allowed(el.dataset.action);
   for (const el of document.querySelectorAll('[data-mapcmd]')) el.hidden = !allowed(el.dataset.mapcmd);
@@ -230,14 +234,20 @@ function chatLine(text) {
 // --- views ---
 async function load(path) { return api('GET', path + (path.includes('?') ? '&' : '?') + 'auto=1'); }
 
-// "Running: 4 of 32 players on el_alamein GPM_CTF bf1942, round 12:40 left"
+// "Running: 4 of 32 players on el_alamein (Capture The Flag, bf1942), round
+// 12:40 left, Axis 2 - Allied 2"; the team counts read allied / axis / all.
+const kModeWords = { GPM_CQ: 'Conquest', GPM_COOP: 'Cooperative', GPM_CTF: 'Capture The Flag',
+  GPM_TDM: 'Team Deathmatch', GPM_OBJECTIVEMODE: 'Objective Mode' };
 function statusWords(f) {
   const left = Number(f.round_time_left);
   const round = f.round_time_left === 'Unlimited' ? ', no round limit'
     : Number.isFinite(left) && f.round_time_left !== '' ? ', round ' + Math.floor(left / 60) + ':' + String(left % 60).padStart(2, '0') + ' left' : '';
-  const map = f.current_map && f.current_map !== '-' && f.current_map !== '??' ? ' on ' + f.current_map : '';
+  const [level, mode, mod] = (f.current_map || '').split(' ');
+  const how = [kModeWords[mode] || mode, mod].filter(Boolean).join(', ');
+  const map = level && level !== '-' && level !== '??' ? ' on ' + level + (how ? ' (' + how + ')' : '') : '';
+  const teams = /^(\d+) \/ (\d+) \/ \d+$/.exec(f.team_counts || '');
   return (f.server || 'Unknown') + ': ' + (f.players || '?') + ' players' + map + round +
-    (f.team_counts ? ', teams ' + f.team_counts : '');
+    (teams ? ', Axis ' + teams[2] + ' \u00b7 Allied ' + teams[1] : '');
 }
 
 async function loadStatus() {
@@ -407,7 +417,7 @@ async function loadSettings() {
     for (const group of data.groups) {
       const set = document.createElement('fieldset');
       const legend = document.createElement('legend');
-      legend.textContent = 'Settings group ' + group.group + ' (' + 'SGFIA'[group.group] + ')';
+      legend.textContent = (group.name || 'Settings group ' + group.group) + ' (' + 'SGFIA'[group.group] + ')';
       set.appendChild(legend);
       for (const row of group.settings) set.appendChild(settingInput(row));
       form.appendChild(set);
@@ -418,15 +428,26 @@ async function loadSettings() {
 // The search holds across a reload of the form (another admin's save).
 function filterSettings() {
   const term = $('settings-search').value.toLowerCase();
-  for (const { row, input } of settingsRows) input.parentNode.hidden = !row.key.toLowerCase().includes(term);
-  for (const set of $('settings-form').children) set.hidden = ![...set.querySelectorAll('label')].some((l) => !l.hidden);
+  for (const { row, input } of settingsRows)
+    input.closest('.setting').hidden = ![row.key, row.label, row.help].some((t) => (t || '').toLowerCase().includes(term));
+  for (const set of $('settings-form').children) set.hidden = ![...set.querySelectorAll('.setting')].some((l) => !l.hidden);
 }
 $('settings-search').addEventListener('input', filterSettings);
+// "Maximum players (players, 2 to 64)", the key beside it, a line of help below.
+function rangeWords(row) {
+  if (row.kind === 'integer' || row.kind === 'decimal') return row.min + ' to ' + row.max;
+  if (row.kind === 'text') return 'up to ' + row.max_length + ' characters' + (row.required ? ', required' : '');
+  return '';
+}
 function settingInput(row) {
   const label = document.createElement('label');
   const name = document.createElement('span');
-  name.textContent = row.key;
-  if (row.restart_only) name.className = 'restart';
+  const paren = [row.unit, rangeWords(row)].filter(Boolean).join(', ');
+  name.textContent = (row.label || row.key) + (paren ? ' (' + paren + ')' : '');
+  const key = document.createElement('code'); key.textContent = row.key;
+  const help = document.createElement('small'); help.textContent = row.help || '';
+  name.append(' ', key);
+  if (row.restart_only) name.classList.add('restart');
   let input;
   if (row.kind === 'choice') {
     input = document.createElement('select');
@@ -451,7 +472,9 @@ function settingInput(row) {
   input.addEventListener('input', () => input.classList.toggle('bad', !!checkSetting(row, input.value)));
   settingsRows.push({ row, input });
   label.append(name, input);
-  return label;
+  const box = document.createElement('div'); box.className = 'setting';
+  box.append(label, help);
+  return box;
 }
 function checkSetting(row, value) {
   if (row.kind === 'integer' || row.kind === 'decimal') {
@@ -500,7 +523,8 @@ $('settings-save').addEventListener('click', async (ev) => {
   }
   if (Object.keys(values).length === 0) return say('no setting was changed', false, el);
   const diff = settingsRows.filter(({ input }) => input.value !== input.dataset.original)
-    .map(({ row, input }) => row.key + ': \u201c' + input.dataset.original + '\u201d \u2192 \u201c' + input.value + '\u201d');
+    .map(({ row, input }) => (row.label || row.key) + ' (' + row.key + '): \u201c' + input.dataset.original + '\u201d \u2192 \u201c' +
+      input.value + '\u201d' + (row.restart_only ? ', at the next restart' : ''));
   const warning = overwritten.length ? '\n\nAnother administrator changed ' + overwritten.join(', ') +
     ' since you opened the settings; your values replace theirs.' : '';
   if (!confirm('Save these changes?\n' + diff.join('\n') + warning)) return say('not saved', false, el);
@@ -521,12 +545,65 @@ function showBans() {
     const expires = tr.cells[6];
     expires.textContent = untilWords(Number(r.expiry));
     expires.title = r.expires;
+    const actions = cell(tr, '');
+    banEditButton(r, tr, actions);
     if (!allowed('unban')) return;
     const b = document.createElement('button'); b.textContent = 'Unban';
     const clean = (v) => (v && v !== '-') ? v : '';
     b.addEventListener('click', () => act('unban', { name: r.player, address: clean(r.address), keyhash: clean(r.key_hash), guid: clean(r.guid) }, b));
-    cell(tr, '').appendChild(b);
+    actions.append(b);
   });
+}
+// --- a ban edited in a row under it: name, reason, a new expiry ---
+let banEditing = null;  // { key, row, token } while a ban's edit row is open in this session
+const banKey = (r) => [r.address, r.key_hash, r.guid, r.ban_time].join('|');
+function banEditButton(r, tr, actions) {
+  if (!allowed('put_bans')) return;
+  if (banEditing && banEditing.key === banKey(r) && banEditing.token === session.token) tr.after(banEditing.row);
+  const b = document.createElement('button'); b.type = 'button'; b.textContent = 'Edit';
+  b.setAttribute('aria-label', 'Edit the ban of ' + r.player);
+  b.addEventListener('click', () => openBanEdit(r, tr));
+  actions.append(b, ' ');
+}
+function openBanEdit(r, tr) {
+  if (banEditing) banEditing.row.remove();
+  const row = document.createElement('tr'); row.className = 'ban-edit';
+  const td = document.createElement('td'); td.colSpan = 9;
+  const box = document.createElement('div'); box.className = 'row';
+  const field = (id, value, label) => {
+    const input = document.createElement('input'); input.id = id; input.value = value; input.setAttribute('aria-label', label);
+    return input;
+  };
+  const name = field('be-name', r.player, 'Name'), reason = field('be-reason', r.reason, 'Reason');
+  name.maxLength = 31; reason.maxLength = 120;
+  const until = $('nb-duration').cloneNode(true); until.id = 'be-duration'; until.setAttribute('aria-label', 'Ends');
+  until.prepend(new Option('keep its end (' + untilWords(Number(r.expiry)) + ')', ''));
+  for (const o of until.options) o.text = o.value === '' ? o.text : o.value === '0' ? 'never ends' : 'ends in ' + o.text;
+  until.value = '';
+  const save = document.createElement('button'); save.type = 'button'; save.textContent = 'Save ban'; save.id = 'be-save';
+  const cancel = document.createElement('button'); cancel.type = 'button'; cancel.textContent = 'Cancel';
+  cancel.addEventListener('click', () => { row.remove(); banEditing = null; });
+  save.addEventListener('click', () => saveBanEdit(r, name.value.trim(), reason.value.trim(), until, save));
+  box.append(name, reason, until, save, cancel);
+  td.appendChild(box); row.appendChild(td);
+  tr.after(row);
+  banEditing = { key: banKey(r), row, token: session.token };
+  name.focus();
+}
+async function saveBanEdit(r, name, reason, until, el) {
+  if (!reason) return say('give a reason', true, el);
+  if (reason.includes(',')) return say('a reason may not hold a comma: the ban list keeps a reason only up to its first comma', true, el);
+  const clean = (v) => (v && v !== '-') ? v : '';
+  const body = { ban: { address: clean(r.address), keyhash: clean(r.key_hash), guid: clean(r.guid), ban_time: Number(r.ban_time) },
+    name, reason, duration: until.value === '' ? null : Number(until.value) };
+  try {
+    await api('POST', '/api/file/bans', body);
+    if (banEditing) banEditing.row.remove();
+    banEditing = null;
+    await loadBans();
+    say('ban saved: ' + (name || r.player) + ', ' + reason + ', ' +
+      (until.value === '' ? 'ends ' + untilWords(Number(r.expiry)) : until.selectedOptions[0].text), false, $('bans'));
+  } catch (e) { say(e.message, true, el); }
 }
 $('ban-search').addEventListener('input', showBans);
 // "in 2 h", "in 3 days", "never"; the exact time shows on hover.
