@@ -187,6 +187,9 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   auto name = web.Post("/api/action/ban_name", {{"text", "Bad,Guy"}});
   EXPECT_EQ(name->status, 400);
   EXPECT_TRUE(Has(name->body, kUnbannableNameText)) << name->body;
+  for (const char* file : {"bans", "banned_words", "schedule"})
+    EXPECT_EQ(web.Post(std::string("/api/file/") + file, json::object())->body,
+              R"({"error":"the upload holds no text"})");
   // Each answer carries the daemon's outcome: success in its words, or the refusal.
   auto sent = web.Post("/api/action/kick", {{"id", 3}, {"reason", "camping"}});
   EXPECT_EQ(sent->body, R"({"ok":true,"sent":"kick","words":"player kicked: Bob"})");

@@ -538,6 +538,10 @@ class Routes {
         if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F)
           return Error(res, 400, "the file holds a control character");
     }
+    // A body that names no text uploads nothing (it would empty the file).
+    const bool built = file->name == "accounts" || (file->name == "bans" && body.contains("ban")) ||
+                       (file->name == "schedule" && body.contains("events"));
+    if (!built && !body.contains("text")) return Error(res, 400, "the upload holds no text");
     if (file->name == "schedule") {
       // Built from the picked fields, or a text checked line by line as the daemon reads it.
       if (body.contains("events") && !ScheduleTextFromEvents(body["events"], std::time(nullptr), &text, &error))
