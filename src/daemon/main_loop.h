@@ -25,9 +25,6 @@ struct TickTimers {
 // bit 1 supervision).
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period);
 
-// Milliseconds from `now` until the next tick is due (0 when one is due
-// already; 3 seconds before the first pass): the longest the loop may wait
-// in select().
 // Milliseconds between chat polls ([console] chat_poll_ms, at least 50); 0
 // when they are off.
 long ChatPollPeriod();
@@ -40,5 +37,8 @@ bool RunChatPoll(TickTimers& timers, std::chrono::steady_clock::time_point stead
 // poll is coming (off, or no console link).
 long MillisecondsToChatPoll(const TickTimers& timers, std::chrono::steady_clock::time_point steady);
 
+// Milliseconds from `now` until the next tick is due (0 when one is due
+// already; 3 seconds before the first pass): the longest the loop may wait
+// in select().
 long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
                             int supervision_period);

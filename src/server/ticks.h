@@ -1,6 +1,7 @@
-// The two periodic jobs of the main loop: the supervision tick (crashes,
-// restarts, priority, current map, player refresh) and the 3-second status
-// tick (console upkeep, status query, pauses, idle map, version).
+// The periodic jobs of the main loop: the supervision tick (crashes,
+// restarts, priority, current map, player refresh), the 3-second status
+// tick (console upkeep, status query, pauses, idle map, version) and the
+// chat poll between status ticks.
 #pragma once
 
 #include <ctime>
