@@ -4,9 +4,13 @@
 // resident memory with 5 logged-in sessions, each with its notification
 // stream open, against a minimal loopback responder; then the whole way,
 // from a page's "say" to its answer and to the chat line at the game
-// server, and a setting saved, with the real daemon and gamesim.
-// Argument: the number of actions (200).
+// server, a setting saved, and a game chat line from the moment gamesim
+// holds it to the page's stream (korvd.conf: [console] chat_poll_ms = 200),
+// with the real daemon and gamesim.
+// Argument: the number of actions (200). BENCH_CHAT_POLL_MS=0 in the
+// environment measures the chat without the poll (the status tick alone).
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -96,11 +100,56 @@ long ResidentKiB(pid_t pid) {
   return -1;
 }
 
+// Game chat lines gamesim is given (by its scenario file), from the moment
+// it holds each (its "[queued]" line) to the page's notification stream.
+std::vector<double> ChatToPageFigures(int web_port, const httplib::Headers& session, const std::string& scenario,
+                                      int runs, const std::atomic<std::int64_t>& queued,
+                                      const std::atomic<int>& queued_number) {
+  std::atomic<std::int64_t> seen{0};
+  std::atomic<int> seen_number{-1};
+  std::atomic<bool> streaming{false}, done{false};
+  std::thread page([&] {
+    httplib::Client events("127.0.0.1", web_port);
+    events.Get("/api/events", session, [&](const char* data, std::size_t length) {
+      std::string text(data, length);
+      streaming = true;
+      if (std::size_t at = text.find("bench-chat-"); at != std::string::npos) {
+        seen = Clock::now().time_since_epoch().count();
+        seen_number = std::atoi(text.c_str() + at + 11);
+      }
+      return !done.load() && seen_number < runs - 1;
+    });
+  });
+  while (!streaming) std::this_thread::yield();
+  std::vector<double> chat;
+  for (int i = 0; i < runs; ++i) {
+    {
+      std::ofstream file(scenario);
+      file << "chat Bench: bench-chat-" << i << "\n";
+    }
+    timespec later[2] = {{0, UTIME_NOW}, {std::time(nullptr) + 10 + i, 0}};  // seen as changed at once
+    ::utimensat(AT_FDCWD, scenario.c_str(), later, 0);
+    auto start = Clock::now();
+    while ((seen_number != i || queued_number != i) && Clock::now() - start < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (seen_number != i || queued_number != i) break;
+    chat.push_back((seen - queued) / 1e6);
+  }
+  done = true;
+  page.join();
+  if (static_cast<int>(chat.size()) != runs) chat.clear();
+  return chat;
+}
+
 // The real daemon with gamesim as its game server: the time from a page's
 // "say" request to the chat line gamesim prints on receiving it.
 int SayToGameFigures(int runs) {
   std::string dir;
   std::string server = korvbench::MakeGamesimServer(&dir);
+  {
+    std::ofstream conf(server + "/mods/bf1942/settings/korvd.conf");
+    conf << "[console]\nchat_poll_ms = " << (std::getenv("BENCH_CHAT_POLL_MS") ? std::getenv("BENCH_CHAT_POLL_MS") : "200") << "\n";
+  }
   int out[2];
   if (::pipe(out) != 0) return 1;
   posix_spawn_file_actions_t actions;
@@ -122,6 +171,8 @@ int SayToGameFigures(int runs) {
   std::atomic<std::int64_t> heard{0};
   std::atomic<int> heard_number{-1};
   std::atomic<bool> connected{false};
+  std::atomic<std::int64_t> queued{0};
+  std::atomic<int> queued_number{-1};
   std::thread reader([&, fd = out[0]] {
     std::string pending;
     char buffer[4096];
@@ -130,6 +181,10 @@ int SayToGameFigures(int runs) {
       for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
         std::string line = pending.substr(0, end);
         if (line.find(" : Connected") != std::string::npos) connected = true;
+        if (std::size_t at = line.find("[queued] ##-- Global Bench: bench-chat-"); at != std::string::npos) {
+          queued = Clock::now().time_since_epoch().count();
+          queued_number = std::atoi(line.c_str() + at + 39);
+        }
         std::size_t at = line.find("[chat] bench-");
         if (at == std::string::npos) continue;
         heard = Clock::now().time_since_epoch().count();
@@ -149,7 +204,6 @@ int SayToGameFigures(int runs) {
   int status = 1;
   if (connected && posix_spawn(&web, program.c_str(), nullptr, nullptr, web_args.data(), environ) == 0) {
     httplib::Client client("127.0.0.1", web_port);
-  client.set_tcp_nodelay(true);  // as browsers do
     client.set_tcp_nodelay(true);  // as browsers do
     httplib::Headers session;
     for (int i = 0; i < 100 && session.empty(); ++i) {
@@ -180,7 +234,13 @@ int SayToGameFigures(int runs) {
       if (!setting || setting->status != 200) break;
       saved.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    if (!ms.empty() && static_cast<int>(ms.size()) == runs && static_cast<int>(saved.size()) == runs) {
+    std::vector<double> chat = ChatToPageFigures(web_port, session, server + "/gamesim.scenario",
+                                                 std::min(runs, 20), queued, queued_number);
+    if (!ms.empty() && static_cast<int>(ms.size()) == runs && static_cast<int>(saved.size()) == runs &&
+        !chat.empty()) {
+      PrintFigures("game chat line, gamesim holding it to the page's stream (real daemon)", chat);
+      std::sort(chat.begin(), chat.end());
+      korvbench::PrintResult("korvweb game chat to page, median", chat[chat.size() / 2], 250, "ms");
       PrintFigures("say, HTTP request to its answer with the daemon's outcome (real daemon)", answered);
       PrintFigures("setting saved, HTTP request to its answer (real daemon)", saved);
       std::sort(answered.begin(), answered.end());

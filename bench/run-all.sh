@@ -61,6 +61,12 @@ for source in bench/*.cc; do
   [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$name")
   echo
 done
+# The page in a real browser (skipped without chromium or a private network namespace).
+echo "== korvweb_browser_bench.py"
+KORV_BUILD=$build bench/korvweb_browser_bench.py $([ "$quick" -eq 1 ] && echo 3) |
+  tee "$work/korvweb_browser_bench.out" | grep -v '^result	'
+case "${PIPESTATUS[0]}" in 0|77) ;; *) failed+=(korvweb_browser_bench.py) ;; esac
+echo
 if [ "$faults" -eq 1 ]; then
   echo "== faults.sh $fault_seconds"
   bench/faults.sh "$fault_seconds" || failed+=(faults.sh)

@@ -111,6 +111,12 @@ player 1 2 0 0 0 45 198.51.100.7:14568 $admin_hash 00c0ffee00c0ffee00c0ffee00c0f
 chat Commander: !nextmap
 SCENARIO
 
+# The daemon's own settings: the chat follows the game within 200 ms.
+write_once "$settings/korvd.conf" <<'CONF'
+[console]
+chat_poll_ms = 200
+CONF
+
 # The daemon's settings: every row, so that the first start already has a
 # server name and address and the moderation worth watching is switched on.
 write_once "$settings/korvane.con" <<'SETTINGS'

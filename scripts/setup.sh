@@ -18,6 +18,8 @@ packages+=(prometheus prometheus-node-exporter)
 packages+=(ansible-core)
 # player history: SQLite.
 packages+=(libsqlite3-dev)
+# korvweb's browser bench: loopback brought up in its private network namespace.
+packages+=(iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

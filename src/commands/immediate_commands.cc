@@ -272,21 +272,19 @@ void KeepAlive(const CommandContext& c) { NotifyClient(kNotifyKeepAlive, c.slot,
 // The settings of the session's groups only: the access mask is the group
 // mask (bit 15 admits the settings that apply at server start).
 void SettingsDown(const CommandContext& c) {
-  std::string path = ServerFile("korvane.con");
-  SaveSettings(path, c.access);
-  SendAndDelete(c, path);
+  QueueText(ServerFile("korvane.con"), SettingsText(c.access), c.socket);
 }
 
 // An upload changes only the groups the uploader may change, then becomes
 // the stored settings, reaches the running server and its autoexec file.
 void SettingsUp(const CommandContext& c) {
-  std::string path = ServerFile("korvane.con");
-  if (!StoreFileFrame(path, c.frame, c.socket, FileAccess::kOwnerOnly)) {
+  // Taken in from memory: the upload holds passwords and never touches the disk.
+  std::string text;
+  if (!TakeFileFrame(ServerFile("korvane.con"), c.frame, c.socket, &text)) {
     UploadFailed(c);
     return;
   }
-  LoadSettings(path, c.access, c.slot);
-  std::remove(path.c_str());
+  LoadSettingsText(text, ServerFile("korvane.con"), c.access, c.slot);
   // Settings that cannot be stored (a full disk) are not taken: the table
   // goes back to the stored file, the server keeps what it has.
   if (!SaveSettings(SettingsFile("korvane.con"), kAllGroups)) {

@@ -29,6 +29,7 @@ constexpr ConfRow kRows[] = {
     {"log", "keep_rotated", 0, 1000000, &KorvdConf::log_keep_rotated},
     {"log", "keep_rotated_bytes", 0, INT64_MAX, &KorvdConf::log_keep_rotated_bytes},
     {"log", "repeat_threshold", 0, 1000000, &KorvdConf::log_repeat_threshold},
+    {"console", "chat_poll_ms", 0, 60000, &KorvdConf::chat_poll_ms},
     {"fleet", "queue_limit", 1, 1000000, &KorvdConf::fleet_queue_limit},
     {"fleet", "retry_max_seconds", 1, 3600, &KorvdConf::fleet_retry_max_seconds},
     {"history", "enabled", 0, 1, &KorvdConf::history_enabled},

@@ -16,6 +16,13 @@ struct KorvdConf {
   // counted ("last message repeated N times"). 0 = every line is written.
   std::int64_t log_repeat_threshold = 100;
 
+  /* [console] */
+  // Milliseconds between fetches of the console's pending output (the
+  // game's chat) while the console link is up, so that a chat line reaches
+  // the clients at once rather than on the next 3-second status tick.
+  // 0 = only the status tick fetches; values below 50 are taken as 50.
+  std::int64_t chat_poll_ms = 0;
+
   /* [history] */
   // Players seen and actions on them are kept in history.db (1) or not (0).
   std::int64_t history_enabled = 1;

@@ -25,6 +25,7 @@
 #include "core/wake.h"
 #include "fleet/fleet.h"
 #include "history/history.h"
+#include "links/links_state.h"
 #include "links/status_query.h"
 #include "remote/command_queue.h"
 #include "remote/connection.h"
@@ -39,6 +40,7 @@ constexpr int kSelectSeconds = 3;
 constexpr int kStatusPeriod = 3;
 constexpr int kLeaveSeconds = 5;
 constexpr int kDefaultSupervisionPeriod = 30;
+constexpr long kShortestChatPollMs = 50;
 
 // Seconds between supervision ticks (the monitor timer period setting).
 // Before the settings are initialised the row is still 0; the default holds.
@@ -166,6 +168,30 @@ int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   return ran;
 }
 
+long ChatPollPeriod() {
+  long period = static_cast<long>(Core().conf.chat_poll_ms);
+  return period <= 0 ? 0 : std::max(period, kShortestChatPollMs);
+}
+
+bool RunChatPoll(TickTimers& timers, std::chrono::steady_clock::time_point steady, std::time_t now,
+                 bool status_ran) {
+  if (status_ran) {
+    timers.last_chat_poll = steady;
+    return false;
+  }
+  if (MillisecondsToChatPoll(timers, steady) != 0) return false;
+  timers.last_chat_poll = steady;
+  ChatPollTick(now);
+  return true;
+}
+
+long MillisecondsToChatPoll(const TickTimers& timers, std::chrono::steady_clock::time_point steady) {
+  long period = ChatPollPeriod();
+  if (period == 0 || !Links().console_connected) return -1;
+  auto left = timers.last_chat_poll + std::chrono::milliseconds(period) - steady;
+  return std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
 long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock::time_point now,
                             int supervision_period) {
   // A timer at 0 has not run yet: the first pass still waits before it runs
@@ -195,6 +221,8 @@ int RunMainLoop() {
     // tick one whole wait behind its time.
     long wait_ms = MillisecondsToNextTick(timers, WallNow(), SupervisionPeriod());
     wait_ms = std::min(wait_ms, kSelectSeconds * 1000L);
+    long chat_ms = MillisecondsToChatPoll(timers, SteadyNow());
+    if (chat_ms >= 0) wait_ms = std::min(wait_ms, chat_ms);
     long deadline_ms = MillisecondsToNextDeadline(ConnectionClock::now());
     if (deadline_ms >= 0) wait_ms = std::min(wait_ms, deadline_ms);
     WatchFleet(&ready, &writable, &wait_ms);
@@ -229,7 +257,10 @@ int RunMainLoop() {
       }
     }
     if (HandleCaughtSignal()) break;
-    RunDueTicks(timers, now, SupervisionPeriod());
+    int ran = RunDueTicks(timers, now, SupervisionPeriod());
+    // Between status ticks, the chat poll; the queue runs after it, so that
+    // console exchanges never nest.
+    RunChatPoll(timers, SteadyNow(), now, (ran & 1) != 0);
     RunQueuedCommands(now);
     count -= ServeFleet(now, &ready, &writable);
     if (count > 0) {

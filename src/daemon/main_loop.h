@@ -17,11 +17,25 @@ int RunMainLoop();
 struct TickTimers {
   std::time_t last_status = 0;
   std::time_t last_supervision = 0;
+  // The last fetch of the console's output by the chat poll or the status tick.
+  std::chrono::steady_clock::time_point last_chat_poll{};
 };
 
 // Runs the ticks that are due at `now`; returns which ran (bit 0 status,
 // bit 1 supervision).
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period);
+
+// Milliseconds between chat polls ([console] chat_poll_ms, at least 50); 0
+// when they are off.
+long ChatPollPeriod();
+// Runs the chat poll when it is due at `steady` and the console link is up;
+// true when it ran. A status tick that ran on this pass (`status_ran`)
+// fetched already: the poll waits a whole period from it.
+bool RunChatPoll(TickTimers& timers, std::chrono::steady_clock::time_point steady,
+                 std::time_t now, bool status_ran);
+// Milliseconds until the next chat poll is due (0 when it is); -1 when no
+// poll is coming (off, or no console link).
+long MillisecondsToChatPoll(const TickTimers& timers, std::chrono::steady_clock::time_point steady);
 
 // Milliseconds from `now` until the next tick is due (0 when one is due
 // already; 3 seconds before the first pass): the longest the loop may wait

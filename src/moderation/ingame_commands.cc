@@ -21,6 +21,7 @@
 #include "remote/command_queue.h"
 #include "remote/remote_state.h"
 #include "remote/session.h"
+#include "wire/menu_line.h"
 
 namespace {
 
@@ -71,37 +72,6 @@ std::optional<std::string> ReadMenuLine(int number) {
     if (n == number) return line;
   if (std::ferror(file.get())) MenuFileFailed("read");
   return std::nullopt;
-}
-
-struct MenuItem {
-  bool kick = false;
-  bool ban = false;
-  bool cmd = false;
-  bool global = false;
-  std::int32_t duration = 0;
-  std::optional<std::string> text;
-};
-
-MenuItem ParseMenuItem(std::string line) {
-  line = line.substr(0, line.find_first_of("\r\n"));
-  MenuItem item;
-  std::size_t bar = line.find('|');
-  std::string_view head = std::string_view(line).substr(0, bar);
-  std::size_t open = head.find('"');
-  std::size_t close = open == std::string_view::npos ? open : head.find('"', open + 1);
-  if (close != std::string_view::npos) item.text = std::string(head.substr(open + 1, close - open - 1));
-  if (bar != std::string::npos) {
-    for (const std::string& option : SplitWords(std::string_view(line).substr(bar + 1), ", \r\n")) {
-      if (EqualNoCase(option, "kick")) item.kick = true;
-      else if (EqualNoCase(option, "ban")) item.ban = true;
-      else if (EqualNoCase(option, "cmd")) item.cmd = true;
-      else if (EqualNoCase(option, "global")) item.global = true;
-      else if (option[0] != '[') item.duration = ParseInt(option);
-    }
-  }
-  if (item.ban) item.kick = false;
-  if (item.cmd) item.kick = item.ban = false;
-  return item;
 }
 
 // A value put into a console command stays one word: control characters
@@ -181,7 +151,7 @@ bool RunMenuItem(std::int32_t target, int number, std::uint32_t origin) {
   if (number <= 0 || number >= kMenuLineLimit) return false;
   std::optional<std::string> line = ReadMenuLine(number);
   if (!line) return false;
-  MenuItem item = ParseMenuItem(*line);
+  MenuItem item = ParseMenuLine(*line);
   const PlayerRecord* found = target == -1 ? nullptr : FindPlayerById(target);
   PlayerRecord player;
   if (found != nullptr) player = *found;

@@ -255,16 +255,23 @@ bool SendFileThrough(const std::string& path, int socket, Send send, SendShared 
   return true;
 }
 
-// Checks and unpacks a frame's packed bytes into the file at `path`.
-bool StorePacked(const std::string& path, const std::string& peer, const FrameHeader& header,
-                 const unsigned char* packed, FileAccess access) {
+// Checks and unpacks a frame's packed bytes; false with the last error set.
+Block UnpackPacked(const FrameHeader& header, const unsigned char* packed) {
   Block plain = Allocate(header.plain_length);
-  if (!plain) return FailReceive(path, peer);
+  if (!plain) return plain;
   FrameFault fault = UnpackFrameData(header, {packed, header.packed_length}, plain.get());
   if (fault != FrameFault::kNone) {
     SetLastError(fault == FrameFault::kChecksum ? kErrFrame13 : kErrFrame12);
-    return FailReceive(path, peer);
+    return Block();
   }
+  return plain;
+}
+
+// Checks and unpacks a frame's packed bytes into the file at `path`.
+bool StorePacked(const std::string& path, const std::string& peer, const FrameHeader& header,
+                 const unsigned char* packed, FileAccess access) {
+  Block plain = UnpackPacked(header, packed);
+  if (!plain) return FailReceive(path, peer);
   CreateFileWithDirs(path, 0);
   std::string_view contents(reinterpret_cast<const char*>(plain.get()), header.plain_length);
   if (!ReplaceFileContents(path, contents, access)) return FailReceive(path, peer);
@@ -294,29 +301,71 @@ bool QueueFile(const std::string& path, int socket) {
       [socket](const SharedBytes& bytes) { return QueueClientBytes(socket, bytes); });
 }
 
+namespace {
+
+// The header of a whole frame taken from a session's input and its packed
+// bytes; false with the last error set when the frame is no good.
+bool SplitFrame(std::string_view frame, FrameHeader* header, std::string_view* packed) {
+  SpanReader reader(frame);
+  if (!reader.GetU32(&header->plain_length)) {  // a frame header refused before its bytes were kept
+    SetLastError(ENOMEM);
+    return false;
+  }
+  if (header->plain_length == kFrameAbort) {
+    SetLastError(kErrFrame14);
+    return false;
+  }
+  if (header->plain_length == 0) return true;
+  if (!reader.GetU32(&header->packed_length) || !reader.GetU32(&header->checksum) ||
+      !reader.GetBytes(header->packed_length, packed) || reader.remaining() != 0) {
+    SetLastError(kErrFrame12);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
                     FileAccess access) {
   bool have_peer = false;
   std::string peer = PeerAddress(socket, &have_peer);
-  SpanReader reader(frame);
   FrameHeader header;
-  if (!reader.GetU32(&header.plain_length)) {  // a frame header refused before its bytes were kept
-    SetLastError(ENOMEM);
-    return FailReceive(path, peer);
-  }
-  if (header.plain_length == kFrameAbort) {
-    SetLastError(kErrFrame14);
-    return FailReceive(path, peer);
-  }
-  if (header.plain_length == 0) return StoreEmpty(path, access);
   std::string_view packed;
-  if (!reader.GetU32(&header.packed_length) || !reader.GetU32(&header.checksum) ||
-      !reader.GetBytes(header.packed_length, &packed) || reader.remaining() != 0) {
-    SetLastError(kErrFrame12);
-    return FailReceive(path, peer);
-  }
+  if (!SplitFrame(frame, &header, &packed)) return FailReceive(path, peer);
+  if (header.plain_length == 0) return StoreEmpty(path, access);
   return StorePacked(path, peer, header, reinterpret_cast<const unsigned char*>(packed.data()),
                      access);
+}
+
+bool TakeFileFrame(const std::string& name, std::string_view frame, int socket, std::string* text) {
+  bool have_peer = false;
+  std::string peer = PeerAddress(socket, &have_peer);
+  FrameHeader header;
+  std::string_view packed;
+  if (!SplitFrame(frame, &header, &packed)) return FailReceive(name, peer);
+  text->clear();
+  if (header.plain_length == 0) return true;
+  Block plain = UnpackPacked(header, reinterpret_cast<const unsigned char*>(packed.data()));
+  if (!plain) return FailReceive(name, peer);
+  text->assign(reinterpret_cast<const char*>(plain.get()), header.plain_length);
+  return true;
+}
+
+bool QueueText(const std::string& name, std::string_view text, int socket) {
+  bool have_peer = false;
+  std::string peer = PeerAddress(socket, &have_peer);
+  unsigned char marker[4] = {};
+  if (text.empty()) return QueueClientOutput(socket, marker, 4) || FailSend(name, peer);
+  Packed packed;
+  if (!PackFrame(reinterpret_cast<const unsigned char*>(text.data()), text.size(), &packed)) {
+    int saved = LastError();
+    StoreU32(marker, kFrameAbort);
+    QueueClientOutput(socket, marker, 4);
+    SetLastError(saved);
+    return FailSend(name, peer);
+  }
+  return QueueClientOutput(socket, packed.bytes.get(), packed.size) || FailSend(name, peer);
 }
 
 bool ReceiveFile(const std::string& path, int socket) {

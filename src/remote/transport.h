@@ -30,6 +30,13 @@ bool QueueFile(const std::string& path, int socket);
 bool StoreFileFrame(const std::string& path, std::string_view frame, int socket,
                     FileAccess access = FileAccess::kKeep);
 
+// As StoreFileFrame into *text, for an upload the daemon takes in without
+// a file between (`name` stands for it in the log lines).
+bool TakeFileFrame(const std::string& name, std::string_view frame, int socket, std::string* text);
+// As QueueFile for a text the daemon builds itself: no file is written to
+// be read back (`name` stands for it in the log lines).
+bool QueueText(const std::string& name, std::string_view text, int socket);
+
 // Drops the frame kept of the last large file sent (the state record's
 // reset).
 void ForgetCachedFrame();

@@ -210,6 +210,10 @@ void StatusMonitorTick(std::time_t now) {
   WriteMetricsFile(now);
 }
 
+void ChatPollTick(std::time_t now) {
+  if (ConsoleUsable() && Links().console_connected && ConsoleRunKey(0)) NoteServerAnswered(now);
+}
+
 void SupervisionTick(std::time_t now) {
   // The weekly schedule runs first; an event it fires at once ends the tick.
   if (ScheduleTick(now)) return;

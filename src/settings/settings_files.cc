@@ -164,7 +164,7 @@ void WriteSettingLine(std::string* out, std::string_view key, int index) {
   WriteSettingEntryLine(out, key, Setting(index));
 }
 
-bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
+std::string SettingsText(std::uint32_t group_mask) {
   std::string contents;
   for (int group = 0; group <= kMaxGroup; ++group) {
     if ((group_mask & (1u << group)) == 0) continue;
@@ -173,7 +173,11 @@ bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
         WriteSettingLine(&contents, SettingName(i), i);
     }
   }
-  return ReplaceWithMessage(path, contents, "Couldn't open settings file!");
+  return contents;
+}
+
+bool SaveSettings(const std::string& path, std::uint32_t group_mask) {
+  return ReplaceWithMessage(path, SettingsText(group_mask), "Couldn't open settings file!");
 }
 
 namespace {
@@ -270,8 +274,11 @@ bool ReadSettingsFile(std::FILE* file, const std::string& path, std::uint32_t gr
 
 }  // namespace
 
-bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller) {
-  UniqueFile file = OpenRegularStream(path);
+namespace {
+
+// LoadSettings on an open stream; `path` names it in the log lines.
+bool LoadSettingsFrom(UniqueFile file, const std::string& path, std::uint32_t group_mask,
+                      int caller) {
   if (!file) {
     SetLastError(errno);
     LogMessage(6, "Couldn't open settings file! %s", ErrorText(LastError()).c_str());
@@ -310,6 +317,23 @@ bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller)
   }
   ResolveBalanceConflict();
   return true;
+}
+
+}  // namespace
+
+bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller) {
+  return LoadSettingsFrom(OpenRegularStream(path), path, group_mask, caller);
+}
+
+bool LoadSettingsText(std::string_view text, const std::string& name, std::uint32_t group_mask,
+                      int caller) {
+  if (text.empty()) {
+    SetLastError(ENOENT);
+    return false;
+  }
+  // Read in place: the stream never writes to the buffer.
+  UniqueFile stream(::fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+  return LoadSettingsFrom(std::move(stream), name, group_mask, caller);
 }
 
 bool WriteServerSettings(const std::string& path) {

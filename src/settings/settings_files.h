@@ -35,6 +35,8 @@ void WriteSettingLine(std::string* out, std::string_view key, int index);
 // in, such as one a form sends).
 void WriteSettingEntryLine(std::string* out, std::string_view key, const SettingEntry& row);
 
+// The rows of the selected groups under their names, in table order.
+std::string SettingsText(std::uint32_t group_mask);
 // Rewrites the file (atomically) with the rows of the selected groups under
 // their names. False when it cannot be written: last error set, logged.
 bool SaveSettings(const std::string& path, std::uint32_t group_mask);
@@ -49,6 +51,10 @@ bool SaveSettings(const std::string& path, std::uint32_t group_mask);
 // (no message) for an empty file, or with errno and a message when it
 // cannot be opened or read.
 bool LoadSettings(const std::string& path, std::uint32_t group_mask, int caller);
+// The same for a settings text held in memory (an upload); `name` stands
+// for it in the log lines.
+bool LoadSettingsText(std::string_view text, const std::string& name, std::uint32_t group_mask,
+                      int caller);
 
 // The game server's start-up files. False with last error set, logged.
 bool WriteServerSettings(const std::string& path);

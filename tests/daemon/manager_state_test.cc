@@ -88,4 +88,23 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 60, 500), 30), 500);
 }
 
+// The poll waits its period (at least 50 ms) from the last fetch, the status
+// tick's included, and only while the console link is up.
+TEST(MainLoopTicks, ChatPollWaitsItsPeriodFromTheLastFetch) {
+  ResetManagerState();
+  g_manager.core.conf.chat_poll_ms = 20;
+  TickTimers timers;
+  const auto t = std::chrono::steady_clock::time_point() + std::chrono::hours(1);
+  const auto ms = [](int n) { return std::chrono::milliseconds(n); };
+  EXPECT_EQ(MillisecondsToChatPoll(timers, t), -1);
+  g_manager.links.console_connected = true;
+  EXPECT_EQ(MillisecondsToChatPoll(timers, t), 0);
+  EXPECT_FALSE(RunChatPoll(timers, t, 0, true));
+  EXPECT_EQ(MillisecondsToChatPoll(timers, t + ms(10)), 40);
+  EXPECT_FALSE(RunChatPoll(timers, t + ms(49), 0, false));
+  g_manager.core.conf.chat_poll_ms = 0;
+  EXPECT_EQ(MillisecondsToChatPoll(timers, t + ms(60)), -1);
+  ResetManagerState();
+}
+
 }  // namespace

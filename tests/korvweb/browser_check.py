@@ -128,6 +128,32 @@ def check_words_ban_edit_and_phone():
     driver.set_window_size(1280, 900)
 
 
+def earlier_chat_menu_reason_and_message():
+    """Logged in again: the chat from before shows, a player menu reason is
+    picked with its span, and one player is messaged by name."""
+    base = os.path.dirname(scenario)
+    with open(os.path.join(base, "mods/bf1942/settings/playermenu.con"), "w") as f:
+        f.write('TK [tk] "Team killing"|kick,ban,86400\n')
+    with open(scenario, "w") as f:
+        f.write(players + "player 5 1 0 0 0 50 10.0.0.7:23002 - - Zed\nchat Zed: said before the login\n")
+    os.utime(scenario, (time.time() + 60, time.time() + 60))
+    wait.until(lambda d: file_has(os.path.join(base, "korvd.log"), "# Global Zed: said before the login"))
+    driver.find_element(By.ID, "logout").click()
+    login("admin", "secret")
+    tab("chat")
+    wait.until(lambda d: "said before the login" in text_of("chat"))
+    assert driver.find_elements(By.CSS_SELECTOR, "#chat li.earlier")
+    tab("players")
+    wait.until(lambda d: "Zed" in text_of("players"))
+    click("#reason-preset option[value*='Team killing']")
+    assert driver.find_element(By.ID, "player-reason").get_attribute("value") == "Team killing"
+    assert driver.find_element(By.ID, "ban-duration").get_attribute("value") == "86400"
+    driver.find_element(By.ID, "player-text").send_keys("calm down")
+    click("[aria-label='Message Zed']")
+    wait.until(lambda d: outcome_after("msg-button") == "server message sent")
+    wait.until(lambda d: file_has(messages, "[KORV] Zed calm down"))
+
+
 messages = os.path.join(os.path.dirname(scenario), "message.log")
 try:
     driver.set_window_size(1280, 900)
@@ -255,6 +281,7 @@ try:
     assert all("changed the map" in line for line in text_of("log").split("\n")), text_of("log")
 
     check_words_ban_edit_and_phone()
+    earlier_chat_menu_reason_and_message()
 
     # A phone: the tabs become a menu, and nothing scrolls sideways.
     driver.set_window_size(390, 844)

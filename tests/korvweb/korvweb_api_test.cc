@@ -207,13 +207,16 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
 }
 
-// Enciphered or plain rows, never the password.
-TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReads) {
+// Enciphered or plain rows, never the password; the player menu's kick and ban reasons.
+TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReadsAndTheMenuItsReasons) {
   const std::string rows = EncipherField("alice", 32) + "," + EncipherField("pw", 32) + "," +
                            EncipherField("k1", 33) + ",4128,1\nbob,pw2,,4294967295,0\nshort,row\n";
   FakeDaemon daemon([&](FakeDaemon& d) {
     ASSERT_TRUE(d.Accept());
     if (d.ReadCode() == kClientAccountsDownload) d.Write(korvclient::Frame(rows));
+    if (d.ReadCode() == kClientPlayerMenuDownload)
+      d.Write(korvclient::Frame("Kick|kick\nTK [tk] \"Team killing\"|kick,ban,3600\r\nHi [hi] \"welcome\"|\n"
+                                "Camp [c] \"camping\"|kick\nPb [pb] \"pb_sv_kick %pbid\"|cmd,ban\n"));
     d.WaitClosed();
   });
   WebHarness web(daemon.port());
@@ -223,6 +226,8 @@ TEST(KorvwebApi, AccountsShowTheNamesTheDaemonReads) {
   EXPECT_EQ(json::parse(accounts->body)["rows"], json::parse(R"([
       {"user": "alice", "keyhash": "k1", "access": "sgfiaTmpbuhc +power", "mask": 4128, "enabled": true},
       {"user": "bob", "keyhash": "", "access": "-- admin --", "mask": 4294967295, "enabled": false}])"));
+  EXPECT_EQ(json::parse(web.Get("/api/file/player_menu")->body)["reasons"], json::parse(R"([
+      {"text": "Team killing", "ban": true, "duration": 3600}, {"text": "camping", "ban": false, "duration": 0}])"));
 }
 
 TEST(KorvwebApi, IdleSessionExpiresAndEndsItsDaemonSession) {

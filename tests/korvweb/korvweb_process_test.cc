@@ -106,6 +106,11 @@ TEST_F(KorvwebProcess, PageActionsReachTheGameAndNewsReachThePage) {
   auto say = client.Post("/api/action/say", admin, R"({"text":"hello from the web"})", "application/json");
   EXPECT_EQ(say->status, 200);
   EXPECT_TRUE(WaitForText(game_.dir / "korvd-out.txt", "hello from the web"));
+  // One player is addressed by a server message that names him, audited under the admin's name.
+  auto to_bob = client.Post("/api/action/message_player", admin, R"({"name":"Bob","text":"calm down"})", "application/json");
+  EXPECT_EQ(to_bob->body, R"({"ok":true,"sent":"message_player","words":"server message sent"})");
+  EXPECT_TRUE(WaitForText(Messages(), "admin.serverMessage \"[KORV] Bob calm down\"")) << ReadFile(Messages());
+  EXPECT_TRUE(Has(run_.Log(), " said '[KORV] Bob calm down'."));
   game_.WriteScenario(std::string(kPlayers) + "chat Bob: hello from the game\n");
   stream.join();
   EXPECT_TRUE(Has(streamed, "\"key\":\"player_kicked\",\"text\":\"Mike\"")) << streamed;

@@ -54,4 +54,37 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   EXPECT_TRUE(Has(said, "admin.kickPlayer 3"));
 }
 
+// With [console] chat_poll_ms a chat line reaches the clients between two
+// status ticks (the metrics file, rewritten on every tick, is unchanged);
+// without the key only a tick brings it, as before.
+TEST(ModerationProcessTest, ChatPollBringsChatBetweenStatusTicks) {
+  const std::string players = std::string("lively 0\nplayer 3 1 5 1 0 50 10.0.0.5:14567 ") + kHash + " - Bob\n";
+  for (bool poll : {true, false}) {
+    gamesimtest::DaemonRun run(players);
+    const std::string metrics = run.dir() + "/metrics.prom";
+    WriteFile(run.Settings("korvd.conf"), "[metrics]\ntextfile = " + metrics + "\n" +
+                                              (poll ? "[console]\nchat_poll_ms = 50\n" : ""));
+    ASSERT_TRUE(gamesimtest::StartGame(run.game, &run.server));
+    ASSERT_TRUE(run.Start());
+    auto client = run.LoggedIn("admin", "secret");
+    // From the second tick on, only the ticks and the poll talk to the console.
+    std::string first;
+    ASSERT_TRUE(run.Connected() && WaitUntil([&] { return !(first = ReadFile(metrics)).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(metrics) != first; }));
+    // A tick may fall between the line and its arrival by chance: three tries.
+    int between_ticks = 0;
+    for (int i = 0; i < (poll ? 3 : 1) && between_ticks == 0; ++i) {
+      const std::string before = ReadFile(metrics), text = "Global Bob: line " + std::to_string(i);
+      run.game.WriteScenario(players + "chat Bob: line " + std::to_string(i) + "\n");
+      auto chat = client->WaitNotification(kNotifyConsoleLine);
+      ASSERT_TRUE(chat) << run.Log();
+      EXPECT_EQ(chat->data, text + '\0');
+      ASSERT_TRUE(client->KeepAlive(false));  // a tick that brought the line has ended
+      between_ticks += ReadFile(metrics) == before;
+      EXPECT_TRUE(Has(run.Log(), " : # " + text));
+    }
+    EXPECT_EQ(between_ticks > 0, poll);
+  }
+}
+
 }  // namespace

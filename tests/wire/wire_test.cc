@@ -16,6 +16,7 @@
 #include "wire/ban_text.h"
 #include "wire/console_packet.h"
 #include "wire/file_frame.h"
+#include "wire/menu_line.h"
 #include "wire/history_text.h"
 #include "wire/schedule_line.h"
 #include "wire/setting_line.h"
@@ -23,6 +24,26 @@
 #include "wire/status_report.h"
 
 namespace {
+
+// A ban is no kick, a console command neither; the text is what the first two quotes before the '|' hold.
+TEST(WireMenuLine, OptionsAndTextReadAsTheDaemonRunsThem) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Kick|kick", "kick 0"},
+      {"TK [k][kick] \"Team killing\"|kick,ban,3600\r\nnext", "ban 3600 \"Team killing\""},
+      {"All [all] \"listen up\"|global,kick", "kick global 0 \"listen up\""},
+      {"Pb [pb] \"pb_sv_kick %pbid\"|cmd,BAN", "cmd 0 \"pb_sv_kick %pbid\""},
+      {"Hello [hi] \"welcome\"|", "0 \"welcome\""},
+      {"Half \"open|ban", "ban 0"},
+      {"Ban [b] \"\"| Ban , [x],60 ,", "ban 60 \"\""},
+      {"\"no bar\" kick", "0 \"no bar\""},
+  };
+  for (const auto& [line, want] : cases) {
+    MenuItem m = ParseMenuLine(line);
+    std::string got = std::string(m.kick ? "kick " : "") + (m.ban ? "ban " : "") + (m.cmd ? "cmd " : "") +
+                      (m.global ? "global " : "") + std::to_string(m.duration) + (m.text ? " \"" + *m.text + "\"" : "");
+    EXPECT_EQ(got, want) << line;
+  }
+}
 
 std::string Fields(const BanEntry& e) {
   return e.name + "|" + e.address + "|" + e.keyhash + "|" + e.guid + "|" + e.admin + "|" +

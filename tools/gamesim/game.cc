@@ -158,7 +158,10 @@ void Game::ApplyScenario(const Scenario& scenario, double now) {
     paused_ = ::strcasecmp(scenario.gamemode->c_str(), "pause") == 0;
     round_over_ = ::strcasecmp(scenario.gamemode->c_str(), "end") == 0;
   }
-  for (const std::string& line : scenario.said) Queue(&said_, line);
+  for (const std::string& line : scenario.said) {
+    Queue(&said_, line);
+    Note("[queued] %s", line.c_str());
+  }
 }
 
 std::vector<std::string> Game::RunCommand(const std::string& line) {

@@ -34,6 +34,7 @@
 #include "wire/account_line.h"
 #include "wire/ban_text.h"
 #include "wire/file_frame.h"
+#include "wire/menu_line.h"
 
 namespace korvweb {
 namespace {
@@ -46,7 +47,7 @@ using SessionPtr = std::shared_ptr<WebSession>;
 constexpr std::uint32_t C(std::uint32_t n) { return kClientBase + n; }
 constexpr std::uint32_t kKeepAlive = C(0x32);
 
-enum class Args { kNone, kText, kName, kMap, kIdleMap, kKick, kBan, kUnban, kSlot };
+enum class Args { kNone, kText, kName, kMap, kIdleMap, kKick, kBan, kUnban, kSlot, kToPlayer };
 
 struct WebAction {
   std::string_view name;
@@ -67,6 +68,8 @@ constexpr WebAction kActions[] = {
     {"message", C(0x2D), Args::kText},       {"console", C(0x2E), Args::kText},
     {"screenshot", C(0x31), Args::kText},    {"pb_save", C(0x04), Args::kNone},
     {"pb_load", C(0x05), Args::kNone},
+    // The game has no private channel: a server message that names the player.
+    {"message_player", C(0x2D), Args::kToPlayer},
 };
 
 struct WebFile {
@@ -191,6 +194,11 @@ bool BuildText(Args args, const json& body, std::string* text, std::string* erro
           !BannableName(body["text"].get<std::string>()))
         return *error = kUnbannableNameText, false;
       return TextField(body, "text", 255, true, "", text, error);
+    case Args::kToPlayer:
+      if (!TextField(body, "name", 31, true, "", &a, error) || !TextField(body, "text", 200, true, "", &b, error))
+        return false;
+      *text = "[KORV] " + a + " " + b;
+      return true;
     case Args::kMap:
     case Args::kIdleMap:
       return MapText(body, args == Args::kMap, text, error);
@@ -249,20 +257,40 @@ json RowsJson(const std::vector<korvctl::Fields>& rows) {
   return array;
 }
 
+// Calls `take` with each line of `text`, without its line feed.
+template <typename Take>
+void ForEachLine(std::string_view text, Take take) {
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    take(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+}
+
+// The reasons the player menu's kick and ban items give, in its order, for
+// the kick and ban dialogs.
+json MenuReasonsJson(std::string_view text) {
+  json array = json::array();
+  ForEachLine(text, [&](std::string_view line) {
+    MenuItem item = ParseMenuLine(line);
+    if (item.text && !item.text->empty() && (item.kick || item.ban))
+      array.push_back({{"text", Utf8(*item.text)}, {"ban", item.ban}, {"duration", item.duration}});
+  });
+  return array;
+}
+
 // Accounts without their password field: name, key hash, access, enabled.
 json AccountsJson(std::string_view text) {
   json array = json::array();
-  while (!text.empty()) {
-    std::size_t end = text.find('\n');
-    std::optional<AccountRow> row = SplitAccountRow(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!row) continue;
+  ForEachLine(text, [&](std::string_view line) {
+    std::optional<AccountRow> row = SplitAccountRow(line);
+    if (!row) return;
     bool plain = false;
     UserAccount account = DecodeAccountRow(*row, &plain);
     array.push_back({{"user", Utf8(account.user_name)}, {"keyhash", Utf8(account.key_hash)},
                      {"access", korvctl::AccessLetters(account.access)}, {"mask", account.access},
                      {"enabled", account.active != 0}});
-  }
+  });
   return array;
 }
 
@@ -518,6 +546,7 @@ class Routes {
       else if (file->name == "bans") body["rows"] = RowsJson(korvctl::ParseBanList(text, std::time(nullptr)));
       else if (file->name == "accounts") body["rows"] = AccountsJson(text);
       else if (file->name == "schedule") body["schedule"] = ScheduleJson(text, std::time(nullptr));
+      else if (file->name == "player_menu") body["reasons"] = MenuReasonsJson(text);
       if (file->name == "bans" || file->name != "accounts") body["text"] = Utf8(text);
       Reply(res, 200, body);
       return true;

@@ -219,14 +219,19 @@ function notice(event) {
 
 // The game's lines as they come, with the time and a mark for team or
 // global chat; joins, leaves and team changes refresh the player table.
-function chatLine(text) {
+function chatItem(time, text) {
   const li = document.createElement('li');
   const kind = /^(Global|Team|Event) /.exec(text);
   const mark = document.createElement('span'); mark.className = 'mark';
   mark.textContent = kind ? { Global: '[all]', Team: '[team]', Event: '' }[kind[1]] : '';
-  li.append(new Date().toLocaleTimeString() + ' ', mark, kind ? text.slice(kind[0].length) : text);
+  li.append(time + ' ', mark, kind ? text.slice(kind[0].length) : text);
+  li.dataset.text = text;
   if (kind && kind[1] === 'Event') li.className = 'chat-event';
-  $('chat').appendChild(li);
+  return li;
+}
+function chatLine(text) {
+  const kind = /^(Global|Team|Event) /.exec(text);
+  $('chat').appendChild(chatItem(new Date().toLocaleTimeString(), text));
   while ($('chat').children.length > 500) $('chat').firstChild.remove();
   if (kind && kind[1] === 'Event' && / (joined|left|changed|was kicked|disconnected)/.test(text)) playersChanged();
 }
@@ -282,7 +287,7 @@ async function loadPlayers() {
     table($('players'), data.rows, ['name', 'id', 'team', 'score', 'kills', 'deaths', 'ping', 'address'], pickPlayer, (r, tr) => {
       if (still && r.id === still.id) pickPlayer(r, tr);
       const td = cell(tr, '');
-      for (const [label, id] of [['Kick', 'kick-button'], ['Ban', 'ban-button'], ['Screenshot', 'shot-button']]) {
+      for (const [label, id] of [['Kick', 'kick-button'], ['Ban', 'ban-button'], ['Message', 'msg-button'], ['Screenshot', 'shot-button']]) {
         if ($(id).hidden) continue;
         const b = document.createElement('button'); b.type = 'button'; b.textContent = label;
         b.setAttribute('aria-label', label + ' ' + r.name);
@@ -817,7 +822,7 @@ function fileChanged(name) {
 let logText = '';
 async function loadLog() {
   if (!allowed('get_log')) return;
-  try { logText = (await load('/api/file/log')).text; showLog(); } catch (e) { say(e.message, true); }
+  try { logText = (await load('/api/file/log')).text; chatEarlier(logText); showLog(); } catch (e) { say(e.message, true); }
 }
 function showLog() {
   const term = $('log-search').value.toLowerCase();
@@ -827,9 +832,49 @@ function showLog() {
 $('log-search').addEventListener('input', showLog);
 
 function refreshAll() {
+  loadMenuReasons();
   loadStatus(); loadPlayers(); loadClients(); loadRotation(); loadSettings(); loadBans(); loadAccounts(); loadLog();
   loadSchedule();
   for (const view of document.querySelectorAll('section[data-file]')) if (!view.hidden) loadTextFile(view);
+}
+
+// --- the player menu's reasons, a message to one player, the chat from before the page opened ---
+async function loadMenuReasons() {
+  if (!allowed('get_player_menu')) return;
+  try {
+    const pick = $('reason-preset');
+    pick.length = 1;
+    for (const r of (await load('/api/file/player_menu')).reasons)
+      pick.add(new Option((r.ban ? 'ban: ' : 'kick: ') + r.text, JSON.stringify(r)));
+  } catch (e) { say(e.message, true); }
+}
+$('reason-preset').addEventListener('change', () => {
+  if (!$('reason-preset').value) return;
+  const r = JSON.parse($('reason-preset').value);
+  $('player-reason').value = r.text;
+  if (r.ban && [...$('ban-duration').options].some((o) => o.value === String(r.duration))) $('ban-duration').value = String(r.duration);
+});
+kOutcome.message_player = ['message_sent'];
+$('msg-button').addEventListener('click', (ev) => {
+  const el = ev.currentTarget;
+  if (!picked) return say('select a player first', true, el);
+  if (!$('player-text').value) return say('write the message first', true, el);
+  act('message_player', { name: picked.name, text: $('player-text').value }, el);
+  $('player-text').value = '';
+});
+// The last 50 chat lines of the daemon's log ("# " lines), above those that came live.
+let chatEarlierFor = null;
+function chatEarlier(text) {
+  if (chatEarlierFor === session) return;
+  chatEarlierFor = session;
+  const live = new Set([...$('chat').children].map((li) => li.dataset.text));
+  const first = $('chat').firstChild;
+  for (const m of text.split('\n').map((l) => /^\d{4}-\d\d-\d\d (\d\d:\d\d:\d\d) : # (.*?)\s*$/.exec(l)).filter(Boolean).slice(-50)) {
+    if (live.has(m[2])) continue;
+    const li = chatItem(m[1], m[2]);
+    li.classList.add('earlier');
+    $('chat').insertBefore(li, first);
+  }
 }
 
 // A page reloaded inside a live session picks it up again.
