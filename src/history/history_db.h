@@ -74,6 +74,8 @@ class HistoryDb {
   // *first_column gets the first column of its first row (0 when none).
   bool Run(Statement which, std::initializer_list<Value> values,
            std::int64_t* first_column = nullptr);
+  bool FindOrAdd(const HistoryWrite& write, std::int64_t first, std::int64_t seconds,
+                 std::int64_t* id, bool* added);
   bool Progress(const HistoryWrite& write);
   bool ActionPlayer(const HistoryWrite& write, std::int64_t* id);
   bool Matches(std::string_view query, std::vector<std::int64_t>* ids);
