@@ -203,6 +203,7 @@ bool HistoryDb::Begin() { return Run(kBegin, {}); }
 bool HistoryDb::Commit() { return Run(kCommit, {}); }
 
 void HistoryDb::Rollback() {
+  ids_.clear();
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -210,11 +211,16 @@ void HistoryDb::Rollback() {
 // `seconds` played) when there is none. *added says which.
 bool HistoryDb::FindOrAdd(const HistoryWrite& w, std::int64_t first, std::int64_t seconds,
                           std::int64_t* id, bool* added) {
+  if (auto known = ids_.find(w.keyhash); known != ids_.end()) {
+    *id = known->second;
+    return !(*added = false);
+  }
   if (!Run(kPlayerByKeyhash, {w.keyhash}, id)) return false;
   *added = *id == 0;
-  if (!*added) return true;
-  if (!Run(kPlayerInsert, {w.keyhash, w.guid, first, w.time, seconds})) return false;
-  *id = sqlite3_last_insert_rowid(db_);
+  if (*added && !Run(kPlayerInsert, {w.keyhash, w.guid, first, w.time, seconds})) return false;
+  if (*added) *id = sqlite3_last_insert_rowid(db_);
+  if (ids_.size() >= kKnownIdsMax) ids_.clear();
+  ids_.emplace(w.keyhash, *id);
   return true;
 }
 
@@ -283,6 +289,8 @@ bool HistoryDb::PruneSlice(std::int64_t cutoff, int limit, int* deleted) {
     if (!Step(query.statement, &row)) return false;
     *deleted += sqlite3_changes(db_);
   }
+  // A player deleted may come back under another id.
+  if (*deleted > 0) ids_.clear();
   return true;
 }
 

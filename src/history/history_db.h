@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "history/history_state.h"
@@ -82,6 +83,11 @@ class HistoryDb {
   bool ReadPlayer(std::int64_t id, HistoryPlayer* player);
   bool ReadUnattached(std::string_view query, HistoryReport* report);
 
+  // The row ids of players looked up or added, by key hash: most writes are
+  // on players the database already holds. Emptied when rows may have gone
+  // (pruning, a transaction rolled back) or when it holds kKnownIdsMax.
+  static constexpr std::size_t kKnownIdsMax = 20000;
+  std::unordered_map<std::string, std::int64_t> ids_;
   sqlite3* db_ = nullptr;
   std::array<sqlite3_stmt*, 16> statements_{};
   Fault fault_ = Fault::kNone;
