@@ -800,7 +800,7 @@ function historyCard(p, q) {
   if (p.keyhash) {
     const dl = card.appendChild(document.createElement('dl'));
     for (const [k, v] of [['Key hash', p.keyhash], ['GUID', p.guid || '-'], ['Time played', played(p.seconds_played)],
-      ['Sessions', String(p.sessions.length)], ['First seen', new Date(p.first_seen * 1000).toLocaleString()],
+      ['Sessions', p.sessions.length < 50 ? String(p.sessions.length) : '50 or more'], ['First seen', new Date(p.first_seen * 1000).toLocaleString()],
       ['Last seen', new Date(p.last_seen * 1000).toLocaleString()]])
       dl.appendChild(document.createElement('dt')).textContent = k, dl.appendChild(document.createElement('dd')).textContent = v;
     const seen = [['First seen', (r) => when(r.first_seen)], ['Last seen', (r) => when(r.last_seen)]];
@@ -836,7 +836,7 @@ async function openHistory(q) {
   if ($('view-history').style.display === 'none') show('view-history');
   const out = $('history-out');
   try {
-    const data = await load('/api/history?q=' + encodeURIComponent(q));
+    const data = await api('GET', '/api/history?q=' + encodeURIComponent(q));
     out.textContent = data.players.length ? '' : 'no history of ' + q;
     for (const p of data.players) out.appendChild(historyCard(p, q));
     if (data.more) out.append('More history than one answer holds: look up a key hash.');
