@@ -208,68 +208,49 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
 // The player page reads the daemon's report and notes over the session's link;
 // hostile names arrive as JSON text; nothing is sent without the letter.
 TEST(KorvwebApi, PlayerHistoryAndNotesTravelAsTheDaemonsBytes) {
-  HistoryReport report;
-  report.players.push_back({"3c0ffee03c0ffee03c0ffee03c0ffee0", "", 100, 200, 90,
-                            {{"\"Bad\\<script>\xff", 100, 200}}, {{"10.0.0.5", 100, 200}},
-                            {{100, 190, "Bob", "10.0.0.5"}}, {{150, "kick", "admin", "camping"}}});
-  std::vector<std::pair<std::uint32_t, std::string>> received;
-  FakeDaemon daemon([&](FakeDaemon& d) {
-    ASSERT_TRUE(d.Accept(kAccessP));
-    for (const std::string& answer : {WriteHistoryReport(report), std::string("error\tno player with the key hash "
-                                       "00000000000000000000000000000000 was ever seen"), std::string("history\n")}) {
-      std::optional<std::uint32_t> code = d.ReadCode();
-      std::optional<std::string> text = d.ReadText();
-      if (!code || !text) return;
-      received.emplace_back(*code, *text);
-      d.Write(korvclient::U32(static_cast<std::uint32_t>(answer.size())) + answer);
+  const HistoryReport report{"", {{"3c0ffee03c0ffee03c0ffee03c0ffee0", "", 100, 200, 90, {{"\"Bad\\<script>\xff", 100, 200}},
+                                   {}, {{100, 190, "Bob", "10.0.0.5"}}, {{150, "kick", "admin", "camping"}}}}};
+  std::string received;
+  for (std::uint32_t mask : {kAccessP, kAccessB}) {
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      ASSERT_TRUE(d.Accept(mask));
+      for (auto [code, answer] : {std::pair{kClientPlayerHistory, WriteHistoryReport(report)},
+                                  {kClientHistoryNote, "error\tno player with the key hash 00 was ever seen"},
+                                  {kClientHistoryNote, "history\n"}}) {
+        if (d.ReadCode() != code || !d.ReadText()) return;
+        d.Write(korvclient::U32(static_cast<std::uint32_t>(answer.size())) + answer);
+      }
+    });
+    WebHarness web(daemon.port());
+    auto allowed = json::parse(web.Login("mod", "secret")->body)["allowed"];
+    EXPECT_EQ((json{allowed["history"], allowed["note"]}), (json{mask == kAccessP, mask == kAccessP}));
+    // Refused here, nothing sent: no query, a blank in the key hash, a note too long for the command, no token.
+    for (auto [body, token] : {std::pair{json{{"keyhash", "a b"}, {"text", "x"}}, true},
+                               {json{{"keyhash", "ab"}, {"text", std::string(223, 'x')}}, true},
+                               {json{{"keyhash", "ab"}, {"text", "x"}}, false}})
+      EXPECT_EQ(web.Post("/api/history/note", body, token)->status, token ? 400 : 403);
+    EXPECT_EQ(web.Get("/api/history")->status, 400);
+    auto history = web.Get("/api/history?q=Bob%20%5Bclan%5D");
+    auto refused = web.Post("/api/history/note", {{"keyhash", "00"}, {"text", "seen cheating"}});
+    auto added = web.Post("/api/history/note", {{"keyhash", "3c0ffee03c0ffee03c0ffee03c0ffee0"}, {"text", "warned"}});
+    web.Post("/api/logout", json::object());
+    if (mask != kAccessP) {
+      EXPECT_EQ((std::vector{history->status, refused->status, added->status}), (std::vector{403, 403, 403}));
+      EXPECT_TRUE(Has(history->body, "refused: this account lacks")) << history->body;
+      EXPECT_EQ(daemon.received().size(), 65u);  // the login and its version byte only
+      continue;
     }
-    d.WaitClosed();
-  });
-  WebHarness web(daemon.port());
-  auto login = web.Login("mod", "secret");
-  ASSERT_EQ(login->status, 200);
-  EXPECT_EQ((json{json::parse(login->body)["allowed"]["history"], json::parse(login->body)["allowed"]["note"]}),
-            (json{true, true}));
-  // Refused here: no query, a key hash with a blank, a note too long for the command.
-  EXPECT_EQ(web.Get("/api/history")->status, 400);
-  EXPECT_EQ(web.Post("/api/history/note", {{"keyhash", "a b"}, {"text", "x"}})->status, 400);
-  EXPECT_EQ(web.Post("/api/history/note", {{"keyhash", "ab"}, {"text", std::string(223, 'x')}})->status, 400);
-  EXPECT_EQ(web.Post("/api/history/note", {{"keyhash", "ab"}, {"text", "x"}}, false)->status, 403);
-  auto history = web.Get("/api/history?q=Bob%20%5Bclan%5D");
-  ASSERT_EQ(history->status, 200) << history->body;
-  EXPECT_EQ(json::parse(history->body), json::parse(R"({"more": false, "players": [{"keyhash": "3c0ffee03c0ffee03c0ffee03c0ffee0",
-      "guid": "", "first_seen": 100, "last_seen": 200, "seconds_played": 90,
-      "names": [{"name": "\"Bad\\<script>\u00ff", "first_seen": 100, "last_seen": 200}],
-      "addresses": [{"address": "10.0.0.5", "first_seen": 100, "last_seen": 200}],
-      "sessions": [{"start": 100, "end": 190, "name": "Bob", "address": "10.0.0.5"}],
-      "actions": [{"time": 150, "kind": "kick", "who": "admin", "why": "camping"}]}]})"));
-  auto refused = web.Post("/api/history/note", {{"keyhash", "00000000000000000000000000000000"}, {"text", "seen cheating"}});
-  EXPECT_EQ(refused->status, 409);
-  EXPECT_EQ(refused->body, R"({"error":"no player with the key hash 00000000000000000000000000000000 was ever seen","ok":false})");
-  auto added = web.Post("/api/history/note", {{"keyhash", "3c0ffee03c0ffee03c0ffee03c0ffee0"}, {"text", "warned twice"}});
-  EXPECT_EQ(added->body, R"({"ok":true,"words":"note added"})");
-  EXPECT_EQ(received, (std::vector<std::pair<std::uint32_t, std::string>>{
-                          {kClientPlayerHistory, std::string("Bob [clan]") + '\0'},
-                          {kClientHistoryNote, std::string("00000000000000000000000000000000 seen cheating") + '\0'},
-                          {kClientHistoryNote, std::string("3c0ffee03c0ffee03c0ffee03c0ffee0 warned twice") + '\0'}}));
-}
-
-TEST(KorvwebApi, PlayerHistoryWithoutTheLetterIsRefusedUnsent) {
-  FakeDaemon daemon([&](FakeDaemon& d) {
-    ASSERT_TRUE(d.Accept(kAccessB));
-    d.WaitClosed();
-  });
-  WebHarness web(daemon.port());
-  auto login = web.Login("banner", "secret");
-  EXPECT_EQ((json{json::parse(login->body)["allowed"]["history"], json::parse(login->body)["allowed"]["note"]}),
-            (json{false, false}));
-  for (int note = 0; note < 2; ++note) {
-    auto answer = note ? web.Post("/api/history/note", {{"keyhash", "ab"}, {"text", "x"}}) : web.Get("/api/history?q=Bob");
-    EXPECT_EQ(answer->status, 403);
-    EXPECT_TRUE(Has(answer->body, "refused: this account lacks")) << answer->body;
+    EXPECT_EQ(json::parse(history->body), json::parse(R"({"more": false, "players": [{"keyhash": "3c0ffee03c0ffee03c0ffee03c0ffee0",
+        "guid": "", "first_seen": 100, "last_seen": 200, "seconds_played": 90, "addresses": [],
+        "names": [{"name": "\"Bad\\<script>\u00ff", "first_seen": 100, "last_seen": 200}],
+        "sessions": [{"start": 100, "end": 190, "name": "Bob", "address": "10.0.0.5"}],
+        "actions": [{"time": 150, "kind": "kick", "who": "admin", "why": "camping"}]}]})"));
+    EXPECT_EQ(refused->body, R"({"error":"no player with the key hash 00 was ever seen","ok":false})");
+    EXPECT_EQ(added->body, R"({"ok":true,"words":"note added"})");
+    received = daemon.received();
   }
-  web.Post("/api/logout", json::object());
-  EXPECT_EQ(daemon.received().size(), 65u);  // the login and its version byte only
+  for (const char* text : {"Bob [clan]", "00 seen cheating", "3c0ffee03c0ffee03c0ffee03c0ffee0 warned"})
+    EXPECT_TRUE(Has(received, text)) << text;
 }
 
 // Enciphered or plain rows, never the password.
