@@ -9,6 +9,7 @@
 
 #include "korvctl/history.h"
 #include "korvctl/texts.h"
+#include "korvweb/json_text.h"
 #include "wire/history_text.h"
 
 namespace korvweb {
@@ -19,7 +20,7 @@ using httplib::Response;
 using nlohmann::json;
 
 // Sends a history command and reads the report. False when the link failed;
-// *report is empty when the answer was no report (written as a 502).
+// An answer that is no report (502) or a refusal (409) is answered here.
 bool Exchange(WebSession& session, std::uint32_t code, const std::string& text, Response& res,
               std::optional<HistoryReport>* report) {
   std::string reply;
@@ -27,7 +28,7 @@ bool Exchange(WebSession& session, std::uint32_t code, const std::string& text, 
     return false;
   *report = ReadHistoryReport(reply);
   if (!*report) Error(res, 502, "the daemon's answer is not a history report");
-  else if (!(*report)->error.empty()) Reply(res, 409, {{"ok", false}, {"error", (*report)->error}});
+  else if (!(*report)->error.empty()) Reply(res, 409, {{"ok", false}, {"error", Utf8((*report)->error)}});
   return true;
 }
 
