@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <set>
 
 #include "core/clock.h"
 #include "core/core_state.h"
@@ -84,8 +83,9 @@ void QueueProgress(const std::string& keyhash, OpenSession& s) {
 }
 
 void StartSession(const PlayerRecord& player, const std::string& keyhash, std::time_t now) {
-  MutableHistory().sessions[keyhash] =
-      OpenSession{player.name, player.address, Known(player.pb_guid), now, now, now};
+  HistoryState& h = MutableHistory();
+  h.sessions[keyhash] =
+      OpenSession{player.name, player.address, Known(player.pb_guid), now, now, now, false, h.refresh};
 }
 
 std::string BadName(std::time_t now) {
@@ -233,12 +233,14 @@ void CloseHistory() {
 
 void RecordPlayersSeen(std::span<const PlayerRecord> players, std::time_t now) {
   if (!HistoryOn()) return;
-  auto& sessions = MutableHistory().sessions;
-  std::set<std::string> seen;
+  HistoryState& h = MutableHistory();
+  auto& sessions = h.sessions;
+  ++h.refresh;
   for (const PlayerRecord& player : players) {
     std::string keyhash = KnownKey(player.keyhash);
-    if (player.name.empty() || keyhash.empty() || !seen.insert(keyhash).second) continue;
+    if (player.name.empty() || keyhash.empty()) continue;
     auto it = sessions.find(keyhash);
+    if (it != sessions.end() && it->second.refreshed == h.refresh) continue;  // listed twice
     // A new name or address begins a new session.
     if (it != sessions.end() &&
         (it->second.name != player.name || it->second.address != player.address)) {
@@ -251,10 +253,11 @@ void RecordPlayersSeen(std::span<const PlayerRecord> players, std::time_t now) {
       continue;
     }
     it->second.last_seen = now;
+    it->second.refreshed = h.refresh;
     if (!Known(player.pb_guid).empty()) it->second.guid = player.pb_guid;
   }
   for (auto it = sessions.begin(); it != sessions.end();) {
-    if (seen.count(it->first) != 0) {
+    if (it->second.refreshed == h.refresh) {
       ++it;
       continue;
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "history/history_state.h"
@@ -74,12 +75,19 @@ class HistoryDb {
   // *first_column gets the first column of its first row (0 when none).
   bool Run(Statement which, std::initializer_list<Value> values,
            std::int64_t* first_column = nullptr);
+  bool FindOrAdd(const HistoryWrite& write, std::int64_t first, std::int64_t seconds,
+                 std::int64_t* id, bool* added);
   bool Progress(const HistoryWrite& write);
   bool ActionPlayer(const HistoryWrite& write, std::int64_t* id);
   bool Matches(std::string_view query, std::vector<std::int64_t>* ids);
   bool ReadPlayer(std::int64_t id, HistoryPlayer* player);
   bool ReadUnattached(std::string_view query, HistoryReport* report);
 
+  // The row ids of players looked up or added, by key hash: most writes are
+  // on players the database already holds. Emptied when rows may have gone
+  // (pruning, a transaction rolled back) or when it holds kKnownIdsMax.
+  static constexpr std::size_t kKnownIdsMax = 20000;
+  std::unordered_map<std::string, std::int64_t> ids_;
   sqlite3* db_ = nullptr;
   std::array<sqlite3_stmt*, 16> statements_{};
   Fault fault_ = Fault::kNone;

@@ -43,6 +43,7 @@ struct OpenSession {
   std::int64_t last_seen = 0;
   std::int64_t written_until = 0;  // the session's end as the database has it
   bool named = false;  // its name and address are written (with its first progress)
+  std::uint64_t refreshed = 0;  // the last refresh of the player table that listed it
 };
 
 struct HistoryState {
@@ -59,6 +60,7 @@ struct HistoryState {
 
   /* Sessions running now */
   std::map<std::string, OpenSession> sessions;
+  std::uint64_t refresh = 0;  // refreshes of the player table so far
 
   /* Retention: when the next slice of old rows is due */
   std::int64_t next_prune = 0;

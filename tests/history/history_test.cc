@@ -125,6 +125,16 @@ TEST_F(HistoryTest, NotesNeedAKnownPlayerAndOutliveTheRetention) {
   FlushHistory(kT0 + 3 * 86400);
   const HistoryPlayer bob{kBob, "", kT0, kT0 + 300, 30, {}, {}, {}, {{kT0 + 50, "note", "admin", "watch him"}}};
   EXPECT_EQ(Query(kBob, kT0 + 3 * 86400), std::vector{bob});
+  // Leaving and coming back begins a new session; a player the retention
+  // took comes back as a new one.
+  const std::time_t t1 = kT0 + 3 * 86400, t2 = t1 + 3 * 86400;
+  for (std::time_t t : {t1, t1 + 6}) Seen({Player("Ann", "10.0.0.7", kAnn)}, t), Seen({}, t + 3);
+  EXPECT_EQ(Query(kAnn, t1 + 9).at(0).sessions.size(), 2u);
+  FlushHistory(t2);
+  EXPECT_EQ(Keys(kAnn, t2), std::vector<std::string>{});
+  Seen({Player("Ann", "10.0.0.7", kAnn)}, t2);
+  const HistoryPlayer ann{kAnn, "", t2, t2, 0, {{"Ann", t2, t2}}, {{"10.0.0.7", t2, t2}}, {{t2, t2, "Ann", "10.0.0.7"}}, {}};
+  EXPECT_EQ(Query(kAnn, t2), std::vector{ann});
 }
 
 TEST_F(HistoryTest, AMissingOrDamagedFileIsReplacedAndAnUnwritableOneTurnsHistoryOff) {

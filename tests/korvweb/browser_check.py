@@ -154,6 +154,25 @@ def earlier_chat_menu_reason_and_message():
     wait.until(lambda d: file_has(messages, "[KORV] Zed calm down"))
 
 
+def player_history():
+    """Mike's page from the players table (the kick made earlier, then a hostile
+    note added), Bob's from his chat line (his ban)."""
+    tab("players")
+    click("[aria-label='History of Mike']")
+    wait.until(lambda d: "camping" in text_of("history-out"))
+    kick = [r.text.split("\n")[0] for r in driver.find_elements(By.CSS_SELECTOR, "#history-out tr") if " kick " in r.text]
+    assert len(kick) == 1 and kick[0].endswith(" kick admin camping"), kick
+    assert driver.find_element(By.XPATH, "//td[text()='kick']/preceding-sibling::td").get_attribute("title")
+    note = "<script>alert(1)</script> \"quoted\" \\ note"
+    driver.find_element(By.CSS_SELECTOR, "[aria-label='Note on 3c0ffee03c0ffee03c0ffee03c0ffee0']").send_keys(note + "\n")
+    # Written as text: the page holds no script but its own.
+    wait.until(lambda d: note in text_of("history-out") and "note added" in text_of("history-out"))
+    assert not driver.find_elements(By.CSS_SELECTOR, "#history-out script")
+    tab("chat")
+    click("#chat button.who")
+    wait.until(lambda d: "Bob" in text_of("history-out") and " ban admin camping" in driver.find_element(By.ID, "history-out").text)
+
+
 messages = os.path.join(os.path.dirname(scenario), "message.log")
 try:
     driver.set_window_size(1280, 900)
@@ -189,6 +208,7 @@ try:
     later = time.time() + 30
     os.utime(scenario, (later, later))
     wait.until(lambda d: "[all]Bob: hello from the game" in text_of("chat"))
+    player_history()
 
     tab("maps")
     # The game directory has no levels to discover: the page is given one map, conquest or CTF.

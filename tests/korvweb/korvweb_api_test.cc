@@ -10,6 +10,7 @@
 #include "korvweb/app.h"
 #include "korvweb/settings_form.h"
 #include "remote/accounts.h"
+#include "wire/history_text.h"
 
 namespace korvwebtest {
 namespace {
@@ -205,6 +206,54 @@ TEST(KorvwebApi, KickTravelsAsTheDaemonsBytesAndRefusalsStayHome) {
   EXPECT_EQ(web.Get("/api/session")->status, 401);
   EXPECT_EQ(kick_code, kClientKickPlayer);
   EXPECT_EQ(kick_text, std::string("3,camping") + '\0');
+}
+
+// The player page reads the daemon's report and notes over the session's link;
+// hostile names arrive as JSON text; nothing is sent without the letter.
+TEST(KorvwebApi, PlayerHistoryAndNotesTravelAsTheDaemonsBytes) {
+  const HistoryReport report{"", {{"3c0ffee03c0ffee03c0ffee03c0ffee0", "", 100, 200, 90, {{"\"Bad\\<script>\xff", 100, 200}},
+                                   {}, {{100, 190, "Bob", "10.0.0.5"}}, {{150, "kick", "admin", "camping"}}}}};
+  std::string received;
+  for (std::uint32_t mask : {kAccessP, kAccessB}) {
+    FakeDaemon daemon([&](FakeDaemon& d) {
+      ASSERT_TRUE(d.Accept(mask));
+      for (auto [code, answer] : {std::pair{kClientPlayerHistory, WriteHistoryReport(report)},
+                                  {kClientHistoryNote, "error\tno player with the key hash 00 was ever seen"},
+                                  {kClientHistoryNote, "history\n"}}) {
+        if (d.ReadCode() != code || !d.ReadText()) return;
+        d.Write(korvclient::U32(static_cast<std::uint32_t>(answer.size())) + answer);
+      }
+    });
+    WebHarness web(daemon.port());
+    auto allowed = json::parse(web.Login("mod", "secret")->body)["allowed"];
+    EXPECT_EQ((json{allowed["history"], allowed["note"]}), (json{mask == kAccessP, mask == kAccessP}));
+    // Refused here, nothing sent: no query, a blank in the key hash, a note too long for the command, no token.
+    for (auto [body, token] : {std::pair{json{{"keyhash", "a b"}, {"text", "x"}}, true},
+                               {json{{"keyhash", "ab"}, {"text", std::string(223, 'x')}}, true},
+                               {json{{"keyhash", "ab"}, {"text", "x"}}, false}})
+      EXPECT_EQ(web.Post("/api/history/note", body, token)->status, token ? 400 : 403);
+    EXPECT_EQ(web.Get("/api/history")->status, 400);
+    auto history = web.Get("/api/history?q=Bob%20%5Bclan%5D");
+    auto refused = web.Post("/api/history/note", {{"keyhash", "00"}, {"text", "seen cheating"}});
+    auto added = web.Post("/api/history/note", {{"keyhash", "3c0ffee03c0ffee03c0ffee03c0ffee0"}, {"text", "warned"}});
+    web.Post("/api/logout", json::object());
+    if (mask != kAccessP) {
+      EXPECT_EQ((std::vector{history->status, refused->status, added->status}), (std::vector{403, 403, 403}));
+      EXPECT_TRUE(Has(history->body, "refused: this account lacks")) << history->body;
+      EXPECT_EQ(daemon.received().size(), 65u);  // the login and its version byte only
+      continue;
+    }
+    EXPECT_EQ(json::parse(history->body), json::parse(R"({"more": false, "players": [{"keyhash": "3c0ffee03c0ffee03c0ffee03c0ffee0",
+        "guid": "", "first_seen": 100, "last_seen": 200, "seconds_played": 90, "addresses": [],
+        "names": [{"name": "\"Bad\\<script>\u00ff", "first_seen": 100, "last_seen": 200}],
+        "sessions": [{"start": 100, "end": 190, "name": "Bob", "address": "10.0.0.5"}],
+        "actions": [{"time": 150, "kind": "kick", "who": "admin", "why": "camping"}]}]})"));
+    EXPECT_EQ(refused->body, R"({"error":"no player with the key hash 00 was ever seen","ok":false})");
+    EXPECT_EQ(added->body, R"({"ok":true,"words":"note added"})");
+    received = daemon.received();
+  }
+  for (const char* text : {"Bob [clan]", "00 seen cheating", "3c0ffee03c0ffee03c0ffee03c0ffee0 warned"})
+    EXPECT_TRUE(Has(received, text)) << text;
 }
 
 // Enciphered or plain rows, never the password; the player menu's kick and ban reasons.

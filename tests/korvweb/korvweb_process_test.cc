@@ -21,8 +21,8 @@ constexpr char kAccounts[] =
     "admin,secret,,4294967295,1\nmod,secret,,128,1\nops,secret,,128,1\nother,secret,,4294967295,1\n";
 constexpr char kPlayers[] =
     "lively 0\n"
-    "player 3 1 10 5 2 80 10.0.0.5:23000 - - Mike\n"
-    "player 4 2 -2 0 3 120 10.0.0.6:23001 - - Bob\n";
+    "player 3 1 10 5 2 80 10.0.0.5:23000 3c0ffee03c0ffee03c0ffee03c0ffee0 - Mike\n"
+    "player 4 2 -2 0 3 120 10.0.0.6:23001 b0bb0bb0b0bb0bb0b0bb0bb0b0bb0bb0 - Bob\n";
 
 class KorvwebProcess : public ::testing::Test {
  protected:

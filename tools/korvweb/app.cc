@@ -27,6 +27,7 @@
 #include "korvweb/account_form.h"
 #include "korvweb/ban_form.h"
 #include "korvweb/fleet_view.h"
+#include "korvweb/history_view.h"
 #include "korvweb/json_text.h"
 #include "korvweb/page.h"
 #include "korvweb/schedule_form.h"
@@ -95,6 +96,8 @@ const Row* FindRow(std::span<const Row> rows, std::string_view name) {
   return nullptr;
 }
 
+}  // namespace
+
 void Reply(Response& res, int status, const json& body) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
@@ -144,6 +147,8 @@ bool TextField(const json& body, const char* name, std::size_t max, bool require
       return *error = std::string(name) + " holds a character it may not hold", false;
   return true;
 }
+
+namespace {
 
 bool IntField(const json& body, const char* name, long low, long high, long fallback, long* out,
               std::string* error) {
@@ -303,6 +308,8 @@ json SessionJson(const WebSession& session) {
     if (file.up) allowed["put_" + std::string(file.name)] = MaskAdmitsCommand(session.access, file.up);
   }
   allowed["status"] = MaskAdmitsCommand(session.access, kStatusLine);
+  allowed["history"] = MaskAdmitsCommand(session.access, kClientPlayerHistory);
+  allowed["note"] = MaskAdmitsCommand(session.access, kClientHistoryNote);
   return {{"user", Utf8(session.user)},
           {"access", korvctl::AccessLetters(session.access)},
           {"mask", session.access},
@@ -319,9 +326,13 @@ bool FleetAddress(const std::vector<korvctl::FleetMember>& fleet, const std::str
   return false;
 }
 
+}  // namespace
+
 std::string Refusal(const std::string& what, std::uint32_t code) {
   return "refused: this account lacks " + korvctl::AccessNeeded(code) + ", which " + what + " needs";
 }
+
+namespace {
 
 // Sends a keep-alive and reads up to its answer, so what the daemon did
 // with the bytes before it has been done (a queued command runs before the
@@ -766,6 +777,9 @@ void App::Register(GateServer& server) {
   server.Post(R"(/api/action/([a-z_]+))", bind(&Routes::Action));
   server.Get("/api/settings", bind(&Routes::GetSettings));
   server.Post("/api/settings", bind(&Routes::PutSettings));
+  RegisterHistory(server, [routes](const Request& req, Response& res, bool changes, const LinkWork& work) {
+    routes->WithLink(req, res, changes, work);
+  });
 }
 
 bool App::Pump() {

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,26 @@ std::string CookieIn(std::string_view cookies, std::string_view name);
 
 // The words of a refused login, the same for an unknown user and a wrong password.
 inline constexpr char kLoginRefusedText[] = "login refused: wrong user name or password";
+
+// The answers and request fields every route shares.
+// The JSON answer, never cached; bytes that are not UTF-8 are replaced.
+void Reply(httplib::Response& res, int status, const nlohmann::json& body);
+// {"error": message}
+void Error(httplib::Response& res, int status, const std::string& message);
+// The request's JSON object; false with the answer written.
+bool ParseBody(const httplib::Request& req, httplib::Response& res, nlohmann::json* body);
+// A text field of the request: at most `max` bytes, no control characters,
+// none of `forbidden`. False with the reason in `error`.
+bool TextField(const nlohmann::json& body, const char* name, std::size_t max, bool required,
+               std::string_view forbidden, std::string* out, std::string* error);
+// "refused: this account lacks ..., which `what` needs"
+std::string Refusal(const std::string& what, std::uint32_t code);
+
+// Work done over the request's own daemon link, held for it; false when the
+// link failed mid-exchange (the session ends and the page is told so).
+using LinkWork = std::function<bool(WebSession&)>;
+using WithLinkFn = std::function<void(const httplib::Request&, httplib::Response&, bool changes,
+                                      const LinkWork&)>;
 
 class FleetView;
 

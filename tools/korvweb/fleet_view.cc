@@ -70,12 +70,6 @@ json CardJson(const korvctl::FleetMember& member, const FleetCard& card) {
           {"names", names}};
 }
 
-void Reply(httplib::Response& res, int status, const json& body) {
-  res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
 }  // namespace
 
 // One member seen by one fleet session: its own daemon link, or the link of

@@ -121,7 +121,7 @@ function loggedOut(why) {
   if (events) events.close();
   clearInterval(statusTimer);
   const main = $('console');
-  for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome, .words')) el.textContent = '';
+  for (const el of main.querySelectorAll('table, ol, dl, pre, nav, #settings-form, section[data-file], .outcome, .words, #history-out')) el.textContent = '';
   consoleHistory.length = 0;
   for (const label of $('ac-rights').querySelectorAll('label')) label.remove();
   for (const el of main.querySelectorAll('input:not([type=date]):not([type=time])')) el.value = el.defaultValue;
@@ -224,7 +224,8 @@ function chatItem(time, text) {
   const kind = /^(Global|Team|Event) /.exec(text);
   const mark = document.createElement('span'); mark.className = 'mark';
   mark.textContent = kind ? { Global: '[all]', Team: '[team]', Event: '' }[kind[1]] : '';
-  li.append(time + ' ', mark, kind ? text.slice(kind[0].length) : text);
+  const said = kind ? text.slice(kind[0].length) : text;
+  li.append(time + ' ', mark, ...(kind && kind[1] !== 'Event' ? speakerThen(said) : [said]));
   li.dataset.text = text;
   if (kind && kind[1] === 'Event') li.className = 'chat-event';
   return li;
@@ -294,6 +295,7 @@ async function loadPlayers() {
         b.addEventListener('click', (ev) => { ev.stopPropagation(); pickPlayer(r, tr); $(id).click(); });
         td.append(b, ' ');
       }
+      td.append(historyButton(known(r.keyhash) || r.name, r.name));
     });
   } catch (e) { say(e.message, true); }
 }
@@ -551,6 +553,7 @@ function showBans() {
     expires.textContent = untilWords(Number(r.expiry));
     expires.title = r.expires;
     const actions = cell(tr, '');
+    actions.append(historyButton(known(r.key_hash) || known(r.address) || r.player, r.player || r.address), ' ');
     banEditButton(r, tr, actions);
     if (!allowed('unban')) return;
     const b = document.createElement('button'); b.textContent = 'Unban';
@@ -830,6 +833,98 @@ function showLog() {
   if ($('log-follow').checked) $('log').scrollTop = $('log').scrollHeight;
 }
 $('log-search').addEventListener('input', showLog);
+
+// --- a player's history, opened from any row that names a player ---
+const known = (v) => (v && v !== '[unknown]' && v !== '-') ? v : '';
+function historyButton(q, who) {
+  if (!allowed('history') || !q) return '';
+  const b = document.createElement('button'); b.type = 'button'; b.textContent = 'History';
+  b.setAttribute('aria-label', 'History of ' + who);
+  b.addEventListener('click', (ev) => { ev.stopPropagation(); openHistory(q); });
+  return b;
+}
+// "Bob: hello" as the name (a link to Bob's history) and the rest.
+function speakerThen(said) {
+  const at = said.indexOf(': ');
+  if (at < 1 || !allowed('history')) return [said];
+  const b = historyButton(said.slice(0, at), said.slice(0, at));
+  b.textContent = said.slice(0, at); b.className = 'who';
+  return [b, said.slice(at)];
+}
+// "5 min ago", "3 days ago"; the exact time shows on hover.
+function agoWords(t) {
+  const s = Date.now() / 1000 - t;
+  for (const [span, unit] of [[86400, 'day'], [3600, 'h'], [60, 'min']])
+    if (s >= span) { const n = Math.floor(s / span); return n + ' ' + unit + (unit === 'day' && n > 1 ? 's' : '') + ' ago'; }
+  return 'just now';
+}
+const when = (t) => ({ at: t });
+function historyTable(caption, rows, columns) {
+  const t = document.createElement('table');
+  t.createCaption().textContent = caption;
+  const head = t.insertRow();
+  for (const [label] of columns) head.appendChild(document.createElement('th')).textContent = label;
+  for (const r of rows) {
+    const tr = t.insertRow();
+    for (const [, value] of columns) {
+      const v = value(r);
+      const td = cell(tr, typeof v === 'object' ? agoWords(v.at) : v);
+      if (typeof v === 'object') td.title = new Date(v.at * 1000).toLocaleString();
+    }
+  }
+  return t;
+}
+const played = (s) => Math.floor(s / 3600) + ' h ' + String(Math.floor(s / 60) % 60).padStart(2, '0') + ' min';
+function historyCard(p, q) {
+  const card = document.createElement('article');
+  card.appendChild(document.createElement('h3')).textContent = p.keyhash ? (p.names[0] || { name: p.keyhash }).name
+    : 'Actions on a name or address no recorded player held';
+  if (p.keyhash) {
+    const dl = card.appendChild(document.createElement('dl'));
+    for (const [k, v] of [['Key hash', p.keyhash], ['GUID', p.guid || '-'], ['Time played', played(p.seconds_played)],
+      ['Sessions', p.sessions.length < 50 ? String(p.sessions.length) : '50 or more'], ['First seen', new Date(p.first_seen * 1000).toLocaleString()],
+      ['Last seen', new Date(p.last_seen * 1000).toLocaleString()]])
+      dl.appendChild(document.createElement('dt')).textContent = k, dl.appendChild(document.createElement('dd')).textContent = v;
+    const seen = [['First seen', (r) => when(r.first_seen)], ['Last seen', (r) => when(r.last_seen)]];
+    card.append(historyTable('Names', p.names, [['Name', (r) => r.name], ...seen]),
+      historyTable('Addresses', p.addresses, [['Address', (r) => r.address], ...seen]),
+      historyTable('Sessions', p.sessions, [['Start', (r) => when(r.start)], ['Played', (r) => played(r.end - r.start)],
+        ['Name', (r) => r.name], ['Address', (r) => r.address]]));
+  }
+  card.appendChild(historyTable('Warnings, kicks, bans, unbans and notes', p.actions.slice().sort((a, b) => b.time - a.time),
+    [['When', (r) => when(r.time)], ['What', (r) => r.kind], ['By', (r) => r.who], ['Why', (r) => r.why]]));
+  if (p.keyhash && allowed('note')) card.appendChild(noteForm(p, q));
+  return card;
+}
+function noteForm(p, q) {
+  const form = document.createElement('form'); form.className = 'row';
+  const input = form.appendChild(document.createElement('input'));
+  input.maxLength = 222; input.placeholder = 'a note for the other administrators';
+  input.setAttribute('aria-label', 'Note on ' + p.keyhash);
+  const b = form.appendChild(document.createElement('button')); b.textContent = 'Add note';
+  form.addEventListener('submit', async (ev) => {
+    ev.preventDefault();
+    if (!input.value.trim()) return say('write the note first', true, b);
+    try {
+      await api('POST', '/api/history/note', { keyhash: p.keyhash, text: input.value.trim() });
+      await openHistory(q);
+      say('note added', false, document.querySelector('[aria-label="Note on ' + p.keyhash + '"]'));
+    } catch (e) { say(e.message, true, b); }
+  });
+  return form;
+}
+async function openHistory(q) {
+  $('history-q').value = q;
+  if ($('view-history').style.display === 'none') show('view-history');
+  const out = $('history-out');
+  try {
+    const data = await api('GET', '/api/history?q=' + encodeURIComponent(q));
+    out.textContent = data.players.length ? '' : 'no history of ' + q;
+    for (const p of data.players) out.appendChild(historyCard(p, q));
+    if (data.more) out.append('More history than one answer holds: look up a key hash.');
+  } catch (e) { out.textContent = ''; say(e.message, true, $('history-form')); }
+}
+$('history-form').addEventListener('submit', (ev) => { ev.preventDefault(); if ($('history-q').value.trim()) openHistory($('history-q').value.trim()); });
 
 function refreshAll() {
   loadMenuReasons();
