@@ -106,6 +106,12 @@ def main():
         driver.set_script_timeout(30)
         wait = WebDriverWait(driver, 60)
         driver.get("http://127.0.0.1:8080/")
+        # The page as the browser received it: the HTML and every file it loaded.
+        size = driver.execute_script(
+            "return [...performance.getEntriesByType('navigation'), ...performance.getEntriesByType('resource')]"
+            ".reduce((sum, e) => sum + e.decodedBodySize, 0)")
+        print("korvweb page, uncompressed: %.1f KB (goal 64 KB)" % (size / 1024))
+        print("result\tkorvweb page, uncompressed\t%.4g\t64\tKB" % (size / 1024))
         driver.find_element("id", "user").send_keys("admin")
         driver.find_element("id", "password").send_keys("changeme")
         driver.find_element("id", "login-button").click()
