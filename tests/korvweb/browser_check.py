@@ -3,12 +3,14 @@
 the players gamesim plays, a kick with its outcome beside the button, a live
 chat line, a map with its mode, a setting and the banned words edited while
 a second administrator saves, a schedule event built, a phone-wide window,
-nothing left after log out, and a lesser account refused. Exit 77 when no
-browser is installed. Arguments: URL SCENARIO_FILE PLAYERS_TEXT."""
+nothing left after log out, a lesser account refused, and its session
+dropped by the daemon. Exit 77 when no browser is installed.
+Arguments: URL SCENARIO_FILE PLAYERS_TEXT KORVCTL DAEMON_PORT."""
 import http.client
 import json
 import os
 import re
+import subprocess
 import sys
 import time
 from urllib.parse import urlparse
@@ -20,7 +22,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-url, scenario, players = sys.argv[1], sys.argv[2], sys.argv[3]
+url, scenario, players, korvctl, daemon_port = sys.argv[1:6]
 driver = start_driver()
 # Live tables are rebuilt under the test's hands: an element gone stale is looked up again.
 wait = WebDriverWait(driver, 20, ignored_exceptions=[StaleElementReferenceException])
@@ -43,6 +45,8 @@ def click(css):
 
 
 def tab(name):
+    """After a login the tabs come with the session's answer: wait for them."""
+    wait.until(lambda d: d.find_element(By.ID, "tab-" + name).is_displayed())
     driver.find_element(By.ID, "tab-" + name).click()
 
 
@@ -323,6 +327,17 @@ try:
     assert not driver.find_elements(By.ID, "tab-schedule")
     driver.execute_script("act('stop')")
     wait.until(lambda d: text_of("message").startswith("refused: this account lacks"))
+
+    # The daemon drops the page's session: the page says so in words, and a new login works.
+    admin = [korvctl, "-p", daemon_port, "-u", "admin", "--password", "secret", "--json"]
+    listed = json.loads(subprocess.run(admin + ["clients"], capture_output=True, text=True).stdout)
+    slot = next(c["slot"] for c in listed["clients"] if c["user"] == "mod")
+    subprocess.run(admin + ["disconnect", slot], check=True, capture_output=True)
+    driver.execute_script("act('restart_map')")
+    wait.until(lambda d: driver.find_element(By.ID, "login").is_displayed())
+    assert "the daemon closed this session; log in again" in text_of("message"), text_of("message")
+    login("mod", "secret")
+    wait.until(lambda d: driver.find_element(By.ID, "console").is_displayed())
     print("browser check passed")
 except Exception:
     print("events:", text_of("events"), "| message:", text_of("message"), "| outcomes:",

@@ -199,7 +199,8 @@ TEST_F(KorvwebProcess, HeadlessBrowserDrivesThePage) {
   std::string output;
   int status = korvtest::RunToEnd(
       {"/usr/bin/python3", korvtest::SourcePath("tests/korvweb/browser_check.py"),
-       "http://127.0.0.1:" + std::to_string(web_port_) + "/", game_.dir / "gamesim.scenario", kPlayers},
+       "http://127.0.0.1:" + std::to_string(web_port_) + "/", game_.dir / "gamesim.scenario", kPlayers,
+       korvtest::BuildPath("korvctl"), std::to_string(run_.port)},
       game_.dir.path(), &output, std::chrono::seconds(90));
   if (status == 77) GTEST_SKIP() << output;
   ASSERT_EQ(status, 0) << output << ReadFile(game_.dir / "korvweb-out.txt");
