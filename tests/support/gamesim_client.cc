@@ -74,7 +74,7 @@ DaemonRun::~DaemonRun() {
   for (int pid : GamePids()) ::kill(pid, SIGKILL);
 }
 
-bool DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
+::testing::AssertionResult DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
   korvclient::LoadKey(korvtest::SourcePath("src/remote/client.key"));
   if (!keep_port || port == 0) port = korvtest::FreePort();
   std::vector<std::string> argv;
@@ -83,8 +83,12 @@ bool DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
   argv.insert(argv.end(), {korvtest::BuildPath("korvd"), "-path", dir(), "-port", std::to_string(port)});
   if (loopback) argv.insert(argv.end(), {"-ip", "127.0.0.1"});
   argv.insert(argv.end(), extra.begin(), extra.end());
-  return daemon.Start(argv, dir(), Out()) &&
-         (!listening || korvtest::WaitForText(LogPath(), "Listening on ", std::chrono::seconds(60)));
+  if (!daemon.Start(argv, dir(), Out())) return ::testing::AssertionFailure() << "no fork";
+  if (!listening) return ::testing::AssertionSuccess();
+  // A daemon that ended (a port it could not bind) is not waited for.
+  korvtest::WaitUntil([&] { return korvtest::Has(Log(), "Listening on ") || !daemon.running(); },
+                      std::chrono::seconds(60));
+  return korvtest::Has(Log(), "Listening on ") << korvtest::ReadFile(Out());
 }
 
 bool DaemonRun::Connected() const {

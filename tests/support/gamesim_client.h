@@ -49,7 +49,7 @@ struct DaemonRun {
   std::string Log() const { return korvtest::ReadFile(LogPath()); }
   std::string Out() const { return game.dir / "korvd-out.txt"; }
   // True once it listens (at once without `listening`).
-  bool Start(const std::vector<std::string>& extra = {}, bool listening = true);
+  ::testing::AssertionResult Start(const std::vector<std::string>& extra = {}, bool listening = true);
   bool Connected() const;
   std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);
   korvclient::LoginReply Login(korvclient::Client& client, const std::string& user,
