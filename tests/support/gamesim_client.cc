@@ -53,6 +53,7 @@ void LayOutForDaemon(GameDir* game, const std::string& scenario,
       {"manager.consolePassword", "\"Sesamine\""}};
   for (const auto& [key, value] : settings) values[key] = value;
   WriteFile(game->settings() + "/korvane.con", korvtest::KorvaneCon(values));
+  WriteFile(game->settings() + "/korvd.conf", kFastTicks);
 }
 
 bool StartGame(const GameDir& game, korvtest::Process* process, const std::vector<std::string>& extra_args) {

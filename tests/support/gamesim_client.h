@@ -11,6 +11,9 @@
 
 namespace gamesimtest {
 
+// korvd.conf of every DaemonRun: a status tick each second, the first one second after the start.
+inline constexpr char kFastTicks[] = "[supervision]\nstatus_tick_seconds = 1\n";
+
 // A server directory with gamesim as bf1942_lnxded, free loopback ports and a scenario.
 struct GameDir {
   korvtest::TempDir dir;
