@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "support/gamesim_client.h"
@@ -60,9 +59,7 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
 // A port handed to a daemon is taken by no outgoing connection (the kernel's ephemeral range)
 // and by no other test process (a second checkout's suite included) before the daemon binds it.
 TEST(DaemonProcess, PickedPortsStayOutOfTheEphemeralRangeAndApartBetweenProcesses) {
-  std::istringstream range(ReadFile("/proc/sys/net/ipv4/ip_local_port_range"));
-  int lowest = 0;
-  range >> lowest;
+  const int lowest = std::stoi(ReadFile("/proc/sys/net/ipv4/ip_local_port_range"));
   std::set<int> mine;
   for (int i = 0; i < 40; ++i) mine.insert(FreePort(i % 2 == 1));
   EXPECT_EQ(mine.size(), 40u);
