@@ -70,6 +70,8 @@ DaemonRun::DaemonRun(const std::string& scenario, const std::map<std::string, st
 }
 
 DaemonRun::~DaemonRun() {
+  // The game goes first: a daemon run with -exit would otherwise give it the 3 s to quit.
+  for (int pid : GamePids()) ::kill(pid, SIGKILL);
   daemon.Signal(SIGTERM);
   daemon.Wait(std::chrono::seconds(20));
   for (int pid : GamePids()) ::kill(pid, SIGKILL);
