@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "../tests/support/free_port.h"
 #include "../tests/support/remote_client.h"
 
 namespace korvbench {
@@ -71,13 +72,7 @@ inline int ListenLoopback(int* port, int backlog = 16) {
   return fd;
 }
 
-// A loopback port free at the moment of asking.
-inline int FreePort(bool udp = false) {
-  int port = 0;
-  int fd = BindLoopback(&port, udp);
-  if (fd >= 0) ::close(fd);
-  return port;
-}
+using korvtest::FreePort;
 
 // A server directory (as MakeServerDir) whose game server is gamesim, with
 // the settings a daemon needs to launch it and reach its console, and one

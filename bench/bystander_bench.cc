@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
       {"(b) 100 silent peers",
        [&](const std::atomic<bool>& stop) {
          std::vector<std::unique_ptr<Client>> peers;
-         for (int i = 0; i < 100; ++i) {
+         for (int i = 0; i < 100 && !stop; ++i) {
            peers.push_back(std::make_unique<Client>());
            peers.back()->Connect(port, 1);
          }
@@ -313,7 +313,7 @@ int main(int argc, char** argv) {
       {"(c) 100 handshakes, 1 B/s",
        [&](const std::atomic<bool>& stop) {
          std::vector<std::unique_ptr<Client>> peers;
-         for (int i = 0; i < 100; ++i) {
+         for (int i = 0; i < 100 && !stop; ++i) {
            peers.push_back(std::make_unique<Client>());
            peers.back()->Connect(port, 1);
          }
@@ -341,7 +341,7 @@ int main(int argc, char** argv) {
            reader->Command(kClientBanListDownload);
            auto packed = FrameHeader(*reader);
            if (!packed) return;
-           for (std::uint32_t left = *packed; left > 0;) {
+           for (std::uint32_t left = *packed; left > 0 && !stop;) {
              std::uint32_t piece = std::min<std::uint32_t>(left, 64 * 1024);
              if (!reader->Receive(piece)) return;
              left -= piece;

@@ -43,6 +43,7 @@ constexpr ConfRow kRows[] = {
      &KorvdConf::loop_cooldown_max_seconds},
     {"supervision", "restart_when_empty_seconds", 0, 86400,
      &KorvdConf::restart_when_empty_seconds},
+    {"supervision", "status_tick_seconds", 1, 3, &KorvdConf::status_tick_seconds},
 };
 
 // Keys whose value is a text (a path, a name), taken as it stands.

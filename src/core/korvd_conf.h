@@ -73,6 +73,9 @@ struct KorvdConf {
   // A scheduled restart that falls due while players are on waits up to
   // this long for the server to be empty (0 = restarts at once).
   std::int64_t restart_when_empty_seconds = 0;
+  // Seconds between two status ticks, and from the start to the first status
+  // and supervision ticks (a server started just now gets that long to appear).
+  std::int64_t status_tick_seconds = 3;
 };
 
 // Reads `path` into *conf over its defaults. A missing file leaves every

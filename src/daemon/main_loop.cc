@@ -37,7 +37,6 @@
 namespace {
 
 constexpr int kSelectSeconds = 3;
-constexpr int kStatusPeriod = 3;
 constexpr int kLeaveSeconds = 5;
 constexpr int kDefaultSupervisionPeriod = 30;
 constexpr long kShortestChatPollMs = 50;
@@ -48,6 +47,9 @@ int SupervisionPeriod() {
   int period = SettingValue(kSetMonitorTimerPeriod);
   return period > 0 ? period : kDefaultSupervisionPeriod;
 }
+
+// Seconds between status ticks: 3 unless korvd.conf asks for fewer.
+long StatusPeriod() { return static_cast<long>(Core().conf.status_tick_seconds); }
 
 void LogCaughtDebugLines() {
   if (Core().caught_sigchld) {
@@ -155,7 +157,7 @@ void DiscardAndClose(int& fd) {
 
 int RunDueTicks(TickTimers& timers, std::time_t now, int supervision_period) {
   int ran = 0;
-  if (now >= timers.last_status + kStatusPeriod) {
+  if (now >= timers.last_status + StatusPeriod()) {
     timers.last_status = now;
     StatusMonitorTick(now);
     ran |= 1;
@@ -196,8 +198,8 @@ long MillisecondsToNextTick(const TickTimers& timers, std::chrono::system_clock:
                             int supervision_period) {
   // A timer at 0 has not run yet: the first pass still waits before it runs
   // both ticks, which gives a server started just now time to appear.
-  if (timers.last_status == 0 || timers.last_supervision == 0) return kSelectSeconds * 1000L;
-  std::time_t due = std::min<std::time_t>(timers.last_status + kStatusPeriod,
+  if (timers.last_status == 0 || timers.last_supervision == 0) return StatusPeriod() * 1000L;
+  std::time_t due = std::min<std::time_t>(timers.last_status + StatusPeriod(),
                                           timers.last_supervision + supervision_period);
   auto left = std::chrono::system_clock::from_time_t(due) - now;
   return std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count());

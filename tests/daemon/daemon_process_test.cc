@@ -3,10 +3,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "support/gamesim_client.h"
@@ -52,6 +54,25 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
   EXPECT_TRUE(Has(ReadFile(overlay + "/logs/korvd.log"),
                   "Couldn't write PID file to " + dir.path() + "/nodir/sub/k.pid! "));
   EXPECT_FALSE(std::filesystem::exists(dir / "nodir"));
+}
+
+// A port handed to a daemon is taken by no outgoing connection (the kernel's ephemeral range)
+// and by no other test process (a second checkout's suite included) before the daemon binds it.
+TEST(DaemonProcess, PickedPortsStayOutOfTheEphemeralRangeAndApartBetweenProcesses) {
+  const int lowest = std::stoi(ReadFile("/proc/sys/net/ipv4/ip_local_port_range"));
+  std::set<int> mine;
+  for (int i = 0; i < 40; ++i) mine.insert(FreePort(i % 2 == 1));
+  EXPECT_EQ(mine.size(), 40u);
+  EXPECT_LT(*mine.rbegin(), lowest);
+  pid_t child = ::fork();
+  if (child == 0) {
+    int taken = 0;
+    for (int i = 0; i < 200; ++i) taken += static_cast<int>(mine.count(FreePort()));
+    ::_exit(taken);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 // The pids of the korvd processes whose command line holds `word`.

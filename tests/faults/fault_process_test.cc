@@ -19,10 +19,12 @@ const std::string kPlayers =
 
 class FaultProcessTest : public ::testing::Test {
  protected:
-  void Start(const std::string& scenario, const std::vector<std::string>& options) {
+  void Start(const std::string& scenario, const std::vector<std::string>& options,
+             const std::string& conf = gamesimtest::kFastTicks) {
     run_ = std::make_unique<gamesimtest::DaemonRun>(
         scenario, std::map<std::string, std::string>{{"manager.monitorTimerPeriod", "10"}},
         "admin,Secret,,4294967295,1\n");
+    WriteFile(run_->Settings("korvd.conf"), conf);
     ASSERT_TRUE(run_->Start(options)) << Log();
   }
   void Login(Client* client) { ASSERT_EQ(run_->Login(*client, "admin", "Secret").result, 0); }
@@ -35,7 +37,7 @@ class FaultProcessTest : public ::testing::Test {
 
 // A hung server costs each console exchange its time limit only; clients are served between.
 TEST_F(FaultProcessTest, HungServerHoldsTheLoopOnlyBriefly) {
-  Start(kPlayers, {"-start"});
+  Start(kPlayers, {"-start"}, "");  // the default 3 s tick: each one waits on the hung console
   ASSERT_TRUE(run_->Connected()) << Log();
   Client admin, other;
   Login(&admin);

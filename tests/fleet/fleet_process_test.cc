@@ -86,7 +86,7 @@ class FleetTest : public ::testing::Test {
     if (!runs_[i]) {
       runs_[i] = std::make_unique<gamesimtest::DaemonRun>("");
       WriteFile(runs_[i]->Settings("korvd.conf"),
-                "[fleet]\ndatabase = " + pg_.Conninfo() + "\nserver = " + kNames[i] +
+                std::string(gamesimtest::kFastTicks) + "[fleet]\ndatabase = " + pg_.Conninfo() + "\nserver = " + kNames[i] +
                     "\nretry_max_seconds = 1\n");
     }
     const int connects = Connects(i);

@@ -209,7 +209,7 @@ class SupervisionTest : public ::testing::Test {
   void Start(const std::string& scenario, std::vector<std::string> options) {
     run_ = std::make_unique<gamesimtest::DaemonRun>(
         scenario, std::map<std::string, std::string>{{"manager.monitorTimerPeriod", "10"}});
-    if (!conf_.empty()) WriteFile(run_->Settings("korvd.conf"), conf_);
+    WriteFile(run_->Settings("korvd.conf"), gamesimtest::kFastTicks + conf_);
     run_->env = env_;
     options.push_back("-start");
     ASSERT_TRUE(run_->Start(options, listening_)) << Log();
@@ -220,12 +220,12 @@ class SupervisionTest : public ::testing::Test {
 
   std::unique_ptr<gamesimtest::DaemonRun> run_;
   bool listening_ = true;          // Start waits for the listening line
-  std::string conf_;               // korvd.conf, when not empty
+  std::string conf_;               // korvd.conf after the fast ticks' [supervision] line
   std::vector<std::string> env_;   // e.g. {"NAME=value"}
 };
 
 TEST_F(SupervisionTest, RenicedHungServerIsLoggedAndRestartedAndHealthFollowsIt) {
-  conf_ = "[supervision]\nhang_seconds = 2\n";
+  conf_ = "hang_seconds = 2\n";
   Start(kPlayers, {"-restart", "-priority", "5"});
   ASSERT_TRUE(WaitForText(LogPath(), " : Connected\r\n", 15s)) << Log();
   EXPECT_TRUE(WaitForText(LogPath(), " : Changed server process priority to 5.\r\n", 15s));

@@ -59,8 +59,8 @@ TEST(PrometheusChainTest, TwoInstancesAreScrapedAndAKilledServerFiresItsAlert) {
     auto run = std::make_unique<gamesimtest::DaemonRun>(
         "", std::map<std::string, std::string>{{"manager.monitorTimerPeriod", "10"}});
     std::string label = *name ? name : std::filesystem::path(run->dir()).filename().string();
-    WriteFile(run->Settings("korvd.conf"), "[metrics]\ntextfile = " + work / "textfiles/" +
-                                               label + ".prom\nserver = " + name + "\n");
+    WriteFile(run->Settings("korvd.conf"), std::string(gamesimtest::kFastTicks) + "[metrics]\ntextfile = " +
+                                               work / "textfiles/" + label + ".prom\nserver = " + name + "\n");
     ASSERT_TRUE(run->Start({"-start"})) << run->Log();
     runs[label] = std::move(run);
   }

@@ -53,6 +53,7 @@ void LayOutForDaemon(GameDir* game, const std::string& scenario,
       {"manager.consolePassword", "\"Sesamine\""}};
   for (const auto& [key, value] : settings) values[key] = value;
   WriteFile(game->settings() + "/korvane.con", korvtest::KorvaneCon(values));
+  WriteFile(game->settings() + "/korvd.conf", kFastTicks);
 }
 
 bool StartGame(const GameDir& game, korvtest::Process* process, const std::vector<std::string>& extra_args) {
@@ -69,12 +70,14 @@ DaemonRun::DaemonRun(const std::string& scenario, const std::map<std::string, st
 }
 
 DaemonRun::~DaemonRun() {
+  // The game goes first: a daemon run with -exit would otherwise give it the 3 s to quit.
+  for (int pid : GamePids()) ::kill(pid, SIGKILL);
   daemon.Signal(SIGTERM);
   daemon.Wait(std::chrono::seconds(20));
   for (int pid : GamePids()) ::kill(pid, SIGKILL);
 }
 
-bool DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
+::testing::AssertionResult DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
   korvclient::LoadKey(korvtest::SourcePath("src/remote/client.key"));
   if (!keep_port || port == 0) port = korvtest::FreePort();
   std::vector<std::string> argv;
@@ -83,8 +86,12 @@ bool DaemonRun::Start(const std::vector<std::string>& extra, bool listening) {
   argv.insert(argv.end(), {korvtest::BuildPath("korvd"), "-path", dir(), "-port", std::to_string(port)});
   if (loopback) argv.insert(argv.end(), {"-ip", "127.0.0.1"});
   argv.insert(argv.end(), extra.begin(), extra.end());
-  return daemon.Start(argv, dir(), Out()) &&
-         (!listening || korvtest::WaitForText(LogPath(), "Listening on ", std::chrono::seconds(60)));
+  if (!daemon.Start(argv, dir(), Out())) return ::testing::AssertionFailure() << "no fork";
+  if (!listening) return ::testing::AssertionSuccess();
+  // A daemon that ended (a port it could not bind) is not waited for.
+  korvtest::WaitUntil([&] { return korvtest::Has(Log(), "Listening on ") || !daemon.running(); },
+                      std::chrono::seconds(60));
+  return korvtest::Has(Log(), "Listening on ") << korvtest::ReadFile(Out());
 }
 
 bool DaemonRun::Connected() const {

@@ -11,6 +11,9 @@
 
 namespace gamesimtest {
 
+// korvd.conf of every DaemonRun: a status tick each second, the first one second after the start.
+inline constexpr char kFastTicks[] = "[supervision]\nstatus_tick_seconds = 1\n";
+
 // A server directory with gamesim as bf1942_lnxded, free loopback ports and a scenario.
 struct GameDir {
   korvtest::TempDir dir;
@@ -49,7 +52,7 @@ struct DaemonRun {
   std::string Log() const { return korvtest::ReadFile(LogPath()); }
   std::string Out() const { return game.dir / "korvd-out.txt"; }
   // True once it listens (at once without `listening`).
-  bool Start(const std::vector<std::string>& extra = {}, bool listening = true);
+  ::testing::AssertionResult Start(const std::vector<std::string>& extra = {}, bool listening = true);
   bool Connected() const;
   std::unique_ptr<korvclient::Client> LoggedIn(const std::string& user, const std::string& password);
   korvclient::LoginReply Login(korvclient::Client& client, const std::string& user,

@@ -52,12 +52,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-int FreePort(bool udp) {
-  int port = 0;
-  ::close(BindLoopback(udp, 0, &port));
-  return port;
-}
-
 void MakeServerDir(const std::string& dir) {
   std::filesystem::create_directories(dir + "/mods/bf1942/settings");
   // An empty levels directory is enough for the base game's map list.
@@ -168,9 +162,10 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
   return true;
 }
 
-bool WaitForText(const std::string& path, const std::string& needle,
-                 std::chrono::milliseconds timeout) {
-  return WaitUntil([&] { return ReadFile(path).find(needle) != std::string::npos; }, timeout);
+::testing::AssertionResult WaitForText(const std::string& path, const std::string& needle,
+                                       std::chrono::milliseconds timeout) {
+  WaitUntil([&] { return ReadFile(path).find(needle) != std::string::npos; }, timeout);
+  return Has(ReadFile(path), needle) << " (" << path << ")";
 }
 
 bool WaitForPort(int port, std::chrono::milliseconds timeout) {

@@ -1,13 +1,12 @@
 // Process-test helpers: temporary directories, loopback ports, programs run by pid.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "free_port.h"
 
 #include <chrono>
 #include <functional>
@@ -32,28 +31,6 @@ class TempDir {
  private:
   std::string path_;
 };
-
-// A socket on 127.0.0.1:port (0: any), listening when TCP; -1 if the bind fails. Inline for bench.
-inline int BindLoopback(bool udp, int port, int* bound) {
-  int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-  int one = 1;
-  if (!udp) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      (!udp && ::listen(fd, 4) != 0)) {
-    ::close(fd);
-    return -1;
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  *bound = ntohs(address.sin_port);
-  return fd;
-}
-// A TCP (or UDP with udp=true) port on 127.0.0.1 that was free a moment ago.
-int FreePort(bool udp = false);
 
 // The stand-in server notes its pid in standin.pids, which TempDir's clean-up ends.
 inline constexpr char kStandInPids[] = "standin.pids";
@@ -101,8 +78,9 @@ void WriteFile(const std::string& path, const std::string& contents);
 bool WaitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10),
                std::chrono::milliseconds poll = std::chrono::milliseconds(25));
-bool WaitForText(const std::string& path, const std::string& needle,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Fails with the file's text, so that a daemon that never logged `needle` shows its log.
+::testing::AssertionResult WaitForText(const std::string& path, const std::string& needle,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 inline ::testing::AssertionResult Has(const std::string& text, const std::string& piece) {
   if (text.find(piece) != std::string::npos)
     return ::testing::AssertionSuccess() << "found " << piece;
