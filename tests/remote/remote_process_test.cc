@@ -19,6 +19,7 @@
 
 using namespace korvtest;
 using korvclient::Client;
+using namespace std::string_literals;
 
 namespace {
 
@@ -41,9 +42,7 @@ class RemoteProcessTest : public ::testing::Test {
     return Logged((alert ? "SECURITY ALERT! Client at " : "Client at ") + c.Address() +
                   " failed to authenticate! " + reason);
   }
-  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
-    return run_.LoggedIn(user, password);
-  }
+  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) { return run_.LoggedIn(user, password); }
   gamesimtest::DaemonRun run_;
 };
 
@@ -244,11 +243,9 @@ TEST_F(RemoteProcessTest, SettingsUploadByAGroupZeroUserChangesOnlyGroupZero) {
 }
 
 TEST_F(RemoteProcessTest, StartAndStopWithTheirNotifications) {
-  WriteFile(Settings("korvane.con"),
-            KorvaneCon({{"game.serverName", "\"Test Server\""},
-                        {"game.serverIP", "127.0.0.1"},
-                        {"manager.consoleUsername", "\"admin\""},
-                        {"manager.consolePassword", "\"secret\""}}));
+  WriteFile(Settings("korvane.con"), KorvaneCon({{"game.serverName", "\"Test Server\""}, {"game.serverIP", "127.0.0.1"},
+                                                  {"manager.consoleUsername", "\"admin\""},
+                                                  {"manager.consolePassword", "\"secret\""}}));
   WriteFile(Settings("servermaplist.con"), "game.addLevel berlin ctf\n");
   StartDaemon();
   auto watcher = LoggedIn("maps", "pw");
@@ -286,16 +283,14 @@ TEST_F(RemoteProcessTest, SilentAndTricklingPeersWaitOutTheirOwnLimits) {
   trickler->Send(korvclient::U32(kClientBanListUpload) + frame.substr(0, 14));
   // The bystander is served before either limit has acted.
   EXPECT_TRUE(bystander->KeepAlive(false));
-  std::string log = ReadFile(Log());
-  EXPECT_FALSE(Has(log, "Connection timed out") || Has(log, "updated the banlist."));
+  EXPECT_FALSE(Has(ReadFile(Log()), "Connection timed out") || Has(ReadFile(Log()), "updated the banlist."));
 
-  EXPECT_TRUE(silent.WaitClosed());
-  EXPECT_TRUE(trickler->WaitClosed());
-  EXPECT_TRUE(Logged("Couldn't authenticate client! Connection timed out"));
+  EXPECT_TRUE(silent.WaitClosed() && trickler->WaitClosed());
   std::string address = trickler->Address();
-  EXPECT_TRUE(Logged("Couldn't receive command from client at " + address +
-                     "! Connection timed out"));
-  EXPECT_TRUE(Logged("Client at " + address + " has disconnected."));
+  for (const std::string& line : {"Couldn't authenticate client! Connection timed out"s,
+                                  "Couldn't receive command from client at " + address + "! Connection timed out",
+                                  "Client at " + address + " has disconnected."})
+    EXPECT_TRUE(Logged(line)) << line;
   EXPECT_TRUE(bystander->KeepAlive(false));
 }
 
@@ -320,8 +315,7 @@ TEST_F(RemoteProcessTest, GuessesFromOneAddressAreSlowedAndSummarised) {
   StartDaemon();
   auto bystander = LoggedIn("admin", "Secret");
   auto guess = [this](Client& c) {
-    return c.Connect(run_.port, 30, "127.0.0.9") && c.Send(korvclient::Block("admin") +
-                                                           korvclient::Block("guess"));
+    return c.Connect(run_.port, 30, "127.0.0.9") && c.Send(korvclient::Block("admin") + korvclient::Block("guess"));
   };
   for (int i = 0; i < 5; ++i) {  // the fifth waits a second
     Client c;
@@ -337,8 +331,8 @@ TEST_F(RemoteProcessTest, GuessesFromOneAddressAreSlowedAndSummarised) {
   EXPECT_EQ(::poll(&answer, 1, 0), 0);
   EXPECT_EQ(slowed.Receive(1), std::string(1, '\2'));
   EXPECT_EQ(Count(ReadFile(Log()), "Bad password (********) for user account (admin)."), 3);
-  EXPECT_TRUE(Logged("SECURITY ALERT! 1 more failed login(s) from clients at 127.0.0.9 in 1 "
-                     "second(s) (0 connection(s) dropped)! Their logins are slowed down."));
+  EXPECT_TRUE(Logged("SECURITY ALERT! 1 more failed login(s) from clients at 127.0.0.9 in 1 second(s) "
+                     "(0 connection(s) dropped)! Their logins are slowed down."));
   std::vector<std::unique_ptr<Client>> unfinished;
   for (int i = 0; i < 9; ++i) {
     unfinished.push_back(std::make_unique<Client>());
@@ -366,8 +360,7 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
     ASSERT_TRUE(WaitForAccepts(run_.port));
   }
   // The oldest eight gave way to the newest; the bystander still logs in.
-  EXPECT_TRUE(flood[0]->WaitClosed());
-  EXPECT_TRUE(flood[7]->WaitClosed());
+  EXPECT_TRUE(flood[0]->WaitClosed() && flood[7]->WaitClosed());
   EXPECT_TRUE(Refused(*flood[7], "Too many clients (32) are in the handshake."));
   auto second = LoggedIn("admin", "Secret");  // the ninth oldest gives way to it, the tenth stays
   EXPECT_TRUE(second->KeepAlive(false));
@@ -377,8 +370,8 @@ TEST_F(RemoteProcessTest, AHandshakeFloodAndAPeerThatNeverReads) {
   Client deaf;
   ASSERT_EQ(run_.Login(deaf, "admin", "Secret").result, 0);
   for (int i = 0; i < 4; ++i) deaf.Command(kClientBanListDownload);
-  EXPECT_TRUE(Logged("Client at " + deaf.Address() + " is not reading: "));
-  EXPECT_TRUE(Logged("Client at " + deaf.Address() + " has disconnected."));
+  EXPECT_TRUE(Logged("Client at " + deaf.Address() + " is not reading: ") &&
+              Logged("Client at " + deaf.Address() + " has disconnected."));
   // The others are served, the whole list included, and later answers follow it.
   EXPECT_TRUE(bystander->KeepAlive(false));
   bystander->Command(kClientBanListDownload);
@@ -402,9 +395,7 @@ class GameProcessTest : public ::testing::Test {
     ASSERT_TRUE(run_->Connected()) << run_->Log();
   }
   std::string Log() { return run_->LogPath(); }
-  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) {
-    return run_->LoggedIn(user, password);
-  }
+  std::unique_ptr<Client> LoggedIn(const std::string& user, const std::string& password) { return run_->LoggedIn(user, password); }
   std::unique_ptr<gamesimtest::DaemonRun> run_;
 };
 
@@ -424,8 +415,7 @@ TEST_F(GameProcessTest, RepliesAndASettingsUploadPushedToTheServer) {
   auto settings = admin->ReadFrame();
   ASSERT_TRUE(settings);
   admin->Command(kClientSettingsUpload);
-  admin->SendFrame(std::regex_replace(*settings, std::regex("game.serverSpawnTime \\d+"),
-                                      "game.serverSpawnTime 42"));
+  admin->SendFrame(std::regex_replace(*settings, std::regex("game.serverSpawnTime \\d+"), "game.serverSpawnTime 42"));
   EXPECT_TRUE(mod->WaitNotification(0xBEEF000B));
   EXPECT_TRUE(WaitForText(run_->game.dir / "message.log", "admin.timeToNextWave 42"))
       << ReadFile(run_->game.dir / "message.log");
@@ -495,8 +485,7 @@ TEST_F(GameProcessTest, HostileContentsInWellFormedCommandsLeaveTheDaemonServing
     int how = pick(8);  // 0: a checksum that does not match, 1: the abort marker
     if (how < 2)
       admin->Send(how == 1 ? korvclient::U32(0xBEEFBABE)
-                           : korvclient::U32(contents.size() + 1) + korvclient::U32(4) +
-                                 korvclient::U32(12345) + "abcd");
+                           : korvclient::U32(contents.size() + 1) + korvclient::U32(4) + korvclient::U32(12345) + "abcd");
     else
       admin->SendFrame(contents);
   }
