@@ -26,18 +26,16 @@ std::string Korvd() { return BuildPath("korvd"); }
 TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOverlay) {
   TempDir dir;
   std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", "-daemon"}, dir.path(), &out), 1);
-  EXPECT_EQ(out, ">>> Error: -path requires an argument!\n");
-  EXPECT_EQ(RunToEnd({Korvd(), "-license"}, dir.path(), &out), 0);
-  EXPECT_EQ(out, ReadFile(SourcePath("LICENSE")));
+  EXPECT_EQ(std::pair(RunToEnd({Korvd(), "-path", "-daemon"}, dir.path(), &out), out),
+            std::pair(1, std::string(">>> Error: -path requires an argument!\n")));
+  EXPECT_EQ(std::pair(RunToEnd({Korvd(), "-license"}, dir.path(), &out), out), std::pair(0, ReadFile(SourcePath("LICENSE"))));
   // An unknown option is ignored with a warning, on the terminal and in the log.
   EXPECT_EQ(RunToEnd({Korvd(), "-restrat", "-path", dir.path()}, dir.path(), &out), 1);
-  EXPECT_TRUE(Has(out, " : WARNING: Ignored unknown option -restrat.\r\n"));
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), " : WARNING: Ignored unknown option -restrat.\r\n"));
-  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"),
-                  "Couldn't find server binary in " + dir.path() +
-                      "! Use -path to specify server directory and/or verify bf1942_lnxded "
-                      "link exists.\r\n"));
+  for (const std::string& text : {out, ReadFile(dir / "korvd.log")})
+    EXPECT_TRUE(Has(text, " : WARNING: Ignored unknown option -restrat.\r\n"));
+  EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Couldn't find server binary in " + dir.path() +
+                                                   "! Use -path to specify server directory and/or verify bf1942_lnxded "
+                                                   "link exists.\r\n"));
   WriteFile(dir / "bf1942_lnxded", "");
   EXPECT_EQ(RunToEnd({Korvd(), "-path", dir.path()}, dir.path(), &out), 1);
   EXPECT_TRUE(Has(ReadFile(dir / "korvd.log"), "Couldn't detect a valid BF1942 mod folder!"));
@@ -45,14 +43,12 @@ TEST(DaemonProcess, CommandLineErrorsMissingInstallationAndRelativePathWithNewOv
   MakeServerDir(dir / "srv");
   std::string overlay = dir / "new-overlay";
   Process korvd;
-  ASSERT_TRUE(korvd.Start({Korvd(), "-path", "srv", "-port", std::to_string(FreePort()),
-                           "+overlayPath", overlay, "-pid", "nodir/sub/k.pid"},
-                          dir.path(), dir / "out.txt"));
+  ASSERT_TRUE(korvd.Start({Korvd(), "-path", "srv", "-port", std::to_string(FreePort()), "+overlayPath", overlay, "-pid",
+                           "nodir/sub/k.pid"}, dir.path(), dir / "out.txt"));
   EXPECT_TRUE(WaitForText(overlay + "/logs/korvd.log", "Listening on")) << ReadFile(dir / "out.txt");
   EXPECT_TRUE(std::filesystem::exists(overlay + "/settings/korvane.con"));
   // A pid file's missing directories are not made.
-  EXPECT_TRUE(Has(ReadFile(overlay + "/logs/korvd.log"),
-                  "Couldn't write PID file to " + dir.path() + "/nodir/sub/k.pid! "));
+  EXPECT_TRUE(Has(ReadFile(overlay + "/logs/korvd.log"), "Couldn't write PID file to " + dir.path() + "/nodir/sub/k.pid! "));
   EXPECT_FALSE(std::filesystem::exists(dir / "nodir"));
 }
 
@@ -91,10 +87,8 @@ TEST(DaemonProcess, RelativeOverlayAndPidFileHoldAfterDetaching) {
   MakeServerDir(dir / "srv");
   std::string port = std::to_string(FreePort());
   std::string out;
-  ASSERT_EQ(RunToEnd({Korvd(), "-path", "srv", "-port", port, "+overlayPath", "ov", "-daemon",
-                      "-pid", "ov/korvd.pid", "-exitt"},
-                     dir.path(), &out),
-            0);
+  ASSERT_EQ(RunToEnd({Korvd(), "-path", "srv", "-port", port, "+overlayPath", "ov", "-daemon", "-pid", "ov/korvd.pid",
+                      "-exitt"}, dir.path(), &out), 0);
   EXPECT_EQ(out, "WARNING: Ignored unknown option -exitt.\n");
   EXPECT_TRUE(WaitForPort(std::stoi(port)));
   EXPECT_TRUE(WaitForText(dir / "ov/logs/korvd.log", "Listening on"));
@@ -118,11 +112,10 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   WriteFile(run.Settings("korvd.conf"), "[supervision]\nhang_seconds = 60\n");
   run.daemon.Signal(SIGHUP);
   ASSERT_TRUE(WaitForText(run.LogPath(), " : Reloaded user file.\r\n"));
-  EXPECT_TRUE(Has(run.Log(), " : DEBUG: Caught SIGHUP! \r\n"));
-  EXPECT_TRUE(Has(run.Log(), " : Caught SIGHUP, reloading korvd.conf and the user accounts.\r\n"));
-  EXPECT_TRUE(Has(run.Log(), " : korvd.conf: [supervision] hang_seconds = 60 (was 0), in effect now.\r\n"));
-  EXPECT_TRUE(run.daemon.running());
-  EXPECT_FALSE(Has(run.Log(), "Exiting"));
+  for (const char* line : {" : DEBUG: Caught SIGHUP! \r\n", " : Caught SIGHUP, reloading korvd.conf and the user accounts.\r\n",
+                           " : korvd.conf: [supervision] hang_seconds = 60 (was 0), in effect now.\r\n"})
+    EXPECT_TRUE(Has(run.Log(), line)) << line;
+  EXPECT_TRUE(run.daemon.running() && !Has(run.Log(), "Exiting"));
   std::string out;
   EXPECT_EQ(RunToEnd({Korvd(), "-kill", "-pid", pid_file}, run.dir(), &out), 0);
   EXPECT_EQ(out, "Sent SIGTERM to pid " + std::to_string(run.daemon.pid()) + ".\n");
@@ -132,9 +125,7 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   // A second daemon on the same port ends with the bind message.
   ASSERT_TRUE(run.Start());
   ASSERT_TRUE(WaitForPort(run.port));
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port)}, run.dir(),
-                     &out),
-            1);
+  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port)}, run.dir(), &out), 1);
   EXPECT_TRUE(Has(run.Log(), "Couldn't bind server socket! "));
   korvclient::Client peer;
   ASSERT_TRUE(peer.Connect(run.port));
@@ -142,8 +133,7 @@ TEST(DaemonProcess, SighupKeepsItRunningKillSendsSigtermAndSigintEndsTheWaitOnAP
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   run.daemon.Signal(SIGINT);
   EXPECT_EQ(run.daemon.Wait(std::chrono::seconds(15)), 2);
-  EXPECT_FALSE(Has(run.Log(), "timed out"));
-  EXPECT_TRUE(Has(run.Log(), "Exiting due to signal (2)."));
+  EXPECT_TRUE(!Has(run.Log(), "timed out") && Has(run.Log(), "Exiting due to signal (2).")) << run.Log();
 }
 
 // A start that cannot bind launches no server; a restart on a TIME-WAIT port listens.
@@ -152,10 +142,8 @@ TEST(DaemonProcess, StartThatCannotBindLeavesNoServerAndAQuickRestartListens) {
   run.keep_port = true;
   ASSERT_TRUE(run.Start());
   std::string out;
-  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port), "-ip",
-                      "127.0.0.1", "-start"},
-                     run.dir(), &out),
-            1);
+  EXPECT_EQ(RunToEnd({Korvd(), "-path", run.dir(), "-port", std::to_string(run.port), "-ip", "127.0.0.1", "-start"},
+                     run.dir(), &out), 1);
   EXPECT_TRUE(Has(out, " : Couldn't bind server socket! Address already in use"));
   EXPECT_EQ(run.GamePids(), std::vector<int>{}) << out;
   {
@@ -221,28 +209,22 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
   std::string srv = dir / "srv";
   MakeServerDir(srv);
   std::string settings = srv + "/mods/bf1942/settings";
-  std::string korvane = KorvaneCon({});
-  WriteFile(settings + "/korvane.con", korvane);
+  WriteFile(settings + "/korvane.con", KorvaneCon({}));
   WriteFile(settings + "/useraccess.con", "admin,secret,*,4294967295,1\n");
   WriteFile(settings + "/serverschedule.con", "100 start * *\n100 stop * *\n");
   WriteFile(settings + "/korvd.conf", "[supervision]\nhang_seconds = 60\n");
-  WriteFile(settings + "/serverbanlist.con",
-            "\"Bob\",1.2.3.4,*,*,\"admin\",100,0,reason\n\n");
+  WriteFile(settings + "/serverbanlist.con", "\"Bob\",1.2.3.4,*,*,\"admin\",100,0,reason\n\n");
   std::vector<std::string> check{BuildPath("korvd"), "-t", "-path", srv, "-start", "-restrat"};
   std::string out;
   std::string before = Snapshot(dir.path());
   // The defaults' empty texts are filled in at every start: no fault.
   EXPECT_EQ(RunToEnd(check, dir.path(), &out), 0) << out;
-  EXPECT_TRUE(Has(out, "Invalid value detected for setting game.serverName, using default "
-                       "BFSERVER.\n"));
+  EXPECT_TRUE(Has(out, "Invalid value detected for setting game.serverName, using default BFSERVER.\n"));
   EXPECT_TRUE(Has(out, "WARNING: Ignored unknown option -restrat.\n"));
   EXPECT_TRUE(out.ends_with("Configuration check of " + settings + ": no problems found.\n"));
   EXPECT_EQ(Snapshot(dir.path()), before);
 
-  auto replace_by_dir = [](const std::string& path) {
-    fs::remove(path);
-    fs::create_directory(path);
-  };
+  auto replace_by_dir = [](const std::string& path) { fs::remove(path), fs::create_directory(path); };
   struct Fault {
     std::string file;
     std::function<void(const std::string& path)> make;
@@ -252,8 +234,7 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
   const std::vector<Fault> faults{
       {"../../../bf1942_lnxded", remove, "Couldn't find server binary in " + srv + "! "},
       {"../init.con", remove, "Couldn't detect a valid BF1942 mod folder!\n"},
-      {"korvane.con",
-       [&](const std::string& path) { WriteFile(path, KorvaneCon({{"game.serverPort", "80"}})); },
+      {"korvane.con", [&](const std::string& path) { WriteFile(path, KorvaneCon({{"game.serverPort", "80"}})); },
        "Invalid value of 80 detected for setting game.serverPort, using default 14567.\n"},
       {"korvane.con", replace_by_dir, "Couldn't open settings file! "},
       {"useraccess.con", replace_by_dir, "Couldn't open user access file! "},
@@ -263,8 +244,7 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
       {"banlist.con", [](const std::string& path) { fs::create_symlink(path, path); },
        "Couldn't read " + settings + "/banlist.con! "},
       {"serverbanlist.con", [](const std::string& path) { WriteFile(path, "\n\"Bob\",1.2\n"); },
-       "WARNING: " + settings + "/serverbanlist.con line 2 is no ban row; the ban lists pass "
-       "over it.\n"},
+       "WARNING: " + settings + "/serverbanlist.con line 2 is no ban row; the ban lists pass over it.\n"},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.message);
@@ -274,8 +254,7 @@ TEST(ConfigCheckProcess, BrokenFilesFailWithTheirMessageAndNothingIsWritten) {
     before = Snapshot(dir.path());
     EXPECT_EQ(RunToEnd(check, dir.path(), &out), 1);
     EXPECT_TRUE(Has(out, fault.message)) << out;
-    EXPECT_TRUE(Has(out, "Configuration check of " + settings + ": ")) << out;
-    EXPECT_TRUE(out.ends_with(" problem(s) found.\n")) << out;
+    EXPECT_TRUE(Has(out, "Configuration check of " + settings + ": ") && out.ends_with(" problem(s) found.\n")) << out;
     EXPECT_EQ(Snapshot(dir.path()), before);
     fs::remove_all(path);
     WriteFile(path, good);
