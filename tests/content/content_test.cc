@@ -51,16 +51,13 @@ std::vector<std::string> SortedLines(const std::string& text) {
 
 class Content : public SettingsFixture {
  protected:
-  std::string Levels(const std::string& mod) {
-    return Path("mods/" + mod + "/archives/bf1942/levels/");
-  }
+  std::string Levels(const std::string& mod) { return Path("mods/" + mod + "/archives/bf1942/levels/"); }
   void AddMod(const std::string& mod, bool init, bool checked) {
     std::filesystem::create_directories(Levels(mod));
     if (init) WriteFile(Path("mods/" + mod + "/init.con"), "");
     if (checked) WriteFile(Path("mods/" + mod + "/contentcrc32.con"), "");
   }
-  void AddMap(const std::string& mod, const std::string& file,
-              const std::vector<std::string>& entries) {
+  void AddMap(const std::string& mod, const std::string& file, const Lines& entries) {
     WriteFile(Levels(mod) + file, Archive(entries));
   }
 };
@@ -76,10 +73,8 @@ TEST_F(Content, ModsAreListedAndUnpureModsNoted) {
   EXPECT_EQ(SortedLines(ReadFile(Path("settings/mods.con"))), (Lines{"bf1942", "dc"}));
   Lines warnings = TakeLog();
   std::sort(warnings.begin(), warnings.end());
-  EXPECT_EQ(warnings, (Lines{"WARNING: Skipped " + Path("mods/README.TXT") +
-                               ", which is not a mod directory.",
-                           "WARNING: Skipped " + Path("mods/linked") +
-                               ", which is not a mod directory."}));
+  EXPECT_EQ(warnings, (Lines{"WARNING: Skipped " + Path("mods/README.TXT") + ", which is not a mod directory.",
+                           "WARNING: Skipped " + Path("mods/linked") + ", which is not a mod directory."}));
   std::string unpure = g_manager.settings.unpure_mods;
   std::replace(unpure.begin(), unpure.end(), ',', '\n');
   EXPECT_EQ(SortedLines(unpure), (Lines{"dc", "noinit"}));
@@ -90,8 +85,7 @@ TEST_F(Content, CapitalisedModDirectoryStopsTheScan) {
   TakeLog();
   EXPECT_FALSE(WriteModsFile(Path("settings/mods.con")));
   EXPECT_EQ(TakeLog(), (Lines{"Couldn't detect available mods! " + ErrorText(ENOENT),
-                            "Verify all directory names in " + Path("mods/xpack") +
-                                " exist and are lowercase."}));
+                            "Verify all directory names in " + Path("mods/xpack") + " exist and are lowercase."}));
 }
 
 TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped) {
@@ -100,8 +94,7 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped)
   AddMap("bf1942", "berlin.rfa", {"bf1942/levels/berlin/init.con", Entry("berlin", "Conquest")});
   AddMap("bf1942", "berlin_000.rfa", {Entry("berlin", "TDM")});  // patch archive
   AddMap("bf1942", "kursk.rfa",
-         {Entry("kursk", "coop"), "BF1942/LEVELS/KURSK/GAMETYPES/OBJECTIVEMODE.CON",
-          Entry("kursk", "ctf") + ".bak"});
+         {Entry("kursk", "coop"), "BF1942/LEVELS/KURSK/GAMETYPES/OBJECTIVEMODE.CON", Entry("kursk", "ctf") + ".bak"});
   AddMap("bf1942", "empty.rfa", {"bf1942/levels/empty/init.con"});
   AddMap("dc", "berlin.rfa", {Entry("berlin", "CTF")});
   AddMap("dc", "Stalingrad.RFA", {Entry("stalingrad", "tdm")});
@@ -111,8 +104,7 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped)
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(SortedLines(ReadFile(Path("settings/maps.con"))),
-            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "bf1942,stalingrad,1", "dc,berlin,5",
-                   "dc,stalingrad,9"}));
+            (Lines{"bf1942,berlin,1", "bf1942,kursk,18", "bf1942,stalingrad,1", "dc,berlin,5", "dc,stalingrad,9"}));
   // Capitalised archives are opened by their own names, in the mod and in the base game.
   EXPECT_EQ(TakeLog(), Lines{});
   std::filesystem::remove_all(Path("mods"));
@@ -123,8 +115,7 @@ TEST_F(Content, MapsCarryTheirModesAndThoseOfTheBaseMapAndNonArchivesAreSkipped)
   TakeLog();
   ASSERT_TRUE(WriteMapsFile(Path("settings/maps.con")));
   EXPECT_EQ(ReadFile(Path("settings/maps.con")), "bf1942,wake,1\n");
-  EXPECT_EQ(TakeLog(), (Lines{"WARNING: Skipped " + Levels("bf1942") +
-                                "fifo.rfa, which is not a regular file.",
+  EXPECT_EQ(TakeLog(), (Lines{"WARNING: Skipped " + Levels("bf1942") + "fifo.rfa, which is not a regular file.",
                             "WARNING: Skipped mod nosuchmod, which has no map directory " +
                                 Path("mods/nosuchmod/archives/bf1942/levels/") + "."}));
   // Any other failure to open a map directory still fails the scan.
@@ -140,30 +131,22 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
     WriteFile(Path("a.rfa"), bytes);
     return DetectGameTypes(Path("a.rfa"));
   };
-  EXPECT_EQ(detect(good), 5u);
-  EXPECT_EQ(detect(""), 0u);
-  EXPECT_EQ(detect(std::string("\xff\xff\xff\x7f", 4) + good.substr(4)), 0u);
-  // The count promises more entries than there are.
-  std::string more = good;
+  const std::string all_ones("\xff\xff\xff\xff", 4);
+  std::string more = good, huge = Archive({"x", Entry("a", "coop")}), claims = Archive({});
   more[104] = '\x50';
-  EXPECT_EQ(detect(more), 5u);
-  // The second entry's name runs past the end: only the first counts.
-  EXPECT_EQ(detect(good.substr(0, good.size() - 30)), 1u);
-  // A directory ending right after the last name keeps it; one ending inside the count is empty.
-  EXPECT_EQ(detect(good.substr(0, good.size() - 24)), 5u);
-  EXPECT_EQ(detect(good.substr(0, 106)), 0u);
-  // An over-long name length is skipped, a huge one ends the directory.
-  std::string skipped = Archive({std::string(2000, 'z'), Entry("a", "tdm")});
-  EXPECT_EQ(detect(skipped), 8u);
-  std::string huge = Archive({"x", Entry("a", "coop")});
-  huge.replace(109, 4, std::string("\xff\xff\xff\xff", 4));
-  EXPECT_EQ(detect(huge), 0u);
-  // A directory claiming billions of entries is read only so far.
-  std::string claims = Archive({});
-  claims.replace(104, 4, std::string("\xff\xff\xff\xff", 4));
-  claims += std::string(65536 * 28, '\0');
-  claims += Archive({Entry("a", "ctf")}).substr(108);
-  EXPECT_EQ(detect(claims), 0u);
+  huge.replace(109, 4, all_ones);
+  claims.replace(104, 4, all_ones);
+  claims += std::string(65536 * 28, '\0') + Archive({Entry("a", "ctf")}).substr(108);
+  const std::pair<std::string, unsigned> cases[] = {
+      {good, 5}, {"", 0}, {all_ones.substr(0, 3) + "\x7f" + good.substr(4), 0},
+      {more, 5},                                    // the count promises more entries than there are
+      {good.substr(0, good.size() - 30), 1},        // the second name runs past the end
+      {good.substr(0, good.size() - 24), 5},        // the directory ends right after the last name
+      {good.substr(0, 106), 0},                     // it ends inside the count
+      {Archive({std::string(2000, 'z'), Entry("a", "tdm")}), 8},  // an over-long name is skipped
+      {huge, 0},                                    // a huge name length ends the directory
+      {claims, 0}};                                 // billions of entries are read only so far
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(detect(cases[i].first), cases[i].second) << i;
   TakeLog();
   std::mt19937 random(1942);
   for (int round = 0; round < 300; ++round) {
@@ -181,19 +164,12 @@ TEST_F(Content, HostileArchivesGiveTheModesFoundSoFar) {
 TEST_F(Content, AnEntryIsAGameTypeOnlyByItsWholeFileNameInAGametypesDirectory) {
   using namespace std::string_literals;
   const std::pair<std::string, std::uint32_t> cases[] = {
-      {"/gametypes/ctf.con", kModeCtf},
-      {"a/GameTypes/ObjectiveMode.Con", kModeObjective},
+      {"/gametypes/ctf.con", kModeCtf}, {"a/GameTypes/ObjectiveMode.Con", kModeObjective},
       {"a/gametypes/conquest.con\0"s, kModeConquest},
       {"a/gametypes/coop.con\0/gametypes/tdm.con"s, kModeCoop},  // the name ends at its NUL
-      {"a/gametypes/tdm.con\0junk"s, kModeTdm},
-      {"a/gametypes/tdm\0.con"s, 0},
-      {"gametypes/ctf.con", 0},
-      {"a/oldgametypes/ctf.con", 0},
-      {"a/gametypes/x/ctf.con", 0},
-      {"a/gametypes/xctf.con", 0},
-      {"a/gametypes/ctf.co", 0},
-      {"a/gametypes/ctf.conx", 0},
-      {"a/gametypes/conquest.cox", 0},
+      {"a/gametypes/tdm.con\0junk"s, kModeTdm}, {"a/gametypes/tdm\0.con"s, 0}, {"gametypes/ctf.con", 0},
+      {"a/oldgametypes/ctf.con", 0}, {"a/gametypes/x/ctf.con", 0}, {"a/gametypes/xctf.con", 0},
+      {"a/gametypes/ctf.co", 0}, {"a/gametypes/ctf.conx", 0}, {"a/gametypes/conquest.cox", 0},
       {"a/gametypez/conquest.con", 0},
   };
   for (const auto& [name, mask] : cases) {
@@ -210,14 +186,12 @@ TEST_F(Content, AnEntryIsAGameTypeOnlyByItsWholeFileNameInAGametypesDirectory) {
 }
 
 TEST_F(Content, CurrentMapFromTheReportAndStartingLevelFromStartMapOrMapList) {
-  const std::string report =
-      "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
+  const std::string report = "\\hostname\\x\\gameId\\BF1942\\mapname\\Battle of Britain\\gametype\\conquest\\final\\";
   EXPECT_EQ(CurrentMapText(true, report), "-");  // no server running
   g_manager.server.server_running = true;
   EXPECT_EQ(CurrentMapText(true, report), "battle_of_britain GPM_CQ bf1942");
   EXPECT_EQ(CurrentMapText(false, report), "battle_of_britain Conquest bf1942");
-  EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"),
-            "kursk ??? dc");
+  EXPECT_EQ(CurrentMapText(false, "\\gameId\\dc\\mapname\\Kursk\\gametype\\Rush"), "kursk ??? dc");
   EXPECT_EQ(CurrentMapText(true, "\\gameId\\dc\\mapname\\Kursk"), "-");
   g_manager.server.server_running = false;
   EXPECT_EQ(CurrentLevelText(false, "kursk GPM_TDM dc"), "kursk Team Deathmatch dc");
