@@ -17,19 +17,16 @@ TEST(PlayerLineTest, ParsesTheListLine) {
   ASSERT_TRUE(ParsePlayerLine("Id:12 - Big is remote ip: Guy is remote ip: 1.2.3.4:1", &r));
   EXPECT_EQ(fields(), std::make_tuple(12, "Big is remote ip: Guy", "1.2.3.4", "[unknown]"));
   ASSERT_FALSE(ParsePlayerLine("Id:12 - Big is remote Guy ip: 1.2.3.4:1", &r));
-  ASSERT_TRUE(ParsePlayerLine("Id:7 - " + std::string(50, 'n') + " is remote ip: " +
-                                  std::string(40, '9') + ":1 hash:" + std::string(40, 'f'),
-                              &r));
-  EXPECT_EQ(fields(), std::make_tuple(7, std::string(31, 'n'), std::string(15, '9'),
-                                      std::string(32, 'f')));
+  ASSERT_TRUE(ParsePlayerLine(
+      "Id:7 - " + std::string(50, 'n') + " is remote ip: " + std::string(40, '9') + ":1 hash:" + std::string(40, 'f'), &r));
+  EXPECT_EQ(fields(), std::make_tuple(7, std::string(31, 'n'), std::string(15, '9'), std::string(32, 'f')));
   ASSERT_TRUE(ParsePlayerLine("Id:1 -  is remote ip: 1.2.3.4:5", &r));
   EXPECT_EQ(fields(), std::make_tuple(1, "[unknown]", "1.2.3.4", "[unknown]"));
   for (const char* hostile : {"", "no colon here", "Id:", "Id:3", "Id:3 -", "Id:3 - Mike",
                               "Id:3 - Mike is remote", "Id:3 - Mike is remote ip:",
                               "Id:3 - Mike is remote ip: 10.0.0.5", "Id:3 - Mikeis remote ip: 1:2",
-                              "Id:99999999999 - is remote"}) {
+                              "Id:99999999999 - is remote"})
     EXPECT_FALSE(ParsePlayerLine(hostile, &r)) << hostile;
-  }
 }
 
 class PlayerListTest : public StandInTest {
@@ -43,8 +40,7 @@ class PlayerListTest : public StandInTest {
   }
   // Runs on the console's thread: list lines for game.listPlayers only.
   std::vector<std::string> Answer(const std::vector<std::string>& request) {
-    if (request.size() > 1 && request[1] == "game.listPlayers") return lines_;
-    return {};
+    return request.size() > 1 && request[1] == "game.listPlayers" ? lines_ : std::vector<std::string>{};
   }
   // Players as (name, team, score); the report lists them in reverse order.
   struct P { std::string name; int team; std::string score; };
@@ -55,15 +51,12 @@ class PlayerListTest : public StandInTest {
     for (int i = 0; i < n; ++i) {
       const P& p = players[n - 1 - i];
       std::string k = std::to_string(i);
-      report += "\\playername_" + k + "\\" + p.name + "\\team_" + k + "\\" + std::to_string(p.team) +
-                "\\score_" + k + "\\" + p.score + "\\kills_" + k + "\\7\\deaths_" + k + "\\2\\ping_" +
-                k + "\\123456";
+      report += "\\playername_" + k + "\\" + p.name + "\\team_" + k + "\\" + std::to_string(p.team) + "\\score_" + k +
+                "\\" + p.score + "\\kills_" + k + "\\7\\deaths_" + k + "\\2\\ping_" + k + "\\123456";
     }
-    for (int i = 0; i < n; ++i) {
-      lines.push_back("Id:" + std::to_string(i + 1) + " - " + players[i].name +
-                      " is remote ip: 10.0.0." + std::to_string(i + 1) + ":14567 hash:" +
-                      std::string(32, 'a' + i % 6));
-    }
+    for (int i = 0; i < n; ++i)
+      lines.push_back("Id:" + std::to_string(i + 1) + " - " + players[i].name + " is remote ip: 10.0.0." +
+                      std::to_string(i + 1) + ":14567 hash:" + std::string(32, 'a' + i % 6));
     lines.insert(lines.end(), extra_lines.begin(), extra_lines.end());
     status_.set_replies({report + "\\final\\"});
     std::lock_guard<std::mutex> lock(mutex_);
@@ -71,10 +64,8 @@ class PlayerListTest : public StandInTest {
   }
   std::vector<std::vector<std::string>> CommandsSent() {
     std::vector<std::vector<std::string>> out;
-    for (const auto& r : console_.requests()) {
-      if (r.size() > 1 && r[1] != "game.listPlayers" && r[1] != "admin.bandwidthChokeLimit")
-        out.push_back(r);
-    }
+    for (const auto& r : console_.requests())
+      if (r.size() > 1 && r[1] != "game.listPlayers" && r[1] != "admin.bandwidthChokeLimit") out.push_back(r);
     return out;
   }
   // Each player's "known|team|score|kills|deaths|ping|guid"; "none" for an id not stored.
@@ -110,8 +101,7 @@ TEST_F(PlayerListTest, JoinsListAndReportByName) {
   EXPECT_EQ(PlayerKeyhashById(1), std::string(32, 'a'));
   EXPECT_EQ(PlayerNameById(10), "is an AI bot");  // a player who calls himself so is not
   EXPECT_EQ(PlayerCount(), 5);
-  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores,
-            "1 / 1 / 5|12 / 1234 / 1246");
+  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "1 / 1 / 5|12 / 1234 / 1246");
 }
 
 TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
@@ -122,10 +112,8 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   EXPECT_EQ(Figures({1, 2, 3}), "1|axis|4|7|2|12345|[unknown] 0|[unknown]|||||[unknown] 0||||||");
   EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "0 / 1 / 3|0 / 4 / 4");
   std::string log = Log();
-  const std::string line =
-      " : DEBUG: Status report holds the key ping_1 more than once! The figures of the players "
-      "concerned are unknown.\r\n";
-  EXPECT_TRUE(Has(log, line));
+  EXPECT_TRUE(Has(log, " : DEBUG: Status report holds the key ping_1 more than once! The figures of the players "
+                       "concerned are unknown.\r\n"));
   EXPECT_EQ(log.find("more than once"), log.rfind("more than once"));
   EXPECT_TRUE(Has(log, "DEBUG: Couldn't determine index of player Evil\\ping_1"));
   EXPECT_FALSE(Has(log, "index of player Anna"));
@@ -134,8 +122,7 @@ TEST_F(PlayerListTest, RepeatedKeysMakeTheFiguresUnknown) {
   ASSERT_TRUE(GetPlayerList()) << Log();
   EXPECT_EQ(Figures({1, 2, 3}), "1|axis|4|7|2|12345|[unknown] 1|allied|12|7|2|12345|[unknown] "
                                 "1|axis|5|7|2|12345|[unknown]");
-  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores,
-            "1 / 2 / 3|12 / 9 / 21");
+  EXPECT_EQ(g_manager.links.team_counts + "|" + g_manager.links.team_scores, "1 / 2 / 3|12 / 9 / 21");
 }
 
 TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {
@@ -143,24 +130,19 @@ TEST_F(PlayerListTest, ParseErrorKeepsEarlierRecordsAndAt64TheTableIsFull) {
   Serve({{"Mike", 2, "1"}}, {"garbage"});
   g_manager.links.team_counts = "old";
   EXPECT_FALSE(GetPlayerList());
-  EXPECT_EQ(PlayerNameById(1), "Mike");
-  EXPECT_EQ(g_manager.links.team_counts, "old");
+  EXPECT_EQ(PlayerNameById(1) + "|" + g_manager.links.team_counts, "Mike|old");
   EXPECT_TRUE(Has(Log(), "DEBUG: Couldn't get player list! Parse error."));
   // An answer that starts with an empty line lists nobody, whatever follows.
   Serve({}, {"", "garbage"});
   EXPECT_TRUE(GetPlayerList());
-  EXPECT_EQ(PlayerCount(), 0);
-  EXPECT_EQ(g_manager.links.team_counts, "0 / 0 / 0");
+  EXPECT_EQ(std::pair(PlayerCount(), g_manager.links.team_counts), std::pair(0, std::string("0 / 0 / 0")));
   // More than 64 listed are not stored.
   std::vector<std::string> lines;
   for (int i = 0; i < 80; ++i)
-    lines.push_back("Id:" + std::to_string(i) + " - p" + std::to_string(i) +
-                    " is remote ip: 1.1.1.1:1");
+    lines.push_back("Id:" + std::to_string(i) + " - p" + std::to_string(i) + " is remote ip: 1.1.1.1:1");
   Serve({}, lines);
   ASSERT_TRUE(GetPlayerList());
-  EXPECT_EQ(PlayerCount(), 64);
-  EXPECT_EQ(PlayerNameById(63), "p63");
-  EXPECT_EQ(PlayerNameById(64), "[unknown]");
+  EXPECT_EQ(std::tuple(PlayerCount(), PlayerNameById(63), PlayerNameById(64)), std::tuple(64, "p63", "[unknown]"));
 }
 
 TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
@@ -189,11 +171,8 @@ TEST_F(PlayerListTest, SmartBalanceEngagesOnceAndReleasesAtOne) {
   ASSERT_EQ(sent.size(), 4u);
   EXPECT_EQ(sent[2][1] + "|" + sent[3][1], "admin.autoBalanceTeam 0|game.sayAll "
             "\"[KORV] Teams are balanced, disengaging auto-team-balance\"");
-  std::string log = Log();
-  EXPECT_TRUE(
-      Has(log, "Smart-balance is enabled and teams are unbalanced, engaging auto-team-balance."));
-  EXPECT_TRUE(
-      Has(log, "Smart-balance is enabled and teams are balanced, disengaging auto-team-balance."));
+  for (const char* state : {"unbalanced, engaging", "balanced, disengaging"})
+    EXPECT_TRUE(Has(Log(), "Smart-balance is enabled and teams are " + std::string(state) + " auto-team-balance."));
 }
 
 TEST_F(PlayerListTest, LookupsAndRemoval) {
@@ -202,14 +181,14 @@ TEST_F(PlayerListTest, LookupsAndRemoval) {
   EXPECT_EQ((std::vector{FindPlayerByName("mike"), FindPlayerByName("mikey"), FindPlayerByName("NN"),
                          FindPlayerByName("zed"), FindPlayerByName("")}),
             (std::vector{-1, 2, 3, -1, -1}));
-  EXPECT_EQ(PlayerAddressById(2), "10.0.0.2");
-  EXPECT_EQ(PlayerKeyhashById(3), std::string(32, 'c'));
-  EXPECT_EQ(PlayerNameById(0), "[unknown]");  // free slots hold id 0
+  // Free slots hold id 0.
+  EXPECT_EQ(std::tuple(PlayerAddressById(2), PlayerKeyhashById(3), PlayerNameById(0)),
+            std::tuple("10.0.0.2", std::string(32, 'c'), "[unknown]"));
   EXPECT_TRUE(RemovePlayerById(1));
   EXPECT_FALSE(RemovePlayerById(1));
   const auto& players = g_manager.links.players;
-  EXPECT_EQ(players[0].name + "|" + players[1].name + "|" + players[2].name, "Mikey|Anna|");
-  EXPECT_EQ(PlayerCount(), 2);
+  EXPECT_EQ(players[0].name + "|" + players[1].name + "|" + players[2].name + "|" + std::to_string(PlayerCount()),
+            "Mikey|Anna||2");
   ConsoleDisconnect();
   EXPECT_EQ(PlayerCount(), 0);
 }
