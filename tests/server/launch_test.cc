@@ -64,8 +64,8 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBla
   Setting(kSetServerInternet).value = 1;
   Setting(kSetEnableRemoteAdmin).value = 1;
   Setting(kSetConsolePassword).text = "SESAMINE";
-  EXPECT_TRUE(RefusedWith("Using the default Remote Admin password is disallowed for an Internet "
-                          "server to prevent unauthorized access."));
+  EXPECT_TRUE(RefusedWith("Using the default Remote Admin password is disallowed for an Internet server to prevent "
+                          "unauthorized access."));
   // Without remote admin the console check compares with case: "SESAMINE" is not the default.
   Setting(kSetEnableRemoteAdmin).value = 0;
   Setting(kSetConsoleUsername).text = "UserName";
@@ -79,8 +79,7 @@ TEST_F(PreLaunchTest, EachCheckRefusesWithItsMessageAndArgumentsSplitAtRunsOfBla
   g_manager.core.overlay_path = "/ov/";
   g_manager.core.server_args = "  +a   b ";
   EXPECT_EQ(ServerArgumentVector("/my dir/bf1942_lnxded"),
-            (std::vector<std::string>{"/my", "dir/bf1942_lnxded", "+statusMonitor", "0",
-                                      "+overlayPath", "/ov/", "+a", "b"}));
+            (std::vector<std::string>{"/my", "dir/bf1942_lnxded", "+statusMonitor", "0", "+overlayPath", "/ov/", "+a", "b"}));
 }
 
 class ServerChildTest : public korvtest::LogFixture {};
@@ -100,8 +99,7 @@ TEST_F(ServerChildTest, OnlyChildrenThatEndedAreReported) {
   ::kill(child, SIGKILL);
   ::waitid(P_PID, child, &info, WEXITED | WNOWAIT);
   ReapServerChildren();
-  EXPECT_EQ(g_manager.core.server_exit_code, SIGKILL);
-  EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1);  // reaped
+  EXPECT_EQ(std::pair(g_manager.core.server_exit_code, ::waitpid(child, nullptr, WNOHANG)), std::pair(int{SIGKILL}, -1));
 }
 
 TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
@@ -134,13 +132,10 @@ TEST_F(ServerChildTest, SymlinkedServerIsFoundAndItsKillRecorded) {
   if (::kill(child, SIGKILL) == 0) ::waitpid(child, nullptr, 0);
 }
 
+// 66 cannot be read, 55 is gone while the table is read.
 std::string InServerDir(pid_t pid, const char*) {
-  if (pid == 66) {
-    errno = EACCES;
-    return {};
-  }
-  if (pid == 55) {  // gone while the table is read
-    errno = ENOENT;
+  if (pid == 66 || pid == 55) {
+    errno = pid == 66 ? EACCES : ENOENT;
     return {};
   }
   return pid == 77 ? "/elsewhere/bf1942_lnxded" : "/srv/bf/bf1942_lnxded";
@@ -157,8 +152,7 @@ class FinderTest : public korvtest::LogFixture {
     g_manager.core.server_dir = "/srv/bf";
   }
   static std::pair<bool, pid_t> Match(const std::vector<ProcessEntry>& table, pid_t pid) {
-    bool found = MatchServerProcess(table, &pid, InServerDir);
-    return {found, pid};
+    return {MatchServerProcess(table, &pid, InServerDir), pid};
   }
 };
 
@@ -168,9 +162,7 @@ TEST_F(FinderTest, PidAndOverlayRulesAndAnEmptyCommandLineIsLogged) {
       {"bf1942_lnxded", 11, 10, 10, {"x"}},  // not a session leader
       Server(66, 1),                          // unreadable exe: skipped quietly
       Server(77, 1),                          // another directory
-      Server(20, 19),
-      Server(30, 1),
-  };
+      Server(20, 19),   Server(30, 1)};
   EXPECT_EQ(Match(table, -1), std::pair(true, 20));
   EXPECT_EQ(Match(table, 30), std::pair(true, 30));
   EXPECT_EQ(Match(table, 19), std::pair(true, 20));  // the process that started the server
@@ -178,11 +170,8 @@ TEST_F(FinderTest, PidAndOverlayRulesAndAnEmptyCommandLineIsLogged) {
   EXPECT_EQ(Match(table, 77).first, false);
   EXPECT_FALSE(MatchServerProcess(table, nullptr, InServerDir));
   g_manager.core.overlay_path = "/ov/";
-  table = {
-      Server(40, 1, {"b", "+overlayPath", "/other/"}),
-      Server(41, 1, {"b", "+overlayPath"}),
-      Server(42, 1, {"b", "+overlayPath", "---"}),
-  };
+  table = {Server(40, 1, {"b", "+overlayPath", "/other/"}), Server(41, 1, {"b", "+overlayPath"}),
+           Server(42, 1, {"b", "+overlayPath", "---"})};
   EXPECT_EQ(Match(table, -1), std::pair(true, 42));
   table[1].argv = {"b", "+overlayPath", "/ov/"};
   EXPECT_EQ(Match(table, -1), std::pair(true, 41));
@@ -195,8 +184,7 @@ TEST_F(FinderTest, PidAndOverlayRulesAndAnEmptyCommandLineIsLogged) {
     return pid == 55 ? InServerDir(pid, link) : g_manager.core.server_dir + "/b";
   }));
   // A process that vanished is passed over without a word.
-  EXPECT_EQ(Log().substr(19),
-            " : Couldn't determine server command line!\r\n");
+  EXPECT_EQ(Log().substr(19), " : Couldn't determine server command line!\r\n");
 }
 
 }  // namespace
