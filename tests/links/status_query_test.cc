@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "core/last_error.h"
@@ -65,8 +66,7 @@ TEST_F(StatusQueryTest, SegmentsMakeOneReportAndNamesNeverPassForKeys) {
     std::optional<std::string> report = StatusQuery(server.port(), "\\status\\");
     ASSERT_TRUE(report) << Log();
     EXPECT_EQ(*report, segments[0] + segments[1] + (segments.size() > 2 ? segments[2] : ""));
-    EXPECT_EQ(g_manager.links.status_report, *report);
-    EXPECT_EQ(LastError(), 0);
+    EXPECT_EQ(std::pair(g_manager.links.status_report, LastError()), std::pair(*report, 0));
     EXPECT_EQ(server.queries(), std::vector{std::string("\\status\\\0", 9)});  // the NUL goes too
   }
 }
@@ -77,16 +77,14 @@ TEST_F(StatusQueryTest, SegmentFaultsAndAMissingFinalAreRefused) {
       {{"\\a\\1\\queryid\\7.1", "\\b\\2\\queryid\\7.3\\final\\"}, "Segment missing or out of order."},
       {{"\\numplayers\\1\\final\\"}, "Segment did not contain a queryid."},
       {{"\\numplayers\\1\\queryid\\7\\final\\"}, "Segment did not contain a queryid."},
-      {{"\\numplayers\\1\\queryid\\1.1"}, "Response did not contain a final segment."},
-  };
+      {{"\\numplayers\\1\\queryid\\1.1"}, "Response did not contain a final segment."}};
   for (const Case& c : cases) {
     UdpResponder server(c.replies);
     SetLastError(99);
     g_manager.links.status_wait_left = kShortPass;
     EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
     EXPECT_EQ(LastError(), 0);
-    EXPECT_TRUE(Has(Log(), std::string(" : Couldn't get server status! ") + c.message + "\r\n"))
-        << c.message;
+    EXPECT_TRUE(Has(Log(), std::string(" : Couldn't get server status! ") + c.message + "\r\n")) << c.message;
   }
 }
 
@@ -105,9 +103,7 @@ TEST_F(StatusQueryTest, SilenceIsTimedOut) {
 
 TEST_F(StatusQueryTest, OverlongReplyIsCutAtTheCap) {
   std::vector<std::string> replies;
-  for (int i = 1; i <= 4; ++i) {
-    replies.push_back("\\queryid\\1." + std::to_string(i) + "\\pad\\" + std::string(15000, 'x'));
-  }
+  for (int i = 1; i <= 4; ++i) replies.push_back("\\queryid\\1." + std::to_string(i) + "\\pad\\" + std::string(15000, 'x'));
   UdpResponder server(replies);
   EXPECT_FALSE(StatusQuery(server.port(), "\\status\\"));
   EXPECT_EQ(g_manager.links.status_report.size(), kStatusReportMax);
@@ -125,10 +121,8 @@ TEST_F(StatusQueryTest, StatusLogLine) {
   std::string line = ReadFile(work / "status.log");
   ASSERT_EQ(::chdir(old_dir), 0);
   // "YYYY-MM-DD HH:MM:SS : [report]\n"
-  std::string tail = " : [\\numplayers\\0\\queryid\\3.1\\final\\]\n";
-  ASSERT_EQ(line.size(), 19 + tail.size());
-  EXPECT_EQ(line.substr(19), tail);
-  EXPECT_EQ(line[4], '-');
+  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : \[\\numplayers\\0\\queryid\\3\.1\\final\\\]\n)")))
+      << line;
 }
 
 TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
@@ -156,8 +150,7 @@ TEST_F(StatusQueryTest, IdentifiesThePortThatServesTheGame) {
 
   // No port answers with the game port (closed probes are refused at once on loopback).
   g_manager.links.status_port = 0;
-  configured.set_replies({"\\hostport\\1\\final\\"});
-  probed.set_replies({"\\hostport\\1\\final\\"});
+  for (UdpResponder* responder : {&configured, &probed}) responder->set_replies({"\\hostport\\1\\final\\"});
   EXPECT_FALSE(IdentifyStatusPort());
   EXPECT_EQ(g_manager.links.status_port, 0u);
 }
@@ -187,8 +180,7 @@ TEST_F(StatusQueryTest, OnePassWaitsTwoSecondsInAll) {
   EXPECT_FALSE(Has(Log(), probe));
   StartStatusPass();
   ASSERT_TRUE(IdentifyStatusPort());
-  EXPECT_EQ(g_manager.links.status_port, 23000u);
-  EXPECT_EQ(slow.queries().size(), 2u);
+  EXPECT_EQ(std::pair(g_manager.links.status_port, slow.queries().size()), std::pair(23000u, std::size_t{2}));
   EXPECT_TRUE(Has(Log(), probe));
 }
 
