@@ -59,28 +59,26 @@ TEST_F(SettingsStartup, FirstStartWritesDefaultsEndsOnSigtermAndSecondStartFills
   ASSERT_TRUE(run_.Start({"-pid", run_.dir() + "/k.pid"}));
   std::string log = run_.Log();
   EXPECT_TRUE(Has(log, "Listening on 0.0.0.0:" + std::to_string(run_.port)));
-  for (const char* name : {"servermaplist.con", "banlist.con", "serverbanlist.con",
-                           "serverschedule.con", "announcements.con", "bannedwords.con"})
+  for (const char* name :
+       {"servermaplist.con", "banlist.con", "serverbanlist.con", "serverschedule.con", "announcements.con", "bannedwords.con"})
     EXPECT_TRUE(std::filesystem::exists(Settings(name))) << name;
-  for (const char* secret :
-       {"korvane.con", "serversettings.con", "serverautoexec.con", "useraccess.con"}) {
+  for (const char* secret : {"korvane.con", "serversettings.con", "serverautoexec.con", "useraccess.con"}) {
     struct stat info {};
     ::stat(Settings(secret).c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
   }
-  EXPECT_TRUE(std::filesystem::exists(run_.dir() + "/pb/pbbans.dat"));
-  EXPECT_FALSE(std::filesystem::exists(Settings("kicklist.con")));
+  EXPECT_EQ(std::pair(std::filesystem::exists(run_.dir() + "/pb/pbbans.dat"), std::filesystem::exists(Settings("kicklist.con"))),
+            std::pair(true, false));
   EXPECT_EQ(ReadFile(Settings("korvane.con")) + ReadFile(Settings("mods.con")) +
                 ReadFile(Settings("maps.con")) + ReadFile(Settings("playermenu.con")) +
                 ReadFile(Settings("serversettings.con")) + ReadFile(run_.dir() + "/k.pid"),
             std::string(kFirstStartFile) + "bf1942\nbf1942,wake,1\nKick|kick\nBan|ban\n" +
                 std::to_string(run_.daemon.pid()));
-  EXPECT_TRUE(Has(log, " : Korvane v2.0 beta 4g\r\n"));
-  EXPECT_TRUE(Has(log, " : Started under Linux "));
-  EXPECT_TRUE(Has(log, "WARNING: PunkBuster is not installed on this server."));
+  for (const char* line : {" : Korvane v2.0 beta 4g\r\n", " : Started under Linux ",
+                           "WARNING: PunkBuster is not installed on this server."})
+    EXPECT_TRUE(Has(log, line)) << line;
   std::string first = ReadFile(run_.Out());
-  EXPECT_TRUE(Has(first, "Listening on"));
-  EXPECT_FALSE(Has(first, "Invalid value"));
+  EXPECT_TRUE(Has(first, "Listening on") && !Has(first, "Invalid value")) << first;
   run_.daemon.Signal(SIGTERM);
   EXPECT_EQ(run_.daemon.Wait(15s), 15);
   log = run_.Log();
@@ -92,17 +90,14 @@ TEST_F(SettingsStartup, FirstStartWritesDefaultsEndsOnSigtermAndSecondStartFills
   // The empty required texts are reported (their lines: see the settings tests) and filled.
   EXPECT_EQ(Count(StartAndStop({"@game.gameSpyPort", "23456"}), "Invalid value detected"), 4);
   // -ip saves the file again: the filled texts and the command-line port stay.
-  std::string saved = ReadFile(Settings("korvane.con"));
-  EXPECT_TRUE(Has(saved, "game.serverName \"BFSERVER\"\n"));
-  EXPECT_TRUE(Has(saved, "manager.consolePassword \"Sesamine\"\n"));
-  EXPECT_TRUE(Has(saved, "game.gameSpyPort 23456\n"));
-  EXPECT_TRUE(Has(saved, "game.serverIP 127.0.0.1\n"));
+  for (const char* line : {"game.serverName \"BFSERVER\"\n", "manager.consolePassword \"Sesamine\"\n",
+                           "game.gameSpyPort 23456\n", "game.serverIP 127.0.0.1\n"})
+    EXPECT_TRUE(Has(ReadFile(Settings("korvane.con")), line)) << line;
 }
 
 TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
   std::string out;
-  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
-                                   std::to_string(FreePort()), "-ip", "127.0.0.1"};
+  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port", std::to_string(FreePort()), "-ip", "127.0.0.1"};
   std::filesystem::create_directories(Settings("korvane.con"));
   EXPECT_EQ(RunToEnd(argv, server_, &out), 1);
   EXPECT_TRUE(Has(out, "Couldn't load settings file! Is a directory (21)"));
@@ -118,8 +113,7 @@ TEST_F(SettingsStartup, UnusableContentOrSettingsEndTheStart) {
 // FIFOs and devices are skipped with a warning; banned words load after the schedule.
 TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
   std::string out;
-  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port",
-                                   std::to_string(FreePort()), "-debug"};
+  std::vector<std::string> argv = {BuildPath("korvd"), "-path", server_, "-port", std::to_string(FreePort()), "-debug"};
   auto skipped = [&](const std::string& name) {
     return "WARNING: Skipped " + Settings(name) + ", which is not a regular file.";
   };
@@ -135,13 +129,11 @@ TEST_F(SettingsStartup, FifosAndDevicesAmongTheSettingsFilesAreSkipped) {
     std::filesystem::remove(Settings(name));  // made by the start before
     make(Settings(name));
     EXPECT_EQ(RunToEnd(argv, server_, &out), 1) << name;
-    EXPECT_TRUE(Has(out, skipped(name))) << out;
-    EXPECT_TRUE(Has(out, message)) << out;
+    EXPECT_TRUE(Has(out, skipped(name)) && Has(out, message)) << out;
     std::filesystem::remove(Settings(name));
   }
   EXPECT_FALSE(Has(out, "DEBUG: Loaded banned words"));
-  for (auto [name, make] : {std::pair{"bannedwords.con", zero}, {"korvd.conf", fifo},
-                            {"servermaplist.con", fifo}}) {
+  for (auto [name, make] : {std::pair{"bannedwords.con", zero}, {"korvd.conf", fifo}, {"servermaplist.con", fifo}}) {
     std::filesystem::remove(Settings(name));
     make(Settings(name));
   }
