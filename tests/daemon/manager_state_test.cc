@@ -26,8 +26,8 @@ TEST(ManagerStateTest, OneClockForEveryReadingUntilTheReset) {
   ResetManagerState();
   SetClockForTests([] { return std::int64_t{1700000000250}; });
   EXPECT_EQ(ClockNow(), 1700000000);
-  EXPECT_EQ(WallNow().time_since_epoch(), std::chrono::milliseconds(1700000000250));
-  EXPECT_EQ(SteadyNow().time_since_epoch(), std::chrono::milliseconds(1700000000250));
+  EXPECT_EQ(std::tuple(WallNow().time_since_epoch(), SteadyNow().time_since_epoch()),
+            std::tuple(std::chrono::milliseconds(1700000000250), std::chrono::milliseconds(1700000000250)));
   ResetManagerState();
   EXPECT_NE(ClockNow(), 1700000000);
 }
@@ -57,12 +57,9 @@ TEST(ManagerStateTest, ResetClosesWhatTheSectionsOpenedAndPutsTheHooksBack) {
   ASSERT_EQ(::poll(&hangup, 1, 10000), 1);
   char byte;
   EXPECT_EQ(::recv(peer.fd(), &byte, 1, 0), 0);  // the daemon's end is closed
-  EXPECT_TRUE(Closed(console[0]));
-  EXPECT_TRUE(Closed(wake));
-  EXPECT_EQ(WakePipeFd(), -1);
-  EXPECT_EQ(LastError(), 0);
+  EXPECT_EQ(std::tuple(Closed(console[0]), Closed(wake), WakePipeFd(), LastError(), g_manager.remote.output_paced),
+            std::tuple(true, true, -1, 0, true));
   EXPECT_EQ(g_manager.remote.command_runner, runner);
-  EXPECT_TRUE(g_manager.remote.output_paced);
   ::close(console[1]);
 }
 
@@ -70,18 +67,14 @@ TEST(MainLoopTicks, BothRunFirstThenEachOnItsPeriod) {
   TickTimers timers;
   std::time_t start = 1700000000;
   EXPECT_EQ(MillisecondsToNextTick(timers, std::chrono::system_clock::from_time_t(start), 30), 3000);
-  EXPECT_EQ(RunDueTicks(timers, start, 30), 3);
-  EXPECT_EQ(RunDueTicks(timers, start + 2, 30), 0);
-  EXPECT_EQ(RunDueTicks(timers, start + 3, 30), 1);
-  EXPECT_EQ(RunDueTicks(timers, start + 29, 30), 1);
-  EXPECT_EQ(RunDueTicks(timers, start + 30, 30), 2);
+  EXPECT_EQ((std::vector{RunDueTicks(timers, start, 30), RunDueTicks(timers, start + 2, 30), RunDueTicks(timers, start + 3, 30),
+                         RunDueTicks(timers, start + 29, 30), RunDueTicks(timers, start + 30, 30)}),
+            (std::vector{3, 0, 1, 1, 2}));
   // A server that ended resets the supervision timer: it runs at once.
   timers.last_supervision = 0;
   EXPECT_EQ(RunDueTicks(timers, start + 31, 30), 2);
   // The loop waits no longer than until the next tick is due.
-  auto at = [&](std::time_t t, int ms) {
-    return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(ms);
-  };
+  auto at = [&](std::time_t t, int ms) { return std::chrono::system_clock::from_time_t(t) + std::chrono::milliseconds(ms); };
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 31, 250), 30), 750);
   EXPECT_EQ(MillisecondsToNextTick(timers, at(start + 34, 1), 30), 0);
   timers.last_status = start + 70;  // the supervision tick is due first

@@ -34,8 +34,7 @@ inline std::vector<std::string> LiveSettingLines() {
 class FakeConsole {
  public:
   using Answer = std::function<std::vector<std::string>(const std::vector<std::string>&)>;
-  static constexpr unsigned char kKey[10] = {0x11, 0x22, 0x33, 0x44, 0x55,
-                                             0x66, 0x77, 0x08, 0x09, 0x7F};
+  static constexpr unsigned char kKey[10] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x08, 0x09, 0x7F};
 
   FakeConsole(std::string user, std::string password, Answer answer)
       : user_(std::move(user)), password_(std::move(password)), answer_(std::move(answer)) {
@@ -119,11 +118,8 @@ class FakeConsole {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(strings);
         // answer_sync = false leaves the settings read unanswered.
-        if (answer_sync_ && strings.size() > 30 && strings[1] == "admin.bandwidthChokeLimit") {
-          answer = LiveSettingLines();
-        } else {
-          answer = answer_(strings);
-        }
+        bool sync = answer_sync_ && strings.size() > 30 && strings[1] == "admin.bandwidthChokeLimit";
+        answer = sync ? LiveSettingLines() : answer_(strings);
       }
       if (!answer.empty() && answer[0] == kDropLink) return;
       std::string bytes = (!answer.empty() && answer[0] == kRaw) ? answer[1] : korvclient::ConsolePacket(answer);

@@ -21,8 +21,7 @@ using nlohmann::json;
 json ApiData(int port, const std::string& path, const std::string& query = "") {
   httplib::Client client("127.0.0.1", port);
   client.set_read_timeout(5, 0);
-  auto reply = query.empty() ? client.Get(path)
-                             : client.Post(path, httplib::Params{{"query", query}});
+  auto reply = query.empty() ? client.Get(path) : client.Post(path, httplib::Params{{"query", query}});
   if (!reply || reply->status != 200) return nullptr;
   json answer = json::parse(reply->body, nullptr, false);
   return answer.is_object() && answer.value("status", "") == "success" ? answer["data"] : json();
@@ -56,27 +55,21 @@ TEST(PrometheusChainTest, TwoInstancesAreScrapedAndAKilledServerFiresItsAlert) {
   // One instance named in korvd.conf, the other by its directory.
   std::map<std::string, std::unique_ptr<gamesimtest::DaemonRun>> runs;
   for (const char* name : {"alpha", ""}) {
-    auto run = std::make_unique<gamesimtest::DaemonRun>(
-        "", std::map<std::string, std::string>{{"manager.monitorTimerPeriod", "10"}});
+    auto run = std::make_unique<gamesimtest::DaemonRun>("", std::map<std::string, std::string>{{"manager.monitorTimerPeriod", "10"}});
     std::string label = *name ? name : std::filesystem::path(run->dir()).filename().string();
     WriteFile(run->Settings("korvd.conf"), std::string(gamesimtest::kFastTicks) + "[metrics]\ntextfile = " +
                                                work / "textfiles/" + label + ".prom\nserver = " + name + "\n");
     ASSERT_TRUE(run->Start({"-start"})) << run->Log();
     runs[label] = std::move(run);
   }
-  int exporter_port = FreePort();
-  int prometheus_port = FreePort();
+  int exporter_port = FreePort(), prometheus_port = FreePort();
   std::string rules = ReadFile(SourcePath("contrib/prometheus/korvd-alerts.yml"));
   WriteFile(work / "rules.yml", std::regex_replace(rules, std::regex("for: \\w+"), "for: 0s"));
   WriteFile(work / "prometheus.yml",
-            "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
-            "rule_files: [rules.yml]\n"
-            "scrape_configs:\n"
-            "  - job_name: node\n"
-            "    static_configs: [{targets: ['127.0.0.1:" + std::to_string(exporter_port) + "']}]\n");
+            "global: {scrape_interval: 1s, evaluation_interval: 1s}\nrule_files: [rules.yml]\nscrape_configs:\n"
+            "  - job_name: node\n    static_configs: [{targets: ['127.0.0.1:" + std::to_string(exporter_port) + "']}]\n");
   Process exporter, prometheus;
-  ASSERT_TRUE(exporter.Start({"/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
-                              "--collector.textfile",
+  ASSERT_TRUE(exporter.Start({"/usr/bin/prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
                               "--collector.textfile.directory=" + work / "textfiles",
                               "--web.listen-address=127.0.0.1:" + std::to_string(exporter_port)},
                              work.path(), work / "exporter.out"));
@@ -88,17 +81,14 @@ TEST(PrometheusChainTest, TwoInstancesAreScrapedAndAKilledServerFiresItsAlert) {
   // Both servers up, each with every series of its file, none without its label.
   std::map<std::string, std::string> both_up;
   for (const auto& [label, run] : runs) both_up[label] = "1";
-  ASSERT_TRUE(WaitUntil([&] { return ByServer(prometheus_port, "korvd_server_up") == both_up; },
-                        60s))
+  ASSERT_TRUE(WaitUntil([&] { return ByServer(prometheus_port, "korvd_server_up") == both_up; }, 60s))
       << ReadFile(work / "prometheus.out") << ReadFile(work / "exporter.out");
-  std::map<std::string, std::string> counts =
-      ByServer(prometheus_port, "count by (server) ({__name__=~\"korvd_.+\"})");
+  std::map<std::string, std::string> counts = ByServer(prometheus_port, "count by (server) ({__name__=~\"korvd_.+\"})");
   ASSERT_EQ(counts.size(), 2u);
   EXPECT_EQ(counts.begin()->second, counts.rbegin()->second);
 
   for (int pid : runs["alpha"]->GamePids()) ::kill(pid, SIGKILL);
-  EXPECT_TRUE(WaitUntil(
-      [&] { return FiringFor(prometheus_port, "KorvdGameServerDown").count("alpha") == 1; }, 60s))
+  EXPECT_TRUE(WaitUntil([&] { return FiringFor(prometheus_port, "KorvdGameServerDown").count("alpha") == 1; }, 60s))
       << runs["alpha"]->Log();
   EXPECT_EQ(FiringFor(prometheus_port, "KorvdGameServerDown"), std::set<std::string>{"alpha"});
 }
