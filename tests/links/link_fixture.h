@@ -33,8 +33,7 @@ class LogFixture : public ::testing::Test {
 };
 
 // Points the daemon at stand-ins on 127.0.0.1 (console `user`/`password`); smart balance off.
-inline void PointAtStandIns(int console_port, int status_port, const std::string& user,
-                            const std::string& password) {
+inline void PointAtStandIns(int console_port, int status_port, const std::string& user, const std::string& password) {
   g_manager.server.server_running = true;
   g_manager.server.console_user = user;
   g_manager.server.console_password = password;
@@ -48,8 +47,7 @@ inline void MakeNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) 
 
 // A connected TCP pair over 127.0.0.1; both ends non-blocking.
 struct TcpPair {
-  int a = -1;
-  int b = -1;
+  int a = -1, b = -1;
   TcpPair() {
     int port = 0;
     int listener = BindLoopback(false, 0, &port);
@@ -71,11 +69,7 @@ struct TcpPair {
   static std::string Drain(int fd) {
     std::string out;
     char buffer[65536];
-    for (;;) {
-      ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (got <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(got));
-    }
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) out.append(buffer, static_cast<std::size_t>(got));
     return out;
   }
 };

@@ -20,8 +20,7 @@ namespace korvtest {
 class UdpResponder {
  public:
   // Binds 127.0.0.1:port (0 picks a free one); ok() tells whether it did.
-  explicit UdpResponder(std::vector<std::string> replies, int port = 0)
-      : replies_(std::move(replies)) {
+  explicit UdpResponder(std::vector<std::string> replies, int port = 0) : replies_(std::move(replies)) {
     fd_ = BindLoopback(true, port, &port_);
     if (fd_ >= 0) thread_ = std::thread([this] { Serve(); });
   }
@@ -49,14 +48,12 @@ class UdpResponder {
       if (::poll(&entry, 1, 20) <= 0) continue;
       sockaddr_in from{};
       socklen_t length = sizeof from;
-      ssize_t got = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
-                               &length);
+      ssize_t got = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
       if (got < 0) continue;
       std::lock_guard<std::mutex> lock(mutex_);
       queries_.emplace_back(buffer, static_cast<std::size_t>(got));
-      for (const std::string& reply : replies_) {
+      for (const std::string& reply : replies_)
         ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
-      }
     }
   }
 

@@ -28,13 +28,11 @@ class ConsoleFixture : public LogFixture {
   void SetUp() override {
     LogFixture::SetUp();
     g_manager.core.settings_dir = dir_.path();
-    status_ = std::make_unique<UdpResponder>(
-        std::vector<std::string>{"\\numplayers\\1\\mapname\\berlin\\queryid\\1.1\\final\\"});
+    status_ = std::make_unique<UdpResponder>(std::vector<std::string>{"\\numplayers\\1\\mapname\\berlin\\queryid\\1.1\\final\\"});
     console_ = std::make_unique<FakeConsole>("ab", "secret", [this](const auto& request) {
       if (request.size() < 2) return std::vector<std::string>{"ok\n"};
       if (request[1] == "game.listPlayers")
-        return std::vector<std::string>{"Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:" +
-                                        std::string(kMikeHash) + "\n"};
+        return std::vector<std::string>{"Id:3 - Mike is remote ip: 10.0.0.5:14567 hash:" + std::string(kMikeHash) + "\n"};
       if (!fail_.empty() && request[1].find(fail_) != std::string::npos) return std::vector{kDropLink};
       if (request[1] == "admin.kickPlayer 42") return std::vector<std::string>{"No player with id 42"};
       return std::vector<std::string>{"ok\n"};
@@ -49,9 +47,7 @@ class ConsoleFixture : public LogFixture {
     ASSERT_TRUE(ConsoleConnect());
     Sent();
   }
-  void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 1) {
-    RunCommand(code, text, sender);
-  }
+  void Run(std::uint32_t code, const std::string& text, std::uint32_t sender = 1) { RunCommand(code, text, sender); }
   // The console lines sent since the last call (without the channel string).
   std::vector<std::string> Sent() {
     std::vector<std::string> lines;
