@@ -217,14 +217,12 @@ TEST_F(HelpersTest, DottedAddressesKeyhashesAndHex) {
                                          ParseDottedIp("127.0.0.1"), ParseDottedIp(nullptr), ParseDottedIp("garbage")}),
             (std::vector<std::uint32_t>{0x0A000000u, 0xC0A80100u, 0x7F000001u, 0, 0}));
   EXPECT_EQ(ParseDottedIp("111.222.111.2229"), ParseDottedIp("111.222.111.222"));
-  EXPECT_EQ(FormatDottedIp(0xC0A80102u), "192.168.1.2");
-  EXPECT_EQ(FormatDottedIp(0), "0.0.0.0");
-  EXPECT_FALSE(CheckKeyhash(std::string(31, 'a')));
-  EXPECT_EQ(LastError(), 30016);
-  EXPECT_FALSE(CheckKeyhash(std::string(31, 'a') + "g"));
-  EXPECT_EQ(LastError(), 30017);
-  EXPECT_TRUE(CheckKeyhash("0123456789abcdefABCDEF0123456789"));
-  EXPECT_TRUE(IsHexString(""));
+  EXPECT_EQ(FormatDottedIp(0xC0A80102u) + " " + FormatDottedIp(0), "192.168.1.2 0.0.0.0");
+  for (auto [keyhash, error] : {std::pair{std::string(31, 'a'), 30016}, {std::string(31, 'a') + "g", 30017}}) {
+    EXPECT_FALSE(CheckKeyhash(keyhash));
+    EXPECT_EQ(LastError(), error);
+  }
+  EXPECT_TRUE(CheckKeyhash("0123456789abcdefABCDEF0123456789") && IsHexString(""));
   EXPECT_FALSE(IsHexString("12 3"));
 }
 
@@ -232,10 +230,10 @@ TEST_F(HelpersTest, ChoiceListsIntegersAndCase) {
   const char* list = "0/No Limit,8/64 Kbps";
   EXPECT_EQ((std::vector{ChoiceValue(list, 0), ChoiceValue(list, 1), ChoiceValue(list, 2), ChoiceValue(list, 3)}),
             (std::vector<std::optional<std::string>>{std::nullopt, "0", "8", std::nullopt}));
-  EXPECT_EQ(ChoiceLabel(list, "8"), "64 Kbps");
-  EXPECT_EQ(ChoiceLabel("ctf/Capture the Flag", "CTF"), "Capture the Flag");
-  EXPECT_FALSE(ChoiceLabel(list, "16"));
-  EXPECT_FALSE(ChoiceLabel("a/A,b", "b"));  // the match has no label
+  // The last finds a match without a label.
+  EXPECT_EQ((std::vector{ChoiceLabel(list, "8"), ChoiceLabel("ctf/Capture the Flag", "CTF"), ChoiceLabel(list, "16"),
+                         ChoiceLabel("a/A,b", "b")}),
+            (std::vector<std::optional<std::string>>{"64 Kbps", "Capture the Flag", std::nullopt, std::nullopt}));
   EXPECT_EQ(FormatInteger(255, 16) + " " + FormatInteger(-10, 2) + " " + FormatInteger(0, 10) + " " +
                 FormatInteger(INT32_MIN, 10),
             "ff -1010 0 -2147483648");
