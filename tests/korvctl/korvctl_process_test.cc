@@ -46,6 +46,7 @@ class KorvctlProcess : public ::testing::Test {
   }
   std::string List() { return ReadFile(run_.Settings("serverbanlist.con")); }
   std::string Game() { return ReadFile(run_.Settings("banlist.con")); }
+  std::pair<std::string, std::string> Stores() { return {List(), Game()}; }
   // Starts `korvctl watch` in the background, logged in once it answers.
   void StartWatch(Process* watch, const std::string& out, std::vector<std::string> extra) {
     extra.insert(extra.begin(), "watch");
@@ -110,11 +111,10 @@ TEST_F(KorvctlProcess, BansOnTheFileRoadWithTheServerStopped) {
   EXPECT_STREQ(rest, ",aim bot\n");
 
   std::string out = Ctl({"bans"});
-  EXPECT_TRUE(Has(out, "Eve")) << out;
-  EXPECT_TRUE(Has(out, "aim bot"));
+  EXPECT_TRUE(Has(out, "Eve") && Has(out, "aim bot")) << out;
   out = Ctl({"--json", "bans"});
-  EXPECT_TRUE(Has(out, "\"expiry\":\"" + std::to_string(banned + 3600) + "\"")) << out;
-  EXPECT_TRUE(Has(out, "\"banned_by\":\"admin\""));
+  EXPECT_TRUE(Has(out, "\"expiry\":\"" + std::to_string(banned + 3600) + "\"") &&
+              Has(out, "\"banned_by\":\"admin\"")) << out;
 
   // The game's list holds a key the daemon's does not.
   Ctl({"verify-bans"}, 1);
@@ -130,17 +130,14 @@ TEST_F(KorvctlProcess, BansOnTheFileRoadWithTheServerStopped) {
   WriteFile(mine, "\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n\"Bob\",*," + std::string(kKey) +
                       ",*,\"admin\",6,0,spam\n");
   Ctl({"put", "bans", "-i", mine});
-  EXPECT_EQ(List(), ReadFile(mine));
   Ctl({"push-bans"});
-  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\nadmin.addKeyToBanList " +
-                        std::string(kKey) + " Perm\n");
-
+  EXPECT_EQ(Stores(), std::pair(ReadFile(mine), "admin.addAddressToBanList 10.1.1.1:0 Perm\nadmin.addKeyToBanList " +
+                                                    std::string(kKey) + " Perm\n"));
   Ctl({"unban", "--keyhash", kKey});
-  EXPECT_EQ(List(), "\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n");
-  EXPECT_EQ(Game(), "admin.addAddressToBanList 10.1.1.1:0 Perm\n");
+  EXPECT_EQ(Stores(), std::pair(std::string("\"Eve\",10.1.1.1,*,*,\"admin\",5,0,aim bot\n"),
+                                std::string("admin.addAddressToBanList 10.1.1.1:0 Perm\n")));
   Ctl({"clear-bans"});
-  EXPECT_EQ(List(), "");
-  EXPECT_EQ(Game(), "");
+  EXPECT_EQ(List() + Game(), "");
   EXPECT_EQ(Ctl({"bans"}), "no bans\n");
 }
 
@@ -156,23 +153,21 @@ TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   // The running game keeps its own list: a copy into its file is refused.
   EXPECT_TRUE(Has(Ctl({"push-bans"}, 1), "command failed"));
   Ctl({"unban", "--name", "Mike", "--address", "10.0.0.5"});
-  EXPECT_EQ(Game(), "");
-  EXPECT_EQ(List(), "");
+  EXPECT_EQ(List() + Game(), "");
   EXPECT_TRUE(Has(ReadFile(game_.dir / "message.log"), "admin.removeAddressFromBanList 10.0.0.5"));
   // Without PunkBuster the unban fails, yet the dropped address leaves the daemon's list.
   Ctl({"ban", "--address", "10.0.0.7", "spam"});
   EXPECT_TRUE(Has(List(), "\"[unknown]\",10.0.0.7,*,*,\"admin\","));
   Ctl({"unban", "--address", "10.0.0.7", "--guid", kKey}, 1);
-  EXPECT_EQ(Game(), "");
-  EXPECT_EQ(List(), "");
+  EXPECT_EQ(List() + Game(), "");
   // A second start is refused; a chat line from the game reaches watch.
   Ctl({"start"}, 7);
   Process watch;
   std::string watched = game_.dir / "watch.txt";
   StartWatch(&watch, watched, {"--for", "20s"});
   game_.WriteScenario(std::string(kPlayers) + "chat Mike: hello from the game\n");
-  EXPECT_TRUE(WaitForText(watched, "console: ", std::chrono::seconds(20))) << ReadFile(watched);
-  EXPECT_TRUE(Has(ReadFile(watched), "Mike: hello from the game"));
+  EXPECT_TRUE(WaitForText(watched, "console: ", std::chrono::seconds(20)) &&
+              Has(ReadFile(watched), "Mike: hello from the game")) << ReadFile(watched);
   watch.Signal(SIGTERM);
   EXPECT_EQ(watch.Wait(std::chrono::seconds(10)), 0);
 }
@@ -193,10 +188,8 @@ TEST(ToolHelp, HelpAndVersionPrintOnStandardOutputAndExitZero) {
                       dir.path(), out, 10s);
     };
     std::string help, shown;
-    EXPECT_EQ(run("--help", &help), 0) << tool;
-    EXPECT_EQ(help.substr(0, usage.size()), usage);
-    EXPECT_TRUE(Has(help, "--version"));
-    EXPECT_EQ(run("--version", &shown), 0) << tool;
+    EXPECT_EQ(std::pair(run("--help", &help), run("--version", &shown)), std::pair(0, 0)) << tool;
+    EXPECT_TRUE(help.starts_with(usage) && Has(help, "--version")) << help;
     EXPECT_EQ(shown, tool + " " + version + "\n");
   }
 }
@@ -216,13 +209,12 @@ TEST(KorvctlFleetFile, LinesDefaultsAndRefusals) {
                                   "gamma 127.0.0.1:1",
                                   14667, &members, &error)) << error;
   EXPECT_EQ(Listed(members), "alpha=10.0.0.1:14667;beta=game.example:15000;gamma=127.0.0.1:1;");
+  const std::string kPortRange = "line 1 of the fleet file: the port must be a number from 1 to 65535";
   const std::pair<std::string, std::string> refusals[] = {
       {"alpha\n", "line 1 of the fleet file is not \"name address[:port]\""},
       {"#\nalpha 1.2.3.4 5.6.7.8\n", "line 2 of the fleet file is not \"name address[:port]\""},
-      {"alpha 1.2.3.4:0\n", "line 1 of the fleet file: the port must be a number from 1 to 65535"},
-      {"alpha 1.2.3.4:65536\n", "line 1 of the fleet file: the port must be a number from 1 to 65535"},
-      {"alpha 1.2.3.4:x1\n", "line 1 of the fleet file: the port must be a number from 1 to 65535"},
-      {"alpha :15000\n", "line 1 of the fleet file: the port must be a number from 1 to 65535"},
+      {"alpha 1.2.3.4:0\n", kPortRange}, {"alpha 1.2.3.4:65536\n", kPortRange},
+      {"alpha 1.2.3.4:x1\n", kPortRange}, {"alpha :15000\n", kPortRange},
       {"alpha 1.2.3.4\nalpha 1.2.3.5\n", "line 2 of the fleet file repeats the name alpha"},
       {"# none\n\n", "the fleet file lists no daemon"},
   };
