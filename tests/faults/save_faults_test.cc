@@ -113,10 +113,8 @@ TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
   for (SavedFile& file : files)
     old.emplace_back(std::filesystem::path(file.path).filename(), ReadFile(file.path));
   ASSERT_TRUE(MountFullDisk(settings_, old));
-  for (SavedFile& file : files) {
-    EXPECT_FALSE(file.save(true)) << file.path;
-    EXPECT_EQ(Contents(file), file.old_text) << file.path;
-  }
+  for (SavedFile& file : files)
+    EXPECT_TRUE(!file.save(true) && Contents(file) == file.old_text) << file.path;
   EXPECT_FALSE(AppendToFile(settings_ + "/partial.con", std::string(200, 'n')));
   EXPECT_EQ(ReadFile(settings_ + "/partial.con"), old[0].second);
   std::string log = Log();
