@@ -131,9 +131,9 @@ TEST(WireSettingLine, WelcomeLinesRoundTrip) {
   EXPECT_EQ((std::pair{SplitSettingLine("  key  value").key, SplitSettingLine("  key  value").rest}),
             (std::pair<std::string_view, std::string_view>{"key", " value"}));
   SettingValueReader reader("  \"\"quoted text\" word");
-  EXPECT_EQ(reader.NextQuoted(), "quoted text");
-  EXPECT_EQ(reader.NextWord(), "word");
-  EXPECT_EQ(reader.NextWord(), std::nullopt);
+  const auto quoted = reader.NextQuoted(), word = reader.NextWord(), none = reader.NextWord();
+  EXPECT_EQ(std::tuple(quoted, word, none),
+            std::tuple(std::optional<std::string>("quoted text"), "word", std::nullopt));
 }
 
 TEST(WireScheduleLine, SavedLinesReadBackAndKorvctlShowsThem) {
@@ -195,15 +195,12 @@ TEST(WireFileFrame, FramesUnpackToTheirTextAndDamageIsNamed) {
   std::string_view packed;
   ASSERT_TRUE(reader.GetU32(&header.plain_length) && reader.GetU32(&header.packed_length) &&
               reader.GetU32(&header.checksum) && reader.GetBytes(header.packed_length, &packed));
-  EXPECT_EQ(reader.remaining(), 0u);
-  EXPECT_EQ(header.plain_length, text.size());
+  EXPECT_EQ(std::pair(reader.remaining(), std::size_t{header.plain_length}), std::pair(std::size_t{0}, text.size()));
   std::string plain;
-  EXPECT_EQ(UnpackFrameText(header, packed, &plain), FrameFault::kNone);
-  EXPECT_EQ(plain, text);
+  EXPECT_EQ(std::pair(UnpackFrameText(header, packed, &plain), plain), std::pair(FrameFault::kNone, text));
   FrameHeader longer = header;
   ++longer.plain_length;
-  EXPECT_EQ(UnpackFrameText(longer, packed, &plain), FrameFault::kData);
-  EXPECT_EQ(plain, "");
+  EXPECT_EQ(std::pair(UnpackFrameText(longer, packed, &plain), plain), std::pair(FrameFault::kData, std::string()));
   ++header.checksum;
   EXPECT_EQ(UnpackFrameText(header, packed, &plain), FrameFault::kChecksum);
   EXPECT_EQ((std::vector{FrameLengthsFit(kFrameMaxPlain, MaxPackedLength(kFrameMaxPlain)),
@@ -221,9 +218,7 @@ TEST(WireSpanReader, FailedReadsConsumeNothing) {
   EXPECT_EQ(reader.remaining(), 12u);
   ASSERT_TRUE(reader.GetCountedText(5, &text));
   EXPECT_EQ(text, "ab");
-  EXPECT_FALSE(reader.GetU32(&value));
-  EXPECT_FALSE(reader.GetBytes(4, &text));
-  EXPECT_FALSE(reader.GetCountedText(100, &text));
+  EXPECT_FALSE(reader.GetU32(&value) || reader.GetBytes(4, &text) || reader.GetCountedText(100, &text));
   EXPECT_EQ(reader.Rest(), std::string_view("\x01\0\0", 3));
   SpanReader zero(std::string_view("\0\0\0\0", 4));
   EXPECT_FALSE(zero.GetCountedText(100, &text));
@@ -234,16 +229,8 @@ TEST(WireSpanReader, FailedReadsConsumeNothing) {
 // cut at a line with "more"; korvctl's JSON keeps every text exact.
 TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
   HistoryReport report;
-  HistoryPlayer p;
-  p.keyhash = "k";
-  p.guid = "";
-  p.first = 1;
-  p.last = -2;
-  p.seconds = 3;
-  p.names = {{"a\tb\\t\n\r\x01\xff", 4, 5}};
-  p.addresses = {{"10.0.0.1", 6, 7}};
-  p.sessions = {{8, 9, "n\t", ""}};
-  p.actions = {{10, "kick", "auto: high-ping", "ping\n900\\"}};
+  const HistoryPlayer p{"k", "", 1, -2, 3, {{"a\tb\\t\n\r\x01\xff", 4, 5}}, {{"10.0.0.1", 6, 7}},
+                        {{8, 9, "n\t", ""}}, {{10, "kick", "auto: high-ping", "ping\n900\\"}}};
   report.players = {p, HistoryPlayer{}};
   std::string text = WriteHistoryReport(report);
   EXPECT_TRUE(text.starts_with("history\nplayer\tk\t\t1\t-2\t3\nname\ta\\tb\\\\t\\n")) << text;
@@ -259,9 +246,7 @@ TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
   HistoryPlayer big = p;
   big.actions.assign(100, {1, "note", "admin", std::string(40, 'w')});
   std::string cut = WriteHistoryReport(HistoryReport{"", {big}, false}, 1000);
-  EXPECT_LE(cut.size(), 1000u);
-  EXPECT_GT(cut.size(), 930u);
-  EXPECT_TRUE(cut.ends_with("\nmore\n"));
+  EXPECT_TRUE(cut.size() <= 1000u && cut.size() > 930u && cut.ends_with("\nmore\n")) << cut.size() << cut;
   std::optional<HistoryReport> read = ReadHistoryReport(cut);
   ASSERT_TRUE(read);
   EXPECT_TRUE(read->more);
@@ -290,13 +275,11 @@ TEST(StatusReportTest, PlainReportsAndTheCap) {
   EXPECT_EQ(Look("\\hostname\\x\\numplayers\\12\\final\\",
                  {"numplayers", "hostname", "final", "maxplayers", "HOSTNAME"}),
             (Values{"12", "x", "", {}, {}}));
-  EXPECT_EQ(StatusValue("\\long\\" + std::string(2000, 'v') + "\\n\\1", "long"),
-            std::string(1023, 'v'));
-  EXPECT_EQ(StatusValue("\\hostname\\" + std::string(2000, 'v') + "\\a\\b\\final\\", "hostname"),
-            std::string(1023, 'v'));
-  EXPECT_EQ(StatusValue("\\a\\1\\a\\2", "a"), "1");
-  EXPECT_EQ(StatusValue("", "a"), std::nullopt);
-  EXPECT_EQ(StatusValue("\\", "a"), std::nullopt);
+  const std::string v2000(2000, 'v');
+  EXPECT_EQ((Values{StatusValue("\\long\\" + v2000 + "\\n\\1", "long"),
+                    StatusValue("\\hostname\\" + v2000 + "\\a\\b\\final\\", "hostname"),
+                    StatusValue("\\a\\1\\a\\2", "a"), StatusValue("", "a"), StatusValue("\\", "a")}),
+            (Values{std::string(1023, 'v'), std::string(1023, 'v'), "1", {}, {}}));
   // Keys the daemon does not read stay keys of their own.
   EXPECT_EQ(Look("\\mapname\\Berlin\\mapId\\BF1942\\gametype\\ctf\\final\\",
                  {"mapname", "gametype"}),
@@ -334,10 +317,9 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
   };
   for (const Case& c : cases) EXPECT_EQ(Look(c.report, c.keys), c.values) << c.report;
   StatusReportIndex index(cases[4].report);
-  EXPECT_EQ(index.first_ambiguous(), "team_1");
-  EXPECT_TRUE(index.Ambiguous("team_1"));
-  EXPECT_TRUE(index.Ambiguous("playername_0"));
-  EXPECT_FALSE(index.Ambiguous("playername_2"));
+  EXPECT_EQ(std::tuple(index.first_ambiguous(), index.Ambiguous("team_1"), index.Ambiguous("playername_0"),
+                       index.Ambiguous("playername_2")),
+            std::tuple("team_1", true, true, false));
 }
 
 // Any mix of keys, names and backslashes: every value found is text of the report.
