@@ -236,9 +236,9 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   WriteFile(maps, "game.addLevel berlin GPM_CQ bf1942\ngame.setIdleLevel\n"
                   "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n"
                   "game.setIdleLevel second GPM_CQ bf1942\n");
-  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), " stalingrad GPM_CQ bf1942");
-  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 6), " stal");
-  EXPECT_EQ(ReadConValue(maps, "game.none", 128), std::nullopt);
+  EXPECT_EQ((std::vector{ReadConValue(maps, "game.setIdleLevel", 128), ReadConValue(maps, "game.setIdleLevel", 6),
+                         ReadConValue(maps, "game.none", 128)}),
+            (std::vector<std::optional<std::string>>{" stalingrad GPM_CQ bf1942", " stal", std::nullopt}));
   ASSERT_TRUE(SetConValue(maps, "game.setIdleLevel", "kursk GPM_CQ bf1942"));
   EXPECT_EQ(ReadFile(maps), "game.addLevel berlin GPM_CQ bf1942\n"
                             "game.setIdleLevel kursk GPM_CQ bf1942\n"
@@ -288,8 +288,7 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
     using T = SettingType;
     if (row.type == T::kBoolean || row.type == T::kInteger || row.type == T::kNegativeInteger ||
         row.type == T::kHundredths || row.type == T::kTenths) {
-      EXPECT_GE(row.default_value, row.minimum) << i;
-      EXPECT_LE(row.default_value, row.maximum) << i;
+      EXPECT_TRUE(row.minimum <= row.default_value && row.default_value <= row.maximum) << i;
     }
   }
   // Give every row a valid value other than its default, save, reload.
@@ -313,8 +312,8 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   ASSERT_TRUE(LoadSettings(Path("korvane.con"), kAllGroups, kNoCaller));
   for (int i = 0; i < kSettingCount; ++i) {
     if (i == kSetAutoBalanceTeams) continue;  // turned off beside smart balance
-    EXPECT_EQ(Setting(i).value, wanted[i].value) << SettingName(i);
-    EXPECT_EQ(Setting(i).text, wanted[i].text) << SettingName(i);
+    EXPECT_EQ(std::pair(Setting(i).value, Setting(i).text), std::pair(wanted[i].value, wanted[i].text))
+        << SettingName(i);
   }
 }
 
@@ -370,20 +369,19 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
 }
 
 TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
-  EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Lines{});
-  EXPECT_EQ(SettingText(kSetMaxConnectionType), "ctlant1");  // case kept as written
-  EXPECT_EQ(Parse(kSetBandwidthChokeLimit, "12"),
-            Lines{"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using "
-                "default 0."});
-  EXPECT_EQ(SettingText(kSetBandwidthChokeLimit), "0");
-
-  EXPECT_EQ(Parse(kSetServerName, "\"\""),
-            Lines{"Invalid value detected for setting game.serverName, using default BFSERVER."});
-  EXPECT_EQ(SettingText(kSetServerName), "BFSERVER");
-  EXPECT_EQ(Parse(kSetServerPassword, "\"\""), Lines{});
-  EXPECT_EQ(SettingText(kSetServerPassword), "");
-  EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Lines{});
-  EXPECT_EQ(SettingText(kSetServerName), "  My Server ");
+  // A choice keeps its case as written.
+  const std::tuple<int, std::string, Lines, std::string> cases[] = {
+      {kSetMaxConnectionType, "ctlant1", {}, "ctlant1"},
+      {kSetBandwidthChokeLimit, "12",
+       {"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using default 0."}, "0"},
+      {kSetServerName, "\"\"", {"Invalid value detected for setting game.serverName, using default BFSERVER."},
+       "BFSERVER"},
+      {kSetServerPassword, "\"\"", {}, ""},
+      {kSetServerName, "\"  My Server \" trailing", {}, "  My Server "}};
+  for (const auto& [index, rest, log, text] : cases) {
+    const Lines said = Parse(index, rest);
+    EXPECT_EQ(std::pair(said, SettingText(index)), std::pair(log, text)) << rest;
+  }
   EXPECT_EQ(Text(kSetServerName, "\"" + std::string(100, 'x') + "\""), std::string(32, 'x'));
   EXPECT_EQ(Text(kSetStatFilePath, std::string(2000, 'p')), std::string(324, 'p'));
   // A control character could end a line of the game's files early.

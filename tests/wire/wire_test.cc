@@ -197,10 +197,10 @@ TEST(WireFileFrame, FramesUnpackToTheirTextAndDamageIsNamed) {
               reader.GetU32(&header.checksum) && reader.GetBytes(header.packed_length, &packed));
   EXPECT_EQ(std::pair(reader.remaining(), std::size_t{header.plain_length}), std::pair(std::size_t{0}, text.size()));
   std::string plain;
-  EXPECT_EQ(std::pair(UnpackFrameText(header, packed, &plain), plain), std::pair(FrameFault::kNone, text));
+  EXPECT_EQ((std::pair{UnpackFrameText(header, packed, &plain), plain}), std::pair(FrameFault::kNone, text));
   FrameHeader longer = header;
   ++longer.plain_length;
-  EXPECT_EQ(std::pair(UnpackFrameText(longer, packed, &plain), plain), std::pair(FrameFault::kData, std::string()));
+  EXPECT_EQ((std::pair{UnpackFrameText(longer, packed, &plain), plain}), std::pair(FrameFault::kData, std::string()));
   ++header.checksum;
   EXPECT_EQ(UnpackFrameText(header, packed, &plain), FrameFault::kChecksum);
   EXPECT_EQ((std::vector{FrameLengthsFit(kFrameMaxPlain, MaxPackedLength(kFrameMaxPlain)),
