@@ -67,8 +67,7 @@ TEST_F(FleetLinkTest, QueueSurvivesARestartAndABadLineIsLoggedNotSent) {
   EXPECT_EQ(FormatFleetLine(read[0]) + FormatFleetLine(read[1]), text);
   EXPECT_TRUE(
       Has(Log(), "WARNING: fleetqueue.con: line 1 cannot be read; that event is not sent."));
-  ASSERT_TRUE(SaveFleetQueue({}));
-  ASSERT_TRUE(LoadFleetQueue(&read));
+  ASSERT_TRUE(SaveFleetQueue({}) && LoadFleetQueue(&read));
   EXPECT_TRUE(read.empty());
 }
 
