@@ -43,10 +43,7 @@ void SetUpBanFiles(const std::string& dir) {
 
 class BanFilesTest : public korvtest::LogFixture {
  protected:
-  void SetUp() override {
-    LogFixture::SetUp();
-    SetUpBanFiles(dir_.path());
-  }
+  void SetUp() override { LogFixture::SetUp(); SetUpBanFiles(dir_.path()); }
 };
 
 TEST_F(BanFilesTest, StoreLinesGuardsAndReading) {
@@ -142,10 +139,7 @@ TEST_F(BanFilesTest, ExpiryAtTheExactSecondMatchesSingleUnbans) {
   }
   list += "\"Perm\",*," + key + ",*,\"op\",1,0,r\n";
   game += KeyBanLine(key);
-  auto seed = [&] {
-    WriteFile(ServerBanListPath(), list);
-    WriteFile(GameBanListPath(), game);
-  };
+  auto seed = [&] { WriteFile(ServerBanListPath(), list); WriteFile(GameBanListPath(), game); };
   seed();
   for (std::string_view line : SplitBanLines(list)) {
     std::optional<BanEntry> row = ParseBanEntry(line);

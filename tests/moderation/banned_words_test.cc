@@ -138,9 +138,7 @@ class DelayedKickTest : public ConsoleFixture {
     record.keyhash = keyhash;
     record.pb_guid = "[unknown]";
   }
-  void SayThrice(const std::string& line) {
-    for (int i = 0; i < 3; ++i) ModerateChatLine(line);
-  }
+  void SayThrice(const std::string& line) { for (int i = 0; i < 3; ++i) ModerateChatLine(line); }
   std::vector<std::string> RunDue() {
     Sent();
     RunQueuedCommands(ClockNow() + 13);

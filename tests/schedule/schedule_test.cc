@@ -35,10 +35,7 @@ class ScheduleTest : public LogFixture {
     g_calls.clear();
     SetClockForTests([] { return std::int64_t{g_now} * 1000; });
     SetScheduleServerControl(
-        [] {
-          g_calls.push_back("start");
-          return g_manager.server.server_running = true;
-        },
+        [] { g_calls.push_back("start"); return g_manager.server.server_running = true; },
         [](bool) {
           g_calls.push_back("stop");
           g_manager.server.server_running = false;
