@@ -165,16 +165,12 @@ class ServerFiles : public SettingsFixture {
  protected:
   void SetUp() override {
     SettingsFixture::SetUp();
-    Setting(kSetServerName).text = "My Server";
-    Setting(kSetServerIp).value = 0x0A000005;
-    Setting(kSetBindAllInterfaces).value = 1;
-    Setting(kSetWelcomeMessage).text = "Hello all\r\nBe nice\r\n";
-    Setting(kSetGameTime).value = 20;
-    Setting(kSetNumberOfRounds).value = 0;
-    Setting(kSetSoldierFriendlyFire).value = 50;
-    Setting(kSetConsoleUsername).text = "admin";
-    Setting(kSetConsolePassword).text = "secret";
-    Setting(kSetEnableRemoteAdmin).value = 1;
+    for (auto [index, value] : {std::pair{kSetServerIp, 0x0A000005}, {kSetBindAllInterfaces, 1}, {kSetGameTime, 20},
+                                {kSetNumberOfRounds, 0}, {kSetSoldierFriendlyFire, 50}, {kSetEnableRemoteAdmin, 1}})
+      Setting(index).value = value;
+    for (auto [index, text] : {std::pair{kSetServerName, "My Server"}, {kSetWelcomeMessage, "Hello all\r\nBe nice\r\n"},
+                               {kSetConsoleUsername, "admin"}, {kSetConsolePassword, "secret"}})
+      Setting(index).text = text;
     g_manager.settings.unpure_mods = "dc,xpack1";
     g_manager.core.server_commands = "game.gameSpyPort 23001\n";
   }
