@@ -108,8 +108,7 @@ TEST(KorvctlOptions, RefusalsSayWhatIsWrong) {
       {{"--port=65536"}, "the port must be a number from 1 to 65535, not '65536'"},
       {{"--port", "12x"}, "the port must be a number from 1 to 65535, not '12x'"},
       {{"-t", "3601"}, "the timeout must be a number of seconds from 1 to 3600, not '3601'"},
-      {{"status", "--user"}, "--user needs a value"},
-      {{"--colour", "status"}, "unknown option --colour"},
+      {{"status", "--user"}, "--user needs a value"}, {{"--colour", "status"}, "unknown option --colour"},
   };
   Options o;
   std::string error;

@@ -61,8 +61,7 @@ TEST(KorvctlWire, LoginRefusalsMismatchAndSilentPeers) {
       {std::string(1, '\0') + U32(0xFFFFFFFF) + "\x21", true, 18,
        "different protocol versions. Always use the same version of Korvane and Tillora. (the "
        "daemon speaks version 0x21, korvctl 0x20)"},
-      {"", true, 4, ""},
-      {std::string(1, '\0'), false, 5, "couldn't synchronise"},
+      {"", true, 4, ""}, {std::string(1, '\0'), false, 5, "couldn't synchronise"},
       {"\1", false, 11, "The specified username is invalid"}, {"\2", false, 12, "The specified password is invalid"},
       {"\3", false, 13, "The specified user account is disabled"}, {"\4", false, 14, "no access rights"},
       {"\5", false, 15, "No user accounts exist"}, {"\6", false, 16, "already connected"},
@@ -112,10 +111,8 @@ TEST(KorvctlWire, CommandsCarryTheirExactTextsAndReportOutcomes) {
        "4\xFF" "Bob, the 2nd\xFF" "10.0.0.9\xFF" "0123456789abcdef0123456789abcdef\xFF"
        "[unknown]\xFF" "0\xFF" "aimbot\xFF", Notice(0x21, "Bob, the 2nd"), 0,
        "player banned: Bob, the 2nd"},
-      {{"start"}, kClientStartServer, {}, Notice(0x04), 0, ""},
-      {{"start"}, kClientStartServer, {}, Notice(0x09), 7, ""},
-      {{"stop"}, kClientStopServer, {}, Notice(0x05), 0, ""},
-      {{"stop"}, kClientStopServer, {}, Notice(0x0A), 7, ""},
+      {{"start"}, kClientStartServer, {}, Notice(0x04), 0, ""}, {{"start"}, kClientStartServer, {}, Notice(0x09), 7, ""},
+      {{"stop"}, kClientStopServer, {}, Notice(0x05), 0, ""}, {{"stop"}, kClientStopServer, {}, Notice(0x0A), 7, ""},
       {{"pause"}, kClientTogglePause, {}, Notice(0x1A), 0, ""},
       {{"verify-bans"}, kClientVerifyBanLists, {}, Notice(0x16), 1, ""},
   };
@@ -173,11 +170,8 @@ TEST(KorvctlWire, DownloadWritesWholeFilesOnly) {
   short_unpack[0] = static_cast<char>(rotation.size() + 1);
   struct Case { std::string answer; int status; std::string words; };
   const std::vector<Case> bad{
-      {bad_sum, 5, "checksum"},
-      {short_unpack, 5, "does not unpack"},
-      {U32(0xBEEFBABE), 1, "aborted the transfer"},
-      {Frame(rotation).substr(0, 14), 3, "closed the connection"},
-      {U32(1000) + U32(5000) + U32(0), 5, "impossible size"},
+      {bad_sum, 5, "checksum"}, {short_unpack, 5, "does not unpack"}, {U32(0xBEEFBABE), 1, "aborted the transfer"},
+      {Frame(rotation).substr(0, 14), 3, "closed the connection"}, {U32(1000) + U32(5000) + U32(0), 5, "impossible size"},
   };
   for (const Case& c : bad) {
     FakeDaemon daemon(Answering(kClientRotationDownload, c.answer, true));

@@ -330,11 +330,9 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
   // Hundredths are truncated, but a saved 0.59 reads back as 0.59.
   const Case cases[] = {
       {kSetGravity, "20", 4, "-20 detected for setting physics.gravity, using default -4."},
-      {kSetGravity, "9", 9, ""},
-      {kSetGravity, "-9", 9, ""},
+      {kSetGravity, "9", 9, ""}, {kSetGravity, "-9", 9, ""},
       {kSetVoteMapMajority, "0", 60, "0.00 detected for setting admin.voteMapMajority, using default 0.60."},
-      {kSetVoteMapMajority, "0.599", 59, ""},
-      {kSetVoteMapMajority, "0.59", 59, ""},
+      {kSetVoteMapMajority, "0.599", 59, ""}, {kSetVoteMapMajority, "0.59", 59, ""},
       {kSetSpawnDelayPenaltyForTk, "10.1", 0,
        "10.1 detected for setting admin.spawnDelayPenaltyForTK, using default 0.0."},
       {kSetSpawnDelayPenaltyForTk, "2.5", 25, ""},

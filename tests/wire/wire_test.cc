@@ -28,14 +28,11 @@ namespace {
 // A ban is no kick, a console command neither; the text is what the first two quotes before the '|' hold.
 TEST(WireMenuLine, OptionsAndTextReadAsTheDaemonRunsThem) {
   const std::pair<const char*, const char*> cases[] = {
-      {"Kick|kick", "kick 0"},
-      {"TK [k][kick] \"Team killing\"|kick,ban,3600\r\nnext", "ban 3600 \"Team killing\""},
+      {"Kick|kick", "kick 0"}, {"TK [k][kick] \"Team killing\"|kick,ban,3600\r\nnext", "ban 3600 \"Team killing\""},
       {"All [all] \"listen up\"|global,kick", "kick global 0 \"listen up\""},
       {"Pb [pb] \"pb_sv_kick %pbid\"|cmd,BAN", "cmd 0 \"pb_sv_kick %pbid\""},
-      {"Hello [hi] \"welcome\"|", "0 \"welcome\""},
-      {"Half \"open|ban", "ban 0"},
-      {"Ban [b] \"\"| Ban , [x],60 ,", "ban 60 \"\""},
-      {"\"no bar\" kick", "0 \"no bar\""},
+      {"Hello [hi] \"welcome\"|", "0 \"welcome\""}, {"Half \"open|ban", "ban 0"},
+      {"Ban [b] \"\"| Ban , [x],60 ,", "ban 60 \"\""}, {"\"no bar\" kick", "0 \"no bar\""},
   };
   for (const auto& [line, want] : cases) {
     MenuItem m = ParseMenuLine(line);
