@@ -256,9 +256,8 @@ class BanConsoleTest : public korvtest::ConsoleFixture {
 TEST_F(BanConsoleTest, BanByIdOrByListAndPlayerLeavesTheTable) {
   ASSERT_TRUE(BanPlayer("Mike", 3, "10.0.0.5", kKey, "", "op", 5, 0, "r"));
   EXPECT_EQ(Sent(), std::vector<std::string>{"admin.banPlayer 3"});
-  EXPECT_EQ(List(), "\"Mike\",10.0.0.5,*,*,\"op\",5,0,r\n");
+  EXPECT_EQ(Stores(), (Three{"\"Mike\",10.0.0.5,*,*,\"op\",5,0,r\n", "", ""}));  // the game keeps its own file
   EXPECT_EQ(FindPlayerById(3), nullptr);
-  EXPECT_EQ(Game(), "");  // the game keeps its own file
 
   GetPlayerList();
   Sent();
@@ -269,13 +268,11 @@ TEST_F(BanConsoleTest, BanByIdOrByListAndPlayerLeavesTheTable) {
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.addAddressToBanList 10.0.0.9",
                                               "admin.addKeyToBanList " + std::string(kKey),
                                               "pb_sv_banguid " + std::string(kGuid)}));
-  EXPECT_TRUE(Has(List(), "\"Other\",10.0.0.9," + std::string(kKey) + ",*,"));
-  EXPECT_EQ(FindPlayerById(3), nullptr);
+  EXPECT_TRUE(Has(List(), "\"Other\",10.0.0.9," + std::string(kKey) + ",*,") && FindPlayerById(3) == nullptr);
   // The link is down now: the ban is refused and nothing changes.
   const std::string before = List();
   EXPECT_FALSE(BanPlayer("Mike", -1, "10.0.0.5", "", "", "op", 7, 0, "r"));
-  EXPECT_TRUE(Has(Log(), "Couldn't ban player Mike! Korvane is not connected to the server."));
-  EXPECT_EQ(List(), before);
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player Mike! Korvane is not connected to the server.") && List() == before);
 }
 
 TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
@@ -287,8 +284,7 @@ TEST_F(BanConsoleTest, FailingConsoleCommandsChangeNoList) {
 
   WriteFile(GameBanListPath(), "admin.addKeyToBanList k Perm\n");
   Run(kCmdClearBans, "", 1);
-  EXPECT_TRUE(Has(Log(), "Couldn't clear server banlist! The command failed."));
-  EXPECT_TRUE(Has(List(), kKey));
+  EXPECT_TRUE(Has(Log(), "Couldn't clear server banlist! The command failed.") && Has(List(), kKey));
   EXPECT_EQ(Game(), "admin.addKeyToBanList k Perm\n");
   // The unban's list was rewritten all the same; the clear only failed.
   EXPECT_EQ(Received(), Notice(0x0D) + Notice(0x01));
@@ -324,26 +320,25 @@ TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
                                                  ",[unknown],\"operator\",1700000000,berlin,ban,0,minus"));
   EXPECT_EQ(Received(), Notice(0x21, "Mike") + Notice(0x0D));
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "9.9.9.9\xff\xff\xff" "60\xffspam\xff", 1);
-  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Joe () until "));
-  EXPECT_TRUE(Has(List(), "\"Joe\",9.9.9.9,*,*,\"alice\",1700000000,1700000060,spam"));
+  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Joe () until ") &&
+              Has(List(), "\"Joe\",9.9.9.9,*,*,\"alice\",1700000000,1700000060,spam"));
   Received();
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8\xff\xff\xff" "-5\xffspam\xff", 1);
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8", 1);
-  EXPECT_TRUE(Has(Log(), "Couldn't ban player Joe! A ban of -5 seconds would have expired already."));
-  EXPECT_TRUE(Has(Log(), "Couldn't ban player! The ban command holds 2 of its 7 fields."));
+  for (const char* why : {" Joe! A ban of -5 seconds would have expired already.", "! The ban command holds 2 of its 7 fields."})
+    EXPECT_TRUE(Has(Log(), std::string("Couldn't ban player") + why)) << why;
   EXPECT_FALSE(Has(List(), "8.8.8.8"));
   EXPECT_EQ(Received(), Notice(0x01) + Notice(0x01));
 
   // A text longer than the queue's buffer loses the end of its reason, not the ban.
   const std::string reason(400, 'r');
   Run(kCmdBanPlayer, "-1\xffLong\xff" "7.7.7.7\xff\xff\xff" "0\xff" + reason + "\xff", 1);
-  EXPECT_TRUE(Has(List(), "\"Long\",7.7.7.7,*,*,\"alice\",1700000000,0,rrrr"));
-  EXPECT_TRUE(Has(Log(), "User alice at 127.0.0.1:5001 banned player Long () permanently for rrr"));
+  EXPECT_TRUE(Has(List(), "\"Long\",7.7.7.7,*,*,\"alice\",1700000000,0,rrrr") &&
+              Has(Log(), "User alice at 127.0.0.1:5001 banned player Long () permanently for rrr"));
   EXPECT_EQ(Received(), Notice(0x21, "Long") + Notice(0x0D));
 
   Run(kCmdRemoveBan, "Joe,9.9.9.9", 0xFF00);
-  EXPECT_FALSE(Has(List(), "Joe"));
-  EXPECT_TRUE(Has(Log(), "removed ban on player Joe ()."));
+  EXPECT_TRUE(!Has(List(), "Joe") && Has(Log(), "removed ban on player Joe ()."));
   EXPECT_EQ(Received(), Notice(0x0D) + Notice(0x22, "Joe") + Notice(0x0D));
 }
 

@@ -61,7 +61,6 @@ TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBuster
   EXPECT_EQ(ReceivedBoth(), std::pair(std::string(), std::string()));
 }
 
-// Commands that differ only by their texts: each says its own.
 TEST_F(QueuedCommandTest, MapStepsAndBanListCopiesSayTheirOwnTexts) {
   Run(kCmdNextMap, "");
   Run(kCmdRestartMap, "", 2);

@@ -71,7 +71,6 @@ TEST_F(FaultProcessTest, ClientGoneMidUploadLeavesTheFile) {
   EXPECT_EQ(ReadFile(path), "Old news\n");
 }
 
-// Uploads onto a full disk: refused with the reason logged, each file keeps its old version.
 TEST_F(FaultProcessTest, FullDiskFailsEachUploadAndKeepsTheOldFile) {
   if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
   Start("", {});

@@ -78,7 +78,6 @@ TEST(KorvctlWire, LoginRefusalsMismatchAndSilentPeers) {
   }
 }
 
-// Each command's code and exact text, and how its outcome is told and ends korvctl.
 TEST(KorvctlWire, CommandsCarryTheirExactTextsAndReportOutcomes) {
   struct Case {  // a command with no text has none
     std::vector<std::string> words; std::uint32_t code; std::optional<std::string> text;
@@ -249,7 +248,6 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
       << output;
 }
 
-// watch names every notification and moderation's causes, in words and as fields.
 TEST(KorvctlWire, WatchNamesEveryNotification) {
   const std::vector<std::tuple<bool, std::string, std::string>> cases{
       {false, Notice(0x04) + Notice(0x26, "Alice: gg") + Notice(0x1E, "") + Notice(0x20, "Bob"),
@@ -273,7 +271,6 @@ TEST(KorvctlWire, WatchNamesEveryNotification) {
   }
 }
 
-// A player named with control bytes is listed escaped, and exact in JSON.
 TEST(KorvctlWire, PlayerNamesWithControlBytesAreEscapedOnTheTerminal) {
   const std::string list = Frame("\"Ev\x1b[2J\x1b]0;x\x07il\",4,1,10,2,3,50,10.0.0.9,"
                                  "0123456789abcdef0123456789abcdef,[unknown]\n");

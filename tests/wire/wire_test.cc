@@ -108,7 +108,6 @@ TEST(WireBanText, ClientsWriteTheDaemonsTextOrNone) {
   EXPECT_EQ(ReadBanText(*WriteBanText(marked), nullptr)->name, "B?ob");
 }
 
-// The welcome message: the daemon's lines, byte for byte, and what it reads back.
 TEST(WireSettingLine, WelcomeLinesRoundTrip) {
   std::string out;
   AppendWelcomeLines(&out, "k", "Hi there\r\n\r\nsecond\n" + std::string(70, 'x'));
@@ -319,7 +318,6 @@ TEST(StatusReportTest, NamesHoldingBackslashesShiftNothing) {
             std::tuple("team_1", true, true, false));
 }
 
-// Any mix of keys, names and backslashes: every value found is text of the report.
 TEST(StatusReportTest, RandomReportsGiveValuesFromTheirOwnText) {
   const char* words[] = {"hostname", "numplayers", "playername_0", "team_0", "queryid",
                          "final",    "x",          "",             "ping_1", "hostport"};
