@@ -325,7 +325,8 @@ TEST_F(BanConsoleTest, QueuedBanAndUnbanTextsAuditAndNotify) {
   Received();
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8\xff\xff\xff" "-5\xffspam\xff", 1);
   Run(kCmdBanPlayer, "-1\xffJoe\xff" "8.8.8.8", 1);
-  for (const char* why : {" Joe! A ban of -5 seconds would have expired already.", "! The ban command holds 2 of its 7 fields."})
+  for (const char* why :
+       {" Joe! A ban of -5 seconds would have expired already.", "! The ban command holds 2 of its 7 fields."})
     EXPECT_TRUE(Has(Log(), std::string("Couldn't ban player") + why)) << why;
   EXPECT_FALSE(Has(List(), "8.8.8.8"));
   EXPECT_EQ(Received(), Notice(0x01) + Notice(0x01));

@@ -72,8 +72,7 @@ TEST_F(FleetLinkTest, QueueSurvivesARestartAndABadLineIsLoggedNotSent) {
 }
 
 TEST_F(FleetLinkTest, LastAppliedIdIsKeptAndAnUnreadableOneIsWarnedAbout) {
-  EXPECT_EQ(LoadLastApplied(), 0);
-  EXPECT_EQ(Log(), "");
+  EXPECT_EQ((std::pair{LoadLastApplied(), Log()}), std::pair(std::int64_t{0}, std::string()));
   ASSERT_TRUE(SaveLastApplied(4711));
   EXPECT_EQ(ReadFile(dir_ / "fleetapplied.con"), "4711\n");
   EXPECT_EQ(LoadLastApplied(), 4711);

@@ -52,11 +52,10 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
 
 TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwoAndAPipeIsReadInOnePass) {
   EXPECT_FALSE(Load(""));
-  EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Lines{});
+  EXPECT_EQ((std::pair{LastError(), TakeLog()}), std::pair(ENOENT, Lines{}));
   EXPECT_FALSE(LoadSettings(Path("none.con"), kAllGroups, kNoCaller));
-  EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Lines{"Couldn't open settings file! " + ErrorText(ENOENT)});
+  EXPECT_EQ((std::pair{LastError(), TakeLog()}),
+            std::pair(ENOENT, Lines{"Couldn't open settings file! " + ErrorText(ENOENT)}));
 }
 
 TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
@@ -272,8 +271,7 @@ class SettingsTable : public SettingsFixture {
 
 TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   EXPECT_STREQ(SettingName(kSetBindAllInterfaces), "manager.bindAllIntefaces");
-  EXPECT_STREQ(SettingName(83), "[bad index]");
-  EXPECT_STREQ(SettingName(-1), "[bad index]");
+  EXPECT_EQ(std::string(SettingName(83)) + SettingName(-1), "[bad index][bad index]");
   std::set<std::string> names;
   for (int i = 0; i < kSettingCount; ++i) {
     const SettingEntry& row = Setting(i);
@@ -355,8 +353,7 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
       EXPECT_EQ(SettingValue(index), Setting(index).default_value) << index << " " << word;
     }
   }
-  EXPECT_EQ(Value(kSetKickback, "1e30"), 0);
-  EXPECT_EQ(Value(kSetGravity, "1e30"), 1);  // read as atol reads it
+  EXPECT_EQ((std::vector{Value(kSetKickback, "1e30"), Value(kSetGravity, "1e30")}), (std::vector{0, 1}));  // as atol reads
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(Value(kSetServerIp, "300.1.2.3.4.5.6.7.8.9"))),
             "0.1.2.3");
   EXPECT_EQ(Value(kSetServerIp, ""), 0);
@@ -386,8 +383,8 @@ TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
   for (int n = 1; n <= 4; ++n)
     ParseSettingValue(kSetWelcomeMessage, std::to_string(n) + " \"" + std::string(80, 'b') + "\"");
   const std::string& text = SettingText(kSetWelcomeMessage);
-  EXPECT_EQ(text.size(), 64u + 3 * 65 + 63);
-  EXPECT_EQ(text.substr(text.size() - 63), std::string(63, 'b'));
+  EXPECT_EQ(std::pair(text.size(), text.substr(text.size() - 63)),
+            std::pair(std::size_t{64 + 3 * 65 + 63}, std::string(63, 'b')));
   // Three more characters would pass 324: the line is dropped, "\r\n" fits.
   EXPECT_EQ(Text(kSetWelcomeMessage, "1 \"ccc\"").size(), 324u);
 }

@@ -76,8 +76,7 @@ TEST(WireBanRow, WrittenRowsReadBackAsWritten) {
     EXPECT_EQ(Fields(*read), Fields(entry));
     std::string_view f[kBanRowFields];
     ASSERT_TRUE(ParseBanFields(row, f));
-    EXPECT_TRUE(IsBanRowAsWritten(row, f));
-    EXPECT_FALSE(IsBanRowAsWritten(" " + row, f));
+    EXPECT_TRUE(IsBanRowAsWritten(row, f) && !IsBanRowAsWritten(" " + row, f)) << row;
   }
   EXPECT_EQ(FormatBanEntry(entries[0]), "\"Bob\",1.2.3.4,*,*,\"op\",5,0,aim bot\n");
   // Missing fields, a reason-less row: no ban.
@@ -156,8 +155,7 @@ std::string FixedPadding(std::size_t size) { return std::string(size, 'Q'); }
 TEST(WireAccountLine, EncipheredRowsReadBackAndKorvctlsPasswordFieldDeciphers) {
   UserAccount account{"Alice", "pw", std::string(40, 'h'), 4128, 1};
   const std::string line = FormatAccountLine(account, FixedPadding);
-  EXPECT_EQ(line.size(), 64u + 1 + 64 + 1 + 66 + 1 + 6 + 1);
-  EXPECT_TRUE(line.ends_with(",4128,1\n")) << line;
+  EXPECT_TRUE(line.size() == 64u + 1 + 64 + 1 + 66 + 1 + 6 + 1 && line.ends_with(",4128,1\n")) << line;
   std::optional<AccountRow> row = SplitAccountRow(std::string_view(line).substr(0, line.size() - 1));
   ASSERT_TRUE(row);
   EXPECT_EQ(JoinAccountRow(*row), line);
