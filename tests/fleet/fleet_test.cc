@@ -65,8 +65,7 @@ TEST_F(FleetLinkTest, QueueSurvivesARestartAndABadLineIsLoggedNotSent) {
   ASSERT_TRUE(LoadFleetQueue(&read));
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(FormatFleetLine(read[0]) + FormatFleetLine(read[1]), text);
-  EXPECT_TRUE(
-      Has(Log(), "WARNING: fleetqueue.con: line 1 cannot be read; that event is not sent."));
+  EXPECT_TRUE(Has(Log(), "WARNING: fleetqueue.con: line 1 cannot be read; that event is not sent."));
   ASSERT_TRUE(SaveFleetQueue({}) && LoadFleetQueue(&read));
   EXPECT_TRUE(read.empty());
 }
@@ -105,8 +104,7 @@ TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) 
   g_manager.fleet = FleetState{};
   StartFleet();
   EXPECT_EQ(Fleet().outbox.size(), 2u);
-  EXPECT_TRUE(Has(Log(), "Fleet: sharing bans as server alpha; 2 event(s) queued, last event "
-                         "applied 9."));
+  EXPECT_TRUE(Has(Log(), "Fleet: sharing bans as server alpha; 2 event(s) queued, last event applied 9."));
 }
 
 std::int64_t g_test_ms = 1800000000000;

@@ -71,8 +71,7 @@ TEST_F(KorvctlProcess, SettingsRoundTripAndQueuedCommands) {
   settings.replace(at, 22, "game.serverName \"Renamed by korvctl\"\n");
   WriteFile(file, settings);
   Ctl({"put", "settings", "-i", file});
-  EXPECT_TRUE(
-      Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Renamed by korvctl\"\n"));
+  EXPECT_TRUE(Has(ReadFile(game_.settings() + "/korvane.con"), "game.serverName \"Renamed by korvctl\"\n"));
   EXPECT_TRUE(Has(Ctl({"get", "settings", "-o", "-"}), "game.serverName \"Renamed by korvctl\"\n"));
   EXPECT_EQ(Ctl({"idle-map", "wake"}), "idle map set: wake\n");
   EXPECT_TRUE(Has(ReadFile(game_.settings() + "/servermaplist.con"), "game.setIdleLevel wake"));
@@ -144,8 +143,7 @@ TEST_F(KorvctlProcess, BansOnTheConsoleRoadAndChatInWatch) {
   StartDaemon(true);
   Ctl({"clear-bans"});
   EXPECT_EQ(Game(), "");
-  EXPECT_EQ(Ctl({"ban", "3", "--name", "Mike", "--address", "10.0.0.5", "camping"}),
-            "player banned: Mike\n");
+  EXPECT_EQ(Ctl({"ban", "3", "--name", "Mike", "--address", "10.0.0.5", "camping"}), "player banned: Mike\n");
   EXPECT_EQ(Game(), "admin.addAddressToBanList 10.0.0.5:0 Perm\n");
   EXPECT_TRUE(Has(List(), "\"Mike\",10.0.0.5,*,*,\"admin\","));
   Ctl({"verify-bans"});

@@ -206,8 +206,7 @@ TEST(KorvctlWire, UploadsAreVerifiedByADownload) {
     if (d.ReadCode() == kClientAnnouncementsDownload) d.Write(Frame("* old announcement\n"));
     d.WaitClosed();
   });
-  EXPECT_TRUE(
-      Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
+  EXPECT_TRUE(Has(RunCtl(kept, {"put", "announcements", "-i", dir / "empty.con"}, 1), "did not keep"));
   EXPECT_EQ(empty_bytes, U32(kClientAnnouncementsUpload) + U32(0));
 
   // Read back by value: quotes, '_' for blanks, number forms may differ; values may not.
@@ -307,8 +306,7 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   TempDir dir;
   WriteFile(dir / "credentials", "# korvctl\nuser = filed\npassword = from file\n");
   ::chmod((dir / "credentials").c_str(), 0644);
-  EXPECT_TRUE(Has(RunTool({ctl, "--credentials", dir / "credentials", "status"}, 2),
-                  "readable only by you"));
+  EXPECT_TRUE(Has(RunTool({ctl, "--credentials", dir / "credentials", "status"}, 2), "readable only by you"));
   ::chmod((dir / "credentials").c_str(), 0600);
   FakeDaemon daemon([](FakeDaemon& d) { d.Accept(0x41, false); d.WaitClosed(); });
   const std::string output =
@@ -319,8 +317,7 @@ TEST(KorvctlUsage, BadWordsAndCredentials) {
   EXPECT_TRUE(Has(RunTool({"/usr/bin/env", "KORV_USER=", "KORV_PASSWORD=", "HOME=/nonexistent",
                            ctl, "-p", "1", "status"}, 2),
                   "no user name"));
-  RunTool({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a", "--password", "b", "ping"},
-          3);
+  RunTool({ctl, "-p", std::to_string(korvtest::FreePort()), "-u", "a", "--password", "b", "ping"}, 3);
 }
 
 }  // namespace

@@ -197,8 +197,7 @@ TEST_F(ScheduleTest, DaysOneShotsRefusedStartEventsAndTheNightsTheClockChanges) 
       if (ScheduleTick(g_now)) fired.push_back(g_now);
     EXPECT_EQ(fired, std::vector<std::time_t>{expected});
   }
-  EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, "
-                         "result=fired"));
+  EXPECT_TRUE(Has(Log(), "DEBUG: Event 0, clock=1711846800, event=1711846800, diff=0, result=fired"));
 }
 
 // Two lines at one time and lines out of order (midnight: the supervision tick's tests).

@@ -61,8 +61,7 @@ TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwoAndAPipeIsReadInOnePass
 TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   Setting(kSetServerPort).value = 15000;
   Setting(kSetToggleGamePause).value = 1;
-  EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
-                   "  game.serverMaxPlayers 16\r\n"));
+  EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n  game.serverMaxPlayers 16\r\n"));
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
   EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetToggleGamePause}), (std::vector{16, 15000, 0}));
   EXPECT_TRUE(Load("admin.toggleGamePause\n"));
@@ -85,8 +84,7 @@ TEST_F(SettingsFiles, GroupMaskRestartOnlyRowsAndTheBalanceConflict) {
   EXPECT_EQ(values(), (std::vector{2, 2000, 8, 1, 3}));
   EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
   EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
-  EXPECT_EQ(TakeLog(),
-            Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
+  EXPECT_EQ(TakeLog(), Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
 }
 
 TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
@@ -121,8 +119,7 @@ TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
   EXPECT_TRUE(Load("game.serverPort 15017\n", kAllGroups, kSessionSlots));
   EXPECT_EQ(TakeLog(), Lines{});
   EXPECT_TRUE(Load("game.serverPort 15016\n", kAllGroups, kSessionSlots - 1));
-  EXPECT_EQ(TakeLog(),
-            Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
+  EXPECT_EQ(TakeLog(), Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
@@ -247,8 +244,7 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), std::nullopt);
   EXPECT_EQ(LastError(), ENOENT);
   EXPECT_EQ(ReadConValue(Path("missing.con"), "game.setIdleLevel", 128), std::nullopt);
-  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " +
-                           ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " + ErrorText(ENOENT)});
 }
 
 using Lines = std::vector<std::string>;
