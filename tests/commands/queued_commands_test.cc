@@ -106,8 +106,7 @@ TEST_F(QueuedCommandTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAF
 
 TEST_F(QueuedCommandTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B000A, "berlin GPM_CQ bf1942");
-  Run(0xB00B0009, "", 2);
-  Run(0xB00B0009, "", 2);
+  for (int i = 0; i < 2; ++i) Run(0xB00B0009, "", 2);
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.changeMap berlin GPM_CQ bf1942",
                                               "admin.toggleGamePause", "admin.toggleGamePause"}));
   EXPECT_EQ(Received(1), Notice(0x1B, "berlin GPM_CQ bf1942") + Notice(0x19) + Notice(0x1A));

@@ -153,8 +153,7 @@ TEST(KorvctlWire, PasswordTravelsEncipheredAsHex) {
     ASSERT_TRUE(isxdigit(text[i]) && !islower(text[i]));
     cipher.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
   }
-  std::string plain = Rc4(cipher, ClientKey());
-  EXPECT_EQ(plain.substr(0, 9), std::string("n3w-pass\0", 9));
+  EXPECT_EQ(Rc4(cipher, ClientKey()).substr(0, 9), std::string("n3w-pass\0", 9));
   EXPECT_FALSE(Has(output, "n3w-pass"));
 }
 

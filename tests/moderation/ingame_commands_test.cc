@@ -74,11 +74,10 @@ TEST_F(InGameTest, MenuItemsFindTheirTargetsAndAct) {
                                "18 [KORV] No matches for player name zz",
                                "18 [KORV] Command id nope is not valid"}));
 
-  EXPECT_FALSE(RunMenuItem(3, 4, 0xFF02));  // a message to the target
-  EXPECT_FALSE(RunMenuItem(-1, 4, 0xFF02));  // to everyone
-  EXPECT_TRUE(RunMenuItem(3, 5, 0xFF02));    // global and a kick
-  EXPECT_FALSE(RunMenuItem(3, 6, 0xFF02));   // cmd cancels the ban
-  EXPECT_FALSE(RunMenuItem(3, 65025, 0xFF02));
+  // A message to the target, one to everyone, global and a kick, cmd cancelling the ban, no such item.
+  EXPECT_EQ((std::vector{RunMenuItem(3, 4, 0xFF02), RunMenuItem(-1, 4, 0xFF02), RunMenuItem(3, 5, 0xFF02),
+                         RunMenuItem(3, 6, 0xFF02), RunMenuItem(3, 65025, 0xFF02)}),
+            (std::vector{false, false, true, false, false}));
   EXPECT_EQ(TakeQueue(), (Rows{"18@FF02 [KORV] Bob welcome", "18@FF02 [KORV] welcome",
                                "18@FF02 [KORV] Bob kicked for listen up", "0F@FF02+12 3,listen up,",
                                "18@FF02 [KORV] listen up", "19@FF02 pb_sv_kick 4 5 Bob"}));

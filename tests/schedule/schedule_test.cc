@@ -70,8 +70,8 @@ TEST_F(ScheduleTest, FileLoadsSkipsBadLinesAndMovesDuplicateTimes) {
             "1000,stop,daily,*,*,1\n1001,Start,none,a.con,b.con,0\n2000,stop,daily,*,*,1\n"
             "1002,stopwait_and_then_s,monday_to_frida,*,*,1\n");
   EXPECT_EQ(Queued(kCmdNotifyAll), std::vector<std::string>{"-1091633137"});
-  EXPECT_FALSE(LoadSchedule(path_ + ".missing"));
-  EXPECT_TRUE(Has(Log(), "Couldn't open event schedule file! No such file or directory"));
+  EXPECT_TRUE(!LoadSchedule(path_ + ".missing") &&
+              Has(Log(), "Couldn't open event schedule file! No such file or directory")) << Log();
   EXPECT_EQ(Schedule().events[0].time, 1000u);
   // A NUL ends its line: the event is refused, or saved back whole and loaded again.
   Load(std::string("2000,start,daily,s.con,m.con,1\0tail\n", 36) +
