@@ -117,10 +117,9 @@ TEST_F(KorvctlProcess, BansOnTheFileRoadWithTheServerStopped) {
   // The game's list holds a key the daemon's does not.
   Ctl({"verify-bans"}, 1);
   Ctl({"pull-bans"});
-  const std::string imported = "\"[unknown]\",*,99999999999999999999999999999999,*,\"operator\",0,0,unknown reason\n"
-                               "\"[unknown]\",10.1.1.1,*,*,\"operator\",0,0,unknown reason\n"
-                               "\"[unknown]\",*," + std::string(kKey) + ",*,\"operator\",0,0,unknown reason\n";
-  EXPECT_EQ(List(), imported);
+  EXPECT_EQ(List(), "\"[unknown]\",*,99999999999999999999999999999999,*,\"operator\",0,0,unknown reason\n"
+                    "\"[unknown]\",10.1.1.1,*,*,\"operator\",0,0,unknown reason\n"
+                    "\"[unknown]\",*," + std::string(kKey) + ",*,\"operator\",0,0,unknown reason\n");
   Ctl({"verify-bans"});
 
   // An uploaded list, pushed to the game's file and downloaded again.

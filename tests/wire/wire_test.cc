@@ -220,10 +220,9 @@ TEST(WireSpanReader, FailedReadsConsumeNothing) {
 // A history report reads back whole whatever its texts hold; a long one is
 // cut at a line with "more"; korvctl's JSON keeps every text exact.
 TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
-  HistoryReport report;
   const HistoryPlayer p{"k", "", 1, -2, 3, {{"a\tb\\t\n\r\x01\xff", 4, 5}}, {{"10.0.0.1", 6, 7}},
                         {{8, 9, "n\t", ""}}, {{10, "kick", "auto: high-ping", "ping\n900\\"}}};
-  report.players = {p, HistoryPlayer{}};
+  const HistoryReport report{"", {p, HistoryPlayer{}}, false};
   std::string text = WriteHistoryReport(report);
   EXPECT_TRUE(text.starts_with("history\nplayer\tk\t\t1\t-2\t3\nname\ta\\tb\\\\t\\n")) << text;
   EXPECT_EQ(ReadHistoryReport(text), report);
@@ -231,8 +230,7 @@ TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
             "[{\"keyhash\":\"k\",\"guid\":\"\",\"first_seen\":1,\"last_seen\":-2,\"seconds_played\":3,"
             "\"names\":[{\"name\":\"a\\tb\\\\t\\n\\r\\u0001\\u00ff\",\"first_seen\":4,\"last_seen\":5}],"))
       << korvctl::HistoryJson(report);
-  HistoryReport refused;
-  refused.error = "player history\tis off";
+  const HistoryReport refused{"player history\tis off", {}, false};
   EXPECT_EQ(ReadHistoryReport(WriteHistoryReport(refused)), refused);
   // Cut to fit: whole lines, then "more"; what is left reads back.
   HistoryPlayer big = p;
@@ -240,8 +238,7 @@ TEST(WireHistoryText, ReportsRoundTripAreCutToFitAndHostileTextsFail) {
   std::string cut = WriteHistoryReport(HistoryReport{"", {big}, false}, 1000);
   EXPECT_TRUE(cut.size() <= 1000u && cut.size() > 930u && cut.ends_with("\nmore\n")) << cut.size() << cut;
   std::optional<HistoryReport> read = ReadHistoryReport(cut);
-  ASSERT_TRUE(read);
-  EXPECT_TRUE(read->more);
+  ASSERT_TRUE(read && read->more);
   EXPECT_EQ(read->players[0].actions[0], big.actions[0]);
   for (const char* bad : {"", "history\nname\tx\t1\t2\n", "history\nplayer\tk\tg\t1\t2\n",
                           "history\nplayer\tk\tg\tx\t2\t3\n", "history\nplayer\tk\tg\t1\t2\t3 \n",
