@@ -115,8 +115,7 @@ TEST_F(QueuedCommandTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
 
   g_manager.server.server_running = false;
   Run(0xB00B000C, "kursk GPM_CQ bf1942", 0);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
+  EXPECT_TRUE(Sent().empty() && g_manager.remote.start_map == "kursk GPM_CQ bf1942") << g_manager.remote.start_map;
   EXPECT_TRUE(Has(Log(), "User operator at console changed the next map to kursk GPM_CQ bf1942."));
   ReceivedBoth();
   Run(0xB00B0013, "First");  // a missing file is created

@@ -178,15 +178,13 @@ TEST_F(AnnouncementsTest, LinesInOrderThenTheBuiltInLineAndMissingOrUnopenableFi
   EXPECT_TRUE(FileExists(dir_ / "announcements.con"));
   Setting(kSetAutoAnnounce).value = 1;
   g_manager.core.settings_dir = dir_ / "announcements.con/x";
-  EXPECT_FALSE(AnnouncementStep());
-  EXPECT_EQ(SettingValue(kSetAutoAnnounce), 0);
+  EXPECT_TRUE(!AnnouncementStep() && SettingValue(kSetAutoAnnounce) == 0);
   EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! ") && Has(Log(), "Auto-announce has been disabled."));
   // A directory in the file's place is skipped and queues nothing.
   Setting(kSetAutoAnnounce).value = 1;
   g_manager.core.settings_dir = dir_ / "sub";
   std::filesystem::create_directories(dir_ / "sub/announcements.con");
-  EXPECT_FALSE(AnnouncementStep());
-  EXPECT_EQ(TakeQueue(), Rows{});
+  EXPECT_TRUE(!AnnouncementStep() && TakeQueue().empty());
   EXPECT_TRUE(Has(Log(), "Couldn't open announcements file! Is a directory (21)\r\n"));
 }
 
