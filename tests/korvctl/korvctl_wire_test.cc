@@ -242,8 +242,7 @@ TEST(KorvctlWire, JsonOutputCarriesEveryField) {
     EXPECT_TRUE(Has(output, member)) << member << "\n" << output;
   FakeDaemon refused([](FakeDaemon& d) { d.Read(64); d.Write(std::string(1, '\2')); });
   output = RunCtl(refused, {"--json", "ping"}, 12);
-  EXPECT_EQ(output.rfind("{\"ok\":false,\"command\":\"ping\",\"exit\":12,\"error\":", 0), 0u)
-      << output;
+  EXPECT_TRUE(output.starts_with("{\"ok\":false,\"command\":\"ping\",\"exit\":12,\"error\":")) << output;
 }
 
 TEST(KorvctlWire, WatchNamesEveryNotification) {

@@ -246,8 +246,6 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " + ErrorText(ENOENT)});
 }
 
-using Lines = std::vector<std::string>;
-
 class SettingsTable : public SettingsFixture {
  protected:
   Lines Parse(int index, const std::string& rest) {
