@@ -74,8 +74,7 @@ TEST_F(FleetLinkTest, LastAppliedIdIsKeptAndAnUnreadableOneIsWarnedAbout) {
   EXPECT_EQ(LoadLastApplied(), 4711);
   WriteFile(dir_ / "fleetapplied.con", "47x\n");
   EXPECT_EQ(LoadLastApplied(), 0);
-  EXPECT_TRUE(Has(Log(), "fleetapplied.con holds no event id; every ban event of the fleet is "
-                         "applied again."));
+  EXPECT_TRUE(Has(Log(), "fleetapplied.con holds no event id; every ban event of the fleet is applied again."));
 }
 
 TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) {
