@@ -94,8 +94,8 @@ TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) 
   std::string queue = ReadFile(dir_ / "fleetqueue.con");
   EXPECT_EQ(korvtest::Count(queue, "\talpha\tEve\t*\tk\t*\tsam\t5\t0\taimbot\n"), 2) << queue;
   EXPECT_EQ(queue.substr(0, 4) + queue.substr(queue.find('\n') + 1, 6), "ban\tunban\t");
-  EXPECT_TRUE(Has(Log(), "WARNING: Fleet: the queue holds 2 events already! The unban of player "
-                         "Eve stays on this server only."));
+  EXPECT_TRUE(Has(Log(), "WARNING: Fleet: the queue holds 2 events already! The unban of player Eve stays on "
+                         "this server only."));
   ASSERT_TRUE(SaveLastApplied(9));
   g_manager.fleet = FleetState{};
   StartFleet();

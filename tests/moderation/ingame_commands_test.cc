@@ -140,8 +140,7 @@ TEST_F(InGameTest, AMenuBanWithALongReasonStillBans) {
 
   g_manager.links.players[3].keyhash = std::string(300, 'k');
   EXPECT_TRUE(HandleInGameCommand("Global Plain: !lb .3") && TakeQueue().empty());
-  EXPECT_TRUE(Has(Log(), "Couldn't ban player Bob! The ban command cannot hold his address, "
-                         "keyhash and GUID."));
+  EXPECT_TRUE(Has(Log(), "Couldn't ban player Bob! The ban command cannot hold his address, keyhash and GUID."));
 }
 
 }  // namespace
