@@ -24,13 +24,12 @@ TEST_F(QueuedCommandTest, KickSendsPunkBusterFirstAndTellsEveryone) {
                              ") at 10.0.0.5 for team killing."));
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x20, "Mike"), Notice(0x20, "Mike")));
   std::string admin_log = korvtest::ReadFile(AdminLogPath());
-  EXPECT_TRUE(Has(admin_log, "\"Mike\",10.0.0.5,")) << admin_log;
-  EXPECT_TRUE(Has(admin_log, ",berlin,kick,0,team killing\n")) << admin_log;
+  EXPECT_TRUE(Has(admin_log, "\"Mike\",10.0.0.5,") && Has(admin_log, ",berlin,kick,0,team killing\n")) << admin_log;
 
   // An id the game does not know: a failure, no audit line, no admin-log row.
   Run(0xB00B000F, "42,ghost");
-  EXPECT_TRUE(Has(Log(), "Couldn't kick player [unknown]! The command failed."));
-  EXPECT_FALSE(Has(Log(), "kicked player [unknown]"));
+  EXPECT_TRUE(Has(Log(), "Couldn't kick player [unknown]! The command failed.") &&
+              !Has(Log(), "kicked player [unknown]")) << Log();
   EXPECT_EQ(korvtest::ReadFile(AdminLogPath()), admin_log);
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01), std::string()));
 
@@ -44,16 +43,17 @@ TEST_F(QueuedCommandTest, KickSendsPunkBusterFirstAndTellsEveryone) {
 TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBusterRuns) {
   Run(kCmdSavePunkBuster, "");
   Run(kCmdLoadPunkBuster, "");
-  EXPECT_TRUE(Has(Log(), "Could't dump PunkBuster settings! Not connected or PunkBuster is not enabled."));
-  EXPECT_TRUE(Has(Log(), "Could't load PunkBuster settings! Not connected or PunkBuster is not enabled."));
+  for (const char* what : {"dump", "load"})
+    EXPECT_TRUE(Has(Log(), std::string("Could't ") + what + " PunkBuster settings! Not connected or PunkBuster "
+                           "is not enabled.")) << what;
   EXPECT_EQ(Sent(), std::vector<std::string>{});
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x01) + Notice(0x01), std::string()));
   g_manager.links.punkbuster_enabled = true;
   Run(kCmdSavePunkBuster, "");
   Run(kCmdLoadPunkBuster, "");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"pb_sv_writecfg", "pb_sv_load pbsv.cfg"}));
-  EXPECT_TRUE(Has(Log(), "PunkBuster settings have been saved to pbsv.cfg."));
-  EXPECT_TRUE(Has(Log(), "PunkBuster settings have been loaded from pbsv.cfg."));
+  EXPECT_TRUE(Has(Log(), "PunkBuster settings have been saved to pbsv.cfg.") &&
+              Has(Log(), "PunkBuster settings have been loaded from pbsv.cfg.")) << Log();
   EXPECT_EQ(ReceivedBoth(), std::pair(Notice(0x17) + Notice(0x18), std::string()));
   fail_ = "pb_sv_load";  // a failed load tells no one
   Run(kCmdLoadPunkBuster, "");
@@ -61,7 +61,6 @@ TEST_F(QueuedCommandTest, PunkBusterSettingsAreSavedAndLoadedOnlyWherePunkBuster
   EXPECT_EQ(ReceivedBoth(), std::pair(std::string(), std::string()));
 }
 
-// Commands that differ only by their texts: each says its own.
 TEST_F(QueuedCommandTest, MapStepsAndBanListCopiesSayTheirOwnTexts) {
   Run(kCmdNextMap, "");
   Run(kCmdRestartMap, "", 2);
@@ -107,18 +106,16 @@ TEST_F(QueuedCommandTest, ChatIsCutAndAuditedUnlessStarredAndRawConsoleIsNeverAF
 
 TEST_F(QueuedCommandTest, MapCommandsTheStartMapNameBansAndTheIdleMapFile) {
   Run(0xB00B000A, "berlin GPM_CQ bf1942");
-  Run(0xB00B0009, "", 2);
-  Run(0xB00B0009, "", 2);
+  for (int i = 0; i < 2; ++i) Run(0xB00B0009, "", 2);
   EXPECT_EQ(Sent(), (std::vector<std::string>{"admin.changeMap berlin GPM_CQ bf1942",
                                               "admin.toggleGamePause", "admin.toggleGamePause"}));
   EXPECT_EQ(Received(1), Notice(0x1B, "berlin GPM_CQ bf1942") + Notice(0x19) + Notice(0x1A));
-  EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 paused the server."));
-  EXPECT_TRUE(Has(Log(), "User bob at 127.0.0.1:5002 unpaused the server."));
+  for (const char* what : {"paused", "unpaused"})
+    EXPECT_TRUE(Has(Log(), std::string("User bob at 127.0.0.1:5002 ") + what + " the server.")) << what;
 
   g_manager.server.server_running = false;
   Run(0xB00B000C, "kursk GPM_CQ bf1942", 0);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(g_manager.remote.start_map, "kursk GPM_CQ bf1942");
+  EXPECT_TRUE(Sent().empty() && g_manager.remote.start_map == "kursk GPM_CQ bf1942") << g_manager.remote.start_map;
   EXPECT_TRUE(Has(Log(), "User operator at console changed the next map to kursk GPM_CQ bf1942."));
   ReceivedBoth();
   Run(0xB00B0013, "First");  // a missing file is created

@@ -26,14 +26,11 @@ TEST(ScenarioProcess, LoginUploadKickBanStopThenSigterm) {
   ASSERT_TRUE(run.Start());
   std::string log = run.LogPath();
   ASSERT_TRUE(WaitForText(log, " : Connected\r\n", wait)) << ReadFile(log);
-  int port = run.port;
   korvtest::Process& daemon = run.daemon;
 
-  Client admin;
-  Client mod;
-  ASSERT_TRUE(admin.Connect(port, 60));
+  Client admin, mod;
+  ASSERT_TRUE(admin.Connect(run.port, 60) && mod.Connect(run.port, 60));
   ASSERT_EQ(admin.Login("admin", "Secret").result, 0);
-  ASSERT_TRUE(mod.Connect(port, 60));
   ASSERT_EQ(mod.Login("mod", "pw").result, 0);
   ASSERT_TRUE(admin.Command(kClientAnnouncementsUpload) && admin.SendFrame("Welcome\nNo camping\n"));
   ASSERT_TRUE(WaitForText(game.settings() + "/announcements.con", "No camping", wait));

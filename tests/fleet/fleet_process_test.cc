@@ -92,15 +92,10 @@ class FleetTest : public ::testing::Test {
     const int connects = Connects(i);
     ASSERT_TRUE(runs_[i]->Start(i == 1 ? std::vector<std::string>{"-start"}
                                        : std::vector<std::string>{}));
-    if (i == 1) {
-      ASSERT_TRUE(runs_[i]->Connected()) << runs_[i]->Log();
-    }
+    if (i == 1) { ASSERT_TRUE(runs_[i]->Connected()) << runs_[i]->Log(); }
     ASSERT_TRUE(LinkUp(i, connects + 1)) << runs_[i]->Log();
   }
-  void StopDaemon(int i) {
-    runs_[i]->daemon.Signal(SIGTERM);
-    ASSERT_GE(runs_[i]->daemon.Wait(20s), 0);
-  }
+  void StopDaemon(int i) { runs_[i]->daemon.Signal(SIGTERM); ASSERT_GE(runs_[i]->daemon.Wait(20s), 0); }
   int Connects(int i) const { return Count(runs_[i]->Log(), "Fleet: connected to the database"); }
   bool LinkUp(int i, int times) { return WaitUntil([&] { return Connects(i) >= times; }, 60s); }
   void Ctl(int i, const std::vector<std::string>& words) {

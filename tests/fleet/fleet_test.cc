@@ -38,10 +38,7 @@ TEST_F(FleetLinkTest, LinesKeepEveryFieldAndBreaksInTextsBecomeBlanks) {
                   "1796670980\t1796674580\tteam killing, twice \n");
   std::optional<FleetEvent> read = ParseFleetLine(line);
   ASSERT_TRUE(read);
-  FleetEvent want = Sample(false);
-  want.ban.name = "Eve the bold";
-  want.ban.reason = "team killing, twice ";
-  EXPECT_EQ(FormatFleetLine(*read), FormatFleetLine(want));
+  EXPECT_EQ(FormatFleetLine(*read), line);  // the blanks read back as blanks
   EXPECT_TRUE(ParseFleetLine(FormatFleetLine(Sample(true)))->ban.unban);
 }
 
@@ -65,23 +62,19 @@ TEST_F(FleetLinkTest, QueueSurvivesARestartAndABadLineIsLoggedNotSent) {
   ASSERT_TRUE(LoadFleetQueue(&read));
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(FormatFleetLine(read[0]) + FormatFleetLine(read[1]), text);
-  EXPECT_TRUE(
-      Has(Log(), "WARNING: fleetqueue.con: line 1 cannot be read; that event is not sent."));
-  ASSERT_TRUE(SaveFleetQueue({}));
-  ASSERT_TRUE(LoadFleetQueue(&read));
+  EXPECT_TRUE(Has(Log(), "WARNING: fleetqueue.con: line 1 cannot be read; that event is not sent."));
+  ASSERT_TRUE(SaveFleetQueue({}) && LoadFleetQueue(&read));
   EXPECT_TRUE(read.empty());
 }
 
 TEST_F(FleetLinkTest, LastAppliedIdIsKeptAndAnUnreadableOneIsWarnedAbout) {
-  EXPECT_EQ(LoadLastApplied(), 0);
-  EXPECT_EQ(Log(), "");
+  EXPECT_EQ((std::pair{LoadLastApplied(), Log()}), std::pair(std::int64_t{0}, std::string()));
   ASSERT_TRUE(SaveLastApplied(4711));
   EXPECT_EQ(ReadFile(dir_ / "fleetapplied.con"), "4711\n");
   EXPECT_EQ(LoadLastApplied(), 4711);
   WriteFile(dir_ / "fleetapplied.con", "47x\n");
   EXPECT_EQ(LoadLastApplied(), 0);
-  EXPECT_TRUE(Has(Log(), "fleetapplied.con holds no event id; every ban event of the fleet is "
-                         "applied again."));
+  EXPECT_TRUE(Has(Log(), "fleetapplied.con holds no event id; every ban event of the fleet is applied again."));
 }
 
 TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) {
@@ -101,14 +94,13 @@ TEST_F(FleetLinkTest, OwnEventsQueueUpToTheLimitAndReceivedOnesAreNotSentAgain) 
   std::string queue = ReadFile(dir_ / "fleetqueue.con");
   EXPECT_EQ(korvtest::Count(queue, "\talpha\tEve\t*\tk\t*\tsam\t5\t0\taimbot\n"), 2) << queue;
   EXPECT_EQ(queue.substr(0, 4) + queue.substr(queue.find('\n') + 1, 6), "ban\tunban\t");
-  EXPECT_TRUE(Has(Log(), "WARNING: Fleet: the queue holds 2 events already! The unban of player "
-                         "Eve stays on this server only."));
+  EXPECT_TRUE(Has(Log(), "WARNING: Fleet: the queue holds 2 events already! The unban of player Eve stays on "
+                         "this server only."));
   ASSERT_TRUE(SaveLastApplied(9));
   g_manager.fleet = FleetState{};
   StartFleet();
   EXPECT_EQ(Fleet().outbox.size(), 2u);
-  EXPECT_TRUE(Has(Log(), "Fleet: sharing bans as server alpha; 2 event(s) queued, last event "
-                         "applied 9."));
+  EXPECT_TRUE(Has(Log(), "Fleet: sharing bans as server alpha; 2 event(s) queued, last event applied 9."));
 }
 
 std::int64_t g_test_ms = 1800000000000;

@@ -37,10 +37,7 @@ class FakeDaemon {
       ::shutdown(peer_.fd(), SHUT_RDWR);
     });
   }
-  ~FakeDaemon() {
-    if (thread_.joinable()) thread_.join();
-    ::close(listener_);
-  }
+  ~FakeDaemon() { if (thread_.joinable()) thread_.join(); ::close(listener_); }
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
   const std::string& received() const { return peer_.received(); }

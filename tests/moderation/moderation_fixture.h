@@ -25,16 +25,9 @@ class ModerationFixture : public LogFixture {
                           const std::string& keyhash = kHash) {
     PlayerRecord* row = &g_manager.links.players[0];
     while (!row->name.empty()) ++row;
-    *row = PlayerRecord{};
-    row->id = id;
-    row->name = name;
-    row->score = std::to_string(score);
-    row->ping = std::to_string(ping);
-    row->address = "10.0.0." + std::to_string(id + 1);
-    row->keyhash = keyhash;
-    row->pb_guid = "guid" + std::to_string(id);
-    row->figures_known = true;
-    return *row;
+    return *row = PlayerRecord{.name = name, .id = id, .team = "", .score = std::to_string(score), .kills = "",
+                               .deaths = "", .ping = std::to_string(ping), .address = "10.0.0." + std::to_string(id + 1),
+                               .keyhash = keyhash, .pb_guid = "guid" + std::to_string(id), .figures_known = true};
   }
   // Queued commands (emptied) as "CC[@sender][+12] text", CC the code's last byte.
   std::vector<std::string> TakeQueue() {

@@ -22,21 +22,19 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   auto client = run.LoggedIn("admin", "Secret");
   ASSERT_TRUE(run.Connected());
   // A schedule with a time twice is rewritten with it moved on and announced to every client.
-  client->Command(kClientScheduleUpload);
-  client->SendFrame("1000,stop,daily,*,*,0\n1000,start,none,*,*,0\n");
+  const std::string moved = "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n";
+  ASSERT_TRUE(client->Command(kClientScheduleUpload) &&
+              client->SendFrame("1000,stop,daily,*,*,0\n1000,start,none,*,*,0\n"));
   ASSERT_TRUE(client->WaitNotification(0xBEEF000F));
-  EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
-            "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
+  EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"), moved);
   // Event files outside the settings directory are refused; the schedule stays.
-  client->Command(kClientScheduleUpload);
-  client->SendFrame("2000,start,daily,/dev/zero,/dev/zero,1\n");
+  ASSERT_TRUE(client->Command(kClientScheduleUpload) &&
+              client->SendFrame("2000,start,daily,/dev/zero,/dev/zero,1\n"));
   ASSERT_TRUE(client->WaitNotification(0xBEEF0001));
   EXPECT_TRUE(Has(ReadFile(log), "Couldn't update the event schedule! The file /dev/zero is not "
                                  "a regular file in the settings directory."));
-  EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"),
-            "1000,stop,daily,*,*,0\n1001,start,none,*,*,0\n");
-  client->Command(kClientBannedWordsUpload);
-  client->SendFrame("noob\n");
+  EXPECT_EQ(ReadFile(game.settings() + "/serverschedule.con"), moved);
+  ASSERT_TRUE(client->Command(kClientBannedWordsUpload) && client->SendFrame("noob\n"));
   ASSERT_TRUE(WaitForText(log, "updated the banned words."));
   game.WriteScenario(players + "chat Bob: you noob\nchat Bob: noob again\nchat Bob: NOOB\n");
   auto kicked = client->WaitNotification(0xBEEF0028);
@@ -49,8 +47,7 @@ TEST(ModerationProcessTest, UploadedWordsAndScheduleTakeEffectAndChatIsWatched) 
   std::string warning = "game.sayAll \"[KORV]\x80" "Bob\x80" "do\x80not\x80use\x80the\x80word\x80noob\x80in\x80" "chat\"";
   std::size_t first = said.find(warning);
   ASSERT_NE(first, std::string::npos) << said;
-  EXPECT_NE(said.find(warning, first + 1), std::string::npos);
-  EXPECT_LT(said.find(warning, first + 1), said.find("Kicking"));
+  EXPECT_LT(said.find(warning, first + 1), said.find("Kicking"));  // found, "Kicking" being there
   EXPECT_TRUE(Has(said, "admin.kickPlayer 3"));
 }
 

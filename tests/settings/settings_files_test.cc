@@ -46,24 +46,21 @@ TEST_F(SettingsFiles, FirstStartFileAndItsReload) {
                  "Invalid value detected for setting manager.consoleUsername, using default UserName.",
                  "Invalid value detected for setting manager.consolePassword, using default Sesamine.",
                  "Invalid value detected for setting manager.statFilePath, using default statistics.csv."}));
-  EXPECT_EQ(SettingText(kSetConsolePassword), "Sesamine");
-  EXPECT_EQ(SettingText(kSetServerPassword), "");
+  EXPECT_EQ(SettingText(kSetConsolePassword) + "|" + SettingText(kSetServerPassword), "Sesamine|");
 }
 
 TEST_F(SettingsFiles, EmptyOrMissingFilesFailWithErrorTwoAndAPipeIsReadInOnePass) {
   EXPECT_FALSE(Load(""));
-  EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Lines{});
+  EXPECT_EQ((std::pair{LastError(), TakeLog()}), std::pair(ENOENT, Lines{}));
   EXPECT_FALSE(LoadSettings(Path("none.con"), kAllGroups, kNoCaller));
-  EXPECT_EQ(LastError(), ENOENT);
-  EXPECT_EQ(TakeLog(), Lines{"Couldn't open settings file! " + ErrorText(ENOENT)});
+  EXPECT_EQ((std::pair{LastError(), TakeLog()}),
+            std::pair(ENOENT, Lines{"Couldn't open settings file! " + ErrorText(ENOENT)}));
 }
 
 TEST_F(SettingsFiles, KeysMatchOnceWithoutCaseAndAbsentKeysKeepValues) {
   Setting(kSetServerPort).value = 15000;
   Setting(kSetToggleGamePause).value = 1;
-  EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n"
-                   "  game.serverMaxPlayers 16\r\n"));
+  EXPECT_TRUE(Load("GAME.SERVERIP 10.1.2.3\ngame.serverIP 10.9.9.9\n  game.serverMaxPlayers 16\r\n"));
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(SettingValue(kSetServerIp))), "10.1.2.3");
   EXPECT_EQ(Values({kSetServerMaxPlayers, kSetServerPort, kSetToggleGamePause}), (std::vector{16, 15000, 0}));
   EXPECT_TRUE(Load("admin.toggleGamePause\n"));
@@ -86,8 +83,7 @@ TEST_F(SettingsFiles, GroupMaskRestartOnlyRowsAndTheBalanceConflict) {
   EXPECT_EQ(values(), (std::vector{2, 2000, 8, 1, 3}));
   EXPECT_TRUE(Load("game.serverAutoBalanceTeams 1\nmanager.smartBalance 1\n"));
   EXPECT_EQ(SettingValue(kSetAutoBalanceTeams), 0);
-  EXPECT_EQ(TakeLog(),
-            Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
+  EXPECT_EQ(TakeLog(), Lines{"Both auto-balance and smart-balance are enabled, disabling auto-balance."});
 }
 
 TEST_F(SettingsFiles, ClientChangesAreAuditedByKind) {
@@ -122,8 +118,7 @@ TEST_F(SettingsFiles, DaemonHooksAuditTheClientOfASessionSlotAndNoOther) {
   EXPECT_TRUE(Load("game.serverPort 15017\n", kAllGroups, kSessionSlots));
   EXPECT_EQ(TakeLog(), Lines{});
   EXPECT_TRUE(Load("game.serverPort 15016\n", kAllGroups, kSessionSlots - 1));
-  EXPECT_EQ(TakeLog(),
-            Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
+  EXPECT_EQ(TakeLog(), Lines{"User ann at 10.0.0.9:2000 changed game.serverPort from 15017 to 15016."});
 }
 
 TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
@@ -148,8 +143,8 @@ TEST_F(SettingsFiles, OverlongLinesAreSkippedWholeAndJunkIsNamed) {
   ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
   EXPECT_FALSE(LoadSettings(pipe, kAllGroups, kNoCaller));
   for (int fd : ends) ::close(fd);
-  EXPECT_EQ(LastError(), EINVAL);
-  EXPECT_EQ(TakeLog()[0], "WARNING: Skipped " + pipe + ", which is not a regular file.");
+  EXPECT_EQ((std::pair{LastError(), TakeLog()[0]}),
+            std::pair(EINVAL, "WARNING: Skipped " + pipe + ", which is not a regular file."));
   EXPECT_EQ(Values({kSetServerMaxPlayers}), std::vector{32});
 }
 
@@ -165,16 +160,12 @@ class ServerFiles : public SettingsFixture {
  protected:
   void SetUp() override {
     SettingsFixture::SetUp();
-    Setting(kSetServerName).text = "My Server";
-    Setting(kSetServerIp).value = 0x0A000005;
-    Setting(kSetBindAllInterfaces).value = 1;
-    Setting(kSetWelcomeMessage).text = "Hello all\r\nBe nice\r\n";
-    Setting(kSetGameTime).value = 20;
-    Setting(kSetNumberOfRounds).value = 0;
-    Setting(kSetSoldierFriendlyFire).value = 50;
-    Setting(kSetConsoleUsername).text = "admin";
-    Setting(kSetConsolePassword).text = "secret";
-    Setting(kSetEnableRemoteAdmin).value = 1;
+    for (auto [index, value] : {std::pair{kSetServerIp, 0x0A000005}, {kSetBindAllInterfaces, 1}, {kSetGameTime, 20},
+                                {kSetNumberOfRounds, 0}, {kSetSoldierFriendlyFire, 50}, {kSetEnableRemoteAdmin, 1}})
+      Setting(index).value = value;
+    for (auto [index, text] : {std::pair{kSetServerName, "My Server"}, {kSetWelcomeMessage, "Hello all\r\nBe nice\r\n"},
+                               {kSetConsoleUsername, "admin"}, {kSetConsolePassword, "secret"}})
+      Setting(index).text = text;
     g_manager.settings.unpure_mods = "dc,xpack1";
     g_manager.core.server_commands = "game.gameSpyPort 23001\n";
   }
@@ -236,9 +227,9 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
   WriteFile(maps, "game.addLevel berlin GPM_CQ bf1942\ngame.setIdleLevel\n"
                   "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n"
                   "game.setIdleLevel second GPM_CQ bf1942\n");
-  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), " stalingrad GPM_CQ bf1942");
-  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 6), " stal");
-  EXPECT_EQ(ReadConValue(maps, "game.none", 128), std::nullopt);
+  EXPECT_EQ((std::vector{ReadConValue(maps, "game.setIdleLevel", 128), ReadConValue(maps, "game.setIdleLevel", 6),
+                         ReadConValue(maps, "game.none", 128)}),
+            (std::vector<std::optional<std::string>>{" stalingrad GPM_CQ bf1942", " stal", std::nullopt}));
   ASSERT_TRUE(SetConValue(maps, "game.setIdleLevel", "kursk GPM_CQ bf1942"));
   EXPECT_EQ(ReadFile(maps), "game.addLevel berlin GPM_CQ bf1942\n"
                             "game.setIdleLevel kursk GPM_CQ bf1942\n"
@@ -249,14 +240,11 @@ TEST_F(SettingsFiles, ConValuesAreReadAndReplaced) {
                             "GAME.SETIDLELEVEL  stalingrad GPM_CQ bf1942\r\n");
   WriteFile(maps, "");
   TakeLog();
-  EXPECT_EQ(ReadConValue(maps, "game.setIdleLevel", 128), std::nullopt);
-  EXPECT_EQ(LastError(), ENOENT);
+  EXPECT_EQ((std::pair{ReadConValue(maps, "game.setIdleLevel", 128), LastError()}),
+            std::pair(std::optional<std::string>(), ENOENT));
   EXPECT_EQ(ReadConValue(Path("missing.con"), "game.setIdleLevel", 128), std::nullopt);
-  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " +
-                           ErrorText(ENOENT)});
+  EXPECT_EQ(TakeLog(), Lines{"Couldn't open file " + Path("missing.con") + "! " + ErrorText(ENOENT)});
 }
-
-using Lines = std::vector<std::string>;
 
 class SettingsTable : public SettingsFixture {
  protected:
@@ -276,8 +264,7 @@ class SettingsTable : public SettingsFixture {
 
 TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   EXPECT_STREQ(SettingName(kSetBindAllInterfaces), "manager.bindAllIntefaces");
-  EXPECT_STREQ(SettingName(83), "[bad index]");
-  EXPECT_STREQ(SettingName(-1), "[bad index]");
+  EXPECT_EQ(std::string(SettingName(83)) + SettingName(-1), "[bad index][bad index]");
   std::set<std::string> names;
   for (int i = 0; i < kSettingCount; ++i) {
     const SettingEntry& row = Setting(i);
@@ -288,8 +275,7 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
     using T = SettingType;
     if (row.type == T::kBoolean || row.type == T::kInteger || row.type == T::kNegativeInteger ||
         row.type == T::kHundredths || row.type == T::kTenths) {
-      EXPECT_GE(row.default_value, row.minimum) << i;
-      EXPECT_LE(row.default_value, row.maximum) << i;
+      EXPECT_TRUE(row.minimum <= row.default_value && row.default_value <= row.maximum) << i;
     }
   }
   // Give every row a valid value other than its default, save, reload.
@@ -313,8 +299,8 @@ TEST_F(SettingsTable, EveryRowIsSaneAndSurvivesSaveAndLoad) {
   ASSERT_TRUE(LoadSettings(Path("korvane.con"), kAllGroups, kNoCaller));
   for (int i = 0; i < kSettingCount; ++i) {
     if (i == kSetAutoBalanceTeams) continue;  // turned off beside smart balance
-    EXPECT_EQ(Setting(i).value, wanted[i].value) << SettingName(i);
-    EXPECT_EQ(Setting(i).text, wanted[i].text) << SettingName(i);
+    EXPECT_EQ(std::pair(Setting(i).value, Setting(i).text), std::pair(wanted[i].value, wanted[i].text))
+        << SettingName(i);
   }
 }
 
@@ -335,11 +321,9 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
   // Hundredths are truncated, but a saved 0.59 reads back as 0.59.
   const Case cases[] = {
       {kSetGravity, "20", 4, "-20 detected for setting physics.gravity, using default -4."},
-      {kSetGravity, "9", 9, ""},
-      {kSetGravity, "-9", 9, ""},
+      {kSetGravity, "9", 9, ""}, {kSetGravity, "-9", 9, ""},
       {kSetVoteMapMajority, "0", 60, "0.00 detected for setting admin.voteMapMajority, using default 0.60."},
-      {kSetVoteMapMajority, "0.599", 59, ""},
-      {kSetVoteMapMajority, "0.59", 59, ""},
+      {kSetVoteMapMajority, "0.599", 59, ""}, {kSetVoteMapMajority, "0.59", 59, ""},
       {kSetSpawnDelayPenaltyForTk, "10.1", 0,
        "10.1 detected for setting admin.spawnDelayPenaltyForTK, using default 0.0."},
       {kSetSpawnDelayPenaltyForTk, "2.5", 25, ""},
@@ -362,28 +346,26 @@ TEST_F(SettingsTable, NumbersConvertFallBackWithTheirMessagesAndNeverOverflow) {
       EXPECT_EQ(SettingValue(index), Setting(index).default_value) << index << " " << word;
     }
   }
-  EXPECT_EQ(Value(kSetKickback, "1e30"), 0);
-  EXPECT_EQ(Value(kSetGravity, "1e30"), 1);  // read as atol reads it
+  EXPECT_EQ((std::vector{Value(kSetKickback, "1e30"), Value(kSetGravity, "1e30")}), (std::vector{0, 1}));  // as atol reads
   EXPECT_EQ(FormatDottedIp(static_cast<std::uint32_t>(Value(kSetServerIp, "300.1.2.3.4.5.6.7.8.9"))),
             "0.1.2.3");
   EXPECT_EQ(Value(kSetServerIp, ""), 0);
 }
 
 TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
-  EXPECT_EQ(Parse(kSetMaxConnectionType, "ctlant1"), Lines{});
-  EXPECT_EQ(SettingText(kSetMaxConnectionType), "ctlant1");  // case kept as written
-  EXPECT_EQ(Parse(kSetBandwidthChokeLimit, "12"),
-            Lines{"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using "
-                "default 0."});
-  EXPECT_EQ(SettingText(kSetBandwidthChokeLimit), "0");
-
-  EXPECT_EQ(Parse(kSetServerName, "\"\""),
-            Lines{"Invalid value detected for setting game.serverName, using default BFSERVER."});
-  EXPECT_EQ(SettingText(kSetServerName), "BFSERVER");
-  EXPECT_EQ(Parse(kSetServerPassword, "\"\""), Lines{});
-  EXPECT_EQ(SettingText(kSetServerPassword), "");
-  EXPECT_EQ(Parse(kSetServerName, "\"  My Server \" trailing"), Lines{});
-  EXPECT_EQ(SettingText(kSetServerName), "  My Server ");
+  // A choice keeps its case as written.
+  const std::tuple<int, std::string, Lines, std::string> cases[] = {
+      {kSetMaxConnectionType, "ctlant1", {}, "ctlant1"},
+      {kSetBandwidthChokeLimit, "12",
+       {"Invalid value of 12 detected for setting game.serverBandwidthChokeLimit, using default 0."}, "0"},
+      {kSetServerName, "\"\"", {"Invalid value detected for setting game.serverName, using default BFSERVER."},
+       "BFSERVER"},
+      {kSetServerPassword, "\"\"", {}, ""},
+      {kSetServerName, "\"  My Server \" trailing", {}, "  My Server "}};
+  for (const auto& [index, rest, log, text] : cases) {
+    const Lines said = Parse(index, rest);
+    EXPECT_EQ(std::pair(said, SettingText(index)), std::pair(log, text)) << rest;
+  }
   EXPECT_EQ(Text(kSetServerName, "\"" + std::string(100, 'x') + "\""), std::string(32, 'x'));
   EXPECT_EQ(Text(kSetStatFilePath, std::string(2000, 'p')), std::string(324, 'p'));
   // A control character could end a line of the game's files early.
@@ -394,8 +376,8 @@ TEST_F(SettingsTable, ChoicesTextsAndWelcomeLinesKeepWithinTheirLimits) {
   for (int n = 1; n <= 4; ++n)
     ParseSettingValue(kSetWelcomeMessage, std::to_string(n) + " \"" + std::string(80, 'b') + "\"");
   const std::string& text = SettingText(kSetWelcomeMessage);
-  EXPECT_EQ(text.size(), 64u + 3 * 65 + 63);
-  EXPECT_EQ(text.substr(text.size() - 63), std::string(63, 'b'));
+  EXPECT_EQ(std::pair(text.size(), text.substr(text.size() - 63)),
+            std::pair(std::size_t{64 + 3 * 65 + 63}, std::string(63, 'b')));
   // Three more characters would pass 324: the line is dropped, "\r\n" fits.
   EXPECT_EQ(Text(kSetWelcomeMessage, "1 \"ccc\"").size(), 324u);
 }
