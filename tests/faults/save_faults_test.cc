@@ -125,5 +125,15 @@ TEST_F(SaveFaultsTest, FullDiskKeepsEveryOldFileAndSaysWhy) {
   ::umount2(settings_.c_str(), MNT_DETACH);
 }
 
+// An unban that cannot rewrite the game's list fails, and the list keeps the ban.
+TEST_F(SaveFaultsTest, FullDiskUnbanFailsAndKeepsTheBan) {
+  if (!PrivateMounts()) GTEST_SKIP() << "no private mount namespace here";
+  ASSERT_TRUE(AppendAddressBan("10.0.0.9") && AppendAddressBan("10.0.0.8"));
+  const std::string list = ReadFile(settings_ + "/banlist.con");
+  ASSERT_TRUE(MountFullDisk(settings_, {{"banlist.con", list}}));
+  EXPECT_TRUE(!RemoveAddressBan("10.0.0.9") && ReadFile(settings_ + "/banlist.con") == list);
+  ::umount2(settings_.c_str(), MNT_DETACH);
+}
+
 }  // namespace
 }  // namespace korvtest
